@@ -1,0 +1,118 @@
+#pragma once
+
+#include "store/sqlite_handle.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvane {
+
+// Outcome of a key store operation. Errors are values: nothing here throws.
+enum class StoreStatus {
+    Ok,
+    NotFound,     // key or value does not exist
+    HasSubkeys,   // a key with subkeys cannot be deleted
+    InvalidName,  // empty path component, over-long name
+    Failed,       // the database refused the operation (I/O error, busy past the timeout, ...)
+};
+
+// Why a store file could not be opened. The file is never changed when opening fails.
+enum class OpenProblem {
+    None,
+    Unreadable,       // the file exists but cannot be opened for reading and writing
+    NotADatabase,     // the file is not an SQLite database
+    NewerSchema,      // written by a newer Orvane with a layout this one does not know
+    ForeignDatabase,  // an SQLite database of some other program
+};
+
+// Registry value types, numbered as the Windows registry numbers them.
+enum class ValueType : std::uint32_t {
+    String = 1,  // REG_SZ: raw bytes of the given length
+    Dword = 4,   // REG_DWORD: 32-bit little-endian
+};
+
+struct StoredValue {
+    std::uint32_t type = 0;
+    std::string data;  // raw bytes as written
+};
+
+// A key is named by its row; the root (HKEY_CURRENT_USER) is always there.
+struct RegKey {
+    std::int64_t id = 0;
+    friend bool operator==(RegKey, RegKey) = default;
+};
+
+template <typename T>
+struct StoreResult {
+    StoreStatus status = StoreStatus::Failed;
+    T value{};
+    bool ok() const { return status == StoreStatus::Ok; }
+};
+
+// A key store with the semantics of the Windows registry, kept in one SQLite file:
+// keys nest, their names keep their case but compare ignoring ASCII case, subkeys are
+// enumerated by index in case-insensitive name order, and values are typed. Every write is
+// durable when the call returns (WAL journal, full sync); several processes may share the
+// file (busy timeout). Sub-paths are written with backslashes: "Software\\Company\\App".
+//
+// Not thread-safe: one KeyStore belongs to one thread.
+class KeyStore {
+  public:
+    static constexpr RegKey kRoot{0};
+    static constexpr std::size_t kMaxKeyNameLength = 255;
+    static constexpr std::size_t kMaxValueNameLength = 16383;
+
+    struct OpenOutcome;
+
+    // Opens the store file, creating it (mode 0600, and its folder) when it is missing.
+    static OpenOutcome Open(const std::string& path);
+    // A store that lives in memory only, for a run whose store file cannot be used.
+    static KeyStore OpenInMemory();
+
+    KeyStore(KeyStore&&) noexcept = default;
+    KeyStore& operator=(KeyStore&&) noexcept = default;
+    ~KeyStore() = default;
+
+    StoreResult<RegKey> CreateKey(RegKey parent, std::string_view subPath);
+    StoreResult<RegKey> OpenKey(RegKey parent, std::string_view subPath) const;
+    // Deletes the key at subPath below parent; refused with HasSubkeys while it has any.
+    StoreStatus DeleteKey(RegKey parent, std::string_view subPath);
+    StoreResult<int> SubkeyCount(RegKey key) const;
+    StoreResult<std::string> SubkeyName(RegKey key, int index) const;
+
+    StoreStatus SetString(RegKey key, std::string_view name, std::string_view bytes);
+    StoreStatus SetDword(RegKey key, std::string_view name, std::uint32_t value);
+    StoreResult<StoredValue> QueryValue(RegKey key, std::string_view name) const;
+    StoreStatus DeleteValue(RegKey key, std::string_view name);
+    // Value names of a key in case-insensitive order.
+    StoreResult<std::vector<std::string>> ValueNames(RegKey key) const;
+
+    bool inMemory() const { return inMemory_; }
+
+  private:
+    KeyStore(SqliteDb db, bool inMemory) : db_(std::move(db)), inMemory_(inMemory) {}
+
+    SqliteStatement Prepare(const char* sql) const;
+    bool Exec(const char* sql) const;
+    bool KeyExists(RegKey key) const;
+    std::optional<std::int64_t> FindChild(std::int64_t parent, std::string_view name) const;
+    StoreStatus SetValue(RegKey key, std::string_view name, std::uint32_t type,
+                         std::string_view data);
+
+    SqliteDb db_;
+    bool inMemory_ = false;
+};
+
+struct KeyStore::OpenOutcome {
+    std::optional<KeyStore> store;
+    OpenProblem problem = OpenProblem::None;
+    std::string detail;  // the database's own words, for the log and the operator
+};
+
+// Splits "A\\B\\C" into its names; nullopt when a component is empty or too long.
+std::optional<std::vector<std::string>> SplitKeyPath(std::string_view path);
+
+}  // namespace orvane

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace orvane {
+
+struct SqliteCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct SqliteFinalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+
+using SqliteDb = std::unique_ptr<sqlite3, SqliteCloser>;
+using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalizer>;
+
+}  // namespace orvane

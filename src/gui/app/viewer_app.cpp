@@ -1,0 +1,152 @@
+#include "app/viewer_app.h"
+
+#include "app/app_texts.h"
+#include "app/command_line.h"
+#include "app/main_frame.h"
+#include "app/password_dialogs.h"
+#include "app/prompt_service.h"
+#include "app/splash_window.h"
+#include "common/log.h"
+#include "site/socket_layer.h"
+#include "store/store_location.h"
+
+#include <QApplication>
+#include <QEvent>
+
+namespace orvane {
+namespace {
+
+ViewerApp* g_instance = nullptr;
+
+QString DescribeProblem(OpenProblem problem) {
+    switch (problem) {
+        case OpenProblem::Unreadable:
+            return QObject::tr("it cannot be opened for reading and writing");
+        case OpenProblem::NotADatabase:
+            return QObject::tr("it is not a settings store");
+        case OpenProblem::NewerSchema:
+            return QObject::tr("it was written by a newer version of Orvane");
+        case OpenProblem::ForeignDatabase:
+            return QObject::tr("it belongs to another program");
+        case OpenProblem::None:
+            break;
+    }
+    return {};
+}
+
+bool ClosesSplash(QEvent::Type type) {
+    switch (type) {
+        case QEvent::KeyPress:
+        case QEvent::ShortcutOverride:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+ViewerApp::ViewerApp(QObject* parent) : QObject(parent) {
+    g_instance = this;
+    // Until start-up opens the store, settings come from memory; the ProgramLock refers to
+    // the optional's storage, which keeps its address when the store is replaced.
+    settings_.emplace(KeyStore::OpenInMemory());
+    lock_ = std::make_unique<ProgramLock>(*settings_);
+}
+
+ViewerApp::~ViewerApp() {
+    if (qApp) {
+        qApp->removeEventFilter(this);
+    }
+    mainFrame_.reset();
+    if (g_instance == this) {
+        g_instance = nullptr;
+    }
+}
+
+ViewerApp* ViewerApp::Instance() {
+    return g_instance;
+}
+
+ViewerApp::StartResult ViewerApp::InitInstance(const QStringList& arguments) {
+    // FFmpeg needs no library start-up of its own, unlike the media libraries this
+    // sequence once began with.
+    if (!SocketLayerUsable()) {
+        PromptService::Show(nullptr, text::kSocketsFailed);
+        return StartResult::Failed;
+    }
+    splashEnabled_ = !IsEmbeddedStart(arguments);
+    OpenSettingsStore();
+
+    if (!PassStartupGate(*lock_)) {
+        return StartResult::Declined;
+    }
+
+    qApp->installEventFilter(this);
+    mainFrame_ = std::make_unique<MainFrame>(*this);
+    mainFrame_->showMaximized();
+    mainFrame_->repaint();
+    ShowSplash(mainFrame_.get());
+    return StartResult::Started;
+}
+
+int ViewerApp::ExitInstance(int exitCode) {
+    channelTable_.Clear();
+    return exitCode;
+}
+
+void ViewerApp::OpenSettingsStore() {
+    const std::string path = KeyStorePath();
+    auto opened = OpenSettings(path);
+    settings_.emplace(std::move(opened.settings));
+    if (opened.problem != OpenProblem::None) {
+        PromptService::Show(
+            nullptr,
+            tr("\n\n The settings file %1 cannot be used: %2 (%3). \n\n Orvane starts with "
+               "default settings and keeps changes only until it closes; the file is left "
+               "as it is. \n\n")
+                .arg(QString::fromStdString(path), DescribeProblem(opened.problem),
+                     QString::fromStdString(opened.detail)));
+    }
+}
+
+void ViewerApp::OnSetupPassword(QWidget* parent) {
+    RunSetupPasswordCommand(*lock_, parent);
+}
+
+void ViewerApp::ShowSplash(QWidget* owner) {
+    if (!splashEnabled_ || splash_) {
+        return;
+    }
+    splash_ = SplashWindow::Create(owner);
+}
+
+void ViewerApp::CloseSplash() {
+    if (splash_) {
+        splash_->close();
+        splash_ = nullptr;
+    }
+    if (mainFrame_) {
+        mainFrame_->repaint();
+    }
+}
+
+bool ViewerApp::eventFilter(QObject* watched, QEvent* event) {
+    if (splash_ && ClosesSplash(event->type()) && watched->isWidgetType()) {
+        if (event->type() == QEvent::ShortcutOverride) {
+            // Accepting the override keeps a shortcut from firing; the key press that
+            // follows closes the splash and is swallowed.
+            event->accept();
+            return true;
+        }
+        CloseSplash();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace orvane

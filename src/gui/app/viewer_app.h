@@ -1,0 +1,80 @@
+#pragma once
+
+#include "app/splash_window.h"
+#include "site/channel_table.h"
+#include "store/program_lock.h"
+#include "store/settings.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace orvane {
+
+class MainFrame;
+
+// The application object: start-up and exit, the settings of the run, the program lock and
+// the connected site's channel table. Lives for the whole run, on the GUI thread.
+class ViewerApp : public QObject {
+    Q_OBJECT
+  public:
+    enum class StartResult {
+        Started,   // the main frame is shown
+        Declined,  // the operator cancelled the password prompt
+        Failed,    // the program cannot run (no sockets)
+    };
+
+    explicit ViewerApp(QObject* parent = nullptr);
+    ~ViewerApp() override;
+
+    static ViewerApp* Instance();
+
+    // Runs start-up in order: socket check, command line, settings store, password gate,
+    // main frame shown maximised, splash.
+    StartResult InitInstance(const QStringList& arguments);
+    // Releases what the run held; returns the exit code to use.
+    int ExitInstance(int exitCode);
+
+    Settings& settings() { return *settings_; }
+    ProgramLock& lock() { return *lock_; }
+    ChannelTable& channelTable() { return channelTable_; }
+    MainFrame* mainFrame() const { return mainFrame_.get(); }
+    SplashWindow* splash() const { return splash_; }
+    bool splashEnabled() const { return splashEnabled_; }
+
+    std::int32_t GetSetting(SettingId id) const { return settings_->GetSetting(id); }
+    void SetSetting(SettingId id, std::int32_t value) { settings_->SetSetting(id, value); }
+    std::string GetRecordPath() const { return settings_->GetRecordPath(); }
+    std::string GetChannelName(std::int32_t id) const { return channelTable_.GetChannelName(id); }
+    bool CheckPassword(std::string_view user, std::string_view password) const {
+        return lock_->CheckPassword(user, password);
+    }
+    void SavePassword(std::string_view user, std::string_view password) {
+        lock_->SavePassword(user, password);
+    }
+
+    // Command 32788, "Setup password".
+    void OnSetupPassword(QWidget* parent);
+    // Shows the splash over owner when it is enabled and none is showing.
+    void ShowSplash(QWidget* owner);
+
+  protected:
+    // Closes the splash on the first key or mouse press and swallows that input.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void OpenSettingsStore();
+    void CloseSplash();
+
+    std::optional<Settings> settings_;
+    std::unique_ptr<ProgramLock> lock_;
+    ChannelTable channelTable_;
+    std::unique_ptr<MainFrame> mainFrame_;
+    QPointer<SplashWindow> splash_;
+    bool splashEnabled_ = true;
+};
+
+}  // namespace orvane

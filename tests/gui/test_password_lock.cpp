@@ -1,0 +1,170 @@
+#include "app/app_texts.h"
+#include "app/password_dialogs.h"
+#include "store/program_lock.h"
+#include "support/modal_script.h"
+#include "support/scripted_prompts.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+class PasswordLockTest : public testing::Test {
+  protected:
+    Settings settings{KeyStore::OpenInMemory()};
+    ProgramLock lock{settings};
+    test::ScriptedPrompts prompts;
+};
+
+TEST_F(PasswordLockTest, EnterPasswordOpensWithTheStoredUserAndAcceptsAnEmptyPassword) {
+    lock.SavePassword("guard", "");
+    EnterPasswordDialog dialog(lock);
+    EXPECT_EQ(dialog.windowTitle(), "Enter password");
+    EXPECT_EQ(dialog.userNameEdit()->text(), "guard");
+    EXPECT_EQ(dialog.passwordEdit()->text(), "");
+    EXPECT_EQ(dialog.passwordEdit()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog.userNameEdit()->maxLength(), 20);
+
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(PasswordLockTest, AWrongLetterCaseIsRefusedAndThePasswordFieldTakesTheFocus) {
+    lock.SavePassword("guard", "Secret");
+    EnterPasswordDialog dialog(lock);
+    dialog.show();
+    QTest::keyClicks(dialog.passwordEdit(), "secret");
+    dialog.userNameEdit()->setFocus();
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+
+    EXPECT_EQ(prompts.texts(), QStringList{text::kPasswordNotCorrect});
+    EXPECT_EQ(PromptService::EffectiveIcon(prompts.shown()[0]), PromptIcon::Exclamation);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.focusWidget(), dialog.passwordEdit());
+
+    // No limit on attempts: the right one still gets in.
+    dialog.passwordEdit()->setText("Secret");
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+
+    dialog.userNameEdit()->setText("GUARD");
+    EXPECT_FALSE(lock.CheckPassword("GUARD", "Secret"));
+}
+
+TEST_F(PasswordLockTest, AStoredPasswordWithoutUserNameStillGatesTheStart) {
+    settings.WriteProfileString("Key", "PassWord", "pw");
+    {
+        test::ModalScript script;
+        script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) {
+            EXPECT_EQ(dialog->userNameEdit()->text(), "");
+            dialog->passwordEdit()->setText("pw");
+            dialog->accept();
+        });
+        EXPECT_TRUE(PassStartupGate(lock));
+        EXPECT_TRUE(script.finished());
+    }
+    test::ModalScript script;
+    script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) { dialog->reject(); });
+    EXPECT_FALSE(PassStartupGate(lock));
+}
+
+TEST_F(PasswordLockTest, WithoutALockTheGateAsksNothing) {
+    EXPECT_TRUE(PassStartupGate(lock));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(PasswordLockTest, SetupOpensShowingTheCurrentLock) {
+    lock.SavePassword("guard", "pw");
+    SetupPasswordDialog dialog(lock);
+    EXPECT_EQ(dialog.windowTitle(), "Setup password");
+    EXPECT_EQ(dialog.userNameEdit()->text(), "guard");
+    EXPECT_EQ(dialog.passwordEdit()->text(), "pw");
+    EXPECT_EQ(dialog.confirmEdit()->text(), "pw");
+    EXPECT_EQ(dialog.confirmEdit()->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(PasswordLockTest, ResetThenCancelKeepsTheLockAndResetThenOkRemovesIt) {
+    lock.SavePassword("guard", "pw");
+    {
+        SetupPasswordDialog dialog(lock);
+        QTest::mouseClick(dialog.resetButton(), Qt::LeftButton);
+        EXPECT_EQ(dialog.userNameEdit()->text(), "");
+        EXPECT_EQ(dialog.confirmEdit()->text(), "");
+        dialog.reject();
+        EXPECT_TRUE(lock.CheckPassword("guard", "pw"));
+    }
+    {
+        SetupPasswordDialog dialog(lock);
+        QTest::mouseClick(dialog.resetButton(), Qt::LeftButton);
+        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_FALSE(lock.IsSet());
+    }
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(PasswordLockTest, AnUnconfirmedPasswordSendsTheFocusToConfirmation) {
+    SetupPasswordDialog dialog(lock);
+    dialog.show();
+    dialog.userNameEdit()->setText("guard");
+    dialog.passwordEdit()->setText("new");
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+
+    EXPECT_EQ(prompts.texts(), QStringList{text::kPasswordNotCorrect});
+    EXPECT_EQ(dialog.focusWidget(), dialog.confirmEdit());
+    EXPECT_FALSE(lock.IsSet());
+
+    dialog.confirmEdit()->setText("new");
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(lock.CheckPassword("guard", "new"));
+}
+
+TEST_F(PasswordLockTest, APasswordWithoutUserNameAsksForTheName) {
+    SetupPasswordDialog dialog(lock);
+    dialog.show();
+    dialog.passwordEdit()->setText("pw");
+    dialog.confirmEdit()->setText("pw");
+    dialog.confirmEdit()->setFocus();
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+
+    EXPECT_EQ(prompts.texts(), QStringList{text::kPleaseInputUserName});
+    EXPECT_EQ(dialog.focusWidget(), dialog.userNameEdit());
+    EXPECT_FALSE(lock.IsSet());
+}
+
+TEST_F(PasswordLockTest, SetupCommandChecksTheCurrentLockFirst) {
+    lock.SavePassword("guard", "pw");
+    {
+        test::ModalScript script;
+        script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) { dialog->reject(); });
+        RunSetupPasswordCommand(lock);
+        EXPECT_TRUE(script.finished());
+        EXPECT_EQ(script.unexpected(), 0);  // no setup dialog after a failed check
+    }
+
+    // With the right password the setup dialog follows and can change the lock.
+    test::ModalScript script;
+    script
+        .Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) {
+            dialog->passwordEdit()->setText("pw");
+            dialog->accept();
+        })
+        .Then<SetupPasswordDialog>([](SetupPasswordDialog* setup) {
+            setup->passwordEdit()->setText("pw2");
+            setup->confirmEdit()->setText("pw2");
+            setup->accept();
+        });
+    RunSetupPasswordCommand(lock);
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(lock.CheckPassword("guard", "pw2"));
+}
+
+}  // namespace
+}  // namespace orvane

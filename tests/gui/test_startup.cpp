@@ -1,0 +1,171 @@
+#include "app/about_dialog.h"
+#include "app/app_texts.h"
+#include "app/command_line.h"
+#include "app/main_frame.h"
+#include "app/password_dialogs.h"
+#include "app/splash_window.h"
+#include "app/viewer_app.h"
+#include "support/modal_script.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+const QStringList kPlainStart{"orvane"};
+
+class StartupTest : public testing::Test {
+  protected:
+    test::TempStore temp;
+    test::ScriptedPrompts prompts;
+};
+
+TEST(CommandLine, OnlyEmbeddingAndAutomationSwitchesCount) {
+    EXPECT_TRUE(IsEmbeddedStart({"orvane", "/Embedding"}));
+    EXPECT_TRUE(IsEmbeddedStart({"orvane", "-AUTOMATION"}));
+    EXPECT_TRUE(IsEmbeddedStart({"orvane", "file.avi", "/embedding"}));
+    EXPECT_FALSE(IsEmbeddedStart({"orvane", "Embedding"}));
+    EXPECT_FALSE(IsEmbeddedStart({"orvane", "/Embed"}));
+    EXPECT_FALSE(IsEmbeddedStart({"/Embedding"}));  // the program's own name is no switch
+}
+
+TEST_F(StartupTest, WithoutALockTheMainFrameOpensMaximisedWithTheSplash) {
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
+    MainFrame* frame = app.mainFrame();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->windowTitle(), "Orvane");
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_TRUE(frame->windowState() & Qt::WindowMaximized);
+    EXPECT_TRUE(prompts.shown().empty());
+
+    ASSERT_NE(app.splash(), nullptr);
+    EXPECT_EQ(app.splash()->size(), QSize(245, 240));
+    EXPECT_TRUE(app.splash()->isVisible());
+    // It goes by itself after 750 ms.
+    QTRY_VERIFY_WITH_TIMEOUT(app.splash() == nullptr, 3000);
+    EXPECT_EQ(app.ExitInstance(0), 0);
+}
+
+TEST_F(StartupTest, TheEmbeddingSwitchSuppressesOnlyTheSplash) {
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+    EXPECT_NE(app.mainFrame(), nullptr);
+    EXPECT_EQ(app.splash(), nullptr);
+    EXPECT_FALSE(app.splashEnabled());
+}
+
+TEST_F(StartupTest, AClickOnTheSplashClosesItAndGoesNoFurther) {
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
+    auto* button = new QPushButton("under the splash", app.mainFrame()->videoArea());
+    button->show();
+    QSignalSpy clicked(button, &QPushButton::clicked);
+    ASSERT_NE(app.splash(), nullptr);
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 0);
+    QTRY_VERIFY(app.splash() == nullptr);
+
+    // Once the splash is gone, clicks reach their targets again.
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 1);
+}
+
+TEST_F(StartupTest, AKeyOnTheSplashClosesItAndIsConsumed) {
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
+    auto* button = new QPushButton("focus", app.mainFrame()->videoArea());
+    button->show();
+    button->setFocus();
+    QSignalSpy clicked(button, &QPushButton::clicked);
+
+    QTest::keyClick(button, Qt::Key_Space);
+    QTRY_VERIFY(app.splash() == nullptr);
+    EXPECT_EQ(clicked.count(), 0);
+}
+
+TEST_F(StartupTest, CancellingThePasswordEndsStartUpWithoutAWindowOrAWrite) {
+    {
+        auto opened = OpenSettings(temp.path());
+        ProgramLock(opened.settings).SavePassword("guard", "pw");
+    }
+    const std::string before = test::ReadFileBytes(temp.path());
+
+    ViewerApp app;
+    test::ModalScript script;
+    script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) { dialog->reject(); });
+    EXPECT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Declined);
+    EXPECT_EQ(app.mainFrame(), nullptr);
+    EXPECT_EQ(app.splash(), nullptr);
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(test::ReadFileBytes(temp.path()), before);
+}
+
+TEST_F(StartupTest, TheRightPasswordLetsTheProgramStart) {
+    {
+        auto opened = OpenSettings(temp.path());
+        ProgramLock(opened.settings).SavePassword("guard", "");
+    }
+    ViewerApp app;
+    test::ModalScript script;
+    script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) {
+        EXPECT_EQ(dialog->userNameEdit()->text(), "guard");
+        dialog->accept();
+    });
+    EXPECT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
+    EXPECT_NE(app.mainFrame(), nullptr);
+}
+
+TEST_F(StartupTest, WithoutSocketsTheProgramSaysSoAndDoesNotStart) {
+    qputenv("ORVANE_NO_SOCKETS", "1");
+    ViewerApp app;
+    const auto result = app.InitInstance(kPlainStart);
+    qunsetenv("ORVANE_NO_SOCKETS");
+    EXPECT_EQ(result, ViewerApp::StartResult::Failed);
+    EXPECT_EQ(prompts.texts(), QStringList{"Windows sockets Initialize faid."});
+    EXPECT_EQ(app.mainFrame(), nullptr);
+}
+
+TEST_F(StartupTest, AnUnusableStoreIsReportedOnceAndLeftAlone) {
+    const std::string notes = "not a database\n";
+    test::WriteFileBytes(temp.path(), notes);
+
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
+    ASSERT_EQ(prompts.shown().size(), 1u);
+    EXPECT_TRUE(prompts.texts()[0].contains(QString::fromStdString(temp.path())));
+    EXPECT_EQ(app.settings().LimitDiskSpaceMb(), 50);
+
+    app.SetSetting(SettingId::CheckTimer, 30);
+    EXPECT_EQ(test::ReadFileBytes(temp.path()), notes);
+}
+
+TEST_F(StartupTest, TheApplicationObjectNamesChannelsAndClearsThemAtExit) {
+    ViewerApp app;
+    app.channelTable().Replace({{3, "Gate"}, {3, "Other"}});
+    EXPECT_EQ(app.GetChannelName(3), "Gate");
+    EXPECT_EQ(app.GetChannelName(9), "");
+    app.ExitInstance(0);
+    EXPECT_TRUE(app.channelTable().empty());
+}
+
+TEST(AboutDialog, ShowsTheVersion) {
+    AboutDialog dialog;
+    EXPECT_EQ(dialog.windowTitle(), "About Orvane...");
+    const auto labels = dialog.findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                            [](QLabel* label) { return label->text() == "Orvane version 5.50"; }));
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,37 @@
+#include "support/temp_store.h"
+
+#include "store/store_location.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace orvane::test {
+
+TempStore::TempStore() : path_(dir_.path().toStdString() + "/registry.sqlite3") {
+    hadPrevious_ = qEnvironmentVariableIsSet(kRegistryEnvVar);
+    previous_ = qgetenv(kRegistryEnvVar);
+    qputenv(kRegistryEnvVar, QByteArray::fromStdString(path_));
+}
+
+TempStore::~TempStore() {
+    if (hadPrevious_) {
+        qputenv(kRegistryEnvVar, previous_);
+    } else {
+        qunsetenv(kRegistryEnvVar);
+    }
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace orvane::test
