@@ -12,7 +12,7 @@ struct ChannelEntry {
     static constexpr std::size_t kNameBytes = 32;
 
     std::int32_t id = 0;
-    std::string name;  // at most kNameBytes - 1 bytes; the wire field keeps a NUL
+    std::string name;  // at most kNameBytes bytes, as cut from the wire field
 };
 
 // The channels of the connected site, replaced by every channel list the site sends.

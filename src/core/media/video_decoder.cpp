@@ -1,0 +1,198 @@
+#include "media/video_decoder.h"
+
+#include "common/log.h"
+#include "media/ffmpeg_handles.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include <cstring>
+
+namespace orvane {
+namespace {
+
+// After this many frames in a row that fail, the decoder is flushed and waits for a frame
+// it can start from, instead of carrying broken state forever.
+constexpr int kFailuresBeforeReset = 25;
+
+class FfmpegVideoDecoder final : public VideoDecoder {
+public:
+    static std::unique_ptr<VideoDecoder> Open(const DecoderChoice& choice,
+                                              const BitmapInfoHeader& format) {
+        const AVCodec* codec = avcodec_find_decoder(static_cast<AVCodecID>(choice.codecId));
+        if (!codec) {
+            return nullptr;
+        }
+        CodecContextPtr context(avcodec_alloc_context3(codec));
+        PacketPtr packet(av_packet_alloc());
+        FramePtr frame(av_frame_alloc());
+        if (!context || !packet || !frame) {
+            return nullptr;
+        }
+        // Indeo needs the size before it opens; the others take it from the stream.
+        context->width = format.biWidth;
+        context->height = format.biHeight;
+        context->codec_tag = format.biCompression;
+        context->bits_per_coded_sample = format.biBitCount;
+        context->thread_count = 1;
+        context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        if (const AvError error(avcodec_open2(context.get(), codec, nullptr)); error.failed()) {
+            qCWarning(lcMedia) << "cannot open decoder" << codec->name << error.text().c_str();
+            return nullptr;
+        }
+        return std::unique_ptr<VideoDecoder>(
+            new FfmpegVideoDecoder(std::move(context), std::move(packet), std::move(frame)));
+    }
+
+    std::optional<DecodedPicture> Decode(const PackedFrame& input) override {
+        if (av_new_packet(packet_.get(), static_cast<int>(input.imageData.size())) < 0) {
+            return std::nullopt;
+        }
+        std::memcpy(packet_->data, input.imageData.data(), input.imageData.size());
+        if (!input.colourTable.empty()) {
+            AttachPalette(input.colourTable);
+        }
+        const AvError sent(avcodec_send_packet(context_.get(), packet_.get()));
+        av_packet_unref(packet_.get());
+        if (sent.failed() && sent.code() != AVERROR(EAGAIN)) {
+            return Failed();
+        }
+        std::optional<DecodedPicture> picture;
+        while (true) {
+            const int received = avcodec_receive_frame(context_.get(), frame_.get());
+            if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
+                break;
+            }
+            if (received < 0) {
+                return Failed();
+            }
+            picture = Convert();
+            av_frame_unref(frame_.get());
+        }
+        if (picture) {
+            failures_ = 0;
+        }
+        return picture;
+    }
+
+private:
+    FfmpegVideoDecoder(CodecContextPtr context, PacketPtr packet, FramePtr frame)
+        : context_(std::move(context)), packet_(std::move(packet)), frame_(std::move(frame)) {}
+
+    std::optional<DecodedPicture> Failed() {
+        if (++failures_ >= kFailuresBeforeReset) {
+            qCWarning(lcMedia) << "decoder kept failing; flushing it";
+            avcodec_flush_buffers(context_.get());
+            failures_ = 0;
+        }
+        return std::nullopt;
+    }
+
+    void AttachPalette(std::span<const std::uint8_t> colourTable) {
+        std::uint8_t* palette =
+            av_packet_new_side_data(packet_.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+        if (!palette) {
+            return;
+        }
+        std::memset(palette, 0, AVPALETTE_SIZE);
+        const std::size_t entries = std::min<std::size_t>(colourTable.size() / 4, 256);
+        for (std::size_t i = 0; i < entries; ++i) {
+            // RGBQUAD is B, G, R, reserved; FFmpeg's palette is native-endian 0xAARRGGBB.
+            const std::uint32_t argb = 0xFF000000u |
+                                       std::uint32_t{colourTable[i * 4 + 2]} << 16 |
+                                       std::uint32_t{colourTable[i * 4 + 1]} << 8 |
+                                       colourTable[i * 4];
+            std::memcpy(palette + i * 4, &argb, 4);
+        }
+    }
+
+    std::optional<DecodedPicture> Convert() {
+        const int width = frame_->width;
+        const int height = frame_->height;
+        if (width <= 0 || height <= 0) {
+            return std::nullopt;
+        }
+        sws_.reset(sws_getCachedContext(sws_.release(), width, height,
+                                        static_cast<AVPixelFormat>(frame_->format), width, height,
+                                        AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
+                                        nullptr));
+        if (!sws_) {
+            return std::nullopt;
+        }
+        // Reuse the last picture's memory when no one else holds it any more.
+        if (image_.width() != width || image_.height() != height || image_.isDetached() == false) {
+            image_ = QImage(width, height, QImage::Format_RGB32);
+        }
+        std::uint8_t* planes[4] = {image_.bits(), nullptr, nullptr, nullptr};
+        int strides[4] = {static_cast<int>(image_.bytesPerLine()), 0, 0, 0};
+        sws_scale(sws_.get(), frame_->data, frame_->linesize, 0, height, planes, strides);
+        return DecodedPicture{image_};
+    }
+
+    CodecContextPtr context_;
+    PacketPtr packet_;
+    FramePtr frame_;
+    SwsContextPtr sws_;
+    QImage image_;
+    int failures_ = 0;
+};
+
+// Uncompressed frames (BI_RGB): rows bottom first, each padded to four bytes.
+class UncompressedDecoder final : public VideoDecoder {
+public:
+    std::optional<DecodedPicture> Decode(const PackedFrame& input) override {
+        const int width = input.width();
+        const int height = input.height();
+        const int bits = input.header.biBitCount;
+        const std::size_t stride =
+            ((static_cast<std::size_t>(width) * static_cast<std::size_t>(bits) + 31) / 32) * 4;
+        if (input.imageData.size() < stride * static_cast<std::size_t>(height)) {
+            return std::nullopt;
+        }
+        QImage::Format format = QImage::Format_Invalid;
+        switch (bits) {
+            case 8:
+                format = QImage::Format_Indexed8;
+                break;
+            case 16:
+                format = QImage::Format_RGB555;
+                break;
+            case 24:
+                format = QImage::Format_BGR888;
+                break;
+            case 32:
+                format = QImage::Format_RGB32;
+                break;
+            default:
+                return std::nullopt;
+        }
+        const QImage view(input.imageData.data(), width, height, static_cast<qsizetype>(stride),
+                          format);
+        QImage picture = view.mirrored(false, true);
+        if (bits == 8) {
+            QList<QRgb> colours(256, qRgb(0, 0, 0));
+            const std::size_t entries = std::min<std::size_t>(input.colourTable.size() / 4, 256);
+            for (std::size_t i = 0; i < entries; ++i) {
+                colours[static_cast<qsizetype>(i)] =
+                    qRgb(input.colourTable[i * 4 + 2], input.colourTable[i * 4 + 1],
+                         input.colourTable[i * 4]);
+            }
+            picture.setColorTable(colours);
+        }
+        return DecodedPicture{picture.convertToFormat(QImage::Format_RGB32)};
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<VideoDecoder> VideoDecoder::Create(const DecoderChoice& choice,
+                                                   const BitmapInfoHeader& format) {
+    RouteFfmpegLogging();
+    if (choice.uncompressed()) {
+        return std::make_unique<UncompressedDecoder>();
+    }
+    return FfmpegVideoDecoder::Open(choice, format);
+}
+
+}  // namespace orvane

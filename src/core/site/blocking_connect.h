@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+class QTcpSocket;
+
+namespace orvane {
+
+// Connects and waits for the outcome while the event loop keeps running (a nested loop), so
+// windows repaint and commands are served meanwhile. True when connected.
+bool ConnectBlocking(QTcpSocket& socket, const QString& host, quint16 port, int timeoutMs);
+
+}  // namespace orvane

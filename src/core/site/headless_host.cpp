@@ -1,0 +1,44 @@
+#include "site/headless_host.h"
+
+namespace orvane {
+
+void HeadlessChannelWindow::RecordFrame(std::span<const std::uint8_t>) { ++framesRecorded_; }
+
+void HeadlessChannelWindow::StoreFrame(std::span<const std::uint8_t> packedFrame) {
+    lastFrame_.assign(packedFrame.begin(), packedFrame.end());
+    ++framesStored_;
+}
+
+void HeadlessChannelWindow::DrawPicture(const DecodedPicture& picture) {
+    if (picturesDrawn_ == 0) {
+        firstDraw_.start();
+    }
+    lastPicture_ = picture.image;
+    lastDrawAtMs_ = firstDraw_.elapsed();
+    ++picturesDrawn_;
+    emit pictureDrawn(picturesDrawn_);
+}
+
+void HeadlessChannelWindow::CloseWindow() { closed_ = true; }
+
+ChannelWindow* HeadlessChannelHost::CreateChannelWindow(const ChannelWindowSpec& spec) {
+    if (refuse_) {
+        return nullptr;
+    }
+    windows_.push_back(std::make_unique<HeadlessChannelWindow>(spec));
+    if (onWindowCreated) {
+        onWindowCreated(windows_.back().get());
+    }
+    return windows_.back().get();
+}
+
+HeadlessChannelWindow* HeadlessChannelHost::WindowFor(std::uint32_t channelNumber) const {
+    for (const auto& window : windows_) {
+        if (window->spec().channelNumber == channelNumber) {
+            return window.get();
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace orvane

@@ -1,0 +1,168 @@
+#include "site/identify_client.h"
+
+#include "common/fixed_text.h"
+#include "common/log.h"
+#include "wire/byte_order.h"
+#include "wire/message_layout.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace orvane {
+namespace {
+
+// How often the waiting loop wakes to check its conditions when nothing else happens.
+constexpr int kWakeMs = 20;
+
+// Runs the event loop for about ms milliseconds, until condition() turns true.
+void PumpEventsFor(int ms, const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    QTimer wake;
+    wake.start(kWakeMs);
+    while (clock.elapsed() < ms && !done()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+}
+
+qint64 NowMs() {
+    static QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return clock.elapsed();
+}
+
+}  // namespace
+
+IdentifyClient::IdentifyClient(QObject* parent) : IdentifyClient(Timing{}, parent) {}
+
+IdentifyClient::IdentifyClient(Timing timing, QObject* parent)
+    : QObject(parent),
+      timing_(timing),
+      assembler_(kIdentifyAssemblyCapacity, MessageHeader::kSize) {}
+
+IdentifyClient::~IdentifyClient() { Close(); }
+
+void IdentifyClient::Close() {
+    if (socket_) {
+        socket_->disconnect(this);
+        socket_->abort();
+        socket_->deleteLater();
+        socket_ = nullptr;
+    }
+}
+
+std::string IdentifyClient::Lookup(const std::string& idCode, const QString& host, quint16 port) {
+    result_.clear();
+    Close();
+    socket_ = new QTcpSocket(this);
+    connect(socket_, &QTcpSocket::readyRead, this, &IdentifyClient::OnReadyRead);
+    connect(socket_, &QTcpSocket::disconnected, this, &IdentifyClient::OnServerClosed);
+    connect(socket_, &QTcpSocket::bytesWritten, this, [this] { wouldBlock_ = false; });
+    replyState_ = kWaiting;
+    wouldBlock_ = false;
+    socket_->connectToHost(host, port);
+
+    // The pause lets the connect complete; the event loop keeps running meanwhile.
+    PumpEventsFor(timing_.pauseMs, [] { return false; });
+    lastActivityMs_ = NowMs();
+    bool queried = false;
+    while (replyState_ == kWaiting && NowMs() - lastActivityMs_ < timing_.silenceMs) {
+        if (!queried) {
+            queried = true;
+            SendQuery(idCode);
+        }
+        PumpEventsFor(kWakeMs, [this] { return replyState_ != kWaiting; });
+    }
+    Close();
+    return result_;
+}
+
+void IdentifyClient::SendQuery(const std::string& idCode) {
+    Block payload(kIdentifyQuerySize, 0);
+    PutTextField(std::span(payload).first(kIdentifyQuerySize - 1),
+                 CutToBytes(idCode, kIdentifyCodeMaxBytes));
+    sendQueue_.AppendMessage(
+        BuildMessage(static_cast<std::uint8_t>(IdentifyMessage::Query), payload),
+        [this](std::span<const std::uint8_t> block) {
+            if (wouldBlock_) {
+                return SendOutcome::Blocked;
+            }
+            // A failed write (no connection) drops the block as if sent; QTcpSocket buffers
+            // what it cannot send at once, so a would-block never reaches us here.
+            if (socket_) {
+                socket_->write(reinterpret_cast<const char*>(block.data()), qint64(block.size()));
+            }
+            return SendOutcome::Sent;
+        });
+}
+
+void IdentifyClient::OnReadyRead() {
+    while (socket_ && socket_->bytesAvailable() > 0) {
+        Block chunk(kIdentifyChunkSize);
+        const qint64 got = socket_->read(reinterpret_cast<char*>(chunk.data()), qint64(chunk.size()));
+        if (got <= 0) {
+            break;
+        }
+        chunk.resize(static_cast<std::size_t>(got));
+        receiveQueue_.PushBack(std::move(chunk));
+        ProcessReceivedChunks(receiveQueue_, assembler_,
+                              [this](std::span<const std::uint8_t> message) { Dispatch(message); });
+        lastActivityMs_ = NowMs();
+    }
+}
+
+void IdentifyClient::OnServerClosed() {
+    sendQueue_.Clear();
+    receiveQueue_.Clear();
+    assembler_.Reset();
+}
+
+void IdentifyClient::Dispatch(std::span<const std::uint8_t> message) {
+    const std::uint32_t length = ReadLe32(message, MessageHeader::kLengthOffset);
+    const auto payload = message.subspan(MessageHeader::kSize, length);
+    switch (message[MessageHeader::kTypeOffset]) {
+        case static_cast<std::uint8_t>(IdentifyMessage::Address):
+            if (payload.size() >= kIdentifyAddressOffset + 4) {
+                const auto* a = payload.data() + kIdentifyAddressOffset;
+                result_ = std::to_string(a[0]) + "." + std::to_string(a[1]) + "." +
+                          std::to_string(a[2]) + "." + std::to_string(a[3]);
+            }
+            break;
+        case static_cast<std::uint8_t>(IdentifyMessage::Done):
+            replyState_ = kDone;
+            break;
+        case static_cast<std::uint8_t>(IdentifyMessage::Unknown):
+            replyState_ = kUnknownCode;
+            break;
+        default:
+            break;  // ignored
+    }
+}
+
+IdentifyOutcome ResolveSiteAddress(IdentifyClient& client, const std::string& idCode,
+                                   const NetSettings& net) {
+    IdentifyOutcome outcome;
+    outcome.address =
+        client.Lookup(idCode, QString::fromStdString(net.identifyPrimary), net.identifyPort);
+    if (outcome.address.empty()) {
+        outcome.address =
+            client.Lookup(idCode, QString::fromStdString(net.identifyFallback), net.identifyPort);
+    }
+    client.Close();
+    if (outcome.address.empty()) {
+        if (client.replyState() == IdentifyClient::kWaiting) {
+            outcome.message = identifytext::kServerUnreachable;
+        } else if (client.replyState() == IdentifyClient::kUnknownCode) {
+            outcome.message = identifytext::kIdCodeError;
+        }
+    }
+    return outcome;
+}
+
+}  // namespace orvane

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "store/settings.h"
+#include "wire/message_layout.h"
+
+#include <array>
+#include <cstdint>
+
+namespace orvane {
+
+using LoginPayload = std::array<std::uint8_t, kLoginPayloadSize>;
+
+// The 48-byte Login payload: user name and password NUL-padded in 20-byte fields (a
+// 20-character name fills its field without NUL), image format 1 for 320 x 240 and 0 for
+// 160 x 120, quality 0..100 with anything else sent as 30. In alarm mode the built-in
+// account replaces the stored one.
+LoginPayload BuildLoginPayload(const CallSettings& call, bool alarmMode);
+
+}  // namespace orvane

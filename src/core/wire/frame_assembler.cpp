@@ -1,0 +1,122 @@
+#include "wire/frame_assembler.h"
+
+#include "wire/byte_order.h"
+#include "wire/message_layout.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvane {
+namespace {
+
+constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+constexpr std::uint8_t kEnd[3] = {'E', 'N', 'D'};
+constexpr std::uint8_t kTop[3] = {'T', 'O', 'P'};
+
+// Where a search that found nothing resumes: the last two bytes may begin a mark that the
+// next chunk completes.
+std::size_t ResumeAfterMiss(std::size_t from, std::size_t size) {
+    return size >= 2 ? std::max(from, size - 2) : from;
+}
+
+}  // namespace
+
+FrameAssembler::FrameAssembler(std::size_t capacity, std::size_t headerSize)
+    : capacity_(capacity),
+      headerSize_(headerSize),
+      buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity)) {}
+
+void FrameAssembler::Reset() {
+    size_ = 0;
+    headerFound_ = false;
+    headerPos_ = 0;
+    headerScanFrom_ = 0;
+    trailerScanFrom_ = 0;
+}
+
+std::size_t FrameAssembler::Find3(std::size_t from, const std::uint8_t* mark) const {
+    if (from >= size_) {
+        return kNotFound;
+    }
+    const void* hit = ::memmem(buffer_.get() + from, size_ - from, mark, 3);
+    return hit ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - buffer_.get())
+               : kNotFound;
+}
+
+bool FrameAssembler::FindHeader() {
+    std::size_t from = headerScanFrom_;
+    while (true) {
+        const std::size_t hit = Find3(from, kTop);
+        if (hit == kNotFound) {
+            headerScanFrom_ = ResumeAfterMiss(from, size_);
+            return false;
+        }
+        if (size_ - hit < headerSize_) {
+            headerScanFrom_ = hit;  // too short to test yet: more data is awaited
+            return false;
+        }
+        const std::uint8_t* candidate = buffer_.get() + hit;
+        if (candidate[3] == 0 &&
+            std::memcmp(candidate + headerSize_ - kEofMark.size(), kEofMark.data(),
+                        kEofMark.size()) == 0) {
+            headerFound_ = true;
+            headerPos_ = hit;
+            trailerScanFrom_ = hit;
+            return true;
+        }
+        from = hit + 1;
+    }
+}
+
+bool FrameAssembler::FindTrailer(std::size_t& trailerPos) {
+    std::size_t from = trailerScanFrom_;
+    while (true) {
+        const std::size_t hit = Find3(from, kEnd);
+        if (hit == kNotFound) {
+            trailerScanFrom_ = ResumeAfterMiss(from, size_);
+            return false;
+        }
+        if (size_ - hit < MessageTrailer::kSize) {
+            trailerScanFrom_ = hit;
+            return false;
+        }
+        if (std::memcmp(buffer_.get() + hit, MessageTrailer::kBytes.data(),
+                        MessageTrailer::kSize) == 0) {
+            trailerPos = hit;
+            return true;
+        }
+        from = hit + 1;
+    }
+}
+
+FrameAssembler::Result FrameAssembler::Feed(std::span<const std::uint8_t> chunk,
+                                            const Dispatch& dispatch) {
+    if (chunk.size() > capacity_ - size_) {
+        Reset();
+        return {Outcome::Overflow, {}};
+    }
+    if (!chunk.empty()) {
+        std::memcpy(buffer_.get() + size_, chunk.data(), chunk.size());
+        size_ += chunk.size();
+    }
+    if (!headerFound_ && !FindHeader()) {
+        return {};
+    }
+    std::size_t trailerPos = 0;
+    if (!FindTrailer(trailerPos)) {
+        return {};
+    }
+    const std::uint32_t length =
+        ReadLe32(std::span(buffer_.get(), size_), headerPos_ + headerSize_ - 8);
+    if (trailerPos - headerPos_ < headerSize_ || length != trailerPos - headerPos_ - headerSize_) {
+        Reset();
+        return {Outcome::LengthMismatch, {}};
+    }
+    const std::size_t end = trailerPos + MessageTrailer::kSize;
+    dispatch(std::span<const std::uint8_t>(buffer_.get() + headerPos_, end - headerPos_));
+    Result result{Outcome::Message, Block(buffer_.get() + end, buffer_.get() + size_)};
+    Reset();
+    return result;
+}
+
+}  // namespace orvane

@@ -1,0 +1,49 @@
+#include "wire/queues.h"
+
+#include "wire/frame_assembler.h"
+
+namespace orvane {
+
+bool SendQueue::Append(Block block, const BlockSender& send) {
+    blocks_.push_back(std::move(block));
+    return Flush(send);
+}
+
+void SendQueue::AppendMessage(MessageBlocks message, const BlockSender& send) {
+    Append(std::move(message.header), send);
+    if (!message.payload.empty()) {
+        Append(std::move(message.payload), send);
+    }
+    Append(std::move(message.trailer), send);
+}
+
+bool SendQueue::Flush(const BlockSender& send) {
+    while (!blocks_.empty()) {
+        if (send(blocks_.front()) == SendOutcome::Blocked) {
+            return false;
+        }
+        blocks_.pop_front();
+    }
+    return true;
+}
+
+std::optional<Block> ReceiveQueue::PopFront() {
+    if (chunks_.empty()) {
+        return std::nullopt;
+    }
+    Block chunk = std::move(chunks_.front());
+    chunks_.pop_front();
+    return chunk;
+}
+
+void ProcessReceivedChunks(ReceiveQueue& queue, FrameAssembler& assembler,
+                           const std::function<void(std::span<const std::uint8_t>)>& dispatch) {
+    while (auto chunk = queue.PopFront()) {
+        auto result = assembler.Feed(*chunk, dispatch);
+        if (!result.leftover.empty()) {
+            queue.PushFront(std::move(result.leftover));
+        }
+    }
+}
+
+}  // namespace orvane

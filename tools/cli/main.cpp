@@ -1,0 +1,110 @@
+// orvane-cli: checks a site from a shell.
+//   orvane-cli probe HOST[:PORT] --user U --password P [--channel ID] [--frames N] [--png FILE]
+//   orvane-cli identify ID [--server HOST[:PORT]]
+#include "probe.h"
+#include "site/identify_client.h"
+#include "store/store_location.h"
+
+#include <QCommandLineParser>
+#include <QGuiApplication>
+
+using namespace orvane;
+
+namespace {
+
+// "host[:port]" with a default port.
+bool SplitHostPort(const QString& text, quint16 defaultPort, QString& host, quint16& port) {
+    const auto colon = text.lastIndexOf(':');
+    host = colon < 0 ? text : text.left(colon);
+    port = defaultPort;
+    if (colon >= 0) {
+        bool ok = false;
+        const uint value = text.mid(colon + 1).toUInt(&ok);
+        if (!ok || value == 0 || value > 65535) {
+            return false;
+        }
+        port = static_cast<quint16>(value);
+    }
+    return !host.isEmpty();
+}
+
+int Usage(QTextStream& err) {
+    err << "usage: orvane-cli probe HOST[:PORT] --user U --password P [--channel ID] "
+           "[--frames N] [--png FILE] [--timeout S] [--small]\n"
+           "       orvane-cli identify ID [--server HOST[:PORT]]"
+        << Qt::endl;
+    return 2;
+}
+
+int Identify(const QCommandLineParser& parser, QTextStream& out, QTextStream& err) {
+    const QString idCode = parser.positionalArguments().value(1);
+    if (idCode.isEmpty()) {
+        return Usage(err);
+    }
+    IdentifyClient client;
+    auto opened = OpenSettings(KeyStorePath());
+    NetSettings net = opened.settings.LoadNet();
+    IdentifyOutcome outcome;
+    if (parser.isSet("server")) {
+        QString host;
+        quint16 port = net.identifyPort;
+        if (!SplitHostPort(parser.value("server"), net.identifyPort, host, port)) {
+            return Usage(err);
+        }
+        net.identifyPrimary = net.identifyFallback = host.toStdString();
+        net.identifyPort = port;
+    }
+    outcome = ResolveSiteAddress(client, idCode.toStdString(), net);
+    if (outcome.address.empty()) {
+        const QString reason = outcome.message.trimmed();
+        err << "orvane-cli: " << (reason.isEmpty() ? QStringLiteral("no address") : reason)
+            << Qt::endl;
+        return 1;
+    }
+    out << QString::fromStdString(outcome.address) << Qt::endl;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationName("orvane-cli");
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addPositionalArgument("command", "probe or identify");
+    parser.addOptions({{"user", "Site user name.", "user"},
+                       {"password", "Site password.", "password"},
+                       {"channel", "Channel id to open.", "id"},
+                       {"frames", "Frames to decode.", "n", "10"},
+                       {"png", "Write the last picture here.", "file"},
+                       {"timeout", "Seconds to wait.", "s", "15"},
+                       {"small", "Ask for 160 x 120 pictures."},
+                       {"server", "Identify server to ask.", "host[:port]"}});
+    parser.process(app);
+    const QStringList args = parser.positionalArguments();
+    if (args.value(0) == "identify") {
+        return Identify(parser, out, err);
+    }
+    if (args.value(0) != "probe" || args.size() != 2) {
+        return Usage(err);
+    }
+    cli::ProbeOptions options;
+    if (!SplitHostPort(args[1], 1000, options.host, options.port)) {
+        return Usage(err);
+    }
+    options.user = parser.value("user");
+    options.password = parser.value("password");
+    if (parser.isSet("channel")) {
+        options.channelId = parser.value("channel").toUInt();
+    }
+    options.frames = std::max(1, parser.value("frames").toInt());
+    options.pngPath = parser.value("png");
+    options.timeoutSeconds = std::max(1, parser.value("timeout").toInt());
+    options.smallPictures = parser.isSet("small");
+    return cli::RunProbe(options, out, err);
+}

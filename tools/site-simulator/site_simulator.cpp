@@ -1,0 +1,150 @@
+#include "site_simulator.h"
+
+#include "simulated_session.h"
+#include "wire/message_builder.h"
+
+#include <QDateTime>
+#include <QLoggingCategory>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcSimulator, "orvane.simulator")
+
+namespace orvane::sim {
+
+SiteSimulator::SiteSimulator(SiteSimulatorOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {
+    if (!options_.sourceFile.isEmpty()) {
+        source_ = AviPacketSource::Load(options_.sourceFile, error_);
+        if (source_ && options_.framesPerSecond <= 0) {
+            options_.framesPerSecond = source_->framesPerSecond();
+        }
+    }
+}
+
+SiteSimulator::~SiteSimulator() = default;
+
+bool SiteSimulator::Listen(const QHostAddress& address, quint16 port) {
+    if (!options_.sourceFile.isEmpty() && !source_) {
+        return false;  // error_ says why
+    }
+    server_ = new QTcpServer(this);
+    if (!server_->listen(address, port)) {
+        error_ = server_->errorString();
+        return false;
+    }
+    connect(server_, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = server_->nextPendingConnection()) {
+            AddSession(socket, false);
+        }
+    });
+    return true;
+}
+
+quint16 SiteSimulator::port() const { return server_ ? server_->serverPort() : 0; }
+
+void SiteSimulator::AddSession(QTcpSocket* socket, bool callBack) {
+    auto* session = new SimulatedSession(*this, socket, nextSessionId_++, callBack);
+    sessions_.push_back(session);
+    qCInfo(lcSimulator) << "session" << session->id() << "from"
+                        << socket->peerAddress().toString() << (callBack ? "(call-back)" : "");
+}
+
+void SiteSimulator::RemoveSession(SimulatedSession* session) {
+    const auto it = std::find(sessions_.begin(), sessions_.end(), session);
+    if (it == sessions_.end()) {
+        return;
+    }
+    sessions_.erase(it);
+    qCInfo(lcSimulator) << "session" << session->id() << "ended";
+    session->deleteLater();
+}
+
+void SiteSimulator::Record(int session, std::uint8_t type, Block payload) {
+    qCInfo(lcSimulator) << "session" << session << "received type" << type << "with"
+                        << payload.size() << "payload bytes";
+    emit messageReceived(session, type,
+                         QByteArray(reinterpret_cast<const char*>(payload.data()),
+                                    qsizetype(payload.size())));
+    received_.push_back({session, type, std::move(payload)});
+}
+
+void SiteSimulator::CountFrame(std::uint32_t channelNumber) {
+    ++framesSent_;
+    emit frameSent(channelNumber, QDateTime::currentMSecsSinceEpoch());
+}
+
+int SiteSimulator::CountReceived(ClientMessage type) const {
+    return static_cast<int>(std::count_if(received_.begin(), received_.end(), [type](const auto& m) {
+        return m.type == static_cast<std::uint8_t>(type);
+    }));
+}
+
+int SiteSimulator::loggedInCount() const {
+    return static_cast<int>(std::count_if(sessions_.begin(), sessions_.end(),
+                                          [](const SimulatedSession* s) { return s->loggedIn(); }));
+}
+
+void SiteSimulator::StopChannel(std::uint32_t channelNumber) {
+    for (auto* session : sessions_) {
+        session->StopChannel(channelNumber);
+    }
+}
+
+void SiteSimulator::SendLoginAgain() {
+    for (auto* session : sessions_) {
+        session->SendMessage(SiteMessage::LoginAgain, 0, 0);
+    }
+}
+
+void SiteSimulator::SendSiteClosing() {
+    for (auto* session : sessions_) {
+        session->SendMessage(SiteMessage::SiteClosing, 0, 0);
+    }
+}
+
+void SiteSimulator::SendEventRecord(const Block& record) {
+    for (auto* session : sessions_) {
+        session->SendMessage(SiteMessage::EventRecord, 0, 0, record);
+    }
+}
+
+void SiteSimulator::SendRaw(const Block& bytes) {
+    for (auto* session : sessions_) {
+        session->Send(bytes);
+    }
+}
+
+void SiteSimulator::DropLinks() {
+    const auto sessions = sessions_;
+    for (auto* session : sessions) {
+        session->Drop();
+    }
+}
+
+bool SiteSimulator::CallBack(const QString& host, quint16 port) {
+    auto* socket = new QTcpSocket(this);
+    socket->connectToHost(host, port);
+    if (!socket->waitForConnected(5000)) {
+        error_ = socket->errorString();
+        socket->deleteLater();
+        return false;
+    }
+    AddSession(socket, true);
+    return true;
+}
+
+Block MakeEventRecord(const std::string& name, const std::string& telephone,
+                      const std::string& address, const std::string& memo) {
+    Block record(kEventRecordSize, 0);
+    const std::span<std::uint8_t> bytes(record);
+    PutTextField(bytes.subspan(0, 30), name);
+    PutTextField(bytes.subspan(30, 30), telephone);
+    PutTextField(bytes.subspan(60, 120), address);
+    PutTextField(bytes.subspan(180, 120), memo);
+    return record;
+}
+
+}  // namespace orvane::sim

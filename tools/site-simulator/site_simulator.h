@@ -1,0 +1,108 @@
+#pragma once
+
+#include "frame_source.h"
+#include "wire/message_layout.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace orvane::sim {
+
+class SimulatedSession;
+
+struct SimulatedChannel {
+    std::int32_t id = 0;
+    std::uint32_t number = 0;  // routes the channel's frames on the wire
+    std::string name;
+};
+
+struct SiteSimulatorOptions {
+    struct Account {
+        std::string user;
+        std::string password;
+    };
+    std::vector<Account> accounts{{"admin", "admin"}};
+    std::vector<SimulatedChannel> channels{{3, 1, "Gate"}, {7, 2, "Yard"}};
+    std::uint32_t siteBits = 3;  // bit 0: channels may be opened, bit 1: closed
+    SimulatedCodec codec = SimulatedCodec::Mpeg4;
+    double framesPerSecond = 10;
+    int maxSessions = 4;         // one more login gets LimitReached
+    QString sourceFile;          // an AVI whose video packets are sent instead
+    bool loginAgainFirst = false;  // answer the first Login of a session with LoginAgain
+    Block eventRecord;           // sent in answer to EventQuery (300 bytes)
+};
+
+// One message a client sent, as the simulator received it.
+struct ReceivedMessage {
+    int session = 0;
+    std::uint8_t type = 0;
+    Block payload;
+};
+
+// A site on a TCP port: accounts, a channel list, live-encoded video (or an AVI's packets),
+// and the site's own moves (channel stops, login again, closing, dropping the link, event
+// records, calling a client back). Logs every message it receives. GUI/main thread only.
+class SiteSimulator : public QObject {
+    Q_OBJECT
+public:
+    explicit SiteSimulator(SiteSimulatorOptions options, QObject* parent = nullptr);
+    ~SiteSimulator() override;
+
+    // Port 0 takes a free one; port() tells which. False with error() set on failure.
+    bool Listen(const QHostAddress& address, quint16 port);
+    quint16 port() const;
+    QString error() const { return error_; }
+
+    const SiteSimulatorOptions& options() const { return options_; }
+    void SetCodec(SimulatedCodec codec) { options_.codec = codec; }
+
+    // The site's own moves, towards every connected client.
+    void StopChannel(std::uint32_t channelNumber);
+    void SendLoginAgain();
+    void SendSiteClosing();
+    void SendEventRecord(const Block& record);
+    void SendRaw(const Block& bytes);
+    void DropLinks();
+    // Calls a client's listening port, as a site does on an event; the client logs in there.
+    bool CallBack(const QString& host, quint16 port);
+
+    const std::vector<ReceivedMessage>& received() const { return received_; }
+    int CountReceived(ClientMessage type) const;
+    int sessionCount() const { return static_cast<int>(sessions_.size()); }
+    int loggedInCount() const;
+    long long framesSent() const { return framesSent_; }
+
+signals:
+    void messageReceived(int session, quint8 type, const QByteArray& payload);
+    void frameSent(quint32 channelNumber, qint64 sentAtMs);
+
+private:
+    friend class SimulatedSession;
+    void AddSession(QTcpSocket* socket, bool callBack);
+    void RemoveSession(SimulatedSession* session);
+    void Record(int session, std::uint8_t type, Block payload);
+    void CountFrame(std::uint32_t channelNumber);
+
+    SiteSimulatorOptions options_;
+    QTcpServer* server_ = nullptr;
+    std::vector<SimulatedSession*> sessions_;  // children of this object
+    std::vector<ReceivedMessage> received_;
+    std::shared_ptr<AviPacketSource> source_;
+    QString error_;
+    int nextSessionId_ = 1;
+    long long framesSent_ = 0;
+};
+
+// The 300-byte event record a site sends: name, telephone, address, memo.
+Block MakeEventRecord(const std::string& name, const std::string& telephone,
+                      const std::string& address, const std::string& memo);
+
+}  // namespace orvane::sim
