@@ -2,7 +2,9 @@
 
 namespace orvane {
 
-void HeadlessChannelWindow::RecordFrame(std::span<const std::uint8_t>) { ++framesRecorded_; }
+void HeadlessChannelWindow::RecordFrame(std::span<const std::uint8_t>) {
+    ++framesRecorded_;
+}
 
 void HeadlessChannelWindow::StoreFrame(std::span<const std::uint8_t> packedFrame) {
     lastFrame_.assign(packedFrame.begin(), packedFrame.end());
@@ -12,6 +14,7 @@ void HeadlessChannelWindow::StoreFrame(std::span<const std::uint8_t> packedFrame
 void HeadlessChannelWindow::DrawPicture(const DecodedPicture& picture) {
     if (picturesDrawn_ == 0) {
         firstDraw_.start();
+        firstPicture_ = picture.image.copy();
     }
     lastPicture_ = picture.image;
     lastDrawAtMs_ = firstDraw_.elapsed();
@@ -19,7 +22,9 @@ void HeadlessChannelWindow::DrawPicture(const DecodedPicture& picture) {
     emit pictureDrawn(picturesDrawn_);
 }
 
-void HeadlessChannelWindow::CloseWindow() { closed_ = true; }
+void HeadlessChannelWindow::CloseWindow() {
+    closed_ = true;
+}
 
 ChannelWindow* HeadlessChannelHost::CreateChannelWindow(const ChannelWindowSpec& spec) {
     if (refuse_) {

@@ -15,7 +15,7 @@ namespace orvane {
 // Used by the command-line probe, the tests and the benchmarks.
 class HeadlessChannelWindow : public QObject, public ChannelWindow {
     Q_OBJECT
-public:
+  public:
     explicit HeadlessChannelWindow(const ChannelWindowSpec& spec) : spec_(spec) {}
 
     QObject* object() override { return this; }
@@ -30,6 +30,7 @@ public:
 
     const ChannelWindowSpec& spec() const { return spec_; }
     void SetRecording(bool recording) { recording_ = recording; }
+    const QImage& firstPicture() const { return firstPicture_; }
     const QImage& lastPicture() const { return lastPicture_; }
     const Block& lastFrame() const { return lastFrame_; }
     int picturesDrawn() const { return picturesDrawn_; }
@@ -40,15 +41,16 @@ public:
     // Milliseconds from the first drawn picture to the latest one.
     qint64 firstToLastDrawMs() const { return lastDrawAtMs_; }
 
-signals:
+  signals:
     void pictureDrawn(int count);
 
-private:
+  private:
     ChannelWindowSpec spec_;
     bool recording_ = false;
     bool stopped_ = false;
     bool alarmActions_ = false;
     bool closed_ = false;
+    QImage firstPicture_;
     QImage lastPicture_;
     Block lastFrame_;
     int picturesDrawn_ = 0;
@@ -60,7 +62,7 @@ private:
 
 // Makes HeadlessChannelWindows and remembers them; counts arrangements and alarms.
 class HeadlessChannelHost : public ChannelWindowHost {
-public:
+  public:
     explicit HeadlessChannelHost(QSize videoArea = QSize(1024, 700)) : videoArea_(videoArea) {}
 
     ChannelWindow* CreateChannelWindow(const ChannelWindowSpec& spec) override;
@@ -78,7 +80,7 @@ public:
     // Called for every window made, for observers such as the probe.
     std::function<void(HeadlessChannelWindow*)> onWindowCreated;
 
-private:
+  private:
     QSize videoArea_;
     std::vector<std::unique_ptr<HeadlessChannelWindow>> windows_;
     int arrangements_ = 0;

@@ -1,0 +1,195 @@
+#include "frame_source.h"
+#include "media/bitmap_info.h"
+#include "media/decoder_registry.h"
+#include "media/video_decoder.h"
+#include "support/media_samples.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+Block FrameWith(BitmapInfoHeader header, std::size_t dataBytes) {
+    return sim::PackFrame(header, Block(dataBytes, 0x42));
+}
+
+BitmapInfoHeader Header(std::uint32_t fourcc, int width = 320, int height = 240) {
+    BitmapInfoHeader header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biBitCount = 24;
+    header.biCompression = fourcc;
+    return header;
+}
+
+TEST(PackedFrame, HeadersThatPromiseTooMuchOrAbsurdSizesAreRefused) {
+    const BitmapInfoHeader good = Header(MakeFourcc('F', 'M', 'P', '4'));
+    EXPECT_TRUE(ParsePackedFrame(FrameWith(good, 100)));
+
+    Block frame = FrameWith(good, 100);
+    frame[0] = 41;  // biSize
+    EXPECT_FALSE(ParsePackedFrame(frame));
+
+    for (const auto& [w, h] :
+         {std::pair{0, 240}, {320, 0}, {-320, 240}, {320, -240}, {8193, 240}}) {
+        EXPECT_FALSE(ParsePackedFrame(FrameWith(Header(good.biCompression, w, h), 100)))
+            << w << " x " << h;
+    }
+    EXPECT_TRUE(ParsePackedFrame(FrameWith(Header(good.biCompression, 8192, 8192), 100)));
+
+    frame = FrameWith(good, 100);
+    frame[20] = 101;  // biSizeImage one byte more than there is
+    EXPECT_FALSE(ParsePackedFrame(frame));
+
+    BitmapInfoHeader palette = good;
+    palette.biClrUsed = 0xFFFFFFFF;  // would overflow a 32-bit byte count
+    Block huge = FrameWith(palette, 100);
+    EXPECT_FALSE(ParsePackedFrame(huge));
+
+    palette.biClrUsed = 2;
+    palette.biSizeImage = 50;
+    Block withColours = palette.Bytes();
+    withColours.resize(40 + 8 + 50, 1);
+    const auto parsed = ParsePackedFrame(withColours);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->colourTable.size(), 8u);
+    EXPECT_FALSE(ParsePackedFrame(Block(39, 0)));
+}
+
+TEST(DecoderRegistry, TriesIndeo5ThenIndeo3ThenLocatesByFourcc) {
+    EXPECT_EQ(FindDecoder(Header(MakeFourcc('I', 'V', '5', '0')))->handler, "iv50");
+    EXPECT_EQ(FindDecoder(Header(MakeFourcc('i', 'v', '5', '0')))->handler, "iv50");
+    EXPECT_EQ(FindDecoder(Header(MakeFourcc('I', 'V', '3', '2')))->handler, "iv32");
+    const auto xvid = FindDecoder(Header(MakeFourcc('x', 'v', 'i', 'd')));
+    ASSERT_TRUE(xvid);
+    EXPECT_EQ(xvid->handler, "locate");
+    EXPECT_EQ(xvid->name, "mpeg4");
+    EXPECT_EQ(FindDecoder(Header(MakeFourcc('I', 'V', '4', '1')))->name, "indeo4");
+    EXPECT_TRUE(FindDecoder(Header(BitmapInfoHeader::kBiRgb))->uncompressed());
+    EXPECT_FALSE(FindDecoder(Header(MakeFourcc('Z', 'Z', 'Z', 'Z'))));
+}
+
+std::optional<DecodedPicture> DecodeOnce(const Block& packed) {
+    const auto frame = ParsePackedFrame(packed);
+    if (!frame) {
+        return std::nullopt;
+    }
+    const auto choice = FindDecoder(frame->header);
+    if (!choice) {
+        return std::nullopt;
+    }
+    auto decoder = VideoDecoder::Create(*choice, frame->header);
+    return decoder ? decoder->Decode(*frame) : std::nullopt;
+}
+
+class SimulatorCodecs : public testing::TestWithParam<sim::SimulatedCodec> {};
+
+TEST_P(SimulatorCodecs, DecodeToThePictureThatWasEncoded) {
+    const QSize size(320, 240);
+    auto encoder = sim::LiveEncoder::Create(
+        GetParam(), GetParam() == sim::SimulatedCodec::Uncompressed ? QSize(160, 120) : size);
+    ASSERT_TRUE(encoder);
+    std::unique_ptr<VideoDecoder> decoder;
+    int decoded = 0;
+    for (int index = 0; index < 15; ++index) {
+        const QImage source = sim::TestPattern(1, index, encoder->size());
+        const auto packed = encoder->Encode(source);
+        ASSERT_TRUE(packed);
+        const auto frame = ParsePackedFrame(*packed);
+        ASSERT_TRUE(frame);
+        if (!decoder) {
+            const auto choice = FindDecoder(frame->header);
+            ASSERT_TRUE(choice);
+            decoder = VideoDecoder::Create(*choice, frame->header);
+            ASSERT_TRUE(decoder);
+        }
+        const auto picture = decoder->Decode(*frame);
+        ASSERT_TRUE(picture) << "frame " << index;
+        EXPECT_LT(test::MeanDifference(picture->image, source), 12.0) << "frame " << index;
+        ++decoded;
+    }
+    EXPECT_EQ(decoded, 15);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, SimulatorCodecs, testing::ValuesIn(sim::AllCodecs()),
+                         [](const auto& info) { return sim::CodecName(info.param).toStdString(); });
+
+TEST(RealSamples, RawIndeo5KeyFramesDecode) {
+    for (const auto& [name, width, height] :
+         {std::tuple{"oxideav_intra-320x240-indeo5.iv50", 320, 240},
+          std::tuple{"oxideav_intra-240x180-educ.iv50", 240, 180}}) {
+        const QString path = test::MediaSample(name);
+        if (path.isEmpty()) {
+            GTEST_SKIP() << "shared media not present";
+        }
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray data = file.readAll();
+        const Block packed =
+            sim::PackFrame(Header(MakeFourcc('I', 'V', '5', '0'), width, height),
+                           std::span(reinterpret_cast<const std::uint8_t*>(data.data()),
+                                     static_cast<std::size_t>(data.size())));
+        const auto picture = DecodeOnce(packed);
+        ASSERT_TRUE(picture) << name;
+        EXPECT_EQ(picture->image.size(), QSize(width, height));
+    }
+}
+
+TEST(RealSamples, EveryVideoPacketOfTheSampleAvisDecodes) {
+    struct Sample {
+        const char* name;
+        const char* decoder;
+        QSize size;
+        int minimumPictures;
+    };
+    for (const Sample& sample : {Sample{"iv50_320x240_x10.avi", "indeo5", {320, 240}, 10},
+                                 Sample{"fc_lavafalls.avi", "indeo4", {160, 120}, 150},
+                                 Sample{"fc_bear_mpeg4asp_mp3.avi", "mpeg4", {320, 180}, 29},
+                                 Sample{"fc_mjpeg.avi", "mjpeg", {5, 3}, 3},
+                                 Sample{"fc_xvid.avi", "mpeg4", {10, 5}, 29}}) {
+        const QString path = test::MediaSample(sample.name);
+        if (path.isEmpty()) {
+            GTEST_SKIP() << "shared media not present";
+        }
+        QString error;
+        const auto source = sim::AviPacketSource::Load(path, error);
+        ASSERT_TRUE(source) << error.toStdString();
+        const auto choice = FindDecoder(source->format());
+        ASSERT_TRUE(choice) << sample.name;
+        EXPECT_EQ(choice->name, sample.decoder);
+        auto decoder = VideoDecoder::Create(*choice, source->format());
+        ASSERT_TRUE(decoder);
+        int pictures = 0;
+        for (const Block& packed : source->frames()) {
+            const auto frame = ParsePackedFrame(packed);
+            ASSERT_TRUE(frame);
+            if (const auto picture = decoder->Decode(*frame)) {
+                EXPECT_EQ(picture->image.size(), sample.size);
+                ++pictures;
+            }
+        }
+        EXPECT_GE(pictures, sample.minimumPictures) << sample.name;
+    }
+}
+
+TEST(DecodedPicture, PackedDibIsBottomUpBgrWithPaddedRows) {
+    QImage image(3, 2, QImage::Format_RGB32);
+    image.fill(qRgb(10, 20, 30));
+    image.setPixel(0, 0, qRgb(1, 2, 3));  // top-left
+    const Block dib = ToPackedDib24(image);
+    const auto header = BitmapInfoHeader::Parse(dib);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->biBitCount, 24);
+    EXPECT_EQ(header->biSizeImage, 2u * 12u);  // 9 bytes padded to 12
+    ASSERT_EQ(dib.size(), 40u + 24u);
+    // The top row is stored last; pixels are B, G, R.
+    EXPECT_EQ(dib[40 + 12], 3);
+    EXPECT_EQ(dib[40 + 13], 2);
+    EXPECT_EQ(dib[40 + 14], 1);
+    EXPECT_EQ(dib[40], 30);
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,249 @@
+#include "wire/frame_assembler.h"
+#include "wire/message_builder.h"
+#include "wire/queues.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+namespace orvane {
+namespace {
+
+Block SiteMessageOf(std::uint8_t type, std::size_t payloadSize, std::uint8_t fill = 0x5A) {
+    return BuildSiteMessage(type, 1, 2, Block(payloadSize, fill));
+}
+
+Block Concat(std::initializer_list<Block> parts) {
+    Block all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// Feeds bytes in chunks of the given size through a receive queue, as a socket does, and
+// collects the dispatched messages.
+class Receiver {
+  public:
+    Receiver(std::size_t capacity, std::size_t headerSize) : assembler(capacity, headerSize) {}
+
+    void Receive(const Block& bytes, std::size_t chunkSize) {
+        for (std::size_t at = 0; at < bytes.size(); at += chunkSize) {
+            const auto end = std::min(bytes.size(), at + chunkSize);
+            queue.PushBack(Block(bytes.begin() + static_cast<long>(at),
+                                 bytes.begin() + static_cast<long>(end)));
+            Process();
+        }
+    }
+    void Process() {
+        ProcessReceivedChunks(queue, assembler, [this](std::span<const std::uint8_t> message) {
+            messages.emplace_back(message.begin(), message.end());
+        });
+    }
+
+    FrameAssembler assembler;
+    ReceiveQueue queue;
+    std::vector<Block> messages;
+};
+
+TEST(FrameAssembler, AMessageSplitIntoSingleBytesIsDispatchedOnce) {
+    const Block message = SiteMessageOf(1, 300);
+    Receiver receiver(kSiteAssemblyCapacity, SiteMessageHeader::kSize);
+    receiver.Receive(message, 1);
+    ASSERT_EQ(receiver.messages.size(), 1u);
+    EXPECT_EQ(receiver.messages[0], message);
+    EXPECT_EQ(receiver.assembler.accumulated(), 0u);
+}
+
+TEST(FrameAssembler, TheSecondMessageOfAChunkComesBeforeTheNextChunk) {
+    const Block first = SiteMessageOf(2, 0);
+    const Block second = SiteMessageOf(0, 36, 1);
+    const Block third = SiteMessageOf(5, 0);
+    Receiver receiver(kSiteAssemblyCapacity, SiteMessageHeader::kSize);
+    receiver.queue.PushBack(Concat({first, second}));
+    receiver.queue.PushBack(third);
+    receiver.Process();
+    ASSERT_EQ(receiver.messages.size(), 3u);
+    EXPECT_EQ(receiver.messages[0], first);
+    EXPECT_EQ(receiver.messages[1], second);
+    EXPECT_EQ(receiver.messages[2], third);
+}
+
+TEST(FrameAssembler, GarbageAndFalseHeadersAreSkipped) {
+    const Block message = SiteMessageOf(9, 300);
+    Block noisy = {'x', 'T', 'O', 'P', 'x'};  // TOP without its NUL
+    Block falseHeader = BuildSiteHeader(1, 0, 0, 0);
+    falseHeader[20] = 'X';  // no EOF at offset 20
+    const Block stream = Concat({noisy, falseHeader, {'E', 'N', 'D'}, message});
+    for (std::size_t chunk : {1u, 7u, 1024u}) {
+        Receiver receiver(kSiteAssemblyCapacity, SiteMessageHeader::kSize);
+        receiver.Receive(stream, chunk);
+        ASSERT_EQ(receiver.messages.size(), 1u) << "chunk " << chunk;
+        EXPECT_EQ(receiver.messages[0], message);
+    }
+}
+
+TEST(FrameAssembler, ALengthMismatchDiscardsEverythingAccumulated) {
+    Block liar = SiteMessageOf(1, 10);
+    liar[16] = 11;  // promises one byte more than it carries
+    const Block next = SiteMessageOf(2, 0);
+    Receiver receiver(kSiteAssemblyCapacity, SiteMessageHeader::kSize);
+    receiver.Receive(Concat({liar, SiteMessageOf(3, 0)}), 4096);  // both in one chunk: both lost
+    EXPECT_TRUE(receiver.messages.empty());
+    receiver.Receive(next, 5);
+    ASSERT_EQ(receiver.messages.size(), 1u);
+    EXPECT_EQ(receiver.messages[0], next);
+}
+
+TEST(FrameAssembler, APayloadHoldingTheTrailerEndsTheMessageEarlyAndIsLost) {
+    Block payload(40, 0x11);
+    std::memcpy(payload.data() + 10, MessageTrailer::kBytes.data(), MessageTrailer::kSize);
+    const Block message = BuildSiteMessage(1, 0, 0, payload);
+    Receiver receiver(kSiteAssemblyCapacity, SiteMessageHeader::kSize);
+    receiver.Receive(message, 1024);
+    EXPECT_TRUE(receiver.messages.empty());
+}
+
+TEST(FrameAssembler, TheSiteLimitIs153600BytesAndOverflowDropsTheBuffer) {
+    const Block largest = SiteMessageOf(1, kSiteAssemblyCapacity - 24 - 8);
+    Receiver receiver(kSiteAssemblyCapacity, SiteMessageHeader::kSize);
+    receiver.Receive(largest, 1024);
+    ASSERT_EQ(receiver.messages.size(), 1u);
+
+    const Block tooLarge = SiteMessageOf(1, kSiteAssemblyCapacity - 24 - 8 + 1);
+    receiver.Receive(tooLarge, 1024);
+    EXPECT_EQ(receiver.messages.size(), 1u);
+    // The chunk that overflowed went with the buffer; a later message still gets through.
+    receiver.Receive(SiteMessageOf(2, 0), 1024);
+    EXPECT_EQ(receiver.messages.size(), 2u);
+}
+
+TEST(FrameAssembler, TheIdentifyLimitIs512Bytes) {
+    Receiver receiver(kIdentifyAssemblyCapacity, MessageHeader::kSize);
+    receiver.Receive(Flatten(BuildMessage(104, Block(512 - 24, 0))), 128);
+    EXPECT_EQ(receiver.messages.size(), 1u);
+    receiver.Receive(Flatten(BuildMessage(104, Block(512 - 23, 0))), 128);
+    EXPECT_EQ(receiver.messages.size(), 1u);
+}
+
+// The reassembly as designed, rescanning from the start on every chunk: the assembler must
+// give exactly its results, only faster.
+class ReferenceAssembler {
+  public:
+    ReferenceAssembler(std::size_t capacity, std::size_t headerSize)
+        : capacity_(capacity), header_(headerSize) {}
+
+    void Receive(Block chunk) {
+        queue_.push_front(std::move(chunk));
+        while (!queue_.empty()) {
+            Block c = std::move(queue_.front());
+            queue_.pop_front();
+            Feed(c);
+        }
+    }
+    std::vector<Block> messages;
+
+  private:
+    void Feed(const Block& chunk) {
+        if (data_.size() + chunk.size() > capacity_) {
+            data_.clear();
+            return;
+        }
+        data_.insert(data_.end(), chunk.begin(), chunk.end());
+        std::size_t header = Search('T', 'O', 'P', 0, header_, [&](std::size_t p) {
+            return data_[p + 3] == 0 && std::memcmp(&data_[p + header_ - 4], "EOF\0", 4) == 0;
+        });
+        if (header == kNone) {
+            return;
+        }
+        std::size_t trailer = Search('E', 'N', 'D', header, 8, [&](std::size_t p) {
+            return std::memcmp(&data_[p], "END\0EOF\0", 8) == 0;
+        });
+        if (trailer == kNone) {
+            return;
+        }
+        const std::uint32_t length = data_[header + header_ - 8] |
+                                     data_[header + header_ - 7] << 8 |
+                                     data_[header + header_ - 6] << 16 |
+                                     static_cast<std::uint32_t>(data_[header + header_ - 5]) << 24;
+        if (trailer - header >= header_ && length == trailer - header - header_) {
+            messages.emplace_back(data_.begin() + static_cast<long>(header),
+                                  data_.begin() + static_cast<long>(trailer + 8));
+            if (trailer + 8 < data_.size()) {
+                queue_.emplace_front(data_.begin() + static_cast<long>(trailer + 8), data_.end());
+            }
+        }
+        data_.clear();
+    }
+    template <typename Test>
+    std::size_t Search(char a, char b, char c, std::size_t from, std::size_t need, Test test) {
+        for (std::size_t p = from; p + 3 <= data_.size(); ++p) {
+            if (data_[p] != a || data_[p + 1] != b || data_[p + 2] != c) {
+                continue;
+            }
+            if (data_.size() - p < need) {
+                return kNone;
+            }
+            if (test(p)) {
+                return p;
+            }
+        }
+        return kNone;
+    }
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t capacity_;
+    std::size_t header_;
+    Block data_;
+    std::deque<Block> queue_;
+};
+
+TEST(FrameAssembler, GivesExactlyTheResultsOfTheDesignedAlgorithmOnRandomStreams) {
+    std::mt19937 random(20261206);
+    for (int round = 0; round < 300; ++round) {
+        // Valid messages, fragments of marks, liars and noise, in random chunks.
+        Block stream;
+        const int pieces = 1 + static_cast<int>(random() % 12);
+        for (int i = 0; i < pieces; ++i) {
+            Block piece;
+            switch (random() % 6) {
+                case 0:
+                case 1:
+                    piece = SiteMessageOf(static_cast<std::uint8_t>(random() % 25), random() % 400,
+                                          static_cast<std::uint8_t>(random()));
+                    break;
+                case 2:
+                    piece = BuildSiteHeader(1, 0, 0, static_cast<std::uint32_t>(random() % 50));
+                    break;
+                case 3:
+                    piece = {'E', 'N', 'D', 0, 'E', 'O', 'F', 0};
+                    break;
+                case 4:
+                    piece = {'T', 'O', 'P', 0, 'E', 'N', 'D'};
+                    break;
+                default:
+                    piece.resize(random() % 64);
+                    for (auto& byte : piece) {
+                        byte = static_cast<std::uint8_t>("TOPENDF\0x"[random() % 9]);
+                    }
+            }
+            stream.insert(stream.end(), piece.begin(), piece.end());
+        }
+        const std::size_t capacity = 256 + random() % 1024;
+        Receiver fast(capacity, SiteMessageHeader::kSize);
+        ReferenceAssembler reference(capacity, SiteMessageHeader::kSize);
+        for (std::size_t at = 0; at < stream.size();) {
+            const std::size_t size = std::min<std::size_t>(stream.size() - at, 1 + random() % 200);
+            Block chunk(stream.begin() + static_cast<long>(at),
+                        stream.begin() + static_cast<long>(at + size));
+            fast.queue.PushBack(chunk);
+            fast.Process();
+            reference.Receive(chunk);
+            at += size;
+        }
+        ASSERT_EQ(fast.messages, reference.messages) << "round " << round;
+    }
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,82 @@
+// Identify lookups against the simulated identify server over loopback.
+#include "identify_server.h"
+#include "site/identify_client.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+// Short waits so that the tests that need no real 15 s stay quick.
+constexpr IdentifyClient::Timing kQuick{100, 1000};
+
+TEST(IdentifyClient, AnAddressAndDoneInOneChunkEndTheLookupAtOnce) {
+    sim::IdentifyServer server;
+    server.AddSite("SITE42", "10.0.200.7");
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0));
+    IdentifyClient client;  // real timing: the answer must not wait for the 15 s rule
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(client.Lookup("SITE42", "127.0.0.1", server.port()), "10.0.200.7");
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(client.replyState(), IdentifyClient::kDone);
+    ASSERT_EQ(server.queries().size(), 1u);
+    EXPECT_EQ(server.queries()[0], "SITE42");
+
+    // A second lookup starts afresh.
+    EXPECT_EQ(client.Lookup("NOPE", "127.0.0.1", server.port()), "");
+    EXPECT_EQ(client.replyState(), IdentifyClient::kUnknownCode);
+}
+
+TEST(IdentifyClient, UnknownCodesAndUnreachableServersGiveTheirMessages) {
+    sim::IdentifyServer server;
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0));
+    IdentifyClient client(kQuick);
+    NetSettings net;
+    net.identifyPort = server.port();
+    net.identifyPrimary = "127.0.0.1";
+    net.identifyFallback = "127.0.0.1";
+    IdentifyOutcome outcome = ResolveSiteAddress(client, "GHOST", net);
+    EXPECT_EQ(outcome.address, "");
+    EXPECT_EQ(outcome.message, "\n\n ID Code Error! \n\n");
+
+    QTcpServer closed;  // take a port, then free it: nobody listens there
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    net.identifyPort = closed.serverPort();
+    closed.close();
+    outcome = ResolveSiteAddress(client, "GHOST", net);
+    EXPECT_EQ(outcome.message, "\n\n Can not connect to Identify Server!! \n\n");
+}
+
+TEST(IdentifyClient, ARefusingPrimaryLeadsToTheFallback) {
+    sim::IdentifyServer fallback;
+    fallback.AddSite("SITE42", "192.0.2.44");
+    ASSERT_TRUE(fallback.Listen(QHostAddress("127.0.0.2"), 0));
+    IdentifyClient client(kQuick);
+    NetSettings net;
+    net.identifyPort = fallback.port();  // nothing listens on 127.0.0.1 at this port
+    net.identifyPrimary = "127.0.0.1";
+    net.identifyFallback = "127.0.0.2";
+    const IdentifyOutcome outcome = ResolveSiteAddress(client, "SITE42", net);
+    EXPECT_EQ(outcome.address, "192.0.2.44");
+    EXPECT_TRUE(outcome.message.isEmpty());
+}
+
+TEST(IdentifyClient, ASilentServerEndsTheLookupAfterFifteenAndAHalfSeconds) {
+    sim::IdentifyServer server;
+    server.SetSilent(true);
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0));
+    IdentifyClient client;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(client.Lookup("SITE42", "127.0.0.1", server.port()), "");
+    EXPECT_GE(clock.elapsed(), 15400);
+    EXPECT_LT(clock.elapsed(), 18000);
+    EXPECT_EQ(client.replyState(), IdentifyClient::kWaiting);
+}
+
+}  // namespace
+}  // namespace orvane

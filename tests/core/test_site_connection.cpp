@@ -1,0 +1,366 @@
+// The site connection against the simulated site over real loopback sockets.
+#include "common/command_ids.h"
+#include "site/blocking_connect.h"
+#include "site/headless_host.h"
+#include "site/site_connection.h"
+#include "site_simulator.h"
+#include "support/event_loop.h"
+#include "support/fake_main_frame.h"
+#include "support/media_samples.h"
+#include "wire/byte_order.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using sim::SiteSimulator;
+using sim::SiteSimulatorOptions;
+using test::WaitUntil;
+
+class SiteConnectionTest : public testing::Test {
+  protected:
+    void StartSite(SiteSimulatorOptions options = {}) {
+        site = std::make_unique<SiteSimulator>(std::move(options));
+        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0)) << site->error().toStdString();
+    }
+
+    // Connects a new SiteConnection as the operator's connect would, with these credentials.
+    void Connect(const std::string& user = "admin", const std::string& password = "admin",
+                 int reLink = 1) {
+        CallSettings call;
+        call.user = user;
+        call.password = password;
+        call.reLink = reLink;
+        settings.SaveCall(call);
+        connection = std::make_unique<SiteConnection>(
+            SiteConnection::Services{settings, channels, windows, host, frame, &events});
+        ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
+        connection->Start(false);
+    }
+
+    bool LoggedIn() {
+        return WaitUntil([this] { return frame.Posted(cmd::kOpenChannel); });
+    }
+
+    HeadlessChannelWindow* WaitForWindow(std::uint32_t number, int pictures = 1) {
+        WaitUntil([&] {
+            auto* window = host.WindowFor(number);
+            return window && window->picturesDrawn() >= pictures;
+        });
+        return host.WindowFor(number);
+    }
+
+    Settings settings{KeyStore::OpenInMemory()};
+    ChannelTable channels;
+    VideoWindowState windows;
+    HeadlessChannelHost host;
+    test::FakeMainFrame frame;
+    test::FakeEventLog events;
+    std::unique_ptr<SiteSimulator> site;
+    std::unique_ptr<SiteConnection> connection;
+};
+
+TEST_F(SiteConnectionTest, LoginFillsTheChannelTableWithPermittedEntriesOnly) {
+    SiteSimulatorOptions options;
+    options.channels = {{3, 1, "Gate"}, {0, 2, "Zero"}, {-4, 3, "Negative"}, {7, 4, "Yard"}};
+    options.siteBits = 2;
+    StartSite(options);
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    ASSERT_EQ(channels.size(), 2u);
+    EXPECT_EQ(channels.GetChannelName(3), "Gate");
+    EXPECT_EQ(channels.GetChannelName(7), "Yard");
+    EXPECT_FALSE(connection->channelOpenPermission());
+    EXPECT_TRUE(connection->channelClosePermission());
+    EXPECT_TRUE(connection->peerText().startsWith("IP Address: 127.0.0.1"));
+}
+
+TEST_F(SiteConnectionTest, RejectedLimitedAndRepeatedLogins) {
+    SiteSimulatorOptions options;
+    options.maxSessions = 1;
+    options.loginAgainFirst = true;
+    StartSite(options);
+
+    Connect("admin", "wrong");
+    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kLoginError); }));
+
+    frame.commands.clear();
+    Connect();  // LoginAgain first, then accepted
+    ASSERT_TRUE(LoggedIn());
+    // Each session's first Login is answered with LoginAgain: two per session.
+    EXPECT_EQ(site->CountReceived(ClientMessage::Login), 4);
+
+    // A second client beyond the site's limit.
+    test::FakeMainFrame secondFrame;
+    SiteConnection second({settings, channels, windows, host, secondFrame, nullptr});
+    ASSERT_TRUE(ConnectBlocking(second.socket(), "127.0.0.1", site->port(), 5000));
+    second.Start(false);
+    EXPECT_TRUE(WaitUntil([&] {
+        return secondFrame.Posted(cmd::kLimitError) || secondFrame.Posted(cmd::kOpenChannel);
+    }));
+    EXPECT_TRUE(secondFrame.Posted(cmd::kLimitError));
+}
+
+TEST_F(SiteConnectionTest, FirstFrameMakesAWindowAtTheCascadeAndLaterFramesReuseIt) {
+    StartSite();
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    EXPECT_TRUE(connection->OpenChannel(3));
+    auto* window = WaitForWindow(1, 3);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(host.windows().size(), 1u);
+    EXPECT_EQ(window->spec().channelId, 3u);
+    EXPECT_EQ(window->spec().position, QPoint(0, 0));
+    EXPECT_EQ(window->spec().pictureSize, QSize(320, 240));
+    EXPECT_TRUE(window->spec().closePermission);
+    EXPECT_EQ(windows.openWindows, 1);
+    EXPECT_EQ(windows.nextPosition, QPoint(28, 22));
+    EXPECT_GE(host.arrangements(), 1);  // auto-arrange is on by default
+    EXPECT_EQ(window->framesStored(), connection->frameCounter());
+
+    // The second channel goes to the next cascade position.
+    EXPECT_TRUE(connection->OpenChannel(7));
+    auto* second = WaitForWindow(2);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->spec().position, QPoint(28, 22));
+    // An open channel is not asked for again.
+    EXPECT_FALSE(connection->OpenChannel(3));
+}
+
+class EveryCodec : public SiteConnectionTest,
+                   public testing::WithParamInterface<sim::SimulatedCodec> {};
+
+TEST_P(EveryCodec, FramesDecodeToThePictureTheSiteEncoded) {
+    SiteSimulatorOptions options;
+    options.codec = GetParam();
+    options.framesPerSecond = 25;
+    StartSite(options);
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    connection->OpenChannel(3);
+    auto* window = WaitForWindow(1, 5);
+    ASSERT_NE(window, nullptr);
+    const QSize size = window->spec().pictureSize;
+    EXPECT_LT(test::MeanDifference(window->firstPicture(), sim::TestPattern(0, 0, size)), 12.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, EveryCodec, testing::ValuesIn(sim::AllCodecs()),
+                         [](const auto& info) { return sim::CodecName(info.param).toStdString(); });
+
+TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption) {
+    SiteSimulatorOptions options;
+    options.framesPerSecond = 25;
+    StartSite(options);
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    connection->OpenChannel(3);
+    connection->OpenChannel(7);
+    auto* gate = WaitForWindow(1, 20);
+    auto* yard = WaitForWindow(2, 20);
+    ASSERT_TRUE(gate && yard);
+    // Every frame arrived and was decoded, so the last picture is frame count - 1 of each
+    // channel's own pattern; a shared decoder would have mixed the two.
+    for (auto [window, index] : {std::pair{gate, 0}, std::pair{yard, 1}}) {
+        EXPECT_EQ(window->picturesDrawn(), window->framesStored());
+        const QImage expected =
+            sim::TestPattern(index, window->framesStored() - 1, window->spec().pictureSize);
+        EXPECT_LT(test::MeanDifference(window->lastPicture(), expected), 12.0);
+    }
+}
+
+TEST_F(SiteConnectionTest, StoppedChannelsAndStreamErrors) {
+    StartSite();
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    connection->OpenChannel(3);
+    auto* window = WaitForWindow(1);
+    ASSERT_NE(window, nullptr);
+
+    site->StopChannel(1);
+    ASSERT_TRUE(WaitUntil([&] { return window->IsStopped(); }));
+    // A stop for a channel without window changes nothing.
+    site->SendRaw(BuildSiteMessage(5, 0, 99, {}));
+    // Types 7 and 21 are stream errors; the message after them is handled normally.
+    site->SendRaw(BuildSiteMessage(7, 0, 0, {}));
+    site->SendRaw(BuildSiteMessage(21, 0, 0, {}));
+    site->SendRaw(BuildSiteMessage(2, 0, 0, {}));
+    frame.commands.clear();
+    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kOpenChannel); }));
+    EXPECT_EQ(frame.statusLines.count("Stream error!"), 2);
+    EXPECT_TRUE(connection->active());
+
+    // Closing a stopped channel sends nothing to the site.
+    const int closesBefore = site->CountReceived(ClientMessage::CloseChannel);
+    connection->CloseChannel(window, true);
+    test::Pump(300);
+    EXPECT_TRUE(window->closed());
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), closesBefore);
+    EXPECT_EQ(windows.openWindows, 0);
+}
+
+TEST_F(SiteConnectionTest, ClosingFixingAndRemoteControlSendTheirMessages) {
+    StartSite();
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    connection->OpenChannel(3);
+    auto* gate = WaitForWindow(1);
+    ASSERT_NE(gate, nullptr);
+    EXPECT_FALSE(connection->FixChannel(gate));  // one window: nothing sent
+    connection->OpenChannel(7);
+    auto* yard = WaitForWindow(2);
+    ASSERT_NE(yard, nullptr);
+    EXPECT_TRUE(connection->FixChannel(gate));
+    EXPECT_EQ(windows.fixedWindow, gate);
+    EXPECT_TRUE(connection->FixChannel(gate));
+    EXPECT_EQ(windows.fixedWindow, nullptr);
+
+    connection->CloseChannel(yard, true);
+    connection->SendCloseSite();
+    connection->SendRebootSite();
+    connection->SendRunProgram("");
+    connection->SendRunProgram(std::string(50, 'r'));
+    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::RunProgram) == 2; }));
+
+    std::vector<const sim::ReceivedMessage*> runs;
+    for (const auto& message : site->received()) {
+        if (message.type == static_cast<std::uint8_t>(ClientMessage::FixChannel) ||
+            message.type == static_cast<std::uint8_t>(ClientMessage::CloseChannel)) {
+            EXPECT_EQ(
+                ReadLe32(message.payload, 0),
+                message.type == static_cast<std::uint8_t>(ClientMessage::FixChannel) ? 3u : 7u);
+        }
+        if (message.type == static_cast<std::uint8_t>(ClientMessage::CloseSite) ||
+            message.type == static_cast<std::uint8_t>(ClientMessage::RebootSite)) {
+            EXPECT_TRUE(message.payload.empty());
+        }
+        if (message.type == static_cast<std::uint8_t>(ClientMessage::RunProgram)) {
+            runs.push_back(&message);
+        }
+    }
+    EXPECT_EQ(site->CountReceived(ClientMessage::FixChannel), 2);
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 1);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_TRUE(runs[0]->payload.empty());
+    ASSERT_EQ(runs[1]->payload.size(), 51u);
+    EXPECT_EQ(runs[1]->payload.back(), 0);
+
+    // Frames still arriving for the closed channel are dropped, not drawn in a new window.
+    test::Pump(300);
+    EXPECT_EQ(host.windows().size(), 2u);
+    EXPECT_TRUE(yard->closed());
+}
+
+TEST_F(SiteConnectionTest, ReLinkOnKeepsTheWindowsAndAsksForAReconnect) {
+    StartSite();
+    Connect("admin", "admin", 1);
+    ASSERT_TRUE(LoggedIn());
+    connection->OpenChannel(3);
+    auto* window = WaitForWindow(1);
+    ASSERT_NE(window, nullptr);
+    site->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kReconnect); }));
+    EXPECT_FALSE(connection->active());
+    EXPECT_FALSE(window->closed());
+    EXPECT_EQ(connection->links().size(), 1u);
+    EXPECT_EQ(frame.statusLines.back(), "Disconnect");
+
+    // The reconnect loop's part: a new socket, a new start; the kept window gets frames again.
+    connection->RecreateSocket();
+    ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
+    connection->Start(false);
+    frame.commands.clear();
+    ASSERT_TRUE(LoggedIn());
+    connection->OpenChannel(3);  // the window is still there: not asked again
+    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 1);
+}
+
+TEST_F(SiteConnectionTest, ReLinkOffClosesTheWindowsAndDisconnects) {
+    StartSite();
+    Connect("admin", "admin", 0);
+    ASSERT_TRUE(LoggedIn());
+    connection->OpenChannel(3);
+    auto* window = WaitForWindow(1);
+    ASSERT_NE(window, nullptr);
+    site->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kDisconnect); }));
+    EXPECT_TRUE(window->closed());
+    EXPECT_TRUE(connection->links().empty());
+    EXPECT_EQ(windows.openWindows, 0);
+}
+
+TEST_F(SiteConnectionTest, SiteClosingUnknownCodecsAndEventRecords) {
+    StartSite();
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+
+    BitmapInfoHeader unknown;
+    unknown.biWidth = 320;
+    unknown.biHeight = 240;
+    unknown.biCompression = MakeFourcc('Z', 'Z', 'Z', 'Z');
+    site->SendRaw(BuildSiteMessage(1, 3, 1, sim::PackFrame(unknown, Block(100, 1))));
+    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kCodecError); }));
+    EXPECT_TRUE(host.windows().empty());
+
+    site->SendRaw(
+        BuildSiteMessage(9, 0, 0, sim::MakeEventRecord("Door", "555", "Main St", "open")));
+    site->SendRaw(BuildSiteMessage(9, 0, 0, Block(299, 1)));  // too short: dropped
+    site->SendSiteClosing();
+    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kDisconnect); }));
+    ASSERT_EQ(events.records.size(), 1u);
+    EXPECT_EQ(events.records[0].size(), 300u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(events.records[0].data())), "Door");
+}
+
+TEST_F(SiteConnectionTest, ASilentSiteGetsLoginThenAKeepAliveEvery51Ticks) {
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    settings.SaveCall({});
+    SiteConnection quiet({settings, channels, windows, host, frame, nullptr});
+    ASSERT_TRUE(ConnectBlocking(quiet.socket(), "127.0.0.1", silent.serverPort(), 5000));
+    ASSERT_TRUE(WaitUntil([&] { return silent.hasPendingConnections(); }));
+    QTcpSocket* peer = silent.nextPendingConnection();
+    quiet.Start(false);
+
+    QByteArray wire;
+    auto keepAlives = [&] {
+        wire += peer->readAll();
+        const QByteArray keepAlive = QByteArray("TOP\0\x08\0\0\0\x04\0\0\0EOF\0", 16);
+        return wire.count(keepAlive);
+    };
+    test::Pump(4500);
+    EXPECT_EQ(keepAlives(), 0);  // timers are never early: none before the 52nd tick
+    EXPECT_TRUE(wire.startsWith(QByteArray("TOP\0\0\0\0\0\x30\0\0\0EOF\0", 16)));
+    EXPECT_TRUE(WaitUntil([&] { return keepAlives() >= 1; }, 4000));
+}
+
+TEST_F(SiteConnectionTest, AnAlarmConnectionLogsInWithTheBuiltInAccountAndActsOnItsWindows) {
+    SiteSimulatorOptions options;
+    options.accounts = {};  // only the built-in account of call-backs gets in
+    options.eventRecord = sim::MakeEventRecord("Alarm", "1", "Hall", "motion");
+    StartSite(options);
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+    ASSERT_TRUE(site->CallBack("127.0.0.1", listener.serverPort()));
+    ASSERT_TRUE(WaitUntil([&] { return listener.hasPendingConnections(); }));
+
+    connection = std::make_unique<SiteConnection>(
+        SiteConnection::Services{settings, channels, windows, host, frame, &events});
+    connection->AdoptSocket(listener.nextPendingConnection());
+    connection->Start(true);
+    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(WaitUntil([&] { return events.records.size() == 1; }));
+    EXPECT_EQ(site->CountReceived(ClientMessage::EventQuery), 1);
+
+    connection->OpenChannel(3);
+    auto* window = WaitForWindow(1);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->alarmActionsStarted());
+    EXPECT_EQ(host.alarms(), 1);
+}
+
+}  // namespace
+}  // namespace orvane

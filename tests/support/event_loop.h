@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <functional>
+
+namespace orvane::test {
+
+// Runs the event loop until condition() holds or timeoutMs pass; returns condition().
+inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    QTimer wake;
+    wake.start(5);
+    while (!condition() && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
+    return condition();
+}
+
+// Runs the event loop for ms milliseconds.
+inline void Pump(int ms) {
+    WaitUntil([] { return false; }, ms);
+}
+
+}  // namespace orvane::test
