@@ -10,6 +10,12 @@ if(ORVANE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzzers: every object gets coverage instrumentation, the fuzz programs link libFuzzer.
+if(ORVANE_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # Fails the configure step if a core target links a Qt Widgets library, so the layering
 # cannot erode by accident.
 function(orvane_forbid_widgets target)

@@ -114,7 +114,7 @@ TEST_P(SimulatorCodecs, DecodeToThePictureThatWasEncoded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, SimulatorCodecs, testing::ValuesIn(sim::AllCodecs()),
-                         [](const auto& info) { return sim::CodecName(info.param).toStdString(); });
+                         [](const auto& codecInfo) { return sim::CodecName(codecInfo.param).toStdString(); });
 
 TEST(RealSamples, RawIndeo5KeyFramesDecode) {
     for (const auto& [name, width, height] :

@@ -149,7 +149,7 @@ TEST_P(EveryCodec, FramesDecodeToThePictureTheSiteEncoded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, EveryCodec, testing::ValuesIn(sim::AllCodecs()),
-                         [](const auto& info) { return sim::CodecName(info.param).toStdString(); });
+                         [](const auto& codecInfo) { return sim::CodecName(codecInfo.param).toStdString(); });
 
 TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption) {
     SiteSimulatorOptions options;

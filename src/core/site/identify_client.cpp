@@ -110,11 +110,15 @@ void IdentifyClient::OnReadyRead() {
             break;
         }
         chunk.resize(static_cast<std::size_t>(got));
-        receiveQueue_.PushBack(std::move(chunk));
-        ProcessReceivedChunks(receiveQueue_, assembler_,
-                              [this](std::span<const std::uint8_t> message) { Dispatch(message); });
+        ReceiveChunk(std::move(chunk));
         lastActivityMs_ = NowMs();
     }
+}
+
+void IdentifyClient::ReceiveChunk(Block chunk) {
+    receiveQueue_.PushBack(std::move(chunk));
+    ProcessReceivedChunks(receiveQueue_, assembler_,
+                          [this](std::span<const std::uint8_t> message) { Dispatch(message); });
 }
 
 void IdentifyClient::OnServerClosed() {

@@ -34,6 +34,9 @@ public:
     int replyState() const { return replyState_; }
     const std::string& result() const { return result_; }
     void Close();
+    // Reassembles and acts on bytes as received from a server (the receive notification
+    // uses it; so does the fuzzer).
+    void ReceiveChunk(Block chunk);
 
 private:
     void OnReadyRead();

@@ -111,7 +111,20 @@ void SiteConnection::OnReadyRead() {
             break;
         }
         chunk.resize(static_cast<std::size_t>(got));
-        receiveQueue_.PushBack(std::move(chunk));
+        ReceiveChunk(std::move(chunk));
+    }
+}
+
+void SiteConnection::ReceiveChunk(Block chunk) {
+    // A chunk never exceeds what one receive call reads, whoever queues it.
+    for (std::size_t at = 0; at < chunk.size(); at += kSiteChunkSize) {
+        const auto end = std::min(chunk.size(), at + kSiteChunkSize);
+        if (at == 0 && end == chunk.size()) {
+            receiveQueue_.PushBack(std::move(chunk));
+            return;
+        }
+        receiveQueue_.PushBack(Block(chunk.begin() + static_cast<std::ptrdiff_t>(at),
+                                     chunk.begin() + static_cast<std::ptrdiff_t>(end)));
     }
 }
 

@@ -1,0 +1,56 @@
+// Feeds arbitrary bytes to a started site connection, cut into chunks, and dispatches what
+// reassembles: channel lists, frames (decoded for real), stops, event records, anything.
+#include "site/headless_host.h"
+#include "site/site_connection.h"
+
+#include <QGuiApplication>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+class NullFrame final : public orvane::MainFrameLink {
+public:
+    void PostCommand(int) override {}
+    void SetStatusLine(const QString&) override {}
+};
+
+class CountingEvents final : public orvane::EventRecordSink {
+public:
+    void AddEventRecord(std::span<const std::uint8_t> record) override { bytes += record.size(); }
+    std::size_t bytes = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "orvane.*=false");
+    static QGuiApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace orvane;
+    Settings settings(KeyStore::OpenInMemory());
+    ChannelTable channels;
+    VideoWindowState windows;
+    HeadlessChannelHost host;
+    NullFrame frame;
+    CountingEvents events;
+    SiteConnection connection({settings, channels, windows, host, frame, &events});
+    connection.Start(false);
+
+    // The first byte picks the chunk size, so the fuzzer explores splits as well as bytes.
+    if (size == 0) {
+        return 0;
+    }
+    const std::size_t chunk = 1 + data[0] % 64 * 16;
+    for (std::size_t at = 1; at < size; at += chunk) {
+        const std::size_t end = std::min(size, at + chunk);
+        connection.ReceiveChunk(Block(data + at, data + end));
+        connection.Tick();
+    }
+    return 0;
+}
