@@ -1,6 +1,7 @@
 // Reassembly of 150 KB frames received in 1,024-byte chunks, beside a plain memcpy of the
 // same chunks into a buffer of the same size.
 #include "wire/frame_assembler.h"
+#include "wire/mark_search.h"
 #include "wire/message_builder.h"
 #include "wire/queues.h"
 
@@ -32,7 +33,8 @@ const std::vector<Block>& Chunks() {
         std::vector<Block> cut;
         for (std::size_t at = 0; at < stream.size(); at += kSiteChunkSize) {
             const auto end = std::min(stream.size(), at + kSiteChunkSize);
-            cut.emplace_back(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(end));
+            cut.emplace_back(stream.begin() + static_cast<long>(at),
+                             stream.begin() + static_cast<long>(end));
         }
         return cut;
     }();
@@ -54,10 +56,9 @@ void BM_Reassembly(benchmark::State& state) {
     for (auto _ : state) {
         for (const auto& chunk : Chunks()) {
             queue.PushBack(chunk);  // a received chunk is its own block, as from the socket
-            ProcessReceivedChunks(queue, assembler,
-                                  [&](std::span<const std::uint8_t> message) {
-                                      dispatched += message.size();
-                                  });
+            ProcessReceivedChunks(queue, assembler, [&](std::span<const std::uint8_t> message) {
+                dispatched += message.size();
+            });
         }
     }
     if (dispatched == 0) {
@@ -85,6 +86,23 @@ void BM_MemcpyBaseline(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TotalBytes()));
 }
 BENCHMARK(BM_MemcpyBaseline);
+
+// The search for "END" alone over one received chunk that is already in cache.
+void BM_MarkSearchInChunk(benchmark::State& state) {
+    const Block& chunk = Chunks()[5];
+    const std::uint8_t mark[3] = {'E', 'N', 'D'};
+    for (auto _ : state) {
+        std::size_t from = 0;
+        std::size_t hits = 0;
+        while ((from = FindMark3(chunk.data(), from, chunk.size(), mark)) != kMarkNotFound) {
+            ++from;
+            ++hits;
+        }
+        benchmark::DoNotOptimize(hits);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * chunk.size()));
+}
+BENCHMARK(BM_MarkSearchInChunk);
 
 }  // namespace
 

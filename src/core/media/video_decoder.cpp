@@ -17,7 +17,7 @@ namespace {
 constexpr int kFailuresBeforeReset = 25;
 
 class FfmpegVideoDecoder final : public VideoDecoder {
-public:
+  public:
     static std::unique_ptr<VideoDecoder> Open(const DecoderChoice& choice,
                                               const BitmapInfoHeader& format) {
         const AVCodec* codec = avcodec_find_decoder(static_cast<AVCodecID>(choice.codecId));
@@ -76,7 +76,7 @@ public:
         return picture;
     }
 
-private:
+  private:
     FfmpegVideoDecoder(CodecContextPtr context, PacketPtr packet, FramePtr frame)
         : context_(std::move(context)), packet_(std::move(packet)), frame_(std::move(frame)) {}
 
@@ -99,8 +99,7 @@ private:
         const std::size_t entries = std::min<std::size_t>(colourTable.size() / 4, 256);
         for (std::size_t i = 0; i < entries; ++i) {
             // RGBQUAD is B, G, R, reserved; FFmpeg's palette is native-endian 0xAARRGGBB.
-            const std::uint32_t argb = 0xFF000000u |
-                                       std::uint32_t{colourTable[i * 4 + 2]} << 16 |
+            const std::uint32_t argb = 0xFF000000u | std::uint32_t{colourTable[i * 4 + 2]} << 16 |
                                        std::uint32_t{colourTable[i * 4 + 1]} << 8 |
                                        colourTable[i * 4];
             std::memcpy(palette + i * 4, &argb, 4);
@@ -113,12 +112,37 @@ private:
         if (width <= 0 || height <= 0) {
             return std::nullopt;
         }
-        sws_.reset(sws_getCachedContext(sws_.release(), width, height,
-                                        static_cast<AVPixelFormat>(frame_->format), width, height,
-                                        AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
-                                        nullptr));
+        // JPEG's full-range formats are the plain ones with a flag; naming them so keeps
+        // the scaler on its fast path (and quiet about deprecated formats).
+        auto format = static_cast<AVPixelFormat>(frame_->format);
+        bool fullRange = frame_->color_range == AVCOL_RANGE_JPEG;
+        switch (format) {
+            case AV_PIX_FMT_YUVJ420P:
+                format = AV_PIX_FMT_YUV420P;
+                fullRange = true;
+                break;
+            case AV_PIX_FMT_YUVJ422P:
+                format = AV_PIX_FMT_YUV422P;
+                fullRange = true;
+                break;
+            case AV_PIX_FMT_YUVJ444P:
+                format = AV_PIX_FMT_YUV444P;
+                fullRange = true;
+                break;
+            default:
+                break;
+        }
+        SwsContext* previous = sws_.release();
+        sws_.reset(sws_getCachedContext(previous, width, height, format, width, height,
+                                        AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr));
         if (!sws_) {
             return std::nullopt;
+        }
+        if (sws_.get() != previous || fullRange != fullRange_) {
+            fullRange_ = fullRange;
+            const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+            sws_setColorspaceDetails(sws_.get(), coefficients, fullRange ? 1 : 0, coefficients, 1,
+                                     0, 1 << 16, 1 << 16);
         }
         // Reuse the last picture's memory when no one else holds it any more.
         if (image_.width() != width || image_.height() != height || image_.isDetached() == false) {
@@ -135,12 +159,13 @@ private:
     FramePtr frame_;
     SwsContextPtr sws_;
     QImage image_;
+    bool fullRange_ = false;
     int failures_ = 0;
 };
 
 // Uncompressed frames (BI_RGB): rows bottom first, each padded to four bytes.
 class UncompressedDecoder final : public VideoDecoder {
-public:
+  public:
     std::optional<DecodedPicture> Decode(const PackedFrame& input) override {
         const int width = input.width();
         const int height = input.height();

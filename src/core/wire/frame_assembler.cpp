@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "wire/mark_search.h"
+
 namespace orvane {
 namespace {
 
-constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+constexpr std::size_t kNotFound = kMarkNotFound;
 constexpr std::uint8_t kEnd[3] = {'E', 'N', 'D'};
 constexpr std::uint8_t kTop[3] = {'T', 'O', 'P'};
 
@@ -35,12 +37,25 @@ void FrameAssembler::Reset() {
 }
 
 std::size_t FrameAssembler::Find3(std::size_t from, const std::uint8_t* mark) const {
-    if (from >= size_) {
-        return kNotFound;
+    const std::uint8_t* data = buffer_.get();
+    // Positions wholly inside bytes that were there before this chunk.
+    if (from + 3 <= newStart_) {
+        if (const auto hit = FindMark3(data, from, newStart_, mark); hit != kNotFound) {
+            return hit;
+        }
+        from = newStart_ - 2;
     }
-    const void* hit = ::memmem(buffer_.get() + from, size_ - from, mark, 3);
-    return hit ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - buffer_.get())
-               : kNotFound;
+    // The two positions that straddle the old bytes and the new ones.
+    for (; from < newStart_ && from + 3 <= size_; ++from) {
+        if (data[from] == mark[0] && data[from + 1] == mark[1] && data[from + 2] == mark[2]) {
+            return from;
+        }
+    }
+    // The new bytes are scanned where they came from: reading back bytes just stored into
+    // the buffer would stall on the stores still in flight.
+    from = std::max(from, newStart_);
+    const auto hit = FindMark3(newBytes_, from - newStart_, size_ - newStart_, mark);
+    return hit == kNotFound ? kNotFound : hit + newStart_;
 }
 
 bool FrameAssembler::FindHeader() {
@@ -56,9 +71,8 @@ bool FrameAssembler::FindHeader() {
             return false;
         }
         const std::uint8_t* candidate = buffer_.get() + hit;
-        if (candidate[3] == 0 &&
-            std::memcmp(candidate + headerSize_ - kEofMark.size(), kEofMark.data(),
-                        kEofMark.size()) == 0) {
+        if (candidate[3] == 0 && std::memcmp(candidate + headerSize_ - kEofMark.size(),
+                                             kEofMark.data(), kEofMark.size()) == 0) {
             headerFound_ = true;
             headerPos_ = hit;
             trailerScanFrom_ = hit;
@@ -95,6 +109,8 @@ FrameAssembler::Result FrameAssembler::Feed(std::span<const std::uint8_t> chunk,
         Reset();
         return {Outcome::Overflow, {}};
     }
+    newStart_ = size_;
+    newBytes_ = chunk.data();
     if (!chunk.empty()) {
         std::memcpy(buffer_.get() + size_, chunk.data(), chunk.size());
         size_ += chunk.size();

@@ -24,7 +24,7 @@ namespace orvane {
 // The cost is linear in the bytes fed: a search resumes where the last one had to stop
 // instead of rescanning bytes that are already known not to start a header or trailer.
 class FrameAssembler {
-public:
+  public:
     enum class Outcome { Pending, Message, Overflow, LengthMismatch };
 
     struct Result {
@@ -44,7 +44,7 @@ public:
     std::size_t capacity() const { return capacity_; }
     std::size_t headerSize() const { return headerSize_; }
 
-private:
+  private:
     // First position >= from where three bytes equal mark, or npos.
     std::size_t Find3(std::size_t from, const std::uint8_t* mark) const;
     bool FindHeader();
@@ -58,6 +58,9 @@ private:
     std::size_t headerPos_ = 0;
     std::size_t headerScanFrom_ = 0;
     std::size_t trailerScanFrom_ = 0;
+    // The chunk being fed: where its bytes start in the buffer, and where they came from.
+    std::size_t newStart_ = 0;
+    const std::uint8_t* newBytes_ = nullptr;
 };
 
 }  // namespace orvane

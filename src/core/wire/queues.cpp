@@ -38,8 +38,9 @@ std::optional<Block> ReceiveQueue::PopFront() {
 
 void ProcessReceivedChunks(ReceiveQueue& queue, FrameAssembler& assembler,
                            const std::function<void(std::span<const std::uint8_t>)>& dispatch) {
-    while (auto chunk = queue.PopFront()) {
-        auto result = assembler.Feed(*chunk, dispatch);
+    while (!queue.empty()) {
+        auto result = assembler.Feed(queue.front(), dispatch);
+        queue.DropFront();
         if (!result.leftover.empty()) {
             queue.PushFront(std::move(result.leftover));
         }

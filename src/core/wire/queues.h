@@ -20,7 +20,7 @@ using BlockSender = std::function<SendOutcome(std::span<const std::uint8_t> bloc
 // Outgoing blocks in order. Every append flushes from the head, so a block that had to wait
 // goes out, in order, with the next append. Owned and used by one socket on the GUI thread.
 class SendQueue {
-public:
+  public:
     // Appends and flushes; returns true when the queue is empty afterwards.
     bool Append(Block block, const BlockSender& send);
     // Appends a message's header, payload (when present) and trailer, flushing after each.
@@ -31,23 +31,25 @@ public:
     std::size_t size() const { return blocks_.size(); }
     bool empty() const { return blocks_.empty(); }
 
-private:
+  private:
     std::deque<Block> blocks_;
 };
 
 // Received chunks waiting for reassembly. Bytes left behind a completed message go back to
 // the head so they are reassembled before anything received later.
 class ReceiveQueue {
-public:
+  public:
     void PushBack(Block chunk) { chunks_.push_back(std::move(chunk)); }
     void PushFront(Block chunk) { chunks_.push_front(std::move(chunk)); }
     std::optional<Block> PopFront();
+    const Block& front() const { return chunks_.front(); }
+    void DropFront() { chunks_.pop_front(); }
     void Clear() { chunks_.clear(); }
 
     std::size_t size() const { return chunks_.size(); }
     bool empty() const { return chunks_.empty(); }
 
-private:
+  private:
     std::deque<Block> chunks_;
 };
 
