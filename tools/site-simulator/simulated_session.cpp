@@ -1,6 +1,7 @@
 #include "simulated_session.h"
 
 #include "common/fixed_text.h"
+#include "site/socket_chunks.h"
 #include "site_simulator.h"
 #include "wire/byte_order.h"
 #include "wire/message_builder.h"
@@ -35,7 +36,9 @@ SimulatedSession::SimulatedSession(SiteSimulator& site, QTcpSocket* socket, int 
     connect(socket_, &QTcpSocket::disconnected, this, [this] { site_.RemoveSession(this); });
 }
 
-SimulatedSession::~SimulatedSession() { streams_.clear(); }
+SimulatedSession::~SimulatedSession() {
+    streams_.clear();
+}
 
 void SimulatedSession::Send(const Block& bytes) {
     if (socket_->state() == QAbstractSocket::ConnectedState) {
@@ -48,18 +51,13 @@ void SimulatedSession::SendMessage(SiteMessage type, std::uint32_t first, std::u
     Send(BuildSiteMessage(static_cast<std::uint8_t>(type), first, second, payload));
 }
 
-void SimulatedSession::Drop() { socket_->abort(); }
+void SimulatedSession::Drop() {
+    socket_->abort();
+}
 
 void SimulatedSession::OnReadyRead() {
-    while (socket_->bytesAvailable() > 0) {
-        Block chunk(1024);
-        const qint64 got = socket_->read(reinterpret_cast<char*>(chunk.data()), qint64(chunk.size()));
-        if (got <= 0) {
-            break;
-        }
-        chunk.resize(static_cast<std::size_t>(got));
-        receiveQueue_.PushBack(std::move(chunk));
-    }
+    ReadWaitingChunks(*socket_, kSiteChunkSize,
+                      [this](Block chunk) { receiveQueue_.PushBack(std::move(chunk)); });
     ProcessReceivedChunks(receiveQueue_, assembler_,
                           [this](std::span<const std::uint8_t> message) { Handle(message); });
 }
@@ -108,7 +106,8 @@ void SimulatedSession::OnLogin(std::span<const std::uint8_t> payload) {
         return;
     }
     const std::string user = FieldText(payload.subspan(0, kLoginNameField));
-    const std::string password = FieldText(payload.subspan(kLoginPasswordOffset, kLoginPasswordField));
+    const std::string password =
+        FieldText(payload.subspan(kLoginPasswordOffset, kLoginPasswordField));
     const std::uint32_t format = ReadLe32(payload, kLoginFormatOffset);
     pictureSize_ = format == 1 ? QSize(320, 240) : QSize(160, 120);
 
@@ -172,7 +171,8 @@ void SimulatedSession::OpenStream(std::uint32_t channelId) {
         stream.timer->setTimerType(Qt::PreciseTimer);
         stream.timer->setInterval(static_cast<int>(1000.0 / std::max(0.1, fps)));
         const std::uint32_t number = channel.number;
-        connect(stream.timer.get(), &QTimer::timeout, this, [this, number] { SendNextFrame(number); });
+        connect(stream.timer.get(), &QTimer::timeout, this,
+                [this, number] { SendNextFrame(number); });
         stream.timer->start();
         SendNextFrame(number);
         return;

@@ -1,5 +1,7 @@
 #include "site/identify_client.h"
 
+#include "site/socket_chunks.h"
+
 #include "common/fixed_text.h"
 #include "common/log.h"
 #include "wire/byte_order.h"
@@ -46,7 +48,9 @@ IdentifyClient::IdentifyClient(Timing timing, QObject* parent)
       timing_(timing),
       assembler_(kIdentifyAssemblyCapacity, MessageHeader::kSize) {}
 
-IdentifyClient::~IdentifyClient() { Close(); }
+IdentifyClient::~IdentifyClient() {
+    Close();
+}
 
 void IdentifyClient::Close() {
     if (socket_) {
@@ -103,15 +107,11 @@ void IdentifyClient::SendQuery(const std::string& idCode) {
 }
 
 void IdentifyClient::OnReadyRead() {
-    while (socket_ && socket_->bytesAvailable() > 0) {
-        Block chunk(kIdentifyChunkSize);
-        const qint64 got = socket_->read(reinterpret_cast<char*>(chunk.data()), qint64(chunk.size()));
-        if (got <= 0) {
-            break;
-        }
-        chunk.resize(static_cast<std::size_t>(got));
-        ReceiveChunk(std::move(chunk));
-        lastActivityMs_ = NowMs();
+    if (socket_) {
+        ReadWaitingChunks(*socket_, kIdentifyChunkSize, [this](Block chunk) {
+            ReceiveChunk(std::move(chunk));
+            lastActivityMs_ = NowMs();
+        });
     }
 }
 

@@ -3,6 +3,7 @@
 #include "common/command_ids.h"
 #include "common/log.h"
 #include "site/login_payload.h"
+#include "site/socket_chunks.h"
 
 #include <QDateTime>
 #include <QHostAddress>
@@ -60,8 +61,8 @@ bool SiteConnection::Start(bool alarmMode) {
     peerText_ = QStringLiteral("IP Address: ") + socket_->peerAddress().toString();
     assembler_.Reset();
     dispatching_ = false;
-    connectTimeText_ =
-        QStringLiteral("   Time: ") + QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
+    connectTimeText_ = QStringLiteral("   Time: ") +
+                       QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
     frameCounter_ = 0;
     alarmMode_ = alarmMode;
     channelOpenPermission_ = false;
@@ -100,18 +101,9 @@ void SiteConnection::QueueWord(ClientMessage type, std::uint32_t value) {
 }
 
 void SiteConnection::OnReadyRead() {
-    if (!socket_) {
-        return;
-    }
-    // Qt signals once per arrival, so read every waiting chunk now.
-    while (socket_->bytesAvailable() > 0) {
-        Block chunk(kSiteChunkSize);
-        const qint64 got = socket_->read(reinterpret_cast<char*>(chunk.data()), qint64(chunk.size()));
-        if (got <= 0) {
-            break;
-        }
-        chunk.resize(static_cast<std::size_t>(got));
-        ReceiveChunk(std::move(chunk));
+    if (socket_) {
+        ReadWaitingChunks(*socket_, kSiteChunkSize,
+                          [this](Block chunk) { ReceiveChunk(std::move(chunk)); });
     }
 }
 

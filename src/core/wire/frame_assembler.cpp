@@ -47,15 +47,24 @@ std::size_t FrameAssembler::Find3(std::size_t from, const std::uint8_t* mark) co
     }
     // The two positions that straddle the old bytes and the new ones.
     for (; from < newStart_ && from + 3 <= size_; ++from) {
-        if (data[from] == mark[0] && data[from + 1] == mark[1] && data[from + 2] == mark[2]) {
+        if (BytesEqual(from, mark, 3)) {
             return from;
         }
     }
-    // The new bytes are scanned where they came from: reading back bytes just stored into
-    // the buffer would stall on the stores still in flight.
+    // The new bytes are scanned where they came from.
     from = std::max(from, newStart_);
     const auto hit = FindMark3(newBytes_, from - newStart_, size_ - newStart_, mark);
     return hit == kNotFound ? kNotFound : hit + newStart_;
+}
+
+bool FrameAssembler::BytesEqual(std::size_t at, const std::uint8_t* expected,
+                                std::size_t count) const {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (ByteAt(at + i) != expected[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool FrameAssembler::FindHeader() {
@@ -70,9 +79,8 @@ bool FrameAssembler::FindHeader() {
             headerScanFrom_ = hit;  // too short to test yet: more data is awaited
             return false;
         }
-        const std::uint8_t* candidate = buffer_.get() + hit;
-        if (candidate[3] == 0 && std::memcmp(candidate + headerSize_ - kEofMark.size(),
-                                             kEofMark.data(), kEofMark.size()) == 0) {
+        if (ByteAt(hit + 3) == 0 &&
+            BytesEqual(hit + headerSize_ - kEofMark.size(), kEofMark.data(), kEofMark.size())) {
             headerFound_ = true;
             headerPos_ = hit;
             trailerScanFrom_ = hit;
@@ -94,8 +102,7 @@ bool FrameAssembler::FindTrailer(std::size_t& trailerPos) {
             trailerScanFrom_ = hit;
             return false;
         }
-        if (std::memcmp(buffer_.get() + hit, MessageTrailer::kBytes.data(),
-                        MessageTrailer::kSize) == 0) {
+        if (BytesEqual(hit, MessageTrailer::kBytes.data(), MessageTrailer::kSize)) {
             trailerPos = hit;
             return true;
         }
@@ -109,17 +116,17 @@ FrameAssembler::Result FrameAssembler::Feed(std::span<const std::uint8_t> chunk,
         Reset();
         return {Outcome::Overflow, {}};
     }
+    // The searches run over the old bytes in the buffer and the new ones where they are,
+    // before the copy: scanning bytes just stored would wait on the stores in flight.
     newStart_ = size_;
     newBytes_ = chunk.data();
-    if (!chunk.empty()) {
-        std::memcpy(buffer_.get() + size_, chunk.data(), chunk.size());
-        size_ += chunk.size();
-    }
-    if (!headerFound_ && !FindHeader()) {
-        return {};
-    }
+    size_ += chunk.size();
     std::size_t trailerPos = 0;
-    if (!FindTrailer(trailerPos)) {
+    const bool complete = (headerFound_ || FindHeader()) && FindTrailer(trailerPos);
+    if (!chunk.empty()) {
+        std::memcpy(buffer_.get() + newStart_, chunk.data(), chunk.size());
+    }
+    if (!complete) {
         return {};
     }
     const std::uint32_t length =

@@ -47,6 +47,12 @@ class FrameAssembler {
   private:
     // First position >= from where three bytes equal mark, or npos.
     std::size_t Find3(std::size_t from, const std::uint8_t* mark) const;
+    // A byte of the data fed so far, during Feed: old bytes from the buffer, the chunk's own
+    // bytes from the chunk (they are copied in after the searches).
+    std::uint8_t ByteAt(std::size_t at) const {
+        return at < newStart_ ? buffer_[at] : newBytes_[at - newStart_];
+    }
+    bool BytesEqual(std::size_t at, const std::uint8_t* expected, std::size_t count) const;
     bool FindHeader();
     bool FindTrailer(std::size_t& trailerPos);
 
