@@ -8,12 +8,14 @@
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
+#include "video/video_area.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -142,8 +144,9 @@ TEST_F(StartupTest, AnUnusableStoreIsReportedOnceAndLeftAlone) {
 
     ViewerApp app;
     ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
-    ASSERT_EQ(prompts.shown().size(), 1u);
-    EXPECT_TRUE(prompts.texts()[0].contains(QString::fromStdString(temp.path())));
+    QApplication::processEvents();
+    // Told once (the defaults may also find the call-back port taken: another message).
+    EXPECT_EQ(prompts.texts().filter(QString::fromStdString(temp.path())).size(), 1);
     EXPECT_EQ(app.settings().LimitDiskSpaceMb(), 50);
 
     app.SetSetting(SettingId::CheckTimer, 30);

@@ -41,23 +41,36 @@ int main(int argc, char** argv) {
         "A simulated video-surveillance site for Orvane's tests and demo: accounts, a channel "
         "list, live-encoded video or an AVI file's packets, and an identify server.");
     parser.addHelpOption();
-    const QCommandLineOption listen({"l", "listen"}, "Address to listen on.", "address", "127.0.0.1");
+    const QCommandLineOption listen({"l", "listen"}, "Address to listen on.", "address",
+                                    "127.0.0.1");
     const QCommandLineOption port({"p", "port"}, "Site port (0 picks a free one).", "port", "1000");
-    const QCommandLineOption account({"a", "account"}, "Account user:password (repeatable).", "account");
-    const QCommandLineOption channel({"c", "channel"}, "Channel id:name (repeatable); numbered 1, 2, ... in order.", "channel");
+    const QCommandLineOption account({"a", "account"}, "Account user:password (repeatable).",
+                                     "account");
+    const QCommandLineOption channel(
+        {"c", "channel"}, "Channel id:name (repeatable); numbered 1, 2, ... in order.", "channel");
     const QCommandLineOption bits("site-bits", "Permission bits: 1 open, 2 close.", "bits", "3");
-    const QCommandLineOption codec("codec", "mpeg4, mjpeg, msmpeg4v3, cinepak, msvideo1, rgb or h264.", "codec", "mpeg4");
+    const QCommandLineOption codec(
+        "codec", "mpeg4, mjpeg, msmpeg4v3, cinepak, msvideo1, rgb or h264.", "codec", "mpeg4");
     const QCommandLineOption fps("fps", "Frames per second per channel.", "fps", "10");
     const QCommandLineOption maxSessions("max-sessions", "Logins before LimitReached.", "n", "4");
-    const QCommandLineOption source("source", "Send the video packets of this AVI file instead.", "file");
-    const QCommandLineOption loginAgain("login-again", "Answer each session's first Login with LoginAgain.");
-    const QCommandLineOption event("event", "Event record name|telephone|address|memo, sent on EventQuery.", "record");
-    const QCommandLineOption callBack("call-back", "Call a client back at host:port once listening.", "host:port");
-    const QCommandLineOption identifyPort("identify-port", "Also run an identify server on this port.", "port");
-    const QCommandLineOption identify("identify", "ID code=address for the identify server (repeatable).", "entry");
-    const QCommandLineOption silent("identify-silent", "The identify server accepts but never answers.");
+    const QCommandLineOption source("source", "Send the video packets of this AVI file instead.",
+                                    "file");
+    const QCommandLineOption loginAgain("login-again",
+                                        "Answer each session's first Login with LoginAgain.");
+    const QCommandLineOption streamOnLogin("stream-on-login",
+                                           "Stream every channel as soon as a client logs in.");
+    const QCommandLineOption event(
+        "event", "Event record name|telephone|address|memo, sent on EventQuery.", "record");
+    const QCommandLineOption callBack(
+        "call-back", "Call a client back at host:port once listening.", "host:port");
+    const QCommandLineOption identifyPort("identify-port",
+                                          "Also run an identify server on this port.", "port");
+    const QCommandLineOption identify(
+        "identify", "ID code=address for the identify server (repeatable).", "entry");
+    const QCommandLineOption silent("identify-silent",
+                                    "The identify server accepts but never answers.");
     parser.addOptions({listen, port, account, channel, bits, codec, fps, maxSessions, source,
-                       loginAgain, event, callBack, identifyPort, identify, silent});
+                       loginAgain, streamOnLogin, event, callBack, identifyPort, identify, silent});
     parser.process(app);
 
     SiteSimulatorOptions options;
@@ -65,7 +78,8 @@ int main(int argc, char** argv) {
         options.accounts.clear();
         for (const QString& entry : parser.values(account)) {
             const auto parts = entry.split(':');
-            options.accounts.push_back({parts.value(0).toStdString(), parts.mid(1).join(':').toStdString()});
+            options.accounts.push_back(
+                {parts.value(0).toStdString(), parts.mid(1).join(':').toStdString()});
         }
     }
     if (parser.isSet(channel)) {
@@ -89,10 +103,12 @@ int main(int argc, char** argv) {
     options.maxSessions = parser.value(maxSessions).toInt();
     options.sourceFile = parser.value(source);
     options.loginAgainFirst = parser.isSet(loginAgain);
+    options.streamOnLogin = parser.isSet(streamOnLogin);
     if (parser.isSet(event)) {
         const auto parts = parser.value(event).split('|');
-        options.eventRecord = MakeEventRecord(parts.value(0).toStdString(), parts.value(1).toStdString(),
-                                              parts.value(2).toStdString(), parts.value(3).toStdString());
+        options.eventRecord =
+            MakeEventRecord(parts.value(0).toStdString(), parts.value(1).toStdString(),
+                            parts.value(2).toStdString(), parts.value(3).toStdString());
     }
 
     const QHostAddress address(parser.value(listen));
@@ -110,7 +126,8 @@ int main(int argc, char** argv) {
             identifyServer.AddSite(parts.value(0).toStdString(), parts.value(1));
         }
         identifyServer.SetSilent(parser.isSet(silent));
-        if (!identifyServer.Listen(address, static_cast<quint16>(parser.value(identifyPort).toUInt()))) {
+        if (!identifyServer.Listen(address,
+                                   static_cast<quint16>(parser.value(identifyPort).toUInt()))) {
             return Fail("cannot listen for identify queries on port " + parser.value(identifyPort));
         }
         out << "identify server listening on " << address.toString() << ":" << identifyServer.port()
@@ -120,7 +137,8 @@ int main(int argc, char** argv) {
         const auto parts = parser.value(callBack).split(':');
         QTimer::singleShot(0, &site, [&site, parts] {
             if (!site.CallBack(parts.value(0), static_cast<quint16>(parts.value(1).toUInt()))) {
-                std::fprintf(stderr, "orvane-site: call-back failed: %s\n", qPrintable(site.error()));
+                std::fprintf(stderr, "orvane-site: call-back failed: %s\n",
+                             qPrintable(site.error()));
             }
         });
     }

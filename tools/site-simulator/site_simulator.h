@@ -34,10 +34,11 @@ struct SiteSimulatorOptions {
     std::uint32_t siteBits = 3;  // bit 0: channels may be opened, bit 1: closed
     SimulatedCodec codec = SimulatedCodec::Mpeg4;
     double framesPerSecond = 10;
-    int maxSessions = 4;         // one more login gets LimitReached
-    QString sourceFile;          // an AVI whose video packets are sent instead
+    int maxSessions = 4;           // one more login gets LimitReached
+    QString sourceFile;            // an AVI whose video packets are sent instead
     bool loginAgainFirst = false;  // answer the first Login of a session with LoginAgain
-    Block eventRecord;           // sent in answer to EventQuery (300 bytes)
+    Block eventRecord;             // sent in answer to EventQuery (300 bytes)
+    bool streamOnLogin = false;    // stream every channel as soon as a client logs in
 };
 
 // One message a client sent, as the simulator received it.
@@ -52,7 +53,7 @@ struct ReceivedMessage {
 // records, calling a client back). Logs every message it receives. GUI/main thread only.
 class SiteSimulator : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit SiteSimulator(SiteSimulatorOptions options, QObject* parent = nullptr);
     ~SiteSimulator() override;
 
@@ -80,11 +81,11 @@ public:
     int loggedInCount() const;
     long long framesSent() const { return framesSent_; }
 
-signals:
+  signals:
     void messageReceived(int session, quint8 type, const QByteArray& payload);
     void frameSent(quint32 channelNumber, qint64 sentAtMs);
 
-private:
+  private:
     friend class SimulatedSession;
     void AddSession(QTcpSocket* socket, bool callBack);
     void RemoveSession(SimulatedSession* session);

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "store/settings.h"
+
+#include <QDialog>
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+class QSlider;
+
+namespace orvane {
+
+class IpAddressEdit;
+
+// "Connect to local site": how to reach the site (IP address or ID code), the login, image
+// size, quality and ReLink. Reads the "Call" settings when built; writes them on Connect and
+// on Apply.
+class ConnectDialog : public QDialog {
+    Q_OBJECT
+  public:
+    ConnectDialog(Settings& settings, QWidget* parent = nullptr);
+
+    bool identifyMode() const;
+    QString addressText() const;
+    std::string idCode() const;
+
+    IpAddressEdit* ipEdit() const { return ip_; }
+    QLineEdit* userEdit() const { return user_; }
+    QLineEdit* passwordEdit() const { return password_; }
+    QLineEdit* idEdit() const { return id_; }
+    QRadioButton* ipRadio() const { return ipRadio_; }
+    QRadioButton* identifyRadio() const { return identifyRadio_; }
+    QSlider* qualitySlider() const { return quality_; }
+    QLabel* qualityText() const { return qualityText_; }
+    QComboBox* sizeList() const { return size_; }
+
+    void accept() override;
+    void Apply();
+
+  private:
+    void UpdateEnabling();
+    void ShowQuality();
+    CallSettings ReadControls() const;
+
+    Settings& settings_;
+    QRadioButton* ipRadio_;
+    QRadioButton* identifyRadio_;
+    IpAddressEdit* ip_;
+    QLineEdit* id_;
+    QLineEdit* user_;
+    QLineEdit* password_;
+    QComboBox* size_;
+    QSlider* quality_;
+    QLabel* qualityText_;
+    QCheckBox* reLink_;
+    QCheckBox* save_;
+};
+
+namespace connecttext {
+inline constexpr const char* kInputUserName = "\n\n Please input user name! \n\n";
+inline constexpr const char* kInputIpAddress = "\n\n Please input IP address. \n\n";
+inline constexpr const char* kInputIdCode = "\n\n Please entry ID Code! \n\n";
+inline constexpr const char* kRetryPrompt = "Can not connect to Local site ?";
+inline constexpr const char* kWaitText = "Wait for connect ...";
+}  // namespace connecttext
+
+}  // namespace orvane

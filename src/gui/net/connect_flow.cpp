@@ -1,0 +1,118 @@
+#include "net/connect_flow.h"
+
+#include "app/main_frame.h"
+#include "app/prompt_service.h"
+#include "app/resource_ids.h"
+#include "app/viewer_app.h"
+#include "net/connect_dialog.h"
+#include "site/identify_client.h"
+
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace orvane {
+namespace {
+
+// One of the retry dialog's five pictures: a ring with a bright segment that moves on.
+QPixmap RetryFrame(int frame) {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(170, 170, 170), 4));
+    p.drawEllipse(QRectF(4, 4, 24, 24));
+    p.setPen(QPen(QColor(210, 60, 40), 4));
+    p.drawArc(QRectF(4, 4, 24, 24), 90 * 16 - frame * 72 * 16, -72 * 16);
+    return pixmap;
+}
+
+}  // namespace
+
+WaitDialog::WaitDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+    auto* row = new QHBoxLayout(this);
+    auto* icon = new QLabel(this);
+    icon->setPixmap(QIcon(res::kAppIcon).pixmap(32, 32));
+    row->addWidget(icon);
+    row->addWidget(new QLabel(tr(connecttext::kWaitText), this));
+    setModal(false);
+    show();
+    repaint();
+}
+
+RetryDialog::RetryDialog(const QString& message, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(tr("Connect to local site"));
+    icon_ = new QLabel(this);
+    icon_->setProperty("controlId", 1010);
+    icon_->setPixmap(RetryFrame(0));
+    auto* text = new QLabel(message, this);
+    text->setProperty("controlId", 1011);
+    auto* tryAgain = new QPushButton(tr("&Try Again"), this);
+    tryAgain->setDefault(true);
+    auto* cancel = new QPushButton(tr("&Cancel"), this);
+    connect(tryAgain, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(new QLabel(tr(connecttext::kRetryPrompt), this));
+    texts->addWidget(text);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(tryAgain);
+    buttons->addWidget(cancel);
+    texts->addLayout(buttons);
+    auto* row = new QHBoxLayout(this);
+    row->addWidget(icon_, 0, Qt::AlignTop);
+    row->addLayout(texts);
+
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this] {
+        frame_ = (frame_ + 1) % kFrames;
+        icon_->setPixmap(RetryFrame(frame_));
+    });
+    timer->start(kFrameMs);
+}
+
+void RunConnectFlow(MainFrame& frame, ViewerApp& app) {
+    ConnectDialog dialog(app.settings(), &frame);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    frame.TearDownConnection();
+    QString host = dialog.addressText();
+    if (dialog.identifyMode()) {
+        IdentifyOutcome outcome;
+        {
+            WaitDialog wait(&frame);
+            IdentifyClient client;
+            outcome = ResolveSiteAddress(client, dialog.idCode(), app.settings().LoadNet());
+        }
+        if (outcome.address.empty()) {
+            if (!outcome.message.isEmpty()) {
+                PromptService::Show(&frame, outcome.message);
+            }
+            return;
+        }
+        host = QString::fromStdString(outcome.address);
+    }
+    while (true) {
+        bool connected = false;
+        {
+            WaitDialog wait(&frame);
+            connected = frame.ConnectToSite(host);
+        }
+        if (connected) {
+            return;
+        }
+        RetryDialog retry(QStringLiteral("IP Address : ") + host, &frame);
+        if (retry.exec() != QDialog::Accepted) {
+            frame.TearDownConnection();
+            return;
+        }
+    }
+}
+
+}  // namespace orvane

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+
+namespace orvane {
+
+class MainFrame;
+class ViewerApp;
+
+// "Wait for connect ...": a small window without title shown while a blocking step runs.
+class WaitDialog : public QDialog {
+    Q_OBJECT
+  public:
+    explicit WaitDialog(QWidget* parent = nullptr);
+};
+
+// "Can not connect to Local site ?" with the address, five animated icons, Try Again or
+// Cancel.
+class RetryDialog : public QDialog {
+    Q_OBJECT
+  public:
+    static constexpr int kFrames = 5;
+    static constexpr int kFrameMs = 250;
+
+    RetryDialog(const QString& message, QWidget* parent = nullptr);
+    int frame() const { return frame_; }
+
+  private:
+    QLabel* icon_;
+    int frame_ = 0;
+};
+
+// The Connect command: the dialog, an identify lookup when asked for, then connecting with
+// a wait window and a retry dialog until it works or the operator cancels.
+void RunConnectFlow(MainFrame& frame, ViewerApp& app);
+
+}  // namespace orvane

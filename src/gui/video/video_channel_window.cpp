@@ -1,0 +1,267 @@
+#include "video/video_channel_window.h"
+
+#include "app/prompt_service.h"
+#include "app/tool_icons.h"
+#include "common/command_ids.h"
+#include "site/site_connection.h"
+#include "video/video_window_owner.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QMdiArea>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolBar>
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvane {
+
+namespace {
+
+struct ModeSize {
+    int width;
+    int height;
+};
+constexpr ModeSize kModeSizes[] = {{160, 120}, {176, 144}, {320, 240}, {352, 288}};
+constexpr int kStopMarkOffset = 5;
+
+}  // namespace
+
+// The picture part of the window, right of its toolbar: draws the latest picture stretched
+// over itself, the stop mark, and lets the operator drag the window by it.
+class PictureView : public QWidget {
+  public:
+    PictureView(VideoChannelWindow& window, VideoWindowOwner& owner)
+        : QWidget(&window), window_(window), owner_(owner) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setMouseTracking(true);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        if (window_.picture_.isNull()) {
+            painter.fillRect(rect(), Qt::black);
+        } else {
+            painter.drawImage(rect(), window_.picture_);
+        }
+        if (window_.stopped_) {
+            painter.setPen(QColor(255, 0, 0));
+            painter.drawText(QPoint(kStopMarkOffset, kStopMarkOffset + fontMetrics().ascent()),
+                             videotext::kStopMark);
+        }
+    }
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton) {
+            dragOffset_ = event->globalPosition().toPoint() - window_.pos();
+            dragging_ = true;
+        }
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        setCursor(owner_.videoSizeMode() ? Qt::SizeFDiagCursor : Qt::ArrowCursor);
+        if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+            window_.move(event->globalPosition().toPoint() - dragOffset_);
+        }
+    }
+    void mouseReleaseEvent(QMouseEvent*) override { dragging_ = false; }
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        if (!owner_.videoSizeMode()) {
+            QWidget::mouseDoubleClickEvent(event);
+            return;
+        }
+        const int next = (static_cast<int>(window_.sizeMode_) + 1) % 5;
+        window_.ApplySizeMode(static_cast<VideoChannelWindow::SizeMode>(next));
+    }
+
+  private:
+    VideoChannelWindow& window_;
+    VideoWindowOwner& owner_;
+    QPoint dragOffset_;
+    bool dragging_ = false;
+};
+
+VideoChannelWindow::VideoChannelWindow(const ChannelWindowSpec& spec, const QString& channelName,
+                                       VideoWindowOwner& owner, QWidget* parent)
+    : QMdiSubWindow(parent), spec_(spec), owner_(owner), frameBuffer_(kFrameBufferBytes, 0) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    // Caption and sizing border, but no system menu: the window closes only through its
+    // Close command or its connection.
+    setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowTitle(TitleFor(channelId(), channelName));
+
+    auto* content = new QWidget(this);
+    auto* row = new QHBoxLayout(content);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    toolBar_ = new QToolBar(content);
+    toolBar_->setOrientation(Qt::Vertical);
+    toolBar_->setIconSize(QSize(16, 16));
+    auto add = [this](ToolGlyph glyph, const QString& tip, int id) {
+        QAction* a = toolBar_->addAction(ToolIcon(glyph), tip);
+        a->setData(id);
+        a->setStatusTip(tip);
+        return a;
+    };
+    add(ToolGlyph::Record, tr("Start video channel record"), cmd::kStartRecord);
+    add(ToolGlyph::StopRecord, tr("Stop video channel record"), cmd::kStopRecord);
+    toolBar_->addSeparator();
+    QAction* fix = add(ToolGlyph::Fix, tr("Fix video channel"), cmd::kFixChannel);
+    fix->setCheckable(true);
+    toolBar_->addSeparator();
+    add(ToolGlyph::Snapshot, tr("Snapshot"), cmd::kSnapshot);
+    toolBar_->addSeparator();
+    add(ToolGlyph::Close, tr("Close video channel"), cmd::kCloseChannel);
+    connect(action(cmd::kFixChannel), &QAction::triggered, this, [this] { OnFix(); });
+    connect(action(cmd::kCloseChannel), &QAction::triggered, this, [this] { OnClose(); });
+    view_ = new PictureView(*this, owner_);
+    row->addWidget(toolBar_);
+    row->addWidget(view_, 1);
+    setWidget(content);
+    resize(160, 120);
+    ShowCaption(owner_.toolbarsVisible());
+    UpdateCommands();
+}
+
+QString VideoChannelWindow::TitleFor(std::int32_t channelId, const QString& channelName) {
+    return QString::asprintf("%04d ", channelId) + channelName;
+}
+
+VideoChannelWindow::SizeMode VideoChannelWindow::SizeModeForWidth(int width) {
+    switch (width) {
+        case 160:
+            return k160x120;
+        case 176:
+            return k176x144;
+        case 352:
+            return k352x288;
+        case 640:
+            return kWholeArea;
+        default:
+            return k320x240;
+    }
+}
+
+QAction* VideoChannelWindow::action(int commandId) const {
+    for (QAction* a : toolBar_->actions()) {
+        if (a->data().toInt() == commandId) {
+            return a;
+        }
+    }
+    return nullptr;
+}
+
+void VideoChannelWindow::UpdateCommands() {
+    const VideoWindowState& state = owner_.videoWindowState();
+    action(cmd::kStartRecord)->setEnabled(!recording_);
+    action(cmd::kStopRecord)->setEnabled(recording_);
+    action(cmd::kFixChannel)->setEnabled(state.openWindows > 1);
+    action(cmd::kFixChannel)->setChecked(state.fixedWindow == this);
+    action(cmd::kCloseChannel)->setEnabled(spec_.closePermission);
+}
+
+QSize VideoChannelWindow::FrameExtra() const {
+    // Caption and border around the content: what the window adds to its widget.
+    const QSize content = widget() ? widget()->size() : QSize();
+    return size() - content;
+}
+
+void VideoChannelWindow::SetVideoSize(int width, int /*height*/) {
+    ApplySizeMode(SizeModeForWidth(width));
+}
+
+void VideoChannelWindow::ApplySizeMode(SizeMode mode) {
+    sizeMode_ = mode;
+    if (mode == kWholeArea) {
+        if (QMdiArea* area = mdiArea()) {
+            move(0, 0);
+            resize(area->viewport()->size());
+        }
+        return;
+    }
+    const ModeSize picture = kModeSizes[mode];
+    const int toolbarWidth =
+        toolBar_->isVisible() || captionShown_ ? toolBar_->sizeHint().width() : 0;
+    layout()->activate();
+    resize(FrameExtra() + QSize(toolbarWidth + picture.width, picture.height));
+}
+
+void VideoChannelWindow::ShowCaption(bool show) {
+    captionShown_ = show;
+    const QPoint at = pos();
+    Qt::WindowFlags flags = Qt::SubWindow | Qt::CustomizeWindowHint;
+    flags |= show ? Qt::WindowTitleHint : Qt::FramelessWindowHint;
+    const bool wasVisible = isVisible();
+    setWindowFlags(flags);
+    toolBar_->setVisible(show);
+    move(at);
+    if (wasVisible) {
+        QMdiSubWindow::show();
+    }
+}
+
+void VideoChannelWindow::RecordFrame(std::span<const std::uint8_t>) {
+    // Recording into clip files arrives with the recorder.
+}
+
+void VideoChannelWindow::StoreFrame(std::span<const std::uint8_t> packedFrame) {
+    const std::size_t bytes = std::min(packedFrame.size(), frameBuffer_.size());
+    std::memcpy(frameBuffer_.data(), packedFrame.data(), bytes);
+}
+
+void VideoChannelWindow::DrawPicture(const DecodedPicture& picture) {
+    picture_ = picture.image;
+    view_->update();
+}
+
+void VideoChannelWindow::MarkStopped() {
+    stopped_ = true;
+    view_->update();
+}
+
+void VideoChannelWindow::StartAlarmActions() {
+    // Recording and snapshots arrive with their own windows; the commands exist already.
+    QMetaObject::invokeMethod(action(cmd::kStartRecord), &QAction::trigger, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(action(cmd::kSnapshot), &QAction::trigger, Qt::QueuedConnection);
+}
+
+void VideoChannelWindow::CloseWindow() {
+    recording_ = false;
+    closing_ = true;
+    close();
+}
+
+void VideoChannelWindow::closeEvent(QCloseEvent* event) {
+    if (!closing_) {
+        event->ignore();  // only the Close command or the connection closes a channel window
+        return;
+    }
+    QMdiSubWindow::closeEvent(event);
+}
+
+void VideoChannelWindow::OnFix() {
+    SiteConnection* connection = owner_.connection();
+    if (connection) {
+        connection->FixChannel(this);
+    }
+    UpdateCommands();
+}
+
+void VideoChannelWindow::OnClose() {
+    SiteConnection* connection = owner_.connection();
+    if (!connection || !spec_.closePermission) {
+        return;
+    }
+    if (stopped_) {
+        connection->CloseChannel(this, false);
+        return;
+    }
+    if (PromptService::Show(this, videotext::kCloseQuestion, PromptButtons::YesNo,
+                            PromptIcon::Exclamation) == PromptAnswer::Yes) {
+        connection->CloseChannel(this, true);
+    }
+}
+
+}  // namespace orvane

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "site/site_interfaces.h"
+#include "wire/message_builder.h"
+
+#include <QImage>
+#include <QMdiSubWindow>
+#include <QPointer>
+
+class QAction;
+class QToolBar;
+
+namespace orvane {
+
+class VideoWindowOwner;
+class PictureView;
+
+// The live picture of one channel: a child window of the video area with a caption, a sizing
+// border and a narrow toolbar at its left (Record, Stop, Fix, Snapshot, Close). The site
+// connection creates it on the channel's first frame, feeds it every frame and closes it.
+class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
+    Q_OBJECT
+  public:
+    // Picture sizes of the five size modes; mode 4 fills the video area.
+    enum SizeMode { k160x120 = 0, k176x144 = 1, k320x240 = 2, k352x288 = 3, kWholeArea = 4 };
+    static constexpr std::size_t kFrameBufferBytes = 230400;  // 320 x 240 x 3
+
+    VideoChannelWindow(const ChannelWindowSpec& spec, const QString& channelName,
+                       VideoWindowOwner& owner, QWidget* parent = nullptr);
+
+    // "%04d" of the channel id, a blank, and the channel's name.
+    static QString TitleFor(std::int32_t channelId, const QString& channelName);
+    // The size mode a picture width selects: 160, 176, 352 and 640 have their own, every
+    // other width gives 320 x 240.
+    static SizeMode SizeModeForWidth(int width);
+
+    void SetVideoSize(int width, int height);
+    void ApplySizeMode(SizeMode mode);
+    SizeMode sizeMode() const { return sizeMode_; }
+    void ShowCaption(bool show);
+    bool captionShown() const { return captionShown_; }
+
+    std::int32_t channelId() const { return static_cast<std::int32_t>(spec_.channelId); }
+    std::uint32_t channelNumber() const { return spec_.channelNumber; }
+    const QImage& picture() const { return picture_; }
+    const BitmapInfoHeader& format() const { return spec_.format; }
+    QToolBar* toolBar() const { return toolBar_; }
+    QAction* action(int commandId) const;
+    // Recomputes which of the window's commands are enabled and checked.
+    void UpdateCommands();
+
+    // ChannelWindow
+    QObject* object() override { return this; }
+    bool IsRecording() const override { return recording_; }
+    void RecordFrame(std::span<const std::uint8_t> packedFrame) override;
+    void StoreFrame(std::span<const std::uint8_t> packedFrame) override;
+    void DrawPicture(const DecodedPicture& picture) override;
+    void MarkStopped() override;
+    bool IsStopped() const override { return stopped_; }
+    void StartAlarmActions() override;
+    void CloseWindow() override;
+
+    // The window's commands.
+    void OnFix();
+    void OnClose();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    friend class PictureView;
+    QSize FrameExtra() const;
+
+    ChannelWindowSpec spec_;
+    VideoWindowOwner& owner_;
+    QToolBar* toolBar_ = nullptr;
+    PictureView* view_ = nullptr;
+    QImage picture_;
+    Block frameBuffer_;
+    SizeMode sizeMode_ = k160x120;
+    bool stopped_ = false;
+    bool recording_ = false;
+    bool captionShown_ = true;
+    bool closing_ = false;
+};
+
+namespace videotext {
+inline constexpr const char* kCloseQuestion =
+    "\n\n Are you sure close local site video channel? \n\n";
+inline constexpr const char* kStopMark = "Stop.";
+}  // namespace videotext
+
+}  // namespace orvane

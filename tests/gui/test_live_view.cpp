@@ -1,0 +1,181 @@
+// The main frame, video windows and connect flow against the simulated site.
+#include "app/main_frame.h"
+#include "app/viewer_app.h"
+#include "common/command_ids.h"
+#include "net/connect_dialog.h"
+#include "net/ip_address_edit.h"
+#include "site_simulator.h"
+#include "support/event_loop.h"
+#include "support/modal_script.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
+#include "video/open_channel_dialog.h"
+#include "video/video_area.h"
+#include "video/video_channel_window.h"
+#include "video/video_tiling.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using test::WaitUntil;
+
+TEST(VideoTiling, CellsFollowTheDesignedArithmetic) {
+    const QSize area(1024, 700);
+    auto nine = VideoTiling::For(9, area);
+    ASSERT_TRUE(nine);
+    EXPECT_EQ(nine->cols, 3);
+    EXPECT_EQ(nine->rows, 3);
+    EXPECT_EQ(nine->cellWidth, 310);
+    EXPECT_EQ(nine->cellHeight, 233);
+    EXPECT_EQ(nine->x0, 47);
+    EXPECT_EQ(nine->y0, 0);
+    EXPECT_EQ(nine->Cell(4), QRect(47 + 310, 233, 310, 233));
+
+    auto one = VideoTiling::For(1, area);
+    EXPECT_EQ(one->cellWidth, 933);  // 700 * 4 / 3, cut to the height
+    EXPECT_EQ(one->cellHeight, 700);
+    auto two = VideoTiling::For(2, area);
+    EXPECT_EQ(two->rows, 1);
+    EXPECT_EQ(two->cols, 2);
+    EXPECT_EQ(two->cellWidth, 512);
+    EXPECT_EQ(two->cellHeight, 384);
+    EXPECT_EQ(two->y0, (700 - 384) / 2);
+    auto five = VideoTiling::For(5, area);
+    EXPECT_EQ(five->rows, 2);
+    EXPECT_EQ(five->cols, 3);
+    EXPECT_EQ(VideoTiling::For(64, area)->cols, 8);
+    EXPECT_FALSE(VideoTiling::For(65, area));
+    EXPECT_FALSE(VideoTiling::For(0, area));
+}
+
+TEST(VideoChannelWindowNames, TitlesAndSizeModes) {
+    EXPECT_EQ(VideoChannelWindow::TitleFor(3, "Gate"), "0003 Gate");
+    EXPECT_EQ(VideoChannelWindow::TitleFor(12, ""), "0012 ");
+    EXPECT_EQ(VideoChannelWindow::SizeModeForWidth(176), VideoChannelWindow::k176x144);
+    EXPECT_EQ(VideoChannelWindow::SizeModeForWidth(200), VideoChannelWindow::k320x240);
+    EXPECT_EQ(VideoChannelWindow::SizeModeForWidth(640), VideoChannelWindow::kWholeArea);
+}
+
+TEST(OpenChannelDialog, ListsChannelsAndReadsTheFirstFourDigits) {
+    ChannelTable channels;
+    channels.Replace({{2, "Lobby"}, {12345, "Far"}});
+    OpenChannelDialog dialog(channels);
+    ASSERT_EQ(dialog.list()->count(), 2);
+    EXPECT_EQ(dialog.list()->itemText(0), "0002 Lobby");
+    dialog.accept();
+    EXPECT_EQ(dialog.selectedChannelId(), 2);
+    OpenChannelDialog far(channels);
+    far.list()->setCurrentIndex(1);
+    far.accept();
+    EXPECT_EQ(far.selectedChannelId(), 1234);
+    OpenChannelDialog empty(ChannelTable{});
+    empty.accept();
+    EXPECT_EQ(empty.selectedChannelId(), 0);
+}
+
+class LiveViewTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        sim::SiteSimulatorOptions options;
+        options.framesPerSecond = 20;
+        site = std::make_unique<sim::SiteSimulator>(options);
+        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        {
+            auto opened = OpenSettings(temp.path());
+            opened.settings.WriteProfileInt("Net", "SitePort", site->port());
+            opened.settings.WriteProfileInt("Net", "ListenPort", probe.serverPort());
+            CallSettings call;
+            call.user = "admin";
+            call.password = "admin";
+            call.dial = 0x7F000001;
+            opened.settings.SaveCall(call);
+        }
+        probe.close();
+        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+        frame = app.mainFrame();
+        frame->resize(1024, 768);
+    }
+
+    test::TempStore temp;
+    test::ScriptedPrompts prompts;
+    std::unique_ptr<sim::SiteSimulator> site;
+    ViewerApp app;
+    MainFrame* frame = nullptr;
+};
+
+TEST_F(LiveViewTest, ConnectPickAChannelAndWatchIt) {
+    test::ModalScript script;
+    script
+        .Then<ConnectDialog>([](ConnectDialog* dialog) {
+            EXPECT_EQ(dialog->ipEdit()->text(), "127.0.0.1");
+            EXPECT_EQ(dialog->userEdit()->text(), "admin");
+            EXPECT_EQ(dialog->passwordEdit()->text(), "");  // "Save password" is off
+            dialog->passwordEdit()->setText("admin");
+            dialog->accept();
+        })
+        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) {
+            EXPECT_EQ(dialog->list()->itemText(0), "0003 Gate");
+            dialog->accept();
+        });
+    frame->RunCommand(cmd::kConnect);
+    ASSERT_NE(frame->connection(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto windows = frame->channelWindows();
+        return !windows.isEmpty() && !windows[0]->picture().isNull();
+    }));
+    EXPECT_TRUE(script.finished());
+    VideoChannelWindow* window = frame->channelWindows()[0];
+    EXPECT_EQ(window->windowTitle(), "0003 Gate");
+    EXPECT_EQ(window->picture().size(), QSize(320, 240));
+    EXPECT_TRUE(frame->statusLine().startsWith("IP Address: 127.0.0.1"));
+    EXPECT_FALSE(frame->action(cmd::kConnect)->isEnabled());
+    EXPECT_TRUE(frame->action(cmd::kDisconnect)->isEnabled());
+    // One window, auto-arranged: it fills the single cell.
+    const auto cell = VideoTiling::For(1, frame->VideoAreaSize())->Cell(0);
+    EXPECT_EQ(window->geometry(), cell);
+
+    // Esc hides bars and captions and re-tiles; Esc again brings them back.
+    frame->RunCommand(cmd::kToggleToolbar);
+    EXPECT_FALSE(frame->statusBar()->isVisible());
+    EXPECT_FALSE(window->captionShown());
+    EXPECT_FALSE(window->toolBar()->isVisible());
+    frame->RunCommand(cmd::kToggleToolbar);
+    EXPECT_TRUE(window->captionShown());
+
+    frame->RunCommand(cmd::kDisconnect);
+    EXPECT_EQ(frame->connection(), nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return frame->channelWindows().isEmpty(); }));
+    EXPECT_EQ(frame->statusLine(), "Disconnect");
+}
+
+TEST_F(LiveViewTest, CancelInTheConnectDialogLeavesTheConnectionAlone) {
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    SiteConnection* before = frame->connection();
+    test::ModalScript script;
+    script.Then<ConnectDialog>([](ConnectDialog* dialog) { dialog->reject(); });
+    frame->RunCommand(cmd::kConnect);
+    EXPECT_EQ(frame->connection(), before);
+}
+
+TEST_F(LiveViewTest, LoginRejectedTearsDownAndSays) {
+    CallSettings call = app.settings().LoadCall();
+    call.password = "wrong";
+    app.settings().SaveCall(call);
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    ASSERT_TRUE(WaitUntil([&] { return frame->connection() == nullptr; }));
+    EXPECT_TRUE(prompts.texts().contains(frametext::kLoginError));
+}
+
+}  // namespace
+}  // namespace orvane
