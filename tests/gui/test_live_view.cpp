@@ -2,8 +2,10 @@
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
+#include "identify_server.h"
 #include "net/connect_dialog.h"
 #include "net/ip_address_edit.h"
+#include "net/remote_control_dialogs.h"
 #include "site_simulator.h"
 #include "support/event_loop.h"
 #include "support/modal_script.h"
@@ -17,6 +19,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QToolBar>
@@ -175,6 +178,165 @@ TEST_F(LiveViewTest, LoginRejectedTearsDownAndSays) {
     ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
     ASSERT_TRUE(WaitUntil([&] { return frame->connection() == nullptr; }));
     EXPECT_TRUE(prompts.texts().contains(frametext::kLoginError));
+}
+
+TEST_F(LiveViewTest, ConnectByIdCodeThroughTheIdentifyServer) {
+    sim::IdentifyServer identify;
+    identify.AddSite("SITE42", "127.0.0.1");
+    ASSERT_TRUE(identify.Listen(QHostAddress::LocalHost, 0));
+    app.settings().WriteProfileInt("Net", "IdentifyPort", identify.port());
+    app.settings().WriteProfileString("Net", "IdentifyPrimary", "127.0.0.1");
+    test::ModalScript script;
+    script
+        .Then<ConnectDialog>([](ConnectDialog* dialog) {
+            dialog->identifyRadio()->setChecked(true);
+            EXPECT_TRUE(dialog->idEdit()->isEnabled());
+            EXPECT_FALSE(dialog->ipEdit()->isEnabled());
+            dialog->idEdit()->setText("SITE42");
+            dialog->passwordEdit()->setText("admin");
+            dialog->accept();
+        })
+        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
+    frame->RunCommand(cmd::kConnect);
+    ASSERT_NE(frame->connection(), nullptr);
+    EXPECT_EQ(frame->siteAddress, "127.0.0.1");
+    EXPECT_EQ(identify.queries(), std::vector<std::string>{"SITE42"});
+    EXPECT_EQ(app.settings().LoadCall().identify, "SITE42");
+    EXPECT_TRUE(WaitUntil([&] { return script.finished(); }));
+}
+
+TEST_F(LiveViewTest, TheFirstFrameMakesAWindowAtTheCascadeAndFixNeedsTwoWindows) {
+    app.SetSetting(SettingId::VideoArrange, 0);
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
+    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 1; }));
+    VideoChannelWindow* gate = frame->channelWindows()[0];
+    EXPECT_EQ(gate->windowTitle(), "0003 Gate");
+    EXPECT_EQ(gate->pos(), QPoint(0, 0));
+    EXPECT_EQ(gate->sizeMode(), VideoChannelWindow::k320x240);
+
+    gate->UpdateCommands();
+    EXPECT_FALSE(gate->action(cmd::kFixChannel)->isEnabled());
+    gate->OnFix();
+    EXPECT_EQ(site->CountReceived(ClientMessage::FixChannel), 0);
+
+    frame->connection()->OpenChannel(7);
+    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 2; }));
+    VideoChannelWindow* yard = frame->channelWindows()[1];
+    EXPECT_EQ(yard->windowTitle(), "0007 Yard");
+    EXPECT_EQ(yard->pos(), QPoint(28, 22));
+    gate->OnFix();
+    yard->OnFix();
+    EXPECT_EQ(frame->videoWindowState().fixedWindow, yard);
+    yard->OnFix();
+    EXPECT_EQ(frame->videoWindowState().fixedWindow, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 3; }));
+}
+
+TEST_F(LiveViewTest, ClosingAskPromptsUnlessTheSiteStoppedTheChannel) {
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
+    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 1; }));
+    VideoChannelWindow* gate = frame->channelWindows()[0];
+
+    prompts.Queue(PromptAnswer::No);
+    gate->OnClose();
+    EXPECT_EQ(prompts.texts().back(), "\n\n Are you sure close local site video channel? \n\n");
+    EXPECT_EQ(frame->channelWindows().size(), 1);
+
+    site->StopChannel(1);
+    ASSERT_TRUE(WaitUntil([&] { return gate->IsStopped(); }));
+    const auto asked = prompts.shown().size();
+    gate->OnClose();
+    EXPECT_EQ(prompts.shown().size(), asked);  // no question for a stopped channel
+    EXPECT_TRUE(WaitUntil([&] { return frame->channelWindows().isEmpty(); }));
+    test::Pump(200);
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
+}
+
+TEST_F(LiveViewTest, ALimitedSiteAndAMissingCodecTearDownWithTheirMessages) {
+    sim::SiteSimulatorOptions options;
+    options.maxSessions = 0;
+    site = std::make_unique<sim::SiteSimulator>(options);
+    ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
+    app.settings().WriteProfileInt("Net", "SitePort", site->port());
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    ASSERT_TRUE(WaitUntil([&] { return frame->connection() == nullptr; }));
+    EXPECT_TRUE(prompts.texts().contains(frametext::kLimitError));
+
+    options.maxSessions = 4;
+    site = std::make_unique<sim::SiteSimulator>(options);
+    ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
+    app.settings().WriteProfileInt("Net", "SitePort", site->port());
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    ASSERT_TRUE(WaitUntil([&] { return script.finished(); }));
+    BitmapInfoHeader unknown;
+    unknown.biWidth = 320;
+    unknown.biHeight = 240;
+    unknown.biCompression = MakeFourcc('Z', 'Z', 'Z', 'Z');
+    site->SendRaw(BuildSiteMessage(1, 3, 1, sim::PackFrame(unknown, Block(64, 1))));
+    ASSERT_TRUE(WaitUntil([&] { return frame->connection() == nullptr; }));
+    EXPECT_TRUE(prompts.texts().contains(frametext::kCodecError));
+}
+
+TEST_F(LiveViewTest, ReLinkReconnectsKeepingTheWindowsAndCloseStopsIt) {
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); })
+        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
+    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 1; }));
+    VideoChannelWindow* gate = frame->channelWindows()[0];
+
+    site->DropLinks();
+    // The reconnect loop runs inside the posted command; it logs in again on its own.
+    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::Login) >= 2; }, 8000));
+    EXPECT_EQ(frame->channelWindows().size(), 1);
+    EXPECT_EQ(frame->channelWindows()[0], gate);
+    EXPECT_FALSE(frame->reconnecting);
+
+    // With the site gone, the loop keeps trying; closing the window ends it and keeps the
+    // window; a second close exits.
+    site.reset();
+    // The loop runs inside the posted reconnect command, so the check happens in a timer
+    // that fires within it.
+    bool closedWhileReconnecting = false;
+    QTimer::singleShot(1500, frame,
+                       [&] { closedWhileReconnecting = frame->reconnecting && !frame->close(); });
+    ASSERT_TRUE(WaitUntil([&] { return closedWhileReconnecting && !frame->reconnecting; }, 8000));
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_EQ(frame->connection(), nullptr);
+    EXPECT_TRUE(frame->close());
+}
+
+TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); })
+        .Then<RemoteControlDialog>([](RemoteControlDialog* dialog) { dialog->accept(); })
+        .Then<RemoteControlDialog>(
+            [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kRebootSite); })
+        .Then<RemoteControlDialog>(
+            [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kRunProgram); })
+        .Then<CommandDialog>([](CommandDialog* dialog) {
+            dialog->combo()->setCurrentText("rk-mon");
+            dialog->accept();
+        });
+    ASSERT_TRUE(WaitUntil([&] {
+        return frame->connection()->active() && script.unexpected() == 0 &&
+               !frame->action(cmd::kConnect)->isEnabled();
+    }));
+    test::Pump(300);
+    for (int i = 0; i < 3; ++i) {
+        frame->RunCommand(cmd::kRemoteControl);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::RunProgram) == 1; }));
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
+    EXPECT_EQ(site->CountReceived(ClientMessage::RebootSite), 1);
+    EXPECT_TRUE(script.finished());
 }
 
 }  // namespace
