@@ -24,15 +24,19 @@ struct CodecTraits {
 };
 
 const CodecTraits kTraits[] = {
-    {SimulatedCodec::Mpeg4, "mpeg4", "mpeg4", MakeFourcc('F', 'M', 'P', '4'), AV_PIX_FMT_YUV420P, 24},
-    {SimulatedCodec::Mjpeg, "mjpeg", "mjpeg", MakeFourcc('M', 'J', 'P', 'G'), AV_PIX_FMT_YUVJ420P, 24},
+    {SimulatedCodec::Mpeg4, "mpeg4", "mpeg4", MakeFourcc('F', 'M', 'P', '4'), AV_PIX_FMT_YUV420P,
+     24},
+    {SimulatedCodec::Mjpeg, "mjpeg", "mjpeg", MakeFourcc('M', 'J', 'P', 'G'), AV_PIX_FMT_YUVJ420P,
+     24},
     {SimulatedCodec::MsMpeg4v3, "msmpeg4v3", "msmpeg4", MakeFourcc('M', 'P', '4', '3'),
      AV_PIX_FMT_YUV420P, 24},
-    {SimulatedCodec::Cinepak, "cinepak", "cinepak", MakeFourcc('c', 'v', 'i', 'd'), AV_PIX_FMT_RGB24, 24},
+    {SimulatedCodec::Cinepak, "cinepak", "cinepak", MakeFourcc('c', 'v', 'i', 'd'),
+     AV_PIX_FMT_RGB24, 24},
     {SimulatedCodec::MsVideo1, "msvideo1", "msvideo1", MakeFourcc('C', 'R', 'A', 'M'),
      AV_PIX_FMT_RGB555LE, 16},
     {SimulatedCodec::Uncompressed, "rgb", nullptr, BitmapInfoHeader::kBiRgb, AV_PIX_FMT_BGR24, 24},
-    {SimulatedCodec::H264, "h264", "libx264", MakeFourcc('H', '2', '6', '4'), AV_PIX_FMT_YUV420P, 24},
+    {SimulatedCodec::H264, "h264", "libx264", MakeFourcc('H', '2', '6', '4'), AV_PIX_FMT_YUV420P,
+     24},
 };
 
 const CodecTraits& TraitsOf(SimulatedCodec codec) {
@@ -55,8 +59,12 @@ std::optional<SimulatedCodec> ParseCodec(const QString& name) {
     return std::nullopt;
 }
 
-QString CodecName(SimulatedCodec codec) { return QString::fromLatin1(TraitsOf(codec).name); }
-std::uint32_t CodecFourcc(SimulatedCodec codec) { return TraitsOf(codec).fourcc; }
+QString CodecName(SimulatedCodec codec) {
+    return QString::fromLatin1(TraitsOf(codec).name);
+}
+std::uint32_t CodecFourcc(SimulatedCodec codec) {
+    return TraitsOf(codec).fourcc;
+}
 
 std::vector<SimulatedCodec> AllCodecs() {
     std::vector<SimulatedCodec> codecs;
@@ -188,7 +196,8 @@ std::optional<Block> LiveEncoder::Encode(const QImage& source) {
         header.biHeight = size_.height();
         header.biBitCount = TraitsOf(codec_).bitCount;
         header.biCompression = TraitsOf(codec_).fourcc;
-        packed = PackFrame(header, std::span(packet_->data, static_cast<std::size_t>(packet_->size)));
+        packed =
+            PackFrame(header, std::span(packet_->data, static_cast<std::size_t>(packet_->size)));
         av_packet_unref(packet_.get());
     }
     return packed;
@@ -215,8 +224,8 @@ std::shared_ptr<AviPacketSource> AviPacketSource::Load(const QString& path, QStr
     auto source = std::make_shared<AviPacketSource>();
     source->format_.biWidth = parameters->width;
     source->format_.biHeight = parameters->height;
-    source->format_.biBitCount =
-        static_cast<std::uint16_t>(parameters->bits_per_coded_sample ? parameters->bits_per_coded_sample : 24);
+    source->format_.biBitCount = static_cast<std::uint16_t>(
+        parameters->bits_per_coded_sample ? parameters->bits_per_coded_sample : 24);
     source->format_.biCompression = parameters->codec_tag;
     if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
         source->framesPerSecond_ = av_q2d(stream->avg_frame_rate);

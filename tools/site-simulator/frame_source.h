@@ -31,7 +31,7 @@ QImage TestPattern(int channelIndex, int frameIndex, QSize size);
 // Encodes one channel's pictures live into packed frames (BITMAPINFOHEADER + data). Each
 // stream has its own encoder, so inter-frame codecs stay consistent per channel.
 class LiveEncoder {
-public:
+  public:
     static std::unique_ptr<LiveEncoder> Create(SimulatedCodec codec, QSize size);
     ~LiveEncoder();
 
@@ -39,7 +39,7 @@ public:
     std::optional<Block> Encode(const QImage& picture);
     QSize size() const { return size_; }
 
-private:
+  private:
     LiveEncoder() = default;
     std::optional<Block> EncodeUncompressed(const QImage& picture) const;
 
@@ -55,7 +55,7 @@ private:
 // The video packets of an AVI file, each packed with the stream's BITMAPINFOHEADER, to be
 // sent as frames in a loop.
 class AviPacketSource {
-public:
+  public:
     // nullopt with error set when the file has no usable video stream.
     static std::shared_ptr<AviPacketSource> Load(const QString& path, QString& error);
 
@@ -63,7 +63,7 @@ public:
     const BitmapInfoHeader& format() const { return format_; }
     double framesPerSecond() const { return framesPerSecond_; }
 
-private:
+  private:
     std::vector<Block> frames_;
     BitmapInfoHeader format_;
     double framesPerSecond_ = 10;

@@ -39,28 +39,29 @@ bool IdentifyServer::Listen(const QHostAddress& address, quint16 port) {
                 Block chunk(static_cast<std::size_t>(socket->bytesAvailable()));
                 socket->read(reinterpret_cast<char*>(chunk.data()), qint64(chunk.size()));
                 state->queue.PushBack(std::move(chunk));
-                ProcessReceivedChunks(state->queue, state->assembler,
-                                      [this, socket](std::span<const std::uint8_t> message) {
-                                          const std::uint32_t length =
-                                              ReadLe32(message, MessageHeader::kLengthOffset);
-                                          const auto payload =
-                                              message.subspan(MessageHeader::kSize, length);
-                                          if (message[MessageHeader::kTypeOffset] !=
-                                              static_cast<std::uint8_t>(IdentifyMessage::Query)) {
-                                              return;
-                                          }
-                                          const std::string code = TextFromField(std::span(
-                                              reinterpret_cast<const char*>(payload.data()),
-                                              payload.size()));
-                                          Answer(socket, code);
-                                      });
+                ProcessReceivedChunks(
+                    state->queue, state->assembler,
+                    [this, socket](std::span<const std::uint8_t> message) {
+                        const std::uint32_t length =
+                            ReadLe32(message, MessageHeader::kLengthOffset);
+                        const auto payload = message.subspan(MessageHeader::kSize, length);
+                        if (message[MessageHeader::kTypeOffset] !=
+                            static_cast<std::uint8_t>(IdentifyMessage::Query)) {
+                            return;
+                        }
+                        const std::string code = TextFromField(std::span(
+                            reinterpret_cast<const char*>(payload.data()), payload.size()));
+                        Answer(socket, code);
+                    });
             });
         }
     });
     return true;
 }
 
-quint16 IdentifyServer::port() const { return server_ ? server_->serverPort() : 0; }
+quint16 IdentifyServer::port() const {
+    return server_ ? server_->serverPort() : 0;
+}
 
 void IdentifyServer::Answer(QTcpSocket* socket, const std::string& idCode) {
     queries_.push_back(idCode);
@@ -81,7 +82,8 @@ void IdentifyServer::Answer(QTcpSocket* socket, const std::string& idCode) {
         payload[14] = static_cast<std::uint8_t>(address >> 8);
         payload[15] = static_cast<std::uint8_t>(address);
         reply = Flatten(BuildMessage(static_cast<std::uint8_t>(IdentifyMessage::Address), payload));
-        const Block done = Flatten(BuildMessage(static_cast<std::uint8_t>(IdentifyMessage::Done), {}));
+        const Block done =
+            Flatten(BuildMessage(static_cast<std::uint8_t>(IdentifyMessage::Done), {}));
         reply.insert(reply.end(), done.begin(), done.end());
     }
     socket->write(reinterpret_cast<const char*>(reply.data()), qint64(reply.size()));

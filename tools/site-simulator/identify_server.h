@@ -19,20 +19,18 @@ namespace orvane::sim {
 // A refusing server is simply one that is not listening.
 class IdentifyServer : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit IdentifyServer(QObject* parent = nullptr);
 
     bool Listen(const QHostAddress& address, quint16 port);
     quint16 port() const;
 
     // address as dotted IPv4 text
-    void AddSite(const std::string& idCode, const QString& address) {
-        sites_[idCode] = address;
-    }
+    void AddSite(const std::string& idCode, const QString& address) { sites_[idCode] = address; }
     void SetSilent(bool silent) { silent_ = silent; }
     const std::vector<std::string>& queries() const { return queries_; }
 
-private:
+  private:
     void Answer(QTcpSocket* socket, const std::string& idCode);
 
     QTcpServer* server_ = nullptr;

@@ -57,6 +57,11 @@ int main(int argc, char** argv) {
                                     "file");
     const QCommandLineOption loginAgain("login-again",
                                         "Answer each session's first Login with LoginAgain.");
+    const QCommandLineOption size("size", "Picture size WxH instead of the one the login asks for.",
+                                  "size");
+    const QCommandLineOption stamp("stamp", "Stamp each frame's send time into biXPelsPerMeter.");
+    const QCommandLineOption duration(
+        "duration", "Exit after this many seconds, printing the frames sent.", "s");
     const QCommandLineOption streamOnLogin("stream-on-login",
                                            "Stream every channel as soon as a client logs in.");
     const QCommandLineOption event(
@@ -70,7 +75,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption silent("identify-silent",
                                     "The identify server accepts but never answers.");
     parser.addOptions({listen, port, account, channel, bits, codec, fps, maxSessions, source,
-                       loginAgain, streamOnLogin, event, callBack, identifyPort, identify, silent});
+                       loginAgain, streamOnLogin, size, stamp, duration, event, callBack,
+                       identifyPort, identify, silent});
     parser.process(app);
 
     SiteSimulatorOptions options;
@@ -104,6 +110,11 @@ int main(int argc, char** argv) {
     options.sourceFile = parser.value(source);
     options.loginAgainFirst = parser.isSet(loginAgain);
     options.streamOnLogin = parser.isSet(streamOnLogin);
+    options.stampFrames = parser.isSet(stamp);
+    if (parser.isSet(size)) {
+        const auto parts = parser.value(size).toLower().split('x');
+        options.pictureSize = QSize(parts.value(0).toInt(), parts.value(1).toInt());
+    }
     if (parser.isSet(event)) {
         const auto parts = parser.value(event).split('|');
         options.eventRecord =
@@ -140,6 +151,12 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "orvane-site: call-back failed: %s\n",
                              qPrintable(site.error()));
             }
+        });
+    }
+    if (parser.isSet(duration)) {
+        QTimer::singleShot(static_cast<int>(parser.value(duration).toDouble() * 1000), &app, [&] {
+            out << "frames sent: " << site.framesSent() << Qt::endl;
+            QCoreApplication::quit();
         });
     }
     return app.exec();

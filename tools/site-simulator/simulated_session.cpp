@@ -110,6 +110,9 @@ void SimulatedSession::OnLogin(std::span<const std::uint8_t> payload) {
         FieldText(payload.subspan(kLoginPasswordOffset, kLoginPasswordField));
     const std::uint32_t format = ReadLe32(payload, kLoginFormatOffset);
     pictureSize_ = format == 1 ? QSize(320, 240) : QSize(160, 120);
+    if (site_.options().pictureSize.isValid()) {
+        pictureSize_ = site_.options().pictureSize;
+    }
 
     const auto& options = site_.options();
     if (options.loginAgainFirst && !loginAgainSent_) {
@@ -201,6 +204,9 @@ void SimulatedSession::SendNextFrame(std::uint32_t channelNumber) {
     ++stream.frameIndex;
     if (!frame) {
         return;
+    }
+    if (site_.options().stampFrames && frame->size() >= 28) {
+        WriteLe32(*frame, 24, static_cast<std::uint32_t>(QDateTime::currentMSecsSinceEpoch()));
     }
     SendMessage(SiteMessage::VideoFrame, static_cast<std::uint32_t>(stream.channel->id),
                 channelNumber, *frame);

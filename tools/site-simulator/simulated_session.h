@@ -22,7 +22,7 @@ struct SimulatedChannel;
 // One client connected to the simulated site.
 class SimulatedSession : public QObject {
     Q_OBJECT
-public:
+  public:
     SimulatedSession(SiteSimulator& site, QTcpSocket* socket, int id, bool callBack);
     ~SimulatedSession() override;
 
@@ -34,7 +34,7 @@ public:
     void StopChannel(std::uint32_t channelNumber);
     void Drop();
 
-private:
+  private:
     struct Stream {
         const SimulatedChannel* channel = nullptr;
         int channelIndex = 0;

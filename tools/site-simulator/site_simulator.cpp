@@ -43,13 +43,15 @@ bool SiteSimulator::Listen(const QHostAddress& address, quint16 port) {
     return true;
 }
 
-quint16 SiteSimulator::port() const { return server_ ? server_->serverPort() : 0; }
+quint16 SiteSimulator::port() const {
+    return server_ ? server_->serverPort() : 0;
+}
 
 void SiteSimulator::AddSession(QTcpSocket* socket, bool callBack) {
     auto* session = new SimulatedSession(*this, socket, nextSessionId_++, callBack);
     sessions_.push_back(session);
-    qCInfo(lcSimulator) << "session" << session->id() << "from"
-                        << socket->peerAddress().toString() << (callBack ? "(call-back)" : "");
+    qCInfo(lcSimulator) << "session" << session->id() << "from" << socket->peerAddress().toString()
+                        << (callBack ? "(call-back)" : "");
 }
 
 void SiteSimulator::RemoveSession(SimulatedSession* session) {
@@ -65,9 +67,9 @@ void SiteSimulator::RemoveSession(SimulatedSession* session) {
 void SiteSimulator::Record(int session, std::uint8_t type, Block payload) {
     qCInfo(lcSimulator) << "session" << session << "received type" << type << "with"
                         << payload.size() << "payload bytes";
-    emit messageReceived(session, type,
-                         QByteArray(reinterpret_cast<const char*>(payload.data()),
-                                    qsizetype(payload.size())));
+    emit messageReceived(
+        session, type,
+        QByteArray(reinterpret_cast<const char*>(payload.data()), qsizetype(payload.size())));
     received_.push_back({session, type, std::move(payload)});
 }
 
@@ -77,9 +79,9 @@ void SiteSimulator::CountFrame(std::uint32_t channelNumber) {
 }
 
 int SiteSimulator::CountReceived(ClientMessage type) const {
-    return static_cast<int>(std::count_if(received_.begin(), received_.end(), [type](const auto& m) {
-        return m.type == static_cast<std::uint8_t>(type);
-    }));
+    return static_cast<int>(
+        std::count_if(received_.begin(), received_.end(),
+                      [type](const auto& m) { return m.type == static_cast<std::uint8_t>(type); }));
 }
 
 int SiteSimulator::loggedInCount() const {

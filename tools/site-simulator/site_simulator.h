@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QSize>
 #include <QString>
 
 #include <memory>
@@ -39,6 +40,10 @@ struct SiteSimulatorOptions {
     bool loginAgainFirst = false;  // answer the first Login of a session with LoginAgain
     Block eventRecord;             // sent in answer to EventQuery (300 bytes)
     bool streamOnLogin = false;    // stream every channel as soon as a client logs in
+    QSize pictureSize;             // when set, overrides the size the login asks for
+    // Puts the send time (milliseconds since the epoch, low 32 bits) into each frame's
+    // biXPelsPerMeter, which decoders ignore, so a client can measure latency.
+    bool stampFrames = false;
 };
 
 // One message a client sent, as the simulator received it.

@@ -144,6 +144,10 @@ VideoChannelWindow::SizeMode VideoChannelWindow::SizeModeForWidth(int width) {
     }
 }
 
+QWidget* VideoChannelWindow::pictureView() const {
+    return view_;
+}
+
 QAction* VideoChannelWindow::action(int commandId) const {
     for (QAction* a : toolBar_->actions()) {
         if (a->data().toInt() == commandId) {

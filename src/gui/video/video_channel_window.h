@@ -45,6 +45,9 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     const QImage& picture() const { return picture_; }
     const BitmapInfoHeader& format() const { return spec_.format; }
     QToolBar* toolBar() const { return toolBar_; }
+    QWidget* pictureView() const;
+    // The latest frame as received (for snapshots): BITMAPINFOHEADER, colours, data.
+    const Block& latestFrame() const { return frameBuffer_; }
     QAction* action(int commandId) const;
     // Recomputes which of the window's commands are enabled and checked.
     void UpdateCommands();
