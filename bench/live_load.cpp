@@ -185,11 +185,13 @@ int main(int argc, char** argv) {
     QString sentLine;
     int shown = 0;
     double cpu = 0;
+    qsizetype windows = 0;
     while (site.state() == QProcess::Running || site.bytesAvailable() > 0) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         if (frame->connection()) {
             // Counted while the connection lives: it goes when the site stops.
             shown = frame->connection()->frameCounter();
+            windows = std::max(windows, frame->channelWindows().size());
             cpu = CpuSeconds() - cpuStart;
         }
         while (site.canReadLine()) {
@@ -211,7 +213,7 @@ int main(int argc, char** argv) {
                                  : latencies[static_cast<std::size_t>(p * (latencies.size() - 1))];
     };
     std::printf("channels: %d, seconds: %.0f, windows: %lld\n", channels, seconds,
-                static_cast<long long>(frame->channelWindows().size()));
+                static_cast<long long>(windows));
     std::printf("frames sent: %lld, frames shown: %d (%.2f%%)\n", sent, shown,
                 sent > 0 ? 100.0 * shown / static_cast<double>(sent) : 0.0);
     std::printf("cpu per shown frame: %.1f us; decode-only per frame: %.1f us; ratio %.2f\n",

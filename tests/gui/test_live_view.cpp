@@ -315,8 +315,15 @@ TEST_F(LiveViewTest, ReLinkReconnectsKeepingTheWindowsAndCloseStopsIt) {
 TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {
     ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
     test::ModalScript script;
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); })
-        .Then<RemoteControlDialog>([](RemoteControlDialog* dialog) { dialog->accept(); })
+    int framesBefore = 0;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); })
+        .Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
+            // Video keeps coming while a modal dialog is open.
+            framesBefore = frame->connection()->frameCounter();
+            test::Pump(600);
+            EXPECT_GT(frame->connection()->frameCounter(), framesBefore);
+            dialog->accept();  // "&Q.Exit"
+        })
         .Then<RemoteControlDialog>(
             [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kRebootSite); })
         .Then<RemoteControlDialog>(
@@ -324,19 +331,28 @@ TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {
         .Then<CommandDialog>([](CommandDialog* dialog) {
             dialog->combo()->setCurrentText("rk-mon");
             dialog->accept();
-        });
-    ASSERT_TRUE(WaitUntil([&] {
-        return frame->connection()->active() && script.unexpected() == 0 &&
-               !frame->action(cmd::kConnect)->isEnabled();
-    }));
-    test::Pump(300);
-    for (int i = 0; i < 3; ++i) {
+        })
+        .Then<RemoteControlDialog>(
+            [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kCloseSite); });
+    ASSERT_TRUE(WaitUntil([&] { return !frame->channelWindows().isEmpty(); }));
+    for (int i = 0; i < 4; ++i) {
         frame->RunCommand(cmd::kRemoteControl);
     }
-    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::RunProgram) == 1; }));
-    EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
+    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::CloseSite) == 1; }));
     EXPECT_EQ(site->CountReceived(ClientMessage::RebootSite), 1);
+    ASSERT_EQ(site->CountReceived(ClientMessage::RunProgram), 1);
+    for (const auto& message : site->received()) {
+        if (message.type == static_cast<std::uint8_t>(ClientMessage::RunProgram)) {
+            EXPECT_EQ(std::string(message.payload.begin(), message.payload.end()),
+                      std::string("rk-mon\0", 7));
+        }
+    }
     EXPECT_TRUE(script.finished());
+
+    // Without a connection the accelerator does nothing.
+    frame->RunCommand(cmd::kDisconnect);
+    frame->RunCommand(cmd::kRemoteControl);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 }  // namespace
