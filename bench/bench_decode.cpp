@@ -2,6 +2,7 @@
 // decode-only through libavcodec with one thread, for 352 x 288 MPEG-4 part 2 and MJPEG.
 // With ORVANE_BENCH_DUMP=DIR it also writes the streams there, for scripts/bench to time
 // `ffmpeg -threads 1 -f null` on the same frames.
+#include "decode_only.h"
 #include "frame_source.h"
 #include "media/decoder_registry.h"
 #include "media/ffmpeg_handles.h"
@@ -75,26 +76,12 @@ void BM_DecodeAndConvert(benchmark::State& state, sim::SimulatedCodec codec) {
 void BM_DecodeOnly(benchmark::State& state, sim::SimulatedCodec codec) {
     const auto& frames = Frames(codec);
     const auto first = ParsePackedFrame(frames.front());
-    const AVCodec* avCodec =
-        avcodec_find_decoder(static_cast<AVCodecID>(FindDecoder(first->header)->codecId));
-    PacketPtr packet(av_packet_alloc());
-    FramePtr picture(av_frame_alloc());
+    const auto id = static_cast<AVCodecID>(FindDecoder(first->header)->codecId);
     for (auto _ : state) {
         state.PauseTiming();
-        CodecContextPtr context(avcodec_alloc_context3(avCodec));
-        context->thread_count = 1;
-        avcodec_open2(context.get(), avCodec, nullptr);
+        CodecContextPtr context = bench::OpenDecodeOnly(id);
         state.ResumeTiming();
-        for (const auto& packed : frames) {
-            const auto frame = ParsePackedFrame(packed);
-            av_new_packet(packet.get(), static_cast<int>(frame->imageData.size()));
-            std::memcpy(packet->data, frame->imageData.data(), frame->imageData.size());
-            avcodec_send_packet(context.get(), packet.get());
-            av_packet_unref(packet.get());
-            while (avcodec_receive_frame(context.get(), picture.get()) == 0) {
-                av_frame_unref(picture.get());
-            }
-        }
+        bench::DecodeOnly(context.get(), frames);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * frames.size()));
 }

@@ -6,6 +6,7 @@
 //   live_load [--channels 16] [--seconds 30] [--fps 25]
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
+#include "decode_only.h"
 #include "frame_source.h"
 #include "media/decoder_registry.h"
 #include "media/video_decoder.h"
@@ -48,24 +49,9 @@ double DecodeOnlySecondsPerFrame() {
             frames.push_back(std::move(*frame));
         }
     }
-    const auto first = ParsePackedFrame(frames.front());
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
-    CodecContextPtr context(avcodec_alloc_context3(codec));
-    context->thread_count = 1;
-    avcodec_open2(context.get(), codec, nullptr);
-    PacketPtr packet(av_packet_alloc());
-    FramePtr picture(av_frame_alloc());
+    CodecContextPtr context = bench::OpenDecodeOnly(AV_CODEC_ID_MPEG4);
     const double start = CpuSeconds();
-    for (const auto& packed : frames) {
-        const auto frame = ParsePackedFrame(packed);
-        av_new_packet(packet.get(), static_cast<int>(frame->imageData.size()));
-        std::memcpy(packet->data, frame->imageData.data(), frame->imageData.size());
-        avcodec_send_packet(context.get(), packet.get());
-        av_packet_unref(packet.get());
-        while (avcodec_receive_frame(context.get(), picture.get()) == 0) {
-            av_frame_unref(picture.get());
-        }
-    }
+    bench::DecodeOnly(context.get(), frames);
     return (CpuSeconds() - start) / static_cast<double>(frames.size());
 }
 
