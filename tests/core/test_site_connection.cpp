@@ -113,10 +113,10 @@ TEST_F(SiteConnectionTest, FirstFrameMakesAWindowAtTheCascadeAndLaterFramesReuse
     auto* window = WaitForWindow(1, 3);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(host.windows().size(), 1u);
-    EXPECT_EQ(window->spec().channelId, 3u);
-    EXPECT_EQ(window->spec().position, QPoint(0, 0));
-    EXPECT_EQ(window->spec().pictureSize, QSize(320, 240));
-    EXPECT_TRUE(window->spec().closePermission);
+    EXPECT_EQ(window->params().channelId, 3u);
+    EXPECT_EQ(window->params().position, QPoint(0, 0));
+    EXPECT_EQ(window->params().pictureSize, QSize(320, 240));
+    EXPECT_TRUE(window->params().closePermission);
     EXPECT_EQ(windows.openWindows, 1);
     EXPECT_EQ(windows.nextPosition, QPoint(28, 22));
     EXPECT_GE(host.arrangements(), 1);  // auto-arrange is on by default
@@ -126,7 +126,7 @@ TEST_F(SiteConnectionTest, FirstFrameMakesAWindowAtTheCascadeAndLaterFramesReuse
     EXPECT_TRUE(connection->OpenChannel(7));
     auto* second = WaitForWindow(2);
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->spec().position, QPoint(28, 22));
+    EXPECT_EQ(second->params().position, QPoint(28, 22));
     // An open channel is not asked for again.
     EXPECT_FALSE(connection->OpenChannel(3));
 }
@@ -144,7 +144,7 @@ TEST_P(EveryCodec, FramesDecodeToThePictureTheSiteEncoded) {
     connection->OpenChannel(3);
     auto* window = WaitForWindow(1, 5);
     ASSERT_NE(window, nullptr);
-    const QSize size = window->spec().pictureSize;
+    const QSize size = window->params().pictureSize;
     EXPECT_LT(test::MeanDifference(window->firstPicture(), sim::TestPattern(0, 0, size)), 12.0);
 }
 
@@ -167,7 +167,7 @@ TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption
     for (auto [window, index] : {std::pair{gate, 0}, std::pair{yard, 1}}) {
         EXPECT_EQ(window->picturesDrawn(), window->framesStored());
         const QImage expected =
-            sim::TestPattern(index, window->framesStored() - 1, window->spec().pictureSize);
+            sim::TestPattern(index, window->framesStored() - 1, window->params().pictureSize);
         EXPECT_LT(test::MeanDifference(window->lastPicture(), expected), 12.0);
     }
 }

@@ -130,7 +130,7 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err) {
     const QImage& picture = watched->lastPicture();
     const auto& decoder = connection.decoder();
     out << "codec: " << QString::fromStdString(decoder ? decoder->name : "?") << " ("
-        << QString::fromStdString(FourccText(watched->spec().format.biCompression))
+        << QString::fromStdString(FourccText(watched->params().format.biCompression))
         << ", found by " << QString::fromStdString(decoder ? decoder->handler : "?") << ")"
         << Qt::endl;
     out << "size: " << picture.width() << " x " << picture.height() << Qt::endl;

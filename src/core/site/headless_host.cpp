@@ -26,11 +26,11 @@ void HeadlessChannelWindow::CloseWindow() {
     closed_ = true;
 }
 
-ChannelWindow* HeadlessChannelHost::CreateChannelWindow(const ChannelWindowSpec& spec) {
+ChannelWindow* HeadlessChannelHost::CreateChannelWindow(const ChannelWindowParams& params) {
     if (refuse_) {
         return nullptr;
     }
-    windows_.push_back(std::make_unique<HeadlessChannelWindow>(spec));
+    windows_.push_back(std::make_unique<HeadlessChannelWindow>(params));
     if (onWindowCreated) {
         onWindowCreated(windows_.back().get());
     }
@@ -39,7 +39,7 @@ ChannelWindow* HeadlessChannelHost::CreateChannelWindow(const ChannelWindowSpec&
 
 HeadlessChannelWindow* HeadlessChannelHost::WindowFor(std::uint32_t channelNumber) const {
     for (const auto& window : windows_) {
-        if (window->spec().channelNumber == channelNumber) {
+        if (window->params().channelNumber == channelNumber) {
             return window.get();
         }
     }

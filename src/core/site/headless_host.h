@@ -16,7 +16,7 @@ namespace orvane {
 class HeadlessChannelWindow : public QObject, public ChannelWindow {
     Q_OBJECT
   public:
-    explicit HeadlessChannelWindow(const ChannelWindowSpec& spec) : spec_(spec) {}
+    explicit HeadlessChannelWindow(const ChannelWindowParams& params) : params_(params) {}
 
     QObject* object() override { return this; }
     bool IsRecording() const override { return recording_; }
@@ -28,7 +28,7 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
     void StartAlarmActions() override { alarmActions_ = true; }
     void CloseWindow() override;
 
-    const ChannelWindowSpec& spec() const { return spec_; }
+    const ChannelWindowParams& params() const { return params_; }
     void SetRecording(bool recording) { recording_ = recording; }
     const QImage& firstPicture() const { return firstPicture_; }
     const QImage& lastPicture() const { return lastPicture_; }
@@ -45,7 +45,7 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
     void pictureDrawn(int count);
 
   private:
-    ChannelWindowSpec spec_;
+    ChannelWindowParams params_;
     bool recording_ = false;
     bool stopped_ = false;
     bool alarmActions_ = false;
@@ -65,7 +65,7 @@ class HeadlessChannelHost : public ChannelWindowHost {
   public:
     explicit HeadlessChannelHost(QSize videoArea = QSize(1024, 700)) : videoArea_(videoArea) {}
 
-    ChannelWindow* CreateChannelWindow(const ChannelWindowSpec& spec) override;
+    ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) override;
     QSize VideoAreaSize() const override { return videoArea_; }
     void ArrangeVideoWindows() override { ++arrangements_; }
     void PlayAlarm() override { ++alarms_; }

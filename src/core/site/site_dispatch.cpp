@@ -128,14 +128,14 @@ ChannelLink* SiteConnection::CreateWindowLink(std::uint32_t channelId,
     if (state.nextPosition.y() > area.height() - frame.height()) {
         state.nextPosition.setY(0);
     }
-    ChannelWindowSpec spec;
-    spec.channelId = channelId;
-    spec.channelNumber = channelNumber;
-    spec.closePermission = channelClosePermission_;
-    spec.format = frame.header;
-    spec.pictureSize = QSize(frame.width(), frame.height());
-    spec.position = state.nextPosition;
-    ChannelWindow* window = services_.host.CreateChannelWindow(spec);
+    ChannelWindowParams params;
+    params.channelId = channelId;
+    params.channelNumber = channelNumber;
+    params.closePermission = channelClosePermission_;
+    params.format = frame.header;
+    params.pictureSize = QSize(frame.width(), frame.height());
+    params.position = state.nextPosition;
+    ChannelWindow* window = services_.host.CreateChannelWindow(params);
     if (!window) {
         return nullptr;
     }

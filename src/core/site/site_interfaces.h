@@ -18,7 +18,7 @@ namespace orvane {
 
 // One video channel window, as the connection sees it.
 class ChannelWindow {
-public:
+  public:
     virtual ~ChannelWindow() = default;
 
     // The window as a QObject, so the connection notices when it is destroyed.
@@ -39,22 +39,22 @@ public:
     virtual void CloseWindow() = 0;
 };
 
-struct ChannelWindowSpec {
+struct ChannelWindowParams {
     std::uint32_t channelId = 0;
     std::uint32_t channelNumber = 0;
     bool closePermission = false;
     BitmapInfoHeader format;  // of the channel's first frame
     QSize pictureSize;
-    QPoint position;          // cascade position in the video area
+    QPoint position;  // cascade position in the video area
 };
 
 // Where channel windows are made, and the main frame's services the connection uses.
 class ChannelWindowHost {
-public:
+  public:
     virtual ~ChannelWindowHost() = default;
 
     // nullptr when the window cannot be created.
-    virtual ChannelWindow* CreateChannelWindow(const ChannelWindowSpec& spec) = 0;
+    virtual ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) = 0;
     // Client size of the video area, for the cascade.
     virtual QSize VideoAreaSize() const = 0;
     virtual void ArrangeVideoWindows() = 0;
@@ -63,7 +63,7 @@ public:
 
 // Commands posted to the main frame, and its status line.
 class MainFrameLink {
-public:
+  public:
     virtual ~MainFrameLink() = default;
     // Queued, never run inside the caller: the dispatcher finishes its message first.
     virtual void PostCommand(int commandId) = 0;
@@ -72,7 +72,7 @@ public:
 
 // Receives event records as the site sends them (300 bytes).
 class EventRecordSink {
-public:
+  public:
     virtual ~EventRecordSink() = default;
     virtual void AddEventRecord(std::span<const std::uint8_t> record) = 0;
 };

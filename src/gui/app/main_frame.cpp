@@ -476,14 +476,14 @@ void MainFrame::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-ChannelWindow* MainFrame::CreateChannelWindow(const ChannelWindowSpec& spec) {
+ChannelWindow* MainFrame::CreateChannelWindow(const ChannelWindowParams& params) {
     const QString name =
-        QString::fromStdString(app_.GetChannelName(static_cast<std::int32_t>(spec.channelId)));
-    auto* window = new VideoChannelWindow(spec, name, *this);
+        QString::fromStdString(app_.GetChannelName(static_cast<std::int32_t>(params.channelId)));
+    auto* window = new VideoChannelWindow(params, name, *this);
     videoArea_->addSubWindow(window);
     window->show();
-    window->SetVideoSize(spec.pictureSize.width(), spec.pictureSize.height());
-    window->move(spec.position);
+    window->SetVideoSize(params.pictureSize.width(), params.pictureSize.height());
+    window->move(params.position);
     window->raise();
     return window;
 }

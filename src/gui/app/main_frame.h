@@ -57,7 +57,7 @@ class MainFrame : public QMainWindow,
     bool reconnecting = false;
 
     // ChannelWindowHost
-    ChannelWindow* CreateChannelWindow(const ChannelWindowSpec& spec) override;
+    ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) override;
     QSize VideoAreaSize() const override;
     void PlayAlarm() override {}
 

@@ -83,9 +83,9 @@ class PictureView : public QWidget {
     bool dragging_ = false;
 };
 
-VideoChannelWindow::VideoChannelWindow(const ChannelWindowSpec& spec, const QString& channelName,
+VideoChannelWindow::VideoChannelWindow(const ChannelWindowParams& params, const QString& channelName,
                                        VideoWindowOwner& owner, QWidget* parent)
-    : QMdiSubWindow(parent), spec_(spec), owner_(owner), frameBuffer_(kFrameBufferBytes, 0) {
+    : QMdiSubWindow(parent), params_(params), owner_(owner), frameBuffer_(kFrameBufferBytes, 0) {
     setAttribute(Qt::WA_DeleteOnClose);
     // Caption and sizing border, but no system menu: the window closes only through its
     // Close command or its connection.
@@ -163,7 +163,7 @@ void VideoChannelWindow::UpdateCommands() {
     action(cmd::kStopRecord)->setEnabled(recording_);
     action(cmd::kFixChannel)->setEnabled(state.openWindows > 1);
     action(cmd::kFixChannel)->setChecked(state.fixedWindow == this);
-    action(cmd::kCloseChannel)->setEnabled(spec_.closePermission);
+    action(cmd::kCloseChannel)->setEnabled(params_.closePermission);
 }
 
 QSize VideoChannelWindow::FrameExtra() const {
@@ -255,7 +255,7 @@ void VideoChannelWindow::OnFix() {
 
 void VideoChannelWindow::OnClose() {
     SiteConnection* connection = owner_.connection();
-    if (!connection || !spec_.closePermission) {
+    if (!connection || !params_.closePermission) {
         return;
     }
     if (stopped_) {

@@ -25,7 +25,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     enum SizeMode { k160x120 = 0, k176x144 = 1, k320x240 = 2, k352x288 = 3, kWholeArea = 4 };
     static constexpr std::size_t kFrameBufferBytes = 230400;  // 320 x 240 x 3
 
-    VideoChannelWindow(const ChannelWindowSpec& spec, const QString& channelName,
+    VideoChannelWindow(const ChannelWindowParams& params, const QString& channelName,
                        VideoWindowOwner& owner, QWidget* parent = nullptr);
 
     // "%04d" of the channel id, a blank, and the channel's name.
@@ -40,10 +40,10 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     void ShowCaption(bool show);
     bool captionShown() const { return captionShown_; }
 
-    std::int32_t channelId() const { return static_cast<std::int32_t>(spec_.channelId); }
-    std::uint32_t channelNumber() const { return spec_.channelNumber; }
+    std::int32_t channelId() const { return static_cast<std::int32_t>(params_.channelId); }
+    std::uint32_t channelNumber() const { return params_.channelNumber; }
     const QImage& picture() const { return picture_; }
-    const BitmapInfoHeader& format() const { return spec_.format; }
+    const BitmapInfoHeader& format() const { return params_.format; }
     QToolBar* toolBar() const { return toolBar_; }
     QWidget* pictureView() const;
     // The latest frame as received (for snapshots): BITMAPINFOHEADER, colours, data.
@@ -74,7 +74,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     friend class PictureView;
     QSize FrameExtra() const;
 
-    ChannelWindowSpec spec_;
+    ChannelWindowParams params_;
     VideoWindowOwner& owner_;
     QToolBar* toolBar_ = nullptr;
     PictureView* view_ = nullptr;
