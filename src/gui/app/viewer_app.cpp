@@ -73,8 +73,7 @@ ViewerApp* ViewerApp::Instance() {
 }
 
 ViewerApp::StartResult ViewerApp::InitInstance(const QStringList& arguments) {
-    // FFmpeg needs no library start-up of its own, unlike the media libraries this
-    // sequence once began with.
+    // FFmpeg needs no start-up call; its log is routed when the first decoder opens.
     if (!SocketLayerUsable()) {
         PromptService::Show(nullptr, text::kSocketsFailed);
         return StartResult::Failed;
