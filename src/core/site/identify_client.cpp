@@ -2,6 +2,7 @@
 
 #include "site/socket_chunks.h"
 
+#include "common/event_pump.h"
 #include "common/fixed_text.h"
 #include "common/log.h"
 #include "wire/byte_order.h"
@@ -18,17 +19,6 @@ namespace {
 
 // How often the waiting loop wakes to check its conditions when nothing else happens.
 constexpr int kWakeMs = 20;
-
-// Runs the event loop for about ms milliseconds, until condition() turns true.
-void PumpEventsFor(int ms, const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;
-    wake.start(kWakeMs);
-    while (clock.elapsed() < ms && !done()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-}
 
 qint64 NowMs() {
     static QElapsedTimer clock = [] {

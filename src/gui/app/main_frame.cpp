@@ -7,6 +7,7 @@
 #include "app/tool_icons.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
+#include "common/event_pump.h"
 #include "common/log.h"
 #include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
@@ -46,16 +47,6 @@ constexpr int kConnectTimeoutMs = 10000;
 constexpr int kUpdateIntervalMs = 250;
 constexpr int kDiskPaneChars = 50;
 constexpr int kIndicatorWidth = 32;
-
-void PumpEvents(int ms, const std::function<bool()>& stop) {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;
-    wake.start(20);
-    while (clock.elapsed() < ms && !stop()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-}
 
 }  // namespace
 
@@ -178,20 +169,18 @@ void MainFrame::BuildMenus() {
     QAction* remote = MakeCommand(cmd::kRemoteControl, tr("Remote control"), QString());
     remote->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F10));
     addAction(remote);
-    for (int id : {cmd::kConnect, cmd::kDisconnect, cmd::kSetupSiteBook, cmd::kOpenChannel,
-                   cmd::kPlaybackVideo, cmd::kSetupRecordPath, cmd::kSetupPassword, cmd::kExit,
-                   cmd::kStopAlarm, cmd::kVideoWindowMenu}) {
-        const std::map<int, ToolGlyph> glyphs{{cmd::kConnect, ToolGlyph::Connect},
-                                              {cmd::kDisconnect, ToolGlyph::Disconnect},
-                                              {cmd::kSetupSiteBook, ToolGlyph::SiteBook},
-                                              {cmd::kOpenChannel, ToolGlyph::OpenChannel},
-                                              {cmd::kPlaybackVideo, ToolGlyph::Playback},
-                                              {cmd::kSetupRecordPath, ToolGlyph::RecordPath},
-                                              {cmd::kSetupPassword, ToolGlyph::Password},
-                                              {cmd::kExit, ToolGlyph::Exit},
-                                              {cmd::kStopAlarm, ToolGlyph::StopAlarm},
-                                              {cmd::kVideoWindowMenu, ToolGlyph::VideoWindow}};
-        action(id)->setIcon(ToolIcon(glyphs.at(id)));
+    const std::pair<int, ToolGlyph> glyphs[] = {{cmd::kConnect, ToolGlyph::Connect},
+                                                {cmd::kDisconnect, ToolGlyph::Disconnect},
+                                                {cmd::kSetupSiteBook, ToolGlyph::SiteBook},
+                                                {cmd::kOpenChannel, ToolGlyph::OpenChannel},
+                                                {cmd::kPlaybackVideo, ToolGlyph::Playback},
+                                                {cmd::kSetupRecordPath, ToolGlyph::RecordPath},
+                                                {cmd::kSetupPassword, ToolGlyph::Password},
+                                                {cmd::kExit, ToolGlyph::Exit},
+                                                {cmd::kStopAlarm, ToolGlyph::StopAlarm},
+                                                {cmd::kVideoWindowMenu, ToolGlyph::VideoWindow}};
+    for (const auto& [id, glyph] : glyphs) {
+        action(id)->setIcon(ToolIcon(glyph));
     }
 }
 
@@ -443,7 +432,7 @@ void MainFrame::Reconnect() {
             reconnecting = false;
             return;
         }
-        PumpEvents(kReconnectPauseMs, [this] { return stopReconnect; });
+        PumpEventsFor(kReconnectPauseMs, [this] { return stopReconnect; });
     }
     TearDownConnection();
     reconnecting = false;
