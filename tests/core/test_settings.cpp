@@ -1,5 +1,6 @@
 #include "store/program_lock.h"
 #include "store/settings.h"
+#include "support/message_guard.h"
 #include "support/temp_store.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,7 @@ TEST_F(SettingsTest, AFreshStoreGivesTheDefaults) {
     EXPECT_EQ(net.listenPort, 1500);
     EXPECT_EQ(net.identifyPrimary, "127.0.0.1");
     EXPECT_EQ(net.identifyFallback, "127.0.0.2");
+    EXPECT_EQ(net.codePage, "windows-1252");
 }
 
 struct SettingCase {
@@ -149,6 +151,23 @@ TEST_F(SettingsTest, OverLongTextsAreCutToTheirFields) {
     EXPECT_EQ(loaded.identify, "0123456789");
 }
 
+TEST_F(SettingsTest, CallTextsAreCutToCharactersNotBytes) {
+    CallSettings call;
+    call.user = "Jürgen-Bräuer-Öster";       // 19 characters
+    call.password = "äöüßäöüßäöüßäöüßäöüß";  // 20 characters, 40 bytes of UTF-8
+    call.identify = "ÄÖÜ4567890";            // 10 characters
+    settings.SaveCall(call);
+    CallSettings loaded = settings.LoadCall();
+    EXPECT_EQ(loaded.user, call.user);
+    EXPECT_EQ(loaded.password, call.password);
+    EXPECT_EQ(loaded.identify, call.identify);
+
+    // Written longer by another tool: the first characters the dialog could hold.
+    settings.WriteProfileString("Call", "PassWord", "ééééééééééééééééééééééé");  // 23
+    loaded = settings.LoadCall();
+    EXPECT_EQ(loaded.password, "éééééééééééééééééééé");
+}
+
 TEST_F(SettingsTest, CallSettingsRoundTrip) {
     CallSettings call;
     call.option = kAddressModeIdentify;
@@ -222,6 +241,7 @@ TEST_F(RecordPathTest, AddsOneSeparatorToAnExistingFolder) {
 }
 
 TEST(OpenSettings, AnUnusableFileGivesDefaultsAndStaysAsItWas) {
+    const test::ExpectedMessage unusable(QtWarningMsg, "orvane.store", "unusable");
     test::TempStore temp;
     const std::string bytes = "this is not a database, but somebody's notes\n";
     test::WriteFileBytes(temp.path(), bytes);
@@ -256,6 +276,33 @@ TEST_F(SettingsTest, ProgramLockComparesExactlyAndCutsToTheDialogFields) {
     // Longer than the dialog accepts: its first 20 characters open it.
     settings.WriteProfileString("Key", "User", std::string(25, 'a'));
     EXPECT_TRUE(lock.CheckPassword(std::string(20, 'a'), "pw"));
+}
+
+TEST_F(SettingsTest, ProgramLockLimitsAndComparesInCharactersNotBytes) {
+    ProgramLock lock(settings);
+    const std::string twenty = "äöüßäöüßäöüßäöüßäöüß";  // 40 bytes of UTF-8
+    EXPECT_TRUE(lock.SavePassword("Wächter", twenty));
+    EXPECT_TRUE(lock.CheckPassword("Wächter", twenty));
+
+    // One character more could never be typed back: nothing is stored.
+    const test::ExpectedMessage refused(QtWarningMsg, "orvane.store", "not stored");
+    EXPECT_FALSE(lock.SavePassword("Wächter", twenty + "x"));
+    EXPECT_FALSE(lock.SavePassword(twenty + "é", "pw"));
+    EXPECT_EQ(settings.GetProfileString("Key", "User", ""), "Wächter");
+    EXPECT_EQ(settings.GetProfileString("Key", "PassWord", ""), twenty);
+
+    // Two UTF-16 units each, as the dialog counts them: ten fit, eleven do not.
+    std::string emoji;
+    for (int i = 0; i < 10; ++i) {
+        emoji += "😀";
+    }
+    EXPECT_TRUE(lock.SavePassword("u", emoji));
+    EXPECT_FALSE(lock.SavePassword("u", emoji + "😀"));
+
+    // Longer non-ASCII values written by another tool open with their first 20 characters.
+    settings.WriteProfileString("Key", "User", twenty + "ÄÖÜ");
+    settings.WriteProfileString("Key", "PassWord", "éééééééééééééééééééééééé");
+    EXPECT_TRUE(lock.CheckPassword(twenty, "éééééééééééééééééééé"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "store/program_lock.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
+#include "support/temp_store.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -164,6 +165,32 @@ TEST_F(PasswordLockTest, SetupCommandChecksTheCurrentLockFirst) {
     RunSetupPasswordCommand(lock);
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(lock.CheckPassword("guard", "pw2"));
+}
+
+TEST(PasswordLockStore, ANonAsciiPasswordStillOpensTheLockAfterARestart) {
+    test::TempStore temp;
+    test::ScriptedPrompts prompts;
+    const QString password = "äöüßÄÖÜéèêëï";  // 12 characters, 24 bytes of UTF-8
+    {
+        Settings settings{std::move(*KeyStore::Open(temp.path()).store)};
+        ProgramLock lock(settings);
+        SetupPasswordDialog setup(lock);
+        setup.userNameEdit()->setText("Wächter");
+        setup.passwordEdit()->setText(password);
+        setup.confirmEdit()->setText(password);
+        QTest::mouseClick(setup.okButton(), Qt::LeftButton);
+        ASSERT_EQ(setup.result(), QDialog::Accepted);
+    }
+
+    Settings settings{std::move(*KeyStore::Open(temp.path()).store)};
+    ProgramLock lock(settings);
+    EnterPasswordDialog dialog(lock);
+    dialog.show();
+    EXPECT_EQ(dialog.userNameEdit()->text(), "Wächter");
+    dialog.passwordEdit()->setText(password);  // QTest types ASCII only
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(prompts.shown().empty());
 }
 
 }  // namespace

@@ -25,4 +25,42 @@ std::string CutToBytes(std::string_view text, std::size_t maxBytes) {
     return std::string(text.substr(0, end));
 }
 
+namespace {
+
+bool IsContinuation(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+// UTF-16 units of the character that starts with this byte: four-byte sequences lie beyond
+// the Basic Multilingual Plane.
+std::size_t UnitsOf(char lead) {
+    return (static_cast<unsigned char>(lead) & 0xF8) == 0xF0 ? 2 : 1;
+}
+
+}  // namespace
+
+std::size_t CharCount(std::string_view text) {
+    std::size_t count = 0;
+    for (const char byte : text) {
+        if (!IsContinuation(byte)) {
+            count += UnitsOf(byte);
+        }
+    }
+    return count;
+}
+
+std::string CutToChars(std::string_view text, std::size_t maxChars) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (IsContinuation(text[i])) {
+            continue;
+        }
+        count += UnitsOf(text[i]);
+        if (count > maxChars) {
+            return std::string(text.substr(0, i));
+        }
+    }
+    return std::string(text);
+}
+
 }  // namespace orvane

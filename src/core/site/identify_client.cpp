@@ -3,7 +3,6 @@
 #include "site/socket_chunks.h"
 
 #include "common/event_pump.h"
-#include "common/fixed_text.h"
 #include "common/log.h"
 #include "wire/byte_order.h"
 #include "wire/message_layout.h"
@@ -51,9 +50,18 @@ void IdentifyClient::Close() {
     }
 }
 
-std::string IdentifyClient::Lookup(const std::string& idCode, const QString& host, quint16 port) {
+std::string IdentifyClient::Lookup(const std::string& idCode, const QString& host, quint16 port,
+                                   const CodePage& codePage) {
     result_.clear();
     Close();
+    const auto codeBytes =
+        codePage.EncodeField(QString::fromStdString(idCode), kIdentifyCodeMaxBytes);
+    if (!codeBytes) {
+        qCWarning(lcSite) << "ID code has characters outside code page" << codePage.name()
+                          << "- not sent";
+        replyState_ = kUnknownCode;
+        return result_;
+    }
     socket_ = new QTcpSocket(this);
     connect(socket_, &QTcpSocket::readyRead, this, &IdentifyClient::OnReadyRead);
     connect(socket_, &QTcpSocket::disconnected, this, &IdentifyClient::OnServerClosed);
@@ -69,7 +77,7 @@ std::string IdentifyClient::Lookup(const std::string& idCode, const QString& hos
     while (replyState_ == kWaiting && NowMs() - lastActivityMs_ < timing_.silenceMs) {
         if (!queried) {
             queried = true;
-            SendQuery(idCode);
+            SendQuery(*codeBytes);
         }
         PumpEventsFor(kWakeMs, [this] { return replyState_ != kWaiting; });
     }
@@ -77,10 +85,9 @@ std::string IdentifyClient::Lookup(const std::string& idCode, const QString& hos
     return result_;
 }
 
-void IdentifyClient::SendQuery(const std::string& idCode) {
+void IdentifyClient::SendQuery(const std::string& codeBytes) {
     Block payload(kIdentifyQuerySize, 0);
-    PutTextField(std::span(payload).first(kIdentifyQuerySize - 1),
-                 CutToBytes(idCode, kIdentifyCodeMaxBytes));
+    PutTextField(std::span(payload).first(kIdentifyQuerySize - 1), codeBytes);
     sendQueue_.AppendMessage(
         BuildMessage(static_cast<std::uint8_t>(IdentifyMessage::Query), payload),
         [this](std::span<const std::uint8_t> block) {
@@ -142,11 +149,12 @@ void IdentifyClient::Dispatch(std::span<const std::uint8_t> message) {
 IdentifyOutcome ResolveSiteAddress(IdentifyClient& client, const std::string& idCode,
                                    const NetSettings& net) {
     IdentifyOutcome outcome;
-    outcome.address =
-        client.Lookup(idCode, QString::fromStdString(net.identifyPrimary), net.identifyPort);
+    const CodePage codePage(net.codePage);
+    outcome.address = client.Lookup(idCode, QString::fromStdString(net.identifyPrimary),
+                                    net.identifyPort, codePage);
     if (outcome.address.empty()) {
-        outcome.address =
-            client.Lookup(idCode, QString::fromStdString(net.identifyFallback), net.identifyPort);
+        outcome.address = client.Lookup(idCode, QString::fromStdString(net.identifyFallback),
+                                        net.identifyPort, codePage);
     }
     client.Close();
     if (outcome.address.empty()) {

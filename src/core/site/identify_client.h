@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/code_page.h"
 #include "store/settings.h"
 #include "wire/frame_assembler.h"
 #include "wire/queues.h"
@@ -30,7 +31,10 @@ public:
     ~IdentifyClient() override;
 
     // The site's address as dotted text; empty when the lookup failed (see replyState()).
-    std::string Lookup(const std::string& idCode, const QString& host, quint16 port);
+    // The ID code (UTF-8, as typed) goes out in the code page; one that the code page cannot
+    // hold is not sent at all and ends as an unknown code.
+    std::string Lookup(const std::string& idCode, const QString& host, quint16 port,
+                       const CodePage& codePage = CodePage());
     int replyState() const { return replyState_; }
     const std::string& result() const { return result_; }
     void Close();
@@ -42,7 +46,7 @@ private:
     void OnReadyRead();
     void OnServerClosed();
     void Dispatch(std::span<const std::uint8_t> message);
-    void SendQuery(const std::string& idCode);
+    void SendQuery(const std::string& codeBytes);
 
     Timing timing_;
     QTcpSocket* socket_ = nullptr;
@@ -56,7 +60,8 @@ private:
 };
 
 // What the connect flow gets from asking the primary server, then the fallback: the address,
-// or the message to show when neither knew it (empty when none is to be shown).
+// or the message to show when neither knew it (empty when none is to be shown). The ID code
+// is sent in the code page named by net.
 struct IdentifyOutcome {
     std::string address;
     QString message;

@@ -1,17 +1,18 @@
 #include "store/program_lock.h"
 
 #include "common/fixed_text.h"
+#include "common/log.h"
 
 namespace orvane {
 
 std::string ProgramLock::StoredUser() const {
-    return CutToBytes(settings_.GetProfileString(section::kKey, keyvalue::kUser, ""),
-                      kUserNameMaxBytes);
+    return CutToChars(settings_.GetProfileString(section::kKey, keyvalue::kUser, ""),
+                      kLockFieldMaxChars);
 }
 
 std::string ProgramLock::StoredPassword() const {
-    return CutToBytes(settings_.GetProfileString(section::kKey, keyvalue::kPassWord, ""),
-                      kPasswordMaxBytes);
+    return CutToChars(settings_.GetProfileString(section::kKey, keyvalue::kPassWord, ""),
+                      kLockFieldMaxChars);
 }
 
 bool ProgramLock::IsSet() const {
@@ -22,9 +23,14 @@ bool ProgramLock::CheckPassword(std::string_view user, std::string_view password
     return user == StoredUser() && password == StoredPassword();
 }
 
-void ProgramLock::SavePassword(std::string_view user, std::string_view password) {
-    settings_.WriteProfileString(section::kKey, keyvalue::kUser, user);
-    settings_.WriteProfileString(section::kKey, keyvalue::kPassWord, password);
+bool ProgramLock::SavePassword(std::string_view user, std::string_view password) {
+    if (CharCount(user) > kLockFieldMaxChars || CharCount(password) > kLockFieldMaxChars) {
+        qCWarning(lcStore) << "program lock not stored: longer than" << kLockFieldMaxChars
+                           << "characters";
+        return false;
+    }
+    return settings_.WriteProfileString(section::kKey, keyvalue::kUser, user) &&
+           settings_.WriteProfileString(section::kKey, keyvalue::kPassWord, password);
 }
 
 }  // namespace orvane

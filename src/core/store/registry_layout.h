@@ -28,6 +28,8 @@ inline constexpr const char* kUser = "User";
 inline constexpr const char* kPassWord = "PassWord";
 inline constexpr const char* kRecPath = "RECPath";
 }  // namespace keyvalue
+// The lock's dialogs accept this many characters; the lock is kept and compared in them.
+inline constexpr std::size_t kLockFieldMaxChars = 20;
 
 // Section "Setting", addressed by SettingId.
 enum class SettingId : int {
@@ -61,7 +63,8 @@ inline constexpr std::int32_t kFormatSizeLarge = 1;  // 320 x 240; any other val
 inline constexpr std::int32_t kDefaultQuality = 30;
 inline constexpr std::int32_t kMaxQuality = 100;
 
-// Field sizes: the dialogs accept no more, the wire carries no more.
+// Field sizes: the dialogs accept no more characters, the wire carries no more bytes (the
+// same count, as wire text is single-byte).
 inline constexpr std::size_t kUserNameMaxBytes = 20;
 inline constexpr std::size_t kPasswordMaxBytes = 20;
 inline constexpr std::size_t kIdentifyCodeMaxBytes = 10;
@@ -74,6 +77,7 @@ inline constexpr const char* kIdentifyPort = "IdentifyPort";
 inline constexpr const char* kListenPort = "ListenPort";
 inline constexpr const char* kIdentifyPrimary = "IdentifyPrimary";
 inline constexpr const char* kIdentifyFallback = "IdentifyFallback";
+inline constexpr const char* kCodePage = "CodePage";
 }  // namespace netvalue
 
 inline constexpr std::uint16_t kDefaultSitePort = 1000;
@@ -81,5 +85,7 @@ inline constexpr std::uint16_t kDefaultIdentifyPort = 169;
 inline constexpr std::uint16_t kDefaultListenPort = 1500;
 inline constexpr const char* kDefaultIdentifyPrimary = "127.0.0.1";
 inline constexpr const char* kDefaultIdentifyFallback = "127.0.0.2";
+// The character set of text on the wire (see CodePage).
+inline constexpr const char* kDefaultCodePage = "windows-1252";
 
 }  // namespace orvane

@@ -159,12 +159,13 @@ CallSettings Settings::LoadCall() const {
     CallSettings call;
     const auto option = GetProfileInt(section::kCall, callvalue::kOption, kAddressModeIp);
     call.option = InRangeOr(option, kAddressModeIp, kAddressModeIdentify, kAddressModeIp);
+    // Cut to what the connect dialog holds, in its unit: characters, not UTF-8 bytes.
     call.user =
-        CutToBytes(GetProfileString(section::kCall, callvalue::kUser, ""), kUserNameMaxBytes);
+        CutToChars(GetProfileString(section::kCall, callvalue::kUser, ""), kUserNameMaxBytes);
     call.password =
-        CutToBytes(GetProfileString(section::kCall, callvalue::kPassWord, ""), kPasswordMaxBytes);
+        CutToChars(GetProfileString(section::kCall, callvalue::kPassWord, ""), kPasswordMaxBytes);
     call.dial = static_cast<std::uint32_t>(GetProfileInt(section::kCall, callvalue::kDial, 0));
-    call.identify = CutToBytes(GetProfileString(section::kCall, callvalue::kIdentify, ""),
+    call.identify = CutToChars(GetProfileString(section::kCall, callvalue::kIdentify, ""),
                                kIdentifyCodeMaxBytes);
     call.formatSize = GetProfileInt(section::kCall, callvalue::kFormatSize, kFormatSizeLarge);
     call.quality = InRangeOr(GetProfileInt(section::kCall, callvalue::kQuality, kDefaultQuality), 0,
@@ -206,6 +207,10 @@ NetSettings Settings::LoadNet() const {
     }
     if (net.identifyFallback.empty()) {
         net.identifyFallback = kDefaultIdentifyFallback;
+    }
+    net.codePage = GetProfileString(section::kNet, netvalue::kCodePage, kDefaultCodePage);
+    if (net.codePage.empty()) {
+        net.codePage = kDefaultCodePage;
     }
     return net;
 }

@@ -33,6 +33,7 @@ struct NetSettings {
     std::uint16_t listenPort = kDefaultListenPort;
     std::string identifyPrimary = kDefaultIdentifyPrimary;
     std::string identifyFallback = kDefaultIdentifyFallback;
+    std::string codePage = kDefaultCodePage;  // a name for CodePage
 };
 
 // The application profile (HKCU\Software\Quillmar-Brakken\Orvane\<section>) over a key

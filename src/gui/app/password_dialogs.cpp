@@ -17,12 +17,11 @@
 namespace orvane {
 namespace {
 
-constexpr int kFieldMaxChars = 20;
 constexpr int kIconSize = 32;
 
 QLineEdit* MakeField(QWidget* parent, int controlId, bool password) {
     auto* edit = new QLineEdit(parent);
-    edit->setMaxLength(kFieldMaxChars);
+    edit->setMaxLength(static_cast<int>(kLockFieldMaxChars));
     edit->setProperty("controlId", controlId);
     if (password) {
         edit->setEchoMode(QLineEdit::Password);
@@ -130,8 +129,9 @@ void SetupPasswordDialog::accept() {
     const std::string confirmation = Utf8(confirm_);
     if (user.empty()) {
         if (password.empty() && confirmation.empty()) {
-            lock_.SavePassword("", "");  // the lock is removed
-            QDialog::accept();
+            if (lock_.SavePassword("", "")) {  // the lock is removed
+                QDialog::accept();
+            }
             return;
         }
         PromptService::Show(this, text::kPleaseInputUserName);
@@ -143,7 +143,11 @@ void SetupPasswordDialog::accept() {
         confirm_->setFocus();
         return;
     }
-    lock_.SavePassword(user, password);
+    // A lock that did not reach the store must not look set: the dialog stays open.
+    if (!lock_.SavePassword(user, password)) {
+        password_->setFocus();
+        return;
+    }
     QDialog::accept();
 }
 

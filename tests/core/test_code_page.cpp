@@ -1,0 +1,183 @@
+// Text on the wire: the code page, and the login and identify fields built with it.
+#include "common/code_page.h"
+#include "identify_server.h"
+#include "site/identify_client.h"
+#include "site/login_payload.h"
+#include "store/settings.h"
+#include "support/message_guard.h"
+#include "wire/byte_order.h"
+
+#include <QStringEncoder>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace orvane {
+namespace {
+
+std::string Bytes(std::span<const std::uint8_t> bytes) {
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+std::optional<std::string> Some(std::string bytes) {
+    return bytes;
+}
+
+TEST(CodePage, Windows1252IsTheDefaultAndEncodesOneBytePerCharacter) {
+    const CodePage codePage;
+    EXPECT_EQ(codePage.name(), "windows-1252");
+    EXPECT_EQ(codePage.Encode("Müller"), Some("\x4D\xFC\x6C\x6C\x65\x72"));
+    EXPECT_EQ(codePage.Encode(QString::fromUtf8("€ Œ ™ ÿ")), Some("\x80 \x8C \x99 \xFF"));
+    EXPECT_EQ(codePage.Encode(""), Some(""));
+    EXPECT_EQ(CodePage("CP1252").name(), "windows-1252");
+}
+
+TEST(CodePage, EveryByteDecodesAsWindowsDoesAndEncodesBack) {
+    const CodePage codePage;
+    for (int value = 1; value < 256; ++value) {
+        const char byte = static_cast<char>(value);
+        const QString text = codePage.Decode(std::span(&byte, 1));
+        ASSERT_EQ(text.size(), 1) << value;
+        EXPECT_EQ(codePage.Encode(text), Some(std::string(1, byte))) << value;
+    }
+    const char undefined[] = "\x81\x8D\x8F\x90\x9D";
+    EXPECT_EQ(codePage.Decode(std::span(undefined, 5)),
+              QString::fromUtf16(u"\u0081\u008D\u008F\u0090\u009D"));
+    const char named[] = "\x80\x9F\xE9";
+    EXPECT_EQ(codePage.Decode(std::span(named, 3)), QString::fromUtf8("€Ÿé"));
+}
+
+TEST(CodePage, DecodeStopsAtTheFirstNulAndNeverReadsPastTheField) {
+    const CodePage codePage;
+    const char channel[] = "Einfahrt S\xFC\x64\0garbage";
+    EXPECT_EQ(codePage.Decode(std::span(channel, sizeof channel - 1)),
+              QString::fromUtf8("Einfahrt Süd"));
+    // A full field without NUL: the bytes after it belong to something else.
+    const char unterminated[] = "ABCDEFGH";
+    EXPECT_EQ(codePage.Decode(std::span(unterminated, 4)), "ABCD");
+    EXPECT_EQ(codePage.Decode({}), "");
+}
+
+TEST(CodePage, TextOutsideThePageIsRefusedAndItsCharactersNamed) {
+    const CodePage codePage;
+    const QString text = QString::fromUtf8("Řež 漢 Ř 😀 ok");
+    EXPECT_EQ(codePage.Encode(text), std::nullopt);
+    EXPECT_FALSE(codePage.CanEncode(text));
+    EXPECT_EQ(codePage.UnencodableCharacters(text), QString::fromUtf8("Ř漢😀"));
+    EXPECT_TRUE(codePage.CanEncode(QString::fromUtf8("Straße")));
+    EXPECT_EQ(codePage.UnencodableCharacters("plain"), "");
+    // A NUL would end the field early.
+    EXPECT_FALSE(codePage.CanEncode(QString("a") + QChar(0) + "b"));
+    EXPECT_EQ(codePage.Encode(QString(QChar(0x0080))), std::nullopt);  // 0x80 is the euro sign
+
+    EXPECT_EQ(CannotSendMessage(codePage, QString::fromUtf8("Zoë Łódź")),
+              QString::fromUtf8("\n\n The characters \"Łź\" cannot be sent to a site (code page "
+                                "windows-1252). \n\n"));
+}
+
+TEST(CodePage, OtherPagesComeFromQtAndNeverSubstituteSilently) {
+    if (!QStringEncoder("windows-1250").isValid()) {
+        GTEST_SKIP() << "Qt without ICU code pages";
+    }
+    const CodePage central("windows-1250");
+    EXPECT_EQ(central.name(), "windows-1250");
+    EXPECT_EQ(central.Encode(QString::fromUtf8("Řež")), Some("\xD8\x65\x9E"));
+    const char bytes[] = "\xD8\x65\x9E\0\xD8";
+    EXPECT_EQ(central.Decode(std::span(bytes, sizeof bytes - 1)), QString::fromUtf8("Řež"));
+    // The converter would send '?' or SUB for these.
+    EXPECT_EQ(central.Encode(QString::fromUtf8("漢")), std::nullopt);
+    EXPECT_EQ(central.UnencodableCharacters(QString::fromUtf8("Ř漢ñ")), QString::fromUtf8("漢ñ"));
+
+    const CodePage latin1("latin1");
+    EXPECT_EQ(latin1.Encode(QString::fromUtf8("€")), std::nullopt);
+    EXPECT_EQ(latin1.Encode("a?"), Some("a?"));
+}
+
+TEST(CodePage, AMultiBytePageCutsAFieldBetweenCharacters) {
+    if (!QStringEncoder("Shift_JIS").isValid()) {
+        GTEST_SKIP() << "Qt without ICU code pages";
+    }
+    const CodePage japanese("Shift_JIS");
+    EXPECT_EQ(japanese.EncodeField(QString::fromUtf8("ab漢字"), 5), Some("ab\x8A\xBF"));
+    EXPECT_EQ(CodePage().EncodeField("abcdef", 4), Some("abcd"));
+}
+
+TEST(CodePage, UnknownOrUnsuitableNamesFallBackToWindows1252) {
+    const test::ExpectedMessage fallback(QtWarningMsg, "orvane.site", "is not available");
+    for (const char* name : {"no-such-page", "UTF-16", ""}) {
+        const CodePage codePage(name);
+        EXPECT_EQ(codePage.name(), "windows-1252") << name;
+        EXPECT_EQ(codePage.Encode("Müller"), Some("\x4D\xFC\x6C\x6C\x65\x72")) << name;
+    }
+}
+
+TEST(NetCodePageSetting, DefaultsToWindows1252AndNamesTheStoredPage) {
+    Settings settings{KeyStore::OpenInMemory()};
+    EXPECT_EQ(settings.LoadNet().codePage, "windows-1252");
+    settings.WriteProfileString("Net", "CodePage", "windows-1250");
+    EXPECT_EQ(settings.LoadNet().codePage, "windows-1250");
+    settings.WriteProfileString("Net", "CodePage", "");
+    EXPECT_EQ(settings.LoadNet().codePage, "windows-1252");
+}
+
+TEST(LoginPayloadText, NameAndPasswordGoOutAsSingleBytesAndKeepAllTwentyCharacters) {
+    Settings settings{KeyStore::OpenInMemory()};
+    CallSettings call;
+    call.user = "Müller";
+    call.password = "äöüßäöüßäöüßäöüßäöüß";  // 20 characters, 40 bytes of UTF-8
+    settings.SaveCall(call);
+
+    const LoginPayload payload = BuildLoginPayload(settings.LoadCall(), false);
+    EXPECT_EQ(Bytes(std::span(payload).first(20)),
+              std::string("\x4D\xFC\x6C\x6C\x65\x72", 6) + std::string(14, '\0'));
+    std::string password;
+    for (int i = 0; i < 5; ++i) {
+        password += "\xE4\xF6\xFC\xDF";
+    }
+    EXPECT_EQ(Bytes(std::span(payload).subspan(20, 20)), password);
+    EXPECT_EQ(ReadLe32(payload, 40), 1u);  // the field after the password is untouched
+}
+
+TEST(LoginPayloadText, TheNamedPageIsUsedAndUnencodableTextGoesOutEmpty) {
+    CallSettings call;
+    call.user = "Dvořák";
+    call.password = "pw";
+    const test::ExpectedMessage refused(QtWarningMsg, "orvane.site", "sent empty");
+    LoginPayload payload = BuildLoginPayload(call, false, CodePage());
+    EXPECT_EQ(Bytes(std::span(payload).first(22)), std::string(20, '\0') + "pw");
+
+    if (QStringEncoder("windows-1250").isValid()) {
+        payload = BuildLoginPayload(call, false, CodePage("windows-1250"));
+        EXPECT_EQ(Bytes(std::span(payload).first(7)), std::string("Dvo\xF8\xE1k\0", 7));
+    }
+    // The built-in alarm account does not depend on what is stored.
+    payload = BuildLoginPayload(call, true, CodePage());
+    EXPECT_EQ(Bytes(std::span(payload).first(12)), std::string("Rua-Holdmar\0", 12));
+}
+
+TEST(IdentifyQueryText, TheIdCodeGoesOutInTheCodePage) {
+    sim::IdentifyServer server;
+    server.AddSite("\xC4RZTE-7", "10.0.0.9");
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0));
+    IdentifyClient client(IdentifyClient::Timing{100, 1000});
+    NetSettings net;
+    net.identifyPort = server.port();
+    net.identifyPrimary = "127.0.0.1";
+    net.identifyFallback = "127.0.0.1";
+
+    IdentifyOutcome outcome = ResolveSiteAddress(client, "ÄRZTE-7", net);
+    EXPECT_EQ(outcome.address, "10.0.0.9");
+    ASSERT_EQ(server.queries().size(), 1u);
+    EXPECT_EQ(server.queries()[0], "\xC4RZTE-7");
+
+    // Never sent altered: a code the page cannot hold is an ID code error.
+    const test::ExpectedMessage refused(QtWarningMsg, "orvane.site", "not sent");
+    outcome = ResolveSiteAddress(client, "漢字", net);
+    EXPECT_EQ(outcome.address, "");
+    EXPECT_EQ(outcome.message, identifytext::kIdCodeError);
+    EXPECT_EQ(server.queries().size(), 1u);
+}
+
+}  // namespace
+}  // namespace orvane
