@@ -12,6 +12,7 @@ namespace orvane {
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(text::kAboutTitle);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(res::kAppIcon).pixmap(32, 32));
     auto* version = new QLabel(text::kVersion, this);
@@ -24,6 +25,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     row->addWidget(icon, 0, Qt::AlignTop);
     row->addWidget(version, 1);
     row->addWidget(ok, 0, Qt::AlignTop);
+    row->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 }  // namespace orvane

@@ -1,16 +1,33 @@
 #include "app/prompt_service.h"
 
 #include "app/app_texts.h"
+#include "app/message_box_placement.h"
 
 #include <QMessageBox>
 
 namespace orvane {
 namespace {
 
+// A box asked for by a video window would otherwise sit over that small window, wherever it
+// is; centred on the main window it is where the operator is looking. QMessageBox settles its
+// size only as it is shown, so the place is worked out then.
+class CentredMessageBox final : public QMessageBox {
+  public:
+    using QMessageBox::QMessageBox;
+
+  protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        if (const QWidget* owner = parentWidget()) {
+            move(MessageBoxTopLeft(*owner, frameGeometry().size()));
+        }
+    }
+};
+
 class MessageBoxAnswerer final : public PromptAnswerer {
   public:
     PromptAnswer Answer(QWidget* parent, const PromptRequest& request) override {
-        QMessageBox box(parent);
+        CentredMessageBox box(parent);
         box.setWindowTitle(text::kAppTitle);
         box.setText(request.text);
         box.setIcon(IconOf(PromptService::EffectiveIcon(request)));

@@ -13,6 +13,7 @@ namespace orvane {
 OpenChannelDialog::OpenChannelDialog(const ChannelTable& channels, QWidget* parent)
     : QDialog(parent) {
     setWindowTitle(tr("Open local site video channel"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     auto* icon = new QLabel(this);
     icon->setPixmap(ToolIcon(ToolGlyph::OpenChannel).pixmap(32, 32));
     auto* prompt = new QLabel(tr("Please select video channel"), this);
@@ -36,6 +37,7 @@ OpenChannelDialog::OpenChannelDialog(const ChannelTable& channels, QWidget* pare
     grid->addWidget(list_, 1, 1);
     grid->addWidget(open, 0, 2);
     grid->addWidget(cancel, 1, 2);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void OpenChannelDialog::accept() {
