@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 namespace orvane {
@@ -114,16 +115,22 @@ TEST_P(SimulatorCodecs, DecodeToThePictureThatWasEncoded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, SimulatorCodecs, testing::ValuesIn(sim::AllCodecs()),
-                         [](const auto& codecInfo) { return sim::CodecName(codecInfo.param).toStdString(); });
+                         [](const auto& codecInfo) {
+                             return sim::CodecName(codecInfo.param).toStdString();
+                         });
+
+TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
+    EXPECT_NONFATAL_FAILURE(
+        EXPECT_TRUE(test::MediaSample(QStringLiteral("no-such-sample.avi")).isEmpty()),
+        "no-such-sample.avi");
+}
 
 TEST(RealSamples, RawIndeo5KeyFramesDecode) {
     for (const auto& [name, width, height] :
          {std::tuple{"oxideav_intra-320x240-indeo5.iv50", 320, 240},
           std::tuple{"oxideav_intra-240x180-educ.iv50", 240, 180}}) {
         const QString path = test::MediaSample(name);
-        if (path.isEmpty()) {
-            GTEST_SKIP() << "shared media not present";
-        }
+        ASSERT_FALSE(path.isEmpty());
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const QByteArray data = file.readAll();
@@ -150,9 +157,7 @@ TEST(RealSamples, EveryVideoPacketOfTheSampleAvisDecodes) {
                                  Sample{"fc_mjpeg.avi", "mjpeg", {5, 3}, 3},
                                  Sample{"fc_xvid.avi", "mpeg4", {10, 5}, 29}}) {
         const QString path = test::MediaSample(sample.name);
-        if (path.isEmpty()) {
-            GTEST_SKIP() << "shared media not present";
-        }
+        ASSERT_FALSE(path.isEmpty());
         QString error;
         const auto source = sim::AviPacketSource::Load(path, error);
         ASSERT_TRUE(source) << error.toStdString();

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,30 @@ TEST(IdentifyClient, AnAddressAndDoneInOneChunkEndTheLookupAtOnce) {
     // A second lookup starts afresh.
     EXPECT_EQ(client.Lookup("NOPE", "127.0.0.1", server.port()), "");
     EXPECT_EQ(client.replyState(), IdentifyClient::kUnknownCode);
+}
+
+// The query as a server sees it, written out by hand: 16-byte header of type 103 with length
+// 20, the ID code NUL-padded to 20 bytes, the trailer.
+QByteArray QueryBytes(const QByteArray& idCode) {
+    return QByteArray("TOP\0\x67\0\0\0\x14\0\0\0EOF\0", 16) + idCode +
+           QByteArray(20 - idCode.size(), '\0') + QByteArray("END\0EOF\0", 8);
+}
+
+TEST(IdentifyClient, TheQueryIsTheIdCodeInATwentyByteField) {
+    QTcpServer server;  // a plain listener: it records and never answers
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QByteArray received;
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
+        QTcpSocket* peer = server.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::readyRead, peer,
+                         [&received, peer] { received += peer->readAll(); });
+    });
+    IdentifyClient client(kQuick);
+    for (const QByteArray& code : {QByteArray("SITE42"), QByteArray("ABCDEFGHIJ")}) {
+        received.clear();
+        EXPECT_EQ(client.Lookup(code.toStdString(), "127.0.0.1", server.serverPort()), "");
+        EXPECT_EQ(received.toHex(' ').toStdString(), QueryBytes(code).toHex(' ').toStdString());
+    }
 }
 
 TEST(IdentifyClient, UnknownCodesAndUnreachableServersGiveTheirMessages) {

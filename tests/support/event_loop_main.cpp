@@ -1,5 +1,8 @@
 // Entry point of core tests that need an event loop (sockets, timers). QGuiApplication on
 // the offscreen platform gives QImage and QPainter what they need; no widget is involved.
+// Unexpected warnings of our own categories fail the running test (see message_guard.h).
+#include "support/message_guard.h"
+
 #include <QGuiApplication>
 
 #include <gtest/gtest.h>
@@ -10,5 +13,6 @@ int main(int argc, char** argv) {
     }
     testing::InitGoogleTest(&argc, argv);
     QGuiApplication app(argc, argv);
+    orvane::test::InstallMessageGuard();
     return RUN_ALL_TESTS();
 }

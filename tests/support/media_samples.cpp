@@ -1,10 +1,36 @@
 #include "support/media_samples.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 
 namespace orvane::test {
+
+QString MediaFolder() {
+    const QString configured = qEnvironmentVariable("ORVANE_SHARED_MEDIA_DIR");
+    return configured.isEmpty() ? QString::fromUtf8(ORVANE_SHARED_MEDIA_DIR) : configured;
+}
+
+QString MediaSample(const QString& name) {
+    const QDir folder(MediaFolder());
+    if (!folder.exists()) {
+        ADD_FAILURE() << "the shared media folder " << folder.absolutePath().toStdString()
+                      << " is missing (needed for " << name.toStdString() << ")";
+        return {};
+    }
+    const QString path = folder.filePath(name);
+    if (!QFile::exists(path)) {
+        ADD_FAILURE() << "the sample " << name.toStdString()
+                      << " is missing from the shared media folder "
+                      << folder.absolutePath().toStdString();
+        return {};
+    }
+    return path;
+}
 
 double MeanDifference(const QImage& a, const QImage& b) {
     if (a.size() != b.size() || a.isNull()) {

@@ -1,18 +1,18 @@
 #pragma once
 
-#include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QString>
 
 namespace orvane::test {
 
-// The shared sample media beside the checkout (never copied into it). Empty when absent.
-inline QString MediaSample(const QString& name) {
-    const QString dir = QString::fromUtf8(ORVANE_SHARED_MEDIA_DIR);
-    const QString path = QDir(dir).filePath(name);
-    return QFile::exists(path) ? path : QString();
-}
+// The shared sample media beside the checkout (never copied into it); the environment variable
+// ORVANE_SHARED_MEDIA_DIR points elsewhere when set.
+QString MediaFolder();
+
+// The path of a shared sample. A missing sample fails the running test with a message that
+// names the folder, and gives an empty path: the samples are part of every CI run, so their
+// absence is a broken setup, not a reason to skip.
+QString MediaSample(const QString& name);
 
 // Mean absolute difference per colour channel of two pictures of the same size (255 when
 // the sizes differ).

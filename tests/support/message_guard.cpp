@@ -1,0 +1,100 @@
+#include "support/message_guard.h"
+
+#include <QMessageLogContext>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+namespace orvane::test {
+namespace {
+
+// Messages can come from decoder or socket threads, so the declarations are shared under a
+// lock.
+std::mutex g_mutex;
+std::vector<ExpectedMessage*> g_expected;
+QtMessageHandler g_previousHandler = nullptr;
+
+bool IsOurs(const char* category) {
+    return category && QByteArray(category).startsWith("orvane.");
+}
+
+const char* TypeName(QtMsgType type) {
+    switch (type) {
+        case QtWarningMsg:
+            return "warning";
+        case QtCriticalMsg:
+            return "critical";
+        case QtFatalMsg:
+            return "fatal";
+        default:
+            return "message";
+    }
+}
+
+bool ClaimExpected(QtMsgType type, const char* category, const QString& text) {
+    const std::lock_guard lock(g_mutex);
+    return std::any_of(g_expected.begin(), g_expected.end(), [&](ExpectedMessage* expected) {
+        return expected->Claim(type, category, text);
+    });
+}
+
+void GuardMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const bool guarded = type == QtCriticalMsg || type == QtFatalMsg ||
+                         (type == QtWarningMsg && IsOurs(context.category));
+    if (guarded && !ClaimExpected(type, context.category, message)) {
+        ADD_FAILURE() << "unexpected " << TypeName(type) << " ["
+                      << (context.category ? context.category : "") << "] "
+                      << message.toStdString();
+    }
+    if (g_previousHandler) {
+        g_previousHandler(type, context, message);
+    }
+}
+
+}  // namespace
+
+void InstallMessageGuard() {
+    g_previousHandler = qInstallMessageHandler(GuardMessages);
+}
+
+ExpectedMessage::ExpectedMessage(QtMsgType type, const char* category, QString fragment,
+                                 Occurrence occurrence)
+    : type_(type),
+      category_(QLatin1String(category)),
+      fragment_(std::move(fragment)),
+      occurrence_(occurrence) {
+    const std::lock_guard lock(g_mutex);
+    g_expected.push_back(this);
+}
+
+ExpectedMessage::~ExpectedMessage() {
+    int seen = 0;
+    {
+        const std::lock_guard lock(g_mutex);
+        g_expected.erase(std::find(g_expected.begin(), g_expected.end(), this));
+        seen = seen_;
+    }
+    if (occurrence_ == Occurrence::AtLeastOnce && seen == 0) {
+        ADD_FAILURE() << "expected " << TypeName(type_) << " [" << category_.toStdString()
+                      << "] containing \"" << fragment_.toStdString() << "\" never came";
+    }
+}
+
+bool ExpectedMessage::Claim(QtMsgType type, const char* category, const QString& text) {
+    if (type != type_ || category_ != QLatin1String(category ? category : "") ||
+        !text.contains(fragment_)) {
+        return false;
+    }
+    ++seen_;
+    return true;
+}
+
+int ExpectedMessage::seen() const {
+    const std::lock_guard lock(g_mutex);
+    return seen_;
+}
+
+}  // namespace orvane::test
