@@ -2,6 +2,7 @@
 // reassembles: channel lists, frames (decoded for real), stops, event records, anything.
 #include "site/headless_host.h"
 #include "site/site_connection.h"
+#include "wire/site_messages.h"
 
 #include <QGuiApplication>
 
@@ -33,19 +34,25 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace orvane;
-    Settings settings(KeyStore::OpenInMemory());
-    ChannelTable channels;
-    VideoWindowState windows;
-    HeadlessChannelHost host;
-    NullFrame frame;
-    CountingEvents events;
-    SiteConnection connection({settings, channels, windows, host, frame, &events});
-    connection.Start(false);
-
-    // The first byte picks the chunk size, so the fuzzer explores splits as well as bytes.
     if (size == 0) {
         return 0;
     }
+    // The decoder alone, on the input taken as one whole message.
+    const auto decoded = sitemsg::DecodeSiteMessage(std::span(data, size));
+    if (const auto* list = std::get_if<sitemsg::ChannelList>(&decoded)) {
+        if (list->entries.size() > size / kChannelEntrySize) {
+            __builtin_trap();
+        }
+    }
+
+    ChannelTable channels;
+    HeadlessChannelHost host;
+    NullFrame frame;
+    CountingEvents events;
+    SiteConnection connection({channels, host, frame, &events}, CallSettings{});
+    connection.Start(false);
+
+    // The first byte picks the chunk size, so the fuzzer explores splits as well as bytes.
     const std::size_t chunk = 1 + data[0] % 64 * 16;
     for (std::size_t at = 1; at < size; at += chunk) {
         const std::size_t end = std::min(size, at + chunk);

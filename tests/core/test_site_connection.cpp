@@ -7,6 +7,7 @@
 #include "support/event_loop.h"
 #include "support/fake_main_frame.h"
 #include "support/media_samples.h"
+#include "support/message_guard.h"
 #include "wire/byte_order.h"
 
 #include <QTcpServer>
@@ -20,6 +21,9 @@ namespace {
 using sim::SiteSimulator;
 using sim::SiteSimulatorOptions;
 using test::WaitUntil;
+
+// Tests run the connection's tick ten times faster than the design's 100 ms.
+constexpr int kFastTickMs = 10;
 
 class SiteConnectionTest : public testing::Test {
   protected:
@@ -35,9 +39,9 @@ class SiteConnectionTest : public testing::Test {
         call.user = user;
         call.password = password;
         call.reLink = reLink;
-        settings.SaveCall(call);
         connection = std::make_unique<SiteConnection>(
-            SiteConnection::Services{settings, channels, windows, host, frame, &events});
+            SiteConnection::Services{channels, host, frame, &events}, call);
+        connection->SetTickInterval(kFastTickMs);
         ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
         connection->Start(false);
     }
@@ -54,9 +58,13 @@ class SiteConnectionTest : public testing::Test {
         return host.WindowFor(number);
     }
 
-    Settings settings{KeyStore::OpenInMemory()};
+    // Frames the connection kept for the channel's link.
+    std::uint64_t FramesOf(std::uint32_t number) {
+        const ChannelLink* link = connection->FindLinkByNumber(number);
+        return link ? link->frames : 0;
+    }
+
     ChannelTable channels;
-    VideoWindowState windows;
     HeadlessChannelHost host;
     test::FakeMainFrame frame;
     test::FakeEventLog events;
@@ -79,6 +87,17 @@ TEST_F(SiteConnectionTest, LoginFillsTheChannelTableWithPermittedEntriesOnly) {
     EXPECT_TRUE(connection->peerText().startsWith("IP Address: 127.0.0.1"));
 }
 
+TEST_F(SiteConnectionTest, ChannelNamesAreDecodedFromTheSitesCodePage) {
+    SiteSimulatorOptions options;
+    // Windows-1252 bytes as the site sends them: "Müller Tür" and a full 32-byte name.
+    options.channels = {{3, 1, "M\xFCller T\xFCr"}, {4, 2, std::string(32, '\xE9')}};
+    StartSite(options);
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    EXPECT_EQ(channels.GetChannelName(3), "M\u00fcller T\u00fcr");
+    EXPECT_EQ(QString::fromStdString(channels.GetChannelName(4)), QString(32, QChar(0xE9)));
+}
+
 TEST_F(SiteConnectionTest, RejectedLimitedAndRepeatedLogins) {
     SiteSimulatorOptions options;
     options.maxSessions = 1;
@@ -96,7 +115,10 @@ TEST_F(SiteConnectionTest, RejectedLimitedAndRepeatedLogins) {
 
     // A second client beyond the site's limit.
     test::FakeMainFrame secondFrame;
-    SiteConnection second({settings, channels, windows, host, secondFrame, nullptr});
+    CallSettings call;
+    call.user = "admin";
+    call.password = "admin";
+    SiteConnection second({channels, host, secondFrame, nullptr}, call);
     ASSERT_TRUE(ConnectBlocking(second.socket(), "127.0.0.1", site->port(), 5000));
     second.Start(false);
     EXPECT_TRUE(WaitUntil([&] {
@@ -114,19 +136,17 @@ TEST_F(SiteConnectionTest, FirstFrameMakesAWindowAtTheCascadeAndLaterFramesReuse
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(host.windows().size(), 1u);
     EXPECT_EQ(window->params().channelId, 3u);
-    EXPECT_EQ(window->params().position, QPoint(0, 0));
     EXPECT_EQ(window->params().pictureSize, QSize(320, 240));
     EXPECT_TRUE(window->params().closePermission);
-    EXPECT_EQ(windows.openWindows, 1);
-    EXPECT_EQ(windows.nextPosition, QPoint(28, 22));
-    EXPECT_GE(host.arrangements(), 1);  // auto-arrange is on by default
-    EXPECT_EQ(window->framesStored(), connection->frameCounter());
+    EXPECT_EQ(connection->OpenWindowCount(), 1);
+    EXPECT_GE(host.windowChanges(), 1);  // the host hears of it and arranges when it should
+    EXPECT_EQ(FramesOf(1), static_cast<std::uint64_t>(connection->frameCounter()));
 
-    // The second channel goes to the next cascade position.
+    // The second channel gets a window of its own (the host places it).
     EXPECT_TRUE(connection->OpenChannel(7));
     auto* second = WaitForWindow(2);
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->params().position, QPoint(28, 22));
+    EXPECT_EQ(connection->OpenWindowCount(), 2);
     // An open channel is not asked for again.
     EXPECT_FALSE(connection->OpenChannel(3));
 }
@@ -165,9 +185,10 @@ TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption
     // Every frame arrived and was decoded, so the last picture is frame count - 1 of each
     // channel's own pattern; a shared decoder would have mixed the two.
     for (auto [window, index] : {std::pair{gate, 0}, std::pair{yard, 1}}) {
-        EXPECT_EQ(window->picturesDrawn(), window->framesStored());
+        const auto stored = static_cast<int>(FramesOf(window->params().channelNumber));
+        EXPECT_EQ(window->picturesDrawn(), stored);
         const QImage expected =
-            sim::TestPattern(index, window->framesStored() - 1, window->params().pictureSize);
+            sim::TestPattern(index, stored - 1, window->params().pictureSize);
         EXPECT_LT(test::MeanDifference(window->lastPicture(), expected), 12.0);
     }
 }
@@ -199,7 +220,7 @@ TEST_F(SiteConnectionTest, StoppedChannelsAndStreamErrors) {
     test::Pump(300);
     EXPECT_TRUE(window->closed());
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), closesBefore);
-    EXPECT_EQ(windows.openWindows, 0);
+    EXPECT_EQ(connection->OpenWindowCount(), 0);
 }
 
 TEST_F(SiteConnectionTest, ClosingFixingAndRemoteControlSendTheirMessages) {
@@ -214,9 +235,9 @@ TEST_F(SiteConnectionTest, ClosingFixingAndRemoteControlSendTheirMessages) {
     auto* yard = WaitForWindow(2);
     ASSERT_NE(yard, nullptr);
     EXPECT_TRUE(connection->FixChannel(gate));
-    EXPECT_EQ(windows.fixedWindow, gate);
+    EXPECT_EQ(connection->fixedWindow(), gate);
     EXPECT_TRUE(connection->FixChannel(gate));
-    EXPECT_EQ(windows.fixedWindow, nullptr);
+    EXPECT_EQ(connection->fixedWindow(), nullptr);
 
     connection->CloseChannel(yard, true);
     connection->SendCloseSite();
@@ -269,13 +290,20 @@ TEST_F(SiteConnectionTest, ReLinkOnKeepsTheWindowsAndAsksForAReconnect) {
     EXPECT_EQ(frame.statusLines.back(), "Disconnect");
 
     // The reconnect loop's part: a new socket, a new start; the kept window gets frames again.
+    EXPECT_EQ(connection->OpenWindowCount(), 1);  // the kept window still counts
+    const int drawnBefore = window->picturesDrawn();
     connection->RecreateSocket();
     ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
     connection->Start(false);
     frame.commands.clear();
     ASSERT_TRUE(LoggedIn());
-    connection->OpenChannel(3);  // the window is still there: not asked again
-    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 1);
+    // The kept channel was asked for again once the site took the login...
+    EXPECT_TRUE(WaitUntil([&] { return window->picturesDrawn() >= drawnBefore + 3; }));
+    EXPECT_EQ(host.windows().size(), 1u);
+    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 2);
+    // ...so the operator's dialog does not ask again.
+    EXPECT_FALSE(connection->OpenChannel(3));
+    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 2);
 }
 
 TEST_F(SiteConnectionTest, ReLinkOffClosesTheWindowsAndDisconnects) {
@@ -289,7 +317,7 @@ TEST_F(SiteConnectionTest, ReLinkOffClosesTheWindowsAndDisconnects) {
     ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kDisconnect); }));
     EXPECT_TRUE(window->closed());
     EXPECT_TRUE(connection->links().empty());
-    EXPECT_EQ(windows.openWindows, 0);
+    EXPECT_EQ(connection->OpenWindowCount(), 0);
 }
 
 TEST_F(SiteConnectionTest, SiteClosingUnknownCodecsAndEventRecords) {
@@ -301,6 +329,7 @@ TEST_F(SiteConnectionTest, SiteClosingUnknownCodecsAndEventRecords) {
     unknown.biWidth = 320;
     unknown.biHeight = 240;
     unknown.biCompression = MakeFourcc('Z', 'Z', 'Z', 'Z');
+    test::ExpectedMessage noDecoder(QtWarningMsg, "orvane.site", "no decoder");
     site->SendRaw(BuildSiteMessage(1, 3, 1, sim::PackFrame(unknown, Block(100, 1))));
     ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kCodecError); }));
     EXPECT_TRUE(host.windows().empty());
@@ -315,26 +344,57 @@ TEST_F(SiteConnectionTest, SiteClosingUnknownCodecsAndEventRecords) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(events.records[0].data())), "Door");
 }
 
-TEST_F(SiteConnectionTest, ASilentSiteGetsLoginThenAKeepAliveEvery51Ticks) {
+TEST_F(SiteConnectionTest, ASilentSiteGetsLoginThenAKeepAliveEvery51TicksAcrossARestart) {
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
-    settings.SaveCall({});
-    SiteConnection quiet({settings, channels, windows, host, frame, nullptr});
+    SiteConnection quiet({channels, host, frame, nullptr}, CallSettings{});
+    quiet.SetTickInterval(3600 * 1000);  // the ticks are counted by hand below
     ASSERT_TRUE(ConnectBlocking(quiet.socket(), "127.0.0.1", silent.serverPort(), 5000));
     ASSERT_TRUE(WaitUntil([&] { return silent.hasPendingConnections(); }));
     QTcpSocket* peer = silent.nextPendingConnection();
     quiet.Start(false);
 
+    const QByteArray login = QByteArray("TOP\0\0\0\0\0\x30\0\0\0EOF\0", 16);
+    const QByteArray keepAlive = QByteArray("TOP\0\x08\0\0\0\x04\0\0\0EOF\0", 16);
+    constexpr int kLoginBytes = 16 + 48 + 8;
+    constexpr int kKeepAliveBytes = 16 + 4 + 8;
     QByteArray wire;
-    auto keepAlives = [&] {
+    // Everything written so far has arrived: exactly `bytes` of it.
+    auto arrived = [&](int bytes) {
+        WaitUntil([&] {
+            wire += peer->readAll();
+            return wire.size() >= bytes;
+        });
+        test::Pump(30);
         wire += peer->readAll();
-        const QByteArray keepAlive = QByteArray("TOP\0\x08\0\0\0\x04\0\0\0EOF\0", 16);
-        return wire.count(keepAlive);
+        return wire.size() == bytes;
     };
-    test::Pump(4500);
-    EXPECT_EQ(keepAlives(), 0);  // timers are never early: none before the 52nd tick
-    EXPECT_TRUE(wire.startsWith(QByteArray("TOP\0\0\0\0\0\x30\0\0\0EOF\0", 16)));
-    EXPECT_TRUE(WaitUntil([&] { return keepAlives() >= 1; }, 4000));
+    auto ticks = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            quiet.Tick();
+        }
+    };
+
+    ticks(51);
+    ASSERT_TRUE(arrived(kLoginBytes));  // none on the first 51 ticks
+    EXPECT_TRUE(wire.startsWith(login));
+    ticks(1);
+    ASSERT_TRUE(arrived(kLoginBytes + kKeepAliveBytes));  // the 52nd
+    EXPECT_EQ(wire.count(keepAlive), 1);
+    ticks(50);
+    ASSERT_TRUE(arrived(kLoginBytes + kKeepAliveBytes));
+    ticks(1);
+    ASSERT_TRUE(arrived(kLoginBytes + 2 * kKeepAliveBytes));  // then every 51
+
+    // A restart logs in again but keeps counting where the ticks were.
+    ticks(20);
+    quiet.Start(false);
+    ticks(30);
+    ASSERT_TRUE(arrived(2 * kLoginBytes + 2 * kKeepAliveBytes));
+    ticks(1);
+    ASSERT_TRUE(arrived(2 * kLoginBytes + 3 * kKeepAliveBytes));
+    EXPECT_EQ(wire.count(keepAlive), 3);
+    EXPECT_EQ(wire.count(login), 2);
 }
 
 TEST_F(SiteConnectionTest, AnAlarmConnectionLogsInWithTheBuiltInAccountAndActsOnItsWindows) {
@@ -348,7 +408,7 @@ TEST_F(SiteConnectionTest, AnAlarmConnectionLogsInWithTheBuiltInAccountAndActsOn
     ASSERT_TRUE(WaitUntil([&] { return listener.hasPendingConnections(); }));
 
     connection = std::make_unique<SiteConnection>(
-        SiteConnection::Services{settings, channels, windows, host, frame, &events});
+        SiteConnection::Services{channels, host, frame, &events}, CallSettings{});
     connection->AdoptSocket(listener.nextPendingConnection());
     connection->Start(true);
     ASSERT_TRUE(LoggedIn());
@@ -360,6 +420,82 @@ TEST_F(SiteConnectionTest, AnAlarmConnectionLogsInWithTheBuiltInAccountAndActsOn
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->alarmActionsStarted());
     EXPECT_EQ(host.alarms(), 1);
+}
+
+TEST_F(SiteConnectionTest, AClosedChannelCanBeWatchedAgain) {
+    StartSite();
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    connection->OpenChannel(3);
+    auto* first = WaitForWindow(1);
+    ASSERT_NE(first, nullptr);
+    connection->CloseChannel(first, true);
+    EXPECT_TRUE(first->closed());
+    test::Pump(100);  // frames still on the way are dropped
+    EXPECT_EQ(host.windows().size(), 1u);
+
+    EXPECT_TRUE(connection->OpenChannel(3));
+    ASSERT_TRUE(WaitUntil([&] {
+        return host.windows().size() == 2 && host.windows()[1]->picturesDrawn() > 2;
+    }));
+    EXPECT_EQ(connection->OpenWindowCount(), 1);
+    EXPECT_EQ(host.windows()[1]->params().channelId, 3u);
+}
+
+TEST_F(SiteConnectionTest, TheLatestFrameIsExactlyTheBytesOfThatFrameWhateverItsSize) {
+    StartSite();
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    auto rgbFrame = [](int width, int height, std::uint8_t fill) {
+        BitmapInfoHeader format;
+        format.biWidth = width;
+        format.biHeight = height;
+        format.biBitCount = 24;
+        format.biCompression = BitmapInfoHeader::kBiRgb;
+        format.biSizeImage = static_cast<std::uint32_t>(width * height * 3);
+        return sim::PackFrame(format, Block(format.biSizeImage, fill));
+    };
+    // Larger than the 320 x 240 x 3 a window once kept, then far smaller.
+    const Block large = rgbFrame(320, 159, 7);
+    const Block small = rgbFrame(16, 8, 9);
+    ASSERT_GT(large.size(), 150000u);
+    site->SendRaw(BuildSiteMessage(1, 5, 9, large));
+    ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 1; }));
+    EXPECT_EQ(connection->FindLinkByNumber(9)->latestFrame, large);
+    site->SendRaw(BuildSiteMessage(1, 5, 9, small));
+    ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 2; }));
+    EXPECT_EQ(connection->FindLinkByNumber(9)->latestFrame, small);
+}
+
+TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheLink) {
+    StartSite();
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    test::ExpectedMessage cannotOpen(QtWarningMsg, "orvane.site", "cannot open");
+    test::ExpectedMessage mediaNoise(QtWarningMsg, "orvane.media", "",
+                                     test::ExpectedMessage::Occurrence::Optional);
+    auto indeo3 = [](int width, int height) {
+        BitmapInfoHeader format;
+        format.biWidth = width;
+        format.biHeight = height;
+        format.biBitCount = 24;
+        format.biCompression = MakeFourcc('I', 'V', '3', '2');
+        format.biSizeImage = 64;
+        return sim::PackFrame(format, Block(64, 0));
+    };
+    // Indeo 3 is chosen for the connection by the first frame; a channel too large for it
+    // cannot open a decoder of its own.
+    site->SendRaw(BuildSiteMessage(1, 5, 8, indeo3(320, 240)));
+    site->SendRaw(BuildSiteMessage(1, 6, 9, indeo3(704, 576)));
+    ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 1; }));
+    ASSERT_NE(host.WindowFor(9), nullptr);
+    test::Pump(100);
+    EXPECT_FALSE(frame.Posted(cmd::kCodecError));
+    EXPECT_TRUE(connection->active());
+    EXPECT_FALSE(host.WindowFor(9)->closed());
+    EXPECT_EQ(host.WindowFor(9)->picturesDrawn(), 0);
+    site->SendRaw(BuildSiteMessage(1, 6, 9, indeo3(704, 576)));
+    EXPECT_TRUE(WaitUntil([&] { return FramesOf(9) == 2; }));  // still kept, still no picture
 }
 
 }  // namespace

@@ -144,8 +144,9 @@ TEST_F(LiveViewTest, ConnectPickAChannelAndWatchIt) {
     EXPECT_TRUE(frame->statusLine().startsWith("IP Address: 127.0.0.1"));
     EXPECT_FALSE(frame->action(cmd::kConnect)->isEnabled());
     EXPECT_TRUE(frame->action(cmd::kDisconnect)->isEnabled());
-    // One window, auto-arranged: it fills the single cell.
+    // One window, auto-arranged once the dispatch that made it is over: it fills the cell.
     const auto cell = VideoTiling::For(1, frame->VideoAreaSize())->Cell(0);
+    WaitUntil([&] { return window->geometry() == cell; }, 1000);
     EXPECT_EQ(window->geometry(), cell);
 
     // Esc hides bars and captions and re-tiles; Esc again brings them back.
@@ -199,7 +200,7 @@ TEST_F(LiveViewTest, ConnectByIdCodeThroughTheIdentifyServer) {
         .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
     frame->RunCommand(cmd::kConnect);
     ASSERT_NE(frame->connection(), nullptr);
-    EXPECT_EQ(frame->siteAddress, "127.0.0.1");
+    EXPECT_EQ(frame->session().siteAddress(), "127.0.0.1");
     EXPECT_EQ(identify.queries(), std::vector<std::string>{"SITE42"});
     EXPECT_EQ(app.settings().LoadCall().identify, "SITE42");
     EXPECT_TRUE(WaitUntil([&] { return script.finished(); }));
@@ -228,9 +229,9 @@ TEST_F(LiveViewTest, TheFirstFrameMakesAWindowAtTheCascadeAndFixNeedsTwoWindows)
     EXPECT_EQ(yard->pos(), QPoint(28, 22));
     gate->OnFix();
     yard->OnFix();
-    EXPECT_EQ(frame->videoWindowState().fixedWindow, yard);
+    EXPECT_EQ(frame->connection()->fixedWindow(), yard);
     yard->OnFix();
-    EXPECT_EQ(frame->videoWindowState().fixedWindow, nullptr);
+    EXPECT_EQ(frame->connection()->fixedWindow(), nullptr);
     EXPECT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 3; }));
 }
 
@@ -296,7 +297,7 @@ TEST_F(LiveViewTest, ReLinkReconnectsKeepingTheWindowsAndCloseStopsIt) {
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::Login) >= 2; }, 8000));
     EXPECT_EQ(frame->channelWindows().size(), 1);
     EXPECT_EQ(frame->channelWindows()[0], gate);
-    EXPECT_FALSE(frame->reconnecting);
+    EXPECT_FALSE(frame->session().reconnecting());
 
     // With the site gone, the loop keeps trying; closing the window ends it and keeps the
     // window; a second close exits.
@@ -305,8 +306,8 @@ TEST_F(LiveViewTest, ReLinkReconnectsKeepingTheWindowsAndCloseStopsIt) {
     // that fires within it.
     bool closedWhileReconnecting = false;
     QTimer::singleShot(1500, frame,
-                       [&] { closedWhileReconnecting = frame->reconnecting && !frame->close(); });
-    ASSERT_TRUE(WaitUntil([&] { return closedWhileReconnecting && !frame->reconnecting; }, 8000));
+                       [&] { closedWhileReconnecting = frame->session().reconnecting() && !frame->close(); });
+    ASSERT_TRUE(WaitUntil([&] { return closedWhileReconnecting && !frame->session().reconnecting(); }, 8000));
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(frame->connection(), nullptr);
     EXPECT_TRUE(frame->close());

@@ -27,19 +27,16 @@ public:
 }  // namespace
 
 int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err) {
-    Settings settings(KeyStore::OpenInMemory());
     CallSettings call;
     call.user = options.user.toStdString();
     call.password = options.password.toStdString();
     call.formatSize = options.smallPictures ? 0 : kFormatSizeLarge;
     call.reLink = 0;
-    settings.SaveCall(call);
 
     ChannelTable channels;
-    VideoWindowState windows;
     HeadlessChannelHost host;
     ProbeFrame frame;
-    SiteConnection connection({settings, channels, windows, host, frame, nullptr});
+    SiteConnection connection({channels, host, frame, nullptr}, call);
 
     QEventLoop loop;
     QString failure;

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "wire/message_builder.h"
+#include "common/block.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 namespace orvane {
 

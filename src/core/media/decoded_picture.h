@@ -1,6 +1,6 @@
 #pragma once
 
-#include "wire/message_builder.h"
+#include "common/block.h"
 
 #include <QImage>
 

@@ -1,6 +1,7 @@
 #include "site/blocking_connect.h"
 
 #include <QEventLoop>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -10,20 +11,27 @@ bool ConnectBlocking(QTcpSocket& socket, const QString& host, quint16 port, int 
     if (socket.state() != QAbstractSocket::UnconnectedState) {
         socket.abort();
     }
+    // The wait runs the event loop: the socket's owner may go (Disconnect, Exit) before it
+    // ends, and the socket with it.
+    QPointer<QTcpSocket> alive(&socket);
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(&socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
     QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QObject::destroyed, &loop, &QEventLoop::quit);
     socket.connectToHost(host, port);
     if (socket.state() != QAbstractSocket::ConnectedState &&
         socket.state() != QAbstractSocket::UnconnectedState) {
         deadline.start(timeoutMs);
         loop.exec();
     }
-    if (socket.state() != QAbstractSocket::ConnectedState) {
-        socket.abort();
+    if (!alive) {
+        return false;
+    }
+    if (alive->state() != QAbstractSocket::ConnectedState) {
+        alive->abort();
         return false;
     }
     return true;

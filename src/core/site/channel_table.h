@@ -12,7 +12,7 @@ struct ChannelEntry {
     static constexpr std::size_t kNameBytes = 32;
 
     std::int32_t id = 0;
-    std::string name;  // at most kNameBytes bytes, as cut from the wire field
+    std::string name;  // UTF-8, decoded from the wire field of kNameBytes single bytes
 };
 
 // The channels of the connected site, replaced by every channel list the site sends.

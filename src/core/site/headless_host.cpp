@@ -2,15 +2,6 @@
 
 namespace orvane {
 
-void HeadlessChannelWindow::RecordFrame(std::span<const std::uint8_t>) {
-    ++framesRecorded_;
-}
-
-void HeadlessChannelWindow::StoreFrame(std::span<const std::uint8_t> packedFrame) {
-    lastFrame_.assign(packedFrame.begin(), packedFrame.end());
-    ++framesStored_;
-}
-
 void HeadlessChannelWindow::DrawPicture(const DecodedPicture& picture) {
     if (picturesDrawn_ == 0) {
         firstDraw_.start();

@@ -19,23 +19,16 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
     explicit HeadlessChannelWindow(const ChannelWindowParams& params) : params_(params) {}
 
     QObject* object() override { return this; }
-    bool IsRecording() const override { return recording_; }
-    void RecordFrame(std::span<const std::uint8_t> packedFrame) override;
-    void StoreFrame(std::span<const std::uint8_t> packedFrame) override;
     void DrawPicture(const DecodedPicture& picture) override;
     void MarkStopped() override { stopped_ = true; }
-    bool IsStopped() const override { return stopped_; }
     void StartAlarmActions() override { alarmActions_ = true; }
     void CloseWindow() override;
 
     const ChannelWindowParams& params() const { return params_; }
-    void SetRecording(bool recording) { recording_ = recording; }
+    bool IsStopped() const { return stopped_; }
     const QImage& firstPicture() const { return firstPicture_; }
     const QImage& lastPicture() const { return lastPicture_; }
-    const Block& lastFrame() const { return lastFrame_; }
     int picturesDrawn() const { return picturesDrawn_; }
-    int framesStored() const { return framesStored_; }
-    int framesRecorded() const { return framesRecorded_; }
     bool alarmActionsStarted() const { return alarmActions_; }
     bool closed() const { return closed_; }
     // Milliseconds from the first drawn picture to the latest one.
@@ -46,34 +39,29 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
 
   private:
     ChannelWindowParams params_;
-    bool recording_ = false;
     bool stopped_ = false;
     bool alarmActions_ = false;
     bool closed_ = false;
     QImage firstPicture_;
     QImage lastPicture_;
-    Block lastFrame_;
     int picturesDrawn_ = 0;
-    int framesStored_ = 0;
-    int framesRecorded_ = 0;
     QElapsedTimer firstDraw_;
     qint64 lastDrawAtMs_ = 0;
 };
 
-// Makes HeadlessChannelWindows and remembers them; counts arrangements and alarms.
+// Makes HeadlessChannelWindows and remembers them; counts window changes and alarms.
 class HeadlessChannelHost : public ChannelWindowHost {
   public:
-    explicit HeadlessChannelHost(QSize videoArea = QSize(1024, 700)) : videoArea_(videoArea) {}
+    HeadlessChannelHost() = default;
 
     ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) override;
-    QSize VideoAreaSize() const override { return videoArea_; }
-    void ArrangeVideoWindows() override { ++arrangements_; }
+    void ChannelWindowsChanged() override { ++windowChanges_; }
     void PlayAlarm() override { ++alarms_; }
 
     // Windows in creation order; closed ones stay listed (closed() tells).
     const std::vector<std::unique_ptr<HeadlessChannelWindow>>& windows() const { return windows_; }
     HeadlessChannelWindow* WindowFor(std::uint32_t channelNumber) const;
-    int arrangements() const { return arrangements_; }
+    int windowChanges() const { return windowChanges_; }
     int alarms() const { return alarms_; }
     void SetRefuseWindows(bool refuse) { refuse_ = refuse; }
 
@@ -81,9 +69,8 @@ class HeadlessChannelHost : public ChannelWindowHost {
     std::function<void(HeadlessChannelWindow*)> onWindowCreated;
 
   private:
-    QSize videoArea_;
     std::vector<std::unique_ptr<HeadlessChannelWindow>> windows_;
-    int arrangements_ = 0;
+    int windowChanges_ = 0;
     int alarms_ = 0;
     bool refuse_ = false;
 };

@@ -11,22 +11,18 @@
 
 namespace orvane {
 
-SiteConnection::SiteConnection(Services services, QObject* parent)
+SiteConnection::SiteConnection(Services services, CallSettings call, QObject* parent)
     : QObject(parent),
       services_(services),
+      call_(std::move(call)),
       assembler_(kSiteAssemblyCapacity, SiteMessageHeader::kSize) {
-    services_.windows.openWindows = 0;
-    services_.windows.nextPosition = QPoint(0, 0);
     timer_.setInterval(kTickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, &SiteConnection::Tick);
     AttachSocket(new QTcpSocket(this));
 }
 
 SiteConnection::~SiteConnection() {
-    Disconnect(true);
-    if (socket_) {
-        socket_->disconnect(this);
-    }
+    Close();
 }
 
 void SiteConnection::AttachSocket(QTcpSocket* socket) {
@@ -37,34 +33,45 @@ void SiteConnection::AttachSocket(QTcpSocket* socket) {
     connect(socket_, &QTcpSocket::connected, this, [this] { writable_ = true; });
 }
 
-void SiteConnection::RecreateSocket() {
-    if (socket_) {
-        socket_->disconnect(this);
-        socket_->abort();
-        socket_->deleteLater();
+void SiteConnection::DetachSocket() {
+    if (!socket_) {
+        return;
     }
+    // Signals first: abort() on a connected socket reports "disconnected" at once, and that
+    // must not read as the site closing the link.
+    socket_->disconnect(this);
+    socket_->abort();
+    socket_->deleteLater();
+    socket_ = nullptr;
+}
+
+void SiteConnection::RecreateSocket() {
+    DetachSocket();
     AttachSocket(new QTcpSocket(this));
 }
 
 void SiteConnection::AdoptSocket(QTcpSocket* socket) {
-    if (socket_) {
-        socket_->disconnect(this);
-        socket_->abort();
-        socket_->deleteLater();
-    }
+    DetachSocket();
     AttachSocket(socket);
 }
 
+QString SiteConnection::PeerTextFor(const QTcpSocket& socket) {
+    const QHostAddress peer = socket.peerAddress();
+    bool isIpv4 = false;
+    const quint32 v4 = peer.toIPv4Address(&isIpv4);
+    return QStringLiteral("IP Address: ") +
+           (isIpv4 ? QHostAddress(v4).toString() : peer.toString());
+}
+
 bool SiteConnection::Start(bool alarmMode) {
-    services_.windows.openWindows = 0;
-    services_.windows.nextPosition = QPoint(0, 0);
-    peerText_ = QStringLiteral("IP Address: ") + socket_->peerAddress().toString();
+    peerText_ = PeerTextFor(*socket_);
     assembler_.Reset();
     dispatching_ = false;
     connectTimeText_ = QStringLiteral("   Time: ") +
                        QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
     frameCounter_ = 0;
     alarmMode_ = alarmMode;
+    loggedIn_ = false;
     channelOpenPermission_ = false;
     channelClosePermission_ = false;
     active_ = true;
@@ -78,7 +85,7 @@ bool SiteConnection::Start(bool alarmMode) {
 }
 
 void SiteConnection::Login() {
-    const LoginPayload payload = BuildLoginPayload(services_.settings.LoadCall(), alarmMode_);
+    const LoginPayload payload = BuildLoginPayload(call_, alarmMode_, codePage_);
     QueueMessage(BuildMessage(static_cast<std::uint8_t>(ClientMessage::Login), payload));
     if (alarmMode_) {
         QueueWord(ClientMessage::EventQuery, 0);
@@ -94,6 +101,14 @@ void SiteConnection::QueueMessage(MessageBlocks message) {
             socket_->write(reinterpret_cast<const char*>(block.data()), qint64(block.size()));
         return written == qint64(block.size()) ? SendOutcome::Sent : SendOutcome::Blocked;
     });
+}
+
+bool SiteConnection::QueueRequest(MessageBlocks message) {
+    if (!active_ || !loggedIn_) {
+        return false;
+    }
+    QueueMessage(std::move(message));
+    return true;
 }
 
 void SiteConnection::QueueWord(ClientMessage type, std::uint32_t value) {
@@ -128,6 +143,10 @@ void SiteConnection::ProcessReceived() {
     ProcessReceivedChunks(receiveQueue_, assembler_,
                           [this](std::span<const std::uint8_t> message) { Dispatch(message); });
     dispatching_ = false;
+    if (windowsChanged_) {
+        windowsChanged_ = false;
+        services_.host.ChannelWindowsChanged();
+    }
 }
 
 void SiteConnection::Tick() {
@@ -147,13 +166,16 @@ void SiteConnection::Tick() {
 
 void SiteConnection::OnSocketClosed() {
     if (!active_) {
-        return;  // our own close, or already handled
+        return;  // already handled
     }
     writable_ = false;
     // Messages the site sent just before it closed (a SiteClosing, say) are acted on first.
     OnReadyRead();
     ProcessReceived();
-    if (services_.settings.LoadCall().reLinkOn()) {
+    if (!active_) {
+        return;
+    }
+    if (call_.reLinkOn()) {
         Disconnect(false);
         services_.frame.PostCommand(cmd::kReconnect);
     } else {
@@ -164,14 +186,17 @@ void SiteConnection::OnSocketClosed() {
 
 void SiteConnection::Disconnect(bool closeWindows) {
     active_ = false;
+    loggedIn_ = false;
     writable_ = false;
     peerText_.clear();
     alarmMode_ = false;
     timer_.stop();
     receiveQueue_.Clear();
     sendQueue_.Clear();
+    bool closedAny = false;
     if (closeWindows) {
         while (!links_.empty()) {
+            closedAny = closedAny || links_.front().hasWindow();
             CloseLink(links_.front());
             links_.pop_front();
         }
@@ -180,8 +205,17 @@ void SiteConnection::Disconnect(bool closeWindows) {
     decoder_.reset();
     for (auto& link : links_) {
         link.decoder.reset();
+        link.decoderFailed = false;
     }
     services_.frame.SetStatusLine(sitetext::kDisconnect);
+    if (closedAny) {
+        services_.host.ChannelWindowsChanged();
+    }
+}
+
+void SiteConnection::Close() {
+    DetachSocket();
+    Disconnect(true);
 }
 
 void SiteConnection::CloseLink(ChannelLink& link) {
@@ -189,37 +223,49 @@ void SiteConnection::CloseLink(ChannelLink& link) {
         ChannelWindow* window = link.window;
         link.window = nullptr;
         link.windowObject.clear();
-        if (services_.windows.fixedWindow == window) {
-            services_.windows.fixedWindow = nullptr;
+        if (fixedWindow_ == window) {
+            fixedWindow_ = nullptr;
         }
-        --services_.windows.openWindows;
+        window->object()->disconnect(this);
         window->CloseWindow();
     }
     link.window = nullptr;
-    ArrangeIfAutomatic();
+    link.windowObject.clear();
+    link.windowIdentity = nullptr;
+    link.frameSink = nullptr;
+    link.reopenRequested = false;
 }
 
-void SiteConnection::ForgetWindow(ChannelWindow* window) {
+void SiteConnection::ForgetWindow(QObject* window) {
     for (auto& link : links_) {
-        if (link.window == window) {
-            link.window = nullptr;
-            --services_.windows.openWindows;
-            if (services_.windows.fixedWindow == window) {
-                services_.windows.fixedWindow = nullptr;
+        if (link.window && link.windowIdentity == window) {
+            if (fixedWindow_ == link.window) {
+                fixedWindow_ = nullptr;
             }
+            link.window = nullptr;
+            link.windowIdentity = nullptr;
+            link.frameSink = nullptr;
+            windowsChanged_ = true;
         }
     }
-}
-
-void SiteConnection::ArrangeIfAutomatic() {
-    if (services_.settings.VideoArrange()) {
-        services_.host.ArrangeVideoWindows();
+    if (windowsChanged_ && !dispatching_) {
+        windowsChanged_ = false;
+        services_.host.ChannelWindowsChanged();
     }
 }
 
 ChannelLink* SiteConnection::FindLinkByNumber(std::uint32_t channelNumber) {
     for (auto& link : links_) {
         if (link.channelNumber == channelNumber) {
+            return &link;
+        }
+    }
+    return nullptr;
+}
+
+const ChannelLink* SiteConnection::FindLinkByWindow(const ChannelWindow* window) const {
+    for (const auto& link : links_) {
+        if (window && link.window == window && link.hasWindow()) {
             return &link;
         }
     }
@@ -235,12 +281,47 @@ bool SiteConnection::HasLiveWindowForId(std::uint32_t channelId) const {
     return false;
 }
 
+int SiteConnection::OpenWindowCount() const {
+    int count = 0;
+    for (const auto& link : links_) {
+        count += link.hasWindow() ? 1 : 0;
+    }
+    return count;
+}
+
+bool SiteConnection::SetFrameSink(const ChannelWindow* window, FrameSink* sink) {
+    for (auto& link : links_) {
+        if (window && link.window == window && link.hasWindow()) {
+            link.frameSink = sink;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool SiteConnection::OpenChannel(std::uint32_t channelId) {
-    if (!active_ || HasLiveWindowForId(channelId)) {
+    if (HasLiveWindowForId(channelId)) {
         return false;
     }
-    QueueWord(ClientMessage::OpenChannel, channelId);
+    if (!QueueRequest(BuildWordMessage(static_cast<std::uint8_t>(ClientMessage::OpenChannel),
+                                       channelId))) {
+        return false;
+    }
+    // A channel closed before gets its window again with its next frame.
+    for (auto& link : links_) {
+        if (link.channelId == channelId && !link.hasWindow()) {
+            link.reopenRequested = true;
+        }
+    }
     return true;
+}
+
+void SiteConnection::ReopenKeptChannels() {
+    for (const auto& link : links_) {
+        if (link.hasWindow()) {
+            QueueWord(ClientMessage::OpenChannel, link.channelId);
+        }
+    }
 }
 
 void SiteConnection::CloseChannel(ChannelWindow* window, bool sendRequest) {
@@ -248,45 +329,51 @@ void SiteConnection::CloseChannel(ChannelWindow* window, bool sendRequest) {
         if (link.window != window || !link.hasWindow()) {
             continue;
         }
-        if (sendRequest && !window->IsStopped()) {
-            QueueWord(ClientMessage::CloseChannel, link.channelId);
+        if (sendRequest && !link.stopped) {
+            QueueRequest(
+                BuildWordMessage(static_cast<std::uint8_t>(ClientMessage::CloseChannel),
+                                 link.channelId));
         }
         CloseLink(link);
+        if (dispatching_) {
+            windowsChanged_ = true;
+        } else {
+            services_.host.ChannelWindowsChanged();
+        }
         return;
     }
 }
 
 bool SiteConnection::FixChannel(ChannelWindow* window) {
-    if (services_.windows.openWindows < 2) {
+    if (OpenWindowCount() < 2) {
         return false;
     }
-    for (const auto& link : links_) {
-        if (link.window == window && link.hasWindow()) {
-            QueueWord(ClientMessage::FixChannel, link.channelId);
-            services_.windows.fixedWindow =
-                services_.windows.fixedWindow == window ? nullptr : window;
-            return true;
-        }
+    const ChannelLink* link = FindLinkByWindow(window);
+    if (!link || !QueueRequest(BuildWordMessage(
+                     static_cast<std::uint8_t>(ClientMessage::FixChannel), link->channelId))) {
+        return false;
     }
-    return false;
+    fixedWindow_ = fixedWindow_ == window ? nullptr : window;
+    return true;
 }
 
-void SiteConnection::SendCloseSite() {
-    QueueMessage(BuildMessage(static_cast<std::uint8_t>(ClientMessage::CloseSite), {}));
+bool SiteConnection::SendCloseSite() {
+    return QueueRequest(BuildMessage(static_cast<std::uint8_t>(ClientMessage::CloseSite), {}));
 }
 
-void SiteConnection::SendRebootSite() {
-    QueueMessage(BuildMessage(static_cast<std::uint8_t>(ClientMessage::RebootSite), {}));
+bool SiteConnection::SendRebootSite() {
+    return QueueRequest(BuildMessage(static_cast<std::uint8_t>(ClientMessage::RebootSite), {}));
 }
 
-void SiteConnection::SendRunProgram(std::string_view commandLine) {
+bool SiteConnection::SendRunProgram(std::string_view commandLine) {
     commandLine = commandLine.substr(0, commandLine.find('\0'));
     Block payload;
     if (!commandLine.empty()) {
         payload.assign(commandLine.begin(), commandLine.end());
         payload.push_back(0);
     }
-    QueueMessage(BuildMessage(static_cast<std::uint8_t>(ClientMessage::RunProgram), payload));
+    return QueueRequest(
+        BuildMessage(static_cast<std::uint8_t>(ClientMessage::RunProgram), payload));
 }
 
 }  // namespace orvane

@@ -1,21 +1,21 @@
 #pragma once
 
+#include "common/code_page.h"
 #include "media/decoder_registry.h"
-#include "media/video_decoder.h"
+#include "site/channel_link.h"
 #include "site/channel_table.h"
 #include "site/site_interfaces.h"
 #include "store/settings.h"
 #include "wire/frame_assembler.h"
-#include "wire/message_layout.h"
+#include "wire/message_builder.h"
 #include "wire/queues.h"
+#include "wire/site_messages.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 
 #include <list>
-#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -23,28 +23,15 @@ class QTcpSocket;
 
 namespace orvane {
 
-// One open channel: its identifiers, its window (null once closed) and its decoder.
-struct ChannelLink {
-    std::uint32_t channelId = 0;
-    std::uint32_t channelNumber = 0;  // routes frames and stops
-    ChannelWindow* window = nullptr;
-    QPointer<QObject> windowObject;   // notices a window destroyed behind our back
-    std::unique_ptr<VideoDecoder> decoder;
-
-    bool hasWindow() const { return window && windowObject; }
-};
-
 // The client's one connection to a site: login, keep-alive, channel requests, the dispatch
 // of what the site sends (including decoding video), and teardown. Lives on the GUI thread;
 // everything, socket notifications and the 100 ms timer included, runs there. It never opens
 // a window of its own: it posts commands to the main frame.
 class SiteConnection : public QObject {
     Q_OBJECT
-public:
+  public:
     struct Services {
-        Settings& settings;
         ChannelTable& channels;
-        VideoWindowState& windows;
         ChannelWindowHost& host;
         MainFrameLink& frame;
         EventRecordSink* events = nullptr;
@@ -54,7 +41,8 @@ public:
     // A KeepAlive goes out when the tick counter has passed this value.
     static constexpr int kKeepAliveTicks = 50;
 
-    explicit SiteConnection(Services services, QObject* parent = nullptr);
+    // call: the "Call" settings the login uses (account, picture format, quality, ReLink).
+    SiteConnection(Services services, CallSettings call, QObject* parent = nullptr);
     ~SiteConnection() override;
 
     // The socket the caller connects (or the reconnect loop re-creates).
@@ -63,26 +51,41 @@ public:
     void RecreateSocket();
     // Takes over an already connected socket (a site's call-back).
     void AdoptSocket(QTcpSocket* socket);
+    // The settings of the next Login (the reconnect loop refreshes them).
+    void SetCallSettings(CallSettings call) { call_ = std::move(call); }
+    // The single-byte code page of the site's texts (account, channel names).
+    void SetCodePage(CodePage codePage) { codePage_ = std::move(codePage); }
+    // Tests run the tick faster; the design's interval is kTickMilliseconds.
+    void SetTickInterval(int milliseconds) { timer_.setInterval(milliseconds); }
 
-    // Starts a connected socket: logs in and runs the timer. Always true here; allocation
-    // cannot fail in a way that the design reported.
+    // Starts a connected socket: logs in and runs the timer. Windows kept from before a
+    // reconnect stay; their channels are asked for again once the site accepts the login.
     bool Start(bool alarmMode);
     void Login();
+    // Stops the link. closeWindows: the windows go too (otherwise they are kept for a
+    // reconnect). Never raises the close handling: that is for the site's or the network's
+    // close only.
     void Disconnect(bool closeWindows);
+    // The client's own teardown: the socket closes without the close handling, every window
+    // closes.
+    void Close();
 
-    // Requests of the windows and the main frame. Each returns whether a message was queued.
+    // Requests of the windows and the main frame. Until the site has accepted the login
+    // nothing but the login goes out; each returns whether a message was queued.
     bool OpenChannel(std::uint32_t channelId);
     // Closes a window's channel: with sendRequest, CloseChannel goes to the site first (never
-    // for a channel the site stopped). The link stays, without window.
+    // for a channel the site stopped, never before the login). The link stays, without window.
     void CloseChannel(ChannelWindow* window, bool sendRequest);
     bool FixChannel(ChannelWindow* window);
 
     // Remote control.
-    void SendCloseSite();
-    void SendRebootSite();
-    void SendRunProgram(std::string_view commandLine);
+    bool SendCloseSite();
+    bool SendRebootSite();
+    // commandLine: the bytes for the site, already in its code page.
+    bool SendRunProgram(std::string_view commandLine);
 
     bool active() const { return active_; }
+    bool loggedIn() const { return loggedIn_; }
     bool writable() const { return writable_; }
     bool alarmMode() const { return alarmMode_; }
     bool channelOpenPermission() const { return channelOpenPermission_; }
@@ -92,7 +95,14 @@ public:
     const std::optional<DecoderChoice>& decoder() const { return decoder_; }
     const std::list<ChannelLink>& links() const { return links_; }
     ChannelLink* FindLinkByNumber(std::uint32_t channelNumber);
+    const ChannelLink* FindLinkByWindow(const ChannelWindow* window) const;
     bool HasLiveWindowForId(std::uint32_t channelId) const;
+    // Windows open now: counted from the links, never kept by hand.
+    int OpenWindowCount() const;
+    ChannelWindow* fixedWindow() const { return fixedWindow_; }
+    // Frames of the window's channel go to sink as well (nullptr detaches); false when the
+    // window has no channel here.
+    bool SetFrameSink(const ChannelWindow* window, FrameSink* sink);
 
     // One tick of the 100 ms timer: received messages, status line, keep-alive.
     void Tick();
@@ -100,35 +110,50 @@ public:
     // receive notification uses it; so do the fuzzer and the benchmarks.
     void ReceiveChunk(Block chunk);
 
-private:
+    // "IP Address: " and the peer's address, an IPv4 peer always in dotted form.
+    static QString PeerTextFor(const QTcpSocket& socket);
+
+  private:
     void AttachSocket(QTcpSocket* socket);
+    void DetachSocket();
     void OnReadyRead();
     void OnSocketClosed();
+    bool QueueRequest(MessageBlocks message);
     void QueueMessage(MessageBlocks message);
     void QueueWord(ClientMessage type, std::uint32_t value);
     void ProcessReceived();
     void CloseLink(ChannelLink& link);
     // A window destroyed without the connection closing it (its parent went away).
-    void ForgetWindow(ChannelWindow* window);
-    void ArrangeIfAutomatic();
+    void ForgetWindow(QObject* window);
+    void ReopenKeptChannels();
 
-    // Dispatch of site messages (site_dispatch.cpp).
+    // Acting on site messages (site_dispatch.cpp).
     void Dispatch(std::span<const std::uint8_t> message);
-    void OnChannelList(std::uint32_t count, std::uint32_t siteBits,
-                       std::span<const std::uint8_t> payload);
-    void OnVideoFrame(std::uint32_t channelId, std::uint32_t channelNumber,
-                      std::span<const std::uint8_t> payload);
-    ChannelLink* CreateWindowLink(std::uint32_t channelId, std::uint32_t channelNumber,
-                                  const PackedFrame& frame);
-    void OnChannelStopped(std::uint32_t channelNumber);
+    void Act(const sitemsg::ChannelList& list);
+    void Act(const sitemsg::VideoFrame& frame);
+    void Act(const sitemsg::LoginAccepted&);
+    void Act(const sitemsg::LoginRejected&);
+    void Act(const sitemsg::LoginAgain&);
+    void Act(const sitemsg::ChannelStopped& stop);
+    void Act(const sitemsg::EventRecord& record);
+    void Act(const sitemsg::LimitReached&);
+    void Act(const sitemsg::SiteClosing&);
+    void Act(const sitemsg::StreamError& error);
+    void Act(const sitemsg::Dropped& dropped);
+    ChannelLink* LinkForFrame(const sitemsg::VideoFrame& frame);
+    bool MakeWindow(ChannelLink& link, const PackedFrame& frame);
 
     Services services_;
+    CallSettings call_;
+    CodePage codePage_;
     QTcpSocket* socket_ = nullptr;  // owned as a child
     QTimer timer_;
     bool active_ = false;
+    bool loggedIn_ = false;
     bool writable_ = false;
     bool alarmMode_ = false;
     bool dispatching_ = false;
+    bool windowsChanged_ = false;  // told to the host once dispatch has finished
     bool channelOpenPermission_ = false;
     bool channelClosePermission_ = false;
     QString peerText_;
@@ -139,6 +164,7 @@ private:
     ReceiveQueue receiveQueue_;
     FrameAssembler assembler_;
     std::list<ChannelLink> links_;
+    ChannelWindow* fixedWindow_ = nullptr;
     std::optional<DecoderChoice> decoder_;
 };
 

@@ -3,7 +3,6 @@
 #include "media/bitmap_info.h"
 #include "media/decoded_picture.h"
 
-#include <QPoint>
 #include <QSize>
 #include <QString>
 
@@ -13,26 +12,22 @@
 class QObject;
 
 // How a site connection reaches the windows and the main frame above it. The GUI implements
-// these; tests implement them with fakes. All calls come on the GUI thread.
+// these; tests implement them with fakes. All calls come on the GUI thread. Notifications go
+// up and never call back: an implementation that wants the connection to do something posts
+// it instead of calling from inside the notification.
 namespace orvane {
 
-// One video channel window, as the connection sees it.
+// One video channel window, as the connection sees it: something that shows pictures. What
+// the channel is (its frames, its stop, its recording) is the connection's.
 class ChannelWindow {
   public:
     virtual ~ChannelWindow() = default;
 
     // The window as a QObject, so the connection notices when it is destroyed.
     virtual QObject* object() = 0;
-
-    virtual bool IsRecording() const = 0;
-    // The packed frame as received (BITMAPINFOHEADER, colour table, compressed data).
-    virtual void RecordFrame(std::span<const std::uint8_t> packedFrame) = 0;
-    // Kept as the latest compressed frame, for snapshots.
-    virtual void StoreFrame(std::span<const std::uint8_t> packedFrame) = 0;
     virtual void DrawPicture(const DecodedPicture& picture) = 0;
-    // The site stopped the channel: show "Stop." and close without asking the site.
+    // The site stopped the channel: show "Stop.".
     virtual void MarkStopped() = 0;
-    virtual bool IsStopped() const = 0;
     // In alarm mode: start recording and take a snapshot (posted, like commands).
     virtual void StartAlarmActions() = 0;
     // Closes the window (the window-close message).
@@ -45,7 +40,6 @@ struct ChannelWindowParams {
     bool closePermission = false;
     BitmapInfoHeader format;  // of the channel's first frame
     QSize pictureSize;
-    QPoint position;  // cascade position in the video area
 };
 
 // Where channel windows are made, and the main frame's services the connection uses.
@@ -53,11 +47,11 @@ class ChannelWindowHost {
   public:
     virtual ~ChannelWindowHost() = default;
 
-    // nullptr when the window cannot be created.
+    // nullptr when the window cannot be created. The host places it (the cascade is its).
     virtual ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) = 0;
-    // Client size of the video area, for the cascade.
-    virtual QSize VideoAreaSize() const = 0;
-    virtual void ArrangeVideoWindows() = 0;
+    // A channel window was made or closed. Called once the connection's own state is settled;
+    // a host that re-tiles does it later, never from inside this call.
+    virtual void ChannelWindowsChanged() = 0;
     virtual void PlayAlarm() = 0;
 };
 
@@ -77,15 +71,13 @@ class EventRecordSink {
     virtual void AddEventRecord(std::span<const std::uint8_t> record) = 0;
 };
 
-// Values the application keeps for all video windows: the count of open channel windows,
-// where the next one goes, and the fixed window.
-struct VideoWindowState {
-    int openWindows = 0;
-    QPoint nextPosition;
-    ChannelWindow* fixedWindow = nullptr;
-
-    static constexpr int kCascadeStepX = 28;
-    static constexpr int kCascadeStepY = 22;
+// Takes every frame of one channel as received, before it becomes the channel's latest frame:
+// where a recorder attaches. Called on the GUI thread, from inside dispatch.
+class FrameSink {
+  public:
+    virtual ~FrameSink() = default;
+    // The packed frame: BITMAPINFOHEADER, colour table, compressed data.
+    virtual void TakeFrame(std::span<const std::uint8_t> packedFrame) = 0;
 };
 
 }  // namespace orvane

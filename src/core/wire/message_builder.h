@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/block.h"
 #include "wire/message_layout.h"
 
 #include <cstdint>
@@ -8,8 +9,6 @@
 #include <vector>
 
 namespace orvane {
-
-using Block = std::vector<std::uint8_t>;
 
 // A message as the three blocks that are queued one after another.
 struct MessageBlocks {

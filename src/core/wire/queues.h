@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/block.h"
 #include "wire/message_builder.h"
 
 #include <deque>

@@ -1,18 +1,18 @@
 #pragma once
 
-#include "site/site_connection.h"
+#include "app/command_table.h"
 #include "site/site_interfaces.h"
+#include "site/site_session.h"
+#include "video/video_cascade.h"
 #include "video/video_window_owner.h"
 
 #include <QMainWindow>
-#include <QPointer>
 
 #include <map>
 #include <memory>
 
 class QAction;
 class QLabel;
-class QTcpServer;
 class QTimer;
 
 namespace orvane {
@@ -23,13 +23,10 @@ class VideoChannelWindow;
 class IndicatorPane;
 
 // The one top-level window: menus, toolbar, the status line, the status bar and the video
-// area that parents every video window. It owns the current site connection, routes every
-// command and tiles the video windows. The connection reaches it only through the
-// ChannelWindowHost and MainFrameLink interfaces, and posts commands instead of calling.
-class MainFrame : public QMainWindow,
-                  public ChannelWindowHost,
-                  public MainFrameLink,
-                  public VideoWindowOwner {
+// area that parents every video window. It shows what the site session reports, routes
+// every command through its command table and tiles the video windows. The link itself is
+// the session's.
+class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWindowOwner {
     Q_OBJECT
   public:
     explicit MainFrame(ViewerApp& app, QWidget* parent = nullptr);
@@ -39,71 +36,76 @@ class MainFrame : public QMainWindow,
     QAction* action(int commandId) const;
     QString statusLine() const;
     QLabel* statusLineLabel() const { return statusLine_; }
+    SiteSession& session() { return *session_; }
+    CommandTable& commands() { return commands_; }
 
     // Runs a command as the menu, toolbar or accelerator would.
     void RunCommand(int commandId);
     // Recomputes which commands are enabled and checked (the update handlers).
     void UpdateCommandStates();
 
-    // Connects to a site at host (site port from the settings) and starts a connection, as
-    // the connect flow does after its dialog; false when the TCP connect failed.
+    // Connects to a site at host and starts a connection, as the connect flow does after its
+    // dialog; false when the TCP connect failed or was abandoned.
     bool ConnectToSite(const QString& host);
     void TearDownConnection();
+    // Tiles the open channel windows over the video area, maximising the frame first. The
+    // tiles follow the area's settled size: they are laid again once a pending layout or
+    // maximise has taken effect.
     void ArrangeVideoWindows();
     QList<VideoChannelWindow*> channelWindows() const;
-
-    QString siteAddress;
-    bool stopReconnect = false;
-    bool reconnecting = false;
+    QSize VideoAreaSize() const;
+    // The message of a start that could not listen for call-backs, shown once the splash
+    // has gone; nothing when listening works.
+    void ReportStartProblems(QObject* splash);
+    bool listening() const;
 
     // ChannelWindowHost
     ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) override;
-    QSize VideoAreaSize() const override;
+    void ChannelWindowsChanged() override;
     void PlayAlarm() override {}
 
-    // MainFrameLink
-    void PostCommand(int commandId) override;
-    void SetStatusLine(const QString& text) override;
-
     // VideoWindowOwner
-    SiteConnection* connection() override { return connection_.get(); }
-    VideoWindowState& videoWindowState() override { return windowState_; }
+    SiteConnection* connection() override { return session_ ? session_->connection() : nullptr; }
     bool videoSizeMode() const override { return videoSizeMode_; }
     bool toolbarsVisible() const override { return toolbarsVisible_; }
+    QWidget* promptParent() override { return this; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void BuildMenus();
     void BuildToolBars();
     void BuildStatusBar();
-    void OpenListener();
-    QAction* MakeCommand(int commandId, const QString& text, const QString& prompt);
+    QAction* MakeCommand(int commandId, const QString& text, const QString& promptAndTip);
 
-    void OnConnect();
-    void OnDisconnect();
-    void OnOpenChannel();
+    void RegisterFrameCommands();
+    void RegisterSiteCommands();
+    void OnSessionState(SiteSession::State state);
     void OnToggleToolbar();
-    void OnErrorCommand(int commandId);
-    void Reconnect();
-    void OnRemoteControl();
     void OnOnlineHelp();
+    void TileVideoWindows();
+    void ScheduleArrange();
 
     ViewerApp& app_;
+    std::unique_ptr<SiteSession> session_;
+    CommandTable commands_;
     VideoArea* videoArea_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QLabel* diskPane_ = nullptr;
     IndicatorPane* indicatorPane_ = nullptr;
     QToolBar* mainToolBar_ = nullptr;
     QToolBar* dialogBar_ = nullptr;
-    QTcpServer* listener_ = nullptr;
     QTimer* updateTimer_ = nullptr;
     std::map<int, QAction*> actions_;
-    std::unique_ptr<SiteConnection> connection_;
-    VideoWindowState windowState_;
+    VideoCascade cascade_;
     bool videoSizeMode_ = false;
     bool toolbarsVisible_ = true;
+    bool listenFailed_ = false;
+    bool arrangeQueued_ = false;
+    // The frame was asked to maximise for a tiling: tile again when the area has its size.
+    bool tileOnResize_ = false;
 };
 
 // Texts of the main frame's messages.

@@ -90,6 +90,7 @@ ViewerApp::StartResult ViewerApp::InitInstance(const QStringList& arguments) {
     mainFrame_->showMaximized();
     mainFrame_->repaint();
     ShowSplash(mainFrame_.get());
+    mainFrame_->ReportStartProblems(splash_);
     return StartResult::Started;
 }
 

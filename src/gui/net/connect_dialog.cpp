@@ -1,6 +1,7 @@
 #include "net/connect_dialog.h"
 
 #include "app/prompt_service.h"
+#include "common/code_page.h"
 #include "net/ip_address_edit.h"
 
 #include <QCheckBox>
@@ -19,6 +20,7 @@ namespace orvane {
 ConnectDialog::ConnectDialog(Settings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings) {
     setWindowTitle(tr("Connect to local site"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     const CallSettings call = settings_.LoadCall();
 
     ipRadio_ = new QRadioButton(tr("IP Address"), this);
@@ -98,6 +100,8 @@ ConnectDialog::ConnectDialog(Settings& settings, QWidget* parent)
     auto* outer = new QHBoxLayout(this);
     outer->addLayout(grid, 1);
     outer->addLayout(buttons);
+    // Laid out as designed: the dialog keeps the size its controls ask for.
+    outer->setSizeConstraint(QLayout::SetFixedSize);
     UpdateEnabling();
     ShowQuality();
 }
@@ -154,6 +158,16 @@ void ConnectDialog::accept() {
         PromptService::Show(this, connecttext::kInputIdCode);
         id_->setFocus();
         return;
+    }
+    // What goes to the site must arrive as typed: text the code page cannot hold is refused
+    // here rather than altered on the wire.
+    const CodePage codePage(settings_.LoadNet().codePage);
+    for (QLineEdit* field : {identifyMode() ? id_ : nullptr, user_, password_}) {
+        if (field && !codePage.CanEncode(field->text())) {
+            PromptService::Show(this, CannotSendMessage(codePage, field->text()));
+            field->setFocus();
+            return;
+        }
     }
     Apply();
     QDialog::accept();

@@ -1,16 +1,15 @@
 #include "net/connect_flow.h"
 
-#include "app/main_frame.h"
 #include "app/prompt_service.h"
 #include "app/resource_ids.h"
-#include "app/viewer_app.h"
 #include "net/connect_dialog.h"
-#include "site/identify_client.h"
+#include "site/site_session.h"
 
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -76,40 +75,45 @@ RetryDialog::RetryDialog(const QString& message, QWidget* parent) : QDialog(pare
     timer->start(kFrameMs);
 }
 
-void RunConnectFlow(MainFrame& frame, ViewerApp& app) {
-    ConnectDialog dialog(app.settings(), &frame);
+void RunConnectFlow(QWidget* parent, SiteSession& session, Settings& settings) {
+    // Nothing here is held across a wait but the session, which outlives every flow: the
+    // parent is looked at only through a QPointer.
+    QPointer<QWidget> owner(parent);
+    ConnectDialog dialog(settings, parent);
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
-    frame.TearDownConnection();
+    session.TearDown();
     QString host = dialog.addressText();
     if (dialog.identifyMode()) {
         IdentifyOutcome outcome;
         {
-            WaitDialog wait(&frame);
-            IdentifyClient client;
-            outcome = ResolveSiteAddress(client, dialog.idCode(), app.settings().LoadNet());
+            WaitDialog wait(parent);
+            outcome = session.ResolveIdCode(dialog.idCode());
+        }
+        if (!owner) {
+            return;
         }
         if (outcome.address.empty()) {
             if (!outcome.message.isEmpty()) {
-                PromptService::Show(&frame, outcome.message);
+                PromptService::Show(owner, outcome.message);
             }
             return;
         }
         host = QString::fromStdString(outcome.address);
     }
-    while (true) {
-        bool connected = false;
+    while (owner) {
+        SiteSession::ConnectResult result;
         {
-            WaitDialog wait(&frame);
-            connected = frame.ConnectToSite(host);
+            WaitDialog wait(owner);
+            result = session.ConnectTo(host);
         }
-        if (connected) {
-            return;
+        if (result != SiteSession::ConnectResult::Failed || !owner) {
+            return;  // connected, or given up while waiting (Disconnect, Exit)
         }
-        RetryDialog retry(QStringLiteral("IP Address : ") + host, &frame);
+        RetryDialog retry(QStringLiteral("IP Address : ") + host, owner);
         if (retry.exec() != QDialog::Accepted) {
-            frame.TearDownConnection();
+            session.TearDown();
             return;
         }
     }

@@ -7,8 +7,8 @@ class QLabel;
 
 namespace orvane {
 
-class MainFrame;
-class ViewerApp;
+class Settings;
+class SiteSession;
 
 // "Wait for connect ...": a small window without title shown while a blocking step runs.
 class WaitDialog : public QDialog {
@@ -34,7 +34,8 @@ class RetryDialog : public QDialog {
 };
 
 // The Connect command: the dialog, an identify lookup when asked for, then connecting with
-// a wait window and a retry dialog until it works or the operator cancels.
-void RunConnectFlow(MainFrame& frame, ViewerApp& app);
+// a wait window and a retry dialog until it works, the operator cancels, or the attempt is
+// abandoned (Disconnect or Exit while waiting). parent: the main window, parent of every box.
+void RunConnectFlow(QWidget* parent, SiteSession& session, Settings& settings);
 
 }  // namespace orvane

@@ -1,6 +1,7 @@
 #include "net/remote_control_dialogs.h"
 
-#include "site/site_connection.h"
+#include "app/prompt_service.h"
+#include "site/site_session.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -13,6 +14,7 @@ namespace orvane {
 
 RemoteControlDialog::RemoteControlDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("Remote control"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     auto* column = new QVBoxLayout(this);
     const std::pair<const char*, Choice> buttons[] = {{"&A. Close remote site.", kCloseSite},
                                                       {"&B. Reboot remote site.", kRebootSite},
@@ -21,12 +23,20 @@ RemoteControlDialog::RemoteControlDialog(QWidget* parent) : QDialog(parent) {
     for (const auto& [text, choice] : buttons) {
         auto* button = new QPushButton(tr(text), this);
         button->setProperty("controlId", controlId++);
+        // Each of these acts on the site: only a deliberate click or its key may run one, never
+        // an Enter meant to leave the dialog.
+        button->setAutoDefault(false);
         connect(button, &QPushButton::clicked, this, [this, choice = choice] { Choose(choice); });
         column->addWidget(button);
     }
     auto* exitButton = new QPushButton(tr("&Q.Exit"), this);
+    exitButton->setDefault(true);
+    exitButton->setFocus();
     connect(exitButton, &QPushButton::clicked, this, &QDialog::accept);
     column->addWidget(exitButton);
+    // The buttons alone make a dialog too narrow for its title beside the title-bar buttons.
+    column->addStrut(fontMetrics().horizontalAdvance(windowTitle()) + 120);
+    column->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void RemoteControlDialog::Choose(Choice choice) {
@@ -34,7 +44,8 @@ void RemoteControlDialog::Choose(Choice choice) {
     accept();
 }
 
-CommandDialog::CommandDialog(QWidget* parent) : QDialog(parent) {
+CommandDialog::CommandDialog(const CodePage& codePage, QWidget* parent)
+    : QDialog(parent), codePage_(codePage) {
     setWindowTitle(tr("Command"));
     combo_ = new QComboBox(this);
     combo_->setEditable(true);
@@ -54,26 +65,57 @@ CommandDialog::CommandDialog(QWidget* parent) : QDialog(parent) {
     row->addWidget(ok);
     row->addWidget(cancel);
     column->addLayout(row);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 QString CommandDialog::commandLine() const {
     return combo_->currentText().left(kMaxChars);
 }
 
-void RunRemoteControl(SiteConnection& connection, QWidget* parent) {
+std::optional<std::string> CommandDialog::commandBytes() const {
+    return codePage_.Encode(commandLine());
+}
+
+void CommandDialog::accept() {
+    if (!commandBytes()) {
+        PromptService::Show(this, CannotSendMessage(codePage_, commandLine()));
+        combo_->setFocus();
+        return;
+    }
+    QDialog::accept();
+}
+
+void RunRemoteControl(SiteSession& session, QWidget* parent, const CodePage& codePage) {
     RemoteControlDialog dialog(parent);
     dialog.exec();
+    // Looked up after each dialog, never held across one.
+    auto connection = [&session]() -> SiteConnection* {
+        SiteConnection* link = session.connection();
+        return link && link->active() ? link : nullptr;
+    };
     switch (dialog.choice()) {
         case RemoteControlDialog::kCloseSite:
-            connection.SendCloseSite();
+            if (SiteConnection* link = connection()) {
+                link->SendCloseSite();
+            }
             break;
         case RemoteControlDialog::kRebootSite:
-            connection.SendRebootSite();
+            if (SiteConnection* link = connection()) {
+                link->SendRebootSite();
+            }
             break;
         case RemoteControlDialog::kRunProgram: {
-            CommandDialog command(parent);
-            if (command.exec() == QDialog::Accepted) {
-                connection.SendRunProgram(command.commandLine().toStdString());
+            if (!connection()) {
+                break;
+            }
+            CommandDialog command(codePage, parent);
+            if (command.exec() != QDialog::Accepted) {
+                break;
+            }
+            const auto bytes = command.commandBytes();
+            SiteConnection* link = connection();
+            if (bytes && link) {
+                link->SendRunProgram(*bytes);
             }
             break;
         }

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "common/code_page.h"
+
 #include <QDialog>
+
+#include <optional>
+#include <string>
 
 class QComboBox;
 
 namespace orvane {
 
-class SiteConnection;
+class SiteSession;
 
 // "Remote control": close the site, reboot it, or run a program there.
 class RemoteControlDialog : public QDialog {
@@ -21,20 +26,30 @@ class RemoteControlDialog : public QDialog {
     Choice choice_ = kNone;
 };
 
-// "Command": the command line to run, typed or picked from the presets.
+// "Command": the command line to run, typed or picked from the presets. OK refuses a command
+// line that the code page cannot hold.
 class CommandDialog : public QDialog {
     Q_OBJECT
   public:
     static constexpr int kMaxChars = 50;
-    explicit CommandDialog(QWidget* parent = nullptr);
+    explicit CommandDialog(const CodePage& codePage, QWidget* parent = nullptr);
     QString commandLine() const;
+    // The command line as the site gets it (without the NUL); nullopt when the code page
+    // cannot hold it.
+    std::optional<std::string> commandBytes() const;
     QComboBox* combo() const { return combo_; }
 
+    void accept() override;
+
   private:
+    CodePage codePage_;
     QComboBox* combo_;
 };
 
-// Ctrl+F10: the dialog and the message it asks for.
-void RunRemoteControl(SiteConnection& connection, QWidget* parent);
+// Ctrl+F10: the dialog and the message it asks for, sent over the session's connection as it
+// is when the dialogs close (the link may have dropped meanwhile: then nothing is sent); a
+// command line goes out in codePage.
+void RunRemoteControl(SiteSession& session, QWidget* parent,
+                      const CodePage& codePage = CodePage());
 
 }  // namespace orvane

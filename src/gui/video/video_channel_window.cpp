@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QMdiArea>
 #include <QMouseEvent>
@@ -15,7 +16,6 @@
 #include <QToolBar>
 
 #include <algorithm>
-#include <cstring>
 
 namespace orvane {
 
@@ -85,11 +85,12 @@ class PictureView : public QWidget {
 
 VideoChannelWindow::VideoChannelWindow(const ChannelWindowParams& params, const QString& channelName,
                                        VideoWindowOwner& owner, QWidget* parent)
-    : QMdiSubWindow(parent), params_(params), owner_(owner), frameBuffer_(kFrameBufferBytes, 0) {
+    : QMdiSubWindow(parent), params_(params), owner_(owner) {
     setAttribute(Qt::WA_DeleteOnClose);
     // Caption and sizing border, but no system menu: the window closes only through its
     // Close command or its connection.
     setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setSystemMenu(nullptr);
     setWindowTitle(TitleFor(channelId(), channelName));
 
     auto* content = new QWidget(this);
@@ -99,21 +100,23 @@ VideoChannelWindow::VideoChannelWindow(const ChannelWindowParams& params, const 
     toolBar_ = new QToolBar(content);
     toolBar_->setOrientation(Qt::Vertical);
     toolBar_->setIconSize(QSize(16, 16));
-    auto add = [this](ToolGlyph glyph, const QString& tip, int id) {
+    // Each command's status-bar prompt, and its tooltip.
+    auto add = [this](ToolGlyph glyph, const QString& prompt, const QString& tip, int id) {
         QAction* a = toolBar_->addAction(ToolIcon(glyph), tip);
         a->setData(id);
-        a->setStatusTip(tip);
+        a->setStatusTip(prompt);
+        a->setToolTip(tip);
         return a;
     };
-    add(ToolGlyph::Record, tr("Start video channel record"), cmd::kStartRecord);
-    add(ToolGlyph::StopRecord, tr("Stop video channel record"), cmd::kStopRecord);
+    add(ToolGlyph::Record, tr("Start video channel record"), tr("Record"), cmd::kStartRecord);
+    add(ToolGlyph::StopRecord, tr("Stop video channel record"), tr("Stop"), cmd::kStopRecord);
     toolBar_->addSeparator();
-    QAction* fix = add(ToolGlyph::Fix, tr("Fix video channel"), cmd::kFixChannel);
+    QAction* fix = add(ToolGlyph::Fix, tr("Fix video channel"), tr("Fix"), cmd::kFixChannel);
     fix->setCheckable(true);
     toolBar_->addSeparator();
-    add(ToolGlyph::Snapshot, tr("Snapshot"), cmd::kSnapshot);
+    add(ToolGlyph::Snapshot, tr("Snapshot"), tr("Snapshot"), cmd::kSnapshot);
     toolBar_->addSeparator();
-    add(ToolGlyph::Close, tr("Close video channel"), cmd::kCloseChannel);
+    add(ToolGlyph::Close, tr("Close video channel"), tr("Close"), cmd::kCloseChannel);
     connect(action(cmd::kFixChannel), &QAction::triggered, this, [this] { OnFix(); });
     connect(action(cmd::kCloseChannel), &QAction::triggered, this, [this] { OnClose(); });
     view_ = new PictureView(*this, owner_);
@@ -158,11 +161,11 @@ QAction* VideoChannelWindow::action(int commandId) const {
 }
 
 void VideoChannelWindow::UpdateCommands() {
-    const VideoWindowState& state = owner_.videoWindowState();
+    const SiteConnection* connection = owner_.connection();
     action(cmd::kStartRecord)->setEnabled(!recording_);
     action(cmd::kStopRecord)->setEnabled(recording_);
-    action(cmd::kFixChannel)->setEnabled(state.openWindows > 1);
-    action(cmd::kFixChannel)->setChecked(state.fixedWindow == this);
+    action(cmd::kFixChannel)->setEnabled(connection && connection->OpenWindowCount() > 1);
+    action(cmd::kFixChannel)->setChecked(connection && connection->fixedWindow() == this);
     action(cmd::kCloseChannel)->setEnabled(params_.closePermission);
 }
 
@@ -195,8 +198,11 @@ void VideoChannelWindow::ApplySizeMode(SizeMode mode) {
 void VideoChannelWindow::ShowCaption(bool show) {
     captionShown_ = show;
     const QPoint at = pos();
+    // Without its caption the window keeps its sizing border.
     Qt::WindowFlags flags = Qt::SubWindow | Qt::CustomizeWindowHint;
-    flags |= show ? Qt::WindowTitleHint : Qt::FramelessWindowHint;
+    if (show) {
+        flags |= Qt::WindowTitleHint;
+    }
     const bool wasVisible = isVisible();
     setWindowFlags(flags);
     toolBar_->setVisible(show);
@@ -206,13 +212,10 @@ void VideoChannelWindow::ShowCaption(bool show) {
     }
 }
 
-void VideoChannelWindow::RecordFrame(std::span<const std::uint8_t>) {
-    // Recording into clip files arrives with the recorder.
-}
-
-void VideoChannelWindow::StoreFrame(std::span<const std::uint8_t> packedFrame) {
-    const std::size_t bytes = std::min(packedFrame.size(), frameBuffer_.size());
-    std::memcpy(frameBuffer_.data(), packedFrame.data(), bytes);
+Block VideoChannelWindow::latestFrame() const {
+    const SiteConnection* connection = owner_.connection();
+    const ChannelLink* link = connection ? connection->FindLinkByWindow(this) : nullptr;
+    return link ? link->latestFrame : Block();
 }
 
 void VideoChannelWindow::DrawPicture(const DecodedPicture& picture) {
@@ -245,6 +248,10 @@ void VideoChannelWindow::closeEvent(QCloseEvent* event) {
     QMdiSubWindow::closeEvent(event);
 }
 
+void VideoChannelWindow::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+}
+
 void VideoChannelWindow::OnFix() {
     SiteConnection* connection = owner_.connection();
     if (connection) {
@@ -254,16 +261,24 @@ void VideoChannelWindow::OnFix() {
 }
 
 void VideoChannelWindow::OnClose() {
-    SiteConnection* connection = owner_.connection();
-    if (!connection || !params_.closePermission) {
+    if (!owner_.connection() || !params_.closePermission) {
         return;
     }
     if (stopped_) {
-        connection->CloseChannel(this, false);
+        owner_.connection()->CloseChannel(this, false);
         return;
     }
-    if (PromptService::Show(this, videotext::kCloseQuestion, PromptButtons::YesNo,
-                            PromptIcon::Exclamation) == PromptAnswer::Yes) {
+    // The question runs the event loop: the link may drop and close this window, or the
+    // connection may be torn down, before it is answered.
+    QPointer<VideoChannelWindow> self(this);
+    VideoWindowOwner& owner = owner_;
+    const PromptAnswer answer =
+        PromptService::Show(owner.promptParent(), videotext::kCloseQuestion,
+                            PromptButtons::YesNo, PromptIcon::Exclamation);
+    if (answer != PromptAnswer::Yes || !self) {
+        return;
+    }
+    if (SiteConnection* connection = owner.connection()) {
         connection->CloseChannel(this, true);
     }
 }

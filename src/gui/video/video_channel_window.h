@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/block.h"
 #include "site/site_interfaces.h"
-#include "wire/message_builder.h"
 
 #include <QImage>
 #include <QMdiSubWindow>
@@ -17,14 +17,13 @@ class PictureView;
 
 // The live picture of one channel: a child window of the video area with a caption, a sizing
 // border and a narrow toolbar at its left (Record, Stop, Fix, Snapshot, Close). The site
-// connection creates it on the channel's first frame, feeds it every frame and closes it.
+// connection creates it on the channel's first frame, hands it every picture and closes it;
+// the channel's frames and state stay the connection's.
 class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     Q_OBJECT
   public:
     // Picture sizes of the five size modes; mode 4 fills the video area.
     enum SizeMode { k160x120 = 0, k176x144 = 1, k320x240 = 2, k352x288 = 3, kWholeArea = 4 };
-    static constexpr std::size_t kFrameBufferBytes = 230400;  // 320 x 240 x 3
-
     VideoChannelWindow(const ChannelWindowParams& params, const QString& channelName,
                        VideoWindowOwner& owner, QWidget* parent = nullptr);
 
@@ -46,20 +45,18 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     const BitmapInfoHeader& format() const { return params_.format; }
     QToolBar* toolBar() const { return toolBar_; }
     QWidget* pictureView() const;
-    // The latest frame as received (for snapshots): BITMAPINFOHEADER, colours, data.
-    const Block& latestFrame() const { return frameBuffer_; }
+    // The channel's latest frame as received (for snapshots): BITMAPINFOHEADER, colours,
+    // data; empty when the window has no channel any more.
+    Block latestFrame() const;
+    bool IsStopped() const { return stopped_; }
     QAction* action(int commandId) const;
     // Recomputes which of the window's commands are enabled and checked.
     void UpdateCommands();
 
     // ChannelWindow
     QObject* object() override { return this; }
-    bool IsRecording() const override { return recording_; }
-    void RecordFrame(std::span<const std::uint8_t> packedFrame) override;
-    void StoreFrame(std::span<const std::uint8_t> packedFrame) override;
     void DrawPicture(const DecodedPicture& picture) override;
     void MarkStopped() override;
-    bool IsStopped() const override { return stopped_; }
     void StartAlarmActions() override;
     void CloseWindow() override;
 
@@ -69,6 +66,8 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // The design has no system menu: a right click on the caption opens nothing.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     friend class PictureView;
@@ -79,7 +78,6 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     QToolBar* toolBar_ = nullptr;
     PictureView* view_ = nullptr;
     QImage picture_;
-    Block frameBuffer_;
     SizeMode sizeMode_ = k160x120;
     bool stopped_ = false;
     bool recording_ = false;

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "common/block.h"
+#include "media/video_decoder.h"
+#include "site/site_interfaces.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace orvane {
+
+// One channel the site streams to this connection: its identifiers, its window (null once
+// the operator closed it), its decoder and what the channel itself is: the latest frame as
+// received, whether the site stopped it, and the sink that takes its frames (a recorder).
+struct ChannelLink {
+    std::uint32_t channelId = 0;
+    std::uint32_t channelNumber = 0;  // routes frames and stops
+    ChannelWindow* window = nullptr;
+    QPointer<QObject> windowObject;  // notices a window destroyed behind our back
+    const QObject* windowIdentity = nullptr;  // compared, never followed
+    std::unique_ptr<VideoDecoder> decoder;
+    bool decoderFailed = false;  // logged once; the window stays without pictures
+    bool stopped = false;
+    // The operator asked for the channel again after closing it: its next frame makes a
+    // window again.
+    bool reopenRequested = false;
+    FrameSink* frameSink = nullptr;
+    Block latestFrame;  // exactly the bytes of the latest frame, whatever its size
+    std::uint64_t frames = 0;
+
+    bool hasWindow() const { return window && windowObject; }
+    void StoreFrame(std::span<const std::uint8_t> packedFrame) {
+        latestFrame.assign(packedFrame.begin(), packedFrame.end());
+        ++frames;
+    }
+};
+
+}  // namespace orvane

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "site/channel_table.h"
+#include "site/event_listener.h"
+#include "site/identify_client.h"
+#include "site/site_connection.h"
+#include "site/site_interfaces.h"
+#include "store/settings.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QTcpSocket;
+
+namespace orvane {
+
+// The life of the one site link: connecting by address or by ID code, the reconnect loop
+// with its pause, call-backs, teardown, and the ports these use. Windows and dialogs ask it
+// and show what it reports; they never hold the connection across a wait.
+//
+// Several calls wait while the event loop runs (ConnectTo, Reconnect, ResolveIdCode), so
+// anything may happen meanwhile, this session's own teardown included. They hold no raw
+// pointer across the wait, and a command posted by a connection that has since been torn
+// down or restarted is dropped. GUI thread only.
+class SiteSession : public QObject {
+    Q_OBJECT
+  public:
+    struct Services {
+        Settings& settings;
+        ChannelTable& channels;
+        ChannelWindowHost& host;
+        EventRecordSink* events = nullptr;
+    };
+
+    enum class State { Closed, Connecting, Connected, Reconnecting };
+    enum class ConnectResult {
+        Connected,
+        Failed,     // the site could not be reached
+        Abandoned,  // torn down (Disconnect, Exit) while waiting
+    };
+
+    struct Timing {
+        int connectTimeoutMs = 10000;
+        // Between failed reconnect attempts: an instantly refused connect must not spin a
+        // core or flood the site. The event loop keeps running meanwhile.
+        int reconnectPauseMs = 1000;
+        int tickMs = SiteConnection::kTickMilliseconds;
+    };
+
+    explicit SiteSession(Services services, QObject* parent = nullptr);
+    ~SiteSession() override;
+
+    void SetTiming(Timing timing) { timing_ = timing; }
+
+    SiteConnection* connection() const { return connection_.data(); }
+    State state() const { return state_; }
+    const QString& siteAddress() const { return siteAddress_; }
+    bool reconnecting() const { return reconnecting_; }
+
+    // Asks the identify servers ("Net": primary, then fallback) for an ID code's address.
+    // The event loop runs meanwhile.
+    IdentifyOutcome ResolveIdCode(const std::string& idCode);
+    // Tears down the current link, then connects to host on the site port and starts a new
+    // connection. The event loop runs while it waits.
+    ConnectResult ConnectTo(const QString& host);
+    // The client's own teardown: no close handling, no posted command, windows closed.
+    void TearDown();
+    // The operator's Disconnect: ends a reconnect loop (which then tears down), otherwise
+    // tears down at once and forgets the site.
+    void Disconnect();
+    // Asks a running reconnect loop to end; true when one is running.
+    bool StopReconnect();
+    // Command 32799: connects again to the same site until it works or is stopped. The
+    // kept windows stay.
+    void Reconnect();
+
+    // Opens the call-back listener on "Net"/"ListenPort"; false when the port is taken.
+    bool OpenListener();
+    EventListener& listener() { return listener_; }
+
+  signals:
+    // A command posted by the current connection, delivered later (queued).
+    void commandPosted(int commandId);
+    void statusLineChanged(const QString& text);
+    void stateChanged(SiteSession::State state);
+
+  private:
+    class ConnectionLink;
+
+    void SetState(State state);
+    void MakeConnection();
+    void Deliver(std::uint64_t token, int commandId);
+    bool Current(std::uint64_t token) const { return token == token_; }
+
+    Services services_;
+    Timing timing_;
+    QPointer<SiteConnection> connection_;  // owned: deleted by TearDown
+    std::unique_ptr<ConnectionLink> link_;
+    EventListener listener_;
+    QString siteAddress_;
+    State state_ = State::Closed;
+    bool reconnecting_ = false;
+    bool stopReconnect_ = false;
+    // Changes whenever the connection is made, started or torn down: what a posted command
+    // carries to say which connection it came from.
+    std::uint64_t token_ = 0;
+};
+
+}  // namespace orvane

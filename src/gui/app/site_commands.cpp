@@ -1,0 +1,67 @@
+// The main frame's commands for the site link: connect, disconnect, channels, remote control
+// and the commands the connection posts.
+#include "app/main_frame.h"
+#include "app/prompt_service.h"
+#include "app/viewer_app.h"
+#include "common/command_ids.h"
+#include "net/connect_flow.h"
+#include "net/remote_control_dialogs.h"
+#include "video/open_channel_dialog.h"
+
+#include <QPointer>
+
+namespace orvane {
+
+void MainFrame::RegisterSiteCommands() {
+    auto hasConnection = [this] { return connection() != nullptr; };
+    commands_.Register(cmd::kConnect,
+                       {[this] { RunConnectFlow(this, *session_, app_.settings()); },
+                        [this] { return connection() == nullptr; },
+                        {}});
+    commands_.Register(cmd::kDisconnect, {[this] { session_->Disconnect(); }, hasConnection, {}});
+    commands_.Register(
+        cmd::kOpenChannel,
+        {[this] {
+             if (!connection()) {
+                 return;
+             }
+             OpenChannelDialog dialog(app_.channelTable(), this);
+             if (dialog.exec() != QDialog::Accepted) {
+                 return;
+             }
+             // Looked up again: the link may have gone while the dialog was open.
+             if (SiteConnection* link = connection(); link && link->active()) {
+                 link->OpenChannel(static_cast<std::uint32_t>(dialog.selectedChannelId()));
+             }
+         },
+         [this] {
+             return connection() && connection()->channelOpenPermission() &&
+                    !app_.channelTable().empty();
+         },
+         {}});
+    commands_.Register(cmd::kVideoWindowMenu,
+                       {[] {}, [this] { return connection() && connection()->active(); }, {}});
+    commands_.Register(cmd::kRemoteControl, {[this] {
+                                                 if (connection() && connection()->active()) {
+                                                     RunRemoteControl(*session_, this,
+                                                                      CodePage(app_.settings().LoadNet().codePage));
+                                                 }
+                                             },
+                                             {},
+                                             {}});
+    for (const auto& [id, message] : {std::pair{cmd::kLoginError, frametext::kLoginError},
+                                      std::pair{cmd::kLimitError, frametext::kLimitError},
+                                      std::pair{cmd::kCodecError, frametext::kCodecError}}) {
+        commands_.Register(id, {[this, text = message] {
+                                    // Tear down first, then tell: the box must not sit over
+                                    // a link that keeps running.
+                                    session_->TearDown();
+                                    PromptService::Show(this, text);
+                                },
+                                {},
+                                {}});
+    }
+    commands_.Register(cmd::kReconnect, {[this] { session_->Reconnect(); }, {}, {}});
+}
+
+}  // namespace orvane

@@ -1,0 +1,192 @@
+// The site session: who owns the link, what a teardown means, and the waits it survives.
+#include "common/command_ids.h"
+#include "site/blocking_connect.h"
+#include "site/headless_host.h"
+#include "site/site_session.h"
+#include "site_simulator.h"
+#include "support/event_loop.h"
+#include "support/fake_main_frame.h"
+#include "support/message_guard.h"
+#include "support/pending_listener.h"
+#include "wire/message_builder.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using sim::SiteSimulator;
+using sim::SiteSimulatorOptions;
+using test::WaitUntil;
+
+constexpr int kFastTickMs = 10;
+
+class SiteSessionTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        CallSettings call;
+        call.user = "admin";
+        call.password = "admin";
+        settings.SaveCall(call);
+        session.SetTiming({5000, 100, kFastTickMs});
+        QObject::connect(&session, &SiteSession::commandPosted,
+                         [this](int id) { posted.push_back(id); });
+    }
+
+    std::unique_ptr<SiteSimulator> StartSite(SiteSimulatorOptions options = {}) {
+        auto site = std::make_unique<SiteSimulator>(std::move(options));
+        EXPECT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
+        return site;
+    }
+    void UseSitePort(quint16 port) { settings.WriteProfileInt("Net", "SitePort", port); }
+    bool Posted(int id) const { return std::find(posted.begin(), posted.end(), id) != posted.end(); }
+    bool LoggedIn() {
+        return WaitUntil([this] { return Posted(cmd::kOpenChannel); });
+    }
+    HeadlessChannelWindow* WaitForWindow(std::size_t count) {
+        WaitUntil([&] {
+            return host.windows().size() >= count && host.windows()[count - 1]->picturesDrawn() > 0;
+        });
+        return host.windows().size() >= count ? host.windows()[count - 1].get() : nullptr;
+    }
+
+    Settings settings{KeyStore::OpenInMemory()};
+    ChannelTable channels;
+    HeadlessChannelHost host;
+    SiteSession session{{settings, channels, host, nullptr}};
+    std::vector<int> posted;
+};
+
+TEST_F(SiteSessionTest, OwnTeardownIsNotTakenForTheSiteClosingTheLink) {
+    auto siteA = StartSite();
+    auto siteB = StartSite();
+    UseSitePort(siteA->port());
+    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+    ASSERT_TRUE(LoggedIn());
+
+    // Replacing the connection (as a call-back does: destroy, create, start) must not send
+    // the new one back to the old site.
+    UseSitePort(siteB->port());
+    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+    test::Pump(300);
+    EXPECT_FALSE(Posted(cmd::kReconnect));
+    EXPECT_FALSE(Posted(cmd::kDisconnect));
+    EXPECT_EQ(siteA->CountReceived(ClientMessage::Login), 1);
+    EXPECT_EQ(siteB->CountReceived(ClientMessage::Login), 1);
+    EXPECT_EQ(session.state(), SiteSession::State::Connected);
+
+    // The connection's own Close says nothing either.
+    posted.clear();
+    session.connection()->Close();
+    test::Pump(100);
+    EXPECT_TRUE(posted.empty());
+}
+
+TEST_F(SiteSessionTest, ACommandPostedByATornDownConnectionDoesNothing) {
+    auto site = StartSite();
+    UseSitePort(site->port());
+    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+    ASSERT_TRUE(LoggedIn());
+    posted.clear();
+
+    // The connection dispatches a LimitReached (which posts 32797), then goes before the
+    // posted command is delivered.
+    SiteConnection* old = session.connection();
+    old->ReceiveChunk(BuildSiteMessage(static_cast<std::uint8_t>(SiteMessage::LimitReached), 0,
+                                       0, {}));
+    old->Tick();
+    session.TearDown();
+    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+    test::Pump(200);
+    EXPECT_FALSE(Posted(cmd::kLimitError));
+    EXPECT_NE(session.connection(), nullptr);
+
+    // The current connection's commands still arrive.
+    session.connection()->ReceiveChunk(
+        BuildSiteMessage(static_cast<std::uint8_t>(SiteMessage::LimitReached), 0, 0, {}));
+    session.connection()->Tick();
+    EXPECT_TRUE(WaitUntil([&] { return Posted(cmd::kLimitError); }));
+}
+
+TEST_F(SiteSessionTest, DisconnectDuringAPendingConnectAbandonsIt) {
+    test::PendingListener pending;
+    ASSERT_TRUE(pending.ready());
+    UseSitePort(pending.port());
+    QTimer::singleShot(300, &session, [this] { session.Disconnect(); });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Abandoned);
+    EXPECT_LT(clock.elapsed(), 4000);
+    EXPECT_EQ(session.connection(), nullptr);
+    EXPECT_EQ(session.state(), SiteSession::State::Closed);
+    test::Pump(100);  // nothing left behind touches the gone socket
+}
+
+TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
+    auto site = StartSite();
+    UseSitePort(site->port());
+    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+    ASSERT_TRUE(LoggedIn());
+    session.connection()->OpenChannel(3);
+    session.connection()->OpenChannel(7);
+    auto* yard = WaitForWindow(2);
+    ASSERT_NE(yard, nullptr);
+    auto* gate = host.WindowFor(1);
+
+    site->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
+    EXPECT_EQ(session.connection()->OpenWindowCount(), 2);  // kept, and counted
+    // The operator closes one window while the link is down: nothing may go out.
+    session.connection()->CloseChannel(yard, true);
+    EXPECT_TRUE(yard->closed());
+    EXPECT_EQ(session.connection()->OpenWindowCount(), 1);
+
+    const int drawn = gate->picturesDrawn();
+    posted.clear();
+    session.Reconnect();
+    ASSERT_EQ(session.state(), SiteSession::State::Connected);
+    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(WaitUntil([&] { return gate->picturesDrawn() > drawn + 2; }));
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
+    // Only the kept channel was asked for again, after the login.
+    std::vector<std::uint8_t> types;
+    for (const auto& message : site->received()) {
+        types.push_back(message.type);
+    }
+    const std::vector<std::uint8_t> expected{0, 1, 1, 0, 1};  // Login, Open x2, Login, Open
+    ASSERT_GE(types.size(), expected.size());
+    EXPECT_EQ(std::vector<std::uint8_t>(types.begin(), types.begin() + 5), expected);
+    EXPECT_EQ(host.windows().size(), 2u);
+}
+
+TEST_F(SiteSessionTest, ListenerRefusesCallersAndReportsATakenPort) {
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::Any, 0));
+    settings.WriteProfileInt("Net", "ListenPort", taken.serverPort());
+    test::ExpectedMessage warning(QtWarningMsg, "orvane.site", "cannot listen");
+    EXPECT_FALSE(session.OpenListener());
+    EXPECT_FALSE(session.listener().errorString().isEmpty());
+
+    settings.WriteProfileInt("Net", "ListenPort", 0);
+    ASSERT_TRUE(session.OpenListener());
+    QTcpSocket caller;
+    caller.connectToHost("127.0.0.1", session.listener().port());
+    EXPECT_TRUE(WaitUntil([&] { return session.listener().refused() == 1; }));
+}
+
+TEST(PeerText, AnIpv4PeerOfADualStackListenerReadsDotted) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::Any, 0));
+    QTcpSocket client;
+    client.connectToHost("127.0.0.1", server.serverPort());
+    ASSERT_TRUE(WaitUntil([&] { return server.hasPendingConnections(); }));
+    std::unique_ptr<QTcpSocket> accepted(server.nextPendingConnection());
+    EXPECT_EQ(SiteConnection::PeerTextFor(*accepted), "IP Address: 127.0.0.1");
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,296 @@
+// The live view where it used to break: links that drop while a dialog is open, waits that
+// end underneath their caller, the geometry an operator sees, and the start's messages.
+#include "app/main_frame.h"
+#include "app/viewer_app.h"
+#include "common/command_ids.h"
+#include "net/connect_dialog.h"
+#include "net/remote_control_dialogs.h"
+#include "site_simulator.h"
+#include "support/event_loop.h"
+#include "support/modal_script.h"
+#include "support/pending_listener.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
+#include "video/open_channel_dialog.h"
+#include "video/video_area.h"
+#include "video/video_channel_window.h"
+#include "video/video_tiling.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using test::WaitUntil;
+
+// A main frame over a simulated site of five channels, with ReLink as asked.
+class LiveViewFaultTest : public testing::Test {
+  protected:
+    void Start(int reLink, quint16 listenPort = 0) {
+        sim::SiteSimulatorOptions options;
+        options.framesPerSecond = 20;
+        options.channels = {{3, 1, "Gate"}, {7, 2, "Yard"}, {8, 3, "Lobby"}, {9, 4, "Dock"},
+                            {10, 5, "Roof"}};
+        site = std::make_unique<sim::SiteSimulator>(options);
+        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        {
+            auto opened = OpenSettings(temp.path());
+            opened.settings.WriteProfileInt("Net", "SitePort", site->port());
+            opened.settings.WriteProfileInt("Net", "ListenPort",
+                                            listenPort ? listenPort : probe.serverPort());
+            CallSettings call;
+            call.user = "admin";
+            call.password = "admin";
+            call.dial = 0x7F000001;
+            call.reLink = reLink;
+            opened.settings.SaveCall(call);
+        }
+        probe.close();
+        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+        frame = app.mainFrame();
+        frame->resize(1024, 768);
+    }
+
+    // Connects and opens the first `count` channels; true when each shows a picture.
+    bool WatchChannels(int count) {
+        test::ModalScript script;
+        script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
+        if (!frame->ConnectToSite("127.0.0.1") || !WaitUntil([&] { return script.finished(); })) {
+            ADD_FAILURE() << "no connection";
+            return false;
+        }
+        int asked = 0;
+        for (std::int32_t id : {3, 7, 8, 9, 10}) {
+            if (asked++ < count) {
+                frame->connection()->OpenChannel(static_cast<std::uint32_t>(id));
+            }
+        }
+        return WaitUntil([&] {
+            const auto windows = frame->channelWindows();
+            return frame->connection() && windows.size() == count &&
+                   windows.size() == frame->connection()->OpenWindowCount() &&
+                   std::all_of(windows.begin(), windows.end(),
+                               [](auto* w) { return !w->picture().isNull(); }) &&
+                   windows.size() == static_cast<int>(frame->connection()->links().size());
+        });
+    }
+
+    // Every open window sits in its tile of the area as it is now.
+    bool Tiled() {
+        const auto windows = frame->channelWindows();
+        const auto tiling = VideoTiling::For(static_cast<int>(windows.size()), frame->VideoAreaSize());
+        if (!tiling) {
+            return false;
+        }
+        for (int i = 0; i < windows.size(); ++i) {
+            if (windows[i]->geometry() != tiling->Cell(i)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    test::TempStore temp;
+    std::unique_ptr<sim::SiteSimulator> site;
+    ViewerApp app;
+    MainFrame* frame = nullptr;
+};
+
+// The real message box runs here: its loop is where the window used to die under it.
+TEST_F(LiveViewFaultTest, TheLinkDropsWhileTheCloseQuestionIsOpen) {
+    Start(0);
+    ASSERT_TRUE(WatchChannels(1));
+    QPointer<VideoChannelWindow> gate = frame->channelWindows()[0];
+    test::ModalScript script;
+    script.Then<QMessageBox>([&](QMessageBox* box) {
+        EXPECT_EQ(box->parentWidget(), frame);  // not the window the link may take away
+        site->DropLinks();
+        WaitUntil([&] { return gate.isNull(); });
+        box->done(QMessageBox::Yes);
+    });
+    gate->OnClose();
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(gate.isNull());
+    EXPECT_EQ(frame->connection(), nullptr);
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
+}
+
+TEST_F(LiveViewFaultTest, YesDuringTheReconnectThenDisconnect) {
+    Start(1);
+    ASSERT_TRUE(WatchChannels(1));
+    QPointer<VideoChannelWindow> gate = frame->channelWindows()[0];
+    test::ModalScript script;
+    script.Then<QMessageBox>([&](QMessageBox* box) {
+        site.reset();  // the link drops; the reconnect loop starts inside this box
+        QPointer<QMessageBox> answer(box);
+        QTimer::singleShot(400, frame, [answer] {
+            if (answer) {
+                answer->done(QMessageBox::Yes);
+            }
+        });
+        QTimer::singleShot(900, frame, [this] { frame->RunCommand(cmd::kDisconnect); });
+    });
+    gate->OnClose();
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(WaitUntil([&] { return frame->connection() == nullptr; }));
+    EXPECT_FALSE(frame->session().reconnecting());
+}
+
+TEST_F(LiveViewFaultTest, DisconnectOrExitDuringWaitForConnect) {
+    Start(1);
+    test::ScriptedPrompts prompts;
+    test::PendingListener pending;
+    ASSERT_TRUE(pending.ready());
+    app.settings().WriteProfileInt("Net", "SitePort", pending.port());
+    for (int exit = 0; exit < 2; ++exit) {
+        test::ModalScript script;
+        script.Then<ConnectDialog>([](ConnectDialog* dialog) {
+            dialog->passwordEdit()->setText("admin");
+            dialog->accept();
+        });
+        QTimer::singleShot(500, frame, [this, exit] {
+            if (exit) {
+                frame->close();
+            } else {
+                frame->RunCommand(cmd::kDisconnect);
+            }
+        });
+        QElapsedTimer clock;
+        clock.start();
+        frame->RunCommand(cmd::kConnect);
+        EXPECT_LT(clock.elapsed(), 5000);  // given up at once, not at the 10 s deadline
+        EXPECT_EQ(frame->connection(), nullptr);
+        EXPECT_EQ(script.unexpected(), 0);  // no retry dialog after an abandoned connect
+        test::Pump(100);
+    }
+    EXPECT_FALSE(frame->isVisible());
+}
+
+TEST_F(LiveViewFaultTest, RemoteControlAfterTheLinkDroppedSendsNothing) {
+    Start(0);
+    ASSERT_TRUE(WatchChannels(1));
+    test::ModalScript script;
+    script.Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
+        site->DropLinks();
+        WaitUntil([&] { return frame->connection() == nullptr; });
+        dialog->Choose(RemoteControlDialog::kCloseSite);
+    });
+    frame->RunCommand(cmd::kRemoteControl);
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(frame->connection(), nullptr);
+    test::Pump(100);
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
+}
+
+TEST_F(LiveViewFaultTest, EscTilesTheWholeAreaItLeaves) {
+    Start(1);
+    ASSERT_TRUE(WatchChannels(5));
+    ASSERT_TRUE(WaitUntil([&] { return Tiled(); }));
+    const QSize withBars = frame->VideoAreaSize();
+
+    frame->RunCommand(cmd::kToggleToolbar);
+    EXPECT_TRUE(WaitUntil([&] { return Tiled(); }, 1000));
+    EXPECT_GT(frame->VideoAreaSize().height(), withBars.height());
+    // Centred in the area as it is now: the gaps above and below differ by at most a pixel.
+    const auto windows = frame->channelWindows();
+    int top = INT_MAX;
+    int bottom = 0;
+    for (auto* window : windows) {
+        top = std::min(top, window->geometry().top());
+        bottom = std::max(bottom, window->geometry().bottom() + 1);
+    }
+    EXPECT_LE(std::abs(top - (frame->VideoAreaSize().height() - bottom)), 1);
+    // Without its caption a window keeps its sizing border.
+    EXPECT_GT(windows[0]->widget()->geometry().left(), 0);
+    EXPECT_GT(windows[0]->widget()->geometry().top(), 0);
+
+    frame->RunCommand(cmd::kToggleToolbar);
+    EXPECT_TRUE(WaitUntil([&] { return Tiled(); }, 1000));
+    EXPECT_EQ(frame->VideoAreaSize(), withBars);
+}
+
+TEST_F(LiveViewFaultTest, ArrangeFromAFrameThatIsNotMaximised) {
+    Start(1);
+    app.SetSetting(SettingId::VideoArrange, 0);
+    ASSERT_TRUE(WatchChannels(2));
+    frame->showNormal();
+    frame->resize(500, 400);
+    ASSERT_TRUE(WaitUntil([&] { return !frame->isMaximized(); }));
+    const QSize small = frame->VideoAreaSize();
+    frame->RunCommand(cmd::kArrangeVideoWindows);
+    EXPECT_TRUE(WaitUntil([&] { return frame->isMaximized() && Tiled(); }, 2000));
+    // The offscreen platform keeps the size on maximising; under a window manager the area
+    // grows later, and the tiles follow it (tileOnResize).
+    (void)small;
+}
+
+TEST_F(LiveViewFaultTest, KeptWindowsCountAndShowVideoAfterAReconnect) {
+    Start(1);
+    app.SetSetting(SettingId::VideoArrange, 0);
+    ASSERT_TRUE(WatchChannels(2));
+    auto* gate = frame->channelWindows()[0];
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
+    site->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::Login) >= 2; }, 8000));
+    ASSERT_TRUE(WaitUntil([&] { return frame->connection() && frame->connection()->loggedIn(); }));
+    frame->UpdateCommandStates();
+    EXPECT_TRUE(frame->action(cmd::kArrangeVideoWindows)->isEnabled());
+    gate->UpdateCommands();
+    EXPECT_TRUE(gate->action(cmd::kFixChannel)->isEnabled());
+    const int frames = frame->connection()->frameCounter();
+    EXPECT_TRUE(WaitUntil([&] { return frame->connection()->frameCounter() > frames + 5; }));
+    EXPECT_EQ(frame->channelWindows().size(), 2);
+}
+
+TEST_F(LiveViewFaultTest, TooltipsAndNoSystemMenu) {
+    Start(1);
+    ASSERT_TRUE(WatchChannels(1));
+    auto* window = frame->channelWindows()[0];
+    const std::pair<int, const char*> tips[] = {{cmd::kStartRecord, "Record"},
+                                                {cmd::kStopRecord, "Stop"},
+                                                {cmd::kFixChannel, "Fix"},
+                                                {cmd::kSnapshot, "Snapshot"},
+                                                {cmd::kCloseChannel, "Close"}};
+    for (const auto& [id, tip] : tips) {
+        EXPECT_EQ(window->action(id)->toolTip(), tip);
+    }
+    EXPECT_EQ(window->action(cmd::kStartRecord)->statusTip(), "Start video channel record");
+    EXPECT_EQ(frame->action(cmd::kOpenChannel)->toolTip(), "Open video channel");
+    EXPECT_EQ(frame->action(cmd::kOpenChannel)->statusTip(), "Open local site video channel");
+    EXPECT_EQ(window->systemMenu(), nullptr);
+}
+
+TEST(StartMessages, ATakenListenPortIsReportedAfterTheSplashHasGone) {
+    test::TempStore temp;
+    test::ScriptedPrompts prompts;
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::Any, 0));
+    {
+        auto opened = OpenSettings(temp.path());
+        opened.settings.WriteProfileInt("Net", "ListenPort", taken.serverPort());
+    }
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance({"orvane"}), ViewerApp::StartResult::Started);
+    ASSERT_NE(app.splash(), nullptr);
+    test::Pump(200);
+    EXPECT_NE(app.splash(), nullptr);
+    EXPECT_TRUE(prompts.shown().empty());  // nothing over the splash
+    ASSERT_TRUE(WaitUntil([&] { return app.splash() == nullptr; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return prompts.texts().contains(frametext::kListenFailed); }));
+    EXPECT_EQ(prompts.texts().count(frametext::kListenFailed), 1);
+}
+
+}  // namespace
+}  // namespace orvane
