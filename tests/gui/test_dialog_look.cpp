@@ -1,7 +1,7 @@
 // How the designed dialogs sit on the screen: their size, default buttons and where message
 // boxes appear.
 #include "app/about_dialog.h"
-#include "app/message_box_placement.h"
+#include "shared/message_box_placement.h"
 #include "common/code_page.h"
 #include "net/connect_dialog.h"
 #include "net/remote_control_dialogs.h"

@@ -1,4 +1,4 @@
-#include "app/app_texts.h"
+#include "shared/app_texts.h"
 #include "app/password_dialogs.h"
 #include "store/program_lock.h"
 #include "support/modal_script.h"

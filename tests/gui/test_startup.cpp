@@ -1,5 +1,5 @@
 #include "app/about_dialog.h"
-#include "app/app_texts.h"
+#include "shared/app_texts.h"
 #include "app/command_line.h"
 #include "app/main_frame.h"
 #include "app/password_dialogs.h"

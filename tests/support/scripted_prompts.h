@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/prompt_service.h"
+#include "shared/prompt_service.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 #include "app/about_dialog.h"
 
-#include "app/app_texts.h"
-#include "app/resource_ids.h"
+#include "shared/app_texts.h"
+#include "shared/resource_ids.h"
 
 #include <QHBoxLayout>
 #include <QIcon>

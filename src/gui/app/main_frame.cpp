@@ -1,9 +1,9 @@
 #include "app/main_frame.h"
 
 #include "app/about_dialog.h"
-#include "app/app_texts.h"
-#include "app/prompt_service.h"
-#include "app/resource_ids.h"
+#include "shared/app_texts.h"
+#include "shared/prompt_service.h"
+#include "shared/resource_ids.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
 #include "video/video_area.h"

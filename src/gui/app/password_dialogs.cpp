@@ -1,8 +1,8 @@
 #include "app/password_dialogs.h"
 
-#include "app/app_texts.h"
-#include "app/prompt_service.h"
-#include "app/resource_ids.h"
+#include "shared/app_texts.h"
+#include "shared/prompt_service.h"
+#include "shared/resource_ids.h"
 #include "store/program_lock.h"
 
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
 // The main frame's commands for the site link: connect, disconnect, channels, remote control
 // and the commands the connection posts.
 #include "app/main_frame.h"
-#include "app/prompt_service.h"
+#include "shared/prompt_service.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
 #include "net/connect_flow.h"

@@ -1,6 +1,6 @@
 #include "app/splash_window.h"
 
-#include "app/resource_ids.h"
+#include "shared/resource_ids.h"
 #include "common/log.h"
 
 #include <QPainter>

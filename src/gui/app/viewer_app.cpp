@@ -1,10 +1,10 @@
 #include "app/viewer_app.h"
 
-#include "app/app_texts.h"
+#include "shared/app_texts.h"
 #include "app/command_line.h"
 #include "app/main_frame.h"
 #include "app/password_dialogs.h"
-#include "app/prompt_service.h"
+#include "shared/prompt_service.h"
 #include "app/splash_window.h"
 #include "common/log.h"
 #include "site/socket_layer.h"

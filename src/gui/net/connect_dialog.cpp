@@ -1,6 +1,6 @@
 #include "net/connect_dialog.h"
 
-#include "app/prompt_service.h"
+#include "shared/prompt_service.h"
 #include "common/code_page.h"
 #include "net/ip_address_edit.h"
 

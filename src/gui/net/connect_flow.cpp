@@ -1,7 +1,7 @@
 #include "net/connect_flow.h"
 
-#include "app/prompt_service.h"
-#include "app/resource_ids.h"
+#include "shared/prompt_service.h"
+#include "shared/resource_ids.h"
 #include "net/connect_dialog.h"
 #include "site/site_session.h"
 

@@ -1,6 +1,6 @@
 #include "net/remote_control_dialogs.h"
 
-#include "app/prompt_service.h"
+#include "shared/prompt_service.h"
 #include "site/site_session.h"
 
 #include <QComboBox>

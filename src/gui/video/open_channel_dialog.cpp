@@ -1,6 +1,6 @@
 #include "video/open_channel_dialog.h"
 
-#include "app/tool_icons.h"
+#include "shared/tool_icons.h"
 #include "site/channel_table.h"
 
 #include <QComboBox>

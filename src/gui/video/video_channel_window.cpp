@@ -1,7 +1,7 @@
 #include "video/video_channel_window.h"
 
-#include "app/prompt_service.h"
-#include "app/tool_icons.h"
+#include "shared/prompt_service.h"
+#include "shared/tool_icons.h"
 #include "common/command_ids.h"
 #include "site/site_connection.h"
 #include "video/video_window_owner.h"

@@ -1,7 +1,7 @@
-#include "app/prompt_service.h"
+#include "shared/prompt_service.h"
 
-#include "app/app_texts.h"
-#include "app/message_box_placement.h"
+#include "shared/app_texts.h"
+#include "shared/message_box_placement.h"
 
 #include <QMessageBox>
 
