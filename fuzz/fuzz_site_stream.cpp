@@ -12,13 +12,13 @@
 namespace {
 
 class NullFrame final : public orvane::MainFrameLink {
-public:
+  public:
     void PostCommand(int) override {}
     void SetStatusLine(const QString&) override {}
 };
 
 class CountingEvents final : public orvane::EventRecordSink {
-public:
+  public:
     void AddEventRecord(std::span<const std::uint8_t> record) override { bytes += record.size(); }
     std::size_t bytes = 0;
 };

@@ -169,7 +169,9 @@ TEST_P(EveryCodec, FramesDecodeToThePictureTheSiteEncoded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, EveryCodec, testing::ValuesIn(sim::AllCodecs()),
-                         [](const auto& codecInfo) { return sim::CodecName(codecInfo.param).toStdString(); });
+                         [](const auto& codecInfo) {
+                             return sim::CodecName(codecInfo.param).toStdString();
+                         });
 
 TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption) {
     SiteSimulatorOptions options;
@@ -187,8 +189,7 @@ TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption
     for (auto [window, index] : {std::pair{gate, 0}, std::pair{yard, 1}}) {
         const auto stored = static_cast<int>(FramesOf(window->params().channelNumber));
         EXPECT_EQ(window->picturesDrawn(), stored);
-        const QImage expected =
-            sim::TestPattern(index, stored - 1, window->params().pictureSize);
+        const QImage expected = sim::TestPattern(index, stored - 1, window->params().pictureSize);
         EXPECT_LT(test::MeanDifference(window->lastPicture(), expected), 12.0);
     }
 }
@@ -435,9 +436,8 @@ TEST_F(SiteConnectionTest, AClosedChannelCanBeWatchedAgain) {
     EXPECT_EQ(host.windows().size(), 1u);
 
     EXPECT_TRUE(connection->OpenChannel(3));
-    ASSERT_TRUE(WaitUntil([&] {
-        return host.windows().size() == 2 && host.windows()[1]->picturesDrawn() > 2;
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return host.windows().size() == 2 && host.windows()[1]->picturesDrawn() > 2; }));
     EXPECT_EQ(connection->OpenWindowCount(), 1);
     EXPECT_EQ(host.windows()[1]->params().channelId, 3u);
 }

@@ -43,7 +43,9 @@ class SiteSessionTest : public testing::Test {
         return site;
     }
     void UseSitePort(quint16 port) { settings.WriteProfileInt("Net", "SitePort", port); }
-    bool Posted(int id) const { return std::find(posted.begin(), posted.end(), id) != posted.end(); }
+    bool Posted(int id) const {
+        return std::find(posted.begin(), posted.end(), id) != posted.end();
+    }
     bool LoggedIn() {
         return WaitUntil([this] { return Posted(cmd::kOpenChannel); });
     }
@@ -96,8 +98,8 @@ TEST_F(SiteSessionTest, ACommandPostedByATornDownConnectionDoesNothing) {
     // The connection dispatches a LimitReached (which posts 32797), then goes before the
     // posted command is delivered.
     SiteConnection* old = session.connection();
-    old->ReceiveChunk(BuildSiteMessage(static_cast<std::uint8_t>(SiteMessage::LimitReached), 0,
-                                       0, {}));
+    old->ReceiveChunk(
+        BuildSiteMessage(static_cast<std::uint8_t>(SiteMessage::LimitReached), 0, 0, {}));
     old->Tick();
     session.TearDown();
     ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);

@@ -1,10 +1,10 @@
 // How the designed dialogs sit on the screen: their size, default buttons and where message
 // boxes appear.
 #include "app/about_dialog.h"
-#include "shared/message_box_placement.h"
 #include "common/code_page.h"
 #include "net/connect_dialog.h"
 #include "net/remote_control_dialogs.h"
+#include "shared/message_box_placement.h"
 #include "site/channel_table.h"
 #include "store/settings.h"
 #include "support/temp_store.h"

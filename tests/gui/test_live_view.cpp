@@ -305,9 +305,11 @@ TEST_F(LiveViewTest, ReLinkReconnectsKeepingTheWindowsAndCloseStopsIt) {
     // The loop runs inside the posted reconnect command, so the check happens in a timer
     // that fires within it.
     bool closedWhileReconnecting = false;
-    QTimer::singleShot(1500, frame,
-                       [&] { closedWhileReconnecting = frame->session().reconnecting() && !frame->close(); });
-    ASSERT_TRUE(WaitUntil([&] { return closedWhileReconnecting && !frame->session().reconnecting(); }, 8000));
+    QTimer::singleShot(1500, frame, [&] {
+        closedWhileReconnecting = frame->session().reconnecting() && !frame->close();
+    });
+    ASSERT_TRUE(WaitUntil(
+        [&] { return closedWhileReconnecting && !frame->session().reconnecting(); }, 8000));
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(frame->connection(), nullptr);
     EXPECT_TRUE(frame->close());

@@ -38,8 +38,8 @@ class LiveViewFaultTest : public testing::Test {
     void Start(int reLink, quint16 listenPort = 0) {
         sim::SiteSimulatorOptions options;
         options.framesPerSecond = 20;
-        options.channels = {{3, 1, "Gate"}, {7, 2, "Yard"}, {8, 3, "Lobby"}, {9, 4, "Dock"},
-                            {10, 5, "Roof"}};
+        options.channels = {
+            {3, 1, "Gate"}, {7, 2, "Yard"}, {8, 3, "Lobby"}, {9, 4, "Dock"}, {10, 5, "Roof"}};
         site = std::make_unique<sim::SiteSimulator>(options);
         ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
         QTcpServer probe;
@@ -89,7 +89,8 @@ class LiveViewFaultTest : public testing::Test {
     // Every open window sits in its tile of the area as it is now.
     bool Tiled() {
         const auto windows = frame->channelWindows();
-        const auto tiling = VideoTiling::For(static_cast<int>(windows.size()), frame->VideoAreaSize());
+        const auto tiling =
+            VideoTiling::For(static_cast<int>(windows.size()), frame->VideoAreaSize());
         if (!tiling) {
             return false;
         }

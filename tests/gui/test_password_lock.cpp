@@ -1,5 +1,5 @@
-#include "shared/app_texts.h"
 #include "app/password_dialogs.h"
+#include "shared/app_texts.h"
 #include "store/program_lock.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"

@@ -16,7 +16,7 @@ namespace {
 
 // Receives the connection's posted commands and turns them into the probe's progress.
 class ProbeFrame final : public MainFrameLink {
-public:
+  public:
     std::function<void(int)> onCommand;
     void PostCommand(int commandId) override {
         QTimer::singleShot(0, [this, commandId] { onCommand(commandId); });

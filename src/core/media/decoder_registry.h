@@ -11,9 +11,9 @@ namespace orvane {
 // The decoder chosen for a connection's stream. Each channel opens its own VideoDecoder of
 // this kind, since a decoder with inter-frame prediction keeps state per stream.
 struct DecoderChoice {
-    int codecId = 0;           // AVCodecID; 0 for uncompressed frames, decoded without FFmpeg
-    std::string name;          // "indeo5", "mpeg4", "bi_rgb", ...
-    std::string handler;       // how it was found: "iv50", "iv32" or "locate"
+    int codecId = 0;      // AVCodecID; 0 for uncompressed frames, decoded without FFmpeg
+    std::string name;     // "indeo5", "mpeg4", "bi_rgb", ...
+    std::string handler;  // how it was found: "iv50", "iv32" or "locate"
     bool uncompressed() const { return codecId == 0; }
 };
 

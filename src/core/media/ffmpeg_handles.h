@@ -41,7 +41,7 @@ using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
 
 // An FFmpeg return code with its text, for logs.
 class AvError {
-public:
+  public:
     explicit AvError(int code) : code_(code) {}
     int code() const { return code_; }
     bool failed() const { return code_ < 0; }
@@ -51,7 +51,7 @@ public:
         return buffer;
     }
 
-private:
+  private:
     int code_;
 };
 

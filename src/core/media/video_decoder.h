@@ -12,7 +12,7 @@ namespace orvane {
 // Decodes one channel's packed frames into pictures. Built for the decoder chosen for the
 // connection and the first frame's format; GUI thread (or any one thread) only.
 class VideoDecoder {
-public:
+  public:
     virtual ~VideoDecoder() = default;
 
     // nullptr when the decoder cannot be opened for this format.

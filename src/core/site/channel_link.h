@@ -20,7 +20,7 @@ struct ChannelLink {
     std::uint32_t channelId = 0;
     std::uint32_t channelNumber = 0;  // routes frames and stops
     ChannelWindow* window = nullptr;
-    QPointer<QObject> windowObject;  // notices a window destroyed behind our back
+    QPointer<QObject> windowObject;           // notices a window destroyed behind our back
     const QObject* windowIdentity = nullptr;  // compared, never followed
     std::unique_ptr<VideoDecoder> decoder;
     bool decoderFailed = false;  // logged once; the window stays without pictures

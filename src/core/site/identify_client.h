@@ -18,12 +18,12 @@ namespace orvane {
 // time; a lookup waits in a nested event loop, so the program stays responsive. GUI thread.
 class IdentifyClient : public QObject {
     Q_OBJECT
-public:
+  public:
     enum ReplyState { kWaiting = 0, kDone = 100, kUnknownCode = 199 };
 
     struct Timing {
-        int pauseMs = 500;       // after starting the connect, before waiting for replies
-        int silenceMs = 15000;   // a lookup ends after this long without a received chunk
+        int pauseMs = 500;      // after starting the connect, before waiting for replies
+        int silenceMs = 15000;  // a lookup ends after this long without a received chunk
     };
 
     explicit IdentifyClient(QObject* parent = nullptr);
@@ -42,7 +42,7 @@ public:
     // uses it; so does the fuzzer).
     void ReceiveChunk(Block chunk);
 
-private:
+  private:
     void OnReadyRead();
     void OnServerClosed();
     void Dispatch(std::span<const std::uint8_t> message);

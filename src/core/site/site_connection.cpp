@@ -303,8 +303,8 @@ bool SiteConnection::OpenChannel(std::uint32_t channelId) {
     if (HasLiveWindowForId(channelId)) {
         return false;
     }
-    if (!QueueRequest(BuildWordMessage(static_cast<std::uint8_t>(ClientMessage::OpenChannel),
-                                       channelId))) {
+    if (!QueueRequest(
+            BuildWordMessage(static_cast<std::uint8_t>(ClientMessage::OpenChannel), channelId))) {
         return false;
     }
     // A channel closed before gets its window again with its next frame.
@@ -330,9 +330,8 @@ void SiteConnection::CloseChannel(ChannelWindow* window, bool sendRequest) {
             continue;
         }
         if (sendRequest && !link.stopped) {
-            QueueRequest(
-                BuildWordMessage(static_cast<std::uint8_t>(ClientMessage::CloseChannel),
-                                 link.channelId));
+            QueueRequest(BuildWordMessage(static_cast<std::uint8_t>(ClientMessage::CloseChannel),
+                                          link.channelId));
         }
         CloseLink(link);
         if (dispatching_) {

@@ -128,8 +128,8 @@ void SiteSession::Reconnect() {
     const quint16 port = services_.settings.LoadNet().sitePort;
     while (!stopReconnect_ && connection_) {
         const std::uint64_t token = token_;
-        const bool connected = ConnectBlocking(connection_->socket(), siteAddress_, port,
-                                               timing_.connectTimeoutMs);
+        const bool connected =
+            ConnectBlocking(connection_->socket(), siteAddress_, port, timing_.connectTimeoutMs);
         if (!Current(token) || !connection_) {
             break;  // torn down while waiting
         }

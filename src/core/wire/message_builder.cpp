@@ -28,7 +28,9 @@ Block BuildSiteHeader(std::uint8_t type, std::uint32_t first, std::uint32_t seco
     return header;
 }
 
-Block BuildTrailer() { return Block(MessageTrailer::kBytes.begin(), MessageTrailer::kBytes.end()); }
+Block BuildTrailer() {
+    return Block(MessageTrailer::kBytes.begin(), MessageTrailer::kBytes.end());
+}
 
 MessageBlocks BuildMessage(std::uint8_t type, std::span<const std::uint8_t> payload) {
     return {BuildHeader(type, static_cast<std::uint32_t>(payload.size())),
@@ -52,8 +54,9 @@ Block Flatten(const MessageBlocks& blocks) {
 
 Block BuildSiteMessage(std::uint8_t type, std::uint32_t first, std::uint32_t second,
                        std::span<const std::uint8_t> payload) {
-    return Flatten({BuildSiteHeader(type, first, second, static_cast<std::uint32_t>(payload.size())),
-                    Block(payload.begin(), payload.end()), BuildTrailer()});
+    return Flatten(
+        {BuildSiteHeader(type, first, second, static_cast<std::uint32_t>(payload.size())),
+         Block(payload.begin(), payload.end()), BuildTrailer()});
 }
 
 void PutTextField(std::span<std::uint8_t> field, std::string_view text) {

@@ -61,8 +61,8 @@ struct Dropped {
 };
 
 using SiteMessageValue =
-    std::variant<ChannelList, VideoFrame, LoginAccepted, LoginRejected, LoginAgain,
-                 ChannelStopped, EventRecord, LimitReached, SiteClosing, StreamError, Dropped>;
+    std::variant<ChannelList, VideoFrame, LoginAccepted, LoginRejected, LoginAgain, ChannelStopped,
+                 EventRecord, LimitReached, SiteClosing, StreamError, Dropped>;
 
 // Decodes one whole message: SiteMessageHeader, payload, trailer. Anything shorter than the
 // header, or a payload length beyond the bytes given, decodes as Dropped.

@@ -1,11 +1,11 @@
 #include "app/main_frame.h"
 
 #include "app/about_dialog.h"
+#include "app/viewer_app.h"
+#include "common/command_ids.h"
 #include "shared/app_texts.h"
 #include "shared/prompt_service.h"
 #include "shared/resource_ids.h"
-#include "app/viewer_app.h"
-#include "common/command_ids.h"
 #include "video/video_area.h"
 #include "video/video_channel_window.h"
 #include "video/video_tiling.h"
@@ -119,8 +119,7 @@ void MainFrame::RegisterFrameCommands() {
                                                    anyWindow,
                                                    {}});
     commands_.Register(cmd::kChangeVideoSize, {[this] { videoSizeMode_ = !videoSizeMode_; },
-                                               anyWindow,
-                                               [this] { return videoSizeMode_; }});
+                                               anyWindow, [this] { return videoSizeMode_; }});
     commands_.Register(cmd::kToggleToolbar,
                        {[this] { OnToggleToolbar(); }, {}, [this] { return toolbarsVisible_; }});
     commands_.Register(cmd::kSetupPassword, {[this] { app_.OnSetupPassword(this); }, {}, {}});

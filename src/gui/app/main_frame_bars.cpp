@@ -1,8 +1,8 @@
 // The main frame's menus, bars and status panes.
 #include "app/indicator_pane.h"
 #include "app/main_frame.h"
-#include "shared/tool_icons.h"
 #include "common/command_ids.h"
+#include "shared/tool_icons.h"
 #include "site/site_connection.h"
 
 #include <QAction>

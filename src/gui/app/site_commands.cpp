@@ -1,11 +1,11 @@
 // The main frame's commands for the site link: connect, disconnect, channels, remote control
 // and the commands the connection posts.
 #include "app/main_frame.h"
-#include "shared/prompt_service.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
 #include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
+#include "shared/prompt_service.h"
 #include "video/open_channel_dialog.h"
 
 #include <QPointer>
@@ -14,10 +14,9 @@ namespace orvane {
 
 void MainFrame::RegisterSiteCommands() {
     auto hasConnection = [this] { return connection() != nullptr; };
-    commands_.Register(cmd::kConnect,
-                       {[this] { RunConnectFlow(this, *session_, app_.settings()); },
-                        [this] { return connection() == nullptr; },
-                        {}});
+    commands_.Register(cmd::kConnect, {[this] { RunConnectFlow(this, *session_, app_.settings()); },
+                                       [this] { return connection() == nullptr; },
+                                       {}});
     commands_.Register(cmd::kDisconnect, {[this] { session_->Disconnect(); }, hasConnection, {}});
     commands_.Register(
         cmd::kOpenChannel,
@@ -41,14 +40,15 @@ void MainFrame::RegisterSiteCommands() {
          {}});
     commands_.Register(cmd::kVideoWindowMenu,
                        {[] {}, [this] { return connection() && connection()->active(); }, {}});
-    commands_.Register(cmd::kRemoteControl, {[this] {
-                                                 if (connection() && connection()->active()) {
-                                                     RunRemoteControl(*session_, this,
-                                                                      CodePage(app_.settings().LoadNet().codePage));
-                                                 }
-                                             },
-                                             {},
-                                             {}});
+    commands_.Register(cmd::kRemoteControl,
+                       {[this] {
+                            if (connection() && connection()->active()) {
+                                RunRemoteControl(*session_, this,
+                                                 CodePage(app_.settings().LoadNet().codePage));
+                            }
+                        },
+                        {},
+                        {}});
     for (const auto& [id, message] : {std::pair{cmd::kLoginError, frametext::kLoginError},
                                       std::pair{cmd::kLimitError, frametext::kLimitError},
                                       std::pair{cmd::kCodecError, frametext::kCodecError}}) {

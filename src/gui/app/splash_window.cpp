@@ -1,7 +1,7 @@
 #include "app/splash_window.h"
 
-#include "shared/resource_ids.h"
 #include "common/log.h"
+#include "shared/resource_ids.h"
 
 #include <QPainter>
 #include <QScreen>

@@ -1,12 +1,12 @@
 #include "app/viewer_app.h"
 
-#include "shared/app_texts.h"
 #include "app/command_line.h"
 #include "app/main_frame.h"
 #include "app/password_dialogs.h"
-#include "shared/prompt_service.h"
 #include "app/splash_window.h"
 #include "common/log.h"
+#include "shared/app_texts.h"
+#include "shared/prompt_service.h"
 #include "site/socket_layer.h"
 #include "store/store_location.h"
 

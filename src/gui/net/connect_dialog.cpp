@@ -1,8 +1,8 @@
 #include "net/connect_dialog.h"
 
-#include "shared/prompt_service.h"
 #include "common/code_page.h"
 #include "net/ip_address_edit.h"
+#include "shared/prompt_service.h"
 
 #include <QCheckBox>
 #include <QComboBox>

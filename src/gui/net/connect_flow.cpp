@@ -1,8 +1,8 @@
 #include "net/connect_flow.h"
 
+#include "net/connect_dialog.h"
 #include "shared/prompt_service.h"
 #include "shared/resource_ids.h"
-#include "net/connect_dialog.h"
 #include "site/site_session.h"
 
 #include <QHBoxLayout>

@@ -49,7 +49,6 @@ class CommandDialog : public QDialog {
 // Ctrl+F10: the dialog and the message it asks for, sent over the session's connection as it
 // is when the dialogs close (the link may have dropped meanwhile: then nothing is sent); a
 // command line goes out in codePage.
-void RunRemoteControl(SiteSession& session, QWidget* parent,
-                      const CodePage& codePage = CodePage());
+void RunRemoteControl(SiteSession& session, QWidget* parent, const CodePage& codePage = CodePage());
 
 }  // namespace orvane

@@ -1,8 +1,8 @@
 #include "video/video_channel_window.h"
 
+#include "common/command_ids.h"
 #include "shared/prompt_service.h"
 #include "shared/tool_icons.h"
-#include "common/command_ids.h"
 #include "site/site_connection.h"
 #include "video/video_window_owner.h"
 
@@ -83,8 +83,9 @@ class PictureView : public QWidget {
     bool dragging_ = false;
 };
 
-VideoChannelWindow::VideoChannelWindow(const ChannelWindowParams& params, const QString& channelName,
-                                       VideoWindowOwner& owner, QWidget* parent)
+VideoChannelWindow::VideoChannelWindow(const ChannelWindowParams& params,
+                                       const QString& channelName, VideoWindowOwner& owner,
+                                       QWidget* parent)
     : QMdiSubWindow(parent), params_(params), owner_(owner) {
     setAttribute(Qt::WA_DeleteOnClose);
     // Caption and sizing border, but no system menu: the window closes only through its
@@ -272,9 +273,8 @@ void VideoChannelWindow::OnClose() {
     // connection may be torn down, before it is answered.
     QPointer<VideoChannelWindow> self(this);
     VideoWindowOwner& owner = owner_;
-    const PromptAnswer answer =
-        PromptService::Show(owner.promptParent(), videotext::kCloseQuestion,
-                            PromptButtons::YesNo, PromptIcon::Exclamation);
+    const PromptAnswer answer = PromptService::Show(owner.promptParent(), videotext::kCloseQuestion,
+                                                    PromptButtons::YesNo, PromptIcon::Exclamation);
     if (answer != PromptAnswer::Yes || !self) {
         return;
     }
