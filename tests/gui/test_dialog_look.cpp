@@ -3,6 +3,7 @@
 #include "app/about_dialog.h"
 #include "common/code_page.h"
 #include "net/connect_dialog.h"
+#include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
 #include "shared/message_box_placement.h"
 #include "site/channel_table.h"
@@ -100,6 +101,8 @@ TEST(DialogLook, DesignedDialogsCannotBeResized) {
     ExpectFixedSize(command);
     AboutDialog about;
     ExpectFixedSize(about);
+    RetryDialog retry("IP Address : 127.0.0.1");
+    ExpectFixedSize(retry);
 }
 
 TEST(MessageBoxPlacement, CentresOnTheFrameAndStaysOnTheScreen) {

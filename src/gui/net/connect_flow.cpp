@@ -66,6 +66,7 @@ RetryDialog::RetryDialog(const QString& message, QWidget* parent) : QDialog(pare
     auto* row = new QHBoxLayout(this);
     row->addWidget(icon_, 0, Qt::AlignTop);
     row->addLayout(texts);
+    row->setSizeConstraint(QLayout::SetFixedSize);
 
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, [this] {
