@@ -165,6 +165,25 @@ TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
     EXPECT_EQ(host.windows().size(), 2u);
 }
 
+TEST_F(SiteSessionTest, DisconnectEndsAReconnectAttemptAtOnce) {
+    auto site = StartSite();
+    UseSitePort(site->port());
+    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+    ASSERT_TRUE(LoggedIn());
+    test::PendingListener pending;
+    ASSERT_TRUE(pending.ready());
+    UseSitePort(pending.port());  // the next attempt neither succeeds nor fails
+    site->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
+    QTimer::singleShot(300, &session, [this] { session.Disconnect(); });
+    QElapsedTimer clock;
+    clock.start();
+    session.Reconnect();
+    EXPECT_LT(clock.elapsed(), 2000);  // not at the attempt's 5 s deadline
+    EXPECT_EQ(session.connection(), nullptr);
+    EXPECT_FALSE(session.reconnecting());
+}
+
 TEST_F(SiteSessionTest, ListenerRefusesCallersAndReportsATakenPort) {
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::Any, 0));

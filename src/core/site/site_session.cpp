@@ -105,7 +105,7 @@ void SiteSession::TearDown() {
 }
 
 void SiteSession::Disconnect() {
-    stopReconnect_ = true;
+    StopReconnect();
     if (!reconnecting_) {
         TearDown();
         siteAddress_.clear();
@@ -114,6 +114,10 @@ void SiteSession::Disconnect() {
 
 bool SiteSession::StopReconnect() {
     stopReconnect_ = true;
+    if (reconnecting_ && connection_) {
+        // An attempt in progress ends now, not at its deadline: the loop waits on this socket.
+        connection_->RecreateSocket();
+    }
     return reconnecting_;
 }
 

@@ -199,11 +199,10 @@ void VideoChannelWindow::ApplySizeMode(SizeMode mode) {
 void VideoChannelWindow::ShowCaption(bool show) {
     captionShown_ = show;
     const QPoint at = pos();
-    // Without its caption the window keeps its sizing border.
+    // A sub-window without title hint still draws an empty title strip; the full view has
+    // neither caption nor frame.
     Qt::WindowFlags flags = Qt::SubWindow | Qt::CustomizeWindowHint;
-    if (show) {
-        flags |= Qt::WindowTitleHint;
-    }
+    flags |= show ? Qt::WindowTitleHint : Qt::FramelessWindowHint;
     const bool wasVisible = isVisible();
     setWindowFlags(flags);
     toolBar_->setVisible(show);
