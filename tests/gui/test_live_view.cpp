@@ -92,19 +92,7 @@ class LiveViewTest : public testing::Test {
         options.framesPerSecond = 20;
         site = std::make_unique<sim::SiteSimulator>(options);
         ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-        {
-            auto opened = OpenSettings(temp.path());
-            opened.settings.WriteProfileInt("Net", "SitePort", site->port());
-            opened.settings.WriteProfileInt("Net", "ListenPort", probe.serverPort());
-            CallSettings call;
-            call.user = "admin";
-            call.password = "admin";
-            call.dial = 0x7F000001;
-            opened.settings.SaveCall(call);
-        }
-        probe.close();
+        test::PrepareSiteStore(temp.path(), site->port());
         ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
         frame = app.mainFrame();
         frame->resize(1024, 768);

@@ -35,28 +35,14 @@ using test::WaitUntil;
 // A main frame over a simulated site of five channels, with ReLink as asked.
 class LiveViewFaultTest : public testing::Test {
   protected:
-    void Start(int reLink, quint16 listenPort = 0) {
+    void Start(int reLink) {
         sim::SiteSimulatorOptions options;
         options.framesPerSecond = 20;
         options.channels = {
             {3, 1, "Gate"}, {7, 2, "Yard"}, {8, 3, "Lobby"}, {9, 4, "Dock"}, {10, 5, "Roof"}};
         site = std::make_unique<sim::SiteSimulator>(options);
         ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-        {
-            auto opened = OpenSettings(temp.path());
-            opened.settings.WriteProfileInt("Net", "SitePort", site->port());
-            opened.settings.WriteProfileInt("Net", "ListenPort",
-                                            listenPort ? listenPort : probe.serverPort());
-            CallSettings call;
-            call.user = "admin";
-            call.password = "admin";
-            call.dial = 0x7F000001;
-            call.reLink = reLink;
-            opened.settings.SaveCall(call);
-        }
-        probe.close();
+        test::PrepareSiteStore(temp.path(), site->port(), reLink);
         ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
         frame = app.mainFrame();
         frame->resize(1024, 768);

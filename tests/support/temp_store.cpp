@@ -1,6 +1,9 @@
 #include "support/temp_store.h"
 
+#include "store/settings.h"
 #include "store/store_location.h"
+
+#include <QTcpServer>
 
 #include <fstream>
 #include <iterator>
@@ -20,6 +23,23 @@ TempStore::~TempStore() {
     } else {
         qunsetenv(kRegistryEnvVar);
     }
+}
+
+void PrepareSiteStore(const std::string& path, quint16 sitePort, int reLink, quint16 listenPort) {
+    if (listenPort == 0) {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        listenPort = probe.serverPort();
+    }
+    auto opened = OpenSettings(path);
+    opened.settings.WriteProfileInt("Net", "SitePort", sitePort);
+    opened.settings.WriteProfileInt("Net", "ListenPort", listenPort);
+    CallSettings call;
+    call.user = "admin";
+    call.password = "admin";
+    call.dial = 0x7F000001;
+    call.reLink = reLink;
+    opened.settings.SaveCall(call);
 }
 
 std::string ReadFileBytes(const std::string& path) {

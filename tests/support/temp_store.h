@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QTemporaryDir>
+#include <QtGlobal>
 
 #include <string>
 
@@ -25,6 +26,12 @@ class TempStore {
     QByteArray previous_;
     bool hadPrevious_ = false;
 };
+
+// Writes the store a live-view test starts from: the site on sitePort, call-backs on
+// listenPort (a free loopback port when 0), and the account admin/admin at 127.0.0.1 with
+// ReLink as given.
+void PrepareSiteStore(const std::string& path, quint16 sitePort, int reLink = 1,
+                      quint16 listenPort = 0);
 
 // Reads a whole file as bytes (empty when missing).
 std::string ReadFileBytes(const std::string& path);

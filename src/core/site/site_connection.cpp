@@ -143,6 +143,17 @@ void SiteConnection::ProcessReceived() {
     ProcessReceivedChunks(receiveQueue_, assembler_,
                           [this](std::span<const std::uint8_t> message) { Dispatch(message); });
     dispatching_ = false;
+    TellWindowsChanged();
+}
+
+void SiteConnection::NoteWindowsChanged() {
+    windowsChanged_ = true;
+    if (!dispatching_) {
+        TellWindowsChanged();
+    }
+}
+
+void SiteConnection::TellWindowsChanged() {
     if (windowsChanged_) {
         windowsChanged_ = false;
         services_.host.ChannelWindowsChanged();
@@ -193,10 +204,11 @@ void SiteConnection::Disconnect(bool closeWindows) {
     timer_.stop();
     receiveQueue_.Clear();
     sendQueue_.Clear();
-    bool closedAny = false;
     if (closeWindows) {
         while (!links_.empty()) {
-            closedAny = closedAny || links_.front().hasWindow();
+            if (links_.front().hasWindow()) {
+                windowsChanged_ = true;
+            }
             CloseLink(links_.front());
             links_.pop_front();
         }
@@ -208,9 +220,7 @@ void SiteConnection::Disconnect(bool closeWindows) {
         link.decoderFailed = false;
     }
     services_.frame.SetStatusLine(sitetext::kDisconnect);
-    if (closedAny) {
-        services_.host.ChannelWindowsChanged();
-    }
+    TellWindowsChanged();
 }
 
 void SiteConnection::Close() {
@@ -245,12 +255,8 @@ void SiteConnection::ForgetWindow(QObject* window) {
             link.window = nullptr;
             link.windowIdentity = nullptr;
             link.frameSink = nullptr;
-            windowsChanged_ = true;
+            NoteWindowsChanged();
         }
-    }
-    if (windowsChanged_ && !dispatching_) {
-        windowsChanged_ = false;
-        services_.host.ChannelWindowsChanged();
     }
 }
 
@@ -334,11 +340,7 @@ void SiteConnection::CloseChannel(ChannelWindow* window, bool sendRequest) {
                                           link.channelId));
         }
         CloseLink(link);
-        if (dispatching_) {
-            windowsChanged_ = true;
-        } else {
-            services_.host.ChannelWindowsChanged();
-        }
+        NoteWindowsChanged();
         return;
     }
 }

@@ -126,6 +126,10 @@ class SiteConnection : public QObject {
     // A window destroyed without the connection closing it (its parent went away).
     void ForgetWindow(QObject* window);
     void ReopenKeptChannels();
+    // The set of windows changed: the host hears of it now, or once dispatch is over, so that
+    // it never acts while a message is half handled.
+    void NoteWindowsChanged();
+    void TellWindowsChanged();
 
     // Acting on site messages (site_dispatch.cpp).
     void Dispatch(std::span<const std::uint8_t> message);

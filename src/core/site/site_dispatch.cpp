@@ -145,7 +145,7 @@ bool SiteConnection::MakeWindow(ChannelLink& link, const PackedFrame& frame) {
     link.window = window;
     link.windowObject = object;
     link.windowIdentity = object;
-    windowsChanged_ = true;
+    NoteWindowsChanged();
     if (alarmMode_) {
         services_.host.PlayAlarm();
         window->StartAlarmActions();

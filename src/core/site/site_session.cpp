@@ -16,14 +16,11 @@ class SiteSession::ConnectionLink final : public MainFrameLink {
     explicit ConnectionLink(SiteSession& session) : session_(session) {}
 
     void PostCommand(int commandId) override {
-        const std::uint64_t token = session_.token_;
-        QPointer<SiteSession> session(&session_);
+        // Queued on the session: dropped with it if it goes first.
         QMetaObject::invokeMethod(
             &session_,
-            [session, token, commandId] {
-                if (session) {
-                    session->Deliver(token, commandId);
-                }
+            [session = &session_, token = session_.token_, commandId] {
+                session->Deliver(token, commandId);
             },
             Qt::QueuedConnection);
     }

@@ -68,7 +68,6 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     SiteConnection* connection() override { return session_ ? session_->connection() : nullptr; }
     bool videoSizeMode() const override { return videoSizeMode_; }
     bool toolbarsVisible() const override { return toolbarsVisible_; }
-    QWidget* promptParent() override { return this; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;

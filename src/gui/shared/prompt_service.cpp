@@ -8,9 +8,8 @@
 namespace orvane {
 namespace {
 
-// A box asked for by a video window would otherwise sit over that small window, wherever it
-// is; centred on the main window it is where the operator is looking. QMessageBox settles its
-// size only as it is shown, so the place is worked out then.
+// Centred on its window, where the operator is looking. QMessageBox settles its size only as
+// it is shown, so the place is worked out then.
 class CentredMessageBox final : public QMessageBox {
   public:
     using QMessageBox::QMessageBox;
@@ -27,7 +26,7 @@ class CentredMessageBox final : public QMessageBox {
 class MessageBoxAnswerer final : public PromptAnswerer {
   public:
     PromptAnswer Answer(QWidget* parent, const PromptRequest& request) override {
-        CentredMessageBox box(parent);
+        CentredMessageBox box(parent ? parent->window() : nullptr);
         box.setWindowTitle(text::kAppTitle);
         box.setText(request.text);
         box.setIcon(IconOf(PromptService::EffectiveIcon(request)));

@@ -272,7 +272,7 @@ void VideoChannelWindow::OnClose() {
     // connection may be torn down, before it is answered.
     QPointer<VideoChannelWindow> self(this);
     VideoWindowOwner& owner = owner_;
-    const PromptAnswer answer = PromptService::Show(owner.promptParent(), videotext::kCloseQuestion,
+    const PromptAnswer answer = PromptService::Show(this, videotext::kCloseQuestion,
                                                     PromptButtons::YesNo, PromptIcon::Exclamation);
     if (answer != PromptAnswer::Yes || !self) {
         return;

@@ -1,7 +1,5 @@
 #pragma once
 
-class QWidget;
-
 namespace orvane {
 
 class SiteConnection;
@@ -17,9 +15,6 @@ class VideoWindowOwner {
     virtual bool videoSizeMode() const = 0;
     // Main bars shown: windows show caption and toolbar too.
     virtual bool toolbarsVisible() const = 0;
-    // The parent of a window's message boxes: the main window, which outlives any video
-    // window that the link's close may destroy while the box is open.
-    virtual QWidget* promptParent() = 0;
 };
 
 }  // namespace orvane
