@@ -467,6 +467,39 @@ TEST_F(SiteConnectionTest, TheLatestFrameIsExactlyTheBytesOfThatFrameWhateverIts
     EXPECT_EQ(connection->FindLinkByNumber(9)->latestFrame, small);
 }
 
+TEST_F(SiteConnectionTest, AFrameSinkTakesEveryFrameBeforeItIsKept) {
+    // Where a recorder attaches: each frame as received, before it becomes the latest.
+    struct Sink final : FrameSink {
+        void TakeFrame(std::span<const std::uint8_t> packedFrame) override {
+            framesKeptBefore.push_back(link->frames);
+            bytes.assign(packedFrame.begin(), packedFrame.end());
+        }
+        const ChannelLink* link = nullptr;
+        std::vector<std::uint64_t> framesKeptBefore;
+        Block bytes;
+    } sink;
+    StartSite();
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    connection->OpenChannel(3);
+    auto* window = WaitForWindow(1);
+    ASSERT_NE(window, nullptr);
+    sink.link = connection->FindLinkByWindow(window);
+    ASSERT_NE(sink.link, nullptr);
+    const std::uint64_t before = sink.link->frames;
+    ASSERT_TRUE(connection->SetFrameSink(window, &sink));
+    ASSERT_TRUE(WaitUntil([&] { return sink.framesKeptBefore.size() >= 3; }));
+    EXPECT_EQ(sink.framesKeptBefore.front(), before);
+    EXPECT_EQ(sink.bytes, sink.link->latestFrame);
+
+    // Detached, or closed with its window, it hears no more.
+    connection->SetFrameSink(window, nullptr);
+    const auto taken = sink.framesKeptBefore.size();
+    test::Pump(200);
+    EXPECT_EQ(sink.framesKeptBefore.size(), taken);
+    EXPECT_FALSE(connection->SetFrameSink(nullptr, &sink));
+}
+
 TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheLink) {
     StartSite();
     Connect();

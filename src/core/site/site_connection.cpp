@@ -111,6 +111,10 @@ bool SiteConnection::QueueRequest(MessageBlocks message) {
     return true;
 }
 
+bool SiteConnection::QueueWordRequest(ClientMessage type, std::uint32_t value) {
+    return QueueRequest(BuildWordMessage(static_cast<std::uint8_t>(type), value));
+}
+
 void SiteConnection::QueueWord(ClientMessage type, std::uint32_t value) {
     QueueMessage(BuildWordMessage(static_cast<std::uint8_t>(type), value));
 }
@@ -269,13 +273,17 @@ ChannelLink* SiteConnection::FindLinkByNumber(std::uint32_t channelNumber) {
     return nullptr;
 }
 
-const ChannelLink* SiteConnection::FindLinkByWindow(const ChannelWindow* window) const {
-    for (const auto& link : links_) {
+ChannelLink* SiteConnection::LinkOf(const ChannelWindow* window) {
+    for (auto& link : links_) {
         if (window && link.window == window && link.hasWindow()) {
             return &link;
         }
     }
     return nullptr;
+}
+
+const ChannelLink* SiteConnection::FindLinkByWindow(const ChannelWindow* window) const {
+    return const_cast<SiteConnection*>(this)->LinkOf(window);
 }
 
 bool SiteConnection::HasLiveWindowForId(std::uint32_t channelId) const {
@@ -296,21 +304,18 @@ int SiteConnection::OpenWindowCount() const {
 }
 
 bool SiteConnection::SetFrameSink(const ChannelWindow* window, FrameSink* sink) {
-    for (auto& link : links_) {
-        if (window && link.window == window && link.hasWindow()) {
-            link.frameSink = sink;
-            return true;
-        }
+    ChannelLink* link = LinkOf(window);
+    if (link) {
+        link->frameSink = sink;
     }
-    return false;
+    return link != nullptr;
 }
 
 bool SiteConnection::OpenChannel(std::uint32_t channelId) {
     if (HasLiveWindowForId(channelId)) {
         return false;
     }
-    if (!QueueRequest(
-            BuildWordMessage(static_cast<std::uint8_t>(ClientMessage::OpenChannel), channelId))) {
+    if (!QueueWordRequest(ClientMessage::OpenChannel, channelId)) {
         return false;
     }
     // A channel closed before gets its window again with its next frame.
@@ -331,18 +336,15 @@ void SiteConnection::ReopenKeptChannels() {
 }
 
 void SiteConnection::CloseChannel(ChannelWindow* window, bool sendRequest) {
-    for (auto& link : links_) {
-        if (link.window != window || !link.hasWindow()) {
-            continue;
-        }
-        if (sendRequest && !link.stopped) {
-            QueueRequest(BuildWordMessage(static_cast<std::uint8_t>(ClientMessage::CloseChannel),
-                                          link.channelId));
-        }
-        CloseLink(link);
-        NoteWindowsChanged();
+    ChannelLink* link = LinkOf(window);
+    if (!link) {
         return;
     }
+    if (sendRequest && !link->stopped) {
+        QueueWordRequest(ClientMessage::CloseChannel, link->channelId);
+    }
+    CloseLink(*link);
+    NoteWindowsChanged();
 }
 
 bool SiteConnection::FixChannel(ChannelWindow* window) {
@@ -350,8 +352,7 @@ bool SiteConnection::FixChannel(ChannelWindow* window) {
         return false;
     }
     const ChannelLink* link = FindLinkByWindow(window);
-    if (!link || !QueueRequest(BuildWordMessage(
-                     static_cast<std::uint8_t>(ClientMessage::FixChannel), link->channelId))) {
+    if (!link || !QueueWordRequest(ClientMessage::FixChannel, link->channelId)) {
         return false;
     }
     fixedWindow_ = fixedWindow_ == window ? nullptr : window;

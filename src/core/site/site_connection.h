@@ -118,7 +118,9 @@ class SiteConnection : public QObject {
     void DetachSocket();
     void OnReadyRead();
     void OnSocketClosed();
+    // An operator's request: queued only once the site has accepted the login.
     bool QueueRequest(MessageBlocks message);
+    bool QueueWordRequest(ClientMessage type, std::uint32_t value);
     void QueueMessage(MessageBlocks message);
     void QueueWord(ClientMessage type, std::uint32_t value);
     void ProcessReceived();
@@ -126,6 +128,7 @@ class SiteConnection : public QObject {
     // A window destroyed without the connection closing it (its parent went away).
     void ForgetWindow(QObject* window);
     void ReopenKeptChannels();
+    ChannelLink* LinkOf(const ChannelWindow* window);
     // The set of windows changed: the host hears of it now, or once dispatch is over, so that
     // it never acts while a message is half handled.
     void NoteWindowsChanged();

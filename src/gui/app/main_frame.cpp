@@ -64,10 +64,6 @@ MainFrame::~MainFrame() {
     session_.reset();
 }
 
-bool MainFrame::listening() const {
-    return session_->listener().listening();
-}
-
 void MainFrame::ReportStartProblems(QObject* splash) {
     if (!listenFailed_) {
         return;
@@ -212,9 +208,7 @@ void MainFrame::ScheduleArrange() {
     arrangeQueued_ = true;
     QTimer::singleShot(0, this, [this] {
         arrangeQueued_ = false;
-        if (connection()) {
-            ArrangeVideoWindows();
-        }
+        ArrangeVideoWindows();
     });
 }
 

@@ -57,7 +57,6 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     // The message of a start that could not listen for call-backs, shown once the splash
     // has gone; nothing when listening works.
     void ReportStartProblems(QObject* splash);
-    bool listening() const;
 
     // ChannelWindowHost
     ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) override;
