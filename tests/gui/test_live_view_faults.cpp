@@ -255,6 +255,10 @@ TEST_F(LiveViewFaultTest, TooltipsAndNoSystemMenu) {
     EXPECT_EQ(window->action(cmd::kStartRecord)->statusTip(), "Start video channel record");
     EXPECT_EQ(frame->action(cmd::kOpenChannel)->toolTip(), "Open video channel");
     EXPECT_EQ(frame->action(cmd::kOpenChannel)->statusTip(), "Open local site video channel");
+    // No system menu, so a right click on the caption opens nothing, in either view.
+    EXPECT_EQ(window->systemMenu(), nullptr);
+    frame->RunCommand(cmd::kToggleToolbar);
+    frame->RunCommand(cmd::kToggleToolbar);
     EXPECT_EQ(window->systemMenu(), nullptr);
 }
 

@@ -8,7 +8,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QMdiArea>
 #include <QMouseEvent>
@@ -246,10 +245,6 @@ void VideoChannelWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     QMdiSubWindow::closeEvent(event);
-}
-
-void VideoChannelWindow::contextMenuEvent(QContextMenuEvent* event) {
-    event->accept();
 }
 
 void VideoChannelWindow::OnFix() {

@@ -66,8 +66,6 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    // The design has no system menu: a right click on the caption opens nothing.
-    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     friend class PictureView;
