@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/mem.h>
 }
 
 #include <cstring>
@@ -15,6 +16,23 @@ namespace {
 // After this many frames in a row that fail, the decoder is flushed and waits for a frame
 // it can start from, instead of carrying broken state forever.
 constexpr int kFailuresBeforeReset = 25;
+
+// The scaler's vector code writes rows in whole blocks of pixels and runs past the end of
+// a row (and of the last row) unless rows are aligned. The picture gets rows aligned to 64
+// bytes and some slack behind the last one, in memory of its own that it frees itself.
+QImage ScalerTarget(int width, int height) {
+    constexpr std::size_t kRowAlignment = 64;
+    constexpr std::size_t kSlack = 64;
+    const std::size_t stride =
+        (static_cast<std::size_t>(width) * 4 + kRowAlignment - 1) & ~(kRowAlignment - 1);
+    void* memory = av_malloc(stride * static_cast<std::size_t>(height) + kSlack);
+    if (!memory) {
+        return {};
+    }
+    return QImage(
+        static_cast<uchar*>(memory), width, height, static_cast<qsizetype>(stride),
+        QImage::Format_RGB32, [](void* bytes) { av_free(bytes); }, memory);
+}
 
 class FfmpegVideoDecoder final : public VideoDecoder {
   public:
@@ -146,7 +164,10 @@ class FfmpegVideoDecoder final : public VideoDecoder {
         }
         // Reuse the last picture's memory when no one else holds it any more.
         if (image_.width() != width || image_.height() != height || image_.isDetached() == false) {
-            image_ = QImage(width, height, QImage::Format_RGB32);
+            image_ = ScalerTarget(width, height);
+            if (image_.isNull()) {
+                return std::nullopt;
+            }
         }
         std::uint8_t* planes[4] = {image_.bits(), nullptr, nullptr, nullptr};
         int strides[4] = {static_cast<int>(image_.bytesPerLine()), 0, 0, 0};
