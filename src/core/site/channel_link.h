@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/block.h"
+#include "media/key_frames.h"
 #include "media/video_decoder.h"
 #include "site/site_interfaces.h"
 
@@ -29,12 +30,14 @@ struct ChannelLink {
     // window again.
     bool reopenRequested = false;
     FrameSink* frameSink = nullptr;
-    Block latestFrame;  // exactly the bytes of the latest frame, whatever its size
+    Block latestFrame;        // exactly the bytes of the latest frame, whatever its size
+    FramesSinceKey sinceKey;  // what a recording started now writes first
     std::uint64_t frames = 0;
 
     bool hasWindow() const { return window && windowObject; }
     void StoreFrame(std::span<const std::uint8_t> packedFrame) {
         latestFrame.assign(packedFrame.begin(), packedFrame.end());
+        sinceKey.Add(packedFrame);
         ++frames;
     }
 };

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "common/block.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace orvane {
+
+// What the one video stream of a clip declares in its headers.
+struct AviVideoStream {
+    std::uint32_t fccHandler = 0;  // the codec's FOURCC
+    std::uint32_t scale = 1;       // samples per second = rate / scale
+    std::uint32_t rate = 2;
+    std::uint32_t suggestedBufferSize = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    bool uncompressed = false;  // samples are '00db' instead of '00dc'
+    Block format;               // the stream format: BITMAPINFOHEADER and colour table
+};
+
+// Writes an AVI file with one video stream, sample by sample, in the OpenDML layout: the
+// first RIFF 'AVI ' with the headers, its 'movi' list and a legacy 'idx1', then RIFF 'AVIX'
+// segments as the file grows, every sample reachable through standard index chunks that a
+// super index in the stream header lists.
+//
+// The file stays readable while it grows: Commit() writes an index chunk for the samples
+// since the last one and brings the header's sizes and counts up to date, so a recording
+// cut off by a crash plays up to its last commit. Between commits nothing is rewritten.
+//
+// A sample that cannot be written completely is cut off again, so a full disk leaves a
+// valid file of the samples before it; the writer goes on accepting samples.
+class AviWriter {
+  public:
+    // Creates the file (it must not exist yet when exclusive is set). nullptr with error.
+    static std::unique_ptr<AviWriter> Create(const QString& path, const AviVideoStream& stream,
+                                             bool exclusive, QString& error);
+    ~AviWriter();
+    AviWriter(const AviWriter&) = delete;
+    AviWriter& operator=(const AviWriter&) = delete;
+
+    // Appends one sample. false when it could not be written (errorText() says why).
+    bool WriteSample(std::span<const std::uint8_t> data, bool keyFrame);
+    // Replaces the stream format by one of the same length (a colour table known only
+    // from the first frame).
+    bool RewriteFormat(std::span<const std::uint8_t> format);
+    // Makes every sample written so far reachable after a crash.
+    bool Commit();
+    // Final index and headers; the file is closed afterwards whatever happens.
+    bool Close();
+
+    std::uint32_t samples() const { return totalSamples_; }
+    std::uint64_t bytesWritten() const { return end_; }
+    const QString& errorText() const { return error_; }
+
+    // Super index entries reserved in the header: each commit and each segment takes one.
+    static constexpr std::uint32_t kSuperIndexCapacity = 4096;
+    // A segment ends when its 'movi' list passes this size or holds this many samples.
+    static constexpr std::uint64_t kDefaultSegmentBytes = 1ull << 30;
+    static constexpr std::uint32_t kSegmentSampleLimit = 1u << 18;
+    // Tests make segments small to cover the segmented layout without writing a gigabyte.
+    void SetSegmentBytesForTesting(std::uint64_t bytes) { segmentBytes_ = bytes; }
+
+  private:
+    struct IndexEntry {
+        std::uint64_t chunkPos;  // absolute position of the chunk's header
+        std::uint32_t size;      // data size
+        bool key;
+    };
+
+    AviWriter(int fd, const AviVideoStream& stream);
+    bool WriteHeaders();
+    bool StartSegment();
+    bool EndSegment();
+    bool WriteStandardIndex();
+    bool WriteLegacyIndex();
+    bool PatchSizesAndCounts();
+    bool Append(std::span<const std::uint8_t> bytes);
+    bool PatchAt(std::uint64_t pos, std::span<const std::uint8_t> bytes);
+    bool PatchU32(std::uint64_t pos, std::uint32_t value);
+    bool Fail(const char* what);
+
+    int fd_ = -1;
+    AviVideoStream stream_;
+    std::uint32_t chunkId_ = 0;
+    std::uint64_t end_ = 0;  // where the next chunk goes
+
+    // Fixed positions in the header, known once it is written.
+    std::uint64_t avihPos_ = 0;
+    std::uint64_t strhPos_ = 0;
+    std::uint64_t strfPos_ = 0;
+    std::uint64_t indxPos_ = 0;
+    std::uint64_t dmlhPos_ = 0;
+
+    // The segment being written.
+    std::uint64_t riffPos_ = 0;
+    std::uint64_t moviPos_ = 0;
+    std::uint64_t moviEnd_ = 0;  // the end of the segment's 'movi' list once it is closed
+    bool firstSegment_ = true;
+    bool segmentClosed_ = false;
+    bool superIndexFullLogged_ = false;
+    std::uint32_t segmentSamples_ = 0;
+    std::uint64_t segmentBytes_ = kDefaultSegmentBytes;
+
+    std::vector<IndexEntry> pending_;        // samples since the last standard index chunk
+    std::vector<IndexEntry> legacyEntries_;  // the first segment's samples, for 'idx1'
+    std::uint32_t superEntries_ = 0;
+    std::uint32_t firstSegmentSamples_ = 0;
+    std::uint32_t totalSamples_ = 0;
+    std::uint32_t largestSample_ = 0;
+    QString error_;
+};
+
+}  // namespace orvane

@@ -1,0 +1,224 @@
+#include "media/clip_recorder.h"
+
+#include "common/log.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+
+namespace orvane {
+namespace {
+
+constexpr int kMaxNameAttempts = 100;
+constexpr std::int64_t kFirstCommitIntervalMs = 1000;
+constexpr std::int64_t kLongestCommitIntervalMs = 5 * 60 * 1000;
+// The interval grows with the clip's age by this divisor: about 128 commits per doubling
+// of the length, far inside the super index.
+constexpr std::int64_t kCommitAgeDivisor = 128;
+
+QString DateText(const QDateTime& moment) {
+    const QDate date = moment.date();
+    return QString::asprintf("%04d/%02d/%02d", date.year(), date.month(), date.day());
+}
+
+QString TimeText(const QDateTime& moment) {
+    const QTime time = moment.time();
+    return QString::asprintf("%02d:%02d", time.hour(), time.minute());
+}
+
+}  // namespace
+
+QString ClipBaseName(const QDateTime& moment, std::int32_t channelId) {
+    return moment.toString(QStringLiteral("yyyyMMddHHmmss")) + QString::asprintf("%04d", channelId);
+}
+
+std::int64_t ClipRecorder::CommitIntervalMs(std::int64_t elapsedMs) {
+    return std::clamp(elapsedMs / kCommitAgeDivisor, kFirstCommitIntervalMs,
+                      kLongestCommitIntervalMs);
+}
+
+ClipRecorder::ClipRecorder(KeyStore& store, ClipIndex::ChannelNameLookup channelName,
+                           std::int32_t channelId, const BitmapInfoHeader& format)
+    : store_(store), channelName_(std::move(channelName)), channelId_(channelId), format_(format) {}
+
+ClipRecorder::~ClipRecorder() {
+    StopRecording();
+}
+
+Block ClipRecorder::StreamFormat(std::span<const std::uint8_t> frame) const {
+    Block format = format_.Bytes();
+    const std::size_t tableBytes = 4ull * format_.biClrUsed;
+    const auto header = BitmapInfoHeader::Parse(frame);
+    // The channel's header has no colours of its own; a frame with as many brings them.
+    if (tableBytes && header && header->biClrUsed == format_.biClrUsed &&
+        frame.size() >= header->biSize + tableBytes) {
+        const auto table = frame.subspan(header->biSize, tableBytes);
+        format.insert(format.end(), table.begin(), table.end());
+    } else {
+        format.resize(format.size() + tableBytes, 0);
+    }
+    return format;
+}
+
+bool ClipRecorder::StartRecording(const QString& recordPath,
+                                  std::span<const std::uint8_t> latestFrame, QString& error) {
+    StopRecording();
+    const QDateTime now = clock_();
+    const QString base = ClipBaseName(now, channelId_);
+
+    AviVideoStream stream;
+    stream.fccHandler = format_.biCompression;
+    stream.suggestedBufferSize = format_.biSizeImage;
+    stream.width = format_.biWidth;
+    stream.height = format_.biHeight;
+    stream.uncompressed = format_.biCompression == BitmapInfoHeader::kBiRgb;
+    stream.format = StreamFormat(latestFrame);
+
+    // Two clips of one channel started in the same second keep the stem and get a suffix,
+    // so neither overwrites the other.
+    QString reason;
+    for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+        const QString stem = attempt == 0 ? base : base + QStringLiteral("-%1").arg(attempt);
+        const QString aviName = stem + QStringLiteral(".avi");
+        const QString imageName = stem + QStringLiteral(".img");
+        if (QFile::exists(recordPath + imageName)) {
+            continue;
+        }
+        writer_ = AviWriter::Create(recordPath + aviName, stream, true, reason);
+        if (writer_) {
+            aviFileName_ = aviName;
+            imageFileName_ = imageName;
+            break;
+        }
+        if (!QFile::exists(recordPath + aviName)) {
+            break;  // not a name clash: the folder cannot take the file
+        }
+    }
+    if (!writer_) {
+        error = QStringLiteral("Cannot record into\n%1\n\n%2")
+                    .arg(QDir::toNativeSeparators(recordPath + base + QStringLiteral(".avi")),
+                         reason.isEmpty() ? QStringLiteral("No free file name") : reason);
+        qCWarning(lcMedia) << "cannot start recording:" << error;
+        return false;
+    }
+    recordPath_ = recordPath;
+    start_ = now;
+    frameIndex_ = 0;
+    previewDue_ = true;
+    formatChecked_ = false;
+    failureReported_ = false;
+    badFrameLogged_ = false;
+    keyFrames_ = std::make_unique<KeyFrameProbe>(format_);
+    sinceStart_.start();
+    lastCommitMs_ = 0;
+    // Listed from the start, so a clip cut off by a crash is still found.
+    WriteIndexEntry(now);
+    return true;
+}
+
+void ClipRecorder::WriteIndexEntry(const QDateTime& end) {
+    ClipIndex index(store_, [this](std::int32_t channel) {
+        const QString name = channelName_ ? channelName_(channel) : QString();
+        // A site that went away before the clip ended leaves the name it had.
+        if (!name.isEmpty()) {
+            lastChannelName_ = name;
+        }
+        return lastChannelName_;
+    });
+    ClipRecord record;
+    record.fileName = aviFileName_;
+    record.open = 0;
+    record.channel = channelId_;
+    record.startDate = DateText(start_);
+    record.startTime = TimeText(start_);
+    record.endDate = DateText(end);
+    record.endTime = TimeText(end);
+    record.imageName = imageFileName_;
+    record.path = recordPath_;
+    if (!index.AddClipRecord(record)) {
+        qCWarning(lcMedia) << "cannot write the clip index entry for" << aviFileName_;
+    }
+}
+
+void ClipRecorder::WriteFrame(std::span<const std::uint8_t> packedFrame) {
+    if (!writer_ || packedFrame.empty()) {
+        return;
+    }
+    const auto data = LocateImageBytes(packedFrame);
+    if (!data) {
+        if (!badFrameLogged_) {
+            qCWarning(lcMedia) << "a frame of channel" << channelId_ << "has no readable header";
+            badFrameLogged_ = true;
+        }
+        ++frameIndex_;
+        return;
+    }
+    if (!formatChecked_) {
+        formatChecked_ = true;
+        const Block format = StreamFormat(packedFrame);
+        writer_->RewriteFormat(format);
+    }
+    const auto bytes = packedFrame.subspan(data->offset, data->length);
+    const bool key = keyFrames_->IsKeyFrame(bytes);
+    if (previewDue_ && key) {
+        previewDue_ = false;
+        WritePreview(packedFrame, data->offset + data->length);
+    }
+    if (!writer_->WriteSample(bytes, key)) {
+        ReportFailure(writer_->errorText());
+    }
+    ++frameIndex_;
+    const std::int64_t elapsed = sinceStart_.elapsed();
+    if (elapsed - lastCommitMs_ >= CommitIntervalMs(elapsed)) {
+        lastCommitMs_ = elapsed;
+        if (!writer_->Commit()) {
+            ReportFailure(writer_->errorText());
+        }
+    }
+}
+
+void ClipRecorder::WritePreview(std::span<const std::uint8_t> frame, std::size_t length) {
+    QFile preview(recordPath_ + imageFileName_);
+    if (!preview.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        preview.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(length)) !=
+            static_cast<qint64>(length)) {
+        // The clip goes on without its preview; the index still names it.
+        qCWarning(lcMedia) << "cannot write the preview" << preview.fileName()
+                           << preview.errorString();
+        preview.close();
+        preview.remove();
+    }
+}
+
+void ClipRecorder::ReportFailure(const QString& message) {
+    if (failureReported_) {
+        return;
+    }
+    failureReported_ = true;
+    const QString text = QStringLiteral("Recording cannot write to\n%1\n\n%2")
+                             .arg(QDir::toNativeSeparators(aviFilePath()), message);
+    qCWarning(lcMedia) << text;
+    if (onFailure_) {
+        onFailure_(text);
+    }
+}
+
+void ClipRecorder::StopRecording() {
+    if (!writer_) {
+        return;
+    }
+    const QDateTime end = clock_();
+    if (!writer_->Close()) {
+        qCWarning(lcMedia) << "closing" << aviFileName_ << "failed:" << writer_->errorText();
+    }
+    writer_.reset();
+    keyFrames_.reset();
+    WriteIndexEntry(end);
+    recordPath_.clear();
+    aviFileName_.clear();
+    imageFileName_.clear();
+    previewDue_ = false;
+}
+
+}  // namespace orvane

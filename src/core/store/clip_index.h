@@ -1,0 +1,53 @@
+#pragma once
+
+#include "store/key_store.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace orvane {
+
+// One recorded clip as the index keeps it. Dates are "yyyy/mm/dd" and times "hh:mm", both
+// local time; Path ends in the platform's separator.
+struct ClipRecord {
+    QString fileName;        // the clip file without directory; also the name of its key
+    std::uint32_t open = 0;  // 1 once the clip has been played
+    std::int32_t channel = 0;
+    QString location;  // the channel's name when the entry was written
+    QString startDate;
+    QString startTime;
+    QString endDate;
+    QString endTime;
+    QString imageName;  // the preview file without directory
+    QString path;
+
+    friend bool operator==(const ClipRecord&, const ClipRecord&) = default;
+};
+
+// The index of recorded clips: one key per clip below the index key, values written in a
+// fixed order. Nothing here shows a message; failures come back as results.
+class ClipIndex {
+  public:
+    using ChannelNameLookup = std::function<QString(std::int32_t channel)>;
+
+    // channelName gives the connected site's name for a channel (empty when it has none).
+    ClipIndex(KeyStore& store, ChannelNameLookup channelName);
+
+    // Writes the entry, its Location taken from the channel's current name; an entry of the
+    // same file name is replaced value by value.
+    bool AddClipRecord(ClipRecord record);
+    bool DeleteClipRecord(const QString& fileName);
+    // Appends every entry, in the store's enumeration order; entries that cannot be read
+    // are skipped.
+    void LoadClipRecords(std::vector<ClipRecord>& records) const;
+    void SetClipOpened(const QString& fileName, bool opened);
+
+  private:
+    KeyStore& store_;
+    ChannelNameLookup channelName_;
+};
+
+}  // namespace orvane

@@ -1,0 +1,137 @@
+#include "media/avi_writer.h"
+#include "media/bitmap_info.h"
+#include "support/riff_reader.h"
+#include "support/temp_store.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+AviVideoStream CinepakStream() {
+    BitmapInfoHeader format;
+    format.biWidth = 320;
+    format.biHeight = 240;
+    format.biBitCount = 24;
+    format.biCompression = MakeFourcc('c', 'v', 'i', 'd');  // inter-coded, and no parser reads it
+    format.biSizeImage = 150'000;
+    AviVideoStream stream;
+    stream.fccHandler = format.biCompression;
+    stream.suggestedBufferSize = format.biSizeImage;
+    stream.width = format.biWidth;
+    stream.height = format.biHeight;
+    stream.format = format.Bytes();
+    return stream;
+}
+
+Block Sample(std::size_t size, std::uint32_t seed) {
+    Block sample(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        sample[i] = static_cast<std::uint8_t>(seed * 31 + i);
+    }
+    return sample;
+}
+
+TEST(AviWriter, SegmentsAfterTheFirstAreReachableThroughTheIndexes) {
+    test::TempStore temp;
+    const std::string path = temp.File("segments.avi");
+    QString error;
+    auto writer = AviWriter::Create(QString::fromStdString(path), CinepakStream(), true, error);
+    ASSERT_TRUE(writer) << error.toStdString();
+    writer->SetSegmentBytesForTesting(64 * 1024);
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        // Odd sizes too: chunks are padded to even offsets.
+        ASSERT_TRUE(writer->WriteSample(Sample(1000 + i % 7, i), i % 10 == 0));
+        if (i % 25 == 24) {
+            ASSERT_TRUE(writer->Commit());
+        }
+    }
+    ASSERT_TRUE(writer->Close());
+
+    const auto riff = test::RiffFile::Load(path);
+    ASSERT_TRUE(riff);
+    ASSERT_GT(riff->top().size(), 2u);
+    EXPECT_EQ(riff->top()[0].listType, "AVI ");
+    for (std::size_t i = 1; i < riff->top().size(); ++i) {
+        EXPECT_EQ(riff->top()[i].listType, "AVIX") << i;
+    }
+    EXPECT_EQ(riff->FindAll("idx1").size(), 1u);
+    EXPECT_EQ(riff->FindAll("00dc").size(), 300u);
+    const auto probed = test::ProbeVideo(path);
+    ASSERT_TRUE(probed.opened);
+    ASSERT_EQ(probed.packetKeys.size(), 300u);
+    for (std::size_t i = 0; i < 300; ++i) {
+        EXPECT_EQ(probed.packetKeys[i], i % 10 == 0) << i;
+    }
+}
+
+// A process killed between commits leaves the file as it was at the last one, plus samples
+// the headers do not count yet: a reader gets at least every committed sample.
+TEST(AviWriter, AFileCutOffAfterACommitPlaysUpToIt) {
+    test::TempStore temp;
+    const std::string path = temp.File("cut.avi");
+    const std::string copy = temp.File("cut-copy.avi");
+    QString error;
+    auto writer = AviWriter::Create(QString::fromStdString(path), CinepakStream(), true, error);
+    ASSERT_TRUE(writer);
+    for (std::uint32_t i = 0; i < 100; ++i) {
+        ASSERT_TRUE(writer->WriteSample(Sample(2000, i), i % 10 == 0));
+    }
+    ASSERT_TRUE(writer->Commit());
+    for (std::uint32_t i = 0; i < 7; ++i) {
+        ASSERT_TRUE(writer->WriteSample(Sample(2000, i), false));
+    }
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(path), QString::fromStdString(copy)));
+    writer.reset();
+
+    const auto probed = test::ProbeVideo(copy);
+    ASSERT_TRUE(probed.opened);
+    EXPECT_GE(probed.packetKeys.size(), 100u);
+    EXPECT_TRUE(probed.packetKeys[0]);
+    EXPECT_FALSE(probed.packetKeys[1]);
+    const auto riff = test::RiffFile::Load(copy);
+    EXPECT_EQ(riff->FindAll("idx1").size(), 0u);
+    EXPECT_EQ(riff->FindAll("ix00").size(), 1u);
+}
+
+TEST(AviWriter, AnExistingFileIsNeverOverwrittenWhenExclusive) {
+    test::TempStore temp;
+    const std::string path = temp.File("taken.avi");
+    test::WriteFileBytes(path, "precious");
+    QString error;
+    EXPECT_FALSE(AviWriter::Create(QString::fromStdString(path), CinepakStream(), true, error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(test::ReadFileBytes(path), "precious");
+}
+
+// More than a gigabyte of 150 KB samples: past the first RIFF, into OpenDML segments that
+// only a 64-bit index reaches.
+TEST(AviWriter, FilesPastOneGigabyteStayReadable) {
+    test::TempStore temp;
+    const std::string path = temp.File("large.avi");
+    QString error;
+    auto writer = AviWriter::Create(QString::fromStdString(path), CinepakStream(), true, error);
+    ASSERT_TRUE(writer);
+    const Block sample = Sample(150'000, 7);
+    constexpr std::uint32_t kSamples = 7400;  // 1.11 GB
+    for (std::uint32_t i = 0; i < kSamples; ++i) {
+        ASSERT_TRUE(writer->WriteSample(sample, i % 25 == 0)) << i;
+        if (i % 50 == 49) {
+            ASSERT_TRUE(writer->Commit());
+        }
+    }
+    ASSERT_TRUE(writer->Close());
+    EXPECT_GT(writer->bytesWritten(), 1ull << 30);
+
+    const auto probed = test::ProbeVideo(path);
+    ASSERT_TRUE(probed.opened);
+    ASSERT_EQ(probed.packetKeys.size(), kSamples);
+    EXPECT_TRUE(probed.packetKeys[kSamples - 25]);
+    EXPECT_FALSE(probed.packetKeys[kSamples - 1]);
+    QFile::remove(QString::fromStdString(path));
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,240 @@
+// Snapshot output: .bmp files of packed DIBs, and where a printed picture lands.
+#include "media/bitmap_info.h"
+#include "media/bmp_file.h"
+#include "media/decoded_picture.h"
+#include "media/print_layout.h"
+#include "support/temp_store.h"
+#include "wire/byte_order.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace orvane {
+namespace {
+
+std::uint16_t Le16(const Block& bytes, std::size_t offset) {
+    return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+}
+
+// Every pixel differs from its neighbours and each colour channel carries its own value, so a
+// swapped channel, a flipped row order or a dropped padding byte all show.
+QImage Pattern(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            image.setPixel(x, y, qRgb((x * 7 + y) & 0xFF, (y * 13 + x * 3) & 0xFF, (x ^ y) & 0xFF));
+        }
+    }
+    return image;
+}
+
+// The file as an independent reader sees it: rgb24 rows, top row first.
+QByteArray ReadBackWithFfmpeg(const QString& path) {
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    if (!ffmpeg.waitForFinished(30000) || ffmpeg.exitCode() != 0) {
+        ADD_FAILURE() << "ffmpeg could not read " << path.toStdString() << ": "
+                      << ffmpeg.readAllStandardError().toStdString();
+        return {};
+    }
+    return ffmpeg.readAllStandardOutput();
+}
+
+QByteArray Rgb24Rows(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    QByteArray rows;
+    for (int y = 0; y < rgb.height(); ++y) {
+        rows.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+    }
+    return rows;
+}
+
+Block ReadFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray bytes = file.readAll();
+    return Block(bytes.begin(), bytes.end());
+}
+
+// A 5 x 3 eight-bit picture with a four-colour table and biSizeImage left 0.
+Block EightBitDib() {
+    BitmapInfoHeader header;
+    header.biWidth = 5;
+    header.biHeight = 3;
+    header.biBitCount = 8;
+    header.biClrUsed = 4;
+    Block dib = header.Bytes();
+    const std::uint8_t colours[] = {0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
+    dib.insert(dib.end(), std::begin(colours), std::end(colours));
+    // Bottom row first, each padded from 5 to 8 bytes.
+    const std::uint8_t rows[] = {3, 3, 3, 3, 3, 9, 9, 9,  //
+                                 2, 2, 2, 2, 2, 9, 9, 9,  //
+                                 0, 1, 2, 3, 0, 9, 9, 9};
+    dib.insert(dib.end(), std::begin(rows), std::end(rows));
+    return dib;
+}
+
+TEST(BmpFile, TwentyFourBitPicturesGetTheFileHeaderAndReadBackExactly) {
+    test::TempStore temp;
+    for (const QSize size : {QSize(160, 120), QSize(70, 30)}) {
+        SCOPED_TRACE(size.width());
+        const QImage image = Pattern(size.width(), size.height());
+        const Block dib = ToPackedDib24(image);
+        const Block file = BmpFileBytes(dib);
+        const std::uint32_t imageSize = ReadLe32(dib, 20);
+        EXPECT_EQ(imageSize,
+                  static_cast<std::uint32_t>((size.width() * 3 + 3) / 4 * 4 * size.height()));
+        ASSERT_EQ(file.size(), 54u + imageSize);
+        EXPECT_EQ(file[0], 'B');
+        EXPECT_EQ(file[1], 'M');
+        EXPECT_EQ(ReadLe32(file, 2), 54u + imageSize);
+        EXPECT_EQ(Le16(file, 6), 0);
+        EXPECT_EQ(Le16(file, 8), 0);
+        EXPECT_EQ(ReadLe32(file, 10), 54u);
+        EXPECT_TRUE(std::equal(dib.begin(), dib.end(), file.begin() + 14));
+
+        const QString path =
+            QString::fromStdString(temp.File("pattern" + std::to_string(size.width()) + ".bmp"));
+        QString error;
+        ASSERT_TRUE(WriteBmpFile(path, dib, error)) << error.toStdString();
+        EXPECT_EQ(ReadFile(path), file);
+        EXPECT_EQ(ReadBackWithFfmpeg(path), Rgb24Rows(image));
+    }
+}
+
+TEST(BmpFile, ColourTablesMoveThePixelsAndAZeroImageSizeIsWorkedOut) {
+    Block dib = EightBitDib();
+    dib.push_back(0xEE);  // bytes past the picture are not part of it
+    const Block file = BmpFileBytes(dib);
+    ASSERT_EQ(file.size(), 14u + 40 + 16 + 24);
+    EXPECT_EQ(ReadLe32(file, 2), file.size());
+    EXPECT_EQ(ReadLe32(file, 10), 14u + 40 + 4 * 4);
+    EXPECT_EQ(ReadLe32(file, 14 + 20), 24u);  // biSizeImage, as written into the file
+    EXPECT_EQ(ReadLe32(dib, 20), 0u);         // the caller's DIB is left alone
+
+    test::TempStore temp;
+    const QString path = QString::fromStdString(temp.File("eight.bmp"));
+    QString error;
+    ASSERT_TRUE(WriteBmpFile(path, dib, error)) << error.toStdString();
+    const char black[] = {0, 0, 0}, red[] = {'\xFF', 0, 0}, green[] = {0, '\xFF', 0},
+               blue[] = {0, 0, '\xFF'};
+    QByteArray expected;
+    for (const char* colour : {black, red, green, blue, black}) {
+        expected.append(colour, 3);
+    }
+    for (const char* colour : {green, blue}) {
+        for (int x = 0; x < 5; ++x) {
+            expected.append(colour, 3);
+        }
+    }
+    EXPECT_EQ(ReadBackWithFfmpeg(path), expected);
+}
+
+TEST(BmpFile, DibsShorterThanTheyClaimAreRefused) {
+    const Block whole = ToPackedDib24(Pattern(8, 4));
+    EXPECT_FALSE(BmpFileBytes(whole).empty());
+    EXPECT_TRUE(BmpFileBytes(std::span(whole).first(whole.size() - 1)).empty());
+    EXPECT_TRUE(BmpFileBytes(std::span(whole).first(39)).empty());
+    EXPECT_TRUE(BmpFileBytes({}).empty());
+
+    Block eight = EightBitDib();
+    eight.resize(eight.size() - 1);  // the computed image size is not all there
+    EXPECT_TRUE(BmpFileBytes(eight).empty());
+    Block colours = EightBitDib();
+    WriteLe32(colours, 32, 0x40000000);  // a colour table far past the end
+    EXPECT_TRUE(BmpFileBytes(colours).empty());
+    Block compressed = EightBitDib();
+    WriteLe32(compressed, 16, MakeFourcc('M', 'J', 'P', 'G'));  // no size to work out
+    EXPECT_TRUE(BmpFileBytes(compressed).empty());
+}
+
+TEST(BmpFile, AFailedWriteLeavesNoFileAndKeepsTheOldOne) {
+    test::TempStore temp;
+    const Block dib = ToPackedDib24(Pattern(8, 4));
+    const QString missing = QString::fromStdString(temp.File("no/such/folder/x.bmp"));
+    QString error;
+    EXPECT_FALSE(WriteBmpFile(missing, dib, error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(missing));
+
+    // A file system nobody can create files on, whoever runs the test.
+    error.clear();
+    EXPECT_FALSE(WriteBmpFile("/proc/orvane-snapshot.bmp", dib, error));
+    EXPECT_FALSE(error.isEmpty());
+
+    // A longer old file is replaced whole; a refused picture leaves it as it was.
+    const QString folder = QString::fromStdString(temp.File("out"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const QString path = folder + "/old.bmp";
+    test::WriteFileBytes(path.toStdString(), std::string(5000, 'x'));
+    ASSERT_TRUE(WriteBmpFile(path, dib, error));
+    const Block written = ReadFile(path);
+    EXPECT_EQ(written, BmpFileBytes(dib));
+    error.clear();
+    EXPECT_FALSE(WriteBmpFile(path, std::span(dib).first(dib.size() - 1), error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(ReadFile(path), written);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+    if (::geteuid() == 0) {
+        return;  // permissions do not stop root; the rest needs an ordinary user
+    }
+    const QString locked = QString::fromStdString(temp.File("locked"));
+    ASSERT_TRUE(QDir().mkdir(locked));
+    const QString inLocked = locked + "/old.bmp";
+    test::WriteFileBytes(inLocked.toStdString(), "old");
+    ASSERT_EQ(::chmod(locked.toLocal8Bit().constData(), 0555), 0);
+    error.clear();
+    EXPECT_FALSE(WriteBmpFile(inLocked, dib, error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(test::ReadFileBytes(inLocked.toStdString()), "old");
+    EXPECT_EQ(QDir(locked).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    ::chmod(locked.toLocal8Bit().constData(), 0755);
+}
+
+TEST(PrintLayout, EnlargesByTheLargerResolutionAndCentres) {
+    const PrintPlacement placed =
+        PlaceForPrint(QSize(320, 240), QSizeF(96, 96), QSizeF(600, 600), QSize(4800, 6600));
+    EXPECT_DOUBLE_EQ(placed.factorX, 6.25);
+    EXPECT_DOUBLE_EQ(placed.factorY, 6.25);
+    EXPECT_EQ(placed.target, QRect(1400, 2550, 2000, 1500));
+
+    // A printer coarser than the screen still enlarges.
+    const PrintPlacement coarse =
+        PlaceForPrint(QSize(320, 240), QSizeF(600, 600), QSizeF(300, 300), QSize(2400, 3300));
+    EXPECT_DOUBLE_EQ(coarse.factorX, 2.0);
+    EXPECT_EQ(coarse.target, QRect(880, 1410, 640, 480));
+
+    // Each axis on its own.
+    const PrintPlacement axes =
+        PlaceForPrint(QSize(100, 100), QSizeF(96, 96), QSizeF(192, 288), QSize(1000, 1000));
+    EXPECT_EQ(axes.target, QRect(400, 350, 200, 300));
+}
+
+TEST(PrintLayout, SizesAreCutInSinglePrecisionAndHalvesCutApart) {
+    // 600 / 72 in float times 15 is just under 125; in double it rounds to 125.
+    const PrintPlacement placed =
+        PlaceForPrint(QSize(15, 15), QSizeF(72, 72), QSizeF(600, 600), QSize(1000, 999));
+    EXPECT_FLOAT_EQ(static_cast<float>(placed.factorX), 600.0f / 72.0f);
+    EXPECT_EQ(placed.target.size(), QSize(124, 124));
+    // 1000 / 2 - 124 / 2 and 999 / 2 - 124 / 2.
+    EXPECT_EQ(placed.target.topLeft(), QPoint(438, 437));
+
+    // An odd printed width on an even page: 500 - 51, not (1000 - 103) / 2.
+    const PrintPlacement odd =
+        PlaceForPrint(QSize(33, 17), QSizeF(96, 96), QSizeF(300, 300), QSize(1000, 1000));
+    EXPECT_EQ(odd.target, QRect(449, 474, 103, 53));
+}
+
+}  // namespace
+}  // namespace orvane

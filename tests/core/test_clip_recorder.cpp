@@ -1,0 +1,353 @@
+#include "frame_source.h"
+#include "media/clip_recorder.h"
+#include "support/message_guard.h"
+#include "support/riff_reader.h"
+#include "support/temp_store.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <csignal>
+
+namespace orvane {
+namespace {
+
+constexpr std::int32_t kChannel = 3;
+
+std::vector<Block> EncodeFrames(sim::SimulatedCodec codec, int count, QSize size = {320, 240}) {
+    auto encoder = sim::LiveEncoder::Create(codec, size);
+    std::vector<Block> frames;
+    for (int index = 0; encoder && static_cast<int>(frames.size()) < count; ++index) {
+        if (auto frame = encoder->Encode(sim::TestPattern(1, index, size))) {
+            frames.push_back(std::move(*frame));
+        }
+    }
+    return frames;
+}
+
+BitmapInfoHeader FormatOf(const Block& frame) {
+    return *BitmapInfoHeader::Parse(frame);
+}
+
+std::string Bytes(std::span<const std::uint8_t> bytes) {
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+class ClipRecorderTest : public testing::Test {
+  protected:
+    ClipRecorderTest() : store_(std::move(*KeyStore::Open(temp_.path()).store)) {
+        QDir().mkpath(folder_);
+    }
+
+    std::unique_ptr<ClipRecorder> MakeRecorder(const BitmapInfoHeader& format) {
+        auto recorder = std::make_unique<ClipRecorder>(
+            store_,
+            [](std::int32_t channel) { return channel == kChannel ? QString("Gate") : QString(); },
+            kChannel, format);
+        recorder->SetClock([this] { return now_; });
+        return recorder;
+    }
+
+    std::vector<ClipRecord> Index() {
+        std::vector<ClipRecord> records;
+        ClipIndex(store_, {}).LoadClipRecords(records);
+        return records;
+    }
+
+    std::string File(const QString& name) const { return (folder_ + name).toStdString(); }
+
+    test::TempStore temp_;
+    KeyStore store_;
+    QString folder_ = QString::fromStdString(temp_.folder()) + "/clips/";
+    QDateTime now_{QDate(2002, 12, 3), QTime(10, 15, 30)};
+};
+
+TEST_F(ClipRecorderTest, ClipHoldsEveryFrameAsReceivedWithTheDesignedStreamHeader) {
+    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 30);
+    ASSERT_EQ(frames.size(), 30u);
+    const BitmapInfoHeader format = FormatOf(frames[0]);
+    auto recorder = MakeRecorder(format);
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error)) << error.toStdString();
+    EXPECT_EQ(recorder->aviFileName(), "200212031015300003.avi");
+    EXPECT_EQ(recorder->imageFileName(), "200212031015300003.img");
+
+    // Listed from the first moment, ending where it started.
+    auto listed = Index();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].endTime, "10:15");
+    EXPECT_EQ(listed[0].location, "Gate");
+
+    for (const Block& frame : frames) {
+        recorder->WriteFrame(frame);
+    }
+    now_ = now_.addSecs(125);
+    recorder->StopRecording();
+    EXPECT_FALSE(recorder->recording());
+
+    const std::string avi = File("200212031015300003.avi");
+    const auto riff = test::RiffFile::Load(avi);
+    ASSERT_TRUE(riff);
+    const test::RiffChunk* strh = riff->Find("strh");
+    ASSERT_TRUE(strh);
+    const std::uint64_t h = strh->offset + 8;
+    EXPECT_EQ(riff->bytes().substr(h, 4), "vids");
+    EXPECT_EQ(riff->U32(h + 4), format.biCompression);
+    EXPECT_EQ(riff->U32(h + 20), 1u);   // scale
+    EXPECT_EQ(riff->U32(h + 24), 2u);   // rate
+    EXPECT_EQ(riff->U32(h + 32), 30u);  // length
+    EXPECT_EQ(riff->U32(h + 36), format.biSizeImage);
+    EXPECT_EQ(riff->U16(h + 52), format.biWidth);
+    EXPECT_EQ(riff->U16(h + 54), format.biHeight);
+    const test::RiffChunk* strf = riff->Find("strf");
+    ASSERT_TRUE(strf);
+    EXPECT_EQ(riff->Data(*strf), Bytes(format.Bytes()));
+
+    // Each sample is exactly the frame's compressed bytes.
+    const auto samples = riff->FindAll("00dc");
+    ASSERT_EQ(samples.size(), 30u);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_EQ(riff->Data(*samples[i]),
+                  Bytes(std::span(frames[i]).subspan(BitmapInfoHeader::kSize)))
+            << i;
+    }
+    EXPECT_EQ(test::ReadFileBytes(File("200212031015300003.img")), Bytes(frames[0]));
+
+    // An independent reader agrees, and marks as key frames exactly the intra pictures.
+    const auto probed = test::ProbeVideo(avi, true);
+    ASSERT_TRUE(probed.opened);
+    EXPECT_EQ(probed.codecTag, FourccText(format.biCompression));
+    ASSERT_EQ(probed.packetKeys.size(), 30u);
+    ASSERT_EQ(probed.frameTypes.size(), 30u);
+    int keys = 0;
+    for (std::size_t i = 0; i < 30; ++i) {
+        EXPECT_EQ(probed.packetKeys[i], probed.frameTypes[i] == "I") << i;
+        keys += probed.packetKeys[i];
+    }
+    EXPECT_GE(keys, 2);
+    EXPECT_LT(keys, 30);
+
+    listed = Index();
+    ASSERT_EQ(listed.size(), 1u);
+    const ClipRecord expected{"200212031015300003.avi",
+                              0,
+                              kChannel,
+                              "Gate",
+                              "2002/12/03",
+                              "10:15",
+                              "2002/12/03",
+                              "10:17",
+                              "200212031015300003.img",
+                              folder_};
+    EXPECT_EQ(listed[0], expected);
+}
+
+TEST_F(ClipRecorderTest, KeyFramesAreMarkedOnlyWhereAPlayerCanStart) {
+    for (const auto codec : {sim::SimulatedCodec::H264, sim::SimulatedCodec::MsMpeg4v3,
+                             sim::SimulatedCodec::Cinepak, sim::SimulatedCodec::Mjpeg}) {
+        SCOPED_TRACE(sim::CodecName(codec).toStdString());
+        const auto frames = EncodeFrames(codec, 26);
+        ASSERT_FALSE(frames.empty());
+        auto recorder = MakeRecorder(FormatOf(frames[0]));
+        QString error;
+        ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+        for (const Block& frame : frames) {
+            recorder->WriteFrame(frame);
+        }
+        const std::string avi = recorder->aviFilePath().toStdString();
+        recorder->StopRecording();
+        const auto probed = test::ProbeVideo(avi, true);
+        ASSERT_TRUE(probed.opened);
+        ASSERT_EQ(probed.packetKeys.size(), frames.size());
+        ASSERT_EQ(probed.frameTypes.size(), frames.size());
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            // Cinepak's decoder names no picture types; the simulator starts a new group of
+            // pictures every twelve frames.
+            const bool intra =
+                codec == sim::SimulatedCodec::Cinepak ? i % 12 == 0 : probed.frameTypes[i] == "I";
+            EXPECT_EQ(probed.packetKeys[i], intra) << i;
+        }
+        EXPECT_TRUE(probed.packetKeys[0]);
+        now_ = now_.addSecs(1);
+    }
+}
+
+// Record pressed in the middle of a group of pictures: the clip starts with pictures that
+// need earlier ones; the preview is the first picture that stands on its own.
+TEST_F(ClipRecorderTest, APreviewIsAPictureThatDecodesOnItsOwn) {
+    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 20);
+    auto recorder = MakeRecorder(FormatOf(frames[0]));
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+    for (std::size_t i = 5; i < frames.size(); ++i) {
+        recorder->WriteFrame(frames[i]);
+    }
+    recorder->StopRecording();
+    EXPECT_EQ(test::ReadFileBytes(File("200212031015300003.img")), Bytes(frames[12]));
+    const auto probed = test::ProbeVideo(File("200212031015300003.avi"));
+    ASSERT_EQ(probed.packetKeys.size(), 15u);
+    EXPECT_FALSE(probed.packetKeys[0]);
+    EXPECT_TRUE(probed.packetKeys[7]);
+}
+
+TEST_F(ClipRecorderTest, StartAndStopWithoutFramesGivesAnEmptyStreamAndAnEntry) {
+    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 1);
+    auto recorder = MakeRecorder(FormatOf(frames[0]));
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+    recorder->StopRecording();
+    const auto probed = test::ProbeVideo(File("200212031015300003.avi"));
+    EXPECT_TRUE(probed.opened);
+    EXPECT_TRUE(probed.packetKeys.empty());
+    EXPECT_EQ(probed.width, 320);
+    EXPECT_FALSE(QFile::exists(folder_ + "200212031015300003.img"));
+    EXPECT_EQ(Index().size(), 1u);
+}
+
+TEST_F(ClipRecorderTest, TwoClipsStartedInOneSecondKeepBothFilesAndEntries) {
+    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 4);
+    auto recorder = MakeRecorder(FormatOf(frames[0]));
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+    recorder->WriteFrame(frames[0]);
+    recorder->WriteFrame(frames[1]);
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));  // stops the first one
+    EXPECT_EQ(recorder->aviFileName(), "200212031015300003-1.avi");
+    EXPECT_EQ(recorder->imageFileName(), "200212031015300003-1.img");
+    recorder->WriteFrame(frames[0]);
+    recorder->StopRecording();
+    EXPECT_EQ(test::ProbeVideo(File("200212031015300003.avi")).packetKeys.size(), 2u);
+    EXPECT_EQ(test::ProbeVideo(File("200212031015300003-1.avi")).packetKeys.size(), 1u);
+    EXPECT_EQ(Index().size(), 2u);
+}
+
+TEST_F(ClipRecorderTest, AFolderThatCannotTakeTheClipIsToldAndLeavesNoState) {
+    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 1);
+    auto recorder = MakeRecorder(FormatOf(frames[0]));
+    test::ExpectedMessage missing(QtWarningMsg, "orvane.media", "cannot start recording");
+    QString error;
+    EXPECT_FALSE(recorder->StartRecording(folder_ + "gone/", {}, error));
+    EXPECT_TRUE(error.contains("200212031015300003.avi")) << error.toStdString();
+    EXPECT_FALSE(recorder->recording());
+    EXPECT_TRUE(recorder->aviFileName().isEmpty());
+    recorder->WriteFrame(frames[0]);
+    recorder->StopRecording();
+    EXPECT_TRUE(Index().empty());
+}
+
+TEST_F(ClipRecorderTest, FramesWhoseHeaderPromisesMoreAreWrittenOnlyAsFarAsTheyGo) {
+    auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 2);
+    auto recorder = MakeRecorder(FormatOf(frames[0]));
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+    recorder->WriteFrame(frames[0]);
+    Block lying = frames[1];
+    BitmapInfoHeader header = FormatOf(lying);
+    header.biSizeImage = 1'000'000;
+    header.WriteTo(lying);
+    recorder->WriteFrame(lying);
+    {
+        test::ExpectedMessage bad(QtWarningMsg, "orvane.media", "no readable header");
+        recorder->WriteFrame(Block(12, 0));
+    }
+    recorder->StopRecording();
+    const auto riff = test::RiffFile::Load(File("200212031015300003.avi"));
+    const auto samples = riff->FindAll("00dc");
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[1]->size, frames[1].size() - BitmapInfoHeader::kSize);
+    EXPECT_EQ(recorder->frameIndex(), 3u);
+}
+
+// A full disk: the write limit of the process stands in for it. Frames that do not fit are
+// lost, the operator is told once, and the file closed afterwards holds every frame that
+// was written.
+TEST_F(ClipRecorderTest, AFullDiskIsToldOnceAndTheClipStaysValid) {
+    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 40);
+    auto recorder = MakeRecorder(FormatOf(frames[0]));
+    int told = 0;
+    recorder->SetFailureHandler([&](const QString&) { ++told; });
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+    for (int i = 0; i < 10; ++i) {
+        recorder->WriteFrame(frames[static_cast<std::size_t>(i)]);
+    }
+    const auto size = QFileInfo(recorder->aviFilePath()).size();
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = static_cast<rlim_t>(size + 3000);
+    setrlimit(RLIMIT_FSIZE, &limited);
+    {
+        test::ExpectedMessage full(QtWarningMsg, "orvane.media", "Recording cannot write");
+        for (std::size_t i = 10; i < 40; ++i) {
+            recorder->WriteFrame(frames[i]);
+        }
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(told, 1);
+    const std::string avi = recorder->aviFilePath().toStdString();
+    recorder->StopRecording();
+    const auto probed = test::ProbeVideo(avi);
+    ASSERT_TRUE(probed.opened);
+    EXPECT_GE(probed.packetKeys.size(), 10u);
+    EXPECT_LT(probed.packetKeys.size(), 40u);
+    EXPECT_EQ(Index().size(), 1u);
+}
+
+TEST(FramesSinceKey, KeepsTheGroupOfPicturesARecordingMustStartWith) {
+    const auto mpeg4 = EncodeFrames(sim::SimulatedCodec::Mpeg4, 16);
+    FramesSinceKey inter;
+    for (const Block& frame : mpeg4) {
+        inter.Add(frame);
+    }
+    ASSERT_EQ(inter.frames().size(), 4u);  // the key frame of every twelfth, and three more
+    EXPECT_EQ(inter.frames()[0], mpeg4[12]);
+    EXPECT_EQ(inter.frames()[3], mpeg4[15]);
+
+    const auto mjpeg = EncodeFrames(sim::SimulatedCodec::Mjpeg, 3);
+    FramesSinceKey intra;
+    for (const Block& frame : mjpeg) {
+        intra.Add(frame);
+    }
+    ASSERT_EQ(intra.frames().size(), 1u);
+    EXPECT_EQ(intra.frames()[0], mjpeg[2]);
+
+    // Key frames further apart than the bounds: the latest frame alone is kept.
+    FramesSinceKey far;
+    far.Add(mpeg4[0]);
+    for (std::size_t i = 0; i < FramesSinceKey::kMaxFrames; ++i) {
+        far.Add(mpeg4[1 + i % 11]);
+    }
+    EXPECT_EQ(far.frames().size(), 1u);
+    far.Add(Block(10, 0));  // no header: ignored
+    EXPECT_EQ(far.frames().size(), 1u);
+}
+
+TEST(ClipRecorderTiming, CommitsComeEverySecondAndThinOutOnLongClips) {
+    EXPECT_EQ(ClipRecorder::CommitIntervalMs(0), 1000);
+    EXPECT_EQ(ClipRecorder::CommitIntervalMs(60'000), 1000);
+    EXPECT_EQ(ClipRecorder::CommitIntervalMs(3'600'000), 28'125);
+    EXPECT_EQ(ClipRecorder::CommitIntervalMs(86'400'000), 300'000);
+    // Eleven days of commits fit the header's index.
+    std::int64_t elapsed = 0;
+    std::uint32_t commits = 0;
+    while (elapsed < 11ll * 86'400'000) {
+        elapsed += ClipRecorder::CommitIntervalMs(elapsed);
+        ++commits;
+    }
+    EXPECT_LT(commits, AviWriter::kSuperIndexCapacity);
+}
+
+TEST(ClipBaseName, PadsTheChannelToFourDigitsAndNeverCuts) {
+    const QDateTime moment(QDate(2002, 12, 3), QTime(10, 15, 30));
+    EXPECT_EQ(ClipBaseName(moment, 3), "200212031015300003");
+    EXPECT_EQ(ClipBaseName(moment, 12345), "2002120310153012345");
+}
+
+}  // namespace
+}  // namespace orvane

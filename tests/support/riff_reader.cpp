@@ -1,0 +1,141 @@
+#include "support/riff_reader.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+namespace orvane::test {
+namespace {
+
+void Parse(const std::string& bytes, std::uint64_t from, std::uint64_t to,
+           std::vector<RiffChunk>& out) {
+    std::uint64_t at = from;
+    while (at + 8 <= to) {
+        RiffChunk chunk;
+        chunk.id = bytes.substr(at, 4);
+        chunk.offset = at;
+        chunk.size = static_cast<std::uint32_t>(
+            static_cast<unsigned char>(bytes[at + 4]) |
+            static_cast<unsigned char>(bytes[at + 5]) << 8 |
+            static_cast<unsigned char>(bytes[at + 6]) << 16 |
+            static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 7])) << 24);
+        const std::uint64_t end = std::min<std::uint64_t>(to, at + 8 + chunk.size);
+        if ((chunk.id == "RIFF" || chunk.id == "LIST") && at + 12 <= end) {
+            chunk.listType = bytes.substr(at + 8, 4);
+            Parse(bytes, at + 12, end, chunk.children);
+        }
+        out.push_back(std::move(chunk));
+        at = at + 8 + chunk.size + (chunk.size & 1);
+    }
+}
+
+void Collect(const std::vector<RiffChunk>& chunks, const std::string& name,
+             std::vector<const RiffChunk*>& out) {
+    for (const RiffChunk& chunk : chunks) {
+        if (chunk.id == name || chunk.listType == name) {
+            out.push_back(&chunk);
+        }
+        Collect(chunk.children, name, out);
+    }
+}
+
+}  // namespace
+
+std::optional<RiffFile> RiffFile::Load(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    RiffFile file;
+    file.bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Parse(file.bytes_, 0, file.bytes_.size(), file.top_);
+    return file;
+}
+
+const RiffChunk* RiffFile::Find(const std::string& idOrListType) const {
+    const auto all = FindAll(idOrListType);
+    return all.empty() ? nullptr : all.front();
+}
+
+std::vector<const RiffChunk*> RiffFile::FindAll(const std::string& idOrListType) const {
+    std::vector<const RiffChunk*> out;
+    Collect(top_, idOrListType, out);
+    return out;
+}
+
+std::uint32_t RiffFile::U32(std::uint64_t offset) const {
+    if (offset + 4 > bytes_.size()) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(U16(offset)) | static_cast<std::uint32_t>(U16(offset + 2))
+                                                         << 16;
+}
+
+std::uint16_t RiffFile::U16(std::uint64_t offset) const {
+    if (offset + 2 > bytes_.size()) {
+        return 0;
+    }
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes_[offset]) |
+                                      static_cast<unsigned char>(bytes_[offset + 1]) << 8);
+}
+
+std::string RiffFile::Data(const RiffChunk& chunk) const {
+    return bytes_.substr(chunk.offset + 8, chunk.size);
+}
+
+ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
+    ProbedVideo probed;
+    QStringList arguments{"-v",
+                          "error",
+                          "-select_streams",
+                          "v:0",
+                          "-show_entries",
+                          "stream=codec_tag_string,width,height:packet=flags",
+                          "-show_packets",
+                          "-of",
+                          "compact=p=0:nk=0"};
+    if (decodeFrames) {
+        arguments = QStringList{"-v",
+                                "error",
+                                "-select_streams",
+                                "v:0",
+                                "-show_entries",
+                                "stream=codec_tag_string,width,height:packet=flags:frame=pict_type",
+                                "-show_packets",
+                                "-show_frames",
+                                "-of",
+                                "compact=p=0:nk=0"};
+    }
+    arguments << QString::fromStdString(path);
+    QProcess ffprobe;
+    ffprobe.start("ffprobe", arguments);
+    if (!ffprobe.waitForFinished(120000) || ffprobe.exitCode() != 0) {
+        return probed;
+    }
+    probed.opened = true;
+    const QStringList lines = QString::fromUtf8(ffprobe.readAllStandardOutput()).split('\n');
+    for (const QString& line : lines) {
+        for (const QString& field : line.split('|')) {
+            const QString key = field.section('=', 0, 0);
+            const QString value = field.section('=', 1);
+            if (key == "flags") {
+                probed.packetKeys.push_back(value.startsWith('K'));
+            } else if (key == "pict_type") {
+                probed.frameTypes.push_back(value.toStdString());
+            } else if (key == "codec_tag_string") {
+                probed.codecTag = value.toStdString();
+            } else if (key == "width") {
+                probed.width = value.toInt();
+            } else if (key == "height") {
+                probed.height = value.toInt();
+            }
+        }
+    }
+    return probed;
+}
+
+}  // namespace orvane::test

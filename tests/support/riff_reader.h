@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane::test {
+
+// An independent reader of RIFF files, written from the AVI layout alone, for checking
+// what the recorder writes byte by byte.
+struct RiffChunk {
+    std::string id;            // the chunk's FOURCC, or "LIST"/"RIFF"
+    std::string listType;      // for LIST and RIFF: the list's FOURCC
+    std::uint64_t offset = 0;  // of the chunk header
+    std::uint32_t size = 0;    // as the header says
+    std::vector<RiffChunk> children;
+};
+
+class RiffFile {
+  public:
+    static std::optional<RiffFile> Load(const std::string& path);
+
+    const std::vector<RiffChunk>& top() const { return top_; }
+    const std::string& bytes() const { return bytes_; }
+    // The first chunk of this id (or list of this type), depth first.
+    const RiffChunk* Find(const std::string& idOrListType) const;
+    std::vector<const RiffChunk*> FindAll(const std::string& idOrListType) const;
+    std::uint32_t U32(std::uint64_t offset) const;
+    std::uint16_t U16(std::uint64_t offset) const;
+    std::string Data(const RiffChunk& chunk) const;  // the chunk's data bytes
+
+  private:
+    std::string bytes_;
+    std::vector<RiffChunk> top_;
+};
+
+// What ffprobe says about a file's first video stream.
+struct ProbedVideo {
+    bool opened = false;
+    std::string codecTag;
+    int width = 0;
+    int height = 0;
+    std::vector<bool> packetKeys;         // per packet, in file order
+    std::vector<std::string> frameTypes;  // per decoded frame: I, P, B
+};
+ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames = false);
+
+}  // namespace orvane::test
