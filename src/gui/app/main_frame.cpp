@@ -182,6 +182,18 @@ void MainFrame::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
+QString MainFrame::recordPath() const {
+    return QString::fromStdString(app_.GetRecordPath());
+}
+
+KeyStore& MainFrame::store() {
+    return app_.settings().store();
+}
+
+QString MainFrame::channelName(std::int32_t channelId) const {
+    return QString::fromStdString(app_.GetChannelName(channelId));
+}
+
 ChannelWindow* MainFrame::CreateChannelWindow(const ChannelWindowParams& params) {
     const QString name =
         QString::fromStdString(app_.GetChannelName(static_cast<std::int32_t>(params.channelId)));

@@ -67,6 +67,9 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     SiteConnection* connection() override { return session_ ? session_->connection() : nullptr; }
     bool videoSizeMode() const override { return videoSizeMode_; }
     bool toolbarsVisible() const override { return toolbarsVisible_; }
+    QString recordPath() const override;
+    KeyStore& store() override;
+    QString channelName(std::int32_t channelId) const override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

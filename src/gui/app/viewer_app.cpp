@@ -11,12 +11,19 @@
 #include "store/store_location.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEvent>
+#include <QTimer>
 
 namespace orvane {
 namespace {
 
 ViewerApp* g_instance = nullptr;
+
+// A quit request retries while a dialog or the reconnect loop still holds on; after this long
+// it gives up rather than spin for the rest of the run.
+constexpr int kQuitStepMs = 20;
+constexpr int kMaxQuitSteps = 250;
 
 QString DescribeProblem(OpenProblem problem) {
     switch (problem) {
@@ -79,6 +86,9 @@ ViewerApp::StartResult ViewerApp::InitInstance(const QStringList& arguments) {
         return StartResult::Failed;
     }
     splashEnabled_ = !IsEmbeddedStart(arguments);
+    // Before the first prompt, so that a logout during the password gate ends the run too.
+    quitSignals_ = std::make_unique<QuitSignals>();
+    connect(quitSignals_.get(), &QuitSignals::quitRequested, this, &ViewerApp::OnQuitRequested);
     OpenSettingsStore();
 
     if (!PassStartupGate(*lock_)) {
@@ -133,6 +143,45 @@ void ViewerApp::CloseSplash() {
     if (mainFrame_) {
         mainFrame_->repaint();
     }
+}
+
+void ViewerApp::OnQuitRequested(int /*signalNumber*/) {
+    if (quitSteps_ > 0) {
+        return;  // already on its way
+    }
+    quitSteps_ = 1;
+    // Queued: the signal may arrive inside a dialog's exec(), whose caller must unwind first.
+    QTimer::singleShot(0, this, &ViewerApp::ContinueQuit);
+}
+
+void ViewerApp::ContinueQuit() {
+    if (quitSteps_++ > kMaxQuitSteps) {
+        qCWarning(lcApp) << "a quit request could not close the program";
+        quitSteps_ = 0;
+        return;
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        // The dialog's caller may open another one once exec() returns; the next step sees it.
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+        QTimer::singleShot(kQuitStepMs, this, &ViewerApp::ContinueQuit);
+        return;
+    }
+    if (!mainFrame_) {
+        quitSteps_ = 0;
+        QCoreApplication::quit();
+        return;
+    }
+    // The same close as the Exit command. While the site is being reconnected the first close
+    // only ends the reconnect loop and keeps the window; the next one exits.
+    if (!mainFrame_->close()) {
+        QTimer::singleShot(kQuitStepMs, this, &ViewerApp::ContinueQuit);
+        return;
+    }
+    quitSteps_ = 0;
 }
 
 bool ViewerApp::eventFilter(QObject* watched, QEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/splash_window.h"
+#include "common/quit_signals.h"
 #include "site/channel_table.h"
 #include "store/program_lock.h"
 #include "store/settings.h"
@@ -68,6 +69,10 @@ class ViewerApp : public QObject {
   private:
     void OpenSettingsStore();
     void CloseSplash();
+    // SIGTERM, SIGINT and SIGHUP end the run as the Exit command does, one step per pass of
+    // the event loop: open modal dialogs are rejected first, then the main frame closes.
+    void OnQuitRequested(int signalNumber);
+    void ContinueQuit();
 
     std::optional<Settings> settings_;
     std::unique_ptr<ProgramLock> lock_;
@@ -75,6 +80,8 @@ class ViewerApp : public QObject {
     std::unique_ptr<MainFrame> mainFrame_;
     QPointer<SplashWindow> splash_;
     bool splashEnabled_ = true;
+    std::unique_ptr<QuitSignals> quitSignals_;
+    int quitSteps_ = 0;  // non-zero while a quit request is being carried out
 };
 
 }  // namespace orvane

@@ -1,9 +1,11 @@
 #include "video/video_channel_window.h"
 
 #include "common/command_ids.h"
+#include "media/clip_recorder.h"
 #include "shared/prompt_service.h"
 #include "shared/tool_icons.h"
 #include "site/site_connection.h"
+#include "video/snapshot_window.h"
 #include "video/video_window_owner.h"
 
 #include <QAction>
@@ -12,6 +14,7 @@
 #include <QMdiArea>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTime>
 #include <QToolBar>
 
 #include <algorithm>
@@ -26,6 +29,9 @@ struct ModeSize {
 };
 constexpr ModeSize kModeSizes[] = {{160, 120}, {176, 144}, {320, 240}, {352, 288}};
 constexpr int kStopMarkOffset = 5;
+// The recording mark: a red dot in the picture's top right corner.
+constexpr int kRecordMarkDiameter = 10;
+constexpr int kRecordMarkMargin = 6;
 
 }  // namespace
 
@@ -51,6 +57,13 @@ class PictureView : public QWidget {
             painter.setPen(QColor(255, 0, 0));
             painter.drawText(QPoint(kStopMarkOffset, kStopMarkOffset + fontMetrics().ascent()),
                              videotext::kStopMark);
+        }
+        if (window_.recording()) {
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(QPen(Qt::white, 1));
+            painter.setBrush(QColor(255, 0, 0));
+            painter.drawEllipse(width() - kRecordMarkMargin - kRecordMarkDiameter,
+                                kRecordMarkMargin, kRecordMarkDiameter, kRecordMarkDiameter);
         }
     }
     void mousePressEvent(QMouseEvent* event) override {
@@ -117,6 +130,9 @@ VideoChannelWindow::VideoChannelWindow(const ChannelWindowParams& params,
     add(ToolGlyph::Snapshot, tr("Snapshot"), tr("Snapshot"), cmd::kSnapshot);
     toolBar_->addSeparator();
     add(ToolGlyph::Close, tr("Close video channel"), tr("Close"), cmd::kCloseChannel);
+    connect(action(cmd::kStartRecord), &QAction::triggered, this, [this] { OnRecord(); });
+    connect(action(cmd::kStopRecord), &QAction::triggered, this, [this] { OnStopRecord(); });
+    connect(action(cmd::kSnapshot), &QAction::triggered, this, [this] { OnSnapshot(); });
     connect(action(cmd::kFixChannel), &QAction::triggered, this, [this] { OnFix(); });
     connect(action(cmd::kCloseChannel), &QAction::triggered, this, [this] { OnClose(); });
     view_ = new PictureView(*this, owner_);
@@ -127,6 +143,8 @@ VideoChannelWindow::VideoChannelWindow(const ChannelWindowParams& params,
     ShowCaption(owner_.toolbarsVisible());
     UpdateCommands();
 }
+
+VideoChannelWindow::~VideoChannelWindow() = default;
 
 QString VideoChannelWindow::TitleFor(std::int32_t channelId, const QString& channelName) {
     return QString::asprintf("%04d ", channelId) + channelName;
@@ -162,8 +180,8 @@ QAction* VideoChannelWindow::action(int commandId) const {
 
 void VideoChannelWindow::UpdateCommands() {
     const SiteConnection* connection = owner_.connection();
-    action(cmd::kStartRecord)->setEnabled(!recording_);
-    action(cmd::kStopRecord)->setEnabled(recording_);
+    action(cmd::kStartRecord)->setEnabled(!recording());
+    action(cmd::kStopRecord)->setEnabled(recording());
     action(cmd::kFixChannel)->setEnabled(connection && connection->OpenWindowCount() > 1);
     action(cmd::kFixChannel)->setChecked(connection && connection->fixedWindow() == this);
     action(cmd::kCloseChannel)->setEnabled(params_.closePermission);
@@ -234,7 +252,6 @@ void VideoChannelWindow::StartAlarmActions() {
 }
 
 void VideoChannelWindow::CloseWindow() {
-    recording_ = false;
     closing_ = true;
     close();
 }
@@ -244,7 +261,74 @@ void VideoChannelWindow::closeEvent(QCloseEvent* event) {
         event->ignore();  // only the Close command or the connection closes a channel window
         return;
     }
+    OnStopRecord();
     QMdiSubWindow::closeEvent(event);
+}
+
+bool VideoChannelWindow::recording() const {
+    return recorder_ && recorder_->recording();
+}
+
+void VideoChannelWindow::OnRecord() {
+    if (recording()) {
+        return;
+    }
+    if (!recorder_) {
+        VideoWindowOwner& owner = owner_;
+        recorder_ = std::make_unique<ClipRecorder>(
+            owner_.store(), [&owner](std::int32_t id) { return owner.channelName(id); },
+            channelId(), params_.format);
+        // Frames arrive inside the connection's dispatch: the operator is told from a
+        // posted call, once per clip.
+        QPointer<VideoChannelWindow> self(this);
+        recorder_->SetFailureHandler([self](const QString& message) {
+            QMetaObject::invokeMethod(
+                self,
+                [self, message] {
+                    if (self) {
+                        PromptService::Show(self, message, PromptButtons::Ok,
+                                            PromptIcon::Exclamation);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    const Block latest = latestFrame();
+    QString error;
+    if (!recorder_->StartRecording(owner_.recordPath(), latest, error)) {
+        UpdateCommands();
+        // The message runs the event loop; nothing of this window is used after it.
+        PromptService::Show(this, error, PromptButtons::Ok, PromptIcon::Exclamation);
+        return;
+    }
+    // The frames already here go in first: from the latest key frame, so that the clip
+    // can be decoded from its first sample.
+    if (SiteConnection* connection = owner_.connection()) {
+        if (const ChannelLink* link = connection->FindLinkByWindow(this)) {
+            for (const Block& frame : link->sinceKey.frames()) {
+                recorder_->WriteFrame(frame);
+            }
+        }
+        connection->SetFrameSink(this, recorder_.get());
+    }
+    UpdateCommands();
+    view_->update();
+}
+
+void VideoChannelWindow::OnStopRecord() {
+    if (!recorder_) {
+        return;
+    }
+    recorder_->StopRecording();
+    UpdateCommands();
+    view_->update();
+}
+
+void VideoChannelWindow::OnSnapshot() {
+    const QString title = windowTitle() + videotext::kSnapshotTimeSeparator +
+                          QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    const Block frame = picture_.isNull() ? latestFrame() : Block();
+    SnapshotWindow::Create(picture_, frame, title, parentWidget() ? parentWidget() : this);
 }
 
 void VideoChannelWindow::OnFix() {

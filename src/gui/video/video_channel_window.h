@@ -7,11 +7,14 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 
+#include <memory>
+
 class QAction;
 class QToolBar;
 
 namespace orvane {
 
+class ClipRecorder;
 class VideoWindowOwner;
 class PictureView;
 
@@ -26,6 +29,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     enum SizeMode { k160x120 = 0, k176x144 = 1, k320x240 = 2, k352x288 = 3, kWholeArea = 4 };
     VideoChannelWindow(const ChannelWindowParams& params, const QString& channelName,
                        VideoWindowOwner& owner, QWidget* parent = nullptr);
+    ~VideoChannelWindow() override;
 
     // "%04d" of the channel id, a blank, and the channel's name.
     static QString TitleFor(std::int32_t channelId, const QString& channelName);
@@ -60,7 +64,14 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     void StartAlarmActions() override;
     void CloseWindow() override;
 
+    bool recording() const;
+    const ClipRecorder* recorder() const { return recorder_.get(); }
+
     // The window's commands.
+    // Starts a clip (the folder's trouble is told); the frame already here goes in first.
+    void OnRecord();
+    void OnStopRecord();
+    void OnSnapshot();
     void OnFix();
     void OnClose();
 
@@ -78,7 +89,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     QImage picture_;
     SizeMode sizeMode_ = k160x120;
     bool stopped_ = false;
-    bool recording_ = false;
+    std::unique_ptr<ClipRecorder> recorder_;
     bool captionShown_ = true;
     bool closing_ = false;
 };
@@ -87,6 +98,8 @@ namespace videotext {
 inline constexpr const char* kCloseQuestion =
     "\n\n Are you sure close local site video channel? \n\n";
 inline constexpr const char* kStopMark = "Stop.";
+// Between the channel's name and the time in a snapshot's title.
+inline constexpr const char* kSnapshotTimeSeparator = " -- ";
 }  // namespace videotext
 
 }  // namespace orvane

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <QString>
+
+#include <cstdint>
+
 namespace orvane {
 
+class KeyStore;
 class SiteConnection;
 
 // What a video channel window asks of the main frame that holds it. A window looks the
@@ -15,6 +20,11 @@ class VideoWindowOwner {
     virtual bool videoSizeMode() const = 0;
     // Main bars shown: windows show caption and toolbar too.
     virtual bool toolbarsVisible() const = 0;
+    // Where recordings go now (ends in a separator), the store that keeps the clip index,
+    // and the connected site's name of a channel (empty when it has none).
+    virtual QString recordPath() const = 0;
+    virtual KeyStore& store() = 0;
+    virtual QString channelName(std::int32_t channelId) const = 0;
 };
 
 }  // namespace orvane

@@ -1,0 +1,184 @@
+// Recording and snapshots from the live channel windows, against the simulated site.
+#include "app/main_frame.h"
+#include "app/viewer_app.h"
+#include "common/command_ids.h"
+#include "media/clip_recorder.h"
+#include "net/connect_dialog.h"
+#include "site_simulator.h"
+#include "store/clip_index.h"
+#include "support/event_loop.h"
+#include "support/modal_script.h"
+#include "support/riff_reader.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
+#include "video/open_channel_dialog.h"
+#include "video/snapshot_window.h"
+#include "video/video_channel_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using test::WaitUntil;
+
+class RecordingTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        sim::SiteSimulatorOptions options;
+        options.framesPerSecond = 25;
+        site = std::make_unique<sim::SiteSimulator>(options);
+        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
+        test::PrepareSiteStore(temp.path(), site->port());
+        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+        frame = app.mainFrame();
+        frame->resize(1024, 768);
+        QDir().mkpath(folder);
+        app.settings().SetRecordPath(folder.toStdString());
+    }
+
+    VideoChannelWindow* ConnectAndWatch() {
+        test::ModalScript script;
+        script
+            .Then<ConnectDialog>([](ConnectDialog* dialog) {
+                dialog->passwordEdit()->setText("admin");
+                dialog->accept();
+            })
+            .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
+        frame->RunCommand(cmd::kConnect);
+        if (!WaitUntil([&] {
+                const auto windows = frame->channelWindows();
+                return !windows.isEmpty() && !windows[0]->picture().isNull();
+            })) {
+            return nullptr;
+        }
+        return frame->channelWindows()[0];
+    }
+
+    std::vector<ClipRecord> Index() {
+        std::vector<ClipRecord> records;
+        ClipIndex(app.settings().store(), {}).LoadClipRecords(records);
+        return records;
+    }
+
+    test::TempStore temp;
+    QString folder = QString::fromStdString(temp.folder()) + "/clips/";
+    test::ScriptedPrompts prompts;
+    std::unique_ptr<sim::SiteSimulator> site;
+    ViewerApp app;
+    MainFrame* frame = nullptr;
+};
+
+TEST_F(RecordingTest, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsTheClip) {
+    VideoChannelWindow* window = ConnectAndWatch();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->action(cmd::kStartRecord)->isEnabled());
+    EXPECT_FALSE(window->action(cmd::kStopRecord)->isEnabled());
+
+    window->action(cmd::kStartRecord)->trigger();
+    ASSERT_TRUE(window->recording());
+    // The frames already received since the latest key frame went in at once.
+    EXPECT_GE(window->recorder()->frameIndex(), 1u);
+    EXPECT_LE(window->recorder()->frameIndex(), 12u);
+    EXPECT_FALSE(window->action(cmd::kStartRecord)->isEnabled());
+    EXPECT_TRUE(window->action(cmd::kStopRecord)->isEnabled());
+    const QString avi = window->recorder()->aviFilePath();
+    EXPECT_TRUE(avi.startsWith(folder));
+    ASSERT_EQ(Index().size(), 1u);
+
+    // The operator sees the mark: a red dot in the picture's top right corner.
+    const QImage shown = window->pictureView()->grab().toImage();
+    const QColor mark = shown.pixelColor(shown.width() - 11, 11);
+    EXPECT_GT(mark.red(), 200);
+    EXPECT_LT(mark.green(), 60);
+
+    ASSERT_TRUE(WaitUntil([&] { return window->recorder()->frameIndex() >= 20; }));
+    window->action(cmd::kStopRecord)->trigger();
+    EXPECT_FALSE(window->recording());
+    EXPECT_TRUE(window->action(cmd::kStartRecord)->isEnabled());
+
+    const auto probed = test::ProbeVideo(avi.toStdString());
+    ASSERT_TRUE(probed.opened);
+    EXPECT_GE(probed.packetKeys.size(), 20u);
+    // The clip starts with a picture that decodes on its own, which is also the preview.
+    EXPECT_TRUE(probed.packetKeys[0]);
+    EXPECT_TRUE(QFile::exists(QString(avi).replace(".avi", ".img")));
+    const auto entries = Index();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].location, "Gate");
+    EXPECT_EQ(entries[0].path, folder);
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(RecordingTest, ADisconnectWhileRecordingLeavesAClosedCompleteClipAndItsEntry) {
+    VideoChannelWindow* window = ConnectAndWatch();
+    ASSERT_TRUE(window);
+    window->action(cmd::kStartRecord)->trigger();
+    const QString avi = window->recorder()->aviFilePath();
+    ASSERT_TRUE(WaitUntil([&] { return window->recorder()->frameIndex() >= 10; }));
+    frame->RunCommand(cmd::kDisconnect);
+    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().isEmpty(); }));
+
+    const auto riff = test::RiffFile::Load(avi.toStdString());
+    ASSERT_TRUE(riff);
+    EXPECT_EQ(riff->FindAll("idx1").size(), 1u);  // written only by an orderly end
+    const auto samples = riff->FindAll("00dc").size();
+    EXPECT_GE(samples, 10u);
+    EXPECT_EQ(test::ProbeVideo(avi.toStdString()).packetKeys.size(), samples);
+    EXPECT_EQ(Index().size(), 1u);
+}
+
+TEST_F(RecordingTest, AFolderThatCannotTakeClipsIsToldAndNothingRecords) {
+    VideoChannelWindow* window = ConnectAndWatch();
+    ASSERT_TRUE(window);
+    app.settings().SetRecordPath("/proc/");
+    window->action(cmd::kStartRecord)->trigger();
+    EXPECT_FALSE(window->recording());
+    EXPECT_TRUE(window->action(cmd::kStartRecord)->isEnabled());
+    ASSERT_EQ(prompts.shown().size(), 1u);
+    EXPECT_TRUE(prompts.texts()[0].contains("/proc/")) << prompts.texts()[0].toStdString();
+    EXPECT_TRUE(prompts.texts()[0].contains(".avi"));
+    EXPECT_TRUE(Index().empty());
+}
+
+TEST_F(RecordingTest, SnapshotFreezesThePictureInAWindowOfItsOwn) {
+    VideoChannelWindow* window = ConnectAndWatch();
+    ASSERT_TRUE(window);
+    window->action(cmd::kSnapshot)->trigger();
+    SnapshotWindow* snapshot = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* found = qobject_cast<SnapshotWindow*>(widget)) {
+            snapshot = found;
+        }
+    }
+    ASSERT_TRUE(snapshot);
+    EXPECT_TRUE(snapshot->isVisible());
+    EXPECT_TRUE(snapshot->windowTitle().startsWith("0003 Gate -- "));
+    EXPECT_EQ(snapshot->windowTitle().size(), QString("0003 Gate -- 14:03:22").size());
+    EXPECT_EQ(snapshot->rect().size(), QSize(320, 240));
+    EXPECT_EQ(snapshot->picture().size(), QSize(320, 240));
+    snapshot->close();
+}
+
+TEST_F(RecordingTest, AlarmActionsRecordAndSnapshotByThemselves) {
+    VideoChannelWindow* window = ConnectAndWatch();
+    ASSERT_TRUE(window);
+    window->StartAlarmActions();
+    ASSERT_TRUE(WaitUntil([&] { return window->recording(); }));
+    EXPECT_TRUE(WaitUntil([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<SnapshotWindow*>(widget)) {
+                return true;
+            }
+        }
+        return false;
+    }));
+}
+
+}  // namespace
+}  // namespace orvane
