@@ -3,16 +3,20 @@
 // frames shown against the frames sent, Orvane's CPU seconds per shown frame beside decoding
 // the same kind of frames alone with one thread, and the latency from sending a frame to
 // painting it (p50, p99).
-//   live_load [--channels 16] [--seconds 30] [--fps 25]
+// With --record every channel records from its first frame, into a temporary folder.
+//   live_load [--channels 16] [--seconds 30] [--fps 25] [--record]
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
+#include "common/command_ids.h"
 #include "decode_only.h"
 #include "frame_source.h"
+#include "media/clip_recorder.h"
 #include "media/decoder_registry.h"
 #include "media/video_decoder.h"
 #include "video/video_channel_window.h"
 #include "wire/byte_order.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -86,10 +90,12 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.addOptions({{"channels", "Channels.", "n", "16"},
                        {"seconds", "Seconds of streaming.", "s", "30"},
-                       {"fps", "Frames per second per channel.", "fps", "25"}});
+                       {"fps", "Frames per second per channel.", "fps", "25"},
+                       {"record", "Record every channel."}});
     parser.process(qtApp);
     const int channels = parser.value("channels").toInt();
     const double seconds = parser.value("seconds").toDouble();
+    const bool record = parser.isSet("record");
 
     QTemporaryDir dir;
     qputenv("ORVANE_REGISTRY", (dir.path() + "/registry.sqlite3").toUtf8());
@@ -130,6 +136,7 @@ int main(int argc, char** argv) {
         call.password = "admin";
         call.reLink = 0;  // when the site stops at the end, no reconnecting
         opened.settings.SaveCall(call);
+        opened.settings.SetRecordPath((dir.path() + "/").toStdString());
     }
     if (app.InitInstance({"live_load", "/Embedding"}) != ViewerApp::StartResult::Started) {
         return 1;
@@ -146,6 +153,7 @@ int main(int argc, char** argv) {
     });
     dismiss.start(50);
 
+    std::uint64_t recorded = 0;
     std::vector<std::int64_t> latencies;
     std::vector<std::unique_ptr<PaintWatch>> watches;
     QTimer watchNew;
@@ -156,6 +164,9 @@ int main(int argc, char** argv) {
                 watches.push_back(std::make_unique<PaintWatch>(window));
                 watches.back()->latencies = &latencies;
                 window->pictureView()->installEventFilter(watches.back().get());
+                if (record) {
+                    window->action(cmd::kStartRecord)->trigger();
+                }
             }
         }
     });
@@ -178,6 +189,11 @@ int main(int argc, char** argv) {
             // Counted while the connection lives: it goes when the site stops.
             shown = frame->connection()->frameCounter();
             windows = std::max(windows, frame->channelWindows().size());
+            std::uint64_t recordedNow = 0;
+            for (VideoChannelWindow* window : frame->channelWindows()) {
+                recordedNow += window->recorder() ? window->recorder()->frameIndex() : 0;
+            }
+            recorded = std::max(recorded, recordedNow);
             cpu = CpuSeconds() - cpuStart;
         }
         while (site.canReadLine()) {
@@ -205,6 +221,9 @@ int main(int argc, char** argv) {
     std::printf("cpu per shown frame: %.1f us; decode-only per frame: %.1f us; ratio %.2f\n",
                 shown > 0 ? 1e6 * cpu / shown : 0.0, 1e6 * decodeOnly,
                 shown > 0 ? (cpu / shown) / decodeOnly : 0.0);
+    if (record) {
+        std::printf("frames recorded: %llu\n", static_cast<unsigned long long>(recorded));
+    }
     std::printf("paint latency ms: p50 %lld, p99 %lld (%zu paints)\n",
                 static_cast<long long>(percentile(0.5)), static_cast<long long>(percentile(0.99)),
                 latencies.size());

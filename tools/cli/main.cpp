@@ -1,7 +1,9 @@
 // orvane-cli: checks a site from a shell.
 //   orvane-cli probe HOST[:PORT] --user U --password P [--channel ID] [--frames N] [--png FILE]
+//   orvane-cli record HOST[:PORT] --user U --password P --channel ID --seconds S [--dir DIR]
 //   orvane-cli identify ID [--server HOST[:PORT]]
 #include "probe.h"
+#include "record.h"
 #include "site/identify_client.h"
 #include "store/store_location.h"
 
@@ -31,6 +33,8 @@ bool SplitHostPort(const QString& text, quint16 defaultPort, QString& host, quin
 int Usage(QTextStream& err) {
     err << "usage: orvane-cli probe HOST[:PORT] --user U --password P [--channel ID] "
            "[--frames N] [--png FILE] [--timeout S] [--small]\n"
+           "       orvane-cli record HOST[:PORT] --user U --password P --channel ID "
+           "--seconds S [--dir DIR]\n"
            "       orvane-cli identify ID [--server HOST[:PORT]]"
         << Qt::endl;
     return 2;
@@ -65,6 +69,24 @@ int Identify(const QCommandLineParser& parser, QTextStream& out, QTextStream& er
     return 0;
 }
 
+int Record(const QCommandLineParser& parser, QTextStream& out, QTextStream& err) {
+    const QStringList args = parser.positionalArguments();
+    cli::RecordOptions options;
+    bool channelOk = false;
+    options.channelId = parser.value("channel").toUInt(&channelOk);
+    bool secondsOk = false;
+    options.seconds = parser.value("seconds").toInt(&secondsOk);
+    if (args.size() != 2 || !SplitHostPort(args[1], 1000, options.host, options.port) ||
+        !channelOk || !secondsOk || options.seconds <= 0) {
+        return Usage(err);
+    }
+    options.user = parser.value("user");
+    options.password = parser.value("password");
+    options.folder = parser.value("dir");
+    options.timeoutSeconds = std::max(1, parser.value("timeout").toInt());
+    return cli::RunRecord(options, out, err);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,18 +99,24 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addPositionalArgument("command", "probe or identify");
-    parser.addOptions({{"user", "Site user name.", "user"},
-                       {"password", "Site password.", "password"},
-                       {"channel", "Channel id to open.", "id"},
-                       {"frames", "Frames to decode.", "n", "10"},
-                       {"png", "Write the last picture here.", "file"},
-                       {"timeout", "Seconds to wait.", "s", "15"},
-                       {"small", "Ask for 160 x 120 pictures."},
-                       {"server", "Identify server to ask.", "host[:port]"}});
+    parser.addOptions(
+        {{"user", "Site user name.", "user"},
+         {"password", "Site password.", "password"},
+         {"channel", "Channel id to open.", "id"},
+         {"frames", "Frames to decode.", "n", "10"},
+         {"png", "Write the last picture here.", "file"},
+         {"timeout", "Seconds to wait.", "s", "15"},
+         {"small", "Ask for 160 x 120 pictures."},
+         {"server", "Identify server to ask.", "host[:port]"},
+         {"seconds", "Seconds to record.", "s", "10"},
+         {"dir", "Folder to record into (the settings' record folder when absent).", "dir"}});
     parser.process(app);
     const QStringList args = parser.positionalArguments();
     if (args.value(0) == "identify") {
         return Identify(parser, out, err);
+    }
+    if (args.value(0) == "record") {
+        return Record(parser, out, err);
     }
     if (args.value(0) != "probe" || args.size() != 2) {
         return Usage(err);
