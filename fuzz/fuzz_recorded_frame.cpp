@@ -1,0 +1,55 @@
+// Feeds arbitrary packed frames, as a site sends them, to what a recording reads of them:
+// where the image bytes are, whether a frame is a key frame (for every codec the probe
+// knows, the codec picked by the frame's own header), the frames kept since the last key
+// frame, and the bitmap file a decoded frame would be saved as.
+#include "media/bitmap_info.h"
+#include "media/bmp_file.h"
+#include "media/key_frames.h"
+
+#include <QCoreApplication>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+constexpr std::uint32_t kFourccs[] = {
+    orvane::MakeFourcc('F', 'M', 'P', '4'), orvane::MakeFourcc('H', '2', '6', '4'),
+    orvane::MakeFourcc('M', 'P', '4', '3'), orvane::MakeFourcc('c', 'v', 'i', 'd'),
+    orvane::MakeFourcc('I', 'V', '5', '0'), orvane::MakeFourcc('M', 'J', 'P', 'G'),
+    orvane::MakeFourcc('C', 'R', 'A', 'M'), orvane::MakeFourcc('a', 'v', 'c', '1'),
+    orvane::MakeFourcc('V', 'P', '8', '0'), 0};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    qputenv("QT_LOGGING_RULES", "orvane.*=false");
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace orvane;
+    const std::span<const std::uint8_t> frame(data, size);
+    orvane::FramesSinceKey kept;
+    kept.Add(frame);
+    kept.Add(frame);
+    if (const auto image = LocateImageBytes(frame)) {
+        if (image->offset + image->length > size) {
+            __builtin_trap();
+        }
+        // The same bytes through every probe, whatever codec the header names.
+        for (const std::uint32_t fourcc : kFourccs) {
+            BitmapInfoHeader header;
+            header.biCompression = fourcc;
+            KeyFrameProbe probe(header);
+            probe.IsKeyFrame(frame.subspan(image->offset, image->length));
+            probe.IsKeyFrame(frame.subspan(image->offset, image->length));
+        }
+    }
+    const Block bmp = BmpFileBytes(frame);
+    if (!bmp.empty() && bmp.size() < 14) {
+        __builtin_trap();
+    }
+    return 0;
+}
