@@ -105,7 +105,7 @@ bool Indeo5Key(std::span<const std::uint8_t> data) {
 
 struct KeyFrameProbe::Parser {
     struct ParserDeleter {
-        void operator()(AVCodecParserContext* context) const { av_parser_close(context); }
+        void operator()(AVCodecParserContext* state) const { av_parser_close(state); }
     };
     std::unique_ptr<AVCodecParserContext, ParserDeleter> parser;
     CodecContextPtr context;
