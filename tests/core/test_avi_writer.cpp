@@ -1,6 +1,6 @@
 #include "media/avi_writer.h"
 #include "media/bitmap_info.h"
-#include "support/riff_reader.h"
+#include "support/independent_readers.h"
 #include "support/temp_store.h"
 
 #include <QFile>

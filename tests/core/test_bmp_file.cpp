@@ -3,6 +3,7 @@
 #include "media/bmp_file.h"
 #include "media/decoded_picture.h"
 #include "media/print_layout.h"
+#include "support/independent_readers.h"
 #include "support/temp_store.h"
 #include "wire/byte_order.h"
 
@@ -37,26 +38,6 @@ QImage Pattern(int width, int height) {
 }
 
 // The file as an independent reader sees it: rgb24 rows, top row first.
-QByteArray ReadBackWithFfmpeg(const QString& path) {
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
-    if (!ffmpeg.waitForFinished(30000) || ffmpeg.exitCode() != 0) {
-        ADD_FAILURE() << "ffmpeg could not read " << path.toStdString() << ": "
-                      << ffmpeg.readAllStandardError().toStdString();
-        return {};
-    }
-    return ffmpeg.readAllStandardOutput();
-}
-
-QByteArray Rgb24Rows(const QImage& image) {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    QByteArray rows;
-    for (int y = 0; y < rgb.height(); ++y) {
-        rows.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
-    }
-    return rows;
-}
-
 Block ReadFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -108,7 +89,7 @@ TEST(BmpFile, TwentyFourBitPicturesGetTheFileHeaderAndReadBackExactly) {
         QString error;
         ASSERT_TRUE(WriteBmpFile(path, dib, error)) << error.toStdString();
         EXPECT_EQ(ReadFile(path), file);
-        EXPECT_EQ(ReadBackWithFfmpeg(path), Rgb24Rows(image));
+        EXPECT_EQ(test::ReadBackWithFfmpeg(path), test::Rgb24Rows(image));
     }
 }
 
@@ -137,7 +118,7 @@ TEST(BmpFile, ColourTablesMoveThePixelsAndAZeroImageSizeIsWorkedOut) {
             expected.append(colour, 3);
         }
     }
-    EXPECT_EQ(ReadBackWithFfmpeg(path), expected);
+    EXPECT_EQ(test::ReadBackWithFfmpeg(path), expected);
 }
 
 TEST(BmpFile, DibsShorterThanTheyClaimAreRefused) {

@@ -4,7 +4,7 @@
 #include "store/clip_index.h"
 #include "store/key_store.h"
 #include "support/event_loop.h"
-#include "support/riff_reader.h"
+#include "support/independent_readers.h"
 #include "support/temp_store.h"
 
 #include <QDir>

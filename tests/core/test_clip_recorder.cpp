@@ -1,7 +1,7 @@
 #include "frame_source.h"
 #include "media/clip_recorder.h"
+#include "support/independent_readers.h"
 #include "support/message_guard.h"
-#include "support/riff_reader.h"
 #include "support/temp_store.h"
 
 #include <QDir>

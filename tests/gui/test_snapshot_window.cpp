@@ -4,6 +4,7 @@
 #include "media/decoded_picture.h"
 #include "media/print_layout.h"
 #include "support/event_loop.h"
+#include "support/independent_readers.h"
 #include "support/media_samples.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
@@ -41,24 +42,6 @@ QImage Pattern(int width, int height) {
 }
 
 // rgb24 rows as ffmpeg reads the file; empty when it cannot.
-QByteArray ReadBackWithFfmpeg(const QString& path) {
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
-    if (!ffmpeg.waitForFinished(30000) || ffmpeg.exitCode() != 0) {
-        return {};
-    }
-    return ffmpeg.readAllStandardOutput();
-}
-
-QByteArray Rgb24Rows(const QImage& image) {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    QByteArray rows;
-    for (int y = 0; y < rgb.height(); ++y) {
-        rows.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
-    }
-    return rows;
-}
-
 QStringList SnapshotWindows() {
     QStringList titles;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -184,9 +167,9 @@ TEST_F(SnapshotWindowTest, SaveWritesTheBitmapAndSaysSo) {
     EXPECT_EQ(QDir::currentPath(), currentBefore);
     ASSERT_TRUE(QFileInfo::exists(path));
     EXPECT_EQ(QFileInfo(path).size(), 54 + 160 * 3 * 120);
-    const QByteArray readBack = ReadBackWithFfmpeg(path);
+    const QByteArray readBack = test::ReadBackWithFfmpeg(path);
     EXPECT_EQ(readBack.size(), 160 * 120 * 3);
-    EXPECT_EQ(readBack, Rgb24Rows(picture));
+    EXPECT_EQ(readBack, test::Rgb24Rows(picture));
     ASSERT_EQ(prompts.texts(), QStringList{"\n\n Save OK. \n\n"});
     EXPECT_EQ(prompts.shown()[0].icon, PromptIcon::None);
     EXPECT_EQ(prompts.shown()[0].buttons, PromptButtons::Ok);

@@ -4,6 +4,7 @@
 #include "common/log.h"
 #include "store/registry_layout.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,29 @@ std::string ClipKeyPath(const std::string& fileName) {
 // enumerating the index never finds.
 bool UsableClipName(const QString& fileName) {
     return !fileName.isEmpty() && !fileName.contains(QLatin1Char('\\'));
+}
+
+// The index key and its number of entries; nullopt when there is no index (or it cannot be
+// read, which is logged).
+struct OpenedIndex {
+    RegKey key;
+    int entries = 0;
+};
+
+std::optional<OpenedIndex> OpenIndex(const KeyStore& store) {
+    const auto index = store.OpenKey(KeyStore::kRoot, kClipIndexKeyPath);
+    if (!index.ok()) {
+        if (index.status != StoreStatus::NotFound) {
+            qCWarning(lcStore) << "cannot open the clip index";
+        }
+        return std::nullopt;
+    }
+    const auto count = store.SubkeyCount(index.value);
+    if (!count.ok()) {
+        qCWarning(lcStore) << "cannot count the clip index entries";
+        return std::nullopt;
+    }
+    return OpenedIndex{index.value, count.value};
 }
 
 QString ReadText(const KeyStore& store, RegKey key, const char* name) {
@@ -121,25 +145,17 @@ bool ClipIndex::DeleteClipRecord(const QString& fileName) {
 }
 
 void ClipIndex::LoadClipRecords(std::vector<ClipRecord>& records) const {
-    const auto index = store_.OpenKey(KeyStore::kRoot, kClipIndexKeyPath);
-    if (!index.ok()) {
-        if (index.status != StoreStatus::NotFound) {
-            qCWarning(lcStore) << "cannot open the clip index";
-        }
+    const auto index = OpenIndex(store_);
+    if (!index) {
         return;
     }
-    const auto count = store_.SubkeyCount(index.value);
-    if (!count.ok()) {
-        qCWarning(lcStore) << "cannot count the clip index entries";
-        return;
-    }
-    for (int i = 0; i < count.value; ++i) {
-        const auto name = store_.SubkeyName(index.value, i);
+    for (int i = 0; i < index->entries; ++i) {
+        const auto name = store_.SubkeyName(index->key, i);
         if (!name.ok()) {
             qCWarning(lcStore) << "cannot name clip index entry" << i;
             continue;
         }
-        const auto key = store_.OpenKey(index.value, name.value);
+        const auto key = store_.OpenKey(index->key, name.value);
         if (!key.ok()) {
             qCWarning(lcStore) << "cannot open the index entry" << Quoted(name.value);
             continue;
@@ -161,26 +177,18 @@ void ClipIndex::LoadClipRecords(std::vector<ClipRecord>& records) const {
 }
 
 void ClipIndex::SetClipOpened(const QString& fileName, bool opened) {
-    const auto index = store_.OpenKey(KeyStore::kRoot, kClipIndexKeyPath);
-    if (!index.ok()) {
-        if (index.status != StoreStatus::NotFound) {
-            qCWarning(lcStore) << "cannot open the clip index";
-        }
-        return;
-    }
-    const auto count = store_.SubkeyCount(index.value);
-    if (!count.ok()) {
-        qCWarning(lcStore) << "cannot count the clip index entries";
+    const auto index = OpenIndex(store_);
+    if (!index) {
         return;
     }
     // Key lookup ignores case, but an entry is marked only under its exact name.
     const std::string wanted = fileName.toStdString();
-    for (int i = 0; i < count.value; ++i) {
-        const auto name = store_.SubkeyName(index.value, i);
+    for (int i = 0; i < index->entries; ++i) {
+        const auto name = store_.SubkeyName(index->key, i);
         if (!name.ok() || name.value != wanted) {
             continue;
         }
-        const auto key = store_.OpenKey(index.value, name.value);
+        const auto key = store_.OpenKey(index->key, name.value);
         if (!key.ok()) {
             qCWarning(lcStore) << "cannot open the index entry" << Quoted(name.value);
             continue;

@@ -1,11 +1,18 @@
 #pragma once
 
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace orvane::test {
+
+// Readers of what the program writes that share none of its code: a RIFF parser written from
+// the AVI layout alone, and ffprobe / ffmpeg.
 
 // An independent reader of RIFF files, written from the AVI layout alone, for checking
 // what the recorder writes byte by byte.
@@ -45,5 +52,11 @@ struct ProbedVideo {
     std::vector<std::string> frameTypes;  // per decoded frame: I, P, B
 };
 ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames = false);
+
+// The picture of an image file as ffmpeg reads it: RGB rows, top first; empty (and a test
+// failure) when ffmpeg cannot read it.
+QByteArray ReadBackWithFfmpeg(const QString& path);
+// The same rows of a picture of ours.
+QByteArray Rgb24Rows(const QImage& image);
 
 }  // namespace orvane::test

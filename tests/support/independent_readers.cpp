@@ -1,6 +1,9 @@
-#include "support/riff_reader.h"
+#include "support/independent_readers.h"
 
 #include <QProcess>
+
+#include <gtest/gtest.h>
+
 #include <QString>
 #include <QStringList>
 
@@ -136,6 +139,26 @@ ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
         }
     }
     return probed;
+}
+
+QByteArray ReadBackWithFfmpeg(const QString& path) {
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    if (!ffmpeg.waitForFinished(30000) || ffmpeg.exitCode() != 0) {
+        ADD_FAILURE() << "ffmpeg could not read " << path.toStdString() << ": "
+                      << ffmpeg.readAllStandardError().toStdString();
+        return {};
+    }
+    return ffmpeg.readAllStandardOutput();
+}
+
+QByteArray Rgb24Rows(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    QByteArray rows;
+    for (int y = 0; y < rgb.height(); ++y) {
+        rows.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+    }
+    return rows;
 }
 
 }  // namespace orvane::test
