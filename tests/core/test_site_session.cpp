@@ -192,7 +192,14 @@ TEST_F(SiteSessionTest, ListenerRefusesCallersAndReportsATakenPort) {
     EXPECT_FALSE(session.OpenListener());
     EXPECT_FALSE(session.listener().errorString().isEmpty());
 
-    settings.WriteProfileInt("Net", "ListenPort", 0);
+    // A port nobody holds (the default, 1500, may be another Orvane's on this machine).
+    quint16 freePort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::Any, 0));
+        freePort = probe.serverPort();
+    }
+    settings.WriteProfileInt("Net", "ListenPort", freePort);
     ASSERT_TRUE(session.OpenListener());
     QTcpSocket caller;
     caller.connectToHost("127.0.0.1", session.listener().port());
