@@ -22,9 +22,12 @@ using test::WaitUntil;
 
 class CliRecordTest : public testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override { StartSite(false); }
+
+    void StartSite(bool streamOnLogin) {
         sim::SiteSimulatorOptions options;
         options.framesPerSecond = 25;
+        options.streamOnLogin = streamOnLogin;
         site = std::make_unique<sim::SiteSimulator>(options);
         ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
         QDir().mkpath(folder);
@@ -129,6 +132,18 @@ TEST_F(CliRecordTest, AKilledRecordingStillPlaysAndIsListed) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].path + entries[0].fileName, path);
     EXPECT_EQ(entries[0].endTime.size(), 5);
+}
+
+// A site that streams every channel at login: the clip is still the channel asked for.
+TEST_F(CliRecordTest, OnlyTheChannelAskedForIsRecorded) {
+    StartSite(true);
+    Start({"--channel", "7", "--seconds", "1"});
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    const auto entries = Index();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].channel, 7);
+    EXPECT_EQ(entries[0].location, "Yard");
 }
 
 TEST_F(CliRecordTest, AChannelTheSiteDoesNotHaveFailsWithTheReason) {

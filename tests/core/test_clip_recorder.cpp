@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 namespace orvane {
 namespace {
@@ -297,6 +299,37 @@ TEST_F(ClipRecorderTest, AFullDiskIsToldOnceAndTheClipStaysValid) {
     EXPECT_GE(probed.packetKeys.size(), 10u);
     EXPECT_LT(probed.packetKeys.size(), 40u);
     EXPECT_EQ(Index().size(), 1u);
+}
+
+// The clip's entry follows it minute by minute while it records (a commit a second looks at
+// the clock), and a clip whose folder is removed is told once and not listed.
+TEST_F(ClipRecorderTest, TheEntryFollowsTheClipAndARemovedClipIsToldAndNotListed) {
+    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 4);
+    auto recorder = MakeRecorder(FormatOf(frames[0]));
+    int told = 0;
+    recorder->SetFailureHandler([&](const QString&) { ++told; });
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+    recorder->WriteFrame(frames[0]);
+    now_ = now_.addSecs(180);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    recorder->WriteFrame(frames[1]);
+    ASSERT_EQ(Index().size(), 1u);
+    EXPECT_EQ(Index()[0].endTime, "10:18");
+
+    ASSERT_TRUE(QDir(folder_).removeRecursively());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    {
+        test::ExpectedMessage removed(QtWarningMsg, "orvane.media", "has been removed");
+        recorder->WriteFrame(frames[2]);
+        recorder->WriteFrame(frames[3]);
+    }
+    EXPECT_EQ(told, 1);
+    {
+        test::ExpectedMessage removed(QtWarningMsg, "orvane.media", "removed while recording");
+        recorder->StopRecording();
+    }
+    EXPECT_TRUE(Index().empty());
 }
 
 TEST(FramesSinceKey, KeepsTheGroupOfPicturesARecordingMustStartWith) {

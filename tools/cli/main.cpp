@@ -76,8 +76,16 @@ int Record(const QCommandLineParser& parser, QTextStream& out, QTextStream& err)
     options.channelId = parser.value("channel").toUInt(&channelOk);
     bool secondsOk = false;
     options.seconds = parser.value("seconds").toInt(&secondsOk);
-    if (args.size() != 2 || !SplitHostPort(args[1], 1000, options.host, options.port) ||
-        !channelOk || !secondsOk || options.seconds <= 0) {
+    if (args.size() != 2 || !SplitHostPort(args[1], 1000, options.host, options.port)) {
+        err << "orvane-cli: record needs one site, HOST or HOST:PORT (port 1 to 65535)" << Qt::endl;
+        return Usage(err);
+    }
+    if (!channelOk) {
+        err << "orvane-cli: record needs --channel ID, a channel number" << Qt::endl;
+        return Usage(err);
+    }
+    if (!secondsOk || options.seconds <= 0) {
+        err << "orvane-cli: --seconds must be a whole number above 0" << Qt::endl;
         return Usage(err);
     }
     options.user = parser.value("user");
@@ -98,7 +106,7 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.addHelpOption();
-    parser.addPositionalArgument("command", "probe or identify");
+    parser.addPositionalArgument("command", "probe, record or identify");
     parser.addOptions(
         {{"user", "Site user name.", "user"},
          {"password", "Site password.", "password"},

@@ -88,7 +88,8 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err) 
     // The window exists once the dispatch that made it is over: the recorder attaches then
     // and writes the frames already there first, as the Record command does.
     host.onWindowCreated = [&](HeadlessChannelWindow* window) {
-        if (recorder) {
+        // A site may stream channels nobody asked for; only the one asked for is recorded.
+        if (recorder || window->params().channelId != options.channelId) {
             return;
         }
         QPointer<HeadlessChannelWindow> made(window);

@@ -4,6 +4,7 @@
 #include "media/bitmap_info.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -422,6 +423,11 @@ bool AviWriter::Commit() {
     // Start write-back now rather than in one burst later; this never waits for the disk.
     ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     return ok;
+}
+
+bool AviWriter::FileRemoved() const {
+    struct stat info {};
+    return fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_nlink == 0;
 }
 
 bool AviWriter::Close() {

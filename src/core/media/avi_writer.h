@@ -53,6 +53,10 @@ class AviWriter {
     // Final index and headers; the file is closed afterwards whatever happens.
     bool Close();
 
+    // True once the file has no name any more (deleted, or its folder removed): what is
+    // written from then on goes nowhere.
+    bool FileRemoved() const;
+
     std::uint32_t samples() const { return totalSamples_; }
     std::uint64_t bytesWritten() const { return end_; }
     const QString& errorText() const { return error_; }

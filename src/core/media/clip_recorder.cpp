@@ -118,6 +118,7 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
 }
 
 void ClipRecorder::WriteIndexEntry(const QDateTime& end) {
+    indexedMinute_ = static_cast<int>(end.toSecsSinceEpoch() / 60);
     ClipIndex index(store_, [this](std::int32_t channel) {
         const QString name = channelName_ ? channelName_(channel) : QString();
         // A site that went away before the clip ended leaves the name it had.
@@ -175,6 +176,16 @@ void ClipRecorder::WriteFrame(std::span<const std::uint8_t> packedFrame) {
         if (!writer_->Commit()) {
             ReportFailure(writer_->errorText());
         }
+        if (writer_->FileRemoved()) {
+            ReportFailure(QStringLiteral("The file or its folder has been removed."));
+        }
+        // The entry's end follows the clip minute by minute, so a clip cut off by a crash
+        // is listed with about its real length.
+        const QDateTime now = clock_();
+        const int minute = static_cast<int>(now.toSecsSinceEpoch() / 60);
+        if (minute != indexedMinute_) {
+            WriteIndexEntry(now);
+        }
     }
 }
 
@@ -209,12 +220,19 @@ void ClipRecorder::StopRecording() {
         return;
     }
     const QDateTime end = clock_();
+    const bool removed = writer_->FileRemoved();
     if (!writer_->Close()) {
         qCWarning(lcMedia) << "closing" << aviFileName_ << "failed:" << writer_->errorText();
     }
     writer_.reset();
     keyFrames_.reset();
-    WriteIndexEntry(end);
+    if (removed) {
+        // Nothing is left to list: the entry written at the start goes too.
+        qCWarning(lcMedia) << "the clip" << aviFileName_ << "was removed while recording";
+        ClipIndex(store_, {}).DeleteClipRecord(aviFileName_);
+    } else {
+        WriteIndexEntry(end);
+    }
     recordPath_.clear();
     aviFileName_.clear();
     imageFileName_.clear();

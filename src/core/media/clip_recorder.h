@@ -90,6 +90,7 @@ class ClipRecorder final : public FrameSink {
     bool previewDue_ = false;
     bool formatChecked_ = false;
     bool failureReported_ = false;
+    int indexedMinute_ = -1;  // the end minute the index entry holds
     bool badFrameLogged_ = false;
     QElapsedTimer sinceStart_;
     std::int64_t lastCommitMs_ = 0;

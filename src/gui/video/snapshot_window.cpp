@@ -111,8 +111,28 @@ SnapshotWindow* SnapshotWindow::Create(const QImage& lastPicture,
     // Owned by the parent's window; without one it deletes itself on close.
     auto* window = new SnapshotWindow(std::move(picture), title, parent);
     window->SizeToPicture();
+    window->PlaceOverOwner();
     window->show();
     return window;
+}
+
+void SnapshotWindow::PlaceOverOwner() {
+    QWidget* owner = parentWidget();
+    if (!owner) {
+        return;
+    }
+    // Centred over the main window, each further snapshot a step down and right of the one
+    // before, so none opens over the menus or hides another.
+    constexpr int kStep = 24;
+    constexpr int kSteps = 8;
+    int others = 0;
+    for (QObject* child : owner->children()) {
+        auto* snapshot = qobject_cast<SnapshotWindow*>(child);
+        others += snapshot && snapshot != this && snapshot->isVisible() ? 1 : 0;
+    }
+    const QRect area = owner->geometry();
+    const QPoint offset(kStep * (others % kSteps), kStep * (others % kSteps));
+    move(area.center() - QPoint(width() / 2, height() / 2) + offset);
 }
 
 void SnapshotWindow::SizeToPicture() {

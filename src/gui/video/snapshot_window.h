@@ -46,6 +46,8 @@ class SnapshotWindow : public QWidget {
 
     // Sizes the window so its client area is exactly the picture.
     void SizeToPicture();
+    // Puts a new snapshot over the middle of the main window.
+    void PlaceOverOwner();
     // The context menu; its actions carry their command ids as data.
     std::unique_ptr<QMenu> MakeContextMenu();
     void RunCommand(int commandId);

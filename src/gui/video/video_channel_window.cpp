@@ -30,7 +30,7 @@ struct ModeSize {
 constexpr ModeSize kModeSizes[] = {{160, 120}, {176, 144}, {320, 240}, {352, 288}};
 constexpr int kStopMarkOffset = 5;
 // The recording mark: a red dot in the picture's top right corner.
-constexpr int kRecordMarkDiameter = 10;
+constexpr int kRecordMarkDiameter = 12;
 constexpr int kRecordMarkMargin = 6;
 
 }  // namespace
@@ -59,8 +59,9 @@ class PictureView : public QWidget {
                              videotext::kStopMark);
         }
         if (window_.recording()) {
+            // Red inside a dark ring: seen on bright and on red pictures alike.
             painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(QPen(Qt::white, 1));
+            painter.setPen(QPen(QColor(0, 0, 0), 2));
             painter.setBrush(QColor(255, 0, 0));
             painter.drawEllipse(width() - kRecordMarkMargin - kRecordMarkDiameter,
                                 kRecordMarkMargin, kRecordMarkDiameter, kRecordMarkDiameter);
