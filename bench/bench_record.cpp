@@ -18,22 +18,23 @@
 namespace orvane {
 namespace {
 
-constexpr std::size_t kFrameBytes = 150'000;
+constexpr std::size_t kLargeFrameBytes = 150'000;
+constexpr std::size_t kLiveFrameBytes = 10'000;  // a 352 x 288 MPEG-4 frame of the live load
 constexpr int kFramesPerFile = 2000;
 
-BitmapInfoHeader Format() {
+BitmapInfoHeader Format(std::size_t frameBytes) {
     BitmapInfoHeader format;
     format.biWidth = 704;
     format.biHeight = 576;
     format.biBitCount = 24;
     format.biCompression = MakeFourcc('F', 'M', 'P', '4');
-    format.biSizeImage = kFrameBytes;
+    format.biSizeImage = static_cast<std::uint32_t>(frameBytes);
     return format;
 }
 
 // A picture header an MPEG-4 reader recognises (an inter picture), then filler.
-Block ImageData(int index) {
-    Block data(kFrameBytes);
+Block ImageData(int index, std::size_t frameBytes) {
+    Block data(frameBytes);
     for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<std::uint8_t>(i * 7 + static_cast<std::size_t>(index));
     }
@@ -45,21 +46,22 @@ Block ImageData(int index) {
     return data;
 }
 
-Block PackedFrame(int index) {
-    Block frame = Format().Bytes();
-    const Block data = ImageData(index);
+Block PackedFrame(int index, std::size_t frameBytes) {
+    Block frame = Format(frameBytes).Bytes();
+    const Block data = ImageData(index, frameBytes);
     frame.insert(frame.end(), data.begin(), data.end());
     return frame;
 }
 
 void BM_ClipRecorder(benchmark::State& state) {
+    const auto frameBytes = static_cast<std::size_t>(state.range(0));
     QTemporaryDir dir;
     auto store = KeyStore::OpenInMemory();
-    ClipRecorder recorder(store, {}, 1, Format());
+    ClipRecorder recorder(store, {}, 1, Format(frameBytes));
     const QString folder = dir.path() + "/";
     std::vector<Block> frames;
     for (int i = 0; i < 12; ++i) {
-        frames.push_back(PackedFrame(i));
+        frames.push_back(PackedFrame(i, frameBytes));
     }
     QString error;
     int written = 0;
@@ -76,7 +78,7 @@ void BM_ClipRecorder(benchmark::State& state) {
             // The first full clip is kept for `ffmpeg -c copy` to copy in the same run.
             const QByteArray dump = qgetenv("ORVANE_BENCH_DUMP");
             const QString kept = QString::fromUtf8(dump) + "/record_150k.avi";
-            if (!dump.isEmpty() && !QFile::exists(kept)) {
+            if (!dump.isEmpty() && frameBytes == kLargeFrameBytes && !QFile::exists(kept)) {
                 QFile::rename(done, kept);
             }
             QFile::remove(done);
@@ -85,9 +87,13 @@ void BM_ClipRecorder(benchmark::State& state) {
     }
     recorder.StopRecording();
     state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kFrameBytes));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(frameBytes));
 }
-BENCHMARK(BM_ClipRecorder)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_ClipRecorder)
+    ->Arg(kLargeFrameBytes)
+    ->Arg(kLiveFrameBytes)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 struct AvioDeleter {
     void operator()(AVFormatContext* context) const {
@@ -99,14 +105,14 @@ struct AvioDeleter {
 };
 using MuxerPtr = std::unique_ptr<AVFormatContext, AvioDeleter>;
 
-MuxerPtr OpenMuxer(const std::string& path) {
+MuxerPtr OpenMuxer(const std::string& path, std::size_t frameBytes) {
     AVFormatContext* raw = nullptr;
     if (avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str()) < 0) {
         return nullptr;
     }
     MuxerPtr muxer(raw);
     AVStream* stream = avformat_new_stream(raw, nullptr);
-    const BitmapInfoHeader format = Format();
+    const BitmapInfoHeader format = Format(frameBytes);
     stream->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
     stream->codecpar->codec_id = AV_CODEC_ID_MPEG4;
     stream->codecpar->codec_tag = format.biCompression;
@@ -121,14 +127,15 @@ MuxerPtr OpenMuxer(const std::string& path) {
 }
 
 void BM_LibavformatAviCopy(benchmark::State& state) {
+    const auto frameBytes = static_cast<std::size_t>(state.range(0));
     QTemporaryDir dir;
     std::vector<Block> data;
     for (int i = 0; i < 12; ++i) {
-        data.push_back(ImageData(i));
+        data.push_back(ImageData(i, frameBytes));
     }
     int file = 0;
     auto path = [&] { return (dir.path() + QString("/copy%1.avi").arg(file)).toStdString(); };
-    MuxerPtr muxer = OpenMuxer(path());
+    MuxerPtr muxer = OpenMuxer(path(), frameBytes);
     PacketPtr packet(av_packet_alloc());
     std::int64_t written = 0;
     for (auto _ : state) {
@@ -148,15 +155,19 @@ void BM_LibavformatAviCopy(benchmark::State& state) {
             muxer.reset();
             std::remove(done.c_str());
             ++file;
-            muxer = OpenMuxer(path());
+            muxer = OpenMuxer(path(), frameBytes);
             state.ResumeTiming();
         }
     }
     av_write_trailer(muxer.get());
     state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kFrameBytes));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(frameBytes));
 }
-BENCHMARK(BM_LibavformatAviCopy)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_LibavformatAviCopy)
+    ->Arg(kLargeFrameBytes)
+    ->Arg(kLiveFrameBytes)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace orvane
