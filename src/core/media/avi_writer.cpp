@@ -105,43 +105,69 @@ bool AviWriter::Fail(const char* what) {
     return false;
 }
 
-bool AviWriter::Append(std::span<const std::uint8_t> bytes) {
+namespace {
+
+// Writes every byte of the parts at pos, resuming after short writes and interruptions.
+// false with errno set when the file takes no more.
+bool WriteFully(int fd, std::uint64_t pos, std::span<const iovec> parts) {
+    std::size_t total = 0;
+    for (const iovec& part : parts) {
+        total += part.iov_len;
+    }
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
-                                         static_cast<off_t>(end_ + done));
+    while (done < total) {
+        // Skip what went out already and hand the rest over in one call.
+        std::array<iovec, 3> rest{};
+        int count = 0;
+        std::size_t skip = done;
+        for (const iovec& part : parts) {
+            if (skip >= part.iov_len) {
+                skip -= part.iov_len;
+                continue;
+            }
+            rest[static_cast<std::size_t>(count++)] = {
+                static_cast<std::uint8_t*>(part.iov_base) + skip, part.iov_len - skip};
+            skip = 0;
+        }
+        const ssize_t written = ::pwritev(fd, rest.data(), count, static_cast<off_t>(pos + done));
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
-            const int saved = errno;
-            // Cut back what got through, so the file never ends in half a chunk.
-            if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) {
-                qCWarning(lcMedia) << "cannot cut a partly written chunk off";
+            if (written == 0) {
+                errno = ENOSPC;
             }
-            errno = written == 0 ? ENOSPC : saved;
-            return Fail("write");
+            return false;
         }
         done += static_cast<std::size_t>(written);
     }
-    end_ += bytes.size();
     return true;
 }
 
-bool AviWriter::PatchAt(std::uint64_t pos, std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written =
-            ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(pos + done));
-        if (written < 0 && errno == EINTR) {
-            continue;
+}  // namespace
+
+bool AviWriter::AppendParts(std::span<const iovec> parts, std::uint64_t size) {
+    if (!WriteFully(fd_, end_, parts)) {
+        const int saved = errno;
+        // Cut back what got through, so the file never ends in half a chunk.
+        if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) {
+            qCWarning(lcMedia) << "cannot cut a partly written chunk off";
         }
-        if (written <= 0) {
-            return Fail("header update");
-        }
-        done += static_cast<std::size_t>(written);
+        errno = saved;
+        return Fail("write");
     }
+    end_ += size;
     return true;
+}
+
+bool AviWriter::Append(std::span<const std::uint8_t> bytes) {
+    const iovec part{const_cast<std::uint8_t*>(bytes.data()), bytes.size()};
+    return AppendParts(std::span(&part, 1), bytes.size());
+}
+
+bool AviWriter::PatchAt(std::uint64_t pos, std::span<const std::uint8_t> bytes) {
+    const iovec part{const_cast<std::uint8_t*>(bytes.data()), bytes.size()};
+    return WriteFully(fd_, pos, std::span(&part, 1)) || Fail("header update");
 }
 
 bool AviWriter::PatchU32(std::uint64_t pos, std::uint32_t value) {
@@ -278,38 +304,12 @@ bool AviWriter::WriteSample(std::span<const std::uint8_t> data, bool keyFrame) {
         static_cast<std::uint8_t>(data.size()),       static_cast<std::uint8_t>(data.size() >> 8),
         static_cast<std::uint8_t>(data.size() >> 16), static_cast<std::uint8_t>(data.size() >> 24)};
     const std::uint8_t pad = 0;
-    iovec parts[3] = {{const_cast<std::uint8_t*>(header.data()), header.size()},
-                      {const_cast<std::uint8_t*>(data.data()), data.size()},
-                      {const_cast<std::uint8_t*>(&pad), data.size() & 1}};
-    std::size_t done = 0;
-    while (done < chunkSize) {
-        // Skip what went out already and hand the rest over in one call.
-        iovec rest[3];
-        int count = 0;
-        std::size_t skip = done;
-        for (const iovec& part : parts) {
-            if (skip >= part.iov_len) {
-                skip -= part.iov_len;
-                continue;
-            }
-            rest[count++] = {static_cast<std::uint8_t*>(part.iov_base) + skip, part.iov_len - skip};
-            skip = 0;
-        }
-        const ssize_t written = ::pwritev(fd_, rest, count, static_cast<off_t>(end_ + done));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            const int saved = errno;
-            if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) {
-                qCWarning(lcMedia) << "cannot cut a partly written sample off";
-            }
-            errno = written == 0 ? ENOSPC : saved;
-            return Fail("write");
-        }
-        done += static_cast<std::size_t>(written);
+    const iovec parts[3] = {{const_cast<std::uint8_t*>(header.data()), header.size()},
+                            {const_cast<std::uint8_t*>(data.data()), data.size()},
+                            {const_cast<std::uint8_t*>(&pad), data.size() & 1}};
+    if (!AppendParts(parts, chunkSize)) {
+        return false;
     }
-    end_ += chunkSize;
     const IndexEntry entry{chunkPos, static_cast<std::uint32_t>(data.size()), keyFrame};
     pending_.push_back(entry);
     if (firstSegment_) {

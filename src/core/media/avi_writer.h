@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <sys/uio.h>
+
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -84,6 +86,7 @@ class AviWriter {
     bool WriteLegacyIndex();
     bool PatchSizesAndCounts();
     bool Append(std::span<const std::uint8_t> bytes);
+    bool AppendParts(std::span<const iovec> parts, std::uint64_t size);
     bool PatchAt(std::uint64_t pos, std::span<const std::uint8_t> bytes);
     bool PatchU32(std::uint64_t pos, std::uint32_t value);
     bool Fail(const char* what);
