@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
 
 namespace orvane {
 namespace {
@@ -55,6 +57,46 @@ TEST_F(KeyStoreTest, SubkeysEnumerateByIndexInCaseInsensitiveNameOrder) {
     EXPECT_EQ(Child(store, parent, 3), "delta");
     EXPECT_EQ(store.SubkeyName(parent, 4).status, StoreStatus::NotFound);
     EXPECT_EQ(store.SubkeyName(parent, -1).status, StoreStatus::NotFound);
+}
+
+TEST_F(KeyStoreTest, AllSubkeysAndTheirValuesReadInOneGoInEnumerationOrder) {
+    const auto parent = store.CreateKey(KeyStore::kRoot, "Book").value;
+    for (const char* name : {"delta", "Bravo", "alpha"}) {
+        ASSERT_TRUE(store.CreateKey(parent, name).ok());
+    }
+    ASSERT_TRUE(store.CreateKey(parent, "alpha\\inner").ok());  // not a value of alpha
+    const RegKey bravo = store.OpenKey(parent, "Bravo").value;
+    const RegKey delta = store.OpenKey(parent, "delta").value;
+    ASSERT_EQ(store.SetString(bravo, "Text", std::string("a\0b", 3)), StoreStatus::Ok);
+    ASSERT_EQ(store.SetDword(bravo, "Count", 7), StoreStatus::Ok);
+    ASSERT_EQ(store.SetString(delta, "Empty", ""), StoreStatus::Ok);
+
+    EXPECT_EQ(store.SubkeyNames(parent).value,
+              (std::vector<std::string>{"alpha", "Bravo", "delta"}));
+    std::vector<std::string> seen;
+    std::set<std::int64_t> ids;
+    ASSERT_EQ(store.VisitSubkeyValues(parent,
+                                      [&](const SubkeyValueView& value) {
+                                          ids.insert(value.subkeyId);
+                                          std::string line(value.subkey);
+                                          if (value.hasValue) {
+                                              line += " " + std::string(value.name) + " " +
+                                                      std::to_string(value.type) + " [" +
+                                                      std::string(value.data) + "]";
+                                          }
+                                          seen.push_back(line);
+                                      }),
+              StoreStatus::Ok);
+    std::sort(seen.begin() + 1, seen.begin() + 3);  // the values of one key in any order
+    using namespace std::string_literals;
+    EXPECT_EQ(seen, (std::vector<std::string>{"alpha", "Bravo Count 4 [\x07\0\0\0]"s,
+                                              "Bravo Text 1 [a\0b]"s, "delta Empty 1 []"}));
+    EXPECT_EQ(ids.size(), 3u);
+
+    const RegKey gone{9999};
+    EXPECT_EQ(store.SubkeyNames(gone).status, StoreStatus::NotFound);
+    EXPECT_EQ(store.VisitSubkeyValues(gone, [](const SubkeyValueView&) { FAIL(); }),
+              StoreStatus::NotFound);
 }
 
 TEST_F(KeyStoreTest, DeletingAKeyIsRefusedWhileItHasSubkeys) {

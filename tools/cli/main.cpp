@@ -2,6 +2,8 @@
 //   orvane-cli probe HOST[:PORT] --user U --password P [--channel ID] [--frames N] [--png FILE]
 //   orvane-cli record HOST[:PORT] --user U --password P --channel ID --seconds S [--dir DIR]
 //   orvane-cli identify ID [--server HOST[:PORT]]
+//   orvane-cli frame CLIP.avi --seek N [--step K] --png OUT.png
+#include "frame.h"
 #include "probe.h"
 #include "record.h"
 #include "site/identify_client.h"
@@ -35,7 +37,8 @@ int Usage(QTextStream& err) {
            "[--frames N] [--png FILE] [--timeout S] [--small]\n"
            "       orvane-cli record HOST[:PORT] --user U --password P --channel ID "
            "--seconds S [--dir DIR]\n"
-           "       orvane-cli identify ID [--server HOST[:PORT]]"
+           "       orvane-cli identify ID [--server HOST[:PORT]]\n"
+           "       orvane-cli frame CLIP.avi --seek N [--step K] --png OUT.png"
         << Qt::endl;
     return 2;
 }
@@ -95,6 +98,32 @@ int Record(const QCommandLineParser& parser, QTextStream& out, QTextStream& err)
     return cli::RunRecord(options, out, err);
 }
 
+int Frame(const QCommandLineParser& parser, QTextStream& out, QTextStream& err) {
+    const QStringList args = parser.positionalArguments();
+    cli::FrameOptions options;
+    bool seekOk = false;
+    options.seek = parser.value("seek").toLongLong(&seekOk);
+    bool stepOk = true;
+    if (parser.isSet("step")) {
+        options.steps = parser.value("step").toLongLong(&stepOk);
+    }
+    if (args.size() != 2) {
+        err << "orvane-cli: frame needs one clip file" << Qt::endl;
+        return Usage(err);
+    }
+    if (!parser.isSet("seek") || !seekOk || options.seek < 0) {
+        err << "orvane-cli: frame needs --seek N, a frame number from 0" << Qt::endl;
+        return Usage(err);
+    }
+    if (!stepOk) {
+        err << "orvane-cli: --step must be a whole number (negative steps back)" << Qt::endl;
+        return Usage(err);
+    }
+    options.clipPath = args[1];
+    options.pngPath = parser.value("png");
+    return cli::RunFrame(options, out, err);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,7 +135,7 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.addHelpOption();
-    parser.addPositionalArgument("command", "probe, record or identify");
+    parser.addPositionalArgument("command", "probe, record, identify or frame");
     parser.addOptions(
         {{"user", "Site user name.", "user"},
          {"password", "Site password.", "password"},
@@ -117,7 +146,9 @@ int main(int argc, char** argv) {
          {"small", "Ask for 160 x 120 pictures."},
          {"server", "Identify server to ask.", "host[:port]"},
          {"seconds", "Seconds to record.", "s", "10"},
-         {"dir", "Folder to record into (the settings' record folder when absent).", "dir"}});
+         {"dir", "Folder to record into (the settings' record folder when absent).", "dir"},
+         {"seek", "Frame to show.", "n"},
+         {"step", "Frames to step from it, one at a time (negative: back).", "k"}});
     parser.process(app);
     const QStringList args = parser.positionalArguments();
     if (args.value(0) == "identify") {
@@ -125,6 +156,9 @@ int main(int argc, char** argv) {
     }
     if (args.value(0) == "record") {
         return Record(parser, out, err);
+    }
+    if (args.value(0) == "frame") {
+        return Frame(parser, out, err);
     }
     if (args.value(0) != "probe" || args.size() != 2) {
         return Usage(err);

@@ -28,6 +28,17 @@ inline constexpr int kRemoteControl = 32796;
 inline constexpr int kLimitError = 32797;
 inline constexpr int kCodecError = 32798;
 inline constexpr int kReconnect = 32799;
+// The clip player's toolbar.
+inline constexpr int kPlayerPlay = 32800;
+inline constexpr int kPlayerPause = 32801;
+inline constexpr int kPlayerStop = 32802;
+inline constexpr int kPlayerFirstFrame = 32803;
+inline constexpr int kPlayerRewind = 32804;
+inline constexpr int kPlayerForward = 32805;
+inline constexpr int kPlayerLastFrame = 32806;
+inline constexpr int kPlayerIncrease = 32807;
+inline constexpr int kPlayerDecrease = 32808;
+inline constexpr int kPlayerSnapshot = 32809;
 inline constexpr int kAbout = 57664;
 inline constexpr int kExit = 57665;
 

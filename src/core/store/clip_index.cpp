@@ -4,6 +4,7 @@
 #include "common/log.h"
 #include "store/registry_layout.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,26 +65,74 @@ std::optional<OpenedIndex> OpenIndex(const KeyStore& store) {
     return OpenedIndex{index.value, count.value};
 }
 
-QString ReadText(const KeyStore& store, RegKey key, const char* name) {
-    const auto value = store.QueryValue(key, name);
-    if (!value.ok() || value.value.type != static_cast<std::uint32_t>(ValueType::String)) {
-        return {};
-    }
-    const std::string text = CutToBytes(TextBeforeNul(value.value.data), kTextValueMaxBytes);
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+// Value names compare as the store compares them: ASCII letters without case.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-std::uint32_t ReadDword(const KeyStore& store, RegKey key, const char* name) {
-    const auto value = store.QueryValue(key, name);
-    if (!value.ok() || value.value.type != static_cast<std::uint32_t>(ValueType::Dword) ||
-        value.value.data.size() != 4) {
+// The last text read for one field. Entries repeat their neighbours' folder, location and
+// dates; handing out the same QString lets them share one copy.
+struct TextCache {
+    std::string bytes;
+    QString text;
+};
+
+QString ReadText(const SubkeyValueView& value, TextCache& cache) {
+    if (value.type != static_cast<std::uint32_t>(ValueType::String)) {
+        return {};
+    }
+    const std::string_view bytes = TextBeforeNul(value.data);
+    if (bytes != cache.bytes || cache.text.isNull()) {
+        const std::string text = CutToBytes(bytes, kTextValueMaxBytes);
+        cache.bytes.assign(bytes);
+        cache.text = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    }
+    return cache.text;
+}
+
+std::uint32_t ReadDword(const SubkeyValueView& value) {
+    if (value.type != static_cast<std::uint32_t>(ValueType::Dword) || value.data.size() != 4) {
         return 0;
     }
-    const auto& b = value.value.data;
+    const auto& b = value.data;
     return static_cast<std::uint32_t>(static_cast<unsigned char>(b[0])) |
            static_cast<std::uint32_t>(static_cast<unsigned char>(b[1])) << 8 |
            static_cast<std::uint32_t>(static_cast<unsigned char>(b[2])) << 16 |
            static_cast<std::uint32_t>(static_cast<unsigned char>(b[3])) << 24;
+}
+
+struct TextCaches {
+    TextCache fileName, location, startDate, startTime, endDate, endTime, imageName, path;
+};
+
+// Puts one stored value into its field of the record; values of other names are ignored.
+void ReadInto(ClipRecord& record, const SubkeyValueView& value, TextCaches& caches) {
+    const std::string_view name = value.name;
+    if (EqualsIgnoringAsciiCase(name, clipvalue::kFileName)) {
+        record.fileName = ReadText(value, caches.fileName);
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kChannel)) {
+        record.channel = static_cast<std::int32_t>(ReadDword(value));
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kLocation)) {
+        record.location = ReadText(value, caches.location);
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kOpen)) {
+        record.open = ReadDword(value) != 0 ? 1 : 0;
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kStartDate)) {
+        record.startDate = ReadText(value, caches.startDate);
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kStartTime)) {
+        record.startTime = ReadText(value, caches.startTime);
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kEndDate)) {
+        record.endDate = ReadText(value, caches.endDate);
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kEndTime)) {
+        record.endTime = ReadText(value, caches.endTime);
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kImageName)) {
+        record.imageName = ReadText(value, caches.imageName);
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kPath)) {
+        record.path = ReadText(value, caches.path);
+    }
 }
 
 }  // namespace
@@ -149,30 +198,24 @@ void ClipIndex::LoadClipRecords(std::vector<ClipRecord>& records) const {
     if (!index) {
         return;
     }
-    for (int i = 0; i < index->entries; ++i) {
-        const auto name = store_.SubkeyName(index->key, i);
-        if (!name.ok()) {
-            qCWarning(lcStore) << "cannot name clip index entry" << i;
-            continue;
-        }
-        const auto key = store_.OpenKey(index->key, name.value);
-        if (!key.ok()) {
-            qCWarning(lcStore) << "cannot open the index entry" << Quoted(name.value);
-            continue;
-        }
-        ClipRecord record;
-        record.fileName = ReadText(store_, key.value, clipvalue::kFileName);
-        record.channel =
-            static_cast<std::int32_t>(ReadDword(store_, key.value, clipvalue::kChannel));
-        record.location = ReadText(store_, key.value, clipvalue::kLocation);
-        record.open = ReadDword(store_, key.value, clipvalue::kOpen) != 0 ? 1 : 0;
-        record.startDate = ReadText(store_, key.value, clipvalue::kStartDate);
-        record.startTime = ReadText(store_, key.value, clipvalue::kStartTime);
-        record.endDate = ReadText(store_, key.value, clipvalue::kEndDate);
-        record.endTime = ReadText(store_, key.value, clipvalue::kEndTime);
-        record.imageName = ReadText(store_, key.value, clipvalue::kImageName);
-        record.path = ReadText(store_, key.value, clipvalue::kPath);
-        records.push_back(std::move(record));
+    // The whole index in one read: entry by entry, a large index takes minutes.
+    records.reserve(records.size() + static_cast<std::size_t>(index->entries));
+    const std::size_t first = records.size();
+    std::int64_t entry = -1;
+    TextCaches caches;
+    const StoreStatus status =
+        store_.VisitSubkeyValues(index->key, [&](const SubkeyValueView& value) {
+            if (value.subkeyId != entry) {
+                entry = value.subkeyId;
+                records.emplace_back();
+            }
+            if (value.hasValue) {
+                ReadInto(records.back(), value, caches);
+            }
+        });
+    if (status != StoreStatus::Ok) {
+        qCWarning(lcStore) << "cannot read the clip index entries";
+        records.resize(first);
     }
 }
 
@@ -183,18 +226,22 @@ void ClipIndex::SetClipOpened(const QString& fileName, bool opened) {
     }
     // Key lookup ignores case, but an entry is marked only under its exact name.
     const std::string wanted = fileName.toStdString();
-    for (int i = 0; i < index->entries; ++i) {
-        const auto name = store_.SubkeyName(index->key, i);
-        if (!name.ok() || name.value != wanted) {
+    const auto names = store_.SubkeyNames(index->key);
+    if (!names.ok()) {
+        qCWarning(lcStore) << "cannot name the clip index entries";
+        return;
+    }
+    for (const std::string& name : names.value) {
+        if (name != wanted) {
             continue;
         }
-        const auto key = store_.OpenKey(index->key, name.value);
+        const auto key = store_.OpenKey(index->key, name);
         if (!key.ok()) {
-            qCWarning(lcStore) << "cannot open the index entry" << Quoted(name.value);
+            qCWarning(lcStore) << "cannot open the index entry" << Quoted(name);
             continue;
         }
         if (store_.SetDword(key.value, clipvalue::kOpen, opened ? 1 : 0) != StoreStatus::Ok) {
-            qCWarning(lcStore) << "cannot mark the index entry" << Quoted(name.value);
+            qCWarning(lcStore) << "cannot mark the index entry" << Quoted(name);
         }
         return;
     }

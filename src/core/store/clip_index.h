@@ -40,8 +40,9 @@ class ClipIndex {
     // same file name is replaced value by value.
     bool AddClipRecord(ClipRecord record);
     bool DeleteClipRecord(const QString& fileName);
-    // Appends every entry, in the store's enumeration order; entries that cannot be read
-    // are skipped.
+    // Appends every entry, in the store's enumeration order, all read at once; values that
+    // cannot be read (another type, a wrong size) read as empty or 0. Nothing is appended
+    // when the index cannot be read.
     void LoadClipRecords(std::vector<ClipRecord>& records) const;
     void SetClipOpened(const QString& fileName, bool opened);
 

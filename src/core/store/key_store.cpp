@@ -381,6 +381,61 @@ StoreResult<std::string> KeyStore::SubkeyName(RegKey key, int index) const {
     return {rc == SQLITE_DONE ? StoreStatus::NotFound : StoreStatus::Failed, {}};
 }
 
+StoreResult<std::vector<std::string>> KeyStore::SubkeyNames(RegKey key) const {
+    if (!KeyExists(key)) {
+        return {StoreStatus::NotFound, {}};
+    }
+    auto stmt = Prepare("SELECT name FROM reg_keys WHERE parent=? ORDER BY name");
+    if (!stmt) {
+        return {StoreStatus::Failed, {}};
+    }
+    sqlite3_bind_int64(stmt.get(), 1, key.id);
+    std::vector<std::string> names;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        names.push_back(ColumnText(stmt.get(), 0));
+    }
+    if (rc != SQLITE_DONE) {
+        return {StoreStatus::Failed, {}};
+    }
+    return {StoreStatus::Ok, std::move(names)};
+}
+
+StoreStatus KeyStore::VisitSubkeyValues(
+    RegKey key, const std::function<void(const SubkeyValueView&)>& visit) const {
+    if (!KeyExists(key)) {
+        return StoreStatus::NotFound;
+    }
+    // One statement, so the whole answer comes from one snapshot of the file.
+    auto stmt = Prepare(
+        "SELECT k.id, k.name, v.name, v.type, v.data FROM reg_keys k "
+        "LEFT JOIN reg_values v ON v.key_id=k.id WHERE k.parent=? ORDER BY k.name");
+    if (!stmt) {
+        return StoreStatus::Failed;
+    }
+    sqlite3_bind_int64(stmt.get(), 1, key.id);
+    const auto view = [&](int column) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt.get(), column));
+        const int size = sqlite3_column_bytes(stmt.get(), column);
+        return bytes && size > 0 ? std::string_view(bytes, static_cast<std::size_t>(size))
+                                 : std::string_view();
+    };
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        SubkeyValueView value;
+        value.subkeyId = sqlite3_column_int64(stmt.get(), 0);
+        value.subkey = view(1);
+        value.hasValue = sqlite3_column_type(stmt.get(), 2) != SQLITE_NULL;
+        if (value.hasValue) {
+            value.name = view(2);
+            value.type = static_cast<std::uint32_t>(sqlite3_column_int64(stmt.get(), 3));
+            value.data = view(4);
+        }
+        visit(value);
+    }
+    return rc == SQLITE_DONE ? StoreStatus::Ok : StoreStatus::Failed;
+}
+
 StoreStatus KeyStore::SetValue(RegKey key, std::string_view name, std::uint32_t type,
                                std::string_view data) {
     if (name.size() > kMaxValueNameLength) {

@@ -3,6 +3,7 @@
 #include "store/sqlite_handle.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,17 @@ enum class ValueType : std::uint32_t {
 struct StoredValue {
     std::uint32_t type = 0;
     std::string data;  // raw bytes as written
+};
+
+// One value of a subkey as KeyStore::VisitSubkeyValues passes it; the views last only for
+// the call.
+struct SubkeyValueView {
+    std::int64_t subkeyId = 0;  // tells the subkeys apart, whatever their names
+    std::string_view subkey;
+    bool hasValue = false;  // false once for a subkey that holds no value
+    std::string_view name;
+    std::uint32_t type = 0;
+    std::string_view data;
 };
 
 // A key is named by its row; the root (HKEY_CURRENT_USER) is always there.
@@ -82,6 +94,13 @@ class KeyStore {
     StoreStatus DeleteKey(RegKey parent, std::string_view subPath);
     StoreResult<int> SubkeyCount(RegKey key) const;
     StoreResult<std::string> SubkeyName(RegKey key, int index) const;
+    // All subkey names, or all values of all subkeys, in the order SubkeyName enumerates the
+    // subkeys, each in one read: enumerating a key of many thousand subkeys index by index
+    // costs a scan per index.
+    StoreResult<std::vector<std::string>> SubkeyNames(RegKey key) const;
+    // Every value of every subkey, subkey after subkey, without copying any of them.
+    StoreStatus VisitSubkeyValues(RegKey key,
+                                  const std::function<void(const SubkeyValueView&)>& visit) const;
 
     StoreStatus SetString(RegKey key, std::string_view name, std::string_view bytes);
     StoreStatus SetDword(RegKey key, std::string_view name, std::uint32_t value);

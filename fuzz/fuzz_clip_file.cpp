@@ -1,0 +1,54 @@
+// Feeds arbitrary bytes, as a clip file, to the player's media graph: opening it (the AVI
+// headers, the index or a scan of every sample), then showing the first frame, the middle
+// one and the end, and stepping back from the end. Nothing a file holds may crash it.
+#include "media/media_graph.h"
+
+#include <QGuiApplication>
+#include <QTemporaryDir>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+QTemporaryDir* folder = nullptr;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    qputenv("QT_LOGGING_RULES", "orvane.*=false");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QGuiApplication app(*argc, *argv);
+    static QTemporaryDir dir;
+    folder = &dir;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace orvane;
+    const QString path = folder->filePath(QStringLiteral("input.avi"));
+    {
+        const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+            std::fopen(path.toLocal8Bit().constData(), "wb"), &std::fclose);
+        if (!file || std::fwrite(data, 1, size, file.get()) != size) {
+            return 0;
+        }
+    }
+    QString error;
+    const auto graph = MediaGraph::RenderFile(path, error);
+    if (!graph) {
+        return 0;
+    }
+    const std::int64_t duration = graph->Duration();
+    if (duration <= 0) {
+        __builtin_trap();
+    }
+    graph->SetPositions(0);
+    graph->SetPositions(duration / 2);
+    graph->SetPositions(duration);
+    graph->SetPositions(graph->CurrentPosition() - 1);
+    graph->GetCurrentImage();
+    return 0;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "common/block.h"
+#include "media/bitmap_info.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace orvane {
+
+// The video samples of an AVI clip, one per frame, found once when the clip is opened:
+// where each one lies in the file, its size and whether a decoder can start from it. Reads
+// any frame's bytes straight from its position, so seeking costs one read per frame decoded.
+class ClipPackets {
+  public:
+    struct Sample {
+        std::int64_t position = -1;  // of the sample's data; -1 for a frame without data
+        std::uint32_t size = 0;
+        bool key = false;
+    };
+
+    // nullptr with a reason when the file is missing, is not an AVI, has no video stream
+    // or holds no video frames.
+    static std::unique_ptr<ClipPackets> Open(const QString& path, QString& error);
+    ~ClipPackets();
+    ClipPackets(const ClipPackets&) = delete;
+    ClipPackets& operator=(const ClipPackets&) = delete;
+
+    // The stream format as a site would send it in front of every frame; the colour table
+    // of a palettised format follows it in every packed frame.
+    const BitmapInfoHeader& format() const { return format_; }
+    std::span<const std::uint8_t> colourTable() const { return colourTable_; }
+    // Stream headers that a decoder needs before the first picture (an MPEG-4 stream that
+    // keeps them out of its frames); empty when the frames carry their own.
+    std::span<const std::uint8_t> streamHeaders() const { return streamHeaders_; }
+
+    std::int64_t frameCount() const { return static_cast<std::int64_t>(samples_.size()); }
+    const Sample& sample(std::int64_t frame) const {
+        return samples_[static_cast<std::size_t>(frame)];
+    }
+    // The latest frame at or before this one that decoding can start from; 0 when none is
+    // marked, since the first frame of a clip is where every decode can begin.
+    std::int64_t KeyAtOrBefore(std::int64_t frame) const;
+    double secondsPerFrame() const { return secondsPerFrame_; }
+    // True when the file had no usable index and every sample header was read instead.
+    bool scanned() const { return scanned_; }
+
+    // The bytes of a frame (empty for a frame without data); false when they cannot be read.
+    bool Read(std::int64_t frame, Block& bytes);
+
+  private:
+    struct Input;
+    ClipPackets();
+    bool LoadIndex();
+    bool ScanSamples();
+
+    std::unique_ptr<Input> input_;
+    int streamIndex_ = -1;
+    std::int64_t fileSize_ = 0;
+    BitmapInfoHeader format_;
+    Block colourTable_;
+    Block streamHeaders_;
+    std::vector<Sample> samples_;
+    std::vector<std::int64_t> keys_;  // ascending frame numbers of the key frames
+    double secondsPerFrame_ = 0.5;
+    bool scanned_ = false;
+};
+
+}  // namespace orvane

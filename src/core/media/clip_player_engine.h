@@ -1,0 +1,121 @@
+#pragma once
+
+#include "media/media_graph.h"
+#include "store/clip_index.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace orvane {
+
+// The playback speeds an operator picks on the speed slider: the slider shows the row, the
+// label is shown beside it, the rate is what the graph plays at. The labels of rows 1 to 4
+// are the ones operators know, not the rates.
+struct RateRow {
+    double rate;
+    const char* label;
+};
+inline constexpr std::array<RateRow, 20> kRateTable{
+    {{0.1, "/10"},  {0.2, "/8"},   {0.4, "/6"},   {0.6, "/4"},   {0.8, "/2"},
+     {1.0, "x1"},   {1.5, "x1.5"}, {2.0, "x2"},   {2.5, "x2.5"}, {3.0, "x3"},
+     {4.0, "x4"},   {5.0, "x5"},   {6.0, "x6"},   {8.0, "x8"},   {9.0, "x9"},
+     {10.0, "x10"}, {20.0, "x20"}, {30.0, "x30"}, {40.0, "x40"}, {50.0, "x50"}}};
+inline constexpr int kDefaultRateIndex = 5;
+
+// The values are the ones a player's state has always been reported with.
+enum class PlayerState : int { Playing = 0, Stopped = 1, Paused = 2, Closed = 3 };
+
+// What the engine asks of the window around it.
+class PlayerView {
+  public:
+    virtual ~PlayerView() = default;
+    // Back to the default zoom row: the window takes its size and places the video.
+    virtual void ResetZoom() = 0;
+    virtual void DrawHeader() = 0;
+    // Reads the position (RefreshPosition) and shows it: status line and position slider.
+    virtual void UpdatePositionText() = 0;
+    virtual void UpdateSpeedText() = 0;
+    // A clip that can be positioned: the position slider spans its frames, the speed slider
+    // the rate rows, and the control bar is usable.
+    virtual void EnableControls(std::int64_t durationFrames, int rateIndex) = 0;
+    virtual VideoSurface* surface() = 0;
+};
+
+// The engine of one clip player: loads the clip into a media graph, keeps it in one of four
+// states, paces itself with a 200 ms timer, notices the clip's end, and carries out the
+// player's commands (play, pause, stop, first, last, one back, one forward, seek, rate).
+// Every positioning pauses a playing clip. GUI thread only; a state change waits for the
+// graph with the event loop running, so anything may happen meanwhile.
+class ClipPlayerEngine : public QObject {
+    Q_OBJECT
+  public:
+    explicit ClipPlayerEngine(PlayerView& view, QObject* parent = nullptr);
+    ~ClipPlayerEngine() override;
+
+    // "%04d" of the channel, a blank and the location; "Start:date[time]"; "Ending:...".
+    // Loads the clip and plays it; false when it cannot be opened (the window says so).
+    bool OpenClip(const ClipRecord& clip);
+    bool LoadClip(const QString& path, const QString& fileName);
+    void CloseClip();
+    // 0 stop, 1 pause, 2 run; true once the graph is there, within 5 s.
+    bool ChangeGraphState(int target);
+
+    void Play(bool startTimer);
+    void Pause();
+    void Stop();
+    void GoFirstFrame();
+    void GoLastFrame();
+    void StepBack();
+    void StepForward();
+    void SeekToFrame(std::int64_t frame);
+
+    double StepRate(bool up);
+    double SetRateIndex(int index);
+    void ApplyRate(double rate);
+
+    // Reads the current frame and time from the graph.
+    void RefreshPosition();
+    // The 200 ms tick while playing, and one graph event.
+    void Tick();
+    void HandleGraphEvent();
+
+    PlayerState state() const { return state_; }
+    int rateIndex() const { return rateIndex_; }
+    std::int64_t currentFrame() const { return currentFrame_; }
+    std::int64_t durationFrames() const { return durationFrames_; }
+    double currentSeconds() const { return currentSeconds_; }
+    double durationSeconds() const { return durationSeconds_; }
+    double averageTimePerFrame() const { return averageTimePerFrame_; }
+    const QString& titleLine() const { return titleLine_; }
+    const QString& startText() const { return startText_; }
+    const QString& endText() const { return endText_; }
+    // The clip's file name and its size: "%8dK" of the length in kilobytes.
+    const QString& windowTitle() const { return windowTitle_; }
+    MediaGraph* graph() const { return graph_.get(); }
+    bool timerActive() const { return timer_.isActive(); }
+
+  private:
+    void SetPositions();
+
+    PlayerView& view_;
+    std::unique_ptr<MediaGraph> graph_;
+    QTimer timer_;
+    PlayerState state_ = PlayerState::Closed;
+    int rateIndex_ = kDefaultRateIndex;
+    double averageTimePerFrame_ = 0.0;
+    double durationSeconds_ = 0.0;
+    double currentSeconds_ = 0.0;
+    std::int64_t durationFrames_ = 0;
+    std::int64_t currentFrame_ = 0;
+    QString titleLine_;
+    QString startText_;
+    QString endText_;
+    QString windowTitle_;
+};
+
+}  // namespace orvane

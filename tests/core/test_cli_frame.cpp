@@ -1,0 +1,76 @@
+// orvane-cli frame on a clip of the real recorder, run as its own process.
+#include "frame_source.h"
+#include "media/clip_recorder.h"
+#include "support/temp_store.h"
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+QString RecordClip(const QString& folder, int frames) {
+    auto store = KeyStore::OpenInMemory();
+    auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, QSize(160, 120));
+    std::vector<Block> packed;
+    for (int i = 0; i < frames; ++i) {
+        packed.push_back(*encoder->Encode(sim::TestPattern(2, i, QSize(160, 120))));
+    }
+    ClipRecorder recorder(store, {}, 3, *BitmapInfoHeader::Parse(packed[0]));
+    QString error;
+    EXPECT_TRUE(recorder.StartRecording(folder, {}, error));
+    for (const Block& frame : packed) {
+        recorder.WriteFrame(frame);
+    }
+    const QString path = recorder.aviFilePath();
+    recorder.StopRecording();
+    return path;
+}
+
+struct CliRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+CliRun Frame(const QStringList& arguments) {
+    QProcess cli;
+    cli.start(ORVANE_CLI_BINARY, QStringList{"frame"} + arguments);
+    CliRun run;
+    if (cli.waitForFinished(30000)) {
+        run.code = cli.exitCode();
+    }
+    run.out = QString::fromUtf8(cli.readAllStandardOutput());
+    run.err = QString::fromUtf8(cli.readAllStandardError());
+    return run;
+}
+
+TEST(CliFrame, SeeksStepsBackAndSavesThePictureItWouldShow) {
+    test::TempStore temp;
+    const QString folder = QString::fromStdString(temp.folder()) + "/";
+    const QString clip = RecordClip(folder, 30);
+    const QString png = folder + "shown.png";
+    const CliRun run = Frame({clip, "--seek", "20", "--step", "-3", "--png", png});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("frame: 17 of 30")) << run.out.toStdString();
+    const QImage picture(png);
+    EXPECT_EQ(picture.size(), QSize(160, 120));
+}
+
+TEST(CliFrame, AClipThatCannotBePlayedFailsWithTheReason) {
+    test::TempStore temp;
+    const QString folder = QString::fromStdString(temp.folder()) + "/";
+    const CliRun missing = Frame({folder + "none.avi", "--seek", "0", "--png", folder + "x.png"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(missing.err.contains("does not exist")) << missing.err.toStdString();
+    test::WriteFileBytes((folder + "text.avi").toStdString(), "not a clip at all");
+    const CliRun text = Frame({folder + "text.avi", "--seek", "0", "--png", folder + "x.png"});
+    EXPECT_EQ(text.code, 1);
+    EXPECT_FALSE(QFile::exists(folder + "x.png"));
+}
+
+}  // namespace
+}  // namespace orvane

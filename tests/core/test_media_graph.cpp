@@ -1,0 +1,484 @@
+#include "frame_source.h"
+#include "media/avi_writer.h"
+#include "media/clip_recorder.h"
+#include "media/decoded_picture.h"
+#include "media/decoder_registry.h"
+#include "media/ffmpeg_handles.h"
+#include "media/media_graph.h"
+#include "media/video_decoder.h"
+#include "support/event_loop.h"
+#include "support/media_samples.h"
+#include "support/message_guard.h"
+#include "support/temp_store.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace orvane {
+namespace {
+
+const QSize kSize(160, 120);
+
+// MPEG-4 part 2 with a key frame every 50 frames: longer groups of pictures than the
+// simulator's encoder makes, so that seeks have far to decode from.
+std::vector<Block> EncodeLongGop(int count, int gop = 50) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+    CodecContextPtr context(avcodec_alloc_context3(codec));
+    context->width = kSize.width();
+    context->height = kSize.height();
+    context->pix_fmt = AV_PIX_FMT_YUV420P;
+    context->time_base = AVRational{1, 25};
+    context->gop_size = gop;
+    context->max_b_frames = 0;
+    context->thread_count = 1;
+    context->bit_rate = 300000;
+    if (avcodec_open2(context.get(), codec, nullptr) < 0) {
+        ADD_FAILURE() << "cannot open the MPEG-4 encoder";
+        return {};
+    }
+    FramePtr frame(av_frame_alloc());
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = kSize.width();
+    frame->height = kSize.height();
+    av_frame_get_buffer(frame.get(), 0);
+    SwsContextPtr sws(sws_getContext(kSize.width(), kSize.height(), AV_PIX_FMT_RGB32, kSize.width(),
+                                     kSize.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                                     nullptr, nullptr));
+    PacketPtr packet(av_packet_alloc());
+    BitmapInfoHeader header;
+    header.biWidth = kSize.width();
+    header.biHeight = kSize.height();
+    header.biBitCount = 24;
+    header.biCompression = MakeFourcc('F', 'M', 'P', '4');
+    std::vector<Block> frames;
+    for (int i = 0; i < count; ++i) {
+        const QImage picture = sim::TestPattern(2, i, kSize);
+        av_frame_make_writable(frame.get());
+        const std::uint8_t* planes[4] = {picture.constBits(), nullptr, nullptr, nullptr};
+        const int strides[4] = {static_cast<int>(picture.bytesPerLine()), 0, 0, 0};
+        sws_scale(sws.get(), planes, strides, 0, kSize.height(), frame->data, frame->linesize);
+        frame->pts = i;
+        avcodec_send_frame(context.get(), frame.get());
+        while (avcodec_receive_packet(context.get(), packet.get()) == 0) {
+            frames.push_back(sim::PackFrame(
+                header, std::span(packet->data, static_cast<std::size_t>(packet->size))));
+            av_packet_unref(packet.get());
+        }
+    }
+    return frames;
+}
+
+// The picture of every frame as a plain sequential reader shows it: each packet of the
+// video stream, in file order, through the program's decoder, the last picture standing.
+std::vector<QImage> DecodeSequentially(const QString& path) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.toUtf8().constData(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "cannot open " << path.toStdString();
+        return {};
+    }
+    InputFormatPtr input(raw);
+    avformat_find_stream_info(raw, nullptr);
+    const int index = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const AVCodecParameters* parameters = raw->streams[index]->codecpar;
+    BitmapInfoHeader format;
+    format.biWidth = parameters->width;
+    format.biHeight = parameters->height;
+    format.biBitCount = static_cast<std::uint16_t>(parameters->bits_per_coded_sample);
+    format.biCompression = parameters->codec_tag;
+    auto decoder = VideoDecoder::Create(*FindDecoder(format), format);
+    PacketPtr packet(av_packet_alloc());
+    std::vector<QImage> pictures;
+    QImage last;
+    while (av_read_frame(raw, packet.get()) >= 0) {
+        if (packet->stream_index == index) {
+            const Block packed =
+                sim::PackFrame(format, std::span(packet->data, std::size_t(packet->size)));
+            if (auto picture = decoder->Decode(*ParsePackedFrame(packed))) {
+                last = picture->image.copy();
+            }
+            pictures.push_back(last);
+        }
+        av_packet_unref(packet.get());
+    }
+    return pictures;
+}
+
+class RecordingSurface final : public VideoSurface {
+  public:
+    void Present(const QImage& picture) override {
+        ++presented;
+        last = picture;
+    }
+    int presented = 0;
+    QImage last;
+};
+
+class MediaGraphTest : public testing::Test {
+  protected:
+    MediaGraphTest() : store_(std::move(*KeyStore::Open(temp_.path()).store)) {
+        QDir().mkpath(folder_);
+    }
+
+    // A clip as the recorder writes it from these packed frames.
+    QString Record(const std::vector<Block>& frames) {
+        ClipRecorder recorder(store_, {}, 1, *BitmapInfoHeader::Parse(frames.front()));
+        recorder.SetClock([this] { return now_; });
+        now_ = now_.addSecs(60);
+        QString error;
+        EXPECT_TRUE(recorder.StartRecording(folder_, {}, error)) << error.toStdString();
+        for (const Block& frame : frames) {
+            recorder.WriteFrame(frame);
+        }
+        const QString path = recorder.aviFilePath();
+        recorder.StopRecording();
+        return path;
+    }
+
+    std::unique_ptr<MediaGraph> Render(const QString& path) {
+        QString error;
+        auto graph = MediaGraph::RenderFile(path, error);
+        EXPECT_TRUE(graph) << error.toStdString();
+        return graph;
+    }
+
+    // Every picture the graph shows for these frames is exactly the sequential one.
+    static void ExpectFrames(MediaGraph& graph, const std::vector<QImage>& reference,
+                             std::initializer_list<std::int64_t> frames) {
+        for (const std::int64_t frame : frames) {
+            ASSERT_TRUE(graph.SetPositions(frame)) << frame;
+            EXPECT_EQ(graph.CurrentPosition(), frame);
+            const auto shown = std::min<std::size_t>(std::size_t(frame), reference.size() - 1);
+            EXPECT_EQ(test::MeanDifference(graph.currentPicture(), reference[shown]), 0.0)
+                << "frame " << frame;
+        }
+    }
+
+    test::TempStore temp_;
+    KeyStore store_;
+    QString folder_ = QString::fromStdString(temp_.folder()) + "/clips/";
+    QDateTime now_{QDate(2003, 4, 5), QTime(6, 7, 8)};
+};
+
+TEST_F(MediaGraphTest, FilesThatCannotBePlayedAreRefusedWithAReason) {
+    test::ExpectedMessage refused(QtWarningMsg, "orvane.media", "",
+                                  test::ExpectedMessage::Occurrence::Optional);
+    QString error;
+    EXPECT_FALSE(MediaGraph::RenderFile(folder_ + "missing.avi", error));
+    EXPECT_TRUE(error.contains("does not exist")) << error.toStdString();
+
+    const std::string text = temp_.File("notes.avi");
+    test::WriteFileBytes(text, std::string(4000, 'x'));
+    error.clear();
+    EXPECT_FALSE(MediaGraph::RenderFile(QString::fromStdString(text), error));
+    EXPECT_TRUE(error.contains("not an AVI")) << error.toStdString();
+
+    // The headers cut off before the stream list ends.
+    const QString clip = Record(EncodeLongGop(10));
+    const std::string truncated = temp_.File("truncated.avi");
+    test::WriteFileBytes(truncated, test::ReadFileBytes(clip.toStdString()).substr(0, 200));
+    error.clear();
+    EXPECT_FALSE(MediaGraph::RenderFile(QString::fromStdString(truncated), error));
+    EXPECT_FALSE(error.isEmpty());
+
+    // Headers complete, no frame anywhere.
+    const std::string empty = temp_.File("empty.avi");
+    {
+        AviVideoStream stream;
+        stream.fccHandler = MakeFourcc('F', 'M', 'P', '4');
+        stream.width = kSize.width();
+        stream.height = kSize.height();
+        BitmapInfoHeader format = *BitmapInfoHeader::Parse(EncodeLongGop(1).front());
+        stream.format = format.Bytes();
+        auto writer = AviWriter::Create(QString::fromStdString(empty), stream, true, error);
+        ASSERT_TRUE(writer);
+        writer->Close();
+    }
+    error.clear();
+    EXPECT_FALSE(MediaGraph::RenderFile(QString::fromStdString(empty), error));
+    EXPECT_TRUE(error.contains("no video frames")) << error.toStdString();
+}
+
+TEST_F(MediaGraphTest, ARenderedClipStandsStoppedAtItsFirstFrame) {
+    const auto frames = EncodeLongGop(12);
+    const QString path = Record(frames);
+    auto graph = Render(path);
+    ASSERT_TRUE(graph);
+    MediaGraph::State state = MediaGraph::State::Running;
+    EXPECT_EQ(graph->GetState(20, state), MediaGraph::Change::Done);
+    EXPECT_EQ(state, MediaGraph::State::Stopped);
+    EXPECT_EQ(graph->Duration(), 12);
+    EXPECT_EQ(graph->StopPosition(), 12);
+    EXPECT_EQ(graph->CurrentPosition(), 0);
+    EXPECT_DOUBLE_EQ(graph->AvgTimePerFrame(), 0.5);
+    EXPECT_DOUBLE_EQ(graph->DurationSeconds(), 6.0);
+    EXPECT_EQ(graph->videoSize(), kSize);
+    const auto reference = DecodeSequentially(path);
+    EXPECT_EQ(test::MeanDifference(graph->currentPicture(), reference[0]), 0.0);
+
+    // The snapshot form of the picture: a 24-bit bottom-up DIB of its size.
+    const Block dib = graph->GetCurrentImage();
+    const auto header = BitmapInfoHeader::Parse(dib);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->biWidth, kSize.width());
+    EXPECT_EQ(header->biHeight, kSize.height());
+    EXPECT_EQ(header->biBitCount, 24);
+    EXPECT_EQ(dib.size(), BitmapInfoHeader::kSize +
+                              std::size_t(kSize.width() * 3) * std::size_t(kSize.height()));
+    EXPECT_EQ(dib, ToPackedDib24(graph->currentPicture()));
+}
+
+TEST_F(MediaGraphTest, SeeksAndStepsShowExactlyTheSequentialPictureAcrossKeyFrames) {
+    const QString path = Record(EncodeLongGop(130));
+    const auto reference = DecodeSequentially(path);
+    ASSERT_EQ(reference.size(), 130u);
+    auto graph = Render(path);
+    ASSERT_TRUE(graph);
+    ASSERT_EQ(graph->Duration(), 130);
+
+    // Key frames at 0, 50 and 100: both sides of each, forwards and backwards, and the end.
+    ExpectFrames(*graph, reference, {49, 50, 51, 99, 100, 101, 129, 75, 3, 0, 120, 60, 61, 62});
+    // One past the last frame shows the last frame.
+    ExpectFrames(*graph, reference, {130});
+    EXPECT_EQ(graph->CurrentPosition(), 130);
+
+    // Stepping back one frame at a time from inside one group into the one before it.
+    ASSERT_TRUE(graph->SetPositions(112));
+    for (std::int64_t frame = 111; frame >= 35; --frame) {
+        ExpectFrames(*graph, reference, {frame});
+    }
+    // And forwards again across the key frame.
+    for (std::int64_t frame = 36; frame <= 60; ++frame) {
+        ExpectFrames(*graph, reference, {frame});
+    }
+
+    EXPECT_FALSE(graph->SetPositions(-1));
+    EXPECT_FALSE(graph->SetPositions(131));
+    EXPECT_EQ(graph->CurrentPosition(), 60);
+}
+
+TEST_F(MediaGraphTest, SeeksOnSamplesOfOtherCodecsMatchTheSequentialPictures) {
+    test::ExpectedMessage ffmpeg(QtWarningMsg, "orvane.media", "",
+                                 test::ExpectedMessage::Occurrence::Optional);
+    struct Sample {
+        const char* name;
+        std::int64_t frames;
+    };
+    for (const Sample sample : {Sample{"iv50_320x240_x10.avi", 10}, Sample{"fc_lavafalls.avi", 158},
+                                Sample{"fc_bear_mpeg4asp_mp3.avi", 30}}) {
+        SCOPED_TRACE(sample.name);
+        const QString path = test::MediaSample(sample.name);
+        auto graph = Render(path);
+        ASSERT_TRUE(graph);
+        EXPECT_EQ(graph->Duration(), sample.frames);
+        const auto reference = DecodeSequentially(path);
+        ASSERT_EQ(std::int64_t(reference.size()), sample.frames);
+        const std::int64_t last = sample.frames - 1;
+        ExpectFrames(
+            *graph, reference,
+            {last, last / 2, last / 2 - 1 < 0 ? 0 : last / 2 - 1, 0, 1 % sample.frames, last});
+    }
+    // A header without the picture size (5 x 3 here): the size comes from the frames.
+    auto mjpeg = Render(test::MediaSample("fc_mjpeg.avi"));
+    ASSERT_TRUE(mjpeg);
+    EXPECT_EQ(mjpeg->Duration(), 3);
+    EXPECT_EQ(mjpeg->videoSize(), QSize(5, 3));
+    ASSERT_TRUE(mjpeg->SetPositions(2));
+    EXPECT_EQ(mjpeg->currentPicture().size(), QSize(5, 3));
+
+    auto indeo5 = Render(test::MediaSample("iv50_320x240_x10.avi"));
+    ASSERT_TRUE(indeo5);
+    EXPECT_DOUBLE_EQ(indeo5->AvgTimePerFrame(), 0.5);
+    EXPECT_EQ(indeo5->videoSize(), QSize(320, 240));
+}
+
+// A recording killed after a commit has no final index: the clip counts the frames up to
+// that commit, and the last of them can be shown.
+TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexCountsItsCommittedFrames) {
+    const auto frames = EncodeLongGop(40, 12);
+    AviVideoStream stream;
+    const BitmapInfoHeader format = *BitmapInfoHeader::Parse(frames.front());
+    stream.fccHandler = format.biCompression;
+    stream.width = format.biWidth;
+    stream.height = format.biHeight;
+    stream.format = format.Bytes();
+    const QString path = folder_ + "growing.avi";
+    const QString copy = folder_ + "cut.avi";
+    QString error;
+    auto writer = AviWriter::Create(path, stream, true, error);
+    ASSERT_TRUE(writer) << error.toStdString();
+    for (int i = 0; i < 40; ++i) {
+        const auto packed = ParsePackedFrame(frames[std::size_t(i)]);
+        ASSERT_TRUE(writer->WriteSample(packed->imageData, i % 12 == 0));
+        if (i == 17 || i == 33) {
+            ASSERT_TRUE(writer->Commit());
+        }
+    }
+    ASSERT_TRUE(QFile::copy(path, copy));
+    writer.reset();
+
+    auto graph = Render(copy);
+    ASSERT_TRUE(graph);
+    EXPECT_EQ(graph->Duration(), 34);
+    auto reference = DecodeSequentially(Record(frames));
+    reference.resize(34);
+    ExpectFrames(*graph, reference, {33, 25, 24, 23, 34});
+}
+
+TEST_F(MediaGraphTest, PlayingToTheEndStandsAtTheDurationWithOneCompleteEvent) {
+    const QString path = Record(EncodeLongGop(60));
+    const auto reference = DecodeSequentially(path);
+    auto graph = Render(path);
+    ASSERT_TRUE(graph);
+    RecordingSurface surface;
+    graph->SetSurface(&surface);
+    EXPECT_EQ(surface.presented, 1);
+    EXPECT_EQ(test::MeanDifference(surface.last, reference[0]), 0.0);
+    int signalled = 0;
+    QObject::connect(graph.get(), &MediaGraph::eventQueued, [&] { ++signalled; });
+
+    // 60 frames of half a second at 50 times the speed: 0.6 s.
+    ASSERT_TRUE(graph->SetRate(50));
+    EXPECT_FALSE(graph->WaitForEvent(0));
+    EXPECT_EQ(graph->Run(), MediaGraph::Change::Done);
+    EXPECT_TRUE(test::WaitUntil([&] { return graph->CurrentPosition() > 5; }));
+    EXPECT_GT(surface.presented, 1);
+    EXPECT_TRUE(test::WaitUntil([&] { return graph->WaitForEvent(20); }, 5000));
+    EXPECT_EQ(graph->CurrentPosition(), graph->Duration());
+    MediaGraph::Event event{};
+    ASSERT_TRUE(graph->GetEvent(event));
+    EXPECT_EQ(event, MediaGraph::Event::Complete);
+    EXPECT_EQ(test::MeanDifference(graph->currentPicture(), reference.back()), 0.0);
+    EXPECT_EQ(test::MeanDifference(surface.last, reference.back()), 0.0);
+
+    // The graph keeps running at its end, and says so only once.
+    EXPECT_FALSE(graph->WaitForEvent(300));
+    EXPECT_FALSE(graph->GetEvent(event));
+    EXPECT_EQ(signalled, 1);
+    MediaGraph::State state = MediaGraph::State::Stopped;
+    graph->GetState(20, state);
+    EXPECT_EQ(state, MediaGraph::State::Running);
+    EXPECT_EQ(graph->Stop(), MediaGraph::Change::Done);
+
+    // From the start again, it plays through once more.
+    ASSERT_TRUE(graph->SetPositions(0));
+    EXPECT_EQ(graph->Run(), MediaGraph::Change::Done);
+    EXPECT_TRUE(test::WaitUntil([&] { return graph->WaitForEvent(20); }, 5000));
+    ASSERT_TRUE(graph->GetEvent(event));
+    EXPECT_EQ(event, MediaGraph::Event::Complete);
+}
+
+// A picture taken from the cache leaves the decoder where it was: playing on from it must
+// bring the decoder to that frame first, not decode the next frame on top of another one.
+TEST_F(MediaGraphTest, PlayingOnFromACachedPictureDecodesFromThatFrame) {
+    const QString path = Record(EncodeLongGop(60));
+    const auto reference = DecodeSequentially(path);
+    auto graph = Render(path);
+    ASSERT_TRUE(graph);
+    ExpectFrames(*graph, reference, {30, 10});
+    graph->SetRate(10);
+    graph->Run();
+    ASSERT_TRUE(test::WaitUntil([&] { return graph->CurrentPosition() >= 14; }));
+    graph->Pause();
+    const auto position = static_cast<std::size_t>(graph->CurrentPosition());
+    EXPECT_EQ(test::MeanDifference(graph->currentPicture(), reference[position]), 0.0) << position;
+}
+
+TEST_F(MediaGraphTest, PlaybackKeepsTheClockOfTheRate) {
+    const QString path = Record(EncodeLongGop(40));
+    auto graph = Render(path);
+    ASSERT_TRUE(graph);
+    // Ten frames a second: after about 1 s, about frame 10, never ahead of the clock.
+    ASSERT_TRUE(graph->SetRate(5));
+    QElapsedTimer clock;
+    clock.start();
+    graph->Run();
+    test::Pump(1000);
+    const double expected = static_cast<double>(clock.elapsed()) / 100.0;
+    const auto position = static_cast<double>(graph->CurrentPosition());
+    EXPECT_LE(position, expected + 0.5);
+    EXPECT_GE(position, expected - 3);
+
+    // Pausing holds the picture and the position.
+    graph->Pause();
+    const std::int64_t paused = graph->CurrentPosition();
+    test::Pump(300);
+    EXPECT_EQ(graph->CurrentPosition(), paused);
+}
+
+TEST_F(MediaGraphTest, StateChangesAreImmediateAndHarmlessWhenRepeated) {
+    auto graph = Render(Record(EncodeLongGop(20)));
+    ASSERT_TRUE(graph);
+    MediaGraph::State state{};
+    for (const auto& [change, expected] :
+         {std::pair{&MediaGraph::Run, MediaGraph::State::Running},
+          std::pair{&MediaGraph::Run, MediaGraph::State::Running},
+          std::pair{&MediaGraph::Pause, MediaGraph::State::Paused},
+          std::pair{&MediaGraph::Pause, MediaGraph::State::Paused},
+          std::pair{&MediaGraph::Stop, MediaGraph::State::Stopped},
+          std::pair{&MediaGraph::Stop, MediaGraph::State::Stopped},
+          std::pair{&MediaGraph::Run, MediaGraph::State::Running}}) {
+        EXPECT_EQ((graph.get()->*change)(), MediaGraph::Change::Done);
+        EXPECT_EQ(graph->GetState(20, state), MediaGraph::Change::Done);
+        EXPECT_EQ(state, expected);
+    }
+    graph->Stop();
+    // A seek leaves the state as it was.
+    ASSERT_TRUE(graph->SetPositions(7));
+    graph->GetState(20, state);
+    EXPECT_EQ(state, MediaGraph::State::Stopped);
+    EXPECT_EQ(graph->CurrentPosition(), 7);
+}
+
+TEST_F(MediaGraphTest, RatesOutsideOneTenthToFiftyAreRefused) {
+    auto graph = Render(Record(EncodeLongGop(5)));
+    ASSERT_TRUE(graph);
+    EXPECT_DOUBLE_EQ(graph->Rate(), 1.0);
+    for (const double rate : {0.1, 0.2, 1.0, 2.5, 50.0}) {
+        EXPECT_TRUE(graph->SetRate(rate)) << rate;
+        EXPECT_DOUBLE_EQ(graph->Rate(), rate);
+    }
+    for (const double rate :
+         {0.0, 0.099, -1.0, 50.01, 100.0, std::numeric_limits<double>::quiet_NaN(),
+          std::numeric_limits<double>::infinity()}) {
+        EXPECT_FALSE(graph->SetRate(rate)) << rate;
+        EXPECT_DOUBLE_EQ(graph->Rate(), 50.0);
+    }
+}
+
+// A clip whose frames become unreadable part-way (a damaged disk, a file overwritten under
+// the player) ends playback with an error event instead of playing on.
+TEST_F(MediaGraphTest, AnUnreadableFrameWhilePlayingQueuesAnErrorAbort) {
+    const QString path = Record(EncodeLongGop(30));
+    // The chunk of frame 20 no longer where the index says.
+    std::string bytes = test::ReadFileBytes(path.toStdString());
+    std::size_t at = bytes.find("movi");
+    for (int i = 0; i <= 20; ++i) {
+        at = bytes.find("00dc", at + 1);
+        ASSERT_NE(at, std::string::npos);
+    }
+    bytes.replace(at, 4, "JUNK");
+    test::WriteFileBytes(path.toStdString(), bytes);
+
+    auto graph = Render(path);
+    ASSERT_TRUE(graph);
+    EXPECT_EQ(graph->Duration(), 30);
+    test::ExpectedMessage unreadable(QtWarningMsg, "orvane.media", "frame 20");
+    graph->SetRate(50);
+    graph->Run();
+    ASSERT_TRUE(test::WaitUntil([&] { return graph->WaitForEvent(20); }, 5000));
+    MediaGraph::Event event{};
+    ASSERT_TRUE(graph->GetEvent(event));
+    EXPECT_EQ(event, MediaGraph::Event::ErrorAbort);
+    EXPECT_EQ(graph->CurrentPosition(), 19);
+    EXPECT_FALSE(graph->WaitForEvent(100));
+}
+
+}  // namespace
+}  // namespace orvane

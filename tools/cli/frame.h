@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QTextStream>
+
+#include <cstdint>
+
+namespace orvane::cli {
+
+struct FrameOptions {
+    QString clipPath;
+    std::int64_t seek = 0;
+    std::int64_t steps = 0;  // negative: back
+    QString pngPath;
+};
+
+// Opens a clip with the player's media graph, shows frame `seek`, steps from it one frame at
+// a time, saves the picture as PNG and prints "frame: P of D" with the time each operation
+// took. Returns 0 on success, 1 with the reason on err when the clip cannot be played.
+int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err);
+
+}  // namespace orvane::cli
