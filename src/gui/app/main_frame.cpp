@@ -3,6 +3,8 @@
 #include "app/about_dialog.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
+#include "playback/clip_browser_dialog.h"
+#include "playback/clip_player_factory.h"
 #include "shared/app_texts.h"
 #include "shared/prompt_service.h"
 #include "shared/resource_ids.h"
@@ -129,10 +131,17 @@ void MainFrame::RegisterFrameCommands() {
     commands_.Register(cmd::kExit, {[this] { close(); }, {}, {}});
     // The alarm comes with call-backs; until then the button stays grey.
     commands_.Register(cmd::kStopAlarm, {nothing, [] { return false; }, {}});
-    // Site book, event browser, playback, options and the record path arrive with their own
-    // windows; their commands are there and do nothing yet.
-    for (int id : {cmd::kSetupSiteBook, cmd::kBrowseEvents, cmd::kPlaybackVideo, cmd::kOptions,
-                   cmd::kSetupRecordPath}) {
+    commands_.Register(cmd::kPlaybackVideo, {[this] {
+                                                 ClipIndex index(store(), {});
+                                                 ClipBrowserDialog dialog(index, MakeClipPlayer,
+                                                                          this);
+                                                 dialog.exec();
+                                             },
+                                             {},
+                                             {}});
+    // Site book, event browser, options and the record path arrive with their own windows;
+    // their commands are there and do nothing yet.
+    for (int id : {cmd::kSetupSiteBook, cmd::kBrowseEvents, cmd::kOptions, cmd::kSetupRecordPath}) {
         commands_.Register(id, {nothing, {}, {}});
     }
 }

@@ -17,6 +17,24 @@ void DrawCamera(QPainter& p, QColor body) {
     p.drawPolygon(lens);
 }
 
+void DrawTriangle(QPainter& p, qreal tipX, qreal baseX) {
+    QPolygonF triangle;
+    triangle << QPointF(baseX, 7) << QPointF(tipX, 16) << QPointF(baseX, 25);
+    p.drawPolygon(triangle);
+}
+
+void DrawMagnifier(QPainter& p, bool plus) {
+    p.setBrush(QColor(230, 240, 250));
+    p.drawEllipse(QRectF(5, 5, 16, 16));
+    p.setPen(QPen(QColor(60, 60, 60), 3));
+    p.drawLine(QPointF(19, 19), QPointF(27, 27));
+    p.setPen(QPen(QColor(40, 40, 40), 2));
+    p.drawLine(QPointF(9, 13), QPointF(17, 13));
+    if (plus) {
+        p.drawLine(QPointF(13, 9), QPointF(13, 17));
+    }
+}
+
 void Draw(QPainter& p, ToolGlyph glyph) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(40, 40, 40), 1.5));
@@ -111,6 +129,45 @@ void Draw(QPainter& p, ToolGlyph glyph) {
             p.setPen(QPen(QColor(60, 60, 60), 4));
             p.drawLine(QPointF(8, 8), QPointF(24, 24));
             p.drawLine(QPointF(24, 8), QPointF(8, 24));
+            break;
+        case ToolGlyph::Play:
+            p.setBrush(QColor(60, 170, 80));
+            DrawTriangle(p, 26, 9);
+            break;
+        case ToolGlyph::Pause:
+            p.setBrush(QColor(70, 110, 190));
+            p.drawRect(QRectF(9, 7, 5, 18));
+            p.drawRect(QRectF(18, 7, 5, 18));
+            break;
+        case ToolGlyph::StopPlay:
+            p.setBrush(QColor(70, 110, 190));
+            p.drawRect(QRectF(8, 8, 16, 16));
+            break;
+        case ToolGlyph::FirstFrame:
+            p.setBrush(QColor(70, 110, 190));
+            p.drawRect(QRectF(6, 7, 4, 18));
+            DrawTriangle(p, 11, 26);
+            break;
+        case ToolGlyph::StepBack:
+            p.setBrush(QColor(70, 110, 190));
+            DrawTriangle(p, 5, 16);
+            DrawTriangle(p, 16, 27);
+            break;
+        case ToolGlyph::StepForward:
+            p.setBrush(QColor(70, 110, 190));
+            DrawTriangle(p, 16, 5);
+            DrawTriangle(p, 27, 16);
+            break;
+        case ToolGlyph::LastFrame:
+            p.setBrush(QColor(70, 110, 190));
+            DrawTriangle(p, 21, 6);
+            p.drawRect(QRectF(22, 7, 4, 18));
+            break;
+        case ToolGlyph::ZoomIn:
+            DrawMagnifier(p, true);
+            break;
+        case ToolGlyph::ZoomOut:
+            DrawMagnifier(p, false);
             break;
     }
 }

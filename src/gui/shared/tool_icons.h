@@ -21,6 +21,16 @@ enum class ToolGlyph {
     Fix,
     Snapshot,
     Close,
+    // The clip player's.
+    Play,
+    Pause,
+    StopPlay,
+    FirstFrame,
+    StepBack,
+    StepForward,
+    LastFrame,
+    ZoomIn,
+    ZoomOut,
 };
 
 QIcon ToolIcon(ToolGlyph glyph);

@@ -1,0 +1,426 @@
+#include "playback/clip_browser_dialog.h"
+
+#include "common/log.h"
+#include "media/bitmap_info.h"
+#include "media/decoder_registry.h"
+#include "media/video_decoder.h"
+#include "shared/prompt_service.h"
+#include "store/clip_index.h"
+#include "video/clip_search_dialog.h"
+
+#include <QFile>
+#include <QHash>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace orvane {
+namespace {
+
+// Controls of the dialog, by the identifiers the program has always used.
+constexpr int kListId = 1060;
+constexpr int kTotalId = 1061;
+constexpr int kReadId = 1062;
+constexpr int kUnreadId = 1063;
+constexpr int kTreeId = 1064;
+constexpr int kPreviewId = 1065;
+constexpr int kPlayId = 1057;
+constexpr int kDeleteId = 1058;
+constexpr int kSearchId = 1059;
+constexpr int kExitId = 1;
+
+// The layout in dialog units: a quarter of the font's average character width across, an
+// eighth of its height down.
+constexpr QSize kDialogSize(267, 220);
+
+// Column widths in average character widths.
+constexpr int kColumnChars[] = {26, 18, 18, 30};
+
+const QColor kListColour(255, 255, 220);
+
+QRect FromDialogUnits(const QFontMetrics& metrics, int x, int y, int w, int h) {
+    const int baseX = metrics.averageCharWidth();
+    const int baseY = metrics.height();
+    return QRect(x * baseX / 4, y * baseY / 8, w * baseX / 4, h * baseY / 8);
+}
+
+// The first frame of a clip as the recorder stored it. A fresh decoder for every preview:
+// one that keeps state between frames could show the previous clip's picture.
+QImage DecodePreview(std::span<const std::uint8_t> bytes) {
+    const auto frame = ParsePackedFrame(bytes);
+    if (!frame) {
+        return {};
+    }
+    const auto choice = FindDecoder(frame->header);
+    if (!choice) {
+        qCInfo(lcMedia) << "clip preview: no decoder for"
+                        << FourccText(frame->header.biCompression).c_str();
+        return {};
+    }
+    auto decoder = VideoDecoder::Create(*choice, frame->header);
+    if (!decoder) {
+        return {};
+    }
+    const auto picture = decoder->Decode(*frame);
+    return picture ? picture->image : QImage();
+}
+
+}  // namespace
+
+ClipPreviewFrame::ClipPreviewFrame(QWidget* parent) : QFrame(parent) {
+    setFrameStyle(QFrame::Box | QFrame::Plain);
+}
+
+void ClipPreviewFrame::SetPicture(QImage picture) {
+    picture_ = std::move(picture);
+    update();
+}
+
+void ClipPreviewFrame::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    painter.drawLine(area.topLeft(), area.bottomRight());
+    painter.drawLine(area.topRight(), area.bottomLeft());
+    if (!picture_.isNull()) {
+        painter.drawImage(area, picture_);
+    }
+}
+
+ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, ClipPlayerFactory openPlayer,
+                                     QWidget* parent)
+    : QDialog(parent),
+      index_(index),
+      openPlayer_(std::move(openPlayer)),
+      previewBuffer_(kPreviewBufferSize, 0) {
+    setWindowTitle(browsertext::kTitle);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    const QFontMetrics metrics = fontMetrics();
+    const auto place = [&](QWidget* widget, int id, int x, int y, int w, int h) {
+        widget->setProperty("controlId", id);
+        widget->setGeometry(FromDialogUnits(metrics, x, y, w, h));
+    };
+
+    tree_ = new QTreeWidget(this);
+    place(tree_, kTreeId, 7, 4, 158, 64);
+    tree_->setHeaderHidden(true);
+    tree_->setRootIsDecorated(true);
+    tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tree_->setIconSize(QSize(16, 16));
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree_, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (!tree_->selectedItems().isEmpty()) {
+            FillClipList(tree_->selectedItems().first()->text(0));
+        }
+    });
+    connect(tree_, &QTreeWidget::customContextMenuRequested, this,
+            &ClipBrowserDialog::DeleteChannelClips);
+
+    preview_ = new ClipPreviewFrame(this);
+    place(preview_, kPreviewId, 168, 4, 95, 64);
+
+    const struct {
+        const char* text;
+        int x, w;
+    } labels[] = {{"Video clips:", 8, 46}, {"Read:", 108, 28}, {"Unread:", 182, 36}};
+    constexpr int kCountIds[] = {kTotalId, kReadId, kUnreadId};
+    constexpr int kCountX[] = {56, 138, 220};
+    constexpr int kCountW[] = {44, 34, 34};
+    for (int i = 0; i < 3; ++i) {
+        auto* label = new QLabel(tr(labels[i].text), this);
+        label->setGeometry(FromDialogUnits(metrics, labels[i].x, 70, labels[i].w, 8));
+        counts_[i] = new QLabel(this);
+        place(counts_[i], kCountIds[i], kCountX[i], 70, kCountW[i], 8);
+    }
+
+    list_ = new QTreeView(this);
+    place(list_, kListId, 8, 81, 252, 95);
+    model_ =
+        new ClipListModel({tr("File name"), tr("Start time"), tr("Ending time"), tr("Path")}, this);
+    list_->setModel(model_);
+    list_->setRootIsDecorated(false);
+    list_->setItemsExpandable(false);
+    list_->setUniformRowHeights(true);
+    list_->setAllColumnsShowFocus(true);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setIconSize(QSize(20, 20));
+    list_->header()->setSectionsClickable(false);
+    list_->header()->setStretchLastSection(false);
+    QPalette colours = list_->palette();
+    colours.setColor(QPalette::Base, kListColour);
+    colours.setColor(QPalette::AlternateBase, kListColour);
+    list_->setPalette(colours);
+    // The widths follow the font a plain drawing context has, not the dialog's.
+    const int charWidth = QFontMetrics(QFont()).averageCharWidth();
+    for (int column = 0; column < 4; ++column) {
+        list_->header()->resizeSection(column, kColumnChars[column] * charWidth);
+    }
+    list_->viewport()->installEventFilter(this);
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ClipBrowserDialog::ShowPreview);
+
+    const struct {
+        const char* text;
+        int id, x;
+    } buttons[] = {{"&Play", kPlayId, 20},
+                   {"&Delete", kDeleteId, 81},
+                   {"&Search", kSearchId, 142},
+                   {"E&xit", kExitId, 203}};
+    for (const auto& entry : buttons) {
+        auto* button = new QPushButton(tr(entry.text), this);
+        place(button, entry.id, entry.x, 189, 40, 15);
+        button->setAutoDefault(false);
+        if (entry.id == kExitId) {
+            button->setDefault(true);
+            connect(button, &QPushButton::clicked, this, &ClipBrowserDialog::accept);
+        }
+        if (entry.id == kPlayId) {
+            connect(button, &QPushButton::clicked, this, &ClipBrowserDialog::PlaySelected);
+        }
+        if (entry.id == kDeleteId) {
+            connect(button, &QPushButton::clicked, this, &ClipBrowserDialog::DeleteSelected);
+        }
+        if (entry.id == kSearchId) {
+            connect(button, &QPushButton::clicked, this, &ClipBrowserDialog::OpenSearch);
+        }
+    }
+    setFixedSize(FromDialogUnits(metrics, 0, 0, kDialogSize.width(), kDialogSize.height()).size());
+
+    LoadGroups();
+}
+
+ClipBrowserDialog::~ClipBrowserDialog() = default;
+
+void ClipBrowserDialog::LoadGroups() {
+    std::vector<ClipRecord> records;
+    index_.LoadClipRecords(records);
+    // Groups are looked up by key for every record; the tree is sorted once at the end.
+    QHash<QString, ClipGroup*> byKey;
+    QList<QTreeWidgetItem*> items;
+    const QIcon channelIcon = ClipIcon(ClipIconKind::Channel);
+    for (ClipRecord& record : records) {
+        const QString key = ChannelKey(record);
+        ClipGroup*& group = byKey[key];
+        if (!group) {
+            groups_.push_back(std::make_unique<ClipGroup>(ClipGroup{key, {}}));
+            group = groups_.back().get();
+            auto* item = new QTreeWidgetItem(QStringList{key});
+            item->setIcon(0, channelIcon);
+            items.push_back(item);
+        }
+        group->clips.push_back(std::move(record));
+    }
+    tree_->addTopLevelItems(items);
+    tree_->sortItems(0, Qt::AscendingOrder);
+}
+
+void ClipBrowserDialog::SelectChannel(const QString& key) {
+    if (key.isEmpty()) {
+        tree_->clearSelection();
+        return;
+    }
+    const auto found = tree_->findItems(key, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (!found.isEmpty()) {
+        tree_->setCurrentItem(found.first());
+    }
+}
+
+QString ClipBrowserDialog::SelectedChannelKey() const {
+    const auto selected = tree_->selectedItems();
+    return selected.isEmpty() ? QString() : selected.first()->text(0);
+}
+
+void ClipBrowserDialog::FillClipList(const QString& key) {
+    total_ = 0;
+    read_ = 0;
+    model_->SetRows({});
+    const ClipGroup* group = FindGroup(groups_, key);
+    if (!group) {
+        return;
+    }
+    std::vector<ClipRow> rows;
+    rows.reserve(group->clips.size());
+    for (const ClipRecord& clip : group->clips) {
+        rows.push_back(MakeClipRow(clip, key));
+        read_ += clip.open != 0 ? 1 : 0;
+    }
+    // File names begin with the recording's start, so the newest clip comes first.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const ClipRow& a, const ClipRow& b) { return a.fileName > b.fileName; });
+    model_->SetRows(std::move(rows));
+    total_ = model_->rowCount();
+    UpdateCounts();
+}
+
+void ClipBrowserDialog::UpdateCounts() {
+    const int values[] = {total_, read_, total_ - read_};
+    for (int i = 0; i < 3; ++i) {
+        counts_[i]->setText(QString::asprintf("%6d", values[i]));
+    }
+}
+
+QString ClipBrowserDialog::countText(int which) const {
+    return which >= 0 && which < 3 ? counts_[which]->text() : QString();
+}
+
+std::vector<int> ClipBrowserDialog::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int ClipBrowserDialog::FirstSelectedRow() const {
+    int first = -1;
+    for (const QItemSelectionRange& range : list_->selectionModel()->selection()) {
+        if (first < 0 || range.top() < first) {
+            first = range.top();
+        }
+    }
+    return first;
+}
+
+void ClipBrowserDialog::PlaySelected() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    const QString key = SelectedChannelKey();
+    int opened = 0;
+    for (int row : rows) {
+        if (opened >= kMaxPlayers) {
+            break;
+        }
+        const QString fileName = model_->row(row).fileName;
+        if (!model_->row(row).read) {
+            ++read_;
+            index_.SetClipOpened(fileName, true);
+            model_->SetRead(row);
+        }
+        ClipRecord* record = FindRecord(groups_, key, fileName);
+        if (!record) {
+            continue;
+        }
+        record->open = 1;
+        // A clip whose file has gone still gets its player, which tells the operator.
+        if (openPlayer_ && openPlayer_(ClipRecord(*record), this)) {
+            ++opened;
+        }
+    }
+    UpdateCounts();
+}
+
+void ClipBrowserDialog::DeleteRowFiles(const ClipRow& row, const QString& key) {
+    --total_;
+    if (row.read) {
+        --read_;
+    }
+    RemoveRecord(groups_, key, row.fileName);
+    index_.DeleteClipRecord(row.fileName);
+    // Failures are of no interest: the row and the entry go anyway.
+    RemoveClipFile(row.path + row.fileName);
+    RemoveClipFile(row.path + ImageNameOf(row.fileName));
+}
+
+void ClipBrowserDialog::DeleteSelected() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    if (PromptService::Show(this, browsertext::kDeleteQuestion, PromptButtons::OkCancel,
+                            PromptIcon::Question) != PromptAnswer::Ok) {
+        return;
+    }
+    const QString key = SelectedChannelKey();
+    std::vector<bool> gone(model_->rows().size(), false);
+    for (int row : rows) {
+        DeleteRowFiles(model_->row(row), key);
+        gone[static_cast<std::size_t>(row)] = true;
+    }
+    std::vector<ClipRow> kept;
+    kept.reserve(model_->rows().size() - rows.size());
+    for (std::size_t i = 0; i < gone.size(); ++i) {
+        if (!gone[i]) {
+            kept.push_back(model_->rows()[i]);
+        }
+    }
+    model_->SetRows(std::move(kept));
+    UpdateCounts();
+}
+
+void ClipBrowserDialog::DeleteChannelClips() {
+    // The selected channel, wherever the click was.
+    if (tree_->selectedItems().isEmpty() || model_->rowCount() == 0) {
+        return;
+    }
+    const QString key = SelectedChannelKey();
+    if (PromptService::Show(this, browsertext::kDeleteQuestion, PromptButtons::OkCancel,
+                            PromptIcon::Question) != PromptAnswer::Ok) {
+        return;
+    }
+    for (const ClipRow& row : model_->rows()) {
+        DeleteRowFiles(row, key);
+    }
+    model_->SetRows({});
+    UpdateCounts();
+}
+
+void ClipBrowserDialog::OpenSearch() {
+    ClipSearchDialog dialog(groups_, index_, openPlayer_, this);
+    dialog.exec();
+}
+
+void ClipBrowserDialog::ShowPreview() {
+    const int first = FirstSelectedRow();
+    if (first < 0) {
+        return;
+    }
+    const ClipRecord* record =
+        FindRecord(groups_, SelectedChannelKey(), model_->row(first).fileName);
+    if (!record || record->imageName == lastPreviewName_) {
+        return;
+    }
+    lastPreviewName_ = record->imageName;
+    QFile file(record->path + record->imageName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        previewValid_ = false;
+        previewLength_ = 0;
+        preview_->SetPicture({});
+        return;
+    }
+    // Never past the buffer: a longer file is cut, and what is cut decodes to nothing.
+    const qint64 got = file.read(reinterpret_cast<char*>(previewBuffer_.data()),
+                                 static_cast<qint64>(previewBuffer_.size()));
+    file.close();
+    previewLength_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+    previewValid_ = true;
+    preview_->SetPicture(DecodePreview(std::span(previewBuffer_.data(), previewLength_)));
+}
+
+bool ClipBrowserDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            PlaySelected();
+            return true;
+        }
+        if (mouse->button() == Qt::RightButton) {
+            DeleteSelected();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace orvane

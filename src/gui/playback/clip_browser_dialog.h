@@ -1,0 +1,107 @@
+#pragma once
+
+#include "playback/clip_groups.h"
+#include "playback/clip_player_factory.h"
+
+#include <QDialog>
+#include <QFrame>
+#include <QImage>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QTreeView;
+class QTreeWidget;
+
+namespace orvane {
+
+class ClipIndex;
+
+// The first frame of the selected clip, stretched over a cross that shows through when there
+// is no picture.
+class ClipPreviewFrame : public QFrame {
+    Q_OBJECT
+  public:
+    explicit ClipPreviewFrame(QWidget* parent);
+    void SetPicture(QImage picture);
+    const QImage& picture() const { return picture_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QImage picture_;
+};
+
+// "Video clips": the clip index read once and grouped by channel, the channels in a tree and
+// the clips of the selected one in a list, newest first, with a preview of the selected clip.
+// Plays, deletes (files and entries) and searches the clips. Players belong to the dialog.
+class ClipBrowserDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // The preview file of a clip is read into a buffer of this size; anything beyond is cut.
+    static constexpr std::size_t kPreviewBufferSize = 307200;
+    // Players opened by one Play, however many rows are selected.
+    static constexpr int kMaxPlayers = 6;
+
+    ClipBrowserDialog(ClipIndex& index, ClipPlayerFactory openPlayer, QWidget* parent = nullptr);
+    ~ClipBrowserDialog() override;
+
+    ClipGroups& groups() { return groups_; }
+    QTreeWidget* channelTree() const { return tree_; }
+    QTreeView* clipList() const { return list_; }
+    ClipListModel* clipModel() const { return model_; }
+    int total() const { return total_; }
+    int read() const { return read_; }
+    // The three count texts: all clips, read, unread.
+    QString countText(int which) const;
+    ClipPreviewFrame* previewFrame() const { return preview_; }
+    // How many bytes of the last opened preview file were read.
+    std::size_t previewLength() const { return previewLength_; }
+    bool previewValid() const { return previewValid_; }
+
+    // Selects the tree item of the key (none when empty), as a click on it would.
+    void SelectChannel(const QString& key);
+    void PlaySelected();
+    void DeleteSelected();
+    void DeleteChannelClips();
+    void OpenSearch();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void LoadGroups();
+    void FillClipList(const QString& key);
+    void UpdateCounts();
+    void ShowPreview();
+    QString SelectedChannelKey() const;
+    std::vector<int> SelectedRows() const;
+    int FirstSelectedRow() const;
+    void DeleteRowFiles(const ClipRow& row, const QString& key);
+
+    ClipIndex& index_;
+    ClipPlayerFactory openPlayer_;
+    ClipGroups groups_;
+    QTreeWidget* tree_ = nullptr;
+    QTreeView* list_ = nullptr;
+    ClipListModel* model_ = nullptr;
+    ClipPreviewFrame* preview_ = nullptr;
+    QLabel* counts_[3] = {};
+    int total_ = 0;
+    int read_ = 0;
+    QString lastPreviewName_;
+    std::vector<std::uint8_t> previewBuffer_;
+    std::size_t previewLength_ = 0;
+    bool previewValid_ = true;
+};
+
+namespace browsertext {
+inline constexpr const char* kTitle = "Video clips";
+inline constexpr const char* kDeleteQuestion = "\n\n Delete select item(s) ? \n\n";
+}  // namespace browsertext
+
+}  // namespace orvane

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "media/clip_player_engine.h"
+#include "store/clip_index.h"
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+
+class QAction;
+class QToolBar;
+
+namespace orvane {
+
+class PlayerControlBar;
+class PlayerVideoView;
+
+// Video display sizes of the zoom steps.
+inline constexpr std::array<QSize, 5> kZoomSizeTable{
+    {{160, 120}, {176, 144}, {320, 240}, {352, 288}, {480, 360}}};
+inline constexpr int kDefaultZoomIndex = 3;
+
+// One recorded clip in a window of its own, owned by the dialog that opened it: two header
+// lines (channel and location; start and end), the video, a status line with the position,
+// and at the bottom the player's toolbar and control bar. The window has a fixed size that
+// only the zoom steps change.
+class ClipPlayerWindow : public QWidget, public PlayerView {
+    Q_OBJECT
+  public:
+    explicit ClipPlayerWindow(QWidget* owner);
+    ~ClipPlayerWindow() override;
+
+    // Opens a player for the clip and starts playing it. A clip that cannot be opened is
+    // reported ("\n\n Open file error! \n\n") and its window closes itself.
+    static ClipPlayerWindow* Open(const ClipRecord& clip, QWidget* owner);
+
+    bool OpenClip(const ClipRecord& clip);
+    void SetVideoSize(int width, int height);
+    void SaveSnapshot();
+    void RunCommand(int commandId);
+
+    ClipPlayerEngine& engine() { return engine_; }
+    int zoomIndex() const { return zoomIndex_; }
+    int lineHeight() const { return lineHeight_; }
+    QRect videoRect() const;
+    QString statusText() const;
+    PlayerControlBar* controlBar() const { return controlBar_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    QAction* action(int commandId) const;
+    const QImage& shownPicture() const;
+
+    // PlayerView
+    void ResetZoom() override;
+    void DrawHeader() override { update(HeaderRect()); }
+    void UpdatePositionText() override;
+    void UpdateSpeedText() override;
+    void EnableControls(std::int64_t durationFrames, int rateIndex) override;
+    VideoSurface* surface() override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    QRect HeaderRect() const;
+    QRect StatusRect() const;
+    int BarsHeight() const;
+
+    ClipPlayerEngine engine_;
+    QToolBar* toolBar_ = nullptr;
+    PlayerControlBar* controlBar_ = nullptr;
+    PlayerVideoView* video_ = nullptr;
+    int zoomIndex_ = kDefaultZoomIndex;
+    int lineHeight_ = 0;
+};
+
+namespace playertext {
+inline constexpr const char* kIdleTitle = "Video clip";
+inline constexpr const char* kOpenFileError = "\n\n Open file error! \n\n";
+inline constexpr const char* kSaveOk = "\n\n Save OK. \n\n";
+}  // namespace playertext
+
+}  // namespace orvane

@@ -1,0 +1,623 @@
+// The clip browser and the clip search dialog: grouping, lists and counts, playing, deleting
+// (files and index entries), the preview, and the search bounds.
+#include "app/main_frame.h"
+#include "app/viewer_app.h"
+#include "common/command_ids.h"
+#include "media/bitmap_info.h"
+#include "playback/clip_browser_dialog.h"
+#include "support/modal_script.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
+#include "video/clip_search_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QItemSelectionModel>
+#include <QPointer>
+#include <QTest>
+#include <QTimeEdit>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+// A packed BI_RGB frame of width x height, 24 bits, every pixel the given colour.
+std::string RgbFrame(int width, int height, QRgb colour) {
+    BitmapInfoHeader header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biBitCount = 24;
+    header.biCompression = BitmapInfoHeader::kBiRgb;
+    const int stride = (width * 24 + 31) / 32 * 4;
+    header.biSizeImage = static_cast<std::uint32_t>(stride * height);
+    const Block bytes = header.Bytes();
+    std::string frame(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::string row(static_cast<std::size_t>(stride), '\0');
+    for (int x = 0; x < width; ++x) {
+        row[static_cast<std::size_t>(x * 3)] = static_cast<char>(qBlue(colour));
+        row[static_cast<std::size_t>(x * 3 + 1)] = static_cast<char>(qGreen(colour));
+        row[static_cast<std::size_t>(x * 3 + 2)] = static_cast<char>(qRed(colour));
+    }
+    for (int y = 0; y < height; ++y) {
+        frame += row;
+    }
+    return frame;
+}
+
+QStringList TreeTextsOf(const ClipBrowserDialog& dialog) {
+    QStringList texts;
+    for (int i = 0; i < dialog.channelTree()->topLevelItemCount(); ++i) {
+        texts << dialog.channelTree()->topLevelItem(i)->text(0);
+    }
+    return texts;
+}
+
+struct Clip {
+    std::int32_t channel = 3;
+    QString location = "Gate";
+    QString date = "2002/12/03";
+    QString start = "10:00";
+    QString end = "10:05";
+    bool open = false;
+    bool files = true;  // write the clip and its preview
+    QString fileName;   // made from the start when empty
+
+    Clip& On(std::int32_t id, const QString& name) {
+        channel = id;
+        location = name;
+        return *this;
+    }
+    Clip& Day(const QString& text) {
+        date = text;
+        return *this;
+    }
+    Clip& From(const QString& text) {
+        start = text;
+        return *this;
+    }
+    Clip& To(const QString& text) {
+        end = text;
+        return *this;
+    }
+    Clip& Read() {
+        open = true;
+        return *this;
+    }
+    Clip& WithoutFiles() {
+        files = false;
+        return *this;
+    }
+    Clip& Named(const QString& text) {
+        fileName = text;
+        return *this;
+    }
+};
+
+class ClipBrowserTest : public testing::Test {
+  protected:
+    ClipBrowserTest()
+        : store_(KeyStore::OpenInMemory()),
+          writer_(store_, [this](std::int32_t) { return location_; }),
+          index_(store_, {}) {
+        QDir().mkpath(folder_);
+    }
+
+    // Writes an index entry (and, when asked, its clip and preview files); its file name.
+    QString Add(Clip clip) {
+        if (clip.fileName.isEmpty()) {
+            clip.fileName = QString(clip.date).remove('/') + QString(clip.start).remove(':') +
+                            QString::asprintf("%02d%04d.avi", serial_++ % 60, clip.channel);
+        }
+        location_ = clip.location;
+        ClipRecord record;
+        record.fileName = clip.fileName;
+        record.open = clip.open ? 1 : 0;
+        record.channel = clip.channel;
+        record.startDate = clip.date;
+        record.startTime = clip.start;
+        record.endDate = clip.date;
+        record.endTime = clip.end;
+        record.imageName = ImageNameOf(clip.fileName);
+        record.path = folder_;
+        EXPECT_TRUE(writer_.AddClipRecord(record));
+        if (clip.files) {
+            test::WriteFileBytes(Path(clip.fileName), "RIFF clip");
+            if (!record.imageName.isEmpty()) {
+                test::WriteFileBytes(Path(record.imageName), RgbFrame(32, 24, qRgb(200, 40, 10)));
+            }
+        }
+        return clip.fileName;
+    }
+
+    std::string Path(const QString& name) const { return (folder_ + name).toStdString(); }
+    bool Exists(const QString& name) const { return QFileInfo::exists(folder_ + name); }
+
+    std::vector<ClipRecord> Entries() const {
+        std::vector<ClipRecord> records;
+        index_.LoadClipRecords(records);
+        return records;
+    }
+    const ClipRecord* Entry(const QString& fileName) {
+        entries_ = Entries();
+        for (const ClipRecord& record : entries_) {
+            if (record.fileName == fileName) {
+                return &record;
+            }
+        }
+        return nullptr;
+    }
+
+    ClipPlayerFactory Players() {
+        return [this](const ClipRecord& clip, QWidget* owner) {
+            played_.push_back(clip);
+            return new QWidget(owner);
+        };
+    }
+
+    std::unique_ptr<ClipBrowserDialog> Open() {
+        return std::make_unique<ClipBrowserDialog>(index_, Players());
+    }
+
+    static QStringList TreeTexts(const ClipBrowserDialog& dialog) { return TreeTextsOf(dialog); }
+    static QStringList Column(const QAbstractItemModel& model, int column) {
+        QStringList texts;
+        for (int row = 0; row < model.rowCount(); ++row) {
+            texts << model.index(row, column).data().toString();
+        }
+        return texts;
+    }
+    static QStringList Counts(const ClipBrowserDialog& dialog) {
+        return {dialog.countText(0), dialog.countText(1), dialog.countText(2)};
+    }
+    static QStringList Counts(const ClipSearchDialog& dialog) {
+        return {dialog.countText(0), dialog.countText(1), dialog.countText(2)};
+    }
+    static void SelectRows(QTreeView* view, int first, int last) {
+        const QAbstractItemModel* model = view->model();
+        view->selectionModel()->select(
+            QItemSelection(model->index(first, 0), model->index(last, 0)),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    QStringList PlayedNames() const {
+        QStringList names;
+        for (const ClipRecord& clip : played_) {
+            names << clip.fileName;
+        }
+        return names;
+    }
+
+    test::TempStore temp_;
+    KeyStore store_;
+    QString location_;
+    ClipIndex writer_;
+    ClipIndex index_;
+    QString folder_ = QString::fromStdString(temp_.folder()) + "/clips/";
+    test::ScriptedPrompts prompts_;
+    std::vector<ClipRecord> played_;
+    std::vector<ClipRecord> entries_;
+    int serial_ = 0;
+};
+
+TEST_F(ClipBrowserTest, GroupsByNumberAndLocationInASortedTreeWithNothingSelected) {
+    Add(Clip().On(3, "Yard"));
+    Add(Clip().On(3, "Gate"));
+    Add(Clip().On(1, "Door"));
+    Add(Clip().On(3, "Gate").From("11:00"));
+    auto dialog = Open();
+    EXPECT_EQ(dialog->windowTitle(), "Video clips");
+    EXPECT_EQ(TreeTexts(*dialog), QStringList({"0001 Door", "0003 Gate", "0003 Yard"}));
+    ASSERT_EQ(dialog->groups().size(), 3u);
+    const ClipGroup* gate = FindGroup(dialog->groups(), "0003 Gate");
+    ASSERT_NE(gate, nullptr);
+    EXPECT_EQ(gate->clips.size(), 2u);
+    EXPECT_EQ(FindGroup(dialog->groups(), "0003 gate"), nullptr);
+    EXPECT_TRUE(dialog->channelTree()->selectedItems().isEmpty());
+    EXPECT_EQ(dialog->clipModel()->rowCount(), 0);
+    EXPECT_EQ(Counts(*dialog), QStringList({"", "", ""}));
+}
+
+TEST_F(ClipBrowserTest, ChannelListsItsClipsNewestFirstWithCounts) {
+    Add(Clip().From("09:00").Named("20021203090000000003.avi"));
+    Add(Clip().From("11:00").Read().Named("20021203110000000003.avi"));
+    Add(Clip().From("10:00").To("10:07").Named("20021203100000000003.avi"));
+    Add(Clip().On(4, "Yard"));
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    const ClipListModel& model = *dialog->clipModel();
+    EXPECT_EQ(Column(model, 0), QStringList({"20021203110000000003.avi", "20021203100000000003.avi",
+                                             "20021203090000000003.avi"}));
+    EXPECT_EQ(model.index(1, 1).data().toString(), "2002/12/03 10:00");
+    EXPECT_EQ(model.index(1, 2).data().toString(), "2002/12/03 10:07");
+    EXPECT_EQ(model.index(1, 3).data().toString(), folder_);
+    EXPECT_EQ(model.columnCount(), 4);
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Start time");
+    EXPECT_EQ(Counts(*dialog), QStringList({"     3", "     1", "     2"}));
+
+    dialog->SelectChannel("0004 Yard");
+    EXPECT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(Counts(*dialog), QStringList({"     1", "     0", "     1"}));
+}
+
+TEST_F(ClipBrowserTest, PlayingEightSelectedOpensSixPlayersForTheTopSix) {
+    QStringList names;
+    for (int minute = 0; minute < 8; ++minute) {
+        names << Add(Clip().From(QString::asprintf("10:%02d", minute)));
+    }
+    std::sort(names.begin(), names.end(), std::greater<>());
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 0, 7);
+    dialog->PlaySelected();
+
+    EXPECT_EQ(PlayedNames(), names.mid(0, 6));
+    for (const ClipRecord& clip : played_) {
+        EXPECT_EQ(clip.open, 1u);
+        EXPECT_EQ(clip.path, folder_);
+    }
+    for (int row = 0; row < 8; ++row) {
+        EXPECT_EQ(dialog->clipModel()->row(row).read, row < 6) << row;
+        EXPECT_EQ(Entry(names[row])->open, row < 6 ? 1u : 0u) << row;
+    }
+    EXPECT_EQ(Counts(*dialog), QStringList({"     8", "     6", "     2"}));
+
+    // A clip already read plays again and counts nothing new.
+    played_.clear();
+    SelectRows(dialog->clipList(), 0, 0);
+    dialog->PlaySelected();
+    EXPECT_EQ(PlayedNames(), names.mid(0, 1));
+    EXPECT_EQ(Counts(*dialog), QStringList({"     8", "     6", "     2"}));
+}
+
+TEST_F(ClipBrowserTest, DoubleClicksPlayAndDeleteAndPlayersCloseWithTheBrowser) {
+    const QString kept = Add(Clip().From("09:00"));
+    const QString deleted = Add(Clip().From("10:00"));
+    QPointer<QWidget> player;
+    std::unique_ptr<ClipBrowserDialog> browser;
+    auto factory = Players();
+    browser =
+        std::make_unique<ClipBrowserDialog>(index_, [&](const ClipRecord& clip, QWidget* owner) {
+            EXPECT_EQ(owner, browser.get());
+            player = factory(clip, owner);
+            return player.data();
+        });
+    browser->SelectChannel("0003 Gate");
+    SelectRows(browser->clipList(), 1, 1);
+    QTest::mouseDClick(browser->clipList()->viewport(), Qt::LeftButton);
+    EXPECT_EQ(PlayedNames(), QStringList({kept}));
+    ASSERT_NE(player, nullptr);
+
+    SelectRows(browser->clipList(), 0, 0);
+    QTest::mouseDClick(browser->clipList()->viewport(), Qt::RightButton);
+    EXPECT_EQ(prompts_.shown().size(), 1u);
+    EXPECT_EQ(Entry(deleted), nullptr);
+    EXPECT_NE(Entry(kept), nullptr);
+
+    browser.reset();
+    EXPECT_EQ(player, nullptr);
+}
+
+TEST_F(ClipBrowserTest, DeletingSelectedRowsRemovesFilesEntriesAndCountsAfterOk) {
+    const QString older = Add(Clip().From("09:00"));
+    const QString read = Add(Clip().From("10:00").Read());
+    const QString newest = Add(Clip().From("11:00"));
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 1, 1);
+
+    prompts_.Queue(PromptAnswer::Cancel);
+    dialog->DeleteSelected();
+    ASSERT_EQ(prompts_.shown().size(), 1u);
+    EXPECT_EQ(prompts_.shown()[0].text, "\n\n Delete select item(s) ? \n\n");
+    EXPECT_EQ(prompts_.shown()[0].buttons, PromptButtons::OkCancel);
+    EXPECT_EQ(prompts_.shown()[0].icon, PromptIcon::Question);
+    EXPECT_TRUE(Exists(read));
+    EXPECT_EQ(Entries().size(), 3u);
+
+    dialog->DeleteSelected();
+    EXPECT_FALSE(Exists(read));
+    EXPECT_FALSE(Exists(ImageNameOf(read)));
+    EXPECT_EQ(Entry(read), nullptr);
+    EXPECT_TRUE(Exists(older) && Exists(newest) && Exists(ImageNameOf(older)));
+    EXPECT_EQ(Entries().size(), 2u);
+    EXPECT_EQ(Column(*dialog->clipModel(), 0), QStringList({newest, older}));
+    EXPECT_EQ(FindRecord(dialog->groups(), "0003 Gate", read), nullptr);
+    EXPECT_EQ(Counts(*dialog), QStringList({"     2", "     0", "     2"}));
+
+    // Nothing selected: no question, nothing gone.
+    dialog->clipList()->clearSelection();
+    dialog->DeleteSelected();
+    EXPECT_EQ(prompts_.shown().size(), 2u);
+}
+
+TEST_F(ClipBrowserTest, DeletingNeverRemovesADirectory) {
+    // No "." in the name: the preview's path is the record folder itself, which is empty
+    // once the clip has gone.
+    const QString bare = Add(Clip().Named("20021203100000000003"));
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 0, 0);
+    dialog->DeleteSelected();
+    EXPECT_FALSE(Exists(bare));
+    EXPECT_EQ(Entry(bare), nullptr);
+    EXPECT_TRUE(QFileInfo(folder_).isDir());
+
+    // Directories carrying a clip's and a preview's names stay; the entry goes.
+    const QString named = Add(Clip().From("12:00").WithoutFiles());
+    ASSERT_TRUE(QDir().mkpath(folder_ + named));
+    ASSERT_TRUE(QDir().mkpath(folder_ + ImageNameOf(named)));
+    dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 0, 0);
+    dialog->DeleteChannelClips();
+    EXPECT_TRUE(QFileInfo(folder_ + named).isDir());
+    EXPECT_TRUE(QFileInfo(folder_ + ImageNameOf(named)).isDir());
+    EXPECT_EQ(Entry(named), nullptr);
+}
+
+TEST_F(ClipBrowserTest, DeletingAChannelEmptiesItButKeepsItsTreeItem) {
+    const QString a = Add(Clip().From("09:00").Read());
+    const QString b = Add(Clip().From("10:00"));
+    const QString other = Add(Clip().On(5, "Dock"));
+    auto dialog = Open();
+
+    // Neither without a selected channel nor with an empty list is anything asked.
+    dialog->DeleteChannelClips();
+    EXPECT_TRUE(prompts_.shown().empty());
+
+    dialog->SelectChannel("0003 Gate");
+    prompts_.Queue(PromptAnswer::Cancel);
+    dialog->DeleteChannelClips();
+    EXPECT_EQ(Entries().size(), 3u);
+
+    dialog->DeleteChannelClips();
+    EXPECT_EQ(prompts_.shown().size(), 2u);
+    for (const QString& name : {a, b}) {
+        EXPECT_FALSE(Exists(name));
+        EXPECT_FALSE(Exists(ImageNameOf(name)));
+        EXPECT_EQ(Entry(name), nullptr);
+    }
+    EXPECT_TRUE(Exists(other));
+    EXPECT_NE(Entry(other), nullptr);
+    EXPECT_EQ(dialog->clipModel()->rowCount(), 0);
+    EXPECT_EQ(Counts(*dialog), QStringList({"     0", "     0", "     0"}));
+    EXPECT_EQ(TreeTexts(*dialog), QStringList({"0003 Gate", "0005 Dock"}));
+
+    dialog->DeleteChannelClips();
+    EXPECT_EQ(prompts_.shown().size(), 2u);
+    dialog->SelectChannel("0005 Dock");
+    dialog->SelectChannel("0003 Gate");
+    EXPECT_EQ(dialog->clipModel()->rowCount(), 0);
+    EXPECT_EQ(Counts(*dialog), QStringList({"     0", "     0", "     0"}));
+}
+
+TEST_F(ClipBrowserTest, AClipWhoseFileIsGoneStillPlaysAndDeletes) {
+    const QString gone = Add(Clip().WithoutFiles());
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 0, 0);
+    EXPECT_FALSE(dialog->previewValid());
+    dialog->PlaySelected();
+    EXPECT_EQ(PlayedNames(), QStringList({gone}));
+    dialog->DeleteSelected();
+    EXPECT_EQ(Entry(gone), nullptr);
+    EXPECT_EQ(dialog->clipModel()->rowCount(), 0);
+}
+
+TEST_F(ClipBrowserTest, PreviewShowsTheFirstFrameAndIsNotReloadedForTheSameClip) {
+    const QString older = Add(Clip().From("09:00"));
+    const QString newest = Add(Clip().From("10:00"));
+    test::WriteFileBytes(Path(ImageNameOf(older)), RgbFrame(40, 30, qRgb(0, 0, 255)));
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 0, 0);
+    const QImage first = dialog->previewFrame()->picture();
+    ASSERT_EQ(first.size(), QSize(32, 24));
+    EXPECT_EQ(first.pixel(5, 5), qRgb(200, 40, 10));
+
+    // Re-selected, the same clip's preview is not read again.
+    test::WriteFileBytes(Path(ImageNameOf(newest)), RgbFrame(16, 16, qRgb(0, 255, 0)));
+    dialog->clipList()->clearSelection();
+    SelectRows(dialog->clipList(), 0, 0);
+    EXPECT_EQ(dialog->previewFrame()->picture(), first);
+
+    SelectRows(dialog->clipList(), 1, 1);
+    EXPECT_EQ(dialog->previewFrame()->picture().size(), QSize(40, 30));
+    EXPECT_EQ(dialog->previewFrame()->picture().pixel(1, 1), qRgb(0, 0, 255));
+
+    // The frame draws the picture over its cross.
+    dialog->previewFrame()->resize(80, 60);
+    const QImage shown = dialog->previewFrame()->grab().toImage();
+    EXPECT_EQ(shown.pixel(40, 20), qRgb(0, 0, 255));
+}
+
+TEST_F(ClipBrowserTest, BrokenPreviewsShowNothing) {
+    const QString truncated = Add(Clip().From("09:00"));
+    const QString garbage = Add(Clip().From("10:00"));
+    const QString oversized = Add(Clip().From("11:00"));
+    const QString good = Add(Clip().From("12:00"));
+    const std::string frame = RgbFrame(32, 24, qRgb(1, 2, 3));
+    test::WriteFileBytes(Path(ImageNameOf(truncated)), frame.substr(0, frame.size() / 2));
+    test::WriteFileBytes(Path(ImageNameOf(garbage)), std::string(5000, '\xA7'));
+    // Whole and decodable, but longer than the preview buffer.
+    const std::string big = RgbFrame(320, 320, qRgb(9, 9, 9));
+    ASSERT_GT(big.size(), ClipBrowserDialog::kPreviewBufferSize);
+    test::WriteFileBytes(Path(ImageNameOf(oversized)), big);
+
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    ASSERT_EQ(Column(*dialog->clipModel(), 0), QStringList({good, oversized, garbage, truncated}));
+    SelectRows(dialog->clipList(), 0, 0);
+    EXPECT_FALSE(dialog->previewFrame()->picture().isNull());
+    for (int row = 1; row < 4; ++row) {
+        SelectRows(dialog->clipList(), row, row);
+        EXPECT_TRUE(dialog->previewValid()) << row;
+        EXPECT_TRUE(dialog->previewFrame()->picture().isNull()) << row;
+        dialog->previewFrame()->grab();
+    }
+    SelectRows(dialog->clipList(), 1, 1);
+    SelectRows(dialog->clipList(), 0, 0);
+    SelectRows(dialog->clipList(), 1, 1);
+    EXPECT_EQ(dialog->previewLength(), ClipBrowserDialog::kPreviewBufferSize);
+}
+
+TEST_F(ClipBrowserTest, SearchButtonRunsTheSearchOnTheBrowsersGroups) {
+    Add(Clip());
+    Add(Clip().On(7, "Roof"));
+    auto dialog = Open();
+    QStringList items;
+    test::ModalScript script;
+    script.Then<ClipSearchDialog>([&](ClipSearchDialog* search) {
+        for (int i = 0; i < search->channelList()->count(); ++i) {
+            items << search->channelList()->itemText(i);
+        }
+        search->reject();
+    });
+    dialog->OpenSearch();
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(items, QStringList({"All video channel", "0003 Gate", "0007 Roof"}));
+}
+
+TEST(ClipBrowserCommand, PlaybackVideoOpensTheBrowserModallyOnTheProgramsIndex) {
+    test::TempStore temp;
+    test::ScriptedPrompts prompts;
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+    MainFrame* frame = app.mainFrame();
+    ASSERT_NE(frame, nullptr);
+    ClipRecord clip;
+    clip.fileName = "200212031000000003.avi";
+    clip.channel = 3;
+    ClipIndex(frame->store(), [](std::int32_t) { return QString("Gate"); }).AddClipRecord(clip);
+
+    QStringList channels;
+    test::ModalScript script;
+    script.Then<ClipBrowserDialog>([&](ClipBrowserDialog* browser) {
+        EXPECT_TRUE(browser->isModal());
+        EXPECT_EQ(browser->parentWidget(), frame);
+        channels = TreeTextsOf(*browser);
+        browser->accept();
+    });
+    frame->RunCommand(cmd::kPlaybackVideo);
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(script.unexpected(), 0);
+    EXPECT_EQ(channels, QStringList({"0003 Gate"}));
+}
+
+class ClipSearchTest : public ClipBrowserTest {
+  protected:
+    std::unique_ptr<ClipSearchDialog> Search(ClipGroups& groups) {
+        auto dialog = std::make_unique<ClipSearchDialog>(groups, index_, Players());
+        return dialog;
+    }
+    static void SetAfter(ClipSearchDialog& dialog, QDate date, QTime time) {
+        dialog.afterCheck()->setChecked(true);
+        dialog.afterDate()->setDate(date);
+        dialog.afterTime()->setTime(time);
+    }
+    static void SetBefore(ClipSearchDialog& dialog, QDate date, QTime time) {
+        dialog.beforeCheck()->setChecked(true);
+        dialog.beforeDate()->setDate(date);
+        dialog.beforeTime()->setTime(time);
+    }
+};
+
+TEST_F(ClipSearchTest, StartsWithEverythingListedAndPickersOff) {
+    Add(Clip());
+    Add(Clip().On(2, "Hall"));
+    auto browser = Open();
+    auto search = Search(browser->groups());
+    EXPECT_EQ(search->windowTitle(), "Search video clips");
+    EXPECT_EQ(search->channelList()->currentIndex(), 0);
+    EXPECT_FALSE(search->afterDate()->isEnabled());
+    EXPECT_FALSE(search->beforeTime()->isEnabled());
+    EXPECT_EQ(search->afterTime()->time(), QTime(0, 0));
+    EXPECT_EQ(search->beforeTime()->time(), QTime(23, 59));
+    EXPECT_EQ(search->afterDate()->date(), QDate::currentDate());
+    QTest::mouseClick(search->afterCheck(), Qt::LeftButton);
+    EXPECT_TRUE(search->afterDate()->isEnabled());
+    EXPECT_TRUE(search->afterTime()->isEnabled());
+    EXPECT_FALSE(search->beforeDate()->isEnabled());
+
+    search->afterCheck()->setChecked(false);
+    search->Search();
+    EXPECT_EQ(search->resultModel()->rowCount(), 2);
+}
+
+TEST_F(ClipSearchTest, BoundsEqualToTheStartPassAndOnlyTheStartCounts) {
+    const QString atTen = Add(Clip().From("10:00").To("10:20"));
+    Add(Clip().From("09:50").To("10:30"));  // runs across the after bound
+    Add(Clip().From("10:01"));
+    Add(Clip().Day("2002/12/02").From("23:59"));
+    auto browser = Open();
+    auto search = Search(browser->groups());
+    search->channelList()->setCurrentIndex(1);
+    SetAfter(*search, QDate(2002, 12, 3), QTime(10, 0));
+    SetBefore(*search, QDate(2002, 12, 3), QTime(10, 0));
+    search->Search();
+    EXPECT_EQ(Column(*search->resultModel(), 0), QStringList({atTen}));
+    EXPECT_EQ(Counts(*search), QStringList({"     1", "     0", "     1"}));
+
+    search->beforeCheck()->setChecked(false);
+    search->Search();
+    EXPECT_EQ(search->resultModel()->rowCount(), 2);
+    search->afterCheck()->setChecked(false);
+    SetBefore(*search, QDate(2002, 12, 3), QTime(9, 59));
+    search->Search();
+    EXPECT_EQ(search->resultModel()->rowCount(), 2);
+}
+
+TEST_F(ClipSearchTest, AllChannelsFillTheChannelColumnAndOneChannelLeavesItEmpty) {
+    Add(Clip().On(3, "Gate"));
+    Add(Clip().On(4, "Yard").Read());
+    Add(Clip().On(4, "Yard").From("10:30"));
+    auto browser = Open();
+    auto search = Search(browser->groups());
+    search->Search();
+    EXPECT_EQ(Column(*search->resultModel(), 4),
+              QStringList({"0003 Gate", "0004 Yard", "0004 Yard"}));
+    EXPECT_EQ(search->resultModel()->headerData(1, Qt::Horizontal, Qt::DisplayRole), "start time");
+    EXPECT_EQ(Counts(*search), QStringList({"     3", "     1", "     2"}));
+
+    search->channelList()->setCurrentIndex(2);
+    search->Search();
+    EXPECT_EQ(Column(*search->resultModel(), 4), QStringList({"", ""}));
+    EXPECT_EQ(Counts(*search), QStringList({"     2", "     1", "     1"}));
+}
+
+TEST_F(ClipSearchTest, PlayingMarksReadInGroupsAndIndexAndStopsAtSix) {
+    QStringList names;
+    for (int minute = 0; minute < 8; ++minute) {
+        names << Add(Clip().On(minute % 2 + 1, "Cam").From(QString::asprintf("10:%02d", minute)));
+    }
+    auto browser = Open();
+    auto search = Search(browser->groups());
+    search->Search();
+    SelectRows(search->resultList(), 0, 7);
+    search->show();
+    search->resultList()->setFocus();
+    QTest::keyClick(search->resultList(), Qt::Key_Return);
+    ASSERT_EQ(played_.size(), 6u);
+    EXPECT_TRUE(search->isVisible());
+    for (int row = 0; row < 8; ++row) {
+        const ClipRow& shown = search->resultModel()->row(row);
+        const ClipRecord* record = FindRecord(browser->groups(), shown.groupKey, shown.fileName);
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(shown.read, row < 6) << row;
+        EXPECT_EQ(record->open, row < 6 ? 1u : 0u) << row;
+        EXPECT_EQ(Entry(shown.fileName)->open, row < 6 ? 1u : 0u) << row;
+        if (row < 6) {
+            EXPECT_EQ(played_[static_cast<std::size_t>(row)].fileName, shown.fileName);
+        }
+    }
+    EXPECT_EQ(Counts(*search), QStringList({"     8", "     6", "     2"}));
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,138 @@
+// The player window around the engine: its fixed geometry at every zoom step, its texts, its
+// commands, and a clip that cannot be opened.
+#include "common/command_ids.h"
+#include "frame_source.h"
+#include "media/clip_recorder.h"
+#include "playback/clip_player_window.h"
+#include "playback/player_control_bar.h"
+#include "support/event_loop.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
+#include "video/snapshot_window.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPointer>
+#include <QSlider>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using test::WaitUntil;
+
+class ClipPlayerWindowTest : public testing::Test {
+  protected:
+    void SetUp() override { QDir().mkpath(folder); }
+
+    ClipRecord Record(int frames) {
+        auto store = KeyStore::OpenInMemory();
+        auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, QSize(320, 240));
+        std::vector<Block> packed;
+        for (int i = 0; i < frames; ++i) {
+            packed.push_back(*encoder->Encode(sim::TestPattern(1, i, QSize(320, 240))));
+        }
+        ClipRecorder real(store, {}, 7, *BitmapInfoHeader::Parse(packed[0]));
+        QString error;
+        EXPECT_TRUE(real.StartRecording(folder, {}, error));
+        for (const Block& frame : packed) {
+            real.WriteFrame(frame);
+        }
+        ClipRecord clip{
+            real.aviFileName(),   0,     7, "Yard", "2026/12/06", "09:00", "2026/12/06", "09:05",
+            real.imageFileName(), folder};
+        real.StopRecording();
+        return clip;
+    }
+
+    test::TempStore temp;
+    QString folder = QString::fromStdString(temp.folder()) + "/clips/";
+    test::ScriptedPrompts prompts;
+    QWidget owner;
+};
+
+TEST_F(ClipPlayerWindowTest, EveryZoomStepSizesTheWindowAroundTheVideoAndTheBars) {
+    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(8), &owner);
+    ASSERT_TRUE(player);
+    EXPECT_EQ(player->zoomIndex(), 3);
+    const int bars = player->toolBar()->sizeHint().height() + player->controlBar()->height();
+    const int barWidth =
+        std::max(player->toolBar()->sizeHint().width(), player->controlBar()->width());
+    for (int step = 0; step < 6; ++step) {
+        player->RunCommand(cmd::kPlayerDecrease);
+    }
+    EXPECT_EQ(player->zoomIndex(), 0);
+    for (int zoom = 0; zoom < 5; ++zoom) {
+        const QSize video = kZoomSizeTable[static_cast<std::size_t>(zoom)];
+        const int width = std::max(video.width(), barWidth);
+        EXPECT_EQ(player->size(), QSize(width, video.height() + bars + 3 * player->lineHeight()))
+            << zoom;
+        // Centred, one pixel left of the middle; below the two header lines.
+        EXPECT_EQ(player->videoRect(),
+                  QRect((width - video.width()) / 2 - 1, 2 * player->lineHeight(), video.width(),
+                        video.height()))
+            << zoom;
+        player->RunCommand(cmd::kPlayerIncrease);
+    }
+    EXPECT_EQ(player->zoomIndex(), 4);
+    // The bar is wider than the smallest video: the window takes the bar's width.
+    EXPECT_GT(barWidth, kZoomSizeTable[0].width());
+    player->close();
+}
+
+TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
+    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(10), &owner);
+    ASSERT_TRUE(player);
+    EXPECT_TRUE(player->windowTitle().startsWith(player->engine().windowTitle().left(18)));
+    EXPECT_TRUE(player->windowTitle().endsWith("K"));
+    EXPECT_TRUE(player->isWindow());
+    EXPECT_EQ(player->parentWidget(), &owner);
+    EXPECT_TRUE(player->controlBar()->isEnabled());
+    EXPECT_EQ(player->controlBar()->positionSlider()->maximum(), 10);
+    EXPECT_EQ(player->controlBar()->rateLabel()->text(), "x1");
+    EXPECT_EQ(player->controlBar()->fpsText()->text(), "FPS: 2.0");
+
+    player->RunCommand(cmd::kPlayerLastFrame);
+    EXPECT_EQ(player->statusText(), "Total: 10/10 Frame  --   5.0/5.0 Sec");
+    EXPECT_EQ(player->controlBar()->positionSlider()->value(), 10);
+    player->RunCommand(cmd::kPlayerFirstFrame);
+    player->RunCommand(cmd::kPlayerForward);
+    EXPECT_EQ(player->statusText(), "Total: 1/10 Frame  --   0.5/5.0 Sec");
+    EXPECT_FALSE(player->shownPicture().isNull());
+
+    // A click in the speed slider's channel moves one row, and the thumb follows the rate.
+    QSlider* speed = player->controlBar()->speedSlider();
+    speed->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_EQ(player->engine().rateIndex(), 6);
+    EXPECT_EQ(speed->value(), 6);
+    EXPECT_EQ(player->controlBar()->rateLabel()->text(), "x1.5");
+    player->close();
+}
+
+TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldAndItsWindowCloses) {
+    ClipRecord missing{"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder};
+    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(missing, &owner);
+    ASSERT_EQ(prompts.texts().size(), 1);
+    EXPECT_EQ(prompts.texts()[0], "\n\n Open file error! \n\n");
+    EXPECT_TRUE(WaitUntil([&] { return player.isNull() || !player->isVisible(); }));
+}
+
+TEST_F(ClipPlayerWindowTest, SnapshotSavesTheFrameOnShowAndPauses) {
+    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(6), &owner);
+    ASSERT_TRUE(player);
+    const QString path = QString::fromStdString(temp.File("frame.bmp"));
+    const auto previous = SnapshotWindow::chooseSaveFile;
+    SnapshotWindow::chooseSaveFile = [&](QWidget*) { return path; };
+    player->RunCommand(cmd::kPlayerSnapshot);
+    SnapshotWindow::chooseSaveFile = previous;
+    EXPECT_EQ(player->engine().state(), PlayerState::Paused);
+    ASSERT_EQ(prompts.texts().size(), 1);
+    EXPECT_EQ(prompts.texts()[0], "\n\n Save OK. \n\n");
+    EXPECT_EQ(QFileInfo(path).size(), 54 + 320 * 240 * 3);
+    player->close();
+}
+
+}  // namespace
+}  // namespace orvane
