@@ -74,8 +74,9 @@ class PlayerVideoView : public QWidget, public VideoSurface {
 };
 
 ClipPlayerWindow::ClipPlayerWindow(QWidget* owner)
-    : QWidget(owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                         Qt::MSWindowsFixedSizeDialogHint),
       engine_(*this) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(playertext::kIdleTitle);
