@@ -1,6 +1,7 @@
 #include "media/video_decoder.h"
 
 #include "common/log.h"
+#include "media/decoder_registry.h"
 #include "media/ffmpeg_handles.h"
 
 extern "C" {
@@ -239,6 +240,30 @@ std::unique_ptr<VideoDecoder> VideoDecoder::Create(const DecoderChoice& choice,
         return std::make_unique<UncompressedDecoder>();
     }
     return FfmpegVideoDecoder::Open(choice, format);
+}
+
+QImage DecodeSingleFrame(std::span<const std::uint8_t> packedFrame, QString* why) {
+    auto fail = [why](const QString& reason) {
+        if (why) {
+            *why = reason;
+        }
+        return QImage();
+    };
+    const auto frame = ParsePackedFrame(packedFrame);
+    if (!frame) {
+        return fail(QStringLiteral("not a packed frame"));
+    }
+    const auto choice = FindDecoder(frame->header);
+    if (!choice) {
+        return fail(QStringLiteral("no decoder for %1")
+                        .arg(QString::fromStdString(FourccText(frame->header.biCompression))));
+    }
+    auto decoder = VideoDecoder::Create(*choice, frame->header);
+    if (!decoder) {
+        return fail(QStringLiteral("the decoder does not open"));
+    }
+    const auto picture = decoder->Decode(*frame);
+    return picture ? picture->image : fail(QStringLiteral("no picture"));
 }
 
 }  // namespace orvane

@@ -4,8 +4,12 @@
 #include "media/decoded_picture.h"
 #include "media/decoder_registry.h"
 
+#include <QImage>
+#include <QString>
+
 #include <memory>
 #include <optional>
+#include <span>
 
 namespace orvane {
 
@@ -23,5 +27,10 @@ class VideoDecoder {
     // buffering, or data it cannot decode).
     virtual std::optional<DecodedPicture> Decode(const PackedFrame& frame) = 0;
 };
+
+// One packed frame that stands alone (a stored frame, a preview file) decoded with a decoder
+// of its own; a null picture when it is not a packed frame, no decoder takes it, or it gives
+// no picture. why, when given, says which.
+QImage DecodeSingleFrame(std::span<const std::uint8_t> packedFrame, QString* why = nullptr);
 
 }  // namespace orvane

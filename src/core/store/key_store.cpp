@@ -381,11 +381,11 @@ StoreResult<std::string> KeyStore::SubkeyName(RegKey key, int index) const {
     return {rc == SQLITE_DONE ? StoreStatus::NotFound : StoreStatus::Failed, {}};
 }
 
-StoreResult<std::vector<std::string>> KeyStore::SubkeyNames(RegKey key) const {
+StoreResult<std::vector<std::string>> KeyStore::NamesOf(RegKey key, const char* sql) const {
     if (!KeyExists(key)) {
         return {StoreStatus::NotFound, {}};
     }
-    auto stmt = Prepare("SELECT name FROM reg_keys WHERE parent=? ORDER BY name");
+    auto stmt = Prepare(sql);
     if (!stmt) {
         return {StoreStatus::Failed, {}};
     }
@@ -399,6 +399,10 @@ StoreResult<std::vector<std::string>> KeyStore::SubkeyNames(RegKey key) const {
         return {StoreStatus::Failed, {}};
     }
     return {StoreStatus::Ok, std::move(names)};
+}
+
+StoreResult<std::vector<std::string>> KeyStore::SubkeyNames(RegKey key) const {
+    return NamesOf(key, "SELECT name FROM reg_keys WHERE parent=? ORDER BY name");
 }
 
 StoreStatus KeyStore::VisitSubkeyValues(
@@ -513,23 +517,7 @@ StoreStatus KeyStore::DeleteValue(RegKey key, std::string_view name) {
 }
 
 StoreResult<std::vector<std::string>> KeyStore::ValueNames(RegKey key) const {
-    if (!KeyExists(key)) {
-        return {StoreStatus::NotFound, {}};
-    }
-    auto stmt = Prepare("SELECT name FROM reg_values WHERE key_id=? ORDER BY name");
-    if (!stmt) {
-        return {StoreStatus::Failed, {}};
-    }
-    sqlite3_bind_int64(stmt.get(), 1, key.id);
-    std::vector<std::string> names;
-    int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-        names.push_back(ColumnText(stmt.get(), 0));
-    }
-    if (rc != SQLITE_DONE) {
-        return {StoreStatus::Failed, {}};
-    }
-    return {StoreStatus::Ok, std::move(names)};
+    return NamesOf(key, "SELECT name FROM reg_values WHERE key_id=? ORDER BY name");
 }
 
 }  // namespace orvane

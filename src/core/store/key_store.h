@@ -115,6 +115,8 @@ class KeyStore {
     KeyStore(SqliteDb db, bool inMemory) : db_(std::move(db)), inMemory_(inMemory) {}
 
     SqliteStatement Prepare(const char* sql) const;
+    // The names a one-parameter query (the key's id) lists.
+    StoreResult<std::vector<std::string>> NamesOf(RegKey key, const char* sql) const;
     bool Exec(const char* sql) const;
     bool KeyExists(RegKey key) const;
     std::optional<std::int64_t> FindChild(std::int64_t parent, std::string_view name) const;

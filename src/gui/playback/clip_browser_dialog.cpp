@@ -43,8 +43,6 @@ constexpr QSize kDialogSize(267, 220);
 // Column widths in average character widths.
 constexpr int kColumnChars[] = {26, 18, 18, 30};
 
-const QColor kListColour(255, 255, 220);
-
 QRect FromDialogUnits(const QFontMetrics& metrics, int x, int y, int w, int h) {
     const int baseX = metrics.averageCharWidth();
     const int baseY = metrics.height();
@@ -54,22 +52,12 @@ QRect FromDialogUnits(const QFontMetrics& metrics, int x, int y, int w, int h) {
 // The first frame of a clip as the recorder stored it. A fresh decoder for every preview:
 // one that keeps state between frames could show the previous clip's picture.
 QImage DecodePreview(std::span<const std::uint8_t> bytes) {
-    const auto frame = ParsePackedFrame(bytes);
-    if (!frame) {
-        return {};
+    QString why;
+    const QImage picture = DecodeSingleFrame(bytes, &why);
+    if (picture.isNull()) {
+        qCInfo(lcMedia) << "clip preview:" << why;
     }
-    const auto choice = FindDecoder(frame->header);
-    if (!choice) {
-        qCInfo(lcMedia) << "clip preview: no decoder for"
-                        << FourccText(frame->header.biCompression).c_str();
-        return {};
-    }
-    auto decoder = VideoDecoder::Create(*choice, frame->header);
-    if (!decoder) {
-        return {};
-    }
-    const auto picture = decoder->Decode(*frame);
-    return picture ? picture->image : QImage();
+    return picture;
 }
 
 }  // namespace
@@ -144,21 +132,7 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, ClipPlayerFactory openPla
     place(list_, kListId, 8, 81, 252, 95);
     model_ =
         new ClipListModel({tr("File name"), tr("Start time"), tr("Ending time"), tr("Path")}, this);
-    list_->setModel(model_);
-    list_->setRootIsDecorated(false);
-    list_->setItemsExpandable(false);
-    list_->setUniformRowHeights(true);
-    list_->setAllColumnsShowFocus(true);
-    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setIconSize(QSize(20, 20));
-    list_->header()->setSectionsClickable(false);
-    list_->header()->setStretchLastSection(false);
-    QPalette colours = list_->palette();
-    colours.setColor(QPalette::Base, kListColour);
-    colours.setColor(QPalette::AlternateBase, kListColour);
-    list_->setPalette(colours);
+    SetUpClipList(list_, model_);
     // The widths follow the font a plain drawing context has, not the dialog's.
     const int charWidth = QFontMetrics(QFont()).averageCharWidth();
     for (int column = 0; column < 4; ++column) {

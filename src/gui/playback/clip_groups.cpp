@@ -1,8 +1,10 @@
 #include "playback/clip_groups.h"
 
 #include <QFile>
+#include <QHeaderView>
 #include <QPainter>
 #include <QPixmap>
+#include <QTreeView>
 
 #include <unistd.h>
 
@@ -191,6 +193,25 @@ QVariant ClipListModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     }
     return headings_[section];
+}
+
+void SetUpClipList(QTreeView* list, ClipListModel* model) {
+    const QColor listColour(255, 255, 220);
+    list->setModel(model);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setIconSize(QSize(20, 20));
+    list->header()->setSectionsClickable(false);
+    list->header()->setStretchLastSection(false);
+    QPalette colours = list->palette();
+    colours.setColor(QPalette::Base, listColour);
+    colours.setColor(QPalette::AlternateBase, listColour);
+    list->setPalette(colours);
 }
 
 }  // namespace orvane

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+class QTreeView;
+
 namespace orvane {
 
 // The clips of one channel, in the order the index gave them.
@@ -78,5 +80,9 @@ class ClipListModel : public QAbstractTableModel {
     QIcon unread_;
     QIcon read_;
 };
+
+// A report list of clips as both dialogs show it: whole rows selected, several at once,
+// not editable, the clips' pale yellow, headings that do not sort.
+void SetUpClipList(QTreeView* list, ClipListModel* model);
 
 }  // namespace orvane

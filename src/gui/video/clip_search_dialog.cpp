@@ -37,8 +37,6 @@ constexpr int kCountIds[] = {1048, 1049, 1050};
 // Column widths in average character widths of the dialog's font.
 constexpr int kColumnChars[] = {26, 18, 18, 30, 30};
 
-const QColor kListColour(255, 255, 220);
-
 // The picker shows the whole year; "yyy" in the old picker's format meant the same.
 constexpr const char* kDateFormat = "yyyy / MM / dd";
 constexpr const char* kTimeFormat = "HH : mm";
@@ -103,21 +101,7 @@ ClipSearchDialog::ClipSearchDialog(ClipGroups& groups, ClipIndex& index,
     list_->setProperty("controlId", kListId);
     model_ = new ClipListModel(
         {tr("File name"), tr("start time"), tr("Ending time"), tr("Path"), tr("Channel")}, this);
-    list_->setModel(model_);
-    list_->setRootIsDecorated(false);
-    list_->setItemsExpandable(false);
-    list_->setUniformRowHeights(true);
-    list_->setAllColumnsShowFocus(true);
-    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setIconSize(QSize(20, 20));
-    list_->header()->setSectionsClickable(false);
-    list_->header()->setStretchLastSection(false);
-    QPalette colours = list_->palette();
-    colours.setColor(QPalette::Base, kListColour);
-    colours.setColor(QPalette::AlternateBase, kListColour);
-    list_->setPalette(colours);
+    SetUpClipList(list_, model_);
     const int charWidth = fontMetrics().averageCharWidth();
     for (int column = 0; column < 5; ++column) {
         list_->header()->resizeSection(column, kColumnChars[column] * charWidth);

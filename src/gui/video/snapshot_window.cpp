@@ -36,23 +36,12 @@ QImage DecodeStoredFrame(std::span<const std::uint8_t> stored) {
     if (stored.empty()) {
         return {};
     }
-    const auto frame = ParsePackedFrame(stored);
-    if (!frame) {
-        qCWarning(lcMedia) << "snapshot: the stored frame is not a packed frame";
-        return {};
+    QString why;
+    const QImage picture = DecodeSingleFrame(stored, &why);
+    if (picture.isNull()) {
+        qCWarning(lcMedia) << "snapshot: the stored frame gives no picture:" << why;
     }
-    const auto choice = FindDecoder(frame->header);
-    if (!choice) {
-        qCWarning(lcMedia) << "snapshot: no decoder for"
-                           << FourccText(frame->header.biCompression).c_str();
-        return {};
-    }
-    auto decoder = VideoDecoder::Create(*choice, frame->header);
-    if (!decoder) {
-        return {};
-    }
-    const auto picture = decoder->Decode(*frame);
-    return picture ? picture->image : QImage();
+    return picture;
 }
 
 // The dialogs are parented to the snapshot window and live on the heap: whatever closes the
