@@ -298,9 +298,9 @@ TEST_F(MediaGraphTest, SeeksOnSamplesOfOtherCodecsMatchTheSequentialPictures) {
     EXPECT_EQ(indeo5->videoSize(), QSize(320, 240));
 }
 
-// A recording killed after a commit has no final index: the clip counts the frames up to
-// that commit, and the last of them can be shown.
-TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexCountsItsCommittedFrames) {
+// A recording killed after a commit has no final index: the frames after the last index
+// written are found all the same, and every one can be shown.
+TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexKeepsEveryCompleteFrame) {
     const auto frames = EncodeLongGop(40, 12);
     AviVideoStream stream;
     const BitmapInfoHeader format = *BitmapInfoHeader::Parse(frames.front());
@@ -325,10 +325,22 @@ TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexCountsItsCommittedFrames) 
 
     auto graph = Render(copy);
     ASSERT_TRUE(graph);
-    EXPECT_EQ(graph->Duration(), 34);
-    auto reference = DecodeSequentially(Record(frames));
-    reference.resize(34);
-    ExpectFrames(*graph, reference, {33, 25, 24, 23, 34});
+    EXPECT_EQ(graph->Duration(), 40);
+    const auto reference = DecodeSequentially(Record(frames));
+    ExpectFrames(*graph, reference, {39, 36, 35, 33, 25, 24, 40});
+
+    // Cut inside the last sample: that one is left out, the others stay.
+    const QString shorter = folder_ + "shorter.avi";
+    QFile whole(copy);
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    QFile part(shorter);
+    ASSERT_TRUE(part.open(QIODevice::WriteOnly));
+    part.write(bytes.left(bytes.size() - 3));
+    part.close();
+    auto cut = Render(shorter);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->Duration(), 39);
 }
 
 TEST_F(MediaGraphTest, PlayingToTheEndStandsAtTheDurationWithOneCompleteEvent) {

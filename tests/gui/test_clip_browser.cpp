@@ -25,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace orvane {
 namespace {
 
@@ -334,6 +336,29 @@ TEST_F(ClipBrowserTest, DeletingSelectedRowsRemovesFilesEntriesAndCountsAfterOk)
     dialog->clipList()->clearSelection();
     dialog->DeleteSelected();
     EXPECT_EQ(prompts_.shown().size(), 2u);
+}
+
+// A player holds its clip's file open and would go on showing a deleted clip: deleting the
+// clip closes its player first, and only its player.
+TEST_F(ClipBrowserTest, DeletingAPlayingClipClosesItsPlayer) {
+    const QString kept = Add(Clip().From("09:00"));
+    const QString deleted = Add(Clip().From("10:00"));
+    std::map<QString, QPointer<QWidget>> players;
+    ClipBrowserDialog browser(index_, [&](const ClipRecord& clip, QWidget* owner) {
+        auto* player = new QWidget(owner, Qt::Window);
+        player->show();
+        players[clip.fileName] = player;
+        return player;
+    });
+    browser.SelectChannel("0003 Gate");
+    SelectRows(browser.clipList(), 0, 1);
+    browser.PlaySelected();
+    ASSERT_EQ(players.size(), 2u);
+    SelectRows(browser.clipList(), 0, 0);
+    browser.DeleteSelected();
+    EXPECT_EQ(Entry(deleted), nullptr);
+    EXPECT_FALSE(players[deleted]->isVisible());
+    EXPECT_TRUE(players[kept]->isVisible());
 }
 
 TEST_F(ClipBrowserTest, DeletingNeverRemovesADirectory) {

@@ -1,5 +1,7 @@
 #include "media/clip_packets.h"
 
+#include "media/key_frames.h"
+
 #include "common/log.h"
 #include "media/ffmpeg_handles.h"
 
@@ -108,7 +110,9 @@ std::unique_ptr<ClipPackets> ClipPackets::Open(const QString& path, QString& err
         clip->secondsPerFrame_ = seconds;
     }
 
-    if (!clip->LoadIndex() && !clip->ScanSamples()) {
+    if (clip->LoadIndex()) {
+        clip->ScanPastIndex();
+    } else if (!clip->ScanSamples()) {
         error = QStringLiteral("%1 holds no video frames").arg(path);
         return nullptr;
     }
@@ -176,6 +180,59 @@ bool ClipPackets::ScanSamples() {
         av_packet_unref(packet.get());
     }
     return !samples_.empty();
+}
+
+// A recording cut off by a crash or a kill has samples after the last index it wrote: they
+// are found by walking the chunks that follow the last indexed sample, over index chunks,
+// padding and list headers, as long as each chunk fits in the file.
+void ClipPackets::ScanPastIndex() {
+    AVIOContext* io = input_->context->pb;
+    auto last = std::find_if(samples_.rbegin(), samples_.rend(),
+                             [](const Sample& sample) { return sample.position >= 0; });
+    if (!io || last == samples_.rend()) {
+        return;
+    }
+    const char stream[2] = {static_cast<char>('0' + streamIndex_ / 10 % 10),
+                            static_cast<char>('0' + streamIndex_ % 10)};
+    KeyFrameProbe keys(format_);
+    std::int64_t at = last->position + kChunkHeaderBytes + last->size + (last->size & 1);
+    std::size_t found = 0;
+    Block data;
+    while (at <= fileSize_ - kChunkHeaderBytes && frameCount() < kMaxFrames) {
+        std::uint8_t header[kChunkHeaderBytes];
+        if (avio_seek(io, at, SEEK_SET) < 0 ||
+            avio_read(io, header, sizeof header) != int{sizeof header}) {
+            break;
+        }
+        const std::string_view id(reinterpret_cast<const char*>(header), 4);
+        const std::int64_t size = std::int64_t{header[4]} | std::int64_t{header[5]} << 8 |
+                                  std::int64_t{header[6]} << 16 | std::int64_t{header[7]} << 24;
+        if (id == "RIFF" || id == "LIST") {
+            at += kChunkHeaderBytes + 4;  // into the list: its chunks follow its type
+            continue;
+        }
+        if (size > fileSize_ - at - kChunkHeaderBytes) {
+            break;  // cut off inside this chunk
+        }
+        const bool sample = id[0] == stream[0] && id[1] == stream[1] &&
+                            (id.substr(2) == "dc" || id.substr(2) == "db");
+        if (sample) {
+            bool key = false;
+            if (size > 0 && size <= kMaxSampleBytes && keys.knowsCodec()) {
+                data.resize(static_cast<std::size_t>(size));
+                key = avio_read(io, data.data(), static_cast<int>(size)) == size &&
+                      keys.IsKeyFrame(data);
+            }
+            samples_.push_back({at, static_cast<std::uint32_t>(size), key});
+            ++found;
+        } else if (id != "JUNK" && id.substr(0, 2) != "ix" && id != "idx1" && id != "indx") {
+            break;  // not a clip's chunk: nothing more is believed
+        }
+        at += kChunkHeaderBytes + size + (size & 1);
+    }
+    if (found > 0) {
+        qCInfo(lcMedia) << found << "frames after the clip's last index";
+    }
 }
 
 std::int64_t ClipPackets::KeyAtOrBefore(std::int64_t frame) const {

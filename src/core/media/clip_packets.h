@@ -57,6 +57,7 @@ class ClipPackets {
     ClipPackets();
     bool LoadIndex();
     bool ScanSamples();
+    void ScanPastIndex();
 
     std::unique_ptr<Input> input_;
     int streamIndex_ = -1;

@@ -23,6 +23,8 @@ class KeyFrameProbe {
     KeyFrameProbe& operator=(const KeyFrameProbe&) = delete;
 
     bool IsKeyFrame(std::span<const std::uint8_t> imageData);
+    // False for a codec it knows nothing about, whose frames it cannot tell apart.
+    bool knowsCodec() const { return method_ != Method::FirstOnly; }
 
   private:
     struct Parser;

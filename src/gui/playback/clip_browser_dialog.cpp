@@ -288,7 +288,8 @@ void ClipBrowserDialog::PlaySelected() {
         }
         record->open = 1;
         // A clip whose file has gone still gets its player, which tells the operator.
-        if (openPlayer_ && openPlayer_(ClipRecord(*record), this)) {
+        if (QWidget* player = openPlayer_ ? openPlayer_(ClipRecord(*record), this) : nullptr) {
+            players_.push_back({player, record->path + record->fileName});
             ++opened;
         }
     }
@@ -302,6 +303,13 @@ void ClipBrowserDialog::DeleteRowFiles(const ClipRow& row, const QString& key) {
     }
     RemoveRecord(groups_, key, row.fileName);
     index_.DeleteClipRecord(row.fileName);
+    // A player of the clip goes first: it holds the file open and would go on showing it.
+    const QString clipPath = row.path + row.fileName;
+    for (const auto& [player, path] : players_) {
+        if (player && path == clipPath) {
+            player->close();
+        }
+    }
     // Failures are of no interest: the row and the entry go anyway.
     RemoveClipFile(row.path + row.fileName);
     RemoveClipFile(row.path + ImageNameOf(row.fileName));

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFrame>
 #include <QImage>
+#include <QPointer>
 
 #include <cstdint>
 #include <span>
@@ -85,6 +86,8 @@ class ClipBrowserDialog : public QDialog {
 
     ClipIndex& index_;
     ClipPlayerFactory openPlayer_;
+    // The players this browser opened, with the clip each shows.
+    std::vector<std::pair<QPointer<QWidget>, QString>> players_;
     ClipGroups groups_;
     QTreeWidget* tree_ = nullptr;
     QTreeView* list_ = nullptr;
