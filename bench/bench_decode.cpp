@@ -2,6 +2,7 @@
 // decode-only through libavcodec with one thread, for 352 x 288 MPEG-4 part 2 and MJPEG.
 // With ORVANE_BENCH_DUMP=DIR it also writes the streams there, for scripts/bench to time
 // `ffmpeg -threads 1 -f null` on the same frames.
+#include "camera_picture.h"
 #include "decode_only.h"
 #include "frame_source.h"
 #include "media/decoder_registry.h"
@@ -23,32 +24,13 @@ using namespace orvane;
 constexpr int kFrames = 100;
 const QSize kSize(352, 288);
 
-// A camera-like picture: the simulator's gradients and moving block under fine, fixed
-// texture, so the decoder has real detail to work on as with a real scene.
-QImage CameraLikePicture(int index) {
-    QImage picture = sim::TestPattern(0, index, kSize);
-    std::uint32_t noise = 12345;
-    for (int y = 0; y < picture.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
-        for (int x = 0; x < picture.width(); ++x) {
-            noise = noise * 1664525u + 1013904223u;
-            const int grain = static_cast<int>(noise >> 27) - 16;
-            const QRgb p = line[x];
-            line[x] =
-                qRgb(std::clamp(qRed(p) + grain, 0, 255), std::clamp(qGreen(p) + grain, 0, 255),
-                     std::clamp(qBlue(p) + grain, 0, 255));
-        }
-    }
-    return picture;
-}
-
 const std::vector<Block>& Frames(sim::SimulatedCodec codec) {
     static std::map<sim::SimulatedCodec, std::vector<Block>> cache;
     auto& frames = cache[codec];
     if (frames.empty()) {
         auto encoder = sim::LiveEncoder::Create(codec, kSize);
         for (int i = 0; i < kFrames && encoder; ++i) {
-            if (auto frame = encoder->Encode(CameraLikePicture(i))) {
+            if (auto frame = encoder->Encode(bench::CameraLikePicture(i, kSize, 5))) {
                 frames.push_back(std::move(*frame));
             }
         }

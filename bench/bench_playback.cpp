@@ -4,6 +4,7 @@
 // and playing at 50 times the speed, beside the cost floor: libavcodec alone decoding one
 // group of pictures. The clip is written once into a temporary folder from a short encoded
 // loop, so generating it takes seconds.
+#include "camera_picture.h"
 #include "frame_source.h"
 #include "media/avi_writer.h"
 #include "media/ffmpeg_handles.h"
@@ -40,24 +41,6 @@ struct Packet {
     bool key = false;
 };
 
-// A camera-like picture: the simulator's moving block over gradients and fixed grain.
-QImage Picture(int index) {
-    QImage picture = sim::TestPattern(0, index, kSize);
-    std::uint32_t noise = 12345;
-    for (int y = 0; y < picture.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
-        for (int x = 0; x < picture.width(); ++x) {
-            noise = noise * 1664525u + 1013904223u;
-            const int grain = static_cast<int>(noise >> 28) - 8;
-            const QRgb p = line[x];
-            line[x] =
-                qRgb(std::clamp(qRed(p) + grain, 0, 255), std::clamp(qGreen(p) + grain, 0, 255),
-                     std::clamp(qBlue(p) + grain, 0, 255));
-        }
-    }
-    return picture;
-}
-
 std::vector<Packet> EncodeLoop() {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     CodecContextPtr context(avcodec_alloc_context3(codec));
@@ -83,7 +66,7 @@ std::vector<Packet> EncodeLoop() {
     PacketPtr packet(av_packet_alloc());
     std::vector<Packet> packets;
     for (int i = 0; i < kLoopFrames; ++i) {
-        const QImage picture = Picture(i);
+        const QImage picture = bench::CameraLikePicture(i, kSize, 4);
         av_frame_make_writable(frame.get());
         const std::uint8_t* planes[4] = {picture.constBits(), nullptr, nullptr, nullptr};
         const int strides[4] = {static_cast<int>(picture.bytesPerLine()), 0, 0, 0};

@@ -236,10 +236,7 @@ void ClipBrowserDialog::FillClipList(const QString& key) {
 }
 
 void ClipBrowserDialog::UpdateCounts() {
-    const int values[] = {total_, read_, total_ - read_};
-    for (int i = 0; i < 3; ++i) {
-        counts_[i]->setText(QString::asprintf("%6d", values[i]));
-    }
+    ShowClipCounts(counts_, total_, read_);
 }
 
 QString ClipBrowserDialog::countText(int which) const {

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QTreeView>
@@ -193,6 +194,13 @@ QVariant ClipListModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     }
     return headings_[section];
+}
+
+void ShowClipCounts(QLabel* const (&counts)[3], int total, int read) {
+    const int values[] = {total, read, total - read};
+    for (int i = 0; i < 3; ++i) {
+        counts[i]->setText(QString::asprintf("%6d", values[i]));
+    }
 }
 
 void SetUpClipList(QTreeView* list, ClipListModel* model) {

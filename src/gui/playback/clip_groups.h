@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class QLabel;
 class QTreeView;
 
 namespace orvane {
@@ -80,6 +81,9 @@ class ClipListModel : public QAbstractTableModel {
     QIcon unread_;
     QIcon read_;
 };
+
+// The three counts both dialogs show, "%6d" each: clips, read, unread.
+void ShowClipCounts(QLabel* const (&counts)[3], int total, int read);
 
 // A report list of clips as both dialogs show it: whole rows selected, several at once,
 // not editable, the clips' pale yellow, headings that do not sort.

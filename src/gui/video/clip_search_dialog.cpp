@@ -232,10 +232,7 @@ void ClipSearchDialog::PlaySelected() {
 }
 
 void ClipSearchDialog::UpdateCounts() {
-    const int values[] = {total_, read_, total_ - read_};
-    for (int i = 0; i < 3; ++i) {
-        counts_[i]->setText(QString::asprintf("%6d", values[i]));
-    }
+    ShowClipCounts(counts_, total_, read_);
 }
 
 QString ClipSearchDialog::countText(int which) const {
