@@ -1,0 +1,144 @@
+// The "Browse event notify" dialog: its list, and deleting selected rows with their entries.
+#include "store/event_browser_dialog.h"
+#include "store/event_log.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
+#include "wire/message_layout.h"
+
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace orvane {
+namespace {
+
+const QDateTime kArrival(QDate(2002, 11, 5), QTime(14, 30, 7));
+
+std::vector<std::uint8_t> Record(const std::string& name, const std::string& memo) {
+    std::vector<std::uint8_t> record(kEventRecordSize, 0);
+    std::copy(name.begin(), name.end(), record.begin());
+    std::copy(memo.begin(), memo.end(),
+              record.begin() + static_cast<long>(EventLog::kMemoField.offset));
+    return record;
+}
+
+class EventBrowserTest : public testing::Test {
+  protected:
+    test::TempStore temp;
+    KeyStore store{std::move(*KeyStore::Open(temp.path()).store)};
+    QDateTime now = kArrival;
+    EventLog log{store, [this] { return now; }};
+    test::ScriptedPrompts prompts;
+
+    // Stores events one second apart, the first two in the same second.
+    void Store(int count) {
+        for (int i = 0; i < count; ++i) {
+            now = kArrival.addSecs(i == 0 ? 0 : i - 1);
+            ASSERT_TRUE(log.AddEventLogEntry(Record("Gate " + std::to_string(i), "m\xE4rz")));
+        }
+    }
+    std::unique_ptr<EventBrowserDialog> Open() {
+        return std::make_unique<EventBrowserDialog>(log, CodePage());
+    }
+    QStringList StoredIds() const {
+        std::vector<EventLogEntry> entries;
+        log.LoadEventLog(entries);
+        QStringList ids;
+        for (const EventLogEntry& entry : entries) {
+            ids << entry.id;
+        }
+        return ids;
+    }
+    static QStringList Rows(const EventBrowserDialog& dialog, int column = 0) {
+        QStringList texts;
+        for (int row = 0; row < dialog.list()->topLevelItemCount(); ++row) {
+            texts << dialog.list()->topLevelItem(row)->text(column);
+        }
+        return texts;
+    }
+    static void Select(const EventBrowserDialog& dialog, std::initializer_list<int> rows) {
+        for (int row : rows) {
+            dialog.list()->topLevelItem(row)->setSelected(true);
+        }
+    }
+};
+
+TEST_F(EventBrowserTest, AnEmptyLogShowsTheFiveColumnsAndNoRows) {
+    const auto dialog = Open();
+    EXPECT_EQ(dialog->windowTitle(), "Browse event notify");
+    QTreeWidget* list = dialog->list();
+    ASSERT_EQ(list->columnCount(), 5);
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    const QStringList headings{"Event", "Name", "Phone", "Address", "Memo"};
+    const int widths[] = {20, 30, 30, 60, 60};
+    const int charWidth = dialog->fontMetrics().averageCharWidth();
+    for (int column = 0; column < 5; ++column) {
+        EXPECT_EQ(list->headerItem()->text(column), headings[column]);
+        EXPECT_EQ(list->header()->sectionSize(column), widths[column] * charWidth) << column;
+    }
+    EXPECT_TRUE(list->header()->defaultAlignment() & Qt::AlignLeft);
+
+    // Nothing to delete: no question.
+    dialog->deleteButton()->click();
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(EventBrowserTest, OneRowPerEntryInTheLogsOrderOnTheListsColour) {
+    Store(3);
+    const auto dialog = Open();
+    EXPECT_EQ(Rows(*dialog), (QStringList{"20021105143007", "20021105143007-2", "20021105143008"}));
+    EXPECT_EQ(Rows(*dialog, 1), (QStringList{"Gate 0", "Gate 1", "Gate 2"}));
+    EXPECT_EQ(Rows(*dialog, 4), (QStringList(3, QString::fromUtf8("märz"))));
+
+    const QColor colour(255, 255, 220);
+    EXPECT_EQ(dialog->list()->palette().color(QPalette::Base), colour);
+    for (int column = 0; column < 5; ++column) {
+        EXPECT_EQ(dialog->list()->topLevelItem(1)->background(column).color(), colour) << column;
+    }
+}
+
+TEST_F(EventBrowserTest, DeletingThreeSelectedRowsAsksOnceAndRemovesRowsAndEntries) {
+    Store(5);
+    const auto dialog = Open();
+    Select(*dialog, {0, 1, 3});
+    dialog->deleteButton()->click();
+
+    ASSERT_EQ(prompts.shown().size(), 1u);
+    EXPECT_EQ(prompts.shown()[0].text, "\n\n Delete select item(s) ? \n\n");
+    EXPECT_EQ(prompts.shown()[0].buttons, PromptButtons::OkCancel);
+    EXPECT_EQ(prompts.shown()[0].icon, PromptIcon::Question);
+    const QStringList kept{"20021105143008", "20021105143010"};
+    EXPECT_EQ(Rows(*dialog), kept);
+    EXPECT_EQ(StoredIds(), kept);
+}
+
+TEST_F(EventBrowserTest, CancelKeepsEverything) {
+    Store(3);
+    const auto dialog = Open();
+    Select(*dialog, {0, 1, 2});
+    prompts.Queue(PromptAnswer::Cancel);
+    dialog->DeleteSelected();
+
+    EXPECT_EQ(prompts.shown().size(), 1u);
+    EXPECT_EQ(dialog->list()->topLevelItemCount(), 3);
+    EXPECT_EQ(StoredIds().size(), 3);
+}
+
+TEST_F(EventBrowserTest, ARowWhoseEntryIsGoneStillGoes) {
+    Store(2);
+    const auto dialog = Open();
+    ASSERT_TRUE(log.DeleteEventLogEntry("20021105143007"));
+    Select(*dialog, {0, 1});
+    dialog->DeleteSelected();
+
+    EXPECT_EQ(dialog->list()->topLevelItemCount(), 0);
+    EXPECT_TRUE(StoredIds().isEmpty());
+}
+
+}  // namespace
+}  // namespace orvane
