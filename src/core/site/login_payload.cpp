@@ -36,4 +36,14 @@ LoginPayload BuildLoginPayload(const CallSettings& call, bool alarmMode, const C
     return payload;
 }
 
+Block BuildAlarmGreeting(const CallSettings& call, const CodePage& codePage) {
+    const LoginPayload payload = BuildLoginPayload(call, true, codePage);
+    Block greeting =
+        Flatten(BuildMessage(static_cast<std::uint8_t>(ClientMessage::Login), payload));
+    const Block query =
+        Flatten(BuildWordMessage(static_cast<std::uint8_t>(ClientMessage::EventQuery), 0));
+    greeting.insert(greeting.end(), query.begin(), query.end());
+    return greeting;
+}
+
 }  // namespace orvane

@@ -2,6 +2,7 @@
 
 #include "common/code_page.h"
 #include "store/settings.h"
+#include "wire/message_builder.h"
 #include "wire/message_layout.h"
 
 #include <array>
@@ -18,5 +19,8 @@ using LoginPayload = std::array<std::uint8_t, kLoginPayloadSize>;
 // empty, never altered: the site refuses the login instead of checking another password.
 LoginPayload BuildLoginPayload(const CallSettings& call, bool alarmMode,
                                const CodePage& codePage = CodePage());
+
+// What the client says first on a site's call-back: the alarm-mode Login, then EventQuery.
+Block BuildAlarmGreeting(const CallSettings& call, const CodePage& codePage = CodePage());
 
 }  // namespace orvane

@@ -64,6 +64,24 @@ QString SiteConnection::PeerTextFor(const QTcpSocket& socket) {
 }
 
 bool SiteConnection::Start(bool alarmMode) {
+    return StartLink(alarmMode, true);
+}
+
+bool SiteConnection::StartCalledBack(Block received) {
+    // The site's first answers, read while it proved itself, come before anything the socket
+    // still holds (which the start reads).
+    receiveQueue_.Clear();
+    ReceiveChunk(std::move(received));
+    StartLink(true, false);
+    if (socket_->state() != QAbstractSocket::ConnectedState) {
+        // It hung up right after speaking: what it said is still acted on, then the link
+        // closes as any other the site ends.
+        QMetaObject::invokeMethod(this, &SiteConnection::OnSocketClosed, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+bool SiteConnection::StartLink(bool alarmMode, bool sendLogin) {
     peerText_ = PeerTextFor(*socket_);
     assembler_.Reset();
     dispatching_ = false;
@@ -77,7 +95,9 @@ bool SiteConnection::Start(bool alarmMode) {
     active_ = true;
     // A connected socket can be written at once (the send notification of a fresh link).
     writable_ = socket_->state() == QAbstractSocket::ConnectedState;
-    Login();
+    if (sendLogin) {
+        Login();
+    }
     timer_.start();
     // Bytes that arrived before the start wait for the first tick, like all others.
     OnReadyRead();

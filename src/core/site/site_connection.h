@@ -61,6 +61,9 @@ class SiteConnection : public QObject {
     // Starts a connected socket: logs in and runs the timer. Windows kept from before a
     // reconnect stay; their channels are asked for again once the site accepts the login.
     bool Start(bool alarmMode);
+    // Starts an adopted call-back socket in alarm mode. The listener has sent the alarm login
+    // already and read the site's first answers (received): they are dispatched first.
+    bool StartCalledBack(Block received);
     void Login();
     // Stops the link. closeWindows: the windows go too (otherwise they are kept for a
     // reconnect). Never raises the close handling: that is for the site's or the network's
@@ -114,6 +117,7 @@ class SiteConnection : public QObject {
     static QString PeerTextFor(const QTcpSocket& socket);
 
   private:
+    bool StartLink(bool alarmMode, bool sendLogin);
     void AttachSocket(QTcpSocket* socket);
     void DetachSocket();
     void OnReadyRead();

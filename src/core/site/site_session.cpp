@@ -4,6 +4,7 @@
 #include "common/event_pump.h"
 #include "common/log.h"
 #include "site/blocking_connect.h"
+#include "site/login_payload.h"
 
 #include <QTcpSocket>
 
@@ -31,7 +32,14 @@ class SiteSession::ConnectionLink final : public MainFrameLink {
 };
 
 SiteSession::SiteSession(Services services, QObject* parent)
-    : QObject(parent), services_(services), link_(std::make_unique<ConnectionLink>(*this)) {}
+    : QObject(parent), services_(services), link_(std::make_unique<ConnectionLink>(*this)) {
+    listener_.SetCallBackHandling(
+        [this] {
+            return BuildAlarmGreeting(services_.settings.LoadCall(),
+                                      CodePage(services_.settings.LoadNet().codePage));
+        },
+        [this](QTcpSocket* socket, Block received) { AdoptCallBack(socket, std::move(received)); });
+}
 
 SiteSession::~SiteSession() {
     stopReconnect_ = true;
@@ -122,10 +130,17 @@ void SiteSession::Reconnect() {
     if (!connection_ || reconnecting_) {
         return;
     }
+    if (siteAddress_.isEmpty()) {
+        // A site's call-back dropped before the operator ever connected: there is no site
+        // of the operator's to go back to, so the link ends as without ReLink.
+        TearDown();
+        return;
+    }
     reconnecting_ = true;
     stopReconnect_ = false;
     SetState(State::Reconnecting);
     connection_->RecreateSocket();
+    const QPointer<SiteConnection> reconnecting = connection_;
     const quint16 port = services_.settings.LoadNet().sitePort;
     while (!stopReconnect_ && connection_) {
         const std::uint64_t token = token_;
@@ -144,9 +159,24 @@ void SiteSession::Reconnect() {
         }
         PumpEventsFor(timing_.reconnectPauseMs, [this] { return stopReconnect_; });
     }
-    TearDown();
     reconnecting_ = false;
-    SetState(State::Closed);
+    if (connection_ && connection_ != reconnecting) {
+        return;  // a site's call-back took over meanwhile: its link stays
+    }
+    TearDown();
+}
+
+void SiteSession::AdoptCallBack(QTcpSocket* socket, Block received) {
+    // A call-back always replaces the link the operator had, with its windows; a reconnect
+    // loop or a connect still waiting ends without touching the new one.
+    stopReconnect_ = true;
+    TearDown();
+    MakeConnection();
+    connection_->AdoptSocket(socket);
+    ++token_;
+    connection_->StartCalledBack(std::move(received));
+    ++callBacks_;
+    SetState(State::Connected);
 }
 
 bool SiteSession::OpenListener() {

@@ -82,6 +82,8 @@ class SiteSession : public QObject {
     // Opens the call-back listener on "Net"/"ListenPort"; false when the port is taken.
     bool OpenListener();
     EventListener& listener() { return listener_; }
+    // Calls-back taken since the start (each replaced the connection).
+    int callBacks() const { return callBacks_; }
 
   signals:
     // A command posted by the current connection, delivered later (queued).
@@ -94,6 +96,8 @@ class SiteSession : public QObject {
 
     void SetState(State state);
     void MakeConnection();
+    // A caller proved to be a site: it becomes the connection, in alarm mode.
+    void AdoptCallBack(QTcpSocket* socket, Block received);
     void Deliver(std::uint64_t token, int commandId);
     bool Current(std::uint64_t token) const { return token == token_; }
 
@@ -106,6 +110,7 @@ class SiteSession : public QObject {
     State state_ = State::Closed;
     bool reconnecting_ = false;
     bool stopReconnect_ = false;
+    int callBacks_ = 0;
     // Changes whenever the connection is made, started or torn down: what a posted command
     // carries to say which connection it came from.
     std::uint64_t token_ = 0;

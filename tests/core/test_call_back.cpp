@@ -1,0 +1,272 @@
+// Sites calling the client back: a caller proves to be a site before it replaces the
+// operator's link, then logs in with the built-in account, hands over its event record and
+// streams channels that record by themselves.
+#include "common/command_ids.h"
+#include "site/headless_host.h"
+#include "site/site_session.h"
+#include "site_simulator.h"
+#include "support/event_loop.h"
+#include "support/message_guard.h"
+#include "wire/message_builder.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace orvane {
+namespace {
+
+using sim::SiteSimulator;
+using sim::SiteSimulatorOptions;
+using test::WaitUntil;
+
+constexpr int kFastTickMs = 10;
+constexpr int kShortProofMs = 300;
+
+class RecordedEvents : public EventRecordSink {
+  public:
+    void AddEventRecord(std::span<const std::uint8_t> record) override {
+        records.emplace_back(record.begin(), record.end());
+    }
+    std::vector<Block> records;
+};
+
+std::string FieldAt(const Block& payload, std::size_t offset, std::size_t size) {
+    const auto* start = reinterpret_cast<const char*>(payload.data() + offset);
+    return std::string(start, strnlen(start, size));
+}
+
+int OpenFileCount() {
+    return static_cast<int>(
+        QDir("/proc/self/fd")
+            .entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files | QDir::Dirs)
+            .size());
+}
+
+class CallBackTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        CallSettings call;
+        call.user = "admin";
+        call.password = "admin";
+        settings.SaveCall(call);
+        session.SetTiming({5000, 100, kFastTickMs});
+        session.listener().SetProofTimeout(kShortProofMs);
+        QObject::connect(&session, &SiteSession::commandPosted,
+                         [this](int id) { posted.push_back(id); });
+        // A port nobody holds: the default, 1500, may be another Orvane's on this machine.
+        quint16 freePort = 0;
+        {
+            QTcpServer probe;
+            ASSERT_TRUE(probe.listen(QHostAddress::Any, 0));
+            freePort = probe.serverPort();
+        }
+        settings.WriteProfileInt("Net", "ListenPort", freePort);
+        ASSERT_TRUE(session.OpenListener());
+    }
+
+    std::unique_ptr<SiteSimulator> StartSite(SiteSimulatorOptions options = {}) {
+        auto site = std::make_unique<SiteSimulator>(std::move(options));
+        EXPECT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
+        return site;
+    }
+    static SiteSimulatorOptions CallingSite() {
+        SiteSimulatorOptions options;
+        options.accounts.clear();  // only the built-in alarm account gets in
+        options.streamOnLogin = true;
+        options.eventRecord =
+            sim::MakeEventRecord("Front desk", "555-0100", "1 Gate Road", "Door forced");
+        return options;
+    }
+    void ConnectOperatorTo(SiteSimulator& site) {
+        settings.WriteProfileInt("Net", "SitePort", site.port());
+        ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+        ASSERT_TRUE(WaitUntil([&] { return session.connection()->loggedIn(); }));
+    }
+    bool CallBack(SiteSimulator& site) {
+        return site.CallBack("127.0.0.1", session.listener().port());
+    }
+    int LiveWindows() const {
+        int live = 0;
+        for (const auto& window : host.windows()) {
+            live += window->closed() ? 0 : 1;
+        }
+        return live;
+    }
+    bool Posted(int id) const {
+        return std::find(posted.begin(), posted.end(), id) != posted.end();
+    }
+
+    Settings settings{KeyStore::OpenInMemory()};
+    ChannelTable channels;
+    HeadlessChannelHost host;
+    RecordedEvents events;
+    SiteSession session{{settings, channels, host, &events}};
+    std::vector<int> posted;
+};
+
+TEST_F(CallBackTest, ACallingSiteReplacesTheLinkLogsInAsAlarmAndItsChannelsStartTheAlarm) {
+    auto operatorSite = StartSite();
+    ConnectOperatorTo(*operatorSite);
+    const QPointer<SiteConnection> operatorLink = session.connection();
+    auto caller = StartSite(CallingSite());
+
+    ASSERT_TRUE(CallBack(*caller));
+    ASSERT_TRUE(WaitUntil([&] { return LiveWindows() == 2 && events.records.size() == 1; }));
+
+    EXPECT_TRUE(operatorLink.isNull());
+    ASSERT_NE(session.connection(), nullptr);
+    EXPECT_TRUE(session.connection()->alarmMode());
+    EXPECT_EQ(session.state(), SiteSession::State::Connected);
+    EXPECT_TRUE(WaitUntil([&] { return operatorSite->sessionCount() == 0; }));
+
+    // The greeting, as laid out: Login (user name and password in 20-byte fields), then
+    // EventQuery with value 0, each once.
+    ASSERT_EQ(caller->CountReceived(ClientMessage::Login), 1);
+    ASSERT_EQ(caller->CountReceived(ClientMessage::EventQuery), 1);
+    const auto& login = caller->received().front();
+    ASSERT_EQ(login.type, std::uint8_t(ClientMessage::Login));
+    EXPECT_EQ(FieldAt(login.payload, 0, 20), "Rua-Holdmar");
+    EXPECT_EQ(FieldAt(login.payload, 20, 20), "Q-Spin");
+    EXPECT_EQ(caller->received()[1].type, std::uint8_t(ClientMessage::EventQuery));
+
+    EXPECT_EQ(events.records.front(), caller->options().eventRecord);
+    EXPECT_EQ(host.alarms(), 2);
+    for (const auto& window : host.windows()) {
+        EXPECT_EQ(window->closed(), !window->alarmActionsStarted());
+    }
+    EXPECT_EQ(session.callBacks(), 1);
+}
+
+TEST_F(CallBackTest, CallersThatAreNoSiteNeverTouchTheOperatorsLink) {
+    auto operatorSite = StartSite();
+    ConnectOperatorTo(*operatorSite);
+    SiteConnection* const operatorLink = session.connection();
+
+    // A stray HTTP request, a framed message of a type no site sends, and a caller that says
+    // nothing at all.
+    QTcpSocket http;
+    http.connectToHost("127.0.0.1", session.listener().port());
+    ASSERT_TRUE(http.waitForConnected(2000));
+    http.write("GET / HTTP/1.0\r\nHost: x\r\n\r\n");
+    QTcpSocket alien;
+    alien.connectToHost("127.0.0.1", session.listener().port());
+    ASSERT_TRUE(alien.waitForConnected(2000));
+    const Block unknown = BuildSiteMessage(77, 0, 0, {});
+    alien.write(reinterpret_cast<const char*>(unknown.data()), qint64(unknown.size()));
+    QTcpSocket silent;
+    silent.connectToHost("127.0.0.1", session.listener().port());
+    ASSERT_TRUE(silent.waitForConnected(2000));
+
+    ASSERT_TRUE(WaitUntil([&] { return session.listener().refused() == 3; }));
+    EXPECT_EQ(session.listener().pendingCallers(), 0);
+    EXPECT_TRUE(WaitUntil([&] {
+        return silent.state() == QAbstractSocket::UnconnectedState &&
+               http.state() == QAbstractSocket::UnconnectedState;
+    }));
+    EXPECT_EQ(session.connection(), operatorLink);
+    EXPECT_TRUE(operatorLink->loggedIn());
+    EXPECT_EQ(session.callBacks(), 0);
+    EXPECT_TRUE(events.records.empty());
+
+    // The listener keeps listening: a real site still gets through.
+    auto caller = StartSite(CallingSite());
+    ASSERT_TRUE(CallBack(*caller));
+    EXPECT_TRUE(WaitUntil([&] { return session.callBacks() == 1; }));
+}
+
+TEST_F(CallBackTest, ASiteRetryingManyTimesLeavesOneLinkAndNoLeakedHandles) {
+    auto caller = StartSite(CallingSite());
+    ASSERT_TRUE(CallBack(*caller));
+    ASSERT_TRUE(WaitUntil([&] { return LiveWindows() == 2; }));
+    test::Pump(100);
+    const int filesBefore = OpenFileCount();
+
+    constexpr int kCalls = 15;
+    for (int call = 2; call <= kCalls; ++call) {
+        ASSERT_TRUE(CallBack(*caller));
+        ASSERT_TRUE(WaitUntil([&] { return session.callBacks() == call && LiveWindows() == 2; }));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return caller->sessionCount() == 1; }));
+    test::Pump(200);
+
+    EXPECT_EQ(session.findChildren<SiteConnection*>().size(), 1);
+    EXPECT_EQ(session.listener().pendingCallers(), 0);
+    EXPECT_EQ(LiveWindows(), 2);
+    EXPECT_EQ(events.records.size(), std::size_t(kCalls));
+    EXPECT_LE(OpenFileCount(), filesBefore + 1);
+}
+
+TEST_F(CallBackTest, AnAlarmLinkThatDropsReconnectsInNormalModeToTheOperatorsLastSite) {
+    auto operatorSite = StartSite();
+    ConnectOperatorTo(*operatorSite);
+    auto caller = StartSite(CallingSite());
+    ASSERT_TRUE(CallBack(*caller));
+    ASSERT_TRUE(WaitUntil([&] { return LiveWindows() == 2; }));
+
+    caller->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
+    session.Reconnect();
+
+    ASSERT_NE(session.connection(), nullptr);
+    EXPECT_FALSE(session.connection()->alarmMode());
+    ASSERT_TRUE(WaitUntil([&] { return operatorSite->CountReceived(ClientMessage::Login) == 2; }));
+    const auto relogin = std::find_if(
+        operatorSite->received().rbegin(), operatorSite->received().rend(),
+        [](const sim::ReceivedMessage& m) { return m.type == std::uint8_t(ClientMessage::Login); });
+    EXPECT_EQ(FieldAt(relogin->payload, 0, 20), "admin");
+    // The alarm windows stay through the reconnect, still counted.
+    EXPECT_EQ(session.connection()->OpenWindowCount(), 2);
+}
+
+TEST_F(CallBackTest, AnAlarmLinkWithNoOperatorSiteToGoBackToEndsInsteadOfRetrying) {
+    auto caller = StartSite(CallingSite());
+    ASSERT_TRUE(CallBack(*caller));
+    ASSERT_TRUE(WaitUntil([&] { return LiveWindows() == 2; }));
+
+    caller->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
+    QElapsedTimer clock;
+    clock.start();
+    session.Reconnect();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(session.connection(), nullptr);
+    EXPECT_EQ(LiveWindows(), 0);
+    EXPECT_EQ(session.state(), SiteSession::State::Closed);
+}
+
+TEST_F(CallBackTest, ACallBackDuringAReconnectLoopEndsTheLoopAndKeepsTheNewLink) {
+    auto operatorSite = StartSite();
+    ConnectOperatorTo(*operatorSite);
+    const quint16 gonePort = operatorSite->port();
+    operatorSite.reset();  // the operator's site is gone: every attempt fails
+    settings.WriteProfileInt("Net", "SitePort", gonePort);
+    auto caller = StartSite(CallingSite());
+
+    QTimer::singleShot(300, [&] { EXPECT_TRUE(CallBack(*caller)); });
+    session.Reconnect();  // returns once the call-back has taken over
+
+    ASSERT_NE(session.connection(), nullptr);
+    EXPECT_TRUE(session.connection()->alarmMode());
+    EXPECT_FALSE(session.reconnecting());
+    EXPECT_TRUE(WaitUntil([&] { return LiveWindows() == 2 && events.records.size() == 1; }));
+    EXPECT_EQ(session.state(), SiteSession::State::Connected);
+}
+
+TEST_F(CallBackTest, WithoutHandlingEveryCallerIsRefusedAtOnce) {
+    EventListener bare;
+    ASSERT_TRUE(bare.Listen(0));
+    QTcpSocket caller;
+    caller.connectToHost("127.0.0.1", bare.port());
+    EXPECT_TRUE(WaitUntil([&] { return bare.refused() == 1; }));
+    EXPECT_EQ(bare.pendingCallers(), 0);
+}
+
+}  // namespace
+}  // namespace orvane
