@@ -1,6 +1,9 @@
 #include "app/main_frame.h"
 
 #include "app/about_dialog.h"
+#include "app/alarm_sound.h"
+#include "app/indicator_pane.h"
+#include "app/options_dialog.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
 #include "playback/clip_browser_dialog.h"
@@ -8,6 +11,8 @@
 #include "shared/app_texts.h"
 #include "shared/prompt_service.h"
 #include "shared/resource_ids.h"
+#include "store/event_browser_dialog.h"
+#include "store/event_log.h"
 #include "video/video_area.h"
 #include "video/video_channel_window.h"
 #include "video/video_tiling.h"
@@ -35,15 +40,19 @@ constexpr int kMaximiseSettleMs = 2000;
 
 }  // namespace
 
-MainFrame::MainFrame(ViewerApp& app, QWidget* parent) : QMainWindow(parent), app_(app) {
+MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
+    : QMainWindow(parent), app_(app), diskWatch_(DiskWatch::FromSettings(app.settings())) {
     setWindowTitle(text::kAppTitle);
     setWindowIcon(QIcon(res::kAppIcon));
     session_ = std::make_unique<SiteSession>(
-        SiteSession::Services{app_.settings(), app_.channelTable(), *this, nullptr});
+        SiteSession::Services{app_.settings(), app_.channelTable(), *this, &app_});
     connect(session_.get(), &SiteSession::commandPosted, this, &MainFrame::RunCommand);
     connect(session_.get(), &SiteSession::statusLineChanged, this,
             [this](const QString& text) { statusLine_->setText(text); });
     connect(session_.get(), &SiteSession::stateChanged, this, &MainFrame::OnSessionState);
+
+    alarm_ = new AlarmSound(this);
+    connect(alarm_, &AlarmSound::playingChanged, this, &MainFrame::UpdateCommandStates);
 
     videoArea_ = new VideoArea(this);
     videoArea_->viewport()->installEventFilter(this);
@@ -54,6 +63,10 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent) : QMainWindow(parent), app
     RegisterFrameCommands();
     RegisterSiteCommands();
     listenFailed_ = !session_->OpenListener();
+    UpdateDiskStatus();
+    diskTimer_ = new QTimer(this);
+    connect(diskTimer_, &QTimer::timeout, this, &MainFrame::DiskTick);
+    diskTimer_->start(static_cast<int>(diskWatch_.periodMs()));
 
     updateTimer_ = new QTimer(this);
     connect(updateTimer_, &QTimer::timeout, this, &MainFrame::UpdateCommandStates);
@@ -129,8 +142,18 @@ void MainFrame::RegisterFrameCommands() {
                                      {}});
     commands_.Register(cmd::kOnlineHelp, {[this] { OnOnlineHelp(); }, {}, {}});
     commands_.Register(cmd::kExit, {[this] { close(); }, {}, {}});
-    // The alarm comes with call-backs; until then the button stays grey.
-    commands_.Register(cmd::kStopAlarm, {nothing, [] { return false; }, {}});
+    commands_.Register(cmd::kStopAlarm,
+                       {[this] { StopAlarm(); }, [this] { return alarm_->playing(); }, {}});
+    commands_.Register(cmd::kBrowseEvents,
+                       {[this] {
+                            EventLog log(store());
+                            EventBrowserDialog dialog(
+                                log, CodePage(app_.settings().LoadNet().codePage), this);
+                            dialog.exec();
+                        },
+                        {},
+                        {}});
+    commands_.Register(cmd::kOptions, {[this] { OnOptions(); }, {}, {}});
     commands_.Register(cmd::kPlaybackVideo, {[this] {
                                                  ClipIndex index(store(), {});
                                                  ClipBrowserDialog dialog(index, MakeClipPlayer,
@@ -139,11 +162,23 @@ void MainFrame::RegisterFrameCommands() {
                                              },
                                              {},
                                              {}});
-    // Site book, event browser, options and the record path arrive with their own windows;
-    // their commands are there and do nothing yet.
-    for (int id : {cmd::kSetupSiteBook, cmd::kBrowseEvents, cmd::kOptions, cmd::kSetupRecordPath}) {
+    // The site book and the record path arrive with their own windows; their commands are
+    // there and do nothing yet.
+    for (int id : {cmd::kSetupSiteBook, cmd::kSetupRecordPath}) {
         commands_.Register(id, {nothing, {}, {}});
     }
+}
+
+void MainFrame::PlayAlarm() {
+    alarm_->Play();
+}
+
+void MainFrame::StopAlarm() {
+    alarm_->Stop();
+}
+
+bool MainFrame::alarmPlaying() const {
+    return alarm_->playing();
 }
 
 void MainFrame::OnSessionState(SiteSession::State state) {
@@ -181,12 +216,48 @@ void MainFrame::OnOnlineHelp() {
     }
 }
 
+void MainFrame::OnOptions() {
+    OptionsDialog dialog(
+        app_.settings(), [this](bool on) { app_.SetAutoRun(on); }, this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    diskWatch_.ApplyOptions(dialog.limitMB(), dialog.checkSeconds());
+    // Restarted, so the next check comes one new period after OK.
+    diskTimer_->start(static_cast<int>(diskWatch_.periodMs()));
+    UpdateDiskStatus();
+    if (app_.settings().VideoArrange() && connection() && connection()->active()) {
+        ArrangeVideoWindows();
+    }
+}
+
+void MainFrame::UpdateDiskStatus() {
+    ShowDiskStatus(freeSpace_(app_.GetRecordPath()));
+}
+
+void MainFrame::DiskTick() {
+    const FreeSpace space = freeSpace_(app_.GetRecordPath());
+    const DiskWatch::TickAction action = diskWatch_.Tick(space.freeMB);
+    // The pane and the lamp first, so the operator sees them behind the message.
+    ShowDiskStatus(space);
+    if (action == DiskWatch::TickAction::ShowWarning) {
+        PromptService::Show(this, frametext::kDiskLow, PromptButtons::Ok, PromptIcon::Exclamation);
+    }
+}
+
+void MainFrame::ShowDiskStatus(const FreeSpace& space) {
+    diskPane_->setText(
+        QString::fromStdString(DiskWatch::StatusText(space.freeMB, space.mountPoint)));
+    indicatorPane_->SetDiskState(diskWatch_.ShowsLowIcon(), diskWatch_.blink());
+}
+
 void MainFrame::closeEvent(QCloseEvent* event) {
     if (session_->StopReconnect()) {
         event->ignore();  // the loop ends and the window stays; a second close exits
         return;
     }
     updateTimer_->stop();
+    diskTimer_->stop();
     session_->TearDown();
     QMainWindow::closeEvent(event);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/command_table.h"
+#include "common/disk_space.h"
+#include "common/disk_watch.h"
 #include "site/site_interfaces.h"
 #include "site/site_session.h"
 #include "video/video_cascade.h"
@@ -21,6 +23,7 @@ class ViewerApp;
 class VideoArea;
 class VideoChannelWindow;
 class IndicatorPane;
+class AlarmSound;
 
 // The one top-level window: menus, toolbar, the status line, the status bar and the video
 // area that parents every video window. It shows what the site session reports, routes
@@ -58,10 +61,26 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     // has gone; nothing when listening works.
     void ReportStartProblems(QObject* splash);
 
+    // Status pane 2 and the indicator, from a fresh reading of the record folder's volume;
+    // run as well when the record folder has changed.
+    void UpdateDiskStatus();
+    // One disk check, as timer 500 runs it.
+    void DiskTick();
+    const DiskWatch& diskWatch() const { return diskWatch_; }
+    QTimer* diskTimer() const { return diskTimer_; }
+    // Where free space is read from; tests put made-up volumes here.
+    void SetFreeSpaceSource(FreeSpaceSource source) { freeSpace_ = std::move(source); }
+
     // ChannelWindowHost
     ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) override;
     void ChannelWindowsChanged() override;
-    void PlayAlarm() override {}
+    // A site's call-in sounds the alarm until the operator stops it; a second call-in
+    // neither restarts nor stops it.
+    void PlayAlarm() override;
+
+    void StopAlarm();
+    bool alarmPlaying() const;
+    AlarmSound* alarmSound() const { return alarm_; }
 
     // VideoWindowOwner
     SiteConnection* connection() override { return session_ ? session_->connection() : nullptr; }
@@ -86,6 +105,8 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     void OnSessionState(SiteSession::State state);
     void OnToggleToolbar();
     void OnOnlineHelp();
+    void OnOptions();
+    void ShowDiskStatus(const FreeSpace& space);
     void TileVideoWindows();
     void ScheduleArrange();
 
@@ -99,8 +120,12 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     QToolBar* mainToolBar_ = nullptr;
     QToolBar* dialogBar_ = nullptr;
     QTimer* updateTimer_ = nullptr;
+    AlarmSound* alarm_ = nullptr;  // a child
     std::map<int, QAction*> actions_;
     VideoCascade cascade_;
+    DiskWatch diskWatch_;
+    FreeSpaceSource freeSpace_ = QueryFreeSpace;
+    QTimer* diskTimer_ = nullptr;  // timer 500
     bool videoSizeMode_ = false;
     bool toolbarsVisible_ = true;
     bool listenFailed_ = false;
@@ -118,6 +143,7 @@ inline constexpr const char* kCodecError =
 inline constexpr const char* kLimitError = "\n\n ** Limit Error ** \n\n";
 inline constexpr const char* kListenFailed = "\n\n Create listen socket fail! \n\n";
 inline constexpr const char* kReady = "Ready";
+inline constexpr const char* kDiskLow = "\n\n Warning!! \n\n Disk space is low. \n\n";
 }  // namespace frametext
 
 }  // namespace orvane

@@ -4,10 +4,13 @@
 #include "app/main_frame.h"
 #include "app/password_dialogs.h"
 #include "app/splash_window.h"
+#include "common/disk_space.h"
 #include "common/log.h"
 #include "shared/app_texts.h"
 #include "shared/prompt_service.h"
 #include "site/socket_layer.h"
+#include "store/auto_run.h"
+#include "store/event_log.h"
 #include "store/store_location.h"
 
 #include <QApplication>
@@ -122,6 +125,19 @@ void ViewerApp::OpenSettingsStore() {
                 .arg(QString::fromStdString(path), DescribeProblem(opened.problem),
                      QString::fromStdString(opened.detail)));
     }
+}
+
+bool ViewerApp::AddEventLogEntry(std::span<const std::uint8_t> record) {
+    return EventLog(settings_->store()).AddEventLogEntry(record);
+}
+
+std::uint32_t ViewerApp::GetFreeDiskMB() const {
+    return orvane::GetFreeDiskMB(GetRecordPath());
+}
+
+void ViewerApp::SetAutoRun(bool on) {
+    // The program as it runs now, wherever it was started from.
+    orvane::SetAutoRun(on, *settings_, QCoreApplication::applicationFilePath().toStdString());
 }
 
 void ViewerApp::OnSetupPassword(QWidget* parent) {

@@ -3,6 +3,7 @@
 #include "app/splash_window.h"
 #include "common/quit_signals.h"
 #include "site/channel_table.h"
+#include "site/site_interfaces.h"
 #include "store/program_lock.h"
 #include "store/settings.h"
 
@@ -12,6 +13,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 
 namespace orvane {
 
@@ -19,7 +21,7 @@ class MainFrame;
 
 // The application object: start-up and exit, the settings of the run, the program lock and
 // the connected site's channel table. Lives for the whole run, on the GUI thread.
-class ViewerApp : public QObject {
+class ViewerApp : public QObject, public EventRecordSink {
     Q_OBJECT
   public:
     enum class StartResult {
@@ -49,6 +51,13 @@ class ViewerApp : public QObject {
     std::int32_t GetSetting(SettingId id) const { return settings_->GetSetting(id); }
     void SetSetting(SettingId id, std::int32_t value) { settings_->SetSetting(id, value); }
     std::string GetRecordPath() const { return settings_->GetRecordPath(); }
+    // Stores a site's event record in the event log under the time of arrival.
+    bool AddEventLogEntry(std::span<const std::uint8_t> record);
+    void AddEventRecord(std::span<const std::uint8_t> record) override { AddEventLogEntry(record); }
+    // Free MB on the volume of the record folder; 0 when it cannot be queried.
+    std::uint32_t GetFreeDiskMB() const;
+    // Starts the program with the desktop session, or no longer; stores "AutoRun" either way.
+    void SetAutoRun(bool on);
     std::string GetChannelName(std::int32_t id) const { return channelTable_.GetChannelName(id); }
     bool CheckPassword(std::string_view user, std::string_view password) const {
         return lock_->CheckPassword(user, password);

@@ -247,7 +247,8 @@ void VideoChannelWindow::MarkStopped() {
 }
 
 void VideoChannelWindow::StartAlarmActions() {
-    // Recording and snapshots arrive with their own windows; the commands exist already.
+    // Posted: the connection is still dispatching the frame that made this window, and the
+    // snapshot wants that frame's picture.
     QMetaObject::invokeMethod(action(cmd::kStartRecord), &QAction::trigger, Qt::QueuedConnection);
     QMetaObject::invokeMethod(action(cmd::kSnapshot), &QAction::trigger, Qt::QueuedConnection);
 }

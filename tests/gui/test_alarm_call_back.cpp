@@ -1,0 +1,213 @@
+// A site calling Orvane back on an event, seen in the running program: the operator's view
+// is replaced even under a modal dialog, the alarm windows record and freeze a snapshot by
+// themselves, and a caller that is no site changes nothing.
+#include "app/about_dialog.h"
+#include "app/alarm_sound.h"
+#include "app/main_frame.h"
+#include "app/viewer_app.h"
+#include "common/command_ids.h"
+#include "media/clip_recorder.h"
+#include "net/connect_dialog.h"
+#include "site_simulator.h"
+#include "store/clip_index.h"
+#include "store/event_log.h"
+#include "support/event_loop.h"
+#include "support/modal_script.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
+#include "video/open_channel_dialog.h"
+#include "video/snapshot_window.h"
+#include "video/video_channel_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using test::WaitUntil;
+
+// Stands in for the sound card, which test machines lack.
+class CountingOutput : public AlarmOutput {
+  public:
+    explicit CountingOutput(int& starts) : starts_(starts) {}
+    QString Start() override {
+        ++starts_;
+        return {};
+    }
+    void Stop() override {}
+
+  private:
+    int& starts_;
+};
+
+class AlarmCallBackTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        sim::SiteSimulatorOptions options;
+        options.framesPerSecond = 25;
+        operatorSite = std::make_unique<sim::SiteSimulator>(options);
+        ASSERT_TRUE(operatorSite->Listen(QHostAddress::LocalHost, 0));
+
+        sim::SiteSimulatorOptions calling;
+        calling.framesPerSecond = 25;
+        calling.accounts.clear();
+        calling.streamOnLogin = true;
+        calling.channels = {{11, 1, "Dock"}, {12, 2, "Lobby"}};
+        calling.eventRecord = sim::MakeEventRecord("Dock door", "555-0199", "Pier 4", "Opened");
+        callingSite = std::make_unique<sim::SiteSimulator>(calling);
+        ASSERT_TRUE(callingSite->Listen(QHostAddress::LocalHost, 0));
+
+        test::PrepareSiteStore(temp.path(), operatorSite->port());
+        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+        frame = app.mainFrame();
+        frame->resize(1024, 768);
+        QDir().mkpath(folder);
+        app.settings().SetRecordPath(folder.toStdString());
+        frame->session().listener().SetProofTimeout(300);
+        frame->alarmSound()->SetOutput(std::make_unique<CountingOutput>(alarmStarts));
+        // Polled: the dialog runs its own loop, nested in whatever waits at the time.
+        QObject::connect(&decliner, &QTimer::timeout, &DeclineChannelDialog);
+    }
+    void TearDown() override {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<SnapshotWindow*>(widget)) {
+                delete widget;
+            }
+        }
+    }
+
+    bool WatchOperatorSite() {
+        test::ModalScript script;
+        script
+            .Then<ConnectDialog>([](ConnectDialog* dialog) {
+                dialog->passwordEdit()->setText("admin");
+                dialog->accept();
+            })
+            .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
+        frame->RunCommand(cmd::kConnect);
+        const bool watching = WaitUntil([&] {
+            const auto windows = frame->channelWindows();
+            return !windows.isEmpty() && !windows[0]->picture().isNull();
+        });
+        decliner.start(5);
+        return watching;
+    }
+    bool CallBack() {
+        return callingSite->CallBack("127.0.0.1", frame->session().listener().port());
+    }
+    // The alarm link asks which further channels to open, as any login does; the operator
+    // here wants none.
+    static void DeclineChannelDialog() {
+        if (auto* dialog = qobject_cast<OpenChannelDialog*>(QApplication::activeModalWidget())) {
+            dialog->reject();
+        }
+    }
+    bool AlarmWindowsRecording() {
+        const auto windows = frame->channelWindows();
+        return windows.size() == 2 && windows[0]->recording() && windows[1]->recording();
+    }
+    static int SnapshotWindows() {
+        int count = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            count += qobject_cast<SnapshotWindow*>(widget) ? 1 : 0;
+        }
+        return count;
+    }
+    std::vector<ClipRecord> Index() {
+        std::vector<ClipRecord> records;
+        ClipIndex(app.settings().store(), {}).LoadClipRecords(records);
+        return records;
+    }
+
+    test::TempStore temp;
+    QString folder = QString::fromStdString(temp.folder()) + "/clips/";
+    test::ScriptedPrompts prompts;
+    std::unique_ptr<sim::SiteSimulator> operatorSite;
+    std::unique_ptr<sim::SiteSimulator> callingSite;
+    ViewerApp app;
+    MainFrame* frame = nullptr;
+    int alarmStarts = 0;
+    QTimer decliner;
+};
+
+TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindowsRecordThemselves) {
+    ASSERT_TRUE(WatchOperatorSite());
+    const QPointer<VideoChannelWindow> operatorWindow = frame->channelWindows()[0];
+
+    bool replacedUnderDialog = false;
+    test::ModalScript script;
+    script.Then<AboutDialog>([&](AboutDialog* dialog) {
+        EXPECT_TRUE(CallBack());
+        replacedUnderDialog = WaitUntil([&] { return AlarmWindowsRecording(); });
+        dialog->accept();
+    });
+    frame->RunCommand(cmd::kAbout);
+    ASSERT_TRUE(replacedUnderDialog);
+
+    EXPECT_TRUE(operatorWindow.isNull());
+    ASSERT_NE(frame->connection(), nullptr);
+    EXPECT_TRUE(frame->connection()->alarmMode());
+    const auto windows = frame->channelWindows();
+    QStringList titles;
+    for (VideoChannelWindow* window : windows) {
+        titles << window->windowTitle();
+    }
+    EXPECT_EQ(titles.size(), 2);
+    EXPECT_TRUE(WaitUntil([&] { return SnapshotWindows() == 2; }));
+
+    // Two alarm windows started the alarm once; the operator can stop it, once.
+    EXPECT_EQ(alarmStarts, 1);
+    frame->UpdateCommandStates();
+    EXPECT_TRUE(frame->action(cmd::kStopAlarm)->isEnabled());
+    frame->RunCommand(cmd::kStopAlarm);
+    EXPECT_FALSE(frame->alarmPlaying());
+    EXPECT_FALSE(frame->action(cmd::kStopAlarm)->isEnabled());
+
+    // The site's event is in the log, as it sent it.
+    std::vector<EventLogEntry> events;
+    EventLog(app.settings().store()).LoadEventLog(events);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].name, "Dock door");
+    EXPECT_EQ(events[0].memo, "Opened");
+
+    // Each alarm window's clip is in the index while it records, and complete when it stops.
+    const auto entries = Index();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_TRUE(WaitUntil([&] { return windows[0]->recorder()->frameIndex() >= 10; }));
+    frame->RunCommand(cmd::kDisconnect);
+    EXPECT_TRUE(frame->channelWindows().isEmpty());
+    for (const auto& entry : Index()) {
+        EXPECT_TRUE(QFile::exists(entry.path + entry.fileName));
+    }
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(AlarmCallBackTest, AJunkCallerLeavesTheOperatorsViewAsItWas) {
+    ASSERT_TRUE(WatchOperatorSite());
+    const QPointer<VideoChannelWindow> operatorWindow = frame->channelWindows()[0];
+    SiteConnection* const link = frame->connection();
+
+    QTcpSocket junk;
+    junk.connectToHost("127.0.0.1", frame->session().listener().port());
+    ASSERT_TRUE(junk.waitForConnected(2000));
+    junk.write(QByteArray(4096, 'x'));
+    ASSERT_TRUE(WaitUntil([&] { return frame->session().listener().refused() == 1; }));
+    test::Pump(100);
+
+    EXPECT_EQ(frame->connection(), link);
+    EXPECT_FALSE(operatorWindow.isNull());
+    EXPECT_EQ(frame->channelWindows().size(), 1);
+    EXPECT_FALSE(operatorWindow->recording());
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+}  // namespace
+}  // namespace orvane
