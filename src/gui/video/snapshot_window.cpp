@@ -26,7 +26,10 @@
 namespace orvane {
 namespace {
 
-constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::WindowTitleHint |
+// A dialog-type window: the window manager keeps it in front of the main window, which an
+// alarm's snapshots need (they are taken while a dialog is open, and the main window that gets
+// the focus back must not cover them).
+constexpr Qt::WindowFlags kWindowFlags = Qt::Dialog | Qt::WindowTitleHint |
                                          Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                                          Qt::WindowCloseButtonHint;
 
@@ -102,6 +105,7 @@ SnapshotWindow* SnapshotWindow::Create(const QImage& lastPicture,
     window->SizeToPicture();
     window->PlaceOverOwner();
     window->show();
+    window->raise();
     return window;
 }
 
