@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,272 +22,155 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 namespace orvane {
 namespace {
 
-using test::ScopedEnv;
-
-class OptionsDialogTest : public testing::Test {
-  protected:
+TEST(OptionsDialog, ShowsTheStoredValuesAndStoresOnlyNumbersInRangeAfterTheAutostartEntry) {
     test::TempStore temp;
     test::ScriptedPrompts prompts;
     Settings settings{std::move(*KeyStore::Open(temp.path()).store)};
-    std::vector<bool> autoRunCalls;
-
-    std::unique_ptr<OptionsDialog> Make() {
-        return std::make_unique<OptionsDialog>(settings,
-                                               [this](bool on) { autoRunCalls.push_back(on); });
-    }
-    bool NothingStored() const {
-        for (SettingId id : {SettingId::AutoRun, SettingId::VideoArrange, SettingId::LimitDiskSpace,
-                             SettingId::CheckTimer}) {
-            if (settings.GetSetting(id) != kSettingAbsent) {
-                return false;
-            }
-        }
-        return autoRunCalls.empty();
-    }
-};
-
-TEST_F(OptionsDialogTest, OpensWithTheStoredValuesOrTheirFallbacks) {
-    auto fresh = Make();
-    EXPECT_EQ(fresh->windowTitle(), "Options");
-    EXPECT_TRUE(fresh->arrangeBox()->isChecked());  // absent means on
-    EXPECT_FALSE(fresh->autoRunBox()->isChecked());
-    EXPECT_EQ(fresh->limitEdit()->text(), "50");
-    EXPECT_EQ(fresh->periodEdit()->text(), "10");
-
     settings.SetSetting(SettingId::VideoArrange, 0);
-    settings.SetSetting(SettingId::AutoRun, 2);  // only exactly 1 means on
-    settings.SetSetting(SettingId::LimitDiskSpace, 0);
-    settings.SetSetting(SettingId::CheckTimer, 301);
-    auto odd = Make();
-    EXPECT_FALSE(odd->arrangeBox()->isChecked());
-    EXPECT_FALSE(odd->autoRunBox()->isChecked());
-    EXPECT_EQ(odd->limitEdit()->text(), "50");
-    EXPECT_EQ(odd->periodEdit()->text(), "10");
-
     settings.SetSetting(SettingId::AutoRun, 1);
     settings.SetSetting(SettingId::LimitDiskSpace, 9999);
-    settings.SetSetting(SettingId::CheckTimer, 1);
-    auto edge = Make();
-    EXPECT_TRUE(edge->autoRunBox()->isChecked());
-    EXPECT_EQ(edge->limitEdit()->text(), "9999");
-    EXPECT_EQ(edge->periodEdit()->text(), "1");
-
-    // Fixed size, no "What's this" button.
-    edge->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(edge.get()));
-    EXPECT_EQ(edge->minimumSize(), edge->maximumSize());
-    EXPECT_FALSE(edge->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
-}
-
-TEST_F(OptionsDialogTest, TheNumberFieldsTakeDigitsOnly) {
-    auto dialog = Make();
-    dialog->limitEdit()->clear();
-    QTest::keyClicks(dialog->limitEdit(), "1a2-3 .");
-    EXPECT_EQ(dialog->limitEdit()->text(), "123");
-    dialog->periodEdit()->clear();
-    QTest::keyClicks(dialog->periodEdit(), "-5");
-    EXPECT_EQ(dialog->periodEdit()->text(), "5");
-}
-
-TEST_F(OptionsDialogTest, ANumberOutOfRangeWarnsAndStoresNothing) {
-    struct Case {
-        const char* limit;
-        const char* period;
-        const char* warning;
-    };
-    for (const Case& c :
-         {Case{"10000", "10", optionstext::kLimitRange}, Case{"", "10", optionstext::kLimitRange},
-          Case{"50", "0", optionstext::kPeriodRange}, Case{"50", "301", optionstext::kPeriodRange},
-          Case{"50", "", optionstext::kPeriodRange},
-          // The first field out of range is the one reported.
-          Case{"10000", "0", optionstext::kLimitRange}}) {
-        SCOPED_TRACE(std::string(c.limit) + " MB, " + c.period + " s");
-        const std::size_t before = prompts.shown().size();
-        auto dialog = Make();
-        dialog->autoRunBox()->setChecked(true);
-        dialog->limitEdit()->setText(c.limit);
-        dialog->periodEdit()->setText(c.period);
-        dialog->okButton()->click();
-        ASSERT_EQ(prompts.shown().size(), before + 1);
-        EXPECT_EQ(prompts.shown().back().text, c.warning);
-        EXPECT_EQ(prompts.shown().back().icon, PromptIcon::Exclamation);
-        EXPECT_NE(dialog->result(), QDialog::Accepted);
-        EXPECT_TRUE(NothingStored());
-    }
-}
-
-TEST_F(OptionsDialogTest, TheRangeEndsAreAcceptedAndStoredAfterTheAutostartEntry) {
-    bool othersStoredFirst = false;
-    auto dialog = std::make_unique<OptionsDialog>(settings, [&](bool on) {
+    settings.SetSetting(SettingId::CheckTimer, 301);
+    std::vector<bool> autoRunCalls;
+    std::int32_t limitAtEntry = 0;
+    OptionsDialog dialog(settings, [&](bool on) {
         autoRunCalls.push_back(on);
-        othersStoredFirst = settings.GetSetting(SettingId::LimitDiskSpace) != kSettingAbsent ||
-                            settings.GetSetting(SettingId::CheckTimer) != kSettingAbsent ||
-                            settings.GetSetting(SettingId::VideoArrange) != kSettingAbsent;
+        limitAtEntry = settings.GetSetting(SettingId::LimitDiskSpace);
     });
-    dialog->arrangeBox()->setChecked(false);
-    dialog->autoRunBox()->setChecked(true);
-    dialog->limitEdit()->setText("0");
-    dialog->periodEdit()->setText("300");
-    dialog->okButton()->click();
-    EXPECT_TRUE(prompts.shown().empty());
-    EXPECT_EQ(dialog->result(), QDialog::Accepted);
-    EXPECT_EQ(autoRunCalls, std::vector<bool>{true});
-    EXPECT_FALSE(othersStoredFirst);
+    EXPECT_EQ(dialog.windowTitle(), "Options");
+    EXPECT_FALSE(dialog.arrangeBox()->isChecked());
+    EXPECT_TRUE(dialog.autoRunBox()->isChecked());
+    EXPECT_EQ(dialog.limitEdit()->text(), "9999");
+    EXPECT_EQ(dialog.periodEdit()->text(), "10");  // out of range: the fallback
+    // Fixed size, no "What's this" button.
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+    EXPECT_FALSE(dialog.windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
+    dialog.limitEdit()->clear();
+    QTest::keyClicks(dialog.limitEdit(), "1a2-3 .");
+    EXPECT_EQ(dialog.limitEdit()->text(), "123");
+
+    using namespace optionstext;
+    dialog.arrangeBox()->setChecked(true);
+    dialog.autoRunBox()->setChecked(false);
+    qsizetype shown = 0;
+    // The first field out of range is the one reported; the dialog stays open for retyping.
+    for (const auto [limit, period, warning] :
+         {std::array{"10000", "10", kLimitRange}, std::array{"", "10", kLimitRange},
+          std::array{"50", "0", kPeriodRange}, std::array{"50", "301", kPeriodRange},
+          std::array{"10000", "0", kLimitRange}}) {
+        SCOPED_TRACE(std::string(limit) + " MB, " + period + " s");
+        dialog.limitEdit()->setText(limit);
+        dialog.periodEdit()->setText(period);
+        dialog.okButton()->click();
+        EXPECT_EQ(prompts.texts().mid(shown++), QStringList{warning});
+    }
+    EXPECT_TRUE(autoRunCalls.empty());
     EXPECT_EQ(settings.GetSetting(SettingId::AutoRun), 1);
     EXPECT_EQ(settings.GetSetting(SettingId::VideoArrange), 0);
+    EXPECT_EQ(settings.GetSetting(SettingId::LimitDiskSpace), 9999);
+    EXPECT_EQ(settings.GetSetting(SettingId::CheckTimer), 301);
+
+    dialog.limitEdit()->setText("0");
+    dialog.periodEdit()->setText("300");
+    dialog.okButton()->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(autoRunCalls, std::vector<bool>{false});
+    EXPECT_EQ(limitAtEntry, 9999);
+    EXPECT_EQ(settings.GetSetting(SettingId::AutoRun), 0);
+    EXPECT_EQ(settings.GetSetting(SettingId::VideoArrange), 1);
     EXPECT_EQ(settings.GetSetting(SettingId::LimitDiskSpace), 0);
     EXPECT_EQ(settings.GetSetting(SettingId::CheckTimer), 300);
-    EXPECT_EQ(dialog->limitMB(), 0u);
-    EXPECT_EQ(dialog->checkSeconds(), 300u);
 }
 
-// The main frame with a made-up record volume.
-class DiskWatchFrameTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        test::PrepareSiteStore(temp.path(), 1);
-        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
-        frame = app.mainFrame();
-        frame->SetFreeSpaceSource([this](const std::string&) { return volume; });
-        diskPane = frame->findChild<QLabel*>("diskPane");
-        indicator = frame->findChild<IndicatorPane*>("indicatorPane");
-        ASSERT_NE(diskPane, nullptr);
-        ASSERT_NE(indicator, nullptr);
-    }
-    int Warnings() const { return static_cast<int>(prompts.texts().count(frametext::kDiskLow)); }
-    // Runs Options, changing the fields as given and pressing OK, or Cancel when ok is false.
-    void RunOptions(const QString& limit, const QString& period, bool ok = true,
-                    bool autoRun = false) {
+TEST(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) {
+    test::TempStore temp;
+    test::ScopedEnv config{"XDG_CONFIG_HOME", QByteArray::fromStdString(temp.File("config"))};
+    test::ScriptedPrompts prompts;
+    test::PrepareSiteStore(temp.path(), 1);
+    FreeSpace volume{5000, "/mnt/rec"};
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+    MainFrame* frame = app.mainFrame();
+    auto* diskPane = frame->findChild<QLabel*>("diskPane");
+    auto* indicator = frame->findChild<IndicatorPane*>("indicatorPane");
+    ASSERT_TRUE(diskPane && indicator);
+    const auto warnings = [&] { return prompts.texts().count(frametext::kDiskLow); };
+    // Runs Options with the fields as given, then OK, or Cancel when ok is false.
+    const auto runOptions = [&](const QString& limit, const QString& period, bool ok = true,
+                                bool autoRun = false) {
         test::ModalScript script;
         script.Then<OptionsDialog>([&](OptionsDialog* dialog) {
             dialog->limitEdit()->setText(limit);
             dialog->periodEdit()->setText(period);
             dialog->autoRunBox()->setChecked(autoRun);
-            if (ok) {
-                dialog->okButton()->click();
-            } else {
-                dialog->reject();
-            }
+            ok ? dialog->okButton()->click() : dialog->reject();
         });
         frame->RunCommand(cmd::kOptions);
         EXPECT_TRUE(script.finished());
-    }
+    };
 
-    test::TempStore temp;
-    ScopedEnv config{"XDG_CONFIG_HOME", QByteArray::fromStdString(temp.File("config"))};
-    test::ScriptedPrompts prompts;
-    ViewerApp app;
-    MainFrame* frame = nullptr;
-    QLabel* diskPane = nullptr;
-    IndicatorPane* indicator = nullptr;
-    FreeSpace volume{5000, "/mnt/rec"};
-};
-
-TEST_F(DiskWatchFrameTest, TheFrameStartsWithTheRealVolumeAndItsTimer) {
-    // Read at creation, before the made-up volume was put in.
+    // Read at creation, before a made-up volume was put in.
     EXPECT_TRUE(diskPane->text().contains(" MB Free on /")) << diskPane->text().toStdString();
-    EXPECT_TRUE(frame->diskTimer()->isActive());
     EXPECT_EQ(frame->diskTimer()->interval(), 10000);
-    EXPECT_EQ(frame->diskWatch().limitMB(), 50u);
     EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
-    frame->close();
-    EXPECT_FALSE(frame->diskTimer()->isActive());
-}
+    frame->SetFreeSpaceSource([&](const std::string&) { return volume; });
 
-TEST_F(DiskWatchFrameTest, TheTimerRunsTheCheck) {
-    RunOptions("50", "1");
-    EXPECT_EQ(frame->diskTimer()->interval(), 1000);
-    volume.freeMB = 3;
-    QTRY_COMPARE_WITH_TIMEOUT(diskPane->text(), QString("3 MB Free on /mnt/rec"), 3000);
-    EXPECT_EQ(Warnings(), 1);
-}
-
-TEST_F(DiskWatchFrameTest, LowSpaceWarnsOnceAndThenOnlyBlinks) {
+    runOptions("50", "1");
     volume.freeMB = 49;
-    frame->DiskTick();
-    EXPECT_EQ(diskPane->text(), "49 MB Free on /mnt/rec");
-    ASSERT_EQ(Warnings(), 1);
-    EXPECT_EQ(prompts.shown().back().icon, PromptIcon::Exclamation);
-    EXPECT_EQ(prompts.shown().back().buttons, PromptButtons::Ok);
+    QTRY_COMPARE_WITH_TIMEOUT(diskPane->text(), QString("49 MB Free on /mnt/rec"), 3000);
+    ASSERT_EQ(warnings(), 1);
     const int first = indicator->secondIcon();
     EXPECT_NE(first, IndicatorPane::kNoIcon);
     frame->DiskTick();
     EXPECT_EQ(indicator->secondIcon(), first == IndicatorPane::kBrightIcon
                                            ? IndicatorPane::kDimIcon
                                            : IndicatorPane::kBrightIcon);
-    frame->DiskTick();
-    frame->DiskTick();
-    EXPECT_EQ(Warnings(), 1);
-
-    // Space freed: the lamp goes on the next check, silently.
+    // Space freed: the lamp goes out on the next check, silently.
     volume.freeMB = 50;
     frame->DiskTick();
     EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
-    EXPECT_EQ(diskPane->text(), "50 MB Free on /mnt/rec");
-    EXPECT_EQ(Warnings(), 1);
-}
-
-TEST_F(DiskWatchFrameTest, ANewRecordVolumeIsNamedAtOnce) {
+    volume.freeMB = 10;
+    runOptions("50", "10", /*ok=*/false);
     frame->DiskTick();
-    EXPECT_EQ(diskPane->text(), "5000 MB Free on /mnt/rec");
+    EXPECT_EQ(warnings(), 1);
+    runOptions("50", "10");
+    frame->DiskTick();
+    EXPECT_EQ(warnings(), 2);
+
     volume = {777, "/media/usb"};
-    frame->UpdateDiskStatus();
-    EXPECT_EQ(diskPane->text(), "777 MB Free on /media/usb");
-}
-
-TEST_F(DiskWatchFrameTest, OnlyAConfirmedOptionsDialogReArmsTheWarning) {
-    volume.freeMB = 10;
-    frame->DiskTick();
-    ASSERT_EQ(Warnings(), 1);
-    RunOptions("50", "10", /*ok=*/false);
-    frame->DiskTick();
-    EXPECT_EQ(Warnings(), 1);
-    RunOptions("50", "10");
-    EXPECT_FALSE(frame->diskWatch().warned());
-    frame->DiskTick();
-    EXPECT_EQ(Warnings(), 2);
-}
-
-TEST_F(DiskWatchFrameTest, ConfirmedOptionsApplyAtOnce) {
-    volume.freeMB = 10;
-    frame->DiskTick();
-    ASSERT_NE(indicator->secondIcon(), IndicatorPane::kNoIcon);
-
-    RunOptions("0", "60", /*ok=*/true, /*autoRun=*/true);
-    EXPECT_EQ(app.settings().GetSetting(SettingId::LimitDiskSpace), 0);
-    EXPECT_EQ(app.settings().GetSetting(SettingId::CheckTimer), 60);
-    EXPECT_EQ(app.settings().GetSetting(SettingId::AutoRun), 1);
-    EXPECT_EQ(frame->diskWatch().limitMB(), 0u);
-    EXPECT_EQ(frame->diskWatch().checkSeconds(), 60u);
+    // Run from another folder: the autostart entry must name the program, not this folder.
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(temp.folder())));
+    runOptions("0", "60", /*ok=*/true, /*autoRun=*/true);
+    QDir::setCurrent(previous);
+    EXPECT_EQ(diskPane->text(), "777 MB Free on /media/usb");  // not only at the next check
     // The timer was started again: the next check is a whole new period away.
-    EXPECT_TRUE(frame->diskTimer()->isActive());
     EXPECT_EQ(frame->diskTimer()->interval(), 60000);
     EXPECT_GT(frame->diskTimer()->remainingTime(), 55000);
     // The check is off: no lamp, no message, but the pane keeps counting.
     EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
     volume.freeMB = 0;
     frame->DiskTick();
-    frame->DiskTick();
-    EXPECT_EQ(diskPane->text(), "0 MB Free on /mnt/rec");
+    EXPECT_EQ(diskPane->text(), "0 MB Free on /media/usb");
     EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
-    EXPECT_EQ(Warnings(), 1);
+    EXPECT_EQ(warnings(), 2);
 
-    // The autostart entry names this very program.
     const QString entry = QString::fromStdString(AutostartEntryPath());
     ASSERT_TRUE(entry.startsWith(QString::fromStdString(temp.folder())));
-    const std::string text = test::ReadFileBytes(entry.toStdString());
-    EXPECT_NE(
-        text.find("Exec=" +
-                  DesktopExecValue(QCoreApplication::applicationFilePath().toStdString()) + "\n"),
-        std::string::npos)
-        << text;
-
-    RunOptions("50", "10", /*ok=*/true, /*autoRun=*/false);
+    const std::string exec =
+        "Exec=" + DesktopExecValue(QCoreApplication::applicationFilePath().toStdString()) + "\n";
+    EXPECT_NE(test::ReadFileBytes(entry.toStdString()).find(exec), std::string::npos) << exec;
+    runOptions("50", "10", /*ok=*/true, /*autoRun=*/false);
     EXPECT_FALSE(QFile::exists(entry));
-    EXPECT_EQ(app.settings().GetSetting(SettingId::AutoRun), 0);
+
+    frame->close();
+    EXPECT_FALSE(frame->diskTimer()->isActive());
 }
 
 }  // namespace
