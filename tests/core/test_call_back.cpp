@@ -181,6 +181,22 @@ TEST_F(CallBackTest, CallersThatAreNoSiteNeverTouchTheOperatorsLink) {
     EXPECT_TRUE(WaitUntil([&] { return session.callBacks() == 1; }));
 }
 
+TEST_F(CallBackTest, IdleCallersCannotLockASiteOut) {
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < EventListener::kMaxPendingCallers; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost("127.0.0.1", session.listener().port());
+    }
+    ASSERT_TRUE(WaitUntil(
+        [&] { return session.listener().pendingCallers() == EventListener::kMaxPendingCallers; }));
+
+    auto caller = StartSite(CallingSite());
+    ASSERT_TRUE(CallBack(*caller));
+    EXPECT_TRUE(WaitUntil([&] { return session.callBacks() == 1 && LiveWindows() == 2; }));
+    EXPECT_EQ(session.listener().refused(), 1);  // the longest silent made room
+    EXPECT_LE(session.listener().pendingCallers(), EventListener::kMaxPendingCallers);
+}
+
 TEST_F(CallBackTest, ASiteRetryingManyTimesLeavesOneLinkAndNoLeakedHandles) {
     auto caller = StartSite(CallingSite());
     ASSERT_TRUE(CallBack(*caller));
@@ -221,8 +237,13 @@ TEST_F(CallBackTest, AnAlarmLinkThatDropsReconnectsInNormalModeToTheOperatorsLas
         operatorSite->received().rbegin(), operatorSite->received().rend(),
         [](const sim::ReceivedMessage& m) { return m.type == std::uint8_t(ClientMessage::Login); });
     EXPECT_EQ(FieldAt(relogin->payload, 0, 20), "admin");
-    // The alarm windows stay through the reconnect, still counted.
-    EXPECT_EQ(session.connection()->OpenWindowCount(), 2);
+    // The alarm windows closed with their link: kept, they would show and record the
+    // operator's channels under the calling site's names. Nothing is asked of the operator's
+    // site for them.
+    EXPECT_EQ(LiveWindows(), 0);
+    EXPECT_EQ(session.connection()->OpenWindowCount(), 0);
+    test::Pump(100);
+    EXPECT_EQ(operatorSite->CountReceived(ClientMessage::OpenChannel), 0);
 }
 
 TEST_F(CallBackTest, AnAlarmLinkWithNoOperatorSiteToGoBackToEndsInsteadOfRetrying) {

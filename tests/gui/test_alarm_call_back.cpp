@@ -74,7 +74,7 @@ class AlarmCallBackTest : public testing::Test {
         frame->session().listener().SetProofTimeout(300);
         frame->alarmSound()->SetOutput(std::make_unique<CountingOutput>(alarmStarts));
         // Polled: the dialog runs its own loop, nested in whatever waits at the time.
-        QObject::connect(&decliner, &QTimer::timeout, &DeclineChannelDialog);
+        QObject::connect(&decliner, &QTimer::timeout, [this] { DeclineChannelDialog(); });
     }
     void TearDown() override {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -105,8 +105,9 @@ class AlarmCallBackTest : public testing::Test {
     }
     // The alarm link asks which further channels to open, as any login does; the operator
     // here wants none.
-    static void DeclineChannelDialog() {
-        if (auto* dialog = qobject_cast<OpenChannelDialog*>(QApplication::activeModalWidget())) {
+    void DeclineChannelDialog() {
+        auto* dialog = qobject_cast<OpenChannelDialog*>(QApplication::activeModalWidget());
+        if (dialog && dialog != spared) {
             dialog->reject();
         }
     }
@@ -136,6 +137,7 @@ class AlarmCallBackTest : public testing::Test {
     MainFrame* frame = nullptr;
     int alarmStarts = 0;
     QTimer decliner;
+    QPointer<QDialog> spared;  // a channel dialog the test answers itself
 };
 
 TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindowsRecordThemselves) {
@@ -188,6 +190,28 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
         EXPECT_TRUE(QFile::exists(entry.path + entry.fileName));
     }
     EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(AlarmCallBackTest, TheOperatorsChannelDialogGoesWithTheLinkACallBackReplaces) {
+    ASSERT_TRUE(WatchOperatorSite());
+
+    bool closedWithItsLink = false;
+    decliner.stop();
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
+        spared = dialog;
+        decliner.start(5);  // the calling site's own channel dialog
+        EXPECT_TRUE(CallBack());
+        ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
+        closedWithItsLink = !dialog->isVisible() && dialog->result() == QDialog::Rejected;
+    });
+    frame->RunCommand(cmd::kOpenChannel);
+
+    EXPECT_TRUE(closedWithItsLink);
+    test::Pump(100);
+    // Nothing chosen from the operator's site's list went to the calling site.
+    EXPECT_EQ(callingSite->CountReceived(ClientMessage::OpenChannel), 0);
+    EXPECT_EQ(frame->channelWindows().size(), 2);
 }
 
 TEST_F(AlarmCallBackTest, AJunkCallerLeavesTheOperatorsViewAsItWas) {

@@ -1,4 +1,5 @@
 // orvane-site: a simulated site (and optionally an identify server) on this machine.
+#include "common/code_page.h"
 #include "identify_server.h"
 #include "site_simulator.h"
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 
 using namespace orvane::sim;
+using orvane::CodePage;
 
 namespace {
 
@@ -116,10 +118,18 @@ int main(int argc, char** argv) {
         options.pictureSize = QSize(parts.value(0).toInt(), parts.value(1).toInt());
     }
     if (parser.isSet(event)) {
+        // A site's texts are single bytes in its code page, never UTF-8.
+        const CodePage codePage;
         const auto parts = parser.value(event).split('|');
-        options.eventRecord =
-            MakeEventRecord(parts.value(0).toStdString(), parts.value(1).toStdString(),
-                            parts.value(2).toStdString(), parts.value(3).toStdString());
+        std::string fields[4];
+        for (int i = 0; i < 4; ++i) {
+            const auto bytes = codePage.Encode(parts.value(i));
+            if (!bytes) {
+                return Fail("--event text outside code page " + codePage.name());
+            }
+            fields[i] = *bytes;
+        }
+        options.eventRecord = MakeEventRecord(fields[0], fields[1], fields[2], fields[3]);
     }
 
     const QHostAddress address(parser.value(listen));

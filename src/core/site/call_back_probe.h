@@ -33,6 +33,8 @@ class CallBackProbe : public QObject {
 
     // Every byte read from the caller so far, in order: its new owner dispatches them first.
     const Block& received() const { return received_; }
+    // Gives up on the caller now: failed() follows, unless it has already decided.
+    void Abandon(const QString& reason) { Fail(reason); }
     // Hands the socket over (no longer a child, no signal of this probe left on it).
     QTcpSocket* TakeSocket();
     QString peer() const { return peer_; }

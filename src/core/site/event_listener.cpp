@@ -6,6 +6,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
+
 namespace orvane {
 
 EventListener::EventListener(QObject* parent)
@@ -42,7 +44,12 @@ quint16 EventListener::port() const {
     return server_ ? server_->serverPort() : 0;
 }
 
+void EventListener::Forget(CallBackProbe* probe) {
+    pending_.erase(std::remove(pending_.begin(), pending_.end(), probe), pending_.end());
+}
+
 void EventListener::Refuse(QTcpSocket* socket) {
+    qCInfo(lcSite) << "call-back refused: not taking call-backs";
     ++refused_;
     socket->abort();
     socket->deleteLater();
@@ -50,19 +57,24 @@ void EventListener::Refuse(QTcpSocket* socket) {
 
 void EventListener::OnNewConnection() {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
-        if (!adopt_ || !greeting_ || pending_ >= kMaxPendingCallers) {
+        if (!adopt_ || !greeting_) {
             Refuse(socket);
             continue;
         }
+        if (pending_.size() >= kMaxPendingCallers) {
+            // A site answers the greeting within moments; callers that have kept quiet longest
+            // make room, so idle connections can never lock a real site's alarm out.
+            pending_.front()->Abandon(QStringLiteral("crowded out by a newer caller"));
+        }
         auto* probe = new CallBackProbe(socket, this);
-        ++pending_;
+        pending_.push_back(probe);
         connect(probe, &CallBackProbe::failed, this, [this, probe] {
-            --pending_;
+            Forget(probe);
             ++refused_;
             probe->deleteLater();
         });
         connect(probe, &CallBackProbe::proved, this, [this, probe] {
-            --pending_;
+            Forget(probe);
             QTcpSocket* caller = probe->TakeSocket();
             Block received = probe->received();
             qCInfo(lcSite) << "call-back from" << probe->peer() << "taken";

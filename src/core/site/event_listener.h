@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class QTcpServer;
 class QTcpSocket;
@@ -26,8 +27,8 @@ class EventListener : public QObject {
     // Takes a proven caller's socket (now without parent) and the bytes it has sent so far.
     using Adopt = std::function<void(QTcpSocket* socket, Block received)>;
 
-    // Callers waiting to prove themselves at once; more are refused (a port scan must not
-    // pile up sockets and timers).
+    // Callers waiting to prove themselves at once; a newer one makes the oldest give up (a
+    // port scan must not pile up sockets and timers, nor keep a site out).
     static constexpr int kMaxPendingCallers = 8;
     static constexpr int kBacklog = 5;
 
@@ -44,18 +45,19 @@ class EventListener : public QObject {
     QString errorString() const { return error_; }
     // Callers turned away: refused at once or failed to prove themselves.
     int refused() const { return refused_; }
-    int pendingCallers() const { return pending_; }
+    int pendingCallers() const { return static_cast<int>(pending_.size()); }
 
   private:
     void OnNewConnection();
     void Refuse(QTcpSocket* socket);
+    void Forget(CallBackProbe* probe);
 
     QTcpServer* server_ = nullptr;  // a child
     Greeting greeting_;
     Adopt adopt_;
     QString error_;
     int refused_ = 0;
-    int pending_ = 0;
+    std::vector<CallBackProbe*> pending_;  // children, oldest first
     int proofTimeoutMs_;
 };
 

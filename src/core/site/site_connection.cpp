@@ -211,7 +211,11 @@ void SiteConnection::OnSocketClosed() {
         return;
     }
     if (call_.reLinkOn()) {
-        Disconnect(false);
+        // The reconnect goes back to the operator's site. The windows of a site's call-back
+        // show and record that site's channels: kept, they would take the operator's
+        // channels' frames under the calling site's names, so they close (and their clips
+        // end) instead.
+        Disconnect(alarmMode_);
         services_.frame.PostCommand(cmd::kReconnect);
     } else {
         Disconnect(true);

@@ -149,11 +149,10 @@ void AlarmSound::Stop() {
 }
 
 void AlarmSound::Fail(const QString& reason) {
+    // Said once: every call-in of a machine without sound fails the same way.
     if (reason != lastWarning_) {
         qCWarning(lcApp).noquote() << "alarm sound unavailable:" << reason;
         lastWarning_ = reason;
-    } else {
-        qCDebug(lcApp).noquote() << "alarm sound unavailable:" << reason;
     }
     output_->Stop();
     SetPlaying(false);

@@ -24,12 +24,17 @@ void MainFrame::RegisterSiteCommands() {
              if (!connection()) {
                  return;
              }
+             // The dialog lists this connection's channels: it goes when the connection does
+             // (a site's call-back replaces it), so it never offers them to another site and
+             // call-backs in a row never stack dialogs.
+             const QPointer<SiteConnection> askedFor = connection();
              OpenChannelDialog dialog(app_.channelTable(), this);
+             connect(askedFor, &QObject::destroyed, &dialog, &QDialog::reject);
              if (dialog.exec() != QDialog::Accepted) {
                  return;
              }
              // Looked up again: the link may have gone while the dialog was open.
-             if (SiteConnection* link = connection(); link && link->active()) {
+             if (SiteConnection* link = connection(); link && link == askedFor && link->active()) {
                  link->OpenChannel(static_cast<std::uint32_t>(dialog.selectedChannelId()));
              }
          },

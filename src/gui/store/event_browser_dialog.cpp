@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -96,6 +97,11 @@ void EventBrowserDialog::FillList(const CodePage& codePage) {
     }
     // The list takes the items over.
     list_->addTopLevelItems(items);
+    // Digits are wider than the average character: the Event column grows, never shrinks,
+    // until a stamp with its same-second suffix shows whole.
+    const int designed = list_->header()->sectionSize(0);
+    list_->resizeColumnToContents(0);
+    list_->header()->resizeSection(0, std::max(designed, list_->header()->sectionSize(0)));
 }
 
 void EventBrowserDialog::DeleteSelected() {
