@@ -3,6 +3,8 @@
 #include "common/code_page.h"
 #include "net/ip_address_edit.h"
 #include "shared/prompt_service.h"
+#include "store/site_book.h"
+#include "store/site_book_dialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -59,14 +62,13 @@ ConnectDialog::ConnectDialog(Settings& settings, QWidget* parent)
     connectButton->setDefault(true);
     auto* apply = new QPushButton(tr("&Apply"), this);
     auto* cancel = new QPushButton(tr("&Cancel"), this);
-    auto* siteBook = new QPushButton(tr("Site book"), this);
-    auto* addDirectory = new QPushButton(tr("Add \ndirectory"), this);
+    siteBook_ = new QPushButton(tr("Site book"), this);
+    addDirectory_ = new QPushButton(tr("Add \ndirectory"), this);
     connect(connectButton, &QPushButton::clicked, this, &ConnectDialog::accept);
     connect(apply, &QPushButton::clicked, this, &ConnectDialog::Apply);
     connect(cancel, &QPushButton::clicked, this, &ConnectDialog::reject);
-    // The site book arrives with its own dialog; its buttons are already in place.
-    siteBook->setEnabled(false);
-    addDirectory->setEnabled(false);
+    connect(siteBook_, &QPushButton::clicked, this, &ConnectDialog::PickFromSiteBook);
+    connect(addDirectory_, &QPushButton::clicked, this, &ConnectDialog::AddToSiteBook);
 
     auto* grid = new QGridLayout;
     int row = 0;
@@ -93,7 +95,7 @@ ConnectDialog::ConnectDialog(Settings& settings, QWidget* parent)
     grid->addWidget(save_, row++, 1);
 
     auto* buttons = new QVBoxLayout;
-    for (QPushButton* button : {connectButton, apply, cancel, siteBook, addDirectory}) {
+    for (QPushButton* button : {connectButton, apply, cancel, siteBook_, addDirectory_}) {
         buttons->addWidget(button);
     }
     buttons->addStretch();
@@ -161,16 +163,66 @@ void ConnectDialog::accept() {
     }
     // What goes to the site must arrive as typed: text the code page cannot hold is refused
     // here rather than altered on the wire.
-    const CodePage codePage(settings_.LoadNet().codePage);
-    for (QLineEdit* field : {identifyMode() ? id_ : nullptr, user_, password_}) {
-        if (field && !codePage.CanEncode(field->text())) {
-            PromptService::Show(this, CannotSendMessage(codePage, field->text()));
-            field->setFocus();
-            return;
-        }
+    if (RefuseUnsendable({identifyMode() ? id_ : nullptr, user_, password_})) {
+        return;
     }
     Apply();
     QDialog::accept();
+}
+
+QLineEdit* ConnectDialog::RefuseUnsendable(std::initializer_list<QLineEdit*> fields) {
+    const CodePage codePage(settings_.LoadNet().codePage);
+    for (QLineEdit* field : fields) {
+        if (field && !codePage.CanEncode(field->text())) {
+            PromptService::Show(this, CannotSendMessage(codePage, field->text()));
+            field->setFocus();
+            return field;
+        }
+    }
+    return nullptr;
+}
+
+void ConnectDialog::PickFromSiteBook() {
+    SiteBook book(settings_.store());
+    const QPointer<ConnectDialog> self(this);
+    // Held by pointer: whatever closes this dialog while the site book runs takes the site
+    // book with it.
+    const QPointer<SiteBookDialog> dialog =
+        new SiteBookDialog(true, book, CodePage(settings_.LoadNet().codePage), this);
+    const int result = dialog->exec();
+    if (!self || !dialog) {
+        return;
+    }
+    if (result == QDialog::Accepted) {
+        user_->setText(dialog->userName());
+        password_->setText(dialog->password());
+        ip_->setValue(dialog->address());
+    }
+    dialog->deleteLater();
+}
+
+void ConnectDialog::AddToSiteBook() {
+    const QString user = user_->text();
+    if (user.isEmpty()) {
+        return;
+    }
+    // A name the book cannot keep, or a login no site could be sent, is refused before the
+    // question.
+    if (!SiteBook::IsUsableUserName(user)) {
+        PromptService::Show(this, connecttext::kInputUserName);
+        user_->setFocus();
+        return;
+    }
+    if (RefuseUnsendable({user_, password_})) {
+        return;
+    }
+    if (PromptService::Show(this, connecttext::kAddToSiteBook, PromptButtons::YesNo,
+                            PromptIcon::Question) != PromptAnswer::Yes) {
+        return;
+    }
+    // A store that refuses the entry has logged why.
+    SiteBook book(settings_.store());
+    book.AddSiteBookEntry({user, password_->text(), ip_->value(), QString()});
 }
 
 }  // namespace orvane

@@ -4,11 +4,14 @@
 
 #include <QDialog>
 
+#include <initializer_list>
+
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 class QSlider;
 
@@ -37,11 +40,20 @@ class ConnectDialog : public QDialog {
     QSlider* qualitySlider() const { return quality_; }
     QLabel* qualityText() const { return qualityText_; }
     QComboBox* sizeList() const { return size_; }
+    QPushButton* siteBookButton() const { return siteBook_; }
+    QPushButton* addDirectoryButton() const { return addDirectory_; }
 
     void accept() override;
     void Apply();
+    // "Site book": the chosen entry's login and address fill the fields.
+    void PickFromSiteBook();
+    // "Add \ndirectory": after a question, the login and address typed here become an entry.
+    void AddToSiteBook();
 
   private:
+    // The first of fields whose text the code page cannot hold, after telling the operator;
+    // nullptr when all can be sent.
+    QLineEdit* RefuseUnsendable(std::initializer_list<QLineEdit*> fields);
     void UpdateEnabling();
     void ShowQuality();
     CallSettings ReadControls() const;
@@ -58,12 +70,15 @@ class ConnectDialog : public QDialog {
     QLabel* qualityText_;
     QCheckBox* reLink_;
     QCheckBox* save_;
+    QPushButton* siteBook_;
+    QPushButton* addDirectory_;
 };
 
 namespace connecttext {
 inline constexpr const char* kInputUserName = "\n\n Please input user name! \n\n";
 inline constexpr const char* kInputIpAddress = "\n\n Please input IP address. \n\n";
 inline constexpr const char* kInputIdCode = "\n\n Please entry ID Code! \n\n";
+inline constexpr const char* kAddToSiteBook = "\n\n Add to site book? \n\n";
 inline constexpr const char* kRetryPrompt = "Can not connect to Local site ?";
 inline constexpr const char* kWaitText = "Wait for connect ...";
 }  // namespace connecttext

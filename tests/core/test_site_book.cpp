@@ -1,0 +1,135 @@
+// The site book store: the stored layout, overwriting, addresses, and what loading makes of
+// names and texts it did not write itself.
+#include "store/registry_layout.h"
+#include "store/site_book.h"
+#include "support/message_guard.h"
+#include "support/temp_store.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace orvane {
+
+void PrintTo(const SiteBookEntry& entry, std::ostream* out) {
+    *out << '{' << entry.userName.toStdString() << ", " << entry.password.toStdString() << ", "
+         << entry.address << ", " << entry.memo.toStdString() << '}';
+}
+
+namespace {
+
+constexpr std::uint32_t kAddress192_168_1_5 = 0xC0A80105;
+
+class SiteBookTest : public testing::Test {
+  protected:
+    test::TempStore temp;
+    KeyStore store{std::move(*KeyStore::Open(temp.path()).store)};
+    SiteBook book{store};
+
+    std::vector<SiteBookEntry> Load() const {
+        std::vector<SiteBookEntry> entries;
+        book.LoadSiteBook(entries);
+        return entries;
+    }
+    static std::string KeyPath(const std::string& name) {
+        return std::string(kSiteBookKeyPath) + "\\" + name;
+    }
+    StoredValue Raw(const std::string& name, const char* value) const {
+        const auto key = store.OpenKey(KeyStore::kRoot, KeyPath(name));
+        EXPECT_TRUE(key.ok()) << name;
+        const auto stored = store.QueryValue(key.value, value);
+        EXPECT_TRUE(stored.ok()) << name << ' ' << value;
+        return stored.value;
+    }
+    // An entry as another tool may leave it.
+    RegKey Foreign(const std::string& name) {
+        return store.CreateKey(KeyStore::kRoot, KeyPath(name)).value;
+    }
+};
+
+TEST_F(SiteBookTest, StoresTextsWithoutTerminatorAndTheAddressAsANumber) {
+    ASSERT_TRUE(book.AddSiteBookEntry({"gate", "secret", kAddress192_168_1_5, "north door"}));
+
+    const auto string = static_cast<std::uint32_t>(ValueType::String);
+    EXPECT_EQ(Raw("gate", "Name").type, string);
+    EXPECT_EQ(Raw("gate", "Name").data, "gate");
+    EXPECT_EQ(Raw("gate", "PassWord").type, string);
+    EXPECT_EQ(Raw("gate", "PassWord").data, "secret");
+    EXPECT_EQ(Raw("gate", "Memo").type, string);
+    EXPECT_EQ(Raw("gate", "Memo").data, "north door");
+    const StoredValue dial = Raw("gate", "Dial");
+    EXPECT_EQ(dial.type, static_cast<std::uint32_t>(ValueType::Dword));
+    EXPECT_EQ(dial.data, std::string("\x05\x01\xA8\xC0", 4));
+
+    EXPECT_EQ(Load(),
+              (std::vector<SiteBookEntry>{{"gate", "secret", kAddress192_168_1_5, "north door"}}));
+}
+
+TEST_F(SiteBookTest, AddingTheSameUserNameOverwritesTheOneEntryAndDeleteRemovesIt) {
+    ASSERT_TRUE(book.AddSiteBookEntry({"alpha", "one", 1, "first"}));
+    ASSERT_TRUE(book.AddSiteBookEntry({"beta", "two", 2, ""}));
+    ASSERT_TRUE(book.AddSiteBookEntry({"alpha", "new", 0x0A000001, ""}));
+    EXPECT_EQ(Load(), (std::vector<SiteBookEntry>{{"alpha", "new", 0x0A000001, ""},
+                                                  {"beta", "two", 2, ""}}));
+
+    EXPECT_TRUE(book.DeleteSiteBookEntry("alpha"));
+    EXPECT_EQ(Load(), (std::vector<SiteBookEntry>{{"beta", "two", 2, ""}}));
+
+    const test::ExpectedMessage gone(QtWarningMsg, "orvane.store", "site book entry");
+    EXPECT_FALSE(book.DeleteSiteBookEntry("alpha"));
+}
+
+TEST_F(SiteBookTest, NamesOutsideAsciiAreKeptAsTyped) {
+    // Characters of Windows-1252 beyond ASCII: the book keeps them as the program shows them,
+    // and the key is found again by the same name.
+    const QString name = QString::fromUtf8("J\u00FCrgen \u20AC");
+    const QString password = QString::fromUtf8("p\u00E4\u00DF");
+    ASSERT_TRUE(book.AddSiteBookEntry({name, password, 7, QString::fromUtf8("caf\u00E9")}));
+    EXPECT_EQ(Raw(name.toStdString(), "Name").data, "J\xC3\xBCrgen \xE2\x82\xAC");
+    EXPECT_EQ(Load(),
+              (std::vector<SiteBookEntry>{{name, password, 7, QString::fromUtf8("caf\u00E9")}}));
+    EXPECT_TRUE(book.DeleteSiteBookEntry(name));
+    EXPECT_TRUE(Load().empty());
+}
+
+TEST_F(SiteBookTest, NamesThatCannotBeAKeyOfTheirOwnAreRefused) {
+    const test::ExpectedMessage refused(QtWarningMsg, "orvane.store", "user name");
+    const test::ExpectedMessage notEntry(QtWarningMsg, "orvane.store", "not a site book entry");
+    // The separator would nest "site" and "a" and the entry would never be loaded again.
+    EXPECT_FALSE(book.AddSiteBookEntry({"site\\a", "x", 1, ""}));
+    EXPECT_FALSE(book.AddSiteBookEntry({"", "x", 1, ""}));
+    EXPECT_FALSE(store.OpenKey(KeyStore::kRoot, kSiteBookKeyPath).ok());
+    EXPECT_TRUE(Load().empty());
+
+    ASSERT_TRUE(book.AddSiteBookEntry({"site", "x", 1, ""}));
+    EXPECT_FALSE(book.DeleteSiteBookEntry("site\\a"));
+    EXPECT_FALSE(book.DeleteSiteBookEntry(""));
+    EXPECT_EQ(Load().size(), 1u);
+}
+
+TEST_F(SiteBookTest, EntriesLeftByOtherToolsLoadWithinTheDialogsLimits) {
+    // Too long for the dialog's fields, one with a terminator stored as data, a 'é' of two
+    // bytes where the cut falls.
+    const RegKey longOne = Foreign("long");
+    store.SetString(longOne, "Name", std::string(19, 'n') + "\xC3\xA9" + "tail");
+    store.SetString(longOne, "PassWord", std::string(25, 'p'));
+    store.SetString(longOne, "Memo", std::string(80, 'm'));
+    store.SetDword(longOne, "Dial", kAddress192_168_1_5);
+    // No address and no name: address 0, the key's name.
+    const RegKey bare = Foreign("bare");
+    store.SetString(bare, "PassWord", std::string("pw\0junk", 7));
+    // An address of the wrong type counts as none.
+    const RegKey odd = Foreign("odd");
+    store.SetString(odd, "Name", "odd");
+    store.SetString(odd, "Dial", "192.168.1.5");
+
+    const auto entries = Load();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0], (SiteBookEntry{"bare", "pw", 0, ""}));
+    EXPECT_EQ(entries[1], (SiteBookEntry{QString(19, 'n') + QString::fromUtf8("\u00E9"),
+                                         QString(20, 'p'), kAddress192_168_1_5, QString(50, 'm')}));
+    EXPECT_EQ(entries[2], (SiteBookEntry{"odd", "", 0, ""}));
+}
+
+}  // namespace
+}  // namespace orvane

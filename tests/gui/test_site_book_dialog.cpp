@@ -1,0 +1,255 @@
+// "Setup site book": adding, overwriting and deleting entries, choosing one for the connect
+// dialog, and the connect dialog's own way into the book.
+#include "net/connect_dialog.h"
+#include "net/ip_address_edit.h"
+#include "store/site_book.h"
+#include "store/site_book_dialog.h"
+#include "support/modal_script.h"
+#include "support/scripted_prompts.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace orvane {
+namespace {
+
+constexpr std::uint32_t kAddress192_168_1_5 = 0xC0A80105;
+
+class SiteBookDialogTest : public testing::Test {
+  protected:
+    Settings settings{KeyStore::OpenInMemory()};
+    SiteBook book{settings.store()};
+    test::ScriptedPrompts prompts;
+
+    std::unique_ptr<SiteBookDialog> Open(bool selectMode) {
+        return std::make_unique<SiteBookDialog>(selectMode, book, CodePage());
+    }
+    std::vector<SiteBookEntry> Stored() const {
+        std::vector<SiteBookEntry> entries;
+        book.LoadSiteBook(entries);
+        return entries;
+    }
+    static QStringList Column(const SiteBookDialog& dialog, int column) {
+        QStringList texts;
+        for (int row = 0; row < dialog.list()->topLevelItemCount(); ++row) {
+            texts << dialog.list()->topLevelItem(row)->text(column);
+        }
+        return texts;
+    }
+    static void Type(SiteBookDialog& dialog, const QString& user, const QString& password,
+                     std::uint32_t address, const QString& memo) {
+        dialog.userEdit()->setText(user);
+        dialog.passwordEdit()->setText(password);
+        if (address != 0) {
+            dialog.ipEdit()->setValue(address);
+        }
+        dialog.memoEdit()->setText(memo);
+        dialog.addButton()->click();
+    }
+    static void Select(const SiteBookDialog& dialog, std::initializer_list<int> rows) {
+        for (int row : rows) {
+            dialog.list()->topLevelItem(row)->setSelected(true);
+        }
+    }
+};
+
+TEST_F(SiteBookDialogTest, MaintenanceModeLooksAsDesignedAndCannotSelect) {
+    const auto dialog = Open(false);
+    EXPECT_EQ(dialog->windowTitle(), "Setup site book");
+    EXPECT_FALSE(dialog->selectButton()->isEnabled());
+    EXPECT_TRUE(dialog->exitButton()->isDefault());
+    EXPECT_EQ(dialog->userEdit()->maxLength(), 20);
+    EXPECT_EQ(dialog->passwordEdit()->maxLength(), 20);
+    EXPECT_EQ(dialog->passwordEdit()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog->memoEdit()->maxLength(), 50);
+
+    QTreeWidget* list = dialog->list();
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    ASSERT_EQ(list->columnCount(), 3);
+    const QStringList headings{"User name", "IP Address", "Memo"};
+    const int widths[] = {25, 20, 50};
+    const int charWidth = dialog->fontMetrics().averageCharWidth();
+    for (int column = 0; column < 3; ++column) {
+        EXPECT_EQ(list->headerItem()->text(column), headings[column]);
+        EXPECT_EQ(list->header()->sectionSize(column), widths[column] * charWidth) << column;
+    }
+    EXPECT_EQ(list->palette().color(QPalette::Base), QColor(255, 255, 220));
+
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+    EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
+    EXPECT_FALSE(dialog->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
+
+    // Enter and Select both lead nowhere: the dialog only closes through Exit.
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+    dialog->accept();
+    EXPECT_EQ(finished.count(), 0);
+    dialog->exitButton()->click();
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished[0][0].toInt(), QDialog::Rejected);
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(SiteBookDialogTest, AddingTheSameUserAgainKeepsOneRowWithTheNewValues) {
+    const auto dialog = Open(false);
+    Type(*dialog, "gate", "old", kAddress192_168_1_5, "north door");
+    EXPECT_EQ(Column(*dialog, 1), QStringList{"192.168.1.5"});
+    // The fields are emptied for the next entry.
+    EXPECT_TRUE(dialog->userEdit()->text().isEmpty());
+    EXPECT_TRUE(dialog->passwordEdit()->text().isEmpty());
+    EXPECT_TRUE(dialog->memoEdit()->text().isEmpty());
+    EXPECT_TRUE(dialog->ipEdit()->isBlank());
+
+    // An untouched address is 0.
+    Type(*dialog, "gate", "new", 0, "");
+    EXPECT_EQ(Column(*dialog, 0), QStringList{"gate"});
+    EXPECT_EQ(Column(*dialog, 1), QStringList{"0.0.0.0"});
+    EXPECT_EQ(Column(*dialog, 2), QStringList{""});
+    EXPECT_EQ(Stored(), (std::vector<SiteBookEntry>{{"gate", "new", 0, ""}}));
+
+    // The dialog's own copy changed too: a double click shows the new password.
+    Select(*dialog, {0});
+    emit dialog->list()->itemDoubleClicked(dialog->list()->topLevelItem(0), 0);
+    EXPECT_EQ(dialog->userEdit()->text(), "gate");
+    EXPECT_EQ(dialog->passwordEdit()->text(), "new");
+    EXPECT_EQ(dialog->ipEdit()->value(), 0u);
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(SiteBookDialogTest, AddRefusesNamesTheBookCannotKeepAndTextNoSiteCanBeSent) {
+    const auto dialog = Open(false);
+    Type(*dialog, "", "pw", 1, "");
+    // A separator would store the entry where the book never finds it again.
+    Type(*dialog, "site\\a", "pw", 1, "");
+    // Beyond the code page: the login could never reach a site.
+    Type(*dialog, QString::fromUtf8("\u03A9mega"), "pw", 1, "");
+    Type(*dialog, "omega", QString::fromUtf8("\u03C0"), 1, "");
+
+    EXPECT_EQ(prompts.texts().mid(0, 2), (QStringList(2, "\n\n Please input user name! \n\n")));
+    ASSERT_EQ(prompts.shown().size(), 4u);
+    EXPECT_TRUE(prompts.texts()[2].contains(QString::fromUtf8("\u03A9")));
+    EXPECT_TRUE(prompts.texts()[3].contains(QString::fromUtf8("\u03C0")));
+    EXPECT_EQ(dialog->list()->topLevelItemCount(), 0);
+    EXPECT_TRUE(Stored().empty());
+}
+
+TEST_F(SiteBookDialogTest, RowsAreSortedByUserNameAndShowTheStoredBookWithinTheFieldLimits) {
+    ASSERT_TRUE(book.AddSiteBookEntry({"delta", "d", 4, ""}));
+    ASSERT_TRUE(book.AddSiteBookEntry({"Alpha", "a", 1, ""}));
+    ASSERT_TRUE(book.AddSiteBookEntry({"charlie", "c", 3, ""}));
+    // Left by another tool: longer than the dialog's fields hold.
+    const RegKey foreign =
+        settings.store().CreateKey(KeyStore::kRoot, std::string(kSiteBookKeyPath) + "\\echo").value;
+    settings.store().SetString(foreign, "Name", std::string(30, 'e'));
+    settings.store().SetString(foreign, "Memo", std::string(70, 'm'));
+
+    const auto dialog = Open(false);
+    Type(*dialog, "bravo", "b", 2, "");
+    EXPECT_EQ(Column(*dialog, 0),
+              (QStringList{"Alpha", "bravo", "charlie", "delta", QString(20, 'e')}));
+    EXPECT_EQ(Column(*dialog, 1),
+              (QStringList{"0.0.0.1", "0.0.0.2", "0.0.0.3", "0.0.0.4", "0.0.0.0"}));
+    EXPECT_EQ(Column(*dialog, 2).last(), QString(50, 'm'));
+}
+
+TEST_F(SiteBookDialogTest, DeletingThreeSelectedRowsAsksOnceAndRemovesThemEverywhere) {
+    for (const char* name : {"a", "b", "c", "d"}) {
+        ASSERT_TRUE(book.AddSiteBookEntry({name, "pw", 1, ""}));
+    }
+    const auto dialog = Open(false);
+    Select(*dialog, {0, 2, 3});
+    prompts.Queue(PromptAnswer::Cancel);
+    dialog->deleteButton()->click();
+    EXPECT_EQ(dialog->list()->topLevelItemCount(), 4);
+    EXPECT_EQ(Stored().size(), 4u);
+
+    dialog->deleteButton()->click();
+    ASSERT_EQ(prompts.shown().size(), 2u);
+    EXPECT_EQ(prompts.shown()[1].text, "\n\n Delete select item(s) ? \n\n");
+    EXPECT_EQ(prompts.shown()[1].buttons, PromptButtons::OkCancel);
+    EXPECT_EQ(prompts.shown()[1].icon, PromptIcon::Question);
+    EXPECT_EQ(Column(*dialog, 0), QStringList{"b"});
+    EXPECT_EQ(Stored(), (std::vector<SiteBookEntry>{{"b", "pw", 1, ""}}));
+
+    // Nothing selected: no question.
+    dialog->list()->clearSelection();
+    dialog->deleteButton()->click();
+    EXPECT_EQ(prompts.shown().size(), 2u);
+}
+
+TEST_F(SiteBookDialogTest, SelectWantsARowAndHandsItsEntryToTheConnectDialog) {
+    ASSERT_TRUE(book.AddSiteBookEntry({"gate", "secret", kAddress192_168_1_5, "north"}));
+    ASSERT_TRUE(book.AddSiteBookEntry({"yard", "other", 0x0A000002, ""}));
+    {
+        const auto dialog = Open(true);
+        EXPECT_TRUE(dialog->selectButton()->isEnabled());
+        QSignalSpy finished(dialog.get(), &QDialog::finished);
+        dialog->selectButton()->click();
+        EXPECT_EQ(prompts.texts(), QStringList{"\n\n Input error! \n\n"});
+        EXPECT_EQ(finished.count(), 0);
+    }
+
+    ConnectDialog connect(settings);
+    connect.userEdit()->setText("typed");
+    {
+        test::ModalScript script;
+        script.Then<SiteBookDialog>([](SiteBookDialog* dialog) {
+            dialog->list()->topLevelItem(0)->setSelected(true);
+            dialog->selectButton()->click();
+        });
+        connect.siteBookButton()->click();
+        EXPECT_TRUE(script.finished());
+    }
+    EXPECT_EQ(connect.userEdit()->text(), "gate");
+    EXPECT_EQ(connect.passwordEdit()->text(), "secret");
+    EXPECT_EQ(connect.ipEdit()->value(), kAddress192_168_1_5);
+
+    // Exit leaves the connect dialog as it was.
+    test::ModalScript leave;
+    leave.Then<SiteBookDialog>([](SiteBookDialog* dialog) {
+        dialog->list()->topLevelItem(1)->setSelected(true);
+        dialog->exitButton()->click();
+    });
+    connect.siteBookButton()->click();
+    EXPECT_TRUE(leave.finished());
+    EXPECT_EQ(connect.userEdit()->text(), "gate");
+    EXPECT_EQ(prompts.shown().size(), 1u);
+}
+
+TEST_F(SiteBookDialogTest, AddDirectoryAsksAndStoresTheConnectDialogsSite) {
+    ConnectDialog connect(settings);
+    connect.userEdit()->clear();
+    connect.addDirectoryButton()->click();
+    EXPECT_TRUE(prompts.shown().empty());
+
+    connect.userEdit()->setText("gate");
+    connect.passwordEdit()->setText("secret");
+    connect.ipEdit()->setValue(kAddress192_168_1_5);
+    prompts.Queue(PromptAnswer::No);
+    connect.addDirectoryButton()->click();
+    EXPECT_TRUE(Stored().empty());
+    connect.addDirectoryButton()->click();
+    ASSERT_EQ(prompts.shown().size(), 2u);
+    EXPECT_EQ(prompts.shown()[1].text, "\n\n Add to site book? \n\n");
+    EXPECT_EQ(prompts.shown()[1].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(prompts.shown()[1].icon, PromptIcon::Question);
+    EXPECT_EQ(Stored(), (std::vector<SiteBookEntry>{{"gate", "secret", kAddress192_168_1_5, ""}}));
+
+    // A name the book cannot keep is refused before the question.
+    connect.userEdit()->setText("a\\b");
+    connect.addDirectoryButton()->click();
+    ASSERT_EQ(prompts.shown().size(), 3u);
+    EXPECT_EQ(prompts.shown()[2].text, "\n\n Please input user name! \n\n");
+    EXPECT_EQ(Stored().size(), 1u);
+}
+
+}  // namespace
+}  // namespace orvane
