@@ -13,6 +13,8 @@
 #include "shared/resource_ids.h"
 #include "store/event_browser_dialog.h"
 #include "store/event_log.h"
+#include "store/site_book_dialog.h"
+#include "video/record_path_dialog.h"
 #include "video/video_area.h"
 #include "video/video_channel_window.h"
 #include "video/video_tiling.h"
@@ -121,7 +123,6 @@ void MainFrame::RunCommand(int commandId) {
 
 void MainFrame::RegisterFrameCommands() {
     auto anyWindow = [this] { return connection() && connection()->OpenWindowCount() > 0; };
-    auto nothing = [] {};
     commands_.Register(cmd::kArrangeVideoWindows, {[this] {
                                                        if (connection() && connection()->active()) {
                                                            ArrangeVideoWindows();
@@ -162,11 +163,25 @@ void MainFrame::RegisterFrameCommands() {
                                              },
                                              {},
                                              {}});
-    // The site book and the record path arrive with their own windows; their commands are
-    // there and do nothing yet.
-    for (int id : {cmd::kSetupSiteBook, cmd::kSetupRecordPath}) {
-        commands_.Register(id, {nothing, {}, {}});
-    }
+    // The site book (maintenance).
+    commands_.Register(cmd::kSetupSiteBook,
+                       {[this] {
+                            SiteBook book(store());
+                            SiteBookDialog dialog(
+                                false, book, CodePage(app_.settings().LoadNet().codePage), this);
+                            dialog.exec();
+                        },
+                        {},
+                        {}});
+    // The record folder.
+    commands_.Register(cmd::kSetupRecordPath, {[this] {
+                                                   RecordPathDialog dialog(app_.settings(), this);
+                                                   if (dialog.exec() == QDialog::Accepted) {
+                                                       UpdateDiskStatus();
+                                                   }
+                                               },
+                                               {},
+                                               {}});
 }
 
 void MainFrame::PlayAlarm() {
