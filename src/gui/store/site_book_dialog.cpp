@@ -249,6 +249,7 @@ const SiteBookEntry* SiteBookDialog::ShowFirstSelected() {
     }
     user_->setText(selected->text(kUserColumn));
     memo_->setText(selected->text(kMemoColumn));
+    memo_->setCursorPosition(0);  // a long note shows its beginning
     const SiteBookEntry* entry = Find(selected->text(kUserColumn));
     if (entry) {
         ip_->setValue(entry->address);
