@@ -520,4 +520,15 @@ StoreResult<std::vector<std::string>> KeyStore::ValueNames(RegKey key) const {
     return NamesOf(key, "SELECT name FROM reg_values WHERE key_id=? ORDER BY name");
 }
 
+std::uint32_t ReadDword(const SubkeyValueView& value) {
+    if (value.type != static_cast<std::uint32_t>(ValueType::Dword) || value.data.size() != 4) {
+        return 0;
+    }
+    const auto& b = value.data;
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[0])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[3])) << 24;
+}
+
 }  // namespace orvane

@@ -51,6 +51,10 @@ struct SubkeyValueView {
     std::string_view data;
 };
 
+// A REG_DWORD value of a whole-key read as its number (little-endian, as stored); 0 for a
+// value of another type or size, as another tool may have written it.
+std::uint32_t ReadDword(const SubkeyValueView& value);
+
 // A key is named by its row; the root (HKEY_CURRENT_USER) is always there.
 struct RegKey {
     std::int64_t id = 0;

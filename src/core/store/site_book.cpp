@@ -41,17 +41,6 @@ QString ReadText(const SubkeyValueView& value, std::size_t maxChars) {
     return FromUtf8(CutToChars(TextBeforeNul(value.data), maxChars));
 }
 
-std::uint32_t ReadDword(const SubkeyValueView& value) {
-    if (value.type != static_cast<std::uint32_t>(ValueType::Dword) || value.data.size() != 4) {
-        return 0;
-    }
-    const auto& b = value.data;
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[0])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[3])) << 24;
-}
-
 void ReadInto(SiteBookEntry& entry, const SubkeyValueView& value) {
     if (SameValueName(value.name, sitevalue::kName)) {
         // An empty name could be neither shown nor deleted: the key's name stays.
