@@ -240,6 +240,21 @@ TEST_F(RecordPathTest, AddsOneSeparatorToAnExistingFolder) {
     EXPECT_EQ(std::filesystem::current_path().string(), workingDirectory);
 }
 
+TEST_F(RecordPathTest, AStoredFolderThatHasGoneIsMadeAgainForRecording) {
+    const std::string clips = temp.File("removed/clips");
+    settings.SetRecordPath(clips + "/");
+    EXPECT_EQ(settings.GetRecordPath(), workingDirectory + "/");
+    EXPECT_TRUE(settings.MakeRecordFolder());
+    EXPECT_EQ(settings.GetRecordPath(), clips + "/");
+
+    // Where nothing can be made, the working directory stays the fallback.
+    test::WriteFileBytes(temp.File("a-file"), "x");
+    settings.SetRecordPath(temp.File("a-file") + "/clips/");
+    test::ExpectedMessage warning(QtWarningMsg, "orvane.store", "cannot make the record folder");
+    EXPECT_FALSE(settings.MakeRecordFolder());
+    EXPECT_EQ(settings.GetRecordPath(), workingDirectory + "/");
+}
+
 TEST(OpenSettings, AnUnusableFileGivesDefaultsAndStaysAsItWas) {
     const test::ExpectedMessage unusable(QtWarningMsg, "orvane.store", "unusable");
     test::TempStore temp;

@@ -149,6 +149,16 @@ TEST_F(RecordPathTest, ComponentsMatchOnlyInTheirExactCaseAndAMissOnlySkipsThatC
     EXPECT_EQ(dialog->pathText()->text(), root + "/x/rec/");
 }
 
+TEST_F(RecordPathTest, AFolderThatHasGoneOpensAtItsParentAndLinksToNothingAreNoFolders) {
+    ASSERT_TRUE(QFile::link(root + "/nowhere", root + "/x/broken"));
+    settings.SetRecordPath((root + "/x/rec/removed/").toStdString());
+    auto dialog = Open();
+    QTreeWidgetItem* rec = Child(Child(dialog->tree()->topLevelItem(0), "x"), "rec");
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(dialog->tree()->currentItem(), rec);
+    EXPECT_EQ(Names(Child(dialog->tree()->topLevelItem(0), "x")), QStringList{"rec"});
+}
+
 TEST_F(RecordPathTest, OkWithNothingEverSelectedKeepsTheRecordFolder) {
     const std::string kept = temp.File("kept") + "/";
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(kept)));

@@ -164,4 +164,8 @@ QString CannotSendMessage(const CodePage& codePage, const QString& text) {
         .arg(codePage.UnencodableCharacters(text), codePage.name());
 }
 
+QString CannotSendPasswordMessage(const CodePage& codePage) {
+    return QString::fromLatin1(codepagetext::kCannotSendPassword).arg(codePage.name());
+}
+
 }  // namespace orvane

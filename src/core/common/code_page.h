@@ -47,9 +47,13 @@ namespace codepagetext {
 // %1: the characters, %2: the code page.
 inline constexpr const char* kCannotSend =
     "\n\n The characters \"%1\" cannot be sent to a site (code page %2). \n\n";
+// A password's characters are never shown, not even the ones at fault.
+inline constexpr const char* kCannotSendPassword =
+    "\n\n The password has characters that cannot be sent to a site (code page %1). \n\n";
 }  // namespace codepagetext
 
 // The message refusing typed text that the code page cannot hold.
 QString CannotSendMessage(const CodePage& codePage, const QString& text);
+QString CannotSendPasswordMessage(const CodePage& codePage);
 
 }  // namespace orvane

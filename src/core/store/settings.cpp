@@ -151,6 +151,22 @@ std::string Settings::GetRecordPath() const {
     return path;
 }
 
+bool Settings::MakeRecordFolder() const {
+    const std::string stored = GetProfileString(section::kKey, keyvalue::kRecPath, "");
+    const std::filesystem::path folder(stored);
+    std::error_code ec;
+    if (stored.empty() || !folder.is_absolute() || std::filesystem::is_directory(folder, ec)) {
+        return true;
+    }
+    if (!std::filesystem::create_directories(folder, ec) && ec) {
+        qCWarning(lcStore) << "cannot make the record folder" << stored.c_str()
+                           << ec.message().c_str();
+        return false;
+    }
+    qCInfo(lcStore) << "made the record folder" << stored.c_str();
+    return true;
+}
+
 void Settings::SetRecordPath(std::string_view path) {
     WriteProfileString(section::kKey, keyvalue::kRecPath, path);
 }

@@ -69,6 +69,11 @@ class Settings {
     // The record folder, always ending in the path separator: the stored "RECPath" when it
     // names a folder that can be entered, otherwise the current working directory.
     std::string GetRecordPath() const;
+    // Makes the stored record folder when it has gone (removed, or its volume not mounted
+    // at the time), so that a recording lands where the operator chose rather than in the
+    // working directory. False, and logged, when it cannot be made; true when there is
+    // nothing to make.
+    bool MakeRecordFolder() const;
     void SetRecordPath(std::string_view path);
 
     CallSettings LoadCall() const;

@@ -84,6 +84,7 @@ void SiteBook::LoadSiteBook(std::vector<SiteBookEntry>& entries) const {
                 // can still be found and deleted.
                 SiteBookEntry& added = entries.emplace_back();
                 added.userName = FromUtf8(CutToChars(value.subkey, kSiteBookUserNameMaxChars));
+                added.key = FromUtf8(value.subkey);
             }
             if (value.hasValue) {
                 ReadInto(entries.back(), value);
@@ -132,6 +133,20 @@ bool SiteBook::DeleteSiteBookEntry(const QString& userName) {
     if (status != StoreStatus::Ok) {
         qCWarning(lcStore) << "cannot delete the site book entry" << userName;
         return false;
+    }
+    return true;
+}
+
+bool SiteBook::SameKey(const QString& a, const QString& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const QChar x = a[i];
+        const QChar y = b[i];
+        if (x != y && !(x.unicode() < 128 && y.unicode() < 128 && x.toLower() == y.toLower())) {
+            return false;
+        }
     }
     return true;
 }

@@ -23,8 +23,18 @@ struct SiteBookEntry {
     QString password;
     std::uint32_t address = 0;  // IPv4, first octet in the most significant byte
     QString memo;
+    // The name of the key it was loaded from, whole; empty for an entry not loaded. It is the
+    // entry's identity in the store: another tool may have written a "Name" that differs
+    // from it or is longer than the dialog shows.
+    QString key = {};
 
-    friend bool operator==(const SiteBookEntry&, const SiteBookEntry&) = default;
+    // The key where the entry is (or would be) stored.
+    QString storeKey() const { return key.isEmpty() ? userName : key; }
+    // The entry as the operator sees it; where it is stored does not count.
+    friend bool operator==(const SiteBookEntry& a, const SiteBookEntry& b) {
+        return a.userName == b.userName && a.password == b.password && a.address == b.address &&
+               a.memo == b.memo;
+    }
 };
 
 // The site book: one key per entry below the site book key, named by the entry's user name,
@@ -37,6 +47,9 @@ class SiteBook {
 
     // A name that can be a key of its own: not empty, no key separator.
     static bool IsUsableUserName(const QString& userName);
+    // Whether two key names name the same key: the store ignores the case of ASCII letters
+    // only.
+    static bool SameKey(const QString& a, const QString& b);
 
     // Appends every entry in the store's enumeration order, all read at once. Texts are cut
     // to what the dialog's fields hold; an entry without an address has address 0. Nothing is

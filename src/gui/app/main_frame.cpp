@@ -278,6 +278,7 @@ void MainFrame::closeEvent(QCloseEvent* event) {
 }
 
 QString MainFrame::recordPath() const {
+    app_.settings().MakeRecordFolder();
     return QString::fromStdString(app_.GetRecordPath());
 }
 

@@ -174,7 +174,9 @@ QLineEdit* ConnectDialog::RefuseUnsendable(std::initializer_list<QLineEdit*> fie
     const CodePage codePage(settings_.LoadNet().codePage);
     for (QLineEdit* field : fields) {
         if (field && !codePage.CanEncode(field->text())) {
-            PromptService::Show(this, CannotSendMessage(codePage, field->text()));
+            PromptService::Show(this, field->echoMode() == QLineEdit::Normal
+                                          ? CannotSendMessage(codePage, field->text())
+                                          : CannotSendPasswordMessage(codePage));
             field->setFocus();
             return field;
         }

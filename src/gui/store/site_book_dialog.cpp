@@ -160,18 +160,27 @@ QString SiteBookDialog::password() const {
     return password_->text();
 }
 
-SiteBookEntry* SiteBookDialog::Find(const QString& userName) {
-    const auto found = std::find_if(entries_.begin(), entries_.end(),
-                                    [&](const SiteBookEntry& e) { return e.userName == userName; });
+QTreeWidgetItem* SiteBookDialog::RowOf(const QString& storeKey) const {
+    for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = list_->topLevelItem(row);
+        if (SiteBook::SameKey(item->data(kUserColumn, Qt::UserRole).toString(), storeKey)) {
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+SiteBookEntry* SiteBookDialog::FindStored(const QString& storeKey) {
+    const auto found = std::find_if(entries_.begin(), entries_.end(), [&](const SiteBookEntry& e) {
+        return SiteBook::SameKey(e.storeKey(), storeKey);
+    });
     return found == entries_.end() ? nullptr : &*found;
 }
 
 void SiteBookDialog::FillRow(const SiteBookEntry& entry) {
-    // The list's own search, which, like the book's keys, ignores letter case: one row per
-    // key. The row takes the name as last typed.
-    const QList<QTreeWidgetItem*> found =
-        list_->findItems(entry.userName, Qt::MatchFixedString, kUserColumn);
-    QTreeWidgetItem* item = found.isEmpty() ? nullptr : found.front();
+    // One row per stored key, found as the store finds keys; the row takes the name as last
+    // typed.
+    QTreeWidgetItem* item = RowOf(entry.storeKey());
     if (!item) {
         item = new QTreeWidgetItem;
         item->setIcon(kUserColumn, ToolIcon(ToolGlyph::SiteBook));
@@ -187,6 +196,7 @@ void SiteBookDialog::FillRow(const SiteBookEntry& entry) {
             ++row;
         }
         list_->insertTopLevelItem(row, item);
+        item->setData(kUserColumn, Qt::UserRole, entry.storeKey());
     }
     item->setText(kUserColumn, entry.userName);
     item->setText(kAddressColumn, DottedAddress(entry.address));
@@ -204,7 +214,9 @@ void SiteBookDialog::Add() {
     // connect dialog refuses it.
     for (QLineEdit* field : {user_, password_}) {
         if (!codePage_.CanEncode(field->text())) {
-            PromptService::Show(window(), CannotSendMessage(codePage_, field->text()));
+            PromptService::Show(window(), field->echoMode() == QLineEdit::Normal
+                                              ? CannotSendMessage(codePage_, field->text())
+                                              : CannotSendPasswordMessage(codePage_));
             field->setFocus();
             return;
         }
@@ -212,8 +224,10 @@ void SiteBookDialog::Add() {
     // A store that refuses the entry has logged why; the list shows it for this session.
     book_.AddSiteBookEntry(entry);
     FillRow(entry);
-    if (SiteBookEntry* existing = Find(entry.userName)) {
+    if (SiteBookEntry* existing = FindStored(entry.userName)) {
+        const QString key = existing->key;
         *existing = entry;
+        existing->key = key;
     } else {
         entries_.push_back(entry);
     }
@@ -233,12 +247,15 @@ void SiteBookDialog::DeleteSelected() {
         return;
     }
     while (QTreeWidgetItem* selected = FirstSelected(list_)) {
-        const QString userName = selected->text(kUserColumn);
+        // By the key it is stored under, which the name shown may not match.
+        const QString storeKey = selected->data(kUserColumn, Qt::UserRole).toString();
         // The row goes even when the store cannot delete the entry (it has logged why).
         const std::unique_ptr<QTreeWidgetItem> row(
             list_->takeTopLevelItem(list_->indexOfTopLevelItem(selected)));
-        std::erase_if(entries_, [&](const SiteBookEntry& e) { return e.userName == userName; });
-        book_.DeleteSiteBookEntry(userName);
+        std::erase_if(entries_, [&](const SiteBookEntry& e) {
+            return SiteBook::SameKey(e.storeKey(), storeKey);
+        });
+        book_.DeleteSiteBookEntry(storeKey);
     }
 }
 
@@ -250,7 +267,7 @@ const SiteBookEntry* SiteBookDialog::ShowFirstSelected() {
     user_->setText(selected->text(kUserColumn));
     memo_->setText(selected->text(kMemoColumn));
     memo_->setCursorPosition(0);  // a long note shows its beginning
-    const SiteBookEntry* entry = Find(selected->text(kUserColumn));
+    const SiteBookEntry* entry = FindStored(selected->data(kUserColumn, Qt::UserRole).toString());
     if (entry) {
         ip_->setValue(entry->address);
         password_->setText(entry->password);

@@ -11,6 +11,7 @@
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace orvane {
 
@@ -55,7 +56,9 @@ class SiteBookDialog : public QDialog {
     // Puts the first selected row's entry into the fields; the entry, when the book has it.
     const SiteBookEntry* ShowFirstSelected();
     void FillRow(const SiteBookEntry& entry);
-    SiteBookEntry* Find(const QString& userName);
+    // The entry, and its row, stored under storeKey (as the store compares key names).
+    SiteBookEntry* FindStored(const QString& storeKey);
+    QTreeWidgetItem* RowOf(const QString& storeKey) const;
 
     SiteBook& book_;
     CodePage codePage_;

@@ -1,5 +1,6 @@
 #include "video/record_path_dialog.h"
 
+#include "store/registry_layout.h"
 #include "store/settings.h"
 
 #include <QDir>
@@ -122,7 +123,11 @@ RecordPathDialog::RecordPathDialog(Settings& settings, QWidget* parent, VolumeRo
     connect(tree_, &QTreeWidget::itemDoubleClicked, this,
             [this] { LoadChildren(tree_->currentItem()); });
 
-    ExpandAlong(QString::fromStdString(settings_.GetRecordPath()));
+    // Along the folder as stored: one that has gone opens at its nearest parent still there,
+    // not at the working directory the recorder would fall back to.
+    const std::string stored = settings_.GetProfileString(section::kKey, keyvalue::kRecPath, "");
+    ExpandAlong(QString::fromStdString(
+        QDir::isAbsolutePath(QString::fromStdString(stored)) ? stored : settings_.GetRecordPath()));
 }
 
 void RecordPathDialog::SetDefaultRootSource(VolumeRootSource source) {
@@ -190,10 +195,12 @@ void RecordPathDialog::LoadChildren(QTreeWidgetItem* item) {
     if (!LoopsBack(item)) {
         // A folder that has gone, or cannot be read, simply has nothing below it. Unsorted:
         // the order the file system gives, and no sorting of a huge folder.
-        const QStringList names =
-            QDir(FullPath(item))
-                .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                           QDir::Unsorted);
+        const QStringList names = QDir(FullPath(item))
+                                      // Directories only: "system" entries here are devices,
+                                      // sockets and broken links, none of which can hold a
+                                      // recording. By name, as an operator looks for a folder.
+                                      .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                                                 QDir::Name | QDir::IgnoreCase);
         const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
         children.reserve(names.size());
         for (const QString& name : names) {
