@@ -13,7 +13,7 @@ namespace {
 
 constexpr const char* kEntryName = "Quillmar.desktop";
 
-// Characters that make an Exec argument need quotes (desktop entry specification).
+// Characters that make an Exec argument need quotes: launchers split and expand on them.
 constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
 
 bool WriteEntry(const QString& path, const std::string& executablePath) {
@@ -35,7 +35,7 @@ bool WriteEntry(const QString& path, const std::string& executablePath) {
 
 std::string AutostartEntryPath() {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // A relative value is invalid and ignored, as the base directory specification says.
+    // Desktops ignore a relative value, so the autostart entry must not land there either.
     if (config.isEmpty() || QDir::isRelativePath(config)) {
         config = QDir::homePath() + "/.config";
     }
