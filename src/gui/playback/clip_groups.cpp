@@ -1,5 +1,7 @@
 #include "playback/clip_groups.h"
 
+#include "shared/list_colours.h"
+
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
@@ -204,7 +206,6 @@ void ShowClipCounts(QLabel* const (&counts)[3], int total, int read) {
 }
 
 void SetUpClipList(QTreeView* list, ClipListModel* model) {
-    const QColor listColour(255, 255, 220);
     list->setModel(model);
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
@@ -216,10 +217,7 @@ void SetUpClipList(QTreeView* list, ClipListModel* model) {
     list->setIconSize(QSize(20, 20));
     list->header()->setSectionsClickable(false);
     list->header()->setStretchLastSection(false);
-    QPalette colours = list->palette();
-    colours.setColor(QPalette::Base, listColour);
-    colours.setColor(QPalette::AlternateBase, listColour);
-    list->setPalette(colours);
+    PaintListBackground(list);
 }
 
 }  // namespace orvane

@@ -1,5 +1,6 @@
 #include "store/event_browser_dialog.h"
 
+#include "shared/list_colours.h"
 #include "shared/prompt_service.h"
 #include "store/event_log.h"
 
@@ -29,8 +30,6 @@ constexpr int kMaxKeyChars = 260;
 constexpr int kVisibleChars = 100;
 constexpr int kVisibleRows = 16;
 
-const QColor kListColour(255, 255, 220);
-
 }  // namespace
 
 EventBrowserDialog::EventBrowserDialog(EventLog& log, const CodePage& codePage, QWidget* parent)
@@ -55,10 +54,7 @@ EventBrowserDialog::EventBrowserDialog(EventLog& log, const CodePage& codePage, 
     for (int column = 0; column < static_cast<int>(std::size(kColumnChars)); ++column) {
         list_->header()->resizeSection(column, kColumnChars[column] * charWidth);
     }
-    QPalette colours = list_->palette();
-    colours.setColor(QPalette::Base, kListColour);
-    colours.setColor(QPalette::AlternateBase, kListColour);
-    list_->setPalette(colours);
+    PaintListBackground(list_);
     list_->setMinimumSize(kVisibleChars * charWidth, kVisibleRows * fontMetrics().height());
 
     deleteButton_ = new QPushButton(tr("&Delete"), this);
@@ -91,7 +87,7 @@ void EventBrowserDialog::FillList(const CodePage& codePage) {
             QStringList{entry.id, entry.name, entry.tel, entry.address, entry.memo});
         // The text's own background, which the list's colour alone does not set.
         for (int column = 0; column < item->columnCount(); ++column) {
-            item->setBackground(column, kListColour);
+            item->setBackground(column, ListBackground());
         }
         items.push_back(item);
     }

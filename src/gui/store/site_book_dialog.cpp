@@ -1,6 +1,7 @@
 #include "store/site_book_dialog.h"
 
 #include "net/ip_address_edit.h"
+#include "shared/list_colours.h"
 #include "shared/prompt_service.h"
 #include "shared/tool_icons.h"
 
@@ -36,8 +37,6 @@ enum Column { kUserColumn = 0, kAddressColumn = 1, kMemoColumn = 2 };
 const QSize kRowIconSize(34, 20);
 // The list shows this many rows before it scrolls.
 constexpr int kVisibleRows = 10;
-
-const QColor kListColour(255, 255, 220);
 
 QTreeWidgetItem* FirstSelected(QTreeWidget* list) {
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
@@ -97,10 +96,7 @@ SiteBookDialog::SiteBookDialog(bool selectMode, SiteBook& book, const CodePage& 
         list_->header()->resizeSection(column, kColumnChars[column] * charWidth);
         listWidth += kColumnChars[column] * charWidth;
     }
-    QPalette colours = list_->palette();
-    colours.setColor(QPalette::Base, kListColour);
-    colours.setColor(QPalette::AlternateBase, kListColour);
-    list_->setPalette(colours);
+    PaintListBackground(list_);
     list_->setMinimumSize(listWidth + 2 * list_->frameWidth(),
                           kVisibleRows * std::max(fontMetrics().height(), kRowIconSize.height()));
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { ShowFirstSelected(); });
@@ -186,7 +182,7 @@ void SiteBookDialog::FillRow(const SiteBookEntry& entry) {
         item->setIcon(kUserColumn, ToolIcon(ToolGlyph::SiteBook));
         // The text's own background, which the list's colour alone does not set.
         for (int column = 0; column < list_->columnCount(); ++column) {
-            item->setBackground(column, kListColour);
+            item->setBackground(column, ListBackground());
         }
         // Ascending by user name, as the list has always sorted: letter case aside.
         int row = 0;
