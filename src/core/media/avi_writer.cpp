@@ -3,10 +3,7 @@
 #include "common/log.h"
 #include "media/bitmap_info.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -69,32 +66,33 @@ std::uint32_t Chunk32(std::uint64_t value) {
 
 std::unique_ptr<AviWriter> AviWriter::Create(const QString& path, const AviVideoStream& stream,
                                              bool exclusive, QString& error) {
-    const QByteArray name = path.toLocal8Bit();
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
-    const int fd = ::open(name.constData(), flags, 0644);
-    if (fd < 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
+    auto file = OpenMediaFile(path, exclusive, error);
+    if (!file) {
         return nullptr;
     }
-    std::unique_ptr<AviWriter> writer(new AviWriter(fd, stream));
+    return Create(std::move(file), stream, error);
+}
+
+std::unique_ptr<AviWriter> AviWriter::Create(std::unique_ptr<MediaFile> file,
+                                             const AviVideoStream& stream, QString& error) {
+    std::unique_ptr<AviWriter> writer(new AviWriter(std::move(file), stream));
     if (!writer->WriteHeaders() || !writer->StartSegment() || !writer->PatchSizesAndCounts()) {
         error = writer->errorText();
-        ::close(writer->fd_);
-        writer->fd_ = -1;
-        ::unlink(name.constData());
+        writer->file_->Discard();
+        writer->file_.reset();
         return nullptr;
     }
     return writer;
 }
 
-AviWriter::AviWriter(int fd, const AviVideoStream& stream)
-    : fd_(fd),
+AviWriter::AviWriter(std::unique_ptr<MediaFile> file, const AviVideoStream& stream)
+    : file_(std::move(file)),
       stream_(stream),
       chunkId_(stream.uncompressed ? MakeFourcc('0', '0', 'd', 'b')
                                    : MakeFourcc('0', '0', 'd', 'c')) {}
 
 AviWriter::~AviWriter() {
-    if (fd_ >= 0) {
+    if (file_) {
         Close();
     }
 }
@@ -109,7 +107,7 @@ namespace {
 
 // Writes every byte of the parts at pos, resuming after short writes and interruptions.
 // false with errno set when the file takes no more.
-bool WriteFully(int fd, std::uint64_t pos, std::span<const iovec> parts) {
+bool WriteFully(MediaFile& file, std::uint64_t pos, std::span<const iovec> parts) {
     std::size_t total = 0;
     for (const iovec& part : parts) {
         total += part.iov_len;
@@ -129,7 +127,8 @@ bool WriteFully(int fd, std::uint64_t pos, std::span<const iovec> parts) {
                 static_cast<std::uint8_t*>(part.iov_base) + skip, part.iov_len - skip};
             skip = 0;
         }
-        const ssize_t written = ::pwritev(fd, rest.data(), count, static_cast<off_t>(pos + done));
+        const ssize_t written =
+            file.WriteAt(pos + done, std::span(rest.data(), static_cast<std::size_t>(count)));
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -147,10 +146,10 @@ bool WriteFully(int fd, std::uint64_t pos, std::span<const iovec> parts) {
 }  // namespace
 
 bool AviWriter::AppendParts(std::span<const iovec> parts, std::uint64_t size) {
-    if (!WriteFully(fd_, end_, parts)) {
+    if (!WriteFully(*file_, end_, parts)) {
         const int saved = errno;
         // Cut back what got through, so the file never ends in half a chunk.
-        if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) {
+        if (!file_->Truncate(end_)) {
             qCWarning(lcMedia) << "cannot cut a partly written chunk off";
         }
         errno = saved;
@@ -167,7 +166,7 @@ bool AviWriter::Append(std::span<const std::uint8_t> bytes) {
 
 bool AviWriter::PatchAt(std::uint64_t pos, std::span<const std::uint8_t> bytes) {
     const iovec part{const_cast<std::uint8_t*>(bytes.data()), bytes.size()};
-    return WriteFully(fd_, pos, std::span(&part, 1)) || Fail("header update");
+    return WriteFully(*file_, pos, std::span(&part, 1)) || Fail("header update");
 }
 
 bool AviWriter::PatchU32(std::uint64_t pos, std::uint32_t value) {
@@ -282,7 +281,7 @@ bool AviWriter::StartSegment() {
 }
 
 bool AviWriter::WriteSample(std::span<const std::uint8_t> data, bool keyFrame) {
-    if (fd_ < 0) {
+    if (!file_) {
         return false;
     }
     const std::uint64_t chunkSize = 8 + data.size() + (data.size() & 1);
@@ -408,7 +407,7 @@ bool AviWriter::PatchSizesAndCounts() {
 }
 
 bool AviWriter::RewriteFormat(std::span<const std::uint8_t> format) {
-    if (fd_ < 0 || format.size() != stream_.format.size()) {
+    if (!file_ || format.size() != stream_.format.size()) {
         return false;
     }
     stream_.format.assign(format.begin(), format.end());
@@ -416,22 +415,21 @@ bool AviWriter::RewriteFormat(std::span<const std::uint8_t> format) {
 }
 
 bool AviWriter::Commit() {
-    if (fd_ < 0) {
+    if (!file_) {
         return false;
     }
     const bool ok = WriteStandardIndex() && PatchSizesAndCounts();
-    // Start write-back now rather than in one burst later; this never waits for the disk.
-    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    // Start write-back now rather than in one burst later.
+    file_->StartWriteBack();
     return ok;
 }
 
 bool AviWriter::FileRemoved() const {
-    struct stat info {};
-    return fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_nlink == 0;
+    return file_ && file_->Removed();
 }
 
 bool AviWriter::Close() {
-    if (fd_ < 0) {
+    if (!file_) {
         return false;
     }
     bool ok = WriteStandardIndex();
@@ -441,10 +439,10 @@ bool AviWriter::Close() {
     }
     segmentClosed_ = true;
     ok = PatchSizesAndCounts() && ok;
-    if (::close(fd_) != 0) {
+    if (!file_->Close()) {
         ok = Fail("close");
     }
-    fd_ = -1;
+    file_.reset();
     return ok;
 }
 

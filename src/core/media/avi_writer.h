@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/block.h"
+#include "media/media_file.h"
 
 #include <QString>
 
@@ -41,6 +42,10 @@ class AviWriter {
     // Creates the file (it must not exist yet when exclusive is set). nullptr with error.
     static std::unique_ptr<AviWriter> Create(const QString& path, const AviVideoStream& stream,
                                              bool exclusive, QString& error);
+    // The same on a file opened by the caller; a file that cannot take the headers is
+    // discarded.
+    static std::unique_ptr<AviWriter> Create(std::unique_ptr<MediaFile> file,
+                                             const AviVideoStream& stream, QString& error);
     ~AviWriter();
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
@@ -78,7 +83,7 @@ class AviWriter {
         bool key;
     };
 
-    AviWriter(int fd, const AviVideoStream& stream);
+    AviWriter(std::unique_ptr<MediaFile> file, const AviVideoStream& stream);
     bool WriteHeaders();
     bool StartSegment();
     bool EndSegment();
@@ -91,7 +96,7 @@ class AviWriter {
     bool PatchU32(std::uint64_t pos, std::uint32_t value);
     bool Fail(const char* what);
 
-    int fd_ = -1;
+    std::unique_ptr<MediaFile> file_;  // null once closed
     AviVideoStream stream_;
     std::uint32_t chunkId_ = 0;
     std::uint64_t end_ = 0;  // where the next chunk goes

@@ -11,6 +11,7 @@ namespace orvane {
 namespace {
 
 constexpr int kMaxNameAttempts = 100;
+constexpr const char* kRemovedText = "The file or its folder has been removed.";
 constexpr std::int64_t kFirstCommitIntervalMs = 1000;
 constexpr std::int64_t kLongestCommitIntervalMs = 5 * 60 * 1000;
 // The interval grows with the clip's age by this divisor: about 128 commits per doubling
@@ -85,7 +86,9 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
         if (QFile::exists(recordPath + imageName)) {
             continue;
         }
-        writer_ = AviWriter::Create(recordPath + aviName, stream, true, reason);
+        if (auto file = openFile_(recordPath + aviName, reason)) {
+            writer_ = AviWriter::Create(std::move(file), stream, reason);
+        }
         if (writer_) {
             aviFileName_ = aviName;
             imageFileName_ = imageName;
@@ -164,20 +167,25 @@ void ClipRecorder::WriteFrame(std::span<const std::uint8_t> packedFrame) {
     const bool key = keyFrames_->IsKeyFrame(bytes);
     if (previewDue_ && key) {
         previewDue_ = false;
-        WritePreview(packedFrame, data->offset + data->length);
-    }
-    if (!writer_->WriteSample(bytes, key)) {
-        ReportFailure(writer_->errorText());
+        if (!WritePreview(packedFrame, data->offset + data->length)) {
+            return;
+        }
     }
     ++frameIndex_;
+    if (!writer_->WriteSample(bytes, key)) {
+        EndAfterFailure(writer_->errorText());
+        return;
+    }
     const std::int64_t elapsed = sinceStart_.elapsed();
     if (elapsed - lastCommitMs_ >= CommitIntervalMs(elapsed)) {
         lastCommitMs_ = elapsed;
-        if (!writer_->Commit()) {
-            ReportFailure(writer_->errorText());
-        }
         if (writer_->FileRemoved()) {
-            ReportFailure(QStringLiteral("The file or its folder has been removed."));
+            EndAfterFailure(QLatin1String(kRemovedText));
+            return;
+        }
+        if (!writer_->Commit()) {
+            EndAfterFailure(writer_->errorText());
+            return;
         }
         // The entry's end follows the clip minute by minute, so a clip cut off by a crash
         // is listed with about its real length.
@@ -189,17 +197,23 @@ void ClipRecorder::WriteFrame(std::span<const std::uint8_t> packedFrame) {
     }
 }
 
-void ClipRecorder::WritePreview(std::span<const std::uint8_t> frame, std::size_t length) {
+bool ClipRecorder::WritePreview(std::span<const std::uint8_t> frame, std::size_t length) {
     QFile preview(recordPath_ + imageFileName_);
-    if (!preview.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        preview.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(length)) !=
+    if (preview.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+        preview.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(length)) ==
             static_cast<qint64>(length)) {
-        // The clip goes on without its preview; the index still names it.
-        qCWarning(lcMedia) << "cannot write the preview" << preview.fileName()
-                           << preview.errorString();
-        preview.close();
-        preview.remove();
+        return true;
     }
+    // A folder gone from under the clip shows here first; no need to wait for a commit.
+    if (writer_->FileRemoved()) {
+        EndAfterFailure(QLatin1String(kRemovedText));
+        return false;
+    }
+    // The clip goes on without its preview; the index still names it.
+    qCWarning(lcMedia) << "cannot write the preview" << preview.fileName() << preview.errorString();
+    preview.close();
+    preview.remove();
+    return true;
 }
 
 void ClipRecorder::ReportFailure(const QString& message) {
@@ -215,7 +229,42 @@ void ClipRecorder::ReportFailure(const QString& message) {
     }
 }
 
+void ClipRecorder::EndAfterFailure(const QString& message) {
+    ReportFailure(message);
+    const QDateTime end = clock_();
+    const bool removed = writer_->FileRemoved();
+    // The final index goes in where there is still room; the operator has been told, and
+    // whatever of it is missing, the samples up to the last commit stay reachable.
+    if (!writer_->Close()) {
+        qCInfo(lcMedia) << "closing" << aviFileName_
+                        << "after the failure:" << writer_->errorText();
+    }
+    writer_.reset();
+    keyFrames_.reset();
+    previewDue_ = false;
+    ended_ = true;
+    removedOnDisk_ = removed;
+    // A crash before StopRecording must not leave an entry that claims more than the disk
+    // holds.
+    if (removed) {
+        ClipIndex(store_, {}).DeleteClipRecord(aviFileName_);
+    } else {
+        WriteIndexEntry(end);
+    }
+}
+
 void ClipRecorder::StopRecording() {
+    if (ended_) {
+        if (removedOnDisk_) {
+            qCWarning(lcMedia) << "the clip" << aviFileName_ << "was removed while recording";
+        }
+        ended_ = false;
+        removedOnDisk_ = false;
+        recordPath_.clear();
+        aviFileName_.clear();
+        imageFileName_.clear();
+        return;
+    }
     if (!writer_) {
         return;
     }

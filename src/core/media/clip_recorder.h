@@ -30,6 +30,9 @@ class ClipRecorder final : public FrameSink {
   public:
     using Clock = std::function<QDateTime()>;
     using FailureHandler = std::function<void(const QString& message)>;
+    // Creates a clip's file, which must not exist yet; nullptr with the reason in error.
+    using FileOpener =
+        std::function<std::unique_ptr<MediaFile>(const QString& path, QString& error)>;
 
     // format is the channel's BITMAPINFOHEADER; channelName gives the site's name for the
     // channel (empty when it has none).
@@ -51,25 +54,35 @@ class ClipRecorder final : public FrameSink {
 
     void TakeFrame(std::span<const std::uint8_t> packedFrame) override { WriteFrame(packedFrame); }
 
-    bool recording() const { return writer_ != nullptr; }
+    bool recording() const { return writer_ != nullptr || ended_; }
+    // A failure (a full disk, the folder gone) ended the clip; StopRecording still closes it.
+    bool endedByFailure() const { return ended_; }
     std::uint32_t frameIndex() const { return frameIndex_; }
     const QString& recordPath() const { return recordPath_; }
     const QString& aviFileName() const { return aviFileName_; }
     const QString& imageFileName() const { return imageFileName_; }
     QString aviFilePath() const { return recordPath_ + aviFileName_; }
 
-    // Told once per clip when frames cannot be written (disk full, folder gone); recording
-    // goes on trying. Called from inside frame dispatch: the handler must not block.
+    // Told once per clip when frames cannot be written (disk full, folder gone). The clip
+    // ends there: closed with what it holds and listed as ending then, or not listed at all
+    // when its file is gone. Frames that come after it are dropped, not tried one by one;
+    // the recording counts as running until StopRecording, so the window that started it
+    // ends it. Called from inside frame dispatch: the handler must not block.
     void SetFailureHandler(FailureHandler handler) { onFailure_ = std::move(handler); }
     void SetClock(Clock clock) { clock_ = std::move(clock); }
+    // Tests put a file that runs full or fails in place of the real one.
+    void SetFileOpener(FileOpener opener) { openFile_ = std::move(opener); }
     // How often the growing file is made readable: every second at first, less often as
     // the clip gets long, so the header's index never runs out.
     static std::int64_t CommitIntervalMs(std::int64_t elapsedMs);
 
   private:
     Block StreamFormat(std::span<const std::uint8_t> frame) const;
-    void WritePreview(std::span<const std::uint8_t> frame, std::size_t length);
+    // false when the clip ended on it
+    bool WritePreview(std::span<const std::uint8_t> frame, std::size_t length);
     void ReportFailure(const QString& message);
+    // Ends the clip at a write failure, keeping its names until StopRecording.
+    void EndAfterFailure(const QString& message);
     void WriteIndexEntry(const QDateTime& end);
 
     KeyStore& store_;
@@ -79,6 +92,9 @@ class ClipRecorder final : public FrameSink {
     BitmapInfoHeader format_;
     Clock clock_ = [] { return QDateTime::currentDateTime(); };
     FailureHandler onFailure_;
+    FileOpener openFile_ = [](const QString& path, QString& error) {
+        return OpenMediaFile(path, true, error);
+    };
 
     std::unique_ptr<AviWriter> writer_;
     std::unique_ptr<KeyFrameProbe> keyFrames_;
@@ -90,7 +106,9 @@ class ClipRecorder final : public FrameSink {
     bool previewDue_ = false;
     bool formatChecked_ = false;
     bool failureReported_ = false;
-    int indexedMinute_ = -1;  // the end minute the index entry holds
+    bool ended_ = false;          // a failure ended the clip before StopRecording
+    bool removedOnDisk_ = false;  // and its file was gone
+    int indexedMinute_ = -1;      // the end minute the index entry holds
     bool badFrameLogged_ = false;
     QElapsedTimer sinceStart_;
     std::int64_t lastCommitMs_ = 0;

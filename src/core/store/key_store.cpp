@@ -2,21 +2,36 @@
 
 #include "common/log.h"
 
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <map>
+#include <thread>
 
 namespace orvane {
 namespace {
 
 // Layout version of the store file, kept in SQLite's user_version.
 constexpr int kSchemaVersion = 1;
-constexpr int kBusyTimeoutMs = 5000;
+// Opening may create the tables; it happens once, at start-up, and may wait longer.
+constexpr int kOpenBusyTimeoutMs = 5000;
+// Kept writes are tried again this often while the event loop runs.
+constexpr int kRetryIntervalMs = 250;
+// The longest a write waits for other processes that keep committing.
+constexpr int kProgressLimitMs = 5000;
+// A closing store waits this long for a lock to go before it gives up on kept writes.
+constexpr int kCloseWaitMs = 2000;
 
 constexpr const char* kCreateSchema = R"sql(
 CREATE TABLE IF NOT EXISTS reg_keys(
@@ -67,6 +82,54 @@ void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
                       SQLITE_TRANSIENT);
 }
 
+bool IsBusy(int rc) {
+    return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+// Counts the commits of other connections to the file.
+std::int64_t DataVersion(sqlite3* db) {
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA data_version", -1, &raw, nullptr);
+    const SqliteStatement stmt(raw);
+    return stmt && sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : -1;
+}
+
+// Runs a write, again while the file is locked, for up to budgetMs. A lock that changes
+// hands (another process writing in a loop, each write short) is waited for as long as
+// others commit, within kProgressLimitMs: those writers make way soon. A lock held without
+// a commit (a long transaction, a backup) is given up on after budgetMs.
+template <typename Write>
+auto TryWithin(sqlite3* db, int budgetMs, bool& busy, Write&& write) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto limit = start + std::chrono::milliseconds(kProgressLimitMs);
+    auto deadline = start + std::chrono::milliseconds(budgetMs);
+    std::int64_t version = DataVersion(db);
+    while (true) {
+        busy = false;
+        auto result = write();
+        const auto now = std::chrono::steady_clock::now();
+        if (!busy || now >= limit) {
+            return result;
+        }
+        if (now >= deadline) {
+            const std::int64_t current = DataVersion(db);
+            if (current == version || budgetMs == 0) {
+                return result;
+            }
+            version = current;
+            deadline = now + std::chrono::milliseconds(budgetMs);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+}
+
 std::string ColumnText(sqlite3_stmt* stmt, int column) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
     return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)))
@@ -98,6 +161,50 @@ bool CreateStoreFile(const std::string& path, std::string& detail) {
 }
 
 }  // namespace
+
+// How long the current statement may still wait for another connection's lock. SQLite's own
+// busy timeout sleeps ever longer between tries, and a writer of another process that
+// writes in a loop takes the lock back in those gaps; trying every half millisecond finds
+// the gaps between its transactions.
+struct KeyStore::BusyWait {
+    int budgetMs = kBusyWaitMs;
+    std::chrono::steady_clock::time_point start;
+
+    static int Retry(void* self, int attempt) {
+        auto* wait = static_cast<BusyWait*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (attempt == 0) {
+            wait->start = now;
+        }
+        if (now - wait->start >= std::chrono::milliseconds(wait->budgetMs)) {
+            return 0;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        return 1;
+    }
+};
+
+struct KeyStore::PendingWrite {
+    enum class Kind { CreateKey, DeleteKey, SetValue, DeleteValue };
+    Kind kind = Kind::SetValue;
+    std::int64_t key = 0;  // the parent (CreateKey, DeleteKey) or the value's key
+    std::string path;      // the sub-path (CreateKey, DeleteKey) or the value's name
+    std::uint32_t type = 0;
+    std::string data;
+    std::int64_t madeKey = 0;  // CreateKey: the id handed out until the key has a row
+};
+
+// Writes kept back by a lock. It lives apart from the store, so that the retry timer finds
+// the store after a move.
+struct KeyStore::WriteBehind {
+    KeyStore* owner = nullptr;
+    std::deque<PendingWrite> writes;
+    // Keys created while kept get ids below zero; once made, their rows.
+    std::map<std::int64_t, std::int64_t> madeKeys;
+    std::int64_t nextMadeKey = -1;
+    std::chrono::steady_clock::time_point lastTry;  // of a try that waited for the lock
+    std::unique_ptr<QTimer> retry;
+};
 
 std::optional<std::vector<std::string>> SplitKeyPath(std::string_view path) {
     std::vector<std::string> names;
@@ -142,7 +249,7 @@ KeyStore::OpenOutcome KeyStore::Open(const std::string& path) {
         outcome.detail = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
         return outcome;
     }
-    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    sqlite3_busy_timeout(db.get(), kOpenBusyTimeoutMs);
     sqlite3_extended_result_codes(db.get(), 1);
 
     // Read the header first: a file that is not a database fails here, before anything
@@ -186,7 +293,25 @@ KeyStore::OpenOutcome KeyStore::Open(const std::string& path) {
         return outcome;
     }
 
+    if (version > 0) {
+        // A store of ours whose pages were damaged opens like a good one; it must not be
+        // written to, or the damage spreads over what can still be read.
+        sqlite3_stmt* stmt = nullptr;
+        int prc = sqlite3_prepare_v2(db.get(), "PRAGMA quick_check(1)", -1, &stmt, nullptr);
+        SqliteStatement guard(stmt);
+        std::string verdict;
+        if (prc == SQLITE_OK && (prc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            verdict = ColumnText(stmt, 0);
+        }
+        if (verdict != "ok") {
+            outcome.problem = OpenProblem::Damaged;
+            outcome.detail = verdict.empty() ? sqlite3_errmsg(db.get()) : verdict;
+            return outcome;
+        }
+    }
+
     KeyStore store(std::move(db), false);
+    store.busyWait_->budgetMs = kOpenBusyTimeoutMs;
     // WAL lets readers and a writer of two processes work side by side; FULL makes every
     // committed write survive a crash or power loss.
     if (!store.Exec("PRAGMA journal_mode=WAL") || !store.Exec("PRAGMA synchronous=FULL")) {
@@ -204,8 +329,186 @@ KeyStore::OpenOutcome KeyStore::Open(const std::string& path) {
             return outcome;
         }
     }
+    store.busyWait_->budgetMs = kBusyWaitMs;
     outcome.store.emplace(std::move(store));
     return outcome;
+}
+
+KeyStore::KeyStore(SqliteDb db, bool inMemory)
+    : busyWait_(std::make_unique<BusyWait>()), db_(std::move(db)), inMemory_(inMemory) {
+    sqlite3_busy_handler(db_.get(), &BusyWait::Retry, busyWait_.get());
+}
+
+KeyStore::KeyStore(KeyStore&& other) noexcept
+    : busyWait_(std::move(other.busyWait_)),
+      db_(std::move(other.db_)),
+      inMemory_(other.inMemory_),
+      behind_(std::move(other.behind_)) {
+    if (behind_) {
+        behind_->owner = this;
+    }
+}
+
+KeyStore& KeyStore::operator=(KeyStore&& other) noexcept {
+    if (this != &other) {
+        CloseKept();
+        db_ = std::move(other.db_);
+        busyWait_ = std::move(other.busyWait_);
+        inMemory_ = other.inMemory_;
+        behind_ = std::move(other.behind_);
+        if (behind_) {
+            behind_->owner = this;
+        }
+    }
+    return *this;
+}
+
+KeyStore::~KeyStore() {
+    CloseKept();
+}
+
+void KeyStore::CloseKept() {
+    if (!behind_ || !db_) {
+        behind_.reset();
+        return;
+    }
+    behind_->retry.reset();
+    if (!FlushPendingWrites(kCloseWaitMs)) {
+        qCWarning(lcStore) << behind_->writes.size()
+                           << "settings changes are lost: the store file stayed locked by "
+                              "another program";
+    }
+    behind_.reset();
+}
+
+std::size_t KeyStore::pendingWrites() const {
+    return behind_ ? behind_->writes.size() : 0;
+}
+
+bool KeyStore::FlushPendingWrites(int waitMs) {
+    if (!behind_ || behind_->writes.empty()) {
+        return true;
+    }
+    busyWait_->budgetMs = waitMs;
+    while (!behind_->writes.empty()) {
+        const StoreStatus status =
+            TryWithin(db_.get(), waitMs, busy_, [&] { return Apply(behind_->writes.front()); });
+        if (status == StoreStatus::Failed && busy_) {
+            break;
+        }
+        if (status != StoreStatus::Ok) {
+            // Its key went meanwhile, or the file refused it: it cannot go in any more.
+            qCWarning(lcStore) << "a kept store write could not be made:"
+                               << behind_->writes.front().path.c_str();
+        }
+        behind_->writes.pop_front();
+    }
+    busyWait_->budgetMs = kBusyWaitMs;
+    if (!behind_->writes.empty()) {
+        return false;
+    }
+    if (behind_->retry) {
+        behind_->retry->stop();
+    }
+    qCInfo(lcStore) << "the store is free again; kept writes are in the file";
+    return true;
+}
+
+StoreStatus KeyStore::Apply(const PendingWrite& write) {
+    const RegKey key = Real(RegKey{write.key});
+    if (key.id < 0) {
+        return StoreStatus::NotFound;  // its key was never made
+    }
+    switch (write.kind) {
+        case PendingWrite::Kind::CreateKey: {
+            const auto names = SplitKeyPath(write.path);
+            const auto made = CreateKeyNow(key, names.value_or(std::vector<std::string>{}));
+            if (made.ok()) {
+                behind_->madeKeys[write.madeKey] = made.value.id;
+            }
+            return made.status;
+        }
+        case PendingWrite::Kind::DeleteKey:
+            return DeleteKeyNow(key, write.path);
+        case PendingWrite::Kind::SetValue:
+            return SetValueNow(key, write.path, write.type, write.data);
+        case PendingWrite::Kind::DeleteValue: {
+            const StoreStatus status = DeleteValueNow(key, write.path);
+            return status == StoreStatus::NotFound ? StoreStatus::Ok : status;
+        }
+    }
+    return StoreStatus::Failed;
+}
+
+bool KeyStore::Keeping() {
+    if (!behind_ || behind_->writes.empty()) {
+        return false;
+    }
+    // One try that waits per retry interval; between tries, writes join the queue at once,
+    // so that a run of them (a clip's entry) costs one wait, not one each.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - behind_->lastTry < std::chrono::milliseconds(kRetryIntervalMs)) {
+        return true;
+    }
+    behind_->lastTry = now;
+    return !FlushPendingWrites(kBusyWaitMs);
+}
+
+void KeyStore::Keep(PendingWrite write) {
+    if (!behind_) {
+        behind_ = std::make_unique<WriteBehind>();
+        behind_->owner = this;
+    }
+    if (behind_->writes.empty()) {
+        behind_->lastTry = std::chrono::steady_clock::now();
+        qCInfo(lcStore) << "the store file is locked by another program; writes are kept "
+                           "until it is free";
+    }
+    behind_->writes.push_back(std::move(write));
+    // Retried from the event loop of the thread the store belongs to, when it has one.
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (!app || app->thread() != QThread::currentThread()) {
+        return;
+    }
+    if (!behind_->retry) {
+        behind_->retry = std::make_unique<QTimer>();
+        behind_->retry->setInterval(kRetryIntervalMs);
+        WriteBehind* behind = behind_.get();
+        QObject::connect(behind->retry.get(), &QTimer::timeout,
+                         [behind] { behind->owner->FlushPendingWrites(0); });
+    }
+    if (!behind_->retry->isActive()) {
+        behind_->retry->start();
+    }
+}
+
+RegKey KeyStore::Real(RegKey key) const {
+    if (key.id >= 0 || !behind_) {
+        return key;
+    }
+    const auto made = behind_->madeKeys.find(key.id);
+    return made == behind_->madeKeys.end() ? key : RegKey{made->second};
+}
+
+bool KeyStore::KnownKey(RegKey key) const {
+    if (key.id >= 0) {
+        return KeyExists(key);
+    }
+    return behind_ && key.id > behind_->nextMadeKey;
+}
+
+const KeyStore::PendingWrite* KeyStore::LatestKept(std::int64_t key, std::string_view name) const {
+    if (!behind_) {
+        return nullptr;
+    }
+    for (auto it = behind_->writes.rbegin(); it != behind_->writes.rend(); ++it) {
+        if ((it->kind == PendingWrite::Kind::SetValue ||
+             it->kind == PendingWrite::Kind::DeleteValue) &&
+            Real(RegKey{it->key}).id == key && SameName(it->path, name)) {
+            return &*it;
+        }
+    }
+    return nullptr;
 }
 
 KeyStore KeyStore::OpenInMemory() {
@@ -265,6 +568,16 @@ StoreResult<RegKey> KeyStore::OpenKey(RegKey parent, std::string_view subPath) c
     if (!names) {
         return {StoreStatus::InvalidName, {}};
     }
+    parent = Real(parent);
+    // A key whose creation is kept back is found by the path it was created with.
+    if (behind_) {
+        for (auto it = behind_->writes.rbegin(); it != behind_->writes.rend(); ++it) {
+            if (it->kind == PendingWrite::Kind::CreateKey && Real(RegKey{it->key}) == parent &&
+                SameName(it->path, subPath)) {
+                return {StoreStatus::Ok, RegKey{it->madeKey}};
+            }
+        }
+    }
     if (!KeyExists(parent)) {
         return {StoreStatus::NotFound, {}};
     }
@@ -284,15 +597,41 @@ StoreResult<RegKey> KeyStore::CreateKey(RegKey parent, std::string_view subPath)
     if (!names) {
         return {StoreStatus::InvalidName, {}};
     }
+    parent = Real(parent);
+    // A key that is there already needs no write, and so no lock.
+    if (const auto existing = OpenKey(parent, subPath); existing.ok()) {
+        return existing;
+    }
+    if (!Keeping()) {
+        const auto made =
+            TryWithin(db_.get(), kBusyWaitMs, busy_, [&] { return CreateKeyNow(parent, *names); });
+        if (made.status != StoreStatus::Failed || !busy_) {
+            return made;
+        }
+    }
+    if (!KnownKey(parent)) {
+        return {StoreStatus::NotFound, {}};
+    }
+    PendingWrite write;
+    write.kind = PendingWrite::Kind::CreateKey;
+    write.key = parent.id;
+    write.path = std::string(subPath);
+    write.madeKey = behind_ ? behind_->nextMadeKey : -1;
+    Keep(std::move(write));
+    return {StoreStatus::Ok, RegKey{behind_->nextMadeKey--}};
+}
+
+StoreResult<RegKey> KeyStore::CreateKeyNow(RegKey parent, const std::vector<std::string>& names) {
     WriteTransaction tx(db_.get());
     if (!tx.begun()) {
+        busy_ = IsBusy(sqlite3_errcode(db_.get()));
         return {StoreStatus::Failed, {}};
     }
     if (!KeyExists(parent)) {
         return {StoreStatus::NotFound, {}};
     }
     std::int64_t id = parent.id;
-    for (const auto& name : *names) {
+    for (const auto& name : names) {
         if (const auto child = FindChild(id, name)) {
             id = *child;
             continue;
@@ -318,8 +657,34 @@ StoreStatus KeyStore::DeleteKey(RegKey parent, std::string_view subPath) {
     if (subPath.empty()) {
         return StoreStatus::InvalidName;  // the root, or a key deleting itself, is not allowed
     }
+    parent = Real(parent);
+    if (!Keeping()) {
+        const StoreStatus status =
+            TryWithin(db_.get(), kBusyWaitMs, busy_, [&] { return DeleteKeyNow(parent, subPath); });
+        if (status != StoreStatus::Failed || !busy_) {
+            return status;
+        }
+    }
+    // What can be told without the lock is told now; the deletion itself waits.
+    const auto key = OpenKey(parent, subPath);
+    if (!key.ok()) {
+        return key.status;
+    }
+    if (key.value.id >= 0 && SubkeyCount(key.value).value > 0) {
+        return StoreStatus::HasSubkeys;
+    }
+    PendingWrite write;
+    write.kind = PendingWrite::Kind::DeleteKey;
+    write.key = parent.id;
+    write.path = std::string(subPath);
+    Keep(std::move(write));
+    return StoreStatus::Ok;
+}
+
+StoreStatus KeyStore::DeleteKeyNow(RegKey parent, std::string_view subPath) {
     WriteTransaction tx(db_.get());
     if (!tx.begun()) {
+        busy_ = IsBusy(sqlite3_errcode(db_.get()));
         return StoreStatus::Failed;
     }
     const auto key = OpenKey(parent, subPath);
@@ -347,6 +712,7 @@ StoreStatus KeyStore::DeleteKey(RegKey parent, std::string_view subPath) {
 }
 
 StoreResult<int> KeyStore::SubkeyCount(RegKey key) const {
+    key = Real(key);
     if (!KeyExists(key)) {
         return {StoreStatus::NotFound, 0};
     }
@@ -365,6 +731,7 @@ StoreResult<std::string> KeyStore::SubkeyName(RegKey key, int index) const {
     if (index < 0) {
         return {StoreStatus::NotFound, {}};
     }
+    key = Real(key);
     if (!KeyExists(key)) {
         return {StoreStatus::NotFound, {}};
     }
@@ -382,6 +749,7 @@ StoreResult<std::string> KeyStore::SubkeyName(RegKey key, int index) const {
 }
 
 StoreResult<std::vector<std::string>> KeyStore::NamesOf(RegKey key, const char* sql) const {
+    key = Real(key);
     if (!KeyExists(key)) {
         return {StoreStatus::NotFound, {}};
     }
@@ -407,6 +775,7 @@ StoreResult<std::vector<std::string>> KeyStore::SubkeyNames(RegKey key) const {
 
 StoreStatus KeyStore::VisitSubkeyValues(
     RegKey key, const std::function<void(const SubkeyValueView&)>& visit) const {
+    key = Real(key);
     if (!KeyExists(key)) {
         return StoreStatus::NotFound;
     }
@@ -445,8 +814,32 @@ StoreStatus KeyStore::SetValue(RegKey key, std::string_view name, std::uint32_t 
     if (name.size() > kMaxValueNameLength) {
         return StoreStatus::InvalidName;
     }
+    key = Real(key);
+    if (!Keeping()) {
+        const StoreStatus status = TryWithin(db_.get(), kBusyWaitMs, busy_,
+                                             [&] { return SetValueNow(key, name, type, data); });
+        if (status != StoreStatus::Failed || !busy_) {
+            return status;
+        }
+    }
+    if (!KnownKey(key)) {
+        return StoreStatus::NotFound;
+    }
+    PendingWrite write;
+    write.kind = PendingWrite::Kind::SetValue;
+    write.key = key.id;
+    write.path = std::string(name);
+    write.type = type;
+    write.data = std::string(data);
+    Keep(std::move(write));
+    return StoreStatus::Ok;
+}
+
+StoreStatus KeyStore::SetValueNow(RegKey key, std::string_view name, std::uint32_t type,
+                                  std::string_view data) {
     WriteTransaction tx(db_.get());
     if (!tx.begun()) {
+        busy_ = IsBusy(sqlite3_errcode(db_.get()));
         return StoreStatus::Failed;
     }
     if (!KeyExists(key)) {
@@ -483,6 +876,17 @@ StoreStatus KeyStore::SetDword(RegKey key, std::string_view name, std::uint32_t 
 }
 
 StoreResult<StoredValue> KeyStore::QueryValue(RegKey key, std::string_view name) const {
+    key = Real(key);
+    // A write kept back by a lock reads as written.
+    if (const PendingWrite* kept = LatestKept(key.id, name)) {
+        if (kept->kind == PendingWrite::Kind::DeleteValue) {
+            return {StoreStatus::NotFound, {}};
+        }
+        return {StoreStatus::Ok, StoredValue{kept->type, kept->data}};
+    }
+    if (key.id < 0) {
+        return {StoreStatus::NotFound, {}};
+    }
     auto stmt = Prepare("SELECT type, data FROM reg_values WHERE key_id=? AND name=?");
     if (!stmt) {
         return {StoreStatus::Failed, {}};
@@ -504,13 +908,34 @@ StoreResult<StoredValue> KeyStore::QueryValue(RegKey key, std::string_view name)
 }
 
 StoreStatus KeyStore::DeleteValue(RegKey key, std::string_view name) {
+    key = Real(key);
+    if (!Keeping()) {
+        const StoreStatus status =
+            TryWithin(db_.get(), kBusyWaitMs, busy_, [&] { return DeleteValueNow(key, name); });
+        if (status != StoreStatus::Failed || !busy_) {
+            return status;
+        }
+    }
+    if (!QueryValue(key, name).ok()) {
+        return StoreStatus::NotFound;
+    }
+    PendingWrite write;
+    write.kind = PendingWrite::Kind::DeleteValue;
+    write.key = key.id;
+    write.path = std::string(name);
+    Keep(std::move(write));
+    return StoreStatus::Ok;
+}
+
+StoreStatus KeyStore::DeleteValueNow(RegKey key, std::string_view name) {
     auto stmt = Prepare("DELETE FROM reg_values WHERE key_id=? AND name=?");
     if (!stmt) {
         return StoreStatus::Failed;
     }
     sqlite3_bind_int64(stmt.get(), 1, key.id);
     BindText(stmt.get(), 2, name);
-    if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
+    if (const int rc = sqlite3_step(stmt.get()); rc != SQLITE_DONE) {
+        busy_ = IsBusy(rc);
         return StoreStatus::Failed;
     }
     return sqlite3_changes(db_.get()) > 0 ? StoreStatus::Ok : StoreStatus::NotFound;

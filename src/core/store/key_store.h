@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,7 @@ enum class StoreStatus {
     NotFound,     // key or value does not exist
     HasSubkeys,   // a key with subkeys cannot be deleted
     InvalidName,  // empty path component, over-long name
-    Failed,       // the database refused the operation (I/O error, busy past the timeout, ...)
+    Failed,       // the database refused the operation (I/O error, ...)
 };
 
 // Why a store file could not be opened. The file is never changed when opening fails.
@@ -27,6 +28,7 @@ enum class OpenProblem {
     NotADatabase,     // the file is not an SQLite database
     NewerSchema,      // written by a newer Orvane with a layout this one does not know
     ForeignDatabase,  // an SQLite database of some other program
+    Damaged,          // a store of ours whose pages are damaged (a failing disk, a cut copy)
 };
 
 // Registry value types, numbered as the Windows registry numbers them.
@@ -71,8 +73,11 @@ struct StoreResult {
 // A key store with the semantics of the Windows registry, kept in one SQLite file:
 // keys nest, their names keep their case but compare ignoring ASCII case, subkeys are
 // enumerated by index in case-insensitive name order, and values are typed. Every write is
-// durable when the call returns (WAL journal, full sync); several processes may share the
-// file (busy timeout). Sub-paths are written with backslashes: "Software\\Company\\App".
+// durable when the call returns (WAL journal, full sync), unless another program holds the
+// file locked for longer than kBusyWaitMs: then the write is kept in memory, in order, the
+// call returns at once, this store reads it back as written, and the kept writes go in as
+// soon as the lock goes (retried from the event loop, before any later write, and when the
+// store closes). Sub-paths are written with backslashes: "Software\\Company\\App".
 //
 // Not thread-safe: one KeyStore belongs to one thread.
 class KeyStore {
@@ -80,6 +85,10 @@ class KeyStore {
     static constexpr RegKey kRoot{0};
     static constexpr std::size_t kMaxKeyNameLength = 255;
     static constexpr std::size_t kMaxValueNameLength = 16383;
+    // How long a write waits for another program's lock before it is kept for later: short
+    // enough not to freeze the GUI thread, long enough for the ordinary write of another
+    // process to end.
+    static constexpr int kBusyWaitMs = 150;
 
     struct OpenOutcome;
 
@@ -88,9 +97,11 @@ class KeyStore {
     // A store that lives in memory only, for a run whose store file cannot be used.
     static KeyStore OpenInMemory();
 
-    KeyStore(KeyStore&&) noexcept = default;
-    KeyStore& operator=(KeyStore&&) noexcept = default;
-    ~KeyStore() = default;
+    KeyStore(KeyStore&& other) noexcept;
+    KeyStore& operator=(KeyStore&& other) noexcept;
+    // Writes kept back by a lock are tried once more, waiting a little; those that still
+    // cannot go in are logged.
+    ~KeyStore();
 
     StoreResult<RegKey> CreateKey(RegKey parent, std::string_view subPath);
     StoreResult<RegKey> OpenKey(RegKey parent, std::string_view subPath) const;
@@ -115,8 +126,17 @@ class KeyStore {
 
     bool inMemory() const { return inMemory_; }
 
+    // Writes kept back by another program's lock and not in the file yet.
+    std::size_t pendingWrites() const;
+    // Tries the kept writes again, waiting up to waitMs for the lock; true when none is left.
+    bool FlushPendingWrites(int waitMs = 0);
+
   private:
-    KeyStore(SqliteDb db, bool inMemory) : db_(std::move(db)), inMemory_(inMemory) {}
+    struct PendingWrite;
+    struct WriteBehind;
+    struct BusyWait;
+
+    KeyStore(SqliteDb db, bool inMemory);
 
     SqliteStatement Prepare(const char* sql) const;
     // The names a one-parameter query (the key's id) lists.
@@ -127,8 +147,28 @@ class KeyStore {
     StoreStatus SetValue(RegKey key, std::string_view name, std::uint32_t type,
                          std::string_view data);
 
+    // The writes themselves, against the file; a lock that outlasts the wait sets busy_.
+    StoreResult<RegKey> CreateKeyNow(RegKey parent, const std::vector<std::string>& names);
+    StoreStatus DeleteKeyNow(RegKey parent, std::string_view subPath);
+    StoreStatus SetValueNow(RegKey key, std::string_view name, std::uint32_t type,
+                            std::string_view data);
+    StoreStatus DeleteValueNow(RegKey key, std::string_view name);
+    StoreStatus Apply(const PendingWrite& write);
+
+    // True while writes are kept back (after one more try to put them in).
+    bool Keeping();
+    void Keep(PendingWrite write);
+    // The row of a key whose creation was kept back, once it has one.
+    RegKey Real(RegKey key) const;
+    bool KnownKey(RegKey key) const;
+    const PendingWrite* LatestKept(std::int64_t key, std::string_view name) const;
+    void CloseKept();
+
+    std::unique_ptr<BusyWait> busyWait_;  // outlives the connection that calls it
     SqliteDb db_;
     bool inMemory_ = false;
+    bool busy_ = false;
+    std::unique_ptr<WriteBehind> behind_;
 };
 
 struct KeyStore::OpenOutcome {

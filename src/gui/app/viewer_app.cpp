@@ -38,6 +38,8 @@ QString DescribeProblem(OpenProblem problem) {
             return QObject::tr("it was written by a newer version of Orvane");
         case OpenProblem::ForeignDatabase:
             return QObject::tr("it belongs to another program");
+        case OpenProblem::Damaged:
+            return QObject::tr("it is damaged");
         case OpenProblem::None:
             break;
     }

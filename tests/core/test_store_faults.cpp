@@ -1,0 +1,470 @@
+// Faults of the disk and of the key store that a recording left running for days meets: a
+// full disk, the record folder removed under it, the store locked by another program, and a
+// damaged store file.
+#include "frame_source.h"
+#include "media/avi_writer.h"
+#include "media/clip_recorder.h"
+#include "store/clip_index.h"
+#include "store/settings.h"
+#include "support/event_loop.h"
+#include "support/independent_readers.h"
+#include "support/message_guard.h"
+#include "support/temp_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <limits>
+#include <thread>
+
+namespace orvane {
+namespace {
+
+constexpr std::int32_t kChannel = 3;
+
+std::vector<Block> EncodeFrames(int count) {
+    const QSize size(320, 240);
+    auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, size);
+    std::vector<Block> frames;
+    for (int index = 0; encoder && static_cast<int>(frames.size()) < count; ++index) {
+        if (auto frame = encoder->Encode(sim::TestPattern(1, index, size))) {
+            frames.push_back(std::move(*frame));
+        }
+    }
+    return frames;
+}
+
+// A disk of a given size under a real file: a write reaching past it puts down what fits and
+// then fails with "no space", as a file system does; a truncation gives the room back.
+struct DiskState {
+    std::uint64_t capacity = std::numeric_limits<std::uint64_t>::max();
+    int writes = 0;
+    int refused = 0;
+};
+
+class TestDisk final : public MediaFile {
+  public:
+    TestDisk(std::unique_ptr<MediaFile> file, std::shared_ptr<DiskState> state)
+        : file_(std::move(file)), state_(std::move(state)) {}
+
+    ssize_t WriteAt(std::uint64_t pos, std::span<const iovec> parts) override {
+        ++state_->writes;
+        if (pos >= state_->capacity) {
+            ++state_->refused;
+            errno = ENOSPC;
+            return -1;
+        }
+        std::uint64_t room = state_->capacity - pos;
+        std::vector<iovec> fitting;
+        for (const iovec& part : parts) {
+            if (room == 0) {
+                break;
+            }
+            const std::size_t length = std::min<std::uint64_t>(part.iov_len, room);
+            fitting.push_back({part.iov_base, length});
+            room -= length;
+        }
+        return file_->WriteAt(pos, fitting);
+    }
+    bool Truncate(std::uint64_t size) override { return file_->Truncate(size); }
+    void StartWriteBack() override { file_->StartWriteBack(); }
+    bool Removed() const override { return file_->Removed(); }
+    bool Close() override { return file_->Close(); }
+    void Discard() override { file_->Discard(); }
+
+  private:
+    std::unique_ptr<MediaFile> file_;
+    std::shared_ptr<DiskState> state_;
+};
+
+// Whether this process still holds a file open whose name has gone.
+bool HoldsDeletedFile(const QString& name) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+        if (!ec && target.find(name.toStdString()) != std::string::npos &&
+            target.find("(deleted)") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class RecordingFaultTest : public testing::Test {
+  protected:
+    RecordingFaultTest() : store_(std::move(*KeyStore::Open(temp_.path()).store)) {
+        QDir().mkpath(folder_);
+    }
+
+    std::unique_ptr<ClipRecorder> MakeRecorder() {
+        auto recorder = std::make_unique<ClipRecorder>(
+            store_, [](std::int32_t) { return QString("Gate"); }, kChannel,
+            *BitmapInfoHeader::Parse(frames_[0]));
+        recorder->SetClock([this] { return now_; });
+        recorder->SetFailureHandler([this](const QString&) { ++told_; });
+        recorder->SetFileOpener(
+            [disk = disk_](const QString& path, QString& error) -> std::unique_ptr<MediaFile> {
+                auto file = OpenMediaFile(path, true, error);
+                if (!file) {
+                    return nullptr;
+                }
+                return std::make_unique<TestDisk>(std::move(file), disk);
+            });
+        return recorder;
+    }
+
+    std::vector<ClipRecord> Index() {
+        std::vector<ClipRecord> records;
+        ClipIndex(store_, {}).LoadClipRecords(records);
+        return records;
+    }
+
+    test::TempStore temp_;
+    KeyStore store_;
+    QString folder_ = QString::fromStdString(temp_.folder()) + "/clips/";
+    QDateTime now_{QDate(2002, 12, 3), QTime(10, 15, 30)};
+    std::vector<Block> frames_ = EncodeFrames(40);
+    std::shared_ptr<DiskState> disk_ = std::make_shared<DiskState>();
+    int told_ = 0;
+};
+
+// The disk fills in the middle of a clip: the clip ends there, closed with what was written
+// before, listed as ending when the disk ran full, and the operator is told once. Frames
+// after it are not tried one by one.
+TEST_F(RecordingFaultTest, AFullDiskEndsTheClipWhereItRanFullAndTellsOnce) {
+    ASSERT_EQ(frames_.size(), 40u);
+    auto recorder = MakeRecorder();
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error)) << error.toStdString();
+    for (std::size_t i = 0; i < 10; ++i) {
+        recorder->WriteFrame(frames_[i]);
+    }
+    const std::string avi = recorder->aviFilePath().toStdString();
+    now_ = now_.addSecs(60);
+    disk_->capacity = static_cast<std::uint64_t>(QFileInfo(recorder->aviFilePath()).size()) + 3000;
+
+    std::size_t written = 10;
+    int writesAtFailure = 0;
+    {
+        test::ExpectedMessage full(QtWarningMsg, "orvane.media", "Recording cannot write");
+        for (std::size_t i = 10; i < 40; ++i) {
+            recorder->WriteFrame(frames_[i]);
+            if (disk_->refused > 0 && writesAtFailure == 0) {
+                writesAtFailure = disk_->writes;
+                written = i;  // this frame did not fit
+            }
+        }
+        EXPECT_EQ(full.seen(), 1);
+    }
+    ASSERT_GT(writesAtFailure, 0);
+    EXPECT_EQ(told_, 1);
+    EXPECT_EQ(disk_->writes, writesAtFailure) << "frames after the failure were still tried";
+
+    // What is on disk plays, every frame that fitted is in it, and the entry says so.
+    const auto probed = test::ProbeVideo(avi);
+    ASSERT_TRUE(probed.opened);
+    EXPECT_EQ(probed.packetKeys.size(), written);
+    now_ = now_.addSecs(600);
+    recorder->StopRecording();
+    EXPECT_EQ(test::ProbeVideo(avi).packetKeys.size(), written);
+    const auto listed = Index();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].fileName, QFileInfo(QString::fromStdString(avi)).fileName());
+    EXPECT_EQ(listed[0].endTime, "10:16");
+
+    // Once there is room again, the next clip records normally.
+    disk_->capacity = std::numeric_limits<std::uint64_t>::max();
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error)) << error.toStdString();
+    recorder->WriteFrame(frames_[0]);
+    recorder->StopRecording();
+    EXPECT_EQ(Index().size(), 2u);
+}
+
+// A disk that is full from the first byte: the clip cannot start, nothing is left behind.
+TEST_F(RecordingFaultTest, ADiskFullFromTheStartRefusesTheClipAndLeavesNothing) {
+    disk_->capacity = 100;
+    auto recorder = MakeRecorder();
+    test::ExpectedMessage refused(QtWarningMsg, "orvane.media", "cannot start recording");
+    QString error;
+    EXPECT_FALSE(recorder->StartRecording(folder_, {}, error));
+    EXPECT_TRUE(error.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))))
+        << error.toStdString();
+    EXPECT_TRUE(QDir(folder_).isEmpty());
+    EXPECT_TRUE(Index().empty());
+}
+
+// A real device that takes no byte: the writer fails with the system's reason and leaves
+// the name it was given alone; here a link to the device, so nothing of the machine is at
+// stake.
+TEST(AviWriterOnAFullDevice, FailsAndLeavesThePathAsItWas) {
+    if (!QFileInfo::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    test::TempStore temp;
+    const QString link = QString::fromStdString(temp.File("full.avi"));
+    ASSERT_TRUE(QFile::link("/dev/full", link));
+    AviVideoStream stream;
+    stream.width = 8;
+    stream.height = 8;
+    stream.format = Block(40, 0);
+    // A device cannot be cut back to the last whole chunk; that is said, too.
+    test::ExpectedMessage uncut(QtWarningMsg, "orvane.media", "cannot cut",
+                                test::ExpectedMessage::Occurrence::Optional);
+    QString error;
+    EXPECT_FALSE(AviWriter::Create(link, stream, false, error));
+    EXPECT_TRUE(error.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))))
+        << error.toStdString();
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists("/dev/full"));
+}
+
+// The folder goes while a clip records into it. Once that is noticed, the dead file is
+// closed (its blocks would otherwise fill the disk unseen for as long as the recording
+// runs), the operator is told once and the entry goes at once, so that nothing lists a clip
+// that is not on disk, not even after a crash. The next recording makes the folder again.
+TEST_F(RecordingFaultTest, ARemovedRecordFolderIsToldOnceAndNeverListed) {
+    auto recorder = MakeRecorder();
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+    const QString name = recorder->aviFileName();
+    recorder->WriteFrame(frames_[0]);
+    recorder->WriteFrame(frames_[1]);
+    ASSERT_EQ(Index().size(), 1u);
+
+    ASSERT_TRUE(QDir(folder_).removeRecursively());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    {
+        test::ExpectedMessage removed(QtWarningMsg, "orvane.media", "has been removed");
+        recorder->WriteFrame(frames_[2]);
+    }
+    EXPECT_EQ(told_, 1);
+    EXPECT_TRUE(Index().empty());
+    EXPECT_FALSE(HoldsDeletedFile(name));
+
+    // Frames and minutes go by: nothing more is written, told or listed.
+    const int writes = disk_->writes;
+    now_ = now_.addSecs(180);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    for (std::size_t i = 3; i < 12; ++i) {
+        recorder->WriteFrame(frames_[i]);
+    }
+    EXPECT_EQ(disk_->writes, writes);
+    EXPECT_EQ(told_, 1);
+    EXPECT_TRUE(Index().empty());
+    {
+        test::ExpectedMessage removed(QtWarningMsg, "orvane.media", "removed while recording");
+        recorder->StopRecording();
+    }
+    EXPECT_TRUE(Index().empty());
+
+    Settings settings(KeyStore::OpenInMemory());
+    settings.SetRecordPath(folder_.toStdString());
+    ASSERT_TRUE(settings.MakeRecordFolder());
+    ASSERT_TRUE(
+        recorder->StartRecording(QString::fromStdString(settings.GetRecordPath()), {}, error))
+        << error.toStdString();
+    recorder->WriteFrame(frames_[0]);
+    const std::string avi = recorder->aviFilePath().toStdString();
+    recorder->StopRecording();
+    EXPECT_EQ(test::ProbeVideo(avi).packetKeys.size(), 1u);
+    EXPECT_EQ(Index().size(), 1u);
+    EXPECT_EQ(told_, 1);
+}
+
+// Gone before the first picture: the preview cannot be written, and that is where the loss
+// shows first. The operator hears of it then, not a commit later.
+TEST_F(RecordingFaultTest, AFolderGoneBeforeThePreviewIsToldAtThePreview) {
+    auto recorder = MakeRecorder();
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+    ASSERT_TRUE(QDir(folder_).removeRecursively());
+    {
+        test::ExpectedMessage removed(QtWarningMsg, "orvane.media", "has been removed");
+        recorder->WriteFrame(frames_[0]);
+        recorder->WriteFrame(frames_[1]);
+    }
+    EXPECT_EQ(told_, 1);
+    EXPECT_TRUE(Index().empty());
+    test::ExpectedMessage removed(QtWarningMsg, "orvane.media", "removed while recording");
+    recorder->StopRecording();
+}
+
+// Another program holds the store's write lock for a few seconds. Writes of the GUI thread
+// return at once, read back as written, and reach the file in order once the lock goes.
+class LockedStoreTest : public testing::Test {
+  protected:
+    // Holds the file exclusively from another connection for holdMs.
+    void LockFor(int holdMs) {
+        locker_ = std::thread([this, holdMs] {
+            sqlite3* db = nullptr;
+            sqlite3_open(temp_.path().c_str(), &db);
+            sqlite3_busy_timeout(db, 2000);
+            lockedOk_ = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+            locked_ = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+            released_ = true;
+        });
+        while (!locked_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(lockedOk_);
+    }
+
+    ~LockedStoreTest() override {
+        if (locker_.joinable()) {
+            locker_.join();
+        }
+    }
+
+    // What another process reading the file now finds.
+    static std::int32_t CheckTimerOnDisk(const std::string& path) {
+        OpenedSettings reader = OpenSettings(path);
+        return reader.settings.GetSetting(SettingId::CheckTimer);
+    }
+
+    template <typename Write>
+    static std::int64_t Milliseconds(Write&& write) {
+        const auto start = std::chrono::steady_clock::now();
+        write();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
+    }
+
+    test::TempStore temp_;
+    std::thread locker_;
+    std::atomic<bool> locked_{false};
+    std::atomic<bool> lockedOk_{false};
+    std::atomic<bool> released_{false};
+};
+
+TEST_F(LockedStoreTest, WritesDoNotWaitForTheLockAndLandInOrderOnceItGoes) {
+    OpenedSettings opened = OpenSettings(temp_.path());
+    ASSERT_EQ(opened.problem, OpenProblem::None);
+    Settings& settings = opened.settings;
+    settings.SetSetting(SettingId::CheckTimer, 5);
+    LockFor(2500);
+
+    EXPECT_LT(Milliseconds([&] { settings.SetSetting(SettingId::CheckTimer, 20); }), 300);
+    EXPECT_LT(Milliseconds([&] { settings.SetRecordPath("/srv/clips"); }), 300);
+    ClipRecord record;
+    record.fileName = "200212031015300003.avi";
+    record.channel = kChannel;
+    record.startDate = record.endDate = "2002/12/03";
+    record.startTime = record.endTime = "10:15";
+    record.imageName = "200212031015300003.img";
+    record.path = "/srv/clips/";
+    EXPECT_LT(
+        Milliseconds([&] { EXPECT_TRUE(ClipIndex(settings.store(), {}).AddClipRecord(record)); }),
+        300);
+    EXPECT_LT(Milliseconds([&] { settings.SetSetting(SettingId::CheckTimer, 30); }), 300);
+
+    // This run sees its own writes at once; the file has none of them yet.
+    EXPECT_EQ(settings.CheckTimerSeconds(), 30);
+    EXPECT_EQ(settings.GetProfileString("Key", "RECPath", ""), "/srv/clips");
+    EXPECT_EQ(CheckTimerOnDisk(temp_.path()), 5);
+    ASSERT_FALSE(released_);
+
+    // Without any further call, the kept writes land after the lock goes, the last one last.
+    ASSERT_TRUE(test::WaitUntil([&] { return released_.load(); }, 4000));
+    EXPECT_TRUE(test::WaitUntil([&] { return CheckTimerOnDisk(temp_.path()) == 30; }, 2000));
+    OpenedSettings reader = OpenSettings(temp_.path());
+    EXPECT_EQ(reader.settings.GetProfileString("Key", "RECPath", ""), "/srv/clips");
+    std::vector<ClipRecord> listed;
+    ClipIndex(reader.settings.store(), {}).LoadClipRecords(listed);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].endTime, "10:15");
+    EXPECT_EQ(listed[0].path, "/srv/clips/");
+}
+
+// The program closes while the lock is still held for a moment: what was kept is written
+// before the store goes, not dropped.
+TEST_F(LockedStoreTest, KeptWritesLandWhenTheStoreClosesBeforeTheLockGoes) {
+    {
+        OpenedSettings opened = OpenSettings(temp_.path());
+        LockFor(700);
+        EXPECT_LT(Milliseconds([&] { opened.settings.SetSetting(SettingId::CheckTimer, 42); }),
+                  300);
+    }
+    EXPECT_EQ(CheckTimerOnDisk(temp_.path()), 42);
+}
+
+// Store files that cannot be used: each is left byte for byte as it was, the run gets the
+// defaults and a reason to tell the operator, and its writes stay in memory.
+TEST(DamagedStoreFile, IsLeftAsItWasAndTheRunUsesDefaults) {
+    test::TempStore temp;
+    // Real stores of some size, damaged as a failing disk or a crash might leave them: the
+    // last pages cut off while the header still promises them, or pages in the middle
+    // overwritten while the header and the table list are whole.
+    const auto makeStore = [](const std::string& path) {
+        auto opened = KeyStore::Open(path);
+        ASSERT_TRUE(opened.store);
+        Settings full(std::move(*opened.store));
+        for (int i = 0; i < 24; ++i) {
+            full.WriteProfileString("Site" + std::to_string(i), "Address",
+                                    std::string(3000, static_cast<char>('a' + i % 26)));
+        }
+    };
+    const std::string truncated = temp.File("truncated.sqlite3");
+    makeStore(truncated);
+    std::filesystem::resize_file(truncated, std::filesystem::file_size(truncated) - 3 * 4096);
+    const std::string scribbled = temp.File("scribbled.sqlite3");
+    makeStore(scribbled);
+    {
+        std::string bytes = test::ReadFileBytes(scribbled);
+        ASSERT_GT(bytes.size(), 6u * 4096);
+        bytes.replace(2 * 4096, 3 * 4096, 3 * 4096, '\x5a');
+        test::WriteFileBytes(scribbled, bytes);
+    }
+
+    const std::string garbage = temp.File("garbage.sqlite3");
+    test::WriteFileBytes(garbage, std::string(8192, '\x5a'));
+
+    const std::string foreign = temp.File("foreign.sqlite3");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(foreign.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "CREATE TABLE invoices(id INTEGER, total REAL)", nullptr, nullptr,
+                     nullptr);
+        sqlite3_close(db);
+    }
+    const std::string folder = temp.File("folder.sqlite3");
+    std::filesystem::create_directory(folder);
+
+    for (const std::string& path : {truncated, scribbled, garbage, foreign, folder}) {
+        SCOPED_TRACE(path);
+        const std::string before =
+            std::filesystem::is_directory(path) ? std::string() : test::ReadFileBytes(path);
+        const auto filesBefore = QDir(QString::fromStdString(temp.folder())).entryList();
+        {
+            test::ExpectedMessage unusable(QtWarningMsg, "orvane.store", "unusable");
+            OpenedSettings opened = OpenSettings(path);
+            EXPECT_EQ(unusable.seen(), 1);
+            EXPECT_NE(opened.problem, OpenProblem::None);
+            EXPECT_FALSE(opened.detail.empty());
+            EXPECT_TRUE(opened.settings.store().inMemory());
+            EXPECT_EQ(opened.settings.LimitDiskSpaceMb(), 50);
+            opened.settings.SetSetting(SettingId::CheckTimer, 20);
+            EXPECT_EQ(opened.settings.CheckTimerSeconds(), 20);
+        }
+        if (!std::filesystem::is_directory(path)) {
+            EXPECT_EQ(test::ReadFileBytes(path), before);
+        }
+        EXPECT_EQ(QDir(QString::fromStdString(temp.folder())).entryList(), filesBefore);
+    }
+}
+
+}  // namespace
+}  // namespace orvane
