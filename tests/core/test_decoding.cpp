@@ -151,6 +151,27 @@ TEST(DecodedPicture, OddWidthsNeverWritePastThePicture) {
     }
 }
 
+// The frame header is checked against the size limit before a decoder sees the frame, but
+// the stream inside carries a size of its own: a small header must not smuggle in a picture
+// beyond the limit.
+TEST(DecodedPicture, AStreamWiderThanTheLimitGivesNoPicture) {
+    for (const int width : {kMaxFrameDimension, kMaxFrameDimension + 32}) {
+        auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mjpeg, QSize(width, 8));
+        ASSERT_TRUE(encoder);
+        auto packed = encoder->Encode(sim::TestPattern(0, 0, encoder->size()));
+        ASSERT_TRUE(packed);
+        BitmapInfoHeader header = *BitmapInfoHeader::Parse(*packed);
+        header.biWidth = 32;
+        header.WriteTo(*packed);
+        const QImage picture = DecodeSingleFrame(*packed);
+        if (width <= kMaxFrameDimension) {
+            EXPECT_EQ(picture.size(), QSize(width, 8));
+        } else {
+            EXPECT_TRUE(picture.isNull()) << picture.width();
+        }
+    }
+}
+
 TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
     EXPECT_NONFATAL_FAILURE(
         EXPECT_TRUE(test::MediaSample(QStringLiteral("no-such-sample.avi")).isEmpty()),

@@ -128,7 +128,10 @@ class FfmpegVideoDecoder final : public VideoDecoder {
     std::optional<DecodedPicture> Convert() {
         const int width = frame_->width;
         const int height = frame_->height;
-        if (width <= 0 || height <= 0) {
+        // The frame header was held to the size limit, but the stream states a size of its
+        // own, and that is the one the decoder went by.
+        if (width <= 0 || height <= 0 || width > kMaxFrameDimension ||
+            height > kMaxFrameDimension) {
             return std::nullopt;
         }
         // JPEG's full-range formats are the plain ones with a flag; naming them so keeps

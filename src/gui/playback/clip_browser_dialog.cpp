@@ -1,14 +1,10 @@
 #include "playback/clip_browser_dialog.h"
 
-#include "common/log.h"
-#include "media/bitmap_info.h"
-#include "media/decoder_registry.h"
-#include "media/video_decoder.h"
+#include "media/preview_file.h"
 #include "shared/prompt_service.h"
 #include "store/clip_index.h"
 #include "video/clip_search_dialog.h"
 
-#include <QFile>
 #include <QHash>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -49,16 +45,8 @@ QRect FromDialogUnits(const QFontMetrics& metrics, int x, int y, int w, int h) {
     return QRect(x * baseX / 4, y * baseY / 8, w * baseX / 4, h * baseY / 8);
 }
 
-// The first frame of a clip as the recorder stored it. A fresh decoder for every preview:
-// one that keeps state between frames could show the previous clip's picture.
-QImage DecodePreview(std::span<const std::uint8_t> bytes) {
-    QString why;
-    const QImage picture = DecodeSingleFrame(bytes, &why);
-    if (picture.isNull()) {
-        qCInfo(lcMedia) << "clip preview:" << why;
-    }
-    return picture;
-}
+static_assert(ClipBrowserDialog::kPreviewBufferSize == kPreviewFileLimit,
+              "the dialog's preview buffer is the most of a preview file that is read");
 
 }  // namespace
 
@@ -84,10 +72,7 @@ void ClipPreviewFrame::paintEvent(QPaintEvent* event) {
 
 ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, ClipPlayerFactory openPlayer,
                                      QWidget* parent)
-    : QDialog(parent),
-      index_(index),
-      openPlayer_(std::move(openPlayer)),
-      previewBuffer_(kPreviewBufferSize, 0) {
+    : QDialog(parent), index_(index), openPlayer_(std::move(openPlayer)) {
     setWindowTitle(browsertext::kTitle);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     const QFontMetrics metrics = fontMetrics();
@@ -371,20 +356,17 @@ void ClipBrowserDialog::ShowPreview() {
         return;
     }
     lastPreviewName_ = record->imageName;
-    QFile file(record->path + record->imageName);
-    if (!file.open(QIODevice::ReadOnly)) {
+    auto bytes = ReadPreviewFile(record->path + record->imageName);
+    if (!bytes) {
         previewValid_ = false;
         previewLength_ = 0;
         preview_->SetPicture({});
         return;
     }
-    // Never past the buffer: a longer file is cut, and what is cut decodes to nothing.
-    const qint64 got = file.read(reinterpret_cast<char*>(previewBuffer_.data()),
-                                 static_cast<qint64>(previewBuffer_.size()));
-    file.close();
-    previewLength_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+    previewBuffer_ = std::move(*bytes);
+    previewLength_ = previewBuffer_.size();
     previewValid_ = true;
-    preview_->SetPicture(DecodePreview(std::span(previewBuffer_.data(), previewLength_)));
+    preview_->SetPicture(DecodePreviewFile(previewBuffer_));
 }
 
 bool ClipBrowserDialog::eventFilter(QObject* watched, QEvent* event) {
