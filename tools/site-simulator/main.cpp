@@ -64,6 +64,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption stamp("stamp", "Stamp each frame's send time into biXPelsPerMeter.");
     const QCommandLineOption duration(
         "duration", "Exit after this many seconds, printing the frames sent.", "s");
+    const QCommandLineOption replay(
+        "replay", "Encode a short loop per channel once and send it over and over (cheap load).");
+    const QCommandLineOption dropEvery("drop-every", "Drop every link each this many seconds.",
+                                       "s");
     const QCommandLineOption streamOnLogin("stream-on-login",
                                            "Stream every channel as soon as a client logs in.");
     const QCommandLineOption event(
@@ -76,9 +80,10 @@ int main(int argc, char** argv) {
         "identify", "ID code=address for the identify server (repeatable).", "entry");
     const QCommandLineOption silent("identify-silent",
                                     "The identify server accepts but never answers.");
-    parser.addOptions({listen, port, account, channel, bits, codec, fps, maxSessions, source,
-                       loginAgain, streamOnLogin, size, stamp, duration, event, callBack,
-                       identifyPort, identify, silent});
+    parser.addOptions({listen, port,        account,  channel,    bits,          codec,
+                       fps,    maxSessions, source,   loginAgain, streamOnLogin, size,
+                       stamp,  duration,    event,    callBack,   identifyPort,  identify,
+                       silent, replay,      dropEvery});
     parser.process(app);
 
     SiteSimulatorOptions options;
@@ -113,6 +118,7 @@ int main(int argc, char** argv) {
     options.loginAgainFirst = parser.isSet(loginAgain);
     options.streamOnLogin = parser.isSet(streamOnLogin);
     options.stampFrames = parser.isSet(stamp);
+    options.replay = parser.isSet(replay);
     if (parser.isSet(size)) {
         const auto parts = parser.value(size).toLower().split('x');
         options.pictureSize = QSize(parts.value(0).toInt(), parts.value(1).toInt());
@@ -154,6 +160,9 @@ int main(int argc, char** argv) {
         out << "identify server listening on " << address.toString() << ":" << identifyServer.port()
             << Qt::endl;
     }
+    if (parser.isSet(dropEvery)) {
+        site.DropLinksEvery(static_cast<int>(parser.value(dropEvery).toDouble() * 1000));
+    }
     if (parser.isSet(callBack)) {
         const auto parts = parser.value(callBack).split(':');
         QTimer::singleShot(0, &site, [&site, parts] {
@@ -165,8 +174,11 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(duration)) {
         QTimer::singleShot(static_cast<int>(parser.value(duration).toDouble() * 1000), &app, [&] {
+            site.StopStreaming();
             out << "frames sent: " << site.framesSent() << Qt::endl;
-            QCoreApplication::quit();
+            out << "send rate: " << QString::number(site.sendRate(), 'f', 1) << Qt::endl;
+            // The links stay a moment, so that a client takes every frame sent.
+            QTimer::singleShot(1000, &app, &QCoreApplication::quit);
         });
     }
     return app.exec();

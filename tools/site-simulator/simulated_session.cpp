@@ -168,8 +168,12 @@ void SimulatedSession::OpenStream(std::uint32_t channelId) {
             const QSize size = site_.options().codec == SimulatedCodec::Uncompressed
                                    ? QSize(160, 120)
                                    : pictureSize_;
-            stream.encoder = LiveEncoder::Create(site_.options().codec, size);
-            if (!stream.encoder) {
+            if (site_.options().replay) {
+                stream.replay = site_.LoopFor(static_cast<int>(i), size);
+            } else {
+                stream.encoder = LiveEncoder::Create(site_.options().codec, size);
+            }
+            if (!stream.encoder && !stream.replay) {
                 qCWarning(lcSimulator) << "cannot encode" << CodecName(site_.options().codec);
                 streams_.erase(channel.number);
                 return;
@@ -197,6 +201,9 @@ void SimulatedSession::SendNextFrame(std::uint32_t channelNumber) {
     if (site_.source_) {
         const auto& frames = site_.source_->frames();
         frame = frames[static_cast<std::size_t>(stream.frameIndex) % frames.size()];
+    } else if (stream.replay) {
+        frame =
+            (*stream.replay)[static_cast<std::size_t>(stream.frameIndex) % stream.replay->size()];
     } else {
         frame = stream.encoder->Encode(
             TestPattern(stream.channelIndex, stream.frameIndex, stream.encoder->size()));

@@ -33,6 +33,7 @@ class SimulatedSession : public QObject {
                      std::span<const std::uint8_t> payload = {});
     void StopChannel(std::uint32_t channelNumber);
     void Drop();
+    void StopStreaming() { streams_.clear(); }
 
   private:
     struct Stream {
@@ -40,6 +41,7 @@ class SimulatedSession : public QObject {
         int channelIndex = 0;
         int frameIndex = 0;
         std::unique_ptr<LiveEncoder> encoder;
+        std::shared_ptr<const std::vector<Block>> replay;
         std::unique_ptr<QTimer> timer;
     };
 

@@ -7,6 +7,7 @@
 #include <QLoggingCategory>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -29,6 +30,12 @@ SiteSimulator::~SiteSimulator() = default;
 bool SiteSimulator::Listen(const QHostAddress& address, quint16 port) {
     if (!options_.sourceFile.isEmpty() && !source_) {
         return false;  // error_ says why
+    }
+    if (options_.replay && options_.pictureSize.isValid()) {
+        // Encoded before the first client comes, so that its streams start at full rate.
+        for (std::size_t i = 0; i < options_.channels.size(); ++i) {
+            LoopFor(static_cast<int>(i), options_.pictureSize);
+        }
     }
     server_ = new QTcpServer(this);
     if (!server_->listen(address, port)) {
@@ -74,8 +81,16 @@ void SiteSimulator::Record(int session, std::uint8_t type, Block payload) {
 }
 
 void SiteSimulator::CountFrame(std::uint32_t channelNumber) {
-    ++framesSent_;
+    if (framesSent_++ == 0) {
+        sendClock_.start();
+    }
     emit frameSent(channelNumber, QDateTime::currentMSecsSinceEpoch());
+}
+
+double SiteSimulator::sendRate() const {
+    const qint64 elapsed = sendClock_.isValid() ? sendClock_.elapsed() : 0;
+    return elapsed > 0 ? 1000.0 * static_cast<double>(framesSent_) / static_cast<double>(elapsed)
+                       : 0.0;
 }
 
 int SiteSimulator::CountReceived(ClientMessage type) const {
@@ -119,11 +134,53 @@ void SiteSimulator::SendRaw(const Block& bytes) {
     }
 }
 
+void SiteSimulator::StopStreaming() {
+    options_.streamOnLogin = false;
+    for (auto* session : sessions_) {
+        session->StopStreaming();
+    }
+}
+
 void SiteSimulator::DropLinks() {
     const auto sessions = sessions_;
     for (auto* session : sessions) {
         session->Drop();
     }
+}
+
+void SiteSimulator::DropLinksEvery(int milliseconds) {
+    if (!dropTimer_) {
+        dropTimer_ = new QTimer(this);
+        connect(dropTimer_, &QTimer::timeout, this, &SiteSimulator::DropLinks);
+    }
+    dropTimer_->stop();
+    if (milliseconds > 0) {
+        dropTimer_->start(milliseconds);
+    }
+}
+
+SiteSimulator::ReplayLoop SiteSimulator::LoopFor(int channelIndex, QSize size) {
+    ReplayLoop& loop = replayLoops_[{channelIndex, {size.width(), size.height()}}];
+    if (loop) {
+        return loop;
+    }
+    auto encoder = LiveEncoder::Create(options_.codec, size);
+    if (!encoder) {
+        return nullptr;
+    }
+    auto frames = std::make_shared<std::vector<Block>>();
+    frames->reserve(kReplayFrames);
+    for (int i = 0; static_cast<int>(frames->size()) < kReplayFrames && i < 2 * kReplayFrames;
+         ++i) {
+        if (auto frame = encoder->Encode(TestPattern(channelIndex, i, size))) {
+            frames->push_back(std::move(*frame));
+        }
+    }
+    if (frames->empty()) {
+        return nullptr;
+    }
+    loop = std::move(frames);
+    return loop;
 }
 
 bool SiteSimulator::CallBack(const QString& host, quint16 port) {

@@ -3,16 +3,19 @@
 #include "frame_source.h"
 #include "wire/message_layout.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QSize>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 class QTcpServer;
+class QTimer;
 class QTcpSocket;
 
 namespace orvane::sim {
@@ -44,7 +47,14 @@ struct SiteSimulatorOptions {
     // Puts the send time (milliseconds since the epoch, low 32 bits) into each frame's
     // biXPelsPerMeter, which decoders ignore, so a client can measure latency.
     bool stampFrames = false;
+    // Each channel's frames are encoded once, a loop of kReplayFrames, and sent over and
+    // over: the site then costs next to nothing, so a load test measures the client alone.
+    bool replay = false;
 };
+
+// Frames in one channel's replayed loop: whole groups of pictures, so every pass starts at a
+// key frame and a decoder never sees a reference it has not had.
+inline constexpr int kReplayFrames = 48;
 
 // One message a client sent, as the simulator received it.
 struct ReceivedMessage {
@@ -77,6 +87,10 @@ class SiteSimulator : public QObject {
     void SendEventRecord(const Block& record);
     void SendRaw(const Block& bytes);
     void DropLinks();
+    // Every session stops sending frames (the links stay).
+    void StopStreaming();
+    // Drops every link each interval (0 stops it), as a site with a flaky network does.
+    void DropLinksEvery(int milliseconds);
     // Calls a client's listening port, as a site does on an event; the client logs in there.
     bool CallBack(const QString& host, quint16 port);
 
@@ -85,6 +99,8 @@ class SiteSimulator : public QObject {
     int sessionCount() const { return static_cast<int>(sessions_.size()); }
     int loggedInCount() const;
     long long framesSent() const { return framesSent_; }
+    // Frames sent per second since the first one went out.
+    double sendRate() const;
 
   signals:
     void messageReceived(int session, quint8 type, const QByteArray& payload);
@@ -92,6 +108,10 @@ class SiteSimulator : public QObject {
 
   private:
     friend class SimulatedSession;
+    using ReplayLoop = std::shared_ptr<const std::vector<Block>>;
+    // The replayed loop of one channel at one size, encoded on first use; null when the
+    // codec cannot encode.
+    ReplayLoop LoopFor(int channelIndex, QSize size);
     void AddSession(QTcpSocket* socket, bool callBack);
     void RemoveSession(SimulatedSession* session);
     void Record(int session, std::uint8_t type, Block payload);
@@ -102,9 +122,12 @@ class SiteSimulator : public QObject {
     std::vector<SimulatedSession*> sessions_;  // children of this object
     std::vector<ReceivedMessage> received_;
     std::shared_ptr<AviPacketSource> source_;
+    std::map<std::pair<int, std::pair<int, int>>, ReplayLoop> replayLoops_;
+    QTimer* dropTimer_ = nullptr;
     QString error_;
     int nextSessionId_ = 1;
     long long framesSent_ = 0;
+    QElapsedTimer sendClock_;
 };
 
 // The 300-byte event record a site sends: name, telephone, address, memo.
