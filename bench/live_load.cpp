@@ -1,10 +1,11 @@
-// Live load: a simulated site (orvane-site, its own process) streams N channels of 352 x 288
-// MPEG-4 part 2 to Orvane's main frame and video windows (offscreen) for a while. Prints the
-// frames shown against the frames sent, Orvane's CPU seconds per shown frame beside decoding
-// the same kind of frames alone with one thread, and the latency from sending a frame to
-// painting it (p50, p99).
+// Live load: a simulated site (orvane-site, its own process, replaying frames it encoded once)
+// streams N channels of 352 x 288 video to Orvane's main frame and video windows (offscreen)
+// for a while. Prints the site's send rate, the frames shown against the frames sent,
+// Orvane's CPU seconds per shown frame beside decoding the same kind of frames alone with one
+// thread, the latency from sending a frame to painting it (p50, p99), the lateness of a 10 ms
+// timer on the GUI thread (how long the event loop stalls), and resident memory.
 // With --record every channel records from its first frame, into a temporary folder.
-//   live_load [--channels 16] [--seconds 30] [--fps 25] [--record]
+//   live_load [--channels 16] [--seconds 30] [--fps 25] [--record] [--codec mpeg4|h264|mjpeg]
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
@@ -22,6 +23,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -44,16 +46,19 @@ double CpuSeconds() {
 }
 
 // CPU seconds per frame to decode the simulator's kind of frames alone, one thread.
-double DecodeOnlySecondsPerFrame() {
+double DecodeOnlySecondsPerFrame(sim::SimulatedCodec codec) {
     const QSize size(352, 288);
-    auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, size);
+    auto encoder = sim::LiveEncoder::Create(codec, size);
     std::vector<Block> frames;
     for (int i = 0; i < 250; ++i) {
         if (auto frame = encoder->Encode(sim::TestPattern(i % 4, i, size))) {
             frames.push_back(std::move(*frame));
         }
     }
-    CodecContextPtr context = bench::OpenDecodeOnly(AV_CODEC_ID_MPEG4);
+    const AVCodecID id = codec == sim::SimulatedCodec::H264    ? AV_CODEC_ID_H264
+                         : codec == sim::SimulatedCodec::Mjpeg ? AV_CODEC_ID_MJPEG
+                                                               : AV_CODEC_ID_MPEG4;
+    CodecContextPtr context = bench::OpenDecodeOnly(id);
     const double start = CpuSeconds();
     bench::DecodeOnly(context.get(), frames);
     return (CpuSeconds() - start) / static_cast<double>(frames.size());
@@ -67,8 +72,10 @@ class PaintWatch : public QObject {
 
   protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint && window_->latestFrame().size() >= 28) {
-            const auto stamp = static_cast<std::int64_t>(ReadLe32(window_->latestFrame(), 24));
+        if (event->type() == QEvent::Paint) {
+            // The site stamps each frame's send time where decoders never look.
+            const auto stamp = static_cast<std::int64_t>(
+                static_cast<std::uint32_t>(window_->pictureSource().biXPelsPerMeter));
             const auto now = QDateTime::currentMSecsSinceEpoch() & 0xFFFFFFFF;
             if (stamp != 0) {
                 latencies->push_back((now - stamp + (std::int64_t{1} << 32)) %
@@ -82,6 +89,51 @@ class PaintWatch : public QObject {
     VideoChannelWindow* window_;
 };
 
+// Resident memory of this process in MB (VmRSS), 0 when it cannot be read.
+double ResidentMegabytes() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        }
+    }
+    return 0;
+}
+
+// How late a 10 ms timer fires on the GUI thread: the event loop's stalls.
+class StallWatch : public QObject {
+  public:
+    StallWatch() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+            const qint64 now = clock_.nsecsElapsed();
+            if (last_ > 0) {
+                lateness.push_back(std::max<qint64>(0, (now - last_) / 1000000 - 10));
+            }
+            last_ = now;
+        });
+        clock_.start();
+        timer_.start(10);
+    }
+    std::vector<std::int64_t> lateness;
+
+  private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+};
+
+std::int64_t Percentile(std::vector<std::int64_t>& values, double p) {
+    if (values.empty()) {
+        return -1;
+    }
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,11 +143,17 @@ int main(int argc, char** argv) {
     parser.addOptions({{"channels", "Channels.", "n", "16"},
                        {"seconds", "Seconds of streaming.", "s", "30"},
                        {"fps", "Frames per second per channel.", "fps", "25"},
-                       {"record", "Record every channel."}});
+                       {"record", "Record every channel."},
+                       {"codec", "mpeg4, h264 or mjpeg.", "codec", "mpeg4"}});
     parser.process(qtApp);
     const int channels = parser.value("channels").toInt();
     const double seconds = parser.value("seconds").toDouble();
     const bool record = parser.isSet("record");
+    const auto codec = sim::ParseCodec(parser.value("codec"));
+    if (!codec) {
+        std::fprintf(stderr, "live_load: unknown codec\n");
+        return 2;
+    }
 
     QTemporaryDir dir;
     qputenv("ORVANE_REGISTRY", (dir.path() + "/registry.sqlite3").toUtf8());
@@ -105,13 +163,14 @@ int main(int argc, char** argv) {
                          "--account",
                          "admin:admin",
                          "--codec",
-                         "mpeg4",
+                         parser.value("codec"),
                          "--size",
                          "352x288",
                          "--fps",
                          parser.value("fps"),
                          "--stream-on-login",
                          "--stamp",
+                         "--replay",
                          "--duration",
                          QString::number(seconds)};
     for (int i = 1; i <= channels; ++i) {
@@ -172,6 +231,8 @@ int main(int argc, char** argv) {
     });
     watchNew.start(100);
 
+    double residentMax = 0;
+    std::unique_ptr<StallWatch> stalls;
     const double cpuStart = CpuSeconds();
     if (!frame->ConnectToSite("127.0.0.1")) {
         std::fprintf(stderr, "live_load: cannot connect\n");
@@ -180,7 +241,11 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     clock.start();
     QString sentLine;
+    QString rateLine;
     int shown = 0;
+    std::uint64_t decoded = 0;
+    std::uint64_t dropped = 0;
+    bool degraded = false;
     double cpu = 0;
     qsizetype windows = 0;
     while (site.state() == QProcess::Running || site.bytesAvailable() > 0) {
@@ -188,6 +253,9 @@ int main(int argc, char** argv) {
         if (frame->connection()) {
             // Counted while the connection lives: it goes when the site stops.
             shown = frame->connection()->frameCounter();
+            decoded = std::max(decoded, frame->connection()->decodedFrames());
+            dropped = std::max(dropped, frame->connection()->droppedFrames());
+            degraded = degraded || frame->connection()->viewDegraded();
             windows = std::max(windows, frame->channelWindows().size());
             std::uint64_t recordedNow = 0;
             for (VideoChannelWindow* window : frame->channelWindows()) {
@@ -195,11 +263,17 @@ int main(int argc, char** argv) {
             }
             recorded = std::max(recorded, recordedNow);
             cpu = CpuSeconds() - cpuStart;
+            residentMax = std::max(residentMax, ResidentMegabytes());
+            if (!stalls && shown > 0) {
+                stalls = std::make_unique<StallWatch>();  // from the first frame on
+            }
         }
         while (site.canReadLine()) {
             const QString line = QString::fromUtf8(site.readLine()).trimmed();
             if (line.startsWith("frames sent:")) {
                 sentLine = line;
+            } else if (line.startsWith("send rate:")) {
+                rateLine = line;
             }
         }
         if (clock.elapsed() > (seconds + 10) * 1000) {
@@ -208,24 +282,33 @@ int main(int argc, char** argv) {
         site.waitForReadyRead(1);
     }
     const long long sent = sentLine.section(':', 1).trimmed().toLongLong();
-    const double decodeOnly = DecodeOnlySecondsPerFrame();
-    std::sort(latencies.begin(), latencies.end());
-    auto percentile = [&](double p) {
-        return latencies.empty() ? -1
-                                 : latencies[static_cast<std::size_t>(p * (latencies.size() - 1))];
-    };
-    std::printf("channels: %d, seconds: %.0f, windows: %lld\n", channels, seconds,
-                static_cast<long long>(windows));
+    std::vector<std::int64_t> lateness = stalls ? stalls->lateness : std::vector<std::int64_t>();
+    stalls.reset();
+    const double decodeOnly = DecodeOnlySecondsPerFrame(*codec);
+    std::printf("channels: %d, codec: %s, seconds: %.0f, windows: %lld\n", channels,
+                qPrintable(parser.value("codec")), seconds, static_cast<long long>(windows));
+    std::printf("site send rate: %s frames/s (%.0f wanted)\n",
+                qPrintable(rateLine.section(':', 1).trimmed()),
+                channels * parser.value("fps").toDouble());
     std::printf("frames sent: %lld, frames shown: %d (%.2f%%)\n", sent, shown,
                 sent > 0 ? 100.0 * shown / static_cast<double>(sent) : 0.0);
+    std::printf("frames decoded: %llu, dropped to catch up: %llu%s\n",
+                static_cast<unsigned long long>(decoded), static_cast<unsigned long long>(dropped),
+                degraded ? " (the view was degraded for a while)" : "");
     std::printf("cpu per shown frame: %.1f us; decode-only per frame: %.1f us; ratio %.2f\n",
                 shown > 0 ? 1e6 * cpu / shown : 0.0, 1e6 * decodeOnly,
                 shown > 0 ? (cpu / shown) / decodeOnly : 0.0);
     if (record) {
         std::printf("frames recorded: %llu\n", static_cast<unsigned long long>(recorded));
     }
+    const std::size_t paints = latencies.size();
     std::printf("paint latency ms: p50 %lld, p99 %lld (%zu paints)\n",
-                static_cast<long long>(percentile(0.5)), static_cast<long long>(percentile(0.99)),
-                latencies.size());
+                static_cast<long long>(Percentile(latencies, 0.5)),
+                static_cast<long long>(Percentile(latencies, 0.99)), paints);
+    const std::size_t ticks = lateness.size();
+    std::printf("event loop stall ms: p99 %lld, max %lld (%zu ticks of 10 ms)\n",
+                static_cast<long long>(Percentile(lateness, 0.99)),
+                static_cast<long long>(Percentile(lateness, 1.0)), ticks);
+    std::printf("resident memory: %.0f MB at most\n", residentMax);
     return 0;
 }

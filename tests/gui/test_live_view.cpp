@@ -129,7 +129,9 @@ TEST_F(LiveViewTest, ConnectPickAChannelAndWatchIt) {
     VideoChannelWindow* window = frame->channelWindows()[0];
     EXPECT_EQ(window->windowTitle(), "0003 Gate");
     EXPECT_EQ(window->picture().size(), QSize(320, 240));
-    EXPECT_TRUE(frame->statusLine().startsWith("IP Address: 127.0.0.1"));
+    // The status line follows on the connection's next tick; pictures may come before it.
+    EXPECT_TRUE(
+        WaitUntil([&] { return frame->statusLine().startsWith("IP Address: 127.0.0.1"); }, 1000));
     EXPECT_FALSE(frame->action(cmd::kConnect)->isEnabled());
     EXPECT_TRUE(frame->action(cmd::kDisconnect)->isEnabled());
     // One window, auto-arranged once the dispatch that made it is over: it fills the cell.

@@ -133,6 +133,21 @@ TEST_F(RecordingTest, ADisconnectWhileRecordingLeavesAClosedCompleteClipAndItsEn
     EXPECT_EQ(Index().size(), 1u);
 }
 
+TEST_F(RecordingTest, AFolderRemovedWhileRecordingIsToldOnceAndTheMarkGoes) {
+    VideoChannelWindow* window = ConnectAndWatch();
+    ASSERT_TRUE(window);
+    window->action(cmd::kStartRecord)->trigger();
+    ASSERT_TRUE(window->recording());
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_TRUE(WaitUntil([&] { return !prompts.shown().empty(); }, 5000));
+    EXPECT_FALSE(window->recording());
+    EXPECT_TRUE(window->action(cmd::kStartRecord)->isEnabled());
+    EXPECT_FALSE(window->action(cmd::kStopRecord)->isEnabled());
+    EXPECT_TRUE(Index().empty()) << "no entry for a clip that is not on disk";
+    WaitUntil([] { return false; }, 300);
+    EXPECT_EQ(prompts.shown().size(), 1u);
+}
+
 TEST_F(RecordingTest, AFolderThatCannotTakeClipsIsToldAndNothingRecords) {
     VideoChannelWindow* window = ConnectAndWatch();
     ASSERT_TRUE(window);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/block.h"
+#include "media/bitmap_info.h"
 
 #include <QImage>
 
@@ -9,6 +10,8 @@ namespace orvane {
 // A decoded picture, ready to draw (QImage::Format_RGB32, top row first).
 struct DecodedPicture {
     QImage image;
+    // The header of the frame it was decoded from, when known (live pictures).
+    BitmapInfoHeader source;
 
     bool valid() const { return !image.isNull(); }
 };

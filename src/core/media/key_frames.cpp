@@ -209,10 +209,10 @@ std::optional<ImageBytes> LocateImageBytes(std::span<const std::uint8_t> packedF
     return ImageBytes{static_cast<std::size_t>(offset), length};
 }
 
-void FramesSinceKey::Add(std::span<const std::uint8_t> packedFrame) {
+bool FramesSinceKey::Add(std::span<const std::uint8_t> packedFrame) {
     const auto image = LocateImageBytes(packedFrame);
     if (!image) {
-        return;
+        return false;
     }
     if (!probe_) {
         probe_ = std::make_unique<KeyFrameProbe>(*BitmapInfoHeader::Parse(packedFrame));
@@ -224,6 +224,7 @@ void FramesSinceKey::Add(std::span<const std::uint8_t> packedFrame) {
     }
     frames_.emplace_back(packedFrame.begin(), packedFrame.end());
     bytes_ += packedFrame.size();
+    return key;
 }
 
 }  // namespace orvane

@@ -44,7 +44,8 @@ class FramesSinceKey {
     static constexpr std::size_t kMaxFrames = 300;
     static constexpr std::size_t kMaxBytes = 4u << 20;
 
-    void Add(std::span<const std::uint8_t> packedFrame);
+    // True when the frame is a key frame.
+    bool Add(std::span<const std::uint8_t> packedFrame);
     const std::vector<Block>& frames() const { return frames_; }
 
   private:

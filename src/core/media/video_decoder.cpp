@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <array>
 #include <cstring>
 
 namespace orvane {
@@ -65,6 +66,21 @@ class FfmpegVideoDecoder final : public VideoDecoder {
     }
 
     std::optional<DecodedPicture> Decode(const PackedFrame& input) override {
+        return DecodeFrame(input, true);
+    }
+
+    bool DecodeWithoutPicture(const PackedFrame& input) override {
+        return DecodeFrame(input, false).has_value();
+    }
+
+    void Restart() override {
+        avcodec_flush_buffers(context_.get());
+        failures_ = 0;
+    }
+
+  private:
+    // convert: a picture is wanted; without it a decoded frame gives an empty picture.
+    std::optional<DecodedPicture> DecodeFrame(const PackedFrame& input, bool convert) {
         if (av_new_packet(packet_.get(), static_cast<int>(input.imageData.size())) < 0) {
             return std::nullopt;
         }
@@ -86,7 +102,7 @@ class FfmpegVideoDecoder final : public VideoDecoder {
             if (received < 0) {
                 return Failed();
             }
-            picture = Convert();
+            picture = convert ? Convert() : DecodedPicture{};
             av_frame_unref(frame_.get());
         }
         if (picture) {
@@ -95,7 +111,6 @@ class FfmpegVideoDecoder final : public VideoDecoder {
         return picture;
     }
 
-  private:
     FfmpegVideoDecoder(CodecContextPtr context, PacketPtr packet, FramePtr frame)
         : context_(std::move(context)), packet_(std::move(packet)), frame_(std::move(frame)) {}
 
@@ -166,24 +181,37 @@ class FfmpegVideoDecoder final : public VideoDecoder {
             sws_setColorspaceDetails(sws_.get(), coefficients, fullRange ? 1 : 0, coefficients, 1,
                                      0, 1 << 16, 1 << 16);
         }
-        // Reuse the last picture's memory when no one else holds it any more.
-        if (image_.width() != width || image_.height() != height || image_.isDetached() == false) {
-            image_ = ScalerTarget(width, height);
-            if (image_.isNull()) {
-                return std::nullopt;
+        // A picture's memory is used again once no one holds it any more: a window keeps the
+        // one it shows while the next is made, so a few take turns instead of a fresh
+        // allocation (and its page faults) for every frame.
+        QImage* target = nullptr;
+        for (QImage& image : images_) {
+            if (image.width() == width && image.height() == height && image.isDetached()) {
+                target = &image;
+                break;
             }
         }
-        std::uint8_t* planes[4] = {image_.bits(), nullptr, nullptr, nullptr};
-        int strides[4] = {static_cast<int>(image_.bytesPerLine()), 0, 0, 0};
+        if (!target) {
+            QImage& oldest = images_[nextImage_];
+            nextImage_ = (nextImage_ + 1) % images_.size();
+            oldest = ScalerTarget(width, height);
+            if (oldest.isNull()) {
+                return std::nullopt;
+            }
+            target = &oldest;
+        }
+        std::uint8_t* planes[4] = {target->bits(), nullptr, nullptr, nullptr};
+        int strides[4] = {static_cast<int>(target->bytesPerLine()), 0, 0, 0};
         sws_scale(sws_.get(), frame_->data, frame_->linesize, 0, height, planes, strides);
-        return DecodedPicture{image_};
+        return DecodedPicture{*target, {}};
     }
 
     CodecContextPtr context_;
     PacketPtr packet_;
     FramePtr frame_;
     SwsContextPtr sws_;
-    QImage image_;
+    std::array<QImage, 3> images_;
+    std::size_t nextImage_ = 0;
     bool fullRange_ = false;
     int failures_ = 0;
 };
@@ -230,7 +258,7 @@ class UncompressedDecoder final : public VideoDecoder {
             }
             picture.setColorTable(colours);
         }
-        return DecodedPicture{picture.convertToFormat(QImage::Format_RGB32)};
+        return DecodedPicture{picture.convertToFormat(QImage::Format_RGB32), {}};
     }
 };
 

@@ -26,6 +26,14 @@ class VideoDecoder {
     // The picture this frame completes; nullopt when it gives none (a decoder still
     // buffering, or data it cannot decode).
     virtual std::optional<DecodedPicture> Decode(const PackedFrame& frame) = 0;
+    // Decodes the frame into the decoder's state without making a picture of it, for a frame
+    // a newer one will replace on screen anyway. True when it gave a picture.
+    virtual bool DecodeWithoutPicture(const PackedFrame& frame) {
+        return Decode(frame).has_value();
+    }
+    // Forgets what earlier frames left behind: the next frame decoded starts afresh (frames
+    // in between were dropped).
+    virtual void Restart() {}
 };
 
 // One packed frame that stands alone (a stored frame, a preview file) decoded with a decoder

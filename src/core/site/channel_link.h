@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/block.h"
+#include "media/decode_workers.h"
 #include "media/key_frames.h"
-#include "media/video_decoder.h"
 #include "site/site_interfaces.h"
 
 #include <QObject>
@@ -21,10 +21,10 @@ struct ChannelLink {
     std::uint32_t channelId = 0;
     std::uint32_t channelNumber = 0;  // routes frames and stops
     ChannelWindow* window = nullptr;
-    QPointer<QObject> windowObject;           // notices a window destroyed behind our back
-    const QObject* windowIdentity = nullptr;  // compared, never followed
-    std::unique_ptr<VideoDecoder> decoder;
-    bool decoderFailed = false;  // logged once; the window stays without pictures
+    QPointer<QObject> windowObject;             // notices a window destroyed behind our back
+    const QObject* windowIdentity = nullptr;    // compared, never followed
+    std::shared_ptr<ChannelDecoding> decoding;  // on a worker thread
+    bool decoderFailed = false;                 // logged once; the window stays without pictures
     bool stopped = false;
     // The operator asked for the channel again after closing it: its next frame makes a
     // window again.
@@ -35,10 +35,11 @@ struct ChannelLink {
     std::uint64_t frames = 0;
 
     bool hasWindow() const { return window && windowObject; }
-    void StoreFrame(std::span<const std::uint8_t> packedFrame) {
+    // True when the frame is a key frame.
+    bool StoreFrame(std::span<const std::uint8_t> packedFrame) {
         latestFrame.assign(packedFrame.begin(), packedFrame.end());
-        sinceKey.Add(packedFrame);
         ++frames;
+        return sinceKey.Add(packedFrame);
     }
 };
 

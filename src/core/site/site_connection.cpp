@@ -3,11 +3,15 @@
 #include "common/command_ids.h"
 #include "common/log.h"
 #include "site/login_payload.h"
-#include "site/socket_chunks.h"
 
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QHostAddress>
+#include <QPointer>
+#include <QScreen>
 #include <QTcpSocket>
+
+#include <algorithm>
 
 namespace orvane {
 
@@ -18,17 +22,36 @@ SiteConnection::SiteConnection(Services services, CallSettings call, QObject* pa
       assembler_(kSiteAssemblyCapacity, SiteMessageHeader::kSize) {
     timer_.setInterval(kTickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, &SiteConnection::Tick);
+    presentTimer_.setSingleShot(true);
+    presentTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&presentTimer_, &QTimer::timeout, this, &SiteConnection::PresentPictures);
+    // Pictures reach the windows no more often than the screen shows them.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen();
+            screen && screen->refreshRate() >= 1) {
+            presentInterval_ = std::max(1, static_cast<int>(1000.0 / screen->refreshRate()));
+        }
+    }
     AttachSocket(new QTcpSocket(this));
 }
 
 SiteConnection::~SiteConnection() {
+    // The workers call back into this object: they stop before any of it goes.
+    workers_.reset();
     Close();
 }
 
 void SiteConnection::AttachSocket(QTcpSocket* socket) {
     socket_ = socket;
     socket_->setParent(this);
-    connect(socket_, &QTcpSocket::readyRead, this, &SiteConnection::OnReadyRead);
+    // Unbounded by default: a site sending faster than the tick dispatches would fill memory.
+    socket_->setReadBufferSize(kSocketReadBufferBytes);
+    // What arrives is dispatched at once, in the order it came, and on every tick as well:
+    // waiting for the tick would add up to its whole interval to every picture's delay.
+    connect(socket_, &QTcpSocket::readyRead, this, [this] {
+        OnReadyRead();
+        ProcessReceived();
+    });
     connect(socket_, &QTcpSocket::disconnected, this, &SiteConnection::OnSocketClosed);
     connect(socket_, &QTcpSocket::connected, this, [this] { writable_ = true; });
 }
@@ -85,6 +108,7 @@ bool SiteConnection::StartLink(bool alarmMode, bool sendLogin) {
     peerText_ = PeerTextFor(*socket_);
     assembler_.Reset();
     dispatching_ = false;
+    sendStalled_ = false;
     connectTimeText_ = QStringLiteral("   Time: ") +
                        QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
     frameCounter_ = 0;
@@ -113,6 +137,9 @@ void SiteConnection::Login() {
 }
 
 void SiteConnection::QueueMessage(MessageBlocks message) {
+    if (sendStalled_) {
+        return;  // the link is being dropped: nothing more piles up for it
+    }
     sendQueue_.AppendMessage(std::move(message), [this](std::span<const std::uint8_t> block) {
         if (!writable_ || !socket_) {
             return SendOutcome::Blocked;
@@ -121,6 +148,26 @@ void SiteConnection::QueueMessage(MessageBlocks message) {
             socket_->write(reinterpret_cast<const char*>(block.data()), qint64(block.size()));
         return written == qint64(block.size()) ? SendOutcome::Sent : SendOutcome::Blocked;
     });
+    if (const std::size_t waiting = queuedSendBytes(); waiting > kSendBacklogLimit) {
+        qCWarning(lcSite) << "site not reading:" << waiting
+                          << "bytes waiting to be sent, the link is dropped";
+        sendStalled_ = true;
+        // Not now: a message may be under dispatch, and the drop clears the queues it uses.
+        QMetaObject::invokeMethod(this, &SiteConnection::DropStalledLink, Qt::QueuedConnection);
+    }
+}
+
+void SiteConnection::DropStalledLink() {
+    if (!sendStalled_ || !active_) {
+        return;  // restarted or stopped meanwhile
+    }
+    sendStalled_ = false;
+    // What the socket still holds for the site goes with it. A connected socket reports the
+    // abort as a close at once; otherwise the close handling runs here.
+    if (socket_) {
+        socket_->abort();
+    }
+    OnSocketClosed();
 }
 
 bool SiteConnection::QueueRequest(MessageBlocks message) {
@@ -140,9 +187,20 @@ void SiteConnection::QueueWord(ClientMessage type, std::uint32_t value) {
 }
 
 void SiteConnection::OnReadyRead() {
-    if (socket_) {
-        ReadWaitingChunks(*socket_, kSiteChunkSize,
-                          [this](Block chunk) { ReceiveChunk(std::move(chunk)); });
+    ReadSocket(kReceiveQueueLimit);
+}
+
+void SiteConnection::ReadSocket(std::size_t limit) {
+    // Chunks of at most one receive call's size, as the reassembly expects them.
+    while (socket_ && receiveQueue_.bytes() < limit && socket_->bytesAvailable() > 0) {
+        Block chunk(kSiteChunkSize);
+        const qint64 got =
+            socket_->read(reinterpret_cast<char*>(chunk.data()), qint64(chunk.size()));
+        if (got <= 0) {
+            return;
+        }
+        chunk.resize(static_cast<std::size_t>(got));
+        receiveQueue_.PushBack(std::move(chunk));
     }
 }
 
@@ -157,6 +215,16 @@ void SiteConnection::ReceiveChunk(Block chunk) {
         receiveQueue_.PushBack(Block(chunk.begin() + static_cast<std::ptrdiff_t>(at),
                                      chunk.begin() + static_cast<std::ptrdiff_t>(end)));
     }
+}
+
+std::size_t SiteConnection::queuedReceiveBytes() const {
+    const qint64 buffered = socket_ ? socket_->bytesAvailable() : 0;
+    return receiveQueue_.bytes() + static_cast<std::size_t>(std::max<qint64>(buffered, 0));
+}
+
+std::size_t SiteConnection::queuedSendBytes() const {
+    const qint64 buffered = socket_ ? socket_->bytesToWrite() : 0;
+    return sendQueue_.bytes() + static_cast<std::size_t>(std::max<qint64>(buffered, 0));
 }
 
 void SiteConnection::ProcessReceived() {
@@ -186,10 +254,13 @@ void SiteConnection::TellWindowsChanged() {
 
 void SiteConnection::Tick() {
     ProcessReceived();
+    // What waited in the socket while the queue was full comes in for the next tick.
+    OnReadyRead();
     services_.frame.SetStatusLine(
         peerText_ + connectTimeText_ + QStringLiteral(" -- ") +
         QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")) +
-        QStringLiteral("    Frame: %1").arg(frameCounter_));
+        QStringLiteral("    Frame: %1").arg(frameCounter_) +
+        (viewDegraded() ? QString::fromLatin1(sitetext::kViewDegraded) : QString()));
     // The counter is not reset by Start, so a restarted connection's first KeepAlive goes
     // out on its 52nd tick, later ones every 51 ticks.
     if (keepAliveTicks_ > kKeepAliveTicks) {
@@ -204,9 +275,14 @@ void SiteConnection::OnSocketClosed() {
         return;  // already handled
     }
     writable_ = false;
-    // Messages the site sent just before it closed (a SiteClosing, say) are acted on first.
-    OnReadyRead();
-    ProcessReceived();
+    // Messages the site sent just before it closed (a SiteClosing, say) are acted on first,
+    // a queue's limit at a time.
+    for (bool more = true; more;) {
+        OnReadyRead();
+        more = receiveQueue_.bytes() >= kReceiveQueueLimit;  // stopped by the limit
+        ProcessReceived();
+        more = more && active_ && !dispatching_;
+    }
     if (!active_) {
         return;
     }
@@ -242,13 +318,77 @@ void SiteConnection::Disconnect(bool closeWindows) {
         }
     }
     dispatching_ = false;
+    sendStalled_ = false;
     decoder_.reset();
     for (auto& link : links_) {
-        link.decoder.reset();
+        link.decoding.reset();
         link.decoderFailed = false;
     }
     services_.frame.SetStatusLine(sitetext::kDisconnect);
     TellWindowsChanged();
+}
+
+DecodeWorkers& SiteConnection::Workers() {
+    if (!workers_) {
+        QPointer<SiteConnection> self(this);
+        workers_ = std::make_unique<DecodeWorkers>([self] {
+            // On a worker: only a posted call crosses to this object's thread.
+            QMetaObject::invokeMethod(
+                self.get(),
+                [self] {
+                    if (self) {
+                        self->SchedulePresent();
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    return *workers_;
+}
+
+void SiteConnection::SchedulePresent() {
+    if (presentTimer_.isActive()) {
+        return;
+    }
+    const qint64 since = sincePresent_.isValid() ? sincePresent_.elapsed() : presentInterval_;
+    presentTimer_.start(static_cast<int>(std::max<qint64>(0, presentInterval_ - since)));
+}
+
+void SiteConnection::PresentPictures() {
+    if (workers_) {
+        workers_->PicturesTaken();
+    }
+    sincePresent_.start();
+    for (ChannelLink& link : links_) {
+        if (!link.decoding || !link.hasWindow()) {
+            continue;
+        }
+        if (auto picture = link.decoding->TakePicture()) {
+            link.window->DrawPicture(*picture);
+        }
+    }
+}
+
+std::uint64_t SiteConnection::decodedFrames() const {
+    std::uint64_t frames = 0;
+    for (const ChannelLink& link : links_) {
+        frames += link.decoding ? link.decoding->decodedFrames() : 0;
+    }
+    return frames;
+}
+
+std::uint64_t SiteConnection::droppedFrames() const {
+    std::uint64_t frames = 0;
+    for (const ChannelLink& link : links_) {
+        frames += link.decoding ? link.decoding->droppedFrames() : 0;
+    }
+    return frames;
+}
+
+bool SiteConnection::viewDegraded() const {
+    return std::any_of(links_.begin(), links_.end(), [](const ChannelLink& link) {
+        return link.decoding && link.decoding->behind();
+    });
 }
 
 void SiteConnection::Close() {

@@ -11,6 +11,7 @@
 #include "wire/queues.h"
 #include "wire/site_messages.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -40,6 +41,15 @@ class SiteConnection : public QObject {
     static constexpr int kTickMilliseconds = 100;
     // A KeepAlive goes out when the tick counter has passed this value.
     static constexpr int kKeepAliveTicks = 50;
+    // What the connection takes of a site's stream ahead of the tick: once the receive queue
+    // holds this much, reading stops, the socket's buffer and then the kernel's fill, and TCP
+    // slows the site down; the tick reads on after dispatching. At least 20 MB/s at the
+    // design's tick, far more than a site streams, and no dispatch ever has more than this.
+    static constexpr std::size_t kReceiveQueueLimit = 2 * 1024 * 1024;
+    static constexpr qint64 kSocketReadBufferBytes = 512 * 1024;
+    // Bytes waiting to go out (the send queue and the socket's buffer) beyond which the site
+    // counts as no longer reading and the link as broken.
+    static constexpr std::size_t kSendBacklogLimit = 1024 * 1024;
 
     // call: the "Call" settings the login uses (account, picture format, quality, ReLink).
     SiteConnection(Services services, CallSettings call, QObject* parent = nullptr);
@@ -94,8 +104,20 @@ class SiteConnection : public QObject {
     bool channelOpenPermission() const { return channelOpenPermission_; }
     bool channelClosePermission() const { return channelClosePermission_; }
     int frameCounter() const { return frameCounter_; }
+    // Frames the channels decoded so far (on the decoding workers), summed over open links.
+    std::uint64_t decodedFrames() const;
+    // Frames the channels dropped undecoded to catch up (jumping to a key frame).
+    std::uint64_t droppedFrames() const;
+    // Some channel's pictures lag behind its frames: the windows show only the newest.
+    bool viewDegraded() const;
+    // Pictures go to the windows at most once per interval (a display's refresh).
+    void SetPresentInterval(int milliseconds) { presentInterval_ = milliseconds; }
     const QString& peerText() const { return peerText_; }
     const std::optional<DecoderChoice>& decoder() const { return decoder_; }
+    // Received bytes not yet dispatched: the receive queue and the socket's own buffer.
+    std::size_t queuedReceiveBytes() const;
+    // Bytes not yet handed to the network: the send queue and the socket's own buffer.
+    std::size_t queuedSendBytes() const;
     const std::list<ChannelLink>& links() const { return links_; }
     ChannelLink* FindLinkByNumber(std::uint32_t channelNumber);
     const ChannelLink* FindLinkByWindow(const ChannelWindow* window) const;
@@ -121,7 +143,11 @@ class SiteConnection : public QObject {
     void AttachSocket(QTcpSocket* socket);
     void DetachSocket();
     void OnReadyRead();
+    // Moves what the socket holds into the receive queue until the queue holds limit bytes.
+    void ReadSocket(std::size_t limit);
     void OnSocketClosed();
+    // A site that stopped reading: its link ends as if it had closed it.
+    void DropStalledLink();
     // An operator's request: queued only once the site has accepted the login.
     bool QueueRequest(MessageBlocks message);
     bool QueueWordRequest(ClientMessage type, std::uint32_t value);
@@ -153,6 +179,10 @@ class SiteConnection : public QObject {
     void Act(const sitemsg::Dropped& dropped);
     ChannelLink* LinkForFrame(const sitemsg::VideoFrame& frame);
     bool MakeWindow(ChannelLink& link, const PackedFrame& frame);
+    DecodeWorkers& Workers();
+    // A worker has a new picture: the windows get it now, or at the display's next refresh.
+    void SchedulePresent();
+    void PresentPictures();
 
     Services services_;
     CallSettings call_;
@@ -164,6 +194,7 @@ class SiteConnection : public QObject {
     bool writable_ = false;
     bool alarmMode_ = false;
     bool dispatching_ = false;
+    bool sendStalled_ = false;     // the send backlog overflowed: the link is being dropped
     bool windowsChanged_ = false;  // told to the host once dispatch has finished
     bool channelOpenPermission_ = false;
     bool channelClosePermission_ = false;
@@ -177,12 +208,19 @@ class SiteConnection : public QObject {
     std::list<ChannelLink> links_;
     ChannelWindow* fixedWindow_ = nullptr;
     std::optional<DecoderChoice> decoder_;
+    // Made with the first channel's decoder; gone before anything else of the connection.
+    std::unique_ptr<DecodeWorkers> workers_;
+    QTimer presentTimer_;
+    QElapsedTimer sincePresent_;
+    int presentInterval_ = 16;
 };
 
 // Texts the connection shows in the main frame's status line.
 namespace sitetext {
 inline constexpr const char* kStreamError = "Stream error!";
 inline constexpr const char* kDisconnect = "Disconnect";
+// After the frame counter while some channel's pictures lag behind its frames.
+inline constexpr const char* kViewDegraded = "    View degraded: newest pictures only";
 }  // namespace sitetext
 
 }  // namespace orvane

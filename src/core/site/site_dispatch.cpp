@@ -88,20 +88,21 @@ void SiteConnection::Act(const sitemsg::VideoFrame& frame) {
     if (link->frameSink) {
         link->frameSink->TakeFrame(frame.packed);
     }
-    link->StoreFrame(frame.packed);
-    if (!link->decoder && !link->decoderFailed) {
-        link->decoder = VideoDecoder::Create(*decoder_, frame.frame.header);
-        if (!link->decoder) {
+    const bool keyFrame = link->StoreFrame(frame.packed);
+    if (!link->decoding && !link->decoderFailed) {
+        auto decoder = VideoDecoder::Create(*decoder_, frame.frame.header);
+        if (!decoder) {
             // The window stays, without pictures; the frames are still kept and recorded.
             link->decoderFailed = true;
             qCWarning(lcSite) << "cannot open" << decoder_->name.c_str() << "for channel"
                               << link->channelId;
+        } else {
+            link->decoding = Workers().AddChannel(std::move(decoder));
         }
     }
-    if (link->decoder) {
-        if (auto picture = link->decoder->Decode(frame.frame)) {
-            link->window->DrawPicture(*picture);
-        }
+    if (link->decoding) {
+        // Pictures come back through PresentPictures, at most at the display's rate.
+        link->decoding->Submit(Block(frame.packed.begin(), frame.packed.end()), keyFrame);
     }
 }
 
@@ -120,7 +121,7 @@ ChannelLink* SiteConnection::LinkForFrame(const sitemsg::VideoFrame& frame) {
     link->channelId = frame.channelId;
     link->reopenRequested = false;
     link->stopped = false;
-    link->decoder.reset();
+    link->decoding.reset();
     link->decoderFailed = false;
     if (!MakeWindow(*link, frame.frame)) {
         // No window: the link stays closed, as if the operator had closed it.

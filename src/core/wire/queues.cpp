@@ -5,6 +5,7 @@
 namespace orvane {
 
 bool SendQueue::Append(Block block, const BlockSender& send) {
+    bytes_ += block.size();
     blocks_.push_back(std::move(block));
     return Flush(send);
 }
@@ -22,9 +23,35 @@ bool SendQueue::Flush(const BlockSender& send) {
         if (send(blocks_.front()) == SendOutcome::Blocked) {
             return false;
         }
+        bytes_ -= blocks_.front().size();
         blocks_.pop_front();
     }
     return true;
+}
+
+void SendQueue::Clear() {
+    blocks_.clear();
+    bytes_ = 0;
+}
+
+void ReceiveQueue::PushBack(Block chunk) {
+    bytes_ += chunk.size();
+    chunks_.push_back(std::move(chunk));
+}
+
+void ReceiveQueue::PushFront(Block chunk) {
+    bytes_ += chunk.size();
+    chunks_.push_front(std::move(chunk));
+}
+
+void ReceiveQueue::DropFront() {
+    bytes_ -= chunks_.front().size();
+    chunks_.pop_front();
+}
+
+void ReceiveQueue::Clear() {
+    chunks_.clear();
+    bytes_ = 0;
 }
 
 std::optional<Block> ReceiveQueue::PopFront() {
@@ -33,6 +60,7 @@ std::optional<Block> ReceiveQueue::PopFront() {
     }
     Block chunk = std::move(chunks_.front());
     chunks_.pop_front();
+    bytes_ -= chunk.size();
     return chunk;
 }
 

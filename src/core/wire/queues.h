@@ -27,31 +27,37 @@ class SendQueue {
     // Appends a message's header, payload (when present) and trailer, flushing after each.
     void AppendMessage(MessageBlocks message, const BlockSender& send);
     bool Flush(const BlockSender& send);
-    void Clear() { blocks_.clear(); }
+    void Clear();
 
     std::size_t size() const { return blocks_.size(); }
     bool empty() const { return blocks_.empty(); }
+    // Bytes of every block still waiting: what a link that stopped draining holds.
+    std::size_t bytes() const { return bytes_; }
 
   private:
     std::deque<Block> blocks_;
+    std::size_t bytes_ = 0;
 };
 
 // Received chunks waiting for reassembly. Bytes left behind a completed message go back to
 // the head so they are reassembled before anything received later.
 class ReceiveQueue {
   public:
-    void PushBack(Block chunk) { chunks_.push_back(std::move(chunk)); }
-    void PushFront(Block chunk) { chunks_.push_front(std::move(chunk)); }
+    void PushBack(Block chunk);
+    void PushFront(Block chunk);
     std::optional<Block> PopFront();
     const Block& front() const { return chunks_.front(); }
-    void DropFront() { chunks_.pop_front(); }
-    void Clear() { chunks_.clear(); }
+    void DropFront();
+    void Clear();
 
     std::size_t size() const { return chunks_.size(); }
     bool empty() const { return chunks_.empty(); }
+    // Bytes of every chunk still waiting: what the reader holds back from reading past.
+    std::size_t bytes() const { return bytes_; }
 
   private:
     std::deque<Block> chunks_;
+    std::size_t bytes_ = 0;
 };
 
 class FrameAssembler;

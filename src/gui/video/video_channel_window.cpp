@@ -238,7 +238,11 @@ Block VideoChannelWindow::latestFrame() const {
 
 void VideoChannelWindow::DrawPicture(const DecodedPicture& picture) {
     picture_ = picture.image;
-    view_->update();
+    pictureSource_ = picture.source;
+    // A window out of sight keeps its picture (for a snapshot) but is not painted.
+    if (view_->isVisible()) {
+        view_->update();
+    }
 }
 
 void VideoChannelWindow::MarkStopped() {
@@ -287,10 +291,15 @@ void VideoChannelWindow::OnRecord() {
             QMetaObject::invokeMethod(
                 self,
                 [self, message] {
-                    if (self) {
-                        PromptService::Show(self, message, PromptButtons::Ok,
-                                            PromptIcon::Exclamation);
+                    if (!self) {
+                        return;
                     }
+                    // A clip the failure ended is not recording any more: the mark goes and
+                    // Record can start a new one.
+                    if (self->recorder_ && self->recorder_->endedByFailure()) {
+                        self->OnStopRecord();
+                    }
+                    PromptService::Show(self, message, PromptButtons::Ok, PromptIcon::Exclamation);
                 },
                 Qt::QueuedConnection);
         });

@@ -46,6 +46,8 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     std::int32_t channelId() const { return static_cast<std::int32_t>(params_.channelId); }
     std::uint32_t channelNumber() const { return params_.channelNumber; }
     const QImage& picture() const { return picture_; }
+    // The header of the frame the picture was decoded from.
+    const BitmapInfoHeader& pictureSource() const { return pictureSource_; }
     const BitmapInfoHeader& format() const { return params_.format; }
     QToolBar* toolBar() const { return toolBar_; }
     QWidget* pictureView() const;
@@ -87,6 +89,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     QToolBar* toolBar_ = nullptr;
     PictureView* view_ = nullptr;
     QImage picture_;
+    BitmapInfoHeader pictureSource_;
     SizeMode sizeMode_ = k160x120;
     bool stopped_ = false;
     std::unique_ptr<ClipRecorder> recorder_;

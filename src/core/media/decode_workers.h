@@ -1,0 +1,131 @@
+#pragma once
+
+#include "common/block.h"
+#include "media/decoded_picture.h"
+#include "media/video_decoder.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+// Live channels are decoded on worker threads, so that many channels neither stall the GUI
+// thread nor leave a core idle.
+//
+// Threads: a DecodeWorkers and its ChannelDecoding objects are made, fed and read on one
+// thread, the owner's (the GUI thread). Only the decoding itself runs on the workers; the
+// picturesReady callback is the one thing called from a worker.
+namespace orvane {
+
+class DecodeWorkers;
+
+// One channel's decoding: the frames it is given, in order, decoded on one worker (always
+// the same, so the decoder's state needs no lock), and the newest picture, waiting for the
+// owner to take it.
+class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
+    struct Made {};  // only DecodeWorkers makes them
+
+  public:
+    using Clock = std::chrono::steady_clock;
+    // Pictures older than this when decoding starts mean the channel is behind: from then on
+    // only the newest picture is made, and when a key frame waits behind the late one,
+    // decoding jumps to it (the frames between are dropped), until it has caught up.
+    static constexpr std::chrono::milliseconds kBehindLimit{500};
+    // Frames waiting beyond this are dropped up to the next key frame, where decoding
+    // starts again cleanly; a channel so far behind shows nothing useful anyway.
+    static constexpr std::size_t kMaxWaitingFrames = 250;
+    static constexpr std::size_t kMaxWaitingBytes = 16u << 20;
+
+    ChannelDecoding(Made, DecodeWorkers& workers, int worker,
+                    std::unique_ptr<VideoDecoder> decoder);
+    ~ChannelDecoding() = default;
+    ChannelDecoding(const ChannelDecoding&) = delete;
+    ChannelDecoding& operator=(const ChannelDecoding&) = delete;
+
+    // Queues a packed frame for decoding. keyFrame: it can be decoded on its own. False
+    // when it was dropped (the channel is waiting for a key frame to start again).
+    bool Submit(Block packedFrame, bool keyFrame);
+    // The newest picture made since the last call, if any.
+    std::optional<DecodedPicture> TakePicture();
+    // The channel's pictures lag behind the frames by more than kBehindLimit, or frames
+    // were dropped and it waits for a key frame.
+    bool behind() const { return behind_.load(std::memory_order_relaxed); }
+    std::uint64_t decodedFrames() const { return decoded_.load(std::memory_order_relaxed); }
+    std::uint64_t droppedFrames() const { return dropped_.load(std::memory_order_relaxed); }
+    std::size_t waitingFrames() const;
+
+  private:
+    friend class DecodeWorkers;
+    struct Job {
+        Block packedFrame;
+        Clock::time_point submitted;
+        bool keyFrame = false;
+        bool restart = false;  // decoding starts over here (frames before it were dropped)
+    };
+    // On the worker: decodes the oldest waiting frame; false when none was waiting.
+    bool DecodeNext();
+    void SkipToNewestKeyFrame();
+
+    DecodeWorkers* workers_;
+    int worker_;
+    std::unique_ptr<VideoDecoder> decoder_;  // the worker's alone once made
+
+    mutable std::mutex mutex_;  // guards what follows
+    std::deque<Job> waiting_;
+    std::size_t waitingBytes_ = 0;
+    bool waitingForKey_ = false;
+    bool restartNext_ = false;
+    std::optional<DecodedPicture> newest_;
+
+    std::atomic<bool> behind_{false};
+    std::atomic<std::uint64_t> decoded_{0};
+    std::atomic<std::uint64_t> dropped_{0};
+};
+
+// A fixed set of decoding threads, one per core unless told otherwise. Channels are dealt to
+// the workers in turn and each stays on its own.
+class DecodeWorkers {
+  public:
+    // picturesReady: called on a worker when a channel has a new picture and none was
+    // waiting to be taken; it should post to the owner's thread, never block.
+    explicit DecodeWorkers(std::function<void()> picturesReady, int threads = 0);
+    ~DecodeWorkers();
+    DecodeWorkers(const DecodeWorkers&) = delete;
+    DecodeWorkers& operator=(const DecodeWorkers&) = delete;
+
+    std::shared_ptr<ChannelDecoding> AddChannel(std::unique_ptr<VideoDecoder> decoder);
+    int threadCount() const { return static_cast<int>(threads_.size()); }
+
+  private:
+    friend class ChannelDecoding;
+    struct Worker {
+        std::mutex mutex;
+        std::condition_variable wake;
+        // Channels with frames waiting, in the order their frames came; a channel appears
+        // once per waiting frame, so every channel gets its turn.
+        std::deque<std::shared_ptr<ChannelDecoding>> turns;
+    };
+    void Enqueue(int worker, std::shared_ptr<ChannelDecoding> channel);
+    void Run(Worker& worker);
+    void NotePicture();
+
+    std::function<void()> picturesReady_;
+    std::vector<std::unique_ptr<Worker>> workers_;
+    std::vector<std::thread> threads_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> notifyPending_{false};
+    int nextWorker_ = 0;
+
+  public:
+    // The owner took the pictures: the next new one notifies again.
+    void PicturesTaken() { notifyPending_.store(false); }
+};
+
+}  // namespace orvane

@@ -1,0 +1,200 @@
+#include "frame_source.h"
+#include "media/decode_workers.h"
+#include "media/decoder_registry.h"
+#include "support/event_loop.h"
+#include "support/message_guard.h"
+
+#include <QMetaObject>
+
+#include <future>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+constexpr QSize kSize(176, 144);
+
+std::vector<Block> EncodeChannel(int channel, int frames) {
+    auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, kSize);
+    std::vector<Block> packed;
+    for (int i = 0; i < frames; ++i) {
+        if (auto frame = encoder->Encode(sim::TestPattern(channel, i, kSize))) {
+            packed.push_back(std::move(*frame));
+        }
+    }
+    return packed;
+}
+
+std::unique_ptr<VideoDecoder> RealDecoder(const Block& first) {
+    const auto header = BitmapInfoHeader::Parse(first);
+    return VideoDecoder::Create(*FindDecoder(*header), *header);
+}
+
+// The picture a decoder of its own, on this thread, makes of the same frames.
+QImage DecodedAlone(const std::vector<Block>& frames) {
+    auto decoder = RealDecoder(frames.front());
+    QImage last;
+    for (const Block& frame : frames) {
+        if (auto picture = decoder->Decode(*ParsePackedFrame(frame))) {
+            last = picture->image.copy();
+        }
+    }
+    return last;
+}
+
+TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureShown) {
+    int notices = 0;
+    QObject receiver;
+    DecodeWorkers workers(
+        [&] {
+            QMetaObject::invokeMethod(
+                &receiver, [&] { ++notices; }, Qt::QueuedConnection);
+        },
+        2);
+    constexpr int kChannels = 6;
+    std::vector<std::vector<Block>> streams;
+    std::vector<std::shared_ptr<ChannelDecoding>> channels;
+    for (int c = 0; c < kChannels; ++c) {
+        streams.push_back(EncodeChannel(c, 40));
+        channels.push_back(workers.AddChannel(RealDecoder(streams.back().front())));
+    }
+    // Interleaved, as a site sends them; inter frames decoded out of order or by two threads
+    // at once would show as a wrong last picture.
+    for (std::size_t i = 0; i < streams[0].size(); ++i) {
+        for (int c = 0; c < kChannels; ++c) {
+            ASSERT_TRUE(channels[c]->Submit(streams[c][i], i % 12 == 0));
+        }
+    }
+    ASSERT_TRUE(test::WaitUntil([&] {
+        return std::all_of(channels.begin(), channels.end(),
+                           [&](const auto& c) { return c->decodedFrames() == 40; });
+    }));
+    test::Pump(20);
+    EXPECT_GE(notices, 1);
+    for (int c = 0; c < kChannels; ++c) {
+        const auto picture = channels[c]->TakePicture();
+        ASSERT_TRUE(picture) << c;
+        EXPECT_EQ(picture->image, DecodedAlone(streams[c])) << c;
+        EXPECT_EQ(picture->source.biWidth, kSize.width());
+        EXPECT_FALSE(channels[c]->TakePicture()) << "taken once";
+        EXPECT_FALSE(channels[c]->behind());
+    }
+}
+
+// A decoder that waits at a gate, and counts what it was asked for.
+class GatedDecoder final : public VideoDecoder {
+  public:
+    explicit GatedDecoder(std::shared_future<void> gate) : gate_(std::move(gate)) {}
+    std::optional<DecodedPicture> Decode(const PackedFrame& frame) override {
+        gate_.wait();
+        ++pictures;
+        QImage image(4, 4, QImage::Format_RGB32);
+        image.fill(static_cast<uint>(frame.imageData.size()));
+        return DecodedPicture{image, {}};
+    }
+    bool DecodeWithoutPicture(const PackedFrame&) override {
+        gate_.wait();
+        ++withoutPicture;
+        return true;
+    }
+    void Restart() override { ++restarts; }
+
+    std::atomic<int> pictures{0};
+    std::atomic<int> withoutPicture{0};
+    std::atomic<int> restarts{0};
+
+  private:
+    std::shared_future<void> gate_;
+};
+
+Block FrameOfSize(std::size_t bytes) {
+    BitmapInfoHeader header;
+    header.biWidth = 4;
+    header.biHeight = 4;
+    header.biBitCount = 24;
+    header.biCompression = MakeFourcc('F', 'M', 'P', '4');
+    return sim::PackFrame(header, Block(bytes, 1));
+}
+
+TEST(DecodeWorkers, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest) {
+    std::promise<void> open;
+    auto decoder = std::make_unique<GatedDecoder>(open.get_future().share());
+    GatedDecoder& counts = *decoder;
+    DecodeWorkers workers([] {}, 1);
+    auto channel = workers.AddChannel(std::move(decoder));
+
+    ASSERT_TRUE(channel->Submit(FrameOfSize(10), true));
+    test::Pump(20);  // the worker now waits at the gate with the first frame
+    const std::size_t room = ChannelDecoding::kMaxWaitingFrames;
+    for (std::size_t i = 0; i < room; ++i) {
+        ASSERT_TRUE(channel->Submit(FrameOfSize(11), false));
+    }
+    EXPECT_FALSE(channel->behind());
+    {
+        test::ExpectedMessage warning(QtWarningMsg, "orvane.media", "behind");
+        // One more than there is room for: what waits goes, and so does every frame that
+        // needs those before it.
+        EXPECT_FALSE(channel->Submit(FrameOfSize(12), false));
+        EXPECT_FALSE(channel->Submit(FrameOfSize(13), false));
+    }
+    EXPECT_TRUE(channel->behind());
+    EXPECT_EQ(channel->waitingFrames(), 0u);
+    EXPECT_TRUE(channel->Submit(FrameOfSize(20), true));
+    EXPECT_TRUE(channel->Submit(FrameOfSize(21), false));
+    EXPECT_TRUE(channel->Submit(FrameOfSize(22), false));
+    EXPECT_EQ(channel->droppedFrames(), room + 2);
+
+    test::Pump(600);  // long enough for the waiting frames to count as late
+    open.set_value();
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 4; }));
+    EXPECT_EQ(counts.restarts.load(), 1) << "decoding starts again at the key frame";
+    // Of the frames that waited together only the last is made into a picture.
+    EXPECT_EQ(counts.withoutPicture.load(), 2);
+    EXPECT_EQ(counts.pictures.load(), 2);
+    const auto picture = channel->TakePicture();
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->image.pixel(0, 0) & 0xFFFFFF, 22u);
+    EXPECT_TRUE(channel->behind()) << "the last frame waited longer than the limit";
+    ASSERT_TRUE(channel->Submit(FrameOfSize(30), false));
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 5; }));
+    EXPECT_FALSE(channel->behind()) << "caught up";
+}
+
+TEST(DecodeWorkers, ALateChannelJumpsToAWaitingKeyFrame) {
+    std::promise<void> open;
+    auto decoder = std::make_unique<GatedDecoder>(open.get_future().share());
+    GatedDecoder& counts = *decoder;
+    DecodeWorkers workers([] {}, 1);
+    auto channel = workers.AddChannel(std::move(decoder));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(10), true));
+    test::Pump(20);
+    ASSERT_TRUE(channel->Submit(FrameOfSize(11), false));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(12), true));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(13), false));
+    test::Pump(600);
+    open.set_value();
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 3; }));
+    EXPECT_EQ(channel->droppedFrames(), 1u) << "the frame before the key frame";
+    EXPECT_EQ(counts.restarts.load(), 1);
+    const auto picture = channel->TakePicture();
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->image.pixel(0, 0) & 0xFFFFFF, 13u);
+}
+
+TEST(DecodeWorkers, StoppingWithFramesWaitingNeitherHangsNorLeaks) {
+    std::promise<void> open;
+    auto gate = open.get_future().share();
+    auto workers = std::make_unique<DecodeWorkers>([] {}, 2);
+    auto channel = workers->AddChannel(std::make_unique<GatedDecoder>(gate));
+    for (int i = 0; i < 50; ++i) {
+        channel->Submit(FrameOfSize(10), i == 0);
+    }
+    open.set_value();
+    workers.reset();  // joins; what still waits is dropped with the channel
+    channel.reset();
+}
+
+}  // namespace
+}  // namespace orvane
