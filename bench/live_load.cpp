@@ -213,6 +213,7 @@ int main(int argc, char** argv) {
     dismiss.start(50);
 
     std::uint64_t recorded = 0;
+    std::int64_t owed = 0;  // frames the recordings should hold
     std::vector<std::int64_t> latencies;
     std::vector<std::unique_ptr<PaintWatch>> watches;
     QTimer watchNew;
@@ -225,6 +226,17 @@ int main(int argc, char** argv) {
                 window->pictureView()->installEventFilter(watches.back().get());
                 if (record) {
                     window->action(cmd::kStartRecord)->trigger();
+                    // What the clip must hold from now on: the frames it started with, and
+                    // every frame the channel receives after.
+                    const ChannelLink* link =
+                        frame->connection() ? frame->connection()->FindLinkByWindow(window)
+                                            : nullptr;
+                    if (link && window->recorder()) {
+                        window->setProperty(
+                            "owed", QVariant::fromValue<qint64>(
+                                        static_cast<qint64>(window->recorder()->frameIndex()) -
+                                        static_cast<qint64>(link->frames)));
+                    }
                 }
             }
         }
@@ -258,10 +270,19 @@ int main(int argc, char** argv) {
             degraded = degraded || frame->connection()->viewDegraded();
             windows = std::max(windows, frame->channelWindows().size());
             std::uint64_t recordedNow = 0;
+            std::int64_t owedNow = 0;
             for (VideoChannelWindow* window : frame->channelWindows()) {
                 recordedNow += window->recorder() ? window->recorder()->frameIndex() : 0;
+                const ChannelLink* link = frame->connection()->FindLinkByWindow(window);
+                if (link && window->property("owed").isValid()) {
+                    owedNow += window->property("owed").toLongLong() +
+                               static_cast<std::int64_t>(link->frames);
+                }
             }
-            recorded = std::max(recorded, recordedNow);
+            if (recordedNow >= recorded) {
+                recorded = recordedNow;
+                owed = owedNow;
+            }
             cpu = CpuSeconds() - cpuStart;
             residentMax = std::max(residentMax, ResidentMegabytes());
             if (!stalls && shown > 0) {
@@ -299,7 +320,9 @@ int main(int argc, char** argv) {
                 shown > 0 ? 1e6 * cpu / shown : 0.0, 1e6 * decodeOnly,
                 shown > 0 ? (cpu / shown) / decodeOnly : 0.0);
     if (record) {
-        std::printf("frames recorded: %llu\n", static_cast<unsigned long long>(recorded));
+        std::printf("frames recorded: %llu of %lld received while recording (lost: %lld)\n",
+                    static_cast<unsigned long long>(recorded), static_cast<long long>(owed),
+                    static_cast<long long>(owed) - static_cast<long long>(recorded));
     }
     const std::size_t paints = latencies.size();
     std::printf("paint latency ms: p50 %lld, p99 %lld (%zu paints)\n",

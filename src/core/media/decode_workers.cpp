@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include <pthread.h>
+
 namespace orvane {
 
 ChannelDecoding::ChannelDecoding(Made, DecodeWorkers& workers, int worker,
@@ -163,6 +165,8 @@ void DecodeWorkers::Enqueue(int worker, std::shared_ptr<ChannelDecoding> channel
 }
 
 void DecodeWorkers::Run(Worker& worker) {
+    // Named, so that top and a profiler tell the decoding apart from the GUI thread.
+    pthread_setname_np(pthread_self(), "orvane-decode");
     while (true) {
         std::shared_ptr<ChannelDecoding> channel;
         {
