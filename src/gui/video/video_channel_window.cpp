@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTime>
+#include <QTimer>
 #include <QToolBar>
 
 #include <algorithm>
@@ -32,6 +33,8 @@ constexpr int kStopMarkOffset = 5;
 // The recording mark: a red dot in the picture's top right corner.
 constexpr int kRecordMarkDiameter = 12;
 constexpr int kRecordMarkMargin = 6;
+// How long an alarm's snapshot waits for the window's first picture.
+constexpr int kAlarmSnapshotWaitMs = 2000;
 
 }  // namespace
 
@@ -239,6 +242,10 @@ Block VideoChannelWindow::latestFrame() const {
 void VideoChannelWindow::DrawPicture(const DecodedPicture& picture) {
     picture_ = picture.image;
     pictureSource_ = picture.source;
+    if (snapshotOnPicture_) {
+        snapshotOnPicture_ = false;
+        QMetaObject::invokeMethod(action(cmd::kSnapshot), &QAction::trigger, Qt::QueuedConnection);
+    }
     // A window out of sight keeps its picture (for a snapshot) but is not painted.
     if (view_->isVisible()) {
         view_->update();
@@ -251,10 +258,17 @@ void VideoChannelWindow::MarkStopped() {
 }
 
 void VideoChannelWindow::StartAlarmActions() {
-    // Posted: the connection is still dispatching the frame that made this window, and the
-    // snapshot wants that frame's picture.
+    // Posted: the connection is still dispatching the frame that made this window.
     QMetaObject::invokeMethod(action(cmd::kStartRecord), &QAction::trigger, Qt::QueuedConnection);
-    QMetaObject::invokeMethod(action(cmd::kSnapshot), &QAction::trigger, Qt::QueuedConnection);
+    // The snapshot wants that frame's picture, which a decoding thread is still making: it is
+    // taken when the picture comes, or from the frame itself if none comes in time.
+    snapshotOnPicture_ = true;
+    QTimer::singleShot(kAlarmSnapshotWaitMs, this, [this] {
+        if (snapshotOnPicture_) {
+            snapshotOnPicture_ = false;
+            action(cmd::kSnapshot)->trigger();
+        }
+    });
 }
 
 void VideoChannelWindow::CloseWindow() {

@@ -95,6 +95,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     std::unique_ptr<ClipRecorder> recorder_;
     bool captionShown_ = true;
     bool closing_ = false;
+    bool snapshotOnPicture_ = false;  // an alarm's snapshot waits for the first picture
 };
 
 namespace videotext {
