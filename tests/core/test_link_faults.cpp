@@ -475,8 +475,9 @@ class FloodTest : public LinkFaultTest {
         EXPECT_LT(report.mostResidentGrowthKiB, kResidentGrowthKiB);
         EXPECT_LT(report.worstBusyMs, kFloodStallMs);
         EXPECT_LT(report.worstLateMs, kAwayMs);
-        // Two cores: nothing may run away on a thread of its own.
-        EXPECT_LT(report.cpuSeconds, 1.5 * report.wallSeconds);
+        // The flooding thread, the client and the decoding of what the flood carries share two
+        // cores: together they must leave some of it idle, nothing spinning on its own.
+        EXPECT_LT(report.cpuSeconds, 1.9 * report.wallSeconds);
     }
 };
 
