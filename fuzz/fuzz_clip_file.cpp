@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes, as a clip file, to the player's media graph: opening it (the AVI
 // headers, the index or a scan of every sample), then showing the first frame, the middle
 // one and the end, and stepping back from the end. Nothing a file holds may crash it.
+#include "file_fuzzing.h"
 #include "media/media_graph.h"
 
-#include <QGuiApplication>
 #include <QTemporaryDir>
 
 #include <cstddef>
@@ -18,11 +18,7 @@ QTemporaryDir* folder = nullptr;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    qputenv("QT_LOGGING_RULES", "orvane.*=false");
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QGuiApplication app(*argc, *argv);
-    static QTemporaryDir dir;
-    folder = &dir;
+    folder = &orvane::fuzz::StartFileFuzzing(argc, argv);
     return 0;
 }
 

@@ -3,10 +3,10 @@
 // and back, go to the end and back, seek to the middle, change speed, play again, close.
 // Playback is driven by handing the engine's and the graph's timer work straight to them,
 // never by waiting on the wall clock. Nothing a file holds may crash it.
+#include "file_fuzzing.h"
 #include "media/clip_player_engine.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -73,11 +73,7 @@ void RunTimers(ClipPlayerEngine& engine) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    qputenv("QT_LOGGING_RULES", "orvane.*=false");
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QGuiApplication app(*argc, *argv);
-    static QTemporaryDir dir;
-    folder = &dir;
+    folder = &orvane::fuzz::StartFileFuzzing(argc, argv);
     return 0;
 }
 

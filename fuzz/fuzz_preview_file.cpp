@@ -2,10 +2,10 @@
 // decode of the packed frame it holds (every decoder a frame header can pick) and, for some
 // inputs, the bounded read from disk. Every pixel of a picture is read, so one that
 // views freed or foreign memory shows.
+#include "file_fuzzing.h"
 #include "media/bitmap_info.h"
 #include "media/preview_file.h"
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -43,11 +43,7 @@ void CheckPicture(const QImage& picture) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    qputenv("QT_LOGGING_RULES", "orvane.*=false");
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QGuiApplication app(*argc, *argv);
-    static QTemporaryDir dir;
-    folder = &dir;
+    folder = &orvane::fuzz::StartFileFuzzing(argc, argv);
     return 0;
 }
 
