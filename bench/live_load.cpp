@@ -11,6 +11,7 @@
 #include "common/command_ids.h"
 #include "decode_only.h"
 #include "frame_source.h"
+#include "free_port.h"
 #include "media/clip_recorder.h"
 #include "media/decoder_registry.h"
 #include "media/video_decoder.h"
@@ -189,7 +190,7 @@ int main(int argc, char** argv) {
     {
         auto opened = OpenSettings((dir.path() + "/registry.sqlite3").toStdString());
         opened.settings.WriteProfileInt("Net", "SitePort", port);
-        opened.settings.WriteProfileInt("Net", "ListenPort", 0);
+        opened.settings.WriteProfileInt("Net", "ListenPort", bench::FreePort());
         CallSettings call;
         call.user = "admin";
         call.password = "admin";
@@ -228,9 +229,9 @@ int main(int argc, char** argv) {
                     window->action(cmd::kStartRecord)->trigger();
                     // What the clip must hold from now on: the frames it started with, and
                     // every frame the channel receives after.
-                    const ChannelLink* link =
-                        frame->connection() ? frame->connection()->FindLinkByWindow(window)
-                                            : nullptr;
+                    const ChannelLink* link = frame->connection()
+                                                  ? frame->connection()->FindLinkByWindow(window)
+                                                  : nullptr;
                     if (link && window->recorder()) {
                         window->setProperty(
                             "owed", QVariant::fromValue<qint64>(

@@ -9,6 +9,7 @@
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
+#include "free_port.h"
 #include "media/clip_recorder.h"
 #include "media/decode_workers.h"
 #include "process_stats.h"
@@ -467,13 +468,6 @@ class Problems {
     std::vector<Seen> seen_;
 };
 
-// A port nobody listens on now, for the call-back listener: 0 reads as unset, which gives
-// the usual port, and another Orvane on this machine (a test, a second soak) may hold that.
-quint16 FreePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
 // The sample memory and descriptors are judged against: the first at 10 minutes or later,
 // so that start-up and the first clips have settled; the first of all in a shorter run.
 const Sample* Baseline(const std::vector<Sample>& samples) {
@@ -570,7 +564,7 @@ int main(int argc, char** argv) {
     {
         auto opened = OpenSettings((registryDir.path() + "/registry.sqlite3").toStdString());
         opened.settings.WriteProfileInt("Net", "SitePort", port);
-        opened.settings.WriteProfileInt("Net", "ListenPort", FreePort());
+        opened.settings.WriteProfileInt("Net", "ListenPort", bench::FreePort());
         CallSettings call;
         call.user = "admin";
         call.password = "admin";
