@@ -15,6 +15,7 @@
 #include "media/clip_recorder.h"
 #include "media/decoder_registry.h"
 #include "media/video_decoder.h"
+#include "process_stats.h"
 #include "video/video_channel_window.h"
 #include "wire/byte_order.h"
 
@@ -24,27 +25,19 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 using namespace orvane;
+using bench::CpuSeconds;
+using bench::ResidentMegabytes;
 
 namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // CPU seconds per frame to decode the simulator's kind of frames alone, one thread.
 double DecodeOnlySecondsPerFrame(sim::SimulatedCodec codec) {
@@ -89,20 +82,6 @@ class PaintWatch : public QObject {
   private:
     VideoChannelWindow* window_;
 };
-
-// Resident memory of this process in MB (VmRSS), 0 when it cannot be read.
-double ResidentMegabytes() {
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-        }
-    }
-    return 0;
-}
 
 // How late a 10 ms timer fires on the GUI thread: the event loop's stalls.
 class StallWatch : public QObject {
