@@ -336,28 +336,29 @@ TEST(FramesSinceKey, KeepsTheGroupOfPicturesARecordingMustStartWith) {
     const auto mpeg4 = EncodeFrames(sim::SimulatedCodec::Mpeg4, 16);
     FramesSinceKey inter;
     for (const Block& frame : mpeg4) {
-        inter.Add(frame);
+        inter.Add(std::make_shared<const Block>(frame));
     }
     ASSERT_EQ(inter.frames().size(), 4u);  // the key frame of every twelfth, and three more
-    EXPECT_EQ(inter.frames()[0], mpeg4[12]);
-    EXPECT_EQ(inter.frames()[3], mpeg4[15]);
+    EXPECT_EQ(*inter.frames()[0], mpeg4[12]);
+    EXPECT_EQ(*inter.frames()[3], mpeg4[15]);
 
     const auto mjpeg = EncodeFrames(sim::SimulatedCodec::Mjpeg, 3);
     FramesSinceKey intra;
     for (const Block& frame : mjpeg) {
-        intra.Add(frame);
+        intra.Add(std::make_shared<const Block>(frame));
     }
     ASSERT_EQ(intra.frames().size(), 1u);
-    EXPECT_EQ(intra.frames()[0], mjpeg[2]);
+    EXPECT_EQ(*intra.frames()[0], mjpeg[2]);
 
     // Key frames further apart than the bounds: the latest frame alone is kept.
     FramesSinceKey far;
-    far.Add(mpeg4[0]);
+    far.Add(std::make_shared<const Block>(mpeg4[0]));
     for (std::size_t i = 0; i < FramesSinceKey::kMaxFrames; ++i) {
-        far.Add(mpeg4[1 + i % 11]);
+        far.Add(std::make_shared<const Block>(mpeg4[1 + i % 11]));
     }
     EXPECT_EQ(far.frames().size(), 1u);
-    far.Add(Block(10, 0));  // no header: ignored
+    far.Add(std::make_shared<const Block>(10, 0));  // no header: ignored
+    far.Add(nullptr);
     EXPECT_EQ(far.frames().size(), 1u);
 }
 

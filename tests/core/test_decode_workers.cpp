@@ -63,7 +63,8 @@ TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureSho
     // at once would show as a wrong last picture.
     for (std::size_t i = 0; i < streams[0].size(); ++i) {
         for (int c = 0; c < kChannels; ++c) {
-            ASSERT_TRUE(channels[c]->Submit(streams[c][i], i % 12 == 0));
+            ASSERT_TRUE(
+                channels[c]->Submit(std::make_shared<const Block>(streams[c][i]), i % 12 == 0));
         }
     }
     ASSERT_TRUE(test::WaitUntil([&] {
@@ -108,13 +109,13 @@ class GatedDecoder final : public VideoDecoder {
     std::shared_future<void> gate_;
 };
 
-Block FrameOfSize(std::size_t bytes) {
+SharedBlock FrameOfSize(std::size_t bytes) {
     BitmapInfoHeader header;
     header.biWidth = 4;
     header.biHeight = 4;
     header.biBitCount = 24;
     header.biCompression = MakeFourcc('F', 'M', 'P', '4');
-    return sim::PackFrame(header, Block(bytes, 1));
+    return std::make_shared<const Block>(sim::PackFrame(header, Block(bytes, 1)));
 }
 
 TEST(DecodeWorkers, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest) {

@@ -359,7 +359,7 @@ TEST_F(LinkFaultTest, ASiteSendingOneByteAtATimeFreezesNothingAndItsMessagesArri
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 1; }, 20000));
     EXPECT_TRUE(connection->loggedIn());
     EXPECT_EQ(channels.GetChannelName(3), "Gate");
-    EXPECT_EQ(connection->FindLinkByNumber(9)->latestFrame, first);
+    EXPECT_EQ(*connection->FindLinkByNumber(9)->latestFrame, first);
     ASSERT_NE(host.WindowFor(9), nullptr);
     EXPECT_TRUE(WaitUntil([&] { return host.WindowFor(9)->picturesDrawn() == 1; }));
 
@@ -372,7 +372,7 @@ TEST_F(LinkFaultTest, ASiteSendingOneByteAtATimeFreezesNothingAndItsMessagesArri
         Write(*site, std::span(slow).subspan(at, 1));
     }
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 2; }, 2000));
-    EXPECT_EQ(connection->FindLinkByNumber(9)->latestFrame, second);
+    EXPECT_EQ(*connection->FindLinkByNumber(9)->latestFrame, second);
     EXPECT_TRUE(WaitUntil([&] { return host.WindowFor(9)->picturesDrawn() == 2; }));
     EXPECT_LT(probe.worstBusyMs(), kTrickleStallMs);
     EXPECT_LT(probe.worstLateMs(), kAwayMs);
@@ -559,7 +559,7 @@ TEST_F(LinkFaultTest, EverythingASiteSentBeforeItClosedIsActedOnHoweverMuchWaits
     EXPECT_TRUE(frame.Posted(cmd::kOpenChannel));  // the login's answer
     EXPECT_EQ(FramesOf(6), kFrames);
     ASSERT_NE(connection->FindLinkByNumber(6), nullptr);
-    EXPECT_EQ(connection->FindLinkByNumber(6)->latestFrame, RgbFrame(160, 120, kFrames - 1));
+    EXPECT_EQ(*connection->FindLinkByNumber(6)->latestFrame, RgbFrame(160, 120, kFrames - 1));
     EXPECT_TRUE(frame.Posted(cmd::kDisconnect));  // the SiteClosing
 }
 

@@ -470,10 +470,10 @@ TEST_F(SiteConnectionTest, TheLatestFrameIsExactlyTheBytesOfThatFrameWhateverIts
     ASSERT_GT(large.size(), 150000u);
     site->SendRaw(BuildSiteMessage(1, 5, 9, large));
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 1; }));
-    EXPECT_EQ(connection->FindLinkByNumber(9)->latestFrame, large);
+    EXPECT_EQ(*connection->FindLinkByNumber(9)->latestFrame, large);
     site->SendRaw(BuildSiteMessage(1, 5, 9, small));
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 2; }));
-    EXPECT_EQ(connection->FindLinkByNumber(9)->latestFrame, small);
+    EXPECT_EQ(*connection->FindLinkByNumber(9)->latestFrame, small);
 }
 
 TEST_F(SiteConnectionTest, AFrameSinkTakesEveryFrameBeforeItIsKept) {
@@ -499,7 +499,7 @@ TEST_F(SiteConnectionTest, AFrameSinkTakesEveryFrameBeforeItIsKept) {
     ASSERT_TRUE(connection->SetFrameSink(window, &sink));
     ASSERT_TRUE(WaitUntil([&] { return sink.framesKeptBefore.size() >= 3; }));
     EXPECT_EQ(sink.framesKeptBefore.front(), before);
-    EXPECT_EQ(sink.bytes, sink.link->latestFrame);
+    EXPECT_EQ(sink.bytes, *sink.link->latestFrame);
 
     // Detached, or closed with its window, it hears no more.
     connection->SetFrameSink(window, nullptr);

@@ -114,8 +114,8 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err) 
             connection.SetFrameSink(made, recorder.get());
             const ChannelLink* link = connection.FindLinkByWindow(made);
             if (link) {
-                for (const Block& buffered : link->sinceKey.frames()) {
-                    recorder->WriteFrame(buffered);
+                for (const SharedBlock& buffered : link->sinceKey.frames()) {
+                    recorder->WriteFrame(*buffered);
                 }
             }
             deadline.start(options.seconds * 1000);

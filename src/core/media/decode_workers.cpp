@@ -15,11 +15,14 @@ ChannelDecoding::ChannelDecoding(Made, DecodeWorkers& workers, int worker,
                                  std::unique_ptr<VideoDecoder> decoder)
     : workers_(&workers), worker_(worker), decoder_(std::move(decoder)) {}
 
-bool ChannelDecoding::Submit(Block packedFrame, bool keyFrame) {
+bool ChannelDecoding::Submit(SharedBlock packedFrame, bool keyFrame) {
+    if (!packedFrame) {
+        return false;
+    }
     {
         std::lock_guard lock(mutex_);
         const bool full = waiting_.size() >= kMaxWaitingFrames ||
-                          waitingBytes_ + packedFrame.size() > kMaxWaitingBytes;
+                          waitingBytes_ + packedFrame->size() > kMaxWaitingBytes;
         if (full && !waitingForKey_) {
             // Too far behind to catch up frame by frame: what waits is dropped, and decoding
             // starts again at a frame that stands on its own.
@@ -38,7 +41,7 @@ bool ChannelDecoding::Submit(Block packedFrame, bool keyFrame) {
             waitingForKey_ = false;
             restartNext_ = true;
         }
-        waitingBytes_ += packedFrame.size();
+        waitingBytes_ += packedFrame->size();
         waiting_.push_back({std::move(packedFrame), Clock::now(), keyFrame, restartNext_});
         restartNext_ = false;
     }
@@ -59,7 +62,7 @@ void ChannelDecoding::SkipToNewestKeyFrame() {
         return;
     }
     for (std::size_t i = 0; i < key; ++i) {
-        waitingBytes_ -= waiting_.front().packedFrame.size();
+        waitingBytes_ -= waiting_.front().packedFrame->size();
         waiting_.pop_front();
     }
     dropped_.fetch_add(key, std::memory_order_relaxed);
@@ -92,7 +95,7 @@ bool ChannelDecoding::DecodeNext() {
         }
         job = std::move(waiting_.front());
         waiting_.pop_front();
-        waitingBytes_ -= job.packedFrame.size();
+        waitingBytes_ -= job.packedFrame->size();
         newerWaiting = !waiting_.empty();
         waitingForKey = waitingForKey_;
     }
@@ -101,7 +104,7 @@ bool ChannelDecoding::DecodeNext() {
     if (job.restart) {
         decoder_->Restart();
     }
-    const auto frame = ParsePackedFrame(job.packedFrame);
+    const auto frame = ParsePackedFrame(*job.packedFrame);
     if (!frame) {
         return true;
     }

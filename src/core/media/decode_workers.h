@@ -51,7 +51,7 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
 
     // Queues a packed frame for decoding. keyFrame: it can be decoded on its own. False
     // when it was dropped (the channel is waiting for a key frame to start again).
-    bool Submit(Block packedFrame, bool keyFrame);
+    bool Submit(SharedBlock packedFrame, bool keyFrame);
     // The newest picture made since the last call, if any.
     std::optional<DecodedPicture> TakePicture();
     // The channel's pictures lag behind the frames by more than kBehindLimit, or frames
@@ -64,7 +64,7 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
   private:
     friend class DecodeWorkers;
     struct Job {
-        Block packedFrame;
+        SharedBlock packedFrame;
         Clock::time_point submitted;
         bool keyFrame = false;
         bool restart = false;  // decoding starts over here (frames before it were dropped)

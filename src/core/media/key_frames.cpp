@@ -209,7 +209,11 @@ std::optional<ImageBytes> LocateImageBytes(std::span<const std::uint8_t> packedF
     return ImageBytes{static_cast<std::size_t>(offset), length};
 }
 
-bool FramesSinceKey::Add(std::span<const std::uint8_t> packedFrame) {
+bool FramesSinceKey::Add(SharedBlock shared) {
+    if (!shared) {
+        return false;
+    }
+    const std::span<const std::uint8_t> packedFrame(*shared);
     const auto image = LocateImageBytes(packedFrame);
     if (!image) {
         return false;
@@ -222,8 +226,8 @@ bool FramesSinceKey::Add(std::span<const std::uint8_t> packedFrame) {
         frames_.clear();
         bytes_ = 0;
     }
-    frames_.emplace_back(packedFrame.begin(), packedFrame.end());
     bytes_ += packedFrame.size();
+    frames_.push_back(std::move(shared));
     return key;
 }
 

@@ -45,12 +45,12 @@ class FramesSinceKey {
     static constexpr std::size_t kMaxBytes = 4u << 20;
 
     // True when the frame is a key frame.
-    bool Add(std::span<const std::uint8_t> packedFrame);
-    const std::vector<Block>& frames() const { return frames_; }
+    bool Add(SharedBlock packedFrame);
+    const std::vector<SharedBlock>& frames() const { return frames_; }
 
   private:
     std::unique_ptr<KeyFrameProbe> probe_;
-    std::vector<Block> frames_;
+    std::vector<SharedBlock> frames_;
     std::size_t bytes_ = 0;
 };
 

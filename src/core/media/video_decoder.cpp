@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <array>
+#include <climits>
 #include <cstring>
 
 namespace orvane {
@@ -81,15 +82,13 @@ class FfmpegVideoDecoder final : public VideoDecoder {
   private:
     // convert: a picture is wanted; without it a decoded frame gives an empty picture.
     std::optional<DecodedPicture> DecodeFrame(const PackedFrame& input, bool convert) {
-        if (av_new_packet(packet_.get(), static_cast<int>(input.imageData.size())) < 0) {
+        if (!FillPacket(input.imageData)) {
             return std::nullopt;
         }
-        std::memcpy(packet_->data, input.imageData.data(), input.imageData.size());
         if (!input.colourTable.empty()) {
             AttachPalette(input.colourTable);
         }
         const AvError sent(avcodec_send_packet(context_.get(), packet_.get()));
-        av_packet_unref(packet_.get());
         if (sent.failed() && sent.code() != AVERROR(EAGAIN)) {
             return Failed();
         }
@@ -113,6 +112,31 @@ class FfmpegVideoDecoder final : public VideoDecoder {
 
     FfmpegVideoDecoder(CodecContextPtr context, PacketPtr packet, FramePtr frame)
         : context_(std::move(context)), packet_(std::move(packet)), frame_(std::move(frame)) {}
+
+    // Puts the image bytes into the packet. Its buffer is used again when the decoder no
+    // longer holds it and it is large enough: one allocation less for every frame.
+    bool FillPacket(std::span<const std::uint8_t> imageData) {
+        const auto size = imageData.size();
+        if (size > static_cast<std::size_t>(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE)) {
+            return false;
+        }
+        AVBufferRef* buffer = packet_->buf;
+        const bool reusable = buffer && av_buffer_is_writable(buffer) &&
+                              buffer->size >= size + AV_INPUT_BUFFER_PADDING_SIZE;
+        if (reusable) {
+            av_packet_free_side_data(packet_.get());
+            packet_->data = buffer->data;
+            packet_->size = static_cast<int>(size);
+            std::memset(packet_->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+        } else {
+            av_packet_unref(packet_.get());
+            if (av_new_packet(packet_.get(), static_cast<int>(size)) < 0) {
+                return false;
+            }
+        }
+        std::memcpy(packet_->data, imageData.data(), size);
+        return true;
+    }
 
     std::optional<DecodedPicture> Failed() {
         if (++failures_ >= kFailuresBeforeReset) {

@@ -30,16 +30,17 @@ struct ChannelLink {
     // window again.
     bool reopenRequested = false;
     FrameSink* frameSink = nullptr;
-    Block latestFrame;        // exactly the bytes of the latest frame, whatever its size
+    SharedBlock latestFrame;  // exactly the bytes of the latest frame, whatever its size
     FramesSinceKey sinceKey;  // what a recording started now writes first
     std::uint64_t frames = 0;
 
     bool hasWindow() const { return window && windowObject; }
-    // True when the frame is a key frame.
+    // Keeps the frame as the latest; true when it is a key frame. The one copy is shared
+    // by the latest frame, the frames since the key frame and the decoding.
     bool StoreFrame(std::span<const std::uint8_t> packedFrame) {
-        latestFrame.assign(packedFrame.begin(), packedFrame.end());
+        latestFrame = std::make_shared<const Block>(packedFrame.begin(), packedFrame.end());
         ++frames;
-        return sinceKey.Add(packedFrame);
+        return sinceKey.Add(latestFrame);
     }
 };
 

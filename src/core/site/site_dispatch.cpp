@@ -102,7 +102,7 @@ void SiteConnection::Act(const sitemsg::VideoFrame& frame) {
     }
     if (link->decoding) {
         // Pictures come back through PresentPictures, at most at the display's rate.
-        link->decoding->Submit(Block(frame.packed.begin(), frame.packed.end()), keyFrame);
+        link->decoding->Submit(link->latestFrame, keyFrame);
     }
 }
 

@@ -236,7 +236,7 @@ void VideoChannelWindow::ShowCaption(bool show) {
 Block VideoChannelWindow::latestFrame() const {
     const SiteConnection* connection = owner_.connection();
     const ChannelLink* link = connection ? connection->FindLinkByWindow(this) : nullptr;
-    return link ? link->latestFrame : Block();
+    return link && link->latestFrame ? *link->latestFrame : Block();
 }
 
 void VideoChannelWindow::DrawPicture(const DecodedPicture& picture) {
@@ -330,8 +330,8 @@ void VideoChannelWindow::OnRecord() {
     // can be decoded from its first sample.
     if (SiteConnection* connection = owner_.connection()) {
         if (const ChannelLink* link = connection->FindLinkByWindow(this)) {
-            for (const Block& frame : link->sinceKey.frames()) {
-                recorder_->WriteFrame(frame);
+            for (const SharedBlock& frame : link->sinceKey.frames()) {
+                recorder_->WriteFrame(*frame);
             }
         }
         connection->SetFrameSink(this, recorder_.get());
