@@ -1,8 +1,58 @@
 #include "app/viewer_app.h"
+#include "common/version.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kHelp =
+    "usage: orvane [/Embedding | /Automation] [QT-OPTIONS]\n"
+    "       orvane --help | --version\n"
+    "\n"
+    "Orvane, a client for networked video-surveillance recorders (sites): connects to sites,\n"
+    "shows their channels live in tiled windows, records them into AVI clips, and browses,\n"
+    "searches and plays recorded clips.\n"
+    "\n"
+    "Options:\n"
+    "  /Embedding, /Automation  start without the splash window (also with '-', any case)\n"
+    "  -h, --help               print this help and exit\n"
+    "  --version                print the program's name and version and exit\n"
+    "Qt's own options (-platform NAME, -display DISPLAY, -style STYLE, ...) are taken as\n"
+    "Qt documents them; any other argument is ignored.\n"
+    "\n"
+    "The settings store is $ORVANE_REGISTRY when set, else\n"
+    "$XDG_CONFIG_HOME/Quillmar-Brakken/registry.sqlite3 (~/.config when XDG_CONFIG_HOME is\n"
+    "unset). SIGTERM, SIGINT and SIGHUP end Orvane as a logout would.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  Orvane was closed, or the start-up password was not given\n"
+    "  1  it could not start: the system's sockets cannot be used\n";
+
+// --help and --version are answered before any window system is needed, so that they work
+// without a display; with neither on the command line the start is as it always was.
+bool AnswerInformationRequest(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kHelp, stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("orvane %s\n", orvane::kVersion);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (AnswerInformationRequest(argc, argv)) {
+        return 0;
+    }
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName("Orvane");
     QApplication::setOrganizationName("Quillmar-Brakken");

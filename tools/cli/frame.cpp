@@ -1,6 +1,8 @@
 #include "frame.h"
 
+#include "media/clip_packets.h"
 #include "media/media_graph.h"
+#include "progress.h"
 
 #include <QElapsedTimer>
 
@@ -13,51 +15,82 @@ double Milliseconds(const QElapsedTimer& clock) {
     return static_cast<double>(clock.nsecsElapsed()) / 1e6;
 }
 
+// A seek decodes every frame from the key frame at or before the target. With a progress
+// line it goes there in a hundred stops within that group of pictures: the graph decodes on
+// from where it stands, so the stops cost nothing extra and show how far it has come.
+bool SeekShowingProgress(MediaGraph& graph, const QString& clipPath, std::int64_t target,
+                         ProgressLine& progress) {
+    QString error;
+    const auto packets = ClipPackets::Open(clipPath, error);
+    const std::int64_t key = packets ? packets->KeyAtOrBefore(target) : target;
+    const std::int64_t work = target - key;
+    const std::int64_t stride = std::max<std::int64_t>(1, work / 100);
+    for (std::int64_t stop = key + stride; stop < target; stop += stride) {
+        if (!graph.SetPositions(stop)) {
+            return false;
+        }
+        progress.Show(
+            QStringLiteral("seeking to frame %1: %2%").arg(target).arg((stop - key) * 100 / work));
+    }
+    return graph.SetPositions(target);
+}
+
 }  // namespace
 
 int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err) {
+    ProgressLine progress(err, options.progress);
+    auto fail = [&](const QString& reason) {
+        progress.Clear();
+        err << "orvane-cli: " << reason << Qt::endl;
+        return 1;
+    };
     QElapsedTimer clock;
     clock.start();
     QString error;
     const auto graph = MediaGraph::RenderFile(options.clipPath, error);
     if (!graph) {
-        err << "orvane-cli: " << error << Qt::endl;
-        return 1;
+        return fail(error);
     }
     out << "open: " << QString::number(Milliseconds(clock), 'f', 1) << " ms" << Qt::endl;
 
     const std::int64_t duration = graph->Duration();
     if (options.seek < 0 || options.seek > duration) {
-        err << "orvane-cli: --seek must be 0 to " << duration << Qt::endl;
-        return 1;
+        return fail(QStringLiteral("--seek must be 0 to %1").arg(duration));
     }
     clock.restart();
-    if (!graph->SetPositions(options.seek)) {
-        err << "orvane-cli: cannot show frame " << options.seek << Qt::endl;
-        return 1;
+    progress.Restart();
+    const bool shown = progress.enabled()
+                           ? SeekShowingProgress(*graph, options.clipPath, options.seek, progress)
+                           : graph->SetPositions(options.seek);
+    if (!shown) {
+        return fail(QStringLiteral("cannot show frame %1").arg(options.seek));
     }
+    progress.Clear();
+    progress.Restart();
     out << "seek: " << QString::number(Milliseconds(clock), 'f', 1) << " ms" << Qt::endl;
 
     // Stepping as the player does: one positioning per frame, stopping at either end.
     const std::int64_t direction = options.steps < 0 ? -1 : 1;
+    const std::int64_t count = std::abs(options.steps);
     std::int64_t taken = 0;
     double total = 0;
     double slowest = 0;
-    for (std::int64_t i = 0; i < std::abs(options.steps); ++i) {
+    for (std::int64_t i = 0; i < count; ++i) {
         const std::int64_t next = graph->CurrentPosition() + direction;
         if (next < 0 || next > duration) {
             break;
         }
         clock.restart();
         if (!graph->SetPositions(next)) {
-            err << "orvane-cli: cannot show frame " << next << Qt::endl;
-            return 1;
+            return fail(QStringLiteral("cannot show frame %1").arg(next));
         }
         const double ms = Milliseconds(clock);
         total += ms;
         slowest = std::max(slowest, ms);
         ++taken;
+        progress.Show(QStringLiteral("step %1 of %2").arg(taken).arg(count));
     }
+    progress.Clear();
     if (taken > 0) {
         out << "steps: " << taken << (direction < 0 ? " back" : " forward") << ", total "
             << QString::number(total, 'f', 1) << " ms, average "
@@ -68,8 +101,7 @@ int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err) {
     if (!options.pngPath.isEmpty()) {
         if (graph->currentPicture().isNull() ||
             !graph->currentPicture().save(options.pngPath, "PNG")) {
-            err << "orvane-cli: cannot write " << options.pngPath << Qt::endl;
-            return 1;
+            return fail(QStringLiteral("cannot write %1").arg(options.pngPath));
         }
     }
     out << "frame: " << graph->CurrentPosition() << " of " << duration << Qt::endl;

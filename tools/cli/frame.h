@@ -12,6 +12,7 @@ struct FrameOptions {
     std::int64_t seek = 0;
     std::int64_t steps = 0;  // negative: back
     QString pngPath;
+    bool progress = false;  // a progress line on err while a seek or the steps take long
 };
 
 // Opens a clip with the player's media graph, shows frame `seek`, steps from it one frame at

@@ -1,20 +1,79 @@
-// orvane-cli: checks a site from a shell.
-//   orvane-cli probe HOST[:PORT] --user U --password P [--channel ID] [--frames N] [--png FILE]
-//   orvane-cli record HOST[:PORT] --user U --password P --channel ID --seconds S [--dir DIR]
-//   orvane-cli identify ID [--server HOST[:PORT]]
-//   orvane-cli frame CLIP.avi --seek N [--step K] --png OUT.png
+// orvane-cli: checks a site from a shell; see Usage() and docs/man/orvane-cli.1.
+#include "common/version.h"
 #include "frame.h"
 #include "probe.h"
+#include "progress.h"
 #include "record.h"
 #include "site/identify_client.h"
 #include "store/store_location.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
+#include <QJsonDocument>
+
+#include <optional>
 
 using namespace orvane;
 
 namespace {
+
+constexpr const char* kUsage =
+    "usage: orvane-cli probe HOST[:PORT] --user USER --password PASSWORD [--channel ID]\n"
+    "                  [--frames N] [--png FILE] [--timeout S] [--small] [--json]\n"
+    "       orvane-cli record HOST[:PORT] --user USER --password PASSWORD --channel ID\n"
+    "                  [--seconds S] [--dir DIR] [--timeout S] [--json] [--quiet]\n"
+    "       orvane-cli identify ID [--server HOST[:PORT]]\n"
+    "       orvane-cli frame CLIP.avi --seek N [--step K] [--png FILE] [--quiet]\n"
+    "       orvane-cli --help | --version\n";
+
+constexpr const char* kDescription =
+    "Checks a site from a shell with Orvane's own connection, decoders, recorder and player.\n"
+    "\n"
+    "Commands:\n"
+    "  probe     log in, list the channels, open one (--channel, else the first), decode\n"
+    "            --frames frames and print the codec, picture size and frame rate\n"
+    "  record    record one channel for --seconds into --dir (else the settings' record\n"
+    "            folder) and add the clip to the clip index; SIGTERM, SIGINT and SIGHUP end\n"
+    "            the clip cleanly\n"
+    "  identify  ask the identify server for the address of a site's ID code\n"
+    "  frame     open a clip as the player does, show frame --seek, step --step frames and\n"
+    "            save the picture\n";
+
+constexpr const char* kExitStatus =
+    "Exit status:\n"
+    "  0  success: frames arrived (probe), a clip with at least one frame was written\n"
+    "     (record, also when a signal ended it), an address was found (identify), the\n"
+    "     frame was shown and saved (frame)\n"
+    "  1  failure; the reason is on stderr, and with --json in the object's \"error\"\n"
+    "  2  usage error: an unknown command or option, or a missing or malformed argument\n";
+
+constexpr int kUsageError = 2;
+
+// The command line as parsed, and where its answers go.
+struct Cli {
+    QCommandLineParser parser;
+    QTextStream out{stdout};
+    QTextStream err{stderr};
+    QString command;
+    bool json = false;
+
+    void PrintJson(const QJsonObject& object) {
+        out << QJsonDocument(object).toJson(QJsonDocument::Indented) << Qt::flush;
+    }
+
+    // Names the fault and the usage on stderr; with --json the object says it too, so that a
+    // script reading stdout always gets one.
+    int UsageError(const QString& message) {
+        err << "orvane-cli: " << message << "\n"
+            << kUsage << "Try 'orvane-cli --help' for more." << Qt::endl;
+        if (json) {
+            PrintJson({{"error", message}, {"exitCode", kUsageError}});
+        }
+        return kUsageError;
+    }
+
+    bool progress() const { return !parser.isSet("quiet") && cli::StderrIsTerminal(); }
+};
 
 // "host[:port]" with a default port.
 bool SplitHostPort(const QString& text, quint16 defaultPort, QString& host, quint16& port) {
@@ -32,149 +91,202 @@ bool SplitHostPort(const QString& text, quint16 defaultPort, QString& host, quin
     return !host.isEmpty();
 }
 
-int Usage(QTextStream& err) {
-    err << "usage: orvane-cli probe HOST[:PORT] --user U --password P [--channel ID] "
-           "[--frames N] [--png FILE] [--timeout S] [--small]\n"
-           "       orvane-cli record HOST[:PORT] --user U --password P --channel ID "
-           "--seconds S [--dir DIR]\n"
-           "       orvane-cli identify ID [--server HOST[:PORT]]\n"
-           "       orvane-cli frame CLIP.avi --seek N [--step K] --png OUT.png"
-        << Qt::endl;
-    return 2;
+// The value of a whole-number option above 0 (its default when absent); nullopt otherwise.
+std::optional<int> PositiveOption(const QCommandLineParser& parser, const QString& name) {
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    return ok && value > 0 ? std::optional<int>(value) : std::nullopt;
 }
 
-int Identify(const QCommandLineParser& parser, QTextStream& out, QTextStream& err) {
-    const QString idCode = parser.positionalArguments().value(1);
-    if (idCode.isEmpty()) {
-        return Usage(err);
+int Identify(Cli& cli) {
+    const QString idCode = cli.parser.positionalArguments().value(1);
+    if (idCode.isEmpty() || cli.parser.positionalArguments().size() != 2) {
+        return cli.UsageError("identify needs one ID code");
     }
     IdentifyClient client;
     auto opened = OpenSettings(KeyStorePath());
     NetSettings net = opened.settings.LoadNet();
-    IdentifyOutcome outcome;
-    if (parser.isSet("server")) {
+    if (cli.parser.isSet("server")) {
         QString host;
         quint16 port = net.identifyPort;
-        if (!SplitHostPort(parser.value("server"), net.identifyPort, host, port)) {
-            return Usage(err);
+        if (!SplitHostPort(cli.parser.value("server"), net.identifyPort, host, port)) {
+            return cli.UsageError("--server needs HOST or HOST:PORT (port 1 to 65535)");
         }
         net.identifyPrimary = net.identifyFallback = host.toStdString();
         net.identifyPort = port;
     }
-    outcome = ResolveSiteAddress(client, idCode.toStdString(), net);
+    const IdentifyOutcome outcome = ResolveSiteAddress(client, idCode.toStdString(), net);
     if (outcome.address.empty()) {
         const QString reason = outcome.message.trimmed();
-        err << "orvane-cli: " << (reason.isEmpty() ? QStringLiteral("no address") : reason)
-            << Qt::endl;
+        cli.err << "orvane-cli: " << (reason.isEmpty() ? QStringLiteral("no address") : reason)
+                << Qt::endl;
         return 1;
     }
-    out << QString::fromStdString(outcome.address) << Qt::endl;
+    cli.out << QString::fromStdString(outcome.address) << Qt::endl;
     return 0;
 }
 
-int Record(const QCommandLineParser& parser, QTextStream& out, QTextStream& err) {
-    const QStringList args = parser.positionalArguments();
-    cli::RecordOptions options;
-    bool channelOk = false;
-    options.channelId = parser.value("channel").toUInt(&channelOk);
-    bool secondsOk = false;
-    options.seconds = parser.value("seconds").toInt(&secondsOk);
+int Probe(Cli& cli) {
+    const QStringList args = cli.parser.positionalArguments();
+    cli::ProbeOptions options;
     if (args.size() != 2 || !SplitHostPort(args[1], 1000, options.host, options.port)) {
-        err << "orvane-cli: record needs one site, HOST or HOST:PORT (port 1 to 65535)" << Qt::endl;
-        return Usage(err);
+        return cli.UsageError("probe needs one site, HOST or HOST:PORT (port 1 to 65535)");
     }
-    if (!channelOk) {
-        err << "orvane-cli: record needs --channel ID, a channel number" << Qt::endl;
-        return Usage(err);
+    if (cli.parser.isSet("channel")) {
+        bool ok = false;
+        options.channelId = cli.parser.value("channel").toUInt(&ok);
+        if (!ok) {
+            return cli.UsageError("--channel must be a channel id, a whole number");
+        }
     }
-    if (!secondsOk || options.seconds <= 0) {
-        err << "orvane-cli: --seconds must be a whole number above 0" << Qt::endl;
-        return Usage(err);
+    const auto frames = PositiveOption(cli.parser, "frames");
+    const auto timeout = PositiveOption(cli.parser, "timeout");
+    if (!frames || !timeout) {
+        return cli.UsageError("--frames and --timeout must be whole numbers above 0");
     }
-    options.user = parser.value("user");
-    options.password = parser.value("password");
-    options.folder = parser.value("dir");
-    options.timeoutSeconds = std::max(1, parser.value("timeout").toInt());
-    return cli::RunRecord(options, out, err);
+    options.user = cli.parser.value("user");
+    options.password = cli.parser.value("password");
+    options.frames = *frames;
+    options.pngPath = cli.parser.value("png");
+    options.timeoutSeconds = *timeout;
+    options.smallPictures = cli.parser.isSet("small");
+    cli::ProbeReport report;
+    if (!cli.json) {
+        return cli::RunProbe(options, cli.out, cli.err, report);
+    }
+    QString text;
+    QTextStream textOnly(&text);  // --json: the object is all that goes to stdout
+    const int code = cli::RunProbe(options, textOnly, cli.err, report);
+    cli.PrintJson(report.ToJson());
+    return code;
 }
 
-int Frame(const QCommandLineParser& parser, QTextStream& out, QTextStream& err) {
-    const QStringList args = parser.positionalArguments();
+int Record(Cli& cli) {
+    const QStringList args = cli.parser.positionalArguments();
+    cli::RecordOptions options;
+    bool channelOk = false;
+    options.channelId = cli.parser.value("channel").toUInt(&channelOk);
+    if (args.size() != 2 || !SplitHostPort(args[1], 1000, options.host, options.port)) {
+        return cli.UsageError("record needs one site, HOST or HOST:PORT (port 1 to 65535)");
+    }
+    if (!channelOk) {
+        return cli.UsageError("record needs --channel ID, a channel number");
+    }
+    const auto seconds = PositiveOption(cli.parser, "seconds");
+    if (!seconds) {
+        return cli.UsageError("--seconds must be a whole number above 0");
+    }
+    const auto timeout = PositiveOption(cli.parser, "timeout");
+    if (!timeout) {
+        return cli.UsageError("--timeout must be a whole number above 0");
+    }
+    options.seconds = *seconds;
+    options.user = cli.parser.value("user");
+    options.password = cli.parser.value("password");
+    options.folder = cli.parser.value("dir");
+    options.timeoutSeconds = *timeout;
+    options.progress = cli.progress();
+    cli::RecordReport report;
+    if (!cli.json) {
+        return cli::RunRecord(options, cli.out, cli.err, report);
+    }
+    QString text;
+    QTextStream textOnly(&text);
+    const int code = cli::RunRecord(options, textOnly, cli.err, report);
+    cli.PrintJson(report.ToJson());
+    return code;
+}
+
+int Frame(Cli& cli) {
+    const QStringList args = cli.parser.positionalArguments();
     cli::FrameOptions options;
     bool seekOk = false;
-    options.seek = parser.value("seek").toLongLong(&seekOk);
+    options.seek = cli.parser.value("seek").toLongLong(&seekOk);
     bool stepOk = true;
-    if (parser.isSet("step")) {
-        options.steps = parser.value("step").toLongLong(&stepOk);
+    if (cli.parser.isSet("step")) {
+        options.steps = cli.parser.value("step").toLongLong(&stepOk);
     }
     if (args.size() != 2) {
-        err << "orvane-cli: frame needs one clip file" << Qt::endl;
-        return Usage(err);
+        return cli.UsageError("frame needs one clip file");
     }
-    if (!parser.isSet("seek") || !seekOk || options.seek < 0) {
-        err << "orvane-cli: frame needs --seek N, a frame number from 0" << Qt::endl;
-        return Usage(err);
+    if (!cli.parser.isSet("seek") || !seekOk || options.seek < 0) {
+        return cli.UsageError("frame needs --seek N, a frame number from 0");
     }
     if (!stepOk) {
-        err << "orvane-cli: --step must be a whole number (negative steps back)" << Qt::endl;
-        return Usage(err);
+        return cli.UsageError("--step must be a whole number (negative steps back)");
     }
     options.clipPath = args[1];
-    options.pngPath = parser.value("png");
-    return cli::RunFrame(options, out, err);
+    options.pngPath = cli.parser.value("png");
+    options.progress = cli.progress();
+    return cli::RunFrame(options, cli.out, cli.err);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    Cli cli;
+    QCommandLineParser& parser = cli.parser;
+    parser.addOptions(
+        {{{"h", "help"}, "Print this help and exit."},
+         {"version", "Print the program's name and version and exit."},
+         {"user", "Site user name.", "user"},
+         {"password", "Site password.", "password"},
+         {"channel", "Channel id to open (probe: the first when absent).", "id"},
+         {"frames", "Frames to decode (probe; 10 when absent).", "n", "10"},
+         {"png", "Write the last picture here (probe, frame).", "file"},
+         {"timeout", "Seconds to wait for the site (probe, record; 15 when absent).", "s", "15"},
+         {"small", "Ask for 160 x 120 pictures instead of 320 x 240 (probe)."},
+         {"server", "Identify server to ask (identify).", "host[:port]"},
+         {"seconds", "Seconds to record (record; 10 when absent).", "s", "10"},
+         {"dir", "Folder to record into (record; the settings' record folder when absent).", "dir"},
+         {"seek", "Frame to show, from 0 (frame).", "n"},
+         {"step", "Frames to step from it, one at a time, negative back (frame).", "k"},
+         {"json", "Print one JSON object on stdout instead of the text (probe, record)."},
+         {"quiet", "No progress line on a terminal (record, frame)."}});
+    // --help and --version are answered before the application (and its platform) exists.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    parser.parse(arguments);
+    if (parser.isSet("help")) {
+        cli.out << kUsage << "\n"
+                << kDescription << "\n"
+                << parser.helpText().section("Options:", 1).prepend("Options:") << "\n"
+                << kExitStatus << Qt::flush;
+        return 0;
+    }
+    if (parser.isSet("version")) {
+        cli.out << "orvane-cli " << kVersion << Qt::endl;
+        return 0;
+    }
+
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName("orvane-cli");
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addPositionalArgument("command", "probe, record, identify or frame");
-    parser.addOptions(
-        {{"user", "Site user name.", "user"},
-         {"password", "Site password.", "password"},
-         {"channel", "Channel id to open.", "id"},
-         {"frames", "Frames to decode.", "n", "10"},
-         {"png", "Write the last picture here.", "file"},
-         {"timeout", "Seconds to wait.", "s", "15"},
-         {"small", "Ask for 160 x 120 pictures."},
-         {"server", "Identify server to ask.", "host[:port]"},
-         {"seconds", "Seconds to record.", "s", "10"},
-         {"dir", "Folder to record into (the settings' record folder when absent).", "dir"},
-         {"seek", "Frame to show.", "n"},
-         {"step", "Frames to step from it, one at a time (negative: back).", "k"}});
-    parser.process(app);
-    const QStringList args = parser.positionalArguments();
-    if (args.value(0) == "identify") {
-        return Identify(parser, out, err);
+    QCoreApplication::setApplicationVersion(kVersion);
+    // Again without the arguments Qt took for itself.
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    cli.command = parser.positionalArguments().value(0);
+    cli.json = parser.isSet("json") && (cli.command == "probe" || cli.command == "record");
+    if (!parsed) {
+        return cli.UsageError(parser.errorText());
     }
-    if (args.value(0) == "record") {
-        return Record(parser, out, err);
+    if (parser.isSet("json") && !cli.json) {
+        return cli.UsageError("--json is for probe and record");
     }
-    if (args.value(0) == "frame") {
-        return Frame(parser, out, err);
+    if (cli.command == "probe") {
+        return Probe(cli);
     }
-    if (args.value(0) != "probe" || args.size() != 2) {
-        return Usage(err);
+    if (cli.command == "record") {
+        return Record(cli);
     }
-    cli::ProbeOptions options;
-    if (!SplitHostPort(args[1], 1000, options.host, options.port)) {
-        return Usage(err);
+    if (cli.command == "identify") {
+        return Identify(cli);
     }
-    options.user = parser.value("user");
-    options.password = parser.value("password");
-    if (parser.isSet("channel")) {
-        options.channelId = parser.value("channel").toUInt();
+    if (cli.command == "frame") {
+        return Frame(cli);
     }
-    options.frames = std::max(1, parser.value("frames").toInt());
-    options.pngPath = parser.value("png");
-    options.timeoutSeconds = std::max(1, parser.value("timeout").toInt());
-    options.smallPictures = parser.isSet("small");
-    return cli::RunProbe(options, out, err);
+    return cli.UsageError(cli.command.isEmpty() ? QStringLiteral("no command")
+                                                : "unknown command " + cli.command);
 }

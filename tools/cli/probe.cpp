@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -26,7 +27,47 @@ class ProbeFrame final : public MainFrameLink {
 
 }  // namespace
 
-int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err) {
+QJsonObject ProbeReport::ToJson() const {
+    QJsonObject json{{"site", site}, {"connected", connected}, {"exitCode", exitCode}};
+    if (connected) {
+        QJsonArray list;
+        for (const Channel& channel : channels) {
+            list.append(QJsonObject{
+                {"id", channel.id}, {"number", channel.number}, {"name", channel.name}});
+        }
+        json["channels"] = list;
+    }
+    if (openedChannel) {
+        json["channel"] = static_cast<qint64>(*openedChannel);
+    }
+    if (frames > 0) {
+        json["codec"] = codec;
+        json["fourcc"] = fourcc;
+        json["decoder"] = handler;
+        json["width"] = width;
+        json["height"] = height;
+        json["frames"] = frames;
+        json["seconds"] = seconds;
+        json["frameRate"] = frameRate;
+    }
+    if (!picturePath.isEmpty()) {
+        json["picture"] = picturePath;
+    }
+    if (!failure.isEmpty()) {
+        json["error"] = failure;
+    }
+    return json;
+}
+
+int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, ProbeReport& report) {
+    report = {};
+    report.site = QStringLiteral("%1:%2").arg(options.host).arg(options.port);
+    auto failWith = [&](const QString& reason, int code) {
+        report.failure = reason;
+        report.exitCode = code;
+        err << "orvane-cli: " << reason << Qt::endl;
+        return code;
+    };
     CallSettings call;
     call.user = options.user.toStdString();
     call.password = options.password.toStdString();
@@ -49,11 +90,12 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err) {
 
     if (!ConnectBlocking(connection.socket(), options.host, options.port,
                          options.timeoutSeconds * 1000)) {
-        err << "orvane-cli: cannot connect to " << options.host << ":" << options.port << ": "
-            << connection.socket().errorString() << Qt::endl;
-        return 1;
+        return failWith(QStringLiteral("cannot connect to %1: %2")
+                            .arg(report.site, connection.socket().errorString()),
+                        1);
     }
-    out << "connected to " << options.host << ":" << options.port << Qt::endl;
+    report.connected = true;
+    out << "connected to " << report.site << Qt::endl;
 
     QElapsedTimer clock;
     HeadlessChannelWindow* watched = nullptr;
@@ -75,9 +117,12 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err) {
         switch (command) {
             case cmd::kOpenChannel: {
                 out << "channels:" << Qt::endl;
+                report.channels.clear();
                 for (const auto& entry : channels.entries()) {
-                    out << "  " << QString::asprintf("%04d ", entry.id)
-                        << QString::fromStdString(entry.name) << Qt::endl;
+                    const QString name = QString::fromStdString(entry.name);
+                    out << "  " << QString::asprintf("%04d ", entry.id) << name << Qt::endl;
+                    report.channels.push_back(
+                        {entry.id, static_cast<int>(report.channels.size()) + 1, name});
                 }
                 if (channels.empty()) {
                     fail("the site lists no channels");
@@ -86,6 +131,7 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err) {
                 const std::uint32_t id = options.channelId.value_or(
                     static_cast<std::uint32_t>(channels.entries().front().id));
                 out << "opening channel " << id << Qt::endl;
+                report.openedChannel = id;
                 clock.start();
                 connection.OpenChannel(id);
                 return;
@@ -120,30 +166,34 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err) {
     connection.Start(false);
     const int code = loop.exec();
     if (code != 0) {
-        err << "orvane-cli: " << failure << Qt::endl;
-        return code;
+        return failWith(failure, code);
     }
 
     const QImage& picture = watched->lastPicture();
     const auto& decoder = connection.decoder();
-    out << "codec: " << QString::fromStdString(decoder ? decoder->name : "?") << " ("
-        << QString::fromStdString(FourccText(watched->params().format.biCompression))
-        << ", found by " << QString::fromStdString(decoder ? decoder->handler : "?") << ")"
-        << Qt::endl;
-    out << "size: " << picture.width() << " x " << picture.height() << Qt::endl;
+    report.codec = QString::fromStdString(decoder ? decoder->name : "?");
+    report.fourcc = QString::fromStdString(FourccText(watched->params().format.biCompression));
+    report.handler = QString::fromStdString(decoder ? decoder->handler : "?");
+    out << "codec: " << report.codec << " (" << report.fourcc << ", found by " << report.handler
+        << ")" << Qt::endl;
+    report.width = picture.width();
+    report.height = picture.height();
+    out << "size: " << report.width << " x " << report.height << Qt::endl;
     // Measured from the channel request: the connection hands frames over in 100 ms ticks,
     // so the spacing of single frames says little.
-    const double seconds = lastAtMs / 1000.0;
-    out << "frames: " << watched->picturesDrawn() << " in " << QString::number(seconds, 'f', 2)
-        << " s (" << QString::number(seconds > 0 ? watched->picturesDrawn() / seconds : 0.0, 'f', 1)
-        << " frames per second)" << Qt::endl;
+    report.frames = watched->picturesDrawn();
+    report.seconds = lastAtMs / 1000.0;
+    report.frameRate = report.seconds > 0 ? report.frames / report.seconds : 0.0;
+    out << "frames: " << report.frames << " in " << QString::number(report.seconds, 'f', 2)
+        << " s (" << QString::number(report.frameRate, 'f', 1) << " frames per second)" << Qt::endl;
     if (!options.pngPath.isEmpty()) {
         if (!picture.save(options.pngPath, "PNG")) {
-            err << "orvane-cli: cannot write " << options.pngPath << Qt::endl;
-            return 1;
+            return failWith(QStringLiteral("cannot write %1").arg(options.pngPath), 1);
         }
+        report.picturePath = options.pngPath;
         out << "picture: " << options.pngPath << Qt::endl;
     }
+    report.exitCode = 0;
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "record.h"
 
+#include "progress.h"
+
 #include "common/command_ids.h"
 #include "common/quit_signals.h"
 #include "media/clip_recorder.h"
@@ -10,7 +12,9 @@
 #include "store/store_location.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -41,7 +45,35 @@ QString WithSeparator(QString folder) {
 
 }  // namespace
 
-int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err) {
+QJsonObject RecordReport::ToJson() const {
+    QJsonObject json{{"site", site},
+                     {"channel", static_cast<qint64>(channel)},
+                     {"frames", static_cast<qint64>(frames)},
+                     {"bytes", bytes},
+                     {"seconds", seconds},
+                     {"exitCode", exitCode}};
+    if (!clipPath.isEmpty()) {
+        json["clip"] = clipPath;
+    }
+    if (!failure.isEmpty()) {
+        json["error"] = failure;
+    }
+    return json;
+}
+
+int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
+              RecordReport& report) {
+    report = {};
+    report.site = QStringLiteral("%1:%2").arg(options.host).arg(options.port);
+    report.channel = options.channelId;
+    ProgressLine progress(err, options.progress);
+    auto failWith = [&](const QString& reason) {
+        progress.Clear();
+        report.failure = reason;
+        err << "orvane-cli: " << reason << Qt::endl;
+        return 1;
+    };
+
     auto opened = OpenSettings(KeyStorePath());
     Settings& settings = opened.settings;
     const QString folder =
@@ -75,13 +107,23 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err) 
 
     if (!ConnectBlocking(connection.socket(), options.host, options.port,
                          options.timeoutSeconds * 1000)) {
-        err << "orvane-cli: cannot connect to " << options.host << ":" << options.port << ": "
-            << connection.socket().errorString() << Qt::endl;
-        return 1;
+        return failWith(QStringLiteral("cannot connect to %1: %2")
+                            .arg(report.site, connection.socket().errorString()));
     }
 
     QTimer deadline;
     deadline.setSingleShot(true);
+    QElapsedTimer recordingClock;
+    QTimer progressTicks;
+    QObject::connect(&progressTicks, &QTimer::timeout, &loop, [&] {
+        const double recorded =
+            std::min(recordingClock.elapsed() / 1000.0, static_cast<double>(options.seconds));
+        progress.Show(QStringLiteral("recording %1 / %2 s, %3 frames, %4")
+                          .arg(QString::number(recorded, 'f', 1))
+                          .arg(options.seconds)
+                          .arg(recorder ? recorder->frameIndex() : 0)
+                          .arg(ByteCount(QFileInfo(report.clipPath).size())));
+    });
     QObject::connect(&deadline, &QTimer::timeout, &loop,
                      [&] { finish(recorder ? QString() : QStringLiteral("timeout: no frames")); });
 
@@ -110,7 +152,12 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err) 
                 finish(error);
                 return;
             }
+            report.clipPath = QDir::toNativeSeparators(recorder->aviFilePath());
             out << "recording: " << recorder->aviFilePath() << Qt::endl;
+            recordingClock.start();
+            if (progress.enabled()) {
+                progressTicks.start(ProgressLine::kIntervalMs);
+            }
             connection.SetFrameSink(made, recorder.get());
             const ChannelLink* link = connection.FindLinkByWindow(made);
             if (link) {
@@ -159,19 +206,23 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err) 
         loop.exec();
     }
 
+    progressTicks.stop();
+    progress.Clear();
     if (!recorder) {
-        err << "orvane-cli: " << failure << Qt::endl;
-        return 1;
+        return failWith(failure);
     }
-    const QString path = recorder->aviFilePath();
-    const std::uint32_t frames = recorder->frameIndex();
+    report.frames = recorder->frameIndex();
+    report.seconds = recordingClock.elapsed() / 1000.0;
     recorder->StopRecording();
-    if (frames == 0) {
-        err << "orvane-cli: no frames recorded"
-            << (failure.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(failure)) << Qt::endl;
-        return 1;
+    report.bytes = QFileInfo(report.clipPath).size();
+    if (report.frames == 0) {
+        return failWith(failure.isEmpty() ? QStringLiteral("no frames recorded")
+                                          : QStringLiteral("no frames recorded (%1)").arg(failure));
     }
-    out << "clip: " << QDir::toNativeSeparators(path) << Qt::endl;
+    out << "recorded: " << report.frames << " frames, " << report.bytes << " bytes in "
+        << QString::number(report.seconds, 'f', 2) << " s" << Qt::endl;
+    out << "clip: " << report.clipPath << Qt::endl;
+    report.exitCode = 0;
     return 0;
 }
 

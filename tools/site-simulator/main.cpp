@@ -1,5 +1,6 @@
 // orvane-site: a simulated site (and optionally an identify server) on this machine.
 #include "common/code_page.h"
+#include "common/version.h"
 #include "identify_server.h"
 #include "site_simulator.h"
 
@@ -25,24 +26,39 @@ bool ParseChannel(const QString& text, std::uint32_t number, SimulatedChannel& c
     return ok && parts.size() >= 2;
 }
 
-int Fail(const QString& message) {
+constexpr int kUsageError = 2;
+
+constexpr const char* kExitStatus =
+    "Exit status:\n"
+    "  0  --duration ran out (without it the site runs until it is killed)\n"
+    "  1  the site or identify port cannot be listened on\n"
+    "  2  usage error: an unknown option, or a missing or malformed value\n";
+
+int Fail(const QString& message, int code = kUsageError) {
     std::fprintf(stderr, "orvane-site: %s\n", qPrintable(message));
-    return 2;
+    if (code == kUsageError) {
+        std::fprintf(stderr, "Try 'orvane-site --help' for more.\n");
+    }
+    return code;
+}
+
+// A port number, 0 to 65535 (0: a free one).
+bool ParsePort(const QString& text, quint16& port) {
+    bool ok = false;
+    const uint value = text.toUInt(&ok);
+    port = static_cast<quint16>(value);
+    return ok && value <= 65535;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // QGuiApplication for QImage/QPainter text-free drawing; no window is ever shown.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    QCoreApplication::setApplicationName("orvane-site");
-
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "A simulated video-surveillance site for Orvane's tests and demo: accounts, a channel "
+        "A simulated video-surveillance site for Orvane's tests and demo: accounts, a channel\n"
         "list, live-encoded video or an AVI file's packets, and an identify server.");
-    parser.addHelpOption();
+    const QCommandLineOption help({"h", "help"}, "Print this help and exit.");
+    const QCommandLineOption version("version", "Print the program's name and version and exit.");
     const QCommandLineOption listen({"l", "listen"}, "Address to listen on.", "address",
                                     "127.0.0.1");
     const QCommandLineOption port({"p", "port"}, "Site port (0 picks a free one).", "port", "1000");
@@ -80,11 +96,51 @@ int main(int argc, char** argv) {
         "identify", "ID code=address for the identify server (repeatable).", "entry");
     const QCommandLineOption silent("identify-silent",
                                     "The identify server accepts but never answers.");
-    parser.addOptions({listen, port,        account,  channel,    bits,          codec,
-                       fps,    maxSessions, source,   loginAgain, streamOnLogin, size,
-                       stamp,  duration,    event,    callBack,   identifyPort,  identify,
-                       silent, replay,      dropEvery});
-    parser.process(app);
+    parser.addOptions({help,          version,  listen, port,        account,  channel,
+                       bits,          codec,    fps,    maxSessions, source,   loginAgain,
+                       streamOnLogin, size,     stamp,  duration,    event,    callBack,
+                       identifyPort,  identify, silent, replay,      dropEvery});
+    // --help and --version are answered before the application (and its platform) exists.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    parser.parse(arguments);
+    if (parser.isSet(help)) {
+        QTextStream(stdout) << "usage: orvane-site [OPTIONS]\n\n"
+                            << parser.applicationDescription() << "\n\n"
+                            << parser.helpText().section("Options:", 1).prepend("Options:") << "\n"
+                            << kExitStatus;
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        QTextStream(stdout) << "orvane-site " << orvane::kVersion << "\n";
+        return 0;
+    }
+
+    // QGuiApplication for QImage/QPainter text-free drawing; no window is ever shown.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationName("orvane-site");
+    // Again without the arguments Qt took for itself.
+    const bool parsedOk = parser.parse(QCoreApplication::arguments());
+    if (!parsedOk) {
+        return Fail(parser.errorText());
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return Fail("unexpected argument " + parser.positionalArguments().first());
+    }
+    quint16 sitePort = 0;
+    quint16 identifyServerPort = 0;
+    if (!ParsePort(parser.value(port), sitePort) ||
+        (parser.isSet(identifyPort) &&
+         !ParsePort(parser.value(identifyPort), identifyServerPort))) {
+        return Fail("a port is a number from 0 to 65535");
+    }
+    const QHostAddress address(parser.value(listen));
+    if (address.isNull()) {
+        return Fail("bad --listen " + parser.value(listen) + " (want an IP address)");
+    }
 
     SiteSimulatorOptions options;
     if (parser.isSet(account)) {
@@ -112,7 +168,11 @@ int main(int argc, char** argv) {
         return Fail("unknown codec " + parser.value(codec));
     }
     options.codec = *parsedCodec;
-    options.framesPerSecond = parser.value(fps).toDouble();
+    bool fpsOk = false;
+    options.framesPerSecond = parser.value(fps).toDouble(&fpsOk);
+    if (!fpsOk || options.framesPerSecond <= 0) {
+        return Fail("bad --fps " + parser.value(fps) + " (want a number above 0)");
+    }
     options.maxSessions = parser.value(maxSessions).toInt();
     options.sourceFile = parser.value(source);
     options.loginAgainFirst = parser.isSet(loginAgain);
@@ -122,6 +182,9 @@ int main(int argc, char** argv) {
     if (parser.isSet(size)) {
         const auto parts = parser.value(size).toLower().split('x');
         options.pictureSize = QSize(parts.value(0).toInt(), parts.value(1).toInt());
+        if (parts.size() != 2 || options.pictureSize.isEmpty()) {
+            return Fail("bad --size " + parser.value(size) + " (want WxH)");
+        }
     }
     if (parser.isSet(event)) {
         // A site's texts are single bytes in its code page, never UTF-8.
@@ -138,10 +201,9 @@ int main(int argc, char** argv) {
         options.eventRecord = MakeEventRecord(fields[0], fields[1], fields[2], fields[3]);
     }
 
-    const QHostAddress address(parser.value(listen));
     SiteSimulator site(options);
-    if (!site.Listen(address, static_cast<quint16>(parser.value(port).toUInt()))) {
-        return Fail("cannot listen: " + site.error());
+    if (!site.Listen(address, sitePort)) {
+        return Fail("cannot listen: " + site.error(), 1);
     }
     QTextStream out(stdout);
     out << "site listening on " << address.toString() << ":" << site.port() << Qt::endl;
@@ -153,9 +215,9 @@ int main(int argc, char** argv) {
             identifyServer.AddSite(parts.value(0).toStdString(), parts.value(1));
         }
         identifyServer.SetSilent(parser.isSet(silent));
-        if (!identifyServer.Listen(address,
-                                   static_cast<quint16>(parser.value(identifyPort).toUInt()))) {
-            return Fail("cannot listen for identify queries on port " + parser.value(identifyPort));
+        if (!identifyServer.Listen(address, identifyServerPort)) {
+            return Fail("cannot listen for identify queries on port " + parser.value(identifyPort),
+                        1);
         }
         out << "identify server listening on " << address.toString() << ":" << identifyServer.port()
             << Qt::endl;

@@ -1,0 +1,282 @@
+// The command-line conventions every Orvane program keeps, checked on the built programs run
+// as the child processes they are: --version and --help, usage errors, orvane-cli's --json
+// objects, and its progress line, present on a terminal and absent everywhere else.
+#include "common/version.h"
+#include "site_simulator.h"
+#include "support/event_loop.h"
+#include "support/temp_store.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace orvane {
+namespace {
+
+using test::WaitUntil;
+
+struct ProgramRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+// Runs a program to its end while the event loop runs (the simulated site lives in it).
+ProgramRun RunProgram(
+    const QString& program, const QStringList& arguments,
+    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForStarted() ||
+        !WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 30000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+TEST(CliConventions, EveryProgramAnswersVersionAndHelpOnStdout) {
+    struct Program {
+        QString name;
+        QString binary;
+    };
+    std::vector<Program> programs{{"orvane-cli", ORVANE_CLI_BINARY},
+                                  {"orvane-registry", ORVANE_REGISTRY_BINARY},
+                                  {"orvane-site", ORVANE_SITE_BINARY}};
+#ifdef ORVANE_APP_BINARY
+    programs.push_back({"orvane", ORVANE_APP_BINARY});
+#endif
+    // No display at all, and a platform that would abort without one: the answers must come
+    // before any window system is touched.
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    noDisplay.remove("DISPLAY");
+    noDisplay.remove("WAYLAND_DISPLAY");
+    noDisplay.insert("QT_QPA_PLATFORM", "xcb");
+    for (const Program& program : programs) {
+        SCOPED_TRACE(program.name.toStdString());
+        const ProgramRun version = RunProgram(program.binary, {"--version"}, noDisplay);
+        EXPECT_EQ(version.code, 0) << version.err.toStdString();
+        EXPECT_EQ(version.out, program.name + " " + kVersion + "\n");
+        EXPECT_TRUE(version.err.isEmpty()) << version.err.toStdString();
+
+        const ProgramRun help = RunProgram(program.binary, {"--help"}, noDisplay);
+        EXPECT_EQ(help.code, 0) << help.err.toStdString();
+        EXPECT_TRUE(help.out.startsWith("usage: " + program.name + " ")) << help.out.toStdString();
+        EXPECT_TRUE(help.out.contains("Exit status:\n  0  ")) << help.out.toStdString();
+        EXPECT_TRUE(help.err.isEmpty()) << help.err.toStdString();
+    }
+}
+
+TEST(CliConventions, UsageErrorsGoToStderrWithTheirExitCode) {
+    for (const QStringList& arguments :
+         {QStringList{}, QStringList{"probe"}, QStringList{"teleport", "x"},
+          QStringList{"probe", "127.0.0.1", "--no-such-option"},
+          QStringList{"record", "127.0.0.1", "--channel", "3", "--seconds", "0"},
+          QStringList{"frame", "clip.avi", "--json", "--seek", "0"}}) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const ProgramRun run = RunProgram(ORVANE_CLI_BINARY, arguments);
+        EXPECT_EQ(run.code, 2);
+        EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+        EXPECT_TRUE(run.err.contains("usage: orvane-cli")) << run.err.toStdString();
+    }
+    // With --json a script still reads one object, naming the fault.
+    const ProgramRun json = RunProgram(ORVANE_CLI_BINARY, {"probe", "127.0.0.1:0", "--json"});
+    EXPECT_EQ(json.code, 2);
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    EXPECT_EQ(object["exitCode"].toInt(), 2);
+    EXPECT_FALSE(object["error"].toString().isEmpty());
+
+    const ProgramRun site = RunProgram(ORVANE_SITE_BINARY, {"--port", "0", "--codec", "vp9"});
+    EXPECT_EQ(site.code, 2);
+    EXPECT_TRUE(site.out.isEmpty());
+    EXPECT_TRUE(site.err.contains("unknown codec vp9"));
+    EXPECT_EQ(RunProgram(ORVANE_SITE_BINARY, {"--no-such-option"}).code, 2);
+}
+
+class CliSiteTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        sim::SiteSimulatorOptions options;
+        options.framesPerSecond = 25;
+        site = std::make_unique<sim::SiteSimulator>(options);
+        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
+        QDir().mkpath(folder);
+    }
+
+    QStringList Site(const QString& command, const QString& password = "admin") const {
+        return {command,      QStringLiteral("127.0.0.1:%1").arg(site->port()),
+                "--user",     "admin",
+                "--password", password};
+    }
+
+    test::TempStore temp;  // ORVANE_REGISTRY for the children too
+    QString folder = QString::fromStdString(temp.folder()) + "/clips/";
+    std::unique_ptr<sim::SiteSimulator> site;
+};
+
+TEST_F(CliSiteTest, ProbeJsonHoldsTheFactsOfTheText) {
+    const ProgramRun run =
+        RunProgram(ORVANE_CLI_BINARY, Site("probe") + QStringList{"--frames", "5", "--json"});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    QJsonParseError error;
+    const QJsonObject probe = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out.toStdString();
+    EXPECT_EQ(probe["site"].toString(), QStringLiteral("127.0.0.1:%1").arg(site->port()));
+    const QJsonArray channels = probe["channels"].toArray();
+    ASSERT_EQ(channels.size(), 2);
+    EXPECT_EQ(channels[0].toObject(), (QJsonObject{{"id", 3}, {"number", 1}, {"name", "Gate"}}));
+    EXPECT_EQ(channels[1].toObject(), (QJsonObject{{"id", 7}, {"number", 2}, {"name", "Yard"}}));
+    EXPECT_EQ(probe["channel"].toInt(), 3);
+    EXPECT_FALSE(probe["codec"].toString().isEmpty());
+    EXPECT_EQ(probe["width"].toInt(), 320);
+    EXPECT_EQ(probe["height"].toInt(), 240);
+    EXPECT_GE(probe["frames"].toInt(), 5);
+    EXPECT_GT(probe["frameRate"].toDouble(), 0);
+    EXPECT_EQ(probe["exitCode"].toInt(), 0);
+    EXPECT_FALSE(probe.contains("error"));
+
+    const ProgramRun refused =
+        RunProgram(ORVANE_CLI_BINARY, Site("probe", "wrong") + QStringList{"--json"});
+    EXPECT_EQ(refused.code, 1);
+    const QJsonObject failed = QJsonDocument::fromJson(refused.out.toUtf8()).object();
+    EXPECT_EQ(failed["error"].toString(), "login rejected") << refused.out.toStdString();
+    EXPECT_EQ(failed["exitCode"].toInt(), 1);
+    EXPECT_FALSE(failed.contains("codec"));
+}
+
+TEST_F(CliSiteTest, RecordJsonNamesTheClipItWrote) {
+    const ProgramRun run =
+        RunProgram(ORVANE_CLI_BINARY, Site("record") + QStringList{"--channel", "7", "--seconds",
+                                                                   "1", "--dir", folder, "--json"});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains('\r')) << run.err.toStdString();  // piped: no progress
+    QJsonParseError error;
+    const QJsonObject record = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out.toStdString();
+    const QFileInfo clip(record["clip"].toString());
+    EXPECT_TRUE(clip.exists()) << run.out.toStdString();
+    EXPECT_EQ(clip.absolutePath() + "/", folder);
+    EXPECT_EQ(record["bytes"].toInteger(), clip.size());
+    EXPECT_GE(record["frames"].toInt(), 15);
+    EXPECT_NEAR(record["seconds"].toDouble(), 1.0, 0.5);
+    EXPECT_EQ(record["channel"].toInt(), 7);
+    EXPECT_EQ(record["exitCode"].toInt(), 0);
+
+    const ProgramRun missing =
+        RunProgram(ORVANE_CLI_BINARY,
+                   Site("record") + QStringList{"--channel", "9", "--dir", folder, "--json"});
+    EXPECT_EQ(missing.code, 1);
+    const QJsonObject failed = QJsonDocument::fromJson(missing.out.toUtf8()).object();
+    EXPECT_EQ(failed["error"].toString(), "the site has no channel 9");
+    EXPECT_EQ(failed["exitCode"].toInt(), 1);
+    EXPECT_FALSE(failed.contains("clip"));
+}
+
+// A pseudo-terminal for a child's stderr; what the child writes there is read back.
+class PtyStderr {
+  public:
+    PtyStderr() {
+        // Raw: the terminal passes what is written as it is ("\n" stays "\n").
+        termios raw{};
+        ::cfmakeraw(&raw);
+        if (::openpty(&master_, &slave_, nullptr, &raw, nullptr) == 0) {
+            ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        }
+    }
+    ~PtyStderr() {
+        for (const int fd : {master_, slave_}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    PtyStderr(const PtyStderr&) = delete;
+    PtyStderr& operator=(const PtyStderr&) = delete;
+
+    bool ok() const { return master_ >= 0; }
+    void Attach(QProcess& process) const {
+        const int slave = slave_;
+        process.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+    }
+    // Everything written so far; the parent keeps the slave open, so nothing is lost.
+    QByteArray ReadAll() {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::read(master_, buffer, sizeof buffer)) > 0) {
+            text_.append(buffer, n);
+        }
+        return text_;
+    }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    QByteArray text_;
+};
+
+TEST_F(CliSiteTest, RecordShowsProgressOnATerminalOnly) {
+    for (const bool quiet : {false, true}) {
+        SCOPED_TRACE(quiet ? "--quiet" : "terminal");
+        PtyStderr pty;
+        ASSERT_TRUE(pty.ok());
+        QProcess cli;
+        pty.Attach(cli);
+        QStringList arguments =
+            Site("record") + QStringList{"--channel", "3", "--seconds", "2", "--dir", folder};
+        if (quiet) {
+            arguments << "--quiet";
+        }
+        cli.start(ORVANE_CLI_BINARY, arguments);
+        ASSERT_TRUE(cli.waitForStarted());
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                pty.ReadAll();
+                return cli.state() == QProcess::NotRunning;
+            },
+            20000));
+        EXPECT_EQ(cli.exitCode(), 0);
+        const QByteArray terminal = pty.ReadAll();
+        const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+        // The final lines on stdout are as they always were, with no trace of the progress.
+        EXPECT_TRUE(out.contains(QRegularExpression("\nclip: [^\r\n]+\\.avi\n$")))
+            << out.toStdString();
+        EXPECT_FALSE(out.contains('\r'));
+        // Qt and the library log to stderr too; the progress line is what follows "\r".
+        const QByteArray rewind = "\r\033[K";
+        if (quiet) {
+            EXPECT_FALSE(terminal.contains('\r')) << terminal.toStdString();
+            continue;
+        }
+        // Rewritten in place a few times a second over two seconds, then erased.
+        const QRegularExpression line(
+            R"(^recording \d+\.\d / 2 s, \d+ frames, [\d.]+ (B|KiB|MiB)$)");
+        int lines = 0;
+        for (const QByteArray& piece : terminal.split('\r')) {
+            lines += line.match(QString::fromUtf8(piece.mid(3))).hasMatch() ? 1 : 0;
+        }
+        EXPECT_GE(lines, 3) << terminal.toStdString();
+        EXPECT_LE(lines, 12) << terminal.toStdString();
+        const QByteArray last = terminal.mid(terminal.lastIndexOf(rewind + "recording ") + 4);
+        EXPECT_TRUE(last.contains(rewind)) << "never erased: " << terminal.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace orvane
