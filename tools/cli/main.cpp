@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 
 #include <optional>
 
@@ -262,6 +263,11 @@ int main(int argc, char** argv) {
     }
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The program's own notes (which decoder was found, how a clip is laid out) are for its
+    // log, not for a shell: warnings still show; QT_LOGGING_RULES brings the rest back.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES")) {
+        QLoggingCategory::setFilterRules(QStringLiteral("orvane.*.info=false"));
+    }
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName("orvane-cli");
     QCoreApplication::setApplicationVersion(kVersion);
