@@ -2,6 +2,7 @@
 
 #include "app/about_dialog.h"
 #include "app/alarm_sound.h"
+#include "app/help_location.h"
 #include "app/indicator_pane.h"
 #include "app/options_dialog.h"
 #include "app/viewer_app.h"
@@ -21,6 +22,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -222,7 +224,13 @@ void MainFrame::OnToggleToolbar() {
 }
 
 void MainFrame::OnOnlineHelp() {
-    // The guide ships inside the program; the browser gets a copy it can open.
+    // The operator's guide as installed or as the build rendered it; without either, the
+    // page built into the program, copied where the browser can open it.
+    const QString guide = FindHelpIndex(QCoreApplication::applicationDirPath());
+    if (!guide.isEmpty()) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(guide));
+        return;
+    }
     const QString target = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
                                .filePath("orvane-help.html");
     QFile::remove(target);

@@ -1,0 +1,121 @@
+// Online help: which guide it opens, and how the guide's Markdown becomes its HTML pages.
+#include "app/help_location.h"
+#include "guide_html.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+void Touch(const QString& path) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+}
+
+// A prefix with bin/ and share/, and a build tree with src/app/ and help/, in one folder.
+class HelpLocation : public testing::Test {
+  protected:
+    QTemporaryDir root;
+    QString Path(const QString& relative) const { return root.filePath(relative); }
+};
+
+TEST_F(HelpLocation, InstalledGuideComesFirstThenTheBuildsThenNone) {
+    // Installed program: PREFIX/bin with PREFIX/share/orvane/help.
+    const QString bin = Path("prefix/bin");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    EXPECT_TRUE(FindHelpIndex(bin).isEmpty());  // nothing: the built-in page
+    Touch(Path("prefix/share/orvane/help/index.html"));
+    EXPECT_EQ(FindHelpIndex(bin), Path("prefix/share/orvane/help/index.html"));
+
+    // Build tree: BUILD/src/app next to BUILD/help.
+    const QString app = Path("build/src/app");
+    ASSERT_TRUE(QDir().mkpath(app));
+    EXPECT_TRUE(FindHelpIndex(app).isEmpty());
+    Touch(Path("build/help/index.html"));
+    EXPECT_EQ(FindHelpIndex(app), Path("build/help/index.html"));
+    // Both present for the same program: the installed pages win.
+    Touch(Path("build/share/orvane/help/index.html"));
+    EXPECT_EQ(FindHelpIndex(Path("build/src")), Path("build/share/orvane/help/index.html"));
+    Touch(Path("build/src/share/orvane/help/index.html"));
+    EXPECT_EQ(FindHelpIndex(app), Path("build/src/share/orvane/help/index.html"));
+    EXPECT_EQ(HelpIndexCandidates(app), QStringList({Path("build/src/share/orvane/help/index.html"),
+                                                     Path("build/help/index.html")}));
+}
+
+TEST_F(HelpLocation, AFolderNamedIndexIsNoPage) {
+    const QString app = Path("build/src/app");
+    ASSERT_TRUE(QDir().mkpath(app));
+    ASSERT_TRUE(QDir().mkpath(Path("build/src/share/orvane/help/index.html")));
+    Touch(Path("build/help/index.html"));
+    EXPECT_EQ(FindHelpIndex(app), Path("build/help/index.html"));
+}
+
+TEST(GuideLinks, PagesOfTheGuideBecomeHtmlAndNothingElseChanges) {
+    EXPECT_EQ(guide::RewriteLink("connect.md"), "connect.html");
+    EXPECT_EQ(guide::RewriteLink("connect.md#id-code"), "connect.html#id-code");
+    EXPECT_EQ(guide::RewriteLink("sub/page.md"), "sub/page.html");
+    EXPECT_EQ(guide::RewriteLink("images/connect.png"), "images/connect.png");
+    EXPECT_EQ(guide::RewriteLink("https://example.org/readme.md"), "https://example.org/readme.md");
+    EXPECT_EQ(guide::RewriteLink("#top"), "#top");
+    EXPECT_EQ(guide::RewriteLink("notes.mdx"), "notes.mdx");
+}
+
+TEST(GuidePage, KeepsTheStructureOfThePage) {
+    const QString html = guide::RenderPage(
+        "# Connecting\n\n"
+        "Press **Connect** and type `admin`; see [options](options.md).\n\n"
+        "![The dialog](images/connect.png)\n\n"
+        "1. First\n2. Second\n   - inner\n3. Third\n\n"
+        "| Field | Meaning |\n|---|---|\n| User name: | up to 20 characters |\n\n"
+        "```\norvane-cli probe 127.0.0.1:1000\nclip: a<b>.avi\n```\n");
+    EXPECT_TRUE(html.contains("<title>Connecting - Orvane</title>"));
+    EXPECT_TRUE(html.contains("<h1>Connecting</h1>"));  // not bold twice
+    EXPECT_TRUE(html.contains("<strong>Connect</strong>"));
+    EXPECT_TRUE(html.contains("<code>admin</code>"));
+    EXPECT_TRUE(html.contains("<a href=\"options.html\">options</a>"));
+    EXPECT_TRUE(html.contains("<img src=\"images/connect.png\" alt=\"The dialog\">"));
+    EXPECT_TRUE(
+        html.contains("<ol>\n<li>First</li>\n<li>Second<ul>\n<li>inner</li>\n</ul>\n"
+                      "</li>\n<li>Third</li>\n</ol>"));
+    EXPECT_TRUE(html.contains("<tr><th>Field</th><th>Meaning</th></tr>"));
+    EXPECT_TRUE(html.contains("<tr><td>User name:</td><td>up to 20 characters</td></tr>"));
+    // Code keeps its lines in one block, escaped.
+    EXPECT_TRUE(html.contains(
+        "<pre><code>orvane-cli probe 127.0.0.1:1000\nclip: a&lt;b&gt;.avi</code></pre>"));
+}
+
+TEST(GuideRendering, WritesEveryPageAndCopiesThePictures) {
+    QTemporaryDir source;
+    QTemporaryDir output;
+    QFile page(source.filePath("index.md"));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("# Orvane\n\n[Connect](connect.md)\n");
+    page.close();
+    Touch(source.filePath("connect.md"));
+    Touch(source.filePath("images/connect.png"));
+    Touch(source.filePath("notes.txt"));
+    QString error;
+    ASSERT_TRUE(guide::RenderGuide(source.path(), output.filePath("help"), error))
+        << error.toStdString();
+    const QDir help(output.filePath("help"));
+    EXPECT_EQ(help.entryList(QDir::Files), QStringList({"connect.html", "index.html"}));
+    EXPECT_TRUE(QFile::exists(help.filePath("images/connect.png")));
+    // Rendering again over an earlier result works.
+    EXPECT_TRUE(guide::RenderGuide(source.path(), help.path(), error)) << error.toStdString();
+
+    // A source that cannot be read is named.
+    Touch(source.filePath("broken.md"));
+    QFile(source.filePath("broken.md")).setPermissions(QFileDevice::WriteOwner);
+    if (!QFile(source.filePath("broken.md")).open(QIODevice::ReadOnly)) {  // not as root
+        EXPECT_FALSE(guide::RenderGuide(source.path(), help.path(), error));
+        EXPECT_TRUE(error.contains("broken.md"));
+    }
+}
+
+}  // namespace
+}  // namespace orvane
