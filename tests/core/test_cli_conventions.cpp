@@ -89,7 +89,10 @@ TEST(CliConventions, UsageErrorsGoToStderrWithTheirExitCode) {
          {QStringList{}, QStringList{"probe"}, QStringList{"teleport", "x"},
           QStringList{"probe", "127.0.0.1", "--no-such-option"},
           QStringList{"record", "127.0.0.1", "--channel", "3", "--seconds", "0"},
-          QStringList{"frame", "clip.avi", "--json", "--seek", "0"}}) {
+          QStringList{"frame", "clip.avi", "--json", "--seek", "0"},
+          // The account is asked for, never taken as empty by default.
+          QStringList{"probe", "127.0.0.1:1", "--password", "x"},
+          QStringList{"record", "127.0.0.1:1", "--channel", "3", "--user", "admin"}}) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
         const ProgramRun run = RunProgram(ORVANE_CLI_BINARY, arguments);
         EXPECT_EQ(run.code, 2);
@@ -187,6 +190,55 @@ TEST_F(CliSiteTest, RecordJsonNamesTheClipItWrote) {
     EXPECT_EQ(failed["error"].toString(), "the site has no channel 9");
     EXPECT_EQ(failed["exitCode"].toInt(), 1);
     EXPECT_FALSE(failed.contains("clip"));
+}
+
+TEST_F(CliSiteTest, ProbeOpensOnlyAChannelTheSiteLists) {
+    const ProgramRun run =
+        RunProgram(ORVANE_CLI_BINARY, Site("probe") + QStringList{"--channel", "99", "--json"});
+    EXPECT_EQ(run.code, 1);
+    const QJsonObject failed = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    EXPECT_EQ(failed["error"].toString(), "the site lists no such channel: 99")
+        << run.out.toStdString();
+    EXPECT_FALSE(failed.contains("frames"));
+}
+
+TEST_F(CliSiteTest, ProbeCountsTheRateOverTheIntervalsBetweenFrames) {
+    // Three frames of a site sending ten a second are two tenths of a second apart.
+    sim::SiteSimulatorOptions options;
+    options.framesPerSecond = 10;
+    sim::SiteSimulator slow(options);
+    ASSERT_TRUE(slow.Listen(QHostAddress::LocalHost, 0));
+    const ProgramRun run = RunProgram(
+        ORVANE_CLI_BINARY, {"probe", QStringLiteral("127.0.0.1:%1").arg(slow.port()), "--user",
+                            "admin", "--password", "admin", "--frames", "3", "--json"});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_NEAR(QJsonDocument::fromJson(run.out.toUtf8()).object()["frameRate"].toDouble(), 10.0,
+                2.5)
+        << run.out.toStdString();
+}
+
+TEST_F(CliSiteTest, RecordKeepsARelativeFolderAsAnAbsoluteOne) {
+    // The clip index must name the folder so that Orvane, started anywhere, finds the clip.
+    ASSERT_TRUE(QDir(QString::fromStdString(temp.folder())).mkpath("relative"));
+    QProcess cli;
+    cli.setWorkingDirectory(QString::fromStdString(temp.folder()));
+    cli.start(ORVANE_CLI_BINARY, Site("record") + QStringList{"--channel", "3", "--seconds", "1",
+                                                              "--dir", "relative", "--json"});
+    ASSERT_TRUE(cli.waitForStarted());
+    ASSERT_TRUE(WaitUntil([&] { return cli.state() == QProcess::NotRunning; }, 30000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    const QString clip =
+        QJsonDocument::fromJson(cli.readAllStandardOutput()).object()["clip"].toString();
+    EXPECT_TRUE(QFileInfo(clip).isAbsolute()) << clip.toStdString();
+    EXPECT_EQ(QFileInfo(clip).absolutePath(),
+              QDir(QString::fromStdString(temp.folder())).filePath("relative"));
+    QProcess query;
+    query.start(ORVANE_REGISTRY_BINARY,
+                {"export", "HKCU\\Software\\Quillmar-Brakken\\RemoteRecord"});
+    ASSERT_TRUE(query.waitForFinished(10000));
+    const QString exported = QString::fromUtf8(query.readAllStandardOutput());
+    EXPECT_TRUE(exported.contains(QDir(QString::fromStdString(temp.folder())).filePath("relative")))
+        << exported.toStdString();
 }
 
 // A pseudo-terminal for a child's stderr; what the child writes there is read back.

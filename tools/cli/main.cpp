@@ -145,6 +145,9 @@ int Probe(Cli& cli) {
     if (!frames || !timeout) {
         return cli.UsageError("--frames and --timeout must be whole numbers above 0");
     }
+    if (!cli.parser.isSet("user") || !cli.parser.isSet("password")) {
+        return cli.UsageError("probe needs --user and --password (either may be \"\")");
+    }
     options.user = cli.parser.value("user");
     options.password = cli.parser.value("password");
     options.frames = *frames;
@@ -180,6 +183,9 @@ int Record(Cli& cli) {
     const auto timeout = PositiveOption(cli.parser, "timeout");
     if (!timeout) {
         return cli.UsageError("--timeout must be a whole number above 0");
+    }
+    if (!cli.parser.isSet("user") || !cli.parser.isSet("password")) {
+        return cli.UsageError("record needs --user and --password (either may be \"\")");
     }
     options.seconds = *seconds;
     options.user = cli.parser.value("user");

@@ -12,6 +12,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace orvane::cli {
 namespace {
 
@@ -99,6 +101,7 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
 
     QElapsedTimer clock;
     HeadlessChannelWindow* watched = nullptr;
+    qint64 firstAtMs = 0;
     qint64 lastAtMs = 0;
     host.onWindowCreated = [&](HeadlessChannelWindow* window) {
         if (watched) {
@@ -107,6 +110,9 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
         watched = window;
         QObject::connect(window, &HeadlessChannelWindow::pictureDrawn, &loop, [&](int count) {
             lastAtMs = clock.elapsed();
+            if (count == 1) {
+                firstAtMs = lastAtMs;
+            }
             if (count >= options.frames) {
                 loop.exit(0);
             }
@@ -130,6 +136,13 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
                 }
                 const std::uint32_t id = options.channelId.value_or(
                     static_cast<std::uint32_t>(channels.entries().front().id));
+                if (std::none_of(channels.entries().begin(), channels.entries().end(),
+                                 [&](const ChannelEntry& entry) {
+                                     return static_cast<std::uint32_t>(entry.id) == id;
+                                 })) {
+                    fail(QStringLiteral("the site lists no such channel: %1").arg(id));
+                    return;
+                }
                 out << "opening channel " << id << Qt::endl;
                 report.openedChannel = id;
                 clock.start();
@@ -179,11 +192,15 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
     report.width = picture.width();
     report.height = picture.height();
     out << "size: " << report.width << " x " << report.height << Qt::endl;
-    // Measured from the channel request: the connection hands frames over in 100 ms ticks,
-    // so the spacing of single frames says little.
+    // The time is counted from the channel request; the rate from the first picture to the
+    // last, N pictures being N - 1 frame intervals apart (a site streaming already sends its
+    // first at once).
     report.frames = watched->picturesDrawn();
     report.seconds = lastAtMs / 1000.0;
-    report.frameRate = report.seconds > 0 ? report.frames / report.seconds : 0.0;
+    const double spanSeconds = (lastAtMs - firstAtMs) / 1000.0;
+    report.frameRate = report.frames > 1 && spanSeconds > 0
+                           ? (report.frames - 1) / spanSeconds
+                           : (report.seconds > 0 ? report.frames / report.seconds : 0.0);
     out << "frames: " << report.frames << " in " << QString::number(report.seconds, 'f', 2)
         << " s (" << QString::number(report.frameRate, 'f', 1) << " frames per second)" << Qt::endl;
     if (!options.pngPath.isEmpty()) {

@@ -36,7 +36,10 @@ class RecordFrame final : public MainFrameLink {
     QObject context_;
 };
 
+// The folder as the clip index keeps it: absolute, so that Orvane finds the clips whatever
+// folder it was started from, and ending in a separator.
 QString WithSeparator(QString folder) {
+    folder = QDir(folder).absolutePath();
     if (!folder.endsWith(QLatin1Char('/'))) {
         folder += QLatin1Char('/');
     }
