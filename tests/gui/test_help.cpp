@@ -1,6 +1,12 @@
 // Online help: which guide it opens, and how the guide's Markdown becomes its HTML pages.
 #include "app/help_location.h"
+#include "app/main_frame.h"
+#include "app/viewer_app.h"
+#include "common/command_ids.h"
 #include "guide_html.h"
+#include "support/scoped_env.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +24,21 @@ void Touch(const QString& path) {
 }
 
 // A prefix with bin/ and share/, and a build tree with src/app/ and help/, in one folder.
+TEST(OnlineHelp, WithoutABrowserTheOperatorIsToldWhereTheGuideIs) {
+    test::TempStore temp;
+    test::ScopedEnv config{"XDG_CONFIG_HOME", QByteArray::fromStdString(temp.File("config"))};
+    // No xdg-open nor any browser on the path: the desktop cannot show a page.
+    test::ScopedEnv path{"PATH", QByteArray::fromStdString(temp.folder())};
+    test::ScriptedPrompts prompts;
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+    app.mainFrame()->RunCommand(cmd::kOnlineHelp);
+    ASSERT_EQ(prompts.texts().size(), 1);
+    EXPECT_TRUE(prompts.texts()[0].contains("The guide is at\n/"))
+        << prompts.texts()[0].toStdString();
+    EXPECT_TRUE(prompts.texts()[0].endsWith(".html")) << prompts.texts()[0].toStdString();
+}
+
 class HelpLocation : public testing::Test {
   protected:
     QTemporaryDir root;

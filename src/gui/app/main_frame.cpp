@@ -7,6 +7,7 @@
 #include "app/options_dialog.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
+#include "common/log.h"
 #include "playback/clip_browser_dialog.h"
 #include "playback/clip_player_factory.h"
 #include "shared/app_texts.h"
@@ -226,16 +227,21 @@ void MainFrame::OnToggleToolbar() {
 void MainFrame::OnOnlineHelp() {
     // The operator's guide as installed or as the build rendered it; without either, the
     // page built into the program, copied where the browser can open it.
-    const QString guide = FindHelpIndex(QCoreApplication::applicationDirPath());
-    if (!guide.isEmpty()) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(guide));
-        return;
+    QString page = FindHelpIndex(QCoreApplication::applicationDirPath());
+    if (page.isEmpty()) {
+        const QString copy = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
+                                 .filePath("orvane-help.html");
+        QFile::remove(copy);
+        if (QFile::copy(":/help/index.html", copy)) {
+            page = copy;
+        }
     }
-    const QString target = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
-                               .filePath("orvane-help.html");
-    QFile::remove(target);
-    if (QFile::copy(":/help/index.html", target)) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(target));
+    // A desktop without a browser (or without a way to start one) must not leave the command
+    // doing nothing at all: the operator is told where the guide is.
+    if (page.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(page))) {
+        qCWarning(lcApp) << "cannot open the help" << page;
+        PromptService::Show(this, frametext::HelpNotOpened(QDir::toNativeSeparators(page)),
+                            PromptButtons::Ok, PromptIcon::Information);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "video/video_window_owner.h"
 
 #include <QMainWindow>
+#include <QString>
 
 #include <map>
 #include <memory>
@@ -144,6 +145,13 @@ inline constexpr const char* kLimitError = "\n\n ** Limit Error ** \n\n";
 inline constexpr const char* kListenFailed = "\n\n Create listen socket fail! \n\n";
 inline constexpr const char* kReady = "Ready";
 inline constexpr const char* kDiskLow = "\n\n Warning!! \n\n Disk space is low. \n\n";
+// Online help found no browser to show the guide in.
+inline QString HelpNotOpened(const QString& page) {
+    return QStringLiteral(
+               "No web browser could be started to show the help.\n\n"
+               "The guide is at\n%1")
+        .arg(page.isEmpty() ? QStringLiteral("(not found)") : page);
+}
 }  // namespace frametext
 
 }  // namespace orvane
