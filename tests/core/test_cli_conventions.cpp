@@ -111,6 +111,13 @@ TEST(CliConventions, UsageErrorsGoToStderrWithTheirExitCode) {
     EXPECT_TRUE(site.out.isEmpty());
     EXPECT_TRUE(site.err.contains("unknown codec vp9"));
     EXPECT_EQ(RunProgram(ORVANE_SITE_BINARY, {"--no-such-option"}).code, 2);
+    // A malformed number is refused, not taken as 0 (a negative duration ran for ever).
+    for (const QStringList& arguments :
+         {QStringList{"--duration", "abc"}, QStringList{"--duration", "-5"},
+          QStringList{"--drop-every", "0"}, QStringList{"--max-sessions", "x"}}) {
+        EXPECT_EQ(RunProgram(ORVANE_SITE_BINARY, QStringList{"--port", "0"} + arguments).code, 2)
+            << arguments.join(' ').toStdString();
+    }
 }
 
 class CliSiteTest : public testing::Test {

@@ -173,7 +173,23 @@ int main(int argc, char** argv) {
     if (!fpsOk || options.framesPerSecond <= 0) {
         return Fail("bad --fps " + parser.value(fps) + " (want a number above 0)");
     }
-    options.maxSessions = parser.value(maxSessions).toInt();
+    bool sessionsOk = false;
+    options.maxSessions = parser.value(maxSessions).toInt(&sessionsOk);
+    if (!sessionsOk || options.maxSessions < 1) {
+        return Fail("bad --max-sessions " + parser.value(maxSessions) + " (want 1 or more)");
+    }
+    // Seconds given for a timer: a number above 0, and no more than a timer can count.
+    for (const QCommandLineOption* seconds : {&duration, &dropEvery}) {
+        if (!parser.isSet(*seconds)) {
+            continue;
+        }
+        bool ok = false;
+        const double value = parser.value(*seconds).toDouble(&ok);
+        if (!ok || value <= 0 || value > 2e6) {
+            return Fail("bad --" + seconds->names().constFirst() + " " + parser.value(*seconds) +
+                        " (want seconds above 0)");
+        }
+    }
     options.sourceFile = parser.value(source);
     options.loginAgainFirst = parser.isSet(loginAgain);
     options.streamOnLogin = parser.isSet(streamOnLogin);
