@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace orvane {
 namespace {
 
@@ -146,6 +148,53 @@ TEST_F(RecordingTest, AFolderRemovedWhileRecordingIsToldOnceAndTheMarkGoes) {
     EXPECT_TRUE(Index().empty()) << "no entry for a clip that is not on disk";
     WaitUntil([] { return false; }, 300);
     EXPECT_EQ(prompts.shown().size(), 1u);
+}
+
+TEST_F(RecordingTest, RecordingsFailingTogetherAreToldByOneMessage) {
+    VideoChannelWindow* first = ConnectAndWatch();
+    ASSERT_TRUE(first);
+    frame->connection()->OpenChannel(7);
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto windows = frame->channelWindows();
+        return windows.size() == 2 && !windows[1]->picture().isNull();
+    }));
+    for (VideoChannelWindow* window : frame->channelWindows()) {
+        window->action(cmd::kStartRecord)->trigger();
+        ASSERT_TRUE(window->recording());
+    }
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto windows = frame->channelWindows();
+        return std::none_of(windows.begin(), windows.end(),
+                            [](VideoChannelWindow* window) { return window->recording(); });
+    }));
+    WaitUntil([] { return false; }, 300);
+    EXPECT_EQ(prompts.shown().size(), 1u) << prompts.texts().join(" | ").toStdString();
+}
+
+TEST_F(RecordingTest, ALoginAgainWhileTheChannelDialogIsOpenStacksNoSecondDialog) {
+    ASSERT_TRUE(ConnectAndWatch());
+    int dialogs = 0;
+    {
+        test::ModalScript script;
+        script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
+            ++dialogs;
+            frame->RunCommand(cmd::kOpenChannel);  // what a site's next login asks for
+            dialog->reject();
+        });
+        frame->RunCommand(cmd::kOpenChannel);
+        EXPECT_TRUE(script.finished());
+        EXPECT_EQ(script.unexpected(), 0) << "a second dialog opened over the first";
+        EXPECT_EQ(dialogs, 1);
+    }
+    // Closed, the command opens the dialog again.
+    test::ModalScript again;
+    again.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
+        ++dialogs;
+        dialog->reject();
+    });
+    frame->RunCommand(cmd::kOpenChannel);
+    EXPECT_EQ(dialogs, 2);
 }
 
 TEST_F(RecordingTest, AFolderThatCannotTakeClipsIsToldAndNothingRecords) {

@@ -114,6 +114,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     ViewerApp& app_;
     std::unique_ptr<SiteSession> session_;
     CommandTable commands_;
+    bool channelDialogOpen_ = false;  // the open-channel dialog is on screen
     VideoArea* videoArea_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QLabel* diskPane_ = nullptr;

@@ -21,7 +21,9 @@ void MainFrame::RegisterSiteCommands() {
     commands_.Register(
         cmd::kOpenChannel,
         {[this] {
-             if (!connection()) {
+             // A site that drops and logs in again while the dialog is open asks for it again:
+             // the one on screen serves, instead of a stack of them waiting for the operator.
+             if (!connection() || channelDialogOpen_) {
                  return;
              }
              // The dialog lists this connection's channels: it goes when the connection does
@@ -30,7 +32,10 @@ void MainFrame::RegisterSiteCommands() {
              const QPointer<SiteConnection> askedFor = connection();
              OpenChannelDialog dialog(app_.channelTable(), this);
              connect(askedFor, &QObject::destroyed, &dialog, &QDialog::reject);
-             if (dialog.exec() != QDialog::Accepted) {
+             channelDialogOpen_ = true;
+             const int answer = dialog.exec();
+             channelDialogOpen_ = false;
+             if (answer != QDialog::Accepted) {
                  return;
              }
              // Looked up again: the link may have gone while the dialog was open.

@@ -1,6 +1,7 @@
 #include "video/video_channel_window.h"
 
 #include "common/command_ids.h"
+#include "common/log.h"
 #include "media/clip_recorder.h"
 #include "shared/prompt_service.h"
 #include "shared/tool_icons.h"
@@ -10,6 +11,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QMdiArea>
 #include <QMouseEvent>
@@ -35,6 +37,38 @@ constexpr int kRecordMarkDiameter = 12;
 constexpr int kRecordMarkMargin = 6;
 // How long an alarm's snapshot waits for the window's first picture.
 constexpr int kAlarmSnapshotWaitMs = 2000;
+
+// Many recordings fail together when their folder goes or the disk fills: the operator is
+// told by one message, not one per window. Failures while that message is on screen, or
+// shortly after it was shown, go to the log only.
+class RecordFailureNotice {
+  public:
+    static constexpr qint64 kQuietMs = 3000;
+
+    static void Tell(QWidget* parent, const QString& message) {
+        if (frame_ != parent->window()) {
+            // Another main window, another run: its first failure is told.
+            frame_ = parent->window();
+            onScreen_ = false;
+            sinceShown_.invalidate();
+        }
+        if (onScreen_ || (sinceShown_.isValid() && sinceShown_.elapsed() < kQuietMs)) {
+            qCWarning(lcMedia) << "recording failure told already:" << message;
+            return;
+        }
+        onScreen_ = true;
+        sinceShown_.start();
+        // The message runs the event loop; only these statics are used after it.
+        PromptService::Show(parent, message, PromptButtons::Ok, PromptIcon::Exclamation);
+        onScreen_ = false;
+        sinceShown_.start();
+    }
+
+  private:
+    static inline QPointer<QWidget> frame_;
+    static inline bool onScreen_ = false;
+    static inline QElapsedTimer sinceShown_;
+};
 
 }  // namespace
 
@@ -313,7 +347,7 @@ void VideoChannelWindow::OnRecord() {
                     if (self->recorder_ && self->recorder_->endedByFailure()) {
                         self->OnStopRecord();
                     }
-                    PromptService::Show(self, message, PromptButtons::Ok, PromptIcon::Exclamation);
+                    RecordFailureNotice::Tell(self, message);
                 },
                 Qt::QueuedConnection);
         });
