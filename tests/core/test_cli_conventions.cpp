@@ -209,21 +209,6 @@ TEST_F(CliSiteTest, ProbeOpensOnlyAChannelTheSiteLists) {
     EXPECT_FALSE(failed.contains("frames"));
 }
 
-TEST_F(CliSiteTest, ProbeCountsTheRateOverTheIntervalsBetweenFrames) {
-    // Three frames of a site sending ten a second are two tenths of a second apart.
-    sim::SiteSimulatorOptions options;
-    options.framesPerSecond = 10;
-    sim::SiteSimulator slow(options);
-    ASSERT_TRUE(slow.Listen(QHostAddress::LocalHost, 0));
-    const ProgramRun run = RunProgram(
-        ORVANE_CLI_BINARY, {"probe", QStringLiteral("127.0.0.1:%1").arg(slow.port()), "--user",
-                            "admin", "--password", "admin", "--frames", "3", "--json"});
-    ASSERT_EQ(run.code, 0) << run.err.toStdString();
-    EXPECT_NEAR(QJsonDocument::fromJson(run.out.toUtf8()).object()["frameRate"].toDouble(), 10.0,
-                2.5)
-        << run.out.toStdString();
-}
-
 TEST_F(CliSiteTest, RecordKeepsARelativeFolderAsAnAbsoluteOne) {
     // The clip index must name the folder so that Orvane, started anywhere, finds the clip.
     ASSERT_TRUE(QDir(QString::fromStdString(temp.folder())).mkpath("relative"));
