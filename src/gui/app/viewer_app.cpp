@@ -6,6 +6,7 @@
 #include "app/splash_window.h"
 #include "common/disk_space.h"
 #include "common/log.h"
+#include "common/memory_policy.h"
 #include "shared/app_texts.h"
 #include "shared/prompt_service.h"
 #include "site/socket_layer.h"
@@ -86,6 +87,7 @@ ViewerApp* ViewerApp::Instance() {
 
 ViewerApp::StartResult ViewerApp::InitInstance(const QStringList& arguments) {
     // FFmpeg needs no start-up call; its log is routed when the first decoder opens.
+    ReturnLargeBlocksToTheSystem();
     if (!SocketLayerUsable()) {
         PromptService::Show(nullptr, text::kSocketsFailed);
         return StartResult::Failed;
