@@ -32,8 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace orvane;
     const std::span<const std::uint8_t> frame(data, size);
     orvane::FramesSinceKey kept;
-    kept.Add(frame);
-    kept.Add(frame);
+    const auto shared = std::make_shared<const Block>(frame.begin(), frame.end());
+    kept.Add(shared);
+    kept.Add(shared);
     if (const auto image = LocateImageBytes(frame)) {
         if (image->offset + image->length > size) {
             __builtin_trap();
