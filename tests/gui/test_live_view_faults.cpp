@@ -18,14 +18,18 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
+
+#include <array>
 
 namespace orvane {
 namespace {
@@ -204,6 +208,61 @@ TEST_F(LiveViewFaultTest, EscTilesTheWholeAreaItLeaves) {
     frame->RunCommand(cmd::kToggleToolbar);
     EXPECT_TRUE(WaitUntil([&] { return Tiled(); }, 1000));
     EXPECT_EQ(frame->VideoAreaSize(), withBars);
+}
+
+// Without caption a window still has its sizing border: the picture sits inside it, the
+// border sizes the window, and a size mode still gives the picture its exact size.
+TEST_F(LiveViewFaultTest, TheFullViewKeepsASizingBorder) {
+    Start(1);
+    ASSERT_TRUE(WatchChannels(2));
+    frame->RunCommand(cmd::kToggleToolbar);
+    ASSERT_TRUE(WaitUntil([&] { return Tiled(); }, 1000));
+    auto* window = frame->channelWindows()[0];
+    ASSERT_FALSE(window->captionShown());
+    // The gaps left, above, right and below the picture once the window is laid out.
+    auto gaps = [window] {
+        const QRect picture(window->pictureView()->mapTo(window, QPoint(0, 0)),
+                            window->pictureView()->size());
+        return std::array{picture.left(), picture.top(), window->width() - 1 - picture.right(),
+                          window->height() - 1 - picture.bottom()};
+    };
+    WaitUntil([&] { return gaps()[0] == gaps()[2] && gaps()[1] == gaps()[3]; }, 1000);
+    const auto border = gaps();
+    EXPECT_GT(border[0], 0);
+    EXPECT_EQ(border[0], border[1]);
+    EXPECT_EQ(border[0], border[2]);
+    EXPECT_EQ(border[0], border[3]);
+
+    // Drag the bottom right corner 30 px right and 20 px down, then the left border 10 px left.
+    // Global positions follow from where the press was, as the widget may move under them.
+    auto drag = [](QWidget* widget, QPoint from, QPoint by) {
+        const QPoint pressedAt = widget->mapToGlobal(from);
+        auto send = [widget, from, pressedAt](QEvent::Type type, QPoint moved,
+                                              Qt::MouseButtons buttons) {
+            QMouseEvent event(type, from + moved, pressedAt + moved, Qt::LeftButton, buttons,
+                              Qt::NoModifier);
+            QApplication::sendEvent(widget, &event);
+        };
+        send(QEvent::MouseButtonPress, QPoint(), Qt::LeftButton);
+        send(QEvent::MouseMove, by / 2, Qt::LeftButton);
+        send(QEvent::MouseMove, by, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, by, Qt::NoButton);
+    };
+    QWidget* content = window->widget();
+    const QRect before = window->geometry();
+    drag(content, QPoint(content->width() - 1, content->height() - 1), QPoint(30, 20));
+    EXPECT_EQ(window->geometry(), before.adjusted(0, 0, 30, 20));
+    drag(content, QPoint(0, content->height() / 2), QPoint(-10, 0));
+    EXPECT_EQ(window->geometry(), before.adjusted(-10, 0, 30, 20));
+    // A press on the picture still moves the window rather than sizing it.
+    drag(window->pictureView(), QPoint(20, 20), QPoint(5, 5));
+    EXPECT_EQ(window->geometry(), before.adjusted(-5, 5, 35, 25));
+
+    window->ApplySizeMode(VideoChannelWindow::k352x288);
+    EXPECT_EQ(window->pictureView()->size(), QSize(352, 288));
+    frame->RunCommand(cmd::kToggleToolbar);
+    window->ApplySizeMode(VideoChannelWindow::k176x144);
+    EXPECT_EQ(window->pictureView()->size(), QSize(176, 144));
 }
 
 TEST_F(LiveViewFaultTest, ArrangeFromAFrameThatIsNotMaximised) {

@@ -6,6 +6,7 @@
 #include "shared/prompt_service.h"
 #include "shared/tool_icons.h"
 #include "site/site_connection.h"
+#include "video/sizing_frame.h"
 #include "video/snapshot_window.h"
 #include "video/video_window_owner.h"
 
@@ -16,6 +17,7 @@
 #include <QMdiArea>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <QTime>
 #include <QTimer>
 #include <QToolBar>
@@ -144,11 +146,11 @@ VideoChannelWindow::VideoChannelWindow(const ChannelWindowParams& params,
     setSystemMenu(nullptr);
     setWindowTitle(TitleFor(channelId(), channelName));
 
-    auto* content = new QWidget(this);
-    auto* row = new QHBoxLayout(content);
+    content_ = new SizingFrame(this);
+    auto* row = new QHBoxLayout(content_);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    toolBar_ = new QToolBar(content);
+    toolBar_ = new QToolBar(content_);
     toolBar_->setOrientation(Qt::Vertical);
     toolBar_->setIconSize(QSize(16, 16));
     // Each command's status-bar prompt, and its tooltip.
@@ -176,7 +178,7 @@ VideoChannelWindow::VideoChannelWindow(const ChannelWindowParams& params,
     view_ = new PictureView(*this, owner_);
     row->addWidget(toolBar_);
     row->addWidget(view_, 1);
-    setWidget(content);
+    setWidget(content_);
     resize(160, 120);
     ShowCaption(owner_.toolbarsVisible());
     UpdateCommands();
@@ -226,9 +228,11 @@ void VideoChannelWindow::UpdateCommands() {
 }
 
 QSize VideoChannelWindow::FrameExtra() const {
-    // Caption and border around the content: what the window adds to its widget.
+    // Caption and border around the content, and the content's own border in the full view:
+    // what the window adds to its toolbar and picture.
     const QSize content = widget() ? widget()->size() : QSize();
-    return size() - content;
+    const int border = 2 * content_->border();
+    return size() - content + QSize(border, border);
 }
 
 void VideoChannelWindow::SetVideoSize(int width, int /*height*/) {
@@ -254,12 +258,14 @@ void VideoChannelWindow::ApplySizeMode(SizeMode mode) {
 void VideoChannelWindow::ShowCaption(bool show) {
     captionShown_ = show;
     const QPoint at = pos();
-    // A sub-window without title hint still draws an empty title strip; the full view has
-    // neither caption nor frame.
+    // A sub-window without title hint still draws an empty title strip, so the full view's
+    // window is frameless, and its content draws the sizing border instead.
     Qt::WindowFlags flags = Qt::SubWindow | Qt::CustomizeWindowHint;
     flags |= show ? Qt::WindowTitleHint : Qt::FramelessWindowHint;
     const bool wasVisible = isVisible();
     setWindowFlags(flags);
+    content_->SetBorder(
+        show ? 0 : style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this));
     toolBar_->setVisible(show);
     move(at);
     if (wasVisible) {

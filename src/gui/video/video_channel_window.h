@@ -17,6 +17,7 @@ namespace orvane {
 class ClipRecorder;
 class VideoWindowOwner;
 class PictureView;
+class SizingFrame;
 
 // The live picture of one channel: a child window of the video area with a caption, a sizing
 // border and a narrow toolbar at its left (Record, Stop, Fix, Snapshot, Close). The site
@@ -86,6 +87,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
 
     ChannelWindowParams params_;
     VideoWindowOwner& owner_;
+    SizingFrame* content_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     PictureView* view_ = nullptr;
     QImage picture_;
