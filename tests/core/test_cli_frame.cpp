@@ -38,6 +38,10 @@ struct CliRun {
 
 CliRun Frame(const QStringList& arguments) {
     QProcess cli;
+    // As root without a login session: no runtime folder is named.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("XDG_RUNTIME_DIR");
+    cli.setProcessEnvironment(environment);
     cli.start(ORVANE_CLI_BINARY, QStringList{"frame"} + arguments);
     CliRun run;
     if (cli.waitForFinished(30000)) {
@@ -70,6 +74,29 @@ TEST(CliFrame, AClipThatCannotBePlayedFailsWithTheReason) {
     const CliRun text = Frame({folder + "text.avi", "--seek", "0", "--png", folder + "x.png"});
     EXPECT_EQ(text.code, 1);
     EXPECT_FALSE(QFile::exists(folder + "x.png"));
+}
+
+// A shell reads one line saying what is wrong, and exit 2 for a wrong argument.
+TEST(CliFrame, EachFaultIsSaidOnceInItsOwnWords) {
+    test::TempStore temp;
+    const QString folder = QString::fromStdString(temp.folder()) + "/";
+    auto faultLines = [](const CliRun& run) { return run.err.split('\n', Qt::SkipEmptyParts); };
+    const CliRun missing = Frame({folder + "none.avi", "--seek", "0"});
+    EXPECT_EQ(faultLines(missing),
+              QStringList{"orvane-cli: " + folder + "none.avi does not exist"});
+    const CliRun directory = Frame({folder, "--seek", "0"});
+    EXPECT_EQ(directory.code, 1);
+    EXPECT_EQ(faultLines(directory), QStringList{"orvane-cli: " + folder + " is not a file"});
+
+    const QString clip = RecordClip(folder, 10);
+    // Ten frames: 10 is where a clip played to its end stands, 11 lies beyond it.
+    const CliRun beyond = Frame({clip, "--seek", "11"});
+    EXPECT_EQ(beyond.code, 2);
+    EXPECT_TRUE(beyond.err.contains("--seek must be 0 to 10")) << beyond.err.toStdString();
+    EXPECT_FALSE(beyond.out.contains("frame:"));
+    const CliRun last = Frame({clip, "--seek", "10"});
+    EXPECT_EQ(last.code, 0) << last.err.toStdString();
+    EXPECT_TRUE(last.err.isEmpty()) << last.err.toStdString();
 }
 
 }  // namespace

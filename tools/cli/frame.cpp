@@ -55,7 +55,9 @@ int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err) {
 
     const std::int64_t duration = graph->Duration();
     if (options.seek < 0 || options.seek > duration) {
-        return fail(QStringLiteral("--seek must be 0 to %1").arg(duration));
+        // Known only once the clip is open, but still a wrong argument.
+        fail(QStringLiteral("--seek must be 0 to %1 for this clip").arg(duration));
+        return kFrameUsageError;
     }
     clock.restart();
     progress.Restart();

@@ -17,7 +17,9 @@ struct FrameOptions {
 
 // Opens a clip with the player's media graph, shows frame `seek`, steps from it one frame at
 // a time, saves the picture as PNG and prints "frame: P of D" with the time each operation
-// took. Returns 0 on success, 1 with the reason on err when the clip cannot be played.
+// took. Returns 0 on success, 1 with the reason on err when the clip cannot be played, and
+// kFrameUsageError when --seek lies outside the clip.
+inline constexpr int kFrameUsageError = 2;
 int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err);
 
 }  // namespace orvane::cli

@@ -8,10 +8,11 @@
 #include "store/store_location.h"
 
 #include <QCommandLineParser>
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 
+#include <map>
 #include <optional>
 
 using namespace orvane;
@@ -46,9 +47,22 @@ constexpr const char* kExitStatus =
     "     (record, also when a signal ended it), an address was found (identify), the\n"
     "     frame was shown and saved (frame)\n"
     "  1  failure; the reason is on stderr, and with --json in the object's \"error\"\n"
-    "  2  usage error: an unknown command or option, or a missing or malformed argument\n";
+    "  2  usage error: an unknown command or option, an option of another command, or a\n"
+    "     missing or malformed argument (also a --seek beyond the clip)\n";
 
 constexpr int kUsageError = 2;
+
+// The options each command takes; any other is refused rather than silently ignored.
+const QStringList& OptionsOf(const QString& command) {
+    static const QStringList none;
+    static const std::map<QString, QStringList> options{
+        {"probe", {"user", "password", "channel", "frames", "png", "timeout", "small", "json"}},
+        {"record", {"user", "password", "channel", "seconds", "dir", "timeout", "json", "quiet"}},
+        {"identify", {"server"}},
+        {"frame", {"seek", "step", "png", "quiet"}}};
+    const auto found = options.find(command);
+    return found == options.end() ? none : found->second;
+}
 
 // The command line as parsed, and where its answers go.
 struct Cli {
@@ -73,7 +87,8 @@ struct Cli {
         return kUsageError;
     }
 
-    bool progress() const { return !parser.isSet("quiet") && cli::StderrIsTerminal(); }
+    // --json is for scripts: the terminal gets no progress line either.
+    bool progress() const { return !parser.isSet("quiet") && !json && cli::StderrIsTerminal(); }
 };
 
 // "host[:port]" with a default port.
@@ -268,13 +283,12 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     // The program's own notes (which decoder was found, how a clip is laid out) are for its
     // log, not for a shell: warnings still show; QT_LOGGING_RULES brings the rest back.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES")) {
         QLoggingCategory::setFilterRules(QStringLiteral("orvane.*.info=false"));
     }
-    QGuiApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("orvane-cli");
     QCoreApplication::setApplicationVersion(kVersion);
     // Again without the arguments Qt took for itself.
@@ -286,6 +300,14 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet("json") && !cli.json) {
         return cli.UsageError("--json is for probe and record");
+    }
+    for (const QString& name : parser.optionNames()) {
+        const QString longName = name == "h" ? QStringLiteral("help") : name;
+        if (!cli.command.isEmpty() && !OptionsOf(cli.command).isEmpty() &&
+            !OptionsOf(cli.command).contains(longName)) {
+            return cli.UsageError(
+                QStringLiteral("--%1 is not an option of %2").arg(longName, cli.command));
+        }
     }
     if (cli.command == "probe") {
         return Probe(cli);

@@ -47,8 +47,12 @@ ClipPackets::~ClipPackets() = default;
 std::unique_ptr<ClipPackets> ClipPackets::Open(const QString& path, QString& error) {
     RouteFfmpegLogging();
     const QFileInfo info(path);
-    if (!info.exists() || !info.isFile()) {
+    if (!info.exists()) {
         error = QStringLiteral("%1 does not exist").arg(path);
+        return nullptr;
+    }
+    if (!info.isFile()) {
+        error = QStringLiteral("%1 is not a file").arg(path);
         return nullptr;
     }
     std::unique_ptr<ClipPackets> clip(new ClipPackets);

@@ -54,7 +54,8 @@ bool ClipPlayerEngine::LoadClip(const QString& path, const QString& fileName) {
 
     QString error;
     graph_ = MediaGraph::RenderFile(path, error);
-    if (!graph_) {  // the graph has said why
+    if (!graph_) {
+        qCWarning(lcMedia) << "cannot play" << error;
         CloseClip();
         return false;
     }

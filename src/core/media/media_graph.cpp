@@ -303,7 +303,6 @@ std::unique_ptr<MediaGraph> MediaGraph::RenderFile(const QString& path, QString&
     auto impl = std::make_unique<Impl>();
     impl->clip = ClipPackets::Open(path, error);
     if (!impl->clip) {
-        qCWarning(lcMedia) << "cannot play" << path << ":" << error;
         return nullptr;
     }
     const BitmapInfoHeader& format = impl->clip->format();
@@ -311,19 +310,16 @@ std::unique_ptr<MediaGraph> MediaGraph::RenderFile(const QString& path, QString&
     if (!choice) {
         error = QStringLiteral("%1: no decoder for %2")
                     .arg(path, QString::fromStdString(FourccText(format.biCompression)));
-        qCWarning(lcMedia) << error;
         return nullptr;
     }
     impl->choice = *choice;
     if (!impl->ResetDecoder()) {
         error = QStringLiteral("%1: the %2 decoder cannot open this stream")
                     .arg(path, QString::fromStdString(choice->name));
-        qCWarning(lcMedia) << error;
         return nullptr;
     }
     if (!impl->ShowFrame(0)) {
         error = QStringLiteral("%1: the first frame cannot be read").arg(path);
-        qCWarning(lcMedia) << error;
         return nullptr;
     }
     qCInfo(lcMedia) << "playing" << path << "with" << choice->name.c_str();

@@ -39,7 +39,8 @@ class MediaGraph : public QObject {
     enum class Change { Done, Pending, Failed };
 
     // A graph that plays the file, stopped at frame 0; nullptr with a reason when the file
-    // cannot be played (missing, not an AVI, no video stream, no decoder, no frames).
+    // cannot be played (missing, not an AVI, no video stream, no decoder, no frames). The
+    // caller tells the reason where it belongs: the log, a shell.
     static std::unique_ptr<MediaGraph> RenderFile(const QString& path, QString& error);
     ~MediaGraph() override;
 
