@@ -88,6 +88,27 @@ TEST_F(IpAddressEditTest, TypedDotsMoveOnToTheNextField) {
     EXPECT_EQ(edit_->text(), "1.2.3.4");
 }
 
+// The dialog opens showing the last address; the operator selects the first field and types
+// a whole new one, dots after three-digit octets included.
+TEST_F(IpAddressEditTest, ADotAfterAThreeDigitOctetEndsThatOctetOnly) {
+    for (const auto& [typed, shown] :
+         {std::pair{"192.168.1.20", "192.168.1.20"}, std::pair{"127.0.0.1", "127.0.0.1"},
+          std::pair{"300.256.999.1", "255.255.255.1"}, std::pair{"010.001.002.003", "10.1.2.3"}}) {
+        SCOPED_TRACE(typed);
+        edit_->setValue(0x09090909);
+        edit_->field(0)->setFocus();
+        edit_->field(0)->selectAll();
+        Type(typed);
+        EXPECT_EQ(edit_->text(), shown);
+    }
+    // Only the one dot: a second one moves on as any dot does.
+    edit_->setValue(0x09090909);
+    edit_->field(0)->setFocus();
+    edit_->field(0)->selectAll();
+    Type("192..5");
+    EXPECT_EQ(edit_->text(), "192.9.5.9");
+}
+
 TEST_F(IpAddressEditTest, ADotOrALetterInAnEmptyFieldChangesNothing) {
     Enter(0, 0);
     Type(".");

@@ -125,6 +125,8 @@ int IpAddressEdit::IndexOf(const QObject* watched) const {
 // undo) is the field's own.
 bool IpAddressEdit::HandleKey(int index, const QKeyEvent& key) {
     QLineEdit* current = field(index);
+    const bool justAdvanced = advancedTo_ == index;
+    advancedTo_ = -1;
     if (key.matches(QKeySequence::Paste)) {
         const QString pasted = QGuiApplication::clipboard()->text().trimmed();
         // Bare digits go into this field as if typed. Anything else but a whole address is
@@ -157,8 +159,9 @@ bool IpAddressEdit::HandleKey(int index, const QKeyEvent& key) {
     }
     const QString typed = key.text();
     if (typed == "." || typed == " ") {
-        // The separator is never typed into a field; it only says this octet is done.
-        if (!current->text().isEmpty() && index < kLastField) {
+        // The separator is never typed into a field; it only says this octet is done. After
+        // a third digit the octet was done already: "192.168" must not skip a field.
+        if (!justAdvanced && !current->text().isEmpty() && index < kLastField) {
             MoveTo(index, index + 1, Caret::SelectAll);
         }
         return true;
@@ -183,6 +186,7 @@ void IpAddressEdit::TypeDigits(int index, const QString& digits) {
         Settle(index);
         if (index < kLastField) {
             MoveTo(index, index + 1, Caret::SelectAll);
+            advancedTo_ = index + 1;
         }
     }
 }

@@ -41,6 +41,9 @@ class IpAddressEdit : public QWidget {
     bool PasteAddress(const QString& text);
 
     std::array<QLineEdit*, 4> fields_{};
+    // The field the third digit of an octet moved on to, until the next key: a dot typed
+    // there is the one that octet was going to end with anyway.
+    int advancedTo_ = -1;
 };
 
 }  // namespace orvane
