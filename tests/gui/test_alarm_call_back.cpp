@@ -8,6 +8,7 @@
 #include "common/command_ids.h"
 #include "media/clip_recorder.h"
 #include "net/connect_dialog.h"
+#include "net/remote_control_dialogs.h"
 #include "site_simulator.h"
 #include "store/clip_index.h"
 #include "store/event_log.h"
@@ -212,6 +213,27 @@ TEST_F(AlarmCallBackTest, TheOperatorsChannelDialogGoesWithTheLinkACallBackRepla
     // Nothing chosen from the operator's site's list went to the calling site.
     EXPECT_EQ(callingSite->CountReceived(ClientMessage::OpenChannel), 0);
     EXPECT_EQ(frame->channelWindows().size(), 2);
+}
+
+TEST_F(AlarmCallBackTest, TheRemoteControlDialogGoesWithTheLinkACallBackReplaces) {
+    ASSERT_TRUE(WatchOperatorSite());
+
+    bool closedWithItsLink = false;
+    test::ModalScript script;
+    script.Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
+        EXPECT_TRUE(CallBack());
+        ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
+        closedWithItsLink = !dialog->isVisible();
+        // Even an answer that comes now goes to no site.
+        dialog->Choose(RemoteControlDialog::kCloseSite);
+    });
+    frame->RunCommand(cmd::kRemoteControl);
+
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(closedWithItsLink);
+    test::Pump(100);
+    EXPECT_EQ(callingSite->CountReceived(ClientMessage::CloseSite), 0);
+    EXPECT_EQ(operatorSite->CountReceived(ClientMessage::CloseSite), 0);
 }
 
 TEST_F(AlarmCallBackTest, AJunkCallerLeavesTheOperatorsViewAsItWas) {

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -86,12 +87,16 @@ void CommandDialog::accept() {
 }
 
 void RunRemoteControl(SiteSession& session, QWidget* parent, const CodePage& codePage) {
+    // The dialog belongs to the link it was opened for: it goes when that link goes (a drop
+    // without ReLink, a site's call-back replacing it), so it never acts on another site.
+    const QPointer<SiteConnection> askedFor = session.connection();
     RemoteControlDialog dialog(parent);
+    QObject::connect(askedFor, &QObject::destroyed, &dialog, &QDialog::reject);
     dialog.exec();
     // Looked up after each dialog, never held across one.
-    auto connection = [&session]() -> SiteConnection* {
+    auto connection = [&session, &askedFor]() -> SiteConnection* {
         SiteConnection* link = session.connection();
-        return link && link->active() ? link : nullptr;
+        return link && link == askedFor && link->active() ? link : nullptr;
     };
     switch (dialog.choice()) {
         case RemoteControlDialog::kCloseSite:
@@ -109,6 +114,7 @@ void RunRemoteControl(SiteSession& session, QWidget* parent, const CodePage& cod
                 break;
             }
             CommandDialog command(codePage, parent);
+            QObject::connect(askedFor, &QObject::destroyed, &command, &QDialog::reject);
             if (command.exec() != QDialog::Accepted) {
                 break;
             }
