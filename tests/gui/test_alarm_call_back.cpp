@@ -8,6 +8,7 @@
 #include "common/command_ids.h"
 #include "media/clip_recorder.h"
 #include "net/connect_dialog.h"
+#include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
 #include "site_simulator.h"
 #include "store/clip_index.h"
@@ -25,6 +26,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPointer>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -234,6 +236,39 @@ TEST_F(AlarmCallBackTest, TheRemoteControlDialogGoesWithTheLinkACallBackReplaces
     test::Pump(100);
     EXPECT_EQ(callingSite->CountReceived(ClientMessage::CloseSite), 0);
     EXPECT_EQ(operatorSite->CountReceived(ClientMessage::CloseSite), 0);
+}
+
+// The operator's site cannot be reached; while "Can not connect" asks, a site calls back.
+TEST_F(AlarmCallBackTest, ACallBackUnderTheRetryQuestionKeepsItsLink) {
+    quint16 closedPort = 0;
+    {
+        QTcpServer gone;
+        ASSERT_TRUE(gone.listen(QHostAddress::LocalHost, 0));
+        closedPort = gone.serverPort();
+    }
+    app.settings().WriteProfileInt("Net", "SitePort", closedPort);
+    bool closedByItself = false;
+    test::ModalScript script;
+    script
+        .Then<ConnectDialog>([](ConnectDialog* dialog) {
+            dialog->passwordEdit()->setText("admin");
+            dialog->accept();
+        })
+        .Then<RetryDialog>([&](RetryDialog* dialog) {
+            decliner.start(5);
+            EXPECT_TRUE(CallBack());
+            ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
+            closedByItself = !dialog->isVisible();
+            dialog->accept();  // Try Again, pressed as the call-back came: it must not matter
+        });
+    frame->RunCommand(cmd::kConnect);
+
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(closedByItself);
+    test::Pump(200);
+    ASSERT_NE(frame->connection(), nullptr);
+    EXPECT_TRUE(frame->connection()->alarmMode());
+    EXPECT_TRUE(AlarmWindowsRecording());
 }
 
 TEST_F(AlarmCallBackTest, AJunkCallerLeavesTheOperatorsViewAsItWas) {

@@ -92,7 +92,8 @@ void RunConnectFlow(QWidget* parent, SiteSession& session, Settings& settings) {
             WaitDialog wait(parent);
             outcome = session.ResolveIdCode(dialog.idCode());
         }
-        if (!owner) {
+        // A site's call-back may have taken the link meanwhile: it stays.
+        if (!owner || session.state() != SiteSession::State::Closed) {
             return;
         }
         if (outcome.address.empty()) {
@@ -113,7 +114,19 @@ void RunConnectFlow(QWidget* parent, SiteSession& session, Settings& settings) {
             return;  // connected, or given up while waiting (Disconnect, Exit)
         }
         RetryDialog retry(QStringLiteral("IP Address : ") + host, owner);
-        if (retry.exec() != QDialog::Accepted) {
+        // A site calling back while the question is open has the link now: the question is
+        // moot, and neither answer may tear that link down.
+        QObject::connect(&session, &SiteSession::stateChanged, &retry,
+                         [&retry](SiteSession::State state) {
+                             if (state != SiteSession::State::Closed) {
+                                 retry.reject();
+                             }
+                         });
+        const int answer = retry.exec();
+        if (session.state() != SiteSession::State::Closed) {
+            return;
+        }
+        if (answer != QDialog::Accepted) {
             session.TearDown();
             return;
         }
