@@ -8,6 +8,7 @@
 #include "support/fake_main_frame.h"
 #include "support/message_guard.h"
 #include "support/pending_listener.h"
+#include "wire/byte_order.h"
 #include "wire/message_builder.h"
 
 #include <QElapsedTimer>
@@ -163,6 +164,37 @@ TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
     ASSERT_GE(types.size(), expected.size());
     EXPECT_EQ(std::vector<std::uint8_t>(types.begin(), types.begin() + 5), expected);
     EXPECT_EQ(host.windows().size(), 2u);
+}
+
+TEST_F(SiteSessionTest, AFixedWindowIsFixedAgainAfterTheReconnect) {
+    auto site = StartSite();
+    UseSitePort(site->port());
+    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+    ASSERT_TRUE(LoggedIn());
+    session.connection()->OpenChannel(3);
+    session.connection()->OpenChannel(7);
+    ASSERT_NE(WaitForWindow(2), nullptr);
+    auto* gate = host.WindowFor(1);
+    ASSERT_TRUE(session.connection()->FixChannel(gate));
+    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 1; }));
+
+    site->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
+    session.Reconnect();
+    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 2; }));
+    // After the new login: both kept channels, then the fixed one fixed again.
+    std::vector<std::pair<std::uint8_t, std::uint32_t>> again;
+    int logins = 0;
+    for (const auto& message : site->received()) {
+        logins += message.type == std::uint8_t(ClientMessage::Login) ? 1 : 0;
+        if (logins == 2 && message.type != std::uint8_t(ClientMessage::Login)) {
+            again.emplace_back(message.type, ReadLe32(message.payload, 0));
+        }
+    }
+    const std::vector<std::pair<std::uint8_t, std::uint32_t>> expected{{1, 3}, {1, 7}, {3, 3}};
+    ASSERT_GE(again.size(), expected.size());
+    EXPECT_EQ(std::vector(again.begin(), again.begin() + 3), expected);
+    EXPECT_EQ(session.connection()->fixedWindow(), gate);
 }
 
 TEST_F(SiteSessionTest, DisconnectEndsAReconnectAttemptAtOnce) {

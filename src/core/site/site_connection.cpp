@@ -492,10 +492,18 @@ bool SiteConnection::OpenChannel(std::uint32_t channelId) {
 }
 
 void SiteConnection::ReopenKeptChannels() {
+    const ChannelLink* fixed = nullptr;
     for (const auto& link : links_) {
         if (link.hasWindow()) {
             QueueWord(ClientMessage::OpenChannel, link.channelId);
+            if (fixedWindow_ && link.window == fixedWindow_) {
+                fixed = &link;
+            }
         }
+    }
+    // The new session knows nothing of the fixed channel the window still shows as fixed.
+    if (fixed) {
+        QueueWord(ClientMessage::FixChannel, fixed->channelId);
     }
 }
 
