@@ -44,6 +44,12 @@ class MessageBoxAnswerer final : public PromptAnswerer {
                 box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
                 break;
         }
+        // A question about a window that goes while it is open (a link that drops closes
+        // its windows) is withdrawn: answered later, it would act on nothing. A message that
+        // only tells something stays to be read.
+        if (parent && parent != parent->window() && request.buttons != PromptButtons::Ok) {
+            QObject::connect(parent, &QObject::destroyed, &box, [&box] { box.done(-1); });
+        }
         switch (box.exec()) {
             case QMessageBox::Yes:
                 return PromptAnswer::Yes;

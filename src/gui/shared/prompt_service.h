@@ -26,7 +26,8 @@ class PromptAnswerer {
 // Every message box of the program goes through here: a modal box titled "Orvane". A box
 // that names no icon gets the exclamation icon. The box belongs to the parent's top-level
 // window, never to a child such as a video window, which the box's own event loop may see
-// destroyed (a link that drops closes its windows) before it is answered.
+// destroyed (a link that drops closes its windows) before it is answered; a question such a
+// child asked goes with it, answered as not confirmed (No or Cancel).
 class PromptService {
   public:
     static PromptAnswer Show(QWidget* parent, const QString& text,
