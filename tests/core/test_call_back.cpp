@@ -230,6 +230,7 @@ TEST_F(CallBackTest, AnAlarmLinkThatDropsReconnectsInNormalModeToTheOperatorsLas
     ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
     session.Reconnect();
 
+    ASSERT_TRUE(WaitUntil([&] { return session.state() == SiteSession::State::Connected; }));
     ASSERT_NE(session.connection(), nullptr);
     EXPECT_FALSE(session.connection()->alarmMode());
     ASSERT_TRUE(WaitUntil([&] { return operatorSite->CountReceived(ClientMessage::Login) == 2; }));
@@ -271,7 +272,10 @@ TEST_F(CallBackTest, ACallBackDuringAReconnectLoopEndsTheLoopAndKeepsTheNewLink)
     auto caller = StartSite(CallingSite());
 
     QTimer::singleShot(300, [&] { EXPECT_TRUE(CallBack(*caller)); });
-    session.Reconnect();  // returns once the call-back has taken over
+    session.Reconnect();
+    EXPECT_TRUE(session.reconnecting());
+    ASSERT_TRUE(
+        WaitUntil([&] { return session.connection() && session.connection()->alarmMode(); }));
 
     ASSERT_NE(session.connection(), nullptr);
     EXPECT_TRUE(session.connection()->alarmMode());

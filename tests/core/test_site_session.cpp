@@ -151,7 +151,7 @@ TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
     const int drawn = gate->picturesDrawn();
     posted.clear();
     session.Reconnect();
-    ASSERT_EQ(session.state(), SiteSession::State::Connected);
+    ASSERT_TRUE(WaitUntil([&] { return session.state() == SiteSession::State::Connected; }));
     ASSERT_TRUE(LoggedIn());
     ASSERT_TRUE(WaitUntil([&] { return gate->picturesDrawn() > drawn + 2; }));
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
@@ -211,8 +211,8 @@ TEST_F(SiteSessionTest, DisconnectEndsAReconnectAttemptAtOnce) {
     QElapsedTimer clock;
     clock.start();
     session.Reconnect();
+    EXPECT_TRUE(WaitUntil([&] { return session.connection() == nullptr; }));
     EXPECT_LT(clock.elapsed(), 2000);  // not at the attempt's 5 s deadline
-    EXPECT_EQ(session.connection(), nullptr);
     EXPECT_FALSE(session.reconnecting());
 }
 

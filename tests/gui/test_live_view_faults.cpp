@@ -1,5 +1,6 @@
 // The live view where it used to break: links that drop while a dialog is open, waits that
 // end underneath their caller, the geometry an operator sees, and the start's messages.
+#include "app/about_dialog.h"
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
 #include "common/command_ids.h"
@@ -40,16 +41,21 @@ using test::WaitUntil;
 class LiveViewFaultTest : public testing::Test {
   protected:
     void Start(int reLink) {
+        ASSERT_TRUE(StartSite(0));
+        test::PrepareSiteStore(temp.path(), site->port(), reLink);
+        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+        frame = app.mainFrame();
+        frame->resize(1024, 768);
+    }
+
+    // The site, on a free port or on the port it had before it went.
+    bool StartSite(quint16 port) {
         sim::SiteSimulatorOptions options;
         options.framesPerSecond = 20;
         options.channels = {
             {3, 1, "Gate"}, {7, 2, "Yard"}, {8, 3, "Lobby"}, {9, 4, "Dock"}, {10, 5, "Roof"}};
         site = std::make_unique<sim::SiteSimulator>(options);
-        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
-        test::PrepareSiteStore(temp.path(), site->port(), reLink);
-        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
-        frame = app.mainFrame();
-        frame->resize(1024, 768);
+        return site->Listen(QHostAddress::LocalHost, port);
     }
 
     // Connects and opens the first `count` channels; true when each shows a picture.
@@ -142,6 +148,50 @@ TEST_F(LiveViewFaultTest, YesDuringTheReconnectThenDisconnect) {
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(WaitUntil([&] { return frame->connection() == nullptr; }));
     EXPECT_FALSE(frame->session().reconnecting());
+}
+
+// The site goes and comes back while About is open: the reconnect goes on under the dialog.
+TEST_F(LiveViewFaultTest, AModalDialogDoesNotHoldUpTheReconnect) {
+    Start(1);
+    ASSERT_TRUE(WatchChannels(1));
+    const quint16 port = site->port();
+    site.reset();
+    ASSERT_TRUE(WaitUntil([&] { return frame->session().reconnecting(); }));
+    bool loggedInUnderTheDialog = false;
+    test::ModalScript script;
+    script.Then<AboutDialog>([&](AboutDialog* dialog) {
+        ASSERT_TRUE(StartSite(port));
+        loggedInUnderTheDialog =
+            WaitUntil([&] { return site->CountReceived(ClientMessage::Login) == 1; }, 5000);
+        dialog->accept();
+    });
+    frame->RunCommand(cmd::kAbout);
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(loggedInUnderTheDialog);
+}
+
+// The Close question, answered while the site is away, closes the window at once.
+TEST_F(LiveViewFaultTest, AnAnswerDuringTheReconnectTakesEffectAtOnce) {
+    Start(1);
+    ASSERT_TRUE(WatchChannels(2));
+    QPointer<VideoChannelWindow> gate = frame->channelWindows()[0];
+    test::ModalScript script;
+    script.Then<QMessageBox>([&](QMessageBox* box) {
+        site.reset();
+        WaitUntil([&] { return frame->session().reconnecting(); });
+        box->done(QMessageBox::Yes);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    // Were the answer held until the reconnect loop ends, this ends the loop.
+    QTimer::singleShot(4000, frame, [this] { frame->RunCommand(cmd::kDisconnect); });
+    gate->OnClose();
+    EXPECT_TRUE(script.finished());
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(frame->session().reconnecting());
+    // Closed now (deleted when the program's own loop next runs).
+    EXPECT_TRUE(gate.isNull() || !gate->isVisible());
+    EXPECT_EQ(frame->channelWindows().size(), 1);
 }
 
 TEST_F(LiveViewFaultTest, DisconnectOrExitDuringWaitForConnect) {

@@ -13,10 +13,13 @@ namespace orvane::test {
 inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
     QElapsedTimer clock;
     clock.start();
+    // Sleeps until an event comes; the timer makes one every 5 ms, so the condition is
+    // looked at again that often. (processEvents with a time limit returns at once when
+    // nothing is pending: it would spin a core, and a test measuring CPU would count it.)
     QTimer wake;
     wake.start(5);
     while (!condition() && clock.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return condition();
 }

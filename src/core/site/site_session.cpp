@@ -1,7 +1,6 @@
 #include "site/site_session.h"
 
 #include "common/command_ids.h"
-#include "common/event_pump.h"
 #include "common/log.h"
 #include "site/blocking_connect.h"
 #include "site/login_payload.h"
@@ -33,6 +32,9 @@ class SiteSession::ConnectionLink final : public MainFrameLink {
 
 SiteSession::SiteSession(Services services, QObject* parent)
     : QObject(parent), services_(services), link_(std::make_unique<ConnectionLink>(*this)) {
+    attemptDeadline_.setSingleShot(true);
+    reconnectPause_.setSingleShot(true);
+    connect(&reconnectPause_, &QTimer::timeout, this, &SiteSession::TryReconnect);
     listener_.SetCallBackHandling(
         [this] {
             return BuildAlarmGreeting(services_.settings.LoadCall(),
@@ -42,7 +44,7 @@ SiteSession::SiteSession(Services services, QObject* parent)
 }
 
 SiteSession::~SiteSession() {
-    stopReconnect_ = true;
+    EndReconnect();
     // The connection tells the link and the host as it goes: both must still be there.
     delete connection_.data();
 }
@@ -99,6 +101,7 @@ SiteSession::ConnectResult SiteSession::ConnectTo(const QString& host) {
 }
 
 void SiteSession::TearDown() {
+    EndReconnect();
     ++token_;
     if (SiteConnection* connection = connection_.data()) {
         connection_.clear();
@@ -111,19 +114,18 @@ void SiteSession::TearDown() {
 
 void SiteSession::Disconnect() {
     StopReconnect();
-    if (!reconnecting_) {
-        TearDown();
-        siteAddress_.clear();
-    }
+    TearDown();
+    siteAddress_.clear();
 }
 
 bool SiteSession::StopReconnect() {
-    stopReconnect_ = true;
-    if (reconnecting_ && connection_) {
-        // An attempt in progress ends now, not at its deadline: the loop waits on this socket.
-        connection_->RecreateSocket();
+    if (!reconnecting_) {
+        return false;
     }
-    return reconnecting_;
+    // The attempt in progress ends now, not at its deadline, and the kept windows go.
+    EndReconnect();
+    TearDown();
+    return true;
 }
 
 void SiteSession::Reconnect() {
@@ -137,39 +139,60 @@ void SiteSession::Reconnect() {
         return;
     }
     reconnecting_ = true;
-    stopReconnect_ = false;
+    reconnectPort_ = services_.settings.LoadNet().sitePort;
     SetState(State::Reconnecting);
+    TryReconnect();
+}
+
+// One attempt, without waiting here: the event loop goes on as it was, so a dialog opened
+// meanwhile neither holds the reconnect up nor is held up by it.
+void SiteSession::TryReconnect() {
+    if (!reconnecting_ || !connection_) {
+        return;
+    }
     connection_->RecreateSocket();
-    const QPointer<SiteConnection> reconnecting = connection_;
-    const quint16 port = services_.settings.LoadNet().sitePort;
-    while (!stopReconnect_ && connection_) {
-        const std::uint64_t token = token_;
-        const bool connected =
-            ConnectBlocking(connection_->socket(), siteAddress_, port, timing_.connectTimeoutMs);
-        if (!Current(token) || !connection_) {
-            break;  // torn down while waiting
-        }
-        if (connected) {
-            ++token_;
-            connection_->SetCallSettings(services_.settings.LoadCall());
-            connection_->Start(false);
-            reconnecting_ = false;
-            SetState(State::Connected);
-            return;
-        }
-        PumpEventsFor(timing_.reconnectPauseMs, [this] { return stopReconnect_; });
+    QTcpSocket* socket = &connection_->socket();
+    const std::uint64_t token = token_;
+    connect(socket, &QTcpSocket::connected, this, [this, token] { EndAttempt(token, true); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, token] { EndAttempt(token, false); });
+    attemptDeadline_.disconnect();
+    connect(&attemptDeadline_, &QTimer::timeout, this, [this, token] { EndAttempt(token, false); });
+    attemptDeadline_.start(timing_.connectTimeoutMs);
+    socket->connectToHost(siteAddress_, reconnectPort_);
+}
+
+void SiteSession::EndAttempt(std::uint64_t token, bool connected) {
+    if (!reconnecting_ || !Current(token) || !connection_) {
+        return;  // an attempt of a loop that has ended, or of another connection
     }
+    attemptDeadline_.stop();
+    QTcpSocket* socket = &connection_->socket();
+    socket->disconnect(this);
+    if (connected && socket->state() == QAbstractSocket::ConnectedState) {
+        EndReconnect();
+        ++token_;
+        connection_->SetCallSettings(services_.settings.LoadCall());
+        connection_->Start(false);
+        SetState(State::Connected);
+        return;
+    }
+    socket->abort();
+    // An instantly refused connect must not spin a core or flood the site.
+    reconnectPause_.start(timing_.reconnectPauseMs);
+}
+
+void SiteSession::EndReconnect() {
     reconnecting_ = false;
-    if (connection_ && connection_ != reconnecting) {
-        return;  // a site's call-back took over meanwhile: its link stays
+    attemptDeadline_.stop();
+    reconnectPause_.stop();
+    if (connection_) {
+        connection_->socket().disconnect(this);
     }
-    TearDown();
 }
 
 void SiteSession::AdoptCallBack(QTcpSocket* socket, Block received) {
     // A call-back always replaces the link the operator had, with its windows; a reconnect
     // loop or a connect still waiting ends without touching the new one.
-    stopReconnect_ = true;
     TearDown();
     MakeConnection();
     connection_->AdoptSocket(socket);

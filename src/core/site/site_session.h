@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -23,10 +24,12 @@ namespace orvane {
 // with its pause, call-backs, teardown, and the ports these use. Windows and dialogs ask it
 // and show what it reports; they never hold the connection across a wait.
 //
-// Several calls wait while the event loop runs (ConnectTo, Reconnect, ResolveIdCode), so
-// anything may happen meanwhile, this session's own teardown included. They hold no raw
-// pointer across the wait, and a command posted by a connection that has since been torn
-// down or restarted is dropped. GUI thread only.
+// Two calls wait while the event loop runs (ConnectTo, ResolveIdCode), so anything may
+// happen meanwhile, this session's own teardown included. They hold no raw pointer across
+// the wait, and a command posted by a connection that has since been torn down or restarted
+// is dropped. The reconnect loop does not wait: its attempts and pauses run on signals and
+// timers, so a modal dialog opened meanwhile neither holds it up nor is held up by it. GUI
+// thread only.
 class SiteSession : public QObject {
     Q_OBJECT
   public:
@@ -73,10 +76,11 @@ class SiteSession : public QObject {
     // The operator's Disconnect: ends a reconnect loop (which then tears down), otherwise
     // tears down at once and forgets the site.
     void Disconnect();
-    // Asks a running reconnect loop to end; true when one is running.
+    // Ends a running reconnect loop at once, with its link and the kept windows; true when
+    // one was running.
     bool StopReconnect();
-    // Command 32799: connects again to the same site until it works or is stopped. The
-    // kept windows stay.
+    // Command 32799: starts connecting again to the same site, attempt after attempt with a
+    // pause between, until it works or is stopped. Returns at once; the kept windows stay.
     void Reconnect();
 
     // Opens the call-back listener on "Net"/"ListenPort"; false when the port is taken.
@@ -99,6 +103,9 @@ class SiteSession : public QObject {
     // A caller proved to be a site: it becomes the connection, in alarm mode.
     void AdoptCallBack(QTcpSocket* socket, Block received);
     void Deliver(std::uint64_t token, int commandId);
+    void TryReconnect();
+    void EndAttempt(std::uint64_t token, bool connected);
+    void EndReconnect();
     bool Current(std::uint64_t token) const { return token == token_; }
 
     Services services_;
@@ -109,7 +116,9 @@ class SiteSession : public QObject {
     QString siteAddress_;
     State state_ = State::Closed;
     bool reconnecting_ = false;
-    bool stopReconnect_ = false;
+    quint16 reconnectPort_ = 0;
+    QTimer attemptDeadline_;
+    QTimer reconnectPause_;
     int callBacks_ = 0;
     // Changes whenever the connection is made, started or torn down: what a posted command
     // carries to say which connection it came from.
