@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,42 @@ TEST(IdentifyClient, ARefusingPrimaryLeadsToTheFallback) {
     const IdentifyOutcome outcome = ResolveSiteAddress(client, "SITE42", net);
     EXPECT_EQ(outcome.address, "192.0.2.44");
     EXPECT_TRUE(outcome.message.isEmpty());
+}
+
+// With the real waits: a server that refuses is noticed at once, not after the silence; and
+// the primary's "unknown" is what the operator hears when the fallback cannot be reached.
+TEST(IdentifyClient, ARefusedServerEndsItsLookupAtOnceAndAnUnknownCodeIsStillTold) {
+    sim::IdentifyServer primary;
+    ASSERT_TRUE(primary.Listen(QHostAddress::LocalHost, 0));
+    IdentifyClient client;
+    NetSettings net;
+    net.identifyPort = primary.port();
+    net.identifyPrimary = "127.0.0.1";
+    net.identifyFallback = "127.0.0.2";  // nothing listens there
+    QElapsedTimer clock;
+    clock.start();
+    const IdentifyOutcome outcome = ResolveSiteAddress(client, "NOPE", net);
+    EXPECT_EQ(outcome.address, "");
+    EXPECT_EQ(outcome.message, "\n\n ID Code Error! \n\n");
+    EXPECT_LT(clock.elapsed(), 5000);  // 15 s of silence per refusing server before
+}
+
+TEST(IdentifyClient, AnAbandonedLookupEndsWithoutAMessage) {
+    sim::IdentifyServer silent;
+    silent.SetSilent(true);
+    ASSERT_TRUE(silent.Listen(QHostAddress::LocalHost, 0));
+    IdentifyClient client;
+    NetSettings net;
+    net.identifyPort = silent.port();
+    net.identifyPrimary = net.identifyFallback = "127.0.0.1";
+    QTimer::singleShot(700, &client, [&client] { client.Abandon(); });
+    QElapsedTimer clock;
+    clock.start();
+    const IdentifyOutcome outcome = ResolveSiteAddress(client, "SITE42", net);
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(outcome.abandoned);
+    EXPECT_TRUE(outcome.message.isEmpty());
+    EXPECT_EQ(silent.queries().size(), 1u);  // the fallback was not asked
 }
 
 TEST(IdentifyClient, ASilentServerEndsTheLookupAfterFifteenAndAHalfSeconds) {

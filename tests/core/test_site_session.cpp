@@ -1,5 +1,6 @@
 // The site session: who owns the link, what a teardown means, and the waits it survives.
 #include "common/command_ids.h"
+#include "identify_server.h"
 #include "site/blocking_connect.h"
 #include "site/headless_host.h"
 #include "site/site_session.h"
@@ -214,6 +215,24 @@ TEST_F(SiteSessionTest, DisconnectEndsAReconnectAttemptAtOnce) {
     EXPECT_TRUE(WaitUntil([&] { return session.connection() == nullptr; }));
     EXPECT_LT(clock.elapsed(), 2000);  // not at the attempt's 5 s deadline
     EXPECT_FALSE(session.reconnecting());
+}
+
+// Disconnect or Exit while an ID code is being asked for: the lookup ends at once.
+TEST_F(SiteSessionTest, TearDownAbandonsAnIdentifyLookup) {
+    sim::IdentifyServer silent;
+    silent.SetSilent(true);
+    ASSERT_TRUE(silent.Listen(QHostAddress::LocalHost, 0));
+    settings.WriteProfileInt("Net", "IdentifyPort", silent.port());
+    settings.WriteProfileString("Net", "IdentifyPrimary", "127.0.0.1");
+    settings.WriteProfileString("Net", "IdentifyFallback", "127.0.0.1");
+    QTimer::singleShot(700, &session, [this] { session.TearDown(); });
+    QElapsedTimer clock;
+    clock.start();
+    const IdentifyOutcome outcome = session.ResolveIdCode("SITE42");
+    EXPECT_LT(clock.elapsed(), 3000);  // not two silences of 15 s
+    EXPECT_TRUE(outcome.abandoned);
+    EXPECT_TRUE(outcome.address.empty());
+    EXPECT_TRUE(outcome.message.isEmpty());
 }
 
 TEST_F(SiteSessionTest, ListenerReportsATakenPort) {

@@ -54,6 +54,10 @@ std::string IdentifyClient::Lookup(const std::string& idCode, const QString& hos
                                    const CodePage& codePage) {
     result_.clear();
     Close();
+    if (abandoned_) {
+        replyState_ = kWaiting;
+        return result_;
+    }
     const auto codeBytes =
         codePage.EncodeField(QString::fromStdString(idCode), kIdentifyCodeMaxBytes);
     if (!codeBytes) {
@@ -66,22 +70,32 @@ std::string IdentifyClient::Lookup(const std::string& idCode, const QString& hos
     connect(socket_, &QTcpSocket::readyRead, this, &IdentifyClient::OnReadyRead);
     connect(socket_, &QTcpSocket::disconnected, this, &IdentifyClient::OnServerClosed);
     connect(socket_, &QTcpSocket::bytesWritten, this, [this] { wouldBlock_ = false; });
+    // A refused or broken connection ends the wait: no reply can come over it, and the
+    // operator would otherwise wait out the silence for nothing.
+    connect(socket_, &QTcpSocket::errorOccurred, this, &IdentifyClient::OnLinkEnded);
     replyState_ = kWaiting;
     wouldBlock_ = false;
+    linkEnded_ = false;
     socket_->connectToHost(host, port);
 
     // The pause lets the connect complete; the event loop keeps running meanwhile.
-    PumpEventsFor(timing_.pauseMs, [] { return false; });
+    PumpEventsFor(timing_.pauseMs, [this] { return linkEnded_ || abandoned_; });
     lastActivityMs_ = NowMs();
     bool queried = false;
-    while (replyState_ == kWaiting && NowMs() - lastActivityMs_ < timing_.silenceMs) {
+    while (replyState_ == kWaiting && !linkEnded_ && !abandoned_ &&
+           NowMs() - lastActivityMs_ < timing_.silenceMs) {
         if (!queried) {
             queried = true;
             SendQuery(*codeBytes);
         }
-        PumpEventsFor(kWakeMs, [this] { return replyState_ != kWaiting; });
+        PumpEventsFor(kWakeMs,
+                      [this] { return replyState_ != kWaiting || linkEnded_ || abandoned_; });
     }
     Close();
+    if (abandoned_) {
+        result_.clear();
+        replyState_ = kWaiting;
+    }
     return result_;
 }
 
@@ -118,6 +132,16 @@ void IdentifyClient::ReceiveChunk(Block chunk) {
                           [this](std::span<const std::uint8_t> message) { Dispatch(message); });
 }
 
+void IdentifyClient::Abandon() {
+    abandoned_ = true;
+}
+
+void IdentifyClient::OnLinkEnded() {
+    // What arrived before the end is taken first.
+    OnReadyRead();
+    linkEnded_ = true;
+}
+
 void IdentifyClient::OnServerClosed() {
     sendQueue_.Clear();
     receiveQueue_.Clear();
@@ -152,16 +176,25 @@ IdentifyOutcome ResolveSiteAddress(IdentifyClient& client, const std::string& id
     const CodePage codePage(net.codePage);
     outcome.address = client.Lookup(idCode, QString::fromStdString(net.identifyPrimary),
                                     net.identifyPort, codePage);
-    if (outcome.address.empty()) {
+    // A server that said the code is unknown was reached: that is what the operator is told,
+    // even when the fallback then cannot be reached.
+    bool toldUnknown = client.replyState() == IdentifyClient::kUnknownCode;
+    if (outcome.address.empty() && !client.abandoned()) {
         outcome.address = client.Lookup(idCode, QString::fromStdString(net.identifyFallback),
                                         net.identifyPort, codePage);
+        toldUnknown = toldUnknown || client.replyState() == IdentifyClient::kUnknownCode;
     }
     client.Close();
+    if (client.abandoned()) {
+        outcome.address.clear();
+        outcome.abandoned = true;
+        return outcome;
+    }
     if (outcome.address.empty()) {
-        if (client.replyState() == IdentifyClient::kWaiting) {
-            outcome.message = identifytext::kServerUnreachable;
-        } else if (client.replyState() == IdentifyClient::kUnknownCode) {
+        if (toldUnknown) {
             outcome.message = identifytext::kIdCodeError;
+        } else if (client.replyState() == IdentifyClient::kWaiting) {
+            outcome.message = identifytext::kServerUnreachable;
         }
     }
     return outcome;

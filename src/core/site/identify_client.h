@@ -38,6 +38,11 @@ class IdentifyClient : public QObject {
     int replyState() const { return replyState_; }
     const std::string& result() const { return result_; }
     void Close();
+    // Ends a lookup in progress at once, without an answer, and any later one before it
+    // starts (the program is ending, or the operator gave up). Lookup() then returns empty
+    // and abandoned() is true.
+    void Abandon();
+    bool abandoned() const { return abandoned_; }
     // Reassembles and acts on bytes as received from a server (the receive notification
     // uses it; so does the fuzzer).
     void ReceiveChunk(Block chunk);
@@ -45,12 +50,16 @@ class IdentifyClient : public QObject {
   private:
     void OnReadyRead();
     void OnServerClosed();
+    // The connection failed or ended: no reply can come any more.
+    void OnLinkEnded();
     void Dispatch(std::span<const std::uint8_t> message);
     void SendQuery(const std::string& codeBytes);
 
     Timing timing_;
     QTcpSocket* socket_ = nullptr;
     bool wouldBlock_ = false;
+    bool linkEnded_ = false;
+    bool abandoned_ = false;
     std::string result_;
     qint64 lastActivityMs_ = 0;
     int replyState_ = kWaiting;
@@ -65,6 +74,7 @@ class IdentifyClient : public QObject {
 struct IdentifyOutcome {
     std::string address;
     QString message;
+    bool abandoned = false;  // given up while asking: nothing is to be shown
 };
 IdentifyOutcome ResolveSiteAddress(IdentifyClient& client, const std::string& idCode,
                                    const NetSettings& net);

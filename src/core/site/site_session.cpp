@@ -75,7 +75,11 @@ void SiteSession::MakeConnection() {
 
 IdentifyOutcome SiteSession::ResolveIdCode(const std::string& idCode) {
     IdentifyClient client;
-    return ResolveSiteAddress(client, idCode, services_.settings.LoadNet());
+    const QPointer<IdentifyClient> previous = lookup_;
+    lookup_ = &client;
+    IdentifyOutcome outcome = ResolveSiteAddress(client, idCode, services_.settings.LoadNet());
+    lookup_ = previous;
+    return outcome;
 }
 
 SiteSession::ConnectResult SiteSession::ConnectTo(const QString& host) {
@@ -102,6 +106,10 @@ SiteSession::ConnectResult SiteSession::ConnectTo(const QString& host) {
 
 void SiteSession::TearDown() {
     EndReconnect();
+    // A lookup still asking ends too: Disconnect, Exit or a call-back has made it moot.
+    if (lookup_) {
+        lookup_->Abandon();
+    }
     ++token_;
     if (SiteConnection* connection = connection_.data()) {
         connection_.clear();

@@ -66,7 +66,7 @@ class SiteSession : public QObject {
     bool reconnecting() const { return reconnecting_; }
 
     // Asks the identify servers ("Net": primary, then fallback) for an ID code's address.
-    // The event loop runs meanwhile.
+    // The event loop runs meanwhile; TearDown (Disconnect, Exit, a call-back) abandons it.
     IdentifyOutcome ResolveIdCode(const std::string& idCode);
     // Tears down the current link, then connects to host on the site port and starts a new
     // connection. The event loop runs while it waits.
@@ -113,6 +113,7 @@ class SiteSession : public QObject {
     QPointer<SiteConnection> connection_;  // owned: deleted by TearDown
     std::unique_ptr<ConnectionLink> link_;
     EventListener listener_;
+    QPointer<IdentifyClient> lookup_;  // the lookup ResolveIdCode is waiting on
     QString siteAddress_;
     State state_ = State::Closed;
     bool reconnecting_ = false;

@@ -93,7 +93,7 @@ void RunConnectFlow(QWidget* parent, SiteSession& session, Settings& settings) {
             outcome = session.ResolveIdCode(dialog.idCode());
         }
         // A site's call-back may have taken the link meanwhile: it stays.
-        if (!owner || session.state() != SiteSession::State::Closed) {
+        if (!owner || outcome.abandoned || session.state() != SiteSession::State::Closed) {
             return;
         }
         if (outcome.address.empty()) {
