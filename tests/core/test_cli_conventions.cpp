@@ -124,6 +124,33 @@ TEST(CliConventions, UsageErrorsGoToStderrWithTheirExitCode) {
     }
 }
 
+// The simulated site holds its accounts and channel names in the code page, as a site does:
+// an account typed with accents is the one Orvane logs in with.
+TEST(CliConventions, TheSimulatedSiteTakesAccountsAndNamesInTheCodePage) {
+    QProcess site;
+    site.start(ORVANE_SITE_BINARY, {"--port", "0", "--account", "Müller:pässwörd", "--channel",
+                                    "3:Tür", "--fps", "10", "--duration", "20"});
+    ASSERT_TRUE(site.waitForStarted());
+    QString listening;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            listening += QString::fromUtf8(site.readAllStandardOutput());
+            return listening.contains('\n');
+        },
+        10000));
+    const QString port = listening.section(':', -1).trimmed();
+    const ProgramRun probe =
+        RunProgram(ORVANE_CLI_BINARY, {"probe", "127.0.0.1:" + port, "--user", "Müller",
+                                       "--password", "pässwörd", "--frames", "2", "--json"});
+    site.kill();
+    site.waitForFinished();
+    EXPECT_EQ(probe.code, 0) << probe.err.toStdString();
+    const QJsonObject object = QJsonDocument::fromJson(probe.out.toUtf8()).object();
+    EXPECT_EQ(object["channels"].toArray().at(0).toObject()["name"].toString(), "Tür");
+
+    EXPECT_EQ(RunProgram(ORVANE_SITE_BINARY, {"--port", "0", "--account", "密码:x"}).code, 2);
+}
+
 class CliSiteTest : public testing::Test {
   protected:
     void SetUp() override {

@@ -7,8 +7,10 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QGuiApplication>
+
 #include <QTextStream>
 #include <QTimer>
+#include <optional>
 
 #include <cstdio>
 
@@ -17,13 +19,20 @@ using orvane::CodePage;
 
 namespace {
 
+// A site's texts (account names and passwords, channel names) are single bytes in its code
+// page, never UTF-8: what is typed here is kept as the site would hold it.
+std::optional<std::string> SiteText(const QString& text) {
+    return CodePage().Encode(text);
+}
+
 bool ParseChannel(const QString& text, std::uint32_t number, SimulatedChannel& channel) {
     const auto parts = text.split(':');
     bool ok = false;
     channel.id = parts.value(0).toInt(&ok);
     channel.number = number;
-    channel.name = parts.mid(1).join(':').toStdString();
-    return ok && parts.size() >= 2;
+    const auto name = SiteText(parts.mid(1).join(':'));
+    channel.name = name.value_or(std::string());
+    return ok && parts.size() >= 2 && name;
 }
 
 constexpr int kUsageError = 2;
@@ -147,8 +156,12 @@ int main(int argc, char** argv) {
         options.accounts.clear();
         for (const QString& entry : parser.values(account)) {
             const auto parts = entry.split(':');
-            options.accounts.push_back(
-                {parts.value(0).toStdString(), parts.mid(1).join(':').toStdString()});
+            const auto user = SiteText(parts.value(0));
+            const auto password = SiteText(parts.mid(1).join(':'));
+            if (!user || !password) {
+                return Fail("--account text outside code page " + CodePage().name());
+            }
+            options.accounts.push_back({*user, *password});
         }
     }
     if (parser.isSet(channel)) {
@@ -157,7 +170,8 @@ int main(int argc, char** argv) {
         for (const QString& entry : parser.values(channel)) {
             SimulatedChannel parsed;
             if (!ParseChannel(entry, number++, parsed)) {
-                return Fail("bad --channel " + entry + " (want id:name)");
+                return Fail("bad --channel " + entry + " (want id:name, the name in code page " +
+                            CodePage().name() + ")");
             }
             options.channels.push_back(parsed);
         }
