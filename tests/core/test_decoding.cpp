@@ -1,8 +1,10 @@
 #include "frame_source.h"
 #include "media/bitmap_info.h"
 #include "media/decoder_registry.h"
+#include "media/ffmpeg_handles.h"
 #include "media/video_decoder.h"
 #include "support/media_samples.h"
+#include "support/message_guard.h"
 
 #include <QFile>
 
@@ -25,6 +27,18 @@ BitmapInfoHeader Header(std::uint32_t fourcc, int width = 320, int height = 240)
     header.biBitCount = 24;
     header.biCompression = fourcc;
     return header;
+}
+
+// A stream no decoder can read makes FFmpeg complain about every frame: the log takes the
+// first twenty lines of ten seconds, not hundreds.
+TEST(FfmpegLog, AFloodOfComplaintsIsCutShort) {
+    RouteFfmpegLogging();
+    test::ExpectedMessage complaints(QtWarningMsg, "orvane.media", "ffmpeg:");
+    for (int i = 0; i < 500; ++i) {
+        av_log(nullptr, AV_LOG_ERROR, "corrupted frame %d\n", i);
+    }
+    EXPECT_GE(complaints.seen(), 1);
+    EXPECT_LE(complaints.seen(), 21);
 }
 
 TEST(PackedFrame, HeadersThatPromiseTooMuchOrAbsurdSizesAreRefused) {
