@@ -51,6 +51,17 @@ class SiteSessionTest : public testing::Test {
     bool LoggedIn() {
         return WaitUntil([this] { return Posted(cmd::kOpenChannel); });
     }
+    // Connects to the site and opens its channels 3 (Gate) and 7 (Yard), each with a picture.
+    bool WatchGateAndYard(SiteSimulator& site) {
+        UseSitePort(site.port());
+        if (session.ConnectTo("127.0.0.1") != SiteSession::ConnectResult::Connected ||
+            !LoggedIn()) {
+            return false;
+        }
+        session.connection()->OpenChannel(3);
+        session.connection()->OpenChannel(7);
+        return WaitForWindow(2) != nullptr;
+    }
     HeadlessChannelWindow* WaitForWindow(std::size_t count) {
         WaitUntil([&] {
             return host.windows().size() >= count && host.windows()[count - 1]->picturesDrawn() > 0;
@@ -132,14 +143,9 @@ TEST_F(SiteSessionTest, DisconnectDuringAPendingConnectAbandonsIt) {
 
 TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
     auto site = StartSite();
-    UseSitePort(site->port());
-    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
-    ASSERT_TRUE(LoggedIn());
-    session.connection()->OpenChannel(3);
-    session.connection()->OpenChannel(7);
-    auto* yard = WaitForWindow(2);
-    ASSERT_NE(yard, nullptr);
+    ASSERT_TRUE(WatchGateAndYard(*site));
     auto* gate = host.WindowFor(1);
+    auto* yard = host.WindowFor(2);
 
     site->DropLinks();
     ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
@@ -169,12 +175,7 @@ TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
 
 TEST_F(SiteSessionTest, AFixedWindowIsFixedAgainAfterTheReconnect) {
     auto site = StartSite();
-    UseSitePort(site->port());
-    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
-    ASSERT_TRUE(LoggedIn());
-    session.connection()->OpenChannel(3);
-    session.connection()->OpenChannel(7);
-    ASSERT_NE(WaitForWindow(2), nullptr);
+    ASSERT_TRUE(WatchGateAndYard(*site));
     auto* gate = host.WindowFor(1);
     ASSERT_TRUE(session.connection()->FixChannel(gate));
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 1; }));
