@@ -20,6 +20,7 @@
 #include "video/open_channel_dialog.h"
 #include "video/snapshot_window.h"
 #include "video/video_channel_window.h"
+#include "wire/byte_order.h"
 
 #include <QAction>
 #include <QApplication>
@@ -269,6 +270,37 @@ TEST_F(AlarmCallBackTest, ACallBackUnderTheRetryQuestionKeepsItsLink) {
     ASSERT_NE(frame->connection(), nullptr);
     EXPECT_TRUE(frame->connection()->alarmMode());
     EXPECT_TRUE(AlarmWindowsRecording());
+}
+
+// The calling site drops while its channel dialog is open: Orvane goes back to the operator's
+// site, and the dialog listing the caller's channels goes with the caller's link.
+TEST_F(AlarmCallBackTest, TheCallersChannelDialogGoesWhenOrvaneReturnsToTheOperatorsSite) {
+    ASSERT_TRUE(WatchOperatorSite());
+    decliner.stop();
+    bool closedByItself = false;
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
+        spared = dialog;
+        decliner.start(5);  // the operator's site's own dialog after the return
+        callingSite->DropLinks();
+        ASSERT_TRUE(WaitUntil(
+            [&] { return operatorSite->CountReceived(ClientMessage::Login) == 2; }, 8000));
+        closedByItself = !dialog->isVisible();
+        dialog->accept();  // Open pressed as the link changed: it must go nowhere
+    });
+    EXPECT_TRUE(CallBack());
+    ASSERT_TRUE(WaitUntil([&] { return script.finished(); }, 8000));
+    EXPECT_TRUE(closedByItself);
+    test::Pump(200);
+    EXPECT_FALSE(frame->connection()->alarmMode());
+    // The operator's site was asked for its own kept channel only, never for one picked from
+    // the caller's list.
+    for (const auto& message : operatorSite->received()) {
+        if (message.type == std::uint8_t(ClientMessage::OpenChannel)) {
+            EXPECT_NE(ReadLe32(message.payload, 0), 11u);
+            EXPECT_NE(ReadLe32(message.payload, 0), 12u);
+        }
+    }
 }
 
 TEST_F(AlarmCallBackTest, AJunkCallerLeavesTheOperatorsViewAsItWas) {

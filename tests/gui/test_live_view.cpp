@@ -24,6 +24,10 @@
 #include <QTcpServer>
 #include <QToolBar>
 
+#include <QElapsedTimer>
+
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 namespace orvane {
@@ -194,6 +198,40 @@ TEST_F(LiveViewTest, ConnectByIdCodeThroughTheIdentifyServer) {
     EXPECT_EQ(identify.queries(), std::vector<std::string>{"SITE42"});
     EXPECT_EQ(app.settings().LoadCall().identify, "SITE42");
     EXPECT_TRUE(WaitUntil([&] { return script.finished(); }));
+}
+
+// While an ID code is asked for, Disconnect is there to give up the wait and Connect is not.
+TEST_F(LiveViewTest, DisconnectGivesUpAnIdCodeLookup) {
+    sim::IdentifyServer silent;
+    silent.SetSilent(true);
+    ASSERT_TRUE(silent.Listen(QHostAddress::LocalHost, 0));
+    app.settings().WriteProfileInt("Net", "IdentifyPort", silent.port());
+    app.settings().WriteProfileString("Net", "IdentifyPrimary", "127.0.0.1");
+    app.settings().WriteProfileString("Net", "IdentifyFallback", "127.0.0.1");
+    bool connectEnabled = true;
+    bool disconnectEnabled = false;
+    QTimer::singleShot(800, frame, [&] {
+        frame->UpdateCommandStates();
+        connectEnabled = frame->action(cmd::kConnect)->isEnabled();
+        disconnectEnabled = frame->action(cmd::kDisconnect)->isEnabled();
+        frame->RunCommand(cmd::kDisconnect);
+    });
+    test::ModalScript script;
+    script.Then<ConnectDialog>([](ConnectDialog* dialog) {
+        dialog->identifyRadio()->setChecked(true);
+        dialog->idEdit()->setText("SITE42");
+        dialog->accept();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    frame->RunCommand(cmd::kConnect);
+    EXPECT_LT(clock.elapsed(), 3000);  // not two silences of 15 s
+    EXPECT_FALSE(connectEnabled);
+    EXPECT_TRUE(disconnectEnabled);
+    EXPECT_TRUE(prompts.texts().isEmpty());
+    EXPECT_EQ(frame->connection(), nullptr);
+    frame->UpdateCommandStates();
+    EXPECT_TRUE(frame->action(cmd::kConnect)->isEnabled());
 }
 
 TEST_F(LiveViewTest, TheFirstFrameMakesAWindowAtTheCascadeAndFixNeedsTwoWindows) {

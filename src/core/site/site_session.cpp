@@ -66,6 +66,7 @@ void SiteSession::Deliver(std::uint64_t token, int commandId) {
 
 void SiteSession::MakeConnection() {
     ++token_;
+    callBackLink_ = false;
     connection_ = new SiteConnection(
         SiteConnection::Services{services_.channels, services_.host, *link_, services_.events},
         services_.settings.LoadCall(), this);
@@ -77,8 +78,10 @@ IdentifyOutcome SiteSession::ResolveIdCode(const std::string& idCode) {
     IdentifyClient client;
     const QPointer<IdentifyClient> previous = lookup_;
     lookup_ = &client;
+    emit stateChanged(state_);  // busy now: the commands' states follow
     IdentifyOutcome outcome = ResolveSiteAddress(client, idCode, services_.settings.LoadNet());
     lookup_ = previous;
+    emit stateChanged(state_);
     return outcome;
 }
 
@@ -146,6 +149,13 @@ void SiteSession::Reconnect() {
         TearDown();
         return;
     }
+    if (callBackLink_) {
+        // The operator's site is another site than the one that called: it gets a
+        // connection of its own, so that nothing asked of the caller's link (its channel
+        // dialog, its remote control) reaches the operator's site.
+        TearDown();
+        MakeConnection();
+    }
     reconnecting_ = true;
     reconnectPort_ = services_.settings.LoadNet().sitePort;
     SetState(State::Reconnecting);
@@ -204,6 +214,7 @@ void SiteSession::AdoptCallBack(QTcpSocket* socket, Block received) {
     TearDown();
     MakeConnection();
     connection_->AdoptSocket(socket);
+    callBackLink_ = true;
     ++token_;
     connection_->StartCalledBack(std::move(received));
     ++callBacks_;

@@ -64,6 +64,8 @@ class SiteSession : public QObject {
     State state() const { return state_; }
     const QString& siteAddress() const { return siteAddress_; }
     bool reconnecting() const { return reconnecting_; }
+    // An ID code is being asked for (ResolveIdCode waits): Disconnect abandons it.
+    bool lookingUp() const { return lookup_ != nullptr; }
 
     // Asks the identify servers ("Net": primary, then fallback) for an ID code's address.
     // The event loop runs meanwhile; TearDown (Disconnect, Exit, a call-back) abandons it.
@@ -117,6 +119,7 @@ class SiteSession : public QObject {
     QString siteAddress_;
     State state_ = State::Closed;
     bool reconnecting_ = false;
+    bool callBackLink_ = false;  // the connection is a site's call-back
     quint16 reconnectPort_ = 0;
     QTimer attemptDeadline_;
     QTimer reconnectPause_;

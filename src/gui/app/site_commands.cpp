@@ -13,11 +13,13 @@
 namespace orvane {
 
 void MainFrame::RegisterSiteCommands() {
-    auto hasConnection = [this] { return connection() != nullptr; };
+    // An ID code being asked for counts as connecting: Disconnect gives up the wait, and a
+    // second Connect cannot start over it.
+    auto busy = [this] { return connection() != nullptr || session_->lookingUp(); };
     commands_.Register(cmd::kConnect, {[this] { RunConnectFlow(this, *session_, app_.settings()); },
-                                       [this] { return connection() == nullptr; },
+                                       [busy] { return !busy(); },
                                        {}});
-    commands_.Register(cmd::kDisconnect, {[this] { session_->Disconnect(); }, hasConnection, {}});
+    commands_.Register(cmd::kDisconnect, {[this] { session_->Disconnect(); }, busy, {}});
     commands_.Register(
         cmd::kOpenChannel,
         {[this] {
