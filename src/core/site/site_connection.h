@@ -57,6 +57,7 @@ class SiteConnection : public QObject {
 
     // The socket the caller connects (or the reconnect loop re-creates).
     QTcpSocket& socket() { return *socket_; }
+    bool hasSocket() const { return socket_ != nullptr; }  // none once closed
     // Closes the current socket and makes a fresh one, as the reconnect loop needs.
     void RecreateSocket();
     // Takes over an already connected socket (a site's call-back).

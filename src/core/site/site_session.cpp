@@ -200,10 +200,12 @@ void SiteSession::EndAttempt(std::uint64_t token, bool connected) {
 }
 
 void SiteSession::EndReconnect() {
+    const bool wasReconnecting = reconnecting_;
     reconnecting_ = false;
     attemptDeadline_.stop();
     reconnectPause_.stop();
-    if (connection_) {
+    // Only an attempt connects the socket's signals to the session.
+    if (wasReconnecting && connection_ && connection_->hasSocket()) {
         connection_->socket().disconnect(this);
     }
 }
