@@ -35,6 +35,7 @@ SiteSession::SiteSession(Services services, QObject* parent)
     attemptDeadline_.setSingleShot(true);
     reconnectPause_.setSingleShot(true);
     connect(&reconnectPause_, &QTimer::timeout, this, &SiteSession::TryReconnect);
+    connect(&attemptDeadline_, &QTimer::timeout, this, [this] { EndAttempt(token_, false); });
     listener_.SetCallBackHandling(
         [this] {
             return BuildAlarmGreeting(services_.settings.LoadCall(),
@@ -76,11 +77,10 @@ void SiteSession::MakeConnection() {
 
 IdentifyOutcome SiteSession::ResolveIdCode(const std::string& idCode) {
     IdentifyClient client;
-    const QPointer<IdentifyClient> previous = lookup_;
     lookup_ = &client;
     emit stateChanged(state_);  // busy now: the commands' states follow
     IdentifyOutcome outcome = ResolveSiteAddress(client, idCode, services_.settings.LoadNet());
-    lookup_ = previous;
+    lookup_ = nullptr;
     emit stateChanged(state_);
     return outcome;
 }
@@ -124,8 +124,7 @@ void SiteSession::TearDown() {
 }
 
 void SiteSession::Disconnect() {
-    StopReconnect();
-    TearDown();
+    TearDown();  // a reconnect loop ends with it
     siteAddress_.clear();
 }
 
@@ -134,7 +133,6 @@ bool SiteSession::StopReconnect() {
         return false;
     }
     // The attempt in progress ends now, not at its deadline, and the kept windows go.
-    EndReconnect();
     TearDown();
     return true;
 }
@@ -173,8 +171,6 @@ void SiteSession::TryReconnect() {
     const std::uint64_t token = token_;
     connect(socket, &QTcpSocket::connected, this, [this, token] { EndAttempt(token, true); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, token] { EndAttempt(token, false); });
-    attemptDeadline_.disconnect();
-    connect(&attemptDeadline_, &QTimer::timeout, this, [this, token] { EndAttempt(token, false); });
     attemptDeadline_.start(timing_.connectTimeoutMs);
     socket->connectToHost(siteAddress_, reconnectPort_);
 }

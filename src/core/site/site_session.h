@@ -75,8 +75,8 @@ class SiteSession : public QObject {
     ConnectResult ConnectTo(const QString& host);
     // The client's own teardown: no close handling, no posted command, windows closed.
     void TearDown();
-    // The operator's Disconnect: ends a reconnect loop (which then tears down), otherwise
-    // tears down at once and forgets the site.
+    // The operator's Disconnect: tears down at once (a reconnect loop or an ID code lookup
+    // ends with it) and forgets the site.
     void Disconnect();
     // Ends a running reconnect loop at once, with its link and the kept windows; true when
     // one was running.
