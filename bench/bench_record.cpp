@@ -59,9 +59,12 @@ void BM_ClipRecorder(benchmark::State& state) {
     auto store = KeyStore::OpenInMemory();
     ClipRecorder recorder(store, {}, 1, Format(frameBytes));
     const QString folder = dir.path() + "/";
-    std::vector<Block> frames;
+    // Checked once, as a channel hands its frames on.
+    KeyFrameProbe probe(Format(frameBytes));
+    std::vector<LiveFrame> frames;
     for (int i = 0; i < 12; ++i) {
-        frames.push_back(PackedFrame(i, frameBytes));
+        frames.push_back(
+            *ReadLiveFrame(std::make_shared<const Block>(PackedFrame(i, frameBytes)), probe));
     }
     QString error;
     int written = 0;

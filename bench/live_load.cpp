@@ -8,7 +8,6 @@
 //   live_load [--channels 16] [--seconds 30] [--fps 25] [--record] [--codec mpeg4|h264|mjpeg]
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
-#include "common/command_ids.h"
 #include "decode_only.h"
 #include "frame_source.h"
 #include "free_port.h"
@@ -16,6 +15,7 @@
 #include "media/decoder_registry.h"
 #include "media/video_decoder.h"
 #include "process_stats.h"
+#include "shared/command_ids.h"
 #include "video/video_channel_window.h"
 #include "wire/byte_order.h"
 
@@ -211,9 +211,10 @@ int main(int argc, char** argv) {
                     window->action(cmd::kStartRecord)->trigger();
                     // What the clip must hold from now on: the frames it started with, and
                     // every frame the channel receives after.
-                    const ChannelLink* link = frame->connection()
-                                                  ? frame->connection()->FindLinkByWindow(window)
-                                                  : nullptr;
+                    const ChannelLink* link =
+                        frame->session().connection()
+                            ? frame->session().connection()->channels().FindLinkByWindow(window)
+                            : nullptr;
                     if (link && window->recorder()) {
                         window->setProperty(
                             "owed", QVariant::fromValue<qint64>(
@@ -255,18 +256,19 @@ int main(int argc, char** argv) {
             continue;
         }
         sampleDue = false;
-        if (frame->connection()) {
+        if (frame->session().connection()) {
             // Counted while the connection lives: it goes when the site stops.
-            shown = frame->connection()->frameCounter();
-            decoded = std::max(decoded, frame->connection()->decodedFrames());
-            dropped = std::max(dropped, frame->connection()->droppedFrames());
-            degraded = degraded || frame->connection()->viewDegraded();
+            shown = frame->session().connection()->frameCounter();
+            decoded = std::max(decoded, frame->session().connection()->decodedFrames());
+            dropped = std::max(dropped, frame->session().connection()->droppedFrames());
+            degraded = degraded || frame->session().connection()->viewDegraded();
             windows = std::max(windows, frame->channelWindows().size());
             std::uint64_t recordedNow = 0;
             std::int64_t owedNow = 0;
             for (VideoChannelWindow* window : frame->channelWindows()) {
                 recordedNow += window->recorder() ? window->recorder()->frameIndex() : 0;
-                const ChannelLink* link = frame->connection()->FindLinkByWindow(window);
+                const ChannelLink* link =
+                    frame->session().connection()->channels().FindLinkByWindow(window);
                 if (link && window->property("owed").isValid()) {
                     owedNow += window->property("owed").toLongLong() +
                                static_cast<std::int64_t>(link->frames);

@@ -8,11 +8,11 @@
 //            [--sample-every 60] [--out DIR] [--keep-clips]
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
-#include "common/command_ids.h"
 #include "free_port.h"
 #include "media/clip_recorder.h"
 #include "media/decode_workers.h"
 #include "process_stats.h"
+#include "shared/command_ids.h"
 #include "site/site_connection.h"
 #include "site/site_session.h"
 #include "store/settings.h"
@@ -100,13 +100,13 @@ class FrameBooks {
     // The link just ended (the session now waits to reconnect): its frame counter stops
     // here and starts from 0 with the next link.
     void LinkEnded() {
-        if (SiteConnection* connection = frame_.connection()) {
+        if (SiteConnection* connection = frame_.session().connection()) {
             receivedDone_ += static_cast<std::uint64_t>(connection->frameCounter());
         }
     }
 
     std::uint64_t Received() const {
-        SiteConnection* connection = frame_.connection();
+        SiteConnection* connection = frame_.session().connection();
         const bool counting =
             connection && frame_.session().state() == SiteSession::State::Connected;
         return receivedDone_ +
@@ -117,8 +117,8 @@ class FrameBooks {
     // even after its link let go of it.
     void WatchDecoders() {
         std::vector<std::shared_ptr<ChannelDecoding>> current;
-        if (SiteConnection* connection = frame_.connection()) {
-            for (const ChannelLink& link : connection->links()) {
+        if (SiteConnection* connection = frame_.session().connection()) {
+            for (const ChannelLink& link : connection->channels().links()) {
                 if (link.decoding) {
                     current.push_back(link.decoding);
                 }
@@ -256,8 +256,8 @@ class FrameBooks {
 
   private:
     const ChannelLink* LinkOf(VideoChannelWindow* window) const {
-        SiteConnection* connection = frame_.connection();
-        return connection && window ? connection->FindLinkByWindow(window) : nullptr;
+        SiteConnection* connection = frame_.session().connection();
+        return connection && window ? connection->channels().FindLinkByWindow(window) : nullptr;
     }
 
     bool Update(OpenClip& clip) {
@@ -741,7 +741,7 @@ int main(int argc, char** argv) {
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (finished) {
-            if (!frame->connection()) {
+            if (!frame->session().connection()) {
                 QCoreApplication::quit();
             }
             return;

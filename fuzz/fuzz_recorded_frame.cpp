@@ -5,6 +5,7 @@
 #include "media/bitmap_info.h"
 #include "media/bmp_file.h"
 #include "media/key_frames.h"
+#include "media/live_frame.h"
 
 #include <QCoreApplication>
 
@@ -31,10 +32,19 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace orvane;
     const std::span<const std::uint8_t> frame(data, size);
-    orvane::FramesSinceKey kept;
-    const auto shared = std::make_shared<const Block>(frame.begin(), frame.end());
-    kept.Add(shared);
-    kept.Add(shared);
+    // Checked once as a channel checks it, then kept as a channel keeps it.
+    if (const auto header = BitmapInfoHeader::Parse(frame)) {
+        KeyFrameProbe channelProbe(*header);
+        const auto shared = std::make_shared<const Block>(frame.begin(), frame.end());
+        if (const auto live = ReadLiveFrame(shared, channelProbe)) {
+            if (live->imageOffset + live->imageLength > size) {
+                __builtin_trap();
+            }
+            FramesSinceKey kept;
+            kept.Add(*live);
+            kept.Add(*live);
+        }
+    }
     if (const auto image = LocateImageBytes(frame)) {
         if (image->offset + image->length > size) {
             __builtin_trap();

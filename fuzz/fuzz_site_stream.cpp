@@ -11,9 +11,9 @@
 
 namespace {
 
-class NullFrame final : public orvane::MainFrameLink {
+class NullObserver final : public orvane::ConnectionObserver {
   public:
-    void PostCommand(int) override {}
+    void Notify(orvane::SiteNotice) override {}
     void SetStatusLine(const QString&) override {}
 };
 
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     ChannelTable channels;
     HeadlessChannelHost host;
-    NullFrame frame;
+    NullObserver frame;
     CountingEvents events;
     SiteConnection connection({channels, host, frame, &events}, CallSettings{});
     connection.Start(false);

@@ -1,7 +1,6 @@
 // Sites calling the client back: a caller proves to be a site before it replaces the
 // operator's link, then logs in with the built-in account, hands over its event record and
 // streams channels that record by themselves.
-#include "common/command_ids.h"
 #include "site/headless_host.h"
 #include "site/site_session.h"
 #include "site_simulator.h"
@@ -58,8 +57,8 @@ class CallBackTest : public testing::Test {
         settings.SaveCall(call);
         session.SetTiming({5000, 100, kFastTickMs});
         session.listener().SetProofTimeout(kShortProofMs);
-        QObject::connect(&session, &SiteSession::commandPosted,
-                         [this](int id) { posted.push_back(id); });
+        QObject::connect(&session, &SiteSession::notified,
+                         [this](SiteNotice id) { posted.push_back(id); });
         // A port nobody holds: the default, 1500, may be another Orvane's on this machine.
         quint16 freePort = 0;
         {
@@ -99,7 +98,7 @@ class CallBackTest : public testing::Test {
         }
         return live;
     }
-    bool Posted(int id) const {
+    bool Posted(SiteNotice id) const {
         return std::find(posted.begin(), posted.end(), id) != posted.end();
     }
 
@@ -108,7 +107,7 @@ class CallBackTest : public testing::Test {
     HeadlessChannelHost host;
     RecordedEvents events;
     SiteSession session{{settings, channels, host, &events}};
-    std::vector<int> posted;
+    std::vector<SiteNotice> posted;
 };
 
 TEST_F(CallBackTest, ACallingSiteReplacesTheLinkLogsInAsAlarmAndItsChannelsStartTheAlarm) {
@@ -227,7 +226,7 @@ TEST_F(CallBackTest, AnAlarmLinkThatDropsReconnectsInNormalModeToTheOperatorsLas
     ASSERT_TRUE(WaitUntil([&] { return LiveWindows() == 2; }));
 
     caller->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
+    ASSERT_TRUE(WaitUntil([&] { return Posted(SiteNotice::LinkLost); }));
     session.Reconnect();
 
     ASSERT_TRUE(WaitUntil([&] { return session.state() == SiteSession::State::Connected; }));
@@ -253,7 +252,7 @@ TEST_F(CallBackTest, AnAlarmLinkWithNoOperatorSiteToGoBackToEndsInsteadOfRetryin
     ASSERT_TRUE(WaitUntil([&] { return LiveWindows() == 2; }));
 
     caller->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
+    ASSERT_TRUE(WaitUntil([&] { return Posted(SiteNotice::LinkLost); }));
     QElapsedTimer clock;
     clock.start();
     session.Reconnect();

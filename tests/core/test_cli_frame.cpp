@@ -1,6 +1,7 @@
 // orvane-cli frame on a clip of the real recorder, run as its own process.
 #include "frame_source.h"
 #include "media/clip_recorder.h"
+#include "support/media_samples.h"
 #include "support/temp_store.h"
 
 #include <QDir>
@@ -22,7 +23,7 @@ QString RecordClip(const QString& folder, int frames) {
     ClipRecorder recorder(store, {}, 3, *BitmapInfoHeader::Parse(packed[0]));
     QString error;
     EXPECT_TRUE(recorder.StartRecording(folder, {}, error));
-    for (const Block& frame : packed) {
+    for (const LiveFrame& frame : test::LiveFrames(packed)) {
         recorder.WriteFrame(frame);
     }
     const QString path = recorder.aviFilePath();

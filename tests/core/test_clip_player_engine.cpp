@@ -4,6 +4,7 @@
 #include "media/clip_player_engine.h"
 #include "media/clip_recorder.h"
 #include "support/event_loop.h"
+#include "support/media_samples.h"
 #include "support/message_guard.h"
 #include "support/temp_store.h"
 
@@ -59,7 +60,7 @@ class ClipPlayerEngineTest : public testing::Test {
         recorder.SetClock([] { return QDateTime(QDate(2002, 12, 3), QTime(10, 15, 30)); });
         QString error;
         EXPECT_TRUE(recorder.StartRecording(folder, {}, error));
-        for (const Block& frame : packed) {
+        for (const LiveFrame& frame : test::LiveFrames(packed)) {
             recorder.WriteFrame(frame);
         }
         ClipRecord clip{recorder.aviFileName(),

@@ -1,6 +1,7 @@
 #include "frame_source.h"
 #include "media/decode_workers.h"
 #include "media/decoder_registry.h"
+#include "media/key_frames.h"
 #include "support/event_loop.h"
 #include "support/message_guard.h"
 
@@ -43,6 +44,15 @@ QImage DecodedAlone(const std::vector<Block>& frames) {
     return last;
 }
 
+// A packed frame whose key flag is given, as the channel decided it.
+LiveFrame Frame(Block packed, bool key) {
+    const auto header = *BitmapInfoHeader::Parse(packed);
+    KeyFrameProbe probe(header);
+    LiveFrame frame = *ReadLiveFrame(std::make_shared<const Block>(std::move(packed)), probe);
+    frame.keyFrame = key;
+    return frame;
+}
+
 TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureShown) {
     int notices = 0;
     QObject receiver;
@@ -63,8 +73,7 @@ TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureSho
     // at once would show as a wrong last picture.
     for (std::size_t i = 0; i < streams[0].size(); ++i) {
         for (int c = 0; c < kChannels; ++c) {
-            ASSERT_TRUE(
-                channels[c]->Submit(std::make_shared<const Block>(streams[c][i]), i % 12 == 0));
+            ASSERT_TRUE(channels[c]->Submit(Frame(streams[c][i], i % 12 == 0)));
         }
     }
     ASSERT_TRUE(test::WaitUntil([&] {
@@ -109,13 +118,13 @@ class GatedDecoder final : public VideoDecoder {
     std::shared_future<void> gate_;
 };
 
-SharedBlock FrameOfSize(std::size_t bytes) {
+LiveFrame FrameOfSize(std::size_t bytes, bool key) {
     BitmapInfoHeader header;
     header.biWidth = 4;
     header.biHeight = 4;
     header.biBitCount = 24;
     header.biCompression = MakeFourcc('F', 'M', 'P', '4');
-    return std::make_shared<const Block>(sim::PackFrame(header, Block(bytes, 1)));
+    return Frame(sim::PackFrame(header, Block(bytes, 1)), key);
 }
 
 TEST(DecodeWorkers, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest) {
@@ -125,25 +134,25 @@ TEST(DecodeWorkers, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest
     DecodeWorkers workers([] {}, 1);
     auto channel = workers.AddChannel(std::move(decoder));
 
-    ASSERT_TRUE(channel->Submit(FrameOfSize(10), true));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(10, true)));
     test::Pump(20);  // the worker now waits at the gate with the first frame
     const std::size_t room = ChannelDecoding::kMaxWaitingFrames;
     for (std::size_t i = 0; i < room; ++i) {
-        ASSERT_TRUE(channel->Submit(FrameOfSize(11), false));
+        ASSERT_TRUE(channel->Submit(FrameOfSize(11, false)));
     }
     EXPECT_FALSE(channel->behind());
     {
         test::ExpectedMessage warning(QtWarningMsg, "orvane.media", "behind");
         // One more than there is room for: what waits goes, and so does every frame that
         // needs those before it.
-        EXPECT_FALSE(channel->Submit(FrameOfSize(12), false));
-        EXPECT_FALSE(channel->Submit(FrameOfSize(13), false));
+        EXPECT_FALSE(channel->Submit(FrameOfSize(12, false)));
+        EXPECT_FALSE(channel->Submit(FrameOfSize(13, false)));
     }
     EXPECT_TRUE(channel->behind());
     EXPECT_EQ(channel->waitingFrames(), 0u);
-    EXPECT_TRUE(channel->Submit(FrameOfSize(20), true));
-    EXPECT_TRUE(channel->Submit(FrameOfSize(21), false));
-    EXPECT_TRUE(channel->Submit(FrameOfSize(22), false));
+    EXPECT_TRUE(channel->Submit(FrameOfSize(20, true)));
+    EXPECT_TRUE(channel->Submit(FrameOfSize(21, false)));
+    EXPECT_TRUE(channel->Submit(FrameOfSize(22, false)));
     EXPECT_EQ(channel->droppedFrames(), room + 2);
 
     test::Pump(600);  // long enough for the waiting frames to count as late
@@ -157,7 +166,7 @@ TEST(DecodeWorkers, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->image.pixel(0, 0) & 0xFFFFFF, 22u);
     EXPECT_TRUE(channel->behind()) << "the last frame waited longer than the limit";
-    ASSERT_TRUE(channel->Submit(FrameOfSize(30), false));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(30, false)));
     ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 5; }));
     EXPECT_FALSE(channel->behind()) << "caught up";
 }
@@ -168,11 +177,11 @@ TEST(DecodeWorkers, ALateChannelJumpsToAWaitingKeyFrame) {
     GatedDecoder& counts = *decoder;
     DecodeWorkers workers([] {}, 1);
     auto channel = workers.AddChannel(std::move(decoder));
-    ASSERT_TRUE(channel->Submit(FrameOfSize(10), true));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(10, true)));
     test::Pump(20);
-    ASSERT_TRUE(channel->Submit(FrameOfSize(11), false));
-    ASSERT_TRUE(channel->Submit(FrameOfSize(12), true));
-    ASSERT_TRUE(channel->Submit(FrameOfSize(13), false));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(11, false)));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(12, true)));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(13, false)));
     test::Pump(600);
     open.set_value();
     ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
@@ -190,7 +199,7 @@ TEST(DecodeWorkers, StoppingWithFramesWaitingNeitherHangsNorLeaks) {
     auto workers = std::make_unique<DecodeWorkers>([] {}, 2);
     auto channel = workers->AddChannel(std::make_unique<GatedDecoder>(gate));
     for (int i = 0; i < 50; ++i) {
-        channel->Submit(FrameOfSize(10), i == 0);
+        channel->Submit(FrameOfSize(10, i == 0));
     }
     open.set_value();
     workers.reset();  // joins; what still waits is dropped with the channel

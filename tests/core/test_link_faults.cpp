@@ -1,7 +1,6 @@
 // The site link under network faults, over real loopback sockets: a site that dies and comes
 // back, one that trickles, one that floods, one that stops reading. Each must leave the client
 // responsive, its memory bounded and its messages whole and in order.
-#include "common/command_ids.h"
 #include "media/bitmap_info.h"
 #include "site/blocking_connect.h"
 #include "site/headless_host.h"
@@ -170,8 +169,8 @@ void Write(QTcpSocket& socket, std::span<const std::uint8_t> bytes) {
 // Records the sequence numbers of the frames a channel's window receives, and what the
 // connection holds received while it dispatches them (between events it may hold nothing).
 struct SequenceSink final : FrameSink {
-    void TakeFrame(std::span<const std::uint8_t> packedFrame) override {
-        const std::uint32_t sequence = ReadLe32(packedFrame, BitmapInfoHeader::kSize);
+    void TakeFrame(const LiveFrame& frame) override {
+        const std::uint32_t sequence = ReadLe32(frame.bytes(), BitmapInfoHeader::kSize);
         inOrder = inOrder && (taken == 0 || sequence == last + 1);
         last = sequence;
         ++taken;
@@ -207,11 +206,11 @@ class LinkFaultTest : public testing::Test {
     }
 
     bool LoggedIn() {
-        return WaitUntil([this] { return frame.Posted(cmd::kOpenChannel); });
+        return WaitUntil([this] { return frame.Noticed(SiteNotice::LoginAccepted); });
     }
 
     std::uint64_t FramesOf(std::uint32_t number) {
-        const ChannelLink* link = connection->FindLinkByNumber(number);
+        const ChannelLink* link = connection->channels().FindLinkByNumber(number);
         return link ? link->frames : 0;
     }
 
@@ -268,10 +267,10 @@ class SiteRestartTest : public testing::Test {
         call.reLink = 1;
         settings.SaveCall(call);
         session.SetTiming({5000, 100, kFastTickMs});
-        // The main frame's part: command 32799 runs the reconnect loop.
-        QObject::connect(&session, &SiteSession::commandPosted, [this](int id) {
+        // The main frame's part: a lost link runs the reconnect loop.
+        QObject::connect(&session, &SiteSession::notified, [this](SiteNotice id) {
             posted.push_back(id);
-            if (id == cmd::kReconnect) {
+            if (id == SiteNotice::LinkLost) {
                 session.Reconnect();
             }
         });
@@ -281,7 +280,7 @@ class SiteRestartTest : public testing::Test {
         site = std::make_unique<sim::SiteSimulator>(sim::SiteSimulatorOptions{});
         return site->Listen(QHostAddress::LocalHost, port);
     }
-    bool Posted(int id) const {
+    bool Posted(SiteNotice id) const {
         return std::find(posted.begin(), posted.end(), id) != posted.end();
     }
     int SessionObjects() const { return static_cast<int>(session.findChildren<QObject*>().size()); }
@@ -291,7 +290,7 @@ class SiteRestartTest : public testing::Test {
     HeadlessChannelHost host;
     SiteSession session{{settings, channels, host, nullptr}};
     std::unique_ptr<sim::SiteSimulator> site;
-    std::vector<int> posted;
+    std::vector<SiteNotice> posted;
 };
 
 TEST_F(SiteRestartTest, ASiteKilledEveryFewSecondsIsLoggedIntoAgainEachTime) {
@@ -299,7 +298,7 @@ TEST_F(SiteRestartTest, ASiteKilledEveryFewSecondsIsLoggedIntoAgainEachTime) {
     const quint16 port = site->port();
     settings.WriteProfileInt("Net", "SitePort", port);
     ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
-    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kOpenChannel); }));
+    ASSERT_TRUE(WaitUntil([&] { return Posted(SiteNotice::LoginAccepted); }));
 
     constexpr int kCycles = 5;
     constexpr int kDownMs = 800;
@@ -323,12 +322,12 @@ TEST_F(SiteRestartTest, ASiteKilledEveryFewSecondsIsLoggedIntoAgainEachTime) {
         ASSERT_TRUE(WaitUntil(
             [&] {
                 return restarted && session.state() == SiteSession::State::Connected &&
-                       Posted(cmd::kOpenChannel);
+                       Posted(SiteNotice::LoginAccepted);
             },
             10000));
         EXPECT_GE(seconds, kDownMs / 1000.0);
         EXPECT_LT(cpu, 0.2 * seconds) << "the reconnect loop spins while the site is down";
-        EXPECT_TRUE(Posted(cmd::kReconnect));
+        EXPECT_TRUE(Posted(SiteNotice::LinkLost));
         EXPECT_EQ(site->CountReceived(ClientMessage::Login), 1);
         EXPECT_TRUE(session.connection()->loggedIn());
 
@@ -363,7 +362,7 @@ TEST_F(LinkFaultTest, ASiteSendingOneByteAtATimeFreezesNothingAndItsMessagesArri
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 1; }, 20000));
     EXPECT_TRUE(connection->loggedIn());
     EXPECT_EQ(channels.GetChannelName(3), "Gate");
-    EXPECT_EQ(*connection->FindLinkByNumber(9)->latestFrame, first);
+    EXPECT_EQ(*connection->channels().FindLinkByNumber(9)->latestFrame.packed, first);
     ASSERT_NE(host.WindowFor(9), nullptr);
     EXPECT_TRUE(WaitUntil([&] { return host.WindowFor(9)->picturesDrawn() == 1; }));
 
@@ -376,7 +375,7 @@ TEST_F(LinkFaultTest, ASiteSendingOneByteAtATimeFreezesNothingAndItsMessagesArri
         Write(*site, std::span(slow).subspan(at, 1));
     }
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 2; }, 2000));
-    EXPECT_EQ(*connection->FindLinkByNumber(9)->latestFrame, second);
+    EXPECT_EQ(*connection->channels().FindLinkByNumber(9)->latestFrame.packed, second);
     EXPECT_TRUE(WaitUntil([&] { return host.WindowFor(9)->picturesDrawn() == 2; }));
     EXPECT_LT(probe.worstBusyMs(), kTrickleStallMs);
     EXPECT_LT(probe.worstLateMs(), kAwayMs);
@@ -529,7 +528,7 @@ TEST_F(FloodTest, AFloodOfFramesOnAChannelNeverOpenedIsTakenWholeAndInOrder) {
     bool sinkAttached = false;
     const FloodReport report = Flood(*site, nextUnit, 2000, [&] {
         if (!sinkAttached && host.WindowFor(kChannel)) {
-            sinkAttached = connection->SetFrameSink(host.WindowFor(kChannel), &sink);
+            sinkAttached = connection->channels().SetFrameSink(host.WindowFor(kChannel), &sink);
         }
     });
     ExpectBounded(report);
@@ -559,12 +558,13 @@ TEST_F(LinkFaultTest, EverythingASiteSentBeforeItClosedIsActedOnHoweverMuchWaits
     }
     Write(*site, BuildSiteMessage(static_cast<std::uint8_t>(SiteMessage::SiteClosing), 0, 0, {}));
     site->disconnectFromHost();
-    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kReconnect); }));
-    EXPECT_TRUE(frame.Posted(cmd::kOpenChannel));  // the login's answer
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkLost); }));
+    EXPECT_TRUE(frame.Noticed(SiteNotice::LoginAccepted));  // the login's answer
     EXPECT_EQ(FramesOf(6), kFrames);
-    ASSERT_NE(connection->FindLinkByNumber(6), nullptr);
-    EXPECT_EQ(*connection->FindLinkByNumber(6)->latestFrame, RgbFrame(160, 120, kFrames - 1));
-    EXPECT_TRUE(frame.Posted(cmd::kDisconnect));  // the SiteClosing
+    ASSERT_NE(connection->channels().FindLinkByNumber(6), nullptr);
+    EXPECT_EQ(*connection->channels().FindLinkByNumber(6)->latestFrame.packed,
+              RgbFrame(160, 120, kFrames - 1));
+    EXPECT_TRUE(frame.Noticed(SiteNotice::SiteClosing));  // the SiteClosing
 }
 
 TEST_F(LinkFaultTest, ASiteThatStopsReadingIsDroppedAsABrokenLinkBeforeMemoryGrows) {
@@ -591,7 +591,7 @@ TEST_F(LinkFaultTest, ASiteThatStopsReadingIsDroppedAsABrokenLinkBeforeMemoryGro
             test::Pump(1);  // the socket hands what it can to the kernel
         }
     }
-    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kReconnect); }, 3000))
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkLost); }, 3000))
         << sentBytes << " bytes of requests, " << mostQueued << " queued";
     EXPECT_FALSE(connection->active());
     EXPECT_EQ(frame.statusLines.back(), "Disconnect");

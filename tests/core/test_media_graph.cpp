@@ -133,7 +133,7 @@ class MediaGraphTest : public testing::Test {
         now_ = now_.addSecs(60);
         QString error;
         EXPECT_TRUE(recorder.StartRecording(folder_, {}, error)) << error.toStdString();
-        for (const Block& frame : frames) {
+        for (const LiveFrame& frame : test::LiveFrames(frames)) {
             recorder.WriteFrame(frame);
         }
         const QString path = recorder.aviFilePath();

@@ -1,5 +1,5 @@
 // The site connection against the simulated site over real loopback sockets.
-#include "common/command_ids.h"
+#include "media/clip_recorder.h"
 #include "site/blocking_connect.h"
 #include "site/headless_host.h"
 #include "site/site_connection.h"
@@ -12,6 +12,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -47,7 +48,7 @@ class SiteConnectionTest : public testing::Test {
     }
 
     bool LoggedIn() {
-        return WaitUntil([this] { return frame.Posted(cmd::kOpenChannel); });
+        return WaitUntil([this] { return frame.Noticed(SiteNotice::LoginAccepted); });
     }
 
     HeadlessChannelWindow* WaitForWindow(std::uint32_t number, int pictures = 1) {
@@ -60,7 +61,7 @@ class SiteConnectionTest : public testing::Test {
 
     // Frames the connection kept for the channel's link.
     std::uint64_t FramesOf(std::uint32_t number) {
-        const ChannelLink* link = connection->FindLinkByNumber(number);
+        const ChannelLink* link = connection->channels().FindLinkByNumber(number);
         return link ? link->frames : 0;
     }
 
@@ -105,9 +106,9 @@ TEST_F(SiteConnectionTest, RejectedLimitedAndRepeatedLogins) {
     StartSite(options);
 
     Connect("admin", "wrong");
-    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kLoginError); }));
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LoginRejected); }));
 
-    frame.commands.clear();
+    frame.notices.clear();
     Connect();  // LoginAgain first, then accepted
     ASSERT_TRUE(LoggedIn());
     // Each session's first Login is answered with LoginAgain: two per session.
@@ -122,9 +123,10 @@ TEST_F(SiteConnectionTest, RejectedLimitedAndRepeatedLogins) {
     ASSERT_TRUE(ConnectBlocking(second.socket(), "127.0.0.1", site->port(), 5000));
     second.Start(false);
     EXPECT_TRUE(WaitUntil([&] {
-        return secondFrame.Posted(cmd::kLimitError) || secondFrame.Posted(cmd::kOpenChannel);
+        return secondFrame.Noticed(SiteNotice::LimitReached) ||
+               secondFrame.Noticed(SiteNotice::LoginAccepted);
     }));
-    EXPECT_TRUE(secondFrame.Posted(cmd::kLimitError));
+    EXPECT_TRUE(secondFrame.Noticed(SiteNotice::LimitReached));
 }
 
 TEST_F(SiteConnectionTest, FirstFrameMakesAWindowAtTheCascadeAndLaterFramesReuseIt) {
@@ -219,8 +221,8 @@ TEST_F(SiteConnectionTest, StoppedChannelsAndStreamErrors) {
     site->SendRaw(BuildSiteMessage(7, 0, 0, {}));
     site->SendRaw(BuildSiteMessage(21, 0, 0, {}));
     site->SendRaw(BuildSiteMessage(2, 0, 0, {}));
-    frame.commands.clear();
-    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kOpenChannel); }));
+    frame.notices.clear();
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LoginAccepted); }));
     EXPECT_EQ(frame.statusLines.count("Stream error!"), 2);
     EXPECT_TRUE(connection->active());
 
@@ -293,10 +295,10 @@ TEST_F(SiteConnectionTest, ReLinkOnKeepsTheWindowsAndAsksForAReconnect) {
     auto* window = WaitForWindow(1);
     ASSERT_NE(window, nullptr);
     site->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kReconnect); }));
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkLost); }));
     EXPECT_FALSE(connection->active());
     EXPECT_FALSE(window->closed());
-    EXPECT_EQ(connection->links().size(), 1u);
+    EXPECT_EQ(connection->channels().links().size(), 1u);
     EXPECT_EQ(frame.statusLines.back(), "Disconnect");
 
     // The reconnect loop's part: a new socket, a new start; the kept window gets frames again.
@@ -305,7 +307,7 @@ TEST_F(SiteConnectionTest, ReLinkOnKeepsTheWindowsAndAsksForAReconnect) {
     connection->RecreateSocket();
     ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
     connection->Start(false);
-    frame.commands.clear();
+    frame.notices.clear();
     ASSERT_TRUE(LoggedIn());
     // The kept channel was asked for again once the site took the login...
     EXPECT_TRUE(WaitUntil([&] { return window->picturesDrawn() >= drawnBefore + 3; }));
@@ -324,9 +326,9 @@ TEST_F(SiteConnectionTest, ReLinkOffClosesTheWindowsAndDisconnects) {
     auto* window = WaitForWindow(1);
     ASSERT_NE(window, nullptr);
     site->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kDisconnect); }));
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkEnded); }));
     EXPECT_TRUE(window->closed());
-    EXPECT_TRUE(connection->links().empty());
+    EXPECT_TRUE(connection->channels().links().empty());
     EXPECT_EQ(connection->OpenWindowCount(), 0);
 }
 
@@ -341,14 +343,14 @@ TEST_F(SiteConnectionTest, SiteClosingUnknownCodecsAndEventRecords) {
     unknown.biCompression = MakeFourcc('Z', 'Z', 'Z', 'Z');
     test::ExpectedMessage noDecoder(QtWarningMsg, "orvane.site", "no decoder");
     site->SendRaw(BuildSiteMessage(1, 3, 1, sim::PackFrame(unknown, Block(100, 1))));
-    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kCodecError); }));
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::NoCodec); }));
     EXPECT_TRUE(host.windows().empty());
 
     site->SendRaw(
         BuildSiteMessage(9, 0, 0, sim::MakeEventRecord("Door", "555", "Main St", "open")));
     site->SendRaw(BuildSiteMessage(9, 0, 0, Block(299, 1)));  // too short: dropped
     site->SendSiteClosing();
-    ASSERT_TRUE(WaitUntil([&] { return frame.Posted(cmd::kDisconnect); }));
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::SiteClosing); }));
     ASSERT_EQ(events.records.size(), 1u);
     EXPECT_EQ(events.records[0].size(), 300u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(events.records[0].data())), "Door");
@@ -470,43 +472,37 @@ TEST_F(SiteConnectionTest, TheLatestFrameIsExactlyTheBytesOfThatFrameWhateverIts
     ASSERT_GT(large.size(), 150000u);
     site->SendRaw(BuildSiteMessage(1, 5, 9, large));
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 1; }));
-    EXPECT_EQ(*connection->FindLinkByNumber(9)->latestFrame, large);
+    EXPECT_EQ(*connection->channels().FindLinkByNumber(9)->latestFrame.packed, large);
     site->SendRaw(BuildSiteMessage(1, 5, 9, small));
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 2; }));
-    EXPECT_EQ(*connection->FindLinkByNumber(9)->latestFrame, small);
+    EXPECT_EQ(*connection->channels().FindLinkByNumber(9)->latestFrame.packed, small);
 }
 
-TEST_F(SiteConnectionTest, AFrameSinkTakesEveryFrameBeforeItIsKept) {
-    // Where a recorder attaches: each frame as received, before it becomes the latest.
-    struct Sink final : FrameSink {
-        void TakeFrame(std::span<const std::uint8_t> packedFrame) override {
-            framesKeptBefore.push_back(link->frames);
-            bytes.assign(packedFrame.begin(), packedFrame.end());
-        }
-        const ChannelLink* link = nullptr;
-        std::vector<std::uint64_t> framesKeptBefore;
-        Block bytes;
-    } sink;
+TEST_F(SiteConnectionTest, ARecordingTakesTheKeptFramesThenEveryFrameUntilStopped) {
     StartSite();
     Connect();
     ASSERT_TRUE(LoggedIn());
     connection->OpenChannel(3);
-    auto* window = WaitForWindow(1);
+    auto* window = WaitForWindow(1, 3);
     ASSERT_NE(window, nullptr);
-    sink.link = connection->FindLinkByWindow(window);
-    ASSERT_NE(sink.link, nullptr);
-    const std::uint64_t before = sink.link->frames;
-    ASSERT_TRUE(connection->SetFrameSink(window, &sink));
-    ASSERT_TRUE(WaitUntil([&] { return sink.framesKeptBefore.size() >= 3; }));
-    EXPECT_EQ(sink.framesKeptBefore.front(), before);
-    EXPECT_EQ(sink.bytes, *sink.link->latestFrame);
+    const ChannelLink* link = connection->channels().FindLinkByWindow(window);
+    ASSERT_NE(link, nullptr);
+    QTemporaryDir folder;
+    auto store = KeyStore::OpenInMemory();
+    ClipRecorder recorder(store, {}, 3, window->params().format);
+    QString error;
+    const std::size_t kept = link->sinceKey.frames().size();
+    ASSERT_GE(kept, 1u);
+    ASSERT_TRUE(
+        connection->channels().StartRecording(window, recorder, folder.path() + "/", error));
+    EXPECT_EQ(recorder.frameIndex(), kept);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.frameIndex() >= kept + 3; }));
 
-    // Detached, or closed with its window, it hears no more.
-    connection->SetFrameSink(window, nullptr);
-    const auto taken = sink.framesKeptBefore.size();
+    // Stopped, it hears no more.
+    connection->channels().StopRecording(recorder);
+    const auto taken = recorder.frameIndex();
     test::Pump(200);
-    EXPECT_EQ(sink.framesKeptBefore.size(), taken);
-    EXPECT_FALSE(connection->SetFrameSink(nullptr, &sink));
+    EXPECT_EQ(recorder.frameIndex(), taken);
 }
 
 TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheLink) {
@@ -532,7 +528,7 @@ TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheL
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 1; }));
     ASSERT_NE(host.WindowFor(9), nullptr);
     test::Pump(100);
-    EXPECT_FALSE(frame.Posted(cmd::kCodecError));
+    EXPECT_FALSE(frame.Noticed(SiteNotice::NoCodec));
     EXPECT_TRUE(connection->active());
     EXPECT_FALSE(host.WindowFor(9)->closed());
     EXPECT_EQ(host.WindowFor(9)->picturesDrawn(), 0);

@@ -1,5 +1,4 @@
 // The site session: who owns the link, what a teardown means, and the waits it survives.
-#include "common/command_ids.h"
 #include "identify_server.h"
 #include "site/blocking_connect.h"
 #include "site/headless_host.h"
@@ -35,8 +34,8 @@ class SiteSessionTest : public testing::Test {
         call.password = "admin";
         settings.SaveCall(call);
         session.SetTiming({5000, 100, kFastTickMs});
-        QObject::connect(&session, &SiteSession::commandPosted,
-                         [this](int id) { posted.push_back(id); });
+        QObject::connect(&session, &SiteSession::notified,
+                         [this](SiteNotice id) { posted.push_back(id); });
     }
 
     std::unique_ptr<SiteSimulator> StartSite(SiteSimulatorOptions options = {}) {
@@ -45,11 +44,11 @@ class SiteSessionTest : public testing::Test {
         return site;
     }
     void UseSitePort(quint16 port) { settings.WriteProfileInt("Net", "SitePort", port); }
-    bool Posted(int id) const {
+    bool Posted(SiteNotice id) const {
         return std::find(posted.begin(), posted.end(), id) != posted.end();
     }
     bool LoggedIn() {
-        return WaitUntil([this] { return Posted(cmd::kOpenChannel); });
+        return WaitUntil([this] { return Posted(SiteNotice::LoginAccepted); });
     }
     // Connects to the site and opens its channels 3 (Gate) and 7 (Yard), each with a picture.
     bool WatchGateAndYard(SiteSimulator& site) {
@@ -73,7 +72,7 @@ class SiteSessionTest : public testing::Test {
     ChannelTable channels;
     HeadlessChannelHost host;
     SiteSession session{{settings, channels, host, nullptr}};
-    std::vector<int> posted;
+    std::vector<SiteNotice> posted;
 };
 
 TEST_F(SiteSessionTest, OwnTeardownIsNotTakenForTheSiteClosingTheLink) {
@@ -88,8 +87,8 @@ TEST_F(SiteSessionTest, OwnTeardownIsNotTakenForTheSiteClosingTheLink) {
     UseSitePort(siteB->port());
     ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
     test::Pump(300);
-    EXPECT_FALSE(Posted(cmd::kReconnect));
-    EXPECT_FALSE(Posted(cmd::kDisconnect));
+    EXPECT_FALSE(Posted(SiteNotice::LinkLost));
+    EXPECT_FALSE(Posted(SiteNotice::LinkEnded));
     EXPECT_EQ(siteA->CountReceived(ClientMessage::Login), 1);
     EXPECT_EQ(siteB->CountReceived(ClientMessage::Login), 1);
     EXPECT_EQ(session.state(), SiteSession::State::Connected);
@@ -117,14 +116,14 @@ TEST_F(SiteSessionTest, ACommandPostedByATornDownConnectionDoesNothing) {
     session.TearDown();
     ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
     test::Pump(200);
-    EXPECT_FALSE(Posted(cmd::kLimitError));
+    EXPECT_FALSE(Posted(SiteNotice::LimitReached));
     EXPECT_NE(session.connection(), nullptr);
 
     // The current connection's commands still arrive.
     session.connection()->ReceiveChunk(
         BuildSiteMessage(static_cast<std::uint8_t>(SiteMessage::LimitReached), 0, 0, {}));
     session.connection()->Tick();
-    EXPECT_TRUE(WaitUntil([&] { return Posted(cmd::kLimitError); }));
+    EXPECT_TRUE(WaitUntil([&] { return Posted(SiteNotice::LimitReached); }));
 }
 
 TEST_F(SiteSessionTest, DisconnectDuringAPendingConnectAbandonsIt) {
@@ -148,7 +147,7 @@ TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
     auto* yard = host.WindowFor(2);
 
     site->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
+    ASSERT_TRUE(WaitUntil([&] { return Posted(SiteNotice::LinkLost); }));
     EXPECT_EQ(session.connection()->OpenWindowCount(), 2);  // kept, and counted
     // The operator closes one window while the link is down: nothing may go out.
     session.connection()->CloseChannel(yard, true);
@@ -181,7 +180,7 @@ TEST_F(SiteSessionTest, AFixedWindowIsFixedAgainAfterTheReconnect) {
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 1; }));
 
     site->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
+    ASSERT_TRUE(WaitUntil([&] { return Posted(SiteNotice::LinkLost); }));
     session.Reconnect();
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 2; }));
     // After the new login: both kept channels, then the fixed one fixed again.
@@ -208,7 +207,7 @@ TEST_F(SiteSessionTest, DisconnectEndsAReconnectAttemptAtOnce) {
     ASSERT_TRUE(pending.ready());
     UseSitePort(pending.port());  // the next attempt neither succeeds nor fails
     site->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return Posted(cmd::kReconnect); }));
+    ASSERT_TRUE(WaitUntil([&] { return Posted(SiteNotice::LinkLost); }));
     QTimer::singleShot(300, &session, [this] { session.Disconnect(); });
     QElapsedTimer clock;
     clock.start();

@@ -8,6 +8,7 @@
 #include "store/settings.h"
 #include "support/event_loop.h"
 #include "support/independent_readers.h"
+#include "support/media_samples.h"
 #include "support/message_guard.h"
 #include "support/temp_store.h"
 
@@ -32,7 +33,7 @@ namespace {
 
 constexpr std::int32_t kChannel = 3;
 
-std::vector<Block> EncodeFrames(int count) {
+std::vector<LiveFrame> EncodeFrames(int count) {
     const QSize size(320, 240);
     auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, size);
     std::vector<Block> frames;
@@ -41,7 +42,7 @@ std::vector<Block> EncodeFrames(int count) {
             frames.push_back(std::move(*frame));
         }
     }
-    return frames;
+    return test::LiveFrames(frames);
 }
 
 // A disk of a given size under a real file: a write reaching past it puts down what fits and
@@ -108,8 +109,7 @@ class RecordingFaultTest : public testing::Test {
 
     std::unique_ptr<ClipRecorder> MakeRecorder() {
         auto recorder = std::make_unique<ClipRecorder>(
-            store_, [](std::int32_t) { return QString("Gate"); }, kChannel,
-            *BitmapInfoHeader::Parse(frames_[0]));
+            store_, [](std::int32_t) { return QString("Gate"); }, kChannel, frames_[0].header);
         recorder->SetClock([this] { return now_; });
         recorder->SetFailureHandler([this](const QString&) { ++told_; });
         recorder->SetFileOpener(
@@ -133,7 +133,7 @@ class RecordingFaultTest : public testing::Test {
     KeyStore store_;
     QString folder_ = QString::fromStdString(temp_.folder()) + "/clips/";
     QDateTime now_{QDate(2002, 12, 3), QTime(10, 15, 30)};
-    std::vector<Block> frames_ = EncodeFrames(40);
+    std::vector<LiveFrame> frames_ = EncodeFrames(40);
     std::shared_ptr<DiskState> disk_ = std::make_shared<DiskState>();
     int told_ = 0;
 };

@@ -5,11 +5,11 @@
 #include "app/alarm_sound.h"
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
-#include "common/command_ids.h"
 #include "media/clip_recorder.h"
 #include "net/connect_dialog.h"
 #include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
+#include "shared/command_ids.h"
 #include "site_simulator.h"
 #include "store/clip_index.h"
 #include "store/event_log.h"
@@ -159,8 +159,8 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
     ASSERT_TRUE(replacedUnderDialog);
 
     EXPECT_TRUE(operatorWindow.isNull());
-    ASSERT_NE(frame->connection(), nullptr);
-    EXPECT_TRUE(frame->connection()->alarmMode());
+    ASSERT_NE(frame->session().connection(), nullptr);
+    EXPECT_TRUE(frame->session().connection()->alarmMode());
     const auto windows = frame->channelWindows();
     QStringList titles;
     for (VideoChannelWindow* window : windows) {
@@ -267,8 +267,8 @@ TEST_F(AlarmCallBackTest, ACallBackUnderTheRetryQuestionKeepsItsLink) {
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(closedByItself);
     test::Pump(200);
-    ASSERT_NE(frame->connection(), nullptr);
-    EXPECT_TRUE(frame->connection()->alarmMode());
+    ASSERT_NE(frame->session().connection(), nullptr);
+    EXPECT_TRUE(frame->session().connection()->alarmMode());
     EXPECT_TRUE(AlarmWindowsRecording());
 }
 
@@ -292,7 +292,7 @@ TEST_F(AlarmCallBackTest, TheCallersChannelDialogGoesWhenOrvaneReturnsToTheOpera
     ASSERT_TRUE(WaitUntil([&] { return script.finished(); }, 8000));
     EXPECT_TRUE(closedByItself);
     test::Pump(200);
-    EXPECT_FALSE(frame->connection()->alarmMode());
+    EXPECT_FALSE(frame->session().connection()->alarmMode());
     // The operator's site was asked for its own kept channel only, never for one picked from
     // the caller's list.
     for (const auto& message : operatorSite->received()) {
@@ -306,7 +306,7 @@ TEST_F(AlarmCallBackTest, TheCallersChannelDialogGoesWhenOrvaneReturnsToTheOpera
 TEST_F(AlarmCallBackTest, AJunkCallerLeavesTheOperatorsViewAsItWas) {
     ASSERT_TRUE(WatchOperatorSite());
     const QPointer<VideoChannelWindow> operatorWindow = frame->channelWindows()[0];
-    SiteConnection* const link = frame->connection();
+    SiteConnection* const link = frame->session().connection();
 
     QTcpSocket junk;
     junk.connectToHost("127.0.0.1", frame->session().listener().port());
@@ -315,7 +315,7 @@ TEST_F(AlarmCallBackTest, AJunkCallerLeavesTheOperatorsViewAsItWas) {
     ASSERT_TRUE(WaitUntil([&] { return frame->session().listener().refused() == 1; }));
     test::Pump(100);
 
-    EXPECT_EQ(frame->connection(), link);
+    EXPECT_EQ(frame->session().connection(), link);
     EXPECT_FALSE(operatorWindow.isNull());
     EXPECT_EQ(frame->channelWindows().size(), 1);
     EXPECT_FALSE(operatorWindow->recording());

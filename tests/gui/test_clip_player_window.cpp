@@ -1,11 +1,12 @@
 // The player window around the engine: its fixed geometry at every zoom step, its texts, its
 // commands, and a clip that cannot be opened.
-#include "common/command_ids.h"
 #include "frame_source.h"
 #include "media/clip_recorder.h"
 #include "playback/clip_player_window.h"
 #include "playback/player_control_bar.h"
+#include "shared/command_ids.h"
 #include "support/event_loop.h"
+#include "support/media_samples.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
 #include "video/snapshot_window.h"
@@ -37,7 +38,7 @@ class ClipPlayerWindowTest : public testing::Test {
         ClipRecorder real(store, {}, 7, *BitmapInfoHeader::Parse(packed[0]));
         QString error;
         EXPECT_TRUE(real.StartRecording(folder, {}, error));
-        for (const Block& frame : packed) {
+        for (const LiveFrame& frame : test::LiveFrames(packed)) {
             real.WriteFrame(frame);
         }
         ClipRecord clip{

@@ -1,11 +1,11 @@
 // The main frame, video windows and connect flow against the simulated site.
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
-#include "common/command_ids.h"
 #include "identify_server.h"
 #include "net/connect_dialog.h"
 #include "net/ip_address_edit.h"
 #include "net/remote_control_dialogs.h"
+#include "shared/command_ids.h"
 #include "site_simulator.h"
 #include "support/event_loop.h"
 #include "support/modal_script.h"
@@ -124,7 +124,7 @@ TEST_F(LiveViewTest, ConnectPickAChannelAndWatchIt) {
             dialog->accept();
         });
     frame->RunCommand(cmd::kConnect);
-    ASSERT_NE(frame->connection(), nullptr);
+    ASSERT_NE(frame->session().connection(), nullptr);
     ASSERT_TRUE(WaitUntil([&] {
         const auto windows = frame->channelWindows();
         return !windows.isEmpty() && !windows[0]->picture().isNull();
@@ -152,18 +152,18 @@ TEST_F(LiveViewTest, ConnectPickAChannelAndWatchIt) {
     EXPECT_TRUE(window->captionShown());
 
     frame->RunCommand(cmd::kDisconnect);
-    EXPECT_EQ(frame->connection(), nullptr);
+    EXPECT_EQ(frame->session().connection(), nullptr);
     EXPECT_TRUE(WaitUntil([&] { return frame->channelWindows().isEmpty(); }));
     EXPECT_EQ(frame->statusLine(), "Disconnect");
 }
 
 TEST_F(LiveViewTest, CancelInTheConnectDialogLeavesTheConnectionAlone) {
     ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    SiteConnection* before = frame->connection();
+    SiteConnection* before = frame->session().connection();
     test::ModalScript script;
     script.Then<ConnectDialog>([](ConnectDialog* dialog) { dialog->reject(); });
     frame->RunCommand(cmd::kConnect);
-    EXPECT_EQ(frame->connection(), before);
+    EXPECT_EQ(frame->session().connection(), before);
 }
 
 TEST_F(LiveViewTest, LoginRejectedTearsDownAndSays) {
@@ -171,7 +171,7 @@ TEST_F(LiveViewTest, LoginRejectedTearsDownAndSays) {
     call.password = "wrong";
     app.settings().SaveCall(call);
     ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    ASSERT_TRUE(WaitUntil([&] { return frame->connection() == nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
     EXPECT_TRUE(prompts.texts().contains(frametext::kLoginError));
 }
 
@@ -193,7 +193,7 @@ TEST_F(LiveViewTest, ConnectByIdCodeThroughTheIdentifyServer) {
         })
         .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
     frame->RunCommand(cmd::kConnect);
-    ASSERT_NE(frame->connection(), nullptr);
+    ASSERT_NE(frame->session().connection(), nullptr);
     EXPECT_EQ(frame->session().siteAddress(), "127.0.0.1");
     EXPECT_EQ(identify.queries(), std::vector<std::string>{"SITE42"});
     EXPECT_EQ(app.settings().LoadCall().identify, "SITE42");
@@ -229,7 +229,7 @@ TEST_F(LiveViewTest, DisconnectGivesUpAnIdCodeLookup) {
     EXPECT_FALSE(connectEnabled);
     EXPECT_TRUE(disconnectEnabled);
     EXPECT_TRUE(prompts.texts().isEmpty());
-    EXPECT_EQ(frame->connection(), nullptr);
+    EXPECT_EQ(frame->session().connection(), nullptr);
     frame->UpdateCommandStates();
     EXPECT_TRUE(frame->action(cmd::kConnect)->isEnabled());
 }
@@ -250,16 +250,16 @@ TEST_F(LiveViewTest, TheFirstFrameMakesAWindowAtTheCascadeAndFixNeedsTwoWindows)
     gate->OnFix();
     EXPECT_EQ(site->CountReceived(ClientMessage::FixChannel), 0);
 
-    frame->connection()->OpenChannel(7);
+    frame->session().connection()->OpenChannel(7);
     ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 2; }));
     VideoChannelWindow* yard = frame->channelWindows()[1];
     EXPECT_EQ(yard->windowTitle(), "0007 Yard");
     EXPECT_EQ(yard->pos(), QPoint(28, 22));
     gate->OnFix();
     yard->OnFix();
-    EXPECT_EQ(frame->connection()->fixedWindow(), yard);
+    EXPECT_EQ(frame->session().connection()->fixedWindow(), yard);
     yard->OnFix();
-    EXPECT_EQ(frame->connection()->fixedWindow(), nullptr);
+    EXPECT_EQ(frame->session().connection()->fixedWindow(), nullptr);
     EXPECT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 3; }));
 }
 
@@ -292,7 +292,7 @@ TEST_F(LiveViewTest, ALimitedSiteAndAMissingCodecTearDownWithTheirMessages) {
     ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
     app.settings().WriteProfileInt("Net", "SitePort", site->port());
     ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    ASSERT_TRUE(WaitUntil([&] { return frame->connection() == nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
     EXPECT_TRUE(prompts.texts().contains(frametext::kLimitError));
 
     options.maxSessions = 4;
@@ -308,7 +308,7 @@ TEST_F(LiveViewTest, ALimitedSiteAndAMissingCodecTearDownWithTheirMessages) {
     unknown.biHeight = 240;
     unknown.biCompression = MakeFourcc('Z', 'Z', 'Z', 'Z');
     site->SendRaw(BuildSiteMessage(1, 3, 1, sim::PackFrame(unknown, Block(64, 1))));
-    ASSERT_TRUE(WaitUntil([&] { return frame->connection() == nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
     EXPECT_TRUE(prompts.texts().contains(frametext::kCodecError));
 }
 
@@ -339,7 +339,7 @@ TEST_F(LiveViewTest, ReLinkReconnectsKeepingTheWindowsAndCloseStopsIt) {
     ASSERT_TRUE(WaitUntil(
         [&] { return closedWhileReconnecting && !frame->session().reconnecting(); }, 8000));
     EXPECT_TRUE(frame->isVisible());
-    EXPECT_EQ(frame->connection(), nullptr);
+    EXPECT_EQ(frame->session().connection(), nullptr);
     EXPECT_TRUE(frame->close());
 }
 
@@ -350,9 +350,9 @@ TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {
     script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); })
         .Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
             // Video keeps coming while a modal dialog is open.
-            framesBefore = frame->connection()->frameCounter();
+            framesBefore = frame->session().connection()->frameCounter();
             test::Pump(600);
-            EXPECT_GT(frame->connection()->frameCounter(), framesBefore);
+            EXPECT_GT(frame->session().connection()->frameCounter(), framesBefore);
             dialog->accept();  // "&Q.Exit"
         })
         .Then<RemoteControlDialog>(

@@ -3,9 +3,9 @@
 #include "app/about_dialog.h"
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
-#include "common/command_ids.h"
 #include "net/connect_dialog.h"
 #include "net/remote_control_dialogs.h"
+#include "shared/command_ids.h"
 #include "site_simulator.h"
 #include "support/event_loop.h"
 #include "support/modal_script.h"
@@ -69,16 +69,17 @@ class LiveViewFaultTest : public testing::Test {
         int asked = 0;
         for (std::int32_t id : {3, 7, 8, 9, 10}) {
             if (asked++ < count) {
-                frame->connection()->OpenChannel(static_cast<std::uint32_t>(id));
+                frame->session().connection()->OpenChannel(static_cast<std::uint32_t>(id));
             }
         }
         return WaitUntil([&] {
             const auto windows = frame->channelWindows();
-            return frame->connection() && windows.size() == count &&
-                   windows.size() == frame->connection()->OpenWindowCount() &&
+            return frame->session().connection() && windows.size() == count &&
+                   windows.size() == frame->session().connection()->OpenWindowCount() &&
                    std::all_of(windows.begin(), windows.end(),
                                [](auto* w) { return !w->picture().isNull(); }) &&
-                   windows.size() == static_cast<int>(frame->connection()->links().size());
+                   windows.size() ==
+                       static_cast<int>(frame->session().connection()->channels().links().size());
         });
     }
 
@@ -125,7 +126,7 @@ TEST_F(LiveViewFaultTest, TheLinkDropsWhileTheCloseQuestionIsOpen) {
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(withdrawn);
     EXPECT_TRUE(gate.isNull());
-    EXPECT_EQ(frame->connection(), nullptr);
+    EXPECT_EQ(frame->session().connection(), nullptr);
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
 }
 
@@ -146,7 +147,7 @@ TEST_F(LiveViewFaultTest, YesDuringTheReconnectThenDisconnect) {
     });
     gate->OnClose();
     EXPECT_TRUE(script.finished());
-    EXPECT_TRUE(WaitUntil([&] { return frame->connection() == nullptr; }));
+    EXPECT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
     EXPECT_FALSE(frame->session().reconnecting());
 }
 
@@ -217,7 +218,7 @@ TEST_F(LiveViewFaultTest, DisconnectOrExitDuringWaitForConnect) {
         clock.start();
         frame->RunCommand(cmd::kConnect);
         EXPECT_LT(clock.elapsed(), 5000);  // given up at once, not at the 10 s deadline
-        EXPECT_EQ(frame->connection(), nullptr);
+        EXPECT_EQ(frame->session().connection(), nullptr);
         EXPECT_EQ(script.unexpected(), 0);  // no retry dialog after an abandoned connect
         test::Pump(100);
     }
@@ -230,12 +231,12 @@ TEST_F(LiveViewFaultTest, RemoteControlAfterTheLinkDroppedSendsNothing) {
     test::ModalScript script;
     script.Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
         site->DropLinks();
-        WaitUntil([&] { return frame->connection() == nullptr; });
+        WaitUntil([&] { return frame->session().connection() == nullptr; });
         dialog->Choose(RemoteControlDialog::kCloseSite);
     });
     frame->RunCommand(cmd::kRemoteControl);
     EXPECT_TRUE(script.finished());
-    EXPECT_EQ(frame->connection(), nullptr);
+    EXPECT_EQ(frame->session().connection(), nullptr);
     test::Pump(100);
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
 }
@@ -345,13 +346,16 @@ TEST_F(LiveViewFaultTest, KeptWindowsCountAndShowVideoAfterAReconnect) {
     script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
     site->DropLinks();
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::Login) >= 2; }, 8000));
-    ASSERT_TRUE(WaitUntil([&] { return frame->connection() && frame->connection()->loggedIn(); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return frame->session().connection() && frame->session().connection()->loggedIn();
+    }));
     frame->UpdateCommandStates();
     EXPECT_TRUE(frame->action(cmd::kArrangeVideoWindows)->isEnabled());
     gate->UpdateCommands();
     EXPECT_TRUE(gate->action(cmd::kFixChannel)->isEnabled());
-    const int frames = frame->connection()->frameCounter();
-    EXPECT_TRUE(WaitUntil([&] { return frame->connection()->frameCounter() > frames + 5; }));
+    const int frames = frame->session().connection()->frameCounter();
+    EXPECT_TRUE(
+        WaitUntil([&] { return frame->session().connection()->frameCounter() > frames + 5; }));
     EXPECT_EQ(frame->channelWindows().size(), 2);
 }
 

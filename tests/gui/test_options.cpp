@@ -3,7 +3,7 @@
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
 #include "app/viewer_app.h"
-#include "common/command_ids.h"
+#include "shared/command_ids.h"
 #include "store/auto_run.h"
 #include "support/modal_script.h"
 #include "support/scoped_env.h"

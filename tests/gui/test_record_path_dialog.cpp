@@ -2,7 +2,7 @@
 // and the main frame's command that runs it.
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
-#include "common/command_ids.h"
+#include "shared/command_ids.h"
 #include "store/settings.h"
 #include "support/modal_script.h"
 #include "support/scoped_env.h"

@@ -1,9 +1,9 @@
 // Recording and snapshots from the live channel windows, against the simulated site.
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
-#include "common/command_ids.h"
 #include "media/clip_recorder.h"
 #include "net/connect_dialog.h"
+#include "shared/command_ids.h"
 #include "site_simulator.h"
 #include "store/clip_index.h"
 #include "support/event_loop.h"
@@ -153,7 +153,7 @@ TEST_F(RecordingTest, AFolderRemovedWhileRecordingIsToldOnceAndTheMarkGoes) {
 TEST_F(RecordingTest, RecordingsFailingTogetherAreToldByOneMessage) {
     VideoChannelWindow* first = ConnectAndWatch();
     ASSERT_TRUE(first);
-    frame->connection()->OpenChannel(7);
+    frame->session().connection()->OpenChannel(7);
     ASSERT_TRUE(WaitUntil([&] {
         const auto windows = frame->channelWindows();
         return windows.size() == 2 && !windows[1]->picture().isNull();

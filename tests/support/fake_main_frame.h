@@ -11,20 +11,20 @@
 
 namespace orvane::test {
 
-// Stands in for the main frame: records posted commands (delivered later, as posting does)
-// and every status line.
-class FakeMainFrame final : public MainFrameLink {
+// Stands in for the main frame: records the connection's notices (delivered later, as the
+// session delivers them) and every status line.
+class FakeMainFrame final : public ConnectionObserver {
   public:
-    void PostCommand(int commandId) override {
-        QTimer::singleShot(0, &context_, [this, commandId] { commands.push_back(commandId); });
+    void Notify(SiteNotice notice) override {
+        QTimer::singleShot(0, &context_, [this, notice] { notices.push_back(notice); });
     }
     void SetStatusLine(const QString& text) override { statusLines << text; }
 
-    bool Posted(int commandId) const {
-        return std::find(commands.begin(), commands.end(), commandId) != commands.end();
+    bool Noticed(SiteNotice notice) const {
+        return std::find(notices.begin(), notices.end(), notice) != notices.end();
     }
 
-    std::vector<int> commands;
+    std::vector<SiteNotice> notices;
     QStringList statusLines;
 
   private:

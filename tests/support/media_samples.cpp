@@ -1,5 +1,7 @@
 #include "support/media_samples.h"
 
+#include "media/key_frames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -49,6 +51,24 @@ double MeanDifference(const QImage& a, const QImage& b) {
         }
     }
     return total / (3.0 * x.width() * x.height());
+}
+
+std::vector<LiveFrame> LiveFrames(const std::vector<Block>& packed) {
+    std::vector<LiveFrame> frames;
+    std::unique_ptr<KeyFrameProbe> probe;
+    for (const Block& bytes : packed) {
+        const auto header = BitmapInfoHeader::Parse(bytes);
+        if (!header) {
+            continue;
+        }
+        if (!probe) {
+            probe = std::make_unique<KeyFrameProbe>(*header);
+        }
+        if (auto frame = ReadLiveFrame(std::make_shared<const Block>(bytes), *probe)) {
+            frames.push_back(std::move(*frame));
+        }
+    }
+    return frames;
 }
 
 }  // namespace orvane::test

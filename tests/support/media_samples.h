@@ -1,7 +1,12 @@
 #pragma once
 
+#include "common/block.h"
+#include "media/live_frame.h"
+
 #include <QImage>
 #include <QString>
+
+#include <vector>
 
 namespace orvane::test {
 
@@ -17,5 +22,9 @@ QString MediaSample(const QString& name);
 // Mean absolute difference per colour channel of two pictures of the same size (255 when
 // the sizes differ).
 double MeanDifference(const QImage& a, const QImage& b);
+
+// Packed frames as a channel hands them on: checked, with the key flags that a probe of the
+// first frame's format decides. Frames that are not frames are left out.
+std::vector<LiveFrame> LiveFrames(const std::vector<Block>& packed);
 
 }  // namespace orvane::test

@@ -1,6 +1,6 @@
 #include "probe.h"
 
-#include "common/command_ids.h"
+#include "link_notices.h"
 #include "site/blocking_connect.h"
 #include "site/headless_host.h"
 #include "site/site_connection.h"
@@ -15,19 +15,7 @@
 #include <algorithm>
 
 namespace orvane::cli {
-namespace {
-
-// Receives the connection's posted commands and turns them into the probe's progress.
-class ProbeFrame final : public MainFrameLink {
-  public:
-    std::function<void(int)> onCommand;
-    void PostCommand(int commandId) override {
-        QTimer::singleShot(0, [this, commandId] { onCommand(commandId); });
-    }
-    void SetStatusLine(const QString&) override {}
-};
-
-}  // namespace
+namespace {}  // namespace
 
 QJsonObject ProbeReport::ToJson() const {
     QJsonObject json{{"site", site}, {"connected", connected}, {"exitCode", exitCode}};
@@ -78,8 +66,8 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
 
     ChannelTable channels;
     HeadlessChannelHost host;
-    ProbeFrame frame;
-    SiteConnection connection({channels, host, frame, nullptr}, call);
+    LinkNotices notices;
+    SiteConnection connection({channels, host, notices, nullptr}, call);
 
     QEventLoop loop;
     QString failure;
@@ -119,52 +107,38 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
         });
     };
 
-    frame.onCommand = [&](int command) {
-        switch (command) {
-            case cmd::kOpenChannel: {
-                out << "channels:" << Qt::endl;
-                report.channels.clear();
-                for (const auto& entry : channels.entries()) {
-                    const QString name = QString::fromStdString(entry.name);
-                    out << "  " << QString::asprintf("%04d ", entry.id) << name << Qt::endl;
-                    report.channels.push_back(
-                        {entry.id, static_cast<int>(report.channels.size()) + 1, name});
-                }
-                if (channels.empty()) {
-                    fail("the site lists no channels");
-                    return;
-                }
-                const std::uint32_t id = options.channelId.value_or(
-                    static_cast<std::uint32_t>(channels.entries().front().id));
-                if (std::none_of(channels.entries().begin(), channels.entries().end(),
-                                 [&](const ChannelEntry& entry) {
-                                     return static_cast<std::uint32_t>(entry.id) == id;
-                                 })) {
-                    fail(QStringLiteral("the site lists no such channel: %1").arg(id));
-                    return;
-                }
-                out << "opening channel " << id << Qt::endl;
-                report.openedChannel = id;
-                clock.start();
-                connection.OpenChannel(id);
-                return;
+    notices.onNotice = [&](SiteNotice notice) {
+        if (notice != SiteNotice::LoginAccepted) {
+            if (const QString reason = FailureFor(notice); !reason.isEmpty()) {
+                fail(reason);
             }
-            case cmd::kLoginError:
-                fail("login rejected");
-                return;
-            case cmd::kLimitError:
-                fail("limit reached: the site takes no more connections");
-                return;
-            case cmd::kCodecError:
-                fail("no codec for the site's video");
-                return;
-            case cmd::kDisconnect:
-            case cmd::kReconnect:
-                fail("the site closed the connection");
-                return;
-            default:
-                return;
+            return;
         }
+        out << "channels:" << Qt::endl;
+        report.channels.clear();
+        for (const auto& entry : channels.entries()) {
+            const QString name = QString::fromStdString(entry.name);
+            out << "  " << QString::asprintf("%04d ", entry.id) << name << Qt::endl;
+            report.channels.push_back(
+                {entry.id, static_cast<int>(report.channels.size()) + 1, name});
+        }
+        if (channels.empty()) {
+            fail("the site lists no channels");
+            return;
+        }
+        const std::uint32_t id =
+            options.channelId.value_or(static_cast<std::uint32_t>(channels.entries().front().id));
+        if (std::none_of(channels.entries().begin(), channels.entries().end(),
+                         [&](const ChannelEntry& entry) {
+                             return static_cast<std::uint32_t>(entry.id) == id;
+                         })) {
+            fail(QStringLiteral("the site lists no such channel: %1").arg(id));
+            return;
+        }
+        out << "opening channel " << id << Qt::endl;
+        report.openedChannel = id;
+        clock.start();
+        connection.OpenChannel(id);
     };
 
     QTimer deadline;

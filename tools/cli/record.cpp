@@ -2,8 +2,8 @@
 
 #include "progress.h"
 
-#include "common/command_ids.h"
 #include "common/quit_signals.h"
+#include "link_notices.h"
 #include "media/clip_recorder.h"
 #include "site/blocking_connect.h"
 #include "site/headless_host.h"
@@ -23,18 +23,6 @@
 
 namespace orvane::cli {
 namespace {
-
-class RecordFrame final : public MainFrameLink {
-  public:
-    std::function<void(int)> onCommand;
-    void PostCommand(int commandId) override {
-        QTimer::singleShot(0, &context_, [this, commandId] { onCommand(commandId); });
-    }
-    void SetStatusLine(const QString&) override {}
-
-  private:
-    QObject context_;
-};
 
 // The folder as the clip index keeps it: absolute, so that Orvane finds the clips whatever
 // folder it was started from, and ending in a separator.
@@ -91,8 +79,8 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
 
     ChannelTable channels;
     HeadlessChannelHost host;
-    RecordFrame frame;
-    SiteConnection connection({channels, host, frame, nullptr}, call);
+    LinkNotices notices;
+    SiteConnection connection({channels, host, notices, nullptr}, call);
     std::unique_ptr<ClipRecorder> recorder;
 
     QEventLoop loop;
@@ -150,7 +138,9 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
                 },
                 id, made->params().format);
             QString error;
-            if (!recorder->StartRecording(folder, {}, error)) {
+            // The clip starts with what the channel kept since its key frame, as the
+            // window's Record does.
+            if (!connection.channels().StartRecording(made, *recorder, folder, error)) {
                 recorder.reset();
                 finish(error);
                 return;
@@ -161,46 +151,25 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
             if (progress.enabled()) {
                 progressTicks.start(ProgressLine::kIntervalMs);
             }
-            connection.SetFrameSink(made, recorder.get());
-            const ChannelLink* link = connection.FindLinkByWindow(made);
-            if (link) {
-                for (const SharedBlock& buffered : link->sinceKey.frames()) {
-                    recorder->WriteFrame(*buffered);
-                }
-            }
             deadline.start(options.seconds * 1000);
         });
     };
 
-    frame.onCommand = [&](int command) {
-        switch (command) {
-            case cmd::kOpenChannel:
-                if (std::none_of(channels.entries().begin(), channels.entries().end(),
-                                 [&](const ChannelEntry& entry) {
-                                     return entry.id ==
-                                            static_cast<std::int32_t>(options.channelId);
-                                 })) {
-                    finish(QStringLiteral("the site has no channel %1").arg(options.channelId));
-                    return;
-                }
-                connection.OpenChannel(options.channelId);
-                return;
-            case cmd::kLoginError:
-                finish(QStringLiteral("login rejected"));
-                return;
-            case cmd::kLimitError:
-                finish(QStringLiteral("limit reached: the site takes no more connections"));
-                return;
-            case cmd::kCodecError:
-                finish(QStringLiteral("no codec for the site's video"));
-                return;
-            case cmd::kDisconnect:
-            case cmd::kReconnect:
-                finish(QStringLiteral("the site closed the connection"));
-                return;
-            default:
-                return;
+    notices.onNotice = [&](SiteNotice notice) {
+        if (notice != SiteNotice::LoginAccepted) {
+            if (const QString reason = FailureFor(notice); !reason.isEmpty()) {
+                finish(reason);
+            }
+            return;
         }
+        if (std::none_of(channels.entries().begin(), channels.entries().end(),
+                         [&](const ChannelEntry& entry) {
+                             return entry.id == static_cast<std::int32_t>(options.channelId);
+                         })) {
+            finish(QStringLiteral("the site has no channel %1").arg(options.channelId));
+            return;
+        }
+        connection.OpenChannel(options.channelId);
     };
 
     deadline.start(options.timeoutSeconds * 1000);
@@ -216,7 +185,7 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
     }
     report.frames = recorder->frameIndex();
     report.seconds = recordingClock.elapsed() / 1000.0;
-    recorder->StopRecording();
+    connection.channels().StopRecording(*recorder);
     report.bytes = QFileInfo(report.clipPath).size();
     if (report.frames == 0) {
         return failWith(failure.isEmpty() ? QStringLiteral("no frames recorded")

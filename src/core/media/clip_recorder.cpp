@@ -41,7 +41,11 @@ std::int64_t ClipRecorder::CommitIntervalMs(std::int64_t elapsedMs) {
 
 ClipRecorder::ClipRecorder(KeyStore& store, ClipIndex::ChannelNameLookup channelName,
                            std::int32_t channelId, const BitmapInfoHeader& format)
-    : store_(store), channelName_(std::move(channelName)), channelId_(channelId), format_(format) {}
+    : store_(store),
+      channelName_(std::move(channelName)),
+      channelId_(channelId),
+      format_(format),
+      codecKnown_(KeyFrameProbe(format).knowsCodec()) {}
 
 ClipRecorder::~ClipRecorder() {
     StopRecording();
@@ -111,8 +115,7 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
     previewDue_ = true;
     formatChecked_ = false;
     failureReported_ = false;
-    badFrameLogged_ = false;
-    keyFrames_ = std::make_unique<KeyFrameProbe>(format_);
+    firstSample_ = true;
     sinceStart_.start();
     lastCommitMs_ = 0;
     // Listed from the start, so a clip cut off by a crash is still found.
@@ -145,34 +148,25 @@ void ClipRecorder::WriteIndexEntry(const QDateTime& end) {
     }
 }
 
-void ClipRecorder::WriteFrame(std::span<const std::uint8_t> packedFrame) {
-    if (!writer_ || packedFrame.empty()) {
-        return;
-    }
-    const auto data = LocateImageBytes(packedFrame);
-    if (!data) {
-        if (!badFrameLogged_) {
-            qCWarning(lcMedia) << "a frame of channel" << channelId_ << "has no readable header";
-            badFrameLogged_ = true;
-        }
-        ++frameIndex_;
+void ClipRecorder::WriteFrame(const LiveFrame& frame) {
+    if (!writer_ || !frame.valid()) {
         return;
     }
     if (!formatChecked_) {
         formatChecked_ = true;
-        const Block format = StreamFormat(packedFrame);
+        const Block format = StreamFormat(frame.bytes());
         writer_->RewriteFormat(format);
     }
-    const auto bytes = packedFrame.subspan(data->offset, data->length);
-    const bool key = keyFrames_->IsKeyFrame(bytes);
+    const bool key = frame.keyFrame || (firstSample_ && !codecKnown_);
+    firstSample_ = false;
     if (previewDue_ && key) {
         previewDue_ = false;
-        if (!WritePreview(packedFrame, data->offset + data->length)) {
+        if (!WritePreview(frame.bytes(), frame.imageOffset + frame.imageLength)) {
             return;
         }
     }
     ++frameIndex_;
-    if (!writer_->WriteSample(bytes, key)) {
+    if (!writer_->WriteSample(frame.image(), key)) {
         EndAfterFailure(writer_->errorText());
         return;
     }
@@ -240,7 +234,6 @@ void ClipRecorder::EndAfterFailure(const QString& message) {
                         << "after the failure:" << writer_->errorText();
     }
     writer_.reset();
-    keyFrames_.reset();
     previewDue_ = false;
     ended_ = true;
     removedOnDisk_ = removed;
@@ -274,7 +267,6 @@ void ClipRecorder::StopRecording() {
         qCWarning(lcMedia) << "closing" << aviFileName_ << "failed:" << writer_->errorText();
     }
     writer_.reset();
-    keyFrames_.reset();
     if (removed) {
         // Nothing is left to list: the entry written at the start goes too.
         qCWarning(lcMedia) << "the clip" << aviFileName_ << "was removed while recording";

@@ -3,7 +3,7 @@
 #include "media/avi_writer.h"
 #include "media/bitmap_info.h"
 #include "media/key_frames.h"
-#include "site/site_interfaces.h"
+#include "media/live_frame.h"
 #include "store/clip_index.h"
 
 #include <QDateTime>
@@ -47,12 +47,12 @@ class ClipRecorder final : public FrameSink {
     // a message naming the file when the clip cannot be created; nothing is left recording.
     bool StartRecording(const QString& recordPath, std::span<const std::uint8_t> latestFrame,
                         QString& error);
-    // Appends one packed frame (BITMAPINFOHEADER, colour table, compressed data).
-    void WriteFrame(std::span<const std::uint8_t> packedFrame);
+    // Appends one frame as one sample of its compressed bytes.
+    void WriteFrame(const LiveFrame& frame);
     // Ends the clip, if any, and writes its index entry; always leaves it not recording.
     void StopRecording();
 
-    void TakeFrame(std::span<const std::uint8_t> packedFrame) override { WriteFrame(packedFrame); }
+    void TakeFrame(const LiveFrame& frame) override { WriteFrame(frame); }
 
     bool recording() const { return writer_ != nullptr || ended_; }
     // A failure (a full disk, the folder gone) ended the clip; StopRecording still closes it.
@@ -97,7 +97,10 @@ class ClipRecorder final : public FrameSink {
     };
 
     std::unique_ptr<AviWriter> writer_;
-    std::unique_ptr<KeyFrameProbe> keyFrames_;
+    // A codec whose frames cannot be told apart has its clip's first sample marked as key,
+    // so that players decode from the start.
+    bool codecKnown_ = true;
+    bool firstSample_ = true;
     QString recordPath_;
     QString aviFileName_;
     QString imageFileName_;
@@ -109,7 +112,6 @@ class ClipRecorder final : public FrameSink {
     bool ended_ = false;          // a failure ended the clip before StopRecording
     bool removedOnDisk_ = false;  // and its file was gone
     int indexedMinute_ = -1;      // the end minute the index entry holds
-    bool badFrameLogged_ = false;
     QElapsedTimer sinceStart_;
     std::int64_t lastCommitMs_ = 0;
 };

@@ -15,14 +15,15 @@ ChannelDecoding::ChannelDecoding(Made, DecodeWorkers& workers, int worker,
                                  std::unique_ptr<VideoDecoder> decoder)
     : workers_(&workers), worker_(worker), decoder_(std::move(decoder)) {}
 
-bool ChannelDecoding::Submit(SharedBlock packedFrame, bool keyFrame) {
-    if (!packedFrame) {
+bool ChannelDecoding::Submit(const LiveFrame& frame) {
+    if (!frame.valid()) {
         return false;
     }
+    const std::size_t size = frame.packed->size();
     {
         std::lock_guard lock(mutex_);
-        const bool full = waiting_.size() >= kMaxWaitingFrames ||
-                          waitingBytes_ + packedFrame->size() > kMaxWaitingBytes;
+        const bool full =
+            waiting_.size() >= kMaxWaitingFrames || waitingBytes_ + size > kMaxWaitingBytes;
         if (full && !waitingForKey_) {
             // Too far behind to catch up frame by frame: what waits is dropped, and decoding
             // starts again at a frame that stands on its own.
@@ -34,15 +35,15 @@ bool ChannelDecoding::Submit(SharedBlock packedFrame, bool keyFrame) {
             qCWarning(lcMedia) << "live decoding fell too far behind; waiting for a key frame";
         }
         if (waitingForKey_) {
-            if (!keyFrame) {
+            if (!frame.keyFrame) {
                 dropped_.fetch_add(1, std::memory_order_relaxed);
                 return false;
             }
             waitingForKey_ = false;
             restartNext_ = true;
         }
-        waitingBytes_ += packedFrame->size();
-        waiting_.push_back({std::move(packedFrame), Clock::now(), keyFrame, restartNext_});
+        waitingBytes_ += size;
+        waiting_.push_back({frame, Clock::now(), restartNext_});
         restartNext_ = false;
     }
     workers_->Enqueue(worker_, shared_from_this());
@@ -53,7 +54,7 @@ void ChannelDecoding::SkipToNewestKeyFrame() {
     // Called with mutex_ held. The newest key frame waiting, if there is one after the first.
     std::size_t key = 0;
     for (std::size_t i = waiting_.size(); i-- > 1;) {
-        if (waiting_[i].keyFrame) {
+        if (waiting_[i].frame.keyFrame) {
             key = i;
             break;
         }
@@ -62,7 +63,7 @@ void ChannelDecoding::SkipToNewestKeyFrame() {
         return;
     }
     for (std::size_t i = 0; i < key; ++i) {
-        waitingBytes_ -= waiting_.front().packedFrame->size();
+        waitingBytes_ -= waiting_.front().frame.packed->size();
         waiting_.pop_front();
     }
     dropped_.fetch_add(key, std::memory_order_relaxed);
@@ -95,7 +96,7 @@ bool ChannelDecoding::DecodeNext() {
         }
         job = std::move(waiting_.front());
         waiting_.pop_front();
-        waitingBytes_ -= job.packedFrame->size();
+        waitingBytes_ -= job.frame.packed->size();
         newerWaiting = !waiting_.empty();
         waitingForKey = waitingForKey_;
     }
@@ -104,21 +105,18 @@ bool ChannelDecoding::DecodeNext() {
     if (job.restart) {
         decoder_->Restart();
     }
-    const auto frame = ParsePackedFrame(*job.packedFrame);
-    if (!frame) {
-        return true;
-    }
+    const PackedFrame frame = job.frame.View();
     decoded_.fetch_add(1, std::memory_order_relaxed);
     // A picture that a newer one will replace before anyone looks is not worth converting.
     if (newerWaiting) {
-        decoder_->DecodeWithoutPicture(*frame);
+        decoder_->DecodeWithoutPicture(frame);
         return true;
     }
-    auto picture = decoder_->Decode(*frame);
+    auto picture = decoder_->Decode(frame);
     if (!picture || !picture->valid()) {
         return true;
     }
-    picture->source = frame->header;
+    picture->source = frame.header;
     {
         std::lock_guard lock(mutex_);
         newest_ = std::move(picture);

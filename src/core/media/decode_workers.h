@@ -2,6 +2,7 @@
 
 #include "common/block.h"
 #include "media/decoded_picture.h"
+#include "media/live_frame.h"
 #include "media/video_decoder.h"
 
 #include <atomic>
@@ -49,9 +50,9 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
     ChannelDecoding(const ChannelDecoding&) = delete;
     ChannelDecoding& operator=(const ChannelDecoding&) = delete;
 
-    // Queues a packed frame for decoding. keyFrame: it can be decoded on its own. False
-    // when it was dropped (the channel is waiting for a key frame to start again).
-    bool Submit(SharedBlock packedFrame, bool keyFrame);
+    // Queues a frame for decoding. False when it was dropped (the channel is waiting for a
+    // key frame to start again).
+    bool Submit(const LiveFrame& frame);
     // The newest picture made since the last call, if any.
     std::optional<DecodedPicture> TakePicture();
     // The channel's pictures lag behind the frames by more than kBehindLimit, or frames
@@ -64,9 +65,8 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
   private:
     friend class DecodeWorkers;
     struct Job {
-        SharedBlock packedFrame;
+        LiveFrame frame;
         Clock::time_point submitted;
-        bool keyFrame = false;
         bool restart = false;  // decoding starts over here (frames before it were dropped)
     };
     // On the worker: decodes the oldest waiting frame; false when none was waiting.

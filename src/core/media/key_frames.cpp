@@ -209,26 +209,17 @@ std::optional<ImageBytes> LocateImageBytes(std::span<const std::uint8_t> packedF
     return ImageBytes{static_cast<std::size_t>(offset), length};
 }
 
-bool FramesSinceKey::Add(SharedBlock shared) {
-    if (!shared) {
-        return false;
+void FramesSinceKey::Add(const LiveFrame& frame) {
+    if (!frame.valid()) {
+        return;
     }
-    const std::span<const std::uint8_t> packedFrame(*shared);
-    const auto image = LocateImageBytes(packedFrame);
-    if (!image) {
-        return false;
-    }
-    if (!probe_) {
-        probe_ = std::make_unique<KeyFrameProbe>(*BitmapInfoHeader::Parse(packedFrame));
-    }
-    const bool key = probe_->IsKeyFrame(packedFrame.subspan(image->offset, image->length));
-    if (key || frames_.size() >= kMaxFrames || bytes_ + packedFrame.size() > kMaxBytes) {
+    const std::size_t size = frame.packed->size();
+    if (frame.keyFrame || frames_.size() >= kMaxFrames || bytes_ + size > kMaxBytes) {
         frames_.clear();
         bytes_ = 0;
     }
-    bytes_ += packedFrame.size();
-    frames_.push_back(std::move(shared));
-    return key;
+    bytes_ += size;
+    frames_.push_back(frame);
 }
 
 }  // namespace orvane

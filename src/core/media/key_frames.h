@@ -2,6 +2,7 @@
 
 #include "common/block.h"
 #include "media/bitmap_info.h"
+#include "media/live_frame.h"
 
 #include <cstdint>
 #include <memory>
@@ -44,13 +45,11 @@ class FramesSinceKey {
     static constexpr std::size_t kMaxFrames = 300;
     static constexpr std::size_t kMaxBytes = 4u << 20;
 
-    // True when the frame is a key frame.
-    bool Add(SharedBlock packedFrame);
-    const std::vector<SharedBlock>& frames() const { return frames_; }
+    void Add(const LiveFrame& frame);
+    const std::vector<LiveFrame>& frames() const { return frames_; }
 
   private:
-    std::unique_ptr<KeyFrameProbe> probe_;
-    std::vector<SharedBlock> frames_;
+    std::vector<LiveFrame> frames_;
     std::size_t bytes_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "common/block.h"
 #include "media/decode_workers.h"
 #include "media/key_frames.h"
+#include "media/live_frame.h"
 #include "site/site_interfaces.h"
 
 #include <QObject>
@@ -30,17 +31,23 @@ struct ChannelLink {
     // window again.
     bool reopenRequested = false;
     FrameSink* frameSink = nullptr;
-    SharedBlock latestFrame;  // exactly the bytes of the latest frame, whatever its size
+    // Decides each frame's key flag once; made with the channel's first frame.
+    std::unique_ptr<KeyFrameProbe> keyProbe;
+    LiveFrame latestFrame;    // exactly the bytes of the latest frame, whatever its size
     FramesSinceKey sinceKey;  // what a recording started now writes first
     std::uint64_t frames = 0;
 
     bool hasWindow() const { return window && windowObject; }
-    // Keeps the frame as the latest; true when it is a key frame. The one copy is shared
-    // by the latest frame, the frames since the key frame and the decoding.
-    bool StoreFrame(std::span<const std::uint8_t> packedFrame) {
-        latestFrame = std::make_shared<const Block>(packedFrame.begin(), packedFrame.end());
+    // Checks the frame the wire parsed once and copies it once: the copy is shared by the
+    // latest frame, the frames since the key frame, the recorder and the decoding.
+    const LiveFrame& StoreFrame(std::span<const std::uint8_t> received, const PackedFrame& parsed) {
+        if (!keyProbe) {
+            keyProbe = std::make_unique<KeyFrameProbe>(parsed.header);
+        }
+        latestFrame = MakeLiveFrame(received, parsed, *keyProbe);
         ++frames;
-        return sinceKey.Add(latestFrame);
+        sinceKey.Add(latestFrame);
+        return latestFrame;
     }
 };
 

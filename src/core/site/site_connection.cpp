@@ -1,14 +1,10 @@
 #include "site/site_connection.h"
 
-#include "common/command_ids.h"
 #include "common/log.h"
 #include "site/login_payload.h"
 
 #include <QDateTime>
-#include <QGuiApplication>
 #include <QHostAddress>
-#include <QPointer>
-#include <QScreen>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -19,25 +15,14 @@ SiteConnection::SiteConnection(Services services, CallSettings call, QObject* pa
     : QObject(parent),
       services_(services),
       call_(std::move(call)),
-      assembler_(kSiteAssemblyCapacity, SiteMessageHeader::kSize) {
+      assembler_(kSiteAssemblyCapacity, SiteMessageHeader::kSize),
+      channelSet_(services.host) {
     timer_.setInterval(kTickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, &SiteConnection::Tick);
-    presentTimer_.setSingleShot(true);
-    presentTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&presentTimer_, &QTimer::timeout, this, &SiteConnection::PresentPictures);
-    // Pictures reach the windows no more often than the screen shows them.
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen();
-            screen && screen->refreshRate() >= 1) {
-            presentInterval_ = std::max(1, static_cast<int>(1000.0 / screen->refreshRate()));
-        }
-    }
     AttachSocket(new QTcpSocket(this));
 }
 
 SiteConnection::~SiteConnection() {
-    // The workers call back into this object: they stop before any of it goes.
-    workers_.reset();
     Close();
 }
 
@@ -232,31 +217,23 @@ void SiteConnection::ProcessReceived() {
         return;
     }
     dispatching_ = true;
+    channelSet_.Hold();
     ProcessReceivedChunks(receiveQueue_, assembler_,
                           [this](std::span<const std::uint8_t> message) { Dispatch(message); });
     dispatching_ = false;
-    TellWindowsChanged();
+    channelSet_.Release();
 }
 
-void SiteConnection::NoteWindowsChanged() {
-    windowsChanged_ = true;
-    if (!dispatching_) {
-        TellWindowsChanged();
-    }
-}
-
-void SiteConnection::TellWindowsChanged() {
-    if (windowsChanged_) {
-        windowsChanged_ = false;
-        services_.host.ChannelWindowsChanged();
-    }
+void SiteConnection::Notify(SiteNotice notice) {
+    qCDebug(lcSite) << "notice:" << SiteNoticeName(notice);
+    services_.observer.Notify(notice);
 }
 
 void SiteConnection::Tick() {
     ProcessReceived();
     // What waited in the socket while the queue was full comes in for the next tick.
     OnReadyRead();
-    services_.frame.SetStatusLine(
+    services_.observer.SetStatusLine(
         peerText_ + connectTimeText_ + QStringLiteral(" -- ") +
         QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")) +
         QStringLiteral("    Frame: %1").arg(frameCounter_) +
@@ -292,10 +269,10 @@ void SiteConnection::OnSocketClosed() {
         // channels' frames under the calling site's names, so they close (and their clips
         // end) instead.
         Disconnect(alarmMode_);
-        services_.frame.PostCommand(cmd::kReconnect);
+        Notify(SiteNotice::LinkLost);
     } else {
         Disconnect(true);
-        services_.frame.PostCommand(cmd::kDisconnect);
+        Notify(SiteNotice::LinkEnded);
     }
 }
 
@@ -308,87 +285,11 @@ void SiteConnection::Disconnect(bool closeWindows) {
     timer_.stop();
     receiveQueue_.Clear();
     sendQueue_.Clear();
-    if (closeWindows) {
-        while (!links_.empty()) {
-            if (links_.front().hasWindow()) {
-                windowsChanged_ = true;
-            }
-            CloseLink(links_.front());
-            links_.pop_front();
-        }
-    }
     dispatching_ = false;
     sendStalled_ = false;
     decoder_.reset();
-    for (auto& link : links_) {
-        link.decoding.reset();
-        link.decoderFailed = false;
-    }
-    services_.frame.SetStatusLine(sitetext::kDisconnect);
-    TellWindowsChanged();
-}
-
-DecodeWorkers& SiteConnection::Workers() {
-    if (!workers_) {
-        QPointer<SiteConnection> self(this);
-        workers_ = std::make_unique<DecodeWorkers>([self] {
-            // On a worker: only a posted call crosses to this object's thread.
-            QMetaObject::invokeMethod(
-                self.get(),
-                [self] {
-                    if (self) {
-                        self->SchedulePresent();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-    }
-    return *workers_;
-}
-
-void SiteConnection::SchedulePresent() {
-    if (presentTimer_.isActive()) {
-        return;
-    }
-    const qint64 since = sincePresent_.isValid() ? sincePresent_.elapsed() : presentInterval_;
-    presentTimer_.start(static_cast<int>(std::max<qint64>(0, presentInterval_ - since)));
-}
-
-void SiteConnection::PresentPictures() {
-    if (workers_) {
-        workers_->PicturesTaken();
-    }
-    sincePresent_.start();
-    for (ChannelLink& link : links_) {
-        if (!link.decoding || !link.hasWindow()) {
-            continue;
-        }
-        if (auto picture = link.decoding->TakePicture()) {
-            link.window->DrawPicture(*picture);
-        }
-    }
-}
-
-std::uint64_t SiteConnection::decodedFrames() const {
-    std::uint64_t frames = 0;
-    for (const ChannelLink& link : links_) {
-        frames += link.decoding ? link.decoding->decodedFrames() : 0;
-    }
-    return frames;
-}
-
-std::uint64_t SiteConnection::droppedFrames() const {
-    std::uint64_t frames = 0;
-    for (const ChannelLink& link : links_) {
-        frames += link.decoding ? link.decoding->droppedFrames() : 0;
-    }
-    return frames;
-}
-
-bool SiteConnection::viewDegraded() const {
-    return std::any_of(links_.begin(), links_.end(), [](const ChannelLink& link) {
-        return link.decoding && link.decoding->behind();
-    });
+    channelSet_.EndLink(closeWindows);
+    services_.observer.SetStatusLine(sitetext::kDisconnect);
 }
 
 void SiteConnection::Close() {
@@ -396,139 +297,39 @@ void SiteConnection::Close() {
     Disconnect(true);
 }
 
-void SiteConnection::CloseLink(ChannelLink& link) {
-    if (link.hasWindow()) {
-        ChannelWindow* window = link.window;
-        link.window = nullptr;
-        link.windowObject.clear();
-        if (fixedWindow_ == window) {
-            fixedWindow_ = nullptr;
-        }
-        window->object()->disconnect(this);
-        window->CloseWindow();
-    }
-    link.window = nullptr;
-    link.windowObject.clear();
-    link.windowIdentity = nullptr;
-    link.frameSink = nullptr;
-    link.reopenRequested = false;
-}
-
-void SiteConnection::ForgetWindow(QObject* window) {
-    for (auto& link : links_) {
-        if (link.window && link.windowIdentity == window) {
-            if (fixedWindow_ == link.window) {
-                fixedWindow_ = nullptr;
-            }
-            link.window = nullptr;
-            link.windowIdentity = nullptr;
-            link.frameSink = nullptr;
-            NoteWindowsChanged();
-        }
-    }
-}
-
-ChannelLink* SiteConnection::FindLinkByNumber(std::uint32_t channelNumber) {
-    for (auto& link : links_) {
-        if (link.channelNumber == channelNumber) {
-            return &link;
-        }
-    }
-    return nullptr;
-}
-
-ChannelLink* SiteConnection::LinkOf(const ChannelWindow* window) {
-    for (auto& link : links_) {
-        if (window && link.window == window && link.hasWindow()) {
-            return &link;
-        }
-    }
-    return nullptr;
-}
-
-const ChannelLink* SiteConnection::FindLinkByWindow(const ChannelWindow* window) const {
-    return const_cast<SiteConnection*>(this)->LinkOf(window);
-}
-
-bool SiteConnection::HasLiveWindowForId(std::uint32_t channelId) const {
-    for (const auto& link : links_) {
-        if (link.channelId == channelId && link.hasWindow()) {
-            return true;
-        }
-    }
-    return false;
-}
-
-int SiteConnection::OpenWindowCount() const {
-    int count = 0;
-    for (const auto& link : links_) {
-        count += link.hasWindow() ? 1 : 0;
-    }
-    return count;
-}
-
-bool SiteConnection::SetFrameSink(const ChannelWindow* window, FrameSink* sink) {
-    ChannelLink* link = LinkOf(window);
-    if (link) {
-        link->frameSink = sink;
-    }
-    return link != nullptr;
-}
-
 bool SiteConnection::OpenChannel(std::uint32_t channelId) {
-    if (HasLiveWindowForId(channelId)) {
+    if (channelSet_.HasLiveWindowForId(channelId) || !active_ || !loggedIn_) {
         return false;
     }
-    if (!QueueWordRequest(ClientMessage::OpenChannel, channelId)) {
-        return false;
-    }
-    // A channel closed before gets its window again with its next frame.
-    for (auto& link : links_) {
-        if (link.channelId == channelId && !link.hasWindow()) {
-            link.reopenRequested = true;
-        }
-    }
+    QueueWordRequest(ClientMessage::OpenChannel, channelId);
+    channelSet_.PrepareOpen(channelId);
     return true;
 }
 
 void SiteConnection::ReopenKeptChannels() {
-    const ChannelLink* fixed = nullptr;
-    for (const auto& link : links_) {
-        if (link.hasWindow()) {
-            QueueWord(ClientMessage::OpenChannel, link.channelId);
-            if (fixedWindow_ && link.window == fixedWindow_) {
-                fixed = &link;
-            }
-        }
+    const ChannelSet::KeptChannels kept = channelSet_.Kept();
+    for (const std::uint32_t channelId : kept.open) {
+        QueueWord(ClientMessage::OpenChannel, channelId);
     }
     // The new session knows nothing of the fixed channel the window still shows as fixed.
-    if (fixed) {
-        QueueWord(ClientMessage::FixChannel, fixed->channelId);
+    if (kept.fixed) {
+        QueueWord(ClientMessage::FixChannel, *kept.fixed);
     }
 }
 
-void SiteConnection::CloseChannel(ChannelWindow* window, bool sendRequest) {
-    ChannelLink* link = LinkOf(window);
-    if (!link) {
-        return;
+void SiteConnection::CloseChannel(const ChannelWindow* window, bool sendRequest) {
+    const auto channelId = channelSet_.Close(window);
+    if (sendRequest && channelId) {
+        QueueWordRequest(ClientMessage::CloseChannel, *channelId);
     }
-    if (sendRequest && !link->stopped) {
-        QueueWordRequest(ClientMessage::CloseChannel, link->channelId);
-    }
-    CloseLink(*link);
-    NoteWindowsChanged();
 }
 
-bool SiteConnection::FixChannel(ChannelWindow* window) {
-    if (OpenWindowCount() < 2) {
+bool SiteConnection::FixChannel(const ChannelWindow* window) {
+    if (!active_ || !loggedIn_) {
         return false;
     }
-    const ChannelLink* link = FindLinkByWindow(window);
-    if (!link || !QueueWordRequest(ClientMessage::FixChannel, link->channelId)) {
-        return false;
-    }
-    fixedWindow_ = fixedWindow_ == window ? nullptr : window;
-    return true;
+    const auto channelId = channelSet_.ToggleFix(window);
+    return channelId && QueueWordRequest(ClientMessage::FixChannel, *channelId);
 }
 
 bool SiteConnection::SendCloseSite() {

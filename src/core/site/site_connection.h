@@ -2,7 +2,7 @@
 
 #include "common/code_page.h"
 #include "media/decoder_registry.h"
-#include "site/channel_link.h"
+#include "site/channel_set.h"
 #include "site/channel_table.h"
 #include "site/site_interfaces.h"
 #include "store/settings.h"
@@ -24,17 +24,18 @@ class QTcpSocket;
 
 namespace orvane {
 
-// The client's one connection to a site: login, keep-alive, channel requests, the dispatch
-// of what the site sends (including decoding video), and teardown. Lives on the GUI thread;
-// everything, socket notifications and the 100 ms timer included, runs there. It never opens
-// a window of its own: it posts commands to the main frame.
+// The client's one link to a site: the socket and its queues, login, keep-alive, the
+// requests that go out, and the dispatch of what the site sends; the channels it streams and
+// their windows are its ChannelSet's. Lives on the GUI thread; everything, socket
+// notifications and the 100 ms timer included, runs there. It never opens a window of its
+// own, and tells what happens as typed notices, delivered after the dispatch.
 class SiteConnection : public QObject {
     Q_OBJECT
   public:
     struct Services {
         ChannelTable& channels;
         ChannelWindowHost& host;
-        MainFrameLink& frame;
+        ConnectionObserver& observer;
         EventRecordSink* events = nullptr;
     };
 
@@ -89,8 +90,8 @@ class SiteConnection : public QObject {
     bool OpenChannel(std::uint32_t channelId);
     // Closes a window's channel: with sendRequest, CloseChannel goes to the site first (never
     // for a channel the site stopped, never before the login). The link stays, without window.
-    void CloseChannel(ChannelWindow* window, bool sendRequest);
-    bool FixChannel(ChannelWindow* window);
+    void CloseChannel(const ChannelWindow* window, bool sendRequest);
+    bool FixChannel(const ChannelWindow* window);
 
     // Remote control.
     bool SendCloseSite();
@@ -105,30 +106,21 @@ class SiteConnection : public QObject {
     bool channelOpenPermission() const { return channelOpenPermission_; }
     bool channelClosePermission() const { return channelClosePermission_; }
     int frameCounter() const { return frameCounter_; }
-    // Frames the channels decoded so far (on the decoding workers), summed over open links.
-    std::uint64_t decodedFrames() const;
-    // Frames the channels dropped undecoded to catch up (jumping to a key frame).
-    std::uint64_t droppedFrames() const;
-    // Some channel's pictures lag behind its frames: the windows show only the newest.
-    bool viewDegraded() const;
-    // Pictures go to the windows at most once per interval (a display's refresh).
-    void SetPresentInterval(int milliseconds) { presentInterval_ = milliseconds; }
     const QString& peerText() const { return peerText_; }
     const std::optional<DecoderChoice>& decoder() const { return decoder_; }
     // Received bytes not yet dispatched: the receive queue and the socket's own buffer.
     std::size_t queuedReceiveBytes() const;
     // Bytes not yet handed to the network: the send queue and the socket's own buffer.
     std::size_t queuedSendBytes() const;
-    const std::list<ChannelLink>& links() const { return links_; }
-    ChannelLink* FindLinkByNumber(std::uint32_t channelNumber);
-    const ChannelLink* FindLinkByWindow(const ChannelWindow* window) const;
-    bool HasLiveWindowForId(std::uint32_t channelId) const;
-    // Windows open now: counted from the links, never kept by hand.
-    int OpenWindowCount() const;
-    ChannelWindow* fixedWindow() const { return fixedWindow_; }
-    // Frames of the window's channel go to sink as well (nullptr detaches); false when the
-    // window has no channel here.
-    bool SetFrameSink(const ChannelWindow* window, FrameSink* sink);
+
+    // The channels, their windows, recordings and pictures.
+    ChannelSet& channels() { return channelSet_; }
+    const ChannelSet& channels() const { return channelSet_; }
+    int OpenWindowCount() const { return channelSet_.OpenWindowCount(); }
+    ChannelWindow* fixedWindow() const { return channelSet_.fixedWindow(); }
+    std::uint64_t decodedFrames() const { return channelSet_.decodedFrames(); }
+    std::uint64_t droppedFrames() const { return channelSet_.droppedFrames(); }
+    bool viewDegraded() const { return channelSet_.viewDegraded(); }
 
     // One tick of the 100 ms timer: received messages, status line, keep-alive.
     void Tick();
@@ -155,15 +147,9 @@ class SiteConnection : public QObject {
     void QueueMessage(MessageBlocks message);
     void QueueWord(ClientMessage type, std::uint32_t value);
     void ProcessReceived();
-    void CloseLink(ChannelLink& link);
-    // A window destroyed without the connection closing it (its parent went away).
-    void ForgetWindow(QObject* window);
+    void Notify(SiteNotice notice);
+    // After a login again: the kept windows' channels are asked for, the fixed one fixed.
     void ReopenKeptChannels();
-    ChannelLink* LinkOf(const ChannelWindow* window);
-    // The set of windows changed: the host hears of it now, or once dispatch is over, so that
-    // it never acts while a message is half handled.
-    void NoteWindowsChanged();
-    void TellWindowsChanged();
 
     // Acting on site messages (site_dispatch.cpp).
     void Dispatch(std::span<const std::uint8_t> message);
@@ -178,12 +164,6 @@ class SiteConnection : public QObject {
     void Act(const sitemsg::SiteClosing&);
     void Act(const sitemsg::StreamError& error);
     void Act(const sitemsg::Dropped& dropped);
-    ChannelLink* LinkForFrame(const sitemsg::VideoFrame& frame);
-    bool MakeWindow(ChannelLink& link, const PackedFrame& frame);
-    DecodeWorkers& Workers();
-    // A worker has a new picture: the windows get it now, or at the display's next refresh.
-    void SchedulePresent();
-    void PresentPictures();
 
     Services services_;
     CallSettings call_;
@@ -195,8 +175,7 @@ class SiteConnection : public QObject {
     bool writable_ = false;
     bool alarmMode_ = false;
     bool dispatching_ = false;
-    bool sendStalled_ = false;     // the send backlog overflowed: the link is being dropped
-    bool windowsChanged_ = false;  // told to the host once dispatch has finished
+    bool sendStalled_ = false;  // the send backlog overflowed: the link is being dropped
     bool channelOpenPermission_ = false;
     bool channelClosePermission_ = false;
     QString peerText_;
@@ -206,14 +185,9 @@ class SiteConnection : public QObject {
     SendQueue sendQueue_;
     ReceiveQueue receiveQueue_;
     FrameAssembler assembler_;
-    std::list<ChannelLink> links_;
-    ChannelWindow* fixedWindow_ = nullptr;
     std::optional<DecoderChoice> decoder_;
-    // Made with the first channel's decoder; gone before anything else of the connection.
-    std::unique_ptr<DecodeWorkers> workers_;
-    QTimer presentTimer_;
-    QElapsedTimer sincePresent_;
-    int presentInterval_ = 16;
+    // Holds the decoding threads that call into it: it goes before the socket and queues.
+    ChannelSet channelSet_;
 };
 
 // Texts the connection shows in the main frame's status line.

@@ -2,6 +2,7 @@
 
 #include "media/bitmap_info.h"
 #include "media/decoded_picture.h"
+#include "site/site_notice.h"
 
 #include <QSize>
 #include <QString>
@@ -55,12 +56,12 @@ class ChannelWindowHost {
     virtual void PlayAlarm() = 0;
 };
 
-// Commands posted to the main frame, and its status line.
-class MainFrameLink {
+// Where a connection's notices and status line go.
+class ConnectionObserver {
   public:
-    virtual ~MainFrameLink() = default;
+    virtual ~ConnectionObserver() = default;
     // Queued, never run inside the caller: the dispatcher finishes its message first.
-    virtual void PostCommand(int commandId) = 0;
+    virtual void Notify(SiteNotice notice) = 0;
     virtual void SetStatusLine(const QString& text) = 0;
 };
 
@@ -69,15 +70,6 @@ class EventRecordSink {
   public:
     virtual ~EventRecordSink() = default;
     virtual void AddEventRecord(std::span<const std::uint8_t> record) = 0;
-};
-
-// Takes every frame of one channel as received, before it becomes the channel's latest frame:
-// where a recorder attaches. Called on the GUI thread, from inside dispatch.
-class FrameSink {
-  public:
-    virtual ~FrameSink() = default;
-    // The packed frame: BITMAPINFOHEADER, colour table, compressed data.
-    virtual void TakeFrame(std::span<const std::uint8_t> packedFrame) = 0;
 };
 
 }  // namespace orvane

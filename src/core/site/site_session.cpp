@@ -1,7 +1,7 @@
 #include "site/site_session.h"
 
-#include "common/command_ids.h"
 #include "common/log.h"
+#include "media/clip_recorder.h"
 #include "site/blocking_connect.h"
 #include "site/login_payload.h"
 
@@ -9,18 +9,18 @@
 
 namespace orvane {
 
-// What the current connection uses to reach the main frame: commands go out stamped with
-// the connection they came from, and are delivered only while it is still the current one.
-class SiteSession::ConnectionLink final : public MainFrameLink {
+// What the current connection tells the session: notices go out stamped with the
+// connection they came from, and are delivered only while it is still the current one.
+class SiteSession::ConnectionLink final : public ConnectionObserver {
   public:
     explicit ConnectionLink(SiteSession& session) : session_(session) {}
 
-    void PostCommand(int commandId) override {
+    void Notify(SiteNotice notice) override {
         // Queued on the session: dropped with it if it goes first.
         QMetaObject::invokeMethod(
             &session_,
-            [session = &session_, token = session_.token_, commandId] {
-                session->Deliver(token, commandId);
+            [session = &session_, token = session_.token_, notice] {
+                session->Deliver(token, notice);
             },
             Qt::QueuedConnection);
     }
@@ -57,16 +57,18 @@ void SiteSession::SetState(State state) {
     }
 }
 
-void SiteSession::Deliver(std::uint64_t token, int commandId) {
+void SiteSession::Deliver(std::uint64_t token, SiteNotice notice) {
     if (!Current(token) || !connection_) {
-        qCDebug(lcSite) << "command" << commandId << "of a connection that is gone: dropped";
+        qCDebug(lcSite) << "notice" << SiteNoticeName(notice)
+                        << "of a connection that is gone: dropped";
         return;
     }
-    emit commandPosted(commandId);
+    emit notified(notice);
 }
 
 void SiteSession::MakeConnection() {
     ++token_;
+    ++linkId_;
     callBackLink_ = false;
     connection_ = new SiteConnection(
         SiteConnection::Services{services_.channels, services_.host, *link_, services_.events},
@@ -119,6 +121,7 @@ void SiteSession::TearDown() {
         // Destroyed now, not later: its windows close and its socket goes before anything
         // else runs, so nothing can reach a half-dead link.
         delete connection;
+        emit linkGone(linkId_);
     }
     SetState(State::Closed);
 }
@@ -188,6 +191,7 @@ void SiteSession::EndAttempt(std::uint64_t token, bool connected) {
         connection_->SetCallSettings(services_.settings.LoadCall());
         connection_->Start(false);
         SetState(State::Connected);
+        emit notified(SiteNotice::LinkBack);
         return;
     }
     socket->abort();
@@ -217,6 +221,77 @@ void SiteSession::AdoptCallBack(QTcpSocket* socket, Block received) {
     connection_->StartCalledBack(std::move(received));
     ++callBacks_;
     SetState(State::Connected);
+}
+
+bool SiteSession::linkActive() const {
+    return connection_ && connection_->active();
+}
+
+bool SiteSession::IsActiveLink(std::uint64_t id) const {
+    return id != 0 && id == linkId() && linkActive();
+}
+
+bool SiteSession::channelOpenPermission() const {
+    return connection_ && connection_->channelOpenPermission();
+}
+
+int SiteSession::OpenWindowCount() const {
+    return connection_ ? connection_->OpenWindowCount() : 0;
+}
+
+const ChannelWindow* SiteSession::fixedWindow() const {
+    return connection_ ? connection_->fixedWindow() : nullptr;
+}
+
+std::vector<std::uint32_t> SiteSession::WindowChannelNumbers() const {
+    return connection_ ? connection_->channels().WindowChannelNumbers()
+                       : std::vector<std::uint32_t>{};
+}
+
+bool SiteSession::OpenChannel(std::uint32_t channelId) {
+    return connection_ && connection_->active() && connection_->OpenChannel(channelId);
+}
+
+void SiteSession::CloseChannel(const ChannelWindow* window, bool sendRequest) {
+    if (connection_) {
+        connection_->CloseChannel(window, sendRequest);
+    }
+}
+
+bool SiteSession::FixChannel(const ChannelWindow* window) {
+    return connection_ && connection_->FixChannel(window);
+}
+
+Block SiteSession::LatestFrame(const ChannelWindow* window) const {
+    return connection_ ? connection_->channels().LatestFrame(window) : Block();
+}
+
+bool SiteSession::StartRecording(const ChannelWindow* window, ClipRecorder& recorder,
+                                 const QString& recordPath, QString& error) {
+    if (!connection_) {
+        return recorder.StartRecording(recordPath, {}, error);
+    }
+    return connection_->channels().StartRecording(window, recorder, recordPath, error);
+}
+
+void SiteSession::StopRecording(ClipRecorder& recorder) {
+    if (connection_) {
+        connection_->channels().StopRecording(recorder);
+    } else {
+        recorder.StopRecording();
+    }
+}
+
+bool SiteSession::SendCloseSite() {
+    return connection_ && connection_->SendCloseSite();
+}
+
+bool SiteSession::SendRebootSite() {
+    return connection_ && connection_->SendRebootSite();
+}
+
+bool SiteSession::SendRunProgram(std::string_view commandLine) {
+    return connection_ && connection_->SendRunProgram(commandLine);
 }
 
 bool SiteSession::OpenListener() {

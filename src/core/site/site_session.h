@@ -15,10 +15,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 class QTcpSocket;
 
 namespace orvane {
+
+class ClipRecorder;
 
 // The life of the one site link: connecting by address or by ID code, the reconnect loop
 // with its pause, call-backs, teardown, and the ports these use. Windows and dialogs ask it
@@ -26,7 +30,7 @@ namespace orvane {
 //
 // Two calls wait while the event loop runs (ConnectTo, ResolveIdCode), so anything may
 // happen meanwhile, this session's own teardown included. They hold no raw pointer across
-// the wait, and a command posted by a connection that has since been torn down or restarted
+// the wait, and a notice of a connection that has since been torn down or restarted
 // is dropped. The reconnect loop does not wait: its attempts and pauses run on signals and
 // timers, so a modal dialog opened meanwhile neither holds it up nor is held up by it. GUI
 // thread only.
@@ -60,6 +64,8 @@ class SiteSession : public QObject {
 
     void SetTiming(Timing timing) { timing_ = timing; }
 
+    // The link itself, for the command-line tools, tests and benchmarks; windows and dialogs
+    // go through the calls below, which answer for whatever link is current.
     SiteConnection* connection() const { return connection_.data(); }
     State state() const { return state_; }
     const QString& siteAddress() const { return siteAddress_; }
@@ -85,6 +91,32 @@ class SiteSession : public QObject {
     // pause between, until it works or is stopped. Returns at once; the kept windows stay.
     void Reconnect();
 
+    // The current link, as windows and dialogs see it. A dialog remembers linkId() when it
+    // opens and acts only while IsActiveLink() still says yes for it: the link it was opened
+    // for may have gone (and another come) while it was up.
+    std::uint64_t linkId() const { return connection_ ? linkId_ : 0; }
+    bool IsActiveLink(std::uint64_t id) const;
+    bool linkActive() const;
+    bool channelOpenPermission() const;
+    int OpenWindowCount() const;
+    const ChannelWindow* fixedWindow() const;
+    // The channel numbers of the open windows, in the order their channels came.
+    std::vector<std::uint32_t> WindowChannelNumbers() const;
+    bool OpenChannel(std::uint32_t channelId);
+    void CloseChannel(const ChannelWindow* window, bool sendRequest);
+    bool FixChannel(const ChannelWindow* window);
+    // The window's channel's latest frame as received; empty without one.
+    Block LatestFrame(const ChannelWindow* window) const;
+    // Starts recorder on the window's channel with the frames kept since its key frame; it
+    // then takes every frame of the channel. False with the reason in error.
+    bool StartRecording(const ChannelWindow* window, ClipRecorder& recorder,
+                        const QString& recordPath, QString& error);
+    // Detaches recorder from its channel and ends its clip.
+    void StopRecording(ClipRecorder& recorder);
+    bool SendCloseSite();
+    bool SendRebootSite();
+    bool SendRunProgram(std::string_view commandLine);
+
     // Opens the call-back listener on "Net"/"ListenPort"; false when the port is taken.
     bool OpenListener();
     EventListener& listener() { return listener_; }
@@ -92,8 +124,11 @@ class SiteSession : public QObject {
     int callBacks() const { return callBacks_; }
 
   signals:
-    // A command posted by the current connection, delivered later (queued).
-    void commandPosted(int commandId);
+    // What the current connection told, delivered later (queued); LinkBack when a reconnect
+    // has a link again.
+    void notified(SiteNotice notice);
+    // The link linkId() named is gone (torn down): what was opened for it goes too.
+    void linkGone(std::uint64_t linkId);
     void statusLineChanged(const QString& text);
     void stateChanged(SiteSession::State state);
 
@@ -104,7 +139,7 @@ class SiteSession : public QObject {
     void MakeConnection();
     // A caller proved to be a site: it becomes the connection, in alarm mode.
     void AdoptCallBack(QTcpSocket* socket, Block received);
-    void Deliver(std::uint64_t token, int commandId);
+    void Deliver(std::uint64_t token, SiteNotice notice);
     void TryReconnect();
     void EndAttempt(std::uint64_t token, bool connected);
     void EndReconnect();
@@ -127,6 +162,7 @@ class SiteSession : public QObject {
     // Changes whenever the connection is made, started or torn down: what a posted command
     // carries to say which connection it came from.
     std::uint64_t token_ = 0;
+    std::uint64_t linkId_ = 0;  // counts the connections made
 };
 
 }  // namespace orvane

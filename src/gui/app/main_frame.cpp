@@ -6,11 +6,11 @@
 #include "app/indicator_pane.h"
 #include "app/options_dialog.h"
 #include "app/viewer_app.h"
-#include "common/command_ids.h"
 #include "common/log.h"
 #include "playback/clip_browser_dialog.h"
 #include "playback/clip_player_factory.h"
 #include "shared/app_texts.h"
+#include "shared/command_ids.h"
 #include "shared/prompt_service.h"
 #include "shared/resource_ids.h"
 #include "store/event_browser_dialog.h"
@@ -51,7 +51,7 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
     setWindowIcon(QIcon(res::kAppIcon));
     session_ = std::make_unique<SiteSession>(
         SiteSession::Services{app_.settings(), app_.channelTable(), *this, &app_});
-    connect(session_.get(), &SiteSession::commandPosted, this, &MainFrame::RunCommand);
+    connect(session_.get(), &SiteSession::notified, this, &MainFrame::OnSiteNotice);
     connect(session_.get(), &SiteSession::statusLineChanged, this,
             [this](const QString& text) { statusLine_->setText(text); });
     connect(session_.get(), &SiteSession::stateChanged, this, &MainFrame::OnSessionState);
@@ -125,9 +125,9 @@ void MainFrame::RunCommand(int commandId) {
 }
 
 void MainFrame::RegisterFrameCommands() {
-    auto anyWindow = [this] { return connection() && connection()->OpenWindowCount() > 0; };
+    auto anyWindow = [this] { return session_->OpenWindowCount() > 0; };
     commands_.Register(cmd::kArrangeVideoWindows, {[this] {
-                                                       if (connection() && connection()->active()) {
+                                                       if (session_->linkActive()) {
                                                            ArrangeVideoWindows();
                                                        }
                                                    },
@@ -219,7 +219,7 @@ void MainFrame::OnToggleToolbar() {
     mainToolBar_->setVisible(toolbarsVisible_);
     dialogBar_->setVisible(toolbarsVisible_);
     statusBar()->setVisible(toolbarsVisible_);
-    if (connection() && connection()->active()) {
+    if (session_->linkActive()) {
         ArrangeVideoWindows();
     }
 }
@@ -255,7 +255,7 @@ void MainFrame::OnOptions() {
     // Restarted, so the next check comes one new period after OK.
     diskTimer_->start(static_cast<int>(diskWatch_.periodMs()));
     UpdateDiskStatus();
-    if (app_.settings().VideoArrange() && connection() && connection()->active()) {
+    if (app_.settings().VideoArrange() && session_->linkActive()) {
         ArrangeVideoWindows();
     }
 }
@@ -349,8 +349,8 @@ QList<VideoChannelWindow*> MainFrame::channelWindows() const {
 }
 
 void MainFrame::ArrangeVideoWindows() {
-    SiteConnection* link = connection();
-    if (!link || !VideoTiling::For(link->OpenWindowCount(), VideoAreaSize())) {
+    if (session_->linkId() == 0 ||
+        !VideoTiling::For(session_->OpenWindowCount(), VideoAreaSize())) {
         return;
     }
     if (!isMaximized()) {
@@ -367,25 +367,26 @@ void MainFrame::ArrangeVideoWindows() {
 }
 
 void MainFrame::TileVideoWindows() {
-    SiteConnection* link = connection();
-    if (!link) {
-        return;
-    }
-    const auto tiling = VideoTiling::For(link->OpenWindowCount(), VideoAreaSize());
+    // In the order the channels came, whichever window shows them.
+    const std::vector<std::uint32_t> order = session_->WindowChannelNumbers();
+    const auto tiling = VideoTiling::For(static_cast<int>(order.size()), VideoAreaSize());
     if (!tiling) {
         return;
     }
+    const QList<VideoChannelWindow*> windows = channelWindows();
     int index = 0;
-    for (const ChannelLink& channel : link->links()) {
-        if (!channel.hasWindow() || index >= tiling->cols * tiling->rows) {
+    for (const std::uint32_t channelNumber : order) {
+        if (index >= tiling->cols * tiling->rows) {
+            break;
+        }
+        const auto window = std::find_if(windows.begin(), windows.end(), [&](auto* w) {
+            return w->channelNumber() == channelNumber && !w->isClosing();
+        });
+        if (window == windows.end()) {
             continue;
         }
-        auto* window = qobject_cast<VideoChannelWindow*>(channel.windowObject.data());
-        if (!window) {
-            continue;
-        }
-        window->ShowCaption(toolbarsVisible_);
-        window->setGeometry(tiling->Cell(index++));
+        (*window)->ShowCaption(toolbarsVisible_);
+        (*window)->setGeometry(tiling->Cell(index++));
     }
 }
 

@@ -40,7 +40,6 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     QAction* action(int commandId) const;
     QString statusLine() const;
     QLabel* statusLineLabel() const { return statusLine_; }
-    SiteSession& session() { return *session_; }
     CommandTable& commands() { return commands_; }
 
     // Runs a command as the menu, toolbar or accelerator would.
@@ -84,7 +83,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     AlarmSound* alarmSound() const { return alarm_; }
 
     // VideoWindowOwner
-    SiteConnection* connection() override { return session_ ? session_->connection() : nullptr; }
+    SiteSession& session() override { return *session_; }
     bool videoSizeMode() const override { return videoSizeMode_; }
     bool toolbarsVisible() const override { return toolbarsVisible_; }
     QString recordPath() const override;
@@ -104,6 +103,8 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     void RegisterFrameCommands();
     void RegisterSiteCommands();
     void OnSessionState(SiteSession::State state);
+    // What the link told, shown as the operator expects it (site_commands.cpp).
+    void OnSiteNotice(SiteNotice notice);
     void OnToggleToolbar();
     void OnOnlineHelp();
     void OnOptions();

@@ -1,7 +1,7 @@
 // The main frame's menus, bars and status panes.
 #include "app/indicator_pane.h"
 #include "app/main_frame.h"
-#include "common/command_ids.h"
+#include "shared/command_ids.h"
 #include "shared/tool_icons.h"
 #include "site/site_connection.h"
 

@@ -1,10 +1,10 @@
-// The main frame's commands for the site link: connect, disconnect, channels, remote control
-// and the commands the connection posts.
+// The main frame's commands for the site link (connect, disconnect, channels, remote
+// control) and what it shows of the link's notices.
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
-#include "common/command_ids.h"
 #include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
+#include "shared/command_ids.h"
 #include "shared/prompt_service.h"
 #include "video/open_channel_dialog.h"
 
@@ -15,7 +15,7 @@ namespace orvane {
 void MainFrame::RegisterSiteCommands() {
     // An ID code being asked for counts as connecting: Disconnect gives up the wait, and a
     // second Connect cannot start over it.
-    auto busy = [this] { return connection() != nullptr || session_->lookingUp(); };
+    auto busy = [this] { return session_->linkId() != 0 || session_->lookingUp(); };
     commands_.Register(cmd::kConnect, {[this] { RunConnectFlow(this, *session_, app_.settings()); },
                                        [busy] { return !busy(); },
                                        {}});
@@ -25,55 +25,76 @@ void MainFrame::RegisterSiteCommands() {
         {[this] {
              // A site that drops and logs in again while the dialog is open asks for it again:
              // the one on screen serves, instead of a stack of them waiting for the operator.
-             if (!connection() || channelDialogOpen_) {
+             if (session_->linkId() == 0 || channelDialogOpen_) {
                  return;
              }
-             // The dialog lists this connection's channels: it goes when the connection does
-             // (a site's call-back replaces it), so it never offers them to another site and
-             // call-backs in a row never stack dialogs.
-             const QPointer<SiteConnection> askedFor = connection();
+             // The dialog lists this link's channels: it goes when the link does (a site's
+             // call-back replaces it), so it never offers them to another site and call-backs
+             // in a row never stack dialogs.
+             const std::uint64_t askedFor = session_->linkId();
              OpenChannelDialog dialog(app_.channelTable(), this);
-             connect(askedFor, &QObject::destroyed, &dialog, &QDialog::reject);
+             connect(session_.get(), &SiteSession::linkGone, &dialog, [&dialog, askedFor](auto id) {
+                 if (id == askedFor) {
+                     dialog.reject();
+                 }
+             });
              channelDialogOpen_ = true;
              const int answer = dialog.exec();
              channelDialogOpen_ = false;
-             if (answer != QDialog::Accepted) {
-                 return;
-             }
-             // Looked up again: the link may have gone while the dialog was open.
-             if (SiteConnection* link = connection(); link && link == askedFor && link->active()) {
-                 link->OpenChannel(static_cast<std::uint32_t>(dialog.selectedChannelId()));
+             // The link may have gone while the dialog was open.
+             if (answer == QDialog::Accepted && session_->IsActiveLink(askedFor)) {
+                 session_->OpenChannel(static_cast<std::uint32_t>(dialog.selectedChannelId()));
              }
          },
-         [this] {
-             return connection() && connection()->channelOpenPermission() &&
-                    !app_.channelTable().empty();
-         },
+         [this] { return session_->channelOpenPermission() && !app_.channelTable().empty(); },
          {}});
     commands_.Register(cmd::kVideoWindowMenu,
-                       {[] {}, [this] { return connection() && connection()->active(); }, {}});
+                       {[] {}, [this] { return session_->linkActive(); }, {}});
     commands_.Register(cmd::kRemoteControl,
                        {[this] {
-                            if (connection() && connection()->active()) {
+                            if (session_->linkActive()) {
                                 RunRemoteControl(*session_, this,
                                                  CodePage(app_.settings().LoadNet().codePage));
                             }
                         },
                         {},
                         {}});
-    for (const auto& [id, message] : {std::pair{cmd::kLoginError, frametext::kLoginError},
-                                      std::pair{cmd::kLimitError, frametext::kLimitError},
-                                      std::pair{cmd::kCodecError, frametext::kCodecError}}) {
-        commands_.Register(id, {[this, text = message] {
-                                    // Tear down first, then tell: the box must not sit over
-                                    // a link that keeps running.
-                                    session_->TearDown();
-                                    PromptService::Show(this, text);
-                                },
-                                {},
-                                {}});
+}
+
+void MainFrame::OnSiteNotice(SiteNotice notice) {
+    const char* message = nullptr;
+    switch (notice) {
+        case SiteNotice::LoginAccepted:
+            RunCommand(cmd::kOpenChannel);
+            return;
+        case SiteNotice::LoginRejected:
+            message = frametext::kLoginError;
+            break;
+        case SiteNotice::LimitReached:
+            message = frametext::kLimitError;
+            break;
+        case SiteNotice::NoCodec:
+            message = frametext::kCodecError;
+            break;
+        case SiteNotice::SiteClosing:
+        case SiteNotice::LinkEnded:
+            session_->Disconnect();
+            break;
+        case SiteNotice::LinkLost:
+            session_->Reconnect();
+            break;
+        case SiteNotice::ChannelListChanged:
+        case SiteNotice::LinkBack:
+            break;
     }
-    commands_.Register(cmd::kReconnect, {[this] { session_->Reconnect(); }, {}, {}});
+    if (message) {
+        // Tear down first, then tell: the box must not sit over a link that keeps running.
+        session_->TearDown();
+        UpdateCommandStates();
+        PromptService::Show(this, message);
+        return;
+    }
+    UpdateCommandStates();
 }
 
 }  // namespace orvane

@@ -89,39 +89,41 @@ void CommandDialog::accept() {
 void RunRemoteControl(SiteSession& session, QWidget* parent, const CodePage& codePage) {
     // The dialog belongs to the link it was opened for: it goes when that link goes (a drop
     // without ReLink, a site's call-back replacing it), so it never acts on another site.
-    const QPointer<SiteConnection> askedFor = session.connection();
-    RemoteControlDialog dialog(parent);
-    QObject::connect(askedFor, &QObject::destroyed, &dialog, &QDialog::reject);
-    dialog.exec();
-    // Looked up after each dialog, never held across one.
-    auto connection = [&session, &askedFor]() -> SiteConnection* {
-        SiteConnection* link = session.connection();
-        return link && link == askedFor && link->active() ? link : nullptr;
+    const std::uint64_t askedFor = session.linkId();
+    auto closeWithLink = [&session, askedFor](QDialog& dialog) {
+        QObject::connect(&session, &SiteSession::linkGone, &dialog, [&dialog, askedFor](auto id) {
+            if (id == askedFor) {
+                dialog.reject();
+            }
+        });
     };
+    RemoteControlDialog dialog(parent);
+    closeWithLink(dialog);
+    dialog.exec();
+    // Asked again after each dialog, never assumed across one.
     switch (dialog.choice()) {
         case RemoteControlDialog::kCloseSite:
-            if (SiteConnection* link = connection()) {
-                link->SendCloseSite();
+            if (session.IsActiveLink(askedFor)) {
+                session.SendCloseSite();
             }
             break;
         case RemoteControlDialog::kRebootSite:
-            if (SiteConnection* link = connection()) {
-                link->SendRebootSite();
+            if (session.IsActiveLink(askedFor)) {
+                session.SendRebootSite();
             }
             break;
         case RemoteControlDialog::kRunProgram: {
-            if (!connection()) {
+            if (!session.IsActiveLink(askedFor)) {
                 break;
             }
             CommandDialog command(codePage, parent);
-            QObject::connect(askedFor, &QObject::destroyed, &command, &QDialog::reject);
+            closeWithLink(command);
             if (command.exec() != QDialog::Accepted) {
                 break;
             }
             const auto bytes = command.commandBytes();
-            SiteConnection* link = connection();
-            if (bytes && link) {
-                link->SendRunProgram(*bytes);
+            if (bytes && session.IsActiveLink(askedFor)) {
+                session.SendRunProgram(*bytes);
             }
             break;
         }

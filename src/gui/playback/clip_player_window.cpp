@@ -1,8 +1,8 @@
 #include "playback/clip_player_window.h"
 
-#include "common/command_ids.h"
 #include "media/bmp_file.h"
 #include "playback/player_control_bar.h"
+#include "shared/command_ids.h"
 #include "shared/prompt_service.h"
 #include "shared/tool_icons.h"
 #include "video/snapshot_window.h"

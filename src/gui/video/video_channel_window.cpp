@@ -1,11 +1,11 @@
 #include "video/video_channel_window.h"
 
-#include "common/command_ids.h"
 #include "common/log.h"
 #include "media/clip_recorder.h"
+#include "shared/command_ids.h"
 #include "shared/prompt_service.h"
 #include "shared/tool_icons.h"
-#include "site/site_connection.h"
+#include "site/site_session.h"
 #include "video/sizing_frame.h"
 #include "video/snapshot_window.h"
 #include "video/video_window_owner.h"
@@ -181,7 +181,11 @@ VideoChannelWindow::VideoChannelWindow(const ChannelWindowParams& params,
     setWidget(content_);
     resize(160, 120);
     ShowCaption(owner_.toolbarsVisible());
-    UpdateCommands();
+    // Made while the link dispatches the channel's first frame, before the link counts this
+    // window: the commands that read the link are set once the windows-changed notice comes.
+    action(cmd::kStopRecord)->setEnabled(false);
+    action(cmd::kFixChannel)->setEnabled(false);
+    action(cmd::kCloseChannel)->setEnabled(params_.closePermission);
 }
 
 VideoChannelWindow::~VideoChannelWindow() = default;
@@ -219,11 +223,11 @@ QAction* VideoChannelWindow::action(int commandId) const {
 }
 
 void VideoChannelWindow::UpdateCommands() {
-    const SiteConnection* connection = owner_.connection();
+    const SiteSession& session = owner_.session();
     action(cmd::kStartRecord)->setEnabled(!recording());
     action(cmd::kStopRecord)->setEnabled(recording());
-    action(cmd::kFixChannel)->setEnabled(connection && connection->OpenWindowCount() > 1);
-    action(cmd::kFixChannel)->setChecked(connection && connection->fixedWindow() == this);
+    action(cmd::kFixChannel)->setEnabled(session.OpenWindowCount() > 1);
+    action(cmd::kFixChannel)->setChecked(session.fixedWindow() == this);
     action(cmd::kCloseChannel)->setEnabled(params_.closePermission);
 }
 
@@ -274,9 +278,7 @@ void VideoChannelWindow::ShowCaption(bool show) {
 }
 
 Block VideoChannelWindow::latestFrame() const {
-    const SiteConnection* connection = owner_.connection();
-    const ChannelLink* link = connection ? connection->FindLinkByWindow(this) : nullptr;
-    return link && link->latestFrame ? *link->latestFrame : Block();
+    return owner_.session().LatestFrame(this);
 }
 
 void VideoChannelWindow::DrawPicture(const DecodedPicture& picture) {
@@ -321,7 +323,11 @@ void VideoChannelWindow::closeEvent(QCloseEvent* event) {
         event->ignore();  // only the Close command or the connection closes a channel window
         return;
     }
-    OnStopRecord();
+    // The window is going: its clip ends, and nothing of the link is asked (the link closes
+    // this window while it removes its channels, and detaches the recorder with it).
+    if (recorder_) {
+        recorder_->StopRecording();
+    }
     QMdiSubWindow::closeEvent(event);
 }
 
@@ -358,23 +364,13 @@ void VideoChannelWindow::OnRecord() {
                 Qt::QueuedConnection);
         });
     }
-    const Block latest = latestFrame();
     QString error;
-    if (!recorder_->StartRecording(owner_.recordPath(), latest, error)) {
+    // The frames already here go in first, from the channel's latest key frame.
+    if (!owner_.session().StartRecording(this, *recorder_, owner_.recordPath(), error)) {
         UpdateCommands();
         // The message runs the event loop; nothing of this window is used after it.
         PromptService::Show(this, error, PromptButtons::Ok, PromptIcon::Exclamation);
         return;
-    }
-    // The frames already here go in first: from the latest key frame, so that the clip
-    // can be decoded from its first sample.
-    if (SiteConnection* connection = owner_.connection()) {
-        if (const ChannelLink* link = connection->FindLinkByWindow(this)) {
-            for (const SharedBlock& frame : link->sinceKey.frames()) {
-                recorder_->WriteFrame(*frame);
-            }
-        }
-        connection->SetFrameSink(this, recorder_.get());
     }
     UpdateCommands();
     view_->update();
@@ -384,7 +380,7 @@ void VideoChannelWindow::OnStopRecord() {
     if (!recorder_) {
         return;
     }
-    recorder_->StopRecording();
+    owner_.session().StopRecording(*recorder_);
     UpdateCommands();
     view_->update();
 }
@@ -397,19 +393,16 @@ void VideoChannelWindow::OnSnapshot() {
 }
 
 void VideoChannelWindow::OnFix() {
-    SiteConnection* connection = owner_.connection();
-    if (connection) {
-        connection->FixChannel(this);
-    }
+    owner_.session().FixChannel(this);
     UpdateCommands();
 }
 
 void VideoChannelWindow::OnClose() {
-    if (!owner_.connection() || !params_.closePermission) {
+    if (owner_.session().linkId() == 0 || !params_.closePermission) {
         return;
     }
     if (stopped_) {
-        owner_.connection()->CloseChannel(this, false);
+        owner_.session().CloseChannel(this, false);
         return;
     }
     // The question runs the event loop: the link may drop and close this window, or the
@@ -421,9 +414,7 @@ void VideoChannelWindow::OnClose() {
     if (answer != PromptAnswer::Yes || !self) {
         return;
     }
-    if (SiteConnection* connection = owner.connection()) {
-        connection->CloseChannel(this, true);
-    }
+    owner.session().CloseChannel(this, true);
 }
 
 }  // namespace orvane

@@ -56,6 +56,8 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     // data; empty when the window has no channel any more.
     Block latestFrame() const;
     bool IsStopped() const { return stopped_; }
+    // The link has closed it; it goes once its close is over.
+    bool isClosing() const { return closing_; }
     QAction* action(int commandId) const;
     // Recomputes which of the window's commands are enabled and checked.
     void UpdateCommands();

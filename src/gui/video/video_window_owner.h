@@ -7,15 +7,15 @@
 namespace orvane {
 
 class KeyStore;
-class SiteConnection;
+class SiteSession;
 
-// What a video channel window asks of the main frame that holds it. A window looks the
-// connection up each time it needs it: it may be gone after any wait.
+// What a video channel window asks of the main frame that holds it. The link is reached
+// through the session, which answers for whatever link is current: it may be gone after
+// any wait.
 class VideoWindowOwner {
   public:
     virtual ~VideoWindowOwner() = default;
-    // The current site connection; null when there is none.
-    virtual SiteConnection* connection() = 0;
+    virtual SiteSession& session() = 0;
     // "Change video size" mode: double clicks cycle the picture size.
     virtual bool videoSizeMode() const = 0;
     // Main bars shown: windows show caption and toolbar too.

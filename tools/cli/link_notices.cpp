@@ -1,0 +1,25 @@
+#include "link_notices.h"
+
+namespace orvane::cli {
+
+QString FailureFor(SiteNotice notice) {
+    switch (notice) {
+        case SiteNotice::LoginRejected:
+            return QStringLiteral("login rejected");
+        case SiteNotice::LimitReached:
+            return QStringLiteral("limit reached: the site takes no more connections");
+        case SiteNotice::NoCodec:
+            return QStringLiteral("no codec for the site's video");
+        case SiteNotice::SiteClosing:
+        case SiteNotice::LinkLost:
+        case SiteNotice::LinkEnded:
+            return QStringLiteral("the site closed the connection");
+        case SiteNotice::LoginAccepted:
+        case SiteNotice::ChannelListChanged:
+        case SiteNotice::LinkBack:
+            break;
+    }
+    return {};
+}
+
+}  // namespace orvane::cli

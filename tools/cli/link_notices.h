@@ -1,0 +1,34 @@
+#pragma once
+
+#include "site/site_interfaces.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+namespace orvane::cli {
+
+// Takes a connection's notices and hands them on once the dispatch that raised them is
+// over, as the session does for the program.
+class LinkNotices final : public ConnectionObserver {
+  public:
+    std::function<void(SiteNotice)> onNotice;
+    void Notify(SiteNotice notice) override {
+        QTimer::singleShot(0, &context_, [this, notice] {
+            if (onNotice) {
+                onNotice(notice);
+            }
+        });
+    }
+    void SetStatusLine(const QString&) override {}
+
+  private:
+    QObject context_;  // notices still posted die with it
+};
+
+// Why a notice ends a command's run; empty when it does not.
+QString FailureFor(SiteNotice notice);
+
+}  // namespace orvane::cli
