@@ -5,10 +5,10 @@
 #include "common/command_ids.h"
 #include "media/bitmap_info.h"
 #include "playback/clip_browser_dialog.h"
+#include "playback/clip_search_dialog.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
-#include "video/clip_search_dialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
