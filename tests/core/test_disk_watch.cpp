@@ -1,5 +1,5 @@
 #include "common/disk_space.h"
-#include "common/disk_watch.h"
+#include "store/disk_watch.h"
 #include "store/settings.h"
 #include "support/temp_store.h"
 

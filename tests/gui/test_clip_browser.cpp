@@ -4,11 +4,11 @@
 #include "app/viewer_app.h"
 #include "media/bitmap_info.h"
 #include "playback/clip_browser_dialog.h"
+#include "playback/clip_search_dialog.h"
 #include "shared/command_ids.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
-#include "video/clip_search_dialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,12 +3,12 @@
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
 #include "shared/command_ids.h"
+#include "store/record_path_dialog.h"
 #include "store/settings.h"
 #include "support/modal_script.h"
 #include "support/scoped_env.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
-#include "video/record_path_dialog.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,7 +2,6 @@
 
 #include "common/fixed_text.h"
 #include "common/log.h"
-#include "store/registry_layout.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -41,7 +40,7 @@ char16_t DecodeBuiltIn(unsigned char byte) {
 }
 
 bool IsBuiltInName(const QByteArray& name) {
-    return name.compare(kDefaultCodePage, Qt::CaseInsensitive) == 0 ||
+    return name.compare(CodePage::kBuiltInName, Qt::CaseInsensitive) == 0 ||
            name.compare("cp1252", Qt::CaseInsensitive) == 0;
 }
 
@@ -76,7 +75,7 @@ std::optional<std::string> EncodeWithConverter(const QByteArray& converterName,
 
 }  // namespace
 
-CodePage::CodePage() : name_(QString::fromLatin1(kDefaultCodePage)) {}
+CodePage::CodePage() : name_(QString::fromLatin1(kBuiltInName)) {}
 
 CodePage::CodePage(std::string_view name) : CodePage() {
     const QByteArray requested =
@@ -95,7 +94,7 @@ CodePage::CodePage(std::string_view name) : CodePage() {
         return;
     }
     qCWarning(lcSite) << "code page" << requested << "is not available for wire text; using"
-                      << kDefaultCodePage;
+                      << kBuiltInName;
 }
 
 std::optional<std::string> CodePage::Encode(const QString& text) const {

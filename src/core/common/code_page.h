@@ -19,6 +19,9 @@ namespace orvane {
 // warning in the log.
 class CodePage {
   public:
+    // The table of our own, and the code page of a default-constructed CodePage.
+    static constexpr const char* kBuiltInName = "windows-1252";
+
     CodePage();
     explicit CodePage(std::string_view name);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/code_page.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -85,7 +87,7 @@ inline constexpr std::uint16_t kDefaultIdentifyPort = 169;
 inline constexpr std::uint16_t kDefaultListenPort = 1500;
 inline constexpr const char* kDefaultIdentifyPrimary = "127.0.0.1";
 inline constexpr const char* kDefaultIdentifyFallback = "127.0.0.2";
-// The character set of text on the wire (see CodePage).
-inline constexpr const char* kDefaultCodePage = "windows-1252";
+// The character set of text on the wire.
+inline constexpr const char* kDefaultCodePage = CodePage::kBuiltInName;
 
 }  // namespace orvane

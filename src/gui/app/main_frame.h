@@ -2,9 +2,9 @@
 
 #include "app/command_table.h"
 #include "common/disk_space.h"
-#include "common/disk_watch.h"
 #include "site/site_interfaces.h"
 #include "site/site_session.h"
+#include "store/disk_watch.h"
 #include "video/video_cascade.h"
 #include "video/video_window_owner.h"
 

@@ -1,9 +1,9 @@
 #include "playback/clip_browser_dialog.h"
 
 #include "media/preview_file.h"
+#include "playback/clip_search_dialog.h"
 #include "shared/prompt_service.h"
 #include "store/clip_index.h"
-#include "video/clip_search_dialog.h"
 
 #include <QHash>
 #include <QHeaderView>

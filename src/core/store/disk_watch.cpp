@@ -1,4 +1,4 @@
-#include "common/disk_watch.h"
+#include "store/disk_watch.h"
 
 #include "store/settings.h"
 

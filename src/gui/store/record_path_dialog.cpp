@@ -1,4 +1,4 @@
-#include "video/record_path_dialog.h"
+#include "store/record_path_dialog.h"
 
 #include "store/registry_layout.h"
 #include "store/settings.h"

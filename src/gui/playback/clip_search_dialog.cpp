@@ -1,4 +1,4 @@
-#include "video/clip_search_dialog.h"
+#include "playback/clip_search_dialog.h"
 
 #include "store/clip_index.h"
 
