@@ -1,0 +1,116 @@
+// The log file: how it rotates, what a line holds, and what reaches it whatever the terminal
+// shows.
+#include "common/log.h"
+#include "common/message_log.h"
+#include "support/scoped_env.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+Q_LOGGING_CATEGORY(lcQtLike, "qt.orvane.test")
+
+QStringList g_terminal;
+void RecordTerminal(QtMsgType, const QMessageLogContext&, const QString& text) {
+    g_terminal << text;
+}
+
+class LogFileTest : public testing::Test {
+  protected:
+    QString Read(const QString& name = "orvane.log") const {
+        QFile file(folder + "/" + name);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    QTemporaryDir state;
+    test::ScopedEnv stateHome{"XDG_STATE_HOME", state.path().toUtf8()};
+    QString folder = state.path() + "/Quillmar-Brakken";
+};
+
+TEST_F(LogFileTest, KeepsFiveFilesOfAtMostTheLimit) {
+    constexpr int kLines = 400;  // about 10 files' worth
+    {
+        LogFile file(LogFilePath(), 2000);
+        for (int i = 0; i < kLines; ++i) {
+            file.Append(QtInfoMsg, "orvane.app", QStringLiteral("line %1").arg(i));
+        }
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files, QDir::Name),
+              (QStringList{"orvane.log", "orvane.log.1", "orvane.log.2", "orvane.log.3",
+                           "orvane.log.4"}));
+    // From the oldest file to the newest, the kept lines run on without a gap to the last.
+    QStringList lines;
+    for (const char* name :
+         {"orvane.log.4", "orvane.log.3", "orvane.log.2", "orvane.log.1", "orvane.log"}) {
+        const QString text = Read(name);
+        EXPECT_LE(text.toUtf8().size(), 2000) << name;
+        lines += text.split('\n', Qt::SkipEmptyParts);
+    }
+    ASSERT_GT(lines.size(), 100);
+    const int first = lines.front().section(' ', -1).toInt();
+    for (int k = 0; k < lines.size(); ++k) {
+        ASSERT_TRUE(lines[k].endsWith(QStringLiteral(" line %1").arg(first + k)))
+            << lines[k].toStdString();
+    }
+    EXPECT_EQ(first + lines.size(), kLines);
+}
+
+TEST_F(LogFileTest, TakesOurMessagesAndQtWarningsWhateverTheTerminalShows) {
+    struct Case {
+        const char* rules;
+        QtMsgType type;
+        const QLoggingCategory& category;
+        const char* text;
+        bool inFile;
+        bool onTerminal;
+    };
+    const Case cases[] = {
+        {"", QtInfoMsg, lcSite(), "site info on both", true, true},
+        {"orvane.site.info=false", QtInfoMsg, lcSite(), "site info in the file alone", true, false},
+        {"orvane.media.debug=false", QtDebugMsg, lcMedia(), "media debug nowhere", false, false},
+        {"", QtWarningMsg, lcQtLike(), "Qt's warning on both", true, true},
+        {"", QtInfoMsg, lcQtLike(), "Qt's info on the terminal alone", false, true},
+    };
+    const QtMessageHandler guard = qInstallMessageHandler(RecordTerminal);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        g_terminal.clear();
+        QLoggingCategory::setFilterRules(QString::fromLatin1(c.rules));
+        {
+            const MessageLog log(LogFilePath());  // made after the rules, as at start-up
+            QMessageLogger logger;
+            switch (c.type) {
+                case QtInfoMsg:
+                    logger.info(c.category) << c.text;
+                    break;
+                case QtDebugMsg:
+                    logger.debug(c.category) << c.text;
+                    break;
+                default:
+                    logger.warning(c.category) << c.text;
+            }
+        }
+        EXPECT_EQ(Read().contains(c.text), c.inFile);
+        EXPECT_EQ(g_terminal.contains(c.text), c.onTerminal);
+    }
+    QLoggingCategory::setFilterRules({});
+    qInstallMessageHandler(guard);
+
+    const QRegularExpression line(
+        R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) orvane\.site info: site info on both$)",
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = line.match(Read());
+    ASSERT_TRUE(match.hasMatch()) << Read().toStdString();
+    const QDateTime stamp = QDateTime::fromString(match.captured(1), "yyyy-MM-dd HH:mm:ss.zzz");
+    EXPECT_LT(std::abs(stamp.secsTo(QDateTime::currentDateTime())), 60);
+}
+
+}  // namespace
+}  // namespace orvane
