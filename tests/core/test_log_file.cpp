@@ -1,7 +1,14 @@
-// The log file: how it rotates, what a line holds, and what reaches it whatever the terminal
-// shows.
+// The log file: how it rotates, what a line holds, what reaches it whatever the terminal
+// shows, and what never does.
+#include "common/command_ids.h"
 #include "common/log.h"
 #include "common/message_log.h"
+#include "identify_server.h"
+#include "site/headless_host.h"
+#include "site/site_session.h"
+#include "site_simulator.h"
+#include "store/program_lock.h"
+#include "support/event_loop.h"
 #include "support/scoped_env.h"
 
 #include <QDateTime>
@@ -110,6 +117,47 @@ TEST_F(LogFileTest, TakesOurMessagesAndQtWarningsWhateverTheTerminalShows) {
     ASSERT_TRUE(match.hasMatch()) << Read().toStdString();
     const QDateTime stamp = QDateTime::fromString(match.captured(1), "yyyy-MM-dd HH:mm:ss.zzz");
     EXPECT_LT(std::abs(stamp.secsTo(QDateTime::currentDateTime())), 60);
+}
+
+TEST_F(LogFileTest, HoldsTheConnectButNeverAPasswordOrAnIdCode) {
+    constexpr const char* kPassword = "Zq7-never-logged";
+    constexpr const char* kIdCode = "SITE7Q9W2";
+    MessageLog log(LogFilePath());
+    sim::SiteSimulatorOptions options;
+    options.accounts = {{"admin", kPassword}};
+    sim::SiteSimulator site(options);
+    ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
+    sim::IdentifyServer identify;
+    identify.AddSite(kIdCode, "127.0.0.1");
+    ASSERT_TRUE(identify.Listen(QHostAddress::LocalHost, 0));
+
+    Settings settings{KeyStore::OpenInMemory()};
+    settings.WriteProfileInt("Net", "SitePort", site.port());
+    settings.WriteProfileInt("Net", "IdentifyPort", identify.port());
+    settings.WriteProfileString("Net", "IdentifyPrimary", "127.0.0.1");
+    CallSettings call;
+    call.user = "admin";
+    call.password = kPassword;
+    settings.SaveCall(call);
+    ProgramLock(settings).SavePassword("admin", kPassword);
+    ChannelTable channels;
+    HeadlessChannelHost host;
+    SiteSession session{{settings, channels, host, nullptr}};
+    bool loggedIn = false;
+    QObject::connect(&session, &SiteSession::commandPosted,
+                     [&](int id) { loggedIn = loggedIn || id == cmd::kOpenChannel; });
+
+    const IdentifyOutcome found = session.ResolveIdCode(kIdCode);
+    ASSERT_EQ(found.address, "127.0.0.1");
+    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+    ASSERT_TRUE(test::WaitUntil([&] { return loggedIn; }));
+    log.Flush();
+
+    const QString text = Read();
+    EXPECT_TRUE(text.contains("orvane.site info: connected to \"127.0.0.1\" port"))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains(kPassword)) << text.toStdString();
+    EXPECT_FALSE(text.contains(kIdCode)) << text.toStdString();
 }
 
 }  // namespace
