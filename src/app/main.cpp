@@ -1,5 +1,9 @@
 #include "app/viewer_app.h"
+#include "common/log.h"
+#include "common/message_log.h"
 #include "common/version.h"
+
+#include <unistd.h>
 
 #include <QApplication>
 
@@ -25,7 +29,8 @@ constexpr const char* kHelp =
     "\n"
     "The settings store is $ORVANE_REGISTRY when set, else\n"
     "$XDG_CONFIG_HOME/Quillmar-Brakken/registry.sqlite3 (~/.config when XDG_CONFIG_HOME is\n"
-    "unset). SIGTERM, SIGINT and SIGHUP end Orvane as a logout would.\n"
+    "unset). The log is $XDG_STATE_HOME/Quillmar-Brakken/orvane.log (~/.local/state when\n"
+    "XDG_STATE_HOME is unset). SIGTERM, SIGINT and SIGHUP end Orvane as a logout would.\n"
     "\n"
     "Exit status:\n"
     "  0  Orvane was closed, or the start-up password was not given\n"
@@ -47,12 +52,7 @@ bool AnswerInformationRequest(int argc, char** argv) {
     return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (AnswerInformationRequest(argc, argv)) {
-        return 0;
-    }
+int Run(int argc, char** argv) {
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName("Orvane");
     QApplication::setOrganizationName("Quillmar-Brakken");
@@ -67,4 +67,19 @@ int main(int argc, char** argv) {
             break;
     }
     return app.ExitInstance(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (AnswerInformationRequest(argc, argv)) {
+        return 0;
+    }
+    // Before Qt starts, so that its warnings at start-up are in the file too; it goes after
+    // everything else, so that the last lines are written.
+    const orvane::MessageLog log(orvane::LogFilePath());
+    qCInfo(lcApp).noquote() << "Orvane" << orvane::kVersion << "starts, process" << ::getpid();
+    const int status = Run(argc, argv);
+    qCInfo(lcApp) << "Orvane ends with exit status" << status;
+    return status;
 }

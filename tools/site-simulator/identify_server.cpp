@@ -65,11 +65,13 @@ quint16 IdentifyServer::port() const {
 
 void IdentifyServer::Answer(QTcpSocket* socket, const std::string& idCode) {
     queries_.push_back(idCode);
-    qCInfo(lcSimulator) << "identify query for" << idCode.c_str();
+    const auto site = sites_.find(idCode);
+    // Never the code itself: it is as secret as a password.
+    qCInfo(lcSimulator) << "identify query for" << (site == sites_.end() ? "an unknown" : "a known")
+                        << "ID code";
     if (silent_) {
         return;
     }
-    const auto site = sites_.find(idCode);
     Block reply;
     if (site == sites_.end()) {
         reply = Flatten(BuildMessage(static_cast<std::uint8_t>(IdentifyMessage::Unknown), {}));

@@ -102,6 +102,7 @@ SiteSession::ConnectResult SiteSession::ConnectTo(const QString& host) {
         SetState(State::Closed);
         return ConnectResult::Failed;
     }
+    qCInfo(lcSite) << "connected to" << host << "port" << port;
     siteAddress_ = host;
     ++token_;
     connection_->Start(false);
@@ -186,6 +187,7 @@ void SiteSession::EndAttempt(std::uint64_t token, bool connected) {
     QTcpSocket* socket = &connection_->socket();
     socket->disconnect(this);
     if (connected && socket->state() == QAbstractSocket::ConnectedState) {
+        qCInfo(lcSite) << "reconnected to" << siteAddress_ << "port" << reconnectPort_;
         EndReconnect();
         ++token_;
         connection_->SetCallSettings(services_.settings.LoadCall());

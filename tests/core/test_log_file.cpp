@@ -1,0 +1,164 @@
+// The log file: how it rotates, what a line holds, what reaches it whatever the terminal
+// shows, and what never does.
+#include "common/command_ids.h"
+#include "common/log.h"
+#include "common/message_log.h"
+#include "identify_server.h"
+#include "site/headless_host.h"
+#include "site/site_session.h"
+#include "site_simulator.h"
+#include "store/program_lock.h"
+#include "support/event_loop.h"
+#include "support/scoped_env.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+Q_LOGGING_CATEGORY(lcQtLike, "qt.orvane.test")
+
+QStringList g_terminal;
+void RecordTerminal(QtMsgType, const QMessageLogContext&, const QString& text) {
+    g_terminal << text;
+}
+
+class LogFileTest : public testing::Test {
+  protected:
+    QString Read(const QString& name = "orvane.log") const {
+        QFile file(folder + "/" + name);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    QTemporaryDir state;
+    test::ScopedEnv stateHome{"XDG_STATE_HOME", state.path().toUtf8()};
+    QString folder = state.path() + "/Quillmar-Brakken";
+};
+
+TEST_F(LogFileTest, KeepsFiveFilesOfAtMostTheLimit) {
+    constexpr int kLines = 400;  // about 10 files' worth
+    {
+        LogFile file(LogFilePath(), 2000);
+        for (int i = 0; i < kLines; ++i) {
+            file.Append(QtInfoMsg, "orvane.app", QStringLiteral("line %1").arg(i));
+        }
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files, QDir::Name),
+              (QStringList{"orvane.log", "orvane.log.1", "orvane.log.2", "orvane.log.3",
+                           "orvane.log.4"}));
+    // From the oldest file to the newest, the kept lines run on without a gap to the last.
+    QStringList lines;
+    for (const char* name :
+         {"orvane.log.4", "orvane.log.3", "orvane.log.2", "orvane.log.1", "orvane.log"}) {
+        const QString text = Read(name);
+        EXPECT_LE(text.toUtf8().size(), 2000) << name;
+        lines += text.split('\n', Qt::SkipEmptyParts);
+    }
+    ASSERT_GT(lines.size(), 100);
+    const int first = lines.front().section(' ', -1).toInt();
+    for (int k = 0; k < lines.size(); ++k) {
+        ASSERT_TRUE(lines[k].endsWith(QStringLiteral(" line %1").arg(first + k)))
+            << lines[k].toStdString();
+    }
+    EXPECT_EQ(first + lines.size(), kLines);
+}
+
+TEST_F(LogFileTest, TakesOurMessagesAndQtWarningsWhateverTheTerminalShows) {
+    struct Case {
+        const char* rules;
+        QtMsgType type;
+        const QLoggingCategory& category;
+        const char* text;
+        bool inFile;
+        bool onTerminal;
+    };
+    const Case cases[] = {
+        {"", QtInfoMsg, lcSite(), "site info on both", true, true},
+        {"orvane.site.info=false", QtInfoMsg, lcSite(), "site info in the file alone", true, false},
+        {"orvane.media.debug=false", QtDebugMsg, lcMedia(), "media debug nowhere", false, false},
+        {"", QtWarningMsg, lcQtLike(), "Qt's warning on both", true, true},
+        {"", QtInfoMsg, lcQtLike(), "Qt's info on the terminal alone", false, true},
+    };
+    const QtMessageHandler guard = qInstallMessageHandler(RecordTerminal);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        g_terminal.clear();
+        QLoggingCategory::setFilterRules(QString::fromLatin1(c.rules));
+        {
+            const MessageLog log(LogFilePath());  // made after the rules, as at start-up
+            QMessageLogger logger;
+            switch (c.type) {
+                case QtInfoMsg:
+                    logger.info(c.category) << c.text;
+                    break;
+                case QtDebugMsg:
+                    logger.debug(c.category) << c.text;
+                    break;
+                default:
+                    logger.warning(c.category) << c.text;
+            }
+        }
+        EXPECT_EQ(Read().contains(c.text), c.inFile);
+        EXPECT_EQ(g_terminal.contains(c.text), c.onTerminal);
+    }
+    QLoggingCategory::setFilterRules({});
+    qInstallMessageHandler(guard);
+
+    const QRegularExpression line(
+        R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) orvane\.site info: site info on both$)",
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = line.match(Read());
+    ASSERT_TRUE(match.hasMatch()) << Read().toStdString();
+    const QDateTime stamp = QDateTime::fromString(match.captured(1), "yyyy-MM-dd HH:mm:ss.zzz");
+    EXPECT_LT(std::abs(stamp.secsTo(QDateTime::currentDateTime())), 60);
+}
+
+TEST_F(LogFileTest, HoldsTheConnectButNeverAPasswordOrAnIdCode) {
+    constexpr const char* kPassword = "Zq7-never-logged";
+    constexpr const char* kIdCode = "SITE7Q9W2";
+    MessageLog log(LogFilePath());
+    sim::SiteSimulatorOptions options;
+    options.accounts = {{"admin", kPassword}};
+    sim::SiteSimulator site(options);
+    ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
+    sim::IdentifyServer identify;
+    identify.AddSite(kIdCode, "127.0.0.1");
+    ASSERT_TRUE(identify.Listen(QHostAddress::LocalHost, 0));
+
+    Settings settings{KeyStore::OpenInMemory()};
+    settings.WriteProfileInt("Net", "SitePort", site.port());
+    settings.WriteProfileInt("Net", "IdentifyPort", identify.port());
+    settings.WriteProfileString("Net", "IdentifyPrimary", "127.0.0.1");
+    CallSettings call;
+    call.user = "admin";
+    call.password = kPassword;
+    settings.SaveCall(call);
+    ProgramLock(settings).SavePassword("admin", kPassword);
+    ChannelTable channels;
+    HeadlessChannelHost host;
+    SiteSession session{{settings, channels, host, nullptr}};
+    bool loggedIn = false;
+    QObject::connect(&session, &SiteSession::commandPosted,
+                     [&](int id) { loggedIn = loggedIn || id == cmd::kOpenChannel; });
+
+    const IdentifyOutcome found = session.ResolveIdCode(kIdCode);
+    ASSERT_EQ(found.address, "127.0.0.1");
+    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+    ASSERT_TRUE(test::WaitUntil([&] { return loggedIn; }));
+    log.Flush();
+
+    const QString text = Read();
+    EXPECT_TRUE(text.contains("orvane.site info: connected to \"127.0.0.1\" port"))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains(kPassword)) << text.toStdString();
+    EXPECT_FALSE(text.contains(kIdCode)) << text.toStdString();
+}
+
+}  // namespace
+}  // namespace orvane
