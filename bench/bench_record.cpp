@@ -2,10 +2,10 @@
 // commits, the preview, the index entry) beside libavformat's AVI muxer copying the same
 // packets, which is what `ffmpeg -c copy` does once it has read them. Both write into the
 // same temporary folder; files are replaced every few hundred megabytes, untimed.
-#include "media/bitmap_info.h"
 #include "media/clip_recorder.h"
 #include "media/ffmpeg_handles.h"
 #include "store/key_store.h"
+#include "wire/bitmap_info.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -2,8 +2,8 @@
 
 // The baseline the decoding figures are measured against: libavcodec alone with one thread,
 // the work `ffmpeg -threads 1 -f null` does, without conversion or drawing.
-#include "media/bitmap_info.h"
 #include "media/ffmpeg_handles.h"
+#include "wire/bitmap_info.h"
 
 #include <cstring>
 #include <vector>

@@ -3,8 +3,8 @@
 // inputs, the bounded read from disk. Every pixel of a picture is read, so one that
 // views freed or foreign memory shows.
 #include "file_fuzzing.h"
-#include "media/bitmap_info.h"
 #include "media/preview_file.h"
+#include "wire/bitmap_info.h"
 
 #include <QImage>
 #include <QTemporaryDir>

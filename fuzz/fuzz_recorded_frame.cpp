@@ -2,10 +2,10 @@
 // where the image bytes are, whether a frame is a key frame (for every codec the probe
 // knows, the codec picked by the frame's own header), the frames kept since the last key
 // frame, and the bitmap file a decoded frame would be saved as.
-#include "media/bitmap_info.h"
 #include "media/bmp_file.h"
 #include "media/key_frames.h"
 #include "media/live_frame.h"
+#include "wire/bitmap_info.h"
 
 #include <QCoreApplication>
 

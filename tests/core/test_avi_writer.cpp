@@ -1,7 +1,7 @@
 #include "media/avi_writer.h"
-#include "media/bitmap_info.h"
 #include "support/independent_readers.h"
 #include "support/temp_store.h"
+#include "wire/bitmap_info.h"
 
 #include <QFile>
 

@@ -1,10 +1,10 @@
 // Snapshot output: .bmp files of packed DIBs, and where a printed picture lands.
-#include "media/bitmap_info.h"
 #include "media/bmp_file.h"
 #include "media/decoded_picture.h"
 #include "media/print_layout.h"
 #include "support/independent_readers.h"
 #include "support/temp_store.h"
+#include "wire/bitmap_info.h"
 #include "wire/byte_order.h"
 
 #include <QDir>

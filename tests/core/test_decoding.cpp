@@ -1,10 +1,10 @@
 #include "frame_source.h"
-#include "media/bitmap_info.h"
 #include "media/decoder_registry.h"
 #include "media/ffmpeg_handles.h"
 #include "media/video_decoder.h"
 #include "support/media_samples.h"
 #include "support/message_guard.h"
+#include "wire/bitmap_info.h"
 
 #include <QFile>
 

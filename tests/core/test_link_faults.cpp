@@ -1,7 +1,6 @@
 // The site link under network faults, over real loopback sockets: a site that dies and comes
 // back, one that trickles, one that floods, one that stops reading. Each must leave the client
 // responsive, its memory bounded and its messages whole and in order.
-#include "media/bitmap_info.h"
 #include "site/blocking_connect.h"
 #include "site/headless_host.h"
 #include "site/site_connection.h"
@@ -10,6 +9,7 @@
 #include "support/event_loop.h"
 #include "support/fake_main_frame.h"
 #include "support/message_guard.h"
+#include "wire/bitmap_info.h"
 #include "wire/byte_order.h"
 #include "wire/frame_assembler.h"
 #include "wire/message_builder.h"

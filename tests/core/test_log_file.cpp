@@ -1,6 +1,5 @@
 // The log file: how it rotates, what a line holds, what reaches it whatever the terminal
 // shows, and what never does.
-#include "common/command_ids.h"
 #include "common/log.h"
 #include "common/message_log.h"
 #include "identify_server.h"
@@ -144,8 +143,9 @@ TEST_F(LogFileTest, HoldsTheConnectButNeverAPasswordOrAnIdCode) {
     HeadlessChannelHost host;
     SiteSession session{{settings, channels, host, nullptr}};
     bool loggedIn = false;
-    QObject::connect(&session, &SiteSession::commandPosted,
-                     [&](int id) { loggedIn = loggedIn || id == cmd::kOpenChannel; });
+    QObject::connect(&session, &SiteSession::notified, [&](SiteNotice notice) {
+        loggedIn = loggedIn || notice == SiteNotice::LoginAccepted;
+    });
 
     const IdentifyOutcome found = session.ResolveIdCode(kIdCode);
     ASSERT_EQ(found.address, "127.0.0.1");

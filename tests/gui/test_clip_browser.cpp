@@ -2,13 +2,13 @@
 // (files and index entries), the preview, and the search bounds.
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
-#include "media/bitmap_info.h"
 #include "playback/clip_browser_dialog.h"
 #include "playback/clip_search_dialog.h"
 #include "shared/command_ids.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
+#include "wire/bitmap_info.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "media/bitmap_info.h"
 #include "media/ffmpeg_handles.h"
+#include "wire/bitmap_info.h"
 #include "wire/message_builder.h"
 
 #include <QImage>

@@ -1,7 +1,7 @@
 #include "common/log_file.h"
 
 #include "common/log.h"
-#include "store/registry_layout.h"
+#include "common/version.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,7 +67,7 @@ std::string LogFilePath() {
     } else {
         state = ".";
     }
-    return state + "/" + kCompanyKeyName + "/orvane.log";
+    return state + "/" + kCompanyName + "/orvane.log";
 }
 
 void LogFile::Descriptor::reset(int fd) {

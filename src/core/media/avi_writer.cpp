@@ -1,7 +1,7 @@
 #include "media/avi_writer.h"
 
 #include "common/log.h"
-#include "media/bitmap_info.h"
+#include "wire/bitmap_info.h"
 
 #include <sys/uio.h>
 

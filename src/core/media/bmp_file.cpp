@@ -1,6 +1,6 @@
 #include "media/bmp_file.h"
 
-#include "media/bitmap_info.h"
+#include "wire/bitmap_info.h"
 #include "wire/byte_order.h"
 
 #include <QSaveFile>

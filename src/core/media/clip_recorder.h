@@ -1,10 +1,10 @@
 #pragma once
 
 #include "media/avi_writer.h"
-#include "media/bitmap_info.h"
 #include "media/key_frames.h"
 #include "media/live_frame.h"
 #include "store/clip_index.h"
+#include "wire/bitmap_info.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "media/decoded_picture.h"
 
-#include "media/bitmap_info.h"
+#include "wire/bitmap_info.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/block.h"
-#include "media/bitmap_info.h"
 #include "media/live_frame.h"
+#include "wire/bitmap_info.h"
 
 #include <cstdint>
 #include <memory>

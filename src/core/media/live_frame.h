@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/block.h"
-#include "media/bitmap_info.h"
+#include "wire/bitmap_info.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "media/bitmap_info.h"
 #include "media/decoded_picture.h"
 #include "media/decoder_registry.h"
+#include "wire/bitmap_info.h"
 
 #include <QImage>
 #include <QString>

@@ -56,7 +56,12 @@ class HeadlessChannelHost : public ChannelWindowHost {
 
     ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) override;
     void ChannelWindowsChanged() override { ++windowChanges_; }
-    void PlayAlarm() override { ++alarms_; }
+    void PlayAlarm() override {
+        ++alarms_;
+        if (onAlarm) {
+            onAlarm();
+        }
+    }
 
     // Windows in creation order; closed ones stay listed (closed() tells).
     const std::vector<std::unique_ptr<HeadlessChannelWindow>>& windows() const { return windows_; }
@@ -65,8 +70,9 @@ class HeadlessChannelHost : public ChannelWindowHost {
     int alarms() const { return alarms_; }
     void SetRefuseWindows(bool refuse) { refuse_ = refuse; }
 
-    // Called for every window made, for observers such as the probe.
+    // Called for every window made, for observers such as the probe, and every alarm.
     std::function<void(HeadlessChannelWindow*)> onWindowCreated;
+    std::function<void()> onAlarm;
 
   private:
     std::vector<std::unique_ptr<HeadlessChannelWindow>> windows_;

@@ -263,6 +263,8 @@ void SiteConnection::OnSocketClosed() {
     if (!active_) {
         return;
     }
+    qCInfo(lcSite) << "the link to" << peerText_ << "was closed by the site or the network"
+                   << (call_.reLinkOn() ? "(ReLink: reconnecting)" : "");
     if (call_.reLinkOn()) {
         // The reconnect goes back to the operator's site. The windows of a site's call-back
         // show and record that site's channels: kept, they would take the operator's

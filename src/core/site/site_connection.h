@@ -100,6 +100,8 @@ class SiteConnection : public QObject {
     bool SendRunProgram(std::string_view commandLine);
 
     bool active() const { return active_; }
+    // A site message is being acted on now: nothing may call back into the link.
+    bool dispatching() const { return dispatching_; }
     bool loggedIn() const { return loggedIn_; }
     bool writable() const { return writable_; }
     bool alarmMode() const { return alarmMode_; }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "media/bitmap_info.h"
 #include "media/decoded_picture.h"
 #include "site/site_notice.h"
+#include "wire/bitmap_info.h"
 
 #include <QSize>
 #include <QString>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/code_page.h"
+#include "common/version.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +9,7 @@
 // Names, defaults and valid ranges of everything the program keeps in its key store.
 namespace orvane {
 
-inline constexpr const char* kCompanyKeyName = "Quillmar-Brakken";
+inline constexpr const char* kCompanyKeyName = kCompanyName;
 inline constexpr const char* kApplicationName = "Orvane";
 // The application profile; one subkey per section below it.
 inline constexpr const char* kProfileKeyPath = "Software\\Quillmar-Brakken\\Orvane";

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "media/bitmap_info.h"
+#include "wire/bitmap_info.h"
 #include "wire/message_layout.h"
 
 #include <array>

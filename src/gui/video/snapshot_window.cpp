@@ -1,13 +1,13 @@
 #include "video/snapshot_window.h"
 
 #include "common/log.h"
-#include "media/bitmap_info.h"
 #include "media/bmp_file.h"
 #include "media/decoded_picture.h"
 #include "media/decoder_registry.h"
 #include "media/video_decoder.h"
 #include "shared/prompt_service.h"
 #include "video/snapshot_commands.h"
+#include "wire/bitmap_info.h"
 
 #include <QAbstractPrintDialog>
 #include <QContextMenuEvent>

@@ -1,4 +1,4 @@
-#include "media/bitmap_info.h"
+#include "wire/bitmap_info.h"
 
 #include "wire/byte_order.h"
 
