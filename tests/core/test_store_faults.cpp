@@ -26,6 +26,7 @@
 #include <chrono>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <thread>
 
 namespace orvane {
@@ -399,6 +400,28 @@ TEST_F(LockedStoreTest, KeptWritesLandWhenTheStoreClosesBeforeTheLockGoes) {
                   300);
     }
     EXPECT_EQ(CheckTimerOnDisk(temp_.path()), 42);
+}
+
+// A recorder's writer has a connection of its own to the store. While it writes, a write of
+// the program's thread that finds the file locked does not wait: it is kept, as for another
+// program's lock. Here the worker writes while another program holds the lock.
+TEST_F(LockedStoreTest, WritesDoNotWaitWhileTheWorkersConnectionWrites) {
+    OpenedSettings opened = OpenSettings(temp_.path());
+    Settings& settings = opened.settings;
+    const KeyStore::WorkerShare share = settings.store().ShareWithWorker();
+    std::string detail;
+    std::optional<KeyStore> worker = KeyStore::OpenForWorker(share, detail);
+    ASSERT_TRUE(worker) << detail;
+    LockFor(1000);
+    std::thread writing([&] {
+        worker->CreateKey(KeyStore::kRoot, "Recorder");
+        worker->FlushPendingWrites(1500);
+    });
+    ASSERT_TRUE(test::WaitUntil([&] { return share.writing->load() > 0; }, 1000));
+    EXPECT_LT(Milliseconds([&] { settings.SetSetting(SettingId::CheckTimer, 20); }), 50);
+    writing.join();
+    EXPECT_TRUE(worker->OpenKey(KeyStore::kRoot, "Recorder").ok());
+    EXPECT_TRUE(test::WaitUntil([&] { return CheckTimerOnDisk(temp_.path()) == 20; }, 2000));
 }
 
 // Store files that cannot be used: each is left byte for byte as it was, the run gets the
