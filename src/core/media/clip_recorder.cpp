@@ -6,27 +6,19 @@
 #include <QFile>
 
 #include <algorithm>
+#include <optional>
 
 namespace orvane {
 namespace {
 
 constexpr int kMaxNameAttempts = 100;
-constexpr const char* kRemovedText = "The file or its folder has been removed.";
 constexpr std::int64_t kFirstCommitIntervalMs = 1000;
 constexpr std::int64_t kLongestCommitIntervalMs = 5 * 60 * 1000;
 // The interval grows with the clip's age by this divisor: about 128 commits per doubling
 // of the length, far inside the super index.
 constexpr std::int64_t kCommitAgeDivisor = 128;
-
-QString DateText(const QDateTime& moment) {
-    const QDate date = moment.date();
-    return QString::asprintf("%04d/%02d/%02d", date.year(), date.month(), date.day());
-}
-
-QString TimeText(const QDateTime& moment) {
-    const QTime time = moment.time();
-    return QString::asprintf("%02d:%02d", time.hour(), time.minute());
-}
+// Ending a clip that waits longer than this for the disk is logged.
+constexpr std::int64_t kLongFinishMs = 500;
 
 }  // namespace
 
@@ -45,10 +37,15 @@ ClipRecorder::ClipRecorder(KeyStore& store, ClipIndex::ChannelNameLookup channel
       channelName_(std::move(channelName)),
       channelId_(channelId),
       format_(format),
+      context_(std::make_unique<QObject>()),
       codecKnown_(KeyFrameProbe(format).knowsCodec()) {}
 
 ClipRecorder::~ClipRecorder() {
     StopRecording();
+}
+
+std::size_t ClipRecorder::queuedBytes() const {
+    return writer_ ? writer_->queuedBytes() : 0;
 }
 
 Block ClipRecorder::StreamFormat(std::span<const std::uint8_t> frame) const {
@@ -66,6 +63,15 @@ Block ClipRecorder::StreamFormat(std::span<const std::uint8_t> frame) const {
     return format;
 }
 
+QString ClipRecorder::ChannelName() {
+    const QString name = channelName_ ? channelName_(channelId_) : QString();
+    // A site that went away before the clip ended leaves the name it had.
+    if (!name.isEmpty()) {
+        lastChannelName_ = name;
+    }
+    return lastChannelName_;
+}
+
 bool ClipRecorder::StartRecording(const QString& recordPath,
                                   std::span<const std::uint8_t> latestFrame, QString& error) {
     StopRecording();
@@ -80,29 +86,28 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
     stream.uncompressed = format_.biCompression == BitmapInfoHeader::kBiRgb;
     stream.format = StreamFormat(latestFrame);
 
-    // Two clips of one channel started in the same second keep the stem and get a suffix,
-    // so neither overwrites the other.
+    // The file is made here, not on the writer's thread: the operator who pressed Record
+    // hears at once when the folder cannot take a clip. Two clips of one channel started in
+    // the same second keep the stem and get a suffix, so neither overwrites the other.
+    std::unique_ptr<AviWriter> file;
+    QString aviName;
+    QString imageName;
     QString reason;
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
         const QString stem = attempt == 0 ? base : base + QStringLiteral("-%1").arg(attempt);
-        const QString aviName = stem + QStringLiteral(".avi");
-        const QString imageName = stem + QStringLiteral(".img");
+        aviName = stem + QStringLiteral(".avi");
+        imageName = stem + QStringLiteral(".img");
         if (QFile::exists(recordPath + imageName)) {
             continue;
         }
-        if (auto file = openFile_(recordPath + aviName, reason)) {
-            writer_ = AviWriter::Create(std::move(file), stream, reason);
+        if (auto opened = openFile_(recordPath + aviName, reason)) {
+            file = AviWriter::Create(std::move(opened), stream, reason);
         }
-        if (writer_) {
-            aviFileName_ = aviName;
-            imageFileName_ = imageName;
-            break;
-        }
-        if (!QFile::exists(recordPath + aviName)) {
-            break;  // not a name clash: the folder cannot take the file
+        if (file || !QFile::exists(recordPath + aviName)) {
+            break;  // made, or not a name clash: the folder cannot take the file
         }
     }
-    if (!writer_) {
+    if (!file) {
         error = QStringLiteral("Cannot record into\n%1\n\n%2")
                     .arg(QDir::toNativeSeparators(recordPath + base + QStringLiteral(".avi")),
                          reason.isEmpty() ? QStringLiteral("No free file name") : reason);
@@ -110,174 +115,143 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
         return false;
     }
     recordPath_ = recordPath;
-    start_ = now;
+    aviFileName_ = aviName;
+    imageFileName_ = imageName;
     frameIndex_ = 0;
     previewDue_ = true;
     formatChecked_ = false;
-    failureReported_ = false;
+    ended_ = false;
+    dropping_ = false;
+    dropped_ = 0;
     firstSample_ = true;
     sinceStart_.start();
     lastCommitMs_ = 0;
+    ClipWriter::Clip clip{recordPath_, aviFileName_, imageFileName_, channelId_, now};
+    // Posted, never called from the writer's thread; the context goes with this recorder,
+    // and no call is posted any more once the writer is finished or let go.
+    ClipWriter::Wake wake = [this, context = context_.get()] {
+        QMetaObject::invokeMethod(
+            context, [this] { TakeNotices(); }, Qt::QueuedConnection);
+    };
+    writer_ = std::make_unique<ClipWriter>(std::move(file), std::move(clip),
+                                           store_.ShareWithWorker(), std::move(wake));
     // Listed from the start, so a clip cut off by a crash is still found.
-    WriteIndexEntry(now);
+    writer_->WriteEntry(now, ChannelName());
     return true;
 }
 
-void ClipRecorder::WriteIndexEntry(const QDateTime& end) {
-    indexedMinute_ = static_cast<int>(end.toSecsSinceEpoch() / 60);
-    ClipIndex index(store_, [this](std::int32_t channel) {
-        const QString name = channelName_ ? channelName_(channel) : QString();
-        // A site that went away before the clip ended leaves the name it had.
-        if (!name.isEmpty()) {
-            lastChannelName_ = name;
+bool ClipRecorder::Admit(std::size_t size, bool key) {
+    const std::size_t queued = writer_->queuedBytes();
+    const bool fits = queued == 0 || queued + size <= queueBytes_;
+    if (dropping_ && fits && (key || !codecKnown_)) {
+        dropping_ = false;
+    } else if (!dropping_ && !fits) {
+        dropping_ = true;
+        if (dropped_ == 0) {
+            qCWarning(lcMedia) << "the disk does not keep up with" << aviFilePath()
+                               << "- frames are dropped up to the next key frame";
         }
-        return lastChannelName_;
-    });
-    ClipRecord record;
-    record.fileName = aviFileName_;
-    record.open = 0;
-    record.channel = channelId_;
-    record.startDate = DateText(start_);
-    record.startTime = TimeText(start_);
-    record.endDate = DateText(end);
-    record.endTime = TimeText(end);
-    record.imageName = imageFileName_;
-    record.path = recordPath_;
-    if (!index.AddClipRecord(record)) {
-        qCWarning(lcMedia) << "cannot write the clip index entry for" << aviFileName_;
     }
+    dropped_ += dropping_ ? 1 : 0;
+    return !dropping_;
 }
 
 void ClipRecorder::WriteFrame(const LiveFrame& frame) {
-    if (!writer_ || !frame.valid()) {
+    if (!writer_ || ended_ || !frame.valid()) {
         return;
     }
     if (!formatChecked_) {
         formatChecked_ = true;
-        const Block format = StreamFormat(frame.bytes());
-        writer_->RewriteFormat(format);
+        writer_->RewriteFormat(StreamFormat(frame.bytes()));
     }
     const bool key = frame.keyFrame || (firstSample_ && !codecKnown_);
-    firstSample_ = false;
-    if (previewDue_ && key) {
-        previewDue_ = false;
-        if (!WritePreview(frame.bytes(), frame.imageOffset + frame.imageLength)) {
-            return;
-        }
-    }
-    ++frameIndex_;
-    if (!writer_->WriteSample(frame.image(), key)) {
-        EndAfterFailure(writer_->errorText());
+    if (!Admit(frame.packed->size(), key)) {
         return;
     }
+    firstSample_ = false;
+    const bool preview = previewDue_ && key;
+    previewDue_ = previewDue_ && !key;
+    ++frameIndex_;
+    const QDateTime now = clock_();
+    writer_->WriteSample(frame, key, preview, now);
     const std::int64_t elapsed = sinceStart_.elapsed();
     if (elapsed - lastCommitMs_ >= CommitIntervalMs(elapsed)) {
         lastCommitMs_ = elapsed;
-        if (writer_->FileRemoved()) {
-            EndAfterFailure(QLatin1String(kRemovedText));
-            return;
-        }
-        if (!writer_->Commit()) {
-            EndAfterFailure(writer_->errorText());
-            return;
-        }
-        // The entry's end follows the clip minute by minute, so a clip cut off by a crash
-        // is listed with about its real length.
-        const QDateTime now = clock_();
-        const int minute = static_cast<int>(now.toSecsSinceEpoch() / 60);
-        if (minute != indexedMinute_) {
-            WriteIndexEntry(now);
-        }
+        writer_->Commit(now, ChannelName());
     }
 }
 
-bool ClipRecorder::WritePreview(std::span<const std::uint8_t> frame, std::size_t length) {
-    QFile preview(recordPath_ + imageFileName_);
-    if (preview.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-        preview.write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(length)) ==
-            static_cast<qint64>(length)) {
-        return true;
-    }
-    // A folder gone from under the clip shows here first; no need to wait for a commit.
-    if (writer_->FileRemoved()) {
-        EndAfterFailure(QLatin1String(kRemovedText));
-        return false;
-    }
-    // The clip goes on without its preview; the index still names it.
-    qCWarning(lcMedia) << "cannot write the preview" << preview.fileName() << preview.errorString();
-    preview.close();
-    preview.remove();
-    return true;
-}
-
-void ClipRecorder::ReportFailure(const QString& message) {
-    if (failureReported_) {
-        return;
-    }
-    failureReported_ = true;
-    const QString text = QStringLiteral("Recording cannot write to\n%1\n\n%2")
-                             .arg(QDir::toNativeSeparators(aviFilePath()), message);
-    qCWarning(lcMedia) << text;
-    if (onFailure_) {
-        onFailure_(text);
-    }
-}
-
-void ClipRecorder::EndAfterFailure(const QString& message) {
-    ReportFailure(message);
-    const QDateTime end = clock_();
-    const bool removed = writer_->FileRemoved();
-    // The final index goes in where there is still room; the operator has been told, and
-    // whatever of it is missing, the samples up to the last commit stay reachable.
-    if (!writer_->Close()) {
-        qCInfo(lcMedia) << "closing" << aviFileName_
-                        << "after the failure:" << writer_->errorText();
-    }
-    writer_.reset();
-    previewDue_ = false;
-    ended_ = true;
-    removedOnDisk_ = removed;
-    // A crash before StopRecording must not leave an entry that claims more than the disk
-    // holds.
-    if (removed) {
-        ClipIndex(store_, {}).DeleteClipRecord(aviFileName_);
-    } else {
-        WriteIndexEntry(end);
-    }
-}
-
-void ClipRecorder::StopRecording() {
-    if (ended_) {
-        if (removedOnDisk_) {
-            qCWarning(lcMedia) << "the clip" << aviFileName_ << "was removed while recording";
-        }
-        ended_ = false;
-        removedOnDisk_ = false;
-        recordPath_.clear();
-        aviFileName_.clear();
-        imageFileName_.clear();
-        return;
-    }
+void ClipRecorder::TakeNotices() {
     if (!writer_) {
         return;
     }
-    const QDateTime end = clock_();
-    const bool removed = writer_->FileRemoved();
-    if (!writer_->Close()) {
-        qCWarning(lcMedia) << "closing" << aviFileName_ << "failed:" << writer_->errorText();
+    const auto failure = ApplyNotices(writer_->TakeNotices());
+    if (failure && !ended_) {
+        ended_ = true;
+        if (onFailure_) {
+            onFailure_(*failure);
+        }
     }
-    writer_.reset();
-    if (removed) {
-        // Nothing is left to list: the entry written at the start goes too.
-        qCWarning(lcMedia) << "the clip" << aviFileName_ << "was removed while recording";
-        ClipIndex(store_, {}).DeleteClipRecord(aviFileName_);
-    } else {
-        WriteIndexEntry(end);
+}
+
+std::optional<QString> ClipRecorder::ApplyNotices(std::vector<ClipWriter::Notice> notices) {
+    std::optional<QString> failure;
+    for (ClipWriter::Notice& notice : notices) {
+        switch (notice.kind) {
+            case ClipWriter::Notice::Kind::Failure:
+                failure = std::move(notice.text);
+                break;
+            case ClipWriter::Notice::Kind::WriteEntry: {
+                const QString location = notice.entry.location;
+                ClipIndex index(store_, [&location](std::int32_t) { return location; });
+                if (!index.AddClipRecord(notice.entry)) {
+                    qCWarning(lcMedia)
+                        << "cannot write the clip index entry for" << notice.entry.fileName;
+                }
+                break;
+            }
+            case ClipWriter::Notice::Kind::DeleteEntry:
+                ClipIndex(store_, {}).DeleteClipRecord(notice.entry.fileName);
+                break;
+        }
+    }
+    return failure;
+}
+
+void ClipRecorder::StopRecording() {
+    if (!writer_) {
+        return;
+    }
+    // Not recording any more from here on, so that a failure handler may start a new clip.
+    const std::unique_ptr<ClipWriter> writer = std::move(writer_);
+    const QString name = aviFileName_;
+    const bool told = ended_;
+    QElapsedTimer waited;
+    waited.start();
+    const bool finished = writer->Finish(clock_(), ChannelName());
+    if (!finished) {
+        qCWarning(lcMedia) << "the disk has not taken the end of" << name << "in"
+                           << ClipWriter::kFinishWaitMs
+                           << "ms; the clip is closed and listed when it does";
+    } else if (waited.elapsed() > kLongFinishMs) {
+        qCInfo(lcMedia) << "ending" << name << "waited" << waited.elapsed() << "ms for the disk";
+    }
+    if (dropped_ > 0) {
+        qCInfo(lcMedia) << name << "lost" << dropped_ << "frames to a disk that did not keep up";
     }
     recordPath_.clear();
     aviFileName_.clear();
     imageFileName_.clear();
     previewDue_ = false;
+    ended_ = false;
+    if (!finished) {
+        return;
+    }
+    // The entries of a store in memory, and a failure the clip's last frames met.
+    const auto failure = ApplyNotices(writer->TakeNotices());
+    if (failure && !told && onFailure_) {
+        onFailure_(*failure);
+    }
 }
 
 }  // namespace orvane

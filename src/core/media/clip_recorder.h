@@ -1,31 +1,43 @@
 #pragma once
 
-#include "media/avi_writer.h"
+#include "media/clip_writer.h"
 #include "media/key_frames.h"
 #include "media/live_frame.h"
+#include "media/media_file.h"
 #include "store/clip_index.h"
 #include "wire/bitmap_info.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QObject>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace orvane {
 
 // Records one channel into a clip: an AVI file holding every frame as one sample of its
 // compressed bytes (never decoded or re-encoded), a preview file holding the first frame
 // that can be decoded on its own, exactly as received, and an entry in the clip index.
-// The entry is written when recording starts and rewritten when it stops, and the file is
-// kept readable while it grows, so a recording cut off by a crash or a kill still plays
-// and is listed.
+// The entry is written when recording starts, follows the clip minute by minute and is
+// rewritten when it stops, and the file is kept readable while it grows, so a recording cut
+// off by a crash or a kill still plays and is listed.
 //
-// GUI thread only, like the connection that feeds it.
+// Threads: every call belongs to the thread that made the recorder (the GUI thread, like the
+// connection that feeds it), and none of them waits for the disk but these two:
+// - StartRecording creates the clip's file and writes its headers itself, so that the operator
+//   who pressed Record learns at once when the folder cannot take a clip;
+// - StopRecording (and the destructor) waits for the clip to be closed and its final entry
+//   written, at most ClipWriter::kFinishWaitMs: past that the clip is finished in the
+//   background, and that is logged.
+// Samples, commits, the preview file and the entries are written by the clip's ClipWriter on
+// its own thread. What it has to tell (a failure) comes back as a call posted to this thread.
 class ClipRecorder final : public FrameSink {
   public:
     using Clock = std::function<QDateTime()>;
@@ -34,8 +46,15 @@ class ClipRecorder final : public FrameSink {
     using FileOpener =
         std::function<std::unique_ptr<MediaFile>(const QString& path, QString& error)>;
 
+    // The most the frames waiting for the disk may hold, per recorder. A disk that falls
+    // further behind loses whole groups of pictures (see WriteFrame). 16 MB rides out a stall
+    // of a minute on a channel of 2 Mbit/s (the simulated site sends 400 kbit/s), goes into a
+    // slow share of 10 MB/s within StopRecording's wait, and keeps what a full screen of 64
+    // recording windows holds to 1 GB when their disk stops answering.
+    static constexpr std::size_t kQueueBytes = 16u << 20;
+
     // format is the channel's BITMAPINFOHEADER; channelName gives the site's name for the
-    // channel (empty when it has none).
+    // channel (empty when it has none). store must outlive the recorder.
     ClipRecorder(KeyStore& store, ClipIndex::ChannelNameLookup channelName, std::int32_t channelId,
                  const BitmapInfoHeader& format);
     ~ClipRecorder() override;
@@ -47,17 +66,25 @@ class ClipRecorder final : public FrameSink {
     // a message naming the file when the clip cannot be created; nothing is left recording.
     bool StartRecording(const QString& recordPath, std::span<const std::uint8_t> latestFrame,
                         QString& error);
-    // Appends one frame as one sample of its compressed bytes.
+    // Hands one frame over to be appended as one sample of its compressed bytes. While the
+    // frames waiting for the disk would pass kQueueBytes, frames are dropped from the one that
+    // does not fit up to the next key frame that does, so that the clip still decodes after
+    // the gap; that is logged once per clip. (A codec whose frames cannot be told apart takes
+    // up again at the first frame that fits.)
     void WriteFrame(const LiveFrame& frame);
     // Ends the clip, if any, and writes its index entry; always leaves it not recording.
     void StopRecording();
 
     void TakeFrame(const LiveFrame& frame) override { WriteFrame(frame); }
 
-    bool recording() const { return writer_ != nullptr || ended_; }
+    bool recording() const { return writer_ != nullptr; }
     // A failure (a full disk, the folder gone) ended the clip; StopRecording still closes it.
     bool endedByFailure() const { return ended_; }
+    // The frames this clip took: handed over to be written, not dropped. Once StopRecording
+    // returns, the samples of a clip that met no failure.
     std::uint32_t frameIndex() const { return frameIndex_; }
+    // How far the disk is behind: bytes of the frames taken that are not in the file yet.
+    std::size_t queuedBytes() const;
     const QString& recordPath() const { return recordPath_; }
     const QString& aviFileName() const { return aviFileName_; }
     const QString& imageFileName() const { return imageFileName_; }
@@ -67,23 +94,31 @@ class ClipRecorder final : public FrameSink {
     // ends there: closed with what it holds and listed as ending then, or not listed at all
     // when its file is gone. Frames that come after it are dropped, not tried one by one;
     // the recording counts as running until StopRecording, so the window that started it
-    // ends it. Called from inside frame dispatch: the handler must not block.
+    // ends it. Called on this recorder's thread from a posted call, or from StopRecording
+    // when the failure came with the clip's last frames; the handler must not block.
     void SetFailureHandler(FailureHandler handler) { onFailure_ = std::move(handler); }
+    // Read on this recorder's thread only.
     void SetClock(Clock clock) { clock_ = std::move(clock); }
-    // Tests put a file that runs full or fails in place of the real one.
+    // Tests put a file that runs full, fails or blocks in place of the real one (a gate that
+    // holds the writer still: tests/support/file_gate.h). The opener runs in StartRecording,
+    // and the file's writes after the headers on the writer's thread.
     void SetFileOpener(FileOpener opener) { openFile_ = std::move(opener); }
+    // Tests make the bound small, to pass it with a few frames.
+    void SetQueueBytesForTesting(std::size_t bytes) { queueBytes_ = bytes; }
     // How often the growing file is made readable: every second at first, less often as
     // the clip gets long, so the header's index never runs out.
     static std::int64_t CommitIntervalMs(std::int64_t elapsedMs);
 
   private:
     Block StreamFormat(std::span<const std::uint8_t> frame) const;
-    // false when the clip ended on it
-    bool WritePreview(std::span<const std::uint8_t> frame, std::size_t length);
-    void ReportFailure(const QString& message);
-    // Ends the clip at a write failure, keeping its names until StopRecording.
-    void EndAfterFailure(const QString& message);
-    void WriteIndexEntry(const QDateTime& end);
+    // Whether a frame of size bytes goes in, or is dropped because the disk is behind.
+    bool Admit(std::size_t size, bool key);
+    // The channel's name, or the last one it had.
+    QString ChannelName();
+    // Takes what the writer has to tell, on a call it posted.
+    void TakeNotices();
+    // Writes the entries of a store in memory; the failure's message when one came.
+    std::optional<QString> ApplyNotices(std::vector<ClipWriter::Notice> notices);
 
     KeyStore& store_;
     ClipIndex::ChannelNameLookup channelName_;
@@ -95,8 +130,11 @@ class ClipRecorder final : public FrameSink {
     FileOpener openFile_ = [](const QString& path, QString& error) {
         return OpenMediaFile(path, true, error);
     };
+    std::size_t queueBytes_ = kQueueBytes;
+    // The writer's posted calls land here, on this recorder's thread, and go with it.
+    std::unique_ptr<QObject> context_;
 
-    std::unique_ptr<AviWriter> writer_;
+    std::unique_ptr<ClipWriter> writer_;  // while recording
     // A codec whose frames cannot be told apart has its clip's first sample marked as key,
     // so that players decode from the start.
     bool codecKnown_ = true;
@@ -104,14 +142,12 @@ class ClipRecorder final : public FrameSink {
     QString recordPath_;
     QString aviFileName_;
     QString imageFileName_;
-    QDateTime start_;
     std::uint32_t frameIndex_ = 0;
     bool previewDue_ = false;
     bool formatChecked_ = false;
-    bool failureReported_ = false;
-    bool ended_ = false;          // a failure ended the clip before StopRecording
-    bool removedOnDisk_ = false;  // and its file was gone
-    int indexedMinute_ = -1;      // the end minute the index entry holds
+    bool ended_ = false;     // a failure ended the clip before StopRecording
+    bool dropping_ = false;  // up to the next key frame that fits
+    std::uint32_t dropped_ = 0;
     QElapsedTimer sinceStart_;
     std::int64_t lastCommitMs_ = 0;
 };

@@ -203,6 +203,46 @@ KeyStore::~KeyStore() {
     CloseKept();
 }
 
+KeyStore::WorkerShare KeyStore::ShareWithWorker() {
+    const char* file = db_ && !inMemory_ ? sqlite3_db_filename(db_.get(), "main") : nullptr;
+    if (!file || !*file) {
+        return {};
+    }
+    if (!busyWait_->workers.yieldTo) {
+        busyWait_->workers.yieldTo = std::make_shared<std::atomic<int>>(0);
+    }
+    return {file, busyWait_->workers.yieldTo};
+}
+
+std::optional<KeyStore> KeyStore::OpenForWorker(const WorkerShare& share, std::string& detail) {
+    if (share.path.empty() || !share.writing) {
+        detail = "the store is not kept in a file";
+        return std::nullopt;
+    }
+    if (!sqlite3_threadsafe()) {
+        detail = "SQLite is built without threads";
+        return std::nullopt;
+    }
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(share.path.c_str(), &raw,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    SqliteDb db(raw);
+    if (rc != SQLITE_OK) {
+        detail = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
+        return std::nullopt;
+    }
+    sqlite3_extended_result_codes(db.get(), 1);
+    KeyStore store(std::move(db), false);
+    store.busyWait_->workers.marks = share.writing;
+    // The owner has checked the file and made it WAL, which the file keeps; the sync level is
+    // each connection's own.
+    if (!store.Exec("PRAGMA synchronous=FULL")) {
+        detail = sqlite3_errmsg(store.db_.get());
+        return std::nullopt;
+    }
+    return store;
+}
+
 KeyStore KeyStore::OpenInMemory() {
     sqlite3* raw = nullptr;
     sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

@@ -2,6 +2,7 @@
 
 #include "store/sqlite_handle.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -79,7 +80,8 @@ struct StoreResult {
 // soon as the lock goes (retried from the event loop, before any later write, and when the
 // store closes). Sub-paths are written with backslashes: "Software\\Company\\App".
 //
-// Not thread-safe: one KeyStore belongs to one thread.
+// Not thread-safe: one KeyStore belongs to one thread. A worker thread that writes to the
+// same file opens its own connection (ShareWithWorker, OpenForWorker).
 class KeyStore {
   public:
     static constexpr RegKey kRoot{0};
@@ -91,6 +93,7 @@ class KeyStore {
     static constexpr int kBusyWaitMs = 150;
 
     struct OpenOutcome;
+    struct WorkerShare;
 
     // Opens the store file, creating it (mode 0600, and its folder) when it is missing.
     static OpenOutcome Open(const std::string& path);
@@ -125,6 +128,17 @@ class KeyStore {
     StoreResult<std::vector<std::string>> ValueNames(RegKey key) const;
 
     bool inMemory() const { return inMemory_; }
+
+    // What a worker thread needs to open its own connection to this store's file; the path is
+    // empty for a store in memory, which no other connection reaches. From then on this
+    // store's thread never waits for the worker: a write here that finds the file locked while
+    // the worker writes is kept at once, as for another program's lock held too long.
+    WorkerShare ShareWithWorker();
+    // On the worker's thread: the connection of its own, with the same durability, busy wait
+    // and kept writes (tried again at its next write and when it closes: a worker has no event
+    // loop). Two connections of one process to one file are safe in SQLite's multi-thread mode
+    // as long as each stays on its thread. nullopt with SQLite's reason in detail.
+    static std::optional<KeyStore> OpenForWorker(const WorkerShare& share, std::string& detail);
 
     // Writes kept back by another program's lock and not in the file yet.
     std::size_t pendingWrites() const;
@@ -175,6 +189,12 @@ struct KeyStore::OpenOutcome {
     std::optional<KeyStore> store;
     OpenProblem problem = OpenProblem::None;
     std::string detail;  // the database's own words, for the log and the operator
+};
+
+struct KeyStore::WorkerShare {
+    std::string path;
+    // How many of the worker connections are writing now.
+    std::shared_ptr<std::atomic<int>> writing;
 };
 
 // Splits "A\\B\\C" into its names; nullopt when a component is empty or too long.

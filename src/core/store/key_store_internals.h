@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -74,21 +75,56 @@ inline std::int64_t DataVersion(sqlite3* db) {
     return stmt && sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : -1;
 }
 
+// The writes of a worker's connection to the same file (KeyStore::OpenForWorker): the
+// worker's store counts them in marks, the owner's store gives way while yieldTo is above
+// zero.
+struct WorkerWrites {
+    std::shared_ptr<std::atomic<int>> yieldTo;
+    std::shared_ptr<std::atomic<int>> marks;
+
+    bool Yielding() const { return yieldTo && yieldTo->load() > 0; }
+};
+
+// Counted from before the transaction begins until after it ends, so that the count is above
+// zero whenever the worker holds the lock.
+class WorkerWriteMark {
+  public:
+    explicit WorkerWriteMark(std::atomic<int>* count) : count_(count) {
+        if (count_) {
+            ++*count_;
+        }
+    }
+    ~WorkerWriteMark() {
+        if (count_) {
+            --*count_;
+        }
+    }
+    WorkerWriteMark(const WorkerWriteMark&) = delete;
+    WorkerWriteMark& operator=(const WorkerWriteMark&) = delete;
+
+  private:
+    std::atomic<int>* count_;
+};
+
 // Runs a write, again while the file is locked, for up to budgetMs. A lock that changes
 // hands (another process writing in a loop, each write short) is waited for as long as
 // others commit, within kProgressLimitMs: those writers make way soon. A lock held without
-// a commit (a long transaction, a backup) is given up on after budgetMs.
+// a commit (a long transaction, a backup) is given up on after budgetMs. A lock our own
+// worker may hold is not waited for at all.
 template <typename Write>
-auto TryWithin(sqlite3* db, int budgetMs, bool& busy, Write&& write) {
+auto TryWithin(sqlite3* db, const WorkerWrites& workers, int budgetMs, bool& busy, Write&& write) {
     const auto start = std::chrono::steady_clock::now();
     const auto limit = start + std::chrono::milliseconds(kProgressLimitMs);
     auto deadline = start + std::chrono::milliseconds(budgetMs);
     std::int64_t version = DataVersion(db);
     while (true) {
         busy = false;
-        auto result = write();
+        auto result = [&] {
+            const WorkerWriteMark mark(workers.marks.get());
+            return write();
+        }();
         const auto now = std::chrono::steady_clock::now();
-        if (!busy || now >= limit) {
+        if (!busy || now >= limit || workers.Yielding()) {
             return result;
         }
         if (now >= deadline) {
@@ -118,9 +154,13 @@ inline std::string ColumnText(sqlite3_stmt* stmt, int column) {
 struct KeyStore::BusyWait {
     int budgetMs = kBusyWaitMs;
     std::chrono::steady_clock::time_point start;
+    keystore::WorkerWrites workers;
 
     static int Retry(void* self, int attempt) {
         auto* wait = static_cast<BusyWait*>(self);
+        if (wait->workers.Yielding()) {
+            return 0;
+        }
         const auto now = std::chrono::steady_clock::now();
         if (attempt == 0) {
             wait->start = now;

@@ -41,8 +41,9 @@ bool KeyStore::FlushPendingWrites(int waitMs) {
     }
     busyWait_->budgetMs = waitMs;
     while (!behind_->writes.empty()) {
-        const StoreStatus status = keystore::TryWithin(
-            db_.get(), waitMs, busy_, [&] { return Apply(behind_->writes.front()); });
+        const StoreStatus status =
+            keystore::TryWithin(db_.get(), busyWait_->workers, waitMs, busy_,
+                                [&] { return Apply(behind_->writes.front()); });
         if (status == StoreStatus::Failed && busy_) {
             break;
         }
@@ -111,7 +112,7 @@ void KeyStore::Keep(PendingWrite write) {
     }
     if (behind_->writes.empty()) {
         behind_->lastTry = std::chrono::steady_clock::now();
-        qCInfo(lcStore) << "the store file is locked by another program; writes are kept "
+        qCInfo(lcStore) << "the store file is locked by another connection; writes are kept "
                            "until it is free";
     }
     behind_->writes.push_back(std::move(write));

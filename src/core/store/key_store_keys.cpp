@@ -89,7 +89,7 @@ StoreResult<RegKey> KeyStore::CreateKey(RegKey parent, std::string_view subPath)
         return existing;
     }
     if (!Keeping()) {
-        const auto made = keystore::TryWithin(db_.get(), kBusyWaitMs, busy_,
+        const auto made = keystore::TryWithin(db_.get(), busyWait_->workers, kBusyWaitMs, busy_,
                                               [&] { return CreateKeyNow(parent, *names); });
         if (made.status != StoreStatus::Failed || !busy_) {
             return made;
@@ -145,8 +145,9 @@ StoreStatus KeyStore::DeleteKey(RegKey parent, std::string_view subPath) {
     }
     parent = Real(parent);
     if (!Keeping()) {
-        const StoreStatus status = keystore::TryWithin(
-            db_.get(), kBusyWaitMs, busy_, [&] { return DeleteKeyNow(parent, subPath); });
+        const StoreStatus status =
+            keystore::TryWithin(db_.get(), busyWait_->workers, kBusyWaitMs, busy_,
+                                [&] { return DeleteKeyNow(parent, subPath); });
         if (status != StoreStatus::Failed || !busy_) {
             return status;
         }

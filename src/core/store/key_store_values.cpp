@@ -13,8 +13,9 @@ StoreStatus KeyStore::SetValue(RegKey key, std::string_view name, std::uint32_t 
     }
     key = Real(key);
     if (!Keeping()) {
-        const StoreStatus status = keystore::TryWithin(
-            db_.get(), kBusyWaitMs, busy_, [&] { return SetValueNow(key, name, type, data); });
+        const StoreStatus status =
+            keystore::TryWithin(db_.get(), busyWait_->workers, kBusyWaitMs, busy_,
+                                [&] { return SetValueNow(key, name, type, data); });
         if (status != StoreStatus::Failed || !busy_) {
             return status;
         }
@@ -107,8 +108,9 @@ StoreResult<StoredValue> KeyStore::QueryValue(RegKey key, std::string_view name)
 StoreStatus KeyStore::DeleteValue(RegKey key, std::string_view name) {
     key = Real(key);
     if (!Keeping()) {
-        const StoreStatus status = keystore::TryWithin(db_.get(), kBusyWaitMs, busy_,
-                                                       [&] { return DeleteValueNow(key, name); });
+        const StoreStatus status =
+            keystore::TryWithin(db_.get(), busyWait_->workers, kBusyWaitMs, busy_,
+                                [&] { return DeleteValueNow(key, name); });
         if (status != StoreStatus::Failed || !busy_) {
             return status;
         }

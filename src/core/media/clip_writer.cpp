@@ -1,0 +1,386 @@
+#include "media/clip_writer.h"
+
+#include "common/log.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+namespace orvane {
+namespace {
+
+constexpr const char* kRemovedText = "The file or its folder has been removed.";
+
+QString DateText(const QDateTime& moment) {
+    const QDate date = moment.date();
+    return QString::asprintf("%04d/%02d/%02d", date.year(), date.month(), date.day());
+}
+
+QString TimeText(const QDateTime& moment) {
+    const QTime time = moment.time();
+    return QString::asprintf("%02d:%02d", time.hour(), time.minute());
+}
+
+int MinuteOf(const QDateTime& moment) {
+    return static_cast<int>(moment.toSecsSinceEpoch() / 60);
+}
+
+}  // namespace
+
+struct ClipWriter::Command {
+    enum class Kind { Entry, Format, Sample, Commit, End };
+    Kind kind = Kind::Entry;
+    LiveFrame frame;
+    bool key = false;
+    bool preview = false;
+    Block format;
+    QDateTime now;  // invalid: the latest one handed over
+    QString location;
+};
+
+// What the owner's thread and the writer's thread share; mutex guards everything but
+// queuedBytes.
+struct ClipWriter::Shared {
+    std::mutex mutex;
+    std::condition_variable commandsWaiting;
+    std::condition_variable finishedChanged;
+    std::deque<Command> commands;
+    std::vector<Notice> notices;
+    Wake wake;  // empty once the owner has let go of the writer
+    bool finished = false;
+    std::atomic<std::size_t> queuedBytes{0};
+};
+
+// The clip's file and entry, touched by the writer's thread only.
+class ClipWriter::Work {
+  public:
+    Work(std::unique_ptr<AviWriter> file, Clip clip, KeyStore::WorkerShare store)
+        : file_(std::move(file)), clip_(std::move(clip)), share_(std::move(store)) {}
+
+    void Run(Shared& shared) {
+        shared_ = &shared;
+        OpenStore();
+        while (true) {
+            Command command;
+            {
+                std::unique_lock lock(shared.mutex);
+                shared.commandsWaiting.wait(lock, [&] { return !shared.commands.empty(); });
+                command = std::move(shared.commands.front());
+                shared.commands.pop_front();
+            }
+            Do(command);
+            if (command.kind == Command::Kind::Sample) {
+                shared.queuedBytes -= command.frame.packed->size();
+            }
+            if (command.kind == Command::Kind::End) {
+                break;
+            }
+        }
+        // Entry writes the store kept back behind another program's lock go in as it closes.
+        store_.reset();
+        {
+            const std::lock_guard lock(shared.mutex);
+            shared.finished = true;
+        }
+        shared.finishedChanged.notify_all();
+    }
+
+  private:
+    void OpenStore() {
+        if (share_.path.empty()) {
+            return;  // a store in memory: the owner writes the entries
+        }
+        std::string detail;
+        store_ = KeyStore::OpenForWorker(share_, detail);
+        if (!store_) {
+            qCWarning(lcStore) << "the recorder cannot open the store on its own:" << detail.c_str()
+                               << "- its entries go through the program's";
+        }
+    }
+
+    void Do(const Command& command) {
+        if (command.now.isValid()) {
+            now_ = command.now;
+        }
+        if (!command.location.isNull()) {
+            location_ = command.location;
+        }
+        switch (command.kind) {
+            case Command::Kind::Entry:
+                WriteEntry();
+                return;
+            case Command::Kind::Format:
+                if (file_) {
+                    file_->RewriteFormat(command.format);
+                }
+                return;
+            case Command::Kind::Sample:
+                WriteSample(command);
+                return;
+            case Command::Kind::Commit:
+                Commit();
+                return;
+            case Command::Kind::End:
+                End();
+                return;
+        }
+    }
+
+    // Frames that come after a failure are dropped, not tried one by one.
+    void WriteSample(const Command& command) {
+        if (!file_) {
+            return;
+        }
+        if (command.preview && !WritePreview(command.frame)) {
+            return;
+        }
+        if (!file_->WriteSample(command.frame.image(), command.key)) {
+            EndAfterFailure(file_->errorText());
+        }
+    }
+
+    // false when the clip ended on it
+    bool WritePreview(const LiveFrame& frame) {
+        const std::size_t length = frame.imageOffset + frame.imageLength;
+        QFile preview(clip_.folder + clip_.imageFileName);
+        if (preview.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+            preview.write(reinterpret_cast<const char*>(frame.bytes().data()),
+                          static_cast<qint64>(length)) == static_cast<qint64>(length)) {
+            return true;
+        }
+        // A folder gone from under the clip shows here first; no need to wait for a commit.
+        if (file_->FileRemoved()) {
+            EndAfterFailure(QLatin1String(kRemovedText));
+            return false;
+        }
+        // The clip goes on without its preview; the index still names it.
+        qCWarning(lcMedia) << "cannot write the preview" << preview.fileName()
+                           << preview.errorString();
+        preview.close();
+        preview.remove();
+        return true;
+    }
+
+    void Commit() {
+        if (!file_) {
+            return;
+        }
+        if (file_->FileRemoved()) {
+            EndAfterFailure(QLatin1String(kRemovedText));
+            return;
+        }
+        if (!file_->Commit()) {
+            EndAfterFailure(file_->errorText());
+            return;
+        }
+        // The entry's end follows the clip minute by minute, so a clip cut off by a crash is
+        // listed with about its real length.
+        if (MinuteOf(now_) != indexedMinute_) {
+            WriteEntry();
+        }
+    }
+
+    void End() {
+        if (!file_) {
+            if (removed_) {
+                qCWarning(lcMedia)
+                    << "the clip" << clip_.aviFileName << "was removed while recording";
+            }
+            return;
+        }
+        const bool removed = file_->FileRemoved();
+        if (!file_->Close()) {
+            qCWarning(lcMedia) << "closing" << clip_.aviFileName << "failed:" << file_->errorText();
+        }
+        file_.reset();
+        if (removed) {
+            // Nothing is left to list: the entry written at the start goes too.
+            qCWarning(lcMedia) << "the clip" << clip_.aviFileName << "was removed while recording";
+            DeleteEntry();
+        } else {
+            WriteEntry();
+        }
+    }
+
+    // Ends the clip at a write failure and tells the owner once it is closed and its entry is
+    // right.
+    void EndAfterFailure(const QString& message) {
+        const QString text =
+            QStringLiteral("Recording cannot write to\n%1\n\n%2")
+                .arg(QDir::toNativeSeparators(clip_.folder + clip_.aviFileName), message);
+        qCWarning(lcMedia) << text;
+        removed_ = file_->FileRemoved();
+        // The final index goes in where there is still room; the operator is told, and
+        // whatever of it is missing, the samples up to the last commit stay reachable.
+        if (!file_->Close()) {
+            qCInfo(lcMedia) << "closing" << clip_.aviFileName
+                            << "after the failure:" << file_->errorText();
+        }
+        file_.reset();
+        // A crash before the clip is stopped must not leave an entry that claims more than
+        // the disk holds.
+        if (removed_) {
+            DeleteEntry();
+        } else {
+            WriteEntry();
+        }
+        Notice notice;
+        notice.kind = Notice::Kind::Failure;
+        notice.text = text;
+        notice.removed = removed_;
+        Tell(std::move(notice));
+    }
+
+    void WriteEntry() {
+        indexedMinute_ = MinuteOf(now_);
+        ClipRecord record;
+        record.fileName = clip_.aviFileName;
+        record.open = 0;
+        record.channel = clip_.channel;
+        record.location = location_;
+        record.startDate = DateText(clip_.start);
+        record.startTime = TimeText(clip_.start);
+        record.endDate = DateText(now_);
+        record.endTime = TimeText(now_);
+        record.imageName = clip_.imageFileName;
+        record.path = clip_.folder;
+        if (!store_) {
+            Notice notice;
+            notice.kind = Notice::Kind::WriteEntry;
+            notice.entry = std::move(record);
+            Tell(std::move(notice));
+            return;
+        }
+        ClipIndex index(*store_, [this](std::int32_t) { return location_; });
+        if (!index.AddClipRecord(record)) {
+            qCWarning(lcMedia) << "cannot write the clip index entry for" << clip_.aviFileName;
+        }
+    }
+
+    void DeleteEntry() {
+        if (!store_) {
+            Notice notice;
+            notice.kind = Notice::Kind::DeleteEntry;
+            notice.entry.fileName = clip_.aviFileName;
+            Tell(std::move(notice));
+            return;
+        }
+        ClipIndex(*store_, {}).DeleteClipRecord(clip_.aviFileName);
+    }
+
+    void Tell(Notice notice) {
+        const std::lock_guard lock(shared_->mutex);
+        shared_->notices.push_back(std::move(notice));
+        if (shared_->notices.size() == 1 && shared_->wake) {
+            shared_->wake();
+        }
+    }
+
+    std::unique_ptr<AviWriter> file_;  // null once the clip is closed
+    Clip clip_;
+    KeyStore::WorkerShare share_;
+    std::optional<KeyStore> store_;
+    Shared* shared_ = nullptr;
+    QDateTime now_ = clip_.start;
+    QString location_;
+    int indexedMinute_ = -1;  // the end minute the entry holds
+    bool removed_ = false;    // a failure found the file gone
+};
+
+ClipWriter::ClipWriter(std::unique_ptr<AviWriter> file, Clip clip, KeyStore::WorkerShare store,
+                       Wake wake)
+    : shared_(std::make_shared<Shared>()) {
+    shared_->wake = std::move(wake);
+    auto work = std::make_unique<Work>(std::move(file), std::move(clip), std::move(store));
+    // The thread keeps what it shares with the owner: a writer finished in the background
+    // outlives this object.
+    thread_ = std::thread([shared = shared_, work = std::move(work)] { work->Run(*shared); });
+}
+
+ClipWriter::~ClipWriter() {
+    if (thread_.joinable()) {
+        Finish(QDateTime(), QString());
+    }
+}
+
+void ClipWriter::Hand(Command command) {
+    {
+        const std::lock_guard lock(shared_->mutex);
+        shared_->commands.push_back(std::move(command));
+    }
+    shared_->commandsWaiting.notify_one();
+}
+
+void ClipWriter::WriteEntry(const QDateTime& now, const QString& location) {
+    Command command;
+    command.kind = Command::Kind::Entry;
+    command.now = now;
+    command.location = location;
+    Hand(std::move(command));
+}
+
+void ClipWriter::RewriteFormat(Block format) {
+    Command command;
+    command.kind = Command::Kind::Format;
+    command.format = std::move(format);
+    Hand(std::move(command));
+}
+
+void ClipWriter::WriteSample(const LiveFrame& frame, bool key, bool preview, const QDateTime& now) {
+    shared_->queuedBytes += frame.packed->size();
+    Command command;
+    command.kind = Command::Kind::Sample;
+    command.frame = frame;
+    command.key = key;
+    command.preview = preview;
+    command.now = now;
+    Hand(std::move(command));
+}
+
+void ClipWriter::Commit(const QDateTime& now, const QString& location) {
+    Command command;
+    command.kind = Command::Kind::Commit;
+    command.now = now;
+    command.location = location;
+    Hand(std::move(command));
+}
+
+bool ClipWriter::Finish(const QDateTime& end, const QString& location) {
+    if (!thread_.joinable()) {
+        return true;  // finished before
+    }
+    Command command;
+    command.kind = Command::Kind::End;
+    command.now = end;
+    command.location = location;
+    Hand(std::move(command));
+    std::unique_lock lock(shared_->mutex);
+    if (!shared_->finishedChanged.wait_for(lock, std::chrono::milliseconds(kFinishWaitMs),
+                                           [&] { return shared_->finished; })) {
+        shared_->wake = nullptr;
+        lock.unlock();
+        thread_.detach();
+        return false;
+    }
+    lock.unlock();
+    thread_.join();
+    return true;
+}
+
+std::size_t ClipWriter::queuedBytes() const {
+    return shared_->queuedBytes.load();
+}
+
+std::vector<ClipWriter::Notice> ClipWriter::TakeNotices() {
+    const std::lock_guard lock(shared_->mutex);
+    return std::exchange(shared_->notices, {});
+}
+
+}  // namespace orvane

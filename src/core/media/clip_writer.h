@@ -1,0 +1,109 @@
+#pragma once
+
+#include "common/block.h"
+#include "media/avi_writer.h"
+#include "media/live_frame.h"
+#include "store/clip_index.h"
+#include "store/key_store.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace orvane {
+
+// The disk side of one clip: its samples, commits, preview file and clip index entries, done
+// on a thread of its own in the order they were handed over. ClipRecorder decides what goes
+// into the clip on its own thread and hands it over here without waiting; a disk or a network
+// share that stalls holds up this thread only.
+//
+// A thread per clip, started with the clip and ended with it: a recorder that is not recording
+// costs nothing, a clip's commands need no ordering against any other clip's, and a file that
+// stops answering holds up its own clip only, never the clips of other channels or of other
+// folders. The threads sleep in the disk or on their queue; they use hardly any CPU.
+//
+// Threads: the constructor, every public call and the destructor belong to the owner's thread
+// (the one that made the writer). The work runs on the writer's thread, which takes only the
+// queue's lock and never holds it while it writes. The entries go through a store connection of
+// the writer's own (KeyStore::OpenForWorker), so the owner's store never waits for them; a
+// store in memory, which no second connection reaches, gets them back as notices to write on
+// the owner's thread.
+class ClipWriter {
+  public:
+    // The clip being written: its folder (ending in a separator), file names, channel and start.
+    struct Clip {
+        QString folder;
+        QString aviFileName;
+        QString imageFileName;
+        std::int32_t channel = 0;
+        QDateTime start;
+    };
+
+    // What the writer leaves for its owner, taken on the owner's thread (TakeNotices).
+    struct Notice {
+        enum class Kind {
+            Failure,      // the clip ended at a write failure: closed, its entry made right
+            WriteEntry,   // write entry into the owner's store (a store in memory)
+            DeleteEntry,  // delete the entry of entry.fileName from the owner's store
+        };
+        Kind kind = Kind::Failure;
+        QString text;          // Failure: what the operator is told
+        bool removed = false;  // Failure: the file or its folder is gone
+        ClipRecord entry;
+    };
+
+    // Called on the writer's thread when notices begin to wait; it only posts a call that takes
+    // them on the owner's thread.
+    using Wake = std::function<void()>;
+
+    // How long Finish waits for the disk at most: long enough for the queue to drain into any
+    // disk that keeps up (ClipRecorder::kQueueBytes into 10 MB/s, a slow share, takes under
+    // two seconds), short enough that a disk which stopped answering does not freeze the
+    // program when the operator ends the clip.
+    static constexpr int kFinishWaitMs = 3000;
+
+    // file holds the headers already; store is where the entries go. Starts the thread.
+    ClipWriter(std::unique_ptr<AviWriter> file, Clip clip, KeyStore::WorkerShare store, Wake wake);
+    // Finishes the clip when Finish has not.
+    ~ClipWriter();
+    ClipWriter(const ClipWriter&) = delete;
+    ClipWriter& operator=(const ClipWriter&) = delete;
+
+    // Writes the clip's entry, ending at now; location is the channel's name.
+    void WriteEntry(const QDateTime& now, const QString& location);
+    // Replaces the stream format by one of the same length.
+    void RewriteFormat(Block format);
+    // Appends the frame's image as one sample, after writing the whole frame as the clip's
+    // preview when preview is set. now is when it came: a failure ends the clip's entry there.
+    void WriteSample(const LiveFrame& frame, bool key, bool preview, const QDateTime& now);
+    // Makes what is written so far reachable after a crash; a new minute goes into the entry.
+    void Commit(const QDateTime& now, const QString& location);
+    // Closes the clip and writes its final entry after everything handed over before, waiting
+    // for that at most kFinishWaitMs. false when the disk took longer: the writer's thread then
+    // finishes the clip by itself whenever the disk answers, and tells nothing any more.
+    bool Finish(const QDateTime& end, const QString& location);
+
+    // Bytes of the frames handed over whose samples are not in the file yet.
+    std::size_t queuedBytes() const;
+    // The notices left since the last call.
+    std::vector<Notice> TakeNotices();
+
+  private:
+    struct Command;
+    struct Shared;
+    class Work;
+
+    void Hand(Command command);
+
+    std::shared_ptr<Shared> shared_;
+    std::thread thread_;
+};
+
+}  // namespace orvane

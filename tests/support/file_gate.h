@@ -1,0 +1,83 @@
+#pragma once
+
+#include "media/clip_recorder.h"
+#include "media/media_file.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace orvane::test {
+
+// Clip files whose writes wait while the gate is shut: they hold a recorder's writer thread
+// still, as a disk or a network share that stops answering does. Give a recorder the gate's
+// Opener(), start recording (the headers are written then, so the gate is open), Shut() it,
+// hand frames over, Open() it. A write never waits longer than kLongestHoldMs, so a test whose
+// recorder does wait for the disk fails instead of hanging.
+class FileGate {
+  public:
+    static constexpr int kLongestHoldMs = 10000;
+
+    void Shut() { Set(true); }
+    void Open() { Set(false); }
+    // Writes waiting at the gate now.
+    int held() const {
+        const std::lock_guard lock(state_->mutex);
+        return state_->held;
+    }
+
+    ClipRecorder::FileOpener Opener() const {
+        return [state = state_](const QString& path, QString& error) -> std::unique_ptr<MediaFile> {
+            auto file = OpenMediaFile(path, true, error);
+            return file ? std::make_unique<GatedFile>(std::move(file), state) : nullptr;
+        };
+    }
+
+  private:
+    struct State {
+        mutable std::mutex mutex;
+        std::condition_variable changed;
+        bool shut = false;
+        int held = 0;
+
+        void Pass() {
+            std::unique_lock lock(mutex);
+            ++held;
+            changed.wait_for(lock, std::chrono::milliseconds(kLongestHoldMs),
+                             [&] { return !shut; });
+            --held;
+        }
+    };
+
+    class GatedFile final : public MediaFile {
+      public:
+        GatedFile(std::unique_ptr<MediaFile> file, std::shared_ptr<State> state)
+            : file_(std::move(file)), state_(std::move(state)) {}
+        ssize_t WriteAt(std::uint64_t pos, std::span<const iovec> parts) override {
+            state_->Pass();
+            return file_->WriteAt(pos, parts);
+        }
+        bool Truncate(std::uint64_t size) override { return file_->Truncate(size); }
+        void StartWriteBack() override { file_->StartWriteBack(); }
+        bool Removed() const override { return file_->Removed(); }
+        bool Close() override { return file_->Close(); }
+        void Discard() override { file_->Discard(); }
+
+      private:
+        std::unique_ptr<MediaFile> file_;
+        std::shared_ptr<State> state_;
+    };
+
+    void Set(bool shut) {
+        {
+            const std::lock_guard lock(state_->mutex);
+            state_->shut = shut;
+        }
+        state_->changed.notify_all();
+    }
+
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+}  // namespace orvane::test
