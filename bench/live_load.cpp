@@ -4,8 +4,11 @@
 // Orvane's CPU seconds per shown frame beside decoding the same kind of frames alone with one
 // thread, the latency from sending a frame to painting it (p50, p99), the lateness of a 10 ms
 // timer on the GUI thread (how long the event loop stalls), and resident memory.
-// With --record every channel records from its first frame, into a temporary folder.
-//   live_load [--channels 16] [--seconds 30] [--fps 25] [--record] [--codec mpeg4|h264|mjpeg]
+// With --record every channel records from its first frame, into a temporary folder; with
+// --block-writer S it does, and the recordings' disk stops answering for S seconds in the middle
+// of the run (the paints and stalls of that time are told apart).
+//   live_load [--channels 16] [--seconds 30] [--fps 25] [--record] [--block-writer S]
+//             [--codec mpeg4|h264|mjpeg]
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
 #include "decode_only.h"
@@ -16,6 +19,7 @@
 #include "media/video_decoder.h"
 #include "process_stats.h"
 #include "shared/command_ids.h"
+#include "support/file_gate.h"
 #include "video/video_channel_window.h"
 #include "wire/byte_order.h"
 
@@ -124,11 +128,16 @@ int main(int argc, char** argv) {
                        {"seconds", "Seconds of streaming.", "s", "30"},
                        {"fps", "Frames per second per channel.", "fps", "25"},
                        {"record", "Record every channel."},
+                       {"block-writer",
+                        "Record every channel, and hold the recordings' disk still for s seconds "
+                        "in the middle of the run.",
+                        "s", "0"},
                        {"codec", "mpeg4, h264 or mjpeg.", "codec", "mpeg4"}});
     parser.process(qtApp);
     const int channels = parser.value("channels").toInt();
     const double seconds = parser.value("seconds").toDouble();
-    const bool record = parser.isSet("record");
+    const double blockSeconds = parser.value("block-writer").toDouble();
+    const bool record = parser.isSet("record") || blockSeconds > 0;
     const auto codec = sim::ParseCodec(parser.value("codec"));
     if (!codec) {
         std::fprintf(stderr, "live_load: unknown codec\n");
@@ -182,6 +191,13 @@ int main(int argc, char** argv) {
     }
     MainFrame* frame = app.mainFrame();
     frame->resize(1920, 1080);
+    // A disk that stops answering, held still in the middle of the run.
+    test::FileGate disk;
+    frame->SetRecordFileOpener(disk.Opener());
+    std::vector<std::int64_t> blockedLatencies;
+    std::vector<std::int64_t> blockedLateness;
+    bool blockDone = blockSeconds <= 0;
+    QElapsedTimer blockClock;
 
     // The channel dialog that follows the login is not needed: the site streams by itself.
     QTimer dismiss;
@@ -292,6 +308,24 @@ int main(int argc, char** argv) {
                 rateLine = line;
             }
         }
+        // The block: from the middle of the run, what is painted and how late the loop runs
+        // are counted apart.
+        if (!blockDone && !blockClock.isValid() && clock.elapsed() > seconds * 500 && stalls) {
+            disk.Shut();
+            blockClock.start();
+            for (auto& watch : watches) {
+                watch->latencies = &blockedLatencies;
+            }
+            stalls->lateness.swap(blockedLateness);
+        }
+        if (!blockDone && blockClock.isValid() && blockClock.elapsed() > blockSeconds * 1000) {
+            blockDone = true;
+            disk.Open();
+            for (auto& watch : watches) {
+                watch->latencies = &latencies;
+            }
+            stalls->lateness.swap(blockedLateness);
+        }
         if (clock.elapsed() > (seconds + 10) * 1000) {
             break;
         }
@@ -326,6 +360,15 @@ int main(int argc, char** argv) {
     std::printf("event loop stall ms: p99 %lld, max %lld (%zu ticks of 10 ms)\n",
                 static_cast<long long>(Percentile(lateness, 0.99)),
                 static_cast<long long>(Percentile(lateness, 1.0)), ticks);
+    if (blockSeconds > 0) {
+        std::printf(
+            "while the disk was held still for %.1f s: paint latency ms p50 %lld, p99 "
+            "%lld (%zu paints); event loop stall ms p99 %lld, max %lld\n",
+            blockSeconds, static_cast<long long>(Percentile(blockedLatencies, 0.5)),
+            static_cast<long long>(Percentile(blockedLatencies, 0.99)), blockedLatencies.size(),
+            static_cast<long long>(Percentile(blockedLateness, 0.99)),
+            static_cast<long long>(Percentile(blockedLateness, 1.0)));
+    }
     std::printf("resident memory: %.0f MB at most\n", residentMax);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "site_simulator.h"
 #include "support/event_loop.h"
 #include "support/fake_main_frame.h"
+#include "support/file_gate.h"
 #include "support/media_samples.h"
 #include "support/message_guard.h"
 #include "wire/byte_order.h"
@@ -478,31 +479,52 @@ TEST_F(SiteConnectionTest, TheLatestFrameIsExactlyTheBytesOfThatFrameWhateverIts
     EXPECT_EQ(*connection->channels().FindLinkByNumber(9)->latestFrame.packed, small);
 }
 
-TEST_F(SiteConnectionTest, ARecordingTakesTheKeptFramesThenEveryFrameUntilStopped) {
+// Recording starts with the frames kept since the key frame and then takes every frame; a
+// disk that stops answering holds up no window: each keeps showing its newest pictures.
+TEST_F(SiteConnectionTest, RecordingsTakeEveryFrameAndABlockedDiskHoldsUpNoWindow) {
     StartSite();
     Connect();
     ASSERT_TRUE(LoggedIn());
-    connection->OpenChannel(3);
-    auto* window = WaitForWindow(1, 3);
-    ASSERT_NE(window, nullptr);
-    const ChannelLink* link = connection->channels().FindLinkByWindow(window);
-    ASSERT_NE(link, nullptr);
     QTemporaryDir folder;
     auto store = KeyStore::OpenInMemory();
-    ClipRecorder recorder(store, {}, 3, window->params().format);
-    QString error;
-    const std::size_t kept = link->sinceKey.frames().size();
-    ASSERT_GE(kept, 1u);
-    ASSERT_TRUE(
-        connection->channels().StartRecording(window, recorder, folder.path() + "/", error));
-    EXPECT_EQ(recorder.frameIndex(), kept);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.frameIndex() >= kept + 3; }));
+    test::FileGate disk;
+    std::vector<std::unique_ptr<ClipRecorder>> recorders;
+    std::vector<HeadlessChannelWindow*> windows;
+    for (const std::uint32_t id : {3u, 7u}) {
+        connection->OpenChannel(id);
+        auto* window = WaitForWindow(id == 3 ? 1 : 2, 3);
+        ASSERT_NE(window, nullptr);
+        const ChannelLink* link = connection->channels().FindLinkByWindow(window);
+        ASSERT_NE(link, nullptr);
+        const std::size_t kept = link->sinceKey.frames().size();
+        ASSERT_GE(kept, 1u);
+        auto& recorder = recorders.emplace_back(std::make_unique<ClipRecorder>(
+            store, nullptr, static_cast<std::int32_t>(id), window->params().format));
+        recorder->SetFileOpener(disk.Opener());
+        QString error;
+        ASSERT_TRUE(
+            connection->channels().StartRecording(window, *recorder, folder.path() + "/", error));
+        EXPECT_EQ(recorder->frameIndex(), kept);
+        windows.push_back(window);
+    }
 
-    // Stopped, it hears no more.
-    connection->channels().StopRecording(recorder);
-    const auto taken = recorder.frameIndex();
+    disk.Shut();
+    ASSERT_TRUE(WaitUntil([&] { return disk.held() > 0; }));
+    std::vector<int> drawn;
+    for (auto* window : windows) {
+        drawn.push_back(window->picturesDrawn());
+    }
+    EXPECT_TRUE(WaitUntil([&] {
+        return windows[0]->picturesDrawn() >= drawn[0] + 5 &&
+               windows[1]->picturesDrawn() >= drawn[1] + 5;
+    }));
+    disk.Open();
+
+    // Stopped, a recording hears no more.
+    const auto taken = recorders[0]->frameIndex();
+    connection->channels().StopRecording(*recorders[0]);
     test::Pump(200);
-    EXPECT_EQ(recorder.frameIndex(), taken);
+    EXPECT_EQ(recorders[0]->frameIndex(), taken);
 }
 
 TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheLink) {

@@ -185,8 +185,7 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
     EXPECT_EQ(events[0].memo, "Opened");
 
     // Each alarm window's clip is in the index while it records, and complete when it stops.
-    const auto entries = Index();
-    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_TRUE(WaitUntil([&] { return Index().size() == 2u; }));  // listed by their writers
     EXPECT_TRUE(WaitUntil([&] { return windows[0]->recorder()->frameIndex() >= 10; }));
     frame->RunCommand(cmd::kDisconnect);
     EXPECT_TRUE(frame->channelWindows().isEmpty());

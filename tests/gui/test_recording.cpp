@@ -91,7 +91,7 @@ TEST_F(RecordingTest, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsT
     EXPECT_TRUE(window->action(cmd::kStopRecord)->isEnabled());
     const QString avi = window->recorder()->aviFilePath();
     EXPECT_TRUE(avi.startsWith(folder));
-    ASSERT_EQ(Index().size(), 1u);
+    ASSERT_TRUE(WaitUntil([&] { return Index().size() == 1u; }));  // listed by its writer
 
     // The operator sees the mark: a red dot in the picture's top right corner.
     const QImage shown = window->pictureView()->grab().toImage();

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -352,6 +353,21 @@ void ClipWriter::Commit(const QDateTime& now, const QString& location) {
     Hand(std::move(command));
 }
 
+namespace {
+
+// When a finish last gave up on the disk. Clips ended together (Exit, a link closing its
+// windows) against one disk that stopped answering wait for it once between them, not once
+// each: the program would freeze for seconds per clip.
+std::atomic<std::int64_t> lastGaveUpMs{-1};
+
+std::int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
 bool ClipWriter::Finish(const QDateTime& end, const QString& location) {
     if (!thread_.joinable()) {
         return true;  // finished before
@@ -361,9 +377,13 @@ bool ClipWriter::Finish(const QDateTime& end, const QString& location) {
     command.now = end;
     command.location = location;
     Hand(std::move(command));
+    const std::int64_t gaveUp = lastGaveUpMs.load();
+    const bool diskStalled = gaveUp >= 0 && SteadyMs() - gaveUp < 2 * kFinishWaitMs;
+    const int waitMs = diskStalled ? kFinishWaitAfterStallMs : kFinishWaitMs;
     std::unique_lock lock(shared_->mutex);
-    if (!shared_->finishedChanged.wait_for(lock, std::chrono::milliseconds(kFinishWaitMs),
+    if (!shared_->finishedChanged.wait_for(lock, std::chrono::milliseconds(waitMs),
                                            [&] { return shared_->finished; })) {
+        lastGaveUpMs.store(SteadyMs());
         shared_->wake = nullptr;
         lock.unlock();
         thread_.detach();

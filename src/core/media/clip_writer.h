@@ -68,6 +68,9 @@ class ClipWriter {
     // two seconds), short enough that a disk which stopped answering does not freeze the
     // program when the operator ends the clip.
     static constexpr int kFinishWaitMs = 3000;
+    // The wait of a finish soon after another gave up on the disk: clips ended together wait
+    // for a stalled disk once between them.
+    static constexpr int kFinishWaitAfterStallMs = 20;
 
     // file holds the headers already; store is where the entries go. Starts the thread.
     ClipWriter(std::unique_ptr<AviWriter> file, Clip clip, KeyStore::WorkerShare store, Wake wake);

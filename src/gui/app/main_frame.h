@@ -70,6 +70,10 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     QTimer* diskTimer() const { return diskTimer_; }
     // Where free space is read from; tests put made-up volumes here.
     void SetFreeSpaceSource(FreeSpaceSource source) { freeSpace_ = std::move(source); }
+    // How recordings open their clip files from now on; benchmarks put a stalling disk here.
+    void SetRecordFileOpener(ClipRecorder::FileOpener opener) {
+        recordFileOpener_ = std::move(opener);
+    }
 
     // ChannelWindowHost
     ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) override;
@@ -89,6 +93,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     QString recordPath() const override;
     KeyStore& store() override;
     QString channelName(std::int32_t channelId) const override;
+    ClipRecorder::FileOpener recordFileOpener() const override { return recordFileOpener_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -128,6 +133,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     VideoCascade cascade_;
     DiskWatch diskWatch_;
     FreeSpaceSource freeSpace_ = QueryFreeSpace;
+    ClipRecorder::FileOpener recordFileOpener_;
     QTimer* diskTimer_ = nullptr;  // timer 500
     bool videoSizeMode_ = false;
     bool toolbarsVisible_ = true;

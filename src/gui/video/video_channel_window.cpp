@@ -344,6 +344,9 @@ void VideoChannelWindow::OnRecord() {
         recorder_ = std::make_unique<ClipRecorder>(
             owner_.store(), [&owner](std::int32_t id) { return owner.channelName(id); },
             channelId(), params_.format);
+        if (auto opener = owner_.recordFileOpener()) {
+            recorder_->SetFileOpener(std::move(opener));
+        }
         // Frames arrive inside the connection's dispatch: the operator is told from a
         // posted call, once per clip.
         QPointer<VideoChannelWindow> self(this);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/clip_recorder.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -25,6 +27,9 @@ class VideoWindowOwner {
     virtual QString recordPath() const = 0;
     virtual KeyStore& store() = 0;
     virtual QString channelName(std::int32_t channelId) const = 0;
+    // How a recording opens its clip file; empty for the real file. Benchmarks put a disk
+    // that stops answering here.
+    virtual ClipRecorder::FileOpener recordFileOpener() const { return {}; }
 };
 
 }  // namespace orvane
