@@ -56,6 +56,8 @@ struct ClipWriter::Shared {
     std::vector<Notice> notices;
     Wake wake;  // empty once the owner has let go of the writer
     bool finished = false;
+    // A command other than a sample waits, or samples enough to be worth a wake-up.
+    bool wakeDue = false;
     std::atomic<std::size_t> queuedBytes{0};
 };
 
@@ -68,20 +70,28 @@ class ClipWriter::Work {
     void Run(Shared& shared) {
         shared_ = &shared;
         OpenStore();
-        while (true) {
-            Command command;
+        bool ended = false;
+        while (!ended) {
+            std::deque<Command> batch;
             {
+                // Samples alone wake the thread only once they add up (kWakeBytes), or after
+                // kBatchMs: a wake-up per frame would cost the CPU of many channels for nothing,
+                // since only a commit makes samples reachable after a crash.
                 std::unique_lock lock(shared.mutex);
-                shared.commandsWaiting.wait(lock, [&] { return !shared.commands.empty(); });
-                command = std::move(shared.commands.front());
-                shared.commands.pop_front();
+                shared.commandsWaiting.wait_for(lock, std::chrono::milliseconds(kBatchMs),
+                                                [&] { return shared.wakeDue; });
+                shared.wakeDue = false;
+                batch.swap(shared.commands);
             }
-            Do(command);
-            if (command.kind == Command::Kind::Sample) {
-                shared.queuedBytes -= command.frame.packed->size();
-            }
-            if (command.kind == Command::Kind::End) {
-                break;
+            for (Command& command : batch) {
+                Do(command);
+                if (command.kind == Command::Kind::Sample) {
+                    shared.queuedBytes -= command.frame.packed->size();
+                }
+                if (command.kind == Command::Kind::End) {
+                    ended = true;
+                    break;
+                }
             }
         }
         // Entry writes the store kept back behind another program's lock go in as it closes.
@@ -312,11 +322,19 @@ ClipWriter::~ClipWriter() {
 }
 
 void ClipWriter::Hand(Command command) {
+    bool wake = false;
     {
         const std::lock_guard lock(shared_->mutex);
+        const bool sample = command.kind == Command::Kind::Sample;
         shared_->commands.push_back(std::move(command));
+        if (!shared_->wakeDue && (!sample || shared_->queuedBytes.load() >= kWakeBytes)) {
+            shared_->wakeDue = true;
+            wake = true;
+        }
     }
-    shared_->commandsWaiting.notify_one();
+    if (wake) {
+        shared_->commandsWaiting.notify_one();
+    }
 }
 
 void ClipWriter::WriteEntry(const QDateTime& now, const QString& location) {

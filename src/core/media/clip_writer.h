@@ -68,6 +68,10 @@ class ClipWriter {
     // two seconds), short enough that a disk which stopped answering does not freeze the
     // program when the operator ends the clip.
     static constexpr int kFinishWaitMs = 3000;
+    // Samples are written in batches: when this many bytes wait, at a commit, or after
+    // kBatchMs at the latest.
+    static constexpr std::size_t kWakeBytes = 256 * 1024;
+    static constexpr int kBatchMs = 100;
     // The wait of a finish soon after another gave up on the disk: clips ended together wait
     // for a stalled disk once between them.
     static constexpr int kFinishWaitAfterStallMs = 20;
