@@ -11,6 +11,7 @@
 #include "support/media_samples.h"
 #include "support/message_guard.h"
 #include "support/temp_store.h"
+#include "support/wrapped_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,10 +57,10 @@ struct DiskState {
     std::atomic<int> samplesTried = 0;  // writes that begin a sample chunk
 };
 
-class TestDisk final : public MediaFile {
+class TestDisk final : public test::WrappedFile {
   public:
     TestDisk(std::unique_ptr<MediaFile> file, std::shared_ptr<DiskState> state)
-        : file_(std::move(file)), state_(std::move(state)) {}
+        : WrappedFile(std::move(file)), state_(std::move(state)) {}
 
     ssize_t WriteAt(std::uint64_t pos, std::span<const iovec> parts) override {
         ++state_->writes;
@@ -81,16 +82,10 @@ class TestDisk final : public MediaFile {
             fitting.push_back({part.iov_base, length});
             room -= length;
         }
-        return file_->WriteAt(pos, fitting);
+        return WrappedFile::WriteAt(pos, fitting);
     }
-    bool Truncate(std::uint64_t size) override { return file_->Truncate(size); }
-    void StartWriteBack() override { file_->StartWriteBack(); }
-    bool Removed() const override { return file_->Removed(); }
-    bool Close() override { return file_->Close(); }
-    void Discard() override { file_->Discard(); }
 
   private:
-    std::unique_ptr<MediaFile> file_;
     std::shared_ptr<DiskState> state_;
 };
 

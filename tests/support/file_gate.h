@@ -2,6 +2,7 @@
 
 #include "media/clip_recorder.h"
 #include "media/media_file.h"
+#include "support/wrapped_file.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -50,22 +51,16 @@ class FileGate {
         }
     };
 
-    class GatedFile final : public MediaFile {
+    class GatedFile final : public WrappedFile {
       public:
         GatedFile(std::unique_ptr<MediaFile> file, std::shared_ptr<State> state)
-            : file_(std::move(file)), state_(std::move(state)) {}
+            : WrappedFile(std::move(file)), state_(std::move(state)) {}
         ssize_t WriteAt(std::uint64_t pos, std::span<const iovec> parts) override {
             state_->Pass();
-            return file_->WriteAt(pos, parts);
+            return WrappedFile::WriteAt(pos, parts);
         }
-        bool Truncate(std::uint64_t size) override { return file_->Truncate(size); }
-        void StartWriteBack() override { file_->StartWriteBack(); }
-        bool Removed() const override { return file_->Removed(); }
-        bool Close() override { return file_->Close(); }
-        void Discard() override { file_->Discard(); }
 
       private:
-        std::unique_ptr<MediaFile> file_;
         std::shared_ptr<State> state_;
     };
 
