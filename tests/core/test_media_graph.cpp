@@ -310,6 +310,7 @@ TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexKeepsEveryCompleteFrame) {
     stream.format = format.Bytes();
     const QString path = folder_ + "growing.avi";
     const QString copy = folder_ + "cut.avi";
+    const QString early = folder_ + "early.avi";  // killed before its first index
     QString error;
     auto writer = AviWriter::Create(path, stream, true, error);
     ASSERT_TRUE(writer) << error.toStdString();
@@ -318,6 +319,9 @@ TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexKeepsEveryCompleteFrame) {
         ASSERT_TRUE(writer->WriteSample(packed->imageData, i % 12 == 0));
         if (i == 17 || i == 33) {
             ASSERT_TRUE(writer->Commit());
+        }
+        if (i == 14) {
+            ASSERT_TRUE(QFile::copy(path, early));
         }
     }
     ASSERT_TRUE(QFile::copy(path, copy));
@@ -328,6 +332,10 @@ TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexKeepsEveryCompleteFrame) {
     EXPECT_EQ(graph->Duration(), 40);
     const auto reference = DecodeSequentially(Record(frames));
     ExpectFrames(*graph, reference, {39, 36, 35, 33, 25, 24, 40});
+    auto unindexed = Render(early);
+    ASSERT_TRUE(unindexed);
+    EXPECT_EQ(unindexed->Duration(), 15);
+    ExpectFrames(*unindexed, reference, {0, 14, 13, 12, 5});
 
     // Cut inside the last sample: that one is left out, the others stay.
     const QString shorter = folder_ + "shorter.avi";

@@ -35,6 +35,13 @@ bool IsDigit(std::uint8_t c) {
     return c >= '0' && c <= '9';
 }
 
+// A sample chunk's header ("NNdc" or "NNdb") stands at position.
+bool ChunkHeaderAt(AVIOContext* io, std::int64_t position) {
+    std::uint8_t id[4];
+    return avio_seek(io, position, SEEK_SET) >= 0 && avio_read(io, id, 4) == 4 && IsDigit(id[0]) &&
+           IsDigit(id[1]) && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b');
+}
+
 }  // namespace
 
 struct ClipPackets::Input {
@@ -177,11 +184,19 @@ bool ClipPackets::ScanSamples() {
     while (av_read_frame(context, packet.get()) >= 0 &&
            static_cast<std::int64_t>(samples_.size()) < kMaxFrames) {
         if (packet->stream_index == streamIndex_) {
-            // The packet's position is that of its chunk header, as in the index.
             samples_.push_back({packet->pos, static_cast<std::uint32_t>(packet->size),
                                 (packet->flags & AV_PKT_FLAG_KEY) != 0});
         }
         av_packet_unref(packet.get());
+    }
+    // The demuxer tells where a packet's data starts; a sample is found by its chunk header,
+    // as the index has it, which stands just before.
+    AVIOContext* io = context->pb;
+    for (Sample& entry : samples_) {
+        if (io && entry.position >= kChunkHeaderBytes && !ChunkHeaderAt(io, entry.position) &&
+            ChunkHeaderAt(io, entry.position - kChunkHeaderBytes)) {
+            entry.position -= kChunkHeaderBytes;
+        }
     }
     return !samples_.empty();
 }
