@@ -153,22 +153,28 @@ TEST_F(CallBackTest, CallersThatAreNoSiteNeverTouchTheOperatorsLink) {
     ConnectOperatorTo(*operatorSite);
     SiteConnection* const operatorLink = session.connection();
 
-    // A stray HTTP request, a framed message of a type no site sends, and a caller that says
-    // nothing at all.
+    // A stray HTTP request, framed messages that answer no greeting (a type no site sends, a
+    // refusal, a limit, a close, a login again), and a caller that says nothing at all.
     QTcpSocket http;
     http.connectToHost("127.0.0.1", session.listener().port());
     ASSERT_TRUE(http.waitForConnected(2000));
     http.write("GET / HTTP/1.0\r\nHost: x\r\n\r\n");
-    QTcpSocket alien;
-    alien.connectToHost("127.0.0.1", session.listener().port());
-    ASSERT_TRUE(alien.waitForConnected(2000));
-    const Block unknown = BuildSiteMessage(77, 0, 0, {});
-    alien.write(reinterpret_cast<const char*>(unknown.data()), qint64(unknown.size()));
+    std::vector<std::unique_ptr<QTcpSocket>> aliens;
+    for (const std::uint8_t type :
+         {std::uint8_t{77}, std::uint8_t(SiteMessage::LoginRejected),
+          std::uint8_t(SiteMessage::LimitReached), std::uint8_t(SiteMessage::SiteClosing),
+          std::uint8_t(SiteMessage::LoginAgain)}) {
+        auto& alien = aliens.emplace_back(std::make_unique<QTcpSocket>());
+        alien->connectToHost("127.0.0.1", session.listener().port());
+        ASSERT_TRUE(alien->waitForConnected(2000));
+        const Block message = BuildSiteMessage(type, 0, 0, {});
+        alien->write(reinterpret_cast<const char*>(message.data()), qint64(message.size()));
+    }
     QTcpSocket silent;
     silent.connectToHost("127.0.0.1", session.listener().port());
     ASSERT_TRUE(silent.waitForConnected(2000));
 
-    ASSERT_TRUE(WaitUntil([&] { return session.listener().refused() == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return session.listener().refused() == 7; }));
     EXPECT_EQ(session.listener().pendingCallers(), 0);
     EXPECT_TRUE(WaitUntil([&] {
         return silent.state() == QAbstractSocket::UnconnectedState &&

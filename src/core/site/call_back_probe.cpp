@@ -12,9 +12,14 @@
 namespace orvane {
 namespace {
 
+// Only an answer to the greeting proves a caller a site: its event, the login taken, its
+// channels or its video. A refusal, a limit, a close or a login again is what any host can
+// send, and must not tear down the operator's view.
 bool IsSiteMessage(const sitemsg::SiteMessageValue& value) {
-    return !std::holds_alternative<sitemsg::StreamError>(value) &&
-           !std::holds_alternative<sitemsg::Dropped>(value);
+    return std::holds_alternative<sitemsg::EventRecord>(value) ||
+           std::holds_alternative<sitemsg::LoginAccepted>(value) ||
+           std::holds_alternative<sitemsg::ChannelList>(value) ||
+           std::holds_alternative<sitemsg::VideoFrame>(value);
 }
 
 }  // namespace
