@@ -254,6 +254,9 @@ TEST_F(ClipRecorderTest, TheEntryFollowsTheClipMinuteByMinute) {
     QString error;
     ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
     recorder->WriteFrame(frames[0]);
+    // Watched while it records: the rewritten entry keeps it marked as read.
+    ASSERT_TRUE(test::WaitUntil([&] { return Index().size() == 1; }));
+    ClipIndex(store_, {}).SetClipOpened(recorder->aviFileName(), true);
     now_ = now_.addSecs(180);
     std::this_thread::sleep_for(std::chrono::milliseconds(1050));
     recorder->WriteFrame(frames[1]);
@@ -261,6 +264,8 @@ TEST_F(ClipRecorderTest, TheEntryFollowsTheClipMinuteByMinute) {
         const auto listed = Index();
         return listed.size() == 1 && listed[0].endTime == "10:18";
     }));
+    recorder->StopRecording();
+    EXPECT_EQ(Index().at(0).open, 1);
 }
 
 // A disk that stops answering holds up the writer's thread only: every frame is taken at

@@ -204,7 +204,7 @@ std::optional<QString> ClipRecorder::ApplyNotices(std::vector<ClipWriter::Notice
             case ClipWriter::Notice::Kind::WriteEntry: {
                 const QString location = notice.entry.location;
                 ClipIndex index(store_, [&location](std::int32_t) { return location; });
-                if (!index.AddClipRecord(notice.entry)) {
+                if (!index.UpdateClipRecord(notice.entry)) {
                     qCWarning(lcMedia)
                         << "cannot write the clip index entry for" << notice.entry.fileName;
                 }

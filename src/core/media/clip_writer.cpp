@@ -270,7 +270,7 @@ class ClipWriter::Work {
             return;
         }
         ClipIndex index(*store_, [this](std::int32_t) { return location_; });
-        if (!index.AddClipRecord(record)) {
+        if (!index.UpdateClipRecord(record)) {
             qCWarning(lcMedia) << "cannot write the clip index entry for" << clip_.aviFileName;
         }
     }

@@ -169,6 +169,22 @@ bool ClipIndex::AddClipRecord(ClipRecord record) {
     return true;
 }
 
+bool ClipIndex::UpdateClipRecord(ClipRecord record) {
+    if (UsableClipName(record.fileName)) {
+        const auto key =
+            store_.OpenKey(KeyStore::kRoot, ClipKeyPath(record.fileName.toStdString()));
+        const auto open =
+            key.ok() ? store_.QueryValue(key.value, clipvalue::kOpen) : StoreResult<StoredValue>{};
+        if (open.ok()) {
+            record.open = std::any_of(open.value.data.begin(), open.value.data.end(),
+                                      [](char byte) { return byte != 0; })
+                              ? 1
+                              : 0;
+        }
+    }
+    return AddClipRecord(std::move(record));
+}
+
 bool ClipIndex::DeleteClipRecord(const QString& fileName) {
     if (!UsableClipName(fileName)) {
         qCWarning(lcStore) << "clip name not usable as an index key:" << fileName;

@@ -39,6 +39,9 @@ class ClipIndex {
     // Writes the entry, its Location taken from the channel's current name; an entry of the
     // same file name is replaced value by value.
     bool AddClipRecord(ClipRecord record);
+    // The same, keeping the Open mark of an entry already there: a recording's entry is
+    // rewritten as it grows, and a clip watched meanwhile stays marked as read.
+    bool UpdateClipRecord(ClipRecord record);
     bool DeleteClipRecord(const QString& fileName);
     // Appends every entry, in the store's enumeration order, all read at once; values that
     // cannot be read (another type, a wrong size) read as empty or 0. Nothing is appended
