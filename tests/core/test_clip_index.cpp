@@ -248,5 +248,16 @@ TEST_F(ClipIndexTest, TheLocationIsTheChannelNameAtTheTimeOfWriting) {
     EXPECT_EQ(records[1].location, "");
 }
 
+TEST(NewerClip, StartFirstThenTheSameSecondsSuffixAsANumber) {
+    std::vector<QString> names{"200212031015300003.avi",    "200212031015300003-2.avi",
+                               "200212031015300003-10.avi", "200212031015310003.avi",
+                               "200212031015300003-1.avi",  "200212031015290003-9.avi"};
+    std::sort(names.begin(), names.end(), NewerClip);
+    const std::vector<QString> newestFirst{"200212031015310003.avi",   "200212031015300003-10.avi",
+                                           "200212031015300003-2.avi", "200212031015300003-1.avi",
+                                           "200212031015300003.avi",   "200212031015290003-9.avi"};
+    EXPECT_EQ(names, newestFirst);
+}
+
 }  // namespace
 }  // namespace orvane

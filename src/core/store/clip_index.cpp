@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace orvane {
 namespace {
@@ -125,6 +126,29 @@ void ReadInto(ClipRecord& record, const SubkeyValueView& value, TextCaches& cach
 }
 
 }  // namespace
+
+namespace {
+
+// The name without its extension and same-second suffix, and the suffix as a number.
+std::pair<QStringView, long long> ClipOrder(const QString& name) {
+    QStringView stem(name);
+    if (const auto dot = stem.lastIndexOf(QLatin1Char('.')); dot >= 0) {
+        stem = stem.left(dot);
+    }
+    const auto dash = stem.lastIndexOf(QLatin1Char('-'));
+    bool numeric = false;
+    const long long suffix = dash >= 0 ? stem.mid(dash + 1).toLongLong(&numeric) : 0;
+    return numeric ? std::pair{stem.left(dash), suffix} : std::pair{stem, 0LL};
+}
+
+}  // namespace
+
+bool NewerClip(const QString& a, const QString& b) {
+    const auto [stemA, suffixA] = ClipOrder(a);
+    const auto [stemB, suffixB] = ClipOrder(b);
+    const int byStart = stemA.compare(stemB);
+    return byStart != 0 ? byStart > 0 : suffixA > suffixB;
+}
 
 ClipIndex::ClipIndex(KeyStore& store, ChannelNameLookup channelName)
     : store_(store), channelName_(std::move(channelName)) {}

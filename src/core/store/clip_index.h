@@ -27,6 +27,11 @@ struct ClipRecord {
     friend bool operator==(const ClipRecord&, const ClipRecord&) = default;
 };
 
+// Whether the clip named a began after the one named b. Names begin with the start of the
+// recording; clips started in the same second carry a suffix "-1", "-2", ... "-10", which
+// counts as a number.
+bool NewerClip(const QString& a, const QString& b);
+
 // The index of recorded clips: one key per clip below the index key, values written in a
 // fixed order. Nothing here shows a message; failures come back as results.
 class ClipIndex {

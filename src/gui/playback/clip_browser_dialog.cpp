@@ -212,9 +212,9 @@ void ClipBrowserDialog::FillClipList(const QString& key) {
         rows.push_back(MakeClipRow(clip, key));
         read_ += clip.open != 0 ? 1 : 0;
     }
-    // File names begin with the recording's start, so the newest clip comes first.
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const ClipRow& a, const ClipRow& b) { return a.fileName > b.fileName; });
+    std::stable_sort(rows.begin(), rows.end(), [](const ClipRow& a, const ClipRow& b) {
+        return NewerClip(a.fileName, b.fileName);
+    });
     model_->SetRows(std::move(rows));
     total_ = model_->rowCount();
     UpdateCounts();
