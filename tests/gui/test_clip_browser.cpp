@@ -23,6 +23,8 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -384,6 +386,16 @@ TEST_F(ClipBrowserTest, DeletingNeverRemovesADirectory) {
     EXPECT_TRUE(QFileInfo(folder_ + named).isDir());
     EXPECT_TRUE(QFileInfo(folder_ + ImageNameOf(named)).isDir());
     EXPECT_EQ(Entry(named), nullptr);
+
+    // A name another tool wrote that reaches outside the folder: the entry goes, no file.
+    test::WriteFileBytes(Path("../outside.avi"), "kept");
+    Add(Clip().From("13:00").Named("../outside.avi").WithoutFiles());
+    dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 0, 0);
+    dialog->DeleteSelected();
+    EXPECT_EQ(Entry("../outside.avi"), nullptr);
+    EXPECT_TRUE(Exists("../outside.avi"));
 }
 
 TEST_F(ClipBrowserTest, DeletingAChannelEmptiesItButKeepsItsTreeItem) {
@@ -474,12 +486,18 @@ TEST_F(ClipBrowserTest, BrokenPreviewsShowNothing) {
     const std::string big = RgbFrame(320, 320, qRgb(9, 9, 9));
     ASSERT_GT(big.size(), ClipBrowserDialog::kPreviewBufferSize);
     test::WriteFileBytes(Path(ImageNameOf(oversized)), big);
+    // A preview name that is a FIFO: reading it would wait for a writer for ever.
+    const QString fifo = Add(Clip().From("08:00").WithoutFiles());
+    ASSERT_EQ(::mkfifo(Path(ImageNameOf(fifo)).c_str(), 0600), 0);
 
     auto dialog = Open();
     dialog->SelectChannel("0003 Gate");
-    ASSERT_EQ(Column(*dialog->clipModel(), 0), QStringList({good, oversized, garbage, truncated}));
+    ASSERT_EQ(Column(*dialog->clipModel(), 0),
+              QStringList({good, oversized, garbage, truncated, fifo}));
     SelectRows(dialog->clipList(), 0, 0);
     EXPECT_FALSE(dialog->previewFrame()->picture().isNull());
+    SelectRows(dialog->clipList(), 4, 4);  // returns at once, with nothing to show
+    EXPECT_TRUE(dialog->previewFrame()->picture().isNull());
     for (int row = 1; row < 4; ++row) {
         SelectRows(dialog->clipList(), row, row);
         EXPECT_TRUE(dialog->previewValid()) << row;

@@ -36,6 +36,10 @@ bool ClipPlayerEngine::OpenClip(const ClipRecord& clip) {
                  QLatin1Char(']');
     endText_ = QStringLiteral("Ending:") + clip.endDate + QLatin1Char('[') + clip.endTime +
                QLatin1Char(']');
+    if (!IsPlainFileName(clip.fileName)) {
+        qCWarning(lcMedia) << "the index names a clip outside its folder:" << clip.fileName;
+        return false;
+    }
     if (!LoadClip(clip.path + clip.fileName, clip.fileName)) {
         return false;
     }

@@ -143,6 +143,12 @@ std::pair<QStringView, long long> ClipOrder(const QString& name) {
 
 }  // namespace
 
+bool IsPlainFileName(const QString& name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
+           !name.contains(QChar(0));
+}
+
 bool NewerClip(const QString& a, const QString& b) {
     const auto [stemA, suffixA] = ClipOrder(a);
     const auto [stemB, suffixB] = ClipOrder(b);

@@ -27,6 +27,10 @@ struct ClipRecord {
     friend bool operator==(const ClipRecord&, const ClipRecord&) = default;
 };
 
+// A name as the recorder writes it: one plain file name inside the entry's folder. Names
+// another tool wrote into the index ("../x", "a/b", "") are never opened or deleted.
+bool IsPlainFileName(const QString& name);
+
 // Whether the clip named a began after the one named b. Names begin with the start of the
 // recording; clips started in the same second carry a suffix "-1", "-2", ... "-10", which
 // counts as a number.

@@ -1,5 +1,6 @@
 #include "playback/clip_browser_dialog.h"
 
+#include "common/log.h"
 #include "media/preview_file.h"
 #include "playback/clip_search_dialog.h"
 #include "shared/prompt_service.h"
@@ -292,7 +293,13 @@ void ClipBrowserDialog::DeleteRowFiles(const ClipRow& row, const QString& key) {
             player->close();
         }
     }
-    // Failures are of no interest: the row and the entry go anyway.
+    // A name another tool wrote that reaches outside the folder removes nothing; otherwise
+    // failures are of no interest: the row and the entry go anyway.
+    if (!IsPlainFileName(row.fileName)) {
+        qCWarning(lcApp) << "the index names a clip outside its folder; no file removed:"
+                         << row.fileName;
+        return;
+    }
     RemoveClipFile(row.path + row.fileName);
     RemoveClipFile(row.path + ImageNameOf(row.fileName));
 }
@@ -356,7 +363,9 @@ void ClipBrowserDialog::ShowPreview() {
         return;
     }
     lastPreviewName_ = record->imageName;
-    auto bytes = ReadPreviewFile(record->path + record->imageName);
+    auto bytes = IsPlainFileName(record->imageName)
+                     ? ReadPreviewFile(record->path + record->imageName)
+                     : std::nullopt;
     if (!bytes) {
         previewValid_ = false;
         previewLength_ = 0;
