@@ -435,6 +435,22 @@ TEST_F(SiteConnectionTest, AnAlarmConnectionLogsInWithTheBuiltInAccountAndActsOn
     EXPECT_EQ(host.alarms(), 1);
 }
 
+TEST_F(SiteConnectionTest, ACalledBackLinkReplacedAtOnceStillStoresItsEvent) {
+    // Two sites calling in the same moment: the first link goes right after its start.
+    StartSite();
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+    ASSERT_TRUE(site->CallBack("127.0.0.1", listener.serverPort()));
+    ASSERT_TRUE(WaitUntil([&] { return listener.hasPendingConnections(); }));
+    connection = std::make_unique<SiteConnection>(
+        SiteConnection::Services{channels, host, frame, &events}, CallSettings{});
+    connection->AdoptSocket(listener.nextPendingConnection());
+    connection->StartCalledBack(
+        BuildSiteMessage(9, 0, 0, sim::MakeEventRecord("Door", "1", "Hall", "open")));
+    connection.reset();
+    EXPECT_EQ(events.records.size(), 1u);
+}
+
 TEST_F(SiteConnectionTest, AClosedChannelCanBeWatchedAgain) {
     StartSite();
     Connect();

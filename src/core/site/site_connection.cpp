@@ -81,6 +81,9 @@ bool SiteConnection::StartCalledBack(Block received) {
     receiveQueue_.Clear();
     ReceiveChunk(std::move(received));
     StartLink(true, false);
+    // Acted on now, not at the next arrival or tick: a second site calling in the same moment
+    // replaces this link at once, and what this one said (its event) must not go with it.
+    ProcessReceived();
     if (socket_->state() != QAbstractSocket::ConnectedState) {
         // It hung up right after speaking: what it said is still acted on, then the link
         // closes as any other the site ends.
