@@ -171,6 +171,25 @@ TEST_F(RecordPathTest, OkWithNothingEverSelectedKeepsTheRecordFolder) {
     EXPECT_EQ(settings.GetRecordPath(), kept);
 }
 
+TEST_F(RecordPathTest, AFolderTooLongForTheClipIndexIsRefusedWithAReason) {
+    const QString deep =
+        root + "/" + QString(100, 'L') + "/" + QString(100, 'M') + "/" + QString(100, 'N');
+    ASSERT_TRUE(QDir().mkpath(deep));
+    settings.SetRecordPath((deep + "/").toStdString());
+    auto chosen = Open();
+    QTreeWidgetItem* item = chosen->tree()->currentItem();
+    ASSERT_TRUE(item && item->parent());
+    chosen->tree()->setCurrentItem(item->parent());
+    chosen->tree()->setCurrentItem(item);
+    ASSERT_EQ(chosen->pathText()->text(), deep + "/");
+    settings.SetRecordPath((root + "/a/").toStdString());
+    chosen->okButton()->click();
+    EXPECT_NE(chosen->result(), QDialog::Accepted);
+    EXPECT_EQ(StoredPath(), (root + "/a/").toStdString());
+    ASSERT_EQ(prompts.texts().size(), 1);
+    EXPECT_TRUE(prompts.texts()[0].contains("longer than 259 bytes"));
+}
+
 TEST_F(RecordPathTest, FoldersAreListedOnceOnDemandAndAFolderThatWentAwayHasNothingBelow) {
     ASSERT_TRUE(QDir(root).mkpath("gone/inner"));
     ASSERT_TRUE(QFile::link(root + "/a", root + "/a/loop"));

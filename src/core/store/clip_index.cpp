@@ -27,7 +27,7 @@ constexpr const char* kPath = "Path";
 }  // namespace clipvalue
 
 // Text values are read into a 260-byte buffer with room for the terminator.
-constexpr std::size_t kTextValueMaxBytes = 259;
+constexpr std::size_t kTextValueMaxBytes = ClipIndex::kMaxTextBytes;
 
 QByteArray Quoted(std::string_view text) {
     return QByteArray(text.data(), static_cast<qsizetype>(text.size()));

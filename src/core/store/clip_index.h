@@ -40,6 +40,9 @@ bool NewerClip(const QString& a, const QString& b);
 // fixed order. Nothing here shows a message; failures come back as results.
 class ClipIndex {
   public:
+    // The longest text a value holds (its readers keep 260 bytes with the terminator): a
+    // folder longer than this cannot be named by an entry.
+    static constexpr std::size_t kMaxTextBytes = 259;
     using ChannelNameLookup = std::function<QString(std::int32_t channel)>;
 
     // channelName gives the connected site's name for a channel (empty when it has none).

@@ -1,5 +1,8 @@
 #include "store/record_path_dialog.h"
 
+#include "shared/prompt_service.h"
+#include "store/clip_index.h"
+
 #include "store/registry_layout.h"
 #include "store/settings.h"
 
@@ -239,6 +242,12 @@ void RecordPathDialog::accept() {
     }
     if (!path.endsWith('/')) {
         path += '/';
+    }
+    // The clip index could not name clips there: every one would be lost to the browser.
+    if (path.toStdString().size() > ClipIndex::kMaxTextBytes) {
+        PromptService::Show(this, recordpathtext::TooLong(ClipIndex::kMaxTextBytes),
+                            PromptButtons::Ok, PromptIcon::Exclamation);
+        return;
     }
     settings_.SetRecordPath(path.toStdString());
     QDialog::accept();

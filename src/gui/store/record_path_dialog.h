@@ -67,6 +67,12 @@ namespace recordpathtext {
 inline constexpr const char* kTitle = "Setup video record path";
 inline constexpr const char* kCurrentPath = "Current path:";
 inline constexpr const char* kPathTemplate = "Path";
+inline QString TooLong(std::size_t limit) {
+    return QStringLiteral(
+               "\n\n The folder's path is longer than %1 bytes: the clip index could not name "
+               "clips recorded there. \n\n Please choose a folder with a shorter path. \n\n")
+        .arg(limit);
+}
 }  // namespace recordpathtext
 
 }  // namespace orvane
