@@ -241,6 +241,29 @@ TEST_F(LiveViewFaultTest, RemoteControlAfterTheLinkDroppedSendsNothing) {
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
 }
 
+// With ReLink on the link object stays for the reconnect; the channel dialog still goes with
+// the link it listed, and no new one opens until a link is back.
+TEST_F(LiveViewFaultTest, TheChannelDialogGoesWhenTheLinkIsLostAndStaysGreyUntilItIsBack) {
+    Start(1);
+    ASSERT_TRUE(WatchChannels(1));
+    bool closedWithTheLink = false;
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
+        QPointer<OpenChannelDialog> shown(dialog);
+        site.reset();
+        closedWithTheLink = WaitUntil([&] { return !shown || !shown->isVisible(); });
+        if (shown) {
+            shown->reject();
+        }
+    });
+    frame->RunCommand(cmd::kOpenChannel);
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(closedWithTheLink);
+    ASSERT_TRUE(frame->session().reconnecting());
+    frame->UpdateCommandStates();
+    EXPECT_FALSE(frame->action(cmd::kOpenChannel)->isEnabled());
+}
+
 TEST_F(LiveViewFaultTest, EscTilesTheWholeAreaItLeaves) {
     Start(1);
     ASSERT_TRUE(WatchChannels(5));

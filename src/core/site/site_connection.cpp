@@ -95,6 +95,7 @@ bool SiteConnection::StartCalledBack(Block received) {
 bool SiteConnection::StartLink(bool alarmMode, bool sendLogin) {
     peerText_ = PeerTextFor(*socket_);
     assembler_.Reset();
+    noCodec_ = false;
     dispatching_ = false;
     sendStalled_ = false;
     connectTimeText_ = QStringLiteral("   Time: ") +
@@ -228,7 +229,6 @@ void SiteConnection::ProcessReceived() {
 }
 
 void SiteConnection::Notify(SiteNotice notice) {
-    qCDebug(lcSite) << "notice:" << SiteNoticeName(notice);
     services_.observer.Notify(notice);
 }
 
@@ -266,8 +266,12 @@ void SiteConnection::OnSocketClosed() {
     if (!active_) {
         return;
     }
-    qCInfo(lcSite) << "the link to" << peerText_ << "was closed by the site or the network"
-                   << (call_.reLinkOn() ? "(ReLink: reconnecting)" : "");
+    if (call_.reLinkOn()) {
+        qCInfo(lcSite) << "the link to" << peerText_
+                       << "was closed by the site or the network; ReLink: reconnecting";
+    } else {
+        qCInfo(lcSite) << "the link to" << peerText_ << "was closed by the site or the network";
+    }
     if (call_.reLinkOn()) {
         // The reconnect goes back to the operator's site. The windows of a site's call-back
         // show and record that site's channels: kept, they would take the operator's
@@ -293,6 +297,7 @@ void SiteConnection::Disconnect(bool closeWindows) {
     dispatching_ = false;
     sendStalled_ = false;
     decoder_.reset();
+    noCodec_ = false;
     channelSet_.EndLink(closeWindows);
     services_.observer.SetStatusLine(sitetext::kDisconnect);
 }

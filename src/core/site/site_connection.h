@@ -188,6 +188,7 @@ class SiteConnection : public QObject {
     ReceiveQueue receiveQueue_;
     FrameAssembler assembler_;
     std::optional<DecoderChoice> decoder_;
+    bool noCodec_ = false;  // no decoder reads the stream: told once
     // Holds the decoding threads that call into it: it goes before the socket and queues.
     ChannelSet channelSet_;
 };

@@ -65,9 +65,13 @@ void SiteConnection::Act(const sitemsg::Dropped& dropped) {
 }
 
 void SiteConnection::Act(const sitemsg::VideoFrame& frame) {
+    if (noCodec_) {
+        return;  // told once; the link ends as the notice is handled
+    }
     if (!decoder_) {
         decoder_ = FindDecoder(frame.frame.header);
         if (!decoder_) {
+            noCodec_ = true;
             qCWarning(lcSite) << "no decoder for"
                               << FourccText(frame.frame.header.biCompression).c_str();
             Notify(SiteNotice::NoCodec);

@@ -161,6 +161,8 @@ void SiteSession::Reconnect() {
     reconnecting_ = true;
     reconnectPort_ = services_.settings.LoadNet().sitePort;
     SetState(State::Reconnecting);
+    // The link the dialogs were opened for is lost, though its windows stay for the next.
+    emit linkGone(linkId_);
     TryReconnect();
 }
 
@@ -234,7 +236,9 @@ bool SiteSession::IsActiveLink(std::uint64_t id) const {
 }
 
 bool SiteSession::channelOpenPermission() const {
-    return connection_ && connection_->channelOpenPermission();
+    // What the last login allowed counts only while that login holds.
+    return connection_ && connection_->active() && connection_->loggedIn() &&
+           connection_->channelOpenPermission();
 }
 
 int SiteSession::OpenWindowCount() const {

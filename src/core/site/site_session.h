@@ -127,7 +127,8 @@ class SiteSession : public QObject {
     // What the current connection told, delivered later (queued); LinkBack when a reconnect
     // has a link again.
     void notified(SiteNotice notice);
-    // The link linkId() named is gone (torn down): what was opened for it goes too.
+    // The link linkId() named is gone (torn down), or lost until a reconnect brings it back:
+    // what was opened for it goes too.
     void linkGone(std::uint64_t linkId);
     void statusLineChanged(const QString& text);
     void stateChanged(SiteSession::State state);
