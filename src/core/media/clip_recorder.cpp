@@ -185,21 +185,30 @@ void ClipRecorder::TakeNotices() {
     if (!writer_) {
         return;
     }
-    const auto failure = ApplyNotices(writer_->TakeNotices());
+    std::optional<QString> failing;
+    const auto failure = ApplyNotices(writer_->TakeNotices(), &failing);
     if (failure && !ended_) {
         ended_ = true;
         if (onFailure_) {
             onFailure_(*failure);
         }
+    } else if (failing && !ended_ && onFailure_) {
+        onFailure_(*failing);  // the clip goes on: it is still recording
     }
 }
 
-std::optional<QString> ClipRecorder::ApplyNotices(std::vector<ClipWriter::Notice> notices) {
+std::optional<QString> ClipRecorder::ApplyNotices(std::vector<ClipWriter::Notice> notices,
+                                                  std::optional<QString>* failing) {
     std::optional<QString> failure;
     for (ClipWriter::Notice& notice : notices) {
         switch (notice.kind) {
             case ClipWriter::Notice::Kind::Failure:
                 failure = std::move(notice.text);
+                break;
+            case ClipWriter::Notice::Kind::Failing:
+                if (failing) {
+                    *failing = std::move(notice.text);
+                }
                 break;
             case ClipWriter::Notice::Kind::WriteEntry: {
                 const QString location = notice.entry.location;

@@ -90,12 +90,14 @@ class ClipRecorder final : public FrameSink {
     const QString& imageFileName() const { return imageFileName_; }
     QString aviFilePath() const { return recordPath_ + aviFileName_; }
 
-    // Told once per clip when frames cannot be written (disk full, folder gone). The clip
-    // ends there: closed with what it holds and listed as ending then, or not listed at all
-    // when its file is gone. Frames that come after it are dropped, not tried one by one;
-    // the recording counts as running until StopRecording, so the window that started it
-    // ends it. Called on this recorder's thread from a posted call, or from StopRecording
-    // when the failure came with the clip's last frames; the handler must not block.
+    // Told when frames cannot be written. A full disk (or any write failure while the file is
+    // there) is told once each time writing stops working, and the clip goes on: frames are
+    // skipped up to the next key frame that can be written, so it resumes decodable in the
+    // same file once there is room. A file or folder that is gone ends the clip, told once:
+    // closed with what it holds, or not listed at all when its file is gone
+    // (endedByFailure()); the recording counts as running until StopRecording, so the window
+    // that started it ends it. Called on this recorder's thread from a posted call, or from
+    // StopRecording when the failure came with the clip's last frames; the handler must not block.
     void SetFailureHandler(FailureHandler handler) { onFailure_ = std::move(handler); }
     // Read on this recorder's thread only.
     void SetClock(Clock clock) { clock_ = std::move(clock); }
@@ -117,8 +119,10 @@ class ClipRecorder final : public FrameSink {
     QString ChannelName();
     // Takes what the writer has to tell, on a call it posted.
     void TakeNotices();
-    // Writes the entries of a store in memory; the failure's message when one came.
-    std::optional<QString> ApplyNotices(std::vector<ClipWriter::Notice> notices);
+    // Writes the entries of a store in memory. The text of a failure that ended the clip;
+    // failing, when given, gets that of one the clip goes on through.
+    std::optional<QString> ApplyNotices(std::vector<ClipWriter::Notice> notices,
+                                        std::optional<QString>* failing = nullptr);
 
     KeyStore& store_;
     ClipIndex::ChannelNameLookup channelName_;

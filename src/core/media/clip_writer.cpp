@@ -144,17 +144,56 @@ class ClipWriter::Work {
         }
     }
 
-    // Frames that come after a failure are dropped, not tried one by one.
+    // A recording is never stopped for lack of room: a sample that cannot be written is
+    // skipped, and so is every frame up to the next key frame, where writing is tried again,
+    // so that the clip goes on decodable in the same file once there is room. A file or
+    // folder that is gone ends the clip.
     void WriteSample(const Command& command) {
         if (!file_) {
+            return;
+        }
+        if (skippingToKey_ && !command.key) {
+            ++skipped_;
             return;
         }
         if (command.preview && !WritePreview(command.frame)) {
             return;
         }
-        if (!file_->WriteSample(command.frame.image(), command.key)) {
-            EndAfterFailure(file_->errorText());
+        if (file_->WriteSample(command.frame.image(), command.key)) {
+            if (skippingToKey_) {
+                skippingToKey_ = false;
+                failing_ = false;
+                qCInfo(lcMedia) << "writing" << clip_.aviFileName << "again after" << skipped_
+                                << "frames could not be written";
+                skipped_ = 0;
+            }
+            return;
         }
+        if (file_->FileRemoved()) {
+            EndAfterFailure(QLatin1String(kRemovedText));
+            return;
+        }
+        ++skipped_;
+        skippingToKey_ = true;
+        TellFailing(file_->errorText());
+    }
+
+    // Told once for each time writing stops working; the clip goes on.
+    void TellFailing(const QString& message) {
+        if (failing_) {
+            return;
+        }
+        failing_ = true;
+        Notice notice;
+        notice.kind = Notice::Kind::Failing;
+        notice.text = FailureText(message);
+        qCWarning(lcMedia) << notice.text << "- the recording goes on once there is room";
+        Tell(std::move(notice));
+    }
+
+    QString FailureText(const QString& message) const {
+        return QStringLiteral("Recording cannot write to\n%1\n\n%2")
+            .arg(QDir::toNativeSeparators(clip_.folder + clip_.aviFileName), message);
     }
 
     // false when the clip ended on it
@@ -188,7 +227,8 @@ class ClipWriter::Work {
             return;
         }
         if (!file_->Commit()) {
-            EndAfterFailure(file_->errorText());
+            // Room may come back: the next commit writes what this one could not.
+            TellFailing(file_->errorText());
             return;
         }
         // The entry's end follows the clip minute by minute, so a clip cut off by a crash is
@@ -223,9 +263,7 @@ class ClipWriter::Work {
     // Ends the clip at a write failure and tells the owner once it is closed and its entry is
     // right.
     void EndAfterFailure(const QString& message) {
-        const QString text =
-            QStringLiteral("Recording cannot write to\n%1\n\n%2")
-                .arg(QDir::toNativeSeparators(clip_.folder + clip_.aviFileName), message);
+        const QString text = FailureText(message);
         qCWarning(lcMedia) << text;
         removed_ = file_->FileRemoved();
         // The final index goes in where there is still room; the operator is told, and
@@ -301,8 +339,11 @@ class ClipWriter::Work {
     Shared* shared_ = nullptr;
     QDateTime now_ = clip_.start;
     QString location_;
-    int indexedMinute_ = -1;  // the end minute the entry holds
-    bool removed_ = false;    // a failure found the file gone
+    int indexedMinute_ = -1;      // the end minute the entry holds
+    bool removed_ = false;        // a failure found the file gone
+    bool skippingToKey_ = false;  // a sample could not be written: wait for a key frame
+    bool failing_ = false;        // told that writing does not work, not yet that it does
+    std::uint64_t skipped_ = 0;
 };
 
 ClipWriter::ClipWriter(std::unique_ptr<AviWriter> file, Clip clip, KeyStore::WorkerShare store,

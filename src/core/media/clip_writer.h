@@ -50,11 +50,13 @@ class ClipWriter {
     struct Notice {
         enum class Kind {
             Failure,      // the clip ended at a write failure: closed, its entry made right
+            Failing,      // frames cannot be written now (a full disk): the clip goes on, and
+                          // from the next key frame that can be written
             WriteEntry,   // write entry into the owner's store (a store in memory)
             DeleteEntry,  // delete the entry of entry.fileName from the owner's store
         };
         Kind kind = Kind::Failure;
-        QString text;          // Failure: what the operator is told
+        QString text;          // Failure, Failing: what the operator is told
         bool removed = false;  // Failure: the file or its folder is gone
         ClipRecord entry;
     };
