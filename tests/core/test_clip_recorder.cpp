@@ -257,6 +257,8 @@ TEST_F(ClipRecorderTest, TheEntryFollowsTheClipMinuteByMinute) {
     // Watched while it records: the rewritten entry keeps it marked as read.
     ASSERT_TRUE(test::WaitUntil([&] { return Index().size() == 1; }));
     ClipIndex(store_, {}).SetClipOpened(recorder->aviFileName(), true);
+    // Kept back while the writer holds the file, the mark lands a moment later.
+    ASSERT_TRUE(test::WaitUntil([&] { return Index().at(0).open == 1; }));
     now_ = now_.addSecs(180);
     std::this_thread::sleep_for(std::chrono::milliseconds(1050));
     recorder->WriteFrame(frames[1]);
