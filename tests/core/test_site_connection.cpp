@@ -52,6 +52,20 @@ class SiteConnectionTest : public testing::Test {
         return WaitUntil([this] { return frame.Noticed(SiteNotice::LoginAccepted); });
     }
 
+    // The site calls back; a new connection takes the call, not yet started.
+    bool AdoptCallBack() {
+        QTcpServer listener;
+        if (!listener.listen(QHostAddress::LocalHost, 0) ||
+            !site->CallBack("127.0.0.1", listener.serverPort()) ||
+            !WaitUntil([&] { return listener.hasPendingConnections(); })) {
+            return false;
+        }
+        connection = std::make_unique<SiteConnection>(
+            SiteConnection::Services{channels, host, frame, &events}, CallSettings{});
+        connection->AdoptSocket(listener.nextPendingConnection());
+        return true;
+    }
+
     HeadlessChannelWindow* WaitForWindow(std::uint32_t number, int pictures = 1) {
         WaitUntil([&] {
             auto* window = host.WindowFor(number);
@@ -415,14 +429,7 @@ TEST_F(SiteConnectionTest, AnAlarmConnectionLogsInWithTheBuiltInAccountAndActsOn
     options.accounts = {};  // only the built-in account of call-backs gets in
     options.eventRecord = sim::MakeEventRecord("Alarm", "1", "Hall", "motion");
     StartSite(options);
-    QTcpServer listener;
-    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
-    ASSERT_TRUE(site->CallBack("127.0.0.1", listener.serverPort()));
-    ASSERT_TRUE(WaitUntil([&] { return listener.hasPendingConnections(); }));
-
-    connection = std::make_unique<SiteConnection>(
-        SiteConnection::Services{channels, host, frame, &events}, CallSettings{});
-    connection->AdoptSocket(listener.nextPendingConnection());
+    ASSERT_TRUE(AdoptCallBack());
     connection->Start(true);
     ASSERT_TRUE(LoggedIn());
     ASSERT_TRUE(WaitUntil([&] { return events.records.size() == 1; }));
@@ -438,13 +445,7 @@ TEST_F(SiteConnectionTest, AnAlarmConnectionLogsInWithTheBuiltInAccountAndActsOn
 TEST_F(SiteConnectionTest, ACalledBackLinkReplacedAtOnceStillStoresItsEvent) {
     // Two sites calling in the same moment: the first link goes right after its start.
     StartSite();
-    QTcpServer listener;
-    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
-    ASSERT_TRUE(site->CallBack("127.0.0.1", listener.serverPort()));
-    ASSERT_TRUE(WaitUntil([&] { return listener.hasPendingConnections(); }));
-    connection = std::make_unique<SiteConnection>(
-        SiteConnection::Services{channels, host, frame, &events}, CallSettings{});
-    connection->AdoptSocket(listener.nextPendingConnection());
+    ASSERT_TRUE(AdoptCallBack());
     connection->StartCalledBack(
         BuildSiteMessage(9, 0, 0, sim::MakeEventRecord("Door", "1", "Hall", "open")));
     connection.reset();
