@@ -5,7 +5,9 @@
 #include "app/alarm_sound.h"
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
+#include "common/outage_notice.h"
 #include "media/clip_recorder.h"
+#include "media/media_file.h"
 #include "net/connect_dialog.h"
 #include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
@@ -26,6 +28,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTcpServer>
@@ -78,6 +81,13 @@ class AheadOfPostedCalls : public QObject {
 
   private:
     std::function<void()> run_;
+};
+
+// A workstation without a sound device.
+class SilentOutput : public AlarmOutput {
+  public:
+    QString Start() override { return QStringLiteral("no audio output device"); }
+    void Stop() override {}
 };
 
 class AlarmCallBackTest : public testing::Test {
@@ -250,6 +260,76 @@ TEST_F(AlarmCallBackTest, ACallBackReplacedInTheTurnThatMadeItsWindowsLeavesItsC
         ASSERT_GE(probed.packetKeys.size(), 1u) << entry.fileName.toStdString();
         EXPECT_TRUE(probed.packetKeys[0]);
     }
+}
+
+TEST_F(AlarmCallBackTest, AnAlarmWithoutSoundStandsUntilStoppedAndTheStatusLineSaysSo) {
+    frame->alarmSound()->SetOutput(std::make_unique<SilentOutput>());
+    decliner.start(5);
+    ASSERT_TRUE(CallBack());
+    ASSERT_TRUE(WaitUntil([&] { return frame->alarmStanding(); }));
+    frame->UpdateCommandStates();
+    EXPECT_TRUE(frame->action(cmd::kStopAlarm)->isEnabled());
+    EXPECT_TRUE(frame->statusLine().contains("no sound can be played (no audio output device)"))
+        << frame->statusLine().toStdString();
+    frame->RunCommand(cmd::kStopAlarm);
+    EXPECT_FALSE(frame->alarmStanding());
+    EXPECT_FALSE(frame->action(cmd::kStopAlarm)->isEnabled());
+    EXPECT_FALSE(frame->statusLine().contains("no sound"));
+}
+
+// Every alarm window starts recording into a folder no one can write to (not even root: it
+// lies under a regular file): one notice, no box, and the same notice says when it is over.
+TEST_F(AlarmCallBackTest, SixteenRecordingsFailingToStartAreOneNoticeThatSaysWhenWritingResumed) {
+    sim::SiteSimulatorOptions options;
+    options.framesPerSecond = 5;
+    options.replay = true;
+    options.accounts.clear();
+    options.streamOnLogin = true;
+    options.channels.clear();
+    for (std::uint32_t n = 1; n <= 16; ++n) {
+        options.channels.push_back(
+            {static_cast<std::int32_t>(20 + n), n, "Cam " + std::to_string(n)});
+    }
+    options.eventRecord = sim::MakeEventRecord("Perimeter", "", "", "");
+    sim::SiteSimulator site(options);
+    ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
+    // A folder path that is missing falls back to another folder, so the clip files
+    // themselves go under a regular file until the disk is "repaired".
+    QFile plain(QString::fromStdString(temp.folder()) + "/plain");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    bool broken = true;
+    frame->SetRecordFileOpener([&](const QString& path, QString& error) {
+        return OpenMediaFile(broken ? plain.fileName() + "/" + QFileInfo(path).fileName() : path,
+                             true, error);
+    });
+    std::vector<OutageNotice::Told> told;
+    QObject::connect(frame->outages(), &OutageNotice::told,
+                     [&](const OutageNotice::Told& notice) { told.push_back(notice); });
+
+    decliner.start(5);
+    frame->session().listener().SetProofTimeout(5000);  // sixteen channels to encode first
+    ASSERT_TRUE(site.CallBack("127.0.0.1", frame->session().listener().port()));
+    ASSERT_TRUE(
+        WaitUntil([&] { return frame->outages()->affected(OutageKind::Recording) == 16; }, 20000))
+        << frame->outages()->affected(OutageKind::Recording) << " of "
+        << frame->channelWindows().size() << ", " << prompts.shown().size()
+        << " boxes: " << frame->statusLine().toStdString();
+    test::Pump(100);
+    EXPECT_TRUE(prompts.shown().empty()) << prompts.texts().join(" | ").toStdString();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(frame->statusLine().contains("Recording failed: 16 recordings failing since"))
+        << frame->statusLine().toStdString();
+
+    broken = false;
+    for (VideoChannelWindow* window : frame->channelWindows()) {
+        window->action(cmd::kStartRecord)->trigger();
+        EXPECT_TRUE(window->recording());
+    }
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_TRUE(told[1].ended);
+    EXPECT_TRUE(told[1].text.startsWith("Writing resumed at ")) << told[1].text.toStdString();
+    EXPECT_TRUE(frame->statusLine().contains("Recording resumed: Writing resumed at "));
+    EXPECT_TRUE(prompts.shown().empty());
 }
 
 TEST_F(AlarmCallBackTest, TheOperatorsChannelDialogGoesWithTheLinkACallBackReplaces) {

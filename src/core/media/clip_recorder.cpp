@@ -179,7 +179,8 @@ void ClipRecorder::TakeNotices() {
         return;
     }
     std::optional<QString> failing;
-    const auto failure = ApplyNotices(writer_->TakeNotices(), &failing);
+    bool writing = false;
+    const auto failure = ApplyNotices(writer_->TakeNotices(), &failing, &writing);
     if (failure && !ended_) {
         ended_ = true;
         if (onFailure_) {
@@ -188,10 +189,14 @@ void ClipRecorder::TakeNotices() {
     } else if (failing && !ended_ && onFailure_) {
         onFailure_(*failing);  // the clip goes on: it is still recording
     }
+    // Failing and writing again within one batch: the recovery is what holds now.
+    if (writing && !ended_ && onWritingAgain_) {
+        onWritingAgain_();
+    }
 }
 
 std::optional<QString> ClipRecorder::ApplyNotices(std::vector<ClipWriter::Notice> notices,
-                                                  std::optional<QString>* failing) {
+                                                  std::optional<QString>* failing, bool* writing) {
     std::optional<QString> failure;
     for (ClipWriter::Notice& notice : notices) {
         switch (notice.kind) {
@@ -201,6 +206,14 @@ std::optional<QString> ClipRecorder::ApplyNotices(std::vector<ClipWriter::Notice
             case ClipWriter::Notice::Kind::Failing:
                 if (failing) {
                     *failing = std::move(notice.text);
+                }
+                if (writing) {
+                    *writing = false;
+                }
+                break;
+            case ClipWriter::Notice::Kind::Writing:
+                if (writing) {
+                    *writing = true;
                 }
                 break;
             case ClipWriter::Notice::Kind::WriteEntry: {

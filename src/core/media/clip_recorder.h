@@ -105,6 +105,10 @@ class ClipRecorder final : public FrameSink {
     // that started it ends it. Called on this recorder's thread from a posted call, or from
     // StopRecording when the failure came with the clip's last frames; the handler must not block.
     void SetFailureHandler(FailureHandler handler) { onFailure_ = std::move(handler); }
+    // Told, as failures are, when a clip that was told failing (and goes on) is written again.
+    void SetWritingAgainHandler(std::function<void()> handler) {
+        onWritingAgain_ = std::move(handler);
+    }
     // Read on this recorder's thread only.
     void SetClock(Clock clock) { clock_ = std::move(clock); }
     // Tests put a file that runs full, fails or blocks in place of the real one (a gate that
@@ -134,7 +138,8 @@ class ClipRecorder final : public FrameSink {
     // Writes the entries of a store in memory. The text of a failure that ended the clip;
     // failing, when given, gets that of one the clip goes on through.
     std::optional<QString> ApplyNotices(std::vector<ClipWriter::Notice> notices,
-                                        std::optional<QString>* failing = nullptr);
+                                        std::optional<QString>* failing = nullptr,
+                                        bool* writing = nullptr);
 
     KeyStore& store_;
     ClipIndex::ChannelNameLookup channelName_;
@@ -143,6 +148,7 @@ class ClipRecorder final : public FrameSink {
     BitmapInfoHeader format_;
     Clock clock_ = [] { return QDateTime::currentDateTime(); };
     FailureHandler onFailure_;
+    std::function<void()> onWritingAgain_;
     FileOpener openFile_ = [](const QString& path, QString& error) {
         return OpenMediaFile(path, true, error);
     };

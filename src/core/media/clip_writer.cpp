@@ -191,11 +191,11 @@ class ClipWriter::Work {
             ++shared_->samplesWritten;
             if (skippingToKey_) {
                 skippingToKey_ = false;
-                failing_ = false;
                 qCInfo(lcMedia) << "writing" << clip_.aviFileName << "again after" << skipped_
                                 << "frames could not be written";
                 skipped_ = 0;
             }
+            TellWriting();
             return;
         }
         if (file_->FileRemoved()) {
@@ -263,6 +263,17 @@ class ClipWriter::Work {
         Tell(std::move(notice));
     }
 
+    // Told once when writing works again after it was told failing.
+    void TellWriting() {
+        if (!failing_ || skippingToKey_) {
+            return;
+        }
+        failing_ = false;
+        Notice notice;
+        notice.kind = Notice::Kind::Writing;
+        Tell(std::move(notice));
+    }
+
     QString FailureText(const QString& message) const {
         return QStringLiteral("Recording cannot write to\n%1\n\n%2")
             .arg(QDir::toNativeSeparators(clip_.folder + clip_.aviFileName), message);
@@ -303,6 +314,7 @@ class ClipWriter::Work {
             TellFailing(file_->errorText());
             return;
         }
+        TellWriting();
         // The entry's end follows the clip minute by minute, so a clip cut off by a crash is
         // listed with about its real length.
         if (MinuteOf(now_) != indexedMinute_) {

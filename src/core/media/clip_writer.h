@@ -80,6 +80,7 @@ class ClipWriter {
             Failure,      // the clip ended at a write failure: closed, its entry made right
             Failing,      // frames cannot be written now (a full disk): the clip goes on, and
                           // from the next key frame that can be written
+            Writing,      // after Failing: frames are written again
             WriteEntry,   // write entry into the owner's store (a store in memory)
             DeleteEntry,  // delete the entry of entry.fileName from the owner's store
             NextClip,     // the recording went on in the clip entry names (file, image, path)

@@ -1,11 +1,16 @@
 #include "site/site_session.h"
 
+#include "common/code_page.h"
+#include "common/fixed_text.h"
 #include "common/log.h"
 #include "media/clip_recorder.h"
 #include "site/blocking_connect.h"
 #include "site/login_payload.h"
+#include "store/event_log.h"
 
 #include <QTcpSocket>
+
+#include <algorithm>
 
 namespace orvane {
 
@@ -30,8 +35,41 @@ class SiteSession::ConnectionLink final : public ConnectionObserver {
     SiteSession& session_;
 };
 
+// Where the connections' event records go: on to the event log, and for a call-back its
+// event's name to the alarm.
+class SiteSession::EventTap final : public EventRecordSink {
+  public:
+    explicit EventTap(SiteSession& session) : session_(session) {}
+
+    void AddEventRecord(std::span<const std::uint8_t> record) override {
+        if (session_.services_.events) {
+            session_.services_.events->AddEventRecord(record);
+        }
+        if (!session_.callBackLink_) {
+            return;
+        }
+        const auto field = EventLog::kNameField;
+        const std::span<const std::uint8_t> bytes =
+            record.subspan(0, std::min(record.size(), field.size));
+        const std::string_view text = TextBeforeNul(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        session_.callerEvent_ = CodePage(session_.services_.settings.LoadNet().codePage)
+                                    .Decode(std::span(text.data(), text.size()))
+                                    .trimmed();
+        if (session_.alarmTold_) {
+            emit session_.alarmed(session_.caller_, session_.callerEvent_);
+        }
+    }
+
+  private:
+    SiteSession& session_;
+};
+
 SiteSession::SiteSession(Services services, QObject* parent)
-    : QObject(parent), services_(services), link_(std::make_unique<ConnectionLink>(*this)) {
+    : QObject(parent),
+      services_(services),
+      link_(std::make_unique<ConnectionLink>(*this)),
+      eventTap_(std::make_unique<EventTap>(*this)) {
     attemptDeadline_.setSingleShot(true);
     reconnectPause_.setSingleShot(true);
     connect(&reconnectPause_, &QTimer::timeout, this, &SiteSession::TryReconnect);
@@ -71,7 +109,7 @@ void SiteSession::MakeConnection() {
     ++linkId_;
     callBackLink_ = false;
     connection_ = new SiteConnection(
-        SiteConnection::Services{services_.channels, services_.host, *link_, services_.events},
+        SiteConnection::Services{services_.channels, services_.host, *link_, eventTap_.get()},
         services_.settings.LoadCall(), this);
     connection_->SetTickInterval(timing_.tickMs);
     connection_->SetCodePage(CodePage(services_.settings.LoadNet().codePage));
@@ -219,12 +257,24 @@ void SiteSession::AdoptCallBack(QTcpSocket* socket, Block received) {
     // loop or a connect still waiting ends without touching the new one.
     TearDown();
     MakeConnection();
+    bool isIpv4 = false;
+    const quint32 v4 = socket->peerAddress().toIPv4Address(&isIpv4);
+    caller_ = isIpv4 ? QHostAddress(v4).toString() : socket->peerAddress().toString();
+    callerEvent_.clear();
+    alarmTold_ = false;
     connection_->AdoptSocket(socket);
     callBackLink_ = true;
     ++token_;
+    const QPointer<SiteConnection> connection = connection_;
     connection_->StartCalledBack(std::move(received));
     ++callBacks_;
     SetState(State::Connected);
+    // The alarm stands from the call-in, whatever the site goes on to send; its event, read
+    // with the proof, is usually here already.
+    if (connection_ == connection) {
+        alarmTold_ = true;
+        emit alarmed(caller_, callerEvent_);
+    }
 }
 
 bool SiteSession::linkActive() const {

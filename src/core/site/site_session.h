@@ -132,9 +132,14 @@ class SiteSession : public QObject {
     void linkGone(std::uint64_t linkId);
     void statusLineChanged(const QString& text);
     void stateChanged(SiteSession::State state);
+    // A caller proved itself a site (its call-in is an alarm), at caller (an address), for
+    // the event it sent (its name; empty while none came). Said again when the site's event
+    // comes after the proof.
+    void alarmed(const QString& caller, const QString& eventName);
 
   private:
     class ConnectionLink;
+    class EventTap;
 
     void SetState(State state);
     void MakeConnection();
@@ -150,12 +155,16 @@ class SiteSession : public QObject {
     Timing timing_;
     QPointer<SiteConnection> connection_;  // owned: deleted by TearDown
     std::unique_ptr<ConnectionLink> link_;
+    std::unique_ptr<EventTap> eventTap_;  // the connections' event sink, passing them on
     EventListener listener_;
     QPointer<IdentifyClient> lookup_;  // the lookup ResolveIdCode is waiting on
     QString siteAddress_;
     State state_ = State::Closed;
     bool reconnecting_ = false;
     bool callBackLink_ = false;  // the connection is a site's call-back
+    QString caller_;             // the call-back's address
+    QString callerEvent_;        // the name in the call-back's event record
+    bool alarmTold_ = false;     // alarmed() went out for this call-back
     quint16 reconnectPort_ = 0;
     QTimer attemptDeadline_;
     QTimer reconnectPause_;

@@ -156,6 +156,7 @@ void AlarmSound::Fail(const QString& reason) {
     }
     output_->Stop();
     SetPlaying(false);
+    emit unavailable(reason);
 }
 
 void AlarmSound::SetPlaying(bool playing) {

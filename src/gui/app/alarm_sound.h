@@ -58,6 +58,8 @@ class AlarmSound : public QObject {
 
   signals:
     void playingChanged(bool playing);
+    // Play found no way to sound, or the sound gave up: why.
+    void unavailable(const QString& reason);
 
   private:
     void Fail(const QString& reason);

@@ -7,6 +7,8 @@
 #include "app/options_dialog.h"
 #include "app/viewer_app.h"
 #include "common/log.h"
+#include "desktop/desktop_notifier.h"
+#include "desktop/screen_inhibitor.h"
 #include "playback/clip_browser_dialog.h"
 #include "playback/clip_player_factory.h"
 #include "shared/app_texts.h"
@@ -22,6 +24,7 @@
 #include "video/video_tiling.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -52,12 +55,32 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
     session_ = std::make_unique<SiteSession>(
         SiteSession::Services{app_.settings(), app_.channelTable(), *this, &app_});
     connect(session_.get(), &SiteSession::notified, this, &MainFrame::OnSiteNotice);
-    connect(session_.get(), &SiteSession::statusLineChanged, this,
-            [this](const QString& text) { statusLine_->setText(text); });
+    connect(session_.get(), &SiteSession::statusLineChanged, this, [this](const QString& text) {
+        siteStatus_ = text;
+        RefreshStatusLine();
+    });
     connect(session_.get(), &SiteSession::stateChanged, this, &MainFrame::OnSessionState);
+    // Told from inside the link's dispatch: acted on once it has returned.
+    connect(session_.get(), &SiteSession::alarmed, this, &MainFrame::OnAlarmed,
+            Qt::QueuedConnection);
 
     alarm_ = new AlarmSound(this);
     connect(alarm_, &AlarmSound::playingChanged, this, &MainFrame::UpdateCommandStates);
+    connect(alarm_, &AlarmSound::unavailable, this, &MainFrame::OnAlarmSoundUnavailable);
+
+    outages_ = new OutageNotice({}, this);
+    connect(outages_, &OutageNotice::changed, this, [this](OutageKind kind) {
+        RefreshStatusLine();
+        // Many recordings fail within one turn of the loop: the desktop hears it once.
+        bool& queued = outageShowQueued_[static_cast<int>(kind)];
+        if (!queued) {
+            queued = true;
+            QTimer::singleShot(0, this, [this, kind] { ShowOutageOnDesktop(kind); });
+        }
+    });
+    notifier_ = new DesktopNotifier(QDBusConnection::sessionBus(), this);
+    connect(notifier_, &DesktopNotifier::activated, this, &MainFrame::BringToFront);
+    screenInhibitor_ = new ScreenInhibitor(QDBusConnection::sessionBus(), this);
 
     videoArea_ = new VideoArea(this);
     videoArea_->viewport()->installEventFilter(this);
@@ -65,6 +88,7 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
     BuildMenus();
     BuildToolBars();
     BuildStatusBar();
+    siteStatus_ = statusLine_->text();
     RegisterFrameCommands();
     RegisterSiteCommands();
     listenFailed_ = !session_->OpenListener();
@@ -113,6 +137,8 @@ QString MainFrame::statusLine() const {
 }
 
 void MainFrame::UpdateCommandStates() {
+    // The screen stays on while live video is shown.
+    screenInhibitor_->SetWanted(session_->linkActive() && session_->OpenWindowCount() > 0);
     commands_.Update(actions_);
     for (VideoChannelWindow* window : channelWindows()) {
         window->UpdateCommands();
@@ -147,7 +173,7 @@ void MainFrame::RegisterFrameCommands() {
     commands_.Register(cmd::kOnlineHelp, {[this] { OnOnlineHelp(); }, {}, {}});
     commands_.Register(cmd::kExit, {[this] { close(); }, {}, {}});
     commands_.Register(cmd::kStopAlarm,
-                       {[this] { StopAlarm(); }, [this] { return alarm_->playing(); }, {}});
+                       {[this] { StopAlarm(); }, [this] { return alarmStanding_; }, {}});
     commands_.Register(cmd::kBrowseEvents,
                        {[this] {
                             EventLog log(store());
@@ -188,11 +214,66 @@ void MainFrame::RegisterFrameCommands() {
 }
 
 void MainFrame::PlayAlarm() {
+    alarmStanding_ = true;
     alarm_->Play();
+    QTimer::singleShot(0, this, &MainFrame::UpdateCommandStates);
 }
 
 void MainFrame::StopAlarm() {
+    alarmStanding_ = false;
+    alarmSoundProblem_.clear();
     alarm_->Stop();
+    RefreshStatusLine();
+}
+
+void MainFrame::OnAlarmed(const QString& caller, const QString& eventName) {
+    const QString text = frametext::AlarmFrom(caller, eventName);
+    qCInfo(lcApp).noquote() << text;
+    // Until the operator comes to the window; the taskbar shows it too.
+    QApplication::alert(this);
+    // One notification, replaced while alarms follow: it shows the latest.
+    notifier_->Notify(QStringLiteral("alarm"), QString::fromLatin1(frametext::kAlarmSummary), text,
+                      DesktopNotifier::Urgency::Critical);
+    PlayAlarm();
+}
+
+void MainFrame::OnAlarmSoundUnavailable(const QString& reason) {
+    if (!alarmStanding_) {
+        return;
+    }
+    alarmSoundProblem_ = reason;
+    RefreshStatusLine();
+}
+
+void MainFrame::RefreshStatusLine() {
+    QStringList parts;
+    parts << siteStatus_;
+    if (alarmStanding_ && !alarmSoundProblem_.isEmpty()) {
+        parts << frametext::AlarmWithoutSound(alarmSoundProblem_);
+    }
+    parts << outages_->StatusText();
+    parts.removeAll(QString());
+    statusLine_->setText(parts.join(QStringLiteral("    ")));
+}
+
+void MainFrame::ShowOutageOnDesktop(OutageKind kind) {
+    outageShowQueued_[static_cast<int>(kind)] = false;
+    const OutageNotice::Told notice = outages_->Current(kind);
+    if (notice.summary.isEmpty()) {
+        return;  // nothing affected is left: the last notification stands as it was
+    }
+    notifier_->Notify(
+        QStringLiteral("outage %1").arg(static_cast<int>(kind)), notice.summary, notice.text,
+        notice.ended ? DesktopNotifier::Urgency::Normal : DesktopNotifier::Urgency::Critical);
+}
+
+void MainFrame::BringToFront() {
+    if (isMinimized()) {
+        showNormal();
+    }
+    show();
+    raise();
+    activateWindow();
 }
 
 bool MainFrame::alarmPlaying() const {

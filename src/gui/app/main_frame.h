@@ -2,6 +2,7 @@
 
 #include "app/command_table.h"
 #include "common/disk_space.h"
+#include "common/outage_notice.h"
 #include "site/site_interfaces.h"
 #include "site/site_session.h"
 #include "store/disk_watch.h"
@@ -25,6 +26,8 @@ class VideoArea;
 class VideoChannelWindow;
 class IndicatorPane;
 class AlarmSound;
+class DesktopNotifier;
+class ScreenInhibitor;
 
 // The one top-level window: menus, toolbar, the status line, the status bar and the video
 // area that parents every video window. It shows what the site session reports, routes
@@ -83,8 +86,14 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     void PlayAlarm() override;
 
     void StopAlarm();
+    // The sound loops.
     bool alarmPlaying() const;
+    // An alarm came and the operator has not stopped it yet, sound or no sound.
+    bool alarmStanding() const { return alarmStanding_; }
     AlarmSound* alarmSound() const { return alarm_; }
+    // What the desktop is told (notifications) and asked (keep the screen on).
+    DesktopNotifier* desktopNotifier() const { return notifier_; }
+    ScreenInhibitor* screenInhibitor() const { return screenInhibitor_; }
 
     // VideoWindowOwner
     SiteSession& session() override { return *session_; }
@@ -94,6 +103,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     KeyStore& store() override;
     QString channelName(std::int32_t channelId) const override;
     ClipRecorder::FileOpener recordFileOpener() const override { return recordFileOpener_; }
+    OutageNotice* outages() override { return outages_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -110,6 +120,14 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     void OnSessionState(SiteSession::State state);
     // What the link told, shown as the operator expects it (site_commands.cpp).
     void OnSiteNotice(SiteNotice notice);
+    // A site called in: the alarm stands, the window asks for attention, the desktop is told.
+    void OnAlarmed(const QString& caller, const QString& eventName);
+    void OnAlarmSoundUnavailable(const QString& reason);
+    // The site's line, then what stands: an alarm without sound, outages.
+    void RefreshStatusLine();
+    void ShowOutageOnDesktop(OutageKind kind);
+    // A notification clicked: the operator wants this window.
+    void BringToFront();
     void OnToggleToolbar();
     void OnOnlineHelp();
     void OnOptions();
@@ -129,6 +147,13 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     QToolBar* dialogBar_ = nullptr;
     QTimer* updateTimer_ = nullptr;
     AlarmSound* alarm_ = nullptr;  // a child
+    bool alarmStanding_ = false;
+    QString alarmSoundProblem_;            // why the standing alarm cannot sound
+    QString siteStatus_;                   // the link's own status line
+    OutageNotice* outages_ = nullptr;      // a child, made before the windows that report to it
+    DesktopNotifier* notifier_ = nullptr;  // a child
+    ScreenInhibitor* screenInhibitor_ = nullptr;  // a child
+    bool outageShowQueued_[kOutageKinds] = {};
     std::map<int, QAction*> actions_;
     VideoCascade cascade_;
     DiskWatch diskWatch_;
@@ -153,6 +178,16 @@ inline constexpr const char* kLimitError = "\n\n ** Limit Error ** \n\n";
 inline constexpr const char* kListenFailed = "\n\n Create listen socket fail! \n\n";
 inline constexpr const char* kReady = "Ready";
 inline constexpr const char* kDiskLow = "\n\n Warning!! \n\n Disk space is low. \n\n";
+inline constexpr const char* kAlarmSummary = "Orvane alarm";
+// The desktop notification of a site's call-in.
+inline QString AlarmFrom(const QString& caller, const QString& eventName) {
+    return eventName.isEmpty() ? QStringLiteral("Alarm from %1").arg(caller)
+                               : QStringLiteral("Alarm from %1: %2").arg(caller, eventName);
+}
+// The status line while an alarm stands that no sound announces.
+inline QString AlarmWithoutSound(const QString& reason) {
+    return QStringLiteral("ALARM - no sound can be played (%1)").arg(reason);
+}
 // Online help found no browser to show the guide in.
 inline QString HelpNotOpened(const QString& page) {
     return QStringLiteral(

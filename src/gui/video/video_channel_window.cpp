@@ -1,6 +1,7 @@
 #include "video/video_channel_window.h"
 
 #include "common/log.h"
+#include "common/outage_notice.h"
 #include "media/clip_recorder.h"
 #include "shared/command_ids.h"
 #include "shared/prompt_service.h"
@@ -12,7 +13,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QMdiArea>
 #include <QMouseEvent>
@@ -39,38 +39,6 @@ constexpr int kRecordMarkDiameter = 12;
 constexpr int kRecordMarkMargin = 6;
 // How long an alarm's snapshot waits for the window's first picture.
 constexpr int kAlarmSnapshotWaitMs = 2000;
-
-// Many recordings fail together when their folder goes or the disk fills: the operator is
-// told by one message, not one per window. Failures while that message is on screen, or
-// shortly after it was shown, go to the log only.
-class RecordFailureNotice {
-  public:
-    static constexpr qint64 kQuietMs = 3000;
-
-    static void Tell(QWidget* parent, const QString& message) {
-        if (frame_ != parent->window()) {
-            // Another main window, another run: its first failure is told.
-            frame_ = parent->window();
-            onScreen_ = false;
-            sinceShown_.invalidate();
-        }
-        if (onScreen_ || (sinceShown_.isValid() && sinceShown_.elapsed() < kQuietMs)) {
-            qCWarning(lcMedia) << "recording failure told already:" << message;
-            return;
-        }
-        onScreen_ = true;
-        sinceShown_.start();
-        // The message runs the event loop; only these statics are used after it.
-        PromptService::Show(parent, message, PromptButtons::Ok, PromptIcon::Exclamation);
-        onScreen_ = false;
-        sinceShown_.start();
-    }
-
-  private:
-    static inline QPointer<QWidget> frame_;
-    static inline bool onScreen_ = false;
-    static inline QElapsedTimer sinceShown_;
-};
 
 }  // namespace
 
@@ -314,7 +282,9 @@ FrameSink* VideoChannelWindow::StartAlarmActions() {
             self->UpdateCommands();
             self->view_->update();
             if (!error.isEmpty()) {
-                RecordFailureNotice::Tell(self, error);
+                self->TellRecording(Told::Failing, error);
+            } else if (self->recording()) {
+                self->TellRecording(Told::Writing);
             }
         },
         Qt::QueuedConnection);
@@ -345,6 +315,7 @@ void VideoChannelWindow::closeEvent(QCloseEvent* event) {
     if (recorder_) {
         recorder_->StopRecording();
     }
+    TellRecording(Told::Withdrawn);
     QMdiSubWindow::closeEvent(event);
 }
 
@@ -363,8 +334,8 @@ ClipRecorder& VideoChannelWindow::Recorder() {
     if (auto opener = owner_.recordFileOpener()) {
         recorder_->SetFileOpener(std::move(opener));
     }
-    // Frames arrive inside the connection's dispatch: the operator is told from a posted
-    // call, once per clip.
+    // Frames arrive inside the connection's dispatch: what the recorder tells is acted on
+    // from a posted call.
     QPointer<VideoChannelWindow> self(this);
     recorder_->SetFailureHandler([self](const QString& message) {
         QMetaObject::invokeMethod(
@@ -373,12 +344,22 @@ ClipRecorder& VideoChannelWindow::Recorder() {
                 if (!self) {
                     return;
                 }
+                self->TellRecording(Told::Failing, message);
                 // A clip the failure ended is not recording any more: the mark goes and
-                // Record can start a new one.
+                // Record can start a new one. The failure stands until one records.
                 if (self->recorder_ && self->recorder_->endedByFailure()) {
-                    self->OnStopRecord();
+                    self->EndRecording();
                 }
-                RecordFailureNotice::Tell(self, message);
+            },
+            Qt::QueuedConnection);
+    });
+    recorder_->SetWritingAgainHandler([self] {
+        QMetaObject::invokeMethod(
+            self,
+            [self] {
+                if (self) {
+                    self->TellRecording(Told::Writing);
+                }
             },
             Qt::QueuedConnection);
     });
@@ -393,21 +374,51 @@ void VideoChannelWindow::OnRecord() {
     // The frames already here go in first, from the channel's latest key frame.
     if (!owner_.session().StartRecording(this, Recorder(), owner_.recordPath(), error)) {
         UpdateCommands();
-        // The message runs the event loop; nothing of this window is used after it.
-        PromptService::Show(this, error, PromptButtons::Ok, PromptIcon::Exclamation);
+        // Told with every other recording that fails now, never by a box of this window's:
+        // an alarm opening many windows into a folder that is gone would stack them.
+        TellRecording(Told::Failing, error);
         return;
     }
+    TellRecording(Told::Writing);
     UpdateCommands();
     view_->update();
 }
 
 void VideoChannelWindow::OnStopRecord() {
+    EndRecording();
+    // Stopped by the operator: no longer a recording that fails.
+    TellRecording(Told::Withdrawn);
+}
+
+void VideoChannelWindow::EndRecording() {
     if (!recorder_) {
         return;
     }
     owner_.session().StopRecording(*recorder_);
     UpdateCommands();
     view_->update();
+}
+
+void VideoChannelWindow::TellRecording(Told told, const QString& message) {
+    OutageNotice* outages = owner_.outages();
+    if (!outages) {
+        if (told == Told::Failing) {
+            qCWarning(lcMedia).noquote() << message;
+        }
+        return;
+    }
+    const QString key = QStringLiteral("recording %1").arg(quintptr(this), 0, 16);
+    switch (told) {
+        case Told::Failing:
+            outages->Report(OutageKind::Recording, key, message);
+            break;
+        case Told::Writing:
+            outages->Resolve(OutageKind::Recording, key);
+            break;
+        case Told::Withdrawn:
+            outages->Withdraw(OutageKind::Recording, key);
+            break;
+    }
 }
 
 void VideoChannelWindow::OnSnapshot() {

@@ -88,6 +88,11 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     QSize FrameExtra() const;
     // The window's recorder, made on its first recording.
     ClipRecorder& Recorder();
+    // Ends the clip without a word to the outage notice: a failure ended it.
+    void EndRecording();
+    // What this window's recording tells the main frame's outage notice.
+    enum class Told { Failing, Writing, Withdrawn };
+    void TellRecording(Told told, const QString& message = {});
 
     ChannelWindowParams params_;
     VideoWindowOwner& owner_;

@@ -9,6 +9,7 @@
 namespace orvane {
 
 class KeyStore;
+class OutageNotice;
 class SiteSession;
 
 // What a video channel window asks of the main frame that holds it. The link is reached
@@ -30,6 +31,9 @@ class VideoWindowOwner {
     // How a recording opens its clip file; empty for the real file. Benchmarks put a disk
     // that stops answering here.
     virtual ClipRecorder::FileOpener recordFileOpener() const { return {}; }
+    // Where a recording's failures go, to be told once for all windows; none when nothing
+    // tells them.
+    virtual OutageNotice* outages() { return nullptr; }
 };
 
 }  // namespace orvane
