@@ -1,0 +1,218 @@
+// What Orvane tells and asks the desktop over the session bus, against fake notification and
+// screensaver services on a private bus (ctest runs this under dbus-run-session).
+#include "app/main_frame.h"
+#include "app/viewer_app.h"
+#include "desktop/desktop_notifier.h"
+#include "desktop/screen_inhibitor.h"
+#include "net/connect_dialog.h"
+#include "shared/command_ids.h"
+#include "site_simulator.h"
+#include "support/event_loop.h"
+#include "support/modal_script.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
+#include "video/open_channel_dialog.h"
+#include "video/snapshot_window.h"
+#include "video/video_channel_window.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QLineEdit>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using test::WaitUntil;
+
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+  public:
+    struct Call {
+        QString app;
+        uint replaces = 0;
+        QString body;
+        int urgency = -1;
+        QStringList actions;
+        uint id = 0;
+    };
+    std::vector<Call> calls;
+
+  public slots:
+    uint Notify(const QString& app, uint replaces, const QString& /*icon*/,
+                const QString& /*summary*/, const QString& body, const QStringList& actions,
+                const QVariantMap& hints, int /*timeout*/) {
+        const uint id = replaces != 0 ? replaces : nextId_++;
+        calls.push_back({app, replaces, body, hints.value("urgency", -1).toInt(), actions, id});
+        return id;
+    }
+
+  signals:
+    void ActionInvoked(uint id, const QString& action);
+
+  private:
+    uint nextId_ = 7;
+};
+
+class FakeScreenSaver : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+  public:
+    QStringList inhibits;
+    std::vector<uint> released;
+
+  public slots:
+    uint Inhibit(const QString& app, const QString& reason) {
+        inhibits << app + ": " + reason;
+        return 42;
+    }
+    void UnInhibit(uint cookie) { released.push_back(cookie); }
+};
+
+class DesktopBusTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
+            << "run under dbus-run-session (ctest does)";
+        // The services live on a connection of their own, as another program's would.
+        const auto flags = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals;
+        ASSERT_TRUE(desktop.registerObject(DesktopNotifier::kPath, &notifications, flags));
+        ASSERT_TRUE(desktop.registerService(DesktopNotifier::kService));
+        ASSERT_TRUE(desktop.registerObject(ScreenInhibitor::kPath, &screenSaver, flags));
+        ASSERT_TRUE(desktop.registerService(ScreenInhibitor::kService));
+
+        sim::SiteSimulatorOptions options;
+        options.framesPerSecond = 25;
+        site = std::make_unique<sim::SiteSimulator>(options);
+        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
+        sim::SiteSimulatorOptions calling = options;
+        calling.accounts.clear();
+        calling.streamOnLogin = true;
+        calling.channels = {{11, 1, "Dock"}};
+        calling.eventRecord = sim::MakeEventRecord("Door <b> & gate", "", "", "");
+        callingSite = std::make_unique<sim::SiteSimulator>(calling);
+        ASSERT_TRUE(callingSite->Listen(QHostAddress::LocalHost, 0));
+
+        test::PrepareSiteStore(temp.path(), site->port());
+        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+        frame = app.mainFrame();
+        app.settings().SetRecordPath(temp.folder() + "/");
+        frame->session().listener().SetProofTimeout(2000);
+        // The alarm's channel dialog is declined as it comes.
+        QObject::connect(&decliner, &QTimer::timeout, [] {
+            if (auto* dialog =
+                    qobject_cast<OpenChannelDialog*>(QApplication::activeModalWidget())) {
+                dialog->reject();
+            }
+        });
+    }
+    void TearDown() override {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<SnapshotWindow*>(widget)) {
+                delete widget;
+            }
+        }
+        desktop.unregisterService(DesktopNotifier::kService);
+        desktop.unregisterService(ScreenInhibitor::kService);
+        desktop.unregisterObject(DesktopNotifier::kPath);
+        desktop.unregisterObject(ScreenInhibitor::kPath);
+    }
+
+    bool AlarmToldWithItsEvent(std::size_t calls) {
+        return WaitUntil([&] {
+            return notifications.calls.size() >= calls &&
+                   notifications.calls.back().body.contains("Door");
+        });
+    }
+
+    QDBusConnection desktop = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "desktop");
+    FakeNotifications notifications;
+    FakeScreenSaver screenSaver;
+    test::TempStore temp;
+    test::ScriptedPrompts prompts;
+    std::unique_ptr<sim::SiteSimulator> site;
+    std::unique_ptr<sim::SiteSimulator> callingSite;
+    ViewerApp app;
+    MainFrame* frame = nullptr;
+    QTimer decliner;
+};
+
+TEST_F(DesktopBusTest, AnAlarmIsOneCriticalNotificationAndClickingItRaisesTheWindow) {
+    decliner.start(5);
+    const quint16 port = frame->session().listener().port();
+    ASSERT_TRUE(callingSite->CallBack("127.0.0.1", port));
+    ASSERT_TRUE(AlarmToldWithItsEvent(1));
+    const FakeNotifications::Call first = notifications.calls.back();
+    EXPECT_EQ(first.app, "Orvane");
+    EXPECT_EQ(first.body, "Alarm from 127.0.0.1: Door &lt;b&gt; &amp; gate");
+    EXPECT_EQ(first.urgency, 2);
+    EXPECT_TRUE(first.actions.contains("default"));
+
+    // The next alarm replaces it instead of stacking a second one.
+    const std::size_t before = notifications.calls.size();
+    ASSERT_TRUE(callingSite->CallBack("127.0.0.1", port));
+    ASSERT_TRUE(AlarmToldWithItsEvent(before + 1));
+    for (std::size_t i = 1; i < notifications.calls.size(); ++i) {
+        EXPECT_EQ(notifications.calls[i].replaces, notifications.calls[0].id) << i;
+    }
+
+    frame->showMinimized();
+    ASSERT_TRUE(frame->isMinimized());
+    emit notifications.ActionInvoked(first.id, "default");
+    EXPECT_TRUE(WaitUntil([&] { return !frame->isMinimized(); }));
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(DesktopBusTest, LiveVideoKeepsTheScreenOnUntilNoWindowShowsIt) {
+    test::ModalScript script;
+    script
+        .Then<ConnectDialog>([](ConnectDialog* dialog) {
+            dialog->passwordEdit()->setText("admin");
+            dialog->accept();
+        })
+        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
+    frame->RunCommand(cmd::kConnect);
+    ASSERT_TRUE(WaitUntil([&] { return !frame->channelWindows().isEmpty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return screenSaver.inhibits.size() == 1; }));
+    EXPECT_EQ(screenSaver.inhibits[0], "Orvane: Showing live video");
+    EXPECT_TRUE(WaitUntil([&] { return frame->screenInhibitor()->held(); }));
+
+    frame->RunCommand(cmd::kDisconnect);
+    ASSERT_TRUE(WaitUntil([&] { return screenSaver.released.size() == 1; }));
+    EXPECT_EQ(screenSaver.released[0], 42u);
+    EXPECT_EQ(screenSaver.inhibits.size(), 1);
+}
+
+TEST_F(DesktopBusTest, WithoutTheServicesOrABusNothingFails) {
+    TearDown();  // the services go
+    DesktopNotifier noService;
+    ScreenInhibitor noSaver;
+    const QDBusConnection none =
+        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), "none");
+    ASSERT_FALSE(none.isConnected());
+    DesktopNotifier noBus(none);
+    ScreenInhibitor noBusSaver(none);
+    for (DesktopNotifier* notifier : {&noService, &noBus}) {
+        notifier->Notify("alarm", "Orvane alarm", "Alarm from 10.0.0.1",
+                         DesktopNotifier::Urgency::Critical);
+        notifier->Notify("alarm", "Orvane alarm", "Alarm from 10.0.0.2",
+                         DesktopNotifier::Urgency::Critical);
+    }
+    noSaver.SetWanted(true);
+    noBusSaver.SetWanted(true);
+    test::Pump(200);
+    EXPECT_FALSE(noSaver.held());
+    EXPECT_FALSE(noBusSaver.held());
+    noSaver.SetWanted(false);
+    EXPECT_TRUE(notifications.calls.empty());
+}
+
+}  // namespace
+}  // namespace orvane
+
+#include "test_desktop_bus.moc"
