@@ -134,6 +134,33 @@ class RecordingFaultTest : public testing::Test {
     int told_ = 0;
 };
 
+// A disk that fills is told once, and once again when frames are written after it: the
+// operator's notice of the outage ends there.
+TEST_F(RecordingFaultTest, AFullDiskIsToldOnceAndAgainWhenWritingWorks) {
+    auto recorder = MakeRecorder();
+    int writingAgain = 0;
+    recorder->SetWritingAgainHandler([&] { ++writingAgain; });
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error)) << error.toStdString();
+    recorder->WriteFrame(frames_[0]);
+    ASSERT_TRUE(test::WaitUntil([&] { return recorder->queuedBytes() == 0; }));
+    disk_->capacity = static_cast<std::uint64_t>(QFileInfo(recorder->aviFilePath()).size());
+    {
+        test::ExpectedMessage full(QtWarningMsg, "orvane.media", "Recording cannot write");
+        for (std::size_t i = 1; i < frames_.size(); ++i) {
+            recorder->WriteFrame(frames_[i]);
+        }
+        ASSERT_TRUE(test::WaitUntil([&] { return told_ == 1 && recorder->queuedBytes() == 0; }));
+    }
+    EXPECT_EQ(writingAgain, 0);
+    disk_->capacity = std::numeric_limits<std::uint64_t>::max();
+    recorder->WriteFrame(frames_[0]);  // a key frame
+    EXPECT_TRUE(test::WaitUntil([&] { return writingAgain == 1; }));
+    recorder->StopRecording();
+    EXPECT_EQ(told_, 1);
+    EXPECT_EQ(writingAgain, 1);
+}
+
 // A disk that is full from the first byte: the clip cannot start, nothing is left behind.
 TEST_F(RecordingFaultTest, ADiskFullFromTheStartRefusesTheClipAndLeavesNothing) {
     disk_->capacity = 100;
