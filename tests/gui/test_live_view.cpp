@@ -343,6 +343,69 @@ TEST_F(LiveViewTest, ReLinkReconnectsKeepingTheWindowsAndCloseStopsIt) {
     EXPECT_TRUE(frame->close());
 }
 
+// Pixels of the mark: bright yellow, which no dimmed picture reaches.
+int MarkPixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            count += c.red() > 200 && c.green() > 200 && c.blue() < 80 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+double MeanLightness(const QImage& image, const QRect& area) {
+    double sum = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            sum += image.pixelColor(x, y).lightnessF();
+        }
+    }
+    return sum / (area.width() * area.height());
+}
+
+TEST_F(LiveViewTest, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
+    FeedTime now = FeedTime::Now();
+    frame->session().SetFeedClock([&] { return now; });
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto windows = frame->channelWindows();
+        return windows.size() == 1 && !windows[0]->picture().isNull();
+    }));
+    VideoChannelWindow* window = frame->channelWindows()[0];
+    const QImage live = window->pictureView()->grab().toImage();
+    const QRect upper(0, 0, live.width(), live.height() / 2);
+
+    // The camera freezes, then the link drops: the window is marked at once, without waiting
+    // for the stillness limit, and stays marked while the reconnected site sends nothing.
+    site->FreezeChannel(1, true);
+    const QString mark = NoVideoSinceText(now.wall, now.wall);
+    site->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return window->feedMark() == mark; }));
+    ASSERT_TRUE(WaitUntil([&] { return frame->session().linkActive(); }, 8000));
+    const QImage dead = window->pictureView()->grab().toImage();
+    EXPECT_GT(MarkPixels(dead), 20);
+    EXPECT_LT(MeanLightness(dead, upper), 0.6 * MeanLightness(live, upper));
+    EXPECT_EQ(MarkPixels(dead.copy(upper)), 0);  // in the bottom corner
+    frame->RunCommand(cmd::kToggleToolbar);      // the full view shows it too
+    EXPECT_GT(MarkPixels(window->pictureView()->grab().toImage()), 20);
+    frame->RunCommand(cmd::kToggleToolbar);
+
+    // Dead for a minute: one notice.
+    now.steady += FeedWatch::kOutageLimit;
+    frame->session().connection()->channels().CheckFeeds();
+    frame->session().connection()->channels().CheckFeeds();
+    EXPECT_EQ(frame->statusBar()->currentMessage(), "Channel 0003: n" + mark.mid(1));
+
+    site->FreezeChannel(1, false);
+    ASSERT_TRUE(WaitUntil([&] { return window->feedMark().isEmpty(); }));
+    EXPECT_EQ(frame->statusBar()->currentMessage(), "Channel 0003: video is back");
+    EXPECT_EQ(MarkPixels(window->pictureView()->grab().toImage().copy(upper)), 0);
+}
+
 TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {
     ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
     test::ModalScript script;

@@ -93,6 +93,9 @@ int main(int argc, char** argv) {
         "replay", "Encode a short loop per channel once and send it over and over (cheap load).");
     const QCommandLineOption dropEvery("drop-every", "Drop every link each this many seconds.",
                                        "s");
+    const QCommandLineOption freeze(
+        "freeze", "Stop channel N's frames S seconds after start, links staying (repeatable).",
+        "N:S");
     const QCommandLineOption streamOnLogin("stream-on-login",
                                            "Stream every channel as soon as a client logs in.");
     const QCommandLineOption event(
@@ -105,10 +108,10 @@ int main(int argc, char** argv) {
         "identify", "ID code=address for the identify server (repeatable).", "entry");
     const QCommandLineOption silent("identify-silent",
                                     "The identify server accepts but never answers.");
-    parser.addOptions({help,          version,  listen, port,        account,  channel,
-                       bits,          codec,    fps,    maxSessions, source,   loginAgain,
-                       streamOnLogin, size,     stamp,  duration,    event,    callBack,
-                       identifyPort,  identify, silent, replay,      dropEvery});
+    parser.addOptions({help,          version,  listen, port,        account,   channel,
+                       bits,          codec,    fps,    maxSessions, source,    loginAgain,
+                       streamOnLogin, size,     stamp,  duration,    event,     callBack,
+                       identifyPort,  identify, silent, replay,      dropEvery, freeze});
     // --help and --version are answered before the application (and its platform) exists.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
@@ -254,6 +257,18 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(dropEvery)) {
         site.DropLinksEvery(static_cast<int>(parser.value(dropEvery).toDouble() * 1000));
+    }
+    for (const QString& entry : parser.values(freeze)) {
+        const auto parts = entry.split(':');
+        bool numberOk = false;
+        bool secondsOk = false;
+        const std::uint32_t number = parts.value(0).toUInt(&numberOk);
+        const double seconds = parts.value(1).toDouble(&secondsOk);
+        if (parts.size() != 2 || !numberOk || !secondsOk || seconds < 0 || seconds > 2e6) {
+            return Fail("bad --freeze " + entry + " (want channel:seconds)");
+        }
+        QTimer::singleShot(static_cast<int>(seconds * 1000), &site,
+                           [&site, number] { site.FreezeChannel(number, true); });
     }
     if (parser.isSet(callBack)) {
         const auto parts = parser.value(callBack).split(':');

@@ -29,6 +29,9 @@ class ChannelWindow {
     virtual void DrawPicture(const DecodedPicture& picture) = 0;
     // The site stopped the channel: show "Stop.".
     virtual void MarkStopped() = 0;
+    // The feed is dead: the last picture is drawn dimmed with this mark ("No video since
+    // ..."); empty when frames come again.
+    virtual void MarkFeed(const QString& mark) = 0;
     // In alarm mode: start recording and take a snapshot (posted, like commands).
     virtual void StartAlarmActions() = 0;
     // Closes the window (the window-close message).

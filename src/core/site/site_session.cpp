@@ -42,6 +42,26 @@ SiteSession::SiteSession(Services services, QObject* parent)
                                       CodePage(services_.settings.LoadNet().codePage));
         },
         [this](QTcpSocket* socket, Block received) { AdoptCallBack(socket, std::move(received)); });
+    listener_.SetAdmission([this] { return CallersAdmitted(); });
+}
+
+CallerFilter SiteSession::CallersAdmitted() {
+    // Read for each caller, so a change in Options counts from the next call on; parsed
+    // again, and its faults logged, only when the text has changed.
+    const std::string text = services_.settings.LoadNet().callBackFrom;
+    if (!callerFilter_ || text != callerFilterText_) {
+        CallerFilter::Parsed parsed = CallerFilter::Parse(text);
+        for (const std::string& entry : parsed.invalid) {
+            qCWarning(lcSite) << "\"CallBackFrom\" entry is not an address or a range:"
+                              << entry.c_str();
+        }
+        if (!parsed.filter.admitsAnyone() && parsed.filter.ranges().empty()) {
+            qCWarning(lcSite) << "\"CallBackFrom\" has no valid entry: no site may call back";
+        }
+        callerFilter_ = std::move(parsed.filter);
+        callerFilterText_ = text;
+    }
+    return *callerFilter_;
 }
 
 SiteSession::~SiteSession() {
@@ -74,6 +94,8 @@ void SiteSession::MakeConnection() {
         SiteConnection::Services{services_.channels, services_.host, *link_, services_.events},
         services_.settings.LoadCall(), this);
     connection_->SetTickInterval(timing_.tickMs);
+    connection_->channels().SetClock(feedClock_);
+    connect(&connection_->channels(), &ChannelSet::feedOutage, this, &SiteSession::feedOutage);
     connection_->SetCodePage(CodePage(services_.settings.LoadNet().codePage));
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +64,9 @@ class SiteSession : public QObject {
     ~SiteSession() override;
 
     void SetTiming(Timing timing) { timing_ = timing; }
+    // The clock the channels' feeds are judged by, from the next connection on; tests move
+    // one of their own.
+    void SetFeedClock(FeedClock clock) { feedClock_ = std::move(clock); }
 
     // The link itself, for the command-line tools, tests and benchmarks; windows and dialogs
     // go through the calls below, which answer for whatever link is current.
@@ -132,6 +136,9 @@ class SiteSession : public QObject {
     void linkGone(std::uint64_t linkId);
     void statusLineChanged(const QString& text);
     void stateChanged(SiteSession::State state);
+    // A channel's feed has been dead for a minute, is back after that, or its window closed
+    // while it was dead: once each per outage.
+    void feedOutage(const orvane::FeedOutage& outage);
 
   private:
     class ConnectionLink;
@@ -140,6 +147,8 @@ class SiteSession : public QObject {
     void MakeConnection();
     // A caller proved to be a site: it becomes the connection, in alarm mode.
     void AdoptCallBack(QTcpSocket* socket, Block received);
+    // The hosts "Net"/"CallBackFrom" admits now.
+    CallerFilter CallersAdmitted();
     void Deliver(std::uint64_t token, SiteNotice notice);
     void TryReconnect();
     void EndAttempt(std::uint64_t token, bool connected);
@@ -148,6 +157,7 @@ class SiteSession : public QObject {
 
     Services services_;
     Timing timing_;
+    FeedClock feedClock_ = &FeedTime::Now;
     QPointer<SiteConnection> connection_;  // owned: deleted by TearDown
     std::unique_ptr<ConnectionLink> link_;
     EventListener listener_;
@@ -160,6 +170,8 @@ class SiteSession : public QObject {
     QTimer attemptDeadline_;
     QTimer reconnectPause_;
     int callBacks_ = 0;
+    std::optional<CallerFilter> callerFilter_;
+    std::string callerFilterText_;
     // Changes whenever the connection is made, started or torn down: what a posted command
     // carries to say which connection it came from.
     std::uint64_t token_ = 0;

@@ -81,6 +81,8 @@ inline constexpr const char* kListenPort = "ListenPort";
 inline constexpr const char* kIdentifyPrimary = "IdentifyPrimary";
 inline constexpr const char* kIdentifyFallback = "IdentifyFallback";
 inline constexpr const char* kCodePage = "CodePage";
+// Who may call back: addresses and a.b.c.d/nn ranges, comma-separated; empty for anyone.
+inline constexpr const char* kCallBackFrom = "CallBackFrom";
 }  // namespace netvalue
 
 inline constexpr std::uint16_t kDefaultSitePort = 1000;

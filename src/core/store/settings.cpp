@@ -3,6 +3,8 @@
 #include "common/fixed_text.h"
 #include "common/log.h"
 
+#include <QStandardPaths>
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -21,6 +23,21 @@ std::int32_t InRangeOr(std::int32_t value, std::int32_t low, std::int32_t high,
 
 std::uint16_t PortOr(std::int32_t value, std::uint16_t fallback) {
     return static_cast<std::uint16_t>(InRangeOr(value, 1, 65535, fallback));
+}
+
+// A folder that could be made current: it exists and may be entered. Checked directly, so
+// the process's working directory is left alone.
+bool IsEnterableFolder(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string WithSeparator(std::string path) {
+    if (path.empty() || path.back() != std::filesystem::path::preferred_separator) {
+        path.push_back(std::filesystem::path::preferred_separator);
+    }
+    return path;
 }
 
 std::string CurrentDirectory() {
@@ -136,35 +153,55 @@ bool Settings::AutoRun() const {
 }
 
 std::string Settings::GetRecordPath() const {
-    const std::string workingDirectory = CurrentDirectory();
-    std::string path = GetProfileString(section::kKey, keyvalue::kRecPath, workingDirectory);
-    // The folder must be one that could be made current: it exists and may be entered.
-    // Checking that directly leaves the process's working directory alone.
-    std::error_code ec;
-    if (path.empty() || !std::filesystem::is_directory(path, ec) ||
-        ::access(path.c_str(), X_OK) != 0) {
-        path = workingDirectory;
-    }
-    if (path.back() != std::filesystem::path::preferred_separator) {
-        path.push_back(std::filesystem::path::preferred_separator);
-    }
-    return path;
+    return ResolveRecordFolder(false).path;
 }
 
-bool Settings::MakeRecordFolder() const {
+RecordFolder Settings::ResolveRecordFolder(bool makeDefault) const {
+    RecordFolder folder;
     const std::string stored = GetProfileString(section::kKey, keyvalue::kRecPath, "");
-    const std::filesystem::path folder(stored);
-    std::error_code ec;
-    if (stored.empty() || !folder.is_absolute() || std::filesystem::is_directory(folder, ec)) {
-        return true;
+    if (IsEnterableFolder(stored)) {
+        folder.path = WithSeparator(stored);
+        return folder;
     }
-    if (!std::filesystem::create_directories(folder, ec) && ec) {
-        qCWarning(lcStore) << "cannot make the record folder" << stored.c_str()
-                           << ec.message().c_str();
-        return false;
+    folder.missing = stored;
+    folder.path = WithSeparator(defaultRecordFolder_);
+    if (!IsEnterableFolder(defaultRecordFolder_)) {
+        folder.ready = false;
+        if (makeDefault) {
+            std::error_code ec;
+            std::filesystem::create_directories(defaultRecordFolder_, ec);
+            folder.ready = IsEnterableFolder(defaultRecordFolder_);
+            folder.made = folder.ready;
+            if (folder.made) {
+                qCInfo(lcStore) << "made the record folder" << defaultRecordFolder_.c_str();
+            } else {
+                qCWarning(lcStore) << "cannot make the record folder"
+                                   << defaultRecordFolder_.c_str() << ec.message().c_str();
+            }
+        }
     }
-    qCInfo(lcStore) << "made the record folder" << stored.c_str();
-    return true;
+    return folder;
+}
+
+std::string DefaultRecordFolder() {
+    const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    if (videos.isEmpty()) {
+        return CurrentDirectory();
+    }
+    return (std::filesystem::path(videos.toStdString()) / kApplicationName).string();
+}
+
+std::string RecordFolderNotice::After(const RecordFolder& folder) {
+    if (folder.missing.empty()) {
+        told_.clear();  // back: its next absence is told again
+        return {};
+    }
+    if (folder.missing == told_) {
+        return {};
+    }
+    told_ = folder.missing;
+    return "The record folder " + folder.missing + " is missing; clips go to " + folder.path +
+           " until it is back.";
 }
 
 void Settings::SetRecordPath(std::string_view path) {
@@ -218,6 +255,7 @@ NetSettings Settings::LoadNet() const {
     net.identifyFallback = CutToBytes(
         GetProfileString(section::kNet, netvalue::kIdentifyFallback, kDefaultIdentifyFallback),
         kServerAddressMaxBytes);
+    net.callBackFrom = GetProfileString(section::kNet, netvalue::kCallBackFrom, "");
     if (net.identifyPrimary.empty()) {
         net.identifyPrimary = kDefaultIdentifyPrimary;
     }

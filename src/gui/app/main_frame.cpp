@@ -55,6 +55,10 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
     connect(session_.get(), &SiteSession::statusLineChanged, this,
             [this](const QString& text) { statusLine_->setText(text); });
     connect(session_.get(), &SiteSession::stateChanged, this, &MainFrame::OnSessionState);
+    // Until the desktop notices take them, outages go where the operator looks anyway.
+    connect(session_.get(), &SiteSession::feedOutage, this, [this](const FeedOutage& outage) {
+        ShowNotice(FeedOutageText(outage, QDateTime::currentDateTime()));
+    });
 
     alarm_ = new AlarmSound(this);
     connect(alarm_, &AlarmSound::playingChanged, this, &MainFrame::UpdateCommandStates);
@@ -261,11 +265,18 @@ void MainFrame::OnOptions() {
 }
 
 void MainFrame::UpdateDiskStatus() {
-    ShowDiskStatus(freeSpace_(app_.GetRecordPath()));
+    ShowDiskStatus(freeSpace_(RecordFolderToWatch()));
+}
+
+std::string MainFrame::RecordFolderToWatch() const {
+    // The folder clips go to now: the default one while the stored one is missing.
+    const RecordFolder folder = app_.settings().ResolveRecordFolder(false);
+    TellRecordFolder(folder);
+    return folder.path;
 }
 
 void MainFrame::DiskTick() {
-    const FreeSpace space = freeSpace_(app_.GetRecordPath());
+    const FreeSpace space = freeSpace_(RecordFolderToWatch());
     const DiskWatch::TickAction action = diskWatch_.Tick(space.freeMB);
     // The pane and the lamp first, so the operator sees them behind the message.
     ShowDiskStatus(space);
@@ -292,8 +303,23 @@ void MainFrame::closeEvent(QCloseEvent* event) {
 }
 
 QString MainFrame::recordPath() const {
-    app_.settings().MakeRecordFolder();
-    return QString::fromStdString(app_.GetRecordPath());
+    const RecordFolder folder = app_.settings().PrepareRecordFolder();
+    TellRecordFolder(folder);
+    return QString::fromStdString(folder.path);
+}
+
+void MainFrame::TellRecordFolder(const RecordFolder& folder) const {
+    const std::string notice = folderNotice_.After(folder);
+    if (!notice.empty()) {
+        const_cast<MainFrame*>(this)->ShowNotice(QString::fromStdString(notice));
+    }
+}
+
+void MainFrame::ShowNotice(const QString& text) {
+    // Told without a box: an unattended workstation must go on recording, and the operator
+    // finds it on the status bar or in the log.
+    qCWarning(lcApp).noquote() << text;
+    statusBar()->showMessage(text);
 }
 
 KeyStore& MainFrame::store() {

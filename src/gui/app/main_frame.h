@@ -92,6 +92,8 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     bool toolbarsVisible() const override { return toolbarsVisible_; }
     QString recordPath() const override;
     KeyStore& store() override;
+    // A notice that needs no answer: the status bar and the log.
+    void ShowNotice(const QString& text);
     QString channelName(std::int32_t channelId) const override;
     ClipRecorder::FileOpener recordFileOpener() const override { return recordFileOpener_; }
 
@@ -114,6 +116,9 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     void OnOnlineHelp();
     void OnOptions();
     void ShowDiskStatus(const FreeSpace& space);
+    std::string RecordFolderToWatch() const;
+    // Tells the operator once that the stored record folder is missing and where clips go.
+    void TellRecordFolder(const RecordFolder& folder) const;
     void TileVideoWindows();
     void ScheduleArrange();
 
@@ -132,6 +137,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     std::map<int, QAction*> actions_;
     VideoCascade cascade_;
     DiskWatch diskWatch_;
+    mutable RecordFolderNotice folderNotice_;
     FreeSpaceSource freeSpace_ = QueryFreeSpace;
     ClipRecorder::FileOpener recordFileOpener_;
     QTimer* diskTimer_ = nullptr;  // timer 500

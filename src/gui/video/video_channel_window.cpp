@@ -39,6 +39,11 @@ constexpr int kRecordMarkDiameter = 12;
 constexpr int kRecordMarkMargin = 6;
 // How long an alarm's snapshot waits for the window's first picture.
 constexpr int kAlarmSnapshotWaitMs = 2000;
+// A dead feed's picture is covered by this much black, and its mark sits in the bottom left
+// corner on a dark plate, readable over any picture.
+constexpr int kDeadFeedDimAlpha = 150;
+constexpr int kFeedMarkMargin = 4;
+constexpr int kFeedMarkPadding = 3;
 
 // Many recordings fail together when their folder goes or the disk fills: the operator is
 // told by one message, not one per window. Failures while that message is on screen, or
@@ -92,6 +97,9 @@ class PictureView : public QWidget {
         } else {
             painter.drawImage(rect(), window_.picture_);
         }
+        if (!window_.feedMark_.isEmpty()) {
+            PaintFeedMark(painter);
+        }
         if (window_.stopped_) {
             painter.setPen(QColor(255, 0, 0));
             painter.drawText(QPoint(kStopMarkOffset, kStopMarkOffset + fontMetrics().ascent()),
@@ -129,6 +137,17 @@ class PictureView : public QWidget {
     }
 
   private:
+    void PaintFeedMark(QPainter& painter) {
+        painter.fillRect(rect(), QColor(0, 0, 0, kDeadFeedDimAlpha));
+        const QFontMetrics metrics = fontMetrics();
+        QRect plate(0, 0, metrics.horizontalAdvance(window_.feedMark_) + 2 * kFeedMarkPadding,
+                    metrics.height() + 2 * kFeedMarkPadding);
+        plate.moveBottomLeft(QPoint(kFeedMarkMargin, height() - 1 - kFeedMarkMargin));
+        painter.fillRect(plate, QColor(0, 0, 0, 200));
+        painter.setPen(QColor(255, 255, 0));
+        painter.drawText(plate, Qt::AlignCenter, window_.feedMark_);
+    }
+
     VideoChannelWindow& window_;
     VideoWindowOwner& owner_;
     QPoint dragOffset_;
@@ -296,6 +315,11 @@ void VideoChannelWindow::DrawPicture(const DecodedPicture& picture) {
 
 void VideoChannelWindow::MarkStopped() {
     stopped_ = true;
+    view_->update();
+}
+
+void VideoChannelWindow::MarkFeed(const QString& mark) {
+    feedMark_ = mark;
     view_->update();
 }
 

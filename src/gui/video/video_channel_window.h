@@ -66,6 +66,9 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     QObject* object() override { return this; }
     void DrawPicture(const DecodedPicture& picture) override;
     void MarkStopped() override;
+    void MarkFeed(const QString& mark) override;
+    // "No video since ..." while the feed is dead; empty while it is live.
+    const QString& feedMark() const { return feedMark_; }
     void StartAlarmActions() override;
     void CloseWindow() override;
 
@@ -96,6 +99,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     BitmapInfoHeader pictureSource_;
     SizeMode sizeMode_ = k160x120;
     bool stopped_ = false;
+    QString feedMark_;
     std::unique_ptr<ClipRecorder> recorder_;
     bool captionShown_ = true;
     bool closing_ = false;
