@@ -22,6 +22,7 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QToolBar>
 
 #include <QElapsedTimer>
@@ -404,6 +405,47 @@ TEST_F(LiveViewTest, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
     ASSERT_TRUE(WaitUntil([&] { return window->feedMark().isEmpty(); }));
     EXPECT_EQ(frame->statusBar()->currentMessage(), "Channel 0003: video is back");
     EXPECT_EQ(MarkPixels(window->pictureView()->grab().toImage().copy(upper)), 0);
+}
+
+// A start with ResumeAtStart after a run that was recording two channels: it reconnects,
+// asks for them, no dialog in the way, and records them again. What it keeps follows the
+// operator's Stop, and an Exit leaves it for the next start.
+TEST(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
+    test::TempStore temp;
+    test::ScriptedPrompts prompts;
+    QTemporaryDir clips;
+    sim::SiteSimulator site({});
+    ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
+    test::PrepareSiteStore(temp.path(), site.port());
+    {
+        Settings settings = std::move(OpenSettings(temp.path()).settings);
+        settings.SetSetting(SettingId::ResumeAtStart, 1);
+        settings.SetResumeSite("127.0.0.1");
+        settings.SetResumeChannels({7, 3});
+        settings.SetRecordPath(clips.path().toStdString());
+    }
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+    MainFrame* frame = app.mainFrame();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto windows = frame->channelWindows();
+            return windows.size() == 2 && windows[0]->recording() && windows[1]->recording();
+        },
+        8000));
+    EXPECT_EQ(site.CountReceived(ClientMessage::OpenChannel), 2);
+    EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
+
+    VideoChannelWindow* gate = frame->channelWindows()[0]->channelId() == 3
+                                   ? frame->channelWindows()[0]
+                                   : frame->channelWindows()[1];
+    gate->OnStopRecord();
+    EXPECT_EQ(app.settings().ResumeChannels(), std::vector<std::uint32_t>{7});
+    gate->OnRecord();
+    EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
+    EXPECT_TRUE(frame->close());
+    EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
+    EXPECT_EQ(app.settings().ResumeSite(), "127.0.0.1");
 }
 
 TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {

@@ -188,6 +188,16 @@ void SiteSession::Reconnect() {
     TryReconnect();
 }
 
+void SiteSession::ConnectInBackground(const QString& host) {
+    TearDown();
+    MakeConnection();
+    siteAddress_ = host;
+    reconnecting_ = true;
+    reconnectPort_ = services_.settings.LoadNet().sitePort;
+    SetState(State::Reconnecting);
+    TryReconnect();
+}
+
 // One attempt, without waiting here: the event loop goes on as it was, so a dialog opened
 // meanwhile neither holds the reconnect up nor is held up by it.
 void SiteSession::TryReconnect() {

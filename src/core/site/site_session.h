@@ -91,6 +91,12 @@ class SiteSession : public QObject {
     // Ends a running reconnect loop at once, with its link and the kept windows; true when
     // one was running.
     bool StopReconnect();
+    // Connects to host without waiting, attempt after attempt with the reconnect loop's
+    // pause between, until it works or is stopped (a start that resumes the last run: the
+    // site or the network may not be up yet).
+    void ConnectInBackground(const QString& host);
+    // The link is a site's call-back, not the operator's own.
+    bool callBackLink() const { return connection_ && callBackLink_; }
     // Command 32799: starts connecting again to the same site, attempt after attempt with a
     // pause between, until it works or is stopped. Returns at once; the kept windows stay.
     void Reconnect();

@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <filesystem>
 
 namespace orvane {
@@ -58,6 +60,8 @@ std::string_view SettingName(SettingId id) {
             return "CheckTimer";
         case SettingId::AutoRun:
             return "AutoRun";
+        case SettingId::ResumeAtStart:
+            return "ResumeAtStart";
     }
     return {};
 }
@@ -150,6 +154,52 @@ std::int32_t Settings::CheckTimerSeconds() const {
 
 bool Settings::AutoRun() const {
     return GetSetting(SettingId::AutoRun) == 1;
+}
+
+bool Settings::ResumeAtStart() const {
+    return GetSetting(SettingId::ResumeAtStart) == 1;
+}
+
+std::string Settings::ResumeSite() const {
+    return GetProfileString(section::kSetting, resumevalue::kSite, "");
+}
+
+void Settings::SetResumeSite(std::string_view address) {
+    WriteProfileString(section::kSetting, resumevalue::kSite, address);
+}
+
+std::vector<std::uint32_t> Settings::ResumeChannels() const {
+    return ParseChannelIds(GetProfileString(section::kSetting, resumevalue::kChannels, ""));
+}
+
+void Settings::SetResumeChannels(const std::vector<std::uint32_t>& channelIds) {
+    std::string text;
+    for (const std::uint32_t id : channelIds) {
+        text += (text.empty() ? "" : ",") + std::to_string(id);
+    }
+    WriteProfileString(section::kSetting, resumevalue::kChannels, text);
+}
+
+std::vector<std::uint32_t> ParseChannelIds(std::string_view text) {
+    std::vector<std::uint32_t> ids;
+    while (!text.empty()) {
+        const std::size_t comma = std::min(text.find(','), text.size());
+        std::string_view entry = text.substr(0, comma);
+        while (!entry.empty() && entry.front() == ' ') {
+            entry.remove_prefix(1);
+        }
+        while (!entry.empty() && entry.back() == ' ') {
+            entry.remove_suffix(1);
+        }
+        std::uint32_t id = 0;
+        const auto [end, error] = std::from_chars(entry.data(), entry.data() + entry.size(), id);
+        if (!entry.empty() && error == std::errc() && end == entry.data() + entry.size() &&
+            std::find(ids.begin(), ids.end(), id) == ids.end()) {
+            ids.push_back(id);
+        }
+        text.remove_prefix(std::min(text.size(), comma + 1));
+    }
+    return ids;
 }
 
 std::string Settings::GetRecordPath() const {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvane {
 
@@ -88,6 +89,14 @@ class Settings {
     std::int32_t LimitDiskSpaceMb() const;
     std::int32_t CheckTimerSeconds() const;
     bool AutoRun() const;
+    bool ResumeAtStart() const;
+
+    // What a start with ResumeAtStart goes back to: the operator's last site and the
+    // channels recording there when the program last ran.
+    std::string ResumeSite() const;
+    void SetResumeSite(std::string_view address);
+    std::vector<std::uint32_t> ResumeChannels() const;
+    void SetResumeChannels(const std::vector<std::uint32_t>& channelIds);
 
     // The record folder actually used, always ending in the path separator: the stored
     // "RECPath" when it names a folder that can be entered, otherwise the default folder.
@@ -113,6 +122,10 @@ class Settings {
     KeyStore store_;
     std::string defaultRecordFolder_ = DefaultRecordFolder();
 };
+
+// Channel ids as kept for ResumeAtStart ("3,7,12"): decimal numbers separated by commas;
+// anything else in the text is skipped, as are repeats.
+std::vector<std::uint32_t> ParseChannelIds(std::string_view text);
 
 // The settings name of a SettingId ("VideoArrange", ...), empty for an unknown id.
 std::string_view SettingName(SettingId id);

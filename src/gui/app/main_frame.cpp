@@ -36,6 +36,8 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace orvane {
 namespace {
 
@@ -207,6 +209,10 @@ void MainFrame::OnSessionState(SiteSession::State state) {
     if (state == SiteSession::State::Connecting) {
         cascade_.Reset();
     }
+    if (state == SiteSession::State::Connected && !session_->callBackLink() &&
+        app_.settings().ResumeSite() != session_->siteAddress().toStdString()) {
+        app_.settings().SetResumeSite(session_->siteAddress().toStdString());
+    }
     UpdateCommandStates();
 }
 
@@ -334,6 +340,12 @@ ChannelWindow* MainFrame::CreateChannelWindow(const ChannelWindowParams& params)
     const QString name =
         QString::fromStdString(app_.GetChannelName(static_cast<std::int32_t>(params.channelId)));
     auto* window = new VideoChannelWindow(params, name, *this);
+    if (const auto it = std::find(resumeRecord_.begin(), resumeRecord_.end(), params.channelId);
+        it != resumeRecord_.end()) {
+        resumeRecord_.erase(it);
+        // Posted, as an alarm's recording: the link is still dispatching the first frame.
+        QTimer::singleShot(0, window, [window] { window->OnRecord(); });
+    }
     videoArea_->addSubWindow(window);
     window->show();
     window->SetVideoSize(params.pictureSize.width(), params.pictureSize.height());

@@ -384,7 +384,7 @@ void VideoChannelWindow::OnRecord() {
                     // A clip the failure ended is not recording any more: the mark goes and
                     // Record can start a new one.
                     if (self->recorder_ && self->recorder_->endedByFailure()) {
-                        self->OnStopRecord();
+                        self->EndClip();
                     }
                     RecordFailureNotice::Tell(self, message);
                 },
@@ -401,12 +401,21 @@ void VideoChannelWindow::OnRecord() {
     }
     UpdateCommands();
     view_->update();
+    owner_.RecordingStarted(channelId());
 }
 
 void VideoChannelWindow::OnStopRecord() {
     if (!recorder_) {
         return;
     }
+    const bool wasRecording = recording();
+    EndClip();
+    if (wasRecording) {
+        owner_.RecordingStoppedByOperator(channelId());
+    }
+}
+
+void VideoChannelWindow::EndClip() {
     owner_.session().StopRecording(*recorder_);
     UpdateCommands();
     view_->update();
@@ -429,6 +438,9 @@ void VideoChannelWindow::OnClose() {
         return;
     }
     if (stopped_) {
+        if (recording()) {
+            owner_.RecordingStoppedByOperator(channelId());
+        }
         owner_.session().CloseChannel(this, false);
         return;
     }
@@ -440,6 +452,9 @@ void VideoChannelWindow::OnClose() {
                                                     PromptButtons::YesNo, PromptIcon::Exclamation);
     if (answer != PromptAnswer::Yes || !self) {
         return;
+    }
+    if (recording()) {
+        owner.RecordingStoppedByOperator(channelId());
     }
     owner.session().CloseChannel(this, true);
 }

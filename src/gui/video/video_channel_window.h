@@ -89,6 +89,8 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
   private:
     friend class PictureView;
     QSize FrameExtra() const;
+    // Ends the clip, whoever asked.
+    void EndClip();
 
     ChannelWindowParams params_;
     VideoWindowOwner& owner_;

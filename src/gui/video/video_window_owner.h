@@ -30,6 +30,10 @@ class VideoWindowOwner {
     // How a recording opens its clip file; empty for the real file. Benchmarks put a disk
     // that stops answering here.
     virtual ClipRecorder::FileOpener recordFileOpener() const { return {}; }
+    // A channel's window started a clip, or the operator ended its recording (Stop, or
+    // closing the channel): what a start resumes follows these.
+    virtual void RecordingStarted(std::int32_t /*channelId*/) {}
+    virtual void RecordingStoppedByOperator(std::int32_t /*channelId*/) {}
 };
 
 }  // namespace orvane
