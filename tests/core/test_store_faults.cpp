@@ -272,7 +272,7 @@ TEST_F(RecordingFaultTest, ARemovedRecordFolderIsToldOnceAndNeverListed) {
 
     Settings settings(KeyStore::OpenInMemory());
     settings.SetRecordPath(folder_.toStdString());
-    settings.SetDefaultRecordFolder((folder_ + "-default").toStdString());
+    settings.SetDefaultRecordFolder(temp_.folder() + "/default");
     const RecordFolder used = settings.PrepareRecordFolder();
     ASSERT_TRUE(used.ready);
     EXPECT_FALSE(QFileInfo::exists(folder_));

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <optional>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace orvane::sim;
@@ -94,8 +95,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption dropEvery("drop-every", "Drop every link each this many seconds.",
                                        "s");
     const QCommandLineOption freeze(
-        "freeze", "Stop channel N's frames S seconds after start, links staying (repeatable).",
-        "N:S");
+        "freeze",
+        "Channel ID's camera freezes S seconds after start: its frames stop, the links "
+        "stay (repeatable).",
+        "ID:S");
     const QCommandLineOption streamOnLogin("stream-on-login",
                                            "Stream every channel as soon as a client logs in.");
     const QCommandLineOption event(
@@ -260,15 +263,19 @@ int main(int argc, char** argv) {
     }
     for (const QString& entry : parser.values(freeze)) {
         const auto parts = entry.split(':');
-        bool numberOk = false;
+        bool idOk = false;
         bool secondsOk = false;
-        const std::uint32_t number = parts.value(0).toUInt(&numberOk);
+        const int id = parts.value(0).toInt(&idOk);
         const double seconds = parts.value(1).toDouble(&secondsOk);
-        if (parts.size() != 2 || !numberOk || !secondsOk || seconds < 0 || seconds > 2e6) {
-            return Fail("bad --freeze " + entry + " (want channel:seconds)");
+        const auto& channels = site.options().channels;
+        const auto it = std::find_if(channels.begin(), channels.end(),
+                                     [id](const SimulatedChannel& c) { return c.id == id; });
+        if (parts.size() != 2 || !idOk || !secondsOk || seconds < 0 || seconds > 2e6 ||
+            it == channels.end()) {
+            return Fail("bad --freeze " + entry + " (want a channel id:seconds)");
         }
         QTimer::singleShot(static_cast<int>(seconds * 1000), &site,
-                           [&site, number] { site.FreezeChannel(number, true); });
+                           [&site, number = it->number] { site.FreezeChannel(number, true); });
     }
     if (parser.isSet(callBack)) {
         const auto parts = parser.value(callBack).split(':');

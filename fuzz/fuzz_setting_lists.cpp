@@ -1,9 +1,14 @@
-// Feeds any text to the parser of "Net"/"CallBackFrom" (a value any tool may have written to
-// the store) and checks what it must always hold: the filter admits exactly the addresses of
-// its ranges, an IPv4 caller the same whether reported plain or IPv4-mapped.
+// Feeds any text to the parsers of the lists kept as text in the store, which any tool may
+// have written: "Net"/"CallBackFrom" and the channels a start resumes. Checks what must
+// always hold: the filter admits the addresses of its ranges, an IPv4 caller the same whether
+// reported plain or IPv4-mapped; a channel list holds no repeats and reads back the same.
 #include "site/caller_filter.h"
+#include "store/key_store.h"
+#include "store/settings.h"
 
 #include <QHostAddress>
+
+#include <algorithm>
 
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (!filter.admitsAnyone() && filter.Admits(QHostAddress(QStringLiteral("2001:db8::1")))) {
+        std::abort();
+    }
+
+    auto ids = orvane::ParseChannelIds(text);
+    static orvane::Settings settings(orvane::KeyStore::OpenInMemory());
+    settings.SetResumeChannels(ids);
+    if (settings.ResumeChannels() != ids) {
+        std::abort();
+    }
+    std::sort(ids.begin(), ids.end());
+    if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) {
         std::abort();
     }
     return 0;
