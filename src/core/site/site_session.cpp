@@ -333,6 +333,7 @@ bool SiteSession::SendRunProgram(std::string_view commandLine) {
 }
 
 bool SiteSession::OpenListener() {
+    CallersAdmitted();  // a faulty "CallBackFrom" is logged at the start, not at a call
     return listener_.Listen(services_.settings.LoadNet().listenPort);
 }
 

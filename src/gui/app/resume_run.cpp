@@ -16,7 +16,9 @@ void MainFrame::ResumeLastRun() {
     Settings& settings = app_.settings();
     if (!settings.ResumeAtStart()) {
         // Nothing records yet: a later start with the setting on resumes what records then.
-        settings.SetResumeChannels({});
+        if (!settings.ResumeChannels().empty()) {
+            settings.SetResumeChannels({});
+        }
         return;
     }
     const QString site = QString::fromStdString(settings.ResumeSite());

@@ -77,7 +77,8 @@ void MainFrame::OnSiteNotice(SiteNotice notice) {
     const char* message = nullptr;
     switch (notice) {
         case SiteNotice::LoginAccepted:
-            if (!resumeOpen_.empty()) {
+            // A site calling in meanwhile is not the site the channels belong to.
+            if (!resumeOpen_.empty() && !session_->callBackLink()) {
                 OpenResumedChannels();
                 UpdateCommandStates();
                 return;
