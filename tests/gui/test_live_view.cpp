@@ -367,8 +367,10 @@ double MeanLightness(const QImage& image, const QRect& area) {
 }
 
 TEST_F(LiveViewTest, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
-    FeedTime now = FeedTime::Now();
-    frame->session().SetFeedClock([&] { return now; });
+    // Shared with the clock, which the connection keeps until the fixture tears it down.
+    const auto clock = std::make_shared<FeedTime>(FeedTime::Now());
+    FeedTime& now = *clock;
+    frame->session().SetFeedClock([clock] { return *clock; });
     test::ModalScript script;
     script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
     ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));

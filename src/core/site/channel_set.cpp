@@ -198,13 +198,12 @@ void ChannelSet::EndLink(bool closeWindows) {
             links_.pop_front();
         }
     }
-    const FeedTime now = clock_();
     for (auto& link : links_) {
         link.decoding.reset();
         link.decoderFailed = false;
         // The kept windows wait for a reconnect: their pictures are no longer live.
         if (link.hasWindow()) {
-            Apply(link, link.feed.LinkDown(now));
+            Apply(link, link.feed.LinkDown(clock_()));
         }
     }
     holding_ = false;
