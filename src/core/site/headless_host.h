@@ -22,7 +22,10 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
     void DrawPicture(const DecodedPicture& picture) override;
     void MarkStopped() override { stopped_ = true; }
     void MarkFeed(const QString& mark) override { feedMark_ = mark; }
-    void StartAlarmActions() override { alarmActions_ = true; }
+    FrameSink* StartAlarmActions() override {
+        alarmActions_ = true;
+        return nullptr;
+    }
     void CloseWindow() override;
 
     const ChannelWindowParams& params() const { return params_; }

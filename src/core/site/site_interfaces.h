@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/decoded_picture.h"
+#include "media/live_frame.h"
 #include "site/site_notice.h"
 #include "wire/bitmap_info.h"
 
@@ -32,8 +33,12 @@ class ChannelWindow {
     // The feed is dead: the last picture is drawn dimmed with this mark ("No video since
     // ..."); empty when frames come again.
     virtual void MarkFeed(const QString& mark) = 0;
-    // In alarm mode: start recording and take a snapshot (posted, like commands).
-    virtual void StartAlarmActions() = 0;
+    // In alarm mode, from inside the dispatch of the frame that made the window: starts
+    // recording at once and returns the recorder, which the connection hands that frame and
+    // every one after (nullptr when no clip could start); the snapshot and what the operator
+    // is told are posted. Started here, not posted: a link replaced before a posted call runs
+    // still leaves its clip.
+    virtual FrameSink* StartAlarmActions() = 0;
     // Closes the window (the window-close message).
     virtual void CloseWindow() = 0;
 };

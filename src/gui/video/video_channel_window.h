@@ -69,7 +69,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     void MarkFeed(const QString& mark) override;
     // "No video since ..." while the feed is dead; empty while it is live.
     const QString& feedMark() const { return feedMark_; }
-    void StartAlarmActions() override;
+    FrameSink* StartAlarmActions() override;
     void CloseWindow() override;
 
     bool recording() const;
@@ -91,6 +91,8 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     QSize FrameExtra() const;
     // Ends the clip, whoever asked.
     void EndClip();
+    // The window's recorder, made on its first recording.
+    ClipRecorder& Recorder();
 
     ChannelWindowParams params_;
     VideoWindowOwner& owner_;
