@@ -1,6 +1,7 @@
 // Sites calling the client back: a caller proves to be a site before it replaces the
 // operator's link, then logs in with the built-in account, hands over its event record and
 // streams channels that record by themselves.
+#include "site/caller_filter.h"
 #include "site/headless_host.h"
 #include "site/site_session.h"
 #include "site_simulator.h"
@@ -292,6 +293,73 @@ TEST_F(CallBackTest, ACallBackDuringAReconnectLoopEndsTheLoopAndKeepsTheNewLink)
     EXPECT_FALSE(session.reconnecting());
     EXPECT_TRUE(WaitUntil([&] { return LiveWindows() == 2 && events.records.size() == 1; }));
     EXPECT_EQ(session.state(), SiteSession::State::Connected);
+}
+
+TEST_F(CallBackTest, ACallerFromAHostNotAdmittedIsDroppedBeforeTheGreeting) {
+    auto operatorSite = StartSite();
+    ConnectOperatorTo(*operatorSite);
+    SiteConnection* const operatorLink = session.connection();
+    auto caller = StartSite(CallingSite());
+
+    settings.WriteProfileString("Net", "CallBackFrom", "10.0.0.0/8, 192.168.1.7");
+    {
+        test::ExpectedMessage refused(QtWarningMsg, "orvane.site", "::ffff:127.0.0.1 refused");
+        ASSERT_TRUE(CallBack(*caller));
+        ASSERT_TRUE(WaitUntil([&] { return session.listener().refused() == 1; }));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return caller->sessionCount() == 0; }));
+    EXPECT_TRUE(caller->received().empty());  // not even the greeting
+    EXPECT_EQ(session.connection(), operatorLink);
+    EXPECT_EQ(session.callBacks(), 0);
+
+    // The loopback caller, reported by the dual-stack listener as ::ffff:127.0.0.1, is
+    // admitted by its IPv4 address; the entry that is no address is logged and skipped.
+    settings.WriteProfileString("Net", "CallBackFrom", "127.0.0.0/8, gate.example");
+    test::ExpectedMessage invalid(QtWarningMsg, "orvane.site", "gate.example");
+    ASSERT_TRUE(CallBack(*caller));
+    EXPECT_TRUE(WaitUntil([&] { return session.callBacks() == 1; }));
+}
+
+TEST(CallerFilter, AdmitsTheAddressesAndRangesListed) {
+    struct Case {
+        const char* text;
+        std::vector<const char*> admitted;
+        std::vector<const char*> refused;
+        std::vector<std::string> invalid;
+    } const cases[] = {
+        {"", {"10.1.2.3", "::ffff:8.8.8.8", "2001:db8::1"}, {}, {}},
+        {"  ", {"10.1.2.3"}, {}, {}},
+        {"192.168.1.7", {"192.168.1.7", "::ffff:192.168.1.7"}, {"192.168.1.8", "::1"}, {}},
+        {"10.0.0.0/8, 172.16.5.0/24 ,",
+         {"10.255.0.1", "172.16.5.200"},
+         {"11.0.0.1", "172.16.6.1"},
+         {}},
+        {"10.9.9.9/8", {"10.0.0.1"}, {"9.9.9.9"}, {}},
+        {"0.0.0.0/0", {"1.2.3.4", "::ffff:1.2.3.4"}, {"2001:db8::1"}, {}},
+        {"1.2.3.4/32,5.6.7.8/31", {"1.2.3.4", "5.6.7.9"}, {"1.2.3.5", "5.6.7.10"}, {}},
+        {"1.2.3.4, host.example, 1.2.3, 1.2.3.4.5, 256.1.1.1, 1.2.3.4/33, 1.2.3.4/, 1.2.3.4/-1,"
+         " 01234.1.1.1, 1.2.3.4 /8, 1..2.3",
+         {"1.2.3.4"},
+         {"1.2.3.5"},
+         {"host.example", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4/33", "1.2.3.4/", "1.2.3.4/-1",
+          "01234.1.1.1", "1.2.3.4 /8", "1..2.3"}},
+        // Nothing valid: no one, never anyone.
+        {"gate.example", {}, {"10.1.2.3", "::ffff:10.1.2.3"}, {"gate.example"}},
+        {",", {}, {"10.1.2.3"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const CallerFilter::Parsed parsed = CallerFilter::Parse(c.text);
+        for (const char* address : c.admitted) {
+            EXPECT_TRUE(parsed.filter.Admits(QHostAddress(QString::fromLatin1(address))))
+                << address;
+        }
+        for (const char* address : c.refused) {
+            EXPECT_FALSE(parsed.filter.Admits(QHostAddress(QString::fromLatin1(address))))
+                << address;
+        }
+        EXPECT_EQ(parsed.invalid, c.invalid);
+    }
 }
 
 TEST_F(CallBackTest, WithoutHandlingEveryCallerIsRefusedAtOnce) {

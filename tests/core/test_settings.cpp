@@ -204,55 +204,82 @@ class RecordPathTest : public SettingsTest {
         previous = std::filesystem::current_path();
         std::filesystem::create_directory(temp.File("work"));
         std::filesystem::current_path(temp.File("work"));
-        workingDirectory = std::filesystem::current_path().string();
+        settings.SetDefaultRecordFolder(temp.File("videos/Orvane"));
     }
     void TearDown() override { std::filesystem::current_path(previous); }
 
     std::filesystem::path previous;
-    std::string workingDirectory;
 };
 
-TEST_F(RecordPathTest, FallsBackToTheWorkingDirectoryAndLeavesItUnchanged) {
-    EXPECT_EQ(settings.GetRecordPath(), workingDirectory + "/");
-
-    settings.SetRecordPath(temp.File("deleted-folder"));
-    EXPECT_EQ(settings.GetRecordPath(), workingDirectory + "/");
-
-    settings.SetRecordPath("");
-    EXPECT_EQ(settings.GetRecordPath(), workingDirectory + "/");
-    EXPECT_EQ(std::filesystem::current_path().string(), workingDirectory);
-}
-
-TEST_F(RecordPathTest, AddsOneSeparatorToAnExistingFolder) {
-    const std::string clips = temp.File("clips");
-    std::filesystem::create_directory(clips);
-    settings.SetRecordPath(clips);
-    EXPECT_EQ(settings.GetRecordPath(), clips + "/");
-    settings.SetRecordPath(clips + "/");
-    EXPECT_EQ(settings.GetRecordPath(), clips + "/");
-    settings.SetRecordPath("/");
-    EXPECT_EQ(settings.GetRecordPath(), "/");
-
-    // A file is not a folder.
-    test::WriteFileBytes(temp.File("not-a-folder"), "x");
-    settings.SetRecordPath(temp.File("not-a-folder"));
-    EXPECT_EQ(settings.GetRecordPath(), workingDirectory + "/");
-    EXPECT_EQ(std::filesystem::current_path().string(), workingDirectory);
-}
-
-TEST_F(RecordPathTest, AStoredFolderThatHasGoneIsMadeAgainForRecording) {
-    const std::string clips = temp.File("removed/clips");
-    settings.SetRecordPath(clips + "/");
-    EXPECT_EQ(settings.GetRecordPath(), workingDirectory + "/");
-    EXPECT_TRUE(settings.MakeRecordFolder());
-    EXPECT_EQ(settings.GetRecordPath(), clips + "/");
-
-    // Where nothing can be made, the working directory stays the fallback.
+// What a recording starting now does with each state of the stored folder: the folder it
+// uses, what is made, and whether the operator is told. The working directory is never used.
+TEST_F(RecordPathTest, ARecordingUsesTheStoredFolderOrTheDefaultAndNeverRemakesAMissingOne) {
     test::WriteFileBytes(temp.File("a-file"), "x");
-    settings.SetRecordPath(temp.File("a-file") + "/clips/");
+    std::filesystem::create_directory(temp.File("clips"));
+    struct Case {
+        const char* what;
+        std::string stored;  // empty: nothing stored
+        bool usesStored;
+        bool told;
+    } const cases[] = {
+        {"nothing stored", "", false, false},
+        {"an existing folder", temp.File("clips"), true, false},
+        {"an existing folder with separator", temp.File("clips") + "/", true, false},
+        {"the root", "/", true, false},
+        {"a volume not mounted", temp.File("media/usb/clips"), false, true},
+        {"a file, not a folder", temp.File("a-file"), false, true},
+    };
+    const std::string fallback = temp.File("videos/Orvane") + "/";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(temp.File("videos"));
+        settings.store().DeleteValue(Section("Key"), "RECPath");
+        if (!c.stored.empty()) {
+            settings.SetRecordPath(c.stored);
+        }
+        const std::string expected =
+            c.usesStored ? (c.stored.back() == '/' ? c.stored : c.stored + "/") : fallback;
+        EXPECT_EQ(settings.GetRecordPath(), expected);
+
+        const RecordFolder folder = settings.PrepareRecordFolder();
+        EXPECT_EQ(folder.path, expected);
+        EXPECT_TRUE(folder.ready);
+        EXPECT_EQ(folder.made, !c.usesStored);
+        EXPECT_EQ(std::filesystem::is_directory(temp.File("videos/Orvane")), !c.usesStored);
+        if (!c.usesStored && !c.stored.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(temp.File("media")));
+        }
+        RecordFolderNotice notice;
+        const std::string told = notice.After(folder);
+        EXPECT_EQ(!told.empty(), c.told);
+        if (c.told) {
+            EXPECT_NE(told.find(c.stored), std::string::npos) << told;
+            EXPECT_NE(told.find(fallback), std::string::npos) << told;
+            // Once: the next recording into the default folder is not told again.
+            EXPECT_TRUE(notice.After(settings.PrepareRecordFolder()).empty());
+        }
+    }
+    EXPECT_EQ(std::filesystem::current_path(), temp.File("work"));
+}
+
+TEST_F(RecordPathTest, AMissingFolderIsToldAgainOnlyAfterItWasBack) {
+    const std::string clips = temp.File("usb/clips");
+    settings.SetRecordPath(clips);
+    RecordFolderNotice notice;
+    EXPECT_FALSE(notice.After(settings.PrepareRecordFolder()).empty());
+    std::filesystem::create_directories(clips);  // mounted
+    EXPECT_TRUE(notice.After(settings.PrepareRecordFolder()).empty());
+    std::filesystem::remove_all(temp.File("usb"));  // gone again
+    EXPECT_FALSE(notice.After(settings.PrepareRecordFolder()).empty());
+}
+
+TEST_F(RecordPathTest, ADefaultFolderThatCannotBeMadeIsNotReady) {
+    test::WriteFileBytes(temp.File("a-file"), "x");
+    settings.SetDefaultRecordFolder(temp.File("a-file") + "/Orvane");
     test::ExpectedMessage warning(QtWarningMsg, "orvane.store", "cannot make the record folder");
-    EXPECT_FALSE(settings.MakeRecordFolder());
-    EXPECT_EQ(settings.GetRecordPath(), workingDirectory + "/");
+    const RecordFolder folder = settings.PrepareRecordFolder();
+    EXPECT_FALSE(folder.ready);
+    EXPECT_EQ(folder.path, temp.File("a-file") + "/Orvane/");
 }
 
 TEST(OpenSettings, AnUnusableFileGivesDefaultsAndStaysAsItWas) {

@@ -202,7 +202,8 @@ TEST(AviWriterOnAFullDevice, FailsAndLeavesThePathAsItWas) {
 // The folder goes while a clip records into it. Once that is noticed, the dead file is
 // closed (its blocks would otherwise fill the disk unseen for as long as the recording
 // runs), the operator is told once and the entry goes at once, so that nothing lists a clip
-// that is not on disk, not even after a crash. The next recording makes the folder again.
+// that is not on disk, not even after a crash. The next recording goes to the default
+// folder; the one that went is not made again.
 TEST_F(RecordingFaultTest, ARemovedRecordFolderIsToldOnceAndNeverListed) {
     auto recorder = MakeRecorder();
     QString error;
@@ -241,9 +242,11 @@ TEST_F(RecordingFaultTest, ARemovedRecordFolderIsToldOnceAndNeverListed) {
 
     Settings settings(KeyStore::OpenInMemory());
     settings.SetRecordPath(folder_.toStdString());
-    ASSERT_TRUE(settings.MakeRecordFolder());
-    ASSERT_TRUE(
-        recorder->StartRecording(QString::fromStdString(settings.GetRecordPath()), {}, error))
+    settings.SetDefaultRecordFolder(temp_.folder() + "/default");
+    const RecordFolder used = settings.PrepareRecordFolder();
+    ASSERT_TRUE(used.ready);
+    EXPECT_FALSE(QFileInfo::exists(folder_));
+    ASSERT_TRUE(recorder->StartRecording(QString::fromStdString(used.path), {}, error))
         << error.toStdString();
     recorder->WriteFrame(frames_[0]);
     const std::string avi = recorder->aviFilePath().toStdString();

@@ -1,6 +1,7 @@
 // The main frame, video windows and connect flow against the simulated site.
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
+#include "common/outage_notice.h"
 #include "identify_server.h"
 #include "net/connect_dialog.h"
 #include "net/ip_address_edit.h"
@@ -22,6 +23,7 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QToolBar>
 
 #include <QElapsedTimer>
@@ -341,6 +343,114 @@ TEST_F(LiveViewTest, ReLinkReconnectsKeepingTheWindowsAndCloseStopsIt) {
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(frame->session().connection(), nullptr);
     EXPECT_TRUE(frame->close());
+}
+
+// Pixels of the mark: bright yellow, which no dimmed picture reaches.
+int MarkPixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            count += c.red() > 200 && c.green() > 200 && c.blue() < 80 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+double MeanLightness(const QImage& image, const QRect& area) {
+    double sum = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            sum += image.pixelColor(x, y).lightnessF();
+        }
+    }
+    return sum / (area.width() * area.height());
+}
+
+TEST_F(LiveViewTest, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
+    // Shared with the clock, which the connection keeps until the fixture tears it down.
+    const auto clock = std::make_shared<FeedTime>(FeedTime::Now());
+    FeedTime& now = *clock;
+    frame->session().SetFeedClock([clock] { return *clock; });
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto windows = frame->channelWindows();
+        return windows.size() == 1 && !windows[0]->picture().isNull();
+    }));
+    VideoChannelWindow* window = frame->channelWindows()[0];
+    const QImage live = window->pictureView()->grab().toImage();
+    const QRect upper(0, 0, live.width(), live.height() / 2);
+
+    // The camera freezes, then the link drops: the window is marked at once, without waiting
+    // for the stillness limit, and stays marked while the reconnected site sends nothing.
+    site->FreezeChannel(1, true);
+    const QString mark = NoVideoSinceText(now.wall, now.wall);
+    site->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return window->feedMark() == mark; }));
+    ASSERT_TRUE(WaitUntil([&] { return frame->session().linkActive(); }, 8000));
+    const QImage dead = window->pictureView()->grab().toImage();
+    EXPECT_GT(MarkPixels(dead), 20);
+    EXPECT_LT(MeanLightness(dead, upper), 0.6 * MeanLightness(live, upper));
+    EXPECT_EQ(MarkPixels(dead.copy(upper)), 0);             // in the bottom corner
+    window->ApplySizeMode(VideoChannelWindow::kWholeArea);  // the full view shows it too
+    EXPECT_GT(MarkPixels(window->pictureView()->grab().toImage()), 20);
+
+    // Dead for a minute: one notice.
+    now.steady += FeedWatch::kOutageLimit;
+    frame->session().connection()->channels().CheckFeeds();
+    frame->session().connection()->channels().CheckFeeds();
+    const OutageNotice::Told dead = frame->outages()->Current(OutageKind::DeadFeed);
+    EXPECT_FALSE(dead.ended);
+    EXPECT_TRUE(dead.text.startsWith("1 channel")) << dead.text.toStdString();
+    EXPECT_TRUE(dead.text.endsWith("Channel 0003: n" + mark.mid(1))) << dead.text.toStdString();
+
+    site->FreezeChannel(1, false);
+    ASSERT_TRUE(WaitUntil([&] { return window->feedMark().isEmpty(); }));
+    EXPECT_TRUE(frame->outages()->Current(OutageKind::DeadFeed).ended);
+    EXPECT_EQ(MarkPixels(window->pictureView()->grab().toImage().copy(upper)), 0);
+}
+
+// A start with ResumeAtStart after a run that was recording two channels: it reconnects,
+// asks for them, no dialog in the way, and records them again. What it keeps follows the
+// operator's Stop, and an Exit leaves it for the next start.
+TEST(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
+    test::TempStore temp;
+    test::ScriptedPrompts prompts;
+    QTemporaryDir clips;
+    sim::SiteSimulator site({});
+    ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
+    test::PrepareSiteStore(temp.path(), site.port());
+    {
+        Settings settings = std::move(OpenSettings(temp.path()).settings);
+        settings.SetSetting(SettingId::ResumeAtStart, 1);
+        settings.SetResumeSite("127.0.0.1");
+        settings.SetResumeChannels({7, 3});
+        settings.SetRecordPath(clips.path().toStdString());
+    }
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+    MainFrame* frame = app.mainFrame();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto windows = frame->channelWindows();
+            return windows.size() == 2 && windows[0]->recording() && windows[1]->recording();
+        },
+        8000));
+    EXPECT_EQ(site.CountReceived(ClientMessage::OpenChannel), 2);
+    EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
+
+    VideoChannelWindow* gate = frame->channelWindows()[0]->channelId() == 3
+                                   ? frame->channelWindows()[0]
+                                   : frame->channelWindows()[1];
+    gate->OnStopRecord();
+    EXPECT_EQ(app.settings().ResumeChannels(), std::vector<std::uint32_t>{7});
+    gate->OnRecord();
+    EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
+    EXPECT_TRUE(frame->close());
+    EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
+    EXPECT_EQ(app.settings().ResumeSite(), "127.0.0.1");
 }
 
 TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {

@@ -14,9 +14,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -313,6 +315,25 @@ TEST(RecordPathFrame, TheCommandStoresTheFolderAndThePaneNamesItsVolumeAtOnce) {
     run(/*ok=*/true);
     EXPECT_EQ(app.GetRecordPath(), (disk + "/new/").toStdString());
     EXPECT_EQ(diskPane->text(), "321 MB Free on /mnt/new");
+
+    // Its volume goes: the disk watch follows the default folder clips go to now, a recording
+    // never makes the missing one again, and the operator is told once.
+    app.settings().SetDefaultRecordFolder((disk + "/videos/Orvane").toStdString());
+    const auto volumes = [&](const std::string& path) {
+        return path.starts_with((disk + "/videos/").toStdString()) ? FreeSpace{999, "/mnt/home"}
+                                                                   : FreeSpace{321, "/mnt/new"};
+    };
+    frame->SetFreeSpaceSource(volumes);
+    ASSERT_TRUE(QDir(disk + "/new").removeRecursively());
+    frame->DiskTick();
+    EXPECT_EQ(diskPane->text(), "999 MB Free on /mnt/home");
+    EXPECT_TRUE(frame->statusBar()->currentMessage().contains(disk + "/new/ is missing"));
+    EXPECT_EQ(frame->recordPath(), disk + "/videos/Orvane/");
+    EXPECT_TRUE(QFileInfo(disk + "/videos/Orvane").isDir());
+    EXPECT_FALSE(QFileInfo::exists(disk + "/new"));
+    frame->statusBar()->clearMessage();
+    frame->DiskTick();
+    EXPECT_EQ(frame->statusBar()->currentMessage(), "Ready");
     frame->close();
 }
 

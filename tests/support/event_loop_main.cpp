@@ -5,12 +5,16 @@
 
 #include <QGuiApplication>
 
+#include <QStandardPaths>
+
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // Default folders (the videos folder recordings go to) stay out of the user's own.
+    QStandardPaths::setTestModeEnabled(true);
     testing::InitGoogleTest(&argc, argv);
     QGuiApplication app(argc, argv);
     orvane::test::InstallMessageGuard();

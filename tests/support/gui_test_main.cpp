@@ -2,6 +2,8 @@
 // fails the running test.
 #include <QApplication>
 
+#include <QStandardPaths>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -23,6 +25,8 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // Default folders (the videos folder recordings go to) stay out of the user's own.
+    QStandardPaths::setTestModeEnabled(true);
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     g_previousHandler = qInstallMessageHandler(FailOnCritical);

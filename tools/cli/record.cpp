@@ -69,9 +69,15 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
 
     auto opened = OpenSettings(KeyStorePath());
     Settings& settings = opened.settings;
-    const QString folder =
-        WithSeparator(options.folder.isEmpty() ? QString::fromStdString(settings.GetRecordPath())
-                                               : options.folder);
+    QString folder = options.folder;
+    if (folder.isEmpty()) {
+        const RecordFolder used = settings.PrepareRecordFolder();
+        if (const std::string notice = RecordFolderNotice().After(used); !notice.empty()) {
+            err << "orvane-cli: " << QString::fromStdString(notice) << Qt::endl;
+        }
+        folder = QString::fromStdString(used.path);
+    }
+    folder = WithSeparator(folder);
 
     CallSettings call;
     call.user = options.user.toStdString();

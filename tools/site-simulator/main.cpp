@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <optional>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace orvane::sim;
@@ -93,6 +94,11 @@ int main(int argc, char** argv) {
         "replay", "Encode a short loop per channel once and send it over and over (cheap load).");
     const QCommandLineOption dropEvery("drop-every", "Drop every link each this many seconds.",
                                        "s");
+    const QCommandLineOption freeze(
+        "freeze",
+        "Channel ID's camera freezes S seconds after start: its frames stop, the links "
+        "stay (repeatable).",
+        "ID:S");
     const QCommandLineOption streamOnLogin("stream-on-login",
                                            "Stream every channel as soon as a client logs in.");
     const QCommandLineOption event(
@@ -105,10 +111,10 @@ int main(int argc, char** argv) {
         "identify", "ID code=address for the identify server (repeatable).", "entry");
     const QCommandLineOption silent("identify-silent",
                                     "The identify server accepts but never answers.");
-    parser.addOptions({help,          version,  listen, port,        account,  channel,
-                       bits,          codec,    fps,    maxSessions, source,   loginAgain,
-                       streamOnLogin, size,     stamp,  duration,    event,    callBack,
-                       identifyPort,  identify, silent, replay,      dropEvery});
+    parser.addOptions({help,          version,  listen, port,        account,   channel,
+                       bits,          codec,    fps,    maxSessions, source,    loginAgain,
+                       streamOnLogin, size,     stamp,  duration,    event,     callBack,
+                       identifyPort,  identify, silent, replay,      dropEvery, freeze});
     // --help and --version are answered before the application (and its platform) exists.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
@@ -254,6 +260,22 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(dropEvery)) {
         site.DropLinksEvery(static_cast<int>(parser.value(dropEvery).toDouble() * 1000));
+    }
+    for (const QString& entry : parser.values(freeze)) {
+        const auto parts = entry.split(':');
+        bool idOk = false;
+        bool secondsOk = false;
+        const int id = parts.value(0).toInt(&idOk);
+        const double seconds = parts.value(1).toDouble(&secondsOk);
+        const auto& channels = site.options().channels;
+        const auto it = std::find_if(channels.begin(), channels.end(),
+                                     [id](const SimulatedChannel& c) { return c.id == id; });
+        if (parts.size() != 2 || !idOk || !secondsOk || seconds < 0 || seconds > 2e6 ||
+            it == channels.end()) {
+            return Fail("bad --freeze " + entry + " (want a channel id:seconds)");
+        }
+        QTimer::singleShot(static_cast<int>(seconds * 1000), &site,
+                           [&site, number = it->number] { site.FreezeChannel(number, true); });
     }
     if (parser.isSet(callBack)) {
         const auto parts = parser.value(callBack).split(':');

@@ -193,7 +193,7 @@ void SimulatedSession::OpenStream(std::uint32_t channelId) {
 
 void SimulatedSession::SendNextFrame(std::uint32_t channelNumber) {
     auto it = streams_.find(channelNumber);
-    if (it == streams_.end()) {
+    if (it == streams_.end() || site_.frozen(channelNumber)) {
         return;
     }
     Stream& stream = it->second;

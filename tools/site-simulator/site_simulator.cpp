@@ -137,6 +137,14 @@ void SiteSimulator::SendRaw(const Block& bytes) {
     }
 }
 
+void SiteSimulator::FreezeChannel(std::uint32_t channelNumber, bool frozen) {
+    if (frozen) {
+        frozen_.insert(channelNumber);
+    } else {
+        frozen_.erase(channelNumber);
+    }
+}
+
 void SiteSimulator::StopStreaming() {
     options_.streamOnLogin = false;
     for (auto* session : sessions_) {

@@ -11,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,10 @@ class SiteSimulator : public QObject {
     void DropLinks();
     // Every session stops sending frames (the links stay).
     void StopStreaming();
+    // The channel's camera freezes: its frames stop on every link, which stays up (a feed
+    // that dies without the site noticing); false lets them go on.
+    void FreezeChannel(std::uint32_t channelNumber, bool frozen);
+    bool frozen(std::uint32_t channelNumber) const { return frozen_.count(channelNumber) != 0; }
     // Drops every link each interval (0 stops it), as a site with a flaky network does.
     void DropLinksEvery(int milliseconds);
     // Calls a client's listening port, as a site does on an event; the client logs in there.
@@ -131,6 +136,7 @@ class SiteSimulator : public QObject {
     std::shared_ptr<AviPacketSource> source_;
     std::map<std::pair<int, std::pair<int, int>>, ReplayLoop> replayLoops_;
     QTimer* dropTimer_ = nullptr;
+    std::set<std::uint32_t> frozen_;
     QString error_;
     int nextSessionId_ = 1;
     long long framesSent_ = 0;

@@ -4,6 +4,7 @@
 #include "media/decode_workers.h"
 #include "media/key_frames.h"
 #include "media/live_frame.h"
+#include "site/feed_watch.h"
 #include "site/site_interfaces.h"
 
 #include <QObject>
@@ -36,6 +37,7 @@ struct ChannelLink {
     LiveFrame latestFrame;    // exactly the bytes of the latest frame, whatever its size
     FramesSinceKey sinceKey;  // what a recording started now writes first
     std::uint64_t frames = 0;
+    FeedWatch feed;  // whether the window's picture is live
 
     bool hasWindow() const { return window && windowObject; }
     // Checks the frame the wire parsed once and copies it once: the copy is shared by the

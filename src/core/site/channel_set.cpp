@@ -15,6 +15,8 @@ ChannelSet::ChannelSet(ChannelWindowHost& host, QObject* parent) : QObject(paren
     presentTimer_.setSingleShot(true);
     presentTimer_.setTimerType(Qt::PreciseTimer);
     connect(&presentTimer_, &QTimer::timeout, this, &ChannelSet::PresentPictures);
+    feedTimer_.setInterval(kFeedCheckMs);
+    connect(&feedTimer_, &QTimer::timeout, this, &ChannelSet::CheckFeeds);
     // Pictures reach the windows no more often than the screen shows them.
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         if (const QScreen* screen = QGuiApplication::primaryScreen();
@@ -55,6 +57,7 @@ bool ChannelSet::TakeFrame(const sitemsg::VideoFrame& frame, const DecoderChoice
         return false;
     }
     const LiveFrame& live = link->StoreFrame(frame.packed, frame.frame);
+    Apply(*link, link->feed.Frame(clock_()));
     if (link->frameSink) {
         link->frameSink->TakeFrame(live);
     }
@@ -102,6 +105,7 @@ ChannelLink* ChannelSet::LinkForFrame(const sitemsg::VideoFrame& frame, bool clo
     link->stopped = false;
     link->decoding.reset();
     link->decoderFailed = false;
+    link->feed = FeedWatch();
     if (!MakeWindow(*link, frame.frame, closePermission, alarmMode)) {
         // No window: the link stays closed, as if the operator had closed it.
         return nullptr;
@@ -126,6 +130,9 @@ bool ChannelSet::MakeWindow(ChannelLink& link, const PackedFrame& frame, bool cl
     link.window = window;
     link.windowObject = object;
     link.windowIdentity = object;
+    if (!feedTimer_.isActive()) {
+        feedTimer_.start();
+    }
     NoteWindowsChanged();
     if (alarmMode) {
         ++alarmsDue_;
@@ -195,6 +202,10 @@ void ChannelSet::EndLink(bool closeWindows) {
     for (auto& link : links_) {
         link.decoding.reset();
         link.decoderFailed = false;
+        // The kept windows wait for a reconnect: their pictures are no longer live.
+        if (link.hasWindow()) {
+            Apply(link, link.feed.LinkDown(clock_()));
+        }
     }
     holding_ = false;
     alarmsDue_ = 0;
@@ -202,6 +213,10 @@ void ChannelSet::EndLink(bool closeWindows) {
 }
 
 void ChannelSet::CloseLink(ChannelLink& link) {
+    if (link.feed.outage()) {
+        emit feedOutage({link.channelId, FeedOutage::Change::Closed, link.feed.lastFrame()});
+    }
+    link.feed = FeedWatch();
     if (link.hasWindow()) {
         ChannelWindow* window = link.window;
         link.window = nullptr;
@@ -312,6 +327,34 @@ void ChannelSet::PresentPictures() {
         if (auto picture = link.decoding->TakePicture()) {
             link.window->DrawPicture(*picture);
         }
+    }
+}
+
+void ChannelSet::CheckFeeds() {
+    if (OpenWindowCount() == 0) {
+        feedTimer_.stop();
+        return;
+    }
+    const FeedTime now = clock_();
+    for (ChannelLink& link : links_) {
+        if (link.hasWindow()) {
+            Apply(link, link.feed.Check(now));
+        }
+    }
+}
+
+void ChannelSet::Apply(ChannelLink& link, const FeedWatch::Update& update) {
+    if (update.markChanged && link.hasWindow()) {
+        link.window->MarkFeed(link.feed.mark());
+    }
+    if (update.outageBegins) {
+        qCInfo(lcSite) << "channel" << link.channelId << "has had no video since"
+                       << link.feed.lastFrame().toString(Qt::ISODate);
+        emit feedOutage({link.channelId, FeedOutage::Change::Dead, link.feed.lastFrame()});
+    }
+    if (update.outageEnds) {
+        qCInfo(lcSite) << "channel" << link.channelId << "has video again";
+        emit feedOutage({link.channelId, FeedOutage::Change::Back, link.feed.lastFrame()});
     }
 }
 

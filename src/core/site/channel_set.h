@@ -92,6 +92,17 @@ class ChannelSet : public QObject {
     bool viewDegraded() const;
     void SetPresentInterval(int milliseconds) { presentInterval_ = milliseconds; }
 
+    // Where the feeds' times come from; tests move a clock of their own.
+    void SetClock(FeedClock clock) { clock_ = std::move(clock); }
+    // Marks the windows whose feed has died and tells of outages; a timer runs it every
+    // second while windows are open.
+    void CheckFeeds();
+    static constexpr int kFeedCheckMs = 1000;
+
+  signals:
+    // A channel's feed dead for a minute, back after that, or closed while dead: once each.
+    void feedOutage(const orvane::FeedOutage& outage);
+
   private:
     ChannelLink* LinkByNumber(std::uint32_t channelNumber);
     ChannelLink* LinkOf(const ChannelWindow* window);
@@ -107,6 +118,8 @@ class ChannelSet : public QObject {
     // A worker has a new picture: the windows get it now, or at the display's next refresh.
     void SchedulePresent();
     void PresentPictures();
+    // Shows what the link's feed watch decided.
+    void Apply(ChannelLink& link, const FeedWatch::Update& update);
 
     ChannelWindowHost& host_;
     std::list<ChannelLink> links_;
@@ -119,6 +132,8 @@ class ChannelSet : public QObject {
     QTimer presentTimer_;
     QElapsedTimer sincePresent_;
     int presentInterval_ = 16;
+    FeedClock clock_ = &FeedTime::Now;
+    QTimer feedTimer_;
 };
 
 }  // namespace orvane

@@ -49,7 +49,6 @@ void EventListener::Forget(CallBackProbe* probe) {
 }
 
 void EventListener::Refuse(QTcpSocket* socket) {
-    qCInfo(lcSite) << "call-back refused: not taking call-backs";
     ++refused_;
     socket->abort();
     socket->deleteLater();
@@ -58,6 +57,15 @@ void EventListener::Refuse(QTcpSocket* socket) {
 void EventListener::OnNewConnection() {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         if (!adopt_ || !greeting_) {
+            qCInfo(lcSite) << "call-back refused: not taking call-backs";
+            Refuse(socket);
+            continue;
+        }
+        // Before the greeting: a host that may not call learns nothing, not even that a
+        // client listens here, and costs no probe.
+        if (admission_ && !admission_().Admits(socket->peerAddress())) {
+            qCWarning(lcSite).noquote() << "call-back from" << socket->peerAddress().toString()
+                                        << "refused: not a host \"CallBackFrom\" admits";
             Refuse(socket);
             continue;
         }

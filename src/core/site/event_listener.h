@@ -1,5 +1,6 @@
 #pragma once
 
+#include "site/caller_filter.h"
 #include "wire/message_builder.h"
 
 #include <QObject>
@@ -36,6 +37,9 @@ class EventListener : public QObject {
     ~EventListener() override;
 
     void SetCallBackHandling(Greeting greeting, Adopt adopt);
+    // Who may call, asked for each caller before it is greeted; without it anyone may.
+    using Admission = std::function<CallerFilter()>;
+    void SetAdmission(Admission admission) { admission_ = std::move(admission); }
     void SetProofTimeout(int milliseconds) { proofTimeoutMs_ = milliseconds; }
 
     // Listens on every address at port; false (with errorString()) when the port is taken.
@@ -43,7 +47,8 @@ class EventListener : public QObject {
     bool listening() const;
     quint16 port() const;
     QString errorString() const { return error_; }
-    // Callers turned away: refused at once or failed to prove themselves.
+    // Callers turned away: refused at once (not taking call-backs, or from a host not
+    // admitted) or failed to prove themselves.
     int refused() const { return refused_; }
     int pendingCallers() const { return static_cast<int>(pending_.size()); }
 
@@ -55,6 +60,7 @@ class EventListener : public QObject {
     QTcpServer* server_ = nullptr;  // a child
     Greeting greeting_;
     Adopt adopt_;
+    Admission admission_;
     QString error_;
     int refused_ = 0;
     std::vector<CallBackProbe*> pending_;  // children, oldest first

@@ -21,6 +21,7 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
     QObject* object() override { return this; }
     void DrawPicture(const DecodedPicture& picture) override;
     void MarkStopped() override { stopped_ = true; }
+    void MarkFeed(const QString& mark) override { feedMark_ = mark; }
     FrameSink* StartAlarmActions() override {
         alarmActions_ = true;
         return nullptr;
@@ -29,6 +30,7 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
 
     const ChannelWindowParams& params() const { return params_; }
     bool IsStopped() const { return stopped_; }
+    const QString& feedMark() const { return feedMark_; }
     const QImage& firstPicture() const { return firstPicture_; }
     const QImage& lastPicture() const { return lastPicture_; }
     int picturesDrawn() const { return picturesDrawn_; }
@@ -45,6 +47,7 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
     bool stopped_ = false;
     bool alarmActions_ = false;
     bool closed_ = false;
+    QString feedMark_;
     QImage firstPicture_;
     QImage lastPicture_;
     int picturesDrawn_ = 0;

@@ -30,6 +30,9 @@ class ChannelWindow {
     virtual void DrawPicture(const DecodedPicture& picture) = 0;
     // The site stopped the channel: show "Stop.".
     virtual void MarkStopped() = 0;
+    // The feed is dead: the last picture is drawn dimmed with this mark ("No video since
+    // ..."); empty when frames come again.
+    virtual void MarkFeed(const QString& mark) = 0;
     // In alarm mode, from inside the dispatch of the frame that made the window: starts
     // recording at once and returns the recorder, which the connection hands that frame and
     // every one after (nullptr when no clip could start); the snapshot and what the operator

@@ -80,6 +80,26 @@ SiteSession::SiteSession(Services services, QObject* parent)
                                       CodePage(services_.settings.LoadNet().codePage));
         },
         [this](QTcpSocket* socket, Block received) { AdoptCallBack(socket, std::move(received)); });
+    listener_.SetAdmission([this] { return CallersAdmitted(); });
+}
+
+CallerFilter SiteSession::CallersAdmitted() {
+    // Read for each caller, so a change in Options counts from the next call on; parsed
+    // again, and its faults logged, only when the text has changed.
+    const std::string text = services_.settings.LoadNet().callBackFrom;
+    if (!callerFilter_ || text != callerFilterText_) {
+        CallerFilter::Parsed parsed = CallerFilter::Parse(text);
+        for (const std::string& entry : parsed.invalid) {
+            qCWarning(lcSite) << "\"CallBackFrom\" entry is not an address or a range:"
+                              << entry.c_str();
+        }
+        if (!parsed.filter.admitsAnyone() && parsed.filter.ranges().empty()) {
+            qCWarning(lcSite) << "\"CallBackFrom\" has no valid entry: no site may call back";
+        }
+        callerFilter_ = std::move(parsed.filter);
+        callerFilterText_ = text;
+    }
+    return *callerFilter_;
 }
 
 SiteSession::~SiteSession() {
@@ -112,6 +132,8 @@ void SiteSession::MakeConnection() {
         SiteConnection::Services{services_.channels, services_.host, *link_, eventTap_.get()},
         services_.settings.LoadCall(), this);
     connection_->SetTickInterval(timing_.tickMs);
+    connection_->channels().SetClock(feedClock_);
+    connect(&connection_->channels(), &ChannelSet::feedOutage, this, &SiteSession::feedOutage);
     connection_->SetCodePage(CodePage(services_.settings.LoadNet().codePage));
 }
 
@@ -201,6 +223,16 @@ void SiteSession::Reconnect() {
     SetState(State::Reconnecting);
     // The link the dialogs were opened for is lost, though its windows stay for the next.
     emit linkGone(linkId_);
+    TryReconnect();
+}
+
+void SiteSession::ConnectInBackground(const QString& host) {
+    TearDown();
+    MakeConnection();
+    siteAddress_ = host;
+    reconnecting_ = true;
+    reconnectPort_ = services_.settings.LoadNet().sitePort;
+    SetState(State::Reconnecting);
     TryReconnect();
 }
 
@@ -351,6 +383,7 @@ bool SiteSession::SendRunProgram(std::string_view commandLine) {
 }
 
 bool SiteSession::OpenListener() {
+    CallersAdmitted();  // a faulty "CallBackFrom" is logged at the start, not at a call
     return listener_.Listen(services_.settings.LoadNet().listenPort);
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +64,9 @@ class SiteSession : public QObject {
     ~SiteSession() override;
 
     void SetTiming(Timing timing) { timing_ = timing; }
+    // The clock the channels' feeds are judged by, from the next connection on; tests move
+    // one of their own.
+    void SetFeedClock(FeedClock clock) { feedClock_ = std::move(clock); }
 
     // The link itself, for the command-line tools, tests and benchmarks; windows and dialogs
     // go through the calls below, which answer for whatever link is current.
@@ -87,6 +91,12 @@ class SiteSession : public QObject {
     // Ends a running reconnect loop at once, with its link and the kept windows; true when
     // one was running.
     bool StopReconnect();
+    // Connects to host without waiting, attempt after attempt with the reconnect loop's
+    // pause between, until it works or is stopped (a start that resumes the last run: the
+    // site or the network may not be up yet).
+    void ConnectInBackground(const QString& host);
+    // The link is a site's call-back, not the operator's own.
+    bool callBackLink() const { return connection_ && callBackLink_; }
     // Command 32799: starts connecting again to the same site, attempt after attempt with a
     // pause between, until it works or is stopped. Returns at once; the kept windows stay.
     void Reconnect();
@@ -136,6 +146,9 @@ class SiteSession : public QObject {
     // the event it sent (its name; empty while none came). Said again when the site's event
     // comes after the proof.
     void alarmed(const QString& caller, const QString& eventName);
+    // A channel's feed has been dead for a minute, is back after that, or its window closed
+    // while it was dead: once each per outage.
+    void feedOutage(const orvane::FeedOutage& outage);
 
   private:
     class ConnectionLink;
@@ -145,6 +158,8 @@ class SiteSession : public QObject {
     void MakeConnection();
     // A caller proved to be a site: it becomes the connection, in alarm mode.
     void AdoptCallBack(QTcpSocket* socket, Block received);
+    // The hosts "Net"/"CallBackFrom" admits now.
+    CallerFilter CallersAdmitted();
     void Deliver(std::uint64_t token, SiteNotice notice);
     void TryReconnect();
     void EndAttempt(std::uint64_t token, bool connected);
@@ -153,6 +168,7 @@ class SiteSession : public QObject {
 
     Services services_;
     Timing timing_;
+    FeedClock feedClock_ = &FeedTime::Now;
     QPointer<SiteConnection> connection_;  // owned: deleted by TearDown
     std::unique_ptr<ConnectionLink> link_;
     std::unique_ptr<EventTap> eventTap_;  // the connections' event sink, passing them on
@@ -169,6 +185,8 @@ class SiteSession : public QObject {
     QTimer attemptDeadline_;
     QTimer reconnectPause_;
     int callBacks_ = 0;
+    std::optional<CallerFilter> callerFilter_;
+    std::string callerFilterText_;
     // Changes whenever the connection is made, started or torn down: what a posted command
     // carries to say which connection it came from.
     std::uint64_t token_ = 0;

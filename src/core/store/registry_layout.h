@@ -40,7 +40,14 @@ enum class SettingId : int {
     LimitDiskSpace = 10,
     CheckTimer = 11,
     AutoRun = 50,
+    ResumeAtStart = 60,  // 1: a start connects to the last site and records as before
 };
+// Kept for ResumeAtStart, in section "Setting": the operator's last site (an address) and
+// the channel ids recording there, as decimal numbers separated by commas.
+namespace resumevalue {
+inline constexpr const char* kSite = "ResumeSite";
+inline constexpr const char* kChannels = "ResumeChannels";
+}  // namespace resumevalue
 inline constexpr std::int32_t kSettingAbsent = -1;
 inline constexpr std::int32_t kDefaultLimitDiskSpaceMb = 50;
 inline constexpr std::int32_t kMaxLimitDiskSpaceMb = 9999;
@@ -81,6 +88,8 @@ inline constexpr const char* kListenPort = "ListenPort";
 inline constexpr const char* kIdentifyPrimary = "IdentifyPrimary";
 inline constexpr const char* kIdentifyFallback = "IdentifyFallback";
 inline constexpr const char* kCodePage = "CodePage";
+// Who may call back: addresses and a.b.c.d/nn ranges, comma-separated; empty for anyone.
+inline constexpr const char* kCallBackFrom = "CallBackFrom";
 }  // namespace netvalue
 
 inline constexpr std::uint16_t kDefaultSitePort = 1000;

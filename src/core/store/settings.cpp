@@ -3,8 +3,12 @@
 #include "common/fixed_text.h"
 #include "common/log.h"
 
+#include <QStandardPaths>
+
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <filesystem>
 
 namespace orvane {
@@ -21,6 +25,21 @@ std::int32_t InRangeOr(std::int32_t value, std::int32_t low, std::int32_t high,
 
 std::uint16_t PortOr(std::int32_t value, std::uint16_t fallback) {
     return static_cast<std::uint16_t>(InRangeOr(value, 1, 65535, fallback));
+}
+
+// A folder that could be made current: it exists and may be entered. Checked directly, so
+// the process's working directory is left alone.
+bool IsEnterableFolder(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string WithSeparator(std::string path) {
+    if (path.empty() || path.back() != std::filesystem::path::preferred_separator) {
+        path.push_back(std::filesystem::path::preferred_separator);
+    }
+    return path;
 }
 
 std::string CurrentDirectory() {
@@ -41,6 +60,8 @@ std::string_view SettingName(SettingId id) {
             return "CheckTimer";
         case SettingId::AutoRun:
             return "AutoRun";
+        case SettingId::ResumeAtStart:
+            return "ResumeAtStart";
     }
     return {};
 }
@@ -135,36 +156,102 @@ bool Settings::AutoRun() const {
     return GetSetting(SettingId::AutoRun) == 1;
 }
 
-std::string Settings::GetRecordPath() const {
-    const std::string workingDirectory = CurrentDirectory();
-    std::string path = GetProfileString(section::kKey, keyvalue::kRecPath, workingDirectory);
-    // The folder must be one that could be made current: it exists and may be entered.
-    // Checking that directly leaves the process's working directory alone.
-    std::error_code ec;
-    if (path.empty() || !std::filesystem::is_directory(path, ec) ||
-        ::access(path.c_str(), X_OK) != 0) {
-        path = workingDirectory;
-    }
-    if (path.back() != std::filesystem::path::preferred_separator) {
-        path.push_back(std::filesystem::path::preferred_separator);
-    }
-    return path;
+bool Settings::ResumeAtStart() const {
+    return GetSetting(SettingId::ResumeAtStart) == 1;
 }
 
-bool Settings::MakeRecordFolder() const {
+std::string Settings::ResumeSite() const {
+    return GetProfileString(section::kSetting, resumevalue::kSite, "");
+}
+
+void Settings::SetResumeSite(std::string_view address) {
+    WriteProfileString(section::kSetting, resumevalue::kSite, address);
+}
+
+std::vector<std::uint32_t> Settings::ResumeChannels() const {
+    return ParseChannelIds(GetProfileString(section::kSetting, resumevalue::kChannels, ""));
+}
+
+void Settings::SetResumeChannels(const std::vector<std::uint32_t>& channelIds) {
+    std::string text;
+    for (const std::uint32_t id : channelIds) {
+        text += (text.empty() ? "" : ",") + std::to_string(id);
+    }
+    WriteProfileString(section::kSetting, resumevalue::kChannels, text);
+}
+
+std::vector<std::uint32_t> ParseChannelIds(std::string_view text) {
+    std::vector<std::uint32_t> ids;
+    while (!text.empty()) {
+        const std::size_t comma = std::min(text.find(','), text.size());
+        std::string_view entry = text.substr(0, comma);
+        while (!entry.empty() && entry.front() == ' ') {
+            entry.remove_prefix(1);
+        }
+        while (!entry.empty() && entry.back() == ' ') {
+            entry.remove_suffix(1);
+        }
+        std::uint32_t id = 0;
+        const auto [end, error] = std::from_chars(entry.data(), entry.data() + entry.size(), id);
+        if (!entry.empty() && error == std::errc() && end == entry.data() + entry.size() &&
+            std::find(ids.begin(), ids.end(), id) == ids.end()) {
+            ids.push_back(id);
+        }
+        text.remove_prefix(std::min(text.size(), comma + 1));
+    }
+    return ids;
+}
+
+std::string Settings::GetRecordPath() const {
+    return ResolveRecordFolder(false).path;
+}
+
+RecordFolder Settings::ResolveRecordFolder(bool makeDefault) const {
+    RecordFolder folder;
     const std::string stored = GetProfileString(section::kKey, keyvalue::kRecPath, "");
-    const std::filesystem::path folder(stored);
-    std::error_code ec;
-    if (stored.empty() || !folder.is_absolute() || std::filesystem::is_directory(folder, ec)) {
-        return true;
+    if (IsEnterableFolder(stored)) {
+        folder.path = WithSeparator(stored);
+        return folder;
     }
-    if (!std::filesystem::create_directories(folder, ec) && ec) {
-        qCWarning(lcStore) << "cannot make the record folder" << stored.c_str()
-                           << ec.message().c_str();
-        return false;
+    folder.missing = stored;
+    folder.path = WithSeparator(defaultRecordFolder_);
+    if (!IsEnterableFolder(defaultRecordFolder_)) {
+        folder.ready = false;
+        if (makeDefault) {
+            std::error_code ec;
+            std::filesystem::create_directories(defaultRecordFolder_, ec);
+            folder.ready = IsEnterableFolder(defaultRecordFolder_);
+            folder.made = folder.ready;
+            if (folder.made) {
+                qCInfo(lcStore) << "made the record folder" << defaultRecordFolder_.c_str();
+            } else {
+                qCWarning(lcStore) << "cannot make the record folder"
+                                   << defaultRecordFolder_.c_str() << ec.message().c_str();
+            }
+        }
     }
-    qCInfo(lcStore) << "made the record folder" << stored.c_str();
-    return true;
+    return folder;
+}
+
+std::string DefaultRecordFolder() {
+    const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    if (videos.isEmpty()) {
+        return CurrentDirectory();
+    }
+    return (std::filesystem::path(videos.toStdString()) / kApplicationName).string();
+}
+
+std::string RecordFolderNotice::After(const RecordFolder& folder) {
+    if (folder.missing.empty()) {
+        told_.clear();  // back: its next absence is told again
+        return {};
+    }
+    if (folder.missing == told_) {
+        return {};
+    }
+    told_ = folder.missing;
+    return "The record folder " + folder.missing + " is missing; clips go to " + folder.path +
+           " until it is back.";
 }
 
 void Settings::SetRecordPath(std::string_view path) {
@@ -218,6 +305,7 @@ NetSettings Settings::LoadNet() const {
     net.identifyFallback = CutToBytes(
         GetProfileString(section::kNet, netvalue::kIdentifyFallback, kDefaultIdentifyFallback),
         kServerAddressMaxBytes);
+    net.callBackFrom = GetProfileString(section::kNet, netvalue::kCallBackFrom, "");
     if (net.identifyPrimary.empty()) {
         net.identifyPrimary = kDefaultIdentifyPrimary;
     }

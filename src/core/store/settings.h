@@ -6,8 +6,31 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvane {
+
+// Where recordings go, and why there.
+struct RecordFolder {
+    std::string path;     // the folder used, ending in the path separator
+    std::string missing;  // the stored folder when it is missing and the default is used
+    bool made = false;    // the default folder was made just now
+    bool ready = true;    // the folder exists (false: the default folder could not be made)
+};
+
+// The user's videos folder with the subfolder "Orvane"; the working directory when the
+// desktop names no videos folder.
+std::string DefaultRecordFolder();
+
+// Tells once that the stored record folder is missing, and again only after it was back.
+class RecordFolderNotice {
+  public:
+    // The text to tell the operator now, or empty.
+    std::string After(const RecordFolder& folder);
+
+  private:
+    std::string told_;
+};
 
 // Section "Call", read with every default and range applied.
 struct CallSettings {
@@ -34,6 +57,7 @@ struct NetSettings {
     std::string identifyPrimary = kDefaultIdentifyPrimary;
     std::string identifyFallback = kDefaultIdentifyFallback;
     std::string codePage = kDefaultCodePage;  // a name for CodePage
+    std::string callBackFrom;                 // empty: anyone may call back
 };
 
 // The application profile (HKCU\Software\Quillmar-Brakken\Orvane\<section>) over a key
@@ -65,15 +89,27 @@ class Settings {
     std::int32_t LimitDiskSpaceMb() const;
     std::int32_t CheckTimerSeconds() const;
     bool AutoRun() const;
+    bool ResumeAtStart() const;
 
-    // The record folder, always ending in the path separator: the stored "RECPath" when it
-    // names a folder that can be entered, otherwise the current working directory.
+    // What a start with ResumeAtStart goes back to: the operator's last site and the
+    // channels recording there when the program last ran.
+    std::string ResumeSite() const;
+    void SetResumeSite(std::string_view address);
+    std::vector<std::uint32_t> ResumeChannels() const;
+    void SetResumeChannels(const std::vector<std::uint32_t>& channelIds);
+
+    // The record folder actually used, always ending in the path separator: the stored
+    // "RECPath" when it names a folder that can be entered, otherwise the default folder.
+    // Nothing is made.
     std::string GetRecordPath() const;
-    // Makes the stored record folder when it has gone (removed, or its volume not mounted
-    // at the time), so that a recording lands where the operator chose rather than in the
-    // working directory. False, and logged, when it cannot be made; true when there is
-    // nothing to make.
-    bool MakeRecordFolder() const;
+    // The folder a recording starting now goes to. A stored folder that is missing is never
+    // made: its volume may simply not be mounted, and a folder made under the empty mount
+    // point would hide the clips once it is. The default folder is made when first needed.
+    RecordFolder PrepareRecordFolder() const { return ResolveRecordFolder(true); }
+    RecordFolder ResolveRecordFolder(bool makeDefault) const;
+    // The user's videos folder, subfolder "Orvane"; tests put a folder of theirs here.
+    const std::string& defaultRecordFolder() const { return defaultRecordFolder_; }
+    void SetDefaultRecordFolder(std::string folder) { defaultRecordFolder_ = std::move(folder); }
     void SetRecordPath(std::string_view path);
 
     CallSettings LoadCall() const;
@@ -84,7 +120,12 @@ class Settings {
     StoreResult<RegKey> OpenSection(std::string_view section) const;
 
     KeyStore store_;
+    std::string defaultRecordFolder_ = DefaultRecordFolder();
 };
+
+// Channel ids as kept for ResumeAtStart ("3,7,12"): decimal numbers separated by commas;
+// anything else in the text is skipped, as are repeats.
+std::vector<std::uint32_t> ParseChannelIds(std::string_view text);
 
 // The settings name of a SettingId ("VideoArrange", ...), empty for an unknown id.
 std::string_view SettingName(SettingId id);

@@ -39,6 +39,8 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace orvane {
 namespace {
 
@@ -63,6 +65,25 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
     // Told from inside the link's dispatch: acted on once it has returned.
     connect(session_.get(), &SiteSession::alarmed, this, &MainFrame::OnAlarmed,
             Qt::QueuedConnection);
+    // A channel dead for a minute is one notice with every other dead channel.
+    connect(session_.get(), &SiteSession::feedOutage, this, [this](const FeedOutage& outage) {
+        if (!outages_) {
+            return;
+        }
+        const QString key = QString::number(outage.channelId);
+        switch (outage.change) {
+            case FeedOutage::Change::Dead:
+                outages_->Report(OutageKind::DeadFeed, key,
+                                 FeedOutageText(outage, QDateTime::currentDateTime()));
+                break;
+            case FeedOutage::Change::Back:
+                outages_->Resolve(OutageKind::DeadFeed, key);
+                break;
+            case FeedOutage::Change::Closed:
+                outages_->Withdraw(OutageKind::DeadFeed, key);
+                break;
+        }
+    });
 
     alarm_ = new AlarmSound(this);
     connect(alarm_, &AlarmSound::playingChanged, this, &MainFrame::UpdateCommandStates);
@@ -284,6 +305,10 @@ void MainFrame::OnSessionState(SiteSession::State state) {
     if (state == SiteSession::State::Connecting) {
         cascade_.Reset();
     }
+    if (state == SiteSession::State::Connected && !session_->callBackLink() &&
+        app_.settings().ResumeSite() != session_->siteAddress().toStdString()) {
+        app_.settings().SetResumeSite(session_->siteAddress().toStdString());
+    }
     UpdateCommandStates();
 }
 
@@ -342,11 +367,18 @@ void MainFrame::OnOptions() {
 }
 
 void MainFrame::UpdateDiskStatus() {
-    ShowDiskStatus(freeSpace_(app_.GetRecordPath()));
+    ShowDiskStatus(freeSpace_(RecordFolderToWatch()));
+}
+
+std::string MainFrame::RecordFolderToWatch() const {
+    // The folder clips go to now: the default one while the stored one is missing.
+    const RecordFolder folder = app_.settings().ResolveRecordFolder(false);
+    TellRecordFolder(folder);
+    return folder.path;
 }
 
 void MainFrame::DiskTick() {
-    const FreeSpace space = freeSpace_(app_.GetRecordPath());
+    const FreeSpace space = freeSpace_(RecordFolderToWatch());
     const DiskWatch::TickAction action = diskWatch_.Tick(space.freeMB);
     // The pane and the lamp first, so the operator sees them behind the message.
     ShowDiskStatus(space);
@@ -373,8 +405,23 @@ void MainFrame::closeEvent(QCloseEvent* event) {
 }
 
 QString MainFrame::recordPath() const {
-    app_.settings().MakeRecordFolder();
-    return QString::fromStdString(app_.GetRecordPath());
+    const RecordFolder folder = app_.settings().PrepareRecordFolder();
+    TellRecordFolder(folder);
+    return QString::fromStdString(folder.path);
+}
+
+void MainFrame::TellRecordFolder(const RecordFolder& folder) const {
+    const std::string notice = folderNotice_.After(folder);
+    if (!notice.empty()) {
+        const_cast<MainFrame*>(this)->ShowNotice(QString::fromStdString(notice));
+    }
+}
+
+void MainFrame::ShowNotice(const QString& text) {
+    // Told without a box: an unattended workstation must go on recording, and the operator
+    // finds it on the status bar or in the log.
+    qCWarning(lcApp).noquote() << text;
+    statusBar()->showMessage(text);
 }
 
 KeyStore& MainFrame::store() {
@@ -389,6 +436,12 @@ ChannelWindow* MainFrame::CreateChannelWindow(const ChannelWindowParams& params)
     const QString name =
         QString::fromStdString(app_.GetChannelName(static_cast<std::int32_t>(params.channelId)));
     auto* window = new VideoChannelWindow(params, name, *this);
+    if (const auto it = std::find(resumeRecord_.begin(), resumeRecord_.end(), params.channelId);
+        it != resumeRecord_.end()) {
+        resumeRecord_.erase(it);
+        // Posted, as an alarm's recording: the link is still dispatching the first frame.
+        QTimer::singleShot(0, window, [window] { window->OnRecord(); });
+    }
     videoArea_->addSubWindow(window);
     window->show();
     window->SetVideoSize(params.pictureSize.width(), params.pictureSize.height());

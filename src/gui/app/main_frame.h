@@ -14,6 +14,7 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -64,6 +65,13 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     // has gone; nothing when listening works.
     void ReportStartProblems(QObject* splash);
 
+    // With ResumeAtStart on: connects to the operator's last site in the background; its
+    // login opens the channels that were recording when the program last ran, and they
+    // record again (resume_run.cpp).
+    void ResumeLastRun();
+    // The channels recording on the operator's link, as stored for the next start.
+    const std::vector<std::uint32_t>& recordingChannels() const { return recordingChannels_; }
+
     // Status pane 2 and the indicator, from a fresh reading of the record folder's volume;
     // run as well when the record folder has changed.
     void UpdateDiskStatus();
@@ -101,9 +109,13 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     bool toolbarsVisible() const override { return toolbarsVisible_; }
     QString recordPath() const override;
     KeyStore& store() override;
+    // A notice that needs no answer: the status bar and the log.
+    void ShowNotice(const QString& text);
     QString channelName(std::int32_t channelId) const override;
     ClipRecorder::FileOpener recordFileOpener() const override { return recordFileOpener_; }
     OutageNotice* outages() override { return outages_; }
+    void RecordingStarted(std::int32_t channelId) override;
+    void RecordingStoppedByOperator(std::int32_t channelId) override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -132,6 +144,12 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     void OnOnlineHelp();
     void OnOptions();
     void ShowDiskStatus(const FreeSpace& space);
+    // The login of a resumed run: its channels are asked for instead of the channel dialog.
+    void OpenResumedChannels();
+    void StoreRecordingChannels();
+    std::string RecordFolderToWatch() const;
+    // Tells the operator once that the stored record folder is missing and where clips go.
+    void TellRecordFolder(const RecordFolder& folder) const;
     void TileVideoWindows();
     void ScheduleArrange();
 
@@ -157,6 +175,10 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     std::map<int, QAction*> actions_;
     VideoCascade cascade_;
     DiskWatch diskWatch_;
+    mutable RecordFolderNotice folderNotice_;
+    std::vector<std::uint32_t> recordingChannels_;  // on the operator's link, stored
+    std::vector<std::uint32_t> resumeOpen_;         // asked for once the login is accepted
+    std::vector<std::uint32_t> resumeRecord_;       // record as soon as their window comes
     FreeSpaceSource freeSpace_ = QueryFreeSpace;
     ClipRecorder::FileOpener recordFileOpener_;
     QTimer* diskTimer_ = nullptr;  // timer 500

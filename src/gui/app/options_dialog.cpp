@@ -68,6 +68,11 @@ OptionsDialog::OptionsDialog(Settings& settings, AutoRunSetter setAutoRun, QWidg
     fields->addWidget(arrange_);
     fields->addWidget(group);
     fields->addWidget(autoRunBox_);
+    // Back after a restart.
+    resumeBox_ = new QCheckBox(tr("Reconnect and resume recording at start"), this);
+    resumeBox_->setObjectName("resumeAtStart");
+    resumeBox_->setChecked(settings_.ResumeAtStart());
+    fields->addWidget(resumeBox_);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(ok_);
     buttons->addWidget(cancel);
@@ -112,6 +117,8 @@ void OptionsDialog::accept() {
     settings_.SetSetting(SettingId::VideoArrange, autoArrange_ ? 1 : 0);
     settings_.SetSetting(SettingId::LimitDiskSpace, static_cast<std::int32_t>(limitMB_));
     settings_.SetSetting(SettingId::CheckTimer, static_cast<std::int32_t>(checkSeconds_));
+    resume_ = resumeBox_->isChecked();
+    settings_.SetSetting(SettingId::ResumeAtStart, resume_ ? 1 : 0);
     QDialog::accept();
 }
 

@@ -15,7 +15,8 @@ namespace orvane {
 class Settings;
 
 // "Options": automatic tiling of video windows, the free-space threshold and check period
-// of the disk watch, and whether the program starts with the desktop session. OK stores
+// of the disk watch, whether the program starts with the desktop session, and whether a
+// start resumes the last run. OK stores
 // them; a number out of range keeps the dialog open and stores nothing.
 class OptionsDialog : public QDialog {
     Q_OBJECT
@@ -30,11 +31,13 @@ class OptionsDialog : public QDialog {
     std::uint32_t limitMB() const { return limitMB_; }
     std::uint32_t checkSeconds() const { return checkSeconds_; }
     bool autoRun() const { return autoRun_; }
+    bool resumeAtStart() const { return resume_; }
 
     QCheckBox* arrangeBox() const { return arrange_; }
     QLineEdit* limitEdit() const { return limit_; }
     QLineEdit* periodEdit() const { return period_; }
     QCheckBox* autoRunBox() const { return autoRunBox_; }
+    QCheckBox* resumeBox() const { return resumeBox_; }
     QPushButton* okButton() const { return ok_; }
 
     void accept() override;
@@ -56,6 +59,9 @@ class OptionsDialog : public QDialog {
     std::uint32_t limitMB_ = 0;
     std::uint32_t checkSeconds_ = 0;
     bool autoRun_ = false;
+    // Back after a restart ("ResumeAtStart").
+    QCheckBox* resumeBox_;
+    bool resume_ = false;
 };
 
 namespace optionstext {

@@ -19,7 +19,19 @@ void MainFrame::RegisterSiteCommands() {
     commands_.Register(cmd::kConnect, {[this] { RunConnectFlow(this, *session_, app_.settings()); },
                                        [busy] { return !busy(); },
                                        {}});
-    commands_.Register(cmd::kDisconnect, {[this] { session_->Disconnect(); }, busy, {}});
+    commands_.Register(cmd::kDisconnect, {[this] {
+                                              // The operator ends the recordings: a start
+                                              // resumes none of them.
+                                              resumeOpen_.clear();
+                                              resumeRecord_.clear();
+                                              if (!recordingChannels_.empty()) {
+                                                  recordingChannels_.clear();
+                                                  StoreRecordingChannels();
+                                              }
+                                              session_->Disconnect();
+                                          },
+                                          busy,
+                                          {}});
     commands_.Register(
         cmd::kOpenChannel,
         {[this] {
@@ -65,6 +77,12 @@ void MainFrame::OnSiteNotice(SiteNotice notice) {
     const char* message = nullptr;
     switch (notice) {
         case SiteNotice::LoginAccepted:
+            // A site calling in meanwhile is not the site the channels belong to.
+            if (!resumeOpen_.empty() && !session_->callBackLink()) {
+                OpenResumedChannels();
+                UpdateCommandStates();
+                return;
+            }
             RunCommand(cmd::kOpenChannel);
             return;
         case SiteNotice::LoginRejected:

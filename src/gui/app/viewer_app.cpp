@@ -108,6 +108,7 @@ ViewerApp::StartResult ViewerApp::InitInstance(const QStringList& arguments) {
     mainFrame_->repaint();
     ShowSplash(mainFrame_.get());
     mainFrame_->ReportStartProblems(splash_);
+    mainFrame_->ResumeLastRun();
     return StartResult::Started;
 }
 

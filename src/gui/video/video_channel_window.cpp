@@ -39,6 +39,11 @@ constexpr int kRecordMarkDiameter = 12;
 constexpr int kRecordMarkMargin = 6;
 // How long an alarm's snapshot waits for the window's first picture.
 constexpr int kAlarmSnapshotWaitMs = 2000;
+// A dead feed's picture is covered by this much black, and its mark sits in the bottom left
+// corner on a dark plate, readable over any picture.
+constexpr int kDeadFeedDimAlpha = 150;
+constexpr int kFeedMarkMargin = 4;
+constexpr int kFeedMarkPadding = 3;
 
 }  // namespace
 
@@ -59,6 +64,9 @@ class PictureView : public QWidget {
             painter.fillRect(rect(), Qt::black);
         } else {
             painter.drawImage(rect(), window_.picture_);
+        }
+        if (!window_.feedMark_.isEmpty()) {
+            PaintFeedMark(painter);
         }
         if (window_.stopped_) {
             painter.setPen(QColor(255, 0, 0));
@@ -97,6 +105,17 @@ class PictureView : public QWidget {
     }
 
   private:
+    void PaintFeedMark(QPainter& painter) {
+        painter.fillRect(rect(), QColor(0, 0, 0, kDeadFeedDimAlpha));
+        const QFontMetrics metrics = fontMetrics();
+        QRect plate(0, 0, metrics.horizontalAdvance(window_.feedMark_) + 2 * kFeedMarkPadding,
+                    metrics.height() + 2 * kFeedMarkPadding);
+        plate.moveBottomLeft(QPoint(kFeedMarkMargin, height() - 1 - kFeedMarkMargin));
+        painter.fillRect(plate, QColor(0, 0, 0, 200));
+        painter.setPen(QColor(255, 255, 0));
+        painter.drawText(plate, Qt::AlignCenter, window_.feedMark_);
+    }
+
     VideoChannelWindow& window_;
     VideoWindowOwner& owner_;
     QPoint dragOffset_;
@@ -267,6 +286,11 @@ void VideoChannelWindow::MarkStopped() {
     view_->update();
 }
 
+void VideoChannelWindow::MarkFeed(const QString& mark) {
+    feedMark_ = mark;
+    view_->update();
+}
+
 FrameSink* VideoChannelWindow::StartAlarmActions() {
     // The connection is still dispatching the frame that made this window: the clip starts
     // now and takes that frame, and what the operator sees of it follows from a posted call.
@@ -348,7 +372,7 @@ ClipRecorder& VideoChannelWindow::Recorder() {
                 // A clip the failure ended is not recording any more: the mark goes and
                 // Record can start a new one. The failure stands until one records.
                 if (self->recorder_ && self->recorder_->endedByFailure()) {
-                    self->EndRecording();
+                    self->EndClip();
                 }
             },
             Qt::QueuedConnection);
@@ -382,18 +406,23 @@ void VideoChannelWindow::OnRecord() {
     TellRecording(Told::Writing);
     UpdateCommands();
     view_->update();
+    owner_.RecordingStarted(channelId());
 }
 
 void VideoChannelWindow::OnStopRecord() {
-    EndRecording();
-    // Stopped by the operator: no longer a recording that fails.
-    TellRecording(Told::Withdrawn);
-}
-
-void VideoChannelWindow::EndRecording() {
     if (!recorder_) {
         return;
     }
+    const bool wasRecording = recording();
+    EndClip();
+    // Stopped by the operator: no longer a recording that fails, nor one a start resumes.
+    TellRecording(Told::Withdrawn);
+    if (wasRecording) {
+        owner_.RecordingStoppedByOperator(channelId());
+    }
+}
+
+void VideoChannelWindow::EndClip() {
     owner_.session().StopRecording(*recorder_);
     UpdateCommands();
     view_->update();
@@ -438,6 +467,9 @@ void VideoChannelWindow::OnClose() {
         return;
     }
     if (stopped_) {
+        if (recording()) {
+            owner_.RecordingStoppedByOperator(channelId());
+        }
         owner_.session().CloseChannel(this, false);
         return;
     }
@@ -449,6 +481,9 @@ void VideoChannelWindow::OnClose() {
                                                     PromptButtons::YesNo, PromptIcon::Exclamation);
     if (answer != PromptAnswer::Yes || !self) {
         return;
+    }
+    if (recording()) {
+        owner.RecordingStoppedByOperator(channelId());
     }
     owner.session().CloseChannel(this, true);
 }

@@ -66,6 +66,9 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     QObject* object() override { return this; }
     void DrawPicture(const DecodedPicture& picture) override;
     void MarkStopped() override;
+    void MarkFeed(const QString& mark) override;
+    // "No video since ..." while the feed is dead; empty while it is live.
+    const QString& feedMark() const { return feedMark_; }
     FrameSink* StartAlarmActions() override;
     void CloseWindow() override;
 
@@ -86,10 +89,10 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
   private:
     friend class PictureView;
     QSize FrameExtra() const;
+    // Ends the clip, whoever asked.
+    void EndClip();
     // The window's recorder, made on its first recording.
     ClipRecorder& Recorder();
-    // Ends the clip without a word to the outage notice: a failure ended it.
-    void EndRecording();
     // What this window's recording tells the main frame's outage notice.
     enum class Told { Failing, Writing, Withdrawn };
     void TellRecording(Told told, const QString& message = {});
@@ -103,6 +106,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     BitmapInfoHeader pictureSource_;
     SizeMode sizeMode_ = k160x120;
     bool stopped_ = false;
+    QString feedMark_;
     std::unique_ptr<ClipRecorder> recorder_;
     bool captionShown_ = true;
     bool closing_ = false;

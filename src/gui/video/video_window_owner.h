@@ -34,6 +34,10 @@ class VideoWindowOwner {
     // Where a recording's failures go, to be told once for all windows; none when nothing
     // tells them.
     virtual OutageNotice* outages() { return nullptr; }
+    // A channel's window started a clip, or the operator ended its recording (Stop, or
+    // closing the channel): what a start resumes follows these.
+    virtual void RecordingStarted(std::int32_t /*channelId*/) {}
+    virtual void RecordingStoppedByOperator(std::int32_t /*channelId*/) {}
 };
 
 }  // namespace orvane
