@@ -40,12 +40,16 @@ enum class SettingId : int {
     LimitDiskSpace = 10,
     CheckTimer = 11,
     AutoRun = 50,
+    // Room for new recordings.
+    DeleteOldClips = 60,
+    KeepDays = 61,
 };
 inline constexpr std::int32_t kSettingAbsent = -1;
 inline constexpr std::int32_t kDefaultLimitDiskSpaceMb = 50;
 inline constexpr std::int32_t kMaxLimitDiskSpaceMb = 9999;
 inline constexpr std::int32_t kDefaultCheckTimerSeconds = 10;
 inline constexpr std::int32_t kMaxCheckTimerSeconds = 300;
+inline constexpr std::int32_t kMaxKeepDays = 9999;
 
 // Section "Call": the last-used connection parameters.
 namespace callvalue {

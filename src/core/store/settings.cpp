@@ -41,6 +41,10 @@ std::string_view SettingName(SettingId id) {
             return "CheckTimer";
         case SettingId::AutoRun:
             return "AutoRun";
+        case SettingId::DeleteOldClips:
+            return "DeleteOldClips";
+        case SettingId::KeepDays:
+            return "KeepDays";
     }
     return {};
 }
@@ -133,6 +137,14 @@ std::int32_t Settings::CheckTimerSeconds() const {
 
 bool Settings::AutoRun() const {
     return GetSetting(SettingId::AutoRun) == 1;
+}
+
+bool Settings::DeleteOldClips() const {
+    return GetSetting(SettingId::DeleteOldClips) == 1;
+}
+
+std::int32_t Settings::KeepDays() const {
+    return InRangeOr(GetSetting(SettingId::KeepDays), 0, kMaxKeepDays, 0);
 }
 
 std::string Settings::GetRecordPath() const {

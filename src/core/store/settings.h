@@ -65,6 +65,10 @@ class Settings {
     std::int32_t LimitDiskSpaceMb() const;
     std::int32_t CheckTimerSeconds() const;
     bool AutoRun() const;
+    // Room for new recordings: old clips deleted when space is low (off: a warning only), and
+    // the most days a clip is kept (0: for ever).
+    bool DeleteOldClips() const;
+    std::int32_t KeepDays() const;
 
     // The record folder, always ending in the path separator: the stored "RECPath" when it
     // names a folder that can be entered, otherwise the current working directory.

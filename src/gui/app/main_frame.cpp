@@ -13,6 +13,7 @@
 #include "shared/command_ids.h"
 #include "shared/prompt_service.h"
 #include "shared/resource_ids.h"
+#include "store/clips_in_use.h"
 #include "store/event_browser_dialog.h"
 #include "store/event_log.h"
 #include "store/record_path_dialog.h"
@@ -68,6 +69,7 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
     RegisterFrameCommands();
     RegisterSiteCommands();
     listenFailed_ = !session_->OpenListener();
+    housekeeper_ = std::make_unique<ClipHousekeeper>(store());
     UpdateDiskStatus();
     diskTimer_ = new QTimer(this);
     connect(diskTimer_, &QTimer::timeout, this, &MainFrame::DiskTick);
@@ -82,6 +84,7 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
 MainFrame::~MainFrame() {
     // The session goes first: its connection closes windows and tells this frame as it goes.
     session_.reset();
+    housekeeper_.reset();
 }
 
 void MainFrame::ReportStartProblems(QObject* splash) {
@@ -160,8 +163,8 @@ void MainFrame::RegisterFrameCommands() {
     commands_.Register(cmd::kOptions, {[this] { OnOptions(); }, {}, {}});
     commands_.Register(cmd::kPlaybackVideo, {[this] {
                                                  ClipIndex index(store(), {});
-                                                 ClipBrowserDialog dialog(index, MakeClipPlayer,
-                                                                          this);
+                                                 ClipBrowserDialog dialog(index, *housekeeper_,
+                                                                          MakeClipPlayer, this);
                                                  dialog.exec();
                                              },
                                              {},
@@ -261,14 +264,54 @@ void MainFrame::OnOptions() {
 }
 
 void MainFrame::UpdateDiskStatus() {
-    ShowDiskStatus(freeSpace_(app_.GetRecordPath()));
+    CheckDisk(false);
 }
 
 void MainFrame::DiskTick() {
-    const FreeSpace space = freeSpace_(app_.GetRecordPath());
-    const DiskWatch::TickAction action = diskWatch_.Tick(space.freeMB);
+    CheckDisk(true);
+}
+
+void MainFrame::RecordingFailing() {
+    // The next check comes soon anyway; one waiting is enough.
+    if (app_.settings().DeleteOldClips() && housekeeper_->pending() == 0) {
+        CheckDisk(false);
+    }
+}
+
+std::set<QString> MainFrame::ClipsInUse() const {
+    std::set<QString> inUse = ClipUse::Held();
+    for (VideoChannelWindow* window : channelWindows()) {
+        if (window->recording()) {
+            inUse.insert(window->recorder()->aviFilePath());
+        }
+    }
+    return inUse;
+}
+
+void MainFrame::CheckDisk(bool tick) {
+    DiskCheck check;
+    check.folder = app_.GetRecordPath();
+    check.freeSpace = freeSpace_;
+    const Settings& settings = app_.settings();
+    check.rule.deleteOldest = settings.DeleteOldClips() && diskWatch_.checking();
+    check.rule.keepDays = static_cast<std::uint32_t>(settings.KeepDays());
+    check.rule.limitBytes = std::uint64_t{diskWatch_.limitMB()} << 20;
+    if (check.rule.deleteOldest || check.rule.keepDays > 0) {
+        check.inUse = ClipsInUse();
+    }
+    housekeeper_->Check(std::move(check), this, [this, tick](const DiskCheckOutcome& outcome) {
+        OnDiskChecked(outcome, tick);
+    });
+}
+
+void MainFrame::OnDiskChecked(const DiskCheckOutcome& outcome, bool tick) {
+    if (const int removed = outcome.removed(); removed > 0) {
+        statusLine_->setText(frametext::OldClipsDeleted(removed));
+    }
+    const DiskWatch::TickAction action =
+        tick ? diskWatch_.Tick(outcome.space.freeMB) : DiskWatch::TickAction::None;
     // The pane and the lamp first, so the operator sees them behind the message.
-    ShowDiskStatus(space);
+    ShowDiskStatus(outcome.space);
     if (action == DiskWatch::TickAction::ShowWarning) {
         PromptService::Show(this, frametext::kDiskLow, PromptButtons::Ok, PromptIcon::Exclamation);
     }

@@ -4,6 +4,7 @@
 #include "common/disk_space.h"
 #include "site/site_interfaces.h"
 #include "site/site_session.h"
+#include "store/clip_removal.h"
 #include "store/disk_watch.h"
 #include "video/video_cascade.h"
 #include "video/video_window_owner.h"
@@ -13,6 +14,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 
 class QAction;
 class QLabel;
@@ -62,10 +64,15 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     void ReportStartProblems(QObject* splash);
 
     // Status pane 2 and the indicator, from a fresh reading of the record folder's volume;
-    // run as well when the record folder has changed.
+    // run as well when the record folder has changed. The volume is read off the GUI thread:
+    // the pane changes once the reading is back.
     void UpdateDiskStatus();
-    // One disk check, as timer 500 runs it.
+    // One disk check, as timer 500 runs it: the reading, and, when Options ask for it, old
+    // clips deleted to make room, all off the GUI thread; the warning and the pane follow
+    // when it is back.
     void DiskTick();
+    // The disk work of the clip index (the disk check, deleting clips).
+    ClipHousekeeper& housekeeper() { return *housekeeper_; }
     const DiskWatch& diskWatch() const { return diskWatch_; }
     QTimer* diskTimer() const { return diskTimer_; }
     // Where free space is read from; tests put made-up volumes here.
@@ -94,6 +101,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     KeyStore& store() override;
     QString channelName(std::int32_t channelId) const override;
     ClipRecorder::FileOpener recordFileOpener() const override { return recordFileOpener_; }
+    void RecordingFailing() override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -114,6 +122,10 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     void OnOnlineHelp();
     void OnOptions();
     void ShowDiskStatus(const FreeSpace& space);
+    void CheckDisk(bool tick);
+    void OnDiskChecked(const DiskCheckOutcome& outcome, bool tick);
+    // Clips that must not go for room: those recorded, played or exported now.
+    std::set<QString> ClipsInUse() const;
     void TileVideoWindows();
     void ScheduleArrange();
 
@@ -135,6 +147,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     FreeSpaceSource freeSpace_ = QueryFreeSpace;
     ClipRecorder::FileOpener recordFileOpener_;
     QTimer* diskTimer_ = nullptr;  // timer 500
+    std::unique_ptr<ClipHousekeeper> housekeeper_;
     bool videoSizeMode_ = false;
     bool toolbarsVisible_ = true;
     bool listenFailed_ = false;
@@ -153,6 +166,12 @@ inline constexpr const char* kLimitError = "\n\n ** Limit Error ** \n\n";
 inline constexpr const char* kListenFailed = "\n\n Create listen socket fail! \n\n";
 inline constexpr const char* kReady = "Ready";
 inline constexpr const char* kDiskLow = "\n\n Warning!! \n\n Disk space is low. \n\n";
+// The status line after old clips were deleted to make room.
+inline QString OldClipsDeleted(int count) {
+    return count == 1
+               ? QStringLiteral("1 old clip deleted to make room for recordings")
+               : QStringLiteral("%1 old clips deleted to make room for recordings").arg(count);
+}
 // Online help found no browser to show the guide in.
 inline QString HelpNotOpened(const QString& page) {
     return QStringLiteral(

@@ -357,6 +357,7 @@ void VideoChannelWindow::OnRecord() {
                     if (!self) {
                         return;
                     }
+                    self->owner_.RecordingFailing();
                     // A clip the failure ended is not recording any more: the mark goes and
                     // Record can start a new one.
                     if (self->recorder_ && self->recorder_->endedByFailure()) {

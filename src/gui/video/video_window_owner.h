@@ -30,6 +30,8 @@ class VideoWindowOwner {
     // How a recording opens its clip file; empty for the real file. Benchmarks put a disk
     // that stops answering here.
     virtual ClipRecorder::FileOpener recordFileOpener() const { return {}; }
+    // A recording could not write (a full disk, most often): room may be made at once.
+    virtual void RecordingFailing() {}
 };
 
 }  // namespace orvane
