@@ -158,7 +158,7 @@ class ClipBrowserTest : public testing::Test {
     const ClipRecord* Entry(const QString& fileName) {
         entries_ = Entries();
         for (const ClipRecord& record : entries_) {
-            if (record.fileName == fileName) {
+            if (record.key() == fileName) {
                 return &record;
             }
         }
