@@ -5,6 +5,7 @@
 #include "shared/command_ids.h"
 #include "store/record_path_dialog.h"
 #include "store/settings.h"
+#include "support/event_loop.h"
 #include "support/modal_script.h"
 #include "support/scoped_env.h"
 #include "support/scripted_prompts.h"
@@ -291,7 +292,11 @@ TEST(RecordPathFrame, TheCommandStoresTheFolderAndThePaneNamesItsVolumeAtOnce) {
         return path.starts_with((disk + "/new").toStdString()) ? FreeSpace{321, "/mnt/new"}
                                                                : FreeSpace{123, "/mnt/old"};
     });
+    const auto settle = [&] {
+        EXPECT_TRUE(test::WaitUntil([&] { return frame->housekeeper().pending() == 0; }));
+    };
     frame->UpdateDiskStatus();
+    settle();
     auto* diskPane = frame->findChild<QLabel*>("diskPane");
     ASSERT_TRUE(diskPane);
     EXPECT_EQ(diskPane->text(), "123 MB Free on /mnt/old");
@@ -307,6 +312,7 @@ TEST(RecordPathFrame, TheCommandStoresTheFolderAndThePaneNamesItsVolumeAtOnce) {
         });
         frame->RunCommand(cmd::kSetupRecordPath);
         EXPECT_TRUE(script.finished());
+        settle();
     };
     run(/*ok=*/false);
     EXPECT_EQ(diskPane->text(), "123 MB Free on /mnt/old");

@@ -166,11 +166,10 @@ inline constexpr const char* kLimitError = "\n\n ** Limit Error ** \n\n";
 inline constexpr const char* kListenFailed = "\n\n Create listen socket fail! \n\n";
 inline constexpr const char* kReady = "Ready";
 inline constexpr const char* kDiskLow = "\n\n Warning!! \n\n Disk space is low. \n\n";
-// The status line after old clips were deleted to make room.
+// The status line after old clips were deleted, for room or for their age.
 inline QString OldClipsDeleted(int count) {
-    return count == 1
-               ? QStringLiteral("1 old clip deleted to make room for recordings")
-               : QStringLiteral("%1 old clips deleted to make room for recordings").arg(count);
+    return count == 1 ? QStringLiteral("Deleted 1 old clip")
+                      : QStringLiteral("Deleted %1 old clips").arg(count);
 }
 // Online help found no browser to show the guide in.
 inline QString HelpNotOpened(const QString& page) {
