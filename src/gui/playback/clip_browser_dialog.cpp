@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSet>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -290,32 +291,33 @@ void ClipBrowserDialog::PlaySelected() {
 }
 
 void ClipBrowserDialog::DeleteRows(const std::vector<ClipRow>& rows, const QString& key) {
-    std::vector<ClipRecord> clips;
-    clips.reserve(rows.size());
-    ClipGroup* group = FindGroup(groups_, key);
+    // A whole channel may be thousands of rows: the clips are picked out in one pass.
+    QSet<QString> going;
+    going.reserve(static_cast<qsizetype>(rows.size()));
+    QSet<QString> playing;
     for (const ClipRow& row : rows) {
         --total_;
         if (row.read) {
             --read_;
         }
-        // A player of the clip goes first: it holds the file open and would go on showing it.
-        const QString clipPath = row.path + row.fileName;
-        for (const auto& [player, path] : players_) {
-            if (player && path == clipPath) {
-                player->close();
-            }
+        going.insert(row.entryKey);
+        playing.insert(row.path + row.fileName);
+    }
+    // A player of the clip goes first: it holds the file open and would go on showing it.
+    for (const auto& [player, path] : players_) {
+        if (player && playing.contains(path)) {
+            player->close();
         }
-        if (!group) {
-            continue;
+    }
+    std::vector<ClipRecord> clips;
+    clips.reserve(rows.size());
+    if (ClipGroup* group = FindGroup(groups_, key)) {
+        std::vector<ClipRecord> staying;
+        staying.reserve(group->clips.size() - std::min(group->clips.size(), rows.size()));
+        for (ClipRecord& clip : group->clips) {
+            (going.contains(clip.key()) ? clips : staying).push_back(std::move(clip));
         }
-        const auto found =
-            std::find_if(group->clips.begin(), group->clips.end(), [&](const ClipRecord& clip) {
-                return clip.key() == row.entryKey && clip.fileName == row.fileName;
-            });
-        if (found != group->clips.end()) {
-            clips.push_back(std::move(*found));
-            group->clips.erase(found);
-        }
+        group->clips = std::move(staying);
     }
     if (clips.empty()) {
         return;
