@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -94,15 +95,18 @@ std::uint64_t AllocatedBytes(const QString& path) {
     return static_cast<std::uint64_t>(info.st_blocks) * 512u;
 }
 
-// When a clip began: its entry's start, else the start its name begins with; now when
-// neither can be read, so that a clip of unknown age is the last to go.
+// When a clip began: its entry says it to the minute, its name (as the recorder makes it) to
+// the second; the name is taken when the two agree. Now when neither can be read, so that a
+// clip of unknown age is the last to go.
 std::int64_t StartOf(const ClipRecord& clip, const QDateTime& now) {
-    QDateTime start = QDateTime::fromString(clip.startDate + QLatin1Char(' ') + clip.startTime,
-                                            QStringLiteral("yyyy/MM/dd hh:mm"));
-    if (!start.isValid()) {
-        start = QDateTime::fromString(clip.fileName.left(14), QStringLiteral("yyyyMMddhhmmss"));
+    const QDateTime entry = QDateTime::fromString(
+        clip.startDate + QLatin1Char(' ') + clip.startTime, QStringLiteral("yyyy/MM/dd hh:mm"));
+    const QDateTime named =
+        QDateTime::fromString(clip.fileName.left(14), QStringLiteral("yyyyMMddhhmmss"));
+    if (entry.isValid() && named.isValid() && std::abs(entry.secsTo(named)) < 60) {
+        return named.toSecsSinceEpoch();
     }
-    return (start.isValid() ? start : now).toSecsSinceEpoch();
+    return (entry.isValid() ? entry : named.isValid() ? named : now).toSecsSinceEpoch();
 }
 
 std::vector<QString> KeysOfRemoved(const std::vector<ClipRemoval>& removals) {
