@@ -5,15 +5,23 @@
 #include "store/key_store.h"
 #include "support/event_loop.h"
 #include "support/independent_readers.h"
+#include "support/media_samples.h"
 #include "support/temp_store.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <iostream>
 
 namespace orvane {
 namespace {
@@ -28,17 +36,22 @@ class CliRecordTest : public testing::Test {
         sim::SiteSimulatorOptions options;
         options.framesPerSecond = 25;
         options.streamOnLogin = streamOnLogin;
+        options.keepSentFrames = true;
         site = std::make_unique<sim::SiteSimulator>(options);
         ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
         QDir().mkpath(folder);
     }
 
+    QStringList Arguments(const QStringList& extra) const {
+        return QStringList{"record",     QStringLiteral("127.0.0.1:%1").arg(site->port()),
+                           "--user",     "admin",
+                           "--password", "admin",
+                           "--dir",      folder} +
+               extra;
+    }
+
     void Start(const QStringList& extra) {
-        QStringList arguments{"record",     QStringLiteral("127.0.0.1:%1").arg(site->port()),
-                              "--user",     "admin",
-                              "--password", "admin",
-                              "--dir",      folder};
-        cli.start(ORVANE_CLI_BINARY, arguments + extra);
+        cli.start(ORVANE_CLI_BINARY, Arguments(extra));
         ASSERT_TRUE(cli.waitForStarted());
     }
 
@@ -144,6 +157,178 @@ TEST_F(CliRecordTest, OnlyTheChannelAskedForIsRecorded) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].channel, 7);
     EXPECT_EQ(entries[0].location, "Yard");
+}
+
+// A volume of its own that runs full and gets room back while orvane-cli records into it:
+// a small tmpfs in a mount namespace of the child's (root's, or a user namespace's), or where
+// neither can be made, the child's file size limit, lowered and raised from outside.
+class FillingVolume {
+  public:
+    enum class Kind { Tmpfs, FileSizeLimit };
+
+    // The way this machine allows; nothing when none does.
+    static std::optional<QStringList> NamespaceCommand() {
+        const QStringList unshare =
+            ::geteuid() == 0 ? QStringList{"unshare", "--mount"} : QStringList{"unshare", "-Urm"};
+        QProcess probe;
+        probe.start(unshare[0], unshare.mid(1) + QStringList{"true"});
+        if (probe.waitForFinished() && probe.exitStatus() == QProcess::NormalExit &&
+            probe.exitCode() == 0) {
+            return unshare;
+        }
+        return std::nullopt;
+    }
+
+    static constexpr qint64 kTmpfsBytes = 8 << 20;
+
+    // folder ends in a separator. ORVANE_TEST_VOLUME=limit tries the file size limit on a
+    // machine that allows a namespace too.
+    FillingVolume(QProcess& cli, QString folder) : cli_(cli), folder_(std::move(folder)) {
+        if (qEnvironmentVariable("ORVANE_TEST_VOLUME") != "limit") {
+            unshare_ = NamespaceCommand();
+        }
+    }
+
+    Kind kind() const { return unshare_ ? Kind::Tmpfs : Kind::FileSizeLimit; }
+
+    // Starts orvane-cli with arguments on the volume. The tmpfs goes with the namespace, so
+    // the clips are copied out once the recording is over.
+    bool Start(const QStringList& arguments) {
+        if (unshare_) {
+            cli_.start(unshare_->first(),
+                       unshare_->mid(1) +
+                           QStringList{"--", "sh", "-c",
+                                       "mount -t tmpfs -o size=8m tmpfs \"$0\" || exit 9; "
+                                       "\"$@\"; code=$?; cp -p \"$0\"*.avi \"${0%/}.out/\"; "
+                                       "exit $code",
+                                       folder_, ORVANE_CLI_BINARY} +
+                           arguments);
+            QDir().mkpath(Kept(""));
+        } else {
+            // The limit ends no process: the write fails with EFBIG, as on a full disk.
+            std::signal(SIGXFSZ, SIG_IGN);
+            cli_.start(ORVANE_CLI_BINARY, arguments);
+        }
+        return cli_.waitForStarted();
+    }
+
+    // What the child sees of its folder: through its root while the namespace lives.
+    QString Seen(const QString& name) const {
+        return unshare_
+                   ? QStringLiteral("/proc/%1/root%2%3").arg(cli_.processId()).arg(folder_, name)
+                   : folder_ + name;
+    }
+    // Where the clips are once the child has ended.
+    QString Kept(const QString& name) const {
+        return (unshare_ ? folder_.chopped(1) + ".out/" : folder_) + QFileInfo(name).fileName();
+    }
+
+    bool Fill(const QString& clip) {
+        if (!unshare_) {
+            return Limit(QString::number(QFileInfo(clip).size()) + ":");
+        }
+        // Only ever the small tmpfs, never the disk under it, and never more than it holds.
+        struct statfs volume {};
+        if (::statfs(Seen("").toLocal8Bit().constData(), &volume) != 0 ||
+            volume.f_type != TMPFS_MAGIC) {
+            ADD_FAILURE() << "the child's folder is no tmpfs";
+            return false;
+        }
+        QFile filler(Seen("filler"));
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+            return false;
+        }
+        const QByteArray chunk(64 * 1024, 'f');
+        while (filler.size() < kTmpfsBytes && filler.write(chunk) == chunk.size()) {
+        }
+        return filler.size() > 0 && filler.size() < kTmpfsBytes;
+    }
+    bool MakeRoom() { return unshare_ ? QFile::remove(Seen("filler")) : Limit("unlimited:"); }
+
+  private:
+    // The soft limit only: raising it back needs no privilege.
+    bool Limit(const QString& bytes) {
+        return QProcess::execute("prlimit", {QStringLiteral("--pid=%1").arg(cli_.processId()),
+                                             "--fsize=" + bytes}) == 0;
+    }
+
+    QProcess& cli_;
+    QString folder_;
+    std::optional<QStringList> unshare_;
+};
+
+// The volume runs full while a recording writes into it, and room comes back: the recording
+// goes on, the clip goes on from a key frame, every frame in it is byte for byte one the
+// site sent, in order, and the count reported is the frames in the file.
+TEST_F(CliRecordTest, AVolumeThatRunsFullAndGetsRoomBackLeavesOneClipThatGoesOnAtAKeyFrame) {
+    FillingVolume volume(cli, folder);
+    // Never skipped: a machine that allows neither way fails here.
+    if (volume.kind() == FillingVolume::Kind::FileSizeLimit) {
+        ASSERT_EQ(QProcess::execute("prlimit", {"--version"}), 0)
+            << "no mount namespace, and no prlimit: nothing to fill a volume with";
+    }
+    cli.setProcessEnvironment([] {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_LOGGING_RULES", "orvane.media.info=true");
+        return environment;
+    }());
+    ASSERT_TRUE(volume.Start(Arguments({"--channel", "3", "--seconds", "6"})));
+    const QString path = RecordingPath();
+    ASSERT_FALSE(path.isEmpty()) << output.toStdString()
+                                 << cli.readAllStandardError().toStdString();
+    test::Pump(1000);
+    ASSERT_TRUE(volume.Fill(path));
+    QString errors;
+    ASSERT_TRUE(WaitUntil([&] {
+        errors += QString::fromUtf8(cli.readAllStandardError());
+        return errors.contains("Recording cannot write");
+    })) << errors.toStdString();
+    test::Pump(1000);  // more than a group of pictures goes by
+    const std::size_t sentBeforeRoom = site->sentFrames(1).size();
+    ASSERT_TRUE(volume.MakeRoom());
+    ASSERT_TRUE(WaitForEnd());
+    output += QString::fromUtf8(cli.readAllStandardOutput());
+    errors += QString::fromUtf8(cli.readAllStandardError());
+    ASSERT_EQ(cli.exitCode(), 0) << errors.toStdString();
+    EXPECT_EQ(errors.count("Recording cannot write"), 1) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("again after")) << errors.toStdString();
+
+    // Each sample is the next frame sent, or after the one gap, a key frame sent later.
+    const std::string avi = volume.Kept(path).toStdString();
+    const auto riff = test::RiffFile::Load(avi);
+    ASSERT_TRUE(riff);
+    const auto samples = riff->FindAll("00dc");
+    const auto sent = test::LiveFrames(site->sentFrames(1));
+    const auto probed = test::ProbeVideo(avi);
+    ASSERT_EQ(probed.packetKeys.size(), samples.size());
+    std::size_t at = 0;
+    std::vector<std::size_t> gapsAt;  // sample index, sent index
+    std::size_t resumedAt = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const std::string sample = riff->Data(*samples[i]);
+        const std::size_t expected = at;
+        while (at < sent.size() &&
+               sample != std::string(sent[at].image().begin(), sent[at].image().end())) {
+            ++at;
+        }
+        ASSERT_LT(at, sent.size()) << "sample " << i << " is no frame sent after the last";
+        if (i > 0 && at != expected) {
+            gapsAt.push_back(i);
+            resumedAt = at;
+            EXPECT_TRUE(probed.packetKeys[i]) << i;
+        }
+        ++at;
+    }
+    ASSERT_EQ(gapsAt.size(), 1u);
+    EXPECT_GT(samples.size(), gapsAt[0] + 12);  // it went on for a group of pictures at least
+    const QRegularExpression recorded("recorded: (\\d+) frames");
+    EXPECT_EQ(recorded.match(output).captured(1).toULongLong(), samples.size())
+        << output.toStdString();
+    std::cout << "[ figure   ] frames lost between room coming back and the first frame "
+                 "written: "
+              << (resumedAt > sentBeforeRoom ? resumedAt - sentBeforeRoom : 0) << " (on "
+              << (volume.kind() == FillingVolume::Kind::Tmpfs ? "a tmpfs" : "a file size limit")
+              << ", 25 frames/s, a key frame every 12)" << std::endl;
 }
 
 TEST_F(CliRecordTest, AChannelTheSiteDoesNotHaveFailsWithTheReason) {

@@ -215,35 +215,98 @@ TEST_F(ClipRecorderTest, StartAndStopWithoutFramesGivesAnEmptyStreamAndAnEntry) 
     EXPECT_EQ(Index().size(), 1u);
 }
 
-TEST_F(ClipRecorderTest, TwoClipsStartedInOneSecondKeepBothFilesAndEntries) {
-    const auto frames = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mpeg4, 4));
-    auto recorder = MakeRecorder(frames[0].header);
-    QString error;
-    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
-    recorder->WriteFrame(frames[0]);
-    recorder->WriteFrame(frames[1]);
-    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));  // stops the first one
-    EXPECT_EQ(recorder->aviFileName(), "200212031015300003-1.avi");
-    EXPECT_EQ(recorder->imageFileName(), "200212031015300003-1.img");
-    recorder->WriteFrame(frames[0]);
-    recorder->StopRecording();
-    EXPECT_EQ(test::ProbeVideo(File("200212031015300003.avi")).packetKeys.size(), 2u);
-    EXPECT_EQ(test::ProbeVideo(File("200212031015300003-1.avi")).packetKeys.size(), 1u);
-    EXPECT_EQ(Index().size(), 2u);
+// A recording goes on in a new clip at the first key frame once the clip is full, by time
+// or by size: every frame received is in one of the clips, in order, each clip starts with
+// a key frame and its own preview and entry, and clips of one second get suffixes.
+TEST_F(ClipRecorderTest, ARecordingGoesOnInANewClipAtTheKeyFrameAfterTheLimit) {
+    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 60);
+    const auto live = test::LiveFrames(frames);
+    ASSERT_TRUE(live[0].keyFrame && live[12].keyFrame && !live[13].keyFrame);
+    // Passed by the clip's thirteenth frame, so the clip goes on to the key frame after.
+    std::uint64_t thirteenFrames = 0;
+    for (std::size_t i = 0; i < 13; ++i) {
+        thirteenFrames += live[i].image().size() + 8;
+    }
+    struct Row {
+        ClipWriter::ClipLimits limits;
+        std::vector<std::size_t> clipFrames;
+    };
+    for (const Row& row : {Row{{0, 1ull << 40}, {12, 12, 12, 12, 12}},
+                           Row{{1ll << 40, thirteenFrames}, {24, 24, 12}}}) {
+        SCOPED_TRACE(row.limits.ms);
+        QDir(folder_).removeRecursively();
+        QDir().mkpath(folder_);
+        for (const ClipRecord& entry : Index()) {
+            ClipIndex(store_, {}).DeleteClipRecord(entry.fileName);
+        }
+        QStringList names;
+        for (std::size_t clip = 0; clip < row.clipFrames.size(); ++clip) {
+            names << (clip == 0 ? QString("200212031015300003.avi")
+                                : QString("200212031015300003-%1.avi").arg(clip));
+        }
+        auto recorder = MakeRecorder(live[0].header);
+        recorder->SetClipLimits(row.limits);
+        QStringList told;
+        recorder->SetNextClipHandler([&](const QString& path) { told << path; });
+        QString error;
+        ASSERT_TRUE(recorder->StartRecording(folder_, {}, error)) << error.toStdString();
+        for (const LiveFrame& frame : live) {
+            recorder->WriteFrame(frame);
+        }
+        ASSERT_TRUE(test::WaitUntil([&] { return told.size() == names.size() - 1; }));
+        EXPECT_TRUE(recorder->recording());
+        EXPECT_EQ(told.last(), folder_ + names.last());
+        EXPECT_EQ(recorder->aviFileName(), names.last());
+        recorder->StopRecording();
+        EXPECT_EQ(recorder->framesWritten(), 60u);
+
+        // Every frame received is in one of the clips, in order, each from a key frame.
+        std::size_t next = 0;
+        for (int clip = 0; clip < names.size(); ++clip) {
+            const std::string avi = File(names[clip]);
+            const auto riff = test::RiffFile::Load(avi);
+            ASSERT_TRUE(riff);
+            const auto samples = riff->FindAll("00dc");
+            ASSERT_EQ(samples.size(), row.clipFrames[clip]) << clip;
+            QString image = names[clip];
+            image.replace(".avi", ".img");
+            EXPECT_EQ(test::ReadFileBytes(File(image)), Bytes(frames[next]));
+            for (const auto* sample : samples) {
+                EXPECT_EQ(riff->Data(*sample), Bytes(live[next].image()));
+                ++next;
+            }
+            const auto probed = test::ProbeVideo(avi);
+            ASSERT_EQ(probed.packetKeys.size(), samples.size());
+            EXPECT_TRUE(probed.packetKeys[0]);
+        }
+        const auto entries = Index();
+        ASSERT_EQ(entries.size(), static_cast<std::size_t>(names.size()));
+        for (const ClipRecord& entry : entries) {
+            EXPECT_TRUE(names.contains(entry.fileName)) << entry.fileName.toStdString();
+        }
+    }
 }
 
-TEST_F(ClipRecorderTest, AFolderThatCannotTakeTheClipIsToldAndLeavesNoState) {
+// A folder that cannot take the clip, or a system that has no thread left for its writer.
+TEST_F(ClipRecorderTest, AClipThatCannotStartIsToldAndLeavesNoState) {
     const auto frames = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mpeg4, 1));
-    auto recorder = MakeRecorder(frames[0].header);
-    test::ExpectedMessage missing(QtWarningMsg, "orvane.media", "cannot start recording");
-    QString error;
-    EXPECT_FALSE(recorder->StartRecording(folder_ + "gone/", {}, error));
-    EXPECT_TRUE(error.contains("200212031015300003.avi")) << error.toStdString();
-    EXPECT_FALSE(recorder->recording());
-    EXPECT_TRUE(recorder->aviFileName().isEmpty());
-    recorder->WriteFrame(frames[0]);
-    recorder->StopRecording();
-    EXPECT_TRUE(Index().empty());
+    for (const bool threadless : {false, true}) {
+        SCOPED_TRACE(threadless);
+        auto recorder = MakeRecorder(frames[0].header);
+        if (threadless) {
+            recorder->SetThreadStarter([](std::function<void()>, std::thread&) { return false; });
+        }
+        test::ExpectedMessage missing(QtWarningMsg, "orvane.media", "cannot start recording");
+        QString error;
+        EXPECT_FALSE(recorder->StartRecording(folder_ + (threadless ? "" : "gone/"), {}, error));
+        EXPECT_TRUE(error.contains("200212031015300003.avi")) << error.toStdString();
+        EXPECT_FALSE(recorder->recording());
+        EXPECT_TRUE(recorder->aviFileName().isEmpty());
+        recorder->WriteFrame(frames[0]);
+        recorder->StopRecording();
+        EXPECT_TRUE(Index().empty());
+        EXPECT_TRUE(QDir(folder_).isEmpty());
+    }
 }
 
 // The clip's entry follows it minute by minute while it records: a commit a second looks at

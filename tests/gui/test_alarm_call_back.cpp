@@ -14,6 +14,7 @@
 #include "store/clip_index.h"
 #include "store/event_log.h"
 #include "support/event_loop.h"
+#include "support/independent_readers.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
@@ -33,6 +34,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace orvane {
 namespace {
 
@@ -41,15 +44,40 @@ using test::WaitUntil;
 // Stands in for the sound card, which test machines lack.
 class CountingOutput : public AlarmOutput {
   public:
-    explicit CountingOutput(int& starts) : starts_(starts) {}
+    CountingOutput(int& starts, std::function<void()>& onStart)
+        : starts_(starts), onStart_(onStart) {}
     QString Start() override {
         ++starts_;
+        if (onStart_) {
+            onStart_();
+        }
         return {};
     }
     void Stop() override {}
 
   private:
     int& starts_;
+    std::function<void()>& onStart_;
+};
+
+// Runs what it is given ahead of every call posted before it: another caller's proof handled
+// in the same turn of the event loop as the frame that made the alarm windows.
+class AheadOfPostedCalls : public QObject {
+  public:
+    explicit AheadOfPostedCalls(std::function<void()> run) : run_(std::move(run)) {}
+    void Post() {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User), Qt::HighEventPriority);
+    }
+    bool event(QEvent* event) override {
+        if (event->type() != QEvent::User) {
+            return QObject::event(event);
+        }
+        run_();
+        return true;
+    }
+
+  private:
+    std::function<void()> run_;
 };
 
 class AlarmCallBackTest : public testing::Test {
@@ -76,7 +104,7 @@ class AlarmCallBackTest : public testing::Test {
         QDir().mkpath(folder);
         app.settings().SetRecordPath(folder.toStdString());
         frame->session().listener().SetProofTimeout(300);
-        frame->alarmSound()->SetOutput(std::make_unique<CountingOutput>(alarmStarts));
+        frame->alarmSound()->SetOutput(std::make_unique<CountingOutput>(alarmStarts, onAlarm));
         // Polled: the dialog runs its own loop, nested in whatever waits at the time.
         QObject::connect(&decliner, &QTimer::timeout, [this] { DeclineChannelDialog(); });
     }
@@ -140,6 +168,7 @@ class AlarmCallBackTest : public testing::Test {
     ViewerApp app;
     MainFrame* frame = nullptr;
     int alarmStarts = 0;
+    std::function<void()> onAlarm;  // in the dispatch of the frame that made an alarm window
     QTimer decliner;
     QPointer<QDialog> spared;  // a channel dialog the test answers itself
 };
@@ -158,7 +187,7 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
     frame->RunCommand(cmd::kAbout);
     ASSERT_TRUE(replacedUnderDialog);
 
-    EXPECT_TRUE(operatorWindow.isNull());
+    EXPECT_TRUE(WaitUntil([&] { return operatorWindow.isNull(); }));
     ASSERT_NE(frame->session().connection(), nullptr);
     EXPECT_TRUE(frame->session().connection()->alarmMode());
     const auto windows = frame->channelWindows();
@@ -179,7 +208,11 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
 
     // The site's event is in the log, as it sent it.
     std::vector<EventLogEntry> events;
-    EventLog(app.settings().store()).LoadEventLog(events);
+    ASSERT_TRUE(WaitUntil([&] {
+        events.clear();
+        EventLog(app.settings().store()).LoadEventLog(events);
+        return !events.empty();
+    }));
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].name, "Dock door");
     EXPECT_EQ(events[0].memo, "Opened");
@@ -193,6 +226,30 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
         EXPECT_TRUE(QFile::exists(entry.path + entry.fileName));
     }
     EXPECT_TRUE(prompts.shown().empty());
+}
+
+// The caller's link is replaced in the very turn of the event loop that made its first alarm
+// window, before anything posted then runs: the window's clip is there all the same, holding
+// the frames that came, from a key frame.
+TEST_F(AlarmCallBackTest, ACallBackReplacedInTheTurnThatMadeItsWindowsLeavesItsClips) {
+    decliner.start(5);
+    int windowsMade = 0;
+    AheadOfPostedCalls replace([&] {
+        windowsMade = static_cast<int>(frame->channelWindows().size());
+        frame->session().TearDown();
+    });
+    onAlarm = [&] { replace.Post(); };
+    ASSERT_TRUE(CallBack());
+    ASSERT_TRUE(WaitUntil([&] { return windowsMade > 0 && Index().size() >= 1; }));
+    test::Pump(200);
+    EXPECT_TRUE(frame->channelWindows().isEmpty());
+    const auto entries = Index();
+    ASSERT_EQ(entries.size(), static_cast<std::size_t>(windowsMade));
+    for (const ClipRecord& entry : entries) {
+        const auto probed = test::ProbeVideo((entry.path + entry.fileName).toStdString());
+        ASSERT_GE(probed.packetKeys.size(), 1u) << entry.fileName.toStdString();
+        EXPECT_TRUE(probed.packetKeys[0]);
+    }
 }
 
 TEST_F(AlarmCallBackTest, TheOperatorsChannelDialogGoesWithTheLinkACallBackReplaces) {

@@ -231,20 +231,5 @@ TEST_F(RecordingTest, SnapshotFreezesThePictureInAWindowOfItsOwn) {
     snapshot->close();
 }
 
-TEST_F(RecordingTest, AlarmActionsRecordAndSnapshotByThemselves) {
-    VideoChannelWindow* window = ConnectAndWatch();
-    ASSERT_TRUE(window);
-    window->StartAlarmActions();
-    ASSERT_TRUE(WaitUntil([&] { return window->recording(); }));
-    EXPECT_TRUE(WaitUntil([&] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (qobject_cast<SnapshotWindow*>(widget)) {
-                return true;
-            }
-        }
-        return false;
-    }));
-}
-
 }  // namespace
 }  // namespace orvane

@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -45,6 +46,7 @@ QJsonObject RecordReport::ToJson() const {
                      {"exitCode", exitCode}};
     if (!clipPath.isEmpty()) {
         json["clip"] = clipPath;
+        json["clips"] = QJsonArray::fromStringList(clips);
     }
     if (!failure.isEmpty()) {
         json["error"] = failure;
@@ -102,6 +104,13 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
                             .arg(report.site, connection.socket().errorString()));
     }
 
+    auto clipBytes = [&report] {
+        qint64 bytes = 0;
+        for (const QString& clip : report.clips) {
+            bytes += QFileInfo(clip).size();
+        }
+        return bytes;
+    };
     QTimer deadline;
     deadline.setSingleShot(true);
     QElapsedTimer recordingClock;
@@ -112,8 +121,8 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
         progress.Show(QStringLiteral("recording %1 / %2 s, %3 frames, %4")
                           .arg(QString::number(recorded, 'f', 1))
                           .arg(options.seconds)
-                          .arg(recorder ? recorder->frameIndex() : 0)
-                          .arg(ByteCount(QFileInfo(report.clipPath).size())));
+                          .arg(recorder ? recorder->framesWritten() : 0)
+                          .arg(ByteCount(clipBytes())));
     });
     QObject::connect(&deadline, &QTimer::timeout, &loop,
                      [&] { finish(recorder ? QString() : QStringLiteral("timeout: no frames")); });
@@ -146,7 +155,13 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
                 return;
             }
             report.clipPath = QDir::toNativeSeparators(recorder->aviFilePath());
+            report.clips = {report.clipPath};
             out << "recording: " << recorder->aviFilePath() << Qt::endl;
+            recorder->SetNextClipHandler([&](const QString& path) {
+                progress.Clear();
+                report.clips << QDir::toNativeSeparators(path);
+                out << "recording: " << path << Qt::endl;
+            });
             recordingClock.start();
             if (progress.enabled()) {
                 progressTicks.start(ProgressLine::kIntervalMs);
@@ -183,17 +198,20 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
     if (!recorder) {
         return failWith(failure);
     }
-    report.frames = recorder->frameIndex();
     report.seconds = recordingClock.elapsed() / 1000.0;
     connection.channels().StopRecording(*recorder);
-    report.bytes = QFileInfo(report.clipPath).size();
+    // What the clips hold: a frame that met a full disk is not counted.
+    report.frames = recorder->framesWritten();
+    report.bytes = clipBytes();
     if (report.frames == 0) {
         return failWith(failure.isEmpty() ? QStringLiteral("no frames recorded")
                                           : QStringLiteral("no frames recorded (%1)").arg(failure));
     }
     out << "recorded: " << report.frames << " frames, " << report.bytes << " bytes in "
         << QString::number(report.seconds, 'f', 2) << " s" << Qt::endl;
-    out << "clip: " << report.clipPath << Qt::endl;
+    for (const QString& clip : report.clips) {
+        out << "clip: " << clip << Qt::endl;
+    }
     report.exitCode = 0;
     return 0;
 }

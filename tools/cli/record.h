@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <QTextStream>
 
 #include <cstdint>
@@ -25,7 +26,10 @@ struct RecordReport {
     QString site;  // host:port
     std::uint32_t channel = 0;
     QString clipPath;  // empty until a clip was started
-    std::uint32_t frames = 0;
+    // Every clip of the recording, clipPath first: a recording goes on in a new clip each
+    // hour.
+    QStringList clips;
+    std::uint64_t frames = 0;  // the frames the clips hold, never one that could not be written
     qint64 bytes = 0;
     double seconds = 0;  // from the clip's start to its end
     QString failure;     // empty on success; why the recording ended early otherwise
@@ -36,9 +40,11 @@ struct RecordReport {
 
 // Logs in, opens one channel and records it with the program's own recorder and clip index
 // for the given time, or until SIGTERM, SIGINT or SIGHUP, which end the clip as cleanly.
-// Prints "recording: PATH" when a clip starts, then what it holds and "clip: PATH" when it
-// is written. Returns 0 when a clip with at least one frame was written, else 1 with the
-// reason on err; report holds the same facts.
+// Prints "recording: PATH" when a clip starts (the recording goes on in a new clip each
+// hour), then what the clips hold and "clip: PATH" for each once they are written. A full
+// disk does not end it: frames that cannot be written are skipped, and the clip goes on from
+// a key frame once there is room. Returns 0 when a clip with at least one frame was written, else 1
+// with the reason on err; report holds the same facts.
 int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
               RecordReport& report);
 

@@ -217,7 +217,7 @@ void SimulatedSession::SendNextFrame(std::uint32_t channelNumber) {
     }
     SendMessage(SiteMessage::VideoFrame, static_cast<std::uint32_t>(stream.channel->id),
                 channelNumber, *frame);
-    site_.CountFrame(channelNumber);
+    site_.CountFrame(channelNumber, *frame);
 }
 
 void SimulatedSession::StopChannel(std::uint32_t channelNumber) {

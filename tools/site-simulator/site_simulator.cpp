@@ -80,7 +80,10 @@ void SiteSimulator::Record(int session, std::uint8_t type, Block payload) {
     received_.push_back({session, type, std::move(payload)});
 }
 
-void SiteSimulator::CountFrame(std::uint32_t channelNumber) {
+void SiteSimulator::CountFrame(std::uint32_t channelNumber, const Block& frame) {
+    if (options_.keepSentFrames) {
+        sentFrames_[channelNumber].push_back(frame);
+    }
     if (framesSent_++ == 0) {
         sendClock_.start();
     }

@@ -50,6 +50,9 @@ struct SiteSimulatorOptions {
     // Each channel's frames are encoded once, a loop of kReplayFrames, and sent over and
     // over: the site then costs next to nothing, so a load test measures the client alone.
     bool replay = false;
+    // Keeps every frame sent, per channel number (sentFrames), for a test to compare what a
+    // client wrote with what it was sent.
+    bool keepSentFrames = false;
 };
 
 // Frames in one channel's replayed loop: whole groups of pictures, so every pass starts at a
@@ -101,6 +104,10 @@ class SiteSimulator : public QObject {
     long long framesSent() const { return framesSent_; }
     // Frames sent per second since the first one went out.
     double sendRate() const;
+    // The frames sent on a channel, in order, when keepSentFrames is set.
+    const std::vector<Block>& sentFrames(std::uint32_t channelNumber) {
+        return sentFrames_[channelNumber];
+    }
 
   signals:
     void messageReceived(int session, quint8 type, const QByteArray& payload);
@@ -115,7 +122,7 @@ class SiteSimulator : public QObject {
     void AddSession(QTcpSocket* socket, bool callBack);
     void RemoveSession(SimulatedSession* session);
     void Record(int session, std::uint8_t type, Block payload);
-    void CountFrame(std::uint32_t channelNumber);
+    void CountFrame(std::uint32_t channelNumber, const Block& frame);
 
     SiteSimulatorOptions options_;
     QTcpServer* server_ = nullptr;
@@ -127,6 +134,7 @@ class SiteSimulator : public QObject {
     QString error_;
     int nextSessionId_ = 1;
     long long framesSent_ = 0;
+    std::map<std::uint32_t, std::vector<Block>> sentFrames_;
     QElapsedTimer sendClock_;
 };
 

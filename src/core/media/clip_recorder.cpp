@@ -11,7 +11,6 @@
 namespace orvane {
 namespace {
 
-constexpr int kMaxNameAttempts = 100;
 constexpr std::int64_t kFirstCommitIntervalMs = 1000;
 constexpr std::int64_t kLongestCommitIntervalMs = 5 * 60 * 1000;
 // The interval grows with the clip's age by this divisor: about 128 commits per doubling
@@ -21,10 +20,6 @@ constexpr std::int64_t kCommitAgeDivisor = 128;
 constexpr std::int64_t kLongFinishMs = 500;
 
 }  // namespace
-
-QString ClipBaseName(const QDateTime& moment, std::int32_t channelId) {
-    return moment.toString(QStringLiteral("yyyyMMddHHmmss")) + QString::asprintf("%04d", channelId);
-}
 
 std::int64_t ClipRecorder::CommitIntervalMs(std::int64_t elapsedMs) {
     return std::clamp(elapsedMs / kCommitAgeDivisor, kFirstCommitIntervalMs,
@@ -46,6 +41,10 @@ ClipRecorder::~ClipRecorder() {
 
 std::size_t ClipRecorder::queuedBytes() const {
     return writer_ ? writer_->queuedBytes() : 0;
+}
+
+std::uint64_t ClipRecorder::framesWritten() const {
+    return writer_ ? writer_->samplesWritten() : lastWritten_;
 }
 
 Block ClipRecorder::StreamFormat(std::span<const std::uint8_t> frame) const {
@@ -76,41 +75,43 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
                                   std::span<const std::uint8_t> latestFrame, QString& error) {
     StopRecording();
     const QDateTime now = clock_();
-    const QString base = ClipBaseName(now, channelId_);
 
-    AviVideoStream stream;
-    stream.fccHandler = format_.biCompression;
-    stream.suggestedBufferSize = format_.biSizeImage;
-    stream.width = format_.biWidth;
-    stream.height = format_.biHeight;
-    stream.uncompressed = format_.biCompression == BitmapInfoHeader::kBiRgb;
-    stream.format = StreamFormat(latestFrame);
+    ClipWriter::Clip clip;
+    clip.folder = recordPath;
+    clip.channel = channelId_;
+    clip.start = now;
+    clip.stream.fccHandler = format_.biCompression;
+    clip.stream.suggestedBufferSize = format_.biSizeImage;
+    clip.stream.width = format_.biWidth;
+    clip.stream.height = format_.biHeight;
+    clip.stream.uncompressed = format_.biCompression == BitmapInfoHeader::kBiRgb;
+    clip.stream.format = StreamFormat(latestFrame);
+    clip.openFile = openFile_;
+    clip.limits = clipLimits_;
+    clip.codecKnown = codecKnown_;
 
     // The file is made here, not on the writer's thread: the operator who pressed Record
-    // hears at once when the folder cannot take a clip. Two clips of one channel started in
-    // the same second keep the stem and get a suffix, so neither overwrites the other.
-    std::unique_ptr<AviWriter> file;
-    QString aviName;
-    QString imageName;
+    // hears at once when the folder cannot take a clip.
     QString reason;
-    for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-        const QString stem = attempt == 0 ? base : base + QStringLiteral("-%1").arg(attempt);
-        aviName = stem + QStringLiteral(".avi");
-        imageName = stem + QStringLiteral(".img");
-        if (QFile::exists(recordPath + imageName)) {
-            continue;
-        }
-        if (auto opened = openFile_(recordPath + aviName, reason)) {
-            file = AviWriter::Create(std::move(opened), stream, reason);
-        }
-        if (file || !QFile::exists(recordPath + aviName)) {
-            break;  // made, or not a name clash: the folder cannot take the file
-        }
+    std::unique_ptr<AviWriter> file =
+        ClipWriter::CreateClipFile(clip, now, clip.aviFileName, clip.imageFileName, reason);
+    // Posted, never called from the writer's thread; the context goes with this recorder,
+    // and no call is posted any more once the writer is finished or let go.
+    ClipWriter::Wake wake = [this, context = context_.get()] {
+        QMetaObject::invokeMethod(
+            context, [this] { TakeNotices(); }, Qt::QueuedConnection);
+    };
+    const QString aviName = clip.aviFileName;
+    const QString imageName = clip.imageFileName;
+    if (file) {
+        writer_ = ClipWriter::Start(std::move(file), std::move(clip), store_.ShareWithWorker(),
+                                    std::move(wake), startThread_, reason);
     }
-    if (!file) {
-        error = QStringLiteral("Cannot record into\n%1\n\n%2")
-                    .arg(QDir::toNativeSeparators(recordPath + base + QStringLiteral(".avi")),
-                         reason.isEmpty() ? QStringLiteral("No free file name") : reason);
+    if (!writer_) {
+        const QString base = ClipBaseName(now, channelId_);
+        error =
+            QStringLiteral("Cannot record into\n%1\n\n%2")
+                .arg(QDir::toNativeSeparators(recordPath + base + QStringLiteral(".avi")), reason);
         qCWarning(lcMedia) << "cannot start recording:" << error;
         return false;
     }
@@ -118,6 +119,7 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
     aviFileName_ = aviName;
     imageFileName_ = imageName;
     frameIndex_ = 0;
+    lastWritten_ = 0;
     previewDue_ = true;
     formatChecked_ = false;
     ended_ = false;
@@ -126,15 +128,6 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
     firstSample_ = true;
     sinceStart_.start();
     lastCommitMs_ = 0;
-    ClipWriter::Clip clip{recordPath_, aviFileName_, imageFileName_, channelId_, now};
-    // Posted, never called from the writer's thread; the context goes with this recorder,
-    // and no call is posted any more once the writer is finished or let go.
-    ClipWriter::Wake wake = [this, context = context_.get()] {
-        QMetaObject::invokeMethod(
-            context, [this] { TakeNotices(); }, Qt::QueuedConnection);
-    };
-    writer_ = std::make_unique<ClipWriter>(std::move(file), std::move(clip),
-                                           store_.ShareWithWorker(), std::move(wake));
     // Listed from the start, so a clip cut off by a crash is still found.
     writer_->WriteEntry(now, ChannelName());
     return true;
@@ -222,6 +215,19 @@ std::optional<QString> ClipRecorder::ApplyNotices(std::vector<ClipWriter::Notice
             case ClipWriter::Notice::Kind::DeleteEntry:
                 ClipIndex(store_, {}).DeleteClipRecord(notice.entry.fileName);
                 break;
+            case ClipWriter::Notice::Kind::NextClip:
+                // Only while the recording runs: one StopRecording ended is not followed.
+                if (writer_) {
+                    aviFileName_ = notice.entry.fileName;
+                    imageFileName_ = notice.entry.imageName;
+                    // The new clip is made readable every second at first, as the first was.
+                    sinceStart_.start();
+                    lastCommitMs_ = 0;
+                    if (onNextClip_) {
+                        onNextClip_(aviFilePath());
+                    }
+                }
+                break;
         }
     }
     return failure;
@@ -238,6 +244,7 @@ void ClipRecorder::StopRecording() {
     QElapsedTimer waited;
     waited.start();
     const bool finished = writer->Finish(clock_(), ChannelName());
+    lastWritten_ = writer->samplesWritten();
     if (!finished) {
         qCWarning(lcMedia) << "the disk has not taken the end of" << name << "in"
                            << ClipWriter::kFinishWaitMs

@@ -27,7 +27,8 @@ namespace orvane {
 // that can be decoded on its own, exactly as received, and an entry in the clip index.
 // The entry is written when recording starts, follows the clip minute by minute and is
 // rewritten when it stops, and the file is kept readable while it grows, so a recording cut
-// off by a crash or a kill still plays and is listed.
+// off by a crash or a kill still plays and is listed. A recording goes on in a new clip every
+// hour (ClipWriter::ClipLimits); it stays one recording, started and stopped once.
 //
 // Threads: every call belongs to the thread that made the recorder (the GUI thread, like the
 // connection that feeds it), and none of them waits for the disk but these two:
@@ -42,9 +43,9 @@ class ClipRecorder final : public FrameSink {
   public:
     using Clock = std::function<QDateTime()>;
     using FailureHandler = std::function<void(const QString& message)>;
-    // Creates a clip's file, which must not exist yet; nullptr with the reason in error.
-    using FileOpener =
-        std::function<std::unique_ptr<MediaFile>(const QString& path, QString& error)>;
+    using FileOpener = ClipWriter::FileOpener;
+    // Told the file of the clip a recording goes on in (see ClipWriter::ClipLimits).
+    using NextClipHandler = std::function<void(const QString& aviFilePath)>;
 
     // The most the frames waiting for the disk may hold, per recorder. A disk that falls
     // further behind loses whole groups of pictures (see WriteFrame). 16 MB rides out a stall
@@ -63,7 +64,8 @@ class ClipRecorder final : public FrameSink {
 
     // Ends any clip, then begins a new one in recordPath (which ends in a separator).
     // latestFrame, when given, supplies the colour table of a palettised format. false with
-    // a message naming the file when the clip cannot be created; nothing is left recording.
+    // a message naming the file when the clip cannot be created or its writer cannot start;
+    // nothing is left recording.
     bool StartRecording(const QString& recordPath, std::span<const std::uint8_t> latestFrame,
                         QString& error);
     // Hands one frame over to be appended as one sample of its compressed bytes. While the
@@ -80,11 +82,15 @@ class ClipRecorder final : public FrameSink {
     bool recording() const { return writer_ != nullptr; }
     // A failure (a full disk, the folder gone) ended the clip; StopRecording still closes it.
     bool endedByFailure() const { return ended_; }
-    // The frames this clip took: handed over to be written, not dropped. Once StopRecording
-    // returns, the samples of a clip that met no failure.
+    // The frames this recording took: handed over to be written, not dropped. Once
+    // StopRecording returns, the samples of a recording that met no failure.
     std::uint32_t frameIndex() const { return frameIndex_; }
+    // The samples the recording's clips hold, never a frame that could not be written: so far
+    // while it runs, all of them once StopRecording has returned.
+    std::uint64_t framesWritten() const;
     // How far the disk is behind: bytes of the frames taken that are not in the file yet.
     std::size_t queuedBytes() const;
+    // The clip being written now.
     const QString& recordPath() const { return recordPath_; }
     const QString& aviFileName() const { return aviFileName_; }
     const QString& imageFileName() const { return imageFileName_; }
@@ -107,6 +113,12 @@ class ClipRecorder final : public FrameSink {
     void SetFileOpener(FileOpener opener) { openFile_ = std::move(opener); }
     // Tests make the bound small, to pass it with a few frames.
     void SetQueueBytesForTesting(std::size_t bytes) { queueBytes_ = bytes; }
+    // Tests make clips short, to see a recording go on in the next.
+    void SetClipLimits(ClipWriter::ClipLimits limits) { clipLimits_ = limits; }
+    // Tests stand in for a system that has no thread to give.
+    void SetThreadStarter(ClipWriter::ThreadStarter starter) { startThread_ = std::move(starter); }
+    // Called on this recorder's thread from a posted call.
+    void SetNextClipHandler(NextClipHandler handler) { onNextClip_ = std::move(handler); }
     // How often the growing file is made readable: every second at first, less often as
     // the clip gets long, so the header's index never runs out.
     static std::int64_t CommitIntervalMs(std::int64_t elapsedMs);
@@ -135,6 +147,10 @@ class ClipRecorder final : public FrameSink {
         return OpenMediaFile(path, true, error);
     };
     std::size_t queueBytes_ = kQueueBytes;
+    ClipWriter::ClipLimits clipLimits_;
+    ClipWriter::ThreadStarter startThread_;
+    NextClipHandler onNextClip_;
+    std::uint64_t lastWritten_ = 0;  // the samples of the recording StopRecording ended
     // The writer's posted calls land here, on this recorder's thread, and go with it.
     std::unique_ptr<QObject> context_;
 
@@ -155,8 +171,5 @@ class ClipRecorder final : public FrameSink {
     QElapsedTimer sinceStart_;
     std::int64_t lastCommitMs_ = 0;
 };
-
-// "%Y%m%d%H%M%S" of the moment and "%04d" of the channel: the stem of a clip's file names.
-QString ClipBaseName(const QDateTime& moment, std::int32_t channelId);
 
 }  // namespace orvane

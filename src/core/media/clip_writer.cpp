@@ -12,12 +12,16 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 namespace orvane {
 namespace {
 
 constexpr const char* kRemovedText = "The file or its folder has been removed.";
+constexpr int kMaxNameAttempts = 100;
+// What a sample adds to the file besides its bytes: the chunk's header.
+constexpr std::uint64_t kChunkHeaderBytes = 8;
 
 QString DateText(const QDateTime& moment) {
     const QDate date = moment.date();
@@ -59,13 +63,25 @@ struct ClipWriter::Shared {
     // A command other than a sample waits, or samples enough to be worth a wake-up.
     bool wakeDue = false;
     std::atomic<std::size_t> queuedBytes{0};
+    std::atomic<std::uint64_t> samplesWritten{0};
 };
 
 // The clip's file and entry, touched by the writer's thread only.
 class ClipWriter::Work {
   public:
     Work(std::unique_ptr<AviWriter> file, Clip clip, KeyStore::WorkerShare store)
-        : file_(std::move(file)), clip_(std::move(clip)), share_(std::move(store)) {}
+        : file_(std::move(file)), clip_(std::move(clip)), share_(std::move(store)) {
+        clipClock_.start();
+    }
+
+    // The thread never ran: the clip's file goes, as if it had never been made.
+    void Abandon() {
+        if (file_) {
+            file_->Close();
+            file_.reset();
+            QFile::remove(clip_.folder + clip_.aviFileName);
+        }
+    }
 
     void Run(Shared& shared) {
         shared_ = &shared;
@@ -128,6 +144,7 @@ class ClipWriter::Work {
                 WriteEntry();
                 return;
             case Command::Kind::Format:
+                clip_.stream.format = command.format;
                 if (file_) {
                     file_->RewriteFormat(command.format);
                 }
@@ -152,14 +169,26 @@ class ClipWriter::Work {
         if (!file_) {
             return;
         }
-        if (skippingToKey_ && !command.key) {
+        const bool mayStartClip = command.key || !clip_.codecKnown;
+        if (mayStartClip && !firstSample_ && ClipFull()) {
+            NextClip();
+        }
+        // The first sample of a clip of a codec whose frames cannot be told apart is marked
+        // as key, so that players decode from the start.
+        const bool key = command.key || (firstSample_ && !clip_.codecKnown);
+        if (skippingToKey_ && !key) {
             ++skipped_;
             return;
         }
-        if (command.preview && !WritePreview(command.frame)) {
+        if ((command.preview || (previewDue_ && key)) && !WritePreview(command.frame)) {
             return;
         }
-        if (file_->WriteSample(command.frame.image(), command.key)) {
+        previewDue_ = previewDue_ && !key;
+        const auto image = command.frame.image();
+        if (file_->WriteSample(image, key)) {
+            firstSample_ = false;
+            clipBytes_ += image.size() + kChunkHeaderBytes;
+            ++shared_->samplesWritten;
             if (skippingToKey_) {
                 skippingToKey_ = false;
                 failing_ = false;
@@ -176,6 +205,49 @@ class ClipWriter::Work {
         ++skipped_;
         skippingToKey_ = true;
         TellFailing(file_->errorText());
+    }
+
+    bool ClipFull() const {
+        return clipBytes_ >= clip_.limits.bytes || clipClock_.elapsed() >= clip_.limits.ms;
+    }
+
+    // The recording goes on in a new clip from the sample at hand. A clip that cannot be made
+    // (the disk is full) leaves the recording in the one it has, which is tried again at the
+    // next key frame, so no frame is lost for it.
+    void NextClip() {
+        QString aviName;
+        QString imageName;
+        QString reason;
+        auto file = CreateClipFile(clip_, now_, aviName, imageName, reason);
+        if (!file) {
+            if (!nextClipFailed_) {
+                nextClipFailed_ = true;
+                qCWarning(lcMedia) << "cannot begin the clip after" << clip_.aviFileName << ":"
+                                   << reason << "- the recording goes on in it for now";
+            }
+            return;
+        }
+        nextClipFailed_ = false;
+        if (!file_->Close()) {
+            qCWarning(lcMedia) << "closing" << clip_.aviFileName << "failed:" << file_->errorText();
+        }
+        WriteEntry();  // the clip ends where the next begins
+        qCInfo(lcMedia) << "the recording goes on from" << clip_.aviFileName << "in" << aviName;
+        file_ = std::move(file);
+        clip_.aviFileName = aviName;
+        clip_.imageFileName = imageName;
+        clip_.start = now_;
+        clipClock_.start();
+        clipBytes_ = 0;
+        firstSample_ = true;
+        previewDue_ = true;
+        WriteEntry();  // listed from the start, so a clip cut off by a crash is still found
+        Notice notice;
+        notice.kind = Notice::Kind::NextClip;
+        notice.entry.fileName = aviName;
+        notice.entry.imageName = imageName;
+        notice.entry.path = clip_.folder;
+        Tell(std::move(notice));
     }
 
     // Told once for each time writing stops working; the clip goes on.
@@ -344,16 +416,67 @@ class ClipWriter::Work {
     bool skippingToKey_ = false;  // a sample could not be written: wait for a key frame
     bool failing_ = false;        // told that writing does not work, not yet that it does
     std::uint64_t skipped_ = 0;
+    QElapsedTimer clipClock_;  // since the clip began
+    std::uint64_t clipBytes_ = 0;
+    bool firstSample_ = true;  // of the clip
+    bool previewDue_ = false;  // a clip after the first writes its first key frame as its preview
+    bool nextClipFailed_ = false;  // told that the next clip cannot be made, not yet that it was
 };
 
-ClipWriter::ClipWriter(std::unique_ptr<AviWriter> file, Clip clip, KeyStore::WorkerShare store,
-                       Wake wake)
-    : shared_(std::make_shared<Shared>()) {
-    shared_->wake = std::move(wake);
-    auto work = std::make_unique<Work>(std::move(file), std::move(clip), std::move(store));
+ClipWriter::ClipWriter() : shared_(std::make_shared<Shared>()) {}
+
+bool ClipWriter::StartThread(std::function<void()> body, std::thread& thread) {
+    try {
+        thread = std::thread(std::move(body));
+        return true;
+    } catch (const std::system_error& error) {
+        qCWarning(lcMedia) << "cannot start a recording thread:" << error.what();
+        return false;
+    }
+}
+
+std::unique_ptr<ClipWriter> ClipWriter::Start(std::unique_ptr<AviWriter> file, Clip clip,
+                                              KeyStore::WorkerShare store, Wake wake,
+                                              const ThreadStarter& startThread, QString& error) {
+    std::unique_ptr<ClipWriter> writer(new ClipWriter());
+    writer->shared_->wake = std::move(wake);
+    auto work = std::make_shared<Work>(std::move(file), std::move(clip), std::move(store));
     // The thread keeps what it shares with the owner: a writer finished in the background
     // outlives this object.
-    thread_ = std::thread([shared = shared_, work = std::move(work)] { work->Run(*shared); });
+    const auto starter = startThread ? startThread : ThreadStarter(&ClipWriter::StartThread);
+    if (!starter([shared = writer->shared_, work] { work->Run(*shared); }, writer->thread_)) {
+        work->Abandon();
+        error = QStringLiteral("The system cannot start another recording now.");
+        return nullptr;
+    }
+    return writer;
+}
+
+std::unique_ptr<AviWriter> ClipWriter::CreateClipFile(const Clip& clip, const QDateTime& start,
+                                                      QString& aviName, QString& imageName,
+                                                      QString& error) {
+    const QString base = ClipBaseName(start, clip.channel);
+    // Two clips of one channel started in the same second keep the stem and get a suffix, so
+    // neither overwrites the other.
+    for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+        const QString stem = attempt == 0 ? base : base + QStringLiteral("-%1").arg(attempt);
+        aviName = stem + QStringLiteral(".avi");
+        imageName = stem + QStringLiteral(".img");
+        if (QFile::exists(clip.folder + imageName)) {
+            continue;
+        }
+        std::unique_ptr<AviWriter> file;
+        auto opened = clip.openFile ? clip.openFile(clip.folder + aviName, error)
+                                    : OpenMediaFile(clip.folder + aviName, true, error);
+        if (opened) {
+            file = AviWriter::Create(std::move(opened), clip.stream, error);
+        }
+        if (file || !QFile::exists(clip.folder + aviName)) {
+            return file;  // made, or not a name clash: the folder cannot take the file
+        }
+    }
+    error = QStringLiteral("No free file name");
+    return nullptr;
 }
 
 ClipWriter::~ClipWriter() {
@@ -455,6 +578,14 @@ bool ClipWriter::Finish(const QDateTime& end, const QString& location) {
 
 std::size_t ClipWriter::queuedBytes() const {
     return shared_->queuedBytes.load();
+}
+
+std::uint64_t ClipWriter::samplesWritten() const {
+    return shared_->samplesWritten.load();
+}
+
+QString ClipBaseName(const QDateTime& moment, std::int32_t channelId) {
+    return moment.toString(QStringLiteral("yyyyMMddHHmmss")) + QString::asprintf("%04d", channelId);
 }
 
 std::vector<ClipWriter::Notice> ClipWriter::TakeNotices() {

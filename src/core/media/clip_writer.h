@@ -3,6 +3,7 @@
 #include "common/block.h"
 #include "media/avi_writer.h"
 #include "media/live_frame.h"
+#include "media/media_file.h"
 #include "store/clip_index.h"
 #include "store/key_store.h"
 
@@ -24,10 +25,16 @@ namespace orvane {
 // into the clip on its own thread and hands it over here without waiting; a disk or a network
 // share that stalls holds up this thread only.
 //
-// A thread per clip, started with the clip and ended with it: a recorder that is not recording
-// costs nothing, a clip's commands need no ordering against any other clip's, and a file that
-// stops answering holds up its own clip only, never the clips of other channels or of other
-// folders. The threads sleep in the disk or on their queue; they use hardly any CPU.
+// A thread per recording, started with its first clip and ended with its last: a recorder that
+// is not recording costs nothing, a recording's commands need no ordering against any other's,
+// and a file that stops answering holds up its own recording only, never the clips of other
+// channels or of other folders. The threads sleep in the disk or on their queue; they use
+// hardly any CPU.
+//
+// A recording left running for days goes on in a new clip (new name, preview and entry) at
+// the first key frame after each hour or clipLimits.bytes, so that no clip outgrows its index
+// and the oldest hours can be deleted while the recording goes on. The next clip is made on
+// this thread, never the owner's; no frame is lost between the two.
 //
 // Threads: the constructor, every public call and the destructor belong to the owner's thread
 // (the one that made the writer). The work runs on the writer's thread, which takes only the
@@ -37,13 +44,34 @@ namespace orvane {
 // the owner's thread.
 class ClipWriter {
   public:
-    // The clip being written: its folder (ending in a separator), file names, channel and start.
+    // Creates a clip's file, which must not exist yet; nullptr with the reason in error. Runs on
+    // the owner's thread for a recording's first clip, on the writer's for the ones after.
+    using FileOpener =
+        std::function<std::unique_ptr<MediaFile>(const QString& path, QString& error)>;
+    // Starts the writer's thread running body; false when the system has none to give.
+    using ThreadStarter = std::function<bool(std::function<void()> body, std::thread& thread)>;
+
+    // When a recording goes on in a new clip: at the first key frame once the clip has
+    // recorded this long or written this many bytes.
+    struct ClipLimits {
+        std::int64_t ms = 60 * 60 * 1000;
+        std::uint64_t bytes = 2ull << 30;
+    };
+
+    // The clip being written: its folder (ending in a separator), file names, channel and start,
+    // and what the clips after it are made with.
     struct Clip {
         QString folder;
         QString aviFileName;
         QString imageFileName;
         std::int32_t channel = 0;
         QDateTime start;
+        AviVideoStream stream;
+        FileOpener openFile;
+        ClipLimits limits;
+        // A codec whose frames cannot be told apart goes on in a new clip at any frame, its
+        // first sample marked as key.
+        bool codecKnown = true;
     };
 
     // What the writer leaves for its owner, taken on the owner's thread (TakeNotices).
@@ -54,6 +82,7 @@ class ClipWriter {
                           // from the next key frame that can be written
             WriteEntry,   // write entry into the owner's store (a store in memory)
             DeleteEntry,  // delete the entry of entry.fileName from the owner's store
+            NextClip,     // the recording went on in the clip entry names (file, image, path)
         };
         Kind kind = Kind::Failure;
         QString text;          // Failure, Failing: what the operator is told
@@ -78,8 +107,18 @@ class ClipWriter {
     // for a stalled disk once between them.
     static constexpr int kFinishWaitAfterStallMs = 20;
 
-    // file holds the headers already; store is where the entries go. Starts the thread.
-    ClipWriter(std::unique_ptr<AviWriter> file, Clip clip, KeyStore::WorkerShare store, Wake wake);
+    // file holds the headers already; store is where the entries go. Starts the thread; nullptr
+    // with the reason in error when it cannot be started (file is closed then, and left).
+    static std::unique_ptr<ClipWriter> Start(std::unique_ptr<AviWriter> file, Clip clip,
+                                             KeyStore::WorkerShare store, Wake wake,
+                                             const ThreadStarter& startThread, QString& error);
+    // Creates the file of a clip starting at start: named after it and the channel, with a
+    // suffix "-1", "-2"... when a clip of that name is there already. The names made go to
+    // aviName and imageName; nullptr with the reason in error.
+    static std::unique_ptr<AviWriter> CreateClipFile(const Clip& clip, const QDateTime& start,
+                                                     QString& aviName, QString& imageName,
+                                                     QString& error);
+    static bool StartThread(std::function<void()> body, std::thread& thread);
     // Finishes the clip when Finish has not.
     ~ClipWriter();
     ClipWriter(const ClipWriter&) = delete;
@@ -101,6 +140,8 @@ class ClipWriter {
 
     // Bytes of the frames handed over whose samples are not in the file yet.
     std::size_t queuedBytes() const;
+    // The samples the clips of this writer hold: written, never one that failed.
+    std::uint64_t samplesWritten() const;
     // The notices left since the last call.
     std::vector<Notice> TakeNotices();
 
@@ -109,10 +150,15 @@ class ClipWriter {
     struct Shared;
     class Work;
 
+    ClipWriter();
+
     void Hand(Command command);
 
     std::shared_ptr<Shared> shared_;
     std::thread thread_;
 };
+
+// "%Y%m%d%H%M%S" of the moment and "%04d" of the channel: the stem of a clip's file names.
+QString ClipBaseName(const QDateTime& moment, std::int32_t channelId);
 
 }  // namespace orvane

@@ -129,7 +129,8 @@ bool ChannelSet::MakeWindow(ChannelLink& link, const PackedFrame& frame, bool cl
     NoteWindowsChanged();
     if (alarmMode) {
         ++alarmsDue_;
-        window->StartAlarmActions();
+        // The alarm's clip begins with the frame that made its window.
+        link.frameSink = window->StartAlarmActions();
     }
     return true;
 }

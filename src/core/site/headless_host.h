@@ -21,7 +21,10 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
     QObject* object() override { return this; }
     void DrawPicture(const DecodedPicture& picture) override;
     void MarkStopped() override { stopped_ = true; }
-    void StartAlarmActions() override { alarmActions_ = true; }
+    FrameSink* StartAlarmActions() override {
+        alarmActions_ = true;
+        return nullptr;
+    }
     void CloseWindow() override;
 
     const ChannelWindowParams& params() const { return params_; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/decoded_picture.h"
+#include "media/live_frame.h"
 #include "site/site_notice.h"
 #include "wire/bitmap_info.h"
 
@@ -29,8 +30,12 @@ class ChannelWindow {
     virtual void DrawPicture(const DecodedPicture& picture) = 0;
     // The site stopped the channel: show "Stop.".
     virtual void MarkStopped() = 0;
-    // In alarm mode: start recording and take a snapshot (posted, like commands).
-    virtual void StartAlarmActions() = 0;
+    // In alarm mode, from inside the dispatch of the frame that made the window: starts
+    // recording at once and returns the recorder, which the connection hands that frame and
+    // every one after (nullptr when no clip could start); the snapshot and what the operator
+    // is told are posted. Started here, not posted: a link replaced before a posted call runs
+    // still leaves its clip.
+    virtual FrameSink* StartAlarmActions() = 0;
     // Closes the window (the window-close message).
     virtual void CloseWindow() = 0;
 };

@@ -299,9 +299,25 @@ void VideoChannelWindow::MarkStopped() {
     view_->update();
 }
 
-void VideoChannelWindow::StartAlarmActions() {
-    // Posted: the connection is still dispatching the frame that made this window.
-    QMetaObject::invokeMethod(action(cmd::kStartRecord), &QAction::trigger, Qt::QueuedConnection);
+FrameSink* VideoChannelWindow::StartAlarmActions() {
+    // The connection is still dispatching the frame that made this window: the clip starts
+    // now and takes that frame, and what the operator sees of it follows from a posted call.
+    QString error;
+    const bool started = !recording() && Recorder().StartRecording(owner_.recordPath(), {}, error);
+    QPointer<VideoChannelWindow> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, error] {
+            if (!self) {
+                return;
+            }
+            self->UpdateCommands();
+            self->view_->update();
+            if (!error.isEmpty()) {
+                RecordFailureNotice::Tell(self, error);
+            }
+        },
+        Qt::QueuedConnection);
     // The snapshot wants that frame's picture, which a decoding thread is still making: it is
     // taken when the picture comes, or from the frame itself if none comes in time.
     snapshotOnPicture_ = true;
@@ -311,6 +327,7 @@ void VideoChannelWindow::StartAlarmActions() {
             action(cmd::kSnapshot)->trigger();
         }
     });
+    return started ? recorder_.get() : nullptr;
 }
 
 void VideoChannelWindow::CloseWindow() {
@@ -335,42 +352,47 @@ bool VideoChannelWindow::recording() const {
     return recorder_ && recorder_->recording();
 }
 
+ClipRecorder& VideoChannelWindow::Recorder() {
+    if (recorder_) {
+        return *recorder_;
+    }
+    VideoWindowOwner& owner = owner_;
+    recorder_ = std::make_unique<ClipRecorder>(
+        owner_.store(), [&owner](std::int32_t id) { return owner.channelName(id); }, channelId(),
+        params_.format);
+    if (auto opener = owner_.recordFileOpener()) {
+        recorder_->SetFileOpener(std::move(opener));
+    }
+    // Frames arrive inside the connection's dispatch: the operator is told from a posted
+    // call, once per clip.
+    QPointer<VideoChannelWindow> self(this);
+    recorder_->SetFailureHandler([self](const QString& message) {
+        QMetaObject::invokeMethod(
+            self,
+            [self, message] {
+                if (!self) {
+                    return;
+                }
+                self->owner_.RecordingFailing();
+                // A clip the failure ended is not recording any more: the mark goes and
+                // Record can start a new one.
+                if (self->recorder_ && self->recorder_->endedByFailure()) {
+                    self->OnStopRecord();
+                }
+                RecordFailureNotice::Tell(self, message);
+            },
+            Qt::QueuedConnection);
+    });
+    return *recorder_;
+}
+
 void VideoChannelWindow::OnRecord() {
     if (recording()) {
         return;
     }
-    if (!recorder_) {
-        VideoWindowOwner& owner = owner_;
-        recorder_ = std::make_unique<ClipRecorder>(
-            owner_.store(), [&owner](std::int32_t id) { return owner.channelName(id); },
-            channelId(), params_.format);
-        if (auto opener = owner_.recordFileOpener()) {
-            recorder_->SetFileOpener(std::move(opener));
-        }
-        // Frames arrive inside the connection's dispatch: the operator is told from a
-        // posted call, once per clip.
-        QPointer<VideoChannelWindow> self(this);
-        recorder_->SetFailureHandler([self](const QString& message) {
-            QMetaObject::invokeMethod(
-                self,
-                [self, message] {
-                    if (!self) {
-                        return;
-                    }
-                    self->owner_.RecordingFailing();
-                    // A clip the failure ended is not recording any more: the mark goes and
-                    // Record can start a new one.
-                    if (self->recorder_ && self->recorder_->endedByFailure()) {
-                        self->OnStopRecord();
-                    }
-                    RecordFailureNotice::Tell(self, message);
-                },
-                Qt::QueuedConnection);
-        });
-    }
     QString error;
     // The frames already here go in first, from the channel's latest key frame.
-    if (!owner_.session().StartRecording(this, *recorder_, owner_.recordPath(), error)) {
+    if (!owner_.session().StartRecording(this, Recorder(), owner_.recordPath(), error)) {
         UpdateCommands();
         // The message runs the event loop; nothing of this window is used after it.
         PromptService::Show(this, error, PromptButtons::Ok, PromptIcon::Exclamation);

@@ -66,7 +66,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     QObject* object() override { return this; }
     void DrawPicture(const DecodedPicture& picture) override;
     void MarkStopped() override;
-    void StartAlarmActions() override;
+    FrameSink* StartAlarmActions() override;
     void CloseWindow() override;
 
     bool recording() const;
@@ -86,6 +86,8 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
   private:
     friend class PictureView;
     QSize FrameExtra() const;
+    // The window's recorder, made on its first recording.
+    ClipRecorder& Recorder();
 
     ChannelWindowParams params_;
     VideoWindowOwner& owner_;
