@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <map>
 
 namespace orvane {
@@ -220,6 +222,31 @@ TEST_F(ClipIndexTest, DeletingRemovesOnlyThatEntry) {
 
     test::ExpectedMessage refused(QtWarningMsg, "orvane.store", "cannot delete");
     EXPECT_FALSE(index.DeleteClipRecord("a.avi"));
+}
+
+std::atomic<int> commits{0};
+
+// One clip's entry is one durable commit (not one per value), so that a mark another
+// connection writes meanwhile lands before or after the whole entry; so is a batch of
+// deletions. A "Keep" mark survives the rewrite of a running recording's entry.
+TEST_F(ClipIndexTest, AnEntryAndABatchOfDeletionsAreOneCommitEachAndKeepSurvivesRewrites) {
+    SetStoreCommitObserver([] { ++commits; });
+    const auto committed = [](const std::function<void()>& write) {
+        commits = 0;
+        write();
+        return commits.load();
+    };
+    EXPECT_EQ(committed([&] { index.AddClipRecord(SampleClip("a.avi")); }), 1);
+    EXPECT_EQ(committed([&] { index.UpdateClipRecord(SampleClip("b.avi")); }), 1);
+    EXPECT_EQ(committed([&] { index.AddClipRecord(SampleClip("c.avi")); }), 1);
+    EXPECT_TRUE(index.SetClipKept("b.avi", true));
+    EXPECT_EQ(committed([&] { index.UpdateClipRecord(SampleClip("b.avi")); }), 1);
+    EXPECT_EQ(committed([&] { index.DeleteClipRecords({"a.avi", "c.avi", "never.avi"}); }), 1);
+    SetStoreCommitObserver(nullptr);
+    const auto records = Load();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].fileName, "b.avi");
+    EXPECT_EQ(records[0].keep, 1u);
 }
 
 TEST_F(ClipIndexTest, NamesThatCannotBeAKeyAreRefused) {

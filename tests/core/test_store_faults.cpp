@@ -376,6 +376,26 @@ TEST_F(LockedStoreTest, KeptWritesLandWhenTheStoreClosesBeforeTheLockGoes) {
     EXPECT_EQ(CheckTimerOnDisk(temp_.path()), 42);
 }
 
+// A key made while the file was locked gets its row when the kept writes go in; a value
+// written to it by the call that puts them in lands under that row, not nowhere.
+TEST_F(LockedStoreTest, AValueForAKeptKeyLandsWhenItsCallPutsTheKeptWritesIn) {
+    KeyStore store = std::move(*KeyStore::Open(temp_.path()).store);
+    LockFor(300);
+    const auto key = store.CreateKey(KeyStore::kRoot, "Made\\Later");
+    ASSERT_TRUE(key.ok());
+    ASSERT_EQ(store.pendingWrites(), 1u);
+    // No event loop: the next write is what tries the kept ones again.
+    while (!released_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(store.SetDword(key.value, "Value", 7), StoreStatus::Ok);
+    EXPECT_EQ(store.pendingWrites(), 0u);
+    const auto made = store.OpenKey(KeyStore::kRoot, "Made\\Later");
+    ASSERT_TRUE(made.ok());
+    EXPECT_EQ(store.QueryValue(made.value, "Value").value.data, std::string("\x07\0\0\0", 4));
+}
+
 // A recorder's writer has a connection of its own to the store. While it writes, a write of
 // the program's thread that finds the file locked does not wait: it is kept, as for another
 // program's lock. Here the worker writes while another program holds the lock.

@@ -5,6 +5,9 @@
 #include "playback/clip_browser_dialog.h"
 #include "playback/clip_search_dialog.h"
 #include "shared/command_ids.h"
+#include "store/clip_removal.h"
+#include "store/registry_layout.h"
+#include "support/event_loop.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
@@ -17,6 +20,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QTest>
 #include <QTimeEdit>
@@ -27,7 +32,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 namespace orvane {
 namespace {
@@ -107,7 +114,7 @@ struct Clip {
 class ClipBrowserTest : public testing::Test {
   protected:
     ClipBrowserTest()
-        : store_(KeyStore::OpenInMemory()),
+        : store_(std::move(*KeyStore::Open(temp_.path()).store)),
           writer_(store_, [this](std::int32_t) { return location_; }),
           index_(store_, {}) {
         QDir().mkpath(folder_);
@@ -151,7 +158,7 @@ class ClipBrowserTest : public testing::Test {
     const ClipRecord* Entry(const QString& fileName) {
         entries_ = Entries();
         for (const ClipRecord& record : entries_) {
-            if (record.fileName == fileName) {
+            if (record.key() == fileName) {
                 return &record;
             }
         }
@@ -166,7 +173,11 @@ class ClipBrowserTest : public testing::Test {
     }
 
     std::unique_ptr<ClipBrowserDialog> Open() {
-        return std::make_unique<ClipBrowserDialog>(index_, Players());
+        return std::make_unique<ClipBrowserDialog>(index_, housekeeper_, Players());
+    }
+    // Until the deletions under way have come back.
+    void Settle() {
+        EXPECT_TRUE(test::WaitUntil([&] { return housekeeper_.pending() == 0; }));
     }
 
     static QStringList TreeTexts(const ClipBrowserDialog& dialog) { return TreeTextsOf(dialog); }
@@ -202,6 +213,7 @@ class ClipBrowserTest : public testing::Test {
     QString location_;
     ClipIndex writer_;
     ClipIndex index_;
+    ClipHousekeeper housekeeper_{store_};
     QString folder_ = QString::fromStdString(temp_.folder()) + "/clips/";
     test::ScriptedPrompts prompts_;
     std::vector<ClipRecord> played_;
@@ -285,12 +297,12 @@ TEST_F(ClipBrowserTest, DoubleClicksPlayAndDeleteAndPlayersCloseWithTheBrowser) 
     QPointer<QWidget> player;
     std::unique_ptr<ClipBrowserDialog> browser;
     auto factory = Players();
-    browser =
-        std::make_unique<ClipBrowserDialog>(index_, [&](const ClipRecord& clip, QWidget* owner) {
-            EXPECT_EQ(owner, browser.get());
-            player = factory(clip, owner);
-            return player.data();
-        });
+    browser = std::make_unique<ClipBrowserDialog>(index_, housekeeper_,
+                                                  [&](const ClipRecord& clip, QWidget* owner) {
+                                                      EXPECT_EQ(owner, browser.get());
+                                                      player = factory(clip, owner);
+                                                      return player.data();
+                                                  });
     browser->SelectChannel("0003 Gate");
     SelectRows(browser->clipList(), 1, 1);
     QTest::mouseDClick(browser->clipList()->viewport(), Qt::LeftButton);
@@ -299,6 +311,7 @@ TEST_F(ClipBrowserTest, DoubleClicksPlayAndDeleteAndPlayersCloseWithTheBrowser) 
 
     SelectRows(browser->clipList(), 0, 0);
     QTest::mouseDClick(browser->clipList()->viewport(), Qt::RightButton);
+    Settle();
     EXPECT_EQ(prompts_.shown().size(), 1u);
     EXPECT_EQ(Entry(deleted), nullptr);
     EXPECT_NE(Entry(kept), nullptr);
@@ -317,6 +330,7 @@ TEST_F(ClipBrowserTest, DeletingSelectedRowsRemovesFilesEntriesAndCountsAfterOk)
 
     prompts_.Queue(PromptAnswer::Cancel);
     dialog->DeleteSelected();
+    Settle();
     ASSERT_EQ(prompts_.shown().size(), 1u);
     EXPECT_EQ(prompts_.shown()[0].text, "\n\n Delete select item(s) ? \n\n");
     EXPECT_EQ(prompts_.shown()[0].buttons, PromptButtons::OkCancel);
@@ -325,6 +339,8 @@ TEST_F(ClipBrowserTest, DeletingSelectedRowsRemovesFilesEntriesAndCountsAfterOk)
     EXPECT_EQ(Entries().size(), 3u);
 
     dialog->DeleteSelected();
+
+    Settle();
     EXPECT_FALSE(Exists(read));
     EXPECT_FALSE(Exists(ImageNameOf(read)));
     EXPECT_EQ(Entry(read), nullptr);
@@ -337,6 +353,7 @@ TEST_F(ClipBrowserTest, DeletingSelectedRowsRemovesFilesEntriesAndCountsAfterOk)
     // Nothing selected: no question, nothing gone.
     dialog->clipList()->clearSelection();
     dialog->DeleteSelected();
+    Settle();
     EXPECT_EQ(prompts_.shown().size(), 2u);
 }
 
@@ -346,7 +363,7 @@ TEST_F(ClipBrowserTest, DeletingAPlayingClipClosesItsPlayer) {
     const QString kept = Add(Clip().From("09:00"));
     const QString deleted = Add(Clip().From("10:00"));
     std::map<QString, QPointer<QWidget>> players;
-    ClipBrowserDialog browser(index_, [&](const ClipRecord& clip, QWidget* owner) {
+    ClipBrowserDialog browser(index_, housekeeper_, [&](const ClipRecord& clip, QWidget* owner) {
         auto* player = new QWidget(owner, Qt::Window);
         player->show();
         players[clip.fileName] = player;
@@ -358,6 +375,7 @@ TEST_F(ClipBrowserTest, DeletingAPlayingClipClosesItsPlayer) {
     ASSERT_EQ(players.size(), 2u);
     SelectRows(browser.clipList(), 0, 0);
     browser.DeleteSelected();
+    Settle();
     EXPECT_EQ(Entry(deleted), nullptr);
     EXPECT_FALSE(players[deleted]->isVisible());
     EXPECT_TRUE(players[kept]->isVisible());
@@ -371,6 +389,7 @@ TEST_F(ClipBrowserTest, DeletingNeverRemovesADirectory) {
     dialog->SelectChannel("0003 Gate");
     SelectRows(dialog->clipList(), 0, 0);
     dialog->DeleteSelected();
+    Settle();
     EXPECT_FALSE(Exists(bare));
     EXPECT_EQ(Entry(bare), nullptr);
     EXPECT_TRUE(QFileInfo(folder_).isDir());
@@ -383,6 +402,7 @@ TEST_F(ClipBrowserTest, DeletingNeverRemovesADirectory) {
     dialog->SelectChannel("0003 Gate");
     SelectRows(dialog->clipList(), 0, 0);
     dialog->DeleteChannelClips();
+    Settle();
     EXPECT_TRUE(QFileInfo(folder_ + named).isDir());
     EXPECT_TRUE(QFileInfo(folder_ + ImageNameOf(named)).isDir());
     EXPECT_EQ(Entry(named), nullptr);
@@ -394,6 +414,7 @@ TEST_F(ClipBrowserTest, DeletingNeverRemovesADirectory) {
     dialog->SelectChannel("0003 Gate");
     SelectRows(dialog->clipList(), 0, 0);
     dialog->DeleteSelected();
+    Settle();
     EXPECT_EQ(Entry("../outside.avi"), nullptr);
     EXPECT_TRUE(Exists("../outside.avi"));
 }
@@ -406,14 +427,18 @@ TEST_F(ClipBrowserTest, DeletingAChannelEmptiesItButKeepsItsTreeItem) {
 
     // Neither without a selected channel nor with an empty list is anything asked.
     dialog->DeleteChannelClips();
+    Settle();
     EXPECT_TRUE(prompts_.shown().empty());
 
     dialog->SelectChannel("0003 Gate");
     prompts_.Queue(PromptAnswer::Cancel);
     dialog->DeleteChannelClips();
+    Settle();
     EXPECT_EQ(Entries().size(), 3u);
 
     dialog->DeleteChannelClips();
+
+    Settle();
     EXPECT_EQ(prompts_.shown().size(), 2u);
     for (const QString& name : {a, b}) {
         EXPECT_FALSE(Exists(name));
@@ -427,6 +452,8 @@ TEST_F(ClipBrowserTest, DeletingAChannelEmptiesItButKeepsItsTreeItem) {
     EXPECT_EQ(TreeTexts(*dialog), QStringList({"0003 Gate", "0005 Dock"}));
 
     dialog->DeleteChannelClips();
+
+    Settle();
     EXPECT_EQ(prompts_.shown().size(), 2u);
     dialog->SelectChannel("0005 Dock");
     dialog->SelectChannel("0003 Gate");
@@ -443,6 +470,7 @@ TEST_F(ClipBrowserTest, AClipWhoseFileIsGoneStillPlaysAndDeletes) {
     dialog->PlaySelected();
     EXPECT_EQ(PlayedNames(), QStringList({gone}));
     dialog->DeleteSelected();
+    Settle();
     EXPECT_EQ(Entry(gone), nullptr);
     EXPECT_EQ(dialog->clipModel()->rowCount(), 0);
 }
@@ -525,6 +553,108 @@ TEST_F(ClipBrowserTest, SearchButtonRunsTheSearchOnTheBrowsersGroups) {
     dialog->OpenSearch();
     EXPECT_TRUE(script.finished());
     EXPECT_EQ(items, QStringList({"All video channel", "0003 Gate", "0007 Roof"}));
+}
+
+// Where the disk work of a deletion runs: the GUI thread never waits for it.
+struct DiskWork {
+    static inline std::thread::id gui;
+    static inline std::atomic<int> commits{0}, commitsOnGui{0}, unlinks{0}, unlinksOnGui{0};
+
+    DiskWork() {
+        gui = std::this_thread::get_id();
+        commits = commitsOnGui = unlinks = unlinksOnGui = 0;
+        SetStoreCommitObserver([] { Count(commits, commitsOnGui); });
+        SetClipUnlinkObserver([] { Count(unlinks, unlinksOnGui); });
+    }
+    ~DiskWork() {
+        SetStoreCommitObserver(nullptr);
+        SetClipUnlinkObserver(nullptr);
+    }
+    static void Count(std::atomic<int>& all, std::atomic<int>& onGui) {
+        ++all;
+        if (std::this_thread::get_id() == gui) {
+            ++onGui;
+        }
+    }
+};
+
+TEST_F(ClipBrowserTest, DeletingAChannelIsOneCommitAndNoDiskWorkOnTheGuiThread) {
+    constexpr int kClips = 40;
+    for (int i = 0; i < kClips; ++i) {
+        Add(Clip().From(QString::asprintf("%02d:%02d", i / 60, i % 60)));
+    }
+    const QString other = Add(Clip().On(5, "Dock"));
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    const DiskWork work;
+    dialog->DeleteChannelClips();
+    EXPECT_EQ(dialog->clipModel()->rowCount(), 0);  // at once, before the disk work is done
+    Settle();
+    EXPECT_EQ(DiskWork::commitsOnGui, 0);
+    EXPECT_EQ(DiskWork::unlinksOnGui, 0);
+    EXPECT_EQ(DiskWork::commits, 1);
+    EXPECT_EQ(DiskWork::unlinks, 2 * kClips);
+    ASSERT_EQ(Entries().size(), 1u);
+    EXPECT_EQ(Entries()[0].fileName, other);
+    EXPECT_EQ(dialog->deleting(), 0);
+}
+
+// A file that cannot be removed (here under a regular file, which root is refused too) keeps
+// its entry and its row, and the operator is told which; an entry without a file name goes
+// without anything unlinked.
+TEST_F(ClipBrowserTest, AFileThatStaysKeepsItsEntryAndAnEntryWithoutAFileNameGoes) {
+    const QString blocked = Add(Clip().From("09:00").WithoutFiles());
+    const QString nameless = Add(Clip().From("10:00"));
+    const QString plain = Add(Clip().From("11:00"));
+    test::WriteFileBytes(Path("not-a-folder"), "x");
+    const RegKey root = store_.OpenKey(KeyStore::kRoot, kClipIndexKeyPath).value;
+    ASSERT_EQ(store_.SetString(store_.OpenKey(root, blocked.toStdString()).value, "Path",
+                               (folder_ + "not-a-folder/").toStdString()),
+              StoreStatus::Ok);
+    ASSERT_EQ(store_.DeleteValue(store_.OpenKey(root, nameless.toStdString()).value, "FileName"),
+              StoreStatus::Ok);
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 0, 2);
+    dialog->DeleteSelected();
+    Settle();
+    EXPECT_EQ(Entry(nameless), nullptr);
+    EXPECT_TRUE(Exists(nameless));  // an entry without a file name unlinks nothing
+    EXPECT_EQ(Entry(plain), nullptr);
+    EXPECT_FALSE(Exists(plain));
+    ASSERT_NE(Entry(blocked), nullptr);
+    EXPECT_EQ(Column(*dialog->clipModel(), 0), QStringList({blocked}));
+    EXPECT_EQ(Counts(*dialog), QStringList({"     1", "     0", "     1"}));
+    EXPECT_TRUE(
+        dialog->noticeText().startsWith("Could not delete " + folder_ + "not-a-folder/" + blocked))
+        << dialog->noticeText().toStdString();
+    EXPECT_TRUE(dialog->findChild<QLabel*>("deleteNotice")->isVisibleTo(dialog.get()));
+}
+
+TEST_F(ClipBrowserTest, TheListsMenuMarksClipsToKeepAndTheMarkIsShownAndStored) {
+    const QString older = Add(Clip().From("09:00"));
+    const QString newer = Add(Clip().From("10:00"));
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 1, 1);
+    emit dialog->clipList()->customContextMenuRequested(QPoint(4, 4));
+    auto* menu = dialog->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text(), "Keep");
+    EXPECT_FALSE(menu->actions()[0]->isChecked());
+    menu->actions()[0]->trigger();
+    menu->close();
+    EXPECT_EQ(Column(*dialog->clipModel(), 0), QStringList({newer, older + "  (Keep)"}));
+    EXPECT_EQ(Entry(older)->keep, 1u);
+    EXPECT_EQ(Entry(newer)->keep, 0u);
+
+    dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    EXPECT_EQ(Column(*dialog->clipModel(), 0), QStringList({newer, older + "  (Keep)"}));
+    SelectRows(dialog->clipList(), 1, 1);
+    dialog->KeepSelected(false);
+    EXPECT_EQ(Entry(older)->keep, 0u);
 }
 
 TEST(ClipBrowserCommand, PlaybackVideoOpensTheBrowserModallyOnTheProgramsIndex) {

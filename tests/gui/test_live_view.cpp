@@ -401,10 +401,10 @@ TEST_F(LiveViewTest, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
     now.steady += FeedWatch::kOutageLimit;
     frame->session().connection()->channels().CheckFeeds();
     frame->session().connection()->channels().CheckFeeds();
-    const OutageNotice::Told dead = frame->outages()->Current(OutageKind::DeadFeed);
-    EXPECT_FALSE(dead.ended);
-    EXPECT_TRUE(dead.text.startsWith("1 channel")) << dead.text.toStdString();
-    EXPECT_TRUE(dead.text.endsWith("Channel 0003: n" + mark.mid(1))) << dead.text.toStdString();
+    const OutageNotice::Told told = frame->outages()->Current(OutageKind::DeadFeed);
+    EXPECT_FALSE(told.ended);
+    EXPECT_TRUE(told.text.startsWith("1 channel")) << told.text.toStdString();
+    EXPECT_TRUE(told.text.endsWith("Channel 0003: n" + mark.mid(1))) << told.text.toStdString();
 
     site->FreezeChannel(1, false);
     ASSERT_TRUE(WaitUntil([&] { return window->feedMark().isEmpty(); }));

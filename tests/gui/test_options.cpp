@@ -5,6 +5,9 @@
 #include "app/viewer_app.h"
 #include "shared/command_ids.h"
 #include "store/auto_run.h"
+#include "store/clip_index.h"
+#include "store/clips_in_use.h"
+#include "support/event_loop.h"
 #include "support/modal_script.h"
 #include "support/scoped_env.h"
 #include "support/scripted_prompts.h"
@@ -23,6 +26,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <thread>
 
 namespace orvane {
 namespace {
@@ -46,6 +51,10 @@ TEST(OptionsDialog, ShowsTheStoredValuesAndStoresOnlyNumbersInRangeAfterTheAutos
     EXPECT_TRUE(dialog.autoRunBox()->isChecked());
     EXPECT_EQ(dialog.limitEdit()->text(), "9999");
     EXPECT_EQ(dialog.periodEdit()->text(), "10");  // out of range: the fallback
+    // Room for new recordings: warn only and keep for ever, unless stored otherwise.
+    EXPECT_EQ(dialog.deleteOldBox()->text(), "Delete the oldest clips when disk space is low");
+    EXPECT_FALSE(dialog.deleteOldBox()->isChecked());
+    EXPECT_EQ(dialog.keepDaysEdit()->text(), "0");
     // Fixed size, no "What's this" button.
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
@@ -76,9 +85,19 @@ TEST(OptionsDialog, ShowsTheStoredValuesAndStoresOnlyNumbersInRangeAfterTheAutos
     EXPECT_EQ(settings.GetSetting(SettingId::LimitDiskSpace), 9999);
     EXPECT_EQ(settings.GetSetting(SettingId::CheckTimer), 301);
 
+    dialog.limitEdit()->setText("50");
+    dialog.periodEdit()->setText("10");
+    dialog.keepDaysEdit()->setText("10000");
+    dialog.okButton()->click();
+    EXPECT_EQ(prompts.texts().mid(shown++), QStringList{kKeepDaysRange});
+    EXPECT_EQ(settings.GetSetting(SettingId::KeepDays), kSettingAbsent);
+    dialog.keepDaysEdit()->setText("30");
+    dialog.deleteOldBox()->setChecked(true);
     dialog.limitEdit()->setText("0");
     dialog.periodEdit()->setText("300");
     dialog.okButton()->click();
+    EXPECT_EQ(settings.GetSetting(SettingId::DeleteOldClips), 1);
+    EXPECT_EQ(settings.GetSetting(SettingId::KeepDays), 30);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(autoRunCalls, std::vector<bool>{false});
     EXPECT_EQ(limitAtEntry, 9999);
@@ -101,6 +120,10 @@ TEST(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) {
     auto* indicator = frame->findChild<IndicatorPane*>("indicatorPane");
     ASSERT_TRUE(diskPane && indicator);
     const auto warnings = [&] { return prompts.texts().count(frametext::kDiskLow); };
+    // The volume is read off the GUI thread: until the reading is back.
+    const auto settle = [&] {
+        EXPECT_TRUE(test::WaitUntil([&] { return frame->housekeeper().pending() == 0; }));
+    };
     // Runs Options with the fields as given, then OK, or Cancel when ok is false.
     const auto runOptions = [&](const QString& limit, const QString& period, bool ok = true,
                                 bool autoRun = false) {
@@ -113,9 +136,11 @@ TEST(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) {
         });
         frame->RunCommand(cmd::kOptions);
         EXPECT_TRUE(script.finished());
+        settle();
     };
 
     // Read at creation, before a made-up volume was put in.
+    settle();
     EXPECT_TRUE(diskPane->text().contains(" MB Free on /")) << diskPane->text().toStdString();
     EXPECT_EQ(frame->diskTimer()->interval(), 10000);
     EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
@@ -128,19 +153,23 @@ TEST(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) {
     const int first = indicator->secondIcon();
     EXPECT_NE(first, IndicatorPane::kNoIcon);
     frame->DiskTick();
+    settle();
     EXPECT_EQ(indicator->secondIcon(), first == IndicatorPane::kBrightIcon
                                            ? IndicatorPane::kDimIcon
                                            : IndicatorPane::kBrightIcon);
     // Space freed: the lamp goes out on the next check, silently.
     volume.freeMB = 50;
     frame->DiskTick();
+    settle();
     EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
     volume.freeMB = 10;
     runOptions("50", "10", /*ok=*/false);
     frame->DiskTick();
+    settle();
     EXPECT_EQ(warnings(), 1);
     runOptions("50", "10");
     frame->DiskTick();
+    settle();
     EXPECT_EQ(warnings(), 2);
 
     volume = {777, "/media/usb"};
@@ -157,6 +186,7 @@ TEST(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) {
     EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
     volume.freeMB = 0;
     frame->DiskTick();
+    settle();
     EXPECT_EQ(diskPane->text(), "0 MB Free on /media/usb");
     EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
     EXPECT_EQ(warnings(), 2);
@@ -171,6 +201,80 @@ TEST(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) {
 
     frame->close();
     EXPECT_FALSE(frame->diskTimer()->isActive());
+}
+
+// Old clips go, in the frame's disk check and off the GUI thread: first those past KeepDays,
+// then, when space is low, the oldest left; never one marked "Keep" or one in use.
+TEST(DiskWatchFrame, OldClipsGoForTheirAgeThenForRoomButNeverKeptOrInUse) {
+    test::TempStore temp;
+    test::ScopedEnv config{"XDG_CONFIG_HOME", QByteArray::fromStdString(temp.File("config"))};
+    test::ScriptedPrompts prompts;
+    test::PrepareSiteStore(temp.path(), 1);
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+    const QString folder = QString::fromStdString(temp.File("rec/"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    app.settings().SetRecordPath(folder.toStdString());
+    app.settings().SetSetting(SettingId::KeepDays, 30);
+    MainFrame* frame = app.mainFrame();
+    std::atomic<std::uint32_t> freeMB{5000};
+    std::atomic<int> readsOnGui{0};
+    frame->SetFreeSpaceSource([&, gui = std::this_thread::get_id()](const std::string&) {
+        readsOnGui += std::this_thread::get_id() == gui ? 1 : 0;
+        return FreeSpace{freeMB, "/rec"};
+    });
+    ClipIndex index(frame->store(), {});
+    const QDate today = QDate::currentDate();
+    // Oldest first: two past KeepDays (one of them kept), one played, one recent.
+    const std::vector<std::pair<QString, QDate>> clips{{"old.avi", today.addDays(-40)},
+                                                       {"kept.avi", today.addDays(-39)},
+                                                       {"played.avi", today.addDays(-38)},
+                                                       {"recent.avi", today}};
+    for (const auto& [name, day] : clips) {
+        ClipRecord clip;
+        clip.fileName = name;
+        clip.channel = 1;
+        clip.startDate = clip.endDate = day.toString("yyyy/MM/dd");
+        clip.startTime = "10:00";
+        clip.endTime = "11:00";
+        clip.path = folder;
+        ASSERT_TRUE(index.AddClipRecord(clip));
+        test::WriteFileBytes((folder + name).toStdString(), "RIFF clip");
+    }
+    ASSERT_TRUE(index.SetClipKept("kept.avi", true));
+    const ClipUse played(folder + "played.avi");
+    const auto names = [&] {
+        std::vector<ClipRecord> records;
+        index.LoadClipRecords(records);
+        QStringList list;
+        for (const ClipRecord& record : records) {
+            list << record.fileName;
+        }
+        list.sort();
+        return list;
+    };
+    const auto tick = [&] {
+        frame->DiskTick();
+        EXPECT_TRUE(test::WaitUntil([&] { return frame->housekeeper().pending() == 0; }));
+    };
+
+    tick();  // deleting for room is off: age alone
+    EXPECT_EQ(names(), QStringList({"kept.avi", "played.avi", "recent.avi"}));
+    EXPECT_FALSE(QFile::exists(folder + "old.avi"));
+    EXPECT_TRUE(frame->statusLine().endsWith("Deleted 1 old clip"))
+        << frame->statusLine().toStdString();
+
+    app.settings().SetSetting(SettingId::DeleteOldClips, 1);
+    tick();  // room enough: nothing more
+    EXPECT_EQ(names(), QStringList({"kept.avi", "played.avi", "recent.avi"}));
+    freeMB = 10;
+    tick();
+    EXPECT_EQ(names(), QStringList({"kept.avi", "played.avi"}));
+    EXPECT_TRUE(QFile::exists(folder + "kept.avi") && QFile::exists(folder + "played.avi"));
+    EXPECT_TRUE(frame->statusLine().endsWith("Deleted 1 old clip"))
+        << frame->statusLine().toStdString();
+    EXPECT_EQ(readsOnGui, 0);
+    frame->close();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "shared/command_ids.h"
 #include "store/record_path_dialog.h"
 #include "store/settings.h"
+#include "support/event_loop.h"
 #include "support/modal_script.h"
 #include "support/scoped_env.h"
 #include "support/scripted_prompts.h"
@@ -293,7 +294,11 @@ TEST(RecordPathFrame, TheCommandStoresTheFolderAndThePaneNamesItsVolumeAtOnce) {
         return path.starts_with((disk + "/new").toStdString()) ? FreeSpace{321, "/mnt/new"}
                                                                : FreeSpace{123, "/mnt/old"};
     });
+    const auto settle = [&] {
+        EXPECT_TRUE(test::WaitUntil([&] { return frame->housekeeper().pending() == 0; }));
+    };
     frame->UpdateDiskStatus();
+    settle();
     auto* diskPane = frame->findChild<QLabel*>("diskPane");
     ASSERT_TRUE(diskPane);
     EXPECT_EQ(diskPane->text(), "123 MB Free on /mnt/old");
@@ -309,6 +314,7 @@ TEST(RecordPathFrame, TheCommandStoresTheFolderAndThePaneNamesItsVolumeAtOnce) {
         });
         frame->RunCommand(cmd::kSetupRecordPath);
         EXPECT_TRUE(script.finished());
+        settle();
     };
     run(/*ok=*/false);
     EXPECT_EQ(diskPane->text(), "123 MB Free on /mnt/old");
@@ -326,6 +332,7 @@ TEST(RecordPathFrame, TheCommandStoresTheFolderAndThePaneNamesItsVolumeAtOnce) {
     frame->SetFreeSpaceSource(volumes);
     ASSERT_TRUE(QDir(disk + "/new").removeRecursively());
     frame->DiskTick();
+    settle();
     EXPECT_EQ(diskPane->text(), "999 MB Free on /mnt/home");
     EXPECT_TRUE(frame->statusBar()->currentMessage().contains(disk + "/new/ is missing"));
     EXPECT_EQ(frame->recordPath(), disk + "/videos/Orvane/");
@@ -333,6 +340,7 @@ TEST(RecordPathFrame, TheCommandStoresTheFolderAndThePaneNamesItsVolumeAtOnce) {
     EXPECT_FALSE(QFileInfo::exists(disk + "/new"));
     frame->statusBar()->clearMessage();
     frame->DiskTick();
+    settle();
     EXPECT_EQ(frame->statusBar()->currentMessage(), "Ready");
     frame->close();
 }

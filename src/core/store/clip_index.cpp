@@ -24,6 +24,7 @@ constexpr const char* kEndDate = "EDate";
 constexpr const char* kEndTime = "ETime";
 constexpr const char* kImageName = "ImageName";
 constexpr const char* kPath = "Path";
+constexpr const char* kKeep = "Keep";
 }  // namespace clipvalue
 
 // Text values are read into a 260-byte buffer with room for the terminator.
@@ -122,6 +123,8 @@ void ReadInto(ClipRecord& record, const SubkeyValueView& value, TextCaches& cach
         record.imageName = ReadText(value, caches.imageName);
     } else if (EqualsIgnoringAsciiCase(name, clipvalue::kPath)) {
         record.path = ReadText(value, caches.path);
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kKeep)) {
+        record.keep = ReadDword(value) != 0 ? 1 : 0;
     }
 }
 
@@ -149,6 +152,11 @@ bool IsPlainFileName(const QString& name) {
            !name.contains(QChar(0));
 }
 
+QString ImageNameOf(const QString& fileName) {
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : fileName.left(dot) + QStringLiteral(".img");
+}
+
 bool NewerClip(const QString& a, const QString& b) {
     const auto [stemA, suffixA] = ClipOrder(a);
     const auto [stemB, suffixB] = ClipOrder(b);
@@ -160,30 +168,55 @@ ClipIndex::ClipIndex(KeyStore& store, ChannelNameLookup channelName)
     : store_(store), channelName_(std::move(channelName)) {}
 
 bool ClipIndex::AddClipRecord(ClipRecord record) {
-    record.location = channelName_ ? channelName_(record.channel) : QString();
     if (!UsableClipName(record.fileName)) {
         qCWarning(lcStore) << "clip name not usable as an index key:" << record.fileName;
         return false;
     }
+    return store_.WriteTogether([&] { return WriteEntry(record, false); }) == StoreStatus::Ok;
+}
+
+bool ClipIndex::UpdateClipRecord(ClipRecord record) {
+    if (!UsableClipName(record.fileName)) {
+        qCWarning(lcStore) << "clip name not usable as an index key:" << record.fileName;
+        return false;
+    }
+    // The Open mark is read inside the same transaction that rewrites it: a mark another
+    // connection puts in meanwhile either is read here or lands after the rewrite.
+    return store_.WriteTogether([&] { return WriteEntry(record, true); }) == StoreStatus::Ok;
+}
+
+bool ClipIndex::WriteEntry(ClipRecord& record, bool keepOpenMark) {
+    record.location = channelName_ ? channelName_(record.channel) : QString();
     const std::string fileName = record.fileName.toStdString();
+    if (keepOpenMark) {
+        const auto existing = store_.OpenKey(KeyStore::kRoot, ClipKeyPath(fileName));
+        const auto open = existing.ok() ? store_.QueryValue(existing.value, clipvalue::kOpen)
+                                        : StoreResult<StoredValue>{};
+        if (open.ok()) {
+            record.open = std::any_of(open.value.data.begin(), open.value.data.end(),
+                                      [](char byte) { return byte != 0; })
+                              ? 1
+                              : 0;
+        }
+    }
     const auto key = store_.CreateKey(KeyStore::kRoot, ClipKeyPath(fileName));
     if (!key.ok()) {
         qCWarning(lcStore) << "cannot create the index entry" << Quoted(fileName);
         return false;
     }
-
-    const auto writeText = [&](const char* name, const QString& text) {
-        const std::string bytes = text.toStdString();
-        if (store_.SetString(key.value, name, bytes) != StoreStatus::Ok) {
+    bool written = true;
+    const auto check = [&](StoreStatus status, const char* name) {
+        if (status != StoreStatus::Ok) {
             qCWarning(lcStore) << "cannot write" << name << "of the index entry"
                                << Quoted(fileName);
+            written = false;
         }
     };
+    const auto writeText = [&](const char* name, const QString& text) {
+        check(store_.SetString(key.value, name, text.toStdString()), name);
+    };
     const auto writeDword = [&](const char* name, std::uint32_t value) {
-        if (store_.SetDword(key.value, name, value) != StoreStatus::Ok) {
-            qCWarning(lcStore) << "cannot write" << name << "of the index entry"
-                               << Quoted(fileName);
-        }
+        check(store_.SetDword(key.value, name, value), name);
     };
     // Readers of other tools may depend on this order; keep it.
     writeText(clipvalue::kFileName, record.fileName);
@@ -196,23 +229,7 @@ bool ClipIndex::AddClipRecord(ClipRecord record) {
     writeText(clipvalue::kEndTime, record.endTime);
     writeText(clipvalue::kImageName, record.imageName);
     writeText(clipvalue::kPath, record.path);
-    return true;
-}
-
-bool ClipIndex::UpdateClipRecord(ClipRecord record) {
-    if (UsableClipName(record.fileName)) {
-        const auto key =
-            store_.OpenKey(KeyStore::kRoot, ClipKeyPath(record.fileName.toStdString()));
-        const auto open =
-            key.ok() ? store_.QueryValue(key.value, clipvalue::kOpen) : StoreResult<StoredValue>{};
-        if (open.ok()) {
-            record.open = std::any_of(open.value.data.begin(), open.value.data.end(),
-                                      [](char byte) { return byte != 0; })
-                              ? 1
-                              : 0;
-        }
-    }
-    return AddClipRecord(std::move(record));
+    return written;
 }
 
 bool ClipIndex::DeleteClipRecord(const QString& fileName) {
@@ -226,6 +243,25 @@ bool ClipIndex::DeleteClipRecord(const QString& fileName) {
         return false;
     }
     return true;
+}
+
+bool ClipIndex::DeleteClipRecords(const std::vector<QString>& fileNames) {
+    const StoreStatus status = store_.WriteTogether([&] {
+        for (const QString& fileName : fileNames) {
+            if (!UsableClipName(fileName)) {
+                qCWarning(lcStore) << "clip name not usable as an index key:" << fileName;
+                continue;
+            }
+            const std::string name = fileName.toStdString();
+            const StoreStatus gone = store_.DeleteKey(KeyStore::kRoot, ClipKeyPath(name));
+            if (gone != StoreStatus::Ok && gone != StoreStatus::NotFound) {
+                qCWarning(lcStore) << "cannot delete the index entry" << Quoted(name);
+                return false;
+            }
+        }
+        return true;
+    });
+    return status == StoreStatus::Ok;
 }
 
 void ClipIndex::LoadClipRecords(std::vector<ClipRecord>& records) const {
@@ -243,6 +279,8 @@ void ClipIndex::LoadClipRecords(std::vector<ClipRecord>& records) const {
             if (value.subkeyId != entry) {
                 entry = value.subkeyId;
                 records.emplace_back();
+                records.back().entryKey = QString::fromUtf8(
+                    value.subkey.data(), static_cast<qsizetype>(value.subkey.size()));
             }
             if (value.hasValue) {
                 ReadInto(records.back(), value, caches);
@@ -280,6 +318,19 @@ void ClipIndex::SetClipOpened(const QString& fileName, bool opened) {
         }
         return;
     }
+}
+
+bool ClipIndex::SetClipKept(const QString& fileName, bool kept) {
+    if (!UsableClipName(fileName)) {
+        return false;
+    }
+    const auto key = store_.OpenKey(KeyStore::kRoot, ClipKeyPath(fileName.toStdString()));
+    if (!key.ok() ||
+        store_.SetDword(key.value, clipvalue::kKeep, kept ? 1 : 0) != StoreStatus::Ok) {
+        qCWarning(lcStore) << "cannot mark the index entry to be kept:" << fileName;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace orvane

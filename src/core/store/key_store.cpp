@@ -60,7 +60,20 @@ bool CreateStoreFile(const std::string& path, std::string& detail) {
     return true;
 }
 
+std::atomic<StoreCommitObserver> commitObserver{nullptr};
+
+int TellCommit(void*) {
+    if (const StoreCommitObserver observer = commitObserver.load()) {
+        observer();
+    }
+    return 0;  // the commit goes ahead
+}
+
 }  // namespace
+
+void SetStoreCommitObserver(StoreCommitObserver observer) {
+    commitObserver.store(observer);
+}
 
 KeyStore::OpenOutcome KeyStore::Open(const std::string& path) {
     OpenOutcome outcome;
@@ -173,6 +186,31 @@ KeyStore::OpenOutcome KeyStore::Open(const std::string& path) {
 KeyStore::KeyStore(SqliteDb db, bool inMemory)
     : busyWait_(std::make_unique<BusyWait>()), db_(std::move(db)), inMemory_(inMemory) {
     sqlite3_busy_handler(db_.get(), &BusyWait::Retry, busyWait_.get());
+    sqlite3_commit_hook(db_.get(), &TellCommit, nullptr);
+}
+
+StoreStatus KeyStore::WriteTogether(const std::function<bool()>& write) {
+    if (sqlite3_get_autocommit(db_.get()) == 0) {
+        return write() ? StoreStatus::Ok : StoreStatus::Failed;  // already inside one
+    }
+    if (!Keeping()) {
+        const StoreStatus status =
+            keystore::TryWithin(db_.get(), busyWait_->workers, kBusyWaitMs, busy_, [&] {
+                keystore::WriteTransaction tx(db_.get());
+                if (!tx.begun()) {
+                    busy_ = keystore::IsBusy(sqlite3_errcode(db_.get()));
+                    return StoreStatus::Failed;
+                }
+                // The lock is ours from BEGIN IMMEDIATE on: nothing inside waits for it.
+                const bool written = write();
+                busy_ = false;
+                return written && tx.Commit() ? StoreStatus::Ok : StoreStatus::Failed;
+            });
+        if (status != StoreStatus::Failed || !busy_) {
+            return status;
+        }
+    }
+    return write() ? StoreStatus::Ok : StoreStatus::Failed;
 }
 
 KeyStore::KeyStore(KeyStore&& other) noexcept

@@ -127,6 +127,13 @@ class KeyStore {
     // Value names of a key in case-insensitive order.
     StoreResult<std::vector<std::string>> ValueNames(RegKey key) const;
 
+    // Runs write as one transaction: what it writes through this store goes in together or
+    // not at all, in one durable commit, and what it reads no other connection changes
+    // meanwhile. write returns false to take all of it back. When the file stays locked past
+    // the busy wait, write runs without one: its writes are kept, in order, as single writes
+    // are. Calls inside write may nest.
+    StoreStatus WriteTogether(const std::function<bool()>& write);
+
     bool inMemory() const { return inMemory_; }
 
     // What a worker thread needs to open its own connection to this store's file; the path is
@@ -196,6 +203,11 @@ struct KeyStore::WorkerShare {
     // How many of the worker connections are writing now.
     std::shared_ptr<std::atomic<int>> writing;
 };
+
+// Called on the committing thread after every write transaction of any store in the
+// process: tests check with it which threads write. Null switches it off.
+using StoreCommitObserver = void (*)();
+void SetStoreCommitObserver(StoreCommitObserver observer);
 
 // Splits "A\\B\\C" into its names; nullopt when a component is empty or too long.
 std::optional<std::vector<std::string>> SplitKeyPath(std::string_view path);

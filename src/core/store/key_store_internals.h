@@ -24,15 +24,20 @@ namespace keystore {
 constexpr int kProgressLimitMs = 5000;
 
 // Runs a multi-statement write as one IMMEDIATE transaction, so that two processes never
-// interleave half of a key path, and rolls back when the body fails.
+// interleave half of a key path, and rolls back when the body fails. Inside a transaction
+// already under way (KeyStore::WriteTogether) it is a savepoint of that one: the outer
+// transaction commits everything together.
 class WriteTransaction {
   public:
-    explicit WriteTransaction(sqlite3* db) : db_(db) {
-        begun_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    explicit WriteTransaction(sqlite3* db) : db_(db), nested_(sqlite3_get_autocommit(db) == 0) {
+        begun_ = sqlite3_exec(db_, nested_ ? "SAVEPOINT keystore_write" : "BEGIN IMMEDIATE",
+                              nullptr, nullptr, nullptr) == SQLITE_OK;
     }
     ~WriteTransaction() {
         if (begun_ && !committed_) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_exec(
+                db_, nested_ ? "ROLLBACK TO keystore_write; RELEASE keystore_write" : "ROLLBACK",
+                nullptr, nullptr, nullptr);
         }
     }
     WriteTransaction(const WriteTransaction&) = delete;
@@ -40,12 +45,14 @@ class WriteTransaction {
 
     bool begun() const { return begun_; }
     bool Commit() {
-        committed_ = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        committed_ = sqlite3_exec(db_, nested_ ? "RELEASE keystore_write" : "COMMIT", nullptr,
+                                  nullptr, nullptr) == SQLITE_OK;
         return committed_;
     }
 
   private:
     sqlite3* db_;
+    bool nested_ = false;
     bool begun_ = false;
     bool committed_ = false;
 };

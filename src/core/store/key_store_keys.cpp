@@ -89,6 +89,8 @@ StoreResult<RegKey> KeyStore::CreateKey(RegKey parent, std::string_view subPath)
         return existing;
     }
     if (!Keeping()) {
+        // Trying the kept writes again may just have given a kept key its row.
+        parent = Real(parent);
         const auto made = keystore::TryWithin(db_.get(), busyWait_->workers, kBusyWaitMs, busy_,
                                               [&] { return CreateKeyNow(parent, *names); });
         if (made.status != StoreStatus::Failed || !busy_) {
@@ -145,6 +147,8 @@ StoreStatus KeyStore::DeleteKey(RegKey parent, std::string_view subPath) {
     }
     parent = Real(parent);
     if (!Keeping()) {
+        // Trying the kept writes again may just have given a kept key its row.
+        parent = Real(parent);
         const StoreStatus status =
             keystore::TryWithin(db_.get(), busyWait_->workers, kBusyWaitMs, busy_,
                                 [&] { return DeleteKeyNow(parent, subPath); });

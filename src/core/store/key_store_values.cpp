@@ -13,6 +13,8 @@ StoreStatus KeyStore::SetValue(RegKey key, std::string_view name, std::uint32_t 
     }
     key = Real(key);
     if (!Keeping()) {
+        // Trying the kept writes again may just have given a kept key its row.
+        key = Real(key);
         const StoreStatus status =
             keystore::TryWithin(db_.get(), busyWait_->workers, kBusyWaitMs, busy_,
                                 [&] { return SetValueNow(key, name, type, data); });
@@ -108,6 +110,8 @@ StoreResult<StoredValue> KeyStore::QueryValue(RegKey key, std::string_view name)
 StoreStatus KeyStore::DeleteValue(RegKey key, std::string_view name) {
     key = Real(key);
     if (!Keeping()) {
+        // Trying the kept writes again may just have given a kept key its row.
+        key = Real(key);
         const StoreStatus status =
             keystore::TryWithin(db_.get(), busyWait_->workers, kBusyWaitMs, busy_,
                                 [&] { return DeleteValueNow(key, name); });

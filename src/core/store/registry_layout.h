@@ -41,6 +41,9 @@ enum class SettingId : int {
     CheckTimer = 11,
     AutoRun = 50,
     ResumeAtStart = 60,  // 1: a start connects to the last site and records as before
+    // Room for new recordings.
+    DeleteOldClips = 61,
+    KeepDays = 62,
 };
 // Kept for ResumeAtStart, in section "Setting": the operator's last site (an address) and
 // the channel ids recording there, as decimal numbers separated by commas.
@@ -53,6 +56,7 @@ inline constexpr std::int32_t kDefaultLimitDiskSpaceMb = 50;
 inline constexpr std::int32_t kMaxLimitDiskSpaceMb = 9999;
 inline constexpr std::int32_t kDefaultCheckTimerSeconds = 10;
 inline constexpr std::int32_t kMaxCheckTimerSeconds = 300;
+inline constexpr std::int32_t kMaxKeepDays = 9999;
 
 // Section "Call": the last-used connection parameters.
 namespace callvalue {

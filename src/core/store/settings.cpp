@@ -62,6 +62,10 @@ std::string_view SettingName(SettingId id) {
             return "AutoRun";
         case SettingId::ResumeAtStart:
             return "ResumeAtStart";
+        case SettingId::DeleteOldClips:
+            return "DeleteOldClips";
+        case SettingId::KeepDays:
+            return "KeepDays";
     }
     return {};
 }
@@ -158,6 +162,14 @@ bool Settings::AutoRun() const {
 
 bool Settings::ResumeAtStart() const {
     return GetSetting(SettingId::ResumeAtStart) == 1;
+}
+
+bool Settings::DeleteOldClips() const {
+    return GetSetting(SettingId::DeleteOldClips) == 1;
+}
+
+std::int32_t Settings::KeepDays() const {
+    return InRangeOr(GetSetting(SettingId::KeepDays), 0, kMaxKeepDays, 0);
 }
 
 std::string Settings::ResumeSite() const {

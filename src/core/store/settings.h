@@ -90,6 +90,10 @@ class Settings {
     std::int32_t CheckTimerSeconds() const;
     bool AutoRun() const;
     bool ResumeAtStart() const;
+    // Room for new recordings: old clips deleted when space is low (off: a warning only), and
+    // the most days a clip is kept (0: for ever).
+    bool DeleteOldClips() const;
+    std::int32_t KeepDays() const;
 
     // What a start with ResumeAtStart goes back to: the operator's last site and the
     // channels recording there when the program last ran.

@@ -15,6 +15,7 @@
 #include "shared/command_ids.h"
 #include "shared/prompt_service.h"
 #include "shared/resource_ids.h"
+#include "store/clips_in_use.h"
 #include "store/event_browser_dialog.h"
 #include "store/event_log.h"
 #include "store/record_path_dialog.h"
@@ -113,6 +114,7 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
     RegisterFrameCommands();
     RegisterSiteCommands();
     listenFailed_ = !session_->OpenListener();
+    housekeeper_ = std::make_unique<ClipHousekeeper>(store());
     UpdateDiskStatus();
     diskTimer_ = new QTimer(this);
     connect(diskTimer_, &QTimer::timeout, this, &MainFrame::DiskTick);
@@ -127,6 +129,7 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
 MainFrame::~MainFrame() {
     // The session goes first: its connection closes windows and tells this frame as it goes.
     session_.reset();
+    housekeeper_.reset();
 }
 
 void MainFrame::ReportStartProblems(QObject* splash) {
@@ -207,8 +210,8 @@ void MainFrame::RegisterFrameCommands() {
     commands_.Register(cmd::kOptions, {[this] { OnOptions(); }, {}, {}});
     commands_.Register(cmd::kPlaybackVideo, {[this] {
                                                  ClipIndex index(store(), {});
-                                                 ClipBrowserDialog dialog(index, MakeClipPlayer,
-                                                                          this);
+                                                 ClipBrowserDialog dialog(index, *housekeeper_,
+                                                                          MakeClipPlayer, this);
                                                  dialog.exec();
                                              },
                                              {},
@@ -272,7 +275,7 @@ void MainFrame::RefreshStatusLine() {
     if (alarmStanding_ && !alarmSoundProblem_.isEmpty()) {
         parts << frametext::AlarmWithoutSound(alarmSoundProblem_);
     }
-    parts << outages_->StatusText();
+    parts << outages_->StatusText() << clipsDeletedText_;
     parts.removeAll(QString());
     statusLine_->setText(parts.join(QStringLiteral("    ")));
 }
@@ -367,7 +370,7 @@ void MainFrame::OnOptions() {
 }
 
 void MainFrame::UpdateDiskStatus() {
-    ShowDiskStatus(freeSpace_(RecordFolderToWatch()));
+    CheckDisk(false);
 }
 
 std::string MainFrame::RecordFolderToWatch() const {
@@ -378,10 +381,51 @@ std::string MainFrame::RecordFolderToWatch() const {
 }
 
 void MainFrame::DiskTick() {
-    const FreeSpace space = freeSpace_(RecordFolderToWatch());
-    const DiskWatch::TickAction action = diskWatch_.Tick(space.freeMB);
+    CheckDisk(true);
+}
+
+void MainFrame::RecordingFailing() {
+    // The next check comes soon anyway; one waiting is enough.
+    if (app_.settings().DeleteOldClips() && housekeeper_->pending() == 0) {
+        CheckDisk(false);
+    }
+}
+
+std::set<QString> MainFrame::ClipsInUse() const {
+    std::set<QString> inUse = ClipUse::Held();
+    for (VideoChannelWindow* window : channelWindows()) {
+        if (window->recording()) {
+            inUse.insert(window->recorder()->aviFilePath());
+        }
+    }
+    return inUse;
+}
+
+void MainFrame::CheckDisk(bool tick) {
+    DiskCheck check;
+    check.folder = RecordFolderToWatch();
+    check.freeSpace = freeSpace_;
+    const Settings& settings = app_.settings();
+    check.rule.deleteOldest = settings.DeleteOldClips() && diskWatch_.checking();
+    check.rule.keepDays = static_cast<std::uint32_t>(settings.KeepDays());
+    check.rule.limitBytes = std::uint64_t{diskWatch_.limitMB()} << 20;
+    if (check.rule.deleteOldest || check.rule.keepDays > 0) {
+        check.inUse = ClipsInUse();
+    }
+    housekeeper_->Check(std::move(check), this, [this, tick](const DiskCheckOutcome& outcome) {
+        OnDiskChecked(outcome, tick);
+    });
+}
+
+void MainFrame::OnDiskChecked(const DiskCheckOutcome& outcome, bool tick) {
+    if (const int removed = outcome.removed(); removed > 0) {
+        clipsDeletedText_ = frametext::OldClipsDeleted(removed);
+        RefreshStatusLine();
+    }
+    const DiskWatch::TickAction action =
+        tick ? diskWatch_.Tick(outcome.space.freeMB) : DiskWatch::TickAction::None;
     // The pane and the lamp first, so the operator sees them behind the message.
-    ShowDiskStatus(space);
+    ShowDiskStatus(outcome.space);
     if (action == DiskWatch::TickAction::ShowWarning) {
         PromptService::Show(this, frametext::kDiskLow, PromptButtons::Ok, PromptIcon::Exclamation);
     }

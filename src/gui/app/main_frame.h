@@ -5,6 +5,7 @@
 #include "common/outage_notice.h"
 #include "site/site_interfaces.h"
 #include "site/site_session.h"
+#include "store/clip_removal.h"
 #include "store/disk_watch.h"
 #include "video/video_cascade.h"
 #include "video/video_window_owner.h"
@@ -14,6 +15,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 class QAction;
@@ -73,10 +75,15 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     const std::vector<std::uint32_t>& recordingChannels() const { return recordingChannels_; }
 
     // Status pane 2 and the indicator, from a fresh reading of the record folder's volume;
-    // run as well when the record folder has changed.
+    // run as well when the record folder has changed. The volume is read off the GUI thread:
+    // the pane changes once the reading is back.
     void UpdateDiskStatus();
-    // One disk check, as timer 500 runs it.
+    // One disk check, as timer 500 runs it: the reading, and, when Options ask for it, old
+    // clips deleted to make room, all off the GUI thread; the warning and the pane follow
+    // when it is back.
     void DiskTick();
+    // The disk work of the clip index (the disk check, deleting clips).
+    ClipHousekeeper& housekeeper() { return *housekeeper_; }
     const DiskWatch& diskWatch() const { return diskWatch_; }
     QTimer* diskTimer() const { return diskTimer_; }
     // Where free space is read from; tests put made-up volumes here.
@@ -116,6 +123,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     OutageNotice* outages() override { return outages_; }
     void RecordingStarted(std::int32_t channelId) override;
     void RecordingStoppedByOperator(std::int32_t channelId) override;
+    void RecordingFailing() override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -150,6 +158,10 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     std::string RecordFolderToWatch() const;
     // Tells the operator once that the stored record folder is missing and where clips go.
     void TellRecordFolder(const RecordFolder& folder) const;
+    void CheckDisk(bool tick);
+    void OnDiskChecked(const DiskCheckOutcome& outcome, bool tick);
+    // Clips that must not go for room: those recorded, played or exported now.
+    std::set<QString> ClipsInUse() const;
     void TileVideoWindows();
     void ScheduleArrange();
 
@@ -168,6 +180,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     bool alarmStanding_ = false;
     QString alarmSoundProblem_;            // why the standing alarm cannot sound
     QString siteStatus_;                   // the link's own status line
+    QString clipsDeletedText_;             // how many old clips the last deletion for room took
     OutageNotice* outages_ = nullptr;      // a child, made before the windows that report to it
     DesktopNotifier* notifier_ = nullptr;  // a child
     ScreenInhibitor* screenInhibitor_ = nullptr;  // a child
@@ -182,6 +195,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     FreeSpaceSource freeSpace_ = QueryFreeSpace;
     ClipRecorder::FileOpener recordFileOpener_;
     QTimer* diskTimer_ = nullptr;  // timer 500
+    std::unique_ptr<ClipHousekeeper> housekeeper_;
     bool videoSizeMode_ = false;
     bool toolbarsVisible_ = true;
     bool listenFailed_ = false;
@@ -209,6 +223,11 @@ inline QString AlarmFrom(const QString& caller, const QString& eventName) {
 // The status line while an alarm stands that no sound announces.
 inline QString AlarmWithoutSound(const QString& reason) {
     return QStringLiteral("ALARM - no sound can be played (%1)").arg(reason);
+}
+// The status line after old clips were deleted, for room or for their age.
+inline QString OldClipsDeleted(int count) {
+    return count == 1 ? QStringLiteral("Deleted 1 old clip")
+                      : QStringLiteral("Deleted %1 old clips").arg(count);
 }
 // Online help found no browser to show the guide in.
 inline QString HelpNotOpened(const QString& page) {

@@ -58,6 +58,15 @@ OptionsDialog::OptionsDialog(Settings& settings, AutoRunSetter setAutoRun, QWidg
     grid->addWidget(period_, 1, 1);
     grid->addWidget(new QLabel(tr("Sec."), group), 1, 2);
 
+    // Room for new recordings.
+    deleteOld_ = new QCheckBox(tr(optionstext::kDeleteOldClips), group);
+    deleteOld_->setChecked(settings_.DeleteOldClips());
+    keepDays_ = MakeNumberEdit(settings_.KeepDays(), 1070, group);
+    grid->addWidget(deleteOld_, 2, 0, 1, 3);
+    grid->addWidget(new QLabel(tr("Keep clips at most"), group), 3, 0);
+    grid->addWidget(keepDays_, 3, 1);
+    grid->addWidget(new QLabel(tr("days"), group), 3, 2);
+
     ok_ = new QPushButton(tr("&OK"), this);
     ok_->setDefault(true);
     auto* cancel = new QPushButton(tr("&Cancel"), this);
@@ -105,6 +114,10 @@ void OptionsDialog::accept() {
     if (!period) {
         return;
     }
+    const auto keepDays = TakeNumber(keepDays_, 0, kMaxKeepDays, optionstext::kKeepDaysRange);
+    if (!keepDays) {
+        return;
+    }
     autoArrange_ = arrange_->isChecked();
     limitMB_ = *limit;
     checkSeconds_ = *period;
@@ -119,6 +132,8 @@ void OptionsDialog::accept() {
     settings_.SetSetting(SettingId::CheckTimer, static_cast<std::int32_t>(checkSeconds_));
     resume_ = resumeBox_->isChecked();
     settings_.SetSetting(SettingId::ResumeAtStart, resume_ ? 1 : 0);
+    settings_.SetSetting(SettingId::DeleteOldClips, deleteOld_->isChecked() ? 1 : 0);
+    settings_.SetSetting(SettingId::KeepDays, static_cast<std::int32_t>(*keepDays));
     QDialog::accept();
 }
 

@@ -15,8 +15,9 @@ namespace orvane {
 class Settings;
 
 // "Options": automatic tiling of video windows, the free-space threshold and check period
-// of the disk watch, whether the program starts with the desktop session, and whether a
-// start resumes the last run. OK stores
+// of the disk watch, whether old clips are deleted for room and how long clips are kept,
+// whether the program starts with the desktop session, and whether a start resumes the last
+// run. OK stores
 // them; a number out of range keeps the dialog open and stores nothing.
 class OptionsDialog : public QDialog {
     Q_OBJECT
@@ -38,6 +39,8 @@ class OptionsDialog : public QDialog {
     QLineEdit* periodEdit() const { return period_; }
     QCheckBox* autoRunBox() const { return autoRunBox_; }
     QCheckBox* resumeBox() const { return resumeBox_; }
+    QCheckBox* deleteOldBox() const { return deleteOld_; }
+    QLineEdit* keepDaysEdit() const { return keepDays_; }
     QPushButton* okButton() const { return ok_; }
 
     void accept() override;
@@ -54,6 +57,8 @@ class OptionsDialog : public QDialog {
     QLineEdit* limit_;
     QLineEdit* period_;
     QCheckBox* autoRunBox_;
+    QCheckBox* deleteOld_;
+    QLineEdit* keepDays_;
     QPushButton* ok_;
     bool autoArrange_ = false;
     std::uint32_t limitMB_ = 0;
@@ -67,6 +72,8 @@ class OptionsDialog : public QDialog {
 namespace optionstext {
 inline constexpr const char* kLimitRange = "Please enter a number between 0 and 9999.";
 inline constexpr const char* kPeriodRange = "Please enter a number between 1 and 300.";
+inline constexpr const char* kDeleteOldClips = "Delete the oldest clips when disk space is low";
+inline constexpr const char* kKeepDaysRange = "Please enter a number between 0 and 9999.";
 }  // namespace optionstext
 
 }  // namespace orvane

@@ -5,14 +5,17 @@
 #include "playback/clip_search_dialog.h"
 #include "shared/prompt_service.h"
 #include "store/clip_index.h"
+#include "store/clip_removal.h"
 
 #include <QHash>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSet>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -71,9 +74,12 @@ void ClipPreviewFrame::paintEvent(QPaintEvent* event) {
     }
 }
 
-ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, ClipPlayerFactory openPlayer,
-                                     QWidget* parent)
-    : QDialog(parent), index_(index), openPlayer_(std::move(openPlayer)) {
+ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, ClipHousekeeper& housekeeper,
+                                     ClipPlayerFactory openPlayer, QWidget* parent)
+    : QDialog(parent),
+      index_(index),
+      housekeeper_(housekeeper),
+      openPlayer_(std::move(openPlayer)) {
     setWindowTitle(browsertext::kTitle);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     const QFontMetrics metrics = fontMetrics();
@@ -125,6 +131,11 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, ClipPlayerFactory openPla
         list_->header()->resizeSection(column, kColumnChars[column] * charWidth);
     }
     list_->viewport()->installEventFilter(this);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QTreeView::customContextMenuRequested, this, &ClipBrowserDialog::ShowListMenu);
+    notice_ = new QLabel(this);
+    notice_->setObjectName("deleteNotice");
+    notice_->setGeometry(FromDialogUnits(metrics, 8, 177, 252, 10));
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ClipBrowserDialog::ShowPreview);
 
@@ -279,29 +290,71 @@ void ClipBrowserDialog::PlaySelected() {
     UpdateCounts();
 }
 
-void ClipBrowserDialog::DeleteRowFiles(const ClipRow& row, const QString& key) {
-    --total_;
-    if (row.read) {
-        --read_;
+void ClipBrowserDialog::DeleteRows(const std::vector<ClipRow>& rows, const QString& key) {
+    // A whole channel may be thousands of rows: the clips are picked out in one pass.
+    QSet<QString> going;
+    going.reserve(static_cast<qsizetype>(rows.size()));
+    QSet<QString> playing;
+    for (const ClipRow& row : rows) {
+        --total_;
+        if (row.read) {
+            --read_;
+        }
+        going.insert(row.entryKey);
+        playing.insert(row.path + row.fileName);
     }
-    RemoveRecord(groups_, key, row.fileName);
-    index_.DeleteClipRecord(row.fileName);
     // A player of the clip goes first: it holds the file open and would go on showing it.
-    const QString clipPath = row.path + row.fileName;
     for (const auto& [player, path] : players_) {
-        if (player && path == clipPath) {
+        if (player && playing.contains(path)) {
             player->close();
         }
     }
-    // A name another tool wrote that reaches outside the folder removes nothing; otherwise
-    // failures are of no interest: the row and the entry go anyway.
-    if (!IsPlainFileName(row.fileName)) {
-        qCWarning(lcApp) << "the index names a clip outside its folder; no file removed:"
-                         << row.fileName;
+    std::vector<ClipRecord> clips;
+    clips.reserve(rows.size());
+    if (ClipGroup* group = FindGroup(groups_, key)) {
+        std::vector<ClipRecord> staying;
+        staying.reserve(group->clips.size() - std::min(group->clips.size(), rows.size()));
+        for (ClipRecord& clip : group->clips) {
+            (going.contains(clip.key()) ? clips : staying).push_back(std::move(clip));
+        }
+        group->clips = std::move(staying);
+    }
+    if (clips.empty()) {
         return;
     }
-    RemoveClipFile(row.path + row.fileName);
-    RemoveClipFile(row.path + ImageNameOf(row.fileName));
+    deleting_ += static_cast<int>(clips.size());
+    notice_->clear();
+    housekeeper_.Remove(
+        std::move(clips), this,
+        [this](std::size_t done, std::size_t total) {
+            notice_->setText(browsertext::Deleting(done, total));
+        },
+        [this, key](const std::vector<ClipRemoval>& removals) { DeletionDone(removals, key); });
+}
+
+void ClipBrowserDialog::DeletionDone(const std::vector<ClipRemoval>& removals, const QString& key) {
+    deleting_ -= static_cast<int>(removals.size());
+    const ClipRemoval* first = nullptr;
+    std::size_t failed = 0;
+    ClipGroup* group = FindGroup(groups_, key);
+    for (const ClipRemoval& removal : removals) {
+        if (removal.removed()) {
+            continue;
+        }
+        first = first ? first : &removal;
+        ++failed;
+        if (group) {
+            group->clips.push_back(removal.clip);
+        }
+    }
+    if (!first) {
+        notice_->clear();
+        return;
+    }
+    notice_->setText(browsertext::NotDeleted(first->failedFile, first->reason, failed - 1));
+    if (SelectedChannelKey() == key) {
+        FillClipList(key);
+    }
 }
 
 void ClipBrowserDialog::DeleteSelected() {
@@ -315,8 +368,10 @@ void ClipBrowserDialog::DeleteSelected() {
     }
     const QString key = SelectedChannelKey();
     std::vector<bool> gone(model_->rows().size(), false);
+    std::vector<ClipRow> going;
+    going.reserve(rows.size());
     for (int row : rows) {
-        DeleteRowFiles(model_->row(row), key);
+        going.push_back(model_->row(row));
         gone[static_cast<std::size_t>(row)] = true;
     }
     std::vector<ClipRow> kept;
@@ -327,6 +382,7 @@ void ClipBrowserDialog::DeleteSelected() {
         }
     }
     model_->SetRows(std::move(kept));
+    DeleteRows(going, key);
     UpdateCounts();
 }
 
@@ -340,11 +396,44 @@ void ClipBrowserDialog::DeleteChannelClips() {
                             PromptIcon::Question) != PromptAnswer::Ok) {
         return;
     }
-    for (const ClipRow& row : model_->rows()) {
-        DeleteRowFiles(row, key);
-    }
+    const std::vector<ClipRow> going = model_->rows();
     model_->SetRows({});
+    DeleteRows(going, key);
     UpdateCounts();
+}
+
+void ClipBrowserDialog::KeepSelected(bool keep) {
+    const QString key = SelectedChannelKey();
+    for (const int row : SelectedRows()) {
+        const ClipRow& clip = model_->row(row);
+        if (clip.fileName.isEmpty() || !index_.SetClipKept(clip.entryKey, keep)) {
+            continue;
+        }
+        if (ClipRecord* record = FindRecord(groups_, key, clip.fileName)) {
+            record->keep = keep ? 1 : 0;
+        }
+        model_->SetKeep(row, keep);
+    }
+}
+
+void ClipBrowserDialog::ShowListMenu(const QPoint& at) {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    // Not exec(): the menu runs no event loop of its own; it goes when closed.
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* keep = menu->addAction(tr(browsertext::kKeep));
+    keep->setCheckable(true);
+    keep->setChecked(
+        std::all_of(rows.begin(), rows.end(), [this](int row) { return model_->row(row).keep; }));
+    connect(keep, &QAction::triggered, this, [this](bool on) { KeepSelected(on); });
+    menu->popup(list_->viewport()->mapToGlobal(at));
+}
+
+QString ClipBrowserDialog::noticeText() const {
+    return notice_->text();
 }
 
 void ClipBrowserDialog::OpenSearch() {

@@ -19,7 +19,9 @@ class QTreeWidget;
 
 namespace orvane {
 
+class ClipHousekeeper;
 class ClipIndex;
+struct ClipRemoval;
 
 // The first frame of the selected clip, stretched over a cross that shows through when there
 // is no picture.
@@ -39,7 +41,10 @@ class ClipPreviewFrame : public QFrame {
 
 // "Video clips": the clip index read once and grouped by channel, the channels in a tree and
 // the clips of the selected one in a list, newest first, with a preview of the selected clip.
-// Plays, deletes (files and entries) and searches the clips. Players belong to the dialog.
+// Plays, deletes (files and entries) and searches the clips, and marks clips to be kept.
+// Deleting runs off the GUI thread: the rows go at once, and a clip whose file could not be
+// removed comes back with its entry, the operator told which file stayed. Players belong to
+// the dialog.
 class ClipBrowserDialog : public QDialog {
     Q_OBJECT
   public:
@@ -48,7 +53,8 @@ class ClipBrowserDialog : public QDialog {
     // Players opened by one Play, however many rows are selected.
     static constexpr int kMaxPlayers = 6;
 
-    ClipBrowserDialog(ClipIndex& index, ClipPlayerFactory openPlayer, QWidget* parent = nullptr);
+    ClipBrowserDialog(ClipIndex& index, ClipHousekeeper& housekeeper, ClipPlayerFactory openPlayer,
+                      QWidget* parent = nullptr);
     ~ClipBrowserDialog() override;
 
     ClipGroups& groups() { return groups_; }
@@ -70,6 +76,12 @@ class ClipBrowserDialog : public QDialog {
     void DeleteSelected();
     void DeleteChannelClips();
     void OpenSearch();
+    // The context menu's "Keep": marks (or unmarks) the selected clips.
+    void KeepSelected(bool keep);
+    // Clips whose deletion has not come back yet.
+    int deleting() const { return deleting_; }
+    // Below the list: how a deletion goes, and which file it could not remove.
+    QString noticeText() const;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -82,9 +94,12 @@ class ClipBrowserDialog : public QDialog {
     QString SelectedChannelKey() const;
     std::vector<int> SelectedRows() const;
     int FirstSelectedRow() const;
-    void DeleteRowFiles(const ClipRow& row, const QString& key);
+    void DeleteRows(const std::vector<ClipRow>& rows, const QString& key);
+    void DeletionDone(const std::vector<ClipRemoval>& removals, const QString& key);
+    void ShowListMenu(const QPoint& at);
 
     ClipIndex& index_;
+    ClipHousekeeper& housekeeper_;
     ClipPlayerFactory openPlayer_;
     // The players this browser opened, with the clip each shows.
     std::vector<std::pair<QPointer<QWidget>, QString>> players_;
@@ -94,6 +109,8 @@ class ClipBrowserDialog : public QDialog {
     ClipListModel* model_ = nullptr;
     ClipPreviewFrame* preview_ = nullptr;
     QLabel* counts_[3] = {};
+    QLabel* notice_ = nullptr;
+    int deleting_ = 0;
     int total_ = 0;
     int read_ = 0;
     QString lastPreviewName_;
@@ -105,6 +122,18 @@ class ClipBrowserDialog : public QDialog {
 namespace browsertext {
 inline constexpr const char* kTitle = "Video clips";
 inline constexpr const char* kDeleteQuestion = "\n\n Delete select item(s) ? \n\n";
+inline constexpr const char* kKeep = "Keep";
+inline QString Deleting(std::size_t done, std::size_t total) {
+    return QStringLiteral("Deleting clips: %1 of %2").arg(done).arg(total);
+}
+// A clip file that could not be removed: its entry stays.
+inline QString NotDeleted(const QString& file, const QString& reason, std::size_t more) {
+    QString text = QStringLiteral("Could not delete %1 (%2)").arg(file, reason);
+    if (more > 0) {
+        text += QStringLiteral(" and %1 more").arg(more);
+    }
+    return text + QStringLiteral("; the clip is kept in the list.");
+}
 }  // namespace browsertext
 
 }  // namespace orvane

@@ -2,14 +2,11 @@
 
 #include "shared/list_colours.h"
 
-#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QTreeView>
-
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -96,18 +93,6 @@ bool RemoveRecord(const ClipGroups& groups, const QString& key, const QString& f
     return true;
 }
 
-QString ImageNameOf(const QString& fileName) {
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? QString() : fileName.left(dot) + QStringLiteral(".img");
-}
-
-bool RemoveClipFile(const QString& path) {
-    // unlink refuses directories: a name without "." makes the preview's path the record
-    // folder itself, and a directory may carry a clip's name. Neither may ever go.
-    const QByteArray native = QFile::encodeName(path);
-    return !native.isEmpty() && ::unlink(native.constData()) == 0;
-}
-
 QIcon ClipIcon(ClipIconKind kind) {
     switch (kind) {
         case ClipIconKind::Channel:
@@ -127,7 +112,9 @@ ClipRow MakeClipRow(const ClipRecord& clip, const QString& groupKey) {
     row.end = clip.endDate + QLatin1Char(' ') + clip.endTime;
     row.path = clip.path;
     row.groupKey = groupKey;
+    row.entryKey = clip.key();
     row.read = clip.open != 0;
+    row.keep = clip.keep != 0;
     return row;
 }
 
@@ -147,6 +134,11 @@ void ClipListModel::RemoveRowAt(int row) {
     beginRemoveRows({}, row, row);
     rows_.erase(rows_.begin() + row);
     endRemoveRows();
+}
+
+void ClipListModel::SetKeep(int row, bool keep) {
+    rows_[static_cast<std::size_t>(row)].keep = keep;
+    emit dataChanged(index(row, 0), index(row, 0));
 }
 
 void ClipListModel::SetRead(int row) {
@@ -176,7 +168,7 @@ QVariant ClipListModel::data(const QModelIndex& index, int role) const {
     }
     switch (index.column()) {
         case 0:
-            return clip.fileName;
+            return clip.keep ? clip.fileName + QStringLiteral("  (Keep)") : clip.fileName;
         case 1:
             return clip.start;
         case 2:

@@ -32,14 +32,6 @@ ClipGroup* FindGroup(const ClipGroups& groups, const QString& key);
 ClipRecord* FindRecord(const ClipGroups& groups, const QString& key, const QString& fileName);
 bool RemoveRecord(const ClipGroups& groups, const QString& key, const QString& fileName);
 
-// The preview file beside a clip: its name up to the last "." and ".img"; empty when the
-// name has no ".".
-QString ImageNameOf(const QString& fileName);
-
-// Removes a clip's file. Only ever a file: a directory of that name (or the folder itself,
-// when the name is empty) is left alone. False when nothing was removed.
-bool RemoveClipFile(const QString& path);
-
 enum class ClipIconKind { Channel, Unread, Read };
 QIcon ClipIcon(ClipIconKind kind);
 
@@ -52,7 +44,9 @@ struct ClipRow {
     QString path;
     QString channelText;
     QString groupKey;
+    QString entryKey;  // the key of its index entry
     bool read = false;
+    bool keep = false;  // marked "Keep": shown after the file name
 };
 
 ClipRow MakeClipRow(const ClipRecord& clip, const QString& groupKey);
@@ -67,6 +61,7 @@ class ClipListModel : public QAbstractTableModel {
     void SetRows(std::vector<ClipRow> rows);
     void RemoveRowAt(int row);
     void SetRead(int row);
+    void SetKeep(int row, bool keep);
     const ClipRow& row(int row) const { return rows_[static_cast<std::size_t>(row)]; }
     const std::vector<ClipRow>& rows() const { return rows_; }
 

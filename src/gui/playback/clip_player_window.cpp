@@ -140,6 +140,8 @@ ClipPlayerWindow* ClipPlayerWindow::Open(const ClipRecord& clip, QWidget* owner)
 }
 
 bool ClipPlayerWindow::OpenClip(const ClipRecord& clip) {
+    inUse_.reset();
+    inUse_.emplace(clip.path + clip.fileName);
     QPointer<ClipPlayerWindow> self(this);
     if (engine_.OpenClip(clip)) {
         if (self) {

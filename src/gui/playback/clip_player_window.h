@@ -2,6 +2,9 @@
 
 #include "media/clip_player_engine.h"
 #include "store/clip_index.h"
+#include "store/clips_in_use.h"
+
+#include <optional>
 
 #include <QImage>
 #include <QPointer>
@@ -68,6 +71,8 @@ class ClipPlayerWindow : public QWidget, public PlayerView {
     QRect StatusRect() const;
     int BarsHeight() const;
 
+    // The clip shown is never deleted to make room while the window is open.
+    std::optional<ClipUse> inUse_;
     ClipPlayerEngine engine_;
     QToolBar* toolBar_ = nullptr;
     PlayerControlBar* controlBar_ = nullptr;

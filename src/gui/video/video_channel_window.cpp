@@ -369,6 +369,7 @@ ClipRecorder& VideoChannelWindow::Recorder() {
                     return;
                 }
                 self->TellRecording(Told::Failing, message);
+                self->owner_.RecordingFailing();
                 // A clip the failure ended is not recording any more: the mark goes and
                 // Record can start a new one. The failure stands until one records.
                 if (self->recorder_ && self->recorder_->endedByFailure()) {

@@ -38,6 +38,8 @@ class VideoWindowOwner {
     // closing the channel): what a start resumes follows these.
     virtual void RecordingStarted(std::int32_t /*channelId*/) {}
     virtual void RecordingStoppedByOperator(std::int32_t /*channelId*/) {}
+    // A recording could not write (a full disk, most often): room may be made at once.
+    virtual void RecordingFailing() {}
 };
 
 }  // namespace orvane
