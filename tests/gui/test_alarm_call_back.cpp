@@ -18,6 +18,7 @@
 #include "support/event_loop.h"
 #include "support/independent_readers.h"
 #include "support/modal_script.h"
+#include "support/operator_connect.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
 #include "video/open_channel_dialog.h"
@@ -127,14 +128,7 @@ class AlarmCallBackTest : public testing::Test {
     }
 
     bool WatchOperatorSite() {
-        test::ModalScript script;
-        script
-            .Then<ConnectDialog>([](ConnectDialog* dialog) {
-                dialog->passwordEdit()->setText("admin");
-                dialog->accept();
-            })
-            .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
-        frame->RunCommand(cmd::kConnect);
+        test::ConnectAsOperator(frame);
         const bool watching = WaitUntil([&] {
             const auto windows = frame->channelWindows();
             return !windows.isEmpty() && !windows[0]->picture().isNull();

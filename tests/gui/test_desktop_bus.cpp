@@ -9,6 +9,7 @@
 #include "site_simulator.h"
 #include "support/event_loop.h"
 #include "support/modal_script.h"
+#include "support/operator_connect.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
 #include "video/open_channel_dialog.h"
@@ -169,14 +170,7 @@ TEST_F(DesktopBusTest, AnAlarmIsOneCriticalNotificationAndClickingItRaisesTheWin
 }
 
 TEST_F(DesktopBusTest, LiveVideoKeepsTheScreenOnUntilNoWindowShowsIt) {
-    test::ModalScript script;
-    script
-        .Then<ConnectDialog>([](ConnectDialog* dialog) {
-            dialog->passwordEdit()->setText("admin");
-            dialog->accept();
-        })
-        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
-    frame->RunCommand(cmd::kConnect);
+    test::ConnectAsOperator(frame);
     ASSERT_TRUE(WaitUntil([&] { return !frame->channelWindows().isEmpty(); }));
     ASSERT_TRUE(WaitUntil([&] { return screenSaver.inhibits.size() == 1; }));
     EXPECT_EQ(screenSaver.inhibits[0], "Orvane: Showing live video");

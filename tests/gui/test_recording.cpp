@@ -10,6 +10,7 @@
 #include "support/event_loop.h"
 #include "support/independent_readers.h"
 #include "support/modal_script.h"
+#include "support/operator_connect.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
 #include "video/open_channel_dialog.h"
@@ -46,14 +47,7 @@ class RecordingTest : public testing::Test {
     }
 
     VideoChannelWindow* ConnectAndWatch() {
-        test::ModalScript script;
-        script
-            .Then<ConnectDialog>([](ConnectDialog* dialog) {
-                dialog->passwordEdit()->setText("admin");
-                dialog->accept();
-            })
-            .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
-        frame->RunCommand(cmd::kConnect);
+        test::ConnectAsOperator(frame);
         if (!WaitUntil([&] {
                 const auto windows = frame->channelWindows();
                 return !windows.isEmpty() && !windows[0]->picture().isNull();
