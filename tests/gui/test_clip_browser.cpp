@@ -657,6 +657,29 @@ TEST_F(ClipBrowserTest, TheListsMenuMarksClipsToKeepAndTheMarkIsShownAndStored) 
     EXPECT_EQ(Entry(older)->keep, 0u);
 }
 
+TEST_F(ClipBrowserTest, OldClipsDeletedToMakeRoomLeaveTheOpenBrowser) {
+    const QString old = Add(Clip().Day("2002/11/01").Read());
+    const QString kept = Add(Clip().Day("2002/11/02"));
+    const QString recent = Add(Clip().Day("2002/12/03"));
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 0, 0);
+
+    DiskCheck check;
+    check.folder = folder_.toStdString();
+    check.freeSpace = [](const std::string&) { return FreeSpace{4096, "/"}; };
+    check.rule.keepDays = 30;
+    check.now = QDateTime(QDate(2002, 12, 10), QTime(12, 0));
+    check.inUse = {folder_ + kept};
+    housekeeper_.Check(std::move(check), nullptr, {});
+    Settle();
+
+    EXPECT_FALSE(Exists(old));
+    EXPECT_EQ(Column(*dialog->clipModel(), 0), QStringList({recent, kept}));
+    EXPECT_EQ(Counts(*dialog), QStringList({"     2", "     0", "     2"}));
+    EXPECT_EQ(dialog->clipList()->selectionModel()->selectedRows().size(), 1);
+}
+
 TEST(ClipBrowserCommand, PlaybackVideoOpensTheBrowserModallyOnTheProgramsIndex) {
     test::TempStore temp;
     test::ScriptedPrompts prompts;

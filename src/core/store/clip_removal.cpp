@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -348,11 +349,32 @@ void ClipHousekeeper::Check(DiskCheck check, QObject* context,
             if (ownerWritesEntries_) {
                 ClipIndex(store_, {}).DeleteClipRecords(KeysOfRemoved(outcome.removals));
             }
+            TellDeletions(outcome.removals);
             if (target && done) {
                 done(outcome);
             }
         });
     });
+}
+
+void ClipHousekeeper::WatchDeletions(QObject* context,
+                                     std::function<void(const std::vector<ClipRemoval>&)> heard) {
+    deletionWatchers_.emplace_back(context, std::move(heard));
+}
+
+void ClipHousekeeper::TellDeletions(const std::vector<ClipRemoval>& removals) {
+    std::erase_if(deletionWatchers_, [](const auto& watcher) { return !watcher.first; });
+    if (std::none_of(removals.begin(), removals.end(),
+                     [](const ClipRemoval& removal) { return removal.removed(); })) {
+        return;
+    }
+    // A copy: a watcher may add another while it is told.
+    const auto watchers = deletionWatchers_;
+    for (const auto& [context, heard] : watchers) {
+        if (context) {
+            heard(removals);
+        }
+    }
 }
 
 }  // namespace orvane
