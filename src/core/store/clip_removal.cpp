@@ -1,6 +1,7 @@
 #include "store/clip_removal.h"
 
 #include "common/log.h"
+#include "store/clips_in_use.h"
 
 #include <QFile>
 #include <QMetaObject>
@@ -237,6 +238,9 @@ class ClipHousekeeper::Worker {
                 ClipIndex(*store_, {}).LoadClipRecords(records);
             }
             const auto volume = DeviceOf(QString::fromStdString(check.folder));
+            // The owner's list is as old as the queue ahead of this check (a long deletion):
+            // a clip a player opened since then is just as much in use.
+            check.inUse.merge(ClipUse::Held());
             std::vector<RetentionClip> clips;
             clips.reserve(records.size());
             for (const ClipRecord& record : records) {

@@ -46,8 +46,10 @@ void SetClipUnlinkObserver(ClipUnlinkObserver observer);
 struct DiskCheck {
     std::string folder;  // the record folder
     FreeSpaceSource freeSpace = QueryFreeSpace;
-    RetentionRule rule;       // nothing is deleted when it asks for nothing
-    std::set<QString> inUse;  // clips (folder and file name) recorded, played, exported
+    RetentionRule rule;  // nothing is deleted when it asks for nothing
+    // Clips (folder and file name) recorded, played, exported; those held (ClipUse) when the
+    // check runs are added to them.
+    std::set<QString> inUse;
     QDateTime now = QDateTime::currentDateTime();
     // The index as the owner read it; only for a store in memory, which the worker cannot
     // read (the housekeeper fills it).
