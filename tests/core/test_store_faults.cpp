@@ -256,6 +256,27 @@ TEST_F(RecordingFaultTest, ARemovedRecordFolderIsToldOnceAndNeverListed) {
     EXPECT_EQ(told_, 1);
 }
 
+// A volume unmounted under a running recording (lazily, as an eject does) leaves the clip open
+// on a volume nobody reaches; a folder moved away does the same. Both end the clip as a removed
+// folder does, so that the recording can go on elsewhere; the clip keeps its entry, for it
+// is still there once the volume is.
+TEST_F(RecordingFaultTest, AFolderThatNoLongerLeadsToTheClipEndsItAsRemoved) {
+    auto recorder = MakeRecorder();
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+    recorder->WriteFrame(frames_[0]);
+    ASSERT_TRUE(test::WaitUntil([&] { return recorder->queuedBytes() == 0; }));
+    ASSERT_TRUE(QDir().rename(folder_.chopped(1), folder_.chopped(1) + "-moved"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    {
+        test::ExpectedMessage removed(QtWarningMsg, "orvane.media", "has been removed");
+        recorder->WriteFrame(frames_[1]);
+        ASSERT_TRUE(test::WaitUntil([&] { return told_ == 1; }));
+    }
+    EXPECT_TRUE(recorder->endedByFailure());
+    EXPECT_EQ(Index().size(), 1u);
+}
+
 // Gone before the first picture: the preview cannot be written, and that is where the loss
 // shows first. The operator hears of it then, not a commit later.
 TEST_F(RecordingFaultTest, AFolderGoneBeforeThePreviewIsToldAtThePreview) {

@@ -6,6 +6,7 @@
 #include "playback/clip_search_dialog.h"
 #include "shared/command_ids.h"
 #include "store/clip_removal.h"
+#include "store/clips_in_use.h"
 #include "store/registry_layout.h"
 #include "support/event_loop.h"
 #include "support/modal_script.h"
@@ -655,6 +656,58 @@ TEST_F(ClipBrowserTest, TheListsMenuMarksClipsToKeepAndTheMarkIsShownAndStored) 
     SelectRows(dialog->clipList(), 1, 1);
     dialog->KeepSelected(false);
     EXPECT_EQ(Entry(older)->keep, 0u);
+}
+
+TEST_F(ClipBrowserTest, OldClipsDeletedToMakeRoomLeaveTheOpenBrowser) {
+    const QString old = Add(Clip().Day("2002/11/01").Read());
+    const QString kept = Add(Clip().Day("2002/11/02"));
+    const QString recent = Add(Clip().Day("2002/12/03"));
+    auto dialog = Open();
+    dialog->SelectChannel("0003 Gate");
+    SelectRows(dialog->clipList(), 0, 0);
+
+    DiskCheck check;
+    check.folder = folder_.toStdString();
+    check.freeSpace = [](const std::string&) { return FreeSpace{4096, "/"}; };
+    check.rule.keepDays = 30;
+    check.now = QDateTime(QDate(2002, 12, 10), QTime(12, 0));
+    check.inUse = {folder_ + kept};
+    housekeeper_.Check(std::move(check), nullptr, {});
+    Settle();
+
+    EXPECT_FALSE(Exists(old));
+    EXPECT_EQ(Column(*dialog->clipModel(), 0), QStringList({recent, kept}));
+    EXPECT_EQ(Counts(*dialog), QStringList({"     2", "     0", "     2"}));
+    EXPECT_EQ(dialog->clipList()->selectionModel()->selectedRows().size(), 1);
+}
+
+// A check waits behind a long deletion: a clip played meanwhile is in use when it runs.
+TEST_F(ClipBrowserTest, AClipPlayedWhileADiskCheckWaitsIsNotDeletedByIt) {
+    const QString old = Add(Clip().Day("2002/11/01"));
+    Add(Clip().Day("2002/12/09"));
+    static std::atomic<bool> blocked;
+    blocked = true;
+    SetClipUnlinkObserver([] {
+        while (blocked) {
+            std::this_thread::yield();
+        }
+    });
+    std::vector<ClipRecord> deleting = Entries();
+    std::erase_if(deleting, [&](const ClipRecord& clip) { return clip.fileName == old; });
+    housekeeper_.Remove(deleting, nullptr, {}, {});
+    DiskCheck check;
+    check.folder = folder_.toStdString();
+    check.freeSpace = [](const std::string&) { return FreeSpace{4096, "/"}; };
+    check.rule.keepDays = 30;
+    check.now = QDateTime(QDate(2002, 12, 10), QTime(12, 0));
+    housekeeper_.Check(std::move(check), nullptr, {});
+
+    const ClipUse playing(folder_ + old);
+    blocked = false;
+    Settle();
+    SetClipUnlinkObserver(nullptr);
+    EXPECT_TRUE(Exists(old));
+    EXPECT_NE(Entry(old), nullptr);
 }
 
 TEST(ClipBrowserCommand, PlaybackVideoOpensTheBrowserModallyOnTheProgramsIndex) {

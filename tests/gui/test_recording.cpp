@@ -130,18 +130,22 @@ TEST_F(RecordingTest, ADisconnectWhileRecordingLeavesAClosedCompleteClipAndItsEn
     EXPECT_EQ(Index().size(), 1u);
 }
 
-TEST_F(RecordingTest, AFolderRemovedWhileRecordingIsToldOnceAndTheMarkGoes) {
+TEST_F(RecordingTest, AFolderRemovedWhileRecordingGoesOnInTheDefaultFolderToldOnce) {
+    const QString videos = QString::fromStdString(temp.folder()) + "/videos/";
+    app.settings().SetDefaultRecordFolder(videos.toStdString());
     VideoChannelWindow* window = ConnectAndWatch();
     ASSERT_TRUE(window);
     window->action(cmd::kStartRecord)->trigger();
     ASSERT_TRUE(window->recording());
     ASSERT_TRUE(QDir(folder).removeRecursively());
-    ASSERT_TRUE(WaitUntil([&] { return !window->recording(); }, 5000));
-    EXPECT_TRUE(window->action(cmd::kStartRecord)->isEnabled());
-    EXPECT_FALSE(window->action(cmd::kStopRecord)->isEnabled());
-    EXPECT_TRUE(Index().empty()) << "no entry for a clip that is not on disk";
-    EXPECT_EQ(frame->outages()->affected(OutageKind::Recording), 1);
-    EXPECT_TRUE(frame->statusLine().contains("Recording failed: 1 recording failing since"))
+
+    ASSERT_TRUE(WaitUntil([&] { return window->recorder()->aviFilePath().startsWith(videos); }));
+    EXPECT_TRUE(window->recording());
+    EXPECT_FALSE(QDir(folder).exists()) << "a missing folder is never made again";
+    ASSERT_TRUE(WaitUntil([&] { return Index().size() == 1u; }));
+    EXPECT_EQ(Index()[0].path, videos) << "no entry for the clip that went";
+    EXPECT_EQ(frame->outages()->affected(OutageKind::Recording), 0);
+    EXPECT_TRUE(frame->statusLine().contains("Writing resumed at"))
         << frame->statusLine().toStdString();
     EXPECT_TRUE(prompts.shown().empty());
 }

@@ -18,6 +18,7 @@ class WrappedFile : public MediaFile {
     bool Truncate(std::uint64_t size) override { return file_->Truncate(size); }
     void StartWriteBack() override { file_->StartWriteBack(); }
     bool Removed() const override { return file_->Removed(); }
+    bool Unreachable() const override { return file_->Unreachable(); }
     bool Close() override { return file_->Close(); }
     void Discard() override { file_->Discard(); }
 

@@ -428,6 +428,10 @@ bool AviWriter::FileRemoved() const {
     return file_ && file_->Removed();
 }
 
+bool AviWriter::FileUnreachable() const {
+    return file_ && file_->Unreachable();
+}
+
 bool AviWriter::Close() {
     if (!file_) {
         return false;

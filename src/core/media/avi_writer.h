@@ -63,6 +63,8 @@ class AviWriter {
     // True once the file has no name any more (deleted, or its folder removed): what is
     // written from then on goes nowhere.
     bool FileRemoved() const;
+    // Its path leads elsewhere or nowhere (a volume unmounted under it).
+    bool FileUnreachable() const;
 
     std::uint32_t samples() const { return totalSamples_; }
     std::uint64_t bytesWritten() const { return end_; }

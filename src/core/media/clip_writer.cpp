@@ -198,7 +198,7 @@ class ClipWriter::Work {
             TellWriting();
             return;
         }
-        if (file_->FileRemoved()) {
+        if (FileGone()) {
             EndAfterFailure(QLatin1String(kRemovedText));
             return;
         }
@@ -206,6 +206,10 @@ class ClipWriter::Work {
         skippingToKey_ = true;
         TellFailing(file_->errorText());
     }
+
+    // Removed, or out of reach where the folder was: nothing written gets to the operator,
+    // and the recording must go on elsewhere.
+    bool FileGone() const { return file_->FileRemoved() || file_->FileUnreachable(); }
 
     bool ClipFull() const {
         return clipBytes_ >= clip_.limits.bytes || clipClock_.elapsed() >= clip_.limits.ms;
@@ -289,7 +293,7 @@ class ClipWriter::Work {
             return true;
         }
         // A folder gone from under the clip shows here first; no need to wait for a commit.
-        if (file_->FileRemoved()) {
+        if (FileGone()) {
             EndAfterFailure(QLatin1String(kRemovedText));
             return false;
         }
@@ -305,7 +309,7 @@ class ClipWriter::Work {
         if (!file_) {
             return;
         }
-        if (file_->FileRemoved()) {
+        if (FileGone()) {
             EndAfterFailure(QLatin1String(kRemovedText));
             return;
         }

@@ -34,6 +34,15 @@ class PosixMediaFile final : public MediaFile {
         struct stat info {};
         return fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_nlink == 0;
     }
+    bool Unreachable() const override {
+        struct stat open {};
+        struct stat named {};
+        if (fd_ < 0 || ::fstat(fd_, &open) != 0) {
+            return false;
+        }
+        return ::stat(name_.constData(), &named) != 0 || named.st_dev != open.st_dev ||
+               named.st_ino != open.st_ino;
+    }
     bool Close() override {
         const int fd = fd_;
         fd_ = -1;

@@ -25,6 +25,9 @@ class MediaFile {
     virtual void StartWriteBack() = 0;
     // True once the file has no name any more (deleted, or its folder removed).
     virtual bool Removed() const = 0;
+    // True once its path no longer leads to it while it may still have its name elsewhere
+    // (its folder moved, its volume unmounted under it): what is written reaches nobody.
+    virtual bool Unreachable() const = 0;
     // Closes the file; false with errno set when the last bytes did not make it.
     virtual bool Close() = 0;
     // Closes the file and removes it, but only when this open created it: a path that named

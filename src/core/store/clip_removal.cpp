@@ -1,6 +1,7 @@
 #include "store/clip_removal.h"
 
 #include "common/log.h"
+#include "store/clips_in_use.h"
 
 #include <QFile>
 #include <QMetaObject>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -236,6 +238,9 @@ class ClipHousekeeper::Worker {
                 ClipIndex(*store_, {}).LoadClipRecords(records);
             }
             const auto volume = DeviceOf(QString::fromStdString(check.folder));
+            // The owner's list is as old as the queue ahead of this check (a long deletion):
+            // a clip a player opened since then is just as much in use.
+            check.inUse.merge(ClipUse::Held());
             std::vector<RetentionClip> clips;
             clips.reserve(records.size());
             for (const ClipRecord& record : records) {
@@ -348,11 +353,32 @@ void ClipHousekeeper::Check(DiskCheck check, QObject* context,
             if (ownerWritesEntries_) {
                 ClipIndex(store_, {}).DeleteClipRecords(KeysOfRemoved(outcome.removals));
             }
+            TellDeletions(outcome.removals);
             if (target && done) {
                 done(outcome);
             }
         });
     });
+}
+
+void ClipHousekeeper::WatchDeletions(QObject* context,
+                                     std::function<void(const std::vector<ClipRemoval>&)> heard) {
+    deletionWatchers_.emplace_back(context, std::move(heard));
+}
+
+void ClipHousekeeper::TellDeletions(const std::vector<ClipRemoval>& removals) {
+    std::erase_if(deletionWatchers_, [](const auto& watcher) { return !watcher.first; });
+    if (std::none_of(removals.begin(), removals.end(),
+                     [](const ClipRemoval& removal) { return removal.removed(); })) {
+        return;
+    }
+    // A copy: a watcher may add another while it is told.
+    const auto watchers = deletionWatchers_;
+    for (const auto& [context, heard] : watchers) {
+        if (context) {
+            heard(removals);
+        }
+    }
 }
 
 }  // namespace orvane

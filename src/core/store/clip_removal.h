@@ -46,8 +46,10 @@ void SetClipUnlinkObserver(ClipUnlinkObserver observer);
 struct DiskCheck {
     std::string folder;  // the record folder
     FreeSpaceSource freeSpace = QueryFreeSpace;
-    RetentionRule rule;       // nothing is deleted when it asks for nothing
-    std::set<QString> inUse;  // clips (folder and file name) recorded, played, exported
+    RetentionRule rule;  // nothing is deleted when it asks for nothing
+    // Clips (folder and file name) recorded, played, exported; those held (ClipUse) when the
+    // check runs are added to them.
+    std::set<QString> inUse;
     QDateTime now = QDateTime::currentDateTime();
     // The index as the owner read it; only for a store in memory, which the worker cannot
     // read (the housekeeper fills it).
@@ -80,6 +82,10 @@ class ClipHousekeeper {
     void Remove(std::vector<ClipRecord> clips, QObject* context, Progress progress,
                 std::function<void(std::vector<ClipRemoval>)> done);
     void Check(DiskCheck check, QObject* context, std::function<void(DiskCheckOutcome)> done);
+    // Tells heard of the clips each disk check deleted, on the owner's thread, for as long as
+    // context lives: a list that shows clips (the clip browser) must not go on offering them.
+    void WatchDeletions(QObject* context,
+                        std::function<void(const std::vector<ClipRemoval>&)> heard);
     // Jobs given and not yet answered.
     int pending() const { return pending_; }
 
@@ -89,7 +95,11 @@ class ClipHousekeeper {
 
     void Post(std::function<void(Worker&)> job);
 
+    void TellDeletions(const std::vector<ClipRemoval>& removals);
+
     KeyStore& store_;
+    std::vector<std::pair<QPointer<QObject>, std::function<void(const std::vector<ClipRemoval>&)>>>
+        deletionWatchers_;
     bool ownerWritesEntries_ = false;
     int pending_ = 0;
     std::unique_ptr<QObject> receiver_;  // outcomes arrive on the owner's thread through it

@@ -167,6 +167,8 @@ ClipBrowserDialog::ClipBrowserDialog(ClipIndex& index, ClipHousekeeper& housekee
     setFixedSize(FromDialogUnits(metrics, 0, 0, kDialogSize.width(), kDialogSize.height()).size());
 
     LoadGroups();
+    housekeeper_.WatchDeletions(
+        this, [this](const std::vector<ClipRemoval>& removals) { ForgetDeleted(removals); });
 }
 
 ClipBrowserDialog::~ClipBrowserDialog() = default;
@@ -355,6 +357,29 @@ void ClipBrowserDialog::DeletionDone(const std::vector<ClipRemoval>& removals, c
     if (SelectedChannelKey() == key) {
         FillClipList(key);
     }
+}
+
+void ClipBrowserDialog::ForgetDeleted(const std::vector<ClipRemoval>& removals) {
+    QSet<QString> gone;
+    for (const ClipRemoval& removal : removals) {
+        if (removal.removed()) {
+            gone.insert(removal.clip.key());
+        }
+    }
+    for (const auto& group : groups_) {
+        std::erase_if(group->clips,
+                      [&](const ClipRecord& clip) { return gone.contains(clip.key()); });
+    }
+    // Row by row, so that the operator's selection of the others stays.
+    for (int row = model_->rowCount() - 1; row >= 0; --row) {
+        const ClipRow& clip = model_->row(row);
+        if (gone.contains(clip.entryKey)) {
+            --total_;
+            read_ -= clip.read ? 1 : 0;
+            model_->RemoveRowAt(row);
+        }
+    }
+    UpdateCounts();
 }
 
 void ClipBrowserDialog::DeleteSelected() {

@@ -96,6 +96,8 @@ class ClipBrowserDialog : public QDialog {
     int FirstSelectedRow() const;
     void DeleteRows(const std::vector<ClipRow>& rows, const QString& key);
     void DeletionDone(const std::vector<ClipRemoval>& removals, const QString& key);
+    // Clips deleted elsewhere (old clips making room) leave the groups and the list.
+    void ForgetDeleted(const std::vector<ClipRemoval>& removals);
     void ShowListMenu(const QPoint& at);
 
     ClipIndex& index_;

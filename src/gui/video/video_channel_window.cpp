@@ -370,10 +370,13 @@ ClipRecorder& VideoChannelWindow::Recorder() {
                 }
                 self->TellRecording(Told::Failing, message);
                 self->owner_.RecordingFailing();
-                // A clip the failure ended is not recording any more: the mark goes and
-                // Record can start a new one. The failure stands until one records.
+                // The clip's file or its folder went from under it (deleted by the operator,
+                // a volume unmounted): the recording goes on in a new clip, where a start now
+                // would put it, so that an unattended window never stops recording. When
+                // that start fails too, the failure stands until one records.
                 if (self->recorder_ && self->recorder_->endedByFailure()) {
                     self->EndClip();
+                    self->OnRecord();
                 }
             },
             Qt::QueuedConnection);
