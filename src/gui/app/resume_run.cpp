@@ -35,8 +35,18 @@ void MainFrame::ResumeLastRun() {
 }
 
 void MainFrame::OpenResumedChannels() {
+    const QList<VideoChannelWindow*> windows = channelWindows();
     for (const std::uint32_t id : std::exchange(resumeOpen_, {})) {
-        if (session_->OpenChannel(id)) {
+        // A site that streams every channel at the login has its windows up before the login
+        // is told here: those are recorded as they are, not asked for again.
+        const auto open = std::find_if(windows.begin(), windows.end(), [id](auto* window) {
+            return static_cast<std::uint32_t>(window->channelId()) == id;
+        });
+        if (open != windows.end()) {
+            if (!(*open)->recording()) {
+                (*open)->OnRecord();
+            }
+        } else if (session_->OpenChannel(id)) {
             resumeRecord_.push_back(id);
         }
     }
