@@ -447,6 +447,7 @@ TEST_P(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
     if (!GetParam()) {
         EXPECT_EQ(site.CountReceived(ClientMessage::OpenChannel), 2);
     }
+    EXPECT_FALSE(frame->statusBar()->currentMessage().startsWith("Resuming the last run"));
     EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
 
     VideoChannelWindow* gate = frame->channelWindows()[0]->channelId() == 3

@@ -194,6 +194,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     std::vector<std::uint32_t> recordingChannels_;  // on the operator's link, stored
     std::vector<std::uint32_t> resumeOpen_;         // asked for once the login is accepted
     std::vector<std::uint32_t> resumeRecord_;       // record as soon as their window comes
+    QString resumeNotice_;                          // on the status bar until logged in
     FreeSpaceSource freeSpace_ = QueryFreeSpace;
     ClipRecorder::FileOpener recordFileOpener_;
     QTimer* diskTimer_ = nullptr;  // timer 500
