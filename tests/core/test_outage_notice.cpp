@@ -41,5 +41,24 @@ TEST(OutageNotice, EachKindIsToldOnceWhenItOpensAndOnceWhenItEnds) {
               "Recording resumed: Writing resumed at 20:01:30 (failing since 20:00:00).");
 }
 
+// A feed is called dead a minute after its last frame: the notice dates the outage from that
+// frame, and names only what still fails.
+TEST(OutageNotice, DatesTheOutageFromItsFirstFailureAndNamesOnlyWhatStillFails) {
+    QDateTime now(QDate(2026, 12, 7), QTime(20, 1, 0));
+    OutageNotice notice([&] { return now; });
+    {
+        test::ExpectedMessage feed(QtWarningMsg, "orvane.app", "No video");
+        notice.Report(OutageKind::DeadFeed, "3", "channel 3", now.addSecs(-60));
+    }
+    now = now.addSecs(30);
+    notice.Report(OutageKind::DeadFeed, "7", "channel 7", now.addSecs(-60));
+    notice.Resolve(OutageKind::DeadFeed, "3");
+    EXPECT_EQ(notice.StatusText().toStdString(),
+              "No video: 1 channel without video since 20:00:00: channel 7");
+    notice.Resolve(OutageKind::DeadFeed, "7");
+    EXPECT_EQ(notice.StatusText().toStdString(),
+              "Video back: Video came back at 20:01:30 (gone since 20:00:00).");
+}
+
 }  // namespace
 }  // namespace orvane

@@ -144,6 +144,7 @@ class AlarmCallBackTest : public testing::Test {
     void DeclineChannelDialog() {
         auto* dialog = qobject_cast<OpenChannelDialog*>(QApplication::activeModalWidget());
         if (dialog && dialog != spared) {
+            ++declined;
             dialog->reject();
         }
     }
@@ -175,6 +176,7 @@ class AlarmCallBackTest : public testing::Test {
     std::function<void()> onAlarm;  // in the dispatch of the frame that made an alarm window
     QTimer decliner;
     QPointer<QDialog> spared;  // a channel dialog the test answers itself
+    int declined = 0;
 };
 
 TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindowsRecordThemselves) {
@@ -182,14 +184,21 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
     const QPointer<VideoChannelWindow> operatorWindow = frame->channelWindows()[0];
 
     bool replacedUnderDialog = false;
+    int askedUnderDialog = 0;
     test::ModalScript script;
     script.Then<AboutDialog>([&](AboutDialog* dialog) {
         EXPECT_TRUE(CallBack());
-        replacedUnderDialog = WaitUntil([&] { return AlarmWindowsRecording(); });
+        replacedUnderDialog = WaitUntil(
+            [&] { return AlarmWindowsRecording() && frame->session().connection()->loggedIn(); });
+        QCoreApplication::processEvents();  // the login's notice, posted by its dispatch
+        askedUnderDialog = declined;
         dialog->accept();
     });
     frame->RunCommand(cmd::kAbout);
     ASSERT_TRUE(replacedUnderDialog);
+    // The caller's channel dialog waits for the operator's dialog to go: never stacked on it.
+    EXPECT_EQ(askedUnderDialog, 0);
+    EXPECT_TRUE(WaitUntil([&] { return declined == 1; }));
 
     EXPECT_TRUE(WaitUntil([&] { return operatorWindow.isNull(); }));
     ASSERT_NE(frame->session().connection(), nullptr);

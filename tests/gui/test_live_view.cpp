@@ -414,12 +414,18 @@ TEST_F(LiveViewTest, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
 
 // A start with ResumeAtStart after a run that was recording two channels: it reconnects,
 // asks for them, no dialog in the way, and records them again. What it keeps follows the
-// operator's Stop, and an Exit leaves it for the next start.
-TEST(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
+// operator's Stop, and an Exit leaves it for the next start. A site that streams every
+// channel at the login (true) has the windows up before the login is told: they record too.
+class ResumeAtStart : public testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(StreamOnLogin, ResumeAtStart, testing::Bool());
+
+TEST_P(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
     test::TempStore temp;
     test::ScriptedPrompts prompts;
     QTemporaryDir clips;
-    sim::SiteSimulator site({});
+    sim::SiteSimulatorOptions options;
+    options.streamOnLogin = GetParam();
+    sim::SiteSimulator site(options);
     ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
     test::PrepareSiteStore(temp.path(), site.port());
     {
@@ -438,7 +444,10 @@ TEST(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
             return windows.size() == 2 && windows[0]->recording() && windows[1]->recording();
         },
         8000));
-    EXPECT_EQ(site.CountReceived(ClientMessage::OpenChannel), 2);
+    if (!GetParam()) {
+        EXPECT_EQ(site.CountReceived(ClientMessage::OpenChannel), 2);
+    }
+    EXPECT_FALSE(frame->statusBar()->currentMessage().startsWith("Resuming the last run"));
     EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
 
     VideoChannelWindow* gate = frame->channelWindows()[0]->channelId() == 3

@@ -48,13 +48,15 @@ OutageNotice::OutageNotice(Clock clock, QObject* parent)
     }
 }
 
-void OutageNotice::Report(OutageKind kind, const QString& key, const QString& text) {
+void OutageNotice::Report(OutageKind kind, const QString& key, const QString& text,
+                          const QDateTime& since) {
     State& state = Of(kind);
     const bool opening = state.failing.empty();
     const bool counted = state.failing.insert_or_assign(key, text).second;
     if (opening) {
+        state.firstKey = key;
         state.firstText = OneLine(text);
-        state.since = clock_();
+        state.since = since.isValid() ? since : clock_();
         state.endedText.clear();
         const Told notice = Current(kind);
         qCWarning(lcApp).noquote() << notice.summary << "-" << notice.text;
@@ -79,6 +81,11 @@ void OutageNotice::Remove(OutageKind kind, const QString& key, bool recovered) {
     State& state = Of(kind);
     if (state.failing.erase(key) == 0) {
         return;
+    }
+    if (!state.failing.empty() && key == state.firstKey) {
+        // The notice never names what works again.
+        state.firstKey = state.failing.begin()->first;
+        state.firstText = OneLine(state.failing.begin()->second);
     }
     if (state.failing.empty()) {
         const Wording words = WordingOf(kind);

@@ -37,9 +37,11 @@ class OutageNotice : public QObject {
 
     explicit OutageNotice(Clock clock = {}, QObject* parent = nullptr);
 
-    // key of kind fails, text says how. The first failure while none of its kind is open
-    // opens an outage and is told (and logged); later ones are counted into it.
-    void Report(OutageKind kind, const QString& key, const QString& text);
+    // key of kind fails, text says how, since when it began (now when not given: a feed is
+    // only called dead a while after its last frame). The first failure while none of its
+    // kind is open opens an outage and is told (and logged); later ones are counted into it.
+    void Report(OutageKind kind, const QString& key, const QString& text,
+                const QDateTime& since = {});
     // key works again. The last one failing ends the outage, told with the time it ended.
     void Resolve(OutageKind kind, const QString& key);
     // key is no longer there to fail (its recording was stopped, its window closed). The last
@@ -63,7 +65,8 @@ class OutageNotice : public QObject {
   private:
     struct State {
         std::map<QString, QString> failing;  // key -> how it fails
-        QString firstText;                   // the failure that opened the outage
+        QString firstKey;                    // the failure the notice names: the first
+        QString firstText;                   // one still failing
         QDateTime since;
         // How the last outage ended; empty while one is open or none ended.
         QString endedText;

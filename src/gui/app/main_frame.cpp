@@ -75,7 +75,8 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
         switch (outage.change) {
             case FeedOutage::Change::Dead:
                 outages_->Report(OutageKind::DeadFeed, key,
-                                 FeedOutageText(outage, QDateTime::currentDateTime()));
+                                 FeedOutageText(outage, QDateTime::currentDateTime()),
+                                 outage.lastFrame);
                 break;
             case FeedOutage::Change::Back:
                 outages_->Resolve(OutageKind::DeadFeed, key);

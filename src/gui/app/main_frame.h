@@ -140,6 +140,8 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     void OnSessionState(SiteSession::State state);
     // What the link told, shown as the operator expects it (site_commands.cpp).
     void OnSiteNotice(SiteNotice notice);
+    // The channel dialog a login brings, once no other dialog is open.
+    void AskForChannels();
     // A site called in: the alarm stands, the window asks for attention, the desktop is told.
     void OnAlarmed(const QString& caller, const QString& eventName);
     void OnAlarmSoundUnavailable(const QString& reason);
@@ -168,7 +170,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     ViewerApp& app_;
     std::unique_ptr<SiteSession> session_;
     CommandTable commands_;
-    bool channelDialogOpen_ = false;  // the open-channel dialog is on screen
+    std::uint64_t channelDialogLink_ = 0;  // the link the open-channel dialog on screen is for
     VideoArea* videoArea_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QLabel* diskPane_ = nullptr;
@@ -192,6 +194,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     std::vector<std::uint32_t> recordingChannels_;  // on the operator's link, stored
     std::vector<std::uint32_t> resumeOpen_;         // asked for once the login is accepted
     std::vector<std::uint32_t> resumeRecord_;       // record as soon as their window comes
+    QString resumeNotice_;                          // on the status bar until logged in
     FreeSpaceSource freeSpace_ = QueryFreeSpace;
     ClipRecorder::FileOpener recordFileOpener_;
     QTimer* diskTimer_ = nullptr;  // timer 500

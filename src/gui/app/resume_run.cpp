@@ -6,6 +6,7 @@
 #include "video/video_channel_window.h"
 
 #include <QPointer>
+#include <QStatusBar>
 
 #include <algorithm>
 #include <utility>
@@ -30,13 +31,28 @@ void MainFrame::ResumeLastRun() {
     // resumes them the next time too.
     recordingChannels_ = settings.ResumeChannels();
     resumeOpen_ = recordingChannels_;
-    ShowNotice(tr("Resuming the last run: connecting to %1").arg(site));
+    resumeNotice_ = tr("Resuming the last run: connecting to %1").arg(site);
+    ShowNotice(resumeNotice_);
     session_->ConnectInBackground(site);
 }
 
 void MainFrame::OpenResumedChannels() {
+    // Connected now: the notice would go on saying it is connecting.
+    if (statusBar()->currentMessage() == resumeNotice_) {
+        statusBar()->clearMessage();
+    }
+    const QList<VideoChannelWindow*> windows = channelWindows();
     for (const std::uint32_t id : std::exchange(resumeOpen_, {})) {
-        if (session_->OpenChannel(id)) {
+        // A site that streams every channel at the login has its windows up before the login
+        // is told here: those are recorded as they are, not asked for again.
+        const auto open = std::find_if(windows.begin(), windows.end(), [id](auto* window) {
+            return static_cast<std::uint32_t>(window->channelId()) == id;
+        });
+        if (open != windows.end()) {
+            if (!(*open)->recording()) {
+                (*open)->OnRecord();
+            }
+        } else if (session_->OpenChannel(id)) {
             resumeRecord_.push_back(id);
         }
     }

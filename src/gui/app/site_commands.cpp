@@ -8,6 +8,7 @@
 #include "shared/prompt_service.h"
 #include "video/open_channel_dialog.h"
 
+#include <QApplication>
 #include <QPointer>
 
 namespace orvane {
@@ -37,7 +38,7 @@ void MainFrame::RegisterSiteCommands() {
         {[this] {
              // A site that drops and logs in again while the dialog is open asks for it again:
              // the one on screen serves, instead of a stack of them waiting for the operator.
-             if (session_->linkId() == 0 || channelDialogOpen_) {
+             if (session_->linkId() == 0 || channelDialogLink_ != 0) {
                  return;
              }
              // The dialog lists this link's channels: it goes when the link does (a site's
@@ -50,9 +51,9 @@ void MainFrame::RegisterSiteCommands() {
                      dialog.reject();
                  }
              });
-             channelDialogOpen_ = true;
+             channelDialogLink_ = askedFor;
              const int answer = dialog.exec();
-             channelDialogOpen_ = false;
+             channelDialogLink_ = 0;
              // The link may have gone while the dialog was open.
              if (answer == QDialog::Accepted && session_->IsActiveLink(askedFor)) {
                  session_->OpenChannel(static_cast<std::uint32_t>(dialog.selectedChannelId()));
@@ -73,6 +74,28 @@ void MainFrame::RegisterSiteCommands() {
                         {}});
 }
 
+void MainFrame::AskForChannels() {
+    if (channelDialogLink_ != 0 && channelDialogLink_ == session_->linkId()) {
+        return;  // the one on screen serves
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        // Never stacked over another dialog (Options, a question, the channel dialog of the
+        // link a call-back replaced): asked once that one has gone, if this link still stands.
+        const std::uint64_t link = session_->linkId();
+        connect(
+            modal, &QObject::destroyed, this,
+            [this, link] {
+                if (session_->IsActiveLink(link)) {
+                    AskForChannels();
+                }
+            },
+            Qt::QueuedConnection);
+        UpdateCommandStates();
+        return;
+    }
+    RunCommand(cmd::kOpenChannel);
+}
+
 void MainFrame::OnSiteNotice(SiteNotice notice) {
     const char* message = nullptr;
     switch (notice) {
@@ -83,7 +106,7 @@ void MainFrame::OnSiteNotice(SiteNotice notice) {
                 UpdateCommandStates();
                 return;
             }
-            RunCommand(cmd::kOpenChannel);
+            AskForChannels();
             return;
         case SiteNotice::LoginRejected:
             message = frametext::kLoginError;
