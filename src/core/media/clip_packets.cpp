@@ -5,6 +5,7 @@
 #include "common/log.h"
 #include "media/ffmpeg_handles.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -132,6 +133,13 @@ std::unique_ptr<ClipPackets> ClipPackets::Open(const QString& path, QString& err
             clip->keys_.push_back(static_cast<std::int64_t>(i));
         }
     }
+    std::int32_t offset = clip->recordedOffset_;
+    const auto named = ClipStartFromName(path);
+    if (!named) {
+        offset = QDateTime::currentDateTime().offsetFromUtc();
+    }
+    clip->timeline_ = ClipTimeline::Build(clip->frameCount(), clip->recordedTimes_, offset,
+                                          clip->secondsPerFrame_, named.value_or(0));
     qCInfo(lcMedia) << "clip" << path << "has" << clip->frameCount() << "frames,"
                     << clip->keys_.size() << "key frames," << clip->secondsPerFrame_
                     << "s per frame" << (clip->scanned_ ? "(no index: samples scanned)" : "");
@@ -291,6 +299,19 @@ bool ClipPackets::Read(std::int64_t frame, Block& bytes) {
     bytes.resize(entry.size);
     return avio_read(io, bytes.data(), static_cast<int>(entry.size)) ==
            static_cast<int>(entry.size);
+}
+
+}  // namespace orvane
+
+namespace orvane {
+
+std::optional<std::int64_t> ClipStartFromName(const QString& path) {
+    const QString name = QFileInfo(path).fileName().left(14);
+    const QDateTime start = QDateTime::fromString(name, QStringLiteral("yyyyMMddHHmmss"));
+    if (name.size() != 14 || !start.isValid()) {
+        return std::nullopt;
+    }
+    return start.toMSecsSinceEpoch() * 1000;
 }
 
 }  // namespace orvane

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "common/block.h"
+#include "media/frame_times.h"
 #include "wire/bitmap_info.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -48,6 +50,9 @@ class ClipPackets {
     double secondsPerFrame() const { return secondsPerFrame_; }
     // True when the file had no usable index and every sample header was read instead.
     bool scanned() const { return scanned_; }
+    // When each frame was seen: the times the recording wrote, else estimated from the start
+    // in the clip's name and its declared rate.
+    const ClipTimeline& timeline() const { return timeline_; }
 
     // The bytes of a frame (empty for a frame without data); false when they cannot be read.
     bool Read(std::int64_t frame, Block& bytes);
@@ -69,6 +74,14 @@ class ClipPackets {
     std::vector<std::int64_t> keys_;  // ascending frame numbers of the key frames
     double secondsPerFrame_ = 0.5;
     bool scanned_ = false;
+    // The times read from the file, by sample; empty entries are estimated.
+    std::vector<std::optional<std::int64_t>> recordedTimes_;
+    std::int32_t recordedOffset_ = 0;
+    ClipTimeline timeline_;
 };
+
+// The start of a clip as its file name tells it ("yyyyMMddHHmmss" in local time), in UTC
+// microseconds; nullopt for a name that does not start so.
+std::optional<std::int64_t> ClipStartFromName(const QString& path);
 
 }  // namespace orvane
