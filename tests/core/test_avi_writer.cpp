@@ -1,4 +1,5 @@
 #include "media/avi_writer.h"
+#include "media/clip_packets.h"
 #include "support/independent_readers.h"
 #include "support/temp_store.h"
 #include "wire/bitmap_info.h"
@@ -68,7 +69,8 @@ TEST(AviWriter, SegmentsAfterTheFirstAreReachableThroughTheIndexes) {
 }
 
 // A process killed between commits leaves the file as it was at the last one, plus samples
-// the headers do not count yet: a reader gets at least every committed sample.
+// the headers do not count yet: a reader gets at least every committed sample. Cut off
+// anywhere, the clip keeps the times of frames it keeps, never a time for another frame.
 TEST(AviWriter, AFileCutOffAfterACommitPlaysUpToIt) {
     test::TempStore temp;
     const std::string path = temp.File("cut.avi");
@@ -76,12 +78,20 @@ TEST(AviWriter, AFileCutOffAfterACommitPlaysUpToIt) {
     QString error;
     auto writer = AviWriter::Create(QString::fromStdString(path), CinepakStream(), true, error);
     ASSERT_TRUE(writer);
+    // Small samples, to cut the file at every byte; uneven intervals and a long pause, which
+    // only recorded times give.
+    std::vector<std::int64_t> times;
+    std::int64_t time = 1'700'000'000'000'000;
+    for (std::uint32_t i = 0; i < 107; ++i) {
+        time += i == 50 ? 3'000'000 : 40'000 + 1'000 * (i % 3);
+        times.push_back(time);
+    }
     for (std::uint32_t i = 0; i < 100; ++i) {
-        ASSERT_TRUE(writer->WriteSample(Sample(2000, i), i % 10 == 0));
+        ASSERT_TRUE(writer->WriteSample(Sample(24 + i % 5, i), i % 10 == 0, times[i]));
     }
     ASSERT_TRUE(writer->Commit());
     for (std::uint32_t i = 0; i < 7; ++i) {
-        ASSERT_TRUE(writer->WriteSample(Sample(2000, i), false));
+        ASSERT_TRUE(writer->WriteSample(Sample(24 + i % 5, i), false, times[100 + i]));
     }
     ASSERT_TRUE(QFile::copy(QString::fromStdString(path), QString::fromStdString(copy)));
     writer.reset();
@@ -94,6 +104,33 @@ TEST(AviWriter, AFileCutOffAfterACommitPlaysUpToIt) {
     const auto riff = test::RiffFile::Load(copy);
     EXPECT_EQ(riff->FindAll("idx1").size(), 0u);
     EXPECT_EQ(riff->FindAll("ix00").size(), 1u);
+
+    const std::string bytes = test::ReadFileBytes(copy);
+    const std::string cut = temp.File("cut-at.avi");
+    const auto movi = riff->Find("movi");
+    ASSERT_TRUE(movi);
+    std::int64_t withAllTimes = -1;
+    for (std::size_t size = movi->offset; size <= bytes.size(); ++size) {
+        test::WriteFileBytes(cut, bytes.substr(0, size));
+        const auto clip = ClipPackets::Open(QString::fromStdString(cut), error);
+        if (!clip) {
+            continue;
+        }
+        const ClipTimeline& timeline = clip->timeline();
+        ASSERT_LE(timeline.recordedCount(), timeline.frameCount()) << size;
+        for (std::int64_t i = 0; i < timeline.frameCount(); ++i) {
+            if (i < timeline.recordedCount()) {
+                ASSERT_EQ(timeline.TimeOf(i), times[static_cast<std::size_t>(i)]) << size;
+            }
+            ASSERT_TRUE(i == 0 || timeline.TimeOf(i) >= timeline.TimeOf(i - 1)) << size;
+        }
+        if (timeline.recordedCount() == 100 && withAllTimes < 0) {
+            withAllTimes = static_cast<std::int64_t>(size);
+        }
+    }
+    // From the end of the commit's times on, every cut keeps them.
+    EXPECT_EQ(withAllTimes,
+              static_cast<std::int64_t>(riff->Find("JUNK")->offset + 8 + riff->Find("JUNK")->size));
 }
 
 TEST(AviWriter, AnExistingFileIsNeverOverwrittenWhenExclusive) {

@@ -1,6 +1,7 @@
 // orvane-cli frame on a clip of the real recorder, run as its own process.
 #include "frame_source.h"
 #include "media/clip_recorder.h"
+#include "media/frame_times.h"
 #include "support/media_samples.h"
 #include "support/temp_store.h"
 
@@ -13,7 +14,8 @@
 namespace orvane {
 namespace {
 
-QString RecordClip(const QString& folder, int frames) {
+// Frames that arrived every 40 ms from startUtc on, when it is given.
+QString RecordClip(const QString& folder, int frames, std::int64_t startUtc = 0) {
     auto store = KeyStore::OpenInMemory();
     auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, QSize(160, 120));
     std::vector<Block> packed;
@@ -23,7 +25,13 @@ QString RecordClip(const QString& folder, int frames) {
     ClipRecorder recorder(store, {}, 3, *BitmapInfoHeader::Parse(packed[0]));
     QString error;
     EXPECT_TRUE(recorder.StartRecording(folder, {}, error));
-    for (const LiveFrame& frame : test::LiveFrames(packed)) {
+    std::int64_t arrival = 0;
+    for (LiveFrame frame : test::LiveFrames(packed)) {
+        if (startUtc != 0) {
+            frame.arrivalUtcMicros = startUtc + arrival;
+            frame.arrivalSteadyMicros = arrival;
+            arrival += 40'000;
+        }
         recorder.WriteFrame(frame);
     }
     const QString path = recorder.aviFilePath();
@@ -63,6 +71,26 @@ TEST(CliFrame, SeeksStepsBackAndSavesThePictureItWouldShow) {
     EXPECT_TRUE(run.out.contains("frame: 17 of 30")) << run.out.toStdString();
     const QImage picture(png);
     EXPECT_EQ(picture.size(), QSize(160, 120));
+}
+
+// The last frame seen at or before a time typed in the clip's local time, and its time.
+TEST(CliFrame, GoesToTheFrameOfATime) {
+    test::TempStore temp;
+    const QString folder = QString::fromStdString(temp.folder()) + "/";
+    const std::int64_t start =
+        QDateTime(QDate(2026, 3, 1), QTime(23, 59, 59, 500)).toMSecsSinceEpoch() * 1000;
+    const QString clip = RecordClip(folder, 30, start);
+    const std::int32_t offset = QDateTime::fromMSecsSinceEpoch(start / 1000).offsetFromUtc();
+    const CliRun run = Frame({clip, "--time", FrameTimeText(start + 17 * 40'000 + 39'000, offset)});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("frame: 17 of 30\n")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("time: 2026-03-02 00:00:00.180\n")) << run.out.toStdString();
+    const CliRun before = Frame({clip, "--time", "2026-03-01 23:59:59.499"});
+    EXPECT_EQ(before.code, 1);
+    EXPECT_EQ(before.err,
+              "orvane-cli: the clip starts at 2026-03-01 23:59:59.500, after "
+              "2026-03-01 23:59:59.499\n");
+    EXPECT_FALSE(before.out.contains("frame:"));
 }
 
 TEST(CliFrame, AClipThatCannotBePlayedFailsWithTheReason) {

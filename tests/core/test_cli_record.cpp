@@ -1,5 +1,6 @@
 // orvane-cli record against the simulated site, run as the separate process it is, so it
 // can be stopped and killed the ways a recording process ends.
+#include "media/clip_packets.h"
 #include "site_simulator.h"
 #include "store/clip_index.h"
 #include "store/key_store.h"
@@ -20,6 +21,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <iostream>
 
@@ -58,6 +60,28 @@ class CliRecordTest : public testing::Test {
     // Runs the simulated site's event loop until the process ends.
     bool WaitForEnd(int timeoutMs = 20000) {
         return WaitUntil([&] { return cli.state() == QProcess::NotRunning; }, timeoutMs);
+    }
+
+    // Every frame time the clip holds, in file order; each set must stand just before the
+    // index chunk of the same samples, and follow on from the one before.
+    static std::vector<std::int64_t> WrittenTimes(const test::RiffFile& riff) {
+        std::vector<std::int64_t> times;
+        for (const test::FrameTimesSeen& seen : test::FrameTimesIn(riff)) {
+            EXPECT_EQ(seen.firstSample, times.size());
+            EXPECT_EQ(seen.nextIndexEntries, static_cast<std::int64_t>(seen.times.size()));
+            times.insert(times.end(), seen.times.begin(), seen.times.end());
+        }
+        EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+        return times;
+    }
+
+    // What ffmpeg says while it reads and decodes the whole file: nothing, for a clean clip.
+    static QString FfmpegWarnings(const QString& path) {
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg", {"-v", "warning", "-i", path, "-f", "null", "-"});
+        ffmpeg.waitForFinished(60000);
+        return QString::fromUtf8(ffmpeg.readAllStandardError()) +
+               QString::fromUtf8(ffmpeg.readAllStandardOutput());
     }
 
     QString RecordingPath() {
@@ -101,6 +125,23 @@ TEST_F(CliRecordTest, RecordsForTheGivenTimeAndNamesTheClip) {
     const auto probed = test::ProbeVideo(path);
     ASSERT_TRUE(probed.opened);
     EXPECT_GE(probed.packetKeys.size(), 30u);
+    // Any player takes the clip to last as long as its frames took to arrive: the span of
+    // their times and one mean interval more.
+    const auto riff = test::RiffFile::Load(path);
+    ASSERT_TRUE(riff);
+    const auto times = WrittenTimes(*riff);
+    ASSERT_EQ(times.size(), probed.packetKeys.size());
+    const double frames = static_cast<double>(times.size());
+    const double recorded =
+        static_cast<double>(times.back() - times.front()) / 1e6 * frames / (frames - 1);
+    EXPECT_NEAR(probed.durationSeconds, recorded, 0.05 * recorded);
+    // The times are padding to every other reader, with the legacy index and without it.
+    EXPECT_EQ(FfmpegWarnings(QString::fromStdString(path)), "");
+    std::string bytes = riff->bytes();
+    bytes.replace(riff->Find("idx1")->offset, 4, "JUNK");
+    const std::string withoutIdx1 = temp.File("without-idx1.avi");
+    test::WriteFileBytes(withoutIdx1, bytes);
+    EXPECT_EQ(FfmpegWarnings(QString::fromStdString(withoutIdx1)), "");
     const auto entries = Index();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].location, "Gate");
@@ -141,6 +182,38 @@ TEST_F(CliRecordTest, AKilledRecordingStillPlaysAndIsListed) {
     ASSERT_TRUE(probed.opened);
     // Three seconds at 25 frames per second; at least everything up to the last commit.
     EXPECT_GE(probed.packetKeys.size(), 40u);
+    // The times of exactly the frames committed, read back as written.
+    const auto riff = test::RiffFile::Load(path.toStdString());
+    ASSERT_TRUE(riff);
+    const auto times = WrittenTimes(*riff);
+    EXPECT_EQ(test::FrameTimesIn(*riff).size(), riff->FindAll("ix00").size());
+    EXPECT_GE(times.size(), 40u);
+    QString error;
+    const auto clip = ClipPackets::Open(path, error);
+    ASSERT_TRUE(clip) << error.toStdString();
+    const ClipTimeline& timeline = clip->timeline();
+    ASSERT_EQ(timeline.recordedCount(), static_cast<std::int64_t>(times.size()));
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        ASSERT_EQ(timeline.TimeOf(static_cast<std::int64_t>(i)), times[i]) << i;
+    }
+    EXPECT_EQ(FfmpegWarnings(path), "");
+    // Without its index, or cut off before the first: every reader scans it, and finds the
+    // same times.
+    std::string bytes = riff->bytes();
+    const std::string unindexed = temp.File("unindexed.avi");
+    bytes.replace(riff->Find("indx")->offset + 12, 4, std::string(4, '\0'));
+    test::WriteFileBytes(unindexed, bytes);
+    const std::string uncommitted = temp.File("uncommitted.avi");
+    test::WriteFileBytes(uncommitted, bytes.substr(0, riff->Find("JUNK")->offset));
+    for (const std::string& cut : {unindexed, uncommitted}) {
+        EXPECT_EQ(FfmpegWarnings(QString::fromStdString(cut)), "") << cut;
+    }
+    const auto scanned = ClipPackets::Open(QString::fromStdString(unindexed), error);
+    ASSERT_TRUE(scanned) << error.toStdString();
+    EXPECT_TRUE(scanned->scanned());
+    ASSERT_EQ(scanned->timeline().recordedCount(), static_cast<std::int64_t>(times.size()));
+    EXPECT_EQ(scanned->timeline().TimeOf(0), times[0]);
+    EXPECT_EQ(scanned->timeline().TimeOf(scanned->timeline().recordedCount() - 1), times.back());
     const auto entries = Index();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].path + entries[0].fileName, path);

@@ -90,6 +90,45 @@ std::string RiffFile::Data(const RiffChunk& chunk) const {
     return bytes_.substr(chunk.offset + 8, chunk.size);
 }
 
+namespace {
+
+void CollectTimes(const RiffFile& riff, const std::vector<RiffChunk>& chunks,
+                  std::vector<FrameTimesSeen>& out) {
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        const RiffChunk& chunk = chunks[i];
+        CollectTimes(riff, chunk.children, out);
+        const std::string data = riff.Data(chunk);
+        if (chunk.id != "JUNK" || data.size() < 16 || data.substr(0, 4) != "OVTM") {
+            continue;
+        }
+        const std::uint64_t at = chunk.offset + 8;
+        FrameTimesSeen seen;
+        seen.firstSample = riff.U32(at + 4);
+        const std::uint32_t count = riff.U32(at + 8);
+        seen.utcOffsetSeconds = static_cast<std::int32_t>(riff.U32(at + 12));
+        if (data.size() < 16 + 8 * std::uint64_t{count}) {
+            continue;
+        }
+        for (std::uint32_t k = 0; k < count; ++k) {
+            const std::uint64_t time =
+                riff.U32(at + 16 + 8 * k) | std::uint64_t{riff.U32(at + 16 + 8 * k + 4)} << 32;
+            seen.times.push_back(static_cast<std::int64_t>(time));
+        }
+        if (i + 1 < chunks.size() && chunks[i + 1].id == "ix00") {
+            seen.nextIndexEntries = riff.U32(chunks[i + 1].offset + 8 + 4);
+        }
+        out.push_back(std::move(seen));
+    }
+}
+
+}  // namespace
+
+std::vector<FrameTimesSeen> FrameTimesIn(const RiffFile& riff) {
+    std::vector<FrameTimesSeen> out;
+    CollectTimes(riff, riff.top(), out);
+    return out;
+}
+
 ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
     ProbedVideo probed;
     QStringList arguments{"-v",
@@ -97,7 +136,7 @@ ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
                           "-select_streams",
                           "v:0",
                           "-show_entries",
-                          "stream=codec_tag_string,width,height:packet=flags",
+                          "stream=codec_tag_string,width,height:packet=flags:format=duration",
                           "-show_packets",
                           "-of",
                           "compact=p=0:nk=0"};
@@ -131,6 +170,8 @@ ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
                 probed.frameTypes.push_back(value.toStdString());
             } else if (key == "codec_tag_string") {
                 probed.codecTag = value.toStdString();
+            } else if (key == "duration") {
+                probed.durationSeconds = value.toDouble();
             } else if (key == "width") {
                 probed.width = value.toInt();
             } else if (key == "height") {

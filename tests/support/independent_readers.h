@@ -42,6 +42,18 @@ class RiffFile {
     std::vector<RiffChunk> top_;
 };
 
+// A recording's frame times as the file holds them, from the layout alone: a 'JUNK' chunk
+// whose data is 'OVTM', the first sample, the count and the UTC offset (32 bits each), then
+// the count times (64 bits each), all little-endian.
+struct FrameTimesSeen {
+    std::uint32_t firstSample = 0;
+    std::int32_t utcOffsetSeconds = 0;
+    std::vector<std::int64_t> times;
+    // The entries of the standard index chunk right after it; -1 when none follows.
+    std::int64_t nextIndexEntries = -1;
+};
+std::vector<FrameTimesSeen> FrameTimesIn(const RiffFile& riff);
+
 // What ffprobe says about a file's first video stream.
 struct ProbedVideo {
     bool opened = false;
@@ -50,6 +62,7 @@ struct ProbedVideo {
     int height = 0;
     std::vector<bool> packetKeys;         // per packet, in file order
     std::vector<std::string> frameTypes;  // per decoded frame: I, P, B
+    double durationSeconds = 0;           // of the file
 };
 ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames = false);
 

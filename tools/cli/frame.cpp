@@ -1,12 +1,14 @@
 #include "frame.h"
 
 #include "media/clip_packets.h"
+#include "media/frame_times.h"
 #include "media/media_graph.h"
 #include "progress.h"
 
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <optional>
 
 namespace orvane::cli {
 namespace {
@@ -18,11 +20,9 @@ double Milliseconds(const QElapsedTimer& clock) {
 // A seek decodes every frame from the key frame at or before the target. With a progress
 // line it goes there in a hundred stops within that group of pictures: the graph decodes on
 // from where it stands, so the stops cost nothing extra and show how far it has come.
-bool SeekShowingProgress(MediaGraph& graph, const QString& clipPath, std::int64_t target,
+bool SeekShowingProgress(MediaGraph& graph, const ClipPackets& packets, std::int64_t target,
                          ProgressLine& progress) {
-    QString error;
-    const auto packets = ClipPackets::Open(clipPath, error);
-    const std::int64_t key = packets ? packets->KeyAtOrBefore(target) : target;
+    const std::int64_t key = packets.KeyAtOrBefore(target);
     const std::int64_t work = target - key;
     const std::int64_t stride = std::max<std::int64_t>(1, work / 100);
     for (std::int64_t stop = key + stride; stop < target; stop += stride) {
@@ -51,21 +51,44 @@ int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err) {
     if (!graph) {
         return fail(error);
     }
+    // The frames' times and key frames, from the clip's index.
+    const auto packets = ClipPackets::Open(options.clipPath, error);
+    if (!packets) {
+        return fail(error);
+    }
+    const ClipTimeline& timeline = packets->timeline();
     out << "open: " << QString::number(Milliseconds(clock), 'f', 1) << " ms" << Qt::endl;
 
     const std::int64_t duration = graph->Duration();
-    if (options.seek < 0 || options.seek > duration) {
+    std::int64_t seek = options.seek;
+    if (!options.time.isEmpty()) {
+        // Typed as the clip shows its times: at its recorded offset, else in local time.
+        const auto offset = timeline.recordedCount() > 0
+                                ? std::optional<std::int32_t>(timeline.utcOffsetSeconds())
+                                : std::nullopt;
+        const auto moment = ParseFrameTime(options.time, offset);
+        if (!moment) {
+            fail(QStringLiteral("--time must be YYYY-MM-DD HH:MM:SS[.mmm]"));
+            return kFrameUsageError;
+        }
+        seek = timeline.FrameAtOrBefore(*moment);
+        if (seek < 0) {
+            return fail(QStringLiteral("the clip starts at %1, after %2")
+                            .arg(FrameTimeText(timeline.TimeOf(0), timeline.utcOffsetSeconds()),
+                                 options.time.trimmed()));
+        }
+    }
+    if (seek < 0 || seek > duration) {
         // Known only once the clip is open, but still a wrong argument.
         fail(QStringLiteral("--seek must be 0 to %1 for this clip").arg(duration));
         return kFrameUsageError;
     }
     clock.restart();
     progress.Restart();
-    const bool shown = progress.enabled()
-                           ? SeekShowingProgress(*graph, options.clipPath, options.seek, progress)
-                           : graph->SetPositions(options.seek);
+    const bool shown = progress.enabled() ? SeekShowingProgress(*graph, *packets, seek, progress)
+                                          : graph->SetPositions(seek);
     if (!shown) {
-        return fail(QStringLiteral("cannot show frame %1").arg(options.seek));
+        return fail(QStringLiteral("cannot show frame %1").arg(seek));
     }
     progress.Clear();
     progress.Restart();
@@ -106,7 +129,15 @@ int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err) {
             return fail(QStringLiteral("cannot write %1").arg(options.pngPath));
         }
     }
-    out << "frame: " << graph->CurrentPosition() << " of " << duration << Qt::endl;
+    const std::int64_t position = graph->CurrentPosition();
+    out << "frame: " << position << " of " << duration << Qt::endl;
+    // At the end of the clip the last frame stays on screen.
+    const std::int64_t shownFrame =
+        std::clamp<std::int64_t>(position, 0, timeline.frameCount() - 1);
+    if (timeline.frameCount() > 0) {
+        out << "time: " << FrameTimeText(timeline.TimeOf(shownFrame), timeline.utcOffsetSeconds())
+            << Qt::endl;
+    }
     return 0;
 }
 

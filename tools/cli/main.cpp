@@ -1,6 +1,7 @@
 // orvane-cli: checks a site from a shell; see Usage() and docs/man/orvane-cli.1.
 #include "common/version.h"
 #include "frame.h"
+#include "media/frame_times.h"
 #include "probe.h"
 #include "progress.h"
 #include "record.h"
@@ -25,7 +26,8 @@ constexpr const char* kUsage =
     "       orvane-cli record HOST[:PORT] --user USER --password PASSWORD --channel ID\n"
     "                  [--seconds S] [--dir DIR] [--timeout S] [--json] [--quiet]\n"
     "       orvane-cli identify ID [--server HOST[:PORT]]\n"
-    "       orvane-cli frame CLIP.avi --seek N [--step K] [--png FILE] [--quiet]\n"
+    "       orvane-cli frame CLIP.avi (--seek N | --time \"YYYY-MM-DD HH:MM:SS[.mmm]\")\n"
+    "                  [--step K] [--png FILE] [--quiet]\n"
     "       orvane-cli --help | --version\n";
 
 constexpr const char* kDescription =
@@ -38,8 +40,9 @@ constexpr const char* kDescription =
     "            folder) and add the clip to the clip index; SIGTERM, SIGINT and SIGHUP end\n"
     "            the clip cleanly\n"
     "  identify  ask the identify server for the address of a site's ID code\n"
-    "  frame     open a clip as the player does, show frame --seek, step --step frames and\n"
-    "            save the picture\n";
+    "  frame     open a clip as the player does, show frame --seek (or the last frame at or\n"
+    "            before --time), step --step frames, save the picture and print the frame's\n"
+    "            number and time\n";
 
 constexpr const char* kExitStatus =
     "Exit status:\n"
@@ -59,7 +62,7 @@ const QStringList& OptionsOf(const QString& command) {
         {"probe", {"user", "password", "channel", "frames", "png", "timeout", "small", "json"}},
         {"record", {"user", "password", "channel", "seconds", "dir", "timeout", "json", "quiet"}},
         {"identify", {"server"}},
-        {"frame", {"seek", "step", "png", "quiet"}}};
+        {"frame", {"seek", "time", "step", "png", "quiet"}}};
     const auto found = options.find(command);
     return found == options.end() ? none : found->second;
 }
@@ -231,8 +234,16 @@ int Frame(Cli& cli) {
     if (args.size() != 2) {
         return cli.UsageError("frame needs one clip file");
     }
-    if (!cli.parser.isSet("seek") || !seekOk || options.seek < 0) {
-        return cli.UsageError("frame needs --seek N, a frame number from 0");
+    if (cli.parser.isSet("time")) {
+        options.time = cli.parser.value("time");
+        if (cli.parser.isSet("seek")) {
+            return cli.UsageError("frame takes --seek or --time, not both");
+        }
+        if (!ParseFrameTime(options.time, 0)) {
+            return cli.UsageError("--time must be YYYY-MM-DD HH:MM:SS[.mmm]");
+        }
+    } else if (!cli.parser.isSet("seek") || !seekOk || options.seek < 0) {
+        return cli.UsageError("frame needs --seek N, a frame number from 0, or --time");
     }
     if (!stepOk) {
         return cli.UsageError("--step must be a whole number (negative steps back)");
@@ -262,6 +273,10 @@ int main(int argc, char** argv) {
          {"seconds", "Seconds to record (record; 10 when absent).", "s", "10"},
          {"dir", "Folder to record into (record; the settings' record folder when absent).", "dir"},
          {"seek", "Frame to show, from 0 (frame).", "n"},
+         {"time",
+          "Show the last frame seen at or before this date and time, in the clip's local time "
+          "(frame).",
+          "YYYY-MM-DD HH:MM:SS[.mmm]"},
          {"step", "Frames to step from it, one at a time, negative back (frame).", "k"},
          {"json", "Print one JSON object on stdout instead of the text (probe, record)."},
          {"quiet", "No progress line on a terminal (record, frame)."}});

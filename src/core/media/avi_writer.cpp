@@ -1,6 +1,7 @@
 #include "media/avi_writer.h"
 
 #include "common/log.h"
+#include "media/frame_times.h"
 #include "wire/bitmap_info.h"
 
 #include <sys/uio.h>
@@ -280,7 +281,8 @@ bool AviWriter::StartSegment() {
     return true;
 }
 
-bool AviWriter::WriteSample(std::span<const std::uint8_t> data, bool keyFrame) {
+bool AviWriter::WriteSample(std::span<const std::uint8_t> data, bool keyFrame,
+                            std::optional<std::int64_t> utcMicros) {
     if (!file_) {
         return false;
     }
@@ -311,6 +313,15 @@ bool AviWriter::WriteSample(std::span<const std::uint8_t> data, bool keyFrame) {
     }
     const IndexEntry entry{chunkPos, static_cast<std::uint32_t>(data.size()), keyFrame};
     pending_.push_back(entry);
+    if (utcMicros) {
+        pendingTimes_.push_back(*utcMicros);
+        if (timedSamples_++ == 0) {
+            firstTime_ = *utcMicros;
+        }
+        lastTime_ = std::max(lastTime_, *utcMicros);
+    } else {
+        pendingUntimed_ = true;
+    }
     if (firstSegment_) {
         legacyEntries_.push_back(entry);
         ++firstSegmentSamples_;
@@ -321,19 +332,49 @@ bool AviWriter::WriteSample(std::span<const std::uint8_t> data, bool keyFrame) {
     return true;
 }
 
+Block AviWriter::FrameTimesBytes() const {
+    if (pendingUntimed_ || pendingTimes_.size() != pending_.size() || pending_.empty()) {
+        return {};
+    }
+    FrameTimesChunk chunk;
+    chunk.firstSample = totalSamples_ - static_cast<std::uint32_t>(pending_.size());
+    chunk.utcOffsetSeconds = utcOffsetSeconds_;
+    chunk.utcMicros = pendingTimes_;
+    const Block data = chunk.Encode();
+    ByteWriter out;
+    out.Fourcc("JUNK");
+    out.U32(static_cast<std::uint32_t>(data.size()));  // even: no padding
+    out.Bytes(data);
+    return out.bytes();
+}
+
 bool AviWriter::WriteStandardIndex() {
     if (pending_.empty()) {
         return true;
     }
+    const auto clearPending = [this] {
+        pending_.clear();
+        pendingTimes_.clear();
+        pendingUntimed_ = false;
+    };
+    // The times go just before the index chunk of their samples, in the same write, so a
+    // reader that holds the index finds them at a position the index's count tells, and a
+    // write cut short takes both back.
+    const Block times = FrameTimesBytes();
     if (superEntries_ >= kSuperIndexCapacity) {
         if (!superIndexFullLogged_) {
             qCWarning(lcMedia) << "super index full; later samples are found by scanning";
             superIndexFullLogged_ = true;
         }
-        pending_.clear();
+        // A scan finds the times as it finds the samples.
+        if (!times.empty() && !Append(times)) {
+            return false;
+        }
+        clearPending();
         return true;
     }
     ByteWriter out;
+    out.Bytes(times);
     out.Fourcc("ix00");
     out.U32(
         static_cast<std::uint32_t>(kIndexHeaderSize + kStandardIndexEntrySize * pending_.size()));
@@ -348,13 +389,13 @@ bool AviWriter::WriteStandardIndex() {
         out.U32(static_cast<std::uint32_t>(entry.chunkPos + 8 - riffPos_));
         out.U32(entry.size | (entry.key ? 0 : kDeltaFrameBit));
     }
-    const std::uint64_t indexPos = end_;
+    const std::uint64_t indexPos = end_ + times.size();
     if (!Append(out.bytes())) {
         return false;
     }
     ByteWriter superEntry;
     superEntry.U64(indexPos);
-    superEntry.U32(static_cast<std::uint32_t>(out.size()));
+    superEntry.U32(static_cast<std::uint32_t>(out.size() - times.size()));
     superEntry.U32(static_cast<std::uint32_t>(pending_.size()));
     const std::uint64_t slot =
         indxPos_ + 8 + kIndexHeaderSize + std::uint64_t{kSuperIndexEntrySize} * superEntries_;
@@ -363,7 +404,7 @@ bool AviWriter::WriteStandardIndex() {
         return false;
     }
     ++superEntries_;
-    pending_.clear();
+    clearPending();
     return true;
 }
 
@@ -400,6 +441,17 @@ bool AviWriter::EndSegment() {
 
 bool AviWriter::PatchSizesAndCounts() {
     const std::uint64_t moviEnd = segmentClosed_ ? moviEnd_ : end_;
+    // The mean rate of the samples so far, to the microsecond: a player's length and pace
+    // then match the time the clip took. The header's own until two samples have times.
+    if (timedSamples_ >= 2) {
+        const std::int64_t span = std::max<std::int64_t>(0, lastTime_ - firstTime_);
+        const auto interval = static_cast<std::uint32_t>(std::clamp<std::int64_t>(
+            (span + (timedSamples_ - 1) / 2) / (timedSamples_ - 1), 1, 0xFFFFFFFF));
+        if (!PatchU32(avihPos_, interval) || !PatchU32(strhPos_ + 20, interval) ||
+            !PatchU32(strhPos_ + 24, 1000000)) {
+            return false;
+        }
+    }
     return PatchU32(riffPos_ + 4, Chunk32(end_ - riffPos_ - 8)) &&
            PatchU32(moviPos_ + 4, Chunk32(moviEnd - moviPos_ - 8)) &&
            PatchU32(avihPos_ + 16, firstSegmentSamples_) &&

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -37,6 +38,11 @@ struct AviVideoStream {
 //
 // A sample that cannot be written completely is cut off again, so a full disk leaves a
 // valid file of the samples before it; the writer goes on accepting samples.
+//
+// Samples given with the time they were seen carry it into the file: each standard index
+// chunk has, just before it, a 'JUNK' chunk of the times of the samples it indexes
+// (FrameTimesChunk), and the headers declare the mean rate of the samples so far, so that
+// every player shows the clip's real length.
 class AviWriter {
   public:
     // Creates the file (it must not exist yet when exclusive is set). nullptr with error.
@@ -50,8 +56,13 @@ class AviWriter {
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
 
-    // Appends one sample. false when it could not be written (errorText() says why).
-    bool WriteSample(std::span<const std::uint8_t> data, bool keyFrame);
+    // Appends one sample, seen at utcMicros (microseconds since 1970 UTC; never earlier than
+    // the sample before). false when it could not be written (errorText() says why). Times
+    // are written only for index chunks whose every sample has one.
+    bool WriteSample(std::span<const std::uint8_t> data, bool keyFrame,
+                     std::optional<std::int64_t> utcMicros = std::nullopt);
+    // The offset from UTC, in seconds east, of the local time the clip's times are shown in.
+    void SetUtcOffsetSeconds(std::int32_t seconds) { utcOffsetSeconds_ = seconds; }
     // Replaces the stream format by one of the same length (a colour table known only
     // from the first frame).
     bool RewriteFormat(std::span<const std::uint8_t> format);
@@ -90,6 +101,8 @@ class AviWriter {
     bool StartSegment();
     bool EndSegment();
     bool WriteStandardIndex();
+    // The 'JUNK' chunk of the pending samples' times; empty when they have none.
+    Block FrameTimesBytes() const;
     bool WriteLegacyIndex();
     bool PatchSizesAndCounts();
     bool Append(std::span<const std::uint8_t> bytes);
@@ -120,7 +133,14 @@ class AviWriter {
     std::uint32_t segmentSamples_ = 0;
     std::uint64_t segmentBytes_ = kDefaultSegmentBytes;
 
-    std::vector<IndexEntry> pending_;        // samples since the last standard index chunk
+    std::vector<IndexEntry> pending_;         // samples since the last standard index chunk
+    std::vector<std::int64_t> pendingTimes_;  // their times, while every one has a time
+    bool pendingUntimed_ = false;             // one of them came without a time
+    std::int32_t utcOffsetSeconds_ = 0;
+    // The samples with times, and the first and last time: the mean rate the headers declare.
+    std::uint32_t timedSamples_ = 0;
+    std::int64_t firstTime_ = 0;
+    std::int64_t lastTime_ = 0;
     std::vector<IndexEntry> legacyEntries_;  // the first segment's samples, for 'idx1'
     std::uint32_t superEntries_ = 0;
     std::uint32_t firstSegmentSamples_ = 0;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace orvane {
 namespace {
@@ -31,6 +32,32 @@ double SecondsPerFrame(const AVStream* stream) {
     }
     return av_q2d(stream->time_base);
 }
+
+// Little-endian numbers in bytes known to hold them.
+std::uint32_t U32At(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+           std::uint32_t{bytes[3]} << 24;
+}
+
+std::uint64_t U64At(const std::uint8_t* bytes) {
+    return std::uint64_t{U32At(bytes)} | std::uint64_t{U32At(bytes + 4)} << 32;
+}
+
+bool IdIs(const std::uint8_t* bytes, const char (&id)[5]) {
+    return std::equal(bytes, bytes + 4, id);
+}
+
+// count bytes at position, all of them or false.
+bool ReadAt(AVIOContext* io, std::int64_t position, std::uint8_t* bytes, std::int64_t count) {
+    return count >= 0 && count <= std::numeric_limits<int>::max() &&
+           avio_seek(io, position, SEEK_SET) >= 0 &&
+           avio_read(io, bytes, static_cast<int>(count)) == count;
+}
+
+// A stream's header lists are small; anything claiming more is not read.
+constexpr std::int64_t kMaxHeaderListBytes = 4 << 20;
+// Top-level chunks looked at before the header list or the first 'movi' list.
+constexpr int kMaxTopLevelChunks = 256;
 
 bool IsDigit(std::uint8_t c) {
     return c >= '0' && c <= '9';
@@ -123,10 +150,13 @@ std::unique_ptr<ClipPackets> ClipPackets::Open(const QString& path, QString& err
     }
 
     if (clip->LoadIndex()) {
+        clip->ReadIndexedTimes();
         clip->ScanPastIndex();
     } else if (!clip->ScanSamples()) {
         error = QStringLiteral("%1 holds no video frames").arg(path);
         return nullptr;
+    } else if (const std::int64_t movi = clip->FirstMoviChunks(); movi >= 0) {
+        clip->WalkChunks(movi, false);
     }
     for (std::size_t i = 0; i < clip->samples_.size(); ++i) {
         if (clip->samples_[i].key) {
@@ -219,10 +249,17 @@ void ClipPackets::ScanPastIndex() {
     if (!io || last == samples_.rend()) {
         return;
     }
+    WalkChunks(last->position + kChunkHeaderBytes + last->size + (last->size & 1), true);
+}
+
+void ClipPackets::WalkChunks(std::int64_t at, bool addSamples) {
+    AVIOContext* io = input_->context->pb;
+    if (!io) {
+        return;
+    }
     const char stream[2] = {static_cast<char>('0' + streamIndex_ / 10 % 10),
                             static_cast<char>('0' + streamIndex_ % 10)};
     KeyFrameProbe keys(format_);
-    std::int64_t at = last->position + kChunkHeaderBytes + last->size + (last->size & 1);
     std::size_t found = 0;
     Block data;
     while (at <= fileSize_ - kChunkHeaderBytes && frameCount() < kMaxFrames) {
@@ -243,7 +280,7 @@ void ClipPackets::ScanPastIndex() {
         }
         const bool sample = id[0] == stream[0] && id[1] == stream[1] &&
                             (id.substr(2) == "dc" || id.substr(2) == "db");
-        if (sample) {
+        if (sample && addSamples) {
             bool key = false;
             if (size > 0 && size <= kMaxSampleBytes && keys.knowsCodec()) {
                 data.resize(static_cast<std::size_t>(size));
@@ -252,13 +289,153 @@ void ClipPackets::ScanPastIndex() {
             }
             samples_.push_back({at, static_cast<std::uint32_t>(size), key});
             ++found;
-        } else if (id != "JUNK" && id.substr(0, 2) != "ix" && id != "idx1" && id != "indx") {
+        } else if (id == "JUNK") {
+            ReadTimesChunk(at, size);
+        } else if (!sample && id.substr(0, 2) != "ix" && id != "idx1" && id != "indx") {
             break;  // not a clip's chunk: nothing more is believed
         }
         at += kChunkHeaderBytes + size + (size & 1);
     }
     if (found > 0) {
         qCInfo(lcMedia) << found << "frames after the clip's last index";
+    }
+}
+
+bool ClipPackets::ReadTimesChunk(std::int64_t position, std::int64_t size) {
+    AVIOContext* io = input_->context->pb;
+    if (size < static_cast<std::int64_t>(FrameTimesChunk::kHeaderBytes) ||
+        size > static_cast<std::int64_t>(FrameTimesChunk::DataBytes(FrameTimesChunk::kMaxCount)) ||
+        size > fileSize_ - position - kChunkHeaderBytes) {
+        return false;
+    }
+    // The tag first: padding of another writer is not read whole.
+    std::uint8_t tag[4];
+    if (!ReadAt(io, position + kChunkHeaderBytes, tag, 4) || !IdIs(tag, "OVTM")) {
+        return false;
+    }
+    Block bytes(static_cast<std::size_t>(size));
+    if (!ReadAt(io, position + kChunkHeaderBytes, bytes.data(), size)) {
+        return false;
+    }
+    const auto chunk = FrameTimesChunk::Decode(bytes);
+    if (!chunk) {
+        return false;
+    }
+    // Only frames the clip has: a time never makes a frame.
+    const std::size_t frames = samples_.size();
+    if (recordedTimes_.size() < frames) {
+        recordedTimes_.resize(frames);
+    }
+    for (std::size_t i = 0; i < chunk->utcMicros.size(); ++i) {
+        const std::uint64_t frame = std::uint64_t{chunk->firstSample} + i;
+        if (frame >= frames) {
+            break;
+        }
+        recordedTimes_[static_cast<std::size_t>(frame)] = chunk->utcMicros[i];
+    }
+    recordedOffset_ = chunk->utcOffsetSeconds;
+    return true;
+}
+
+std::int64_t ClipPackets::FirstMoviChunks() {
+    AVIOContext* io = input_->context->pb;
+    std::int64_t at = 12;  // past "RIFF", its size and "AVI "
+    for (int i = 0; i < kMaxTopLevelChunks && io && at <= fileSize_ - 12; ++i) {
+        std::uint8_t header[12];
+        if (!ReadAt(io, at, header, sizeof header)) {
+            return -1;
+        }
+        if (IdIs(header, "LIST") && IdIs(header + 8, "movi")) {
+            return at + 12;
+        }
+        const std::int64_t size = U32At(header + 4);
+        at += kChunkHeaderBytes + size + (size & 1);
+    }
+    return -1;
+}
+
+// A recording writes each commit's times just before the commit's standard index chunk, so
+// the super index in the stream's header leads to them: the index chunk tells how many
+// samples it holds, and with that where the times begin. Only what fits in the file and
+// matches the index chunk's count is taken.
+void ClipPackets::ReadIndexedTimes() {
+    AVIOContext* io = input_->context->pb;
+    if (!io) {
+        return;
+    }
+    // The header list: top-level chunks up to 'LIST hdrl'.
+    Block header;
+    std::int64_t at = 12;
+    for (int i = 0; i < kMaxTopLevelChunks && at <= fileSize_ - 12; ++i) {
+        std::uint8_t chunk[12];
+        if (!ReadAt(io, at, chunk, sizeof chunk)) {
+            return;
+        }
+        const std::int64_t size = U32At(chunk + 4);
+        if (IdIs(chunk, "LIST") && IdIs(chunk + 8, "hdrl")) {
+            if (size < 4 || size > kMaxHeaderListBytes || size > fileSize_ - at - 8) {
+                return;
+            }
+            header.resize(static_cast<std::size_t>(size - 4));
+            if (!ReadAt(io, at + 12, header.data(), size - 4)) {
+                return;
+            }
+            break;
+        }
+        at += kChunkHeaderBytes + size + (size & 1);
+    }
+    // The stream's list, then its 'indx'.
+    const auto findChunk = [](std::span<const std::uint8_t> list, const char(&id)[5],
+                              const char* listType,
+                              int skip) -> std::optional<std::span<const std::uint8_t>> {
+        std::size_t pos = 0;
+        while (pos + 8 <= list.size()) {
+            const std::uint32_t size = U32At(list.data() + pos + 4);
+            if (size > list.size() - pos - 8) {
+                return std::nullopt;
+            }
+            const auto data = list.subspan(pos + 8, size);
+            const bool listMatches =
+                listType == nullptr ||
+                (size >= 4 && std::equal(data.begin(), data.begin() + 4, listType));
+            if (IdIs(list.data() + pos, id) && listMatches && skip-- == 0) {
+                return listType ? data.subspan(4) : data;
+            }
+            pos += 8 + size + (size & 1);
+        }
+        return std::nullopt;
+    };
+    const auto strl = findChunk(header, "LIST", "strl", streamIndex_);
+    const auto indx = strl ? findChunk(*strl, "indx", nullptr, 0) : std::nullopt;
+    constexpr std::size_t kIndexHeader = 24;
+    constexpr std::size_t kEntry = 16;
+    if (!indx || indx->size() < kIndexHeader || (*indx)[3] != 0 /* an index of indexes */) {
+        return;
+    }
+    const std::size_t entries =
+        std::min<std::size_t>(U32At(indx->data() + 4), (indx->size() - kIndexHeader) / kEntry);
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::uint8_t* entry = indx->data() + kIndexHeader + kEntry * i;
+        const std::uint64_t indexPos = U64At(entry);
+        std::uint8_t index[8 + kIndexHeader];
+        if (indexPos > static_cast<std::uint64_t>(fileSize_) ||
+            !ReadAt(io, static_cast<std::int64_t>(indexPos), index, sizeof index) ||
+            index[0] != 'i' || index[1] != 'x') {
+            continue;
+        }
+        const std::uint32_t count = U32At(index + 8 + 4);
+        if (count == 0 || count > FrameTimesChunk::kMaxCount) {
+            continue;
+        }
+        const auto dataBytes = static_cast<std::int64_t>(FrameTimesChunk::DataBytes(count));
+        const std::int64_t timesPos =
+            static_cast<std::int64_t>(indexPos) - kChunkHeaderBytes - dataBytes;
+        std::uint8_t timesHeader[kChunkHeaderBytes];
+        if (timesPos < 0 || !ReadAt(io, timesPos, timesHeader, sizeof timesHeader) ||
+            !IdIs(timesHeader, "JUNK") || U32At(timesHeader + 4) != dataBytes) {
+            continue;
+        }
+        ReadTimesChunk(timesPos, dataBytes);
     }
 }
 

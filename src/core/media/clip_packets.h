@@ -63,6 +63,15 @@ class ClipPackets {
     bool LoadIndex();
     bool ScanSamples();
     void ScanPastIndex();
+    // Walks the chunks from at on, over lists, index chunks and padding, taking the frame
+    // times it meets, and the samples too when addSamples is set.
+    void WalkChunks(std::int64_t at, bool addSamples);
+    // The frame times just before each standard index chunk the stream's super index lists.
+    void ReadIndexedTimes();
+    // Where the first 'movi' list's chunks begin; -1 when there is none.
+    std::int64_t FirstMoviChunks();
+    // The 'JUNK' chunk at position with size bytes of data, taken when it holds frame times.
+    bool ReadTimesChunk(std::int64_t position, std::int64_t size);
 
     std::unique_ptr<Input> input_;
     int streamIndex_ = -1;

@@ -185,7 +185,7 @@ class ClipWriter::Work {
         }
         previewDue_ = previewDue_ && !key;
         const auto image = command.frame.image();
-        if (file_->WriteSample(image, key)) {
+        if (file_->WriteSample(image, key, ClipTimeOf(command.frame))) {
             firstSample_ = false;
             clipBytes_ += image.size() + kChunkHeaderBytes;
             ++shared_->samplesWritten;
@@ -205,6 +205,22 @@ class ClipWriter::Work {
         ++skipped_;
         skippingToKey_ = true;
         TellFailing(file_->errorText());
+    }
+
+    // When the frame arrived, as the clip tells it: the first frame's wall-clock time plus the
+    // steady clock's time since it, so a clock set back or forward during the clip cannot
+    // reorder its frames. The clip's times are shown at the local offset of its start.
+    std::int64_t ClipTimeOf(const LiveFrame& frame) {
+        if (firstSample_ || !clockBase_) {
+            clockBase_ = std::pair(frame.arrivalUtcMicros, frame.arrivalSteadyMicros);
+            file_->SetUtcOffsetSeconds(
+                QDateTime::fromMSecsSinceEpoch(frame.arrivalUtcMicros / 1000).offsetFromUtc());
+            lastClipTime_ = frame.arrivalUtcMicros;
+        }
+        const std::int64_t time =
+            clockBase_->first + (frame.arrivalSteadyMicros - clockBase_->second);
+        lastClipTime_ = std::max(lastClipTime_, time);
+        return lastClipTime_;
     }
 
     // Removed, or out of reach where the folder was: nothing written gets to the operator,
@@ -435,6 +451,9 @@ class ClipWriter::Work {
     QElapsedTimer clipClock_;  // since the clip began
     std::uint64_t clipBytes_ = 0;
     bool firstSample_ = true;  // of the clip
+    // The wall-clock and steady times of the clip's first frame, and the latest frame's time.
+    std::optional<std::pair<std::int64_t, std::int64_t>> clockBase_;
+    std::int64_t lastClipTime_ = 0;
     bool previewDue_ = false;  // a clip after the first writes its first key frame as its preview
     bool nextClipFailed_ = false;  // told that the next clip cannot be made, not yet that it was
 };

@@ -2,6 +2,8 @@
 
 #include "media/key_frames.h"
 
+#include <chrono>
+
 namespace orvane {
 
 std::span<const std::uint8_t> LiveFrame::bytes() const {
@@ -31,6 +33,11 @@ LiveFrame Assemble(SharedBlock packed, const PackedFrame& parsed, KeyFrameProbe&
     frame.imageLength = parsed.imageData.size();
     frame.keyFrame = probe.IsKeyFrame(parsed.imageData);
     frame.packed = std::move(packed);
+    using namespace std::chrono;
+    frame.arrivalUtcMicros =
+        duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+    frame.arrivalSteadyMicros =
+        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
     return frame;
 }
 

@@ -22,6 +22,10 @@ struct LiveFrame {
     std::size_t imageOffset = 0;  // the compressed image within packed
     std::size_t imageLength = 0;
     bool keyFrame = false;
+    // When it arrived, taken before any queue: UTC microseconds from the wall clock, and
+    // microseconds of the steady clock, which no clock step moves, to measure intervals by.
+    std::int64_t arrivalUtcMicros = 0;
+    std::int64_t arrivalSteadyMicros = 0;
 
     bool valid() const { return packed != nullptr; }
     std::span<const std::uint8_t> bytes() const;
@@ -40,11 +44,12 @@ class FrameSink {
 };
 
 // The frame the wire has parsed already (views into received), copied once into a shared
-// block; probe decides the key flag and is the channel's own, so that it sees every frame.
+// block and stamped with the time it arrived; probe decides the key flag and is the channel's
+// own, so that it sees every frame.
 LiveFrame MakeLiveFrame(std::span<const std::uint8_t> received, const PackedFrame& parsed,
                         KeyFrameProbe& probe);
-// Frames that did not come from the wire (files, tools): parsed and probed here. nullopt when
-// the bytes are not a frame.
+// Frames that did not come from the wire (files, tools): parsed, probed and stamped here.
+// nullopt when the bytes are not a frame.
 std::optional<LiveFrame> ReadLiveFrame(SharedBlock packed, KeyFrameProbe& probe);
 
 }  // namespace orvane
