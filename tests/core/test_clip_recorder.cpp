@@ -70,7 +70,12 @@ class ClipRecorderTest : public testing::Test {
 
 TEST_F(ClipRecorderTest, ClipHoldsEveryFrameAsReceivedWithTheDesignedStreamHeader) {
     const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 30);
-    const auto live = test::LiveFrames(frames);
+    auto live = test::LiveFrames(frames);
+    // Arrived every 40 ms, the last 290 µs late: a mean interval of 40,010 µs.
+    for (std::size_t i = 0; i < live.size(); ++i) {
+        live[i].arrivalSteadyMicros = static_cast<std::int64_t>(i) * 40'000 + (i == 29 ? 290 : 0);
+        live[i].arrivalUtcMicros = 1'038'910'530'000'000 + live[i].arrivalSteadyMicros;
+    }
     ASSERT_EQ(frames.size(), 30u);
     const BitmapInfoHeader format = FormatOf(frames[0]);
     auto recorder = MakeRecorder(format);
@@ -103,8 +108,10 @@ TEST_F(ClipRecorderTest, ClipHoldsEveryFrameAsReceivedWithTheDesignedStreamHeade
     const std::uint64_t h = strh->offset + 8;
     EXPECT_EQ(riff->bytes().substr(h, 4), "vids");
     EXPECT_EQ(riff->U32(h + 4), format.biCompression);
-    EXPECT_EQ(riff->U32(h + 20), 1u);   // scale
-    EXPECT_EQ(riff->U32(h + 24), 2u);   // rate
+    // The mean rate of the frames, in microseconds per frame.
+    EXPECT_EQ(riff->U32(h + 20), 40'010u);     // scale
+    EXPECT_EQ(riff->U32(h + 24), 1'000'000u);  // rate
+    EXPECT_EQ(riff->U32(riff->Find("avih")->offset + 8), 40'010u);
     EXPECT_EQ(riff->U32(h + 32), 30u);  // length
     EXPECT_EQ(riff->U32(h + 36), format.biSizeImage);
     EXPECT_EQ(riff->U16(h + 52), format.biWidth);
