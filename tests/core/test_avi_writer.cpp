@@ -44,7 +44,7 @@ TEST(AviWriter, SegmentsAfterTheFirstAreReachableThroughTheIndexes) {
     writer->SetSegmentBytesForTesting(64 * 1024);
     for (std::uint32_t i = 0; i < 300; ++i) {
         // Odd sizes too: chunks are padded to even offsets.
-        ASSERT_TRUE(writer->WriteSample(Sample(1000 + i % 7, i), i % 10 == 0));
+        ASSERT_TRUE(writer->WriteSample(Sample(1000 + i % 7, i), i % 10 == 0, i * 40'000));
         if (i % 25 == 24) {
             ASSERT_TRUE(writer->Commit());
         }
@@ -66,6 +66,17 @@ TEST(AviWriter, SegmentsAfterTheFirstAreReachableThroughTheIndexes) {
     for (std::size_t i = 0; i < 300; ++i) {
         EXPECT_EQ(probed.packetKeys[i], i % 10 == 0) << i;
     }
+    // Each segment's and each commit's times stand before their index chunk, in every
+    // segment.
+    const auto times = test::FrameTimesIn(*riff);
+    EXPECT_EQ(times.size(), riff->FindAll("ix00").size());
+    for (const auto& seen : times) {
+        EXPECT_EQ(seen.nextIndexEntries, static_cast<std::int64_t>(seen.times.size()));
+    }
+    const auto clip = ClipPackets::Open(QString::fromStdString(path), error);
+    ASSERT_TRUE(clip);
+    ASSERT_EQ(clip->timeline().recordedCount(), 300);
+    EXPECT_EQ(clip->timeline().TimeOf(299), 299 * 40'000);
 }
 
 // A process killed between commits leaves the file as it was at the last one, plus samples

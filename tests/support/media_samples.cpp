@@ -65,6 +65,10 @@ std::vector<LiveFrame> LiveFrames(const std::vector<Block>& packed) {
             probe = std::make_unique<KeyFrameProbe>(*header);
         }
         if (auto frame = ReadLiveFrame(std::make_shared<const Block>(bytes), *probe)) {
+            if (!frames.empty()) {
+                frame->arrivalUtcMicros = frames.back().arrivalUtcMicros + 500'000;
+                frame->arrivalSteadyMicros = frames.back().arrivalSteadyMicros + 500'000;
+            }
             frames.push_back(std::move(*frame));
         }
     }

@@ -24,7 +24,8 @@ QString MediaSample(const QString& name);
 double MeanDifference(const QImage& a, const QImage& b);
 
 // Packed frames as a channel hands them on: checked, with the key flags that a probe of the
-// first frame's format decides. Frames that are not frames are left out.
+// first frame's format decides, arriving two a second from now on (the pace a clip without
+// times is played at). Frames that are not frames are left out.
 std::vector<LiveFrame> LiveFrames(const std::vector<Block>& packed);
 
 }  // namespace orvane::test
