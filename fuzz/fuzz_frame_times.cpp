@@ -54,9 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         }
     }
-    if (timeline.frameCount() > 0 &&
-        timeline.FrameAtOrBefore(timeline.TimeOf(timeline.frameCount() - 1)) !=
-            timeline.frameCount() - 1) {
+    if (timeline.frameCount() > 0 && timeline.FrameAtOrBefore(timeline.TimeOf(
+                                         timeline.frameCount() - 1)) != timeline.frameCount() - 1) {
         __builtin_trap();
     }
     return 0;
