@@ -53,8 +53,13 @@ class Exporter {
           manifestPart_(ExportPartPath(ExportManifestPath(request.target))) {}
 
     ExportResult Run() {
-        const bool written =
-            Check() && OpenClips() && Plan() && (copy_ ? Copy() : Encode()) && Complete();
+        if (!Check() || !OpenClips() || !Plan()) {
+            // Told in the result: the request cannot be met (a file there, a clip that cannot
+            // be read, nothing in the range); nothing was written.
+            qCInfo(lcExport) << "export to" << request_.target << "refused:" << result_.error;
+            return result_;
+        }
+        const bool written = (copy_ ? Copy() : Encode()) && Complete();
         if (!written) {
             QFile::remove(part_);
             QFile::remove(manifestPart_);
