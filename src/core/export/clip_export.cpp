@@ -143,7 +143,12 @@ class Exporter {
     // The frames in the range, each with its timestamp: from the first frame's time, one
     // tick more than the frame before where two times coincide, each lasting until the next.
     bool Plan() {
-        const std::int64_t from = request_.fromUtcMicros.value_or(INT64_MIN);
+        std::int64_t from = request_.fromUtcMicros.value_or(INT64_MIN);
+        if (request_.fromFrame) {
+            const ClipTimeline& first = clips_.front().packets->timeline();
+            from = first.TimeOf(std::clamp<std::int64_t>(*request_.fromFrame, 0,
+                                                         first.frameCount() - 1));
+        }
         const std::int64_t to = request_.toUtcMicros.value_or(INT64_MAX);
         for (std::size_t c = 0; c < clips_.size(); ++c) {
             const ClipTimeline& timeline = clips_[c].packets->timeline();

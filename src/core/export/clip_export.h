@@ -22,6 +22,9 @@ struct ExportRequest {
     // frame decodes on its own whether the frames are copied or encoded again.
     std::optional<std::int64_t> fromUtcMicros;
     std::optional<std::int64_t> toUtcMicros;
+    // From this frame of the first clip on instead (a player's current frame): its time is
+    // the range's start.
+    std::optional<std::int64_t> fromFrame;
     QString site;  // the file's title is "site channel"
     QString channel;
     // The operator agreed to replace an existing target (and its manifest); without it an
