@@ -121,6 +121,7 @@ ClipPlayerWindow::ClipPlayerWindow(QWidget* owner)
     }
     QAction* exportClip = toolBar_->addAction(tr(exporttext::kAction));
     exportClip->setData(cmd::kPlayerExport);
+    exportClip->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     connect(exportClip, &QAction::triggered, this, [this] { RunCommand(cmd::kPlayerExport); });
     toolBar_->adjustSize();
     controlBar_ = new PlayerControlBar(engine_, this);

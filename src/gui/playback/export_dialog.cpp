@@ -86,6 +86,7 @@ void AskRange(QWidget* parent, const ExportRangeQuestion& question,
 void AskTarget(QWidget* parent, const QString& suggested, std::function<void(QString)> answer) {
     auto* dialog = new QFileDialog(parent);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QObject::tr(exporttext::kSaveTitle));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     // The question of replacing a file is ours: through the prompts, and answered for every

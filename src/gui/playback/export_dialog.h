@@ -41,6 +41,7 @@ struct ExportRangeAnswer {
 namespace exporttext {
 inline constexpr const char* kAction = "Export...";
 inline constexpr const char* kTitle = "Export";
+inline constexpr const char* kSaveTitle = "Export to file";
 inline constexpr const char* kWholeClip = "The whole clip";
 inline constexpr const char* kFromCurrentFrame = "From the current frame to";
 inline constexpr const char* kSelectedClips = "The selected clips";
