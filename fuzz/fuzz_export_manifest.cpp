@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::span<const std::uint8_t> frame(data, size);
     const Block mpeg4 = Mpeg4ConfigOf(frame);
-    if (!mpeg4.empty() && std::search(frame.begin(), frame.end(), mpeg4.begin(), mpeg4.end()) ==
-                              frame.end()) {
+    if (!mpeg4.empty() &&
+        std::search(frame.begin(), frame.end(), mpeg4.begin(), mpeg4.end()) == frame.end()) {
         std::abort();
     }
     const Block h264 = H264ConfigOf(frame);
