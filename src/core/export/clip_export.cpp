@@ -146,8 +146,8 @@ class Exporter {
         std::int64_t from = request_.fromUtcMicros.value_or(INT64_MIN);
         if (request_.fromFrame) {
             const ClipTimeline& first = clips_.front().packets->timeline();
-            from = first.TimeOf(std::clamp<std::int64_t>(*request_.fromFrame, 0,
-                                                         first.frameCount() - 1));
+            from = first.TimeOf(
+                std::clamp<std::int64_t>(*request_.fromFrame, 0, first.frameCount() - 1));
         }
         const std::int64_t to = request_.toUtcMicros.value_or(INT64_MAX);
         for (std::size_t c = 0; c < clips_.size(); ++c) {
