@@ -94,6 +94,7 @@ bool SiteConnection::StartCalledBack(Block received) {
 }
 
 bool SiteConnection::StartLink(bool alarmMode, bool sendLogin) {
+    services_.host.ConnectionStarted();
     peerText_ = PeerTextFor(*socket_);
     assembler_.Reset();
     noCodec_ = false;
