@@ -107,6 +107,8 @@ class SiteSession : public QObject {
     std::uint64_t linkId() const { return connection_ ? linkId_ : 0; }
     bool IsActiveLink(std::uint64_t id) const;
     bool linkActive() const;
+    // The site has accepted the current link's login (remote control waits for it).
+    bool loginAccepted() const { return linkActive() && connection_->loggedIn(); }
     bool channelOpenPermission() const;
     int OpenWindowCount() const;
     const ChannelWindow* fixedWindow() const;
