@@ -156,9 +156,13 @@ TEST_F(CallBackTest, CallersThatAreNoSiteNeverTouchTheOperatorsLink) {
 
     // A stray HTTP request, framed messages that answer no greeting (a type no site sends, a
     // refusal, a limit, a close, a login again), and a caller that says nothing at all.
+    // Each caller is taken before the next calls: the kernel queues only five.
+    auto connected = [](QTcpSocket& socket) {
+        return WaitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; });
+    };
     QTcpSocket http;
     http.connectToHost("127.0.0.1", session.listener().port());
-    ASSERT_TRUE(http.waitForConnected(2000));
+    ASSERT_TRUE(connected(http));
     http.write("GET / HTTP/1.0\r\nHost: x\r\n\r\n");
     std::vector<std::unique_ptr<QTcpSocket>> aliens;
     for (const std::uint8_t type :
@@ -167,13 +171,13 @@ TEST_F(CallBackTest, CallersThatAreNoSiteNeverTouchTheOperatorsLink) {
           std::uint8_t(SiteMessage::LoginAgain)}) {
         auto& alien = aliens.emplace_back(std::make_unique<QTcpSocket>());
         alien->connectToHost("127.0.0.1", session.listener().port());
-        ASSERT_TRUE(alien->waitForConnected(2000));
+        ASSERT_TRUE(connected(*alien));
         const Block message = BuildSiteMessage(type, 0, 0, {});
         alien->write(reinterpret_cast<const char*>(message.data()), qint64(message.size()));
     }
     QTcpSocket silent;
     silent.connectToHost("127.0.0.1", session.listener().port());
-    ASSERT_TRUE(silent.waitForConnected(2000));
+    ASSERT_TRUE(connected(silent));
 
     ASSERT_TRUE(WaitUntil([&] { return session.listener().refused() == 7; }));
     EXPECT_EQ(session.listener().pendingCallers(), 0);
@@ -194,12 +198,12 @@ TEST_F(CallBackTest, CallersThatAreNoSiteNeverTouchTheOperatorsLink) {
 
 TEST_F(CallBackTest, IdleCallersCannotLockASiteOut) {
     std::vector<std::unique_ptr<QTcpSocket>> idle;
+    // One after the other, as the kernel queues only five callers the listener has not taken.
     for (int i = 0; i < EventListener::kMaxPendingCallers; ++i) {
         idle.push_back(std::make_unique<QTcpSocket>());
         idle.back()->connectToHost("127.0.0.1", session.listener().port());
+        ASSERT_TRUE(WaitUntil([&] { return session.listener().pendingCallers() == i + 1; }));
     }
-    ASSERT_TRUE(WaitUntil(
-        [&] { return session.listener().pendingCallers() == EventListener::kMaxPendingCallers; }));
 
     auto caller = StartSite(CallingSite());
     ASSERT_TRUE(CallBack(*caller));

@@ -1,4 +1,5 @@
 #include "frame_source.h"
+#include "media/decoded_picture.h"
 #include "media/decoder_registry.h"
 #include "media/ffmpeg_handles.h"
 #include "media/video_decoder.h"
@@ -9,6 +10,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <array>
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -49,8 +51,7 @@ TEST(PackedFrame, HeadersThatPromiseTooMuchOrAbsurdSizesAreRefused) {
     frame[0] = 41;  // biSize
     EXPECT_FALSE(ParsePackedFrame(frame));
 
-    for (const auto& [w, h] :
-         {std::pair{0, 240}, {320, 0}, {-320, 240}, {320, -240}, {8193, 240}}) {
+    for (const auto& [w, h] : {std::pair{0, 240}, {320, 0}, {-320, 240}, {8193, 240}}) {
         EXPECT_FALSE(ParsePackedFrame(FrameWith(Header(good.biCompression, w, h), 100)))
             << w << " x " << h;
     }
@@ -73,6 +74,32 @@ TEST(PackedFrame, HeadersThatPromiseTooMuchOrAbsurdSizesAreRefused) {
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->colourTable.size(), 8u);
     EXPECT_FALSE(ParsePackedFrame(Block(39, 0)));
+}
+
+// An uncompressed frame may store its rows top first (a negative height): either way the
+// picture shows the right way up.
+TEST(DecodedPicture, UncompressedFramesOfEitherRowOrderShowUpright) {
+    const QImage source =
+        sim::TestPattern(1, 0, QSize(160, 120)).convertToFormat(QImage::Format_RGB32);
+    const Block bottomUp = ToPackedDib24(source);
+    Block topDown(bottomUp.begin(), bottomUp.begin() + 40);
+    const std::size_t rowBytes = (bottomUp.size() - 40) / 120;
+    for (int row = 119; row >= 0; --row) {
+        const auto at = bottomUp.begin() + 40 + static_cast<std::ptrdiff_t>(row * rowBytes);
+        topDown.insert(topDown.end(), at, at + static_cast<std::ptrdiff_t>(rowBytes));
+    }
+    BitmapInfoHeader header = *BitmapInfoHeader::Parse(topDown);
+    header.biHeight = -120;
+    header.WriteTo(topDown);
+    for (const Block* packed : std::array<const Block*, 2>{&bottomUp, &topDown}) {
+        QString why;
+        const QImage picture = DecodeSingleFrame(*packed, &why);
+        EXPECT_EQ(picture, source)
+            << (packed == &topDown ? "top down " : "bottom up ") << why.toStdString();
+    }
+    // A compressed frame has no row order of its own to turn round.
+    EXPECT_FALSE(
+        ParsePackedFrame(FrameWith(Header(MakeFourcc('F', 'M', 'P', '4'), 320, -240), 100)));
 }
 
 TEST(DecoderRegistry, TriesIndeo5ThenIndeo3ThenLocatesByFourcc) {

@@ -4,6 +4,7 @@
 #include "support/temp_store.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 
@@ -191,6 +192,41 @@ TEST_F(SettingsTest, CallSettingsRoundTrip) {
     EXPECT_EQ(loaded.quality, 80);
     EXPECT_TRUE(loaded.savesPassword());
     EXPECT_FALSE(loaded.reLinkOn());
+}
+
+// The "Call" values in the order they reach the file, as a second reader of it sees them go
+// in: each write is a commit of its own, and at each commit the ones before it are in.
+struct CommitOrder {
+    static inline sqlite3* reader = nullptr;
+    static inline std::vector<std::string> names;
+    static void Note() {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(reader,
+                           "SELECT v.name FROM reg_values v JOIN reg_keys k ON v.key_id = k.id "
+                           "WHERE k.name = 'Call'",
+                           -1, &statement, nullptr);
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            const std::string name =
+                reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+            if (std::find(names.begin(), names.end(), name) == names.end()) {
+                names.push_back(name);
+            }
+        }
+        sqlite3_finalize(statement);
+    }
+};
+
+TEST_F(SettingsTest, CallValuesAreWrittenInTheOrderTheConnectDialogListsThem) {
+    ASSERT_EQ(sqlite3_open(temp.path().c_str(), &CommitOrder::reader), SQLITE_OK);
+    CommitOrder::names.clear();
+    SetStoreCommitObserver(&CommitOrder::Note);
+    settings.SaveCall(CallSettings{});
+    SetStoreCommitObserver(nullptr);
+    CommitOrder::Note();
+    sqlite3_close(CommitOrder::reader);
+    const std::vector<std::string> expected{"Option",  "User", "PassWord", "Dial",  "FormatSize",
+                                            "Quality", "Save", "Identify", "ReLink"};
+    EXPECT_EQ(CommitOrder::names, expected);
 }
 
 TEST_F(SettingsTest, UnknownSettingIdReadsTheSectionsUnnamedValue) {

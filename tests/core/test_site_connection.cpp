@@ -347,6 +347,106 @@ TEST_F(SiteConnectionTest, ReLinkOffClosesTheWindowsAndDisconnects) {
     EXPECT_EQ(connection->OpenWindowCount(), 0);
 }
 
+// A site that has not accepted the login yet (a calling site may never do so) still gets the
+// channel requests; what acts on the site itself waits for a login it has accepted.
+TEST_F(SiteConnectionTest, BeforeTheFirstLoginIsAcceptedChannelRequestsGoAndRemoteControlDoesNot) {
+    SiteSimulatorOptions options;
+    options.acceptLogin = false;
+    options.streamOnLogin = true;
+    StartSite(options);
+    Connect();
+    auto* gate = WaitForWindow(1);
+    auto* yard = WaitForWindow(2);
+    ASSERT_NE(gate, nullptr);
+    ASSERT_NE(yard, nullptr);
+    ASSERT_FALSE(connection->loggedIn());
+
+    EXPECT_FALSE(connection->SendCloseSite());
+    EXPECT_FALSE(connection->SendRebootSite());
+    EXPECT_FALSE(connection->SendRunProgram("rk-srv"));
+    EXPECT_TRUE(connection->FixChannel(gate));
+    connection->CloseChannel(yard, true);
+    EXPECT_TRUE(connection->OpenChannel(12));
+    ASSERT_TRUE(WaitUntil([&] {
+        return site->CountReceived(ClientMessage::FixChannel) == 1 &&
+               site->CountReceived(ClientMessage::CloseChannel) == 1 &&
+               site->CountReceived(ClientMessage::OpenChannel) == 1;
+    }));
+    // Sent before the channel requests, they would have arrived before them.
+    for (const ClientMessage refused :
+         {ClientMessage::CloseSite, ClientMessage::RebootSite, ClientMessage::RunProgram}) {
+        EXPECT_EQ(site->CountReceived(refused), 0) << int(refused);
+    }
+}
+
+// Logging in again after a reconnect: OpenChannel and CloseChannel wait for the site's answer
+// and go when it accepts, never when it refuses; FixChannel goes at once.
+class ReloginAnswer : public SiteConnectionTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(ReloginAnswer, ChannelRequestsWaitForTheNewLogin) {
+    const bool accepted = GetParam();
+    SiteSimulatorOptions options;
+    options.acceptLogin = false;  // the test gives the answers
+    options.streamOnLogin = true;
+    StartSite(options);
+    Connect();
+    auto* gate = WaitForWindow(1);
+    auto* yard = WaitForWindow(2);
+    ASSERT_NE(yard, nullptr);
+    site->DropLinks();
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkLost); }));
+    connection->RecreateSocket();
+    ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
+    connection->Start(false);
+
+    EXPECT_TRUE(connection->FixChannel(gate));
+    connection->CloseChannel(yard, true);
+    EXPECT_TRUE(connection->OpenChannel(12));
+    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 1; }));
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
+    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 0);
+
+    auto answer = [&](SiteMessage message) {
+        connection->ReceiveChunk(BuildSiteMessage(static_cast<std::uint8_t>(message), 0, 0, {}));
+        connection->Tick();
+    };
+    if (!accepted) {
+        answer(SiteMessage::LoginRejected);
+    }
+    answer(SiteMessage::LoginAccepted);
+    // Remote control goes once the login is accepted, behind whatever that login let go.
+    ASSERT_TRUE(connection->SendRunProgram(""));
+    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::RunProgram) == 1; }));
+    std::vector<std::pair<std::uint8_t, std::uint32_t>> requests;
+    for (const auto& message : site->received()) {
+        if (message.type == std::uint8_t(ClientMessage::OpenChannel) ||
+            message.type == std::uint8_t(ClientMessage::CloseChannel)) {
+            requests.emplace_back(message.type, ReadLe32(message.payload, 0));
+        }
+    }
+    using Requests = std::vector<std::pair<std::uint8_t, std::uint32_t>>;
+    const Requests expected = accepted ? Requests{{1, 3}, {2, 7}, {1, 12}} : Requests{{1, 3}};
+    EXPECT_EQ(requests, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(AcceptedOrRefused, ReloginAnswer, testing::Bool(),
+                         [](const auto& param) { return param.param ? "Accepted" : "Refused"; });
+
+TEST_F(SiteConnectionTest, AFrameOfZeroSizeIsDroppedWithALogLine) {
+    StartSite();
+    Connect();
+    ASSERT_TRUE(LoggedIn());
+    BitmapInfoHeader empty;
+    empty.biWidth = 0;
+    empty.biHeight = 240;
+    empty.biBitCount = 24;
+    test::ExpectedMessage told(QtWarningMsg, "orvane.site", "zero size");
+    connection->ReceiveChunk(BuildSiteMessage(1, 3, 1, sim::PackFrame(empty, Block(100, 1))));
+    connection->Tick();
+    EXPECT_EQ(told.seen(), 1);
+    EXPECT_TRUE(host.windows().empty());
+}
+
 TEST_F(SiteConnectionTest, SiteClosingUnknownCodecsAndEventRecords) {
     StartSite();
     Connect();

@@ -17,6 +17,13 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <filesystem>
+#include <optional>
+
 namespace orvane {
 namespace {
 
@@ -217,6 +224,34 @@ TEST_F(SiteSessionTest, DisconnectEndsAReconnectAttemptAtOnce) {
     EXPECT_FALSE(session.reconnecting());
 }
 
+// The operator's site is forgotten by a Disconnect of the link, not by one that ends a
+// reconnect loop: a call-back that drops later still goes back to it.
+class DisconnectWhile : public SiteSessionTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(DisconnectWhile, OnlyALinkNotReconnectingForgetsTheSite) {
+    const bool reconnecting = GetParam();
+    auto site = StartSite();
+    UseSitePort(site->port());
+    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
+    ASSERT_TRUE(LoggedIn());
+    test::PendingListener pending;
+    if (reconnecting) {
+        ASSERT_TRUE(pending.ready());
+        UseSitePort(pending.port());
+        site->DropLinks();
+        ASSERT_TRUE(WaitUntil([&] { return Posted(SiteNotice::LinkLost); }));
+        session.Reconnect();
+        ASSERT_TRUE(session.reconnecting());
+    }
+    session.Disconnect();
+    EXPECT_EQ(session.connection(), nullptr);
+    EXPECT_EQ(session.siteAddress(), reconnecting ? QString("127.0.0.1") : QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Link, DisconnectWhile, testing::Bool(), [](const auto& param) {
+    return param.param ? "Reconnecting" : "Connected";
+});
+
 // Disconnect or Exit while an ID code is being asked for: the lookup ends at once.
 TEST_F(SiteSessionTest, TearDownAbandonsAnIdentifyLookup) {
     sim::IdentifyServer silent;
@@ -242,6 +277,37 @@ TEST_F(SiteSessionTest, ListenerReportsATakenPort) {
     test::ExpectedMessage warning(QtWarningMsg, "orvane.site", "cannot listen");
     EXPECT_FALSE(session.OpenListener());
     EXPECT_FALSE(session.listener().errorString().isEmpty());
+}
+
+// The kernel's accept queue for call-ins holds five callers. Linux reports a listening
+// socket's backlog in TCP_INFO (tcpi_sacked), found here by the port it listens on.
+TEST_F(SiteSessionTest, TheCallInPortListensWithABacklogOfFive) {
+    ASSERT_TRUE(session.listener().Listen(0));
+    const quint16 port = session.listener().port();
+    std::optional<std::uint32_t> backlog;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::stoi(entry.path().filename().string());
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_STREAM ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            continue;
+        }
+        const quint16 bound =
+            address.ss_family == AF_INET6
+                ? ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port)
+                : ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+        tcp_info info{};
+        socklen_t infoLength = sizeof info;
+        if (bound == port && ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &infoLength) == 0 &&
+            info.tcpi_state == TCP_LISTEN) {
+            backlog = info.tcpi_sacked;
+        }
+    }
+    ASSERT_TRUE(backlog.has_value());
+    EXPECT_EQ(*backlog, 5u);
 }
 
 TEST(PeerText, AnIpv4PeerOfADualStackListenerReadsDotted) {

@@ -244,6 +244,16 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
 // The caller's link is replaced in the very turn of the event loop that made its first alarm
 // window, before anything posted then runs: the window's clip is there all the same, holding
 // the frames that came, from a key frame.
+TEST_F(AlarmCallBackTest, TheCallersFirstWindowStartsTheCascadeAgain) {
+    app.SetSetting(SettingId::VideoArrange, 0);
+    ASSERT_TRUE(WatchOperatorSite());
+    EXPECT_EQ(frame->channelWindows()[0]->pos(), QPoint(0, 0));
+    ASSERT_TRUE(CallBack());
+    ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
+    EXPECT_EQ(frame->channelWindows()[0]->pos(), QPoint(0, 0));
+    EXPECT_EQ(frame->channelWindows()[1]->pos(), QPoint(28, 22));
+}
+
 TEST_F(AlarmCallBackTest, ACallBackReplacedInTheTurnThatMadeItsWindowsLeavesItsClips) {
     decliner.start(5);
     int windowsMade = 0;

@@ -4,6 +4,7 @@
 #include "common/outage_notice.h"
 #include "identify_server.h"
 #include "net/connect_dialog.h"
+#include "net/connect_flow.h"
 #include "net/ip_address_edit.h"
 #include "net/remote_control_dialogs.h"
 #include "shared/command_ids.h"
@@ -28,6 +29,7 @@
 
 #include <QElapsedTimer>
 
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -91,10 +93,10 @@ TEST(OpenChannelDialog, ListsChannelsAndReadsTheFirstFourDigits) {
     EXPECT_EQ(empty.selectedChannelId(), 0);
 }
 
-class LiveViewTest : public testing::Test {
+// A main frame over a simulated site of the test's making.
+class LiveViewOfSite : public testing::Test {
   protected:
-    void SetUp() override {
-        sim::SiteSimulatorOptions options;
+    void Start(sim::SiteSimulatorOptions options) {
         options.framesPerSecond = 20;
         site = std::make_unique<sim::SiteSimulator>(options);
         ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
@@ -110,6 +112,100 @@ class LiveViewTest : public testing::Test {
     ViewerApp app;
     MainFrame* frame = nullptr;
 };
+
+class LiveViewTest : public LiveViewOfSite {
+  protected:
+    void SetUp() override { Start({}); }
+};
+
+// The login's channel dialog is the "Open local site video channel" command, posted: it comes
+// only while that command is enabled.
+struct LoginOfferCase {
+    const char* name;
+    std::uint32_t siteBits;
+    std::vector<sim::SimulatedChannel> channels;
+    bool offered;
+};
+
+class LoginOffer : public LiveViewOfSite, public testing::WithParamInterface<LoginOfferCase> {};
+
+TEST_P(LoginOffer, TheChannelDialogComesOnlyWhenAChannelMayBeOpened) {
+    sim::SiteSimulatorOptions options;
+    options.siteBits = GetParam().siteBits;
+    options.channels = GetParam().channels;
+    Start(options);
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    ASSERT_TRUE(WaitUntil([&] { return frame->session().loginAccepted(); }));
+    test::Pump(100);  // the login's notice, posted by the dispatch, is acted on
+    EXPECT_EQ(script.finished(), GetParam().offered);
+    EXPECT_EQ(script.unexpected(), 0);
+    frame->UpdateCommandStates();
+    EXPECT_EQ(frame->action(cmd::kOpenChannel)->isEnabled(), GetParam().offered);
+    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sites, LoginOffer,
+    testing::Values(LoginOfferCase{"ChannelsToOpen", 3, {{3, 1, "Gate"}}, true},
+                    LoginOfferCase{"NoOpenPermission", 2, {{3, 1, "Gate"}}, false},
+                    LoginOfferCase{"NoChannels", 3, {}, false}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(LiveViewOfSite, RemoteControlIsRefusedWithAMessageUntilTheSiteAcceptsTheLogin) {
+    sim::SiteSimulatorOptions options;
+    options.acceptLogin = false;
+    Start(options);
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    ASSERT_TRUE(WaitUntil([&] { return !app.channelTable().empty(); }));  // the login arrived
+    test::ModalScript script;
+    for (const auto choice : {RemoteControlDialog::kCloseSite, RemoteControlDialog::kRebootSite,
+                              RemoteControlDialog::kRunProgram}) {
+        script.Then<RemoteControlDialog>(
+            [choice](RemoteControlDialog* dialog) { dialog->Choose(choice); });
+    }
+    for (int i = 0; i < 3; ++i) {
+        frame->RunCommand(cmd::kRemoteControl);
+    }
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(script.unexpected(), 0);  // no command line is asked for
+    EXPECT_EQ(prompts.texts().count(remotetext::kNotLoggedIn), 3);
+}
+
+TEST_F(LiveViewTest, AReconnectedLinksFirstNewWindowStartsTheCascadeAgain) {
+    app.SetSetting(SettingId::VideoArrange, 0);
+    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); })
+        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
+    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 1; }));
+    EXPECT_EQ(frame->channelWindows()[0]->pos(), QPoint(0, 0));
+    site->DropLinks();
+    // The new login asks for channels again.
+    ASSERT_TRUE(WaitUntil([&] { return script.finished(); }, 8000));
+    ASSERT_TRUE(frame->session().OpenChannel(7));
+    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 2; }));
+    EXPECT_EQ(frame->channelWindows()[1]->pos(), QPoint(0, 0));
+}
+
+TEST_F(LiveViewTest, FocusGivenToTheFrameGoesOnToTheVideoArea) {
+    frame->setFocus();
+    QWidget* focused = frame->focusWidget();
+    EXPECT_TRUE(focused == frame->videoArea() || frame->videoArea()->isAncestorOf(focused));
+}
+
+// "Wait for connect ..." cannot be cancelled, and no window of Orvane covers it.
+TEST(WaitDialog, StaysThroughEscAndCloseAboveOrvanesWindows) {
+    QWidget owner;
+    owner.show();
+    WaitDialog wait(&owner);
+    ASSERT_TRUE(wait.isVisible());
+    QTest::keyClick(&wait, Qt::Key_Escape);
+    wait.close();
+    EXPECT_TRUE(wait.isVisible());
+    EXPECT_TRUE(wait.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
 
 TEST_F(LiveViewTest, ConnectPickAChannelAndWatchIt) {
     test::ModalScript script;

@@ -142,7 +142,9 @@ void SimulatedSession::OnLogin(std::span<const std::uint8_t> payload) {
     }
     SendMessage(SiteMessage::ChannelList, static_cast<std::uint32_t>(options.channels.size()),
                 options.siteBits, entries);
-    SendMessage(SiteMessage::LoginAccepted, 0, 0);
+    if (options.acceptLogin) {
+        SendMessage(SiteMessage::LoginAccepted, 0, 0);
+    }
     if (options.streamOnLogin) {
         for (const auto& channel : options.channels) {
             OpenStream(static_cast<std::uint32_t>(channel.id));

@@ -42,9 +42,12 @@ struct SiteSimulatorOptions {
     int maxSessions = 4;           // one more login gets LimitReached
     QString sourceFile;            // an AVI whose video packets are sent instead
     bool loginAgainFirst = false;  // answer the first Login of a session with LoginAgain
-    Block eventRecord;             // sent in answer to EventQuery (300 bytes)
-    bool streamOnLogin = false;    // stream every channel as soon as a client logs in
-    QSize pictureSize;             // when set, overrides the size the login asks for
+    // false: a good Login gets the channel list (and the streams) but never LoginAccepted,
+    // as a site calling back may behave; the test tells the client itself.
+    bool acceptLogin = true;
+    Block eventRecord;           // sent in answer to EventQuery (300 bytes)
+    bool streamOnLogin = false;  // stream every channel as soon as a client logs in
+    QSize pictureSize;           // when set, overrides the size the login asks for
     // Puts the send time (milliseconds since the epoch, low 32 bits) into each frame's
     // biXPelsPerMeter, which decoders ignore, so a client can measure latency.
     bool stampFrames = false;

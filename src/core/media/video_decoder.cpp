@@ -240,7 +240,8 @@ class FfmpegVideoDecoder final : public VideoDecoder {
     int failures_ = 0;
 };
 
-// Uncompressed frames (BI_RGB): rows bottom first, each padded to four bytes.
+// Uncompressed frames (BI_RGB): rows bottom first (top first with a negative height), each
+// padded to four bytes.
 class UncompressedDecoder final : public VideoDecoder {
   public:
     std::optional<DecodedPicture> Decode(const PackedFrame& input) override {
@@ -271,7 +272,8 @@ class UncompressedDecoder final : public VideoDecoder {
         }
         const QImage view(input.imageData.data(), width, height, static_cast<qsizetype>(stride),
                           format);
-        QImage picture = view.mirrored(false, true);
+        // Copied either way: the view lives no longer than the frame.
+        QImage picture = input.topDown() ? view.copy() : view.mirrored(false, true);
         if (bits == 8) {
             QList<QRgb> colours(256, qRgb(0, 0, 0));
             const std::size_t entries = std::min<std::size_t>(input.colourTable.size() / 4, 256);

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <utility>
 
 namespace orvane {
 
@@ -93,9 +94,11 @@ bool SiteConnection::StartCalledBack(Block received) {
 }
 
 bool SiteConnection::StartLink(bool alarmMode, bool sendLogin) {
+    services_.host.ConnectionStarted();
     peerText_ = PeerTextFor(*socket_);
     assembler_.Reset();
     noCodec_ = false;
+    droppedTold_.clear();
     dispatching_ = false;
     sendStalled_ = false;
     connectTimeText_ = QStringLiteral("   Time: ") +
@@ -103,6 +106,9 @@ bool SiteConnection::StartLink(bool alarmMode, bool sendLogin) {
     frameCounter_ = 0;
     alarmMode_ = alarmMode;
     loggedIn_ = false;
+    loginAfterReconnect_ = started_;
+    started_ = true;
+    awaitingLogin_.clear();
     channelOpenPermission_ = false;
     channelClosePermission_ = false;
     active_ = true;
@@ -167,8 +173,17 @@ bool SiteConnection::QueueRequest(MessageBlocks message) {
     return true;
 }
 
-bool SiteConnection::QueueWordRequest(ClientMessage type, std::uint32_t value) {
-    return QueueRequest(BuildWordMessage(static_cast<std::uint8_t>(type), value));
+bool SiteConnection::QueueChannelRequest(ClientMessage type, std::uint32_t value) {
+    if (!active_) {
+        return false;
+    }
+    if (loggingInAgain()) {
+        // The site knows nothing of this link's channels until it has taken the new login.
+        awaitingLogin_.emplace_back(type, value);
+        return true;
+    }
+    QueueWord(type, value);
+    return true;
 }
 
 void SiteConnection::QueueWord(ClientMessage type, std::uint32_t value) {
@@ -288,6 +303,7 @@ void SiteConnection::OnSocketClosed() {
 void SiteConnection::Disconnect(bool closeWindows) {
     active_ = false;
     loggedIn_ = false;
+    awaitingLogin_.clear();
     writable_ = false;
     peerText_.clear();
     alarmMode_ = false;
@@ -308,10 +324,10 @@ void SiteConnection::Close() {
 }
 
 bool SiteConnection::OpenChannel(std::uint32_t channelId) {
-    if (channelSet_.HasLiveWindowForId(channelId) || !active_ || !loggedIn_) {
+    if (channelSet_.HasLiveWindowForId(channelId) || !active_) {
         return false;
     }
-    QueueWordRequest(ClientMessage::OpenChannel, channelId);
+    QueueChannelRequest(ClientMessage::OpenChannel, channelId);
     channelSet_.PrepareOpen(channelId);
     return true;
 }
@@ -325,21 +341,30 @@ void SiteConnection::ReopenKeptChannels() {
     if (kept.fixed) {
         QueueWord(ClientMessage::FixChannel, *kept.fixed);
     }
+    // Then what the operator asked for while the login was under way, in the order asked.
+    const auto waiting = std::exchange(awaitingLogin_, {});
+    for (const auto& [type, channelId] : waiting) {
+        QueueWord(type, channelId);
+    }
 }
 
 void SiteConnection::CloseChannel(const ChannelWindow* window, bool sendRequest) {
     const auto channelId = channelSet_.Close(window);
     if (sendRequest && channelId) {
-        QueueWordRequest(ClientMessage::CloseChannel, *channelId);
+        QueueChannelRequest(ClientMessage::CloseChannel, *channelId);
     }
 }
 
 bool SiteConnection::FixChannel(const ChannelWindow* window) {
-    if (!active_ || !loggedIn_) {
+    if (!active_) {
         return false;
     }
     const auto channelId = channelSet_.ToggleFix(window);
-    return channelId && QueueWordRequest(ClientMessage::FixChannel, *channelId);
+    if (!channelId) {
+        return false;
+    }
+    QueueWord(ClientMessage::FixChannel, *channelId);
+    return true;
 }
 
 bool SiteConnection::SendCloseSite() {

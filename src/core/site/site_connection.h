@@ -18,6 +18,7 @@
 
 #include <list>
 #include <optional>
+#include <set>
 #include <string_view>
 
 class QTcpSocket;
@@ -85,15 +86,18 @@ class SiteConnection : public QObject {
     // closes.
     void Close();
 
-    // Requests of the windows and the main frame. Until the site has accepted the login
-    // nothing but the login goes out; each returns whether a message was queued.
+    // Requests of the windows and the main frame, sent while the link is active; each returns
+    // whether a message was queued. A site need not have accepted the login for them (a
+    // calling site may never say so), except while the link logs in again after a
+    // reconnect: then OpenChannel and CloseChannel wait for the answer, go once the site
+    // accepts and are dropped when it refuses.
     bool OpenChannel(std::uint32_t channelId);
     // Closes a window's channel: with sendRequest, CloseChannel goes to the site first (never
-    // for a channel the site stopped, never before the login). The link stays, without window.
+    // for a channel the site stopped). The link stays, without window.
     void CloseChannel(const ChannelWindow* window, bool sendRequest);
     bool FixChannel(const ChannelWindow* window);
 
-    // Remote control.
+    // Remote control: refused (false, nothing queued) until the site has accepted the login.
     bool SendCloseSite();
     bool SendRebootSite();
     // commandLine: the bytes for the site, already in its code page.
@@ -103,6 +107,8 @@ class SiteConnection : public QObject {
     // A site message is being acted on now: nothing may call back into the link.
     bool dispatching() const { return dispatching_; }
     bool loggedIn() const { return loggedIn_; }
+    // Started again after the link dropped, and the site has not answered the new login yet.
+    bool loggingInAgain() const { return active_ && loginAfterReconnect_ && !loggedIn_; }
     bool writable() const { return writable_; }
     bool alarmMode() const { return alarmMode_; }
     bool channelOpenPermission() const { return channelOpenPermission_; }
@@ -143,9 +149,11 @@ class SiteConnection : public QObject {
     void OnSocketClosed();
     // A site that stopped reading: its link ends as if it had closed it.
     void DropStalledLink();
-    // An operator's request: queued only once the site has accepted the login.
+    // Remote control: queued only once the site has accepted the login.
     bool QueueRequest(MessageBlocks message);
-    bool QueueWordRequest(ClientMessage type, std::uint32_t value);
+    // A channel request: queued while the link is active, or kept for the login's answer
+    // while it logs in again.
+    bool QueueChannelRequest(ClientMessage type, std::uint32_t value);
     void QueueMessage(MessageBlocks message);
     void QueueWord(ClientMessage type, std::uint32_t value);
     void ProcessReceived();
@@ -174,6 +182,10 @@ class SiteConnection : public QObject {
     QTimer timer_;
     bool active_ = false;
     bool loggedIn_ = false;
+    bool started_ = false;              // a start after the first logs in again
+    bool loginAfterReconnect_ = false;  // this start's login is such a login
+    // Channel requests made while logging in again, sent once the site accepts the login.
+    std::vector<std::pair<ClientMessage, std::uint32_t>> awaitingLogin_;
     bool writable_ = false;
     bool alarmMode_ = false;
     bool dispatching_ = false;
@@ -188,7 +200,8 @@ class SiteConnection : public QObject {
     ReceiveQueue receiveQueue_;
     FrameAssembler assembler_;
     std::optional<DecoderChoice> decoder_;
-    bool noCodec_ = false;  // no decoder reads the stream: told once
+    bool noCodec_ = false;                    // no decoder reads the stream: told once
+    std::set<std::string_view> droppedTold_;  // reasons for dropped messages logged on this link
     // Holds the decoding threads that call into it: it goes before the socket and queues.
     ChannelSet channelSet_;
 };

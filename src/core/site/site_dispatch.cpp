@@ -23,13 +23,19 @@ void SiteConnection::Act(const sitemsg::ChannelList& list) {
 }
 
 void SiteConnection::Act(const sitemsg::LoginAccepted&) {
+    const bool again = loggingInAgain();
     loggedIn_ = true;
-    // Windows kept through a reconnect get their video again.
-    ReopenKeptChannels();
+    // Windows kept through a reconnect get their video again, and what waited goes. The
+    // first login's windows were asked for on this session already.
+    if (again) {
+        ReopenKeptChannels();
+    }
     Notify(SiteNotice::LoginAccepted);
 }
 
 void SiteConnection::Act(const sitemsg::LoginRejected&) {
+    // What waited for this login goes with it.
+    awaitingLogin_.clear();
     Notify(SiteNotice::LoginRejected);
 }
 
@@ -61,7 +67,12 @@ void SiteConnection::Act(const sitemsg::StreamError& error) {
 }
 
 void SiteConnection::Act(const sitemsg::Dropped& dropped) {
-    qCDebug(lcSite) << "site message of type" << dropped.type << "dropped:" << dropped.reason;
+    // Told once a link: a faulty site sends the same thing with every frame.
+    if (dropped.notable && droppedTold_.insert(dropped.reason).second) {
+        qCWarning(lcSite) << "site message of type" << dropped.type << "dropped:" << dropped.reason;
+    } else {
+        qCDebug(lcSite) << "site message of type" << dropped.type << "dropped:" << dropped.reason;
+    }
 }
 
 void SiteConnection::Act(const sitemsg::VideoFrame& frame) {

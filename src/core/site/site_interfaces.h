@@ -62,6 +62,9 @@ class ChannelWindowHost {
     // a host that re-tiles does it later, never from inside this call.
     virtual void ChannelWindowsChanged() = 0;
     virtual void PlayAlarm() = 0;
+    // A connection starts (the operator's, a site's call-back, one the reconnect loop made
+    // again): the next new window goes to the top-left corner of the cascade again.
+    virtual void ConnectionStarted() {}
 };
 
 // Where a connection's notices and status line go.

@@ -188,8 +188,13 @@ void SiteSession::TearDown() {
 }
 
 void SiteSession::Disconnect() {
+    const bool wasReconnecting = reconnecting_;
     TearDown();  // a reconnect loop ends with it
-    siteAddress_.clear();
+    // A loop ended this way keeps the operator's site: a site's call-back that drops later
+    // still goes back to it.
+    if (!wasReconnecting) {
+        siteAddress_.clear();
+    }
 }
 
 bool SiteSession::StopReconnect() {

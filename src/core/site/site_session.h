@@ -86,7 +86,7 @@ class SiteSession : public QObject {
     // The client's own teardown: no close handling, no posted command, windows closed.
     void TearDown();
     // The operator's Disconnect: tears down at once (a reconnect loop or an ID code lookup
-    // ends with it) and forgets the site.
+    // ends with it) and forgets the site, unless it ended a reconnect loop.
     void Disconnect();
     // Ends a running reconnect loop at once, with its link and the kept windows; true when
     // one was running.
@@ -107,6 +107,8 @@ class SiteSession : public QObject {
     std::uint64_t linkId() const { return connection_ ? linkId_ : 0; }
     bool IsActiveLink(std::uint64_t id) const;
     bool linkActive() const;
+    // The site has accepted the current link's login (remote control waits for it).
+    bool loginAccepted() const { return linkActive() && connection_->loggedIn(); }
     bool channelOpenPermission() const;
     int OpenWindowCount() const;
     const ChannelWindow* fixedWindow() const;

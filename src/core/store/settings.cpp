@@ -295,10 +295,10 @@ void Settings::SaveCall(const CallSettings& call) {
     WriteProfileString(section::kCall, callvalue::kUser, call.user);
     WriteProfileString(section::kCall, callvalue::kPassWord, call.password);
     WriteProfileInt(section::kCall, callvalue::kDial, static_cast<std::int32_t>(call.dial));
-    WriteProfileString(section::kCall, callvalue::kIdentify, call.identify);
     WriteProfileInt(section::kCall, callvalue::kFormatSize, call.formatSize);
     WriteProfileInt(section::kCall, callvalue::kQuality, call.quality);
     WriteProfileInt(section::kCall, callvalue::kSave, call.save);
+    WriteProfileString(section::kCall, callvalue::kIdentify, call.identify);
     WriteProfileInt(section::kCall, callvalue::kReLink, call.reLink);
 }
 

@@ -117,6 +117,7 @@ class Settings {
     void SetRecordPath(std::string_view path);
 
     CallSettings LoadCall() const;
+    // Writes every value, in the order the connect dialog's OK writes them.
     void SaveCall(const CallSettings& call);
     NetSettings LoadNet() const;
 

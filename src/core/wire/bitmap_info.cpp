@@ -63,8 +63,13 @@ std::optional<PackedFrame> ParsePackedFrame(std::span<const std::uint8_t> payloa
     if (!header || header->biSize != BitmapInfoHeader::kSize) {
         return std::nullopt;
     }
-    if (header->biWidth <= 0 || header->biHeight <= 0 || header->biWidth > kMaxFrameDimension ||
-        header->biHeight > kMaxFrameDimension) {
+    // Only an uncompressed picture may be stored top down; INT_MIN has no magnitude.
+    const bool topDown = header->biHeight < 0 &&
+                         header->biCompression == BitmapInfoHeader::kBiRgb &&
+                         header->biHeight >= -kMaxFrameDimension;
+    const std::int32_t rows = topDown ? -header->biHeight : header->biHeight;
+    if (header->biWidth <= 0 || rows <= 0 || header->biWidth > kMaxFrameDimension ||
+        rows > kMaxFrameDimension) {
         return std::nullopt;
     }
     const std::uint64_t available = payload.size() - BitmapInfoHeader::kSize;

@@ -44,12 +44,17 @@ struct PackedFrame {
     std::span<const std::uint8_t> imageData;
 
     int width() const { return header.biWidth; }
-    int height() const { return header.biHeight; }
+    // Rows of the picture, whichever order they are stored in.
+    int height() const { return header.biHeight < 0 ? -header.biHeight : header.biHeight; }
+    // An uncompressed picture whose rows are stored top first (a negative biHeight); others
+    // store the bottom row first.
+    bool topDown() const { return header.biHeight < 0; }
 };
 
-// Parses a frame payload, refusing a biSize other than 40, a size of 0, below 0 or above
-// kMaxFrameDimension, and headers that promise more colour entries or image bytes than the
-// payload holds. biSizeImage 0 (allowed for uncompressed frames) means "the rest".
+// Parses a frame payload, refusing a biSize other than 40, a size of 0, below 0 (but for the
+// negative height of a top-down uncompressed picture) or above kMaxFrameDimension, and
+// headers that promise more colour entries or image bytes than the payload holds.
+// biSizeImage 0 (allowed for uncompressed frames) means "the rest".
 std::optional<PackedFrame> ParsePackedFrame(std::span<const std::uint8_t> payload);
 
 // "IV50" style text of a FOURCC, for messages.

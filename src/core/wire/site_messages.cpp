@@ -47,6 +47,11 @@ SiteMessageValue DecodeSiteMessage(std::span<const std::uint8_t> message) {
         case SiteMessage::ChannelList:
             return DecodeChannelList(first, second, payload);
         case SiteMessage::VideoFrame: {
+            if (const auto header = BitmapInfoHeader::Parse(payload);
+                header && header->biSize == BitmapInfoHeader::kSize &&
+                (header->biWidth == 0 || header->biHeight == 0)) {
+                return Dropped{type, "frame of zero size", true};
+            }
             const auto frame = ParsePackedFrame(payload);
             if (!frame) {
                 return Dropped{type, "frame header does not match its data"};

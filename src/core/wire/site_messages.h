@@ -58,6 +58,8 @@ struct StreamError {
 struct Dropped {
     std::uint8_t type = 0;
     const char* reason = "";
+    // Worth a line in the log, not only in a debug trace: a site that sends it is faulty.
+    bool notable = false;
 };
 
 using SiteMessageValue =

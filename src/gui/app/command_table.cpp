@@ -15,7 +15,9 @@ bool CommandTable::Enabled(int commandId) const {
 
 bool CommandTable::Run(int commandId) const {
     const auto it = commands_.find(commandId);
-    if (it == commands_.end() || !it->second.run) {
+    // A command posted while its rule says no (a login's channel dialog on a site that lets
+    // no channel open) does not run, as a greyed menu item would not.
+    if (it == commands_.end() || !it->second.run || !Enabled(commandId)) {
         return false;
     }
     // Copied: a command may register others, or close what registered it.

@@ -23,7 +23,7 @@ class CommandTable {
 
     void Register(int commandId, Command command);
     bool Has(int commandId) const { return commands_.count(commandId) != 0; }
-    // Runs a registered command (its handler checks what it needs); true when it ran.
+    // Runs a registered command while its rule enables it; true when it ran.
     bool Run(int commandId) const;
     bool Enabled(int commandId) const;
     // Sets each action's enabled and checked state from its command's rules.

@@ -108,6 +108,8 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
     videoArea_ = new VideoArea(this);
     videoArea_->viewport()->installEventFilter(this);
     setCentralWidget(videoArea_);
+    // Focus given to the frame goes on to the video area, and from there to its windows.
+    setFocusProxy(videoArea_);
     BuildMenus();
     BuildToolBars();
     BuildStatusBar();
@@ -306,9 +308,6 @@ bool MainFrame::alarmPlaying() const {
 }
 
 void MainFrame::OnSessionState(SiteSession::State state) {
-    if (state == SiteSession::State::Connecting) {
-        cascade_.Reset();
-    }
     if (state == SiteSession::State::Connected && !session_->callBackLink() &&
         app_.settings().ResumeSite() != session_->siteAddress().toStdString()) {
         app_.settings().SetResumeSite(session_->siteAddress().toStdString());

@@ -96,6 +96,7 @@ class MainFrame : public QMainWindow, public ChannelWindowHost, public VideoWind
     // ChannelWindowHost
     ChannelWindow* CreateChannelWindow(const ChannelWindowParams& params) override;
     void ChannelWindowsChanged() override;
+    void ConnectionStarted() override { cascade_.Reset(); }
     // A site's call-in sounds the alarm until the operator stops it; a second call-in
     // neither restarts nor stops it.
     void PlayAlarm() override;

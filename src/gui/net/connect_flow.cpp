@@ -5,6 +5,7 @@
 #include "shared/resource_ids.h"
 #include "site/site_session.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -32,7 +33,8 @@ QPixmap RetryFrame(int frame) {
 
 }  // namespace
 
-WaitDialog::WaitDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+WaitDialog::WaitDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     auto* row = new QHBoxLayout(this);
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(res::kAppIcon).pixmap(32, 32));
@@ -41,6 +43,10 @@ WaitDialog::WaitDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frame
     setModal(false);
     show();
     repaint();
+}
+
+void WaitDialog::closeEvent(QCloseEvent* event) {
+    event->ignore();
 }
 
 RetryDialog::RetryDialog(const QString& message, QWidget* parent) : QDialog(parent) {

@@ -11,10 +11,17 @@ class Settings;
 class SiteSession;
 
 // "Wait for connect ...": a small window without title shown while a blocking step runs.
+// It cannot be cancelled (Esc and closing it do nothing: it goes when the step ends) and stays
+// on top while it is up, so no snapshot or other window of Orvane hides it.
 class WaitDialog : public QDialog {
     Q_OBJECT
   public:
     explicit WaitDialog(QWidget* parent = nullptr);
+
+    void reject() override {}
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 };
 
 // "Can not connect to Local site ?" with the address, five animated icons, Try Again or

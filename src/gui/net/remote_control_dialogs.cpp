@@ -100,20 +100,31 @@ void RunRemoteControl(SiteSession& session, QWidget* parent, const CodePage& cod
     RemoteControlDialog dialog(parent);
     closeWithLink(dialog);
     dialog.exec();
-    // Asked again after each dialog, never assumed across one.
+    // Asked again after each dialog, never assumed across one. A site that has not accepted
+    // the login is not asked to act: the operator is told, and nothing waits to go later.
+    auto mayAct = [&] {
+        if (!session.IsActiveLink(askedFor)) {
+            return false;
+        }
+        if (!session.loginAccepted()) {
+            PromptService::Show(parent, remotetext::kNotLoggedIn);
+            return false;
+        }
+        return true;
+    };
     switch (dialog.choice()) {
         case RemoteControlDialog::kCloseSite:
-            if (session.IsActiveLink(askedFor)) {
+            if (mayAct()) {
                 session.SendCloseSite();
             }
             break;
         case RemoteControlDialog::kRebootSite:
-            if (session.IsActiveLink(askedFor)) {
+            if (mayAct()) {
                 session.SendRebootSite();
             }
             break;
         case RemoteControlDialog::kRunProgram: {
-            if (!session.IsActiveLink(askedFor)) {
+            if (!mayAct()) {
                 break;
             }
             CommandDialog command(codePage, parent);
@@ -122,7 +133,7 @@ void RunRemoteControl(SiteSession& session, QWidget* parent, const CodePage& cod
                 break;
             }
             const auto bytes = command.commandBytes();
-            if (bytes && session.IsActiveLink(askedFor)) {
+            if (bytes && mayAct()) {
                 session.SendRunProgram(*bytes);
             }
             break;

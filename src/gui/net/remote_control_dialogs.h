@@ -46,9 +46,16 @@ class CommandDialog : public QDialog {
     QComboBox* combo_;
 };
 
+namespace remotetext {
+// A choice made while the site has not accepted the login: nothing is sent.
+inline constexpr const char* kNotLoggedIn =
+    "\n\n The site has not accepted the login yet. \n\n Nothing was sent. \n\n";
+}  // namespace remotetext
+
 // Ctrl+F10: the dialog and the message it asks for, sent over the session's connection as it
-// is when the dialogs close (the link may have dropped meanwhile: then nothing is sent); a
-// command line goes out in codePage.
+// is when the dialogs close (the link may have dropped meanwhile: then nothing is sent; the
+// site has not accepted the login: the operator is told and nothing is sent); a command line
+// goes out in codePage.
 void RunRemoteControl(SiteSession& session, QWidget* parent, const CodePage& codePage = CodePage());
 
 }  // namespace orvane
