@@ -20,6 +20,7 @@ constexpr double kMinRate = 0.1;
 constexpr double kMaxRate = 50.0;
 // Further behind the clock than this, playing jumps ahead to a key frame.
 constexpr double kMaxLagSeconds = 1.0;
+constexpr std::int64_t kMaxWaitMicros = 1'000'000;
 
 }  // namespace
 
@@ -117,8 +118,12 @@ void ClipPlayback::Shared::Work() {
             std::unique_lock lock(mutex);
             const auto commanded = [&] { return stopping || serial != seen; };
             if (playing && !done) {
+                // Waking at least once a second keeps the wait's arithmetic small whatever the
+                // gap and the rate; the clock is looked at again anyway.
                 const std::int64_t next = std::min(graph->CurrentPosition() + 1, duration);
-                wake.wait_for(lock, std::chrono::microseconds(clock.MicrosUntil(next)), commanded);
+                const std::int64_t micros =
+                    std::clamp<std::int64_t>(clock.MicrosUntil(next), 0, kMaxWaitMicros);
+                wake.wait_for(lock, std::chrono::microseconds(micros), commanded);
             } else {
                 wake.wait(lock, commanded);
             }

@@ -55,9 +55,10 @@ void ClipPlayerEngine::OnOpened() {
     const double measured = timeline.MeanSecondsPerFrame();
     averageTimePerFrame_ = measured > 0 ? measured : playback.AvgTimePerFrame();
     durationFrames_ = playback.Duration();
-    durationSeconds_ =
-        static_cast<double>(timeline.TimeOf(durationFrames_ - 1) - timeline.TimeOf(0)) / 1e6 +
-        averageTimePerFrame_;
+    durationSeconds_ = (static_cast<double>(timeline.TimeOf(durationFrames_ - 1)) -
+                        static_cast<double>(timeline.TimeOf(0))) /
+                           1e6 +
+                       averageTimePerFrame_;
     currentFrame_ = 0;
     view_.ResetZoom();
     ApplyRate(SetRateIndex(rateIndex_));

@@ -6,6 +6,22 @@
 
 namespace orvane {
 
+namespace {
+
+// Longer than this between two frames is not believed (a damaged or foreign time): the
+// picture stands a day at most, and the sums below cannot overflow.
+constexpr std::int64_t kMaxIntervalMicros = 24LL * 3600 * 1'000'000;
+
+std::int64_t Interval(std::int64_t from, std::int64_t to) {
+    std::int64_t interval = 0;
+    if (__builtin_sub_overflow(to, from, &interval) || interval > kMaxIntervalMicros) {
+        return kMaxIntervalMicros;
+    }
+    return std::max<std::int64_t>(interval, 0);
+}
+
+}  // namespace
+
 PlaybackSchedule::PlaybackSchedule(const ClipTimeline& timeline, double declaredSecondsPerFrame) {
     const std::int64_t count = timeline.frameCount();
     if (count <= 0) {
@@ -15,18 +31,18 @@ PlaybackSchedule::PlaybackSchedule(const ClipTimeline& timeline, double declared
     std::int64_t steady = 0;
     std::int64_t steadyCount = 0;
     for (std::int64_t i = 1; i < count; ++i) {
-        const std::int64_t interval = timeline.TimeOf(i) - timeline.TimeOf(i - 1);
+        const std::int64_t interval = Interval(timeline.TimeOf(i - 1), timeline.TimeOf(i));
         if (interval <= kGapMicros) {
             steady += interval;
             ++steadyCount;
         }
     }
     const std::int64_t spread = steadyCount > 0 ? steady / steadyCount : 0;
-    const std::int64_t first = timeline.TimeOf(0);
     std::vector<std::int64_t> due(static_cast<std::size_t>(count) + 1, 0);
+    std::int64_t seen = 0;  // when frame i was seen, after the first
     for (std::int64_t i = 1; i < count; ++i) {
-        const std::int64_t seen = timeline.TimeOf(i) - first;
-        const std::int64_t gap = timeline.TimeOf(i) - timeline.TimeOf(i - 1);
+        const std::int64_t gap = Interval(timeline.TimeOf(i - 1), timeline.TimeOf(i));
+        seen += gap;
         const std::int64_t previous = due[static_cast<std::size_t>(i - 1)];
         due[static_cast<std::size_t>(i)] =
             gap > kGapMicros ? previous + gap : std::clamp(previous + spread, seen, seen + spread);
