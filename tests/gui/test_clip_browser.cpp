@@ -641,8 +641,9 @@ TEST_F(ClipBrowserTest, TheListsMenuMarksClipsToKeepAndTheMarkIsShownAndStored) 
     emit dialog->clipList()->customContextMenuRequested(QPoint(4, 4));
     auto* menu = dialog->findChild<QMenu*>();
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 1);
+    ASSERT_EQ(menu->actions().size(), 2);
     EXPECT_EQ(menu->actions()[0]->text(), "Keep");
+    EXPECT_EQ(menu->actions()[1]->text(), "Export...");
     EXPECT_FALSE(menu->actions()[0]->isChecked());
     menu->actions()[0]->trigger();
     menu->close();

@@ -92,26 +92,29 @@ std::string RiffFile::Data(const RiffChunk& chunk) const {
 
 ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
     ProbedVideo probed;
-    QStringList arguments{"-v",
-                          "error",
-                          "-select_streams",
-                          "v:0",
-                          "-show_entries",
-                          "stream=codec_tag_string,width,height:packet=flags",
-                          "-show_packets",
-                          "-of",
-                          "compact=p=0:nk=0"};
+    QStringList arguments{
+        "-v",
+        "error",
+        "-select_streams",
+        "v:0",
+        "-show_entries",
+        "stream=codec_tag_string,codec_name,extradata_size,duration,width,height:packet=flags",
+        "-show_packets",
+        "-of",
+        "compact=p=0:nk=0"};
     if (decodeFrames) {
-        arguments = QStringList{"-v",
-                                "error",
-                                "-select_streams",
-                                "v:0",
-                                "-show_entries",
-                                "stream=codec_tag_string,width,height:packet=flags:frame=pict_type",
-                                "-show_packets",
-                                "-show_frames",
-                                "-of",
-                                "compact=p=0:nk=0"};
+        arguments = QStringList{
+            "-v",
+            "error",
+            "-select_streams",
+            "v:0",
+            "-show_entries",
+            "stream=codec_tag_string,codec_name,extradata_size,duration,width,height:packet=flags:"
+            "frame=pict_type",
+            "-show_packets",
+            "-show_frames",
+            "-of",
+            "compact=p=0:nk=0"};
     }
     arguments << QString::fromStdString(path);
     QProcess ffprobe;
@@ -131,6 +134,12 @@ ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
                 probed.frameTypes.push_back(value.toStdString());
             } else if (key == "codec_tag_string") {
                 probed.codecTag = value.toStdString();
+            } else if (key == "codec_name") {
+                probed.codecName = value.toStdString();
+            } else if (key == "extradata_size") {
+                probed.extradataBytes = value.toInt();
+            } else if (key == "duration") {
+                probed.durationSeconds = value.toDouble();
             } else if (key == "width") {
                 probed.width = value.toInt();
             } else if (key == "height") {
@@ -139,6 +148,23 @@ ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
         }
     }
     return probed;
+}
+
+DecodedFrames DecodeFrameMd5s(const QString& path) {
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", path, "-map", "0:v:0", "-f", "framemd5", "-"});
+    DecodedFrames decoded;
+    if (!ffmpeg.waitForFinished(120000)) {
+        decoded.errors = "ffmpeg did not finish";
+        return decoded;
+    }
+    decoded.errors = ffmpeg.readAllStandardError().toStdString();
+    for (const QByteArray& line : ffmpeg.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty() && !line.startsWith('#')) {
+            decoded.md5s.push_back(line.split(',').last().trimmed().toStdString());
+        }
+    }
+    return decoded;
 }
 
 QByteArray ReadBackWithFfmpeg(const QString& path) {

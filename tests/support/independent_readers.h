@@ -46,12 +46,24 @@ class RiffFile {
 struct ProbedVideo {
     bool opened = false;
     std::string codecTag;
+    std::string codecName;
+    int extradataBytes = 0;  // the decoder configuration kept apart from the frames
+    double durationSeconds = 0;
     int width = 0;
     int height = 0;
     std::vector<bool> packetKeys;         // per packet, in file order
     std::vector<std::string> frameTypes;  // per decoded frame: I, P, B
 };
 ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames = false);
+
+// The MD5 of every picture ffmpeg decodes from a file's first video stream, in order
+// (ffmpeg -f framemd5); errors holds what ffmpeg said at -v error (empty when it decoded
+// cleanly).
+struct DecodedFrames {
+    std::vector<std::string> md5s;
+    std::string errors;
+};
+DecodedFrames DecodeFrameMd5s(const QString& path);
 
 // The picture of an image file as ffmpeg reads it: RGB rows, top first; empty (and a test
 // failure) when ffmpeg cannot read it.

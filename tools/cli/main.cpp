@@ -1,11 +1,13 @@
 // orvane-cli: checks a site from a shell; see Usage() and docs/man/orvane-cli.1.
 #include "common/version.h"
+#include "export.h"
 #include "frame.h"
 #include "probe.h"
 #include "progress.h"
 #include "record.h"
 #include "site/identify_client.h"
 #include "store/store_location.h"
+#include "verify.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -24,6 +26,9 @@ constexpr const char* kUsage =
     "                  [--frames N] [--png FILE] [--timeout S] [--small] [--json]\n"
     "       orvane-cli record HOST[:PORT] --user USER --password PASSWORD --channel ID\n"
     "                  [--seconds S] [--dir DIR] [--timeout S] [--json] [--quiet]\n"
+    "       orvane-cli export CLIP.avi... --out FILE.mp4 [--from \"YYYY-MM-DD HH:MM:SS\"]\n"
+    "                  [--to \"YYYY-MM-DD HH:MM:SS\"] [--json] [--quiet]\n"
+    "       orvane-cli verify FILE.mp4.json [--json]\n"
     "       orvane-cli identify ID [--server HOST[:PORT]]\n"
     "       orvane-cli frame CLIP.avi --seek N [--step K] [--png FILE] [--quiet]\n"
     "       orvane-cli --help | --version\n";
@@ -47,6 +52,7 @@ constexpr const char* kExitStatus =
     "     (record, also when a signal ended it), an address was found (identify), the\n"
     "     frame was shown and saved (frame)\n"
     "  1  failure; the reason is on stderr, and with --json in the object's \"error\"\n"
+    "     (export: also an --out that exists; verify: a file that is missing or differs)\n"
     "  2  usage error: an unknown command or option, an option of another command, or a\n"
     "     missing or malformed argument (also a --seek beyond the clip)\n";
 
@@ -57,6 +63,8 @@ const QStringList& OptionsOf(const QString& command) {
     static const QStringList none;
     static const std::map<QString, QStringList> options{
         {"probe", {"user", "password", "channel", "frames", "png", "timeout", "small", "json"}},
+        {"export", {"out", "from", "to", "json", "quiet"}},
+        {"verify", {"json"}},
         {"record", {"user", "password", "channel", "seconds", "dir", "timeout", "json", "quiet"}},
         {"identify", {"server"}},
         {"frame", {"seek", "step", "png", "quiet"}}};
@@ -219,6 +227,35 @@ int Record(Cli& cli) {
     return code;
 }
 
+int Export(Cli& cli) {
+    cli::ExportOptions options;
+    options.clips = cli.parser.positionalArguments().mid(1);
+    if (options.clips.isEmpty()) {
+        return cli.UsageError("export needs at least one clip file");
+    }
+    if (cli.parser.value("out").isEmpty()) {
+        return cli.UsageError("export needs --out FILE.mp4");
+    }
+    options.out = cli.parser.value("out");
+    options.from = cli.parser.value("from");
+    options.to = cli.parser.value("to");
+    options.json = cli.json;
+    options.progress = cli.progress();
+    const int code = cli::RunExport(options, cli.out, cli.err);
+    if (code == cli::kExportUsageError) {
+        return cli.UsageError("--from and --to must be \"YYYY-MM-DD HH:MM:SS[.mmm]\"");
+    }
+    return code;
+}
+
+int Verify(Cli& cli) {
+    const QStringList args = cli.parser.positionalArguments();
+    if (args.size() != 2) {
+        return cli.UsageError("verify needs one manifest file (FILE.mp4.json)");
+    }
+    return cli::RunVerify(args[1], cli.json, cli.out, cli.err);
+}
+
 int Frame(Cli& cli) {
     const QStringList args = cli.parser.positionalArguments();
     cli::FrameOptions options;
@@ -259,6 +296,9 @@ int main(int argc, char** argv) {
          {"timeout", "Seconds to wait for the site (probe, record; 15 when absent).", "s", "15"},
          {"small", "Ask for 160 x 120 pictures instead of 320 x 240 (probe)."},
          {"server", "Identify server to ask (identify).", "host[:port]"},
+         {"out", "The MP4 file to write; it must not exist (export).", "file"},
+         {"from", "Export frames seen from this local time (export).", "time"},
+         {"to", "Export frames seen up to this local time (export).", "time"},
          {"seconds", "Seconds to record (record; 10 when absent).", "s", "10"},
          {"dir", "Folder to record into (record; the settings' record folder when absent).", "dir"},
          {"seek", "Frame to show, from 0 (frame).", "n"},
@@ -294,12 +334,13 @@ int main(int argc, char** argv) {
     // Again without the arguments Qt took for itself.
     const bool parsed = parser.parse(QCoreApplication::arguments());
     cli.command = parser.positionalArguments().value(0);
-    cli.json = parser.isSet("json") && (cli.command == "probe" || cli.command == "record");
+    cli.json = parser.isSet("json") && (cli.command == "probe" || cli.command == "record" ||
+                                        cli.command == "export" || cli.command == "verify");
     if (!parsed) {
         return cli.UsageError(parser.errorText());
     }
     if (parser.isSet("json") && !cli.json) {
-        return cli.UsageError("--json is for probe and record");
+        return cli.UsageError("--json is for probe, record, export and verify");
     }
     for (const QString& name : parser.optionNames()) {
         const QString longName = name == "h" ? QStringLiteral("help") : name;
@@ -317,6 +358,12 @@ int main(int argc, char** argv) {
     }
     if (cli.command == "identify") {
         return Identify(cli);
+    }
+    if (cli.command == "export") {
+        return Export(cli);
+    }
+    if (cli.command == "verify") {
+        return Verify(cli);
     }
     if (cli.command == "frame") {
         return Frame(cli);

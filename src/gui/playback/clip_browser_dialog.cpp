@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "media/preview_file.h"
 #include "playback/clip_search_dialog.h"
+#include "playback/export_dialog.h"
 #include "shared/prompt_service.h"
 #include "store/clip_index.h"
 #include "store/clip_removal.h"
@@ -443,18 +444,37 @@ void ClipBrowserDialog::KeepSelected(bool keep) {
 
 void ClipBrowserDialog::ShowListMenu(const QPoint& at) {
     const std::vector<int> rows = SelectedRows();
-    if (rows.empty()) {
+    if (rows.empty() && SelectedChannelKey().isEmpty()) {
         return;
     }
     // Not exec(): the menu runs no event loop of its own; it goes when closed.
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction* keep = menu->addAction(tr(browsertext::kKeep));
-    keep->setCheckable(true);
-    keep->setChecked(
-        std::all_of(rows.begin(), rows.end(), [this](int row) { return model_->row(row).keep; }));
-    connect(keep, &QAction::triggered, this, [this](bool on) { KeepSelected(on); });
+    if (!rows.empty()) {
+        QAction* keep = menu->addAction(tr(browsertext::kKeep));
+        keep->setCheckable(true);
+        keep->setChecked(std::all_of(rows.begin(), rows.end(),
+                                     [this](int row) { return model_->row(row).keep; }));
+        connect(keep, &QAction::triggered, this, [this](bool on) { KeepSelected(on); });
+    }
+    connect(menu->addAction(tr(exporttext::kAction)), &QAction::triggered, this,
+            &ClipBrowserDialog::ExportSelected);
     menu->popup(list_->viewport()->mapToGlobal(at));
+}
+
+void ClipBrowserDialog::ExportSelected() {
+    std::vector<ClipRecord> selected;
+    for (const int row : SelectedRows()) {
+        const ClipRow& clip = model_->row(row);
+        if (const ClipRecord* record = FindRecord(groups_, clip.groupKey, clip.fileName)) {
+            selected.push_back(*record);
+        }
+    }
+    std::vector<std::vector<ClipRecord>> channels;
+    if (const ClipGroup* group = FindGroup(groups_, SelectedChannelKey())) {
+        channels.push_back(group->clips);
+    }
+    ExportFromBrowser(this, selected, channels);
 }
 
 QString ClipBrowserDialog::noticeText() const {

@@ -78,6 +78,9 @@ class ClipBrowserDialog : public QDialog {
     void OpenSearch();
     // The context menu's "Keep": marks (or unmarks) the selected clips.
     void KeepSelected(bool keep);
+    // The context menu's "Export...": the selected clips, or the selected channel's clips
+    // between two times.
+    void ExportSelected();
     // Clips whose deletion has not come back yet.
     int deleting() const { return deleting_; }
     // Below the list: how a deletion goes, and which file it could not remove.

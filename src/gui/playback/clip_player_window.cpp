@@ -1,6 +1,7 @@
 #include "playback/clip_player_window.h"
 
 #include "media/bmp_file.h"
+#include "playback/export_dialog.h"
 #include "playback/go_to_time_dialog.h"
 #include "playback/player_control_bar.h"
 #include "shared/command_ids.h"
@@ -124,6 +125,10 @@ ClipPlayerWindow::ClipPlayerWindow(QWidget* owner)
         const int id = button.id;
         connect(a, &QAction::triggered, this, [this, id] { RunCommand(id); });
     }
+    QAction* exportClip = toolBar_->addAction(tr(exporttext::kAction));
+    exportClip->setData(cmd::kPlayerExport);
+    exportClip->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    connect(exportClip, &QAction::triggered, this, [this] { RunCommand(cmd::kPlayerExport); });
     toolBar_->adjustSize();
     controlBar_ = new PlayerControlBar(engine_, this);
     controlBar_->setEnabled(false);
@@ -148,6 +153,7 @@ ClipPlayerWindow* ClipPlayerWindow::Open(const ClipRecord& clip, QWidget* owner)
 bool ClipPlayerWindow::OpenClip(const ClipRecord& clip) {
     inUse_.reset();
     inUse_.emplace(clip.path + clip.fileName);
+    clip_ = clip;
     if (!engine_.OpenClip(clip)) {
         ReportOpenError();
         return false;
@@ -306,6 +312,9 @@ void ClipPlayerWindow::RunCommand(int commandId) {
             break;
         case cmd::kPlayerGoToTime:
             GoToTime();
+            break;
+        case cmd::kPlayerExport:
+            ExportFromPlayer(this, clip_, engine_.currentFrame());
             break;
         default:
             break;

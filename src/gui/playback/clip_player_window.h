@@ -79,6 +79,7 @@ class ClipPlayerWindow : public QWidget, public PlayerView {
 
     // The clip shown is never deleted to make room while the window is open.
     std::optional<ClipUse> inUse_;
+    ClipRecord clip_;  // what "Export..." exports
     ClipPlayerEngine engine_;
     QToolBar* toolBar_ = nullptr;
     PlayerControlBar* controlBar_ = nullptr;

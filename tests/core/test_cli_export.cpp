@@ -1,0 +1,89 @@
+// orvane-cli export and verify, run as their own processes.
+#include "media/clip_packets.h"
+#include "support/independent_readers.h"
+#include "support/sample_clips.h"
+#include "support/temp_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+struct CliRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+CliRun Cli(const QStringList& arguments) {
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("XDG_RUNTIME_DIR");
+    cli.setProcessEnvironment(environment);
+    cli.start(ORVANE_CLI_BINARY, arguments);
+    CliRun run;
+    if (cli.waitForFinished(120000)) {
+        run.code = cli.exitCode();
+    }
+    run.out = QString::fromUtf8(cli.readAllStandardOutput());
+    run.err = QString::fromUtf8(cli.readAllStandardError());
+    return run;
+}
+
+// An export of the minutes that matter, checked by verify until one byte changes or a source
+// goes; an existing file is refused and left as it was.
+TEST(CliExport, ExportsARangeThatVerifyChecks) {
+    QTemporaryDir dir;
+    const QString clip = test::WriteSampleClip(dir.path(), sim::SimulatedCodec::Mpeg4, 50);
+    QString error;
+    const ClipTimeline timeline = ClipPackets::Open(clip, error)->timeline();
+    auto at = [&](int frame) {
+        return FrameTimeText(timeline.TimeOf(frame), timeline.utcOffsetSeconds());
+    };
+    const QString out = dir.filePath("gate.mp4");
+    const QString manifest = out + ".json";
+
+    const CliRun exported =
+        Cli({"export", clip, "--out", out, "--from", at(12), "--to", at(35), "--json"});
+    ASSERT_EQ(exported.code, 0) << exported.err.toStdString();
+    const QJsonObject result = QJsonDocument::fromJson(exported.out.toUtf8()).object();
+    EXPECT_EQ(result.value("frames").toInt(), 24);
+    EXPECT_EQ(result.value("manifest").toString(), manifest);
+    EXPECT_EQ(result.value("channel").toString(), "channel 1");
+    EXPECT_EQ(result.value("range").toObject().value("from").toString(), at(12));
+    EXPECT_EQ(test::ProbeVideo(out.toStdString()).packetKeys.size(), 24u);
+
+    const CliRun again = Cli({"export", clip, "--out", out});
+    EXPECT_EQ(again.code, 1);
+    EXPECT_TRUE(again.err.contains("exists already")) << again.err.toStdString();
+    EXPECT_EQ(Cli({"export", clip, "--out", dir.filePath("x.mp4"), "--from", "noon"}).code, 2);
+
+    const CliRun verified = Cli({"verify", manifest});
+    EXPECT_EQ(verified.code, 0) << verified.out.toStdString() << verified.err.toStdString();
+    EXPECT_TRUE(verified.out.contains("verified: every file matches"))
+        << verified.out.toStdString();
+
+    std::string bytes = test::ReadFileBytes(out.toStdString());
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 1);
+    test::WriteFileBytes(out.toStdString(), bytes);
+    const CliRun changed = Cli({"verify", manifest});
+    EXPECT_EQ(changed.code, 1);
+    EXPECT_TRUE(changed.out.contains("DIFFERS: " + out)) << changed.out.toStdString();
+
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 1);
+    test::WriteFileBytes(out.toStdString(), bytes);
+    QFile::remove(clip);
+    const CliRun missing = Cli({"verify", manifest, "--json"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(missing.out.contains("\"missing\"")) << missing.out.toStdString();
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,225 @@
+#include "export/clip_export.h"
+#include "media/clip_packets.h"
+#include "support/independent_readers.h"
+#include "support/sample_clips.h"
+#include "support/temp_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace orvane {
+namespace {
+
+using sim::SimulatedCodec;
+
+class ClipExport : public ::testing::Test {
+  protected:
+    QString Clip(SimulatedCodec codec, int frames, QSize size = {160, 120},
+                 QDateTime start = test::SampleClip{}.start) {
+        return test::WriteSampleClip(dir_.path(), codec, frames, size, start);
+    }
+    ExportRequest Request(std::vector<QString> clips, const QString& target) const {
+        ExportRequest request;
+        request.clips = std::move(clips);
+        request.target = target;
+        return request;
+    }
+    QString Target(const QString& name = "export.mp4") const { return dir_.filePath(name); }
+    QStringList Files() const { return QDir(dir_.path()).entryList(QDir::Files); }
+
+    QTemporaryDir dir_;
+};
+
+// Frames the recording holds, its time from the first frame to the one after the last.
+double RecordedSeconds(const QString& clip) {
+    QString error;
+    const auto packets = ClipPackets::Open(clip, error);
+    const ClipTimeline& timeline = packets->timeline();
+    const auto frames = timeline.frameCount();
+    return double(timeline.TimeOf(frames - 1) - timeline.TimeOf(0)) / 1e6 * double(frames) /
+           double(frames - 1);
+}
+
+struct CodecCase {
+    SimulatedCodec codec;
+    bool preferH264;
+    const char* exported;  // the MP4's codec as ffprobe names it
+    bool copied;
+};
+
+class ExportCodecs : public ClipExport, public ::testing::WithParamInterface<CodecCase> {};
+
+// Read back by ffprobe and ffmpeg alone: every frame a packet, the recorded time as the
+// file's duration, the decoder configuration in the file, and pictures identical to the
+// clip's when copied, decoding cleanly when encoded again; the manifest holds it all.
+TEST_P(ExportCodecs, IndependentReadersSeeTheClip) {
+    const CodecCase& codec = GetParam();
+    const QString clip = Clip(codec.codec, 50);
+    ExportRequest request = Request({clip}, Target());
+    request.preferH264 = codec.preferH264;
+    request.site = "Depot";
+    request.channel = "Gate";
+    const ExportResult result = ExportClips(request);
+    ASSERT_TRUE(result.done()) << result.error.toStdString();
+    EXPECT_EQ(result.manifest.frames, 50);
+    EXPECT_EQ(result.manifest.copied, codec.copied);
+
+    const auto probed = test::ProbeVideo(Target().toStdString());
+    ASSERT_TRUE(probed.opened);
+    EXPECT_EQ(probed.codecName, codec.exported);
+    EXPECT_EQ(probed.packetKeys.size(), 50u);
+    EXPECT_TRUE(probed.packetKeys.front());
+    EXPECT_GT(probed.extradataBytes, 0);
+    EXPECT_NEAR(probed.durationSeconds, RecordedSeconds(clip), 0.05 * RecordedSeconds(clip));
+
+    const auto exported = test::DecodeFrameMd5s(Target());
+    EXPECT_EQ(exported.errors, "");
+    EXPECT_EQ(exported.md5s.size(), 50u);
+    if (codec.copied) {
+        EXPECT_EQ(exported.md5s, test::DecodeFrameMd5s(clip).md5s);
+    }
+    EXPECT_TRUE(CheckManifest(ExportManifestPath(Target())).passed());
+    EXPECT_EQ(Files(), QStringList({QFileInfo(clip).fileName(), "export.mp4", "export.mp4.json"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , ExportCodecs,
+    ::testing::Values(CodecCase{SimulatedCodec::H264, true, "h264", true},
+                      CodecCase{SimulatedCodec::Mpeg4, true, "mpeg4", true},
+                      CodecCase{SimulatedCodec::MsMpeg4v3, true, "h264", false},
+                      CodecCase{SimulatedCodec::MsVideo1, false, "mpeg4", false}),
+    [](const auto& test) {
+        return sim::CodecName(test.param.codec).toStdString() +
+               (test.param.preferH264 ? "" : "_without_h264");
+    });
+
+// The file tells when it was recorded and what: the first frame's time, site and channel.
+TEST_F(ClipExport, TitleAndCreationTimeComeFromTheClip) {
+    const QString clip = Clip(SimulatedCodec::Mpeg4, 10);
+    ExportRequest request = Request({clip}, Target());
+    request.site = "Depot";
+    request.channel = "Gate";
+    ASSERT_TRUE(ExportClips(request).done());
+    QProcess ffprobe;
+    ffprobe.start("ffprobe", {"-v", "error", "-show_entries", "format_tags=title,creation_time",
+                              "-of", "compact=p=0", Target()});
+    ASSERT_TRUE(ffprobe.waitForFinished(30000));
+    QString error;
+    const auto start = ClipPackets::Open(clip, error)->timeline().TimeOf(0);
+    const QString created =
+        QDateTime::fromMSecsSinceEpoch(start / 1000, Qt::UTC).toString("yyyy-MM-ddThh:mm:ss");
+    const QString tags = QString::fromUtf8(ffprobe.readAllStandardOutput());
+    EXPECT_TRUE(tags.contains("title=Depot Gate")) << tags.toStdString();
+    EXPECT_TRUE(tags.contains("creation_time=" + created)) << tags.toStdString();
+}
+
+// A range starts at the key frame before it, so that its first frame decodes on its own, and
+// ends at its last frame; the manifest names the frames and times exported.
+TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
+    const QString clip = Clip(SimulatedCodec::Mpeg4, 50);  // a key frame every 12 frames
+    QString error;
+    const ClipTimeline timeline = ClipPackets::Open(clip, error)->timeline();
+    ExportRequest request = Request({clip}, Target());
+    request.fromUtcMicros = timeline.TimeOf(30);
+    request.toUtcMicros = timeline.TimeOf(40) - 1;
+    const ExportResult result = ExportClips(request);
+    ASSERT_TRUE(result.done()) << result.error.toStdString();
+    EXPECT_EQ(result.manifest.frames, 40 - 24);
+    ASSERT_EQ(result.manifest.sources.size(), 1u);
+    EXPECT_EQ(result.manifest.sources[0].firstFrame, 24);
+    EXPECT_EQ(result.manifest.sources[0].lastFrame, 39);
+    EXPECT_EQ(result.manifest.fromUtcMicros, timeline.TimeOf(24));
+    EXPECT_EQ(result.manifest.toUtcMicros, timeline.TimeOf(39));
+    EXPECT_EQ(test::DecodeFrameMd5s(Target()).errors, "");
+
+    request.target = Target("none.mp4");
+    request.fromUtcMicros = timeline.TimeOf(49) + 1;
+    request.toUtcMicros.reset();
+    EXPECT_FALSE(ExportClips(request).done());
+    EXPECT_FALSE(QFile::exists(Target("none.mp4")));
+}
+
+// Clips of one channel that changed codec and size on the way go into one file, encoded
+// again at the first one's size, each frame in order and at its time.
+TEST_F(ClipExport, ClipsDifferingInCodecAndSizeAreEncodedToTheFirstSize) {
+    const QString first = Clip(SimulatedCodec::Mpeg4, 20);
+    const QString second =
+        Clip(SimulatedCodec::H264, 15, {320, 240}, QDateTime(QDate(2026, 3, 14), QTime(9, 27, 0)));
+    const ExportResult result = ExportClips(Request({first, second}, Target()));
+    ASSERT_TRUE(result.done()) << result.error.toStdString();
+    EXPECT_FALSE(result.manifest.copied);
+    EXPECT_EQ(result.manifest.frames, 35);
+    EXPECT_EQ(result.manifest.sources.size(), 2u);
+    const auto probed = test::ProbeVideo(Target().toStdString());
+    EXPECT_EQ(probed.width, 160);
+    EXPECT_EQ(probed.height, 120);
+    EXPECT_EQ(probed.packetKeys.size(), 35u);
+    EXPECT_EQ(test::DecodeFrameMd5s(Target()).errors, "");
+}
+
+// Cancelled halfway, or refused because the file is there: nothing new is left behind, and
+// the file there is untouched unless the operator agreed to replace it.
+TEST_F(ClipExport, CancelAndExistingTargetLeaveNothing) {
+    const QString clip = Clip(SimulatedCodec::MsMpeg4v3, 200);
+    std::atomic<bool> cancel = false;
+    ExportControl control;
+    control.cancel = &cancel;
+    std::int64_t seen = 0;
+    control.progress = [&](std::int64_t done, std::int64_t total) {
+        seen = done;
+        EXPECT_EQ(total, 200);
+        cancel = done >= 100;
+    };
+    ExportRequest request = Request({clip}, Target());
+    EXPECT_EQ(ExportClips(request, control).outcome, ExportResult::Outcome::Cancelled);
+    EXPECT_LT(seen, 200);
+    EXPECT_EQ(Files(), QStringList{QFileInfo(clip).fileName()});
+
+    test::WriteFileBytes(Target().toStdString(), "the operator's own file");
+    const ExportResult refused = ExportClips(request);
+    EXPECT_EQ(refused.outcome, ExportResult::Outcome::Failed);
+    EXPECT_TRUE(refused.error.contains("exists")) << refused.error.toStdString();
+    EXPECT_EQ(test::ReadFileBytes(Target().toStdString()), "the operator's own file");
+    EXPECT_EQ(Files(), QStringList({QFileInfo(clip).fileName(), "export.mp4"}));
+
+    request.replace = true;
+    ASSERT_TRUE(ExportClips(request).done());
+    EXPECT_EQ(test::ProbeVideo(Target().toStdString()).packetKeys.size(), 200u);
+}
+
+// Whatever a manifest file holds, reading it answers: a manifest or a reason.
+TEST(ExportManifestFile, ReadsWhatItWroteAndRefusesTheRest) {
+    ExportManifest manifest;
+    manifest.file = "a.mp4";
+    manifest.sha256 = QString(64, 'a');
+    manifest.frames = 3;
+    manifest.fromUtcMicros = 1773480413000000;
+    manifest.toUtcMicros = manifest.fromUtcMicros + 80000;
+    manifest.utcOffsetSeconds = 3600;
+    manifest.sources.push_back({"/clips/a.avi", QString(64, 'b'), 10, 0, 2});
+    const QByteArray bytes = manifest.ToBytes();
+    QString error;
+    const auto read = ExportManifest::Parse(bytes, error);
+    ASSERT_TRUE(read) << error.toStdString();
+    EXPECT_EQ(read->ToBytes(), bytes);
+    EXPECT_TRUE(bytes.contains("\"fromUtc\": \"2026-03-14T09:26:53.000Z\""));
+    EXPECT_TRUE(bytes.contains("\"from\": \"2026-03-14 10:26:53.000\""));
+    EXPECT_TRUE(bytes.contains("\"utcOffset\": \"+01:00\""));
+
+    for (const QByteArray& bad :
+         {QByteArray(), QByteArray("[]"), QByteArray(bytes).replace("a.mp4", "../a.mp4"),
+          QByteArray(bytes).replace(QByteArray(64, 'b'), "bb"),
+          QByteArray(bytes).replace("orvane-export", "other"), bytes.left(bytes.size() / 2)}) {
+        EXPECT_FALSE(ExportManifest::Parse(bad, error)) << bad.toStdString();
+        EXPECT_FALSE(error.isEmpty());
+    }
+}
+
+}  // namespace
+}  // namespace orvane

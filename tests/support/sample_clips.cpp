@@ -1,0 +1,57 @@
+#include "support/sample_clips.h"
+
+#include "media/avi_writer.h"
+#include "support/media_samples.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace orvane::test {
+
+QString WriteSampleClip(const QString& folder, const SampleClip& clip) {
+    auto encoder = sim::LiveEncoder::Create(clip.codec, clip.size);
+    if (!encoder) {
+        ADD_FAILURE() << "no encoder for " << sim::CodecName(clip.codec).toStdString();
+        return {};
+    }
+    std::vector<Block> packed;
+    for (int i = 0; i < clip.frames; ++i) {
+        if (auto frame = encoder->Encode(sim::TestPattern(clip.channel, i, clip.size))) {
+            packed.push_back(std::move(*frame));
+        }
+    }
+    const std::vector<LiveFrame> frames = LiveFrames(packed);
+    if (frames.empty()) {
+        ADD_FAILURE() << "the encoder gave no frames";
+        return {};
+    }
+    const LiveFrame& first = frames.front();
+    AviVideoStream stream;
+    stream.fccHandler = first.header.biCompression;
+    stream.scale = 1;
+    stream.rate = static_cast<std::uint32_t>(clip.framesPerSecond);
+    stream.width = first.header.biWidth;
+    stream.height = first.header.biHeight;
+    stream.uncompressed = first.header.biCompression == BitmapInfoHeader::kBiRgb;
+    const auto format = first.bytes().first(first.imageOffset);
+    stream.format.assign(format.begin(), format.end());
+    const QString path = QDir(folder).filePath(clip.start.toString("yyyyMMddHHmmss") +
+                                               QString::asprintf("%04d.avi", clip.channel));
+    QString error;
+    auto writer = AviWriter::Create(path, stream, true, error);
+    if (!writer) {
+        ADD_FAILURE() << error.toStdString();
+        return {};
+    }
+    for (const LiveFrame& frame : frames) {
+        writer->WriteSample(frame.image(), frame.keyFrame);
+    }
+    if (!writer->Close()) {
+        ADD_FAILURE() << writer->errorText().toStdString();
+        return {};
+    }
+    return path;
+}
+
+}  // namespace orvane::test

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "frame_source.h"
+
+#include <QDateTime>
+#include <QSize>
+#include <QString>
+
+namespace orvane::test {
+
+// A clip as a recording of a simulated channel leaves it: the recorder's file name (start
+// time and channel) in folder, the channel's test pattern encoded with codec, framesPerSecond
+// declared in the header.
+struct SampleClip {
+    sim::SimulatedCodec codec = sim::SimulatedCodec::Mpeg4;
+    int frames = 50;
+    QSize size{160, 120};
+    QDateTime start = QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53));
+    int framesPerSecond = 25;
+    int channel = 1;
+};
+// The clip's path; empty (and a test failure) when it cannot be made.
+QString WriteSampleClip(const QString& folder, const SampleClip& clip);
+inline QString WriteSampleClip(const QString& folder, sim::SimulatedCodec codec, int frames,
+                               QSize size = {160, 120}, QDateTime start = SampleClip{}.start) {
+    SampleClip clip;
+    clip.codec = codec;
+    clip.frames = frames;
+    clip.size = size;
+    clip.start = start;
+    return WriteSampleClip(folder, clip);
+}
+
+}  // namespace orvane::test

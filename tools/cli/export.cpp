@@ -1,0 +1,89 @@
+#include "export.h"
+
+#include "export/clip_export.h"
+#include "media/clip_packets.h"
+#include "media/frame_times.h"
+#include "progress.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+namespace orvane::cli {
+namespace {
+
+// A clip's file name ends in its channel's number, four digits, before any "-N" suffix.
+QString ChannelOfClip(const QString& path) {
+    static const QRegularExpression name(QStringLiteral("^\\d{14}(\\d{4})(-\\d+)?\\.avi$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const auto match = name.match(QFileInfo(path).fileName());
+    return match.hasMatch() ? QStringLiteral("channel %1").arg(match.captured(1).toInt())
+                            : QString();
+}
+
+}  // namespace
+
+int RunExport(const ExportOptions& options, QTextStream& out, QTextStream& err) {
+    ProgressLine progress(err, options.progress);
+    auto fail = [&](const QString& reason) {
+        const int code = 1;
+        progress.Clear();
+        err << "orvane-cli: " << reason << Qt::endl;
+        if (options.json) {
+            out << QJsonDocument(QJsonObject{{"error", reason}, {"exitCode", code}}).toJson()
+                << Qt::flush;
+        }
+        return code;
+    };
+    if (QFileInfo::exists(options.out)) {
+        return fail(QStringLiteral("%1 exists already; it is never replaced").arg(options.out));
+    }
+    ExportRequest request;
+    for (const QString& clip : options.clips) {
+        request.clips.push_back(clip);
+    }
+    request.target = options.out;
+    request.channel = ChannelOfClip(options.clips.front());
+    // Times are typed as the clips show them: at the offset they were recorded at.
+    if (!options.from.isEmpty() || !options.to.isEmpty()) {
+        QString error;
+        const auto first = ClipPackets::Open(options.clips.front(), error);
+        if (!first) {
+            return fail(error);
+        }
+        const std::int32_t offset = first->timeline().utcOffsetSeconds();
+        for (const auto& [text, target] : {std::pair{options.from, &request.fromUtcMicros},
+                                           std::pair{options.to, &request.toUtcMicros}}) {
+            if (text.isEmpty()) {
+                continue;
+            }
+            *target = ParseFrameTime(text, offset);
+            if (!*target) {
+                return kExportUsageError;  // the caller names the usage
+            }
+        }
+    }
+    ExportControl control;
+    control.progress = [&progress](std::int64_t done, std::int64_t total) {
+        progress.Show(QStringLiteral("exporting: frame %1 of %2").arg(done).arg(total));
+    };
+    const ExportResult result = ExportClips(request, control);
+    progress.Clear();
+    if (!result.done()) {
+        return fail(result.error);
+    }
+    if (options.json) {
+        out << QJsonDocument(result.ToJson()).toJson(QJsonDocument::Indented) << Qt::flush;
+        return 0;
+    }
+    const ExportManifest& manifest = result.manifest;
+    out << "export: " << result.file << "\n"
+        << "manifest: " << result.manifestFile << "\n"
+        << "frames: " << manifest.frames << " (" << manifest.codec
+        << (manifest.copied ? ", copied" : ", encoded again") << ")\n"
+        << "from: " << FrameTimeText(manifest.fromUtcMicros, manifest.utcOffsetSeconds) << "\n"
+        << "to: " << FrameTimeText(manifest.toUtcMicros, manifest.utcOffsetSeconds) << Qt::endl;
+    return 0;
+}
+
+}  // namespace orvane::cli
