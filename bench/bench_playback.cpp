@@ -7,6 +7,7 @@
 #include "camera_picture.h"
 #include "frame_source.h"
 #include "media/avi_writer.h"
+#include "media/clip_playback.h"
 #include "media/ffmpeg_handles.h"
 #include "media/media_graph.h"
 
@@ -209,18 +210,22 @@ int main(int argc, char** argv) {
         << " frames: " << QString::number(gopMs, 'f', 2) << " ms ("
         << QString::number(gopMs / kGop, 'f', 3) << " ms per frame)" << Qt::endl;
 
-    // Playing at 50 times the speed with no surface: how far the position gets.
-    graph->SetPositions(0);
-    graph->SetRate(kPlayRate);
-    graph->Run();
-    const std::int64_t from = graph->CurrentPosition();
-    clock.restart();
+    // Playing at 50 times the speed with no surface, on the player's worker: how far the
+    // position gets.
+    graph.reset();
+    ClipPlayback playback(path);
     QEventLoop wait;
+    QObject::connect(&playback, &ClipPlayback::opened, &wait, &QEventLoop::quit);
+    wait.exec();
+    playback.SetRate(kPlayRate);
+    playback.Run();
+    const std::int64_t from = playback.CurrentPosition();
+    clock.restart();
     QTimer::singleShot(kPlayMs, &wait, &QEventLoop::quit);
     wait.exec();
     const double seconds = Ms(clock) / 1000;
-    graph->Stop();
-    const double achieved = static_cast<double>(graph->CurrentPosition() - from) / seconds;
+    playback.Stop();
+    const double achieved = static_cast<double>(playback.CurrentPosition() - from) / seconds;
     out << "play at rate " << kPlayRate << " for " << QString::number(seconds, 'f', 1)
         << " s, null surface: position advanced " << QString::number(achieved, 'f', 0)
         << " frames per second, " << kFramesPerSecond * kPlayRate << " wanted (" << kFramesPerSecond

@@ -1,14 +1,18 @@
 // Feeds arbitrary bytes, as a clip file, to the clip player's engine: opening it as the clip
 // browser does, then what an operator does with it: play at the highest speed, step forward
 // and back, go to the end and back, seek to the middle, change speed, play again, close.
-// Playback is driven by handing the engine's and the graph's timer work straight to them,
-// never by waiting on the wall clock. Nothing a file holds may crash it.
+// The clip is opened and decoded on the player's worker; its notifications are handed over
+// by running the event loop until it is idle. Nothing a file holds may crash it.
 #include "file_fuzzing.h"
 #include "media/clip_player_engine.h"
 
 #include <QCoreApplication>
 #include <QImage>
 #include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +52,7 @@ class QuietView final : public PlayerView {
         }
     }
     void UpdateSpeedText() override {}
+    void OpenFinished(bool opened) override { finished = opened ? 1 : 0; }
     void EnableControls(std::int64_t durationFrames, int /*rateIndex*/) override {
         if (durationFrames <= 0) {
             __builtin_trap();
@@ -56,18 +61,22 @@ class QuietView final : public PlayerView {
     VideoSurface* surface() override { return &pictures; }
 
     ClipPlayerEngine* engine = nullptr;
+    int finished = -1;
     ReadingSurface pictures;
 };
 
-// What the timers would have done by now: the graph's pending frame work, then the engine's
-// tick when the graph has something to say (a tick without one would wait for it).
-void RunTimers(ClipPlayerEngine& engine) {
-    for (int round = 0; round < 4; ++round) {
-        QCoreApplication::processEvents();
-        if (engine.graph() && engine.graph()->WaitForEvent(0)) {
-            engine.Tick();
-        }
+// Hands the worker's notifications over until the condition holds (a bounded wait: a
+// clip whose frames are slow to decode is dropped, not hung on).
+void RunUntil(const std::function<bool()>& done) {
+    for (int round = 0; round < 2000 && !done(); ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+// Lets the worker show a few frames.
+void RunTimers() {
+    RunUntil([calls = 0]() mutable { return ++calls > 20; });
 }
 
 }  // namespace
@@ -100,7 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!engine.OpenClip(clip)) {
         return 0;
     }
-    RunTimers(engine);
+    RunUntil([&] { return view.finished >= 0; });
+    if (view.finished != 1) {
+        return 0;
+    }
+    RunTimers();
 
     engine.StepForward();
     engine.StepForward();
@@ -110,13 +123,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     engine.StepForward();
     engine.SeekToFrame(engine.durationFrames() / 2);
     engine.ApplyRate(engine.StepRate(false));
-    engine.Play(false);
-    RunTimers(engine);
+    engine.GoToTime(engine.currentUtcMicros());
+    engine.Play();
+    RunTimers();
     engine.Pause();
-    sink = static_cast<std::uint8_t>(engine.graph() ? engine.graph()->GetCurrentImage().size() : 0);
+    sink = static_cast<std::uint8_t>(engine.playback() ? engine.playback()->GetCurrentImage().size()
+                                                       : 0);
     engine.GoFirstFrame();
-    engine.Play(false);
-    RunTimers(engine);
+    engine.Play();
+    RunTimers();
     engine.Stop();
     engine.CloseClip();
     return 0;

@@ -9,6 +9,8 @@
 #include "support/temp_store.h"
 
 #include <QDir>
+#include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -20,23 +22,23 @@ using test::WaitUntil;
 class CountingView final : public PlayerView {
   public:
     void ResetZoom() override { ++zoomResets; }
-    void DrawHeader() override { ++headers; }
+    void DrawHeader() override {}
     void UpdatePositionText() override {
         engine->RefreshPosition();
         ++positions;
     }
-    void UpdateSpeedText() override { ++speeds; }
+    void UpdateSpeedText() override {}
     void EnableControls(std::int64_t frames, int rateIndex) override {
         controlFrames = frames;
         controlRate = rateIndex;
     }
+    void OpenFinished(bool opened) override { finished = opened ? 1 : 0; }
     VideoSurface* surface() override { return nullptr; }
 
     ClipPlayerEngine* engine = nullptr;
     int zoomResets = 0;
-    int headers = 0;
     int positions = 0;
-    int speeds = 0;
+    int finished = -1;  // 1 opened, 0 failed
     std::int64_t controlFrames = -1;
     int controlRate = -1;
 };
@@ -63,18 +65,16 @@ class ClipPlayerEngineTest : public testing::Test {
         for (const LiveFrame& frame : test::LiveFrames(packed)) {
             recorder.WriteFrame(frame);
         }
-        ClipRecord clip{recorder.aviFileName(),
-                        0,
-                        3,
-                        "Gate",
-                        "2002/12/03",
-                        "10:15",
-                        "2002/12/03",
-                        "10:17",
-                        recorder.imageFileName(),
-                        folder};
+        const QString avi = recorder.aviFileName();
+        const QString image = recorder.imageFileName();
         recorder.StopRecording();
-        return clip;
+        return {avi, 0, 3, "Gate", "2002/12/03", "10:15", "2002/12/03", "10:17", image, folder};
+    }
+
+    // Opens the clip and waits until it plays.
+    void Open(const ClipRecord& clip) {
+        ASSERT_TRUE(engine.OpenClip(clip));
+        ASSERT_TRUE(WaitUntil([&] { return engine.state() == PlayerState::Playing; }));
     }
 
     test::TempStore temp;
@@ -85,48 +85,49 @@ class ClipPlayerEngineTest : public testing::Test {
 
 TEST_F(ClipPlayerEngineTest, OpeningAClipShowsItsTextsAndPlaysIt) {
     const ClipRecord clip = Record(24);
-    ASSERT_TRUE(engine.OpenClip(clip));
+    Open(clip);
     EXPECT_EQ(engine.titleLine(), "0003 Gate");
     EXPECT_EQ(engine.startText(), "Start:2002/12/03[10:15]");
     EXPECT_EQ(engine.endText(), "Ending:2002/12/03[10:17]");
     const qint64 kilobytes = QFileInfo(folder + clip.fileName).size() / 1024;
     EXPECT_EQ(engine.windowTitle(),
               clip.fileName + " " + QString::asprintf("%8d", static_cast<int>(kilobytes)) + "K");
-    EXPECT_EQ(engine.state(), PlayerState::Playing);
-    EXPECT_TRUE(engine.timerActive());
+    EXPECT_EQ(view.finished, 1);
     EXPECT_EQ(engine.durationFrames(), 24);
-    EXPECT_DOUBLE_EQ(engine.averageTimePerFrame(), 0.5);  // the clips' nominal 2 per second
     EXPECT_EQ(view.controlFrames, 24);
     EXPECT_EQ(view.controlRate, 5);
     EXPECT_EQ(view.zoomResets, 1);
+
+    // A clip without frame times (12 a second declared): each frame's time from its start
+    // and the declared rate.
+    test::ExpectedMessage ffmpeg(QtWarningMsg, "orvane.media", "",
+                                 test::ExpectedMessage::Occurrence::Optional);
+    Open({"fc_lavafalls.avi", 0, 3, "Gate", "", "", "", "", "", test::MediaFolder() + "/"});
+    EXPECT_NEAR(engine.averageTimePerFrame(), 1.0 / 12, 1e-6);
+    EXPECT_NEAR(engine.durationSeconds(), 158.0 / 12, 1e-4);
+    engine.SeekToFrame(3);
+    EXPECT_NEAR(engine.currentSeconds(), 0.25, 1e-5);
+    const ClipTimeline& timeline = engine.playback()->timeline();
+    EXPECT_EQ(engine.currentUtcMicros(), timeline.TimeOf(0) + 3 * 83'333);
+    EXPECT_EQ(engine.currentTimeText(),
+              FrameTimeText(engine.currentUtcMicros(), timeline.utcOffsetSeconds()));
 }
 
 TEST_F(ClipPlayerEngineTest, AClipThatCannotBeOpenedLeavesThePlayerClosed) {
     ClipRecord missing{"nothing.avi", 0, 3, "Gate", "", "", "", "", "", folder};
     test::ExpectedMessage why(QtWarningMsg, "orvane.media", "does not exist");
-    EXPECT_FALSE(engine.OpenClip(missing));
+    EXPECT_TRUE(engine.OpenClip(missing));
+    ASSERT_TRUE(WaitUntil([&] { return view.finished == 0; }));
     EXPECT_EQ(engine.state(), PlayerState::Closed);
     EXPECT_EQ(engine.windowTitle(), "nothing.avi        0K");
-    engine.Play(true);  // nothing to play
+    engine.Play();  // nothing to play
     EXPECT_EQ(engine.state(), PlayerState::Closed);
-}
-
-TEST_F(ClipPlayerEngineTest, TheEndStopsTheClipAndTheNextPlayStartsAtTheFirstFrame) {
-    ASSERT_TRUE(engine.OpenClip(Record(12)));
-    engine.ApplyRate(engine.SetRateIndex(19));  // x50: six seconds of clip in a tenth
-    ASSERT_TRUE(WaitUntil([&] { return engine.state() == PlayerState::Stopped; }, 8000));
-    EXPECT_EQ(engine.currentFrame(), engine.durationFrames());
-    EXPECT_FALSE(engine.timerActive());
-    engine.Play(true);
-    EXPECT_EQ(engine.state(), PlayerState::Playing);
-    EXPECT_LT(engine.graph()->CurrentPosition(), 12);
 }
 
 TEST_F(ClipPlayerEngineTest, PositioningPausesAndStaysInsideTheClip) {
-    ASSERT_TRUE(engine.OpenClip(Record(20)));
+    Open(Record(20));
     engine.GoFirstFrame();
     EXPECT_EQ(engine.state(), PlayerState::Paused);
-    EXPECT_FALSE(engine.timerActive());
     EXPECT_EQ(engine.currentFrame(), 0);
     engine.StepBack();
     EXPECT_EQ(engine.currentFrame(), 0);
@@ -141,8 +142,23 @@ TEST_F(ClipPlayerEngineTest, PositioningPausesAndStaysInsideTheClip) {
     EXPECT_EQ(engine.currentFrame(), 20);
     engine.StepForward();
     EXPECT_EQ(engine.currentFrame(), 20);
-    engine.Play(true);  // from the end: back to the first frame first
+
+    // By time: the last frame seen at or before the moment; before the first, nothing.
+    const ClipTimeline& timeline = engine.playback()->timeline();
+    for (const auto& [moment, frame] :
+         {std::pair{timeline.TimeOf(7), 7}, std::pair{timeline.TimeOf(7) - 1, 6},
+          std::pair{timeline.TimeOf(19) + 3'600'000'000, 19}, std::pair{timeline.TimeOf(0), 0}}) {
+        EXPECT_TRUE(engine.GoToTime(moment));
+        EXPECT_EQ(engine.currentFrame(), frame);
+    }
+    engine.StepForward();
+    EXPECT_FALSE(engine.GoToTime(timeline.TimeOf(0) - 1));
+    EXPECT_EQ(engine.currentFrame(), 1);
+
+    engine.GoLastFrame();
+    engine.Play();  // from the end: back to the first frame first
     EXPECT_EQ(engine.state(), PlayerState::Playing);
+    EXPECT_EQ(engine.currentFrame(), 0);
 }
 
 TEST_F(ClipPlayerEngineTest, RatesComeFromTheTableAndRepeatedCommandsDoNothing) {
@@ -157,9 +173,10 @@ TEST_F(ClipPlayerEngineTest, RatesComeFromTheTableAndRepeatedCommandsDoNothing) 
     EXPECT_DOUBLE_EQ(kRateTable[1].rate, 0.2);
 
     engine.SetRateIndex(5);
-    ASSERT_TRUE(engine.OpenClip(Record(10)));
+    Open(Record(10));
+    engine.Pause();
     const int positions = view.positions;
-    engine.Play(true);
+    engine.Play();
     EXPECT_EQ(engine.state(), PlayerState::Playing);
     engine.Pause();
     engine.Pause();
@@ -167,7 +184,30 @@ TEST_F(ClipPlayerEngineTest, RatesComeFromTheTableAndRepeatedCommandsDoNothing) 
     engine.Stop();
     engine.Stop();
     EXPECT_EQ(engine.state(), PlayerState::Stopped);
-    EXPECT_EQ(view.positions, positions);
+    EXPECT_EQ(view.positions, positions);  // state changes alone show no position
+}
+
+// The end stops the clip. Meanwhile a timer closes the player should it ever fire inside
+// the player's own work: the title-bar close and the browser's Delete destroy a player from
+// whatever event the thread is dispatching, and one that ran the event loop while it waited
+// would be inside its own work then.
+TEST_F(ClipPlayerEngineTest, TheEndStopsTheClipAndNoEventComesInsideThePlayersWork) {
+    auto player = std::make_unique<ClipPlayerEngine>(view);
+    view.engine = player.get();
+    ASSERT_TRUE(player->OpenClip(Record(30)));
+    player->ApplyRate(player->SetRateIndex(15));  // x10: a second and a half
+    bool closedInside = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (player && QThread::currentThread()->loopLevel() > 0) {
+            closedInside = true;
+            player.reset();
+        }
+    });
+    closer.start(1);
+    WaitUntil([&] { return !player || player->state() == PlayerState::Stopped; }, 10000);
+    ASSERT_FALSE(closedInside);
+    EXPECT_EQ(player->currentFrame(), player->durationFrames());
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "frame_source.h"
 #include "media/avi_writer.h"
+#include "media/clip_playback.h"
 #include "media/clip_recorder.h"
 #include "media/decoded_picture.h"
 #include "media/decoder_registry.h"
 #include "media/ffmpeg_handles.h"
 #include "media/media_graph.h"
+#include "media/playback_clock.h"
 #include "media/video_decoder.h"
 #include "support/event_loop.h"
 #include "support/media_samples.h"
@@ -12,7 +14,6 @@
 #include "support/temp_store.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -170,68 +171,31 @@ TEST_F(MediaGraphTest, FilesThatCannotBePlayedAreRefusedWithAReason) {
     test::ExpectedMessage refused(QtWarningMsg, "orvane.media", "",
                                   test::ExpectedMessage::Occurrence::Optional);
     QString error;
-    EXPECT_FALSE(MediaGraph::RenderFile(folder_ + "missing.avi", error));
-    EXPECT_TRUE(error.contains("does not exist")) << error.toStdString();
-
-    const std::string text = temp_.File("notes.avi");
-    test::WriteFileBytes(text, std::string(4000, 'x'));
-    error.clear();
-    EXPECT_FALSE(MediaGraph::RenderFile(QString::fromStdString(text), error));
-    EXPECT_TRUE(error.contains("not an AVI")) << error.toStdString();
-
-    // The headers cut off before the stream list ends.
-    const QString clip = Record(EncodeLongGop(10));
-    const std::string truncated = temp_.File("truncated.avi");
-    test::WriteFileBytes(truncated, test::ReadFileBytes(clip.toStdString()).substr(0, 200));
-    error.clear();
-    EXPECT_FALSE(MediaGraph::RenderFile(QString::fromStdString(truncated), error));
-    EXPECT_FALSE(error.isEmpty());
-
     // Headers complete, no frame anywhere.
-    const std::string empty = temp_.File("empty.avi");
+    const QString empty = folder_ + "empty.avi";
     {
         AviVideoStream stream;
         stream.fccHandler = MakeFourcc('F', 'M', 'P', '4');
         stream.width = kSize.width();
         stream.height = kSize.height();
-        BitmapInfoHeader format = *BitmapInfoHeader::Parse(EncodeLongGop(1).front());
-        stream.format = format.Bytes();
-        auto writer = AviWriter::Create(QString::fromStdString(empty), stream, true, error);
+        stream.format = BitmapInfoHeader::Parse(EncodeLongGop(1).front())->Bytes();
+        auto writer = AviWriter::Create(empty, stream, true, error);
         ASSERT_TRUE(writer);
         writer->Close();
     }
-    error.clear();
-    EXPECT_FALSE(MediaGraph::RenderFile(QString::fromStdString(empty), error));
-    EXPECT_TRUE(error.contains("no video frames")) << error.toStdString();
-}
-
-TEST_F(MediaGraphTest, ARenderedClipStandsStoppedAtItsFirstFrame) {
-    const auto frames = EncodeLongGop(12);
-    const QString path = Record(frames);
-    auto graph = Render(path);
-    ASSERT_TRUE(graph);
-    MediaGraph::State state = MediaGraph::State::Running;
-    EXPECT_EQ(graph->GetState(20, state), MediaGraph::Change::Done);
-    EXPECT_EQ(state, MediaGraph::State::Stopped);
-    EXPECT_EQ(graph->Duration(), 12);
-    EXPECT_EQ(graph->StopPosition(), 12);
-    EXPECT_EQ(graph->CurrentPosition(), 0);
-    EXPECT_DOUBLE_EQ(graph->AvgTimePerFrame(), 0.5);
-    EXPECT_DOUBLE_EQ(graph->DurationSeconds(), 6.0);
-    EXPECT_EQ(graph->videoSize(), kSize);
-    const auto reference = DecodeSequentially(path);
-    EXPECT_EQ(test::MeanDifference(graph->currentPicture(), reference[0]), 0.0);
-
-    // The snapshot form of the picture: a 24-bit bottom-up DIB of its size.
-    const Block dib = graph->GetCurrentImage();
-    const auto header = BitmapInfoHeader::Parse(dib);
-    ASSERT_TRUE(header);
-    EXPECT_EQ(header->biWidth, kSize.width());
-    EXPECT_EQ(header->biHeight, kSize.height());
-    EXPECT_EQ(header->biBitCount, 24);
-    EXPECT_EQ(dib.size(), BitmapInfoHeader::kSize +
-                              std::size_t(kSize.width() * 3) * std::size_t(kSize.height()));
-    EXPECT_EQ(dib, ToPackedDib24(graph->currentPicture()));
+    const std::string clip = test::ReadFileBytes(Record(EncodeLongGop(10)).toStdString());
+    test::WriteFileBytes(temp_.File("notes.avi"), std::string(4000, 'x'));
+    // The headers cut off before the stream list ends.
+    test::WriteFileBytes(temp_.File("truncated.avi"), clip.substr(0, 200));
+    for (const auto& [path, why] :
+         {std::pair{folder_ + "missing.avi", "does not exist"},
+          std::pair{QString::fromStdString(temp_.File("notes.avi")), "not an AVI"},
+          std::pair{QString::fromStdString(temp_.File("truncated.avi")), ""},
+          std::pair{empty, "no video frames"}}) {
+        error.clear();
+        EXPECT_FALSE(MediaGraph::RenderFile(path, error)) << path.toStdString();
+        EXPECT_TRUE(!error.isEmpty() && error.contains(why)) << error.toStdString();
+    }
 }
 
 TEST_F(MediaGraphTest, SeeksAndStepsShowExactlyTheSequentialPictureAcrossKeyFrames) {
@@ -241,6 +205,17 @@ TEST_F(MediaGraphTest, SeeksAndStepsShowExactlyTheSequentialPictureAcrossKeyFram
     auto graph = Render(path);
     ASSERT_TRUE(graph);
     ASSERT_EQ(graph->Duration(), 130);
+    EXPECT_EQ(graph->StopPosition(), 130);
+    EXPECT_EQ(graph->CurrentPosition(), 0);
+    EXPECT_DOUBLE_EQ(graph->AvgTimePerFrame(), 0.5);
+    EXPECT_EQ(graph->videoSize(), kSize);
+    EXPECT_EQ(test::MeanDifference(graph->currentPicture(), reference[0]), 0.0);
+    // The snapshot form of the picture: a 24-bit bottom-up DIB of its size.
+    const Block dib = graph->GetCurrentImage();
+    EXPECT_EQ(BitmapInfoHeader::Parse(dib)->biBitCount, 24);
+    EXPECT_EQ(dib.size(), BitmapInfoHeader::kSize +
+                              std::size_t(kSize.width() * 3) * std::size_t(kSize.height()));
+    EXPECT_EQ(dib, ToPackedDib24(graph->currentPicture()));
 
     // Key frames at 0, 50 and 100: both sides of each, forwards and backwards, and the end.
     ExpectFrames(*graph, reference, {49, 50, 51, 99, 100, 101, 129, 75, 3, 0, 120, 60, 61, 62});
@@ -291,11 +266,6 @@ TEST_F(MediaGraphTest, SeeksOnSamplesOfOtherCodecsMatchTheSequentialPictures) {
     EXPECT_EQ(mjpeg->videoSize(), QSize(5, 3));
     ASSERT_TRUE(mjpeg->SetPositions(2));
     EXPECT_EQ(mjpeg->currentPicture().size(), QSize(5, 3));
-
-    auto indeo5 = Render(test::MediaSample("iv50_320x240_x10.avi"));
-    ASSERT_TRUE(indeo5);
-    EXPECT_DOUBLE_EQ(indeo5->AvgTimePerFrame(), 0.5);
-    EXPECT_EQ(indeo5->videoSize(), QSize(320, 240));
 }
 
 // A recording killed after a commit has no final index: the frames after the last index
@@ -351,130 +321,54 @@ TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexKeepsEveryCompleteFrame) {
     EXPECT_EQ(cut->Duration(), 39);
 }
 
-TEST_F(MediaGraphTest, PlayingToTheEndStandsAtTheDurationWithOneCompleteEvent) {
+// Playing: the worker decodes, the thread that plays hears of it from its event loop.
+class ClipPlaybackTest : public MediaGraphTest {
+  protected:
+    std::unique_ptr<ClipPlayback> Open(const QString& path) {
+        auto playback = std::make_unique<ClipPlayback>(path);
+        EXPECT_FALSE(playback->Run());  // nothing to run before it is open
+        EXPECT_TRUE(test::WaitUntil([&] { return playback->isOpen(); }));
+        return playback;
+    }
+};
+
+TEST_F(ClipPlaybackTest, PositionsChangeWithinTheCallAndPicturesFollowExactly) {
     const QString path = Record(EncodeLongGop(60));
     const auto reference = DecodeSequentially(path);
-    auto graph = Render(path);
-    ASSERT_TRUE(graph);
+    auto playback = Open(path);
     RecordingSurface surface;
-    graph->SetSurface(&surface);
+    playback->SetSurface(&surface);
     EXPECT_EQ(surface.presented, 1);
     EXPECT_EQ(test::MeanDifference(surface.last, reference[0]), 0.0);
-    int signalled = 0;
-    QObject::connect(graph.get(), &MediaGraph::eventQueued, [&] { ++signalled; });
-
-    // 60 frames of half a second at 50 times the speed: 0.6 s.
-    ASSERT_TRUE(graph->SetRate(50));
-    EXPECT_FALSE(graph->WaitForEvent(0));
-    EXPECT_EQ(graph->Run(), MediaGraph::Change::Done);
-    EXPECT_TRUE(test::WaitUntil([&] { return graph->CurrentPosition() > 5; }));
-    EXPECT_GT(surface.presented, 1);
-    EXPECT_TRUE(test::WaitUntil([&] { return graph->WaitForEvent(20); }, 5000));
-    EXPECT_EQ(graph->CurrentPosition(), graph->Duration());
-    MediaGraph::Event event{};
-    ASSERT_TRUE(graph->GetEvent(event));
-    EXPECT_EQ(event, MediaGraph::Event::Complete);
-    EXPECT_EQ(test::MeanDifference(graph->currentPicture(), reference.back()), 0.0);
-    EXPECT_EQ(test::MeanDifference(surface.last, reference.back()), 0.0);
-
-    // The graph keeps running at its end, and says so only once.
-    EXPECT_FALSE(graph->WaitForEvent(300));
-    EXPECT_FALSE(graph->GetEvent(event));
-    EXPECT_EQ(signalled, 1);
-    MediaGraph::State state = MediaGraph::State::Stopped;
-    graph->GetState(20, state);
-    EXPECT_EQ(state, MediaGraph::State::Running);
-    EXPECT_EQ(graph->Stop(), MediaGraph::Change::Done);
-
-    // From the start again, it plays through once more.
-    ASSERT_TRUE(graph->SetPositions(0));
-    EXPECT_EQ(graph->Run(), MediaGraph::Change::Done);
-    EXPECT_TRUE(test::WaitUntil([&] { return graph->WaitForEvent(20); }, 5000));
-    ASSERT_TRUE(graph->GetEvent(event));
-    EXPECT_EQ(event, MediaGraph::Event::Complete);
-}
-
-// A picture taken from the cache leaves the decoder where it was: playing on from it must
-// bring the decoder to that frame first, not decode the next frame on top of another one.
-TEST_F(MediaGraphTest, PlayingOnFromACachedPictureDecodesFromThatFrame) {
-    const QString path = Record(EncodeLongGop(60));
-    const auto reference = DecodeSequentially(path);
-    auto graph = Render(path);
-    ASSERT_TRUE(graph);
-    ExpectFrames(*graph, reference, {30, 10});
-    graph->SetRate(10);
-    graph->Run();
-    ASSERT_TRUE(test::WaitUntil([&] { return graph->CurrentPosition() >= 14; }));
-    graph->Pause();
-    const auto position = static_cast<std::size_t>(graph->CurrentPosition());
-    EXPECT_EQ(test::MeanDifference(graph->currentPicture(), reference[position]), 0.0) << position;
-}
-
-TEST_F(MediaGraphTest, PlaybackKeepsTheClockOfTheRate) {
-    const QString path = Record(EncodeLongGop(40));
-    auto graph = Render(path);
-    ASSERT_TRUE(graph);
-    // Ten frames a second: after about 1 s, about frame 10, never ahead of the clock.
-    ASSERT_TRUE(graph->SetRate(5));
-    QElapsedTimer clock;
-    clock.start();
-    graph->Run();
-    test::Pump(1000);
-    const double expected = static_cast<double>(clock.elapsed()) / 100.0;
-    const auto position = static_cast<double>(graph->CurrentPosition());
-    EXPECT_LE(position, expected + 0.5);
-    EXPECT_GE(position, expected - 3);
-
-    // Pausing holds the picture and the position.
-    graph->Pause();
-    const std::int64_t paused = graph->CurrentPosition();
-    test::Pump(300);
-    EXPECT_EQ(graph->CurrentPosition(), paused);
-}
-
-TEST_F(MediaGraphTest, StateChangesAreImmediateAndHarmlessWhenRepeated) {
-    auto graph = Render(Record(EncodeLongGop(20)));
-    ASSERT_TRUE(graph);
-    MediaGraph::State state{};
-    for (const auto& [change, expected] :
-         {std::pair{&MediaGraph::Run, MediaGraph::State::Running},
-          std::pair{&MediaGraph::Run, MediaGraph::State::Running},
-          std::pair{&MediaGraph::Pause, MediaGraph::State::Paused},
-          std::pair{&MediaGraph::Pause, MediaGraph::State::Paused},
-          std::pair{&MediaGraph::Stop, MediaGraph::State::Stopped},
-          std::pair{&MediaGraph::Stop, MediaGraph::State::Stopped},
-          std::pair{&MediaGraph::Run, MediaGraph::State::Running}}) {
-        EXPECT_EQ((graph.get()->*change)(), MediaGraph::Change::Done);
-        EXPECT_EQ(graph->GetState(20, state), MediaGraph::Change::Done);
-        EXPECT_EQ(state, expected);
+    EXPECT_EQ(playback->Duration(), 60);
+    const auto shownExactly = [&] {
+        const auto at = std::min<std::size_t>(std::size_t(playback->CurrentPosition()), 59);
+        return test::MeanDifference(playback->currentPicture(), reference[at]) == 0.0;
+    };
+    // Seeks stand at their frame at once; the picture that follows is the sequential one,
+    // also when it came from the cache and playing goes on from it.
+    for (const std::int64_t frame : {30, 10, 59, 60, 49}) {
+        ASSERT_TRUE(playback->SetPositions(frame));
+        EXPECT_EQ(playback->CurrentPosition(), frame);
+        EXPECT_TRUE(test::WaitUntil(shownExactly)) << frame;
     }
-    graph->Stop();
-    // A seek leaves the state as it was.
-    ASSERT_TRUE(graph->SetPositions(7));
-    graph->GetState(20, state);
-    EXPECT_EQ(state, MediaGraph::State::Stopped);
-    EXPECT_EQ(graph->CurrentPosition(), 7);
-}
+    ASSERT_TRUE(playback->SetPositions(10));
+    ASSERT_TRUE(playback->SetRate(10));
+    playback->Run();
+    ASSERT_TRUE(test::WaitUntil([&] { return playback->CurrentPosition() >= 14; }));
+    playback->Pause();
+    EXPECT_TRUE(test::WaitUntil(shownExactly)) << playback->CurrentPosition();
+    EXPECT_EQ(surface.last, playback->currentPicture());
 
-TEST_F(MediaGraphTest, RatesOutsideOneTenthToFiftyAreRefused) {
-    auto graph = Render(Record(EncodeLongGop(5)));
-    ASSERT_TRUE(graph);
-    EXPECT_DOUBLE_EQ(graph->Rate(), 1.0);
-    for (const double rate : {0.1, 0.2, 1.0, 2.5, 50.0}) {
-        EXPECT_TRUE(graph->SetRate(rate)) << rate;
-        EXPECT_DOUBLE_EQ(graph->Rate(), rate);
-    }
-    for (const double rate :
-         {0.0, 0.099, -1.0, 50.01, 100.0, std::numeric_limits<double>::quiet_NaN(),
-          std::numeric_limits<double>::infinity()}) {
-        EXPECT_FALSE(graph->SetRate(rate)) << rate;
-        EXPECT_DOUBLE_EQ(graph->Rate(), 50.0);
+    EXPECT_FALSE(playback->SetPositions(-1) || playback->SetPositions(61));
+    for (const double rate : {0.0, 0.099, 50.01, std::numeric_limits<double>::quiet_NaN()}) {
+        EXPECT_FALSE(playback->SetRate(rate)) << rate;
     }
 }
 
 // A clip whose frames become unreadable part-way (a damaged disk, a file overwritten under
-// the player) ends playback with an error event instead of playing on.
-TEST_F(MediaGraphTest, AnUnreadableFrameWhilePlayingQueuesAnErrorAbort) {
+// the player) stops playing with a failure instead of playing on.
+TEST_F(ClipPlaybackTest, AnUnreadableFrameWhilePlayingStopsItWithAFailure) {
     const QString path = Record(EncodeLongGop(30));
     // The chunk of frame 20 no longer where the index says.
     std::string bytes = test::ReadFileBytes(path.toStdString());
@@ -486,18 +380,59 @@ TEST_F(MediaGraphTest, AnUnreadableFrameWhilePlayingQueuesAnErrorAbort) {
     bytes.replace(at, 4, "JUNK");
     test::WriteFileBytes(path.toStdString(), bytes);
 
-    auto graph = Render(path);
-    ASSERT_TRUE(graph);
-    EXPECT_EQ(graph->Duration(), 30);
+    auto playback = Open(path);
     test::ExpectedMessage unreadable(QtWarningMsg, "orvane.media", "frame 20");
-    graph->SetRate(50);
-    graph->Run();
-    ASSERT_TRUE(test::WaitUntil([&] { return graph->WaitForEvent(20); }, 5000));
-    MediaGraph::Event event{};
-    ASSERT_TRUE(graph->GetEvent(event));
-    EXPECT_EQ(event, MediaGraph::Event::ErrorAbort);
-    EXPECT_EQ(graph->CurrentPosition(), 19);
-    EXPECT_FALSE(graph->WaitForEvent(100));
+    int failures = 0;
+    QObject::connect(playback.get(), &ClipPlayback::failed, [&] { ++failures; });
+    playback->SetRate(50);
+    playback->Run();
+    ASSERT_TRUE(test::WaitUntil([&] { return failures == 1; }));
+    EXPECT_EQ(playback->CurrentPosition(), 19);
+}
+
+// x1 keeps the pace the frames arrived at: 7 frames 40 ms apart, nothing for 3 s, then 25 a
+// second, with a burst of 4 that came together; the clock is driven by hand.
+TEST(PlaybackClockTest, X1PlaysAtThePaceTheFramesArrived) {
+    constexpr std::int64_t kMs = 1000;
+    std::vector<std::optional<std::int64_t>> seen;
+    for (const std::int64_t ms : {0, 40, 80, 120, 160, 200, 240, 3240, 3280, 3320, 3360, 3400, 3500,
+                                  3500, 3500, 3500, 3520, 3560}) {
+        seen.emplace_back(1'700'000'000'000 * kMs + ms * kMs);
+    }
+    const auto timeline = ClipTimeline::Build(std::int64_t(seen.size()), seen, 0, 0.5, 0);
+    const PlaybackSchedule schedule(timeline, 0.5);
+    std::int64_t now = 0;
+    PlaybackClock clock(schedule, [&] { return now; });
+    struct Due {
+        double rate;
+        std::int64_t from;
+        std::int64_t atMs;
+        std::int64_t frame;
+    };
+    for (const Due& due : {
+             Due{1, 0, 0, 0},     Due{1, 0, 239, 5},
+             Due{1, 0, 240, 6},   Due{1, 0, 3239, 6},   // the 3 s gap is kept
+             Due{1, 0, 3240, 7},  Due{1, 0, 3280, 8},   //
+             Due{1, 0, 3499, 11}, Due{1, 0, 3500, 12},  // the burst spreads over one interval
+             Due{1, 0, 3534, 12}, Due{1, 0, 3535, 15},  // (35 ms, the mean of the non-gaps)
+             Due{1, 0, 3554, 15}, Due{1, 0, 3555, 16},  // and no further
+             Due{1, 0, 3589, 16}, Due{1, 0, 3590, 17},  //
+             Due{1, 0, 3624, 17}, Due{1, 0, 3625, 18},  // the end, one interval after the last
+             Due{2, 0, 1620, 7},  Due{0.5, 7, 79, 7},
+             Due{0.5, 7, 80, 8},  Due{10, 6, 300, 7},  // 3 s of gap in 0.3 s
+         }) {
+        now = 0;
+        clock.Start(due.from, due.rate);
+        now = due.atMs * kMs;
+        EXPECT_EQ(clock.DuePosition(), due.frame)
+            << due.rate << " x from " << due.from << " at " << due.atMs << " ms";
+    }
+    // A worker waits exactly until the next frame is due.
+    now = 0;
+    clock.Start(6, 1);
+    EXPECT_EQ(clock.MicrosUntil(7), 3000 * kMs);
+    now = 2000 * kMs;
+    EXPECT_EQ(clock.MicrosUntil(7), 1000 * kMs);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "frame_source.h"
 #include "media/clip_recorder.h"
 #include "playback/clip_player_window.h"
+#include "playback/go_to_time_dialog.h"
 #include "playback/player_control_bar.h"
 #include "shared/command_ids.h"
 #include "support/event_loop.h"
@@ -11,6 +12,7 @@
 #include "support/temp_store.h"
 #include "video/snapshot_window.h"
 
+#include <QDateTimeEdit>
 #include <QDir>
 #include <QLabel>
 #include <QPointer>
@@ -41,11 +43,10 @@ class ClipPlayerWindowTest : public testing::Test {
         for (const LiveFrame& frame : test::LiveFrames(packed)) {
             real.WriteFrame(frame);
         }
-        ClipRecord clip{
-            real.aviFileName(),   0,     7, "Yard", "2026/12/06", "09:00", "2026/12/06", "09:05",
-            real.imageFileName(), folder};
+        const QString avi = real.aviFileName();
+        const QString image = real.imageFileName();
         real.StopRecording();
-        return clip;
+        return {avi, 0, 7, "Yard", "2026/12/06", "09:00", "2026/12/06", "09:05", image, folder};
     }
 
     test::TempStore temp;
@@ -59,8 +60,9 @@ TEST_F(ClipPlayerWindowTest, EveryZoomStepSizesTheWindowAroundTheVideoAndTheBars
     ASSERT_TRUE(player);
     EXPECT_EQ(player->zoomIndex(), 3);
     const int bars = player->toolBar()->sizeHint().height() + player->controlBar()->height();
-    const int barWidth =
-        std::max(player->toolBar()->sizeHint().width(), player->controlBar()->width());
+    const int barWidth = player->minimumClientWidth();
+    EXPECT_GE(barWidth,
+              std::max(player->toolBar()->sizeHint().width(), player->controlBar()->width()));
     for (int step = 0; step < 6; ++step) {
         player->RunCommand(cmd::kPlayerDecrease);
     }
@@ -86,6 +88,7 @@ TEST_F(ClipPlayerWindowTest, EveryZoomStepSizesTheWindowAroundTheVideoAndTheBars
 TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(10), &owner);
     ASSERT_TRUE(player);
+    ASSERT_TRUE(WaitUntil([&] { return player->controlBar()->isEnabled(); }));
     EXPECT_TRUE(player->windowTitle().startsWith(player->engine().windowTitle().left(18)));
     EXPECT_TRUE(player->windowTitle().endsWith("K"));
     EXPECT_TRUE(player->isWindow());
@@ -95,13 +98,33 @@ TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
     EXPECT_EQ(player->controlBar()->rateLabel()->text(), "x1");
     EXPECT_EQ(player->controlBar()->fpsText()->text(), "FPS: 2.0");
 
+    // The counts, then when the frame on show was seen; the window never cuts the line off.
+    const ClipTimeline& timeline = player->engine().playback()->timeline();
+    const auto seen = [&](int frame) {
+        return FrameTimeText(timeline.TimeOf(frame), timeline.utcOffsetSeconds());
+    };
     player->RunCommand(cmd::kPlayerLastFrame);
-    EXPECT_EQ(player->statusText(), "Total: 10/10 Frame  --   5.0/5.0 Sec");
+    EXPECT_EQ(player->statusText(), "Total: 10/10 Frame  --   5.0/5.0 Sec  --   " + seen(9));
     EXPECT_EQ(player->controlBar()->positionSlider()->value(), 10);
     player->RunCommand(cmd::kPlayerFirstFrame);
     player->RunCommand(cmd::kPlayerForward);
-    EXPECT_EQ(player->statusText(), "Total: 1/10 Frame  --   0.5/5.0 Sec");
-    EXPECT_FALSE(player->shownPicture().isNull());
+    EXPECT_EQ(player->statusText(), "Total: 1/10 Frame  --   0.5/5.0 Sec  --   " + seen(1));
+    EXPECT_LE(player->fontMetrics().horizontalAdvance(player->statusText()), player->width());
+    EXPECT_TRUE(WaitUntil([&] { return !player->shownPicture().isNull(); }));
+
+    // "Go to time" starts at the frame on screen, reaches over the clip, and the time shown
+    // for a frame (its microseconds dropped) finds that frame.
+    player->RunCommand(cmd::kPlayerGoToTime);
+    auto* dialog = player->findChild<GoToTimeDialog*>();
+    ASSERT_TRUE(dialog);
+    QDateTimeEdit* edit = dialog->editor();
+    EXPECT_EQ(edit->text(), seen(1));
+    const QString format = "yyyy-MM-dd HH:mm:ss.zzz";
+    EXPECT_EQ(edit->minimumDateTime().toString(format) + edit->maximumDateTime().toString(format),
+              seen(0) + seen(9));
+    edit->setDateTime(edit->dateTime().addMSecs(3 * 500));
+    dialog->accept();
+    EXPECT_EQ(player->engine().currentFrame(), 4);
 
     // A click in the speed slider's channel moves one row, and the thumb follows the rate.
     QSlider* speed = player->controlBar()->speedSlider();
@@ -115,7 +138,7 @@ TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
 TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldAndItsWindowCloses) {
     ClipRecord missing{"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder};
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(missing, &owner);
-    ASSERT_EQ(prompts.texts().size(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return prompts.texts().size() == 1; }));
     EXPECT_EQ(prompts.texts()[0], "\n\n Open file error! \n\n");
     EXPECT_TRUE(WaitUntil([&] { return player.isNull() || !player->isVisible(); }));
 }
@@ -123,6 +146,7 @@ TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldAndItsWindowCloses) {
 TEST_F(ClipPlayerWindowTest, SnapshotSavesTheFrameOnShowAndPauses) {
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(6), &owner);
     ASSERT_TRUE(player);
+    ASSERT_TRUE(WaitUntil([&] { return !player->shownPicture().isNull(); }));
     const QString path = QString::fromStdString(temp.File("frame.bmp"));
     const auto previous = SnapshotWindow::chooseSaveFile;
     SnapshotWindow::chooseSaveFile = [&](QWidget*) { return path; };

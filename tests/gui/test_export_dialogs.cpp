@@ -77,6 +77,7 @@ class ExportDialogsTest : public testing::Test {
 TEST_F(ExportDialogsTest, PlayerExportsTheClipOrFromTheCurrentFrame) {
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Clip(1, "Gate"), &owner);
     ASSERT_TRUE(player);
+    ASSERT_TRUE(test::WaitUntil([&] { return player->engine().isOpen(); }));
     player->engine().Pause();
     player->RunCommand(cmd::kPlayerExport);
     EXPECT_EQ(asked.wholeText, exporttext::kWholeClip);

@@ -1,33 +1,16 @@
 #include "media/clip_player_engine.h"
 
-#include "common/event_pump.h"
 #include "common/log.h"
-
-#include <QElapsedTimer>
-#include <QFile>
-#include <QPointer>
 
 #include <algorithm>
 
 namespace orvane {
-namespace {
-
-constexpr int kTickMs = 200;
-constexpr int kEventWaitMs = 20;
-constexpr int kStateChangeMs = 5000;
-constexpr int kStateQueryMs = 20;
-
-}  // namespace
 
 ClipPlayerEngine::ClipPlayerEngine(PlayerView& view, QObject* parent)
-    : QObject(parent), view_(view) {
-    timer_.setInterval(kTickMs);
-    connect(&timer_, &QTimer::timeout, this, &ClipPlayerEngine::Tick);
-}
+    : QObject(parent), view_(view) {}
 
 ClipPlayerEngine::~ClipPlayerEngine() {
-    timer_.stop();
-    graph_.reset();
+    playback_.reset();
 }
 
 bool ClipPlayerEngine::OpenClip(const ClipRecord& clip) {
@@ -43,124 +26,124 @@ bool ClipPlayerEngine::OpenClip(const ClipRecord& clip) {
     if (!LoadClip(clip.path + clip.fileName, clip.fileName)) {
         return false;
     }
-    Play(true);
+    playWhenOpen_ = true;
     return true;
 }
 
 bool ClipPlayerEngine::LoadClip(const QString& path, const QString& fileName) {
     CloseClip();
-    // A file that cannot be opened for its length counts as 0 bytes; rendering decides.
-    QFile file(path);
-    const qint64 length = file.open(QIODevice::ReadOnly) ? file.size() : 0;
-    file.close();
-    windowTitle_ =
-        fileName + QLatin1Char(' ') + QString::asprintf("%8dK", static_cast<int>(length / 1024));
+    fileName_ = fileName;
+    windowTitle_.clear();
+    playWhenOpen_ = false;
+    playback_ = std::make_unique<ClipPlayback>(path);
+    ClipPlayback* playback = playback_.get();
+    connect(playback, &ClipPlayback::opened, this, &ClipPlayerEngine::OnOpened);
+    connect(playback, &ClipPlayback::openFailed, this, &ClipPlayerEngine::OnOpenFailed);
+    connect(playback, &ClipPlayback::frameShown, this, [this] { view_.UpdatePositionText(); });
+    connect(playback, &ClipPlayback::completed, this, &ClipPlayerEngine::OnEnded);
+    connect(playback, &ClipPlayback::failed, this, &ClipPlayerEngine::OnEnded);
+    return true;
+}
 
-    QString error;
-    graph_ = MediaGraph::RenderFile(path, error);
-    if (!graph_) {
-        qCWarning(lcMedia) << "cannot play" << error;
-        CloseClip();
-        return false;
-    }
-    graph_->SetSurface(view_.surface());
-    if (ChangeGraphState(0)) {
-        state_ = PlayerState::Stopped;
-    }
-    averageTimePerFrame_ = graph_ ? graph_->AvgTimePerFrame() : 0.0;
-    view_.ResetZoom();
-    if (!graph_) {
-        return false;  // closed while the state change waited
-    }
-    durationSeconds_ = graph_->DurationSeconds();
+void ClipPlayerEngine::OnOpened() {
+    ClipPlayback& playback = *playback_;
+    windowTitle_ = fileName_ + QLatin1Char(' ') +
+                   QString::asprintf("%8dK", static_cast<int>(playback.fileBytes() / 1024));
+    playback.SetSurface(view_.surface());
+    state_ = PlayerState::Stopped;
+    const ClipTimeline& timeline = playback.timeline();
+    const double measured = timeline.MeanSecondsPerFrame();
+    averageTimePerFrame_ = measured > 0 ? measured : playback.AvgTimePerFrame();
+    durationFrames_ = playback.Duration();
+    durationSeconds_ = (static_cast<double>(timeline.TimeOf(durationFrames_ - 1)) -
+                        static_cast<double>(timeline.TimeOf(0))) /
+                           1e6 +
+                       averageTimePerFrame_;
     currentFrame_ = 0;
-    durationFrames_ = graph_->Duration();
+    view_.ResetZoom();
     ApplyRate(SetRateIndex(rateIndex_));
     view_.EnableControls(durationFrames_, kDefaultRateIndex);
     view_.DrawHeader();
     view_.UpdatePositionText();
     view_.UpdateSpeedText();
-    return true;
+    view_.OpenFinished(true);
+    if (playWhenOpen_ && playback_) {
+        playWhenOpen_ = false;
+        Play();
+    }
+}
+
+void ClipPlayerEngine::OnOpenFailed(const QString& reason) {
+    qCWarning(lcMedia) << "cannot play" << reason;
+    windowTitle_ = fileName_ + QLatin1Char(' ') +
+                   QString::asprintf("%8dK", static_cast<int>(playback_->fileBytes() / 1024));
+    state_ = PlayerState::Closed;
+    view_.OpenFinished(false);
+}
+
+void ClipPlayerEngine::OnEnded() {
+    Stop();
+    view_.UpdatePositionText();
 }
 
 void ClipPlayerEngine::CloseClip() {
     Stop();
-    timer_.stop();
-    if (graph_) {
-        graph_->SetSurface(nullptr);
-    }
-    graph_.reset();
+    playback_.reset();
+    playWhenOpen_ = false;
     state_ = PlayerState::Closed;
 }
 
-bool ClipPlayerEngine::ChangeGraphState(int target) {
-    if (!graph_) {
+bool ClipPlayerEngine::ChangeGraphState(ClipPlayback::State target) {
+    if (!isOpen()) {
         return false;
     }
-    MediaGraph* graph = graph_.get();
-    MediaGraph::Change result = target == 0   ? graph->Stop()
-                                : target == 1 ? graph->Pause()
-                                              : graph->Run();
-    if (result == MediaGraph::Change::Pending) {
-        // The wait runs the event loop: this engine or its graph may go meanwhile.
-        QPointer<ClipPlayerEngine> self(this);
-        QElapsedTimer clock;
-        clock.start();
-        while (result == MediaGraph::Change::Pending && clock.elapsed() < kStateChangeMs) {
-            PumpEventsFor(0, [] { return true; });
-            if (!self || graph_.get() != graph) {
-                return false;
-            }
-            MediaGraph::State reached{};
-            result = graph->GetState(kStateQueryMs, reached);
-        }
+    switch (target) {
+        case ClipPlayback::State::Stopped:
+            return playback_->Stop();
+        case ClipPlayback::State::Paused:
+            return playback_->Pause();
+        case ClipPlayback::State::Running:
+            return playback_->Run();
     }
-    return result == MediaGraph::Change::Done;
+    return false;
 }
 
-void ClipPlayerEngine::Play(bool startTimer) {
-    if (!graph_ || state_ == PlayerState::Playing) {
+void ClipPlayerEngine::Play() {
+    if (!isOpen() || state_ == PlayerState::Playing) {
         return;
     }
     if (currentFrame_ == durationFrames_) {
         GoFirstFrame();
     }
-    if (ChangeGraphState(2)) {
+    if (ChangeGraphState(ClipPlayback::State::Running)) {
         state_ = PlayerState::Playing;
-        if (startTimer) {
-            timer_.start();
-        }
     }
 }
 
 void ClipPlayerEngine::Pause() {
-    if (!graph_ || state_ == PlayerState::Paused) {
+    if (!isOpen() || state_ == PlayerState::Paused) {
         return;
     }
-    if (ChangeGraphState(1)) {
+    if (ChangeGraphState(ClipPlayback::State::Paused)) {
         state_ = PlayerState::Paused;
-        timer_.stop();
     }
 }
 
 void ClipPlayerEngine::Stop() {
-    if (!graph_ || state_ == PlayerState::Stopped) {
+    if (!isOpen() || state_ == PlayerState::Stopped) {
         return;
     }
-    if (ChangeGraphState(0)) {
+    if (ChangeGraphState(ClipPlayback::State::Stopped)) {
         state_ = PlayerState::Stopped;
-        timer_.stop();
     }
 }
 
 void ClipPlayerEngine::SetPositions() {
-    if (graph_) {
-        graph_->SetPositions(currentFrame_);
-    }
+    playback_->SetPositions(currentFrame_);
 }
 
 void ClipPlayerEngine::GoFirstFrame() {
-    if (!graph_) {
+    if (!isOpen()) {
         return;
     }
     Pause();
@@ -170,7 +153,7 @@ void ClipPlayerEngine::GoFirstFrame() {
 }
 
 void ClipPlayerEngine::GoLastFrame() {
-    if (!graph_) {
+    if (!isOpen()) {
         return;
     }
     Pause();
@@ -180,46 +163,49 @@ void ClipPlayerEngine::GoLastFrame() {
 }
 
 void ClipPlayerEngine::StepBack() {
-    if (!graph_) {
+    if (!isOpen()) {
         return;
     }
     Pause();
-    if (!graph_) {
-        return;
-    }
-    currentFrame_ = std::max<std::int64_t>(graph_->CurrentPosition() - 1, 0);
+    currentFrame_ = std::max<std::int64_t>(playback_->CurrentPosition() - 1, 0);
     SetPositions();
     view_.UpdatePositionText();
 }
 
 void ClipPlayerEngine::StepForward() {
-    if (!graph_) {
+    if (!isOpen()) {
         return;
     }
     Pause();
-    if (!graph_) {
-        return;
-    }
-    currentFrame_ = std::min(graph_->CurrentPosition() + 1, graph_->StopPosition());
+    currentFrame_ = std::min(playback_->CurrentPosition() + 1, durationFrames_);
     SetPositions();
     view_.UpdatePositionText();
 }
 
 void ClipPlayerEngine::SeekToFrame(std::int64_t frame) {
-    if (!graph_) {
+    if (!isOpen()) {
         return;
     }
     Pause();
-    if (!graph_) {
-        return;
-    }
     // Past the end, or where it stands already: the clip only pauses.
-    if (frame > graph_->StopPosition() || frame == graph_->CurrentPosition()) {
+    if (frame > durationFrames_ || frame == playback_->CurrentPosition()) {
         return;
     }
     currentFrame_ = frame;
     SetPositions();
     view_.UpdatePositionText();
+}
+
+bool ClipPlayerEngine::GoToTime(std::int64_t utcMicros) {
+    if (!isOpen()) {
+        return false;
+    }
+    const std::int64_t frame = playback_->timeline().FrameAtOrBefore(utcMicros);
+    if (frame < 0) {
+        return false;
+    }
+    SeekToFrame(frame);
+    return true;
 }
 
 double ClipPlayerEngine::StepRate(bool up) {
@@ -237,57 +223,36 @@ double ClipPlayerEngine::SetRateIndex(int index) {
 }
 
 void ClipPlayerEngine::ApplyRate(double rate) {
-    if (graph_) {
-        graph_->SetRate(rate);
+    if (playback_) {
+        playback_->SetRate(rate);
     }
     view_.UpdateSpeedText();
 }
 
 void ClipPlayerEngine::RefreshPosition() {
-    if (!graph_) {
+    if (!isOpen()) {
         return;
     }
-    currentFrame_ = graph_->CurrentPosition();
-    currentSeconds_ = graph_->CurrentPositionSeconds();
+    currentFrame_ = playback_->CurrentPosition();
+    const ClipTimeline& timeline = playback_->timeline();
+    currentSeconds_ =
+        currentFrame_ >= durationFrames_
+            ? durationSeconds_
+            : static_cast<double>(timeline.TimeOf(currentFrame_) - timeline.TimeOf(0)) / 1e6;
 }
 
-void ClipPlayerEngine::Tick() {
-    if (!graph_ || state_ != PlayerState::Playing) {
-        return;
+std::int64_t ClipPlayerEngine::currentUtcMicros() const {
+    if (!isOpen()) {
+        return 0;
     }
-    view_.UpdatePositionText();
-    QPointer<ClipPlayerEngine> self(this);
-    MediaGraph* graph = graph_.get();
-    const bool signalled = graph->WaitForEvent(kEventWaitMs);
-    if (!self || graph_.get() != graph) {
-        return;  // closed while the wait ran the event loop
-    }
-    if (signalled) {
-        HandleGraphEvent();
-        return;
-    }
-    if (currentFrame_ == durationFrames_) {
-        Stop();
-        view_.UpdatePositionText();
-    }
+    return playback_->timeline().TimeOf(std::min(currentFrame_, durationFrames_ - 1));
 }
 
-void ClipPlayerEngine::HandleGraphEvent() {
-    if (!graph_) {
-        return;
+QString ClipPlayerEngine::currentTimeText() const {
+    if (!isOpen()) {
+        return {};
     }
-    MediaGraph::Event event{};
-    if (!graph_->GetEvent(event)) {
-        return;
-    }
-    switch (event) {
-        case MediaGraph::Event::Complete:
-        case MediaGraph::Event::UserAbort:
-        case MediaGraph::Event::ErrorAbort:
-            Stop();
-            view_.UpdatePositionText();
-            break;
-    }
+    return FrameTimeText(currentUtcMicros(), playback_->timeline().utcOffsetSeconds());
 }
 
 }  // namespace orvane

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "media/media_graph.h"
+#include "media/clip_playback.h"
 #include "store/clip_index.h"
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <array>
 #include <cstdint>
@@ -43,14 +42,16 @@ class PlayerView {
     // A clip that can be positioned: the position slider spans its frames, the speed slider
     // the rate rows, and the control bar is usable.
     virtual void EnableControls(std::int64_t durationFrames, int rateIndex) = 0;
+    // The open has finished: the window title is known; a clip that failed is closed.
+    virtual void OpenFinished(bool opened) = 0;
     virtual VideoSurface* surface() = 0;
 };
 
-// The engine of one clip player: loads the clip into a media graph, keeps it in one of four
-// states, paces itself with a 200 ms timer, notices the clip's end, and carries out the
-// player's commands (play, pause, stop, first, last, one back, one forward, seek, rate).
-// Every positioning pauses a playing clip. GUI thread only; a state change waits for the
-// graph with the event loop running, so anything may happen meanwhile.
+// The engine of one clip player: loads the clip for playback, keeps it in one of four
+// states, and carries out the player's commands (play, pause, stop, first, last, one back,
+// one forward, seek, go to a time, rate). Every positioning pauses a playing clip. Each
+// command finishes within its call; the clip's pictures, its end and its faults arrive as
+// notifications, so nothing here ever waits or runs the event loop. GUI thread only.
 class ClipPlayerEngine : public QObject {
     Q_OBJECT
   public:
@@ -58,14 +59,14 @@ class ClipPlayerEngine : public QObject {
     ~ClipPlayerEngine() override;
 
     // "%04d" of the channel, a blank and the location; "Start:date[time]"; "Ending:...".
-    // Loads the clip and plays it; false when it cannot be opened (the window says so).
+    // Starts loading the clip, to play it once open; false when it is refused at once.
     bool OpenClip(const ClipRecord& clip);
+    // Starts loading the clip; the view hears OpenFinished.
     bool LoadClip(const QString& path, const QString& fileName);
     void CloseClip();
-    // 0 stop, 1 pause, 2 run; true once the graph is there, within 5 s.
-    bool ChangeGraphState(int target);
+    bool ChangeGraphState(ClipPlayback::State target);
 
-    void Play(bool startTimer);
+    void Play();
     void Pause();
     void Stop();
     void GoFirstFrame();
@@ -73,16 +74,16 @@ class ClipPlayerEngine : public QObject {
     void StepBack();
     void StepForward();
     void SeekToFrame(std::int64_t frame);
+    // To the last frame seen at or before the moment (UTC microseconds); false, changing
+    // nothing, when the clip starts after it.
+    bool GoToTime(std::int64_t utcMicros);
 
     double StepRate(bool up);
     double SetRateIndex(int index);
     void ApplyRate(double rate);
 
-    // Reads the current frame and time from the graph.
+    // Reads the current frame and its times.
     void RefreshPosition();
-    // The 200 ms tick while playing, and one graph event.
-    void Tick();
-    void HandleGraphEvent();
 
     PlayerState state() const { return state_; }
     int rateIndex() const { return rateIndex_; }
@@ -90,21 +91,32 @@ class ClipPlayerEngine : public QObject {
     std::int64_t durationFrames() const { return durationFrames_; }
     double currentSeconds() const { return currentSeconds_; }
     double durationSeconds() const { return durationSeconds_; }
+    // The measured period: the mean over the clip's frame times (the header's with fewer
+    // than two frames).
     double averageTimePerFrame() const { return averageTimePerFrame_; }
+    // When the frame on show was seen (the last frame's past the end); 0 without a clip.
+    std::int64_t currentUtcMicros() const;
+    // "yyyy-MM-dd HH:mm:ss.zzz" of it at the clip's offset; empty without a clip.
+    QString currentTimeText() const;
     const QString& titleLine() const { return titleLine_; }
     const QString& startText() const { return startText_; }
     const QString& endText() const { return endText_; }
     // The clip's file name and its size: "%8dK" of the length in kilobytes.
     const QString& windowTitle() const { return windowTitle_; }
-    MediaGraph* graph() const { return graph_.get(); }
-    bool timerActive() const { return timer_.isActive(); }
+    // The clip being played, open or still opening; nullptr when closed.
+    ClipPlayback* playback() const { return playback_.get(); }
+    bool isOpen() const { return playback_ && playback_->isOpen(); }
 
   private:
     void SetPositions();
+    void OnOpened();
+    void OnOpenFailed(const QString& reason);
+    void OnEnded();
 
     PlayerView& view_;
-    std::unique_ptr<MediaGraph> graph_;
-    QTimer timer_;
+    std::unique_ptr<ClipPlayback> playback_;
+    QString fileName_;
+    bool playWhenOpen_ = false;
     PlayerState state_ = PlayerState::Closed;
     int rateIndex_ = kDefaultRateIndex;
     double averageTimePerFrame_ = 0.0;

@@ -6,24 +6,13 @@
 #include "media/decoder_registry.h"
 #include "media/video_decoder.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
-
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <map>
 
 namespace orvane {
 namespace {
 
-constexpr double kMinRate = 0.1;
-constexpr double kMaxRate = 50.0;
-// Work done in one timer tick before the thread gets back to its other events.
-constexpr std::int64_t kTickBudgetNs = 20'000'000;
-// Further behind the clock than this, playback jumps ahead to a key frame.
-constexpr double kMaxLagSeconds = 1.0;
 // This many frames in a row without a picture while playing end playback with an error.
 constexpr int kFramesWithoutPictureForAbort = 50;
 
@@ -73,7 +62,6 @@ class PictureCache {
 }  // namespace
 
 struct MediaGraph::Impl {
-    MediaGraph* owner = nullptr;
     std::unique_ptr<ClipPackets> clip;
     DecoderChoice choice;
     std::unique_ptr<VideoDecoder> decoder;
@@ -88,30 +76,12 @@ struct MediaGraph::Impl {
     Block packed;
     PictureCache cache;
 
-    State state = State::Stopped;
     std::int64_t position = 0;
-    double rate = 1.0;
     QImage picture;
-    VideoSurface* surface = nullptr;
-    std::deque<Event> events;
-
-    // The playing clock: frame n is due clockStartNs + (n - clockFrame) * frame time / rate.
-    QTimer timer;
-    QElapsedTimer clock;
-    std::int64_t clockStartNs = 0;
-    std::int64_t clockFrame = 0;
-    bool endReported = false;
-    bool failed = false;
     int framesWithoutPicture = 0;
-    bool unpresented = false;
+    const std::atomic<bool>* cancel = nullptr;
 
     std::int64_t duration() const { return clip->frameCount(); }
-    double frameNs() const { return clip->secondsPerFrame() * 1e9 / rate; }
-
-    void QueueEvent(Event event) {
-        events.push_back(event);
-        emit owner->eventQueued();
-    }
 
     bool ResetDecoder() {
         decoder = VideoDecoder::Create(choice, clip->format());
@@ -164,13 +134,6 @@ struct MediaGraph::Impl {
         return true;
     }
 
-    void Present() {
-        unpresented = false;
-        if (surface && !picture.isNull()) {
-            surface->Present(picture);
-        }
-    }
-
     // Brings the decoder to this frame: on from where it stands when that is in the same
     // group of pictures and not past it, else from the key frame at or before it.
     bool SyncDecoder(std::int64_t frame, bool keep) {
@@ -183,6 +146,9 @@ struct MediaGraph::Impl {
             next = key;
         }
         for (std::int64_t n = next; n <= frame; ++n) {
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                return false;
+            }
             if (!DecodeFrame(n, keep)) {
                 qCWarning(lcMedia) << "cannot read frame" << n;
                 return false;
@@ -204,98 +170,40 @@ struct MediaGraph::Impl {
         return true;
     }
 
-    void RestartClock() {
-        clockStartNs = clock.nsecsElapsed();
-        clockFrame = position;
-    }
-
-    std::int64_t DueFrame() const {
-        const double elapsed = static_cast<double>(clock.nsecsElapsed() - clockStartNs);
-        return clockFrame + static_cast<std::int64_t>(std::floor(elapsed / frameNs()));
-    }
-
-    void Fail() {
-        failed = true;
-        timer.stop();
-        QueueEvent(Event::ErrorAbort);
-    }
-
-    // One tick of playback: decodes every frame up to the one the clock has reached (all of
-    // them, since each picture builds on the one before), shows the newest, and sets the
-    // timer for the next frame.
-    void Tick() {
-        if (state != State::Running || failed) {
-            return;
-        }
-        const std::int64_t start = clock.nsecsElapsed();
+    bool Advance(std::int64_t target, bool jumpToKey) {
         const std::int64_t end = duration();
-        while (true) {
-            const std::int64_t due = std::min(DueFrame(), end);
-            if (position >= due) {
-                break;
-            }
-            const std::int64_t last = std::min(due, end - 1);
-            if (position < last) {
-                const double lagSeconds = static_cast<double>(last - position) * frameNs() / 1e9;
-                const std::int64_t key = clip->KeyAtOrBefore(last);
-                std::int64_t next = position + 1;
-                if (lagSeconds > kMaxLagSeconds && key > next) {
-                    next = key;
-                    if (!ResetDecoder()) {
-                        Fail();
-                        return;
-                    }
-                } else if (decoded != position && !SyncDecoder(position, false)) {
-                    Fail();
-                    return;
+        const std::int64_t last = std::min(target, end - 1);
+        if (position < last) {
+            const std::int64_t key = clip->KeyAtOrBefore(last);
+            std::int64_t next = position + 1;
+            if (jumpToKey && key > next) {
+                next = key;
+                if (!ResetDecoder()) {
+                    return false;
                 }
-                if (!DecodeFrame(next, false)) {
-                    qCWarning(lcMedia) << "cannot read frame" << next << "while playing";
-                    Fail();
-                    return;
-                }
-                position = next;
-                picture = decoderPicture;
-                unpresented = true;
-                if (framesWithoutPicture >= kFramesWithoutPictureForAbort) {
-                    qCWarning(lcMedia) << "no picture from" << framesWithoutPicture
-                                       << "frames in a row; playback ends";
-                    Fail();
-                    return;
-                }
+            } else if (decoded != position && !SyncDecoder(position, false)) {
+                return false;
             }
-            if (due >= end && position == end - 1) {
-                position = end;
+            if (!DecodeFrame(next, false)) {
+                qCWarning(lcMedia) << "cannot read frame" << next << "while playing";
+                return false;
             }
-            if (clock.nsecsElapsed() - start > kTickBudgetNs) {
-                break;
+            position = next;
+            picture = decoderPicture;
+            if (framesWithoutPicture >= kFramesWithoutPictureForAbort) {
+                qCWarning(lcMedia) << "no picture from" << framesWithoutPicture
+                                   << "frames in a row; playback ends";
+                return false;
             }
         }
-        if (unpresented) {
-            Present();
+        if (target >= end && position == end - 1) {
+            position = end;
         }
-        if (position >= end) {
-            if (!endReported) {
-                endReported = true;
-                QueueEvent(Event::Complete);
-            }
-            return;
-        }
-        // The next frame's time, or at once when decoding is behind the clock.
-        const double nextDue = static_cast<double>(clockStartNs) +
-                               static_cast<double>(position + 1 - clockFrame) * frameNs();
-        const double waitNs = nextDue - static_cast<double>(clock.nsecsElapsed());
-        timer.start(waitNs <= 0 ? 0 : static_cast<int>(std::ceil(waitNs / 1e6)));
+        return true;
     }
 };
 
-MediaGraph::MediaGraph(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {
-    impl_->owner = this;
-    impl_->timer.setSingleShot(true);
-    impl_->timer.setTimerType(Qt::PreciseTimer);
-    connect(&impl_->timer, &QTimer::timeout, this, [this] { impl_->Tick(); });
-    impl_->clock.start();
-}
+MediaGraph::MediaGraph(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 MediaGraph::~MediaGraph() = default;
 
@@ -326,61 +234,6 @@ std::unique_ptr<MediaGraph> MediaGraph::RenderFile(const QString& path, QString&
     return std::unique_ptr<MediaGraph>(new MediaGraph(std::move(impl)));
 }
 
-MediaGraph::Change MediaGraph::Run() {
-    Impl& d = *impl_;
-    if (d.state == State::Running) {
-        return Change::Done;
-    }
-    d.state = State::Running;
-    d.endReported = false;
-    d.RestartClock();
-    d.timer.start(0);
-    return Change::Done;
-}
-
-MediaGraph::Change MediaGraph::Pause() {
-    impl_->state = State::Paused;
-    impl_->timer.stop();
-    return Change::Done;
-}
-
-MediaGraph::Change MediaGraph::Stop() {
-    impl_->state = State::Stopped;
-    impl_->timer.stop();
-    return Change::Done;
-}
-
-MediaGraph::Change MediaGraph::GetState(int /*timeoutMs*/, State& state) {
-    state = impl_->state;
-    return Change::Done;
-}
-
-bool MediaGraph::GetEvent(Event& event) {
-    if (impl_->events.empty()) {
-        return false;
-    }
-    event = impl_->events.front();
-    impl_->events.pop_front();
-    return true;
-}
-
-bool MediaGraph::WaitForEvent(int timeoutMs) {
-    if (!impl_->events.empty()) {
-        return true;
-    }
-    if (timeoutMs <= 0) {
-        return false;
-    }
-    QEventLoop loop;
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &MediaGraph::eventQueued, &loop, &QEventLoop::quit);
-    timeout.start(timeoutMs);
-    loop.exec();
-    return !impl_->events.empty();
-}
-
 std::int64_t MediaGraph::Duration() const {
     return impl_->duration();
 }
@@ -398,45 +251,16 @@ bool MediaGraph::SetPositions(std::int64_t current) {
     if (current < 0 || current > d.duration()) {
         return false;
     }
-    d.failed = false;
-    d.endReported = false;
     if (!d.ShowFrame(std::min(current, d.duration() - 1))) {
         d.decoder.reset();
-        d.QueueEvent(Event::ErrorAbort);
         return false;
     }
     d.position = current;
-    d.Present();
-    if (d.state == State::Running) {
-        d.RestartClock();
-        d.timer.start(0);
-    }
     return true;
 }
 
-bool MediaGraph::SetRate(double rate) {
-    if (!(rate >= kMinRate && rate <= kMaxRate)) {
-        return false;
-    }
-    Impl& d = *impl_;
-    d.rate = rate;
-    if (d.state == State::Running) {
-        d.RestartClock();
-        d.timer.start(0);
-    }
-    return true;
-}
-
-double MediaGraph::Rate() const {
-    return impl_->rate;
-}
-
-double MediaGraph::DurationSeconds() const {
-    return static_cast<double>(Duration()) * AvgTimePerFrame();
-}
-
-double MediaGraph::CurrentPositionSeconds() const {
-    return static_cast<double>(CurrentPosition()) * AvgTimePerFrame();
+bool MediaGraph::Advance(std::int64_t target, bool jumpToKey) {
+    return impl_->Advance(target, jumpToKey);
 }
 
 double MediaGraph::AvgTimePerFrame() const {
@@ -459,10 +283,12 @@ const QImage& MediaGraph::currentPicture() const {
     return impl_->picture;
 }
 
-void MediaGraph::SetSurface(VideoSurface* surface) {
-    // A new surface starts with the picture on show rather than blank.
-    impl_->surface = surface;
-    impl_->Present();
+const ClipTimeline& MediaGraph::timeline() const {
+    return impl_->clip->timeline();
+}
+
+void MediaGraph::SetCancelFlag(const std::atomic<bool>* cancel) {
+    impl_->cancel = cancel;
 }
 
 }  // namespace orvane

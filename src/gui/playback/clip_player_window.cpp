@@ -2,6 +2,7 @@
 
 #include "media/bmp_file.h"
 #include "playback/export_dialog.h"
+#include "playback/go_to_time_dialog.h"
 #include "playback/player_control_bar.h"
 #include "shared/command_ids.h"
 #include "shared/prompt_service.h"
@@ -83,6 +84,10 @@ ClipPlayerWindow::ClipPlayerWindow(QWidget* owner)
     setWindowTitle(playertext::kIdleTitle);
     const QFontMetrics metrics = fontMetrics();
     lineHeight_ = metrics.height() + metrics.leading() + 2;
+    statusWidth_ = metrics.horizontalAdvance(
+                       QStringLiteral("Total: 000000/000000 Frame  --   00000.0/00000.0 Sec  "
+                                      "--   0000-00-00 00:00:00.000")) +
+                   2 * lineHeight_;
 
     toolBar_ = new QToolBar(this);
     toolBar_->setIconSize(QSize(24, 24));
@@ -106,6 +111,7 @@ ClipPlayerWindow::ClipPlayerWindow(QWidget* owner)
         {cmd::kPlayerDecrease, ToolGlyph::ZoomOut, "Decrease video window", "Decrease"},
         {0, {}, nullptr, nullptr},
         {cmd::kPlayerSnapshot, ToolGlyph::Snapshot, "Snapshot", "Snapshot"},
+        {cmd::kPlayerGoToTime, ToolGlyph::GoToTime, playertext::kGoToTime, playertext::kGoToTime},
     };
     for (const Button& button : buttons) {
         if (button.id == 0) {
@@ -148,25 +154,35 @@ bool ClipPlayerWindow::OpenClip(const ClipRecord& clip) {
     inUse_.reset();
     inUse_.emplace(clip.path + clip.fileName);
     clip_ = clip;
-    QPointer<ClipPlayerWindow> self(this);
-    if (engine_.OpenClip(clip)) {
-        if (self) {
-            setWindowTitle(engine_.windowTitle());
-        }
-        return true;
-    }
-    if (!self) {
+    if (!engine_.OpenClip(clip)) {
+        ReportOpenError();
         return false;
     }
+    return true;
+}
+
+void ClipPlayerWindow::OpenFinished(bool opened) {
     setWindowTitle(engine_.windowTitle().isEmpty() ? QString(playertext::kIdleTitle)
                                                    : engine_.windowTitle());
-    PromptService::Show(this, playertext::kOpenFileError, PromptButtons::Ok,
-                        PromptIcon::Exclamation);
-    // Closed once the message is over, from the event loop.
-    if (self) {
-        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    if (!opened) {
+        ReportOpenError();
     }
-    return false;
+}
+
+void ClipPlayerWindow::ReportOpenError() {
+    // Told from the event loop, after the engine's notification has returned; the window
+    // closes once the message is over.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QPointer<ClipPlayerWindow> self(this);
+            PromptService::Show(this, playertext::kOpenFileError, PromptButtons::Ok,
+                                PromptIcon::Exclamation);
+            if (self) {
+                close();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 int ClipPlayerWindow::BarsHeight() const {
@@ -174,8 +190,7 @@ int ClipPlayerWindow::BarsHeight() const {
 }
 
 void ClipPlayerWindow::SetVideoSize(int width, int height) {
-    const int widest =
-        std::max({width, toolBar_->sizeHint().width(), controlBar_->sizeHint().width()});
+    const int widest = std::max(width, minimumClientWidth());
     const QSize client(widest, height + BarsHeight() + 3 * lineHeight_);
     setFixedSize(client);
     const int top = client.height() - BarsHeight();
@@ -184,8 +199,12 @@ void ClipPlayerWindow::SetVideoSize(int width, int height) {
                           toolBar_->sizeHint().height());
     // Centred, one pixel left of the middle, as the player always placed it.
     video_->setGeometry((widest - width) / 2 - 1, 2 * lineHeight_, width, height);
-    video_->setVisible(engine_.graph() != nullptr);
+    video_->setVisible(engine_.isOpen());
     update();
+}
+
+int ClipPlayerWindow::minimumClientWidth() const {
+    return std::max({toolBar_->sizeHint().width(), controlBar_->sizeHint().width(), statusWidth_});
 }
 
 QRect ClipPlayerWindow::videoRect() const {
@@ -201,10 +220,14 @@ QRect ClipPlayerWindow::StatusRect() const {
 }
 
 QString ClipPlayerWindow::statusText() const {
-    return QString::asprintf("Total: %d/%d Frame  --   %.1f/%.1f Sec",
-                             static_cast<int>(engine_.currentFrame()),
-                             static_cast<int>(engine_.durationFrames()), engine_.currentSeconds(),
-                             engine_.durationSeconds());
+    QString text = QString::asprintf("Total: %d/%d Frame  --   %.1f/%.1f Sec",
+                                     static_cast<int>(engine_.currentFrame()),
+                                     static_cast<int>(engine_.durationFrames()),
+                                     engine_.currentSeconds(), engine_.durationSeconds());
+    if (engine_.isOpen()) {
+        text += QStringLiteral("  --   ") + engine_.currentTimeText();
+    }
+    return text;
 }
 
 void ClipPlayerWindow::ResetZoom() {
@@ -252,7 +275,7 @@ QAction* ClipPlayerWindow::action(int commandId) const {
 void ClipPlayerWindow::RunCommand(int commandId) {
     switch (commandId) {
         case cmd::kPlayerPlay:
-            engine_.Play(engine_.state() != PlayerState::Playing);
+            engine_.Play();
             UpdatePositionText();
             break;
         case cmd::kPlayerPause:
@@ -287,6 +310,9 @@ void ClipPlayerWindow::RunCommand(int commandId) {
         case cmd::kPlayerSnapshot:
             SaveSnapshot();
             break;
+        case cmd::kPlayerGoToTime:
+            GoToTime();
+            break;
         case cmd::kPlayerExport:
             ExportFromPlayer(this, clip_, engine_.currentFrame());
             break;
@@ -296,15 +322,11 @@ void ClipPlayerWindow::RunCommand(int commandId) {
 }
 
 void ClipPlayerWindow::SaveSnapshot() {
-    if (!engine_.graph()) {
+    if (!engine_.isOpen()) {
         return;
     }
     engine_.Pause();
-    MediaGraph* graph = engine_.graph();
-    if (!graph) {
-        return;
-    }
-    const Block image = graph->GetCurrentImage();
+    const Block image = engine_.playback()->GetCurrentImage();
     if (image.empty()) {
         return;
     }
@@ -322,10 +344,35 @@ void ClipPlayerWindow::SaveSnapshot() {
     PromptService::Show(this, playertext::kSaveOk);
 }
 
+void ClipPlayerWindow::GoToTime() {
+    if (!engine_.isOpen()) {
+        return;
+    }
+    const ClipTimeline& timeline = engine_.playback()->timeline();
+    // Window-modal without a loop of its own: the answer comes back as a notification.
+    auto* dialog =
+        new GoToTimeDialog(timeline.TimeOf(0), timeline.TimeOf(timeline.frameCount() - 1),
+                           engine_.currentUtcMicros(), timeline.utcOffsetSeconds(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        const std::int64_t moment = dialog->chosenUtcMicros();
+        if (!engine_.isOpen() || engine_.GoToTime(moment)) {
+            return;
+        }
+        const ClipTimeline& shown = engine_.playback()->timeline();
+        PromptService::Show(this,
+                            QString(playertext::kBeforeFirstFrame)
+                                .arg(FrameTimeText(moment, shown.utcOffsetSeconds()),
+                                     FrameTimeText(shown.TimeOf(0), shown.utcOffsetSeconds())),
+                            PromptButtons::Ok, PromptIcon::Exclamation);
+    });
+    dialog->open();
+}
+
 void ClipPlayerWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect above(0, 0, width(), height() - BarsHeight());
-    if (!engine_.graph()) {
+    if (!engine_.isOpen()) {
         painter.drawImage(above, IdlePicture(), QRect(0, 0, kIdleSource, kIdleSource));
         return;
     }

@@ -42,12 +42,16 @@ class ClipPlayerWindow : public QWidget, public PlayerView {
     bool OpenClip(const ClipRecord& clip);
     void SetVideoSize(int width, int height);
     void SaveSnapshot();
+    // Asks for a date and time and shows the last frame seen at or before it.
+    void GoToTime();
     void RunCommand(int commandId);
 
     ClipPlayerEngine& engine() { return engine_; }
     int zoomIndex() const { return zoomIndex_; }
     int lineHeight() const { return lineHeight_; }
     QRect videoRect() const;
+    // The narrowest the window gets: its bars, and the longest status line.
+    int minimumClientWidth() const;
     QString statusText() const;
     PlayerControlBar* controlBar() const { return controlBar_; }
     QToolBar* toolBar() const { return toolBar_; }
@@ -60,6 +64,7 @@ class ClipPlayerWindow : public QWidget, public PlayerView {
     void UpdatePositionText() override;
     void UpdateSpeedText() override;
     void EnableControls(std::int64_t durationFrames, int rateIndex) override;
+    void OpenFinished(bool opened) override;
     VideoSurface* surface() override;
 
   protected:
@@ -70,6 +75,7 @@ class ClipPlayerWindow : public QWidget, public PlayerView {
     QRect HeaderRect() const;
     QRect StatusRect() const;
     int BarsHeight() const;
+    void ReportOpenError();
 
     // The clip shown is never deleted to make room while the window is open.
     std::optional<ClipUse> inUse_;
@@ -80,6 +86,8 @@ class ClipPlayerWindow : public QWidget, public PlayerView {
     PlayerVideoView* video_ = nullptr;
     int zoomIndex_ = kDefaultZoomIndex;
     int lineHeight_ = 0;
+    // The widest status line a clip gives, so that the window never cuts it off.
+    int statusWidth_ = 0;
 };
 
 namespace playertext {

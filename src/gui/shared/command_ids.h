@@ -40,6 +40,7 @@ inline constexpr int kPlayerIncrease = 32807;
 inline constexpr int kPlayerDecrease = 32808;
 inline constexpr int kPlayerSnapshot = 32809;
 inline constexpr int kPlayerExport = 32810;
+inline constexpr int kPlayerGoToTime = 32811;
 inline constexpr int kAbout = 57664;
 inline constexpr int kExit = 57665;
 

@@ -169,6 +169,13 @@ void Draw(QPainter& p, ToolGlyph glyph) {
         case ToolGlyph::ZoomOut:
             DrawMagnifier(p, false);
             break;
+        case ToolGlyph::GoToTime:  // a clock face at ten past ten
+            p.setBrush(QColor(245, 245, 235));
+            p.drawEllipse(QRectF(5, 5, 22, 22));
+            p.setPen(QPen(QColor(70, 110, 190), 2.5));
+            p.drawLine(QPointF(16, 16), QPointF(16, 9));
+            p.drawLine(QPointF(16, 16), QPointF(21, 19));
+            break;
     }
 }
 

@@ -31,6 +31,7 @@ enum class ToolGlyph {
     LastFrame,
     ZoomIn,
     ZoomOut,
+    GoToTime,
 };
 
 QIcon ToolIcon(ToolGlyph glyph);
