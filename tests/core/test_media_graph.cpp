@@ -1,5 +1,6 @@
 #include "frame_source.h"
 #include "media/avi_writer.h"
+#include "media/clip_packets.h"
 #include "media/clip_playback.h"
 #include "media/clip_recorder.h"
 #include "media/decoded_picture.h"
@@ -11,6 +12,8 @@
 #include "support/event_loop.h"
 #include "support/media_samples.h"
 #include "support/message_guard.h"
+#include "support/sample_clips.h"
+#include "support/scoped_env.h"
 #include "support/temp_store.h"
 
 #include <QDir>
@@ -21,6 +24,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace orvane {
 namespace {
@@ -319,6 +323,28 @@ TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexKeepsEveryCompleteFrame) {
     auto cut = Render(shorter);
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->Duration(), 39);
+}
+
+// A clip recorded before frames carried their times starts when its name says, in the local
+// time it was recorded in, and steps by its declared rate.
+TEST_F(MediaGraphTest, AClipWithoutFrameTimesStartsAtItsNameInLocalTime) {
+    std::optional<test::ScopedEnv> zone(std::in_place, "TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
+    test::SampleClip sample;
+    sample.frames = 5;
+    const QString path = test::WriteSampleClip(folder_, sample);
+    QString error;
+    const auto clip = ClipPackets::Open(path, error);
+    ASSERT_TRUE(clip) << error.toStdString();
+    const ClipTimeline& timeline = clip->timeline();
+    EXPECT_EQ(timeline.recordedCount(), 0);
+    EXPECT_EQ(timeline.utcOffsetSeconds(), 3600);
+    EXPECT_EQ(FrameTimeText(timeline.TimeOf(0), timeline.utcOffsetSeconds()).toStdString(),
+              "2026-03-14 09:26:53.000");
+    EXPECT_EQ(FrameTimeText(timeline.TimeOf(4), timeline.utcOffsetSeconds()).toStdString(),
+              "2026-03-14 09:26:53.160");
+    zone.reset();
+    tzset();
 }
 
 // Playing: the worker decodes, the thread that plays hears of it from its event loop.

@@ -163,13 +163,24 @@ std::unique_ptr<ClipPackets> ClipPackets::Open(const QString& path, QString& err
             clip->keys_.push_back(static_cast<std::int64_t>(i));
         }
     }
+    // A clip without recorded times starts when its name says, in local time; one named
+    // otherwise ended when the file was last written.
     std::int32_t offset = clip->recordedOffset_;
-    const auto named = ClipStartFromName(path);
-    if (!named) {
-        offset = QDateTime::currentDateTime().offsetFromUtc();
+    std::int64_t start = 0;
+    if (const auto named = ClipStartFromName(path)) {
+        start = *named;
+    } else {
+        const double length = clip->secondsPerFrame_ * static_cast<double>(clip->frameCount());
+        start = QFileInfo(path).lastModified().toMSecsSinceEpoch() * 1000 -
+                static_cast<std::int64_t>(length * 1e6);
+    }
+    const bool anyRecorded = std::any_of(clip->recordedTimes_.begin(), clip->recordedTimes_.end(),
+                                         [](const auto& time) { return time.has_value(); });
+    if (!anyRecorded) {
+        offset = QDateTime::fromMSecsSinceEpoch(start / 1000).offsetFromUtc();
     }
     clip->timeline_ = ClipTimeline::Build(clip->frameCount(), clip->recordedTimes_, offset,
-                                          clip->secondsPerFrame_, named.value_or(0));
+                                          clip->secondsPerFrame_, start);
     qCInfo(lcMedia) << "clip" << path << "has" << clip->frameCount() << "frames,"
                     << clip->keys_.size() << "key frames," << clip->secondsPerFrame_
                     << "s per frame" << (clip->scanned_ ? "(no index: samples scanned)" : "");
