@@ -131,29 +131,29 @@ std::vector<FrameTimesSeen> FrameTimesIn(const RiffFile& riff) {
 
 ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
     ProbedVideo probed;
-    QStringList arguments{
-        "-v",
-        "error",
-        "-select_streams",
-        "v:0",
-        "-show_entries",
-        "stream=codec_tag_string,codec_name,extradata_size,duration,width,height:packet=flags",
-        "-show_packets",
-        "-of",
-        "compact=p=0:nk=0"};
+    QStringList arguments{"-v",
+                          "error",
+                          "-select_streams",
+                          "v:0",
+                          "-show_entries",
+                          "stream=codec_tag_string,codec_name,extradata_size,duration,width,height,"
+                          "level:packet=flags",
+                          "-show_packets",
+                          "-of",
+                          "compact=p=0:nk=0"};
     if (decodeFrames) {
-        arguments = QStringList{
-            "-v",
-            "error",
-            "-select_streams",
-            "v:0",
-            "-show_entries",
-            "stream=codec_tag_string,codec_name,extradata_size,duration,width,height:packet=flags:"
-            "frame=pict_type",
-            "-show_packets",
-            "-show_frames",
-            "-of",
-            "compact=p=0:nk=0"};
+        arguments = QStringList{"-v",
+                                "error",
+                                "-select_streams",
+                                "v:0",
+                                "-show_entries",
+                                "stream=codec_tag_string,codec_name,extradata_size,duration,width,"
+                                "height,level:packet=flags:"
+                                "frame=pict_type",
+                                "-show_packets",
+                                "-show_frames",
+                                "-of",
+                                "compact=p=0:nk=0"};
     }
     arguments << QString::fromStdString(path);
     QProcess ffprobe;
@@ -183,6 +183,8 @@ ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
                 probed.width = value.toInt();
             } else if (key == "height") {
                 probed.height = value.toInt();
+            } else if (key == "level") {
+                probed.level = value.toInt();
             }
         }
     }

@@ -63,7 +63,8 @@ struct ProbedVideo {
     double durationSeconds = 0;
     int width = 0;
     int height = 0;
-    std::vector<bool> packetKeys;         // per packet, in file order
+    int level = 0;                 // as the stream declares it (H.264: 10 times the level number)
+    std::vector<bool> packetKeys;  // per packet, in file order
     std::vector<std::string> frameTypes;  // per decoded frame: I, P, B
 };
 ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames = false);

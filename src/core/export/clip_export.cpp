@@ -257,11 +257,18 @@ class Exporter {
         return Finish();
     }
 
+    // The planned frames' mean rate, as frames per second.
+    AVRational MeanRate() const {
+        const double seconds = double(plan_.back().pts + plan_.back().duration) /
+                               double(plan_.size()) * av_q2d(Mp4Output::kTimeBase);
+        return seconds > 0 ? av_d2q(1.0 / seconds, 1000000) : AVRational{0, 1};
+    }
+
     bool Encode() {
         const ClipPackets& first = *clips_.front().packets;
         QString error;
         auto encoder = ExportEncoder::Create(first.format().biWidth, first.format().biHeight,
-                                             request_.preferH264, error);
+                                             MeanRate(), request_.preferH264, error);
         if (!encoder) {
             return Fail(error);
         }

@@ -25,7 +25,8 @@ QString AvText(const char* what, int code) {
 
 ExportEncoder::~ExportEncoder() = default;
 
-std::unique_ptr<ExportEncoder> ExportEncoder::Create(int width, int height, bool preferH264,
+std::unique_ptr<ExportEncoder> ExportEncoder::Create(int width, int height,
+                                                     AVRational framesPerSecond, bool preferH264,
                                                      QString& error) {
     RouteFfmpegLogging();
     width &= ~1;
@@ -57,6 +58,11 @@ std::unique_ptr<ExportEncoder> ExportEncoder::Create(int width, int height, bool
     context->height = height;
     context->pix_fmt = AV_PIX_FMT_YUV420P;
     context->time_base = h264 ? Mp4Output::kTimeBase : kMpeg4EncoderTimeBase;
+    // Without the rate libx264 takes one frame per time-base tick (90,000 a second) and
+    // declares the highest level, which many players and devices refuse to open.
+    if (framesPerSecond.num > 0 && framesPerSecond.den > 0) {
+        context->framerate = framesPerSecond;
+    }
     context->max_b_frames = 0;
     context->gop_size = kGroupOfPictures;
     context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;

@@ -24,9 +24,11 @@ class ExportEncoder {
     using PacketSink = std::function<bool(AVPacket& packet)>;
 
     // size: the first clip's picture size, rounded down to even sides. preferH264 false
-    // picks MPEG-4 part 2 even when H.264 is there. nullptr with the reason in error.
-    static std::unique_ptr<ExportEncoder> Create(int width, int height, bool preferH264,
-                                                 QString& error);
+    // picks MPEG-4 part 2 even when H.264 is there. framesPerSecond: the pictures' mean rate,
+    // which the stream declares (H.264 picks its level from it). nullptr with the reason in
+    // error.
+    static std::unique_ptr<ExportEncoder> Create(int width, int height, AVRational framesPerSecond,
+                                                 bool preferH264, QString& error);
     ~ExportEncoder();
     ExportEncoder(const ExportEncoder&) = delete;
     ExportEncoder& operator=(const ExportEncoder&) = delete;
