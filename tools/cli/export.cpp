@@ -62,6 +62,9 @@ int RunExport(const ExportOptions& options, QTextStream& out, QTextStream& err) 
                 return kExportUsageError;  // the caller names the usage
             }
         }
+        if (request.toUtcMicros) {
+            request.toUtcMicros = EndOfTypedMillisecond(*request.toUtcMicros);
+        }
     }
     ExportControl control;
     control.progress = [&progress](std::int64_t done, std::int64_t total) {

@@ -71,7 +71,7 @@ int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err) {
             fail(QStringLiteral("--time must be YYYY-MM-DD HH:MM:SS[.mmm]"));
             return kFrameUsageError;
         }
-        seek = timeline.FrameAtOrBefore(*moment);
+        seek = timeline.FrameAtOrBefore(EndOfTypedMillisecond(*moment));
         if (seek < 0) {
             return fail(QStringLiteral("the clip starts at %1, after %2")
                             .arg(FrameTimeText(timeline.TimeOf(0), timeline.utcOffsetSeconds()),

@@ -86,5 +86,11 @@ QString FrameTimeText(std::int64_t utcMicros, std::int32_t utcOffsetSeconds);
 // nullopt when it is not such a time.
 std::optional<std::int64_t> ParseFrameTime(const QString& text,
                                            std::optional<std::int32_t> utcOffsetSeconds);
+// A time typed to the millisecond names that whole millisecond, as a frame's time is shown
+// cut to it: the last microsecond of it, so that "at or before" and a range's end take the
+// frames shown with that very time.
+constexpr std::int64_t EndOfTypedMillisecond(std::int64_t utcMicros) {
+    return utcMicros + 999;
+}
 
 }  // namespace orvane

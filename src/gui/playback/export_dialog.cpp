@@ -1,6 +1,7 @@
 #include "playback/export_dialog.h"
 
 #include "common/log.h"
+#include "media/frame_times.h"
 #include "shared/prompt_service.h"
 
 #include <QApplication>
@@ -167,7 +168,7 @@ void ExportFromPlayer(QWidget* player, const ClipRecord& clip, std::int64_t curr
             ExportRequest request = RequestFor({clip});
             if (!answer->whole) {
                 request.fromFrame = currentFrame;
-                request.toUtcMicros = answer->end.toMSecsSinceEpoch() * 1000;
+                request.toUtcMicros = EndOfTypedMillisecond(answer->end.toMSecsSinceEpoch() * 1000);
             }
             ChooseTargetsAndRun(alive, {std::move(request)}, {clip});
         });
@@ -220,7 +221,8 @@ void ExportFromBrowser(QWidget* browser, const std::vector<ClipRecord>& selected
                     }
                     ExportRequest request = RequestFor(between);
                     request.fromUtcMicros = answer->start.toMSecsSinceEpoch() * 1000;
-                    request.toUtcMicros = answer->end.toMSecsSinceEpoch() * 1000;
+                    request.toUtcMicros =
+                        EndOfTypedMillisecond(answer->end.toMSecsSinceEpoch() * 1000);
                     requests.push_back(std::move(request));
                     firsts.push_back(between.front());
                 }
