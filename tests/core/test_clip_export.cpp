@@ -217,12 +217,18 @@ TEST(ExportManifestFile, ReadsWhatItWroteAndRefusesTheRest) {
     EXPECT_TRUE(bytes.contains("\"from\": \"2026-03-14 10:26:53.000\""));
     EXPECT_TRUE(bytes.contains("\"utcOffset\": \"+01:00\""));
 
-    for (const QByteArray& bad :
-         {QByteArray(), QByteArray("[]"), QByteArray(bytes).replace("a.mp4", "../a.mp4"),
-          QByteArray(bytes).replace(QByteArray(64, 'b'), "bb"),
-          QByteArray(bytes).replace("orvane-export", "other"), bytes.left(bytes.size() / 2)}) {
+    // Each refused with its own reason.
+    for (const auto& [bad, reason] : std::vector<std::pair<QByteArray, QString>>{
+             {QByteArray(), "not JSON"},
+             {QByteArray("[]"), "not a JSON object"},
+             {QByteArray(bytes).replace("a.mp4", "../a.mp4"), "export's name"},
+             {QByteArray(bytes).replace(QByteArray(64, 'b'), "bb"), "source clip"},
+             {QByteArray(bytes).replace("orvane-export", "other"), "format"},
+             {bytes.left(bytes.size() / 2), "not JSON"}}) {
+        error.clear();
         EXPECT_FALSE(ExportManifest::Parse(bad, error)) << bad.toStdString();
-        EXPECT_FALSE(error.isEmpty());
+        EXPECT_TRUE(error.contains(reason) && !error.contains("no error"))
+            << bad.toStdString() << ": " << error.toStdString();
     }
 }
 

@@ -113,8 +113,11 @@ std::optional<ExportManifest> ExportManifest::Parse(std::span<const char> bytes,
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(
         QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())), &parseError);
-    if (!document.isObject()) {
+    if (parseError.error != QJsonParseError::NoError) {
         return fail(QStringLiteral("not JSON: %1").arg(parseError.errorString()));
+    }
+    if (!document.isObject()) {
+        return fail(QStringLiteral("not a JSON object"));
     }
     const QJsonObject root = document.object();
     if (root.value("format").toString() != QLatin1String(kFormat) ||
