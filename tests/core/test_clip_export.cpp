@@ -124,8 +124,9 @@ TEST_F(ClipExport, TitleAndCreationTimeComeFromTheClip) {
     EXPECT_TRUE(tags.contains("creation_time=" + created)) << tags.toStdString();
 }
 
-// A range starts at the key frame before it, so that its first frame decodes on its own, and
-// ends at its last frame; the manifest names the frames and times exported.
+// A range starts at the key frame before it, so that its first frame decodes on its own, also
+// in a later clip, and ends at its last frame; the manifest names the frames and times
+// exported.
 TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
     const QString clip = Clip(SimulatedCodec::Mpeg4, 50);  // a key frame every 12 frames
     QString error;
@@ -148,6 +149,23 @@ TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
     request.toUtcMicros.reset();
     EXPECT_FALSE(ExportClips(request).done());
     EXPECT_FALSE(QFile::exists(Target("none.mp4")));
+
+    // A range that starts in a later clip, past the frames of the first: copied from there,
+    // with that clip's decoder configuration.
+    const QString later =
+        Clip(SimulatedCodec::Mpeg4, 20, {160, 120}, QDateTime(QDate(2026, 3, 14), QTime(9, 27, 0)));
+    const QString last =
+        Clip(SimulatedCodec::Mpeg4, 50, {160, 120}, QDateTime(QDate(2026, 3, 14), QTime(9, 28, 0)));
+    const ClipTimeline lastTimeline = ClipPackets::Open(last, error)->timeline();
+    request = Request({later, last}, Target("later.mp4"));
+    request.fromUtcMicros = lastTimeline.TimeOf(30);
+    const ExportResult fromLater = ExportClips(request);
+    ASSERT_TRUE(fromLater.done()) << fromLater.error.toStdString();
+    EXPECT_TRUE(fromLater.manifest.copied);
+    EXPECT_EQ(fromLater.manifest.frames, 50 - 24);
+    const auto decoded = test::DecodeFrameMd5s(Target("later.mp4"));
+    EXPECT_EQ(decoded.errors, "");
+    EXPECT_EQ(decoded.md5s.size(), 26u);
 }
 
 // Clips of one channel that changed codec and size on the way go into one file, encoded

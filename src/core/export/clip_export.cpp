@@ -213,12 +213,15 @@ class Exporter {
     }
 
     bool Copy() {
-        ClipPackets& first = *clips_.front().packets;
-        const auto codec = static_cast<AVCodecID>(clips_.front().decoder->codecId);
+        // The decoder configuration comes from the clip the export starts in: a range may
+        // start past the first clip's frames.
+        const SourceClip& start = clips_[plan_.front().clip];
+        ClipPackets& first = *start.packets;
+        const auto codec = static_cast<AVCodecID>(start.decoder->codecId);
         Block bytes;
         if (!first.Read(plan_.front().frame, bytes)) {
             return Fail(QStringLiteral("%1: cannot read frame %2")
-                            .arg(clips_.front().path)
+                            .arg(start.path)
                             .arg(plan_.front().frame));
         }
         Block config = codec == AV_CODEC_ID_H264 ? H264ConfigOf(bytes)
@@ -226,7 +229,7 @@ class Exporter {
                            ? Mpeg4ConfigOf(bytes)
                            : Block(first.streamHeaders().begin(), first.streamHeaders().end());
         if (config.empty()) {
-            qCWarning(lcExport) << "the first frame of" << clips_.front().path
+            qCWarning(lcExport) << "the first frame of" << start.path
                                 << "holds no decoder configuration";
         }
         if (!StartOutput(codec, first.format().biWidth, first.format().biHeight, config)) {
