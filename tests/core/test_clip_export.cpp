@@ -186,8 +186,9 @@ TEST_F(ClipExport, ClipsDifferingInCodecAndSizeAreEncodedToTheFirstSize) {
     EXPECT_EQ(test::DecodeFrameMd5s(Target()).errors, "");
 }
 
-// Cancelled halfway, or refused because the file is there: nothing new is left behind, and
-// the file there is untouched unless the operator agreed to replace it.
+// Cancelled halfway, or refused because the file is there or an export to it runs: nothing
+// new is left behind, and the file there is untouched unless the operator agreed to replace
+// it.
 TEST_F(ClipExport, CancelAndExistingTargetLeaveNothing) {
     const QString clip = Clip(SimulatedCodec::MsMpeg4v3, 200);
     std::atomic<bool> cancel = false;
@@ -211,9 +212,22 @@ TEST_F(ClipExport, CancelAndExistingTargetLeaveNothing) {
     EXPECT_EQ(test::ReadFileBytes(Target().toStdString()), "the operator's own file");
     EXPECT_EQ(Files(), QStringList({QFileInfo(clip).fileName(), "export.mp4"}));
 
+    // Chosen again while it runs (agreeing to replace the file there): the second export is
+    // refused and the first one's file is whole.
     request.replace = true;
-    ASSERT_TRUE(ExportClips(request).done());
+    cancel = false;
+    ExportResult second;
+    control.progress = [&](std::int64_t done, std::int64_t) {
+        if (done == 100) {
+            second = ExportClips(request);
+        }
+    };
+    ASSERT_TRUE(ExportClips(request, control).done());
+    EXPECT_EQ(second.outcome, ExportResult::Outcome::Failed);
+    EXPECT_TRUE(second.error.contains("being exported already")) << second.error.toStdString();
     EXPECT_EQ(test::ProbeVideo(Target().toStdString()).packetKeys.size(), 200u);
+    EXPECT_TRUE(CheckManifest(ExportManifestPath(Target())).passed());
+    EXPECT_EQ(Files(), QStringList({QFileInfo(clip).fileName(), "export.mp4", "export.mp4.json"}));
 }
 
 // Whatever a manifest file holds, reading it answers: a manifest or a reason.

@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -50,12 +51,13 @@ class Exporter {
         : request_(request),
           control_(control),
           part_(ExportPartPath(request.target)),
-          manifestPart_(ExportPartPath(ExportManifestPath(request.target))) {}
+          manifestPart_(ExportPartPath(ExportManifestPath(request.target))),
+          lock_(ExportLockPath(request.target)) {}
 
     ExportResult Run() {
-        if (!Check() || !OpenClips() || !Plan()) {
-            // Told in the result: the request cannot be met (a file there, a clip that cannot
-            // be read, nothing in the range); nothing was written.
+        if (!Check() || !Lock() || !OpenClips() || !Plan()) {
+            // Told in the result: the request cannot be met (a file there, an export to it
+            // running, a clip that cannot be read, nothing in the range); nothing was written.
             qCInfo(lcExport) << "export to" << request_.target << "refused:" << result_.error;
             return result_;
         }
@@ -110,6 +112,19 @@ class Exporter {
             }
         }
         return true;
+    }
+
+    // One export at a time writes a target's ".part" files: a second one (the same clip's
+    // "Export..." chosen again while the first runs) would write into the same file and
+    // remove it when done. The lock of an export whose process died is taken over.
+    bool Lock() {
+        lock_.setStaleLockTime(0);
+        if (lock_.tryLock(0)) {
+            return true;
+        }
+        return Fail(lock_.error() == QLockFile::LockFailedError
+                        ? QStringLiteral("%1 is being exported already").arg(request_.target)
+                        : QStringLiteral("cannot create %1").arg(ExportLockPath(request_.target)));
     }
 
     bool OpenClips() {
@@ -426,6 +441,7 @@ class Exporter {
     const ExportControl& control_;
     const QString part_;
     const QString manifestPart_;
+    QLockFile lock_;
     std::vector<SourceClip> clips_;
     std::vector<PlannedFrame> plan_;
     std::unique_ptr<Mp4Output> output_;
@@ -455,6 +471,10 @@ ExportResult ExportClips(const ExportRequest& request, const ExportControl& cont
 
 QString ExportPartPath(const QString& target) {
     return target + QStringLiteral(".part");
+}
+
+QString ExportLockPath(const QString& target) {
+    return target + QStringLiteral(".lock");
 }
 
 QString ExportManifestPath(const QString& target) {

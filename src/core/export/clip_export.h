@@ -58,11 +58,14 @@ struct ExportResult {
 // frames as they are and encoding every other codec (and clips that differ in codec or size)
 // again, then the manifest beside it. Each frame's timestamp is its time. The file is written
 // as target + ".part" and renamed when complete: a cancelled or failed export leaves nothing.
+// A second export to the same target while one runs is refused.
 // Runs on the caller's thread and reads and writes files all along: never the GUI thread.
 ExportResult ExportClips(const ExportRequest& request, const ExportControl& control = {});
 
 // The files an export of target writes.
 QString ExportPartPath(const QString& target);
 QString ExportManifestPath(const QString& target);
+// Held while an export of target runs.
+QString ExportLockPath(const QString& target);
 
 }  // namespace orvane
