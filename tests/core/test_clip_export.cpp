@@ -169,7 +169,7 @@ TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
 }
 
 // Clips of one channel that changed codec and size on the way go into one file, encoded
-// again at the first one's size, each frame in order and at its time.
+// again at the first exported one's size, each frame in order and at its time.
 TEST_F(ClipExport, ClipsDifferingInCodecAndSizeAreEncodedToTheFirstSize) {
     const QString first = Clip(SimulatedCodec::Mpeg4, 20);
     const QString second =
@@ -184,6 +184,15 @@ TEST_F(ClipExport, ClipsDifferingInCodecAndSizeAreEncodedToTheFirstSize) {
     EXPECT_EQ(probed.height, 120);
     EXPECT_EQ(probed.packetKeys.size(), 35u);
     EXPECT_EQ(test::DecodeFrameMd5s(Target()).errors, "");
+
+    // A range that leaves the first clip out copies the second at its own size.
+    ExportRequest later = Request({first, second}, Target("later.mp4"));
+    QString error;
+    later.fromUtcMicros = ClipPackets::Open(second, error)->timeline().TimeOf(0);
+    const ExportResult copied = ExportClips(later);
+    ASSERT_TRUE(copied.done()) << copied.error.toStdString();
+    EXPECT_TRUE(copied.manifest.copied);
+    EXPECT_EQ(test::ProbeVideo(Target("later.mp4").toStdString()).width, 320);
 }
 
 // Cancelled halfway, or refused because the file is there or an export to it runs: nothing

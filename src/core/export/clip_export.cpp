@@ -145,14 +145,20 @@ class Exporter {
             }
             clips_.push_back(std::move(clip));
         }
-        const ClipPackets& first = *clips_.front().packets;
-        const auto codec = static_cast<AVCodecID>(clips_.front().decoder->codecId);
-        copy_ = Copyable(codec) && std::all_of(clips_.begin(), clips_.end(), [&](const auto& clip) {
-                    return clip.decoder->codecId == codec &&
-                           clip.packets->format().biWidth == first.format().biWidth &&
-                           clip.packets->format().biHeight == first.format().biHeight;
-                });
         return true;
+    }
+
+    // Copied when every clip with frames in the range has the codec and size of the one the
+    // range starts in; a clip left out by the range does not count.
+    void ChooseCopy() {
+        const SourceClip& start = clips_[plan_.front().clip];
+        const auto codec = static_cast<AVCodecID>(start.decoder->codecId);
+        copy_ = Copyable(codec) && std::all_of(plan_.begin(), plan_.end(), [&](const auto& frame) {
+                    const SourceClip& clip = clips_[frame.clip];
+                    return clip.decoder->codecId == codec &&
+                           clip.packets->format().biWidth == start.packets->format().biWidth &&
+                           clip.packets->format().biHeight == start.packets->format().biHeight;
+                });
     }
 
     // The frames in the range, each with its timestamp: from the first frame's time, one
@@ -201,6 +207,7 @@ class Exporter {
                 : clips_[plan_.back().clip].packets->secondsPerFrame();
         plan_.back().duration = std::max<std::int64_t>(
             1, static_cast<std::int64_t>(seconds / av_q2d(Mp4Output::kTimeBase) + 0.5));
+        ChooseCopy();
         return true;
     }
 
@@ -283,7 +290,7 @@ class Exporter {
     }
 
     bool Encode() {
-        const ClipPackets& first = *clips_.front().packets;
+        const ClipPackets& first = *clips_[plan_.front().clip].packets;
         QString error;
         auto encoder = ExportEncoder::Create(first.format().biWidth, first.format().biHeight,
                                              MeanRate(), request_.preferH264, error);
@@ -389,7 +396,8 @@ class Exporter {
         manifest.channel = request_.channel;
         manifest.fromUtcMicros = firstTime_;
         manifest.toUtcMicros = lastTime_;
-        manifest.utcOffsetSeconds = clips_.front().packets->timeline().utcOffsetSeconds();
+        manifest.utcOffsetSeconds =
+            clips_[plan_.front().clip].packets->timeline().utcOffsetSeconds();
         manifest.version = QString::fromLatin1(kVersion);
         for (const SourceClip& clip : clips_) {
             if (clip.first < 0) {
