@@ -78,11 +78,10 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
         loop.exit(1);
     };
 
+    QString whyNot;
     if (!ConnectBlocking(connection.socket(), options.host, options.port,
-                         options.timeoutSeconds * 1000)) {
-        return failWith(QStringLiteral("cannot connect to %1: %2")
-                            .arg(report.site, connection.socket().errorString()),
-                        1);
+                         options.timeoutSeconds * 1000, &whyNot)) {
+        return failWith(QStringLiteral("cannot connect to %1: %2").arg(report.site, whyNot), 1);
     }
     report.connected = true;
     out << "connected to " << report.site << Qt::endl;
