@@ -207,8 +207,9 @@ ClipPlayback::ClipPlayback(const QString& path, QObject* parent)
     shared_->owner = this;
     shared_->path = path;
     ++liveWorkers;
-    std::thread([shared = shared_] {
+    std::thread([shared = shared_]() mutable {
         shared->Work();
+        shared.reset();  // the last owner frees the shared state here, before counting out
         --liveWorkers;
     }).detach();
 }
