@@ -228,6 +228,18 @@ int ClipPlayback::workersRunning() {
     return liveWorkers;
 }
 
+bool ClipPlayback::WaitForWorkers(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (liveWorkers > 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            qCWarning(lcMedia) << liveWorkers << "clip readers still running at exit";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 void ClipPlayback::Post(std::optional<std::int64_t> frame) {
     {
         const std::lock_guard lock(shared_->mutex);

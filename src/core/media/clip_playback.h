@@ -60,6 +60,9 @@ class ClipPlayback : public QObject {
     const ClipTimeline& timeline() const { return timeline_; }
     // Workers still running, those of closed clips included (they end on their own).
     static int workersRunning();
+    // Waits at most timeoutMs for the workers of closed clips to end: called once at exit, so
+    // that none still reads a file while the program's globals go. False when some still run.
+    static bool WaitForWorkers(int timeoutMs);
 
     // The picture on show, and as a packed 24-bit DIB (header and bits) as a snapshot saves
     // it; empty before any picture.
