@@ -285,6 +285,23 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
     ::close(listener);
 }
 
+// A site that sends its frames two at a time: they arrive together and make one picture
+// each pair, but every frame counts.
+TEST(CliProbe, CountsEveryFrameOfASiteThatSendsThemTogether) {
+    sim::SiteSimulatorOptions options;
+    options.framesPerSecond = 25;
+    options.framesPerSend = 2;
+    options.frameLimit = 24;
+    sim::SiteSimulator site(options);
+    ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
+    const ProgramRun run =
+        RunProgram(ORVANE_CLI_BINARY,
+                   {"probe", QStringLiteral("127.0.0.1:%1").arg(site.port()), "--user", "admin",
+                    "--password", "admin", "--frames", "24", "--timeout", "5", "--json"});
+    EXPECT_EQ(run.code, 0) << run.out.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(run.out.toUtf8())["frames"].toInt(), 24);
+}
+
 TEST_F(CliSiteTest, ProbeOpensOnlyAChannelTheSiteLists) {
     const ProgramRun run =
         RunProgram(ORVANE_CLI_BINARY, Site("probe") + QStringList{"--channel", "99", "--json"});
