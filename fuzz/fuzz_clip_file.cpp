@@ -24,13 +24,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace orvane;
-    const QString path = folder->filePath(QStringLiteral("input.avi"));
-    {
-        const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-            std::fopen(path.toLocal8Bit().constData(), "wb"), &std::fclose);
-        if (!file || std::fwrite(data, 1, size, file.get()) != size) {
-            return 0;
-        }
+    const QString path = fuzz::WriteInput(*folder, "input.avi", data, size);
+    if (path.isEmpty()) {
+        return 0;
     }
     QString error;
     const auto graph = MediaGraph::RenderFile(path, error);

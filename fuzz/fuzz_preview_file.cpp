@@ -56,13 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0 || data[size - 1] % 8 != 0) {
         return 0;
     }
-    const QString path = folder->filePath(QStringLiteral("input.bmp"));
-    {
-        const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-            std::fopen(path.toLocal8Bit().constData(), "wb"), &std::fclose);
-        if (!file || std::fwrite(data, 1, size, file.get()) != size) {
-            return 0;
-        }
+    const QString path = fuzz::WriteInput(*folder, "input.bmp", data, size);
+    if (path.isEmpty()) {
+        return 0;
     }
     const auto read = ReadPreviewFile(path);
     if (!read || read->size() != std::min(size, kPreviewFileLimit) ||

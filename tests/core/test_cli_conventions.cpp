@@ -13,11 +13,16 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -228,6 +233,73 @@ TEST_F(CliSiteTest, RecordJsonNamesTheClipItWrote) {
     EXPECT_EQ(failed["error"].toString(), "the site has no channel 9");
     EXPECT_EQ(failed["exitCode"].toInt(), 1);
     EXPECT_FALSE(failed.contains("clip"));
+}
+
+// A site that never answers (its accept queue is full, so the handshake goes unanswered) and
+// a port nobody listens on: each failure names the address and why.
+TEST(CliConnectFailures, NameTheAddressAndTheReason) {
+    const auto socketFd = [] { return ::socket(AF_INET, SOCK_STREAM, 0); };
+    const int listener = socketFd();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(socketFd());
+        ::fcntl(fillers.back(), F_SETFL, O_NONBLOCK);
+        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), length);
+    }
+    const QString silent = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const QString refusing = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    const QTemporaryDir clips;
+
+    for (const auto& [site, reason] : {std::pair{silent, QStringLiteral("timeout")},
+                                       std::pair{refusing, QStringLiteral("refused")}}) {
+        for (const QString command : {"probe", "record"}) {
+            SCOPED_TRACE((command + " " + site).toStdString());
+            QStringList arguments{command, site,        "--user", "admin", "--password",
+                                  "admin", "--timeout", "1",      "--json"};
+            if (command == "record") {
+                arguments << "--channel"
+                          << "1"
+                          << "--dir" << clips.path();
+            }
+            const ProgramRun run = RunProgram(ORVANE_CLI_BINARY, arguments);
+            EXPECT_EQ(run.code, 1);
+            const QString error = QJsonDocument::fromJson(run.out.toUtf8())["error"].toString();
+            EXPECT_TRUE(error.startsWith("cannot connect to " + site + ": ") &&
+                        error.contains(reason, Qt::CaseInsensitive))
+                << error.toStdString();
+        }
+    }
+    for (const int fd : fillers) {
+        ::close(fd);
+    }
+    ::close(listener);
+}
+
+// A site that sends its frames two at a time: they arrive together and make one picture
+// each pair, but every frame counts.
+TEST(CliProbe, CountsEveryFrameOfASiteThatSendsThemTogether) {
+    sim::SiteSimulatorOptions options;
+    options.framesPerSecond = 25;
+    options.framesPerSend = 2;
+    options.frameLimit = 24;
+    sim::SiteSimulator site(options);
+    ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
+    const ProgramRun run =
+        RunProgram(ORVANE_CLI_BINARY,
+                   {"probe", QStringLiteral("127.0.0.1:%1").arg(site.port()), "--user", "admin",
+                    "--password", "admin", "--frames", "24", "--timeout", "5", "--json"});
+    EXPECT_EQ(run.code, 0) << run.out.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(run.out.toUtf8())["frames"].toInt(), 24);
 }
 
 TEST_F(CliSiteTest, ProbeOpensOnlyAChannelTheSiteLists) {

@@ -208,6 +208,52 @@ TEST_F(ClipRecorderTest, APreviewIsAPictureThatDecodesOnItsOwn) {
     EXPECT_TRUE(probed.packetKeys[7]);
 }
 
+// A site may send uncompressed pictures top row first (a negative height). AVI readers take
+// uncompressed samples bottom row first with a positive height: the clip holds exactly what
+// the same pictures sent bottom up would have made.
+TEST_F(ClipRecorderTest, TopDownPicturesAreRecordedBottomUp) {
+    const auto bottomUp = EncodeFrames(sim::SimulatedCodec::Uncompressed, 3, {32, 24});
+    std::vector<Block> topDown;
+    for (const Block& frame : bottomUp) {
+        BitmapInfoHeader header = FormatOf(frame);
+        const std::size_t stride = 32 * 3;
+        Block flipped(frame.begin(), frame.begin() + BitmapInfoHeader::kSize);
+        for (int row = header.biHeight - 1; row >= 0; --row) {
+            const auto line = frame.begin() + BitmapInfoHeader::kSize + row * stride;
+            flipped.insert(flipped.end(), line, line + stride);
+        }
+        header.biHeight = -header.biHeight;
+        header.WriteTo(flipped);
+        topDown.push_back(std::move(flipped));
+    }
+    auto recorder = MakeRecorder(FormatOf(topDown[0]));
+    QString error;
+    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
+    for (const LiveFrame& frame : test::LiveFrames(topDown)) {
+        recorder->WriteFrame(frame);
+    }
+    recorder->StopRecording();
+
+    const auto riff = test::RiffFile::Load(File("200212031015300003.avi"));
+    ASSERT_TRUE(riff);
+    EXPECT_EQ(riff->U32(riff->Find("avih")->offset + 8 + 36), 24u);
+    EXPECT_EQ(riff->U16(riff->Find("strh")->offset + 8 + 54), 24u);
+    EXPECT_EQ(riff->Data(*riff->Find("strf")), Bytes(FormatOf(bottomUp[0]).Bytes()));
+    const auto samples = riff->FindAll("00db");
+    ASSERT_EQ(samples.size(), 3u);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_EQ(riff->Data(*samples[i]),
+                  Bytes(std::span(bottomUp[i]).subspan(BitmapInfoHeader::kSize)))
+            << i;
+    }
+    // ffmpeg shows the pictures the right way up.
+    QByteArray pictures;
+    for (int i = 0; i < 3; ++i) {
+        pictures += test::Rgb24Rows(sim::TestPattern(1, i, {32, 24}));
+    }
+    EXPECT_EQ(test::ReadBackWithFfmpeg(folder_ + "200212031015300003.avi"), pictures);
+}
+
 TEST_F(ClipRecorderTest, StartAndStopWithoutFramesGivesAnEmptyStreamAndAnEntry) {
     const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 1);
     auto recorder = MakeRecorder(FormatOf(frames[0]));

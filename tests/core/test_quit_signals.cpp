@@ -99,6 +99,27 @@ TEST(QuitSignals, DestroyingTheObjectPutsTheDefaultsBack) {
     }
 }
 
+TEST(QuitSignals, AHangUpIgnoredFromTheStartStaysIgnored) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGHUP, &ignore, nullptr), 0);
+    {
+        QuitSignals quit;
+        ASSERT_TRUE(quit.installed());
+        int received = 0;
+        QObject::connect(&quit, &QuitSignals::quitRequested, [&](int) { ++received; });
+        std::raise(SIGHUP);
+        std::raise(SIGTERM);
+        ASSERT_TRUE(WaitUntil([&] { return received > 0; }));
+        test::Pump(20);
+        EXPECT_EQ(received, 1);  // the SIGTERM only
+    }
+    struct sigaction current {};
+    ::sigaction(SIGHUP, nullptr, &current);
+    EXPECT_EQ(current.sa_handler, SIG_IGN);
+    ::signal(SIGHUP, SIG_DFL);
+}
+
 TEST(QuitSignals, ASecondInstanceLeavesTheFirstOneInCharge) {
     QuitSignals first;
     int firstReceived = 0;

@@ -798,6 +798,13 @@ TEST_F(ClipSearchTest, BoundsEqualToTheStartPassAndOnlyTheStartCounts) {
     SetBefore(*search, QDate(2002, 12, 3), QTime(9, 59));
     search->Search();
     EXPECT_EQ(search->resultModel()->rowCount(), 2);
+
+    // Bounds the wrong way round list nothing and say why.
+    SetAfter(*search, QDate(2002, 12, 3), QTime(10, 0));
+    search->Search();
+    EXPECT_EQ(search->resultModel()->rowCount(), 0);
+    ASSERT_EQ(prompts_.texts().size(), 1);
+    EXPECT_TRUE(prompts_.texts()[0].contains("later than")) << prompts_.texts()[0].toStdString();
 }
 
 TEST_F(ClipSearchTest, AllChannelsFillTheChannelColumnAndOneChannelLeavesItEmpty) {

@@ -7,6 +7,7 @@
 #include "playback/player_control_bar.h"
 #include "shared/command_ids.h"
 #include "support/event_loop.h"
+#include "support/file_gate.h"
 #include "support/media_samples.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
@@ -20,6 +21,14 @@
 #include <QToolBar>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace orvane {
 namespace {
@@ -141,6 +150,40 @@ TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldAndItsWindowCloses) {
     ASSERT_TRUE(WaitUntil([&] { return prompts.texts().size() == 1; }));
     EXPECT_EQ(prompts.texts()[0], "\n\n Open file error! \n\n");
     EXPECT_TRUE(WaitUntil([&] { return player.isNull() || !player->isVisible(); }));
+}
+
+TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {
+    // A pipe nobody writes to: opening it waits, as a file on a share that stopped answering.
+    const QString stalled = folder + "stalled.avi";
+    ASSERT_EQ(mkfifo(QFile::encodeName(stalled).constData(), 0600), 0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool closed = false;
+    bool closedFirst = false;
+    // Lets the open go on (to fail: the file is gone) once the window is closed, or after
+    // FileGate's longest hold, so a close that waits fails instead of hanging.
+    std::thread release([&] {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(test::FileGate::kLongestHoldMs),
+                         [&] { return closed; });
+        closedFirst = closed;
+        const int fd = ::open(QFile::encodeName(stalled).constData(), O_RDWR);
+        ::unlink(QFile::encodeName(stalled).constData());
+        ::close(fd);
+    });
+    QPointer<ClipPlayerWindow> player =
+        ClipPlayerWindow::Open({"stalled.avi", 0, 7, "Yard", "", "", "", "", "", folder}, &owner);
+    ASSERT_TRUE(player);
+    player->close();
+    {
+        const std::lock_guard lock(mutex);
+        closed = true;
+    }
+    changed.notify_all();
+    release.join();
+    EXPECT_TRUE(closedFirst);
+    // The worker left behind finishes and frees itself.
+    EXPECT_TRUE(WaitUntil([] { return ClipPlayback::workersRunning() == 0; }));
 }
 
 TEST_F(ClipPlayerWindowTest, SnapshotSavesTheFrameOnShowAndPauses) {

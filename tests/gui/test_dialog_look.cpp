@@ -67,6 +67,24 @@ TEST(RemoteControlDialogLook, EnterLeavesTheSiteAlone) {
     EXPECT_FALSE(dialog.isVisible());
 }
 
+TEST(RemoteControlDialogLook, ALetterAloneChoosesAsItsButtonDoes) {
+    const std::pair<Qt::Key, RemoteControlDialog::Choice> rows[] = {
+        {Qt::Key_A, RemoteControlDialog::kCloseSite},
+        {Qt::Key_B, RemoteControlDialog::kRebootSite},
+        {Qt::Key_C, RemoteControlDialog::kRunProgram},
+        {Qt::Key_Q, RemoteControlDialog::kNone}};
+    for (const auto& [key, choice] : rows) {
+        SCOPED_TRACE(QKeySequence(key).toString().toStdString());
+        RemoteControlDialog dialog;
+        dialog.show();
+        dialog.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialog.choice(), choice);
+    }
+}
+
 TEST(RemoteControlDialogLook, IsWideEnoughForItsTitle) {
     RemoteControlDialog dialog;
     dialog.show();

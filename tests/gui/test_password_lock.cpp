@@ -1,9 +1,12 @@
 #include "app/password_dialogs.h"
 #include "shared/app_texts.h"
 #include "store/program_lock.h"
+#include "store/sqlite_handle.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
+
+#include <sqlite3.h>
 
 #include <QApplication>
 #include <QLineEdit>
@@ -191,6 +194,34 @@ TEST(PasswordLockStore, ANonAsciiPasswordStillOpensTheLockAfterARestart) {
     QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(prompts.shown().empty());
+}
+
+// A store that takes the user name but not the password (a disk full between the two): the
+// lock stays as it was and the operator is told.
+TEST(PasswordLockStoreTest, ALockTheStoreCannotTakeWhollyIsNotHalfChangedAndIsReported) {
+    test::TempStore temp;
+    auto opened = OpenSettings(temp.path());
+    ProgramLock lock(opened.settings);
+    ASSERT_TRUE(lock.SavePassword("guard", "pw"));
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(temp.path().c_str(), &raw), SQLITE_OK);
+    SqliteDb refuser(raw);
+    ASSERT_EQ(sqlite3_exec(refuser.get(),
+                           "CREATE TRIGGER refuse AFTER UPDATE ON reg_values "
+                           "WHEN new.name = 'PassWord' BEGIN SELECT RAISE(ABORT, 'full'); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    test::ScriptedPrompts prompts;
+    SetupPasswordDialog dialog(lock);
+    dialog.show();
+    dialog.userNameEdit()->setText("night");
+    dialog.passwordEdit()->setText("new");
+    dialog.confirmEdit()->setText("new");
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+
+    EXPECT_EQ(prompts.texts(), QStringList{text::kPasswordNotSaved});
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(lock.CheckPassword("guard", "pw"));
 }
 
 }  // namespace

@@ -134,7 +134,9 @@ TEST_F(SiteBookDialogTest, AddRefusesNamesTheBookCannotKeepAndTextNoSiteCanBeSen
     Type(*dialog, QString::fromUtf8("\u03A9mega"), "pw", 1, "");
     Type(*dialog, "omega", QString::fromUtf8("\u03C0"), 1, "");
 
-    EXPECT_EQ(prompts.texts().mid(0, 2), (QStringList(2, "\n\n Please input user name! \n\n")));
+    EXPECT_EQ(prompts.texts().mid(0, 2),
+              (QStringList{"\n\n Please input user name! \n\n",
+                           "\n\n The user name cannot contain \"\\\". \n\n"}));
     ASSERT_EQ(prompts.shown().size(), 4u);
     EXPECT_TRUE(prompts.texts()[2].contains(QString::fromUtf8("\u03A9")));
     EXPECT_FALSE(prompts.texts()[3].contains(QString::fromUtf8("\u03C0")));  // a password

@@ -71,7 +71,9 @@ int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err) {
             fail(QStringLiteral("--time must be YYYY-MM-DD HH:MM:SS[.mmm]"));
             return kFrameUsageError;
         }
-        seek = timeline.FrameAtOrBefore(EndOfTypedMillisecond(*moment));
+        // A time names its whole millisecond, as times are shown: the time printed for a
+        // frame (its microseconds dropped) finds that frame again.
+        seek = timeline.FrameAtOrBefore(*moment + 999);
         if (seek < 0) {
             return fail(QStringLiteral("the clip starts at %1, after %2")
                             .arg(FrameTimeText(timeline.TimeOf(0), timeline.utcOffsetSeconds()),

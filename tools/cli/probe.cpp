@@ -78,11 +78,10 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
         loop.exit(1);
     };
 
+    QString whyNot;
     if (!ConnectBlocking(connection.socket(), options.host, options.port,
-                         options.timeoutSeconds * 1000)) {
-        return failWith(QStringLiteral("cannot connect to %1: %2")
-                            .arg(report.site, connection.socket().errorString()),
-                        1);
+                         options.timeoutSeconds * 1000, &whyNot)) {
+        return failWith(QStringLiteral("cannot connect to %1: %2").arg(report.site, whyNot), 1);
     }
     report.connected = true;
     out << "connected to " << report.site << Qt::endl;
@@ -91,6 +90,10 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
     HeadlessChannelWindow* watched = nullptr;
     qint64 firstAtMs = 0;
     qint64 lastAtMs = 0;
+    // Frames are counted as decoded, not as drawn: frames that arrive together are decoded
+    // one by one but make one picture.
+    const auto decoded = [&connection] { return static_cast<int>(connection.decodedFrames()); };
+    int firstDecoded = 0;
     host.onWindowCreated = [&](HeadlessChannelWindow* window) {
         if (watched) {
             return;
@@ -100,8 +103,9 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
             lastAtMs = clock.elapsed();
             if (count == 1) {
                 firstAtMs = lastAtMs;
+                firstDecoded = decoded();
             }
-            if (count >= options.frames) {
+            if (decoded() >= options.frames) {
                 loop.exit(0);
             }
         });
@@ -144,9 +148,7 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
     QTimer deadline;
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
-        fail(watched ? QStringLiteral("timeout: %1 of %2 frames")
-                           .arg(watched->picturesDrawn())
-                           .arg(options.frames)
+        fail(watched ? QStringLiteral("timeout: %1 of %2 frames").arg(decoded()).arg(options.frames)
                      : QStringLiteral("timeout: no frames"));
     });
     deadline.start(options.timeoutSeconds * 1000);
@@ -166,14 +168,13 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
     report.width = picture.width();
     report.height = picture.height();
     out << "size: " << report.width << " x " << report.height << Qt::endl;
-    // The time is counted from the channel request; the rate from the first picture to the
-    // last, N pictures being N - 1 frame intervals apart (a site streaming already sends its
-    // first at once).
-    report.frames = watched->picturesDrawn();
+    // The time is counted from the channel request; the rate over the frames decoded after the
+    // first picture, from it to the last (a site streaming already sends its first at once).
+    report.frames = decoded();
     report.seconds = lastAtMs / 1000.0;
     const double spanSeconds = (lastAtMs - firstAtMs) / 1000.0;
-    report.frameRate = report.frames > 1 && spanSeconds > 0
-                           ? (report.frames - 1) / spanSeconds
+    report.frameRate = report.frames > firstDecoded && spanSeconds > 0
+                           ? (report.frames - firstDecoded) / spanSeconds
                            : (report.seconds > 0 ? report.frames / report.seconds : 0.0);
     out << "frames: " << report.frames << " in " << QString::number(report.seconds, 'f', 2)
         << " s (" << QString::number(report.frameRate, 'f', 1) << " frames per second)" << Qt::endl;

@@ -104,10 +104,10 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &loop,
                      [&](int) { finish(QStringLiteral("stopped by a signal")); });
 
+    QString whyNot;
     if (!ConnectBlocking(connection.socket(), options.host, options.port,
-                         options.timeoutSeconds * 1000)) {
-        return failWith(QStringLiteral("cannot connect to %1: %2")
-                            .arg(report.site, connection.socket().errorString()));
+                         options.timeoutSeconds * 1000, &whyNot)) {
+        return failWith(QStringLiteral("cannot connect to %1: %2").arg(report.site, whyNot));
     }
 
     auto clipBytes = [&report] {

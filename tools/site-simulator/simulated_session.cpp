@@ -183,12 +183,17 @@ void SimulatedSession::OpenStream(std::uint32_t channelId) {
         }
         stream.timer = std::make_unique<QTimer>();
         stream.timer->setTimerType(Qt::PreciseTimer);
-        stream.timer->setInterval(static_cast<int>(1000.0 / std::max(0.1, fps)));
+        const int together = std::max(1, site_.options().framesPerSend);
+        stream.timer->setInterval(static_cast<int>(1000.0 * together / std::max(0.1, fps)));
         const std::uint32_t number = channel.number;
-        connect(stream.timer.get(), &QTimer::timeout, this,
-                [this, number] { SendNextFrame(number); });
+        const auto send = [this, number, together] {
+            for (int sent = 0; sent < together; ++sent) {
+                SendNextFrame(number);
+            }
+        };
+        connect(stream.timer.get(), &QTimer::timeout, this, send);
         stream.timer->start();
-        SendNextFrame(number);
+        send();
         return;
     }
 }
@@ -199,6 +204,10 @@ void SimulatedSession::SendNextFrame(std::uint32_t channelNumber) {
         return;
     }
     Stream& stream = it->second;
+    const int limit = site_.options().frameLimit;
+    if (limit > 0 && stream.frameIndex >= limit) {
+        return;
+    }
     std::optional<Block> frame;
     if (site_.source_) {
         const auto& frames = site_.source_->frames();

@@ -57,6 +57,11 @@ struct SiteSimulatorOptions {
     // Keeps every frame sent, per channel number (sentFrames), for a test to compare what a
     // client wrote with what it was sent.
     bool keepSentFrames = false;
+    // Frames sent together, at framesPerSecond / framesPerSend sends a second: a site that
+    // bunches its frames, so that they arrive in one read.
+    int framesPerSend = 1;
+    // Each stream ends after this many frames (0: never).
+    int frameLimit = 0;
 };
 
 // Frames in one channel's replayed loop: whole groups of pictures, so every pass starts at a

@@ -89,6 +89,13 @@ bool QuitSignals::Install() {
     }
     action.sa_flags = SA_RESTART;
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        // A hang-up ignored by whoever started us (nohup) stays ignored: the program was
+        // asked to outlive its terminal.
+        if (kSignals[i] == SIGHUP && ::sigaction(SIGHUP, nullptr, &previous_[i]) == 0 &&
+            !(previous_[i].sa_flags & SA_SIGINFO) && previous_[i].sa_handler == SIG_IGN) {
+            qCInfo(lcApp) << "SIGHUP is ignored, as it was when the program started";
+            continue;
+        }
         if (::sigaction(kSignals[i], &action, &previous_[i]) != 0) {
             qCWarning(lcApp) << "cannot handle" << SignalName(kSignals[i]) << ":"
                              << std::strerror(errno);

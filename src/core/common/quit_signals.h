@@ -11,7 +11,8 @@ class QSocketNotifier;
 namespace orvane {
 
 // Turns SIGTERM, SIGINT and SIGHUP into the Qt signal quitRequested, delivered on the thread
-// that created this object once its event loop runs. The handlers only write a byte to a
+// that created this object once its event loop runs; a SIGHUP ignored when the object is made
+// (nohup) stays ignored. The handlers only write a byte to a
 // socket pair, the one thing that is safe inside a signal handler; everything else happens in
 // the event loop. One instance at a time holds the handlers; destroying it puts the earlier
 // dispositions back.

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 
 namespace orvane {
 namespace {
@@ -21,6 +22,8 @@ constexpr double kMaxRate = 50.0;
 // Further behind the clock than this, playing jumps ahead to a key frame.
 constexpr double kMaxLagSeconds = 1.0;
 constexpr std::int64_t kMaxWaitMicros = 1'000'000;
+
+std::atomic<int> liveWorkers{0};
 
 }  // namespace
 
@@ -32,7 +35,7 @@ struct ClipPlayback::Shared {
         QImage picture;
     };
 
-    ClipPlayback* owner = nullptr;  // only to post to; alive while the worker runs
+    ClipPlayback* owner = nullptr;  // only to post to; nullptr once the owner is gone
     QString path;
     std::atomic<bool> cancel{false};
 
@@ -58,7 +61,7 @@ struct ClipPlayback::Shared {
 
     // Called with the mutex held.
     void Notify() {
-        if (!delivering) {
+        if (owner && !delivering) {
             delivering = true;
             QMetaObject::invokeMethod(
                 owner, [target = owner] { target->Deliver(); }, Qt::QueuedConnection);
@@ -85,6 +88,9 @@ void ClipPlayback::Shared::Work() {
         const qint64 length = file.open(QIODevice::ReadOnly) ? file.size() : 0;
         const std::lock_guard lock(mutex);
         fileBytes = length;
+    }
+    if (cancel) {
+        return;
     }
     QString error;
     std::unique_ptr<MediaGraph> graph = MediaGraph::RenderFile(path, error);
@@ -200,17 +206,38 @@ ClipPlayback::ClipPlayback(const QString& path, QObject* parent)
     : QObject(parent), shared_(std::make_shared<Shared>()) {
     shared_->owner = this;
     shared_->path = path;
-    worker_ = std::thread([shared = shared_] { shared->Work(); });
+    ++liveWorkers;
+    std::thread([shared = shared_]() mutable {
+        shared->Work();
+        shared.reset();  // the last owner frees the shared state here, before counting out
+        --liveWorkers;
+    }).detach();
 }
 
 ClipPlayback::~ClipPlayback() {
     {
         const std::lock_guard lock(shared_->mutex);
         shared_->stopping = true;
+        shared_->owner = nullptr;
     }
     shared_->cancel = true;
     shared_->wake.notify_all();
-    worker_.join();
+}
+
+int ClipPlayback::workersRunning() {
+    return liveWorkers;
+}
+
+bool ClipPlayback::WaitForWorkers(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (liveWorkers > 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            qCWarning(lcMedia) << liveWorkers << "clip readers still running at exit";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 void ClipPlayback::Post(std::optional<std::int64_t> frame) {

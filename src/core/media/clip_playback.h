@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <thread>
 
 namespace orvane {
 
@@ -23,7 +22,8 @@ namespace orvane {
 // still on their way from before a seek or a pause are dropped.
 //
 // Threads: made, called and notified on one thread (the owner's); Shared is the only state
-// the worker touches, under its mutex.
+// the worker touches, under its mutex, and the worker and the owner share it, so whichever
+// ends last frees it.
 class ClipPlayback : public QObject {
     Q_OBJECT
   public:
@@ -31,7 +31,8 @@ class ClipPlayback : public QObject {
 
     // Starts opening the file; opened() or openFailed() follows.
     explicit ClipPlayback(const QString& path, QObject* parent = nullptr);
-    // Stops the worker, which gives up between frames.
+    // Returns at once: the worker, which may be waiting on the file or decoding, is told to
+    // stop, gives up between frames and frees what it holds on its own.
     ~ClipPlayback() override;
     ClipPlayback(const ClipPlayback&) = delete;
     ClipPlayback& operator=(const ClipPlayback&) = delete;
@@ -57,6 +58,11 @@ class ClipPlayback : public QObject {
     double AvgTimePerFrame() const { return declaredSecondsPerFrame_; }  // the header's
     QSize videoSize() const { return videoSize_; }
     const ClipTimeline& timeline() const { return timeline_; }
+    // Workers still running, those of closed clips included (they end on their own).
+    static int workersRunning();
+    // Waits at most timeoutMs for the workers of closed clips to end: called once at exit, so
+    // that none still reads a file while the program's globals go. False when some still run.
+    static bool WaitForWorkers(int timeoutMs);
 
     // The picture on show, and as a packed 24-bit DIB (header and bits) as a snapshot saves
     // it; empty before any picture.
@@ -81,7 +87,6 @@ class ClipPlayback : public QObject {
     void Deliver();
 
     std::shared_ptr<Shared> shared_;
-    std::thread worker_;
     bool open_ = false;
     State state_ = State::Stopped;
     double rate_ = 1.0;

@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 
 namespace orvane {
@@ -48,7 +49,9 @@ std::uint64_t ClipRecorder::framesWritten() const {
 }
 
 Block ClipRecorder::StreamFormat(std::span<const std::uint8_t> frame) const {
-    Block format = format_.Bytes();
+    BitmapInfoHeader stored = format_;
+    stored.biHeight = std::abs(stored.biHeight);
+    Block format = stored.Bytes();
     const std::size_t tableBytes = 4ull * format_.biClrUsed;
     const auto header = BitmapInfoHeader::Parse(frame);
     // The channel's header has no colours of its own; a frame with as many brings them.
@@ -83,7 +86,9 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
     clip.stream.fccHandler = format_.biCompression;
     clip.stream.suggestedBufferSize = format_.biSizeImage;
     clip.stream.width = format_.biWidth;
-    clip.stream.height = format_.biHeight;
+    // Uncompressed pictures sent top row first are stored bottom first (the writer turns
+    // them), under the positive height every AVI reader takes.
+    clip.stream.height = std::abs(format_.biHeight);
     clip.stream.uncompressed = format_.biCompression == BitmapInfoHeader::kBiRgb;
     clip.stream.format = StreamFormat(latestFrame);
     clip.openFile = openFile_;

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -35,6 +36,31 @@ QString TimeText(const QDateTime& moment) {
 
 int MinuteOf(const QDateTime& moment) {
     return static_cast<int>(moment.toSecsSinceEpoch() / 60);
+}
+
+// An uncompressed picture sent top row first (a negative height) with its rows turned
+// bottom first, as AVI readers take uncompressed samples under the positive height the
+// clip's headers declare; nothing for any other picture, or one too short for its rows.
+std::optional<Block> BottomUpRows(const LiveFrame& frame) {
+    const BitmapInfoHeader& header = frame.header;
+    if (header.biCompression != BitmapInfoHeader::kBiRgb || header.biHeight >= 0) {
+        return std::nullopt;
+    }
+    const std::uint64_t stride =
+        (std::uint64_t{static_cast<std::uint32_t>(header.biWidth)} * header.biBitCount + 31) / 32 *
+        4;
+    const std::uint64_t rows = 0ull - static_cast<std::int64_t>(header.biHeight);
+    const auto image = frame.image();
+    if (stride == 0 || stride * rows > image.size()) {
+        return std::nullopt;
+    }
+    Block bottomUp(image.begin(), image.end());
+    for (std::uint64_t row = 0; row < rows; ++row) {
+        const auto line = image.begin() + static_cast<std::ptrdiff_t>(row * stride);
+        std::copy(line, line + static_cast<std::ptrdiff_t>(stride),
+                  bottomUp.begin() + static_cast<std::ptrdiff_t>((rows - 1 - row) * stride));
+    }
+    return bottomUp;
 }
 
 }  // namespace
@@ -184,7 +210,8 @@ class ClipWriter::Work {
             return;
         }
         previewDue_ = previewDue_ && !key;
-        const auto image = command.frame.image();
+        const std::optional<Block> turned = BottomUpRows(command.frame);
+        const auto image = turned ? std::span<const std::uint8_t>(*turned) : command.frame.image();
         if (file_->WriteSample(image, key, ClipTimeOf(command.frame))) {
             firstSample_ = false;
             clipBytes_ += image.size() + kChunkHeaderBytes;

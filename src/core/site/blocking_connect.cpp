@@ -7,7 +7,8 @@
 
 namespace orvane {
 
-bool ConnectBlocking(QTcpSocket& socket, const QString& host, quint16 port, int timeoutMs) {
+bool ConnectBlocking(QTcpSocket& socket, const QString& host, quint16 port, int timeoutMs,
+                     QString* reason) {
     if (socket.state() != QAbstractSocket::UnconnectedState) {
         socket.abort();
     }
@@ -28,9 +29,20 @@ bool ConnectBlocking(QTcpSocket& socket, const QString& host, quint16 port, int 
         loop.exec();
     }
     if (!alive) {
+        if (reason) {
+            *reason = QStringLiteral("closed while connecting");
+        }
         return false;
     }
     if (alive->state() != QAbstractSocket::ConnectedState) {
+        // A connect still under way when the deadline came has no error of its own yet: the
+        // socket would call it "Unknown error".
+        const bool timedOut = alive->error() == QAbstractSocket::UnknownSocketError;
+        if (reason) {
+            *reason = timedOut ? QStringLiteral("timeout (no answer within %1 s)")
+                                     .arg((timeoutMs + 999) / 1000)
+                               : alive->errorString();
+        }
         alive->abort();
         return false;
     }

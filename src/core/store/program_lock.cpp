@@ -29,8 +29,12 @@ bool ProgramLock::SavePassword(std::string_view user, std::string_view password)
                            << "characters";
         return false;
     }
-    return settings_.WriteProfileString(section::kKey, keyvalue::kUser, user) &&
-           settings_.WriteProfileString(section::kKey, keyvalue::kPassWord, password);
+    // A user written without its password would lock the program with a password nobody
+    // chose: both go in together or neither does.
+    return settings_.store().WriteTogether([&] {
+        return settings_.WriteProfileString(section::kKey, keyvalue::kUser, user) &&
+               settings_.WriteProfileString(section::kKey, keyvalue::kPassWord, password);
+    }) == StoreStatus::Ok;
 }
 
 }  // namespace orvane

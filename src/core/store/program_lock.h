@@ -21,8 +21,8 @@ class ProgramLock {
     bool IsSet() const;
     // True only when both match the stored pair exactly, letter case counting.
     bool CheckPassword(std::string_view user, std::string_view password) const;
-    // Writes "User", then "PassWord". Refuses, storing nothing, a user name or password
-    // longer than 20 characters: it could never be typed back. False when refused or when
+    // Writes "User", then "PassWord", in one transaction. Refuses, storing nothing, a user name or
+    // password longer than 20 characters: it could never be typed back. False when refused or when
     // the store could not be written.
     bool SavePassword(std::string_view user, std::string_view password);
 

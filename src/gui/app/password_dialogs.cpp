@@ -131,6 +131,8 @@ void SetupPasswordDialog::accept() {
         if (password.empty() && confirmation.empty()) {
             if (lock_.SavePassword("", "")) {  // the lock is removed
                 QDialog::accept();
+            } else {
+                PromptService::Show(this, text::kPasswordNotSaved);
             }
             return;
         }
@@ -145,6 +147,7 @@ void SetupPasswordDialog::accept() {
     }
     // A lock that did not reach the store must not look set: the dialog stays open.
     if (!lock_.SavePassword(user, password)) {
+        PromptService::Show(this, text::kPasswordNotSaved);
         password_->setFocus();
         return;
     }

@@ -7,6 +7,7 @@
 #include "common/disk_space.h"
 #include "common/log.h"
 #include "common/memory_policy.h"
+#include "media/clip_playback.h"
 #include "shared/app_texts.h"
 #include "shared/prompt_service.h"
 #include "site/socket_layer.h"
@@ -114,6 +115,8 @@ ViewerApp::StartResult ViewerApp::InitInstance(const QStringList& arguments) {
 
 int ViewerApp::ExitInstance(int exitCode) {
     channelTable_.Clear();
+    // A player closed a moment ago may still be finishing a frame or a scan on its own thread.
+    ClipPlayback::WaitForWorkers(2000);
     return exitCode;
 }
 

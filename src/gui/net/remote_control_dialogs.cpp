@@ -1,10 +1,12 @@
 #include "net/remote_control_dialogs.h"
 
+#include "shared/plain_mnemonics.h"
 #include "shared/prompt_service.h"
 #include "site/site_session.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -38,6 +40,12 @@ RemoteControlDialog::RemoteControlDialog(QWidget* parent) : QDialog(parent) {
     // The buttons alone make a dialog too narrow for its title beside the title-bar buttons.
     column->addStrut(fontMetrics().horizontalAdvance(windowTitle()) + 120);
     column->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void RemoteControlDialog::keyPressEvent(QKeyEvent* event) {
+    if (!ClickPlainMnemonic(*this, *event)) {
+        QDialog::keyPressEvent(event);
+    }
 }
 
 void RemoteControlDialog::Choose(Choice choice) {

@@ -22,6 +22,9 @@ class RemoteControlDialog : public QDialog {
     Choice choice() const { return choice_; }
     void Choose(Choice choice);
 
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
     Choice choice_ = kNone;
 };

@@ -1,5 +1,6 @@
 #include "playback/clip_search_dialog.h"
 
+#include "shared/prompt_service.h"
 #include "store/clip_index.h"
 
 #include <QCheckBox>
@@ -164,6 +165,15 @@ void ClipSearchDialog::Search() {
     total_ = 0;
     read_ = 0;
     std::vector<ClipRow> rows;
+    // An empty list alone would read as "no clips recorded then".
+    if (afterEnabled_ && beforeEnabled_ &&
+        BoundKey(beforeDate_->date(), beforeTime_->time()) <
+            BoundKey(afterDate_->date(), afterTime_->time())) {
+        model_->SetRows({});
+        UpdateCounts();
+        PromptService::Show(this, searchtext::kInvertedRange);
+        return;
+    }
     if (one) {
         ListGroup(*one, false, rows);
     } else {

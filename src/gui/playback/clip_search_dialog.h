@@ -75,6 +75,8 @@ class ClipSearchDialog : public QDialog {
 namespace searchtext {
 inline constexpr const char* kTitle = "Search video clips";
 inline constexpr const char* kAllChannels = "All video channel";
+inline constexpr const char* kInvertedRange =
+    "\n\n \"After\" is later than \"Before\": no clip can start between them. \n\n";
 }  // namespace searchtext
 
 }  // namespace orvane

@@ -202,7 +202,10 @@ void SiteBookDialog::FillRow(const SiteBookEntry& entry) {
 void SiteBookDialog::Add() {
     const SiteBookEntry entry{user_->text(), password_->text(), ip_->value(), memo_->text()};
     if (!SiteBook::IsUsableUserName(entry.userName)) {
-        PromptService::Show(window(), sitebooktext::kInputUserName);
+        // The name is the entry's key in the store, where "\" separates keys.
+        PromptService::Show(window(), entry.userName.isEmpty()
+                                          ? sitebooktext::kInputUserName
+                                          : sitebooktext::kNoBackslashInUserName);
         user_->setFocus();
         return;
     }

@@ -82,6 +82,8 @@ QString DottedAddress(std::uint32_t address);
 namespace sitebooktext {
 inline constexpr const char* kTitle = "Setup site book";
 inline constexpr const char* kInputUserName = "\n\n Please input user name! \n\n";
+inline constexpr const char* kNoBackslashInUserName =
+    "\n\n The user name cannot contain \"\\\". \n\n";
 inline constexpr const char* kDeleteQuestion = "\n\n Delete select item(s) ? \n\n";
 inline constexpr const char* kInputError = "\n\n Input error! \n\n";
 }  // namespace sitebooktext
