@@ -405,11 +405,10 @@ class Exporter {
             }
             ExportManifest::Source source;
             source.path = QFileInfo(clip.path).absoluteFilePath();
-            source.sha256 = Sha256OfFile(clip.path, error, control_.cancel);
+            source.sha256 = Sha256OfFile(clip.path, error, control_.cancel, &source.bytes);
             if (source.sha256.isEmpty()) {
                 return Fail(error);
             }
-            source.bytes = QFileInfo(clip.path).size();
             source.firstFrame = clip.first;
             source.lastFrame = clip.last;
             manifest.sources.push_back(source);

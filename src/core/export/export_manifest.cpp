@@ -174,7 +174,8 @@ std::optional<ExportManifest> ExportManifest::Parse(std::span<const char> bytes,
     return manifest;
 }
 
-QString Sha256OfFile(const QString& path, QString& error, const std::atomic<bool>* cancel) {
+QString Sha256OfFile(const QString& path, QString& error, const std::atomic<bool>* cancel,
+                     std::int64_t* hashedBytes) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
@@ -182,6 +183,7 @@ QString Sha256OfFile(const QString& path, QString& error, const std::atomic<bool
     }
     QCryptographicHash hash(QCryptographicHash::Sha256);
     QByteArray chunk;
+    std::int64_t hashed = 0;
     while (!file.atEnd()) {
         if (cancel && cancel->load()) {
             error = QStringLiteral("cancelled");
@@ -193,6 +195,10 @@ QString Sha256OfFile(const QString& path, QString& error, const std::atomic<bool
             return {};
         }
         hash.addData(chunk);
+        hashed += chunk.size();
+    }
+    if (hashedBytes) {
+        *hashedBytes = hashed;
     }
     return QString::fromLatin1(hash.result().toHex());
 }

@@ -51,9 +51,10 @@ struct ExportManifest {
 };
 
 // The SHA-256 of a file in lower-case hex; empty with the reason when it cannot be read.
-// Stops, empty, once cancel is set.
-QString Sha256OfFile(const QString& path, QString& error,
-                     const std::atomic<bool>* cancel = nullptr);
+// Stops, empty, once cancel is set. hashedBytes, when given, gets the length hashed: a clip
+// still being recorded grows meanwhile, and only this length goes with the hash.
+QString Sha256OfFile(const QString& path, QString& error, const std::atomic<bool>* cancel = nullptr,
+                     std::int64_t* hashedBytes = nullptr);
 
 // The check of a manifest against the files it names.
 struct ManifestCheck {
