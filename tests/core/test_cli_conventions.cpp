@@ -4,9 +4,11 @@
 #include "common/version.h"
 #include "site_simulator.h"
 #include "support/event_loop.h"
+#include "support/program_run.h"
 #include "support/temp_store.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,40 +24,20 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <csignal>
 
 namespace orvane {
 namespace {
 
 using test::WaitUntil;
 
-struct ProgramRun {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-// Runs a program to its end while the event loop runs (the simulated site lives in it).
-ProgramRun RunProgram(
-    const QString& program, const QStringList& arguments,
-    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    ProgramRun run;
-    if (!process.waitForStarted() ||
-        !WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 30000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
+using test::ProgramRun;
+using test::RunProgram;
 
 TEST(CliConventions, EveryProgramAnswersVersionAndHelpOnStdout) {
     struct Program {
@@ -89,24 +71,41 @@ TEST(CliConventions, EveryProgramAnswersVersionAndHelpOnStdout) {
     }
 }
 
+// One line names the mistake (a malformed address by the address), one says where the usage
+// is, and exit 2: never the whole usage, never a look-up of a host that cannot be one.
 TEST(CliConventions, UsageErrorsGoToStderrWithTheirExitCode) {
-    for (const QStringList& arguments :
-         {QStringList{}, QStringList{"probe"}, QStringList{"teleport", "x"},
-          QStringList{"probe", "127.0.0.1", "--no-such-option"},
-          QStringList{"record", "127.0.0.1", "--channel", "3", "--seconds", "0"},
-          QStringList{"frame", "clip.avi", "--json", "--seek", "0"},
-          // An option of another command is refused, not ignored.
-          QStringList{"probe", "127.0.0.1:1", "--user", "a", "--password", "b", "--seek", "3"},
-          QStringList{"identify", "1234", "--channel", "3"},
-          QStringList{"frame", "clip.avi", "--seek", "0", "--user", "admin"},
-          // The account is asked for, never taken as empty by default.
-          QStringList{"probe", "127.0.0.1:1", "--password", "x"},
-          QStringList{"record", "127.0.0.1:1", "--channel", "3", "--user", "admin"}}) {
+    const std::vector<std::pair<QStringList, QString>> mistakes{
+        {{}, "no command"},
+        {{"probe"}, "probe needs one site"},
+        {{"teleport", "x"}, "unknown command teleport"},
+        {{"probe", "127.0.0.1", "--no-such-option"}, "no-such-option"},
+        {{"record", "127.0.0.1", "--channel", "3", "--seconds", "0"}, "--seconds"},
+        {{"frame", "clip.avi", "--json", "--seek", "0"}, "--json"},
+        // An option of another command is refused, not ignored.
+        {{"probe", "127.0.0.1:1", "--user", "a", "--password", "b", "--seek", "3"}, "--seek"},
+        {{"identify", "1234", "--channel", "3"}, "--channel"},
+        {{"frame", "clip.avi", "--seek", "0", "--user", "admin"}, "--user"},
+        // The account is asked for, never taken as empty by default; with no terminal to ask
+        // the password on, it must come from an option or the environment.
+        {{"probe", "127.0.0.1:1", "--password", "x"}, "--user"},
+        {{"record", "127.0.0.1:1", "--channel", "3", "--user", "admin"}, "ORVANE_PASSWORD"},
+        {{"probe", "127.0.0.1:1000:5", "--user", "a", "--password", "b"}, "127.0.0.1:1000:5"},
+        {{"probe", "127.0.0.1:", "--user", "a", "--password", "b"}, "127.0.0.1: is"},
+        {{"record", "site:0", "--channel", "3", "--user", "a", "--password", "b"}, "site:0"},
+        {{"probe", "site:65536", "--user", "a", "--password", "b"}, "site:65536"},
+        {{"probe", "site:http", "--user", "a", "--password", "b"}, "site:http"},
+        {{"identify", "1234", "--server", "a:1:2"}, "a:1:2"}};
+    QProcessEnvironment noPassword = QProcessEnvironment::systemEnvironment();
+    noPassword.remove("ORVANE_PASSWORD");
+    for (const auto& [arguments, named] : mistakes) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
-        const ProgramRun run = RunProgram(ORVANE_CLI_BINARY, arguments);
+        const ProgramRun run = RunProgram(ORVANE_CLI_BINARY, arguments, noPassword);
         EXPECT_EQ(run.code, 2);
         EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
-        EXPECT_TRUE(run.err.contains("usage: orvane-cli")) << run.err.toStdString();
+        ASSERT_EQ(run.errLines().size(), 2) << run.err.toStdString();
+        EXPECT_TRUE(run.errLines()[0].startsWith("orvane-cli: ")) << run.err.toStdString();
+        EXPECT_TRUE(run.errLines()[0].contains(named)) << run.err.toStdString();
+        EXPECT_EQ(run.errLines()[1], "Try 'orvane-cli --help' for more.");
     }
     // With --json a script still reads one object, naming the fault.
     const ProgramRun json = RunProgram(ORVANE_CLI_BINARY, {"probe", "127.0.0.1:0", "--json"});
@@ -336,31 +335,50 @@ TEST_F(CliSiteTest, RecordKeepsARelativeFolderAsAnAbsoluteOne) {
         << exported.toStdString();
 }
 
-// A pseudo-terminal for a child's stderr; what the child writes there is read back.
-class PtyStderr {
+// A pseudo-terminal for a child; what the child writes there is read back. Raw, it is the
+// child's stderr and passes what is written as it is ("\n" stays "\n"). As a console it is
+// set up as a terminal is (echo on) and is the child's controlling terminal, stdin and stderr.
+class PtyTerminal {
   public:
-    PtyStderr() {
-        // Raw: the terminal passes what is written as it is ("\n" stays "\n").
+    enum class Kind { RawStderr, Console };
+    explicit PtyTerminal(Kind kind = Kind::RawStderr) : kind_(kind) {
         termios raw{};
         ::cfmakeraw(&raw);
-        if (::openpty(&master_, &slave_, nullptr, &raw, nullptr) == 0) {
+        if (::openpty(&master_, &slave_, nullptr, kind == Kind::RawStderr ? &raw : nullptr,
+                      nullptr) == 0) {
             ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
         }
     }
-    ~PtyStderr() {
+    ~PtyTerminal() {
         for (const int fd : {master_, slave_}) {
             if (fd >= 0) {
                 ::close(fd);
             }
         }
     }
-    PtyStderr(const PtyStderr&) = delete;
-    PtyStderr& operator=(const PtyStderr&) = delete;
+    PtyTerminal(const PtyTerminal&) = delete;
+    PtyTerminal& operator=(const PtyTerminal&) = delete;
 
     bool ok() const { return master_ >= 0; }
     void Attach(QProcess& process) const {
         const int slave = slave_;
-        process.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+        if (kind_ == Kind::RawStderr) {
+            process.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+            return;
+        }
+        process.setChildProcessModifier([slave] {
+            ::setsid();
+            ::ioctl(slave, TIOCSCTTY, 0);
+            ::dup2(slave, STDIN_FILENO);
+            ::dup2(slave, STDERR_FILENO);
+        });
+    }
+    void Type(const QByteArray& keys) const {
+        EXPECT_EQ(::write(master_, keys.constData(), keys.size()), keys.size());
+    }
+    bool Echoes() const {
+        termios now{};
+        return ::tcgetattr(slave_, &now) == 0 && (now.c_lflag & ECHO) != 0;
     }
     // Everything written so far; the parent keeps the slave open, so nothing is lost.
     QByteArray ReadAll() {
@@ -373,6 +391,7 @@ class PtyStderr {
     }
 
   private:
+    Kind kind_;
     int master_ = -1;
     int slave_ = -1;
     QByteArray text_;
@@ -383,7 +402,7 @@ TEST_F(CliSiteTest, RecordShowsProgressOnATerminalOnly) {
     for (const QString& mode : {QString(), QStringLiteral("--quiet"), QStringLiteral("--json")}) {
         SCOPED_TRACE(mode.isEmpty() ? "terminal" : mode.toStdString());
         const bool quiet = !mode.isEmpty();
-        PtyStderr pty;
+        PtyTerminal pty;
         ASSERT_TRUE(pty.ok());
         QProcess cli;
         pty.Attach(cli);
@@ -426,6 +445,70 @@ TEST_F(CliSiteTest, RecordShowsProgressOnATerminalOnly) {
         EXPECT_LE(lines, 12) << terminal.toStdString();
         const QByteArray last = terminal.mid(terminal.lastIndexOf(rewind + "recording ") + 4);
         EXPECT_TRUE(last.contains(rewind)) << "never erased: " << terminal.toStdString();
+    }
+}
+
+// The password's sources in their order: --password, --password-file (its first line, without
+// its line end), ORVANE_PASSWORD. Only the first given counts.
+TEST_F(CliSiteTest, ThePasswordComesFromTheFirstSourceGiven) {
+    const QString file = QString::fromStdString(temp.File("password"));
+    test::WriteFileBytes(file.toStdString(), "admin\r\nwrong\n");
+    const QString missing = QString::fromStdString(temp.File("none"));
+    struct Case {
+        QStringList sources;
+        const char* environment;  // ORVANE_PASSWORD
+        QString error;            // empty: logged in
+    };
+    const std::vector<Case> cases{
+        {{"--password", "admin", "--password-file", missing}, "wrong", ""},
+        {{"--password", "wrong", "--password-file", file}, "admin", "login rejected"},
+        {{"--password-file", file}, "wrong", ""},
+        {{}, "admin", ""},
+        {{}, "", "login rejected"},
+        {{"--password-file", missing}, "admin", "cannot read the password file " + missing}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.sources.join(' ') + " ORVANE_PASSWORD=" + c.environment).toStdString());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ORVANE_PASSWORD", c.environment);
+        const QStringList arguments{"probe",  QStringLiteral("127.0.0.1:%1").arg(site->port()),
+                                    "--user", "admin",
+                                    "--json", "--frames",
+                                    "1"};
+        const ProgramRun run = RunProgram(ORVANE_CLI_BINARY, arguments + c.sources, environment);
+        EXPECT_EQ(run.code, c.error.isEmpty() ? 0 : 1) << run.err.toStdString();
+        const QString error = QJsonDocument::fromJson(run.out.toUtf8())["error"].toString();
+        EXPECT_EQ(error.left(c.error.size()), c.error) << run.out.toStdString();
+    }
+}
+
+// With no source and a terminal, the password is asked for there and not echoed; the echo
+// comes back after the answer, and after a Ctrl-C at the prompt too.
+TEST_F(CliSiteTest, AskForThePasswordOnTheTerminalWithoutEcho) {
+    for (const bool interrupted : {false, true}) {
+        SCOPED_TRACE(interrupted ? "interrupted" : "answered");
+        PtyTerminal terminal(PtyTerminal::Kind::Console);
+        ASSERT_TRUE(terminal.ok());
+        QProcess cli;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("ORVANE_PASSWORD");
+        cli.setProcessEnvironment(environment);
+        terminal.Attach(cli);
+        cli.start(ORVANE_CLI_BINARY, {"probe", QStringLiteral("127.0.0.1:%1").arg(site->port()),
+                                      "--user", "admin", "--frames", "1", "--json"});
+        ASSERT_TRUE(cli.waitForStarted());
+        ASSERT_TRUE(WaitUntil([&] { return terminal.ReadAll().endsWith("Password: "); }, 10000))
+            << terminal.ReadAll().toStdString();
+        EXPECT_FALSE(terminal.Echoes());
+        terminal.Type(interrupted ? "\x03" : "admin\n");
+        ASSERT_TRUE(WaitUntil([&] { return cli.state() == QProcess::NotRunning; }, 20000));
+        EXPECT_TRUE(terminal.Echoes());
+        EXPECT_FALSE(terminal.ReadAll().contains("admin")) << terminal.ReadAll().toStdString();
+        if (interrupted) {
+            EXPECT_EQ(cli.exitStatus(), QProcess::CrashExit);  // SIGINT ended it, as it would
+        } else {
+            EXPECT_EQ(cli.exitCode(), 0) << terminal.ReadAll().toStdString();
+            EXPECT_EQ(QJsonDocument::fromJson(cli.readAllStandardOutput())["frames"].toInt(), 1);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // orvane-cli export and verify, run as their own processes.
 #include "media/clip_packets.h"
 #include "support/independent_readers.h"
+#include "support/program_run.h"
 #include "support/sample_clips.h"
 #include "support/temp_store.h"
 
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -16,25 +16,10 @@
 namespace orvane {
 namespace {
 
-struct CliRun {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using CliRun = test::ProgramRun;
 
 CliRun Cli(const QStringList& arguments) {
-    QProcess cli;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("XDG_RUNTIME_DIR");
-    cli.setProcessEnvironment(environment);
-    cli.start(ORVANE_CLI_BINARY, arguments);
-    CliRun run;
-    if (cli.waitForFinished(120000)) {
-        run.code = cli.exitCode();
-    }
-    run.out = QString::fromUtf8(cli.readAllStandardOutput());
-    run.err = QString::fromUtf8(cli.readAllStandardError());
-    return run;
+    return test::RunProgram(ORVANE_CLI_BINARY, arguments);
 }
 
 // An export of the minutes that matter, checked by verify until one byte changes or a source

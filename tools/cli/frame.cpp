@@ -80,10 +80,13 @@ int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err) {
                                  options.time.trimmed()));
         }
     }
-    if (seek < 0 || seek > duration) {
-        // Known only once the clip is open, but still a wrong argument.
-        fail(QStringLiteral("--seek must be 0 to %1 for this clip").arg(duration));
-        return kFrameUsageError;
+    if (seek > duration) {
+        // Known only once the clip is open: this clip is too short, as a clip that starts
+        // after --time is too late.
+        return fail(
+            QStringLiteral("the clip has %1 frames: --seek %2 lies beyond its end (0 to %1)")
+                .arg(duration)
+                .arg(seek));
     }
     clock.restart();
     progress.Restart();

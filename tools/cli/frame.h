@@ -21,8 +21,8 @@ struct FrameOptions {
 // Opens a clip with the player's media graph, shows frame `seek` (or the frame at `time`),
 // steps from it one frame at a time, saves the picture as PNG and prints "frame: P of D" and
 // "time: " the frame's date and time, with the time each operation took. Returns 0 on
-// success, 1 with the reason on err when the clip cannot be played or starts after `time`,
-// and kFrameUsageError when --seek lies outside the clip.
+// success, 1 with the reason on err when the clip cannot be played, ends before `seek` or
+// starts after `time`, and kFrameUsageError when `time` is no time.
 inline constexpr int kFrameUsageError = 2;
 int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err);
 

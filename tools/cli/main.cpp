@@ -1,8 +1,11 @@
 // orvane-cli: checks a site from a shell; see Usage() and docs/man/orvane-cli.1.
+#include "common/log_file.h"
+#include "common/message_log.h"
 #include "common/version.h"
 #include "export.h"
 #include "frame.h"
 #include "media/frame_times.h"
+#include "password.h"
 #include "probe.h"
 #include "progress.h"
 #include "record.h"
@@ -15,6 +18,8 @@
 #include <QJsonDocument>
 #include <QLoggingCategory>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <optional>
 
@@ -23,9 +28,9 @@ using namespace orvane;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: orvane-cli probe HOST[:PORT] --user USER --password PASSWORD [--channel ID]\n"
+    "usage: orvane-cli probe HOST[:PORT] --user USER [PASSWORD SOURCE] [--channel ID]\n"
     "                  [--frames N] [--png FILE] [--timeout S] [--small] [--json]\n"
-    "       orvane-cli record HOST[:PORT] --user USER --password PASSWORD --channel ID\n"
+    "       orvane-cli record HOST[:PORT] --user USER [PASSWORD SOURCE] --channel ID\n"
     "                  [--seconds S] [--dir DIR] [--timeout S] [--json] [--quiet]\n"
     "       orvane-cli export CLIP.avi... --out FILE.mp4 [--from \"YYYY-MM-DD HH:MM:SS\"]\n"
     "                  [--to \"YYYY-MM-DD HH:MM:SS\"] [--json] [--quiet]\n"
@@ -47,7 +52,16 @@ constexpr const char* kDescription =
     "  identify  ask the identify server for the address of a site's ID code\n"
     "  frame     open a clip as the player does, show frame --seek (or the last frame at or\n"
     "            before --time), step --step frames, save the picture and print the frame's\n"
-    "            number and time\n";
+    "            number and time\n"
+    "\n"
+    "The site password (probe, record) is the first of: --password PASSWORD (every user on\n"
+    "the machine sees it in ps), --password-file FILE (its first line), the environment\n"
+    "variable ORVANE_PASSWORD, and with none of them and standard input a terminal, what is\n"
+    "typed at the \"Password: \" prompt, not echoed.\n"
+    "\n"
+    "A fault is said once, in orvane-cli's own words; the library's warnings behind it go to\n"
+    "$XDG_STATE_HOME/Quillmar-Brakken/orvane-cli.log (~/.local/state when XDG_STATE_HOME is\n"
+    "unset), and to stderr too when QT_LOGGING_RULES is set.\n";
 
 constexpr const char* kExitStatus =
     "Exit status:\n"
@@ -55,20 +69,44 @@ constexpr const char* kExitStatus =
     "     (record, also when a signal ended it), an address was found (identify), the\n"
     "     frame was shown and saved (frame)\n"
     "  1  failure; the reason is on stderr, and with --json in the object's \"error\"\n"
-    "     (export: also an --out that exists; verify: a file that is missing or differs)\n"
-    "  2  usage error: an unknown command or option, an option of another command, or a\n"
-    "     missing or malformed argument (also a --seek beyond the clip)\n";
+    "     (export: also an --out that exists; verify: a file that is missing or differs;\n"
+    "     frame: a --seek beyond the clip's end; a password file that cannot be read)\n"
+    "  2  usage error: an unknown command or option, an option of another command, a\n"
+    "     missing or malformed argument or site address; one line names it on stderr\n";
 
 constexpr int kUsageError = 2;
+
+// The handler that writes to stderr, behind KeepLibraryOffTerminal.
+QtMessageHandler g_terminal = nullptr;
+
+// What the library warns of (a clip that cannot be started, a file that cannot be read) this
+// program says in its own words, once: the library's messages go to the log file only.
+void KeepLibraryOffTerminal(QtMsgType type, const QMessageLogContext& context,
+                            const QString& text) {
+    if (context.category && std::strncmp(context.category, "orvane.", 7) == 0) {
+        return;
+    }
+    g_terminal(type, context, text);
+}
+
+// orvane-cli.log beside Orvane's own log: runs from scripts do not fill the program's.
+std::string CliLogPath() {
+    const std::string path = LogFilePath();
+    return path.substr(0, path.rfind('/') + 1) + "orvane-cli.log";
+}
 
 // The options each command takes; any other is refused rather than silently ignored.
 const QStringList& OptionsOf(const QString& command) {
     static const QStringList none;
     static const std::map<QString, QStringList> options{
-        {"probe", {"user", "password", "channel", "frames", "png", "timeout", "small", "json"}},
+        {"probe",
+         {"user", "password", "password-file", "channel", "frames", "png", "timeout", "small",
+          "json"}},
         {"export", {"out", "from", "to", "json", "quiet"}},
         {"verify", {"json"}},
-        {"record", {"user", "password", "channel", "seconds", "dir", "timeout", "json", "quiet"}},
+        {"record",
+         {"user", "password", "password-file", "channel", "seconds", "dir", "timeout", "json",
+          "quiet"}},
         {"identify", {"server"}},
         {"frame", {"seek", "time", "step", "png", "quiet"}}};
     const auto found = options.find(command);
@@ -87,11 +125,10 @@ struct Cli {
         out << QJsonDocument(object).toJson(QJsonDocument::Indented) << Qt::flush;
     }
 
-    // Names the fault and the usage on stderr; with --json the object says it too, so that a
-    // script reading stdout always gets one.
+    // Names the fault on stderr in one line, and where the usage is; with --json the object
+    // says it too, so that a script reading stdout always gets one.
     int UsageError(const QString& message) {
-        err << "orvane-cli: " << message << "\n"
-            << kUsage << "Try 'orvane-cli --help' for more." << Qt::endl;
+        err << "orvane-cli: " << message << "\nTry 'orvane-cli --help' for more." << Qt::endl;
         if (json) {
             PrintJson({{"error", message}, {"exitCode", kUsageError}});
         }
@@ -100,22 +137,69 @@ struct Cli {
 
     // --json is for scripts: the terminal gets no progress line either.
     bool progress() const { return !parser.isSet("quiet") && !json && cli::StderrIsTerminal(); }
+
+    // A fault that is no usage error: the reason on stderr, and the object with --json.
+    int Failure(const QString& message) {
+        err << "orvane-cli: " << message << Qt::endl;
+        if (json) {
+            PrintJson({{"error", message}, {"exitCode", 1}});
+        }
+        return 1;
+    }
 };
 
-// "host[:port]" with a default port.
+// "HOST", "HOST:PORT", or an IPv6 address in brackets with or without ":PORT"; the port
+// is 1 to 65535 in digits, and defaultPort when absent. Anything else is refused here rather
+// than looked up as a host name.
 bool SplitHostPort(const QString& text, quint16 defaultPort, QString& host, quint16& port) {
-    const auto colon = text.lastIndexOf(':');
-    host = colon < 0 ? text : text.left(colon);
+    QString rest;
+    if (text.startsWith(u'[')) {
+        const auto close = text.indexOf(u']');
+        host = text.mid(1, close - 1);
+        rest = close < 0 ? QStringLiteral("]") : text.mid(close + 1);
+    } else {
+        host = text.section(u':', 0, 0);
+        rest = text.mid(host.size());
+    }
     port = defaultPort;
-    if (colon >= 0) {
-        bool ok = false;
-        const uint value = text.mid(colon + 1).toUInt(&ok);
-        if (!ok || value == 0 || value > 65535) {
+    if (!rest.isEmpty()) {
+        const QString digits = rest.mid(1);
+        const bool allDigits = !digits.isEmpty() && digits.size() <= 5 &&
+                               std::all_of(digits.begin(), digits.end(),
+                                           [](QChar c) { return c >= u'0' && c <= u'9'; });
+        const uint value = allDigits ? digits.toUInt() : 0;
+        if (!rest.startsWith(u':') || value == 0 || value > 65535) {
             return false;
         }
         port = static_cast<quint16>(value);
     }
-    return !host.isEmpty();
+    return !host.isEmpty() && !host.contains(u'/');
+}
+
+QString AddressFault(const QString& address) {
+    return QStringLiteral("%1 is no address: HOST or HOST:PORT, port 1 to 65535").arg(address);
+}
+
+// The site password from the first source given; nothing after a usage error or failure
+// said on stderr, whose exit code is in code.
+std::optional<QString> SitePassword(Cli& cli, int& code) {
+    cli::PasswordSources sources;
+    if (cli.parser.isSet("password")) {
+        sources.option = cli.parser.value("password");
+    }
+    if (cli.parser.isSet("password-file")) {
+        sources.file = cli.parser.value("password-file");
+    }
+    const cli::PasswordResult found = cli::FindPassword(sources);
+    if (!found.error.isEmpty()) {
+        code = cli.Failure(found.error);
+    } else if (!found.password) {
+        code = cli.UsageError(
+            QStringLiteral("%1 needs a password: --password, --password-file or ORVANE_PASSWORD "
+                           "(standard input is no terminal to ask on)")
+                .arg(cli.command));
+    }
+    return found.password;
 }
 
 // The value of a whole-number option above 0 (its default when absent); nullopt otherwise.
@@ -137,7 +221,7 @@ int Identify(Cli& cli) {
         QString host;
         quint16 port = net.identifyPort;
         if (!SplitHostPort(cli.parser.value("server"), net.identifyPort, host, port)) {
-            return cli.UsageError("--server needs HOST or HOST:PORT (port 1 to 65535)");
+            return cli.UsageError("--server: " + AddressFault(cli.parser.value("server")));
         }
         net.identifyPrimary = net.identifyFallback = host.toStdString();
         net.identifyPort = port;
@@ -156,8 +240,11 @@ int Identify(Cli& cli) {
 int Probe(Cli& cli) {
     const QStringList args = cli.parser.positionalArguments();
     cli::ProbeOptions options;
-    if (args.size() != 2 || !SplitHostPort(args[1], 1000, options.host, options.port)) {
-        return cli.UsageError("probe needs one site, HOST or HOST:PORT (port 1 to 65535)");
+    if (args.size() != 2) {
+        return cli.UsageError("probe needs one site, HOST or HOST:PORT");
+    }
+    if (!SplitHostPort(args[1], 1000, options.host, options.port)) {
+        return cli.UsageError(AddressFault(args[1]));
     }
     if (cli.parser.isSet("channel")) {
         bool ok = false;
@@ -171,11 +258,16 @@ int Probe(Cli& cli) {
     if (!frames || !timeout) {
         return cli.UsageError("--frames and --timeout must be whole numbers above 0");
     }
-    if (!cli.parser.isSet("user") || !cli.parser.isSet("password")) {
-        return cli.UsageError("probe needs --user and --password (either may be \"\")");
+    if (!cli.parser.isSet("user")) {
+        return cli.UsageError("probe needs --user USER (it may be \"\")");
+    }
+    int code = 0;
+    const std::optional<QString> password = SitePassword(cli, code);
+    if (!password) {
+        return code;
     }
     options.user = cli.parser.value("user");
-    options.password = cli.parser.value("password");
+    options.password = *password;
     options.frames = *frames;
     options.pngPath = cli.parser.value("png");
     options.timeoutSeconds = *timeout;
@@ -186,7 +278,7 @@ int Probe(Cli& cli) {
     }
     QString text;
     QTextStream textOnly(&text);  // --json: the object is all that goes to stdout
-    const int code = cli::RunProbe(options, textOnly, cli.err, report);
+    code = cli::RunProbe(options, textOnly, cli.err, report);
     cli.PrintJson(report.ToJson());
     return code;
 }
@@ -196,8 +288,11 @@ int Record(Cli& cli) {
     cli::RecordOptions options;
     bool channelOk = false;
     options.channelId = cli.parser.value("channel").toUInt(&channelOk);
-    if (args.size() != 2 || !SplitHostPort(args[1], 1000, options.host, options.port)) {
-        return cli.UsageError("record needs one site, HOST or HOST:PORT (port 1 to 65535)");
+    if (args.size() != 2) {
+        return cli.UsageError("record needs one site, HOST or HOST:PORT");
+    }
+    if (!SplitHostPort(args[1], 1000, options.host, options.port)) {
+        return cli.UsageError(AddressFault(args[1]));
     }
     if (!channelOk) {
         return cli.UsageError("record needs --channel ID, a channel number");
@@ -210,12 +305,17 @@ int Record(Cli& cli) {
     if (!timeout) {
         return cli.UsageError("--timeout must be a whole number above 0");
     }
-    if (!cli.parser.isSet("user") || !cli.parser.isSet("password")) {
-        return cli.UsageError("record needs --user and --password (either may be \"\")");
+    if (!cli.parser.isSet("user")) {
+        return cli.UsageError("record needs --user USER (it may be \"\")");
+    }
+    int code = 0;
+    const std::optional<QString> password = SitePassword(cli, code);
+    if (!password) {
+        return code;
     }
     options.seconds = *seconds;
     options.user = cli.parser.value("user");
-    options.password = cli.parser.value("password");
+    options.password = *password;
     options.folder = cli.parser.value("dir");
     options.timeoutSeconds = *timeout;
     options.progress = cli.progress();
@@ -225,7 +325,7 @@ int Record(Cli& cli) {
     }
     QString text;
     QTextStream textOnly(&text);
-    const int code = cli::RunRecord(options, textOnly, cli.err, report);
+    code = cli::RunRecord(options, textOnly, cli.err, report);
     cli.PrintJson(report.ToJson());
     return code;
 }
@@ -300,7 +400,9 @@ int main(int argc, char** argv) {
         {{{"h", "help"}, "Print this help and exit."},
          {"version", "Print the program's name and version and exit."},
          {"user", "Site user name.", "user"},
-         {"password", "Site password.", "password"},
+         {"password", "Site password; every user on the machine sees it in ps (probe, record).",
+          "password"},
+         {"password-file", "Read the site password from the first line of this file.", "file"},
          {"channel", "Channel id to open (probe: the first when absent).", "id"},
          {"frames", "Frames to decode (probe; 10 when absent).", "n", "10"},
          {"png", "Write the last picture here (probe, frame).", "file"},
@@ -338,11 +440,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // The program's own notes (which decoder was found, how a clip is laid out) are for its
-    // log, not for a shell: warnings still show; QT_LOGGING_RULES brings the rest back.
+    // The library's notes and warnings (which decoder was found, a clip that cannot be
+    // started) are for the log, not for a shell, which hears of a fault from this program;
+    // QT_LOGGING_RULES, set to look into the library, brings them back to stderr.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES")) {
         QLoggingCategory::setFilterRules(QStringLiteral("orvane.*.info=false"));
+        g_terminal = qInstallMessageHandler(KeepLibraryOffTerminal);
     }
+    // Before the application, so that it goes after every thread that logs.
+    const MessageLog log(CliLogPath());
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("orvane-cli");
     QCoreApplication::setApplicationVersion(kVersion);

@@ -35,6 +35,14 @@ QString WithSeparator(QString folder) {
     return folder;
 }
 
+// The recorder's messages are laid out for a message box ("Cannot record into\nFILE\n\n
+// reason"); a shell reads one line.
+QString OneLine(QString message) {
+    return message.replace(QStringLiteral("\n\n"), QStringLiteral(": "))
+        .replace(u'\n', u' ')
+        .trimmed();
+}
+
 }  // namespace
 
 QJsonObject RecordReport::ToJson() const {
@@ -157,12 +165,22 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
             // window's Record does.
             if (!connection.channels().StartRecording(made, *recorder, folder, error)) {
                 recorder.reset();
-                finish(error);
+                finish(OneLine(error));
                 return;
             }
             report.clipPath = QDir::toNativeSeparators(recorder->aviFilePath());
             report.clips = {report.clipPath};
             out << "recording: " << recorder->aviFilePath() << Qt::endl;
+            // A full disk does not end the recording: it goes on at the next key frame that
+            // can be written, in the same clip. A file or folder gone ends the clip.
+            recorder->SetFailureHandler([&](const QString& message) {
+                progress.Clear();
+                err << "orvane-cli: " << OneLine(message) << Qt::endl;
+            });
+            recorder->SetWritingAgainHandler([&] {
+                progress.Clear();
+                err << "orvane-cli: writing " << recorder->aviFilePath() << " again" << Qt::endl;
+            });
             recorder->SetNextClipHandler([&](const QString& path) {
                 progress.Clear();
                 report.clips << QDir::toNativeSeparators(path);

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStringList>
+
+namespace orvane::test {
+
+// What a program run to its end said and returned; code is -1 when it crashed or hung.
+struct ProgramRun {
+    int code = -1;
+    QString out;
+    QString err;
+    // stderr as its lines, the empty ones left out.
+    QStringList errLines() const { return err.split(u'\n', Qt::SkipEmptyParts); }
+};
+
+// Runs one of the built programs to its end with standard input a pipe (no terminal) that
+// holds input. The event loop runs meanwhile, where there is one: a simulated site of the test
+// lives in it.
+inline ProgramRun RunProgram(
+    const QString& program, const QStringList& arguments,
+    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+    const QByteArray& input = {}) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForStarted()) {
+        return run;
+    }
+    process.write(input);
+    process.closeWriteChannel();
+    for (int waited = 0; !process.waitForFinished(20); waited += 20) {
+        QCoreApplication::processEvents();
+        if (waited > 120000) {
+            process.kill();
+            process.waitForFinished();
+            return run;
+        }
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+}  // namespace orvane::test
