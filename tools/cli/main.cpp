@@ -28,10 +28,12 @@ using namespace orvane;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: orvane-cli probe HOST[:PORT] --user USER [PASSWORD SOURCE] [--channel ID]\n"
-    "                  [--frames N] [--png FILE] [--timeout S] [--small] [--json]\n"
-    "       orvane-cli record HOST[:PORT] --user USER [PASSWORD SOURCE] --channel ID\n"
-    "                  [--seconds S] [--dir DIR] [--timeout S] [--json] [--quiet]\n"
+    "usage: orvane-cli probe HOST[:PORT] --user USER [--password-file FILE | --password P]\n"
+    "                  [--channel ID] [--frames N] [--png FILE] [--timeout S] [--small]\n"
+    "                  [--json]\n"
+    "       orvane-cli record HOST[:PORT] --user USER [--password-file FILE | --password P]\n"
+    "                  --channel ID [--seconds S] [--dir DIR] [--timeout S] [--json]\n"
+    "                  [--quiet]\n"
     "       orvane-cli export CLIP.avi... --out FILE.mp4 [--from \"YYYY-MM-DD HH:MM:SS\"]\n"
     "                  [--to \"YYYY-MM-DD HH:MM:SS\"] [--json] [--quiet]\n"
     "       orvane-cli verify FILE.mp4.json [--json]\n"
@@ -402,7 +404,8 @@ int main(int argc, char** argv) {
          {"user", "Site user name.", "user"},
          {"password", "Site password; every user on the machine sees it in ps (probe, record).",
           "password"},
-         {"password-file", "Read the site password from the first line of this file.", "file"},
+         {"password-file",
+          "Read the site password from the first line of this file (probe, record).", "file"},
          {"channel", "Channel id to open (probe: the first when absent).", "id"},
          {"frames", "Frames to decode (probe; 10 when absent).", "n", "10"},
          {"png", "Write the last picture here (probe, frame).", "file"},
