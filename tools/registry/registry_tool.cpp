@@ -490,8 +490,11 @@ int RunRegistryTool(const std::vector<std::string>& args, std::ostream& out, std
     // for a query, not a new empty store, and a store this user may only read can still be
     // queried and exported.
     const std::string& op = parsed->operation;
-    const bool readOnly = !EqualsIgnoringCase(op, "add") && !EqualsIgnoringCase(op, "delete") &&
-                          !EqualsIgnoringCase(op, "import");
+    const bool readOnly = EqualsIgnoringCase(op, "query") || EqualsIgnoringCase(op, "export");
+    if (!readOnly && !EqualsIgnoringCase(op, "add") && !EqualsIgnoringCase(op, "delete") &&
+        !EqualsIgnoringCase(op, "import")) {
+        return Fail(err, "unknown operation " + op + "; " + kUsage);
+    }
     const std::string path = KeyStorePath();
     auto opened = readOnly ? KeyStore::OpenReadOnly(path) : KeyStore::Open(path);
     if (!opened.store) {
