@@ -1,12 +1,16 @@
 #include "registry_tool.h"
+#include "store/reg_file.h"
+#include "support/scoped_env.h"
 #include "support/temp_store.h"
 
 #include <QProcess>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 namespace orvane {
@@ -25,6 +29,12 @@ class RegistryToolTest : public testing::Test {
         std::ostringstream err;
         const int code = RunRegistryTool(store, args, out, err);
         return {code, out.str(), err.str()};
+    }
+
+    // A text as export writes it into a file: UTF-16LE with its mark, CRLF.
+    std::string ImportText(const std::string& text) {
+        test::WriteFileBytes(temp.File("in.reg"), EncodeRegFile(text));
+        return temp.File("in.reg");
     }
 
     test::TempStore temp;
@@ -95,12 +105,170 @@ TEST_F(RegistryToolTest, ExportWritesEveryKeyAndValue) {
     const ToolRun run = Run({"export", "HKCU\\Software\\Quillmar-Brakken"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out,
+              "Windows Registry Editor Version 5.00\n\n"
               "[HKEY_CURRENT_USER\\Software\\Quillmar-Brakken]\n\n"
               "[HKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane]\n\n"
               "[HKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane\\Key]\n"
               "\"RECPath\"=\"C:\\\\clips \\\"main\\\"\"\n\n"
               "[HKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane\\Setting]\n"
               "\"AutoRun\"=dword:00000001\n\n");
+}
+
+TEST_F(RegistryToolTest, QueryWithSListsEveryKeyBelowWithItsValues) {
+    Run({"add", kSettingKey, "/v", "A", "/d", "1"});
+    Run({"add", "HKCU\\Software\\Quillmar-Brakken\\Orvane\\Call", "/v", "B", "/t", "REG_DWORD",
+         "/d", "2"});
+    const ToolRun run = Run({"query", "HKCU\\Software\\Quillmar-Brakken\\Orvane", "/s"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out,
+              "\nHKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane\n"
+              "\nHKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane\\Call\n"
+              "    B    REG_DWORD    0x2\n"
+              "\nHKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane\\Setting\n"
+              "    A    REG_SZ    1\n");
+}
+
+TEST_F(RegistryToolTest, AnExportedFileImportsIntoAnEmptyStoreAndExportsTheSameBytes) {
+    const RegKey key = store.CreateKey(KeyStore::kRoot, "Software\\Quillmar-Brakken\\Guard").value;
+    const std::string padded("gate\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0",
+                             35);
+    store.SetString(key, "Name", padded);
+    store.SetString(key, "", "C:\\clips \"main\"");
+    store.SetString(key, "Memo",
+                    "Gr\xC3\xBC\xC3\x9F"
+                    "e \xE2\x9C\x93");
+    store.SetDword(key, "Tel", 0xdeadbeef);
+
+    const ToolRun printed = Run({"export", "HKCU\\Software"});
+    EXPECT_NE(printed.out.find("\n\"Name\"=hex(1):67,00,61,00,74,00,65,00,00,00,"),
+              std::string::npos)
+        << printed.out;
+    std::istringstream lines(printed.out);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 80u) << line;
+    }
+    ASSERT_EQ(Run({"export", "HKCU\\Software", temp.File("first.reg")}).exitCode, 0);
+    const std::string first = test::ReadFileBytes(temp.File("first.reg"));
+    EXPECT_EQ(first, EncodeRegFile(printed.out));
+    EXPECT_EQ(first.substr(0, 10), std::string("\xFF\xFEW\0i\0n\0d\0", 10));
+    EXPECT_EQ(Run({"export", "HKCU\\Software", temp.File("first.reg")}).exitCode, 1);  // no /y
+
+    test::TempStore emptyTemp;
+    KeyStore empty = std::move(*KeyStore::Open(emptyTemp.path()).store);
+    std::ostringstream out, err;
+    ASSERT_EQ(RunRegistryTool(empty, {"import", temp.File("first.reg")}, out, err), 0) << err.str();
+    ASSERT_EQ(
+        RunRegistryTool(empty, {"export", "HKCU\\Software", temp.File("again.reg")}, out, err), 0);
+    EXPECT_EQ(test::ReadFileBytes(temp.File("again.reg")), first);
+    const auto copied = empty.OpenKey(KeyStore::kRoot, "Software\\Quillmar-Brakken\\Guard");
+    EXPECT_EQ(empty.QueryValue(copied.value, "Name").value.data, padded);
+}
+
+TEST_F(RegistryToolTest, ImportDeletesWhatIsMarkedWithAMinusAndReadsPrintedExports) {
+    Run({"add", "HKCU\\Software\\T\\Old", "/v", "X", "/d", "x"});
+    Run({"add", "HKCU\\Software\\T", "/v", "Gone", "/d", "1"});
+    Run({"add", "HKCU\\Software\\T", "/v", "Stay", "/d", "2"});
+    test::WriteFileBytes(temp.File("plain.reg"),  // UTF-8 and LF, as export prints it
+                         "Windows Registry Editor Version 5.00\n\n"
+                         "; a comment\n[-HKEY_CURRENT_USER\\Software\\T\\Old]\n\n"
+                         "[HKEY_CURRENT_USER\\Software\\T]\n\"Gone\"=-\n@=dword:0000002a\n");
+    ASSERT_EQ(Run({"import", temp.File("plain.reg")}).exitCode, 0);
+    EXPECT_EQ(Run({"query", "HKCU\\Software\\T", "/s"}).out,
+              "\nHKEY_CURRENT_USER\\Software\\T\n"
+              "    (Default)    REG_DWORD    0x2a\n"
+              "    Stay    REG_SZ    2\n");
+}
+
+TEST_F(RegistryToolTest, ImportTakesNothingOfAFileWithABadLineAndNamesIt) {
+    const std::string good =
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_CURRENT_USER\\Software\\T]\n\"A\"=\"1\"\n";
+    const std::string clips = "[HKEY_CURRENT_USER\\software\\Quillmar-Brakken\\RemoteRecord\\";
+    const struct {
+        std::string text;
+        int line;
+    } cases[] = {
+        {"REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\T]\n", 1},
+        {good + "\"B\"=hex:01,02\n", 5},                            // a type the store cannot hold
+        {good + "\"B\"=\"open\n", 5},                               // quote not closed
+        {good + "\"B\"=\"a\\tb\"\n", 5},                            // an escape reg does not write
+        {good + "\"B\"=dword:123456789\n", 5},                      // more than 32 bits
+        {good + "\n\"B\"=hex(1):41,00,\\\n  42\n", 6},              // half a UTF-16 unit
+        {good + "\"B\"=hex(1):41,00,\\\n", 5},                      // ends inside the list
+        {good + "[HKEY_LOCAL_MACHINE\\Software]\n", 5},             // another root
+        {good + "[-HKEY_CURRENT_USER]\n", 5},                       // the root itself
+        {good + "B=1\n", 5},                                        // not a value line
+        {good + clips + "..]\n", 5},                                // names of the clip index
+        {good + clips + "a.avi\\x]\n", 5},                          //
+        {good + clips + "a.avi]\n\"FileName\"=\"../a.avi\"\n", 5},  //
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = Run({"import", ImportText(c.text)});
+        EXPECT_EQ(run.exitCode, 1) << c.text;
+        EXPECT_NE(run.err.find(" line " + std::to_string(c.line) + ": "), std::string::npos)
+            << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(store.OpenKey(KeyStore::kRoot, "Software\\T").status, StoreStatus::NotFound)
+            << c.text;
+    }
+}
+
+TEST_F(RegistryToolTest, AReadOnlyOpenSeesWhatTheRunningProgramWroteToItsLog) {
+    Run({"add", kSettingKey, "/v", "Live", "/d", "now"});  // still in the open store's WAL
+    auto reader = KeyStore::OpenReadOnly(temp.path());
+    ASSERT_TRUE(reader.store) << reader.detail;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunRegistryTool(*reader.store, {"query", kSettingKey, "/v", "Live"}, out, err), 0);
+    EXPECT_NE(out.str().find("    Live    REG_SZ    now\n"), std::string::npos) << err.str();
+}
+
+// Runs the tool on the store at path; with dropRoot, as nobody when run as root, so that file
+// modes bind.
+ToolRun RunProgram(const std::string& path, const QStringList& args, bool dropRoot = false) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ORVANE_REGISTRY", QString::fromStdString(path));
+    QProcess tool;
+    tool.setProcessEnvironment(env);
+    if (dropRoot && ::geteuid() == 0) {
+        tool.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                          ORVANE_REGISTRY_BINARY} +
+                                  args);
+    } else {
+        tool.start(ORVANE_REGISTRY_BINARY, args);
+    }
+    tool.waitForFinished(10000);
+    return {tool.exitCode(), tool.readAllStandardOutput().toStdString(),
+            tool.readAllStandardError().toStdString()};
+}
+
+TEST(RegistryToolProgram, ReadingNeverCreatesTheStoreAndNeedsNoWriteAccess) {
+    test::TempStore temp;
+    const std::string typo = temp.File("registry.sqlite");
+    for (const char* op : {"query", "export"}) {
+        const ToolRun run = RunProgram(typo, {op, kSettingKey});
+        EXPECT_EQ(run.exitCode, 1) << op;
+        EXPECT_EQ(run.err.rfind("ERROR: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(typo), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(typo)) << op;
+    }
+
+    std::ostringstream out, err;
+    {
+        KeyStore written = std::move(*KeyStore::Open(temp.path()).store);
+        ASSERT_EQ(
+            RunRegistryTool(written, {"add", kSettingKey, "/v", "Note", "/d", "kept"}, out, err),
+            0);
+    }
+    // A store this user may only read, in a folder this user cannot write to either.
+    ::chmod(temp.path().c_str(), 0444);
+    ::chmod(temp.folder().c_str(), 0555);
+    const ToolRun query = RunProgram(temp.path(), {"query", kSettingKey, "/v", "Note"}, true);
+    const ToolRun exported = RunProgram(temp.path(), {"export", kSettingKey}, true);
+    ::chmod(temp.folder().c_str(), 0700);
+    EXPECT_EQ(query.exitCode, 0) << query.err;
+    EXPECT_NE(query.out.find("    Note    REG_SZ    kept\n"), std::string::npos);
+    EXPECT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_NE(exported.out.find("\"Note\"=\"kept\"\n"), std::string::npos);
 }
 
 TEST(RegistryToolProgram, WritesAPrivateStoreNamedByTheEnvironment) {

@@ -1,12 +1,22 @@
 #include "registry_tool.h"
 
 #include "common/fixed_text.h"
+#include "store/clip_index.h"
+#include "store/reg_file.h"
+#include "store/registry_layout.h"
 #include "store/store_location.h"
+
+#include <QString>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <ostream>
 
@@ -15,8 +25,10 @@ namespace {
 
 constexpr const char* kRootName = "HKEY_CURRENT_USER";
 constexpr const char* kUsage =
-    "usage: orvane-registry query KEY [/v NAME] | add KEY /v NAME /t REG_SZ|REG_DWORD /d DATA "
-    "[/f] | delete KEY [/v NAME] /f | export KEY";
+    "usage: orvane-registry query KEY [/v NAME | /s] | add KEY /v NAME /t REG_SZ|REG_DWORD /d "
+    "DATA [/f] | delete KEY [/v NAME] /f | export KEY [FILE [/y]] | import FILE";
+constexpr const char* kNotFound =
+    "The system was unable to find the specified registry key or value.";
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -27,14 +39,18 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 struct Arguments {
     std::string operation;
-    std::string key;
+    std::string key;   // the file, for import
+    std::string file;  // export's second argument
     std::optional<std::string> valueName;
     std::optional<std::string> type;
     std::optional<std::string> data;
     bool force = false;
+    bool recursive = false;  // query /s
+    bool overwrite = false;  // export /y
 };
 
-// Parses "OP KEY [/switch [arg]]...". Switches may be written with '/' or '-', any case.
+// Parses "OP KEY [FILE] [/switch [arg]]...". Switches may be written with '/' or '-', any
+// case; only export takes a second argument that is not a switch.
 std::optional<Arguments> ParseArguments(const std::vector<std::string>& args, std::string& error) {
     if (args.size() < 2) {
         error = kUsage;
@@ -43,15 +59,25 @@ std::optional<Arguments> ParseArguments(const std::vector<std::string>& args, st
     Arguments parsed;
     parsed.operation = args[0];
     parsed.key = args[1];
-    for (std::size_t i = 2; i < args.size(); ++i) {
+    std::size_t i = 2;
+    // A file may be an absolute path: only the one switch export knows is not taken for one.
+    if (EqualsIgnoringCase(parsed.operation, "export") && i < args.size() &&
+        !EqualsIgnoringCase(args[i], "/y") && !EqualsIgnoringCase(args[i], "-y")) {
+        parsed.file = args[i++];
+    }
+    for (; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) {
             error = "unexpected argument: " + arg;
             return std::nullopt;
         }
         const std::string_view name = std::string_view(arg).substr(1);
-        if (EqualsIgnoringCase(name, "f")) {
-            parsed.force = true;
+        bool* flag = EqualsIgnoringCase(name, "f")   ? &parsed.force
+                     : EqualsIgnoringCase(name, "s") ? &parsed.recursive
+                     : EqualsIgnoringCase(name, "y") ? &parsed.overwrite
+                                                     : nullptr;
+        if (flag) {
+            *flag = true;
             continue;
         }
         std::optional<std::string>* slot = nullptr;
@@ -109,17 +135,6 @@ std::optional<std::uint32_t> DwordOf(const StoredValue& value) {
     return result;
 }
 
-std::string HexBytes(std::string_view bytes) {
-    std::string out;
-    char buffer[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buffer, sizeof buffer, "%s%02x", i ? "," : "",
-                      static_cast<unsigned char>(bytes[i]));
-        out += buffer;
-    }
-    return out;
-}
-
 // DATA column of a query line, as reg prints it.
 std::string QueryData(const StoredValue& value) {
     if (value.type == static_cast<std::uint32_t>(ValueType::String)) {
@@ -130,7 +145,14 @@ std::string QueryData(const StoredValue& value) {
         std::snprintf(buffer, sizeof buffer, "0x%x", *dword);
         return buffer;
     }
-    return HexBytes(value.data);
+    std::string hex;
+    for (const char byte : value.data) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%s%02x", hex.empty() ? "" : ",",
+                      static_cast<unsigned char>(byte));
+        hex += digits;
+    }
+    return hex;
 }
 
 std::string DisplayName(const std::string& name) {
@@ -142,51 +164,64 @@ void PrintValueLine(std::ostream& out, const std::string& name, const StoredValu
         << QueryData(value) << "\n";
 }
 
-std::string QuotedRegText(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"') {
-            out.push_back('\\');
-        }
-        out.push_back(c);
-    }
-    return out + "\"";
-}
-
 int Fail(std::ostream& err, const std::string& message) {
     err << "ERROR: " << message << "\n";
     return 1;
+}
+
+void PrintValues(KeyStore& store, RegKey key, std::ostream& out) {
+    const auto names = store.ValueNames(key);
+    for (const auto& name : names.value) {
+        if (const auto value = store.QueryValue(key, name); value.ok()) {
+            PrintValueLine(out, name, value.value);
+        }
+    }
+}
+
+std::string ChildPath(const std::string& subPath, const std::string& child) {
+    return subPath.empty() ? child : subPath + "\\" + child;
+}
+
+// /s: every key below, each with its values, as reg prints them.
+void PrintTree(KeyStore& store, RegKey key, const std::string& subPath, std::ostream& out) {
+    out << "\n" << FullName(subPath) << "\n";
+    PrintValues(store, key, out);
+    const auto children = store.SubkeyNames(key);
+    for (const auto& child : children.value) {
+        if (const auto childKey = store.OpenKey(key, child); childKey.ok()) {
+            PrintTree(store, childKey.value, ChildPath(subPath, child), out);
+        }
+    }
 }
 
 int Query(KeyStore& store, const Arguments& args, const std::string& subPath, std::ostream& out,
           std::ostream& err) {
     const auto key = store.OpenKey(KeyStore::kRoot, subPath);
     if (!key.ok()) {
-        return Fail(err, "The system was unable to find the specified registry key or value.");
+        return Fail(err, kNotFound);
+    }
+    if (args.recursive && args.valueName) {
+        return Fail(err, "/s and /v cannot be given together.");
+    }
+    if (args.recursive) {
+        PrintTree(store, key.value, subPath, out);
+        return 0;
     }
     out << "\n" << FullName(subPath) << "\n";
     if (args.valueName) {
         const auto value = store.QueryValue(key.value, *args.valueName);
         if (!value.ok()) {
-            return Fail(err, "The system was unable to find the specified registry key or value.");
+            return Fail(err, kNotFound);
         }
         PrintValueLine(out, *args.valueName, value.value);
         return 0;
     }
-    const auto names = store.ValueNames(key.value);
-    for (const auto& name : names.value) {
-        if (const auto value = store.QueryValue(key.value, name); value.ok()) {
-            PrintValueLine(out, name, value.value);
-        }
-    }
-    const auto count = store.SubkeyCount(key.value);
-    if (count.ok() && count.value > 0) {
+    PrintValues(store, key.value, out);
+    const auto children = store.SubkeyNames(key.value);
+    if (children.ok() && !children.value.empty()) {
         out << "\n";
-        for (int i = 0; i < count.value; ++i) {
-            if (const auto child = store.SubkeyName(key.value, i); child.ok()) {
-                out << FullName(subPath.empty() ? child.value : subPath + "\\" + child.value)
-                    << "\n";
-            }
+        for (const auto& child : children.value) {
+            out << FullName(ChildPath(subPath, child)) << "\n";
         }
     }
     return 0;
@@ -256,7 +291,7 @@ int Delete(KeyStore& store, const Arguments& args, const std::string& subPath, s
     }
     const auto key = store.OpenKey(KeyStore::kRoot, subPath);
     if (!key.ok()) {
-        return Fail(err, "The system was unable to find the specified registry key or value.");
+        return Fail(err, kNotFound);
     }
     StoreStatus status = StoreStatus::Ok;
     if (args.valueName) {
@@ -267,7 +302,7 @@ int Delete(KeyStore& store, const Arguments& args, const std::string& subPath, s
         status = DeleteTree(store, KeyStore::kRoot, subPath);
     }
     if (status == StoreStatus::NotFound) {
-        return Fail(err, "The system was unable to find the specified registry key or value.");
+        return Fail(err, kNotFound);
     }
     if (status != StoreStatus::Ok) {
         return Fail(err, "The key store refused the deletion.");
@@ -276,38 +311,141 @@ int Delete(KeyStore& store, const Arguments& args, const std::string& subPath, s
     return 0;
 }
 
-void ExportKey(KeyStore& store, RegKey key, const std::string& subPath, std::ostream& out) {
-    out << "[" << FullName(subPath) << "]\n";
+// The key and everything below it, parents first.
+void CollectKeys(KeyStore& store, RegKey key, const std::string& subPath,
+                 std::vector<RegFileKey>& keys) {
+    RegFileKey entry;
+    entry.path = subPath;
     const auto names = store.ValueNames(key);
     for (const auto& name : names.value) {
-        const auto value = store.QueryValue(key, name);
-        if (!value.ok()) {
-            continue;
-        }
-        out << (name.empty() ? std::string("@") : QuotedRegText(name)) << "=";
-        if (value.value.type == static_cast<std::uint32_t>(ValueType::String)) {
-            out << QuotedRegText(TextBeforeNul(value.value.data));
-        } else if (const auto dword = DwordOf(value.value)) {
-            char buffer[16];
-            std::snprintf(buffer, sizeof buffer, "dword:%08x", *dword);
-            out << buffer;
-        } else {
-            out << "hex(" << value.value.type << "):" << HexBytes(value.value.data);
-        }
-        out << "\n";
-    }
-    out << "\n";
-    const auto count = store.SubkeyCount(key);
-    for (int i = 0; count.ok() && i < count.value; ++i) {
-        const auto child = store.SubkeyName(key, i);
-        if (!child.ok()) {
-            continue;
-        }
-        if (const auto childKey = store.OpenKey(key, child.value); childKey.ok()) {
-            ExportKey(store, childKey.value,
-                      subPath.empty() ? child.value : subPath + "\\" + child.value, out);
+        if (auto value = store.QueryValue(key, name); value.ok()) {
+            entry.values.push_back({name, std::move(value.value)});
         }
     }
+    keys.push_back(std::move(entry));
+    const auto children = store.SubkeyNames(key);
+    for (const auto& child : children.value) {
+        if (const auto childKey = store.OpenKey(key, child); childKey.ok()) {
+            CollectKeys(store, childKey.value, ChildPath(subPath, child), keys);
+        }
+    }
+}
+
+int Export(KeyStore& store, const Arguments& args, const std::string& subPath, std::ostream& out,
+           std::ostream& err) {
+    const auto key = store.OpenKey(KeyStore::kRoot, subPath);
+    if (!key.ok()) {
+        return Fail(err, kNotFound);
+    }
+    std::vector<RegFileKey> keys;
+    CollectKeys(store, key.value, subPath, keys);
+    const std::string text = FormatRegText(keys);
+    if (args.file.empty()) {
+        out << text;
+        return 0;
+    }
+    std::error_code ec;
+    if (!args.overwrite && std::filesystem::exists(args.file, ec)) {
+        return Fail(err, args.file + " exists; add /y to overwrite it.");
+    }
+    const std::string bytes = EncodeRegFile(text);
+    std::ofstream file(args.file, std::ios::binary | std::ios::trunc);
+    if (!file || !file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) ||
+        !file.flush()) {
+        return Fail(err, "cannot write " + args.file + ": " + std::strerror(errno));
+    }
+    out << "The operation completed successfully.\n";
+    return 0;
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+// What the program itself would refuse to keep in its clip index: an entry's key and the
+// files it names must be plain file names, one key below the index.
+std::string ClipEntryProblem(const RegFileKey& key) {
+    const std::string index = std::string(kClipIndexKeyPath) + "\\";
+    if (key.remove || !StartsWithIgnoringCase(key.path, index)) {
+        return {};
+    }
+    const std::string entry = key.path.substr(index.size());
+    if (!IsPlainFileName(QString::fromStdString(entry))) {
+        return "a clip index entry must be named by a plain file name";
+    }
+    for (const RegFileValue& value : key.values) {
+        const bool namesFile = EqualsIgnoringCase(value.name, "FileName") ||
+                               EqualsIgnoringCase(value.name, "ImageName");
+        if (!namesFile || !value.value ||
+            value.value->type != static_cast<std::uint32_t>(ValueType::String)) {
+            continue;
+        }
+        const std::string_view text = TextBeforeNul(value.value->data);
+        if (!(text.empty() && EqualsIgnoringCase(value.name, "ImageName")) &&
+            !IsPlainFileName(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())))) {
+            return "\"" + value.name + "\" of a clip index entry must be a plain file name";
+        }
+    }
+    return {};
+}
+
+// Writes the parsed keys in order; false at the first write the store refuses.
+bool ApplyKeys(KeyStore& store, const std::vector<RegFileKey>& keys) {
+    for (const RegFileKey& key : keys) {
+        if (key.remove) {
+            const StoreStatus status = DeleteTree(store, KeyStore::kRoot, key.path);
+            if (status != StoreStatus::Ok && status != StoreStatus::NotFound) {
+                return false;
+            }
+            continue;
+        }
+        const auto opened = store.CreateKey(KeyStore::kRoot, key.path);
+        if (!opened.ok()) {
+            return false;
+        }
+        for (const RegFileValue& value : key.values) {
+            StoreStatus status = StoreStatus::Ok;
+            if (!value.value) {
+                status = store.DeleteValue(opened.value, value.name);
+                status = status == StoreStatus::NotFound ? StoreStatus::Ok : status;
+            } else if (value.value->type == static_cast<std::uint32_t>(ValueType::Dword)) {
+                status =
+                    store.SetDword(opened.value, value.name, DwordOf(*value.value).value_or(0));
+            } else {
+                status = store.SetString(opened.value, value.name, value.value->data);
+            }
+            if (status != StoreStatus::Ok) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+int Import(KeyStore& store, const std::string& path, std::ostream& out, std::ostream& err) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return Fail(err, "cannot read " + path + ": " + std::strerror(errno));
+    }
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const RegFileParse parsed = ParseRegFile(bytes);
+    if (!parsed.ok()) {
+        return Fail(err, path +
+                             (parsed.errorLine ? " line " + std::to_string(parsed.errorLine)
+                                               : std::string()) +
+                             ": " + parsed.error);
+    }
+    for (const RegFileKey& key : parsed.keys) {
+        if (const std::string problem = ClipEntryProblem(key); !problem.empty()) {
+            return Fail(err, path + " line " + std::to_string(key.line) + ": " + problem);
+        }
+    }
+    if (store.WriteTogether([&] { return ApplyKeys(store, parsed.keys); }) != StoreStatus::Ok) {
+        return Fail(err, "the key store refused the import; nothing of " + path + " was written.");
+    }
+    out << "The operation completed successfully.\n";
+    return 0;
 }
 
 }  // namespace
@@ -319,11 +457,14 @@ int RunRegistryTool(KeyStore& store, const std::vector<std::string>& args, std::
     if (!parsed) {
         return Fail(err, error);
     }
+    const std::string& op = parsed->operation;
+    if (EqualsIgnoringCase(op, "import")) {
+        return Import(store, parsed->key, out, err);
+    }
     const auto subPath = SubPathOf(parsed->key);
     if (!subPath || !SplitKeyPath(*subPath)) {
         return Fail(err, "Invalid key name: " + parsed->key + " (keys start with HKCU\\).");
     }
-    const std::string& op = parsed->operation;
     if (EqualsIgnoringCase(op, "query")) {
         return Query(store, *parsed, *subPath, out, err);
     }
@@ -334,19 +475,28 @@ int RunRegistryTool(KeyStore& store, const std::vector<std::string>& args, std::
         return Delete(store, *parsed, *subPath, out, err);
     }
     if (EqualsIgnoringCase(op, "export")) {
-        const auto key = store.OpenKey(KeyStore::kRoot, *subPath);
-        if (!key.ok()) {
-            return Fail(err, "The system was unable to find the specified registry key or value.");
-        }
-        ExportKey(store, key.value, *subPath, out);
-        return 0;
+        return Export(store, *parsed, *subPath, out, err);
     }
     return Fail(err, "unknown operation " + op + "; " + kUsage);
 }
 
 int RunRegistryTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string error;
+    const auto parsed = ParseArguments(args, error);
+    if (!parsed) {
+        return Fail(err, error);
+    }
+    // Only the operations that write create the store: a mistyped ORVANE_REGISTRY is an error
+    // for a query, not a new empty store, and a store this user may only read can still be
+    // queried and exported.
+    const std::string& op = parsed->operation;
+    const bool readOnly = EqualsIgnoringCase(op, "query") || EqualsIgnoringCase(op, "export");
+    if (!readOnly && !EqualsIgnoringCase(op, "add") && !EqualsIgnoringCase(op, "delete") &&
+        !EqualsIgnoringCase(op, "import")) {
+        return Fail(err, "unknown operation " + op + "; " + kUsage);
+    }
     const std::string path = KeyStorePath();
-    auto opened = KeyStore::Open(path);
+    auto opened = readOnly ? KeyStore::OpenReadOnly(path) : KeyStore::Open(path);
     if (!opened.store) {
         return Fail(err, "cannot open the key store " + path + ": " + opened.detail);
     }

@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -60,6 +62,85 @@ bool CreateStoreFile(const std::string& path, std::string& detail) {
     return true;
 }
 
+// Reads the layout version and checks that the file is a store of ours, undamaged, without
+// writing anything; false with the problem set otherwise.
+bool CheckStoreFile(sqlite3* db, KeyStore::OpenOutcome& outcome, int& version) {
+    // Read the header first: a file that is not a database fails here, before anything
+    // could be written to it.
+    int tables = 0;
+    {
+        sqlite3_stmt* stmt = nullptr;
+        int prc = sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, nullptr);
+        SqliteStatement guard(stmt);
+        if (prc == SQLITE_OK) {
+            prc = sqlite3_step(stmt);
+        }
+        if (prc != SQLITE_ROW) {
+            outcome.problem =
+                (prc & 0xFF) == SQLITE_NOTADB ? OpenProblem::NotADatabase : OpenProblem::Unreadable;
+            outcome.detail = sqlite3_errmsg(db);
+            return false;
+        }
+        version = sqlite3_column_int(stmt, 0);
+    }
+    {
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(db,
+                           "SELECT count(*) FROM sqlite_master WHERE type='table' AND name NOT IN "
+                           "('reg_keys','reg_values','sqlite_sequence')",
+                           -1, &stmt, nullptr);
+        SqliteStatement guard(stmt);
+        if (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+            tables = sqlite3_column_int(stmt, 0);
+        }
+    }
+    if (version > kSchemaVersion) {
+        outcome.problem = OpenProblem::NewerSchema;
+        outcome.detail = "layout version " + std::to_string(version);
+        return false;
+    }
+    if (version == 0 && tables > 0) {
+        outcome.problem = OpenProblem::ForeignDatabase;
+        outcome.detail = "the file holds tables of another program";
+        return false;
+    }
+
+    if (version > 0) {
+        // A store of ours whose pages were damaged opens like a good one; it must not be
+        // written to, or the damage spreads over what can still be read.
+        sqlite3_stmt* stmt = nullptr;
+        int prc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &stmt, nullptr);
+        SqliteStatement guard(stmt);
+        std::string verdict;
+        if (prc == SQLITE_OK && (prc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            verdict = keystore::ColumnText(stmt, 0);
+        }
+        if (verdict != "ok") {
+            outcome.problem = OpenProblem::Damaged;
+            outcome.detail = verdict.empty() ? sqlite3_errmsg(db) : verdict;
+            return false;
+        }
+    }
+
+    return true;
+}
+
+// A path as the path part of a file: URI.
+std::string UriEscaped(const std::string& path) {
+    std::string out;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::strchr("/._-~", c)) {
+            out.push_back(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
 std::atomic<StoreCommitObserver> commitObserver{nullptr};
 
 int TellCommit(void*) {
@@ -101,62 +182,9 @@ KeyStore::OpenOutcome KeyStore::Open(const std::string& path) {
     sqlite3_busy_timeout(db.get(), kOpenBusyTimeoutMs);
     sqlite3_extended_result_codes(db.get(), 1);
 
-    // Read the header first: a file that is not a database fails here, before anything
-    // could be written to it.
     int version = 0;
-    int tables = 0;
-    {
-        sqlite3_stmt* stmt = nullptr;
-        int prc = sqlite3_prepare_v2(db.get(), "PRAGMA user_version", -1, &stmt, nullptr);
-        SqliteStatement guard(stmt);
-        if (prc == SQLITE_OK) {
-            prc = sqlite3_step(stmt);
-        }
-        if (prc != SQLITE_ROW) {
-            outcome.problem =
-                (prc & 0xFF) == SQLITE_NOTADB ? OpenProblem::NotADatabase : OpenProblem::Unreadable;
-            outcome.detail = sqlite3_errmsg(db.get());
-            return outcome;
-        }
-        version = sqlite3_column_int(stmt, 0);
-    }
-    {
-        sqlite3_stmt* stmt = nullptr;
-        sqlite3_prepare_v2(db.get(),
-                           "SELECT count(*) FROM sqlite_master WHERE type='table' AND name NOT IN "
-                           "('reg_keys','reg_values','sqlite_sequence')",
-                           -1, &stmt, nullptr);
-        SqliteStatement guard(stmt);
-        if (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-            tables = sqlite3_column_int(stmt, 0);
-        }
-    }
-    if (version > kSchemaVersion) {
-        outcome.problem = OpenProblem::NewerSchema;
-        outcome.detail = "layout version " + std::to_string(version);
+    if (!CheckStoreFile(db.get(), outcome, version)) {
         return outcome;
-    }
-    if (version == 0 && tables > 0) {
-        outcome.problem = OpenProblem::ForeignDatabase;
-        outcome.detail = "the file holds tables of another program";
-        return outcome;
-    }
-
-    if (version > 0) {
-        // A store of ours whose pages were damaged opens like a good one; it must not be
-        // written to, or the damage spreads over what can still be read.
-        sqlite3_stmt* stmt = nullptr;
-        int prc = sqlite3_prepare_v2(db.get(), "PRAGMA quick_check(1)", -1, &stmt, nullptr);
-        SqliteStatement guard(stmt);
-        std::string verdict;
-        if (prc == SQLITE_OK && (prc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            verdict = keystore::ColumnText(stmt, 0);
-        }
-        if (verdict != "ok") {
-            outcome.problem = OpenProblem::Damaged;
-            outcome.detail = verdict.empty() ? sqlite3_errmsg(db.get()) : verdict;
-            return outcome;
-        }
     }
 
     KeyStore store(std::move(db), false);
@@ -180,6 +208,53 @@ KeyStore::OpenOutcome KeyStore::Open(const std::string& path) {
     }
     store.busyWait_->budgetMs = kBusyWaitMs;
     outcome.store.emplace(std::move(store));
+    return outcome;
+}
+
+KeyStore::OpenOutcome KeyStore::OpenReadOnly(const std::string& path) {
+    OpenOutcome outcome;
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        outcome.problem = OpenProblem::Unreadable;
+        outcome.detail = "there is no such file";
+        return outcome;
+    }
+    // A reader of a WAL database needs its -shm file, which SQLite creates when missing. In a
+    // folder this user cannot write, that fails; without a -wal file the database file holds
+    // every committed write, and it can be read as it is ("immutable": no locks, no -shm).
+    const bool walPending = std::filesystem::file_size(path + "-wal", ec) > 0 && !ec;
+    for (const bool immutable : {false, true}) {
+        if (immutable && (walPending || outcome.problem != OpenProblem::Unreadable)) {
+            break;
+        }
+        std::string name = path;
+        int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
+        if (immutable) {
+            name = "file:" + UriEscaped(path) + "?immutable=1";
+            flags |= SQLITE_OPEN_URI;
+        }
+        sqlite3* raw = nullptr;
+        const int rc = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
+        SqliteDb db(raw);
+        if (rc != SQLITE_OK) {
+            outcome.problem = OpenProblem::Unreadable;
+            outcome.detail = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
+            continue;
+        }
+        sqlite3_extended_result_codes(db.get(), 1);
+        outcome = {};
+        int version = 0;
+        if (!CheckStoreFile(db.get(), outcome, version)) {
+            continue;
+        }
+        if (version == 0) {
+            outcome.problem = OpenProblem::NotADatabase;
+            outcome.detail = "the file holds no key store yet";
+            return outcome;
+        }
+        outcome.store.emplace(KeyStore(std::move(db), false));
+        return outcome;
+    }
     return outcome;
 }
 

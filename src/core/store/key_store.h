@@ -97,6 +97,9 @@ class KeyStore {
 
     // Opens the store file, creating it (mode 0600, and its folder) when it is missing.
     static OpenOutcome Open(const std::string& path);
+    // Opens an existing store file for reading only: never creates it, never writes to it (the
+    // file and its folder may be read-only); a missing file is Unreadable.
+    static OpenOutcome OpenReadOnly(const std::string& path);
     // A store that lives in memory only, for a run whose store file cannot be used.
     static KeyStore OpenInMemory();
 
