@@ -7,6 +7,7 @@
 #include "shared/command_ids.h"
 #include "shared/prompt_service.h"
 #include "shared/tool_icons.h"
+#include "shared/window_cascade.h"
 #include "video/snapshot_window.h"
 
 #include <QAction>
@@ -75,11 +76,15 @@ class PlayerVideoView : public QWidget, public VideoSurface {
     QImage picture_;
 };
 
+// A dialog-type window, as snapshots are: the window manager keeps it in front of the window
+// that opened it and of the main window, which a link that logs in again and opens the channel
+// dialog brings to the front.
+constexpr Qt::WindowFlags kPlayerWindowFlags =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+
 ClipPlayerWindow::ClipPlayerWindow(QWidget* owner)
-    : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                         Qt::MSWindowsFixedSizeDialogHint),
-      engine_(*this) {
+    : QWidget(owner, kPlayerWindowFlags), engine_(*this) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(playertext::kIdleTitle);
     const QFontMetrics metrics = fontMetrics();
@@ -144,10 +149,24 @@ ClipPlayerWindow::~ClipPlayerWindow() {
 
 ClipPlayerWindow* ClipPlayerWindow::Open(const ClipRecord& clip, QWidget* owner) {
     auto* window = new ClipPlayerWindow(owner);
+    window->PlaceOverOwner();
     window->show();
     QPointer<ClipPlayerWindow> alive(window);
     window->OpenClip(clip);
     return alive.data();
+}
+
+void ClipPlayerWindow::PlaceOverOwner() {
+    QWidget* owner = parentWidget();
+    if (!owner) {
+        return;
+    }
+    int others = 0;
+    for (QObject* child : owner->children()) {
+        auto* player = qobject_cast<ClipPlayerWindow*>(child);
+        others += player && player != this && player->isVisible() ? 1 : 0;
+    }
+    move(CascadedTopLeft(owner->window()->geometry(), size(), others));
 }
 
 bool ClipPlayerWindow::OpenClip(const ClipRecord& clip) {
