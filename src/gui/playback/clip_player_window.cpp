@@ -76,9 +76,10 @@ class PlayerVideoView : public QWidget, public VideoSurface {
     QImage picture_;
 };
 
-// A dialog-type window, as snapshots are: the window manager keeps it in front of the window
-// that opened it and of the main window, which a link that logs in again and opens the channel
-// dialog brings to the front.
+// A dialog-type window, as snapshots are: only such a window tells the window manager whose it
+// is (WM_TRANSIENT_FOR on X11), and so stays in front of the window that opened it and of the
+// main window when that comes to the front (a link that logs in again opens the channel dialog
+// over it). A plain window would drop behind it.
 constexpr Qt::WindowFlags kPlayerWindowFlags =
     Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
     Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
