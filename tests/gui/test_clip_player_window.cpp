@@ -150,15 +150,17 @@ TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
 }
 
 TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldOverItsOwnWindowWhichCloses) {
-    owner.setGeometry(100, 100, 900, 700);
+    owner.setGeometry(0, 0, 200, 150);
     owner.show();
     QPointer<ClipPlayerWindow> healthy = ClipPlayerWindow::Open(Record(8), &owner);
     ClipRecord missing{"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder};
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(missing, &owner);
     ASSERT_TRUE(healthy && player);
-    // Placed by the program, a step apart: where the box is centred is where the window is.
+    // Placed by the program beside the list, a step apart: where the box is centred is where
+    // the window is.
     const QRect failing = player->frameGeometry();
-    EXPECT_NE(failing, healthy->frameGeometry());
+    EXPECT_FALSE(healthy->frameGeometry().intersects(owner.frameGeometry()));
+    EXPECT_EQ(failing.topLeft() - healthy->frameGeometry().topLeft(), QPoint(24, 24));
     ASSERT_TRUE(WaitUntil([&] { return prompts.texts().size() == 1; }));
     EXPECT_EQ(prompts.texts()[0], "\n\n Open file error! \n\n");
     EXPECT_EQ(prompts.parents()[0], player);

@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QScreen>
 #include <QToolBar>
 
 #include <algorithm>
@@ -150,14 +151,14 @@ ClipPlayerWindow::~ClipPlayerWindow() {
 
 ClipPlayerWindow* ClipPlayerWindow::Open(const ClipRecord& clip, QWidget* owner) {
     auto* window = new ClipPlayerWindow(owner);
-    window->PlaceOverOwner();
+    window->PlaceBesideOwner();
     window->show();
     QPointer<ClipPlayerWindow> alive(window);
     window->OpenClip(clip);
     return alive.data();
 }
 
-void ClipPlayerWindow::PlaceOverOwner() {
+void ClipPlayerWindow::PlaceBesideOwner() {
     QWidget* owner = parentWidget();
     if (!owner) {
         return;
@@ -167,7 +168,12 @@ void ClipPlayerWindow::PlaceOverOwner() {
         auto* player = qobject_cast<ClipPlayerWindow*>(child);
         others += player && player != this && player->isVisible() ? 1 : 0;
     }
-    move(CascadedTopLeft(owner->window()->geometry(), size(), others));
+    const QWidget* window = owner->window();
+    if (const QScreen* screen = window->screen()) {
+        move(BesideTopLeft(window->frameGeometry(), size(), others, screen->availableGeometry()));
+    } else {
+        move(CascadedTopLeft(window->geometry(), size(), others));
+    }
 }
 
 bool ClipPlayerWindow::OpenClip(const ClipRecord& clip) {
