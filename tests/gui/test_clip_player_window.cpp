@@ -6,6 +6,7 @@
 #include "playback/go_to_time_dialog.h"
 #include "playback/player_control_bar.h"
 #include "shared/command_ids.h"
+#include "shared/message_box_placement.h"
 #include "support/event_loop.h"
 #include "support/file_gate.h"
 #include "support/media_samples.h"
@@ -19,6 +20,7 @@
 #include <QPointer>
 #include <QSlider>
 #include <QToolBar>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -95,13 +97,16 @@ TEST_F(ClipPlayerWindowTest, EveryZoomStepSizesTheWindowAroundTheVideoAndTheBars
 }
 
 TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
+    owner.show();
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(10), &owner);
     ASSERT_TRUE(player);
     ASSERT_TRUE(WaitUntil([&] { return player->controlBar()->isEnabled(); }));
     EXPECT_TRUE(player->windowTitle().startsWith(player->engine().windowTitle().left(18)));
     EXPECT_TRUE(player->windowTitle().endsWith("K"));
-    EXPECT_TRUE(player->isWindow());
     EXPECT_EQ(player->parentWidget(), &owner);
+    // A dialog-type window over its owner, as snapshots are: kept in front of the main window.
+    EXPECT_EQ(player->windowType(), Qt::Dialog);
+    EXPECT_EQ(player->windowHandle()->transientParent(), owner.windowHandle());
     EXPECT_TRUE(player->controlBar()->isEnabled());
     EXPECT_EQ(player->controlBar()->positionSlider()->maximum(), 10);
     EXPECT_EQ(player->controlBar()->rateLabel()->text(), "x1");
@@ -144,12 +149,25 @@ TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
     player->close();
 }
 
-TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldAndItsWindowCloses) {
+TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldOverItsOwnWindowWhichCloses) {
+    owner.setGeometry(0, 0, 200, 150);
+    owner.show();
+    QPointer<ClipPlayerWindow> healthy = ClipPlayerWindow::Open(Record(8), &owner);
     ClipRecord missing{"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder};
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(missing, &owner);
+    ASSERT_TRUE(healthy && player);
+    // Placed by the program beside the list, a step apart: where the box is centred is where
+    // the window is.
+    const QRect failing = player->frameGeometry();
+    EXPECT_FALSE(healthy->frameGeometry().intersects(owner.frameGeometry()));
+    EXPECT_EQ(failing.topLeft() - healthy->frameGeometry().topLeft(), QPoint(24, 24));
     ASSERT_TRUE(WaitUntil([&] { return prompts.texts().size() == 1; }));
     EXPECT_EQ(prompts.texts()[0], "\n\n Open file error! \n\n");
+    EXPECT_EQ(prompts.parents()[0], player);
+    const QSize box(240, 120);
+    EXPECT_EQ(QRect(MessageBoxTopLeft(*player, box), box).center(), failing.center());
     EXPECT_TRUE(WaitUntil([&] { return player.isNull() || !player->isVisible(); }));
+    healthy->close();
 }
 
 TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {

@@ -10,8 +10,9 @@ QStringList ScriptedPrompts::texts() const {
     return result;
 }
 
-PromptAnswer ScriptedPrompts::Answer(QWidget*, const PromptRequest& request) {
+PromptAnswer ScriptedPrompts::Answer(QWidget* parent, const PromptRequest& request) {
     shown_.push_back(request);
+    parents_.emplace_back(parent);
     if (!script_.empty()) {
         const PromptAnswer answer = script_.front();
         script_.pop_front();

@@ -2,7 +2,9 @@
 
 #include "shared/prompt_service.h"
 
+#include <QPointer>
 #include <QStringList>
+#include <QWidget>
 
 #include <deque>
 #include <vector>
@@ -18,6 +20,8 @@ class ScriptedPrompts final : public PromptAnswerer {
 
     void Queue(PromptAnswer answer) { script_.push_back(answer); }
     const std::vector<PromptRequest>& shown() const { return shown_; }
+    // The window each box was asked for over (null once that window is gone).
+    const std::vector<QPointer<QWidget>>& parents() const { return parents_; }
     QStringList texts() const;
 
     PromptAnswer Answer(QWidget* parent, const PromptRequest& request) override;
@@ -25,6 +29,7 @@ class ScriptedPrompts final : public PromptAnswerer {
   private:
     std::deque<PromptAnswer> script_;
     std::vector<PromptRequest> shown_;
+    std::vector<QPointer<QWidget>> parents_;
 };
 
 }  // namespace orvane::test

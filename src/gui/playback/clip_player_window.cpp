@@ -7,12 +7,14 @@
 #include "shared/command_ids.h"
 #include "shared/prompt_service.h"
 #include "shared/tool_icons.h"
+#include "shared/window_cascade.h"
 #include "video/snapshot_window.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QScreen>
 #include <QToolBar>
 
 #include <algorithm>
@@ -75,11 +77,16 @@ class PlayerVideoView : public QWidget, public VideoSurface {
     QImage picture_;
 };
 
+// A dialog-type window, as snapshots are: only such a window tells the window manager whose it
+// is (WM_TRANSIENT_FOR on X11), and so stays in front of the window that opened it and of the
+// main window when that comes to the front (a link that logs in again opens the channel dialog
+// over it). A plain window would drop behind it.
+constexpr Qt::WindowFlags kPlayerWindowFlags =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+
 ClipPlayerWindow::ClipPlayerWindow(QWidget* owner)
-    : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                         Qt::MSWindowsFixedSizeDialogHint),
-      engine_(*this) {
+    : QWidget(owner, kPlayerWindowFlags), engine_(*this) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(playertext::kIdleTitle);
     const QFontMetrics metrics = fontMetrics();
@@ -144,10 +151,29 @@ ClipPlayerWindow::~ClipPlayerWindow() {
 
 ClipPlayerWindow* ClipPlayerWindow::Open(const ClipRecord& clip, QWidget* owner) {
     auto* window = new ClipPlayerWindow(owner);
+    window->PlaceBesideOwner();
     window->show();
     QPointer<ClipPlayerWindow> alive(window);
     window->OpenClip(clip);
     return alive.data();
+}
+
+void ClipPlayerWindow::PlaceBesideOwner() {
+    QWidget* owner = parentWidget();
+    if (!owner) {
+        return;
+    }
+    int others = 0;
+    for (QObject* child : owner->children()) {
+        auto* player = qobject_cast<ClipPlayerWindow*>(child);
+        others += player && player != this && player->isVisible() ? 1 : 0;
+    }
+    const QWidget* window = owner->window();
+    if (const QScreen* screen = window->screen()) {
+        move(BesideTopLeft(window->frameGeometry(), size(), others, screen->availableGeometry()));
+    } else {
+        move(CascadedTopLeft(window->geometry(), size(), others));
+    }
 }
 
 bool ClipPlayerWindow::OpenClip(const ClipRecord& clip) {

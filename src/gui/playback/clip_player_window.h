@@ -39,6 +39,10 @@ class ClipPlayerWindow : public QWidget, public PlayerView {
     // reported ("\n\n Open file error! \n\n") and its window closes itself.
     static ClipPlayerWindow* Open(const ClipRecord& clip, QWidget* owner);
 
+    // Puts the window beside the one that opened it, a step down and right of each other player
+    // of that window on show. The error a clip that cannot be opened gives is centred on where
+    // the window is, so it is placed by the program rather than left to the window manager.
+    void PlaceBesideOwner();
     bool OpenClip(const ClipRecord& clip);
     void SetVideoSize(int width, int height);
     void SaveSnapshot();

@@ -6,6 +6,7 @@
 #include "media/decoder_registry.h"
 #include "media/video_decoder.h"
 #include "shared/prompt_service.h"
+#include "shared/window_cascade.h"
 #include "video/snapshot_commands.h"
 #include "wire/bitmap_info.h"
 
@@ -114,18 +115,12 @@ void SnapshotWindow::PlaceOverOwner() {
     if (!owner) {
         return;
     }
-    // Centred over the main window, each further snapshot a step down and right of the one
-    // before, so none opens over the menus or hides another.
-    constexpr int kStep = 24;
-    constexpr int kSteps = 8;
     int others = 0;
     for (QObject* child : owner->children()) {
         auto* snapshot = qobject_cast<SnapshotWindow*>(child);
         others += snapshot && snapshot != this && snapshot->isVisible() ? 1 : 0;
     }
-    const QRect area = owner->geometry();
-    const QPoint offset(kStep * (others % kSteps), kStep * (others % kSteps));
-    move(area.center() - QPoint(width() / 2, height() / 2) + offset);
+    move(CascadedTopLeft(owner->geometry(), size(), others));
 }
 
 void SnapshotWindow::SizeToPicture() {
