@@ -8,6 +8,7 @@
 #include "common/log.h"
 #include "common/memory_policy.h"
 #include "media/clip_playback.h"
+#include "playback/clip_player_factory.h"
 #include "shared/app_texts.h"
 #include "shared/prompt_service.h"
 #include "site/socket_layer.h"
@@ -18,7 +19,10 @@
 #include <QApplication>
 #include <QDialog>
 #include <QEvent>
+#include <QFileInfo>
 #include <QTimer>
+
+#include <utility>
 
 namespace orvane {
 namespace {
@@ -110,6 +114,7 @@ ViewerApp::StartResult ViewerApp::InitInstance(const QStringList& arguments) {
     ShowSplash(mainFrame_.get());
     mainFrame_->ReportStartProblems(splash_);
     mainFrame_->ResumeLastRun();
+    OpenClipFiles(std::exchange(waitingClips_, {}));
     return StartResult::Started;
 }
 
@@ -146,6 +151,33 @@ std::uint32_t ViewerApp::GetFreeDiskMB() const {
 void ViewerApp::SetAutoRun(bool on) {
     // The program as it runs now, wherever it was started from.
     orvane::SetAutoRun(on, *settings_, QCoreApplication::applicationFilePath().toStdString());
+}
+
+void ViewerApp::OpenClipFiles(const QStringList& paths) {
+    if (!mainFrame_) {
+        waitingClips_ << paths;
+        return;
+    }
+    for (const QString& path : paths) {
+        qCInfo(lcApp).noquote() << "opens the clip" << path << "from the command line";
+        const QFileInfo file(path);
+        ClipRecord clip;
+        clip.fileName = file.fileName();
+        clip.path = file.absolutePath() + QLatin1Char('/');
+        // Owned by the main frame, as the clip browser's players are by their dialog.
+        MakeClipPlayer(clip, mainFrame_.get());
+    }
+}
+
+void ViewerApp::BringToFront() {
+    if (!mainFrame_) {
+        return;  // still starting: the password prompt is in front already
+    }
+    mainFrame_->setWindowState((mainFrame_->windowState() & ~Qt::WindowMinimized) |
+                               Qt::WindowActive);
+    mainFrame_->show();
+    mainFrame_->raise();
+    mainFrame_->activateWindow();
 }
 
 void ViewerApp::OnSetupPassword(QWidget* parent) {
