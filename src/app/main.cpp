@@ -82,8 +82,8 @@ bool Set(const char* name) {
 
 // Qt ends the program with abort() and a word about reinstalling it when its window system
 // cannot start; without a display that is the common case, and it deserves a plain answer
-// before Qt is asked at all. Platforms other than X11 and Wayland (offscreen, vnc, ...) are
-// left to Qt.
+// before Qt is asked at all. Any platform named other than xcb (offscreen, wayland, vnc, ...)
+// is left to Qt, and so is a display that is named but cannot be reached (see below).
 bool DisplayMissing(const orvane::StartArguments& arguments) {
     const QString platform =
         arguments.platform.isEmpty() ? qEnvironmentVariable("QT_QPA_PLATFORM") : arguments.platform;

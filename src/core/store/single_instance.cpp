@@ -17,6 +17,7 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
