@@ -6,6 +6,8 @@
 #include "app/viewer_app.h"
 #include "playback/clip_player_window.h"
 #include "shared/app_texts.h"
+#include "store/clip_index.h"
+#include "store/settings.h"
 #include "support/media_samples.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
@@ -85,9 +87,16 @@ TEST(CommandLine, QtOptionsAndSwitchesAreTakenClipsKeptAndAnythingElseNamed) {
 }
 
 TEST_F(StartupTest, ClipsNamedAtStartOpenInPlayersOnceTheMainFrameIsUp) {
+    const QFileInfo clip(test::MediaSample("fc_mjpeg.avi"));
+    {
+        // One Orvane recorded, listed in its index.
+        auto opened = OpenSettings(temp.path());
+        ClipIndex(opened.settings.store(), [](std::int32_t) { return QString("Yard"); })
+            .AddClipRecord({clip.fileName(), 0, 7, "Yard", "2026/12/06", "09:00", "2026/12/06",
+                            "09:05", "", clip.absolutePath() + "/"});
+    }
     ViewerApp app;
-    const QString clip = test::MediaSample("fc_mjpeg.avi");
-    app.OpenClipFiles({clip, temp.File("missing.avi").c_str()});
+    app.OpenClipFiles({clip.absoluteFilePath(), temp.File("missing.avi").c_str()});
     EXPECT_TRUE(Players().isEmpty());
     ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
 
@@ -97,10 +106,11 @@ TEST_F(StartupTest, ClipsNamedAtStartOpenInPlayersOnceTheMainFrameIsUp) {
     EXPECT_EQ(Players()[0]->parentWidget(), app.mainFrame());
     EXPECT_TRUE(Players()[0]->windowTitle().contains("fc_mjpeg.avi"))
         << Players()[0]->windowTitle().toStdString();
+    EXPECT_EQ(Players()[0]->engine().titleLine(), "0007 Yard");
 
     // Another start's clips come the same way, and the main frame comes to the front.
     app.mainFrame()->showMinimized();
-    app.OpenClipFiles({clip});
+    app.OpenClipFiles({clip.absoluteFilePath()});
     app.BringToFront();
     EXPECT_EQ(Players().size(), 2);
     EXPECT_FALSE(app.mainFrame()->windowState() & Qt::WindowMinimized);

@@ -13,6 +13,7 @@
 #include "shared/prompt_service.h"
 #include "site/socket_layer.h"
 #include "store/auto_run.h"
+#include "store/clip_index.h"
 #include "store/event_log.h"
 #include "store/store_location.h"
 
@@ -22,7 +23,9 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace orvane {
 namespace {
@@ -158,12 +161,24 @@ void ViewerApp::OpenClipFiles(const QStringList& paths) {
         waitingClips_ << paths;
         return;
     }
+    // A clip Orvane recorded is shown with its channel and times, as the clip browser shows it.
+    std::vector<ClipRecord> indexed;
+    if (!paths.isEmpty()) {
+        ClipIndex(settings_->store(), {}).LoadClipRecords(indexed);
+    }
     for (const QString& path : paths) {
         qCInfo(lcApp).noquote() << "opens the clip" << path << "from the command line";
         const QFileInfo file(path);
+        const auto entry = std::find_if(indexed.begin(), indexed.end(), [&](const ClipRecord& r) {
+            return r.fileName == file.fileName() && QFileInfo(r.path + r.fileName) == file;
+        });
         ClipRecord clip;
-        clip.fileName = file.fileName();
-        clip.path = file.absolutePath() + QLatin1Char('/');
+        if (entry != indexed.end()) {
+            clip = *entry;
+        } else {
+            clip.fileName = file.fileName();
+            clip.path = file.absolutePath() + QLatin1Char('/');
+        }
         // Owned by the main frame, as the clip browser's players are by their dialog.
         MakeClipPlayer(clip, mainFrame_.get());
     }
