@@ -7,6 +7,7 @@
 #include "site/site_session.h"
 #include "site_simulator.h"
 #include "store/program_lock.h"
+#include "store/store_location.h"
 #include "support/event_loop.h"
 #include "support/scoped_env.h"
 
@@ -158,6 +159,29 @@ TEST_F(LogFileTest, HoldsTheConnectButNeverAPasswordOrAnIdCode) {
         << text.toStdString();
     EXPECT_FALSE(text.contains(kPassword)) << text.toStdString();
     EXPECT_FALSE(text.contains(kIdCode)) << text.toStdString();
+}
+
+// Every tool finds the log and the store from these two; a relative base folder would move them
+// with the folder a tool was started in, so it is ignored as desktops ignore it.
+TEST(BaseFolders, ARelativeOrEmptyBaseFolderFallsBackToTheHomeFolder) {
+    const test::ScopedEnv home{"HOME", "/home/op"};
+    const test::ScopedEnv noRegistry{"ORVANE_REGISTRY", ""};
+    const struct {
+        QByteArray value;
+        std::string config, state;
+    } cases[] = {
+        {"/x", "/x", "/x"},
+        {"", "/home/op/.config", "/home/op/.local/state"},
+        {"rel/dir", "/home/op/.config", "/home/op/.local/state"},
+        {"./dot", "/home/op/.config", "/home/op/.local/state"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.toStdString());
+        const test::ScopedEnv config{"XDG_CONFIG_HOME", c.value};
+        const test::ScopedEnv state{"XDG_STATE_HOME", c.value};
+        EXPECT_EQ(KeyStorePath(), c.config + "/Quillmar-Brakken/registry.sqlite3");
+        EXPECT_EQ(LogFilePath(), c.state + "/Quillmar-Brakken/orvane.log");
+    }
 }
 
 }  // namespace

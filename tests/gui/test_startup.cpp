@@ -4,12 +4,17 @@
 #include "app/password_dialogs.h"
 #include "app/splash_window.h"
 #include "app/viewer_app.h"
+#include "playback/clip_player_window.h"
 #include "shared/app_texts.h"
+#include "store/clip_index.h"
+#include "store/settings.h"
+#include "support/media_samples.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
 #include "video/video_area.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -25,6 +30,17 @@ namespace {
 
 const QStringList kPlainStart{"orvane"};
 
+// The clip player windows that are open.
+QList<ClipPlayerWindow*> Players() {
+    QList<ClipPlayerWindow*> open;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* player = qobject_cast<ClipPlayerWindow*>(window); player && player->isVisible()) {
+            open << player;
+        }
+    }
+    return open;
+}
+
 class StartupTest : public testing::Test {
   protected:
     test::TempStore temp;
@@ -38,6 +54,66 @@ TEST(CommandLine, OnlyEmbeddingAndAutomationSwitchesCount) {
     EXPECT_FALSE(IsEmbeddedStart({"orvane", "Embedding"}));
     EXPECT_FALSE(IsEmbeddedStart({"orvane", "/Embed"}));
     EXPECT_FALSE(IsEmbeddedStart({"/Embedding"}));  // the program's own name is no switch
+}
+
+TEST(CommandLine, QtOptionsAndSwitchesAreTakenClipsKeptAndAnythingElseNamed) {
+    const QString here = QDir::currentPath() + "/";
+    const QString file = QCoreApplication::applicationFilePath();  // exists, any name
+    const struct {
+        QStringList arguments;
+        QStringList clips;
+        QString unknown, platform;
+    } cases[] = {
+        {{"-platform", "offscreen", "-style=fusion", "--display", ":1", "-reverse"},
+         {},
+         "",
+         "offscreen"},
+        {{"/Automation", "a.AVI", "/srv/b.avi", file},
+         {here + "a.AVI", "/srv/b.avi", file},
+         "",
+         ""},
+        {{"--", "-odd.avi", "/Embedding"}, {here + "-odd.avi", "/Embedding"}, "", ""},
+        {{"--bogus", "-x"}, {}, "--bogus", ""},
+        {{"notes.txt"}, {}, "notes.txt", ""},
+        {{"-style"}, {}, "-style", ""},  // an option missing its value
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const StartArguments read = ReadStartArguments(QStringList{"orvane"} + c.arguments);
+        EXPECT_EQ(read.clips, c.clips);
+        EXPECT_EQ(read.unknown, c.unknown);
+        EXPECT_EQ(read.platform, c.platform);
+    }
+}
+
+TEST_F(StartupTest, ClipsNamedAtStartOpenInPlayersOnceTheMainFrameIsUp) {
+    const QFileInfo clip(test::MediaSample("fc_mjpeg.avi"));
+    {
+        // One Orvane recorded, listed in its index.
+        auto opened = OpenSettings(temp.path());
+        ClipIndex(opened.settings.store(), [](std::int32_t) { return QString("Yard"); })
+            .AddClipRecord({clip.fileName(), 0, 7, "Yard", "2026/12/06", "09:00", "2026/12/06",
+                            "09:05", "", clip.absolutePath() + "/"});
+    }
+    ViewerApp app;
+    app.OpenClipFiles({clip.absoluteFilePath(), temp.File("missing.avi").c_str()});
+    EXPECT_TRUE(Players().isEmpty());
+    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+
+    // The file that cannot be played is told by its player, which then closes.
+    QTRY_COMPARE_WITH_TIMEOUT(prompts.texts(), QStringList{playertext::kOpenFileError}, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(Players().size(), 1, 5000);
+    EXPECT_EQ(Players()[0]->parentWidget(), app.mainFrame());
+    EXPECT_TRUE(Players()[0]->windowTitle().contains("fc_mjpeg.avi"))
+        << Players()[0]->windowTitle().toStdString();
+    EXPECT_EQ(Players()[0]->engine().titleLine(), "0007 Yard");
+
+    // Another start's clips come the same way, and the main frame comes to the front.
+    app.mainFrame()->showMinimized();
+    app.OpenClipFiles({clip.absoluteFilePath()});
+    app.BringToFront();
+    EXPECT_EQ(Players().size(), 2);
+    EXPECT_FALSE(app.mainFrame()->windowState() & Qt::WindowMinimized);
 }
 
 TEST_F(StartupTest, WithoutALockTheMainFrameOpensMaximisedWithTheSplash) {

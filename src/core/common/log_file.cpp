@@ -1,5 +1,6 @@
 #include "common/log_file.h"
 
+#include "common/base_dirs.h"
 #include "common/log.h"
 #include "common/version.h"
 
@@ -59,15 +60,7 @@ void MakeFolders(const std::string& path) {
 }  // namespace
 
 std::string LogFilePath() {
-    std::string state;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg) {
-        state = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        state = std::string(home) + "/.local/state";
-    } else {
-        state = ".";
-    }
-    return state + "/" + kCompanyName + "/orvane.log";
+    return BaseFolder("XDG_STATE_HOME", ".local/state") + "/" + kCompanyName + "/orvane.log";
 }
 
 void LogFile::Descriptor::reset(int fd) {

@@ -14,7 +14,7 @@
 namespace orvane {
 
 // Where the program's log lives: $XDG_STATE_HOME/Quillmar-Brakken/orvane.log
-// (XDG_STATE_HOME defaults to ~/.local/state).
+// (~/.local/state when XDG_STATE_HOME is unset or not an absolute path).
 std::string LogFilePath();
 
 // A log file that outlives the run, one message a line:

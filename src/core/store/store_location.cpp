@@ -1,5 +1,6 @@
 #include "store/store_location.h"
 
+#include "common/base_dirs.h"
 #include "store/registry_layout.h"
 
 #include <cstdlib>
@@ -10,15 +11,7 @@ std::string KeyStorePath() {
     if (const char* explicitPath = std::getenv(kRegistryEnvVar); explicitPath && *explicitPath) {
         return explicitPath;
     }
-    std::string config;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
-        config = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        config = std::string(home) + "/.config";
-    } else {
-        config = ".";
-    }
-    return config + "/" + kCompanyKeyName + "/registry.sqlite3";
+    return BaseFolder("XDG_CONFIG_HOME", ".config") + "/" + kCompanyKeyName + "/registry.sqlite3";
 }
 
 }  // namespace orvane

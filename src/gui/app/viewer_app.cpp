@@ -8,17 +8,24 @@
 #include "common/log.h"
 #include "common/memory_policy.h"
 #include "media/clip_playback.h"
+#include "playback/clip_player_factory.h"
 #include "shared/app_texts.h"
 #include "shared/prompt_service.h"
 #include "site/socket_layer.h"
 #include "store/auto_run.h"
+#include "store/clip_index.h"
 #include "store/event_log.h"
 #include "store/store_location.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QEvent>
+#include <QFileInfo>
 #include <QTimer>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace orvane {
 namespace {
@@ -110,6 +117,7 @@ ViewerApp::StartResult ViewerApp::InitInstance(const QStringList& arguments) {
     ShowSplash(mainFrame_.get());
     mainFrame_->ReportStartProblems(splash_);
     mainFrame_->ResumeLastRun();
+    OpenClipFiles(std::exchange(waitingClips_, {}));
     return StartResult::Started;
 }
 
@@ -146,6 +154,45 @@ std::uint32_t ViewerApp::GetFreeDiskMB() const {
 void ViewerApp::SetAutoRun(bool on) {
     // The program as it runs now, wherever it was started from.
     orvane::SetAutoRun(on, *settings_, QCoreApplication::applicationFilePath().toStdString());
+}
+
+void ViewerApp::OpenClipFiles(const QStringList& paths) {
+    if (!mainFrame_) {
+        waitingClips_ << paths;
+        return;
+    }
+    // A clip Orvane recorded is shown with its channel and times, as the clip browser shows it.
+    std::vector<ClipRecord> indexed;
+    if (!paths.isEmpty()) {
+        ClipIndex(settings_->store(), {}).LoadClipRecords(indexed);
+    }
+    for (const QString& path : paths) {
+        qCInfo(lcApp).noquote() << "opens the clip" << path << "from the command line";
+        const QFileInfo file(path);
+        const auto entry = std::find_if(indexed.begin(), indexed.end(), [&](const ClipRecord& r) {
+            return r.fileName == file.fileName() && QFileInfo(r.path + r.fileName) == file;
+        });
+        ClipRecord clip;
+        if (entry != indexed.end()) {
+            clip = *entry;
+        } else {
+            clip.fileName = file.fileName();
+            clip.path = file.absolutePath() + QLatin1Char('/');
+        }
+        // Owned by the main frame, as the clip browser's players are by their dialog.
+        MakeClipPlayer(clip, mainFrame_.get());
+    }
+}
+
+void ViewerApp::BringToFront() {
+    if (!mainFrame_) {
+        return;  // still starting: the password prompt is in front already
+    }
+    mainFrame_->setWindowState((mainFrame_->windowState() & ~Qt::WindowMinimized) |
+                               Qt::WindowActive);
+    mainFrame_->show();
+    mainFrame_->raise();
+    mainFrame_->activateWindow();
 }
 
 void ViewerApp::OnSetupPassword(QWidget* parent) {

@@ -66,6 +66,13 @@ class ViewerApp : public QObject, public EventRecordSink {
         lock_->SavePassword(user, password);
     }
 
+    // Opens each clip file in a player window of its own, as the clip browser does; a file that
+    // cannot be played is reported by its player. Before the main frame is up the files wait
+    // for start-up to finish (and are dropped when the start is declined).
+    void OpenClipFiles(const QStringList& paths);
+    // Shows the main frame, restored when minimised, in front and active.
+    void BringToFront();
+
     // Command 32788, "Setup password".
     void OnSetupPassword(QWidget* parent);
     // Shows the splash over owner when it is enabled and none is showing.
@@ -91,6 +98,7 @@ class ViewerApp : public QObject, public EventRecordSink {
     bool splashEnabled_ = true;
     std::unique_ptr<QuitSignals> quitSignals_;
     int quitSteps_ = 0;  // non-zero while a quit request is being carried out
+    QStringList waitingClips_;
 };
 
 }  // namespace orvane

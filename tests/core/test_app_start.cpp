@@ -1,0 +1,122 @@
+// How the built orvane program starts, run as the child processes it is: its command line, a
+// start without a display, and one program per settings store.
+#include "store/single_instance.h"
+#include "support/media_samples.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+struct Finished {
+    int code = -1;
+    QString err;
+};
+
+class AppStartTest : public testing::Test {
+  protected:
+    AppStartTest() {
+        env.insert("ORVANE_REGISTRY", store);
+        env.insert("XDG_STATE_HOME", folder.path() + "/state");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    void Start(QProcess& process, const QStringList& arguments) const {
+        process.setProcessEnvironment(env);
+        process.start(ORVANE_APP_BINARY, arguments);
+        ASSERT_TRUE(process.waitForStarted());
+    }
+    Finished Run(const QStringList& arguments, const QProcessEnvironment& with) const {
+        QProcess process;
+        process.setProcessEnvironment(with);
+        process.start(ORVANE_APP_BINARY, arguments);
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished();
+            return {};
+        }
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromLocal8Bit(process.readAllStandardError())};
+    }
+    Finished Run(const QStringList& arguments) const { return Run(arguments, env); }
+    // Waits until the running program's terminal output holds text; gives all of it.
+    static QString WaitForOutput(QProcess& process, QString& seen, const QString& text) {
+        process.setReadChannel(QProcess::StandardError);
+        while (!seen.contains(text) && process.waitForReadyRead(10000)) {
+            seen += QString::fromLocal8Bit(process.readAllStandardError());
+        }
+        return seen;
+    }
+
+    QTemporaryDir folder;
+    QString store = folder.path() + "/settings/registry.sqlite3";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+};
+
+TEST_F(AppStartTest, AnUnknownArgumentIsAUsageError) {
+    const Finished run = Run({"-platform", "offscreen", "--bogus", "/Automation"});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_EQ(run.err, "orvane: unknown argument '--bogus'. Try 'orvane --help'.\n");
+}
+
+TEST_F(AppStartTest, WithoutADisplayItSaysSoAndEndsWithStatusOne) {
+    QProcessEnvironment none = env;
+    none.remove("QT_QPA_PLATFORM");
+    none.remove("WAYLAND_DISPLAY");
+    none.remove("DISPLAY");
+    QProcessEnvironment unreachable = none;
+    unreachable.insert("DISPLAY", ":4093");
+    for (const QProcessEnvironment& with : {none, unreachable}) {
+        SCOPED_TRACE(with.value("DISPLAY").toStdString());
+        const Finished run = Run({}, with);
+        EXPECT_EQ(run.code, 1);
+        EXPECT_TRUE(run.err.contains("orvane: Orvane needs a graphical display"))
+            << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains("Reinstalling")) << run.err.toStdString();
+    }
+}
+
+TEST_F(AppStartTest, ASecondStartHandsItsClipsToTheFirstAndEnds) {
+    const QString clip = QFileInfo(test::MediaSample("fc_mjpeg.avi")).canonicalFilePath();
+    QProcess first;
+    Start(first, {"-platform", "offscreen", "/Embedding"});
+    QString output;
+    WaitForOutput(first, output, "listens for other starts");
+
+    const Finished second = Run({clip});
+    EXPECT_EQ(second.code, 0) << second.err.toStdString();
+    EXPECT_TRUE(second.err.contains("Orvane already runs on")) << second.err.toStdString();
+    EXPECT_TRUE(WaitForOutput(first, output, "opens the clip " + clip).contains(clip))
+        << output.toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    // A crash leaves its lock file and its socket behind; neither holds the next start back.
+    first.kill();
+    first.waitForFinished();
+    QProcess next;
+    Start(next, {"/Embedding"});
+    output.clear();
+    WaitForOutput(next, output, "listens for other starts");
+    EXPECT_EQ(Run({}).code, 0);
+    EXPECT_TRUE(WaitForOutput(next, output, "hands over 0 clip(s)").contains("hands over"))
+        << output.toStdString();
+    next.terminate();
+    EXPECT_TRUE(next.waitForFinished(10000));
+    EXPECT_EQ(next.exitCode(), 0);
+}
+
+TEST_F(AppStartTest, AHolderThatNeverAnswersKeepsTheSecondStartFromRunning) {
+    const StoreLock held(CanonicalStorePath(store.toStdString()));
+    ASSERT_EQ(held.state(), StoreLock::State::Held);
+    const Finished run = Run({});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains("holds the settings store " + store + " but does not answer"))
+        << run.err.toStdString();
+}
+
+}  // namespace
+}  // namespace orvane
