@@ -63,7 +63,7 @@ constexpr const char* kDescription =
     "\n"
     "A fault is said once, in orvane-cli's own words; the library's warnings behind it go to\n"
     "$XDG_STATE_HOME/Quillmar-Brakken/orvane-cli.log (~/.local/state when XDG_STATE_HOME is\n"
-    "unset), and to stderr too when QT_LOGGING_RULES is set.\n";
+    "unset or not an absolute path), and to stderr too when QT_LOGGING_RULES is set.\n";
 
 constexpr const char* kExitStatus =
     "Exit status:\n"

@@ -18,7 +18,7 @@ constexpr const char* kHelp =
     "HKEY_CURRENT_USER (HKCU for short), e.g. HKCU\\Software\\Quillmar-Brakken\\Orvane\\Setting.\n"
     "The store is $ORVANE_REGISTRY when set, else\n"
     "$XDG_CONFIG_HOME/Quillmar-Brakken/registry.sqlite3 (~/.config when XDG_CONFIG_HOME is\n"
-    "unset). query and export only read it: they never create it, and work on a store that\n"
+    "unset or not an absolute path). query and export only read it: they never create it, and work on a store that\n"
     "may only be read.\n"
     "\n"
     "Operations:\n"
