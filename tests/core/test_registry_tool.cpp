@@ -213,6 +213,15 @@ TEST_F(RegistryToolTest, ImportTakesNothingOfAFileWithABadLineAndNamesIt) {
     }
 }
 
+// A file that cannot be read, a folder among them, is one error line, never an abort.
+TEST_F(RegistryToolTest, ImportOfAFileThatCannotBeReadNamesIt) {
+    for (const std::string& path : {temp.File("missing.reg"), temp.folder()}) {
+        const ToolRun run = Run({"import", path});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err.rfind("ERROR: cannot read " + path + ": ", 0), 0u) << run.err;
+    }
+}
+
 TEST_F(RegistryToolTest, AReadOnlyOpenSeesWhatTheRunningProgramWroteToItsLog) {
     Run({"add", kSettingKey, "/v", "Live", "/d", "now"});  // still in the open store's WAL
     auto reader = KeyStore::OpenReadOnly(temp.path());

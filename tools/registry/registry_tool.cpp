@@ -6,6 +6,7 @@
 #include "store/registry_layout.h"
 #include "store/store_location.h"
 
+#include <QFile>
 #include <QString>
 
 #include <algorithm>
@@ -16,7 +17,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
 
@@ -424,11 +424,13 @@ bool ApplyKeys(KeyStore& store, const std::vector<RegFileKey>& keys) {
 }
 
 int Import(KeyStore& store, const std::string& path, std::ostream& out, std::ostream& err) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return Fail(err, "cannot read " + path + ": " + std::strerror(errno));
+    // QFile refuses a folder and reports a failed read; a stream would throw from its buffer.
+    QFile file(QString::fromStdString(path));
+    const QByteArray read = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (file.error() != QFileDevice::NoError) {
+        return Fail(err, "cannot read " + path + ": " + file.errorString().toStdString());
     }
-    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string bytes(read.constData(), static_cast<std::size_t>(read.size()));
     const RegFileParse parsed = ParseRegFile(bytes);
     if (!parsed.ok()) {
         return Fail(err, path +
