@@ -278,6 +278,31 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
                 << error.toStdString();
         }
     }
+    // A quit signal while the connect is under way (one more SYN_SENT to the silent port)
+    // ends record as stopped by it, not at the connect's timeout.
+    const auto connecting = [port = QStringLiteral(":%1 ")
+                                        .arg(ntohs(address.sin_port), 4, 16, QLatin1Char('0'))
+                                        .toUpper()] {
+        QFile table("/proc/net/tcp");
+        table.open(QIODevice::ReadOnly);
+        const QStringList rows = QString::fromLatin1(table.readAll()).split('\n');
+        return std::count_if(rows.begin(), rows.end(), [&](const QString& row) {
+            return row.section(' ', 2, 2, QString::SectionSkipEmpty).endsWith(port.trimmed()) &&
+                   row.section(' ', 3, 3, QString::SectionSkipEmpty) == "02";
+        });
+    };
+    const auto before = connecting();
+    QProcess record;
+    record.start(ORVANE_CLI_BINARY, {"record", silent, "--user", "admin", "--password", "admin",
+                                     "--channel", "1", "--timeout", "600", "--dir", clips.path()});
+    ASSERT_TRUE(record.waitForStarted());
+    ASSERT_TRUE(WaitUntil([&] { return connecting() > before; }, 10000));
+    ::kill(static_cast<pid_t>(record.processId()), SIGTERM);
+    ASSERT_TRUE(WaitUntil([&] { return record.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_EQ(record.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(record.exitCode(), 1);
+    EXPECT_EQ(QString::fromUtf8(record.readAllStandardError()),
+              "orvane-cli: stopped by a signal\n");
     for (const int fd : fillers) {
         ::close(fd);
     }

@@ -220,6 +220,27 @@ TEST_F(CliRecordTest, AKilledRecordingStillPlaysAndIsListed) {
     EXPECT_EQ(entries[0].endTime.size(), 5);
 }
 
+// A site that drops the link before the time is up: the clip is kept and named, but the run
+// fails with the reason, so that a script does not take the clip for the whole recording.
+TEST_F(CliRecordTest, ALinkLostBeforeTheEndKeepsTheClipButFails) {
+    Start({"--channel", "3", "--seconds", "600"});
+    const QString path = RecordingPath();
+    ASSERT_FALSE(path.isEmpty()) << output.toStdString();
+    test::Pump(1000);
+    site->DropLinks();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(cli.exitCode(), 1);
+    output += QString::fromUtf8(cli.readAllStandardOutput());
+    EXPECT_TRUE(output.endsWith("\nclip: " + path + "\n")) << output.toStdString();
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    EXPECT_TRUE(QRegularExpression(
+                    "^orvane-cli: the site closed the connection after \\d+\\.\\d of 600 s\n$")
+                    .match(err)
+                    .hasMatch())
+        << err.toStdString();
+    EXPECT_EQ(Index().size(), 1u);
+}
+
 // A site that streams every channel at login: the clip is still the channel asked for.
 TEST_F(CliRecordTest, OnlyTheChannelAskedForIsRecorded) {
     StartSite(true);

@@ -68,10 +68,12 @@ constexpr const char* kDescription =
 constexpr const char* kExitStatus =
     "Exit status:\n"
     "  0  success: frames arrived (probe), a clip with at least one frame was written\n"
-    "     (record, also when a signal ended it), an address was found (identify), the\n"
-    "     frame was shown and saved (frame)\n"
+    "     for --seconds or until a signal ended it (record), an address was found\n"
+    "     (identify), the frame was shown and saved (frame), the export and its manifest\n"
+    "     were written (export), every file matches its manifest (verify)\n"
     "  1  failure; the reason is on stderr, and with --json in the object's \"error\"\n"
-    "     (export: also an --out that exists; verify: a file that is missing or differs;\n"
+    "     (record: also a link lost before --seconds ran out, the clips kept and printed;\n"
+    "     export: an --out that exists; verify: a file that is missing or differs;\n"
     "     frame: a --seek beyond the clip's end; a password file that cannot be read)\n"
     "  2  usage error: an unknown command or option, an option of another command, a\n"
     "     missing or malformed argument or site address; one line names it on stderr\n";

@@ -109,13 +109,21 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
     };
 
     QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &loop,
-                     [&](int) { finish(QStringLiteral("stopped by a signal")); });
+    const QString stoppedBySignal = QStringLiteral("stopped by a signal");
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &loop, [&](int) {
+        finish(stoppedBySignal);
+        // A connect under way ends now, not at its timeout.
+        if (connection.socket().state() != QAbstractSocket::ConnectedState) {
+            connection.socket().abort();
+        }
+    });
 
     QString whyNot;
     if (!ConnectBlocking(connection.socket(), options.host, options.port,
                          options.timeoutSeconds * 1000, &whyNot)) {
-        return failWith(QStringLiteral("cannot connect to %1: %2").arg(report.site, whyNot));
+        return failWith(failure.isEmpty()
+                            ? QStringLiteral("cannot connect to %1: %2").arg(report.site, whyNot)
+                            : failure);
     }
 
     auto clipBytes = [&report] {
@@ -235,6 +243,13 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
         << QString::number(report.seconds, 'f', 2) << " s" << Qt::endl;
     for (const QString& clip : report.clips) {
         out << "clip: " << clip << Qt::endl;
+    }
+    // A link lost before the time was up leaves its clips, but a script must not take them
+    // for the whole recording it asked for.
+    if (!failure.isEmpty() && failure != stoppedBySignal) {
+        return failWith(QStringLiteral("%1 after %2 of %3 s")
+                            .arg(failure, QString::number(report.seconds, 'f', 1))
+                            .arg(options.seconds));
     }
     report.exitCode = 0;
     return 0;

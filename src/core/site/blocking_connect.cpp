@@ -22,6 +22,13 @@ bool ConnectBlocking(QTcpSocket& socket, const QString& host, quint16 port, int 
     QObject::connect(&socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
     QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
     QObject::connect(&socket, &QObject::destroyed, &loop, &QEventLoop::quit);
+    // Aborted by its owner meanwhile (a quit signal, a Disconnect): no use waiting on.
+    QObject::connect(&socket, &QAbstractSocket::stateChanged, &loop,
+                     [&loop](QAbstractSocket::SocketState state) {
+                         if (state == QAbstractSocket::UnconnectedState) {
+                             loop.quit();
+                         }
+                     });
     socket.connectToHost(host, port);
     if (socket.state() != QAbstractSocket::ConnectedState &&
         socket.state() != QAbstractSocket::UnconnectedState) {
@@ -37,11 +44,12 @@ bool ConnectBlocking(QTcpSocket& socket, const QString& host, quint16 port, int 
     if (alive->state() != QAbstractSocket::ConnectedState) {
         // A connect still under way when the deadline came has no error of its own yet: the
         // socket would call it "Unknown error".
-        const bool timedOut = alive->error() == QAbstractSocket::UnknownSocketError;
+        const bool noError = alive->error() == QAbstractSocket::UnknownSocketError;
         if (reason) {
-            *reason = timedOut ? QStringLiteral("timeout (no answer within %1 s)")
-                                     .arg((timeoutMs + 999) / 1000)
-                               : alive->errorString();
+            *reason = !noError              ? alive->errorString()
+                      : deadline.isActive() ? QStringLiteral("closed while connecting")
+                                            : QStringLiteral("timeout (no answer within %1 s)")
+                                                  .arg((timeoutMs + 999) / 1000);
         }
         alive->abort();
         return false;
