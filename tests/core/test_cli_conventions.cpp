@@ -258,9 +258,14 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
     const QString refusing = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
     closed.close();
     const QTemporaryDir clips;
+    std::vector<std::pair<QString, QString>> cases{{silent, "timeout"}, {refusing, "refused"}};
+    // An IPv6 address keeps its brackets, or its port could not be told from it.
+    if (closed.listen(QHostAddress::LocalHostIPv6, 0)) {
+        cases.emplace_back(QStringLiteral("[::1]:%1").arg(closed.serverPort()), "refused");
+        closed.close();
+    }
 
-    for (const auto& [site, reason] : {std::pair{silent, QStringLiteral("timeout")},
-                                       std::pair{refusing, QStringLiteral("refused")}}) {
+    for (const auto& [site, reason] : cases) {
         for (const QString command : {"probe", "record"}) {
             SCOPED_TRACE((command + " " + site).toStdString());
             QStringList arguments{command, site,        "--user", "admin", "--password",

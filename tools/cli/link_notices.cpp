@@ -22,4 +22,9 @@ QString FailureFor(SiteNotice notice) {
     return {};
 }
 
+QString SiteAddress(const QString& host, quint16 port) {
+    const QString shown = host.contains(u':') ? u'[' + host + u']' : host;
+    return QStringLiteral("%1:%2").arg(shown).arg(port);
+}
+
 }  // namespace orvane::cli

@@ -31,4 +31,8 @@ class LinkNotices final : public ConnectionObserver {
 // Why a notice ends a command's run; empty when it does not.
 QString FailureFor(SiteNotice notice);
 
+// The site as the command line names it: an IPv6 address in brackets, so that its port stands
+// apart ("[::1]:1000", not "::1:1000").
+QString SiteAddress(const QString& host, quint16 port);
+
 }  // namespace orvane::cli

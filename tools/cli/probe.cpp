@@ -51,7 +51,7 @@ QJsonObject ProbeReport::ToJson() const {
 
 int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, ProbeReport& report) {
     report = {};
-    report.site = QStringLiteral("%1:%2").arg(options.host).arg(options.port);
+    report.site = SiteAddress(options.host, options.port);
     auto failWith = [&](const QString& reason, int code) {
         report.failure = reason;
         report.exitCode = code;

@@ -65,7 +65,7 @@ QJsonObject RecordReport::ToJson() const {
 int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
               RecordReport& report) {
     report = {};
-    report.site = QStringLiteral("%1:%2").arg(options.host).arg(options.port);
+    report.site = SiteAddress(options.host, options.port);
     report.channel = options.channelId;
     ProgressLine progress(err, options.progress);
     auto failWith = [&](const QString& reason) {
