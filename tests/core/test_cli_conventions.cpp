@@ -69,6 +69,13 @@ TEST(CliConventions, EveryProgramAnswersVersionAndHelpOnStdout) {
         EXPECT_TRUE(help.out.contains("Exit status:\n  0  ")) << help.out.toStdString();
         EXPECT_TRUE(help.err.isEmpty()) << help.err.toStdString();
     }
+    // Each command of orvane-cli's usage is described under "Commands:".
+    const QString cliHelp = RunProgram(ORVANE_CLI_BINARY, {"--help"}).out;
+    for (const QString command : {"probe", "record", "export", "verify", "identify", "frame"}) {
+        EXPECT_TRUE(cliHelp.section("Commands:", 1)
+                        .contains(QRegularExpression("\\n  " + command + " +\\w")))
+            << command.toStdString();
+    }
 }
 
 // One line names the mistake (a malformed address by the address), one says where the usage

@@ -55,6 +55,9 @@ constexpr const char* kDescription =
     "  frame     open a clip as the player does, show frame --seek (or the last frame at or\n"
     "            before --time), step --step frames, save the picture and print the frame's\n"
     "            number and time\n"
+    "  export    write clips of one channel (--from, --to) to one MP4 file --out, with a\n"
+    "            manifest FILE.mp4.json of the SHA-256 of it and of every clip\n"
+    "  verify    check an export and its clips against the manifest\n"
     "\n"
     "The site password (probe, record) is the first of: --password PASSWORD (every user on\n"
     "the machine sees it in ps), --password-file FILE (its first line), the environment\n"
@@ -425,8 +428,10 @@ int main(int argc, char** argv) {
           "(frame).",
           "YYYY-MM-DD HH:MM:SS[.mmm]"},
          {"step", "Frames to step from it, one at a time, negative back (frame).", "k"},
-         {"json", "Print one JSON object on stdout instead of the text (probe, record)."},
-         {"quiet", "No progress line on a terminal (record, frame)."}});
+         {"json",
+          "Print one JSON object on stdout instead of the text (probe, record, export, "
+          "verify)."},
+         {"quiet", "No progress line on a terminal (record, frame, export)."}});
     // --help and --version are answered before the application (and its platform) exists.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
