@@ -68,6 +68,14 @@ TEST(CliConventions, EveryProgramAnswersVersionAndHelpOnStdout) {
         EXPECT_TRUE(help.out.startsWith("usage: " + program.name + " ")) << help.out.toStdString();
         EXPECT_TRUE(help.out.contains("Exit status:\n  0  ")) << help.out.toStdString();
         EXPECT_TRUE(help.err.isEmpty()) << help.err.toStdString();
+        // The manual page names every long option --help lists.
+        QFile page(QStringLiteral(ORVANE_MAN_DIR "/%1.1").arg(program.name));
+        ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << page.fileName().toStdString();
+        const QString manual = QString::fromUtf8(page.readAll()).remove(u'\\');
+        for (const auto& option :
+             QRegularExpression("\\n  (?:-\\w, )?(--[\\w-]+)").globalMatch(help.out)) {
+            EXPECT_TRUE(manual.contains(option.captured(1))) << option.captured(1).toStdString();
+        }
     }
     // Each command of orvane-cli's usage is described under "Commands:".
     const QString cliHelp = RunProgram(ORVANE_CLI_BINARY, {"--help"}).out;

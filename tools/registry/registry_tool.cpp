@@ -25,8 +25,8 @@ namespace {
 
 constexpr const char* kRootName = "HKEY_CURRENT_USER";
 constexpr const char* kUsage =
-    "usage: orvane-registry query KEY [/v NAME | /s] | add KEY /v NAME /t REG_SZ|REG_DWORD /d "
-    "DATA [/f] | delete KEY [/v NAME] /f | export KEY [FILE [/y]] | import FILE";
+    "usage: orvane-registry query KEY [/v NAME | /s] | add KEY [/v NAME] [/t REG_SZ|REG_DWORD] [/d "
+    "DATA] [/f] | delete KEY [/v NAME] /f | export KEY [FILE [/y]] | import FILE";
 constexpr const char* kNotFound =
     "The system was unable to find the specified registry key or value.";
 
