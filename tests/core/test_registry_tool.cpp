@@ -5,11 +5,15 @@
 
 #include <QProcess>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -211,6 +215,33 @@ TEST_F(RegistryToolTest, ImportTakesNothingOfAFileWithABadLineAndNamesIt) {
         EXPECT_EQ(store.OpenKey(KeyStore::kRoot, "Software\\T").status, StoreStatus::NotFound)
             << c.text;
     }
+}
+
+// An export that cannot be written to its end (the file size limit stands in for a full disk)
+// leaves the file /y would replace as it was, and no half-written one.
+TEST_F(RegistryToolTest, AnExportThatCannotBeWrittenLeavesTheFileItWouldReplace) {
+    Run({"add", kSettingKey, "/v", "Long", "/d", std::string(4000, 'x')});
+    test::WriteFileBytes(temp.File("kept.reg"), "old");
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0) << std::strerror(errno);
+    const ToolRun run = Run({"export", "HKCU\\Software", temp.File("kept.reg"), "/y"});
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err.rfind("ERROR: cannot write " + temp.File("kept.reg") + ": ", 0), 0u)
+        << run.err;
+    EXPECT_EQ(test::ReadFileBytes(temp.File("kept.reg")), "old");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.folder())) {
+        if (entry.path().filename().string().find(".reg") != std::string::npos) {
+            left.push_back(entry.path().filename().string());
+        }
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"kept.reg"});
 }
 
 // A file that cannot be read, a folder among them, is one error line, never an abort.

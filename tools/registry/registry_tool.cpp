@@ -7,16 +7,14 @@
 #include "store/store_location.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QString>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <ostream>
 
@@ -349,10 +347,14 @@ int Export(KeyStore& store, const Arguments& args, const std::string& subPath, s
         return Fail(err, args.file + " exists; add /y to overwrite it.");
     }
     const std::string bytes = EncodeRegFile(text);
-    std::ofstream file(args.file, std::ios::binary | std::ios::trunc);
-    if (!file || !file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) ||
-        !file.flush()) {
-        return Fail(err, "cannot write " + args.file + ": " + std::strerror(errno));
+    // Written beside it and renamed once complete: a full disk leaves no half a backup, and
+    // the file /y would replace stays as it was.
+    QSaveFile file(QString::fromStdString(args.file));
+    const auto size = static_cast<qint64>(bytes.size());
+    // Unbuffered: a write that fails is seen here, not lost in a flush that commit() ignores.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(bytes.data(), size) != size || !file.commit()) {
+        return Fail(err, "cannot write " + args.file + ": " + file.errorString().toStdString());
     }
     out << "The operation completed successfully.\n";
     return 0;
