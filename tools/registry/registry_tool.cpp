@@ -352,8 +352,16 @@ int Export(KeyStore& store, const Arguments& args, const std::string& subPath, s
     QSaveFile file(QString::fromStdString(args.file));
     const auto size = static_cast<qint64>(bytes.size());
     // Unbuffered: a write that fails is seen here, not lost in a flush that commit() ignores.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-        file.write(bytes.data(), size) != size || !file.commit()) {
+    // A short write is tried again, so that the one that fails says why (a full disk).
+    qint64 written = 0;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        for (qint64 n = 0; written < size; written += n) {
+            if ((n = file.write(bytes.data() + written, size - written)) <= 0) {
+                break;
+            }
+        }
+    }
+    if (written != size || !file.commit()) {
         return Fail(err, "cannot write " + args.file + ": " + file.errorString().toStdString());
     }
     out << "The operation completed successfully.\n";
