@@ -298,6 +298,12 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
                 << error.toStdString();
         }
     }
+    // The identify server that does not answer is named too.
+    const ProgramRun identify =
+        RunProgram(ORVANE_CLI_BINARY, {"identify", "1234", "--server", refusing});
+    EXPECT_EQ(identify.code, 1);
+    EXPECT_TRUE(identify.err.trimmed().endsWith("(asked " + refusing + ")"))
+        << identify.err.toStdString();
     // A quit signal while the connect is under way (one more SYN_SENT to the silent port)
     // ends record as stopped by it, not at the connect's timeout.
     const auto connecting = [port = QStringLiteral(":%1 ")

@@ -4,6 +4,7 @@
 #include "common/version.h"
 #include "export.h"
 #include "frame.h"
+#include "link_notices.h"
 #include "media/frame_times.h"
 #include "password.h"
 #include "probe.h"
@@ -236,8 +237,15 @@ int Identify(Cli& cli) {
     const IdentifyOutcome outcome = ResolveSiteAddress(client, idCode.toStdString(), net);
     if (outcome.address.empty()) {
         const QString reason = outcome.message.trimmed();
+        // The servers asked, so that a script's log says which did not answer.
+        QStringList servers{
+            cli::SiteAddress(QString::fromStdString(net.identifyPrimary), net.identifyPort)};
+        if (net.identifyFallback != net.identifyPrimary) {
+            servers << cli::SiteAddress(QString::fromStdString(net.identifyFallback),
+                                        net.identifyPort);
+        }
         cli.err << "orvane-cli: " << (reason.isEmpty() ? QStringLiteral("no address") : reason)
-                << Qt::endl;
+                << " (asked " << servers.join(", ") << ")" << Qt::endl;
         return 1;
     }
     cli.out << QString::fromStdString(outcome.address) << Qt::endl;
