@@ -335,21 +335,36 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
     ::close(listener);
 }
 
-// A site that sends its frames two at a time: they arrive together and make one picture
-// each pair, but every frame counts.
-TEST(CliProbe, CountsEveryFrameOfASiteThatSendsThemTogether) {
-    sim::SiteSimulatorOptions options;
-    options.framesPerSecond = 25;
-    options.framesPerSend = 2;
-    options.frameLimit = 24;
-    sim::SiteSimulator site(options);
-    ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
-    const ProgramRun run =
-        RunProgram(ORVANE_CLI_BINARY,
-                   {"probe", QStringLiteral("127.0.0.1:%1").arg(site.port()), "--user", "admin",
-                    "--password", "admin", "--frames", "24", "--timeout", "5", "--json"});
-    EXPECT_EQ(run.code, 0) << run.out.toStdString();
-    EXPECT_EQ(QJsonDocument::fromJson(run.out.toUtf8())["frames"].toInt(), 24);
+// Every frame of the channel opened counts, and only those: a site that sends its frames two
+// at a time (they make one picture each pair), and one that streams every channel at login
+// (the other channel's frames are no frames of the one opened), each stream 24 frames long.
+TEST(CliProbe, CountsEveryFrameOfTheChannelOpenedAndNoOther) {
+    const struct {
+        int framesPerSend;
+        bool streamOnLogin;
+        int asked;
+        int code;
+        int frames;
+        QString error;
+    } cases[] = {{2, false, 24, 0, 24, ""}, {1, true, 30, 1, 0, "timeout: 24 of 30 frames"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.streamOnLogin ? "streaming every channel" : "two at a time");
+        sim::SiteSimulatorOptions options;
+        options.framesPerSecond = 25;
+        options.framesPerSend = c.framesPerSend;
+        options.streamOnLogin = c.streamOnLogin;
+        options.frameLimit = 24;
+        sim::SiteSimulator site(options);
+        ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
+        const ProgramRun run =
+            RunProgram(ORVANE_CLI_BINARY, {"probe", QStringLiteral("127.0.0.1:%1").arg(site.port()),
+                                           "--user", "admin", "--password", "admin", "--frames",
+                                           QString::number(c.asked), "--timeout", "4", "--json"});
+        EXPECT_EQ(run.code, c.code) << run.out.toStdString();
+        const QJsonObject report = QJsonDocument::fromJson(run.out.toUtf8()).object();
+        EXPECT_EQ(report["frames"].toInt(), c.frames);
+        EXPECT_EQ(report["error"].toString(), c.error);
+    }
 }
 
 TEST_F(CliSiteTest, ProbeOpensOnlyAChannelTheSiteLists) {

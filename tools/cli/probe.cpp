@@ -2,6 +2,7 @@
 
 #include "link_notices.h"
 #include "site/blocking_connect.h"
+#include "site/channel_link.h"
 #include "site/headless_host.h"
 #include "site/site_connection.h"
 
@@ -91,8 +92,13 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
     qint64 firstAtMs = 0;
     qint64 lastAtMs = 0;
     // Frames are counted as decoded, not as drawn: frames that arrive together are decoded
-    // one by one but make one picture.
-    const auto decoded = [&connection] { return static_cast<int>(connection.decodedFrames()); };
+    // one by one but make one picture. Only the channel watched counts: a site may stream
+    // others nobody asked for.
+    const auto decoded = [&connection, &watched] {
+        const ChannelLink* link =
+            watched ? connection.channels().FindLinkByWindow(watched) : nullptr;
+        return link && link->decoding ? static_cast<int>(link->decoding->decodedFrames()) : 0;
+    };
     int firstDecoded = 0;
     host.onWindowCreated = [&](HeadlessChannelWindow* window) {
         if (watched) {
