@@ -135,7 +135,8 @@ TEST(DecodeWorkers, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest
     auto channel = workers.AddChannel(std::move(decoder));
 
     ASSERT_TRUE(channel->Submit(FrameOfSize(10, true)));
-    test::Pump(20);  // the worker now waits at the gate with the first frame
+    // The worker holds the first frame at the gate: all the room is left for the rest.
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
     const std::size_t room = ChannelDecoding::kMaxWaitingFrames;
     for (std::size_t i = 0; i < room; ++i) {
         ASSERT_TRUE(channel->Submit(FrameOfSize(11, false)));
@@ -178,7 +179,7 @@ TEST(DecodeWorkers, ALateChannelJumpsToAWaitingKeyFrame) {
     DecodeWorkers workers([] {}, 1);
     auto channel = workers.AddChannel(std::move(decoder));
     ASSERT_TRUE(channel->Submit(FrameOfSize(10, true)));
-    test::Pump(20);
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
     ASSERT_TRUE(channel->Submit(FrameOfSize(11, false)));
     ASSERT_TRUE(channel->Submit(FrameOfSize(12, true)));
     ASSERT_TRUE(channel->Submit(FrameOfSize(13, false)));
