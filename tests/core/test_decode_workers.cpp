@@ -96,12 +96,12 @@ TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureSho
 class GatedDecoder final : public VideoDecoder {
   public:
     explicit GatedDecoder(std::shared_future<void> gate) : gate_(std::move(gate)) {}
-    std::optional<DecodedPicture> Decode(const PackedFrame& frame) override {
+    std::optional<DecodedPicture> Decode(const PackedFrame& frame, QSize) override {
         gate_.wait();
         ++pictures;
         QImage image(4, 4, QImage::Format_RGB32);
         image.fill(static_cast<uint>(frame.imageData.size()));
-        return DecodedPicture{image, {}};
+        return DecodedPicture{image, {}, nullptr};
     }
     bool DecodeWithoutPicture(const PackedFrame&) override {
         gate_.wait();

@@ -82,6 +82,21 @@ std::size_t ChannelDecoding::waitingFrames() const {
     return waiting_.size();
 }
 
+void ChannelDecoding::SetPictureSize(QSize size) {
+    const std::uint64_t packed =
+        size.isEmpty() ? 0
+                       : std::uint64_t{static_cast<std::uint32_t>(size.width())} << 32 |
+                             static_cast<std::uint32_t>(size.height());
+    pictureSize_.store(packed, std::memory_order_relaxed);
+}
+
+QSize ChannelDecoding::pictureSize() const {
+    const std::uint64_t packed = pictureSize_.load(std::memory_order_relaxed);
+    return packed == 0
+               ? QSize()
+               : QSize(static_cast<int>(packed >> 32), static_cast<int>(packed & 0xFFFFFFFFu));
+}
+
 bool ChannelDecoding::DecodeNext() {
     Job job;
     bool newerWaiting = false;
@@ -112,7 +127,7 @@ bool ChannelDecoding::DecodeNext() {
         decoder_->DecodeWithoutPicture(frame);
         return true;
     }
-    auto picture = decoder_->Decode(frame);
+    auto picture = decoder_->Decode(frame, pictureSize());
     if (!picture || !picture->valid()) {
         return true;
     }

@@ -5,6 +5,8 @@
 #include "media/live_frame.h"
 #include "media/video_decoder.h"
 
+#include <QSize>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -61,6 +63,11 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
     std::uint64_t decodedFrames() const { return decoded_.load(std::memory_order_relaxed); }
     std::uint64_t droppedFrames() const { return dropped_.load(std::memory_order_relaxed); }
     std::size_t waitingFrames() const;
+    // The size in device pixels the channel's window shows pictures at: the pictures are
+    // converted to it (an empty size: the frame's own). The window sets it whenever its
+    // picture area changes; any thread.
+    void SetPictureSize(QSize size);
+    QSize pictureSize() const;
 
   private:
     friend class DecodeWorkers;
@@ -84,6 +91,7 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
     bool restartNext_ = false;
     std::optional<DecodedPicture> newest_;
 
+    std::atomic<std::uint64_t> pictureSize_{0};  // width in the high half, height in the low
     std::atomic<bool> behind_{false};
     std::atomic<std::uint64_t> decoded_{0};
     std::atomic<std::uint64_t> dropped_{0};

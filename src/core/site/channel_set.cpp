@@ -70,6 +70,8 @@ bool ChannelSet::TakeFrame(const sitemsg::VideoFrame& frame, const DecoderChoice
                               << link->channelId;
         } else {
             link->decoding = Workers().AddChannel(std::move(channelDecoder));
+            link->decoding->SetPictureSize(link->hasWindow() ? link->window->displaySize()
+                                                             : QSize());
         }
     }
     if (link->decoding) {
@@ -287,6 +289,13 @@ Block ChannelSet::LatestFrame(const ChannelWindow* window) const {
         return {};
     }
     return *link->latestFrame.packed;
+}
+
+void ChannelSet::SetDisplaySize(const ChannelWindow* window, QSize size) {
+    ChannelLink* link = LinkOf(window);
+    if (link && link->decoding) {
+        link->decoding->SetPictureSize(size);
+    }
 }
 
 DecodeWorkers& ChannelSet::Workers() {

@@ -75,6 +75,9 @@ class ChannelSet : public QObject {
     bool SetFrameSink(const ChannelWindow* window, FrameSink* sink);
     // The channel's latest frame as received; empty without one.
     Block LatestFrame(const ChannelWindow* window) const;
+    // The window shows pictures at this size now (device pixels): its channel's next pictures
+    // are made at it.
+    void SetDisplaySize(const ChannelWindow* window, QSize size);
 
     const std::list<ChannelLink>& links() const { return links_; }
     const ChannelLink* FindLinkByWindow(const ChannelWindow* window) const;

@@ -28,6 +28,9 @@ class ChannelWindow {
     // The window as a QObject, so the connection notices when it is destroyed.
     virtual QObject* object() = 0;
     virtual void DrawPicture(const DecodedPicture& picture) = 0;
+    // The size in device pixels the window shows pictures at, which the pictures are made
+    // at; empty for the frame's own size. A window tells its connection when it changes.
+    virtual QSize displaySize() const { return {}; }
     // The site stopped the channel: show "Stop.".
     virtual void MarkStopped() = 0;
     // The feed is dead: the last picture is drawn dimmed with this mark ("No video since
