@@ -36,6 +36,9 @@ class ChannelWindow {
     // The feed is dead: the last picture is drawn dimmed with this mark ("No video since
     // ..."); empty when frames come again.
     virtual void MarkFeed(const QString& mark) = 0;
+    // Decoding cannot keep up and this channel shows only its key frames: the picture is
+    // marked "reduced" until it runs at its full rate again.
+    virtual void MarkReduced(bool reduced) { (void)reduced; }
     // In alarm mode, from inside the dispatch of the frame that made the window: starts
     // recording at once and returns the recorder, which the connection hands that frame and
     // every one after (nullptr when no clip could start); the snapshot and what the operator

@@ -83,6 +83,9 @@ class PictureView : public QWidget {
         if (!window_.feedMark_.isEmpty()) {
             PaintFeedMark(painter);
         }
+        if (window_.reduced_) {
+            PaintReducedMark(painter);
+        }
         if (window_.stopped_) {
             painter.setPen(QColor(255, 0, 0));
             painter.drawText(QPoint(kStopMarkOffset, kStopMarkOffset + fontMetrics().ascent()),
@@ -129,6 +132,19 @@ class PictureView : public QWidget {
         painter.fillRect(plate, QColor(0, 0, 0, 200));
         painter.setPen(QColor(255, 255, 0));
         painter.drawText(plate, Qt::AlignCenter, window_.feedMark_);
+    }
+
+    // In the bottom right corner, clear of the feed mark, on a dark plate like it.
+    void PaintReducedMark(QPainter& painter) {
+        const QString mark = QString::fromLatin1(videotext::kReducedMark);
+        const QFontMetrics metrics = fontMetrics();
+        QRect plate(0, 0, metrics.horizontalAdvance(mark) + 2 * kFeedMarkPadding,
+                    metrics.height() + 2 * kFeedMarkPadding);
+        plate.moveBottomRight(
+            QPoint(width() - 1 - kFeedMarkMargin, height() - 1 - kFeedMarkMargin));
+        painter.fillRect(plate, QColor(0, 0, 0, 200));
+        painter.setPen(QColor(255, 160, 0));
+        painter.drawText(plate, Qt::AlignCenter, mark);
     }
 
     VideoChannelWindow& window_;
@@ -314,6 +330,11 @@ void VideoChannelWindow::DrawPicture(const DecodedPicture& picture) {
 
 void VideoChannelWindow::MarkStopped() {
     stopped_ = true;
+    view_->update();
+}
+
+void VideoChannelWindow::MarkReduced(bool reduced) {
+    reduced_ = reduced;
     view_->update();
 }
 

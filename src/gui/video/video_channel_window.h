@@ -74,6 +74,9 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     QSize displaySize() const override;
     void MarkStopped() override;
     void MarkFeed(const QString& mark) override;
+    void MarkReduced(bool reduced) override;
+    // The picture carries the "reduced" mark: only the channel's key frames are shown.
+    bool markedReduced() const { return reduced_; }
     // "No video since ..." while the feed is dead; empty while it is live.
     const QString& feedMark() const { return feedMark_; }
     FrameSink* StartAlarmActions() override;
@@ -115,6 +118,7 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     QSize publishedSize_;
     SizeMode sizeMode_ = k160x120;
     bool stopped_ = false;
+    bool reduced_ = false;
     QString feedMark_;
     std::unique_ptr<ClipRecorder> recorder_;
     bool captionShown_ = true;
@@ -126,6 +130,7 @@ namespace videotext {
 inline constexpr const char* kCloseQuestion =
     "\n\n Are you sure close local site video channel? \n\n";
 inline constexpr const char* kStopMark = "Stop.";
+inline constexpr const char* kReducedMark = "reduced";
 // Between the channel's name and the time in a snapshot's title.
 inline constexpr const char* kSnapshotTimeSeparator = " -- ";
 }  // namespace videotext
