@@ -14,8 +14,8 @@ namespace orvane {
 
 // The filter that scales live pictures to their window's size. Area averaging: a tile a third
 // of the frame's width shows fine lines and text as smooth scaling of the whole picture
-// would, where the bilinear filters skip rows and columns; and it costs about the same
-// (bench_scale has the figures).
+// would (within 1/255 on average, where the bilinear filters are 6 to 25 off and the fast one
+// 40 to 60), and it is also the cheapest of the good-looking ones: bench_scale has the figures.
 inline constexpr int kDisplayScaling = SWS_AREA;
 
 // Turns decoded frames into pictures of a given size: the colour conversion and the scaling
