@@ -30,6 +30,8 @@ constexpr char kAnswer = 'k';
 // No list of paths a desktop hands over comes near this; a bigger request is no request.
 constexpr qint64 kMaxRequestBytes = 4 << 20;
 constexpr int kRetryMs = 100;
+// As many links as the kernel follows in one path before it gives up (ELOOP).
+constexpr int kMaxLinkHops = 40;
 
 void MakeFolders(const std::string& path) {
     for (auto slash = path.find('/', 1); slash != std::string::npos;
@@ -41,7 +43,12 @@ void MakeFolders(const std::string& path) {
 }  // namespace
 
 std::string CanonicalStorePath(const std::string& storePath) {
-    const QFileInfo info(QString::fromStdString(storePath));
+    QFileInfo info(QString::fromStdString(storePath));
+    // The store file may itself be a link (a dotfile manager's, say), perhaps to a file not
+    // made yet: it is the file at the end that is locked. A loop of links stops somewhere.
+    for (int hop = 0; hop < kMaxLinkHops && info.isSymLink(); ++hop) {
+        info = QFileInfo(info.symLinkTarget());
+    }
     const QString folder = info.absolutePath();
     const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
     const QString base = canonicalFolder.isEmpty() ? QDir::cleanPath(folder) : canonicalFolder;

@@ -11,8 +11,8 @@ class QLocalSocket;
 
 namespace orvane {
 
-// The store's path with its folder's symbolic links and "." / ".." resolved, so that two
-// spellings of one store share a lock and a socket. The file itself need not exist yet.
+// The store's path with its own and its folder's symbolic links and "." / ".." resolved, so that
+// two spellings of one store share a lock and a socket. The file itself need not exist yet.
 std::string CanonicalStorePath(const std::string& storePath);
 
 // The program's hold on one settings store: an exclusive flock on "<store>.lock", kept for the
