@@ -4,7 +4,9 @@
 // grain, so the encoder and decoder have real detail to work on, as with a real scene.
 #include "frame_source.h"
 
+#include <QFont>
 #include <QImage>
+#include <QPainter>
 #include <QSize>
 
 #include <algorithm>
@@ -27,6 +29,36 @@ inline QImage CameraLikePicture(int index, QSize size, int grainBits) {
                 qRgb(std::clamp(qRed(p) + grain, 0, 255), std::clamp(qGreen(p) + grain, 0, 255),
                      std::clamp(qBlue(p) + grain, 0, 255));
         }
+    }
+    return picture;
+}
+
+// What scaling spoils first: one-pixel lines across and down, a one-pixel grid, and rows of
+// small text like a camera's caption, black on white. Needs a QGuiApplication (fonts).
+inline QImage FineDetailPicture(QSize size) {
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    const int third = size.width() / 3;
+    for (int x = 0; x < third; x += 2) {
+        painter.fillRect(x, 0, 1, size.height() / 2, Qt::black);
+    }
+    for (int y = 0; y < size.height() / 2; y += 2) {
+        painter.fillRect(third, y, third, 1, Qt::black);
+    }
+    for (int x = 2 * third; x < size.width(); x += 6) {
+        painter.fillRect(x, 0, 1, size.height() / 2, Qt::black);
+    }
+    for (int y = 0; y < size.height() / 2; y += 6) {
+        painter.fillRect(2 * third, y, size.width() - 2 * third, 1, Qt::black);
+    }
+    QFont font;
+    font.setPixelSize(std::max(10, size.height() / 24));
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    const int line = font.pixelSize() + 4;
+    for (int y = size.height() / 2 + line; y < size.height(); y += line) {
+        painter.drawText(4, y, QStringLiteral("0012 Gate north 2026-12-08 03:14:15 ABCDEFGH"));
     }
     return picture;
 }

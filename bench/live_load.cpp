@@ -1,14 +1,17 @@
 // Live load: a simulated site (orvane-site, its own process, replaying frames it encoded once)
-// streams N channels of 352 x 288 video to Orvane's main frame and video windows (offscreen)
-// for a while. Prints the site's send rate, the frames shown against the frames sent,
+// streams N channels of video (352 x 288 unless told) to Orvane's main frame and video windows
+// for a while, on an offscreen screen of 1920 x 1080 pixels that the main frame fills, the
+// windows tiled over it. Prints the site's send rate, the frames shown against the frames sent,
 // Orvane's CPU seconds per shown frame beside decoding the same kind of frames alone with one
 // thread, the latency from sending a frame to painting it (p50, p99), the lateness of a 10 ms
 // timer on the GUI thread (how long the event loop stalls), and resident memory.
 // With --record every channel records from its first frame, into a temporary folder; with
 // --block-writer S it does, and the recordings' disk stops answering for S seconds in the middle
 // of the run (the paints and stalls of that time are told apart).
+// With --halve-at S the site halves its frame rate S seconds into the run, and the time the
+// view takes to come back to full rate (no channel reduced) is told.
 //   live_load [--channels 16] [--seconds 30] [--fps 25] [--record] [--block-writer S]
-//             [--codec mpeg4|h264|mjpeg]
+//             [--codec mpeg4|h264|mjpeg] [--size WxH] [--halve-at S]
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
 #include "decode_only.h"
@@ -19,6 +22,7 @@
 #include "media/video_decoder.h"
 #include "process_stats.h"
 #include "shared/command_ids.h"
+#include "site_simulator.h"
 #include "support/file_gate.h"
 #include "video/video_channel_window.h"
 #include "wire/byte_order.h"
@@ -29,6 +33,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -43,23 +48,35 @@ using bench::ResidentMegabytes;
 
 namespace {
 
-// CPU seconds per frame to decode the simulator's kind of frames alone, one thread.
-double DecodeOnlySecondsPerFrame(sim::SimulatedCodec codec) {
-    const QSize size(352, 288);
+// CPU seconds per frame to decode alone, with one thread, the frames the simulator sends: a
+// channel's loop, over and over (the decoder starts afresh at each pass's key frame).
+double DecodeOnlySecondsPerFrame(sim::SimulatedCodec codec, QSize size) {
     auto encoder = sim::LiveEncoder::Create(codec, size);
-    std::vector<Block> frames;
-    for (int i = 0; i < 250; ++i) {
-        if (auto frame = encoder->Encode(sim::TestPattern(i % 4, i, size))) {
-            frames.push_back(std::move(*frame));
+    std::vector<Block> loop;
+    for (int i = 0; i < sim::ReplayFrames(codec); ++i) {
+        if (auto frame = encoder->Encode(sim::TestPattern(0, i, size))) {
+            loop.push_back(std::move(*frame));
         }
+    }
+    // Fewer passes of the larger pictures.
+    const std::size_t count = size.width() * size.height() > 352 * 288 ? 2 * loop.size() : 250;
+    std::vector<Block> frames;
+    for (std::size_t i = 0; i < count && !loop.empty(); ++i) {
+        frames.push_back(loop[i % loop.size()]);
     }
     const AVCodecID id = codec == sim::SimulatedCodec::H264    ? AV_CODEC_ID_H264
                          : codec == sim::SimulatedCodec::Mjpeg ? AV_CODEC_ID_MJPEG
                                                                : AV_CODEC_ID_MPEG4;
     CodecContextPtr context = bench::OpenDecodeOnly(id);
+    // Passes until a second of CPU has gone: one pass of small frames takes a few
+    // milliseconds, which one preemption would throw off.
     const double start = CpuSeconds();
-    bench::DecodeOnly(context.get(), frames);
-    return (CpuSeconds() - start) / static_cast<double>(frames.size());
+    std::size_t decoded = 0;
+    do {
+        bench::DecodeOnly(context.get(), frames);
+        decoded += frames.size();
+    } while (CpuSeconds() - start < 1.0);
+    return (CpuSeconds() - start) / static_cast<double>(decoded);
 }
 
 // Measures, at every paint of a picture, how old the frame it shows is.
@@ -118,21 +135,37 @@ std::int64_t Percentile(std::vector<std::int64_t>& values, double p) {
     return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
 }
 
+// The offscreen platform's one screen, as large as a common monitor.
+QByteArray OffscreenScreen(const QString& folder) {
+    const QString path = folder + "/screen.json";
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return "offscreen";
+    }
+    file.write(R"({"screens": [{"name": "bench", "x": 0, "y": 0, "width": 1920, "height": 1080,
+                   "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    return "offscreen:configfile=" + path.toUtf8();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dir;
+    qputenv("QT_QPA_PLATFORM", OffscreenScreen(dir.path()));
     QApplication qtApp(argc, argv);
     QCommandLineParser parser;
-    parser.addOptions({{"channels", "Channels.", "n", "16"},
-                       {"seconds", "Seconds of streaming.", "s", "30"},
-                       {"fps", "Frames per second per channel.", "fps", "25"},
-                       {"record", "Record every channel."},
-                       {"block-writer",
-                        "Record every channel, and hold the recordings' disk still for s seconds "
-                        "in the middle of the run.",
-                        "s", "0"},
-                       {"codec", "mpeg4, h264 or mjpeg.", "codec", "mpeg4"}});
+    parser.addOptions(
+        {{"channels", "Channels.", "n", "16"},
+         {"seconds", "Seconds of streaming.", "s", "30"},
+         {"fps", "Frames per second per channel.", "fps", "25"},
+         {"record", "Record every channel."},
+         {"block-writer",
+          "Record every channel, and hold the recordings' disk still for s seconds "
+          "in the middle of the run.",
+          "s", "0"},
+         {"codec", "mpeg4, h264 or mjpeg.", "codec", "mpeg4"},
+         {"size", "Picture size WxH.", "size", "352x288"},
+         {"halve-at", "The site halves its frame rate s seconds into the run.", "s", "0"}});
     parser.process(qtApp);
     const int channels = parser.value("channels").toInt();
     const double seconds = parser.value("seconds").toDouble();
@@ -143,8 +176,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "live_load: unknown codec\n");
         return 2;
     }
+    const QStringList sizeParts = parser.value("size").toLower().split('x');
+    const QSize size(sizeParts.value(0).toInt(), sizeParts.value(1).toInt());
+    if (sizeParts.size() != 2 || size.isEmpty()) {
+        std::fprintf(stderr, "live_load: bad --size (want WxH)\n");
+        return 2;
+    }
+    const double halveAt = parser.value("halve-at").toDouble();
 
-    QTemporaryDir dir;
     qputenv("ORVANE_REGISTRY", (dir.path() + "/registry.sqlite3").toUtf8());
 
     QStringList siteArgs{"--port",
@@ -154,7 +193,7 @@ int main(int argc, char** argv) {
                          "--codec",
                          parser.value("codec"),
                          "--size",
-                         "352x288",
+                         parser.value("size"),
                          "--fps",
                          parser.value("fps"),
                          "--stream-on-login",
@@ -162,12 +201,16 @@ int main(int argc, char** argv) {
                          "--replay",
                          "--duration",
                          QString::number(seconds)};
+    if (halveAt > 0) {
+        siteArgs << "--halve-at" << QString::number(halveAt);
+    }
     for (int i = 1; i <= channels; ++i) {
         siteArgs << "--channel" << QString("%1:Camera %1").arg(i);
     }
     QProcess site;
     site.start(ORVANE_SITE_BINARY, siteArgs);
-    if (!site.waitForReadyRead(10000)) {
+    // The site encodes its channels' loops before it listens: a while for many large ones.
+    if (!site.waitForReadyRead(600000)) {
         std::fprintf(stderr, "live_load: orvane-site did not start\n");
         return 1;
     }
@@ -260,6 +303,11 @@ int main(int argc, char** argv) {
     bool degraded = false;
     double cpu = 0;
     qsizetype windows = 0;
+    QSize tile;
+    int reducedMost = 0;
+    // From the site's halving of its load until no channel is reduced any more.
+    QElapsedTimer sinceHalved;
+    qint64 fullRateAfterMs = -1;
     // The figures are read ten times a second; between reads the loop sleeps until an event
     // comes, so that the measuring costs next to nothing of the CPU it measures.
     bool sampleDue = true;
@@ -277,8 +325,17 @@ int main(int argc, char** argv) {
             shown = frame->session().connection()->frameCounter();
             decoded = std::max(decoded, frame->session().connection()->decodedFrames());
             dropped = std::max(dropped, frame->session().connection()->droppedFrames());
-            degraded = degraded || frame->session().connection()->viewDegraded();
+            const bool degradedNow = frame->session().connection()->viewDegraded();
+            reducedMost =
+                std::max(reducedMost, frame->session().connection()->channels().reducedChannels());
+            degraded = degraded || degradedNow;
+            if (sinceHalved.isValid() && fullRateAfterMs < 0 && !degradedNow) {
+                fullRateAfterMs = sinceHalved.elapsed();
+            }
             windows = std::max(windows, frame->channelWindows().size());
+            if (!frame->channelWindows().isEmpty()) {
+                tile = frame->channelWindows().front()->displaySize();
+            }
             std::uint64_t recordedNow = 0;
             std::int64_t owedNow = 0;
             for (VideoChannelWindow* window : frame->channelWindows()) {
@@ -306,6 +363,8 @@ int main(int argc, char** argv) {
                 sentLine = line;
             } else if (line.startsWith("send rate:")) {
                 rateLine = line;
+            } else if (line == "load halved") {
+                sinceHalved.start();
             }
         }
         // The block: from the middle of the run, what is painted and how late the loop runs
@@ -333,9 +392,12 @@ int main(int argc, char** argv) {
     const long long sent = sentLine.section(':', 1).trimmed().toLongLong();
     std::vector<std::int64_t> lateness = stalls ? stalls->lateness : std::vector<std::int64_t>();
     stalls.reset();
-    const double decodeOnly = DecodeOnlySecondsPerFrame(*codec);
-    std::printf("channels: %d, codec: %s, seconds: %.0f, windows: %lld\n", channels,
-                qPrintable(parser.value("codec")), seconds, static_cast<long long>(windows));
+    const double decodeOnly = DecodeOnlySecondsPerFrame(*codec, size);
+    std::printf(
+        "channels: %d, codec: %s, size: %dx%d, seconds: %.0f, windows: %lld, pictures "
+        "made at %dx%d\n",
+        channels, qPrintable(parser.value("codec")), size.width(), size.height(), seconds,
+        static_cast<long long>(windows), tile.width(), tile.height());
     std::printf("site send rate: %s frames/s (%.0f wanted)\n",
                 qPrintable(rateLine.section(':', 1).trimmed()),
                 channels * parser.value("fps").toDouble());
@@ -344,6 +406,7 @@ int main(int argc, char** argv) {
     std::printf("frames decoded: %llu, dropped to catch up: %llu%s\n",
                 static_cast<unsigned long long>(decoded), static_cast<unsigned long long>(dropped),
                 degraded ? " (the view was degraded for a while)" : "");
+    std::printf("channels reduced to key frames: %d at most\n", reducedMost);
     std::printf("cpu per shown frame: %.1f us; decode-only per frame: %.1f us; ratio %.2f\n",
                 shown > 0 ? 1e6 * cpu / shown : 0.0, 1e6 * decodeOnly,
                 shown > 0 ? (cpu / shown) / decodeOnly : 0.0);
@@ -368,6 +431,14 @@ int main(int argc, char** argv) {
             static_cast<long long>(Percentile(blockedLatencies, 0.99)), blockedLatencies.size(),
             static_cast<long long>(Percentile(blockedLateness, 0.99)),
             static_cast<long long>(Percentile(blockedLateness, 1.0)));
+    }
+    if (halveAt > 0) {
+        if (fullRateAfterMs >= 0) {
+            std::printf("full rate again %.1f s after the load halved\n",
+                        static_cast<double>(fullRateAfterMs) / 1000.0);
+        } else {
+            std::printf("full rate not back by the end of the run\n");
+        }
     }
     std::printf("resident memory: %.0f MB at most\n", residentMax);
     return 0;

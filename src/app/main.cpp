@@ -112,7 +112,8 @@ void HandleWindowSystemMessage(QtMsgType type, const QMessageLogContext& context
     std::_Exit(1);
 }
 
-int RunFirst(int argc, char** argv, const QStringList& clips, const QString& socketName) {
+int RunFirst(int argc, char** argv, const QStringList& clips, const QString& socketName,
+             const orvane::StoreLock& lock) {
     g_logHandler = qInstallMessageHandler(HandleWindowSystemMessage);
     QApplication qtApp(argc, argv);
     qInstallMessageHandler(g_logHandler);
@@ -129,8 +130,10 @@ int RunFirst(int argc, char** argv, const QStringList& clips, const QString& soc
                          app.OpenClipFiles(passed);
                          app.BringToFront();
                      });
-    if (!socketName.isEmpty()) {
-        server.Listen(socketName);
+    if (!socketName.isEmpty() && server.Listen(socketName) &&
+        !lock.WriteNote(server.fullName().toStdString())) {
+        qCWarning(lcApp).noquote()
+            << "cannot note the socket in" << QString::fromStdString(lock.path());
     }
     app.OpenClipFiles(clips);
     switch (app.InitInstance(QApplication::arguments())) {
@@ -146,9 +149,13 @@ int RunFirst(int argc, char** argv, const QStringList& clips, const QString& soc
 
 // Another Orvane holds the store: it gets the clips and comes to the front; this one ends.
 int HandOver(int argc, char** argv, const QStringList& clips, const QString& socketName,
-             const std::string& store) {
+             const orvane::StoreLock& lock, const std::string& store) {
     const QCoreApplication qtApp(argc, argv);
-    if (orvane::PassToRunningInstance(socketName, clips, kAnswerWaitMs)) {
+    // Where the holder says it listens; the name this start works out for itself when it has
+    // not said so yet (it is still starting).
+    const std::string noted = lock.ReadNote();
+    const QString name = noted.empty() ? socketName : QString::fromStdString(noted);
+    if (orvane::PassToRunningInstance(name, clips, kAnswerWaitMs)) {
         qCInfo(lcApp).noquote() << "Orvane already runs on" << QString::fromStdString(store)
                                 << "and was handed" << clips.size() << "clip(s)";
         return 0;
@@ -169,7 +176,7 @@ int Run(int argc, char** argv, const orvane::StartArguments& arguments) {
         case orvane::StoreLock::State::Held:
             break;
         case orvane::StoreLock::State::HeldByOther:
-            return HandOver(argc, argv, arguments.clips, socketName, store);
+            return HandOver(argc, argv, arguments.clips, socketName, lock, store);
         case orvane::StoreLock::State::Failed:
             // A store that cannot be written is reported by start-up; run without the lock.
             qCWarning(lcApp).noquote() << "cannot lock" << QString::fromStdString(lock.path())
@@ -181,7 +188,7 @@ int Run(int argc, char** argv, const orvane::StartArguments& arguments) {
         return 1;
     }
     return RunFirst(argc, argv, arguments.clips,
-                    lock.state() == orvane::StoreLock::State::Held ? socketName : QString());
+                    lock.state() == orvane::StoreLock::State::Held ? socketName : QString(), lock);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include "store/single_instance.h"
 #include "support/media_samples.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -95,13 +97,16 @@ TEST_F(AppStartTest, ASecondStartHandsItsClipsToTheFirstAndEnds) {
     EXPECT_EQ(first.state(), QProcess::Running);
 
     // A crash leaves its lock file and its socket behind; neither holds the next start back.
+    // A start whose environment names another runtime folder (su, ssh) finds the holder too.
     first.kill();
     first.waitForFinished();
     QProcess next;
     Start(next, {"/Embedding"});
     output.clear();
     WaitForOutput(next, output, "listens for other starts");
-    EXPECT_EQ(Run({}).code, 0);
+    QProcessEnvironment elsewhere = env;
+    elsewhere.insert("XDG_RUNTIME_DIR", folder.path());
+    EXPECT_EQ(Run({}, elsewhere).code, 0);
     EXPECT_TRUE(WaitForOutput(next, output, "hands over 0 clip(s)").contains("hands over"))
         << output.toStdString();
     next.terminate();
@@ -116,6 +121,33 @@ TEST_F(AppStartTest, AHolderThatNeverAnswersKeepsTheSecondStartFromRunning) {
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(run.err.contains("holds the settings store " + store + " but does not answer"))
         << run.err.toStdString();
+}
+
+// A desktop's dotfiles often reach the store through a link to the folder or to the file itself;
+// every way of naming the one file is one store, with one lock.
+TEST(StoreLockTest, EveryNameOfOneStoreTakesTheSameLock) {
+    const QTemporaryDir folder;
+    const QString real = folder.path() + "/real";
+    ASSERT_TRUE(QDir().mkpath(real));
+    const QString store = real + "/registry.sqlite3";
+    ASSERT_TRUE(QFile::link(real, folder.path() + "/folder-link"));
+    ASSERT_TRUE(QFile::link(store, folder.path() + "/file-link.sqlite3"));
+    ASSERT_TRUE(QFile::link("real/registry.sqlite3", folder.path() + "/relative-link.sqlite3"));
+    ASSERT_TRUE(QFile::link(folder.path() + "/file-link.sqlite3", folder.path() + "/link-to-link"));
+    for (const bool storeExists : {false, true}) {
+        if (storeExists) {
+            QFile file(store);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        const StoreLock held(CanonicalStorePath(store.toStdString()));
+        ASSERT_EQ(held.state(), StoreLock::State::Held);
+        for (const char* name : {"folder-link/registry.sqlite3", "real/../real/registry.sqlite3",
+                                 "file-link.sqlite3", "relative-link.sqlite3", "link-to-link"}) {
+            SCOPED_TRACE(testing::Message() << name << (storeExists ? "" : ", store not made yet"));
+            const StoreLock other(CanonicalStorePath((folder.path() + "/" + name).toStdString()));
+            EXPECT_EQ(other.state(), StoreLock::State::HeldByOther);
+        }
+    }
 }
 
 }  // namespace

@@ -2,12 +2,17 @@
 #include "media/decode_workers.h"
 #include "media/decoder_registry.h"
 #include "media/key_frames.h"
+#include "site/channel_set.h"
+#include "site/headless_host.h"
 #include "support/event_loop.h"
 #include "support/message_guard.h"
 
 #include <QMetaObject>
 
+#include <QTimer>
+
 #include <future>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -62,7 +67,7 @@ TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureSho
                 &receiver, [&] { ++notices; }, Qt::QueuedConnection);
         },
         2);
-    constexpr int kChannels = 6;
+    constexpr int kChannels = 8;
     std::vector<std::vector<Block>> streams;
     std::vector<std::shared_ptr<ChannelDecoding>> channels;
     for (int c = 0; c < kChannels; ++c) {
@@ -96,12 +101,12 @@ TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureSho
 class GatedDecoder final : public VideoDecoder {
   public:
     explicit GatedDecoder(std::shared_future<void> gate) : gate_(std::move(gate)) {}
-    std::optional<DecodedPicture> Decode(const PackedFrame& frame) override {
+    std::optional<DecodedPicture> Decode(const PackedFrame& frame, QSize) override {
         gate_.wait();
         ++pictures;
         QImage image(4, 4, QImage::Format_RGB32);
         image.fill(static_cast<uint>(frame.imageData.size()));
-        return DecodedPicture{image, {}};
+        return DecodedPicture{image, {}, nullptr};
     }
     bool DecodeWithoutPicture(const PackedFrame&) override {
         gate_.wait();
@@ -135,7 +140,8 @@ TEST(DecodeWorkers, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest
     auto channel = workers.AddChannel(std::move(decoder));
 
     ASSERT_TRUE(channel->Submit(FrameOfSize(10, true)));
-    test::Pump(20);  // the worker now waits at the gate with the first frame
+    // The worker holds the first frame at the gate: all the room is left for the rest.
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
     const std::size_t room = ChannelDecoding::kMaxWaitingFrames;
     for (std::size_t i = 0; i < room; ++i) {
         ASSERT_TRUE(channel->Submit(FrameOfSize(11, false)));
@@ -178,7 +184,7 @@ TEST(DecodeWorkers, ALateChannelJumpsToAWaitingKeyFrame) {
     DecodeWorkers workers([] {}, 1);
     auto channel = workers.AddChannel(std::move(decoder));
     ASSERT_TRUE(channel->Submit(FrameOfSize(10, true)));
-    test::Pump(20);
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
     ASSERT_TRUE(channel->Submit(FrameOfSize(11, false)));
     ASSERT_TRUE(channel->Submit(FrameOfSize(12, true)));
     ASSERT_TRUE(channel->Submit(FrameOfSize(13, false)));
@@ -191,6 +197,73 @@ TEST(DecodeWorkers, ALateChannelJumpsToAWaitingKeyFrame) {
     const auto picture = channel->TakePicture();
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->image.pixel(0, 0) & 0xFFFFFF, 13u);
+}
+
+// A decoder that takes its time over every frame, whatever the machine.
+class SlowDecoder final : public VideoDecoder {
+  public:
+    std::optional<DecodedPicture> Decode(const PackedFrame&, QSize) override {
+        std::this_thread::sleep_for(std::chrono::microseconds(6500));
+        return DecodedPicture{QImage(4, 4, QImage::Format_RGB32), {}, nullptr};
+    }
+};
+
+struct CountingSink final : FrameSink {
+    void TakeFrame(const LiveFrame&) override { ++frames; }
+    int frames = 0;
+};
+
+// Eight channels at 25 frames a second, 6.5 ms a frame, on one worker: 1.3 times what it
+// can decode. The channels furthest behind drop to their key frames and are marked, every frame
+// still reaches the recordings, and at half the rate every channel is back to all its frames.
+TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFalls) {
+    constexpr int kChannels = 8;
+    HeadlessChannelHost host;
+    ChannelSet set(host);
+    set.SetDecoderFactory([](const auto&, const auto&) { return std::make_unique<SlowDecoder>(); },
+                          1);
+    const std::vector<Block> stream = EncodeChannel(0, 48);  // a key frame every 12
+    const auto choice = FindDecoder(*BitmapInfoHeader::Parse(stream.front()));
+    std::vector<CountingSink> sinks(kChannels);
+    std::vector<int> sent(kChannels, 0);
+    int index = 0;
+    QTimer feed;
+    QObject::connect(&feed, &QTimer::timeout, [&] {
+        const Block& packed = stream[static_cast<std::size_t>(index++) % stream.size()];
+        for (int c = 0; c < kChannels; ++c) {
+            const sitemsg::VideoFrame frame{static_cast<std::uint32_t>(c + 1),
+                                            static_cast<std::uint32_t>(c + 1), packed,
+                                            *ParsePackedFrame(packed)};
+            ASSERT_TRUE(set.TakeFrame(frame, *choice, true, false));
+            if (index == 1) {
+                set.SetFrameSink(host.windows()[c].get(), &sinks[c]);
+            } else {
+                ++sent[c];
+            }
+        }
+    });
+    const auto marked = [&] {
+        return std::count_if(host.windows().begin(), host.windows().end(),
+                             [](const auto& window) { return window->markedReduced(); });
+    };
+    feed.start(40);
+    ASSERT_TRUE(test::WaitUntil([&] { return set.reducedChannels() > 0 && marked() > 0; }, 60000));
+    EXPECT_LT(set.reducedChannels(), kChannels) << "only those furthest behind";
+
+    feed.setInterval(80);
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return set.reducedChannels() == 0 && marked() == 0; }, 60000));
+    const std::uint64_t dropped = set.droppedFrames();
+    test::Pump(1000);  // frames at the lower rate, each to be decoded
+    feed.stop();
+    ASSERT_TRUE(test::WaitUntil([&] {
+        return std::all_of(set.links().begin(), set.links().end(),
+                           [](const auto& link) { return link.decoding->waitingFrames() == 0; });
+    }));
+    EXPECT_EQ(set.droppedFrames(), dropped) << "every frame decoded again";
+    for (int c = 0; c < kChannels; ++c) {
+        EXPECT_EQ(sinks[c].frames, sent[c]) << "channel " << c << " recorded every frame";
+    }
 }
 
 TEST(DecodeWorkers, StoppingWithFramesWaitingNeitherHangsNorLeaks) {

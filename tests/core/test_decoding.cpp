@@ -1,7 +1,9 @@
+#include "camera_picture.h"
 #include "frame_source.h"
 #include "media/decoded_picture.h"
 #include "media/decoder_registry.h"
 #include "media/ffmpeg_handles.h"
+#include "media/picture_scaler.h"
 #include "media/video_decoder.h"
 #include "support/media_samples.h"
 #include "support/message_guard.h"
@@ -161,6 +163,44 @@ INSTANTIATE_TEST_SUITE_P(All, SimulatorCodecs, testing::ValuesIn(sim::AllCodecs(
                          [](const auto& codecInfo) {
                              return sim::CodecName(codecInfo.param).toStdString();
                          });
+
+// A picture made at its window's size looks like the full-size picture smoothly scaled into
+// the window (as pictures used to be drawn), fine lines and text included; the full-size
+// picture made later from the frame it came with is the one a full-size decode gives.
+TEST(DecodedPicture, AtTheWindowsSizeLooksLikeTheWholePictureScaledDown) {
+    enum Pattern { Camera, FineDetail };
+    const struct {
+        Pattern pattern;
+        sim::SimulatedCodec codec;
+        QSize frame;
+        QSize window;
+    } cases[] = {
+        {Camera, sim::SimulatedCodec::H264, {1920, 1080}, {466, 243}},
+        {FineDetail, sim::SimulatedCodec::H264, {1280, 720}, {226, 114}},
+        {Camera, sim::SimulatedCodec::Mpeg4, {352, 288}, {240, 196}},
+        {FineDetail, sim::SimulatedCodec::Mpeg4, {352, 288}, {240, 196}},
+        {FineDetail, sim::SimulatedCodec::Uncompressed, {352, 288}, {226, 114}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << sim::CodecName(c.codec).toStdString() << " " << c.frame.width() << "x"
+                     << c.frame.height() << " " << c.pattern);
+        const QImage source = c.pattern == Camera ? bench::CameraLikePicture(1, c.frame, 4)
+                                                  : bench::FineDetailPicture(c.frame);
+        const auto packed = sim::LiveEncoder::Create(c.codec, c.frame)->Encode(source);
+        ASSERT_TRUE(packed);
+        const auto frame = ParsePackedFrame(*packed);
+        const auto choice = FindDecoder(frame->header);
+        const auto shown = VideoDecoder::Create(*choice, frame->header)->Decode(*frame, c.window);
+        const auto whole = VideoDecoder::Create(*choice, frame->header)->Decode(*frame);
+        ASSERT_TRUE(shown && whole);
+        EXPECT_EQ(shown->image.size(), c.window);
+        const QImage smooth =
+            whole->image.scaled(c.window, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        EXPECT_LE(test::MeanDifference(shown->image, smooth), 3.0);
+        EXPECT_EQ(FullSizePicture(*shown), whole->image);
+    }
+}
 
 // The scaler's vector code writes whole blocks of pixels: a picture whose rows are not a
 // multiple of its block size must still never be written past. Small allocations between

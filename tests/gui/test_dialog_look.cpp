@@ -12,6 +12,7 @@
 #include "video/open_channel_dialog.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLayout>
 #include <QPushButton>
 #include <QTest>
@@ -83,6 +84,21 @@ TEST(RemoteControlDialogLook, ALetterAloneChoosesAsItsButtonDoes) {
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
         EXPECT_EQ(dialog.choice(), choice);
     }
+}
+
+TEST(RemoteControlDialogLook, TheCommandsLettersWorkAloneOnlyOutsideTheCommandLine) {
+    CommandDialog dialog{CodePage()};
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    dialog.combo()->setFocus();
+    QTest::keyClicks(QApplication::focusWidget(), "cocoa");
+    EXPECT_EQ(dialog.commandLine(), "cocoa");
+    EXPECT_TRUE(dialog.isVisible());
+    ButtonNamed(dialog, "&OK")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
 TEST(RemoteControlDialogLook, IsWideEnoughForItsTitle) {

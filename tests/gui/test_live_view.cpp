@@ -230,7 +230,7 @@ TEST_F(LiveViewTest, ConnectPickAChannelAndWatchIt) {
     EXPECT_TRUE(script.finished());
     VideoChannelWindow* window = frame->channelWindows()[0];
     EXPECT_EQ(window->windowTitle(), "0003 Gate");
-    EXPECT_EQ(window->picture().size(), QSize(320, 240));
+    EXPECT_EQ(window->fullSizePicture().size(), QSize(320, 240));
     // The status line follows on the connection's next tick; pictures may come before it.
     EXPECT_TRUE(
         WaitUntil([&] { return frame->statusLine().startsWith("IP Address: 127.0.0.1"); }, 1000));

@@ -1,5 +1,7 @@
 #include "frame_source.h"
 
+#include "wire/message_layout.h"
+
 #include <QPainter>
 
 extern "C" {
@@ -13,6 +15,13 @@ namespace orvane::sim {
 namespace {
 
 constexpr int kGroupOfPictures = 12;
+// H.264 as cameras send it: Main profile, one reference frame, no B-frames, a key frame
+// every two seconds at 25 per second, about 4 Mbit/s at 1920 x 1080 and in proportion to the
+// pixels at other sizes. The rate buffer keeps a key frame within what a site may send in one
+// message.
+constexpr int kH264GroupOfPictures = 50;
+constexpr double kH264BitsPerPixelSecond = 4'000'000.0 / (1920.0 * 1080.0);
+constexpr double kLargestFrameShare = 0.8;  // of the largest message
 
 struct CodecTraits {
     SimulatedCodec codec;
@@ -49,6 +58,10 @@ const CodecTraits& TraitsOf(SimulatedCodec codec) {
 }
 
 }  // namespace
+
+int GroupOfPictures(SimulatedCodec codec) {
+    return codec == SimulatedCodec::H264 ? kH264GroupOfPictures : kGroupOfPictures;
+}
 
 std::optional<SimulatedCodec> ParseCodec(const QString& name) {
     for (const auto& traits : kTraits) {
@@ -126,19 +139,28 @@ std::unique_ptr<LiveEncoder> LiveEncoder::Create(SimulatedCodec codec, QSize siz
     context->height = size.height();
     context->pix_fmt = traits.pixelFormat;
     context->time_base = AVRational{1, 25};
-    context->gop_size = kGroupOfPictures;
+    context->gop_size = GroupOfPictures(codec);
     context->max_b_frames = 0;
     context->thread_count = 1;
     context->codec_tag = traits.fourcc;
     context->bit_rate = 400000;
+    if (codec == SimulatedCodec::H264) {
+        context->bit_rate =
+            static_cast<std::int64_t>(kH264BitsPerPixelSecond * size.width() * size.height());
+        context->refs = 1;
+        context->rc_max_rate = context->bit_rate;
+        context->rc_buffer_size = static_cast<int>(kLargestFrameShare * 8 * kSiteAssemblyCapacity);
+    }
     if (codec == SimulatedCodec::Mjpeg) {
         context->flags |= AV_CODEC_FLAG_QSCALE;
         context->global_quality = FF_QP2LAMBDA * 3;
     }
     AVDictionary* options = nullptr;
     if (codec == SimulatedCodec::H264) {
-        av_dict_set(&options, "preset", "ultrafast", 0);
+        av_dict_set(&options, "preset", "veryfast", 0);
         av_dict_set(&options, "tune", "zerolatency", 0);
+        av_dict_set(&options, "profile", "main", 0);
+        av_dict_set(&options, "x264-params", "scenecut=0", 0);
     }
     const int opened = avcodec_open2(context, avCodec, &options);
     av_dict_free(&options);

@@ -22,6 +22,8 @@ std::optional<SimulatedCodec> ParseCodec(const QString& name);
 QString CodecName(SimulatedCodec codec);
 std::uint32_t CodecFourcc(SimulatedCodec codec);
 std::vector<SimulatedCodec> AllCodecs();
+// Frames from one key frame to the next in the codec's streams.
+int GroupOfPictures(SimulatedCodec codec);
 
 // The picture a simulated channel shows in a given frame: smooth gradients that depend on
 // the channel and a bright block that moves with the frame index, so tests can compare what

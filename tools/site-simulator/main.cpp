@@ -99,6 +99,9 @@ int main(int argc, char** argv) {
         "Channel ID's camera freezes S seconds after start: its frames stop, the links "
         "stay (repeatable).",
         "ID:S");
+    const QCommandLineOption halveAt(
+        "halve-at",
+        "Halve every channel's frame rate S seconds after start (prints \"load halved\").", "s");
     const QCommandLineOption streamOnLogin("stream-on-login",
                                            "Stream every channel as soon as a client logs in.");
     const QCommandLineOption event(
@@ -111,10 +114,11 @@ int main(int argc, char** argv) {
         "identify", "ID code=address for the identify server (repeatable).", "entry");
     const QCommandLineOption silent("identify-silent",
                                     "The identify server accepts but never answers.");
-    parser.addOptions({help,          version,  listen, port,        account,   channel,
-                       bits,          codec,    fps,    maxSessions, source,    loginAgain,
-                       streamOnLogin, size,     stamp,  duration,    event,     callBack,
-                       identifyPort,  identify, silent, replay,      dropEvery, freeze});
+    parser.addOptions({help,     version,    listen,        port,         account,
+                       channel,  bits,       codec,         fps,          maxSessions,
+                       source,   loginAgain, streamOnLogin, size,         stamp,
+                       duration, event,      callBack,      identifyPort, identify,
+                       silent,   replay,     dropEvery,     freeze,       halveAt});
     // --help and --version are answered before the application (and its platform) exists.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
@@ -199,7 +203,7 @@ int main(int argc, char** argv) {
         return Fail("bad --max-sessions " + parser.value(maxSessions) + " (want 1 or more)");
     }
     // Seconds given for a timer: a number above 0, and no more than a timer can count.
-    for (const QCommandLineOption* seconds : {&duration, &dropEvery}) {
+    for (const QCommandLineOption* seconds : {&duration, &dropEvery, &halveAt}) {
         if (!parser.isSet(*seconds)) {
             continue;
         }
@@ -260,6 +264,13 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(dropEvery)) {
         site.DropLinksEvery(static_cast<int>(parser.value(dropEvery).toDouble() * 1000));
+    }
+    if (parser.isSet(halveAt)) {
+        QTimer::singleShot(static_cast<int>(parser.value(halveAt).toDouble() * 1000), &site,
+                           [&site, &out] {
+                               site.HalveFrameRate();
+                               out << "load halved" << Qt::endl;
+                           });
     }
     for (const QString& entry : parser.values(freeze)) {
         const auto parts = entry.split(':');

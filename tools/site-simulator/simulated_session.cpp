@@ -163,7 +163,6 @@ void SimulatedSession::OpenStream(std::uint32_t channelId) {
         Stream& stream = streams_[channel.number];
         stream.channel = &channel;
         stream.channelIndex = static_cast<int>(i);
-        double fps = site_.options().framesPerSecond;
         if (!site_.source_) {
             // Uncompressed 320 x 240 frames would not fit the largest message a site may
             // send (153,600 bytes), so raw video always goes out at 160 x 120.
@@ -184,7 +183,7 @@ void SimulatedSession::OpenStream(std::uint32_t channelId) {
         stream.timer = std::make_unique<QTimer>();
         stream.timer->setTimerType(Qt::PreciseTimer);
         const int together = std::max(1, site_.options().framesPerSend);
-        stream.timer->setInterval(static_cast<int>(1000.0 * together / std::max(0.1, fps)));
+        stream.timer->setInterval(SendInterval());
         const std::uint32_t number = channel.number;
         const auto send = [this, number, together] {
             for (int sent = 0; sent < together; ++sent) {
@@ -195,6 +194,19 @@ void SimulatedSession::OpenStream(std::uint32_t channelId) {
         stream.timer->start();
         send();
         return;
+    }
+}
+
+int SimulatedSession::SendInterval() const {
+    const int together = std::max(1, site_.options().framesPerSend);
+    return static_cast<int>(1000.0 * together / std::max(0.1, site_.options().framesPerSecond));
+}
+
+void SimulatedSession::ApplyFrameRate() {
+    for (auto& [number, stream] : streams_) {
+        if (stream.timer) {
+            stream.timer->setInterval(SendInterval());
+        }
     }
 }
 

@@ -34,6 +34,8 @@ class SimulatedSession : public QObject {
     void StopChannel(std::uint32_t channelNumber);
     void Drop();
     void StopStreaming() { streams_.clear(); }
+    // The streams go at the site's frame rate as it is now.
+    void ApplyFrameRate();
 
   private:
     struct Stream {
@@ -50,6 +52,7 @@ class SimulatedSession : public QObject {
     void OnLogin(std::span<const std::uint8_t> payload);
     void OpenStream(std::uint32_t channelId);
     void SendNextFrame(std::uint32_t channelNumber);
+    int SendInterval() const;
 
     SiteSimulator& site_;
     QTcpSocket* socket_;

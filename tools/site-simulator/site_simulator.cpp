@@ -152,6 +152,13 @@ void SiteSimulator::StopStreaming() {
     }
 }
 
+void SiteSimulator::HalveFrameRate() {
+    options_.framesPerSecond /= 2;
+    for (auto* session : sessions_) {
+        session->ApplyFrameRate();
+    }
+}
+
 void SiteSimulator::DropLinks() {
     const auto sessions = sessions_;
     for (auto* session : sessions) {
@@ -180,9 +187,9 @@ SiteSimulator::ReplayLoop SiteSimulator::LoopFor(int channelIndex, QSize size) {
         return nullptr;
     }
     auto frames = std::make_shared<std::vector<Block>>();
-    frames->reserve(kReplayFrames);
-    for (int i = 0; static_cast<int>(frames->size()) < kReplayFrames && i < 2 * kReplayFrames;
-         ++i) {
+    const int length = ReplayFrames(options_.codec);
+    frames->reserve(static_cast<std::size_t>(length));
+    for (int i = 0; static_cast<int>(frames->size()) < length && i < 2 * length; ++i) {
         if (auto frame = encoder->Encode(TestPattern(channelIndex, i, size))) {
             frames->push_back(std::move(*frame));
         }

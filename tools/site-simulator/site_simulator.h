@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -51,7 +52,7 @@ struct SiteSimulatorOptions {
     // Puts the send time (milliseconds since the epoch, low 32 bits) into each frame's
     // biXPelsPerMeter, which decoders ignore, so a client can measure latency.
     bool stampFrames = false;
-    // Each channel's frames are encoded once, a loop of kReplayFrames, and sent over and
+    // Each channel's frames are encoded once, a loop of ReplayFrames, and sent over and
     // over: the site then costs next to nothing, so a load test measures the client alone.
     bool replay = false;
     // Keeps every frame sent, per channel number (sentFrames), for a test to compare what a
@@ -64,9 +65,12 @@ struct SiteSimulatorOptions {
     int frameLimit = 0;
 };
 
-// Frames in one channel's replayed loop: whole groups of pictures, so every pass starts at a
-// key frame and a decoder never sees a reference it has not had.
-inline constexpr int kReplayFrames = 48;
+// Frames in one channel's replayed loop: whole groups of pictures (about two seconds), so
+// every pass starts at a key frame and a decoder never sees a reference it has not had.
+inline int ReplayFrames(SimulatedCodec codec) {
+    const int group = GroupOfPictures(codec);
+    return group * std::max(1, 48 / group);
+}
 
 // One message a client sent, as the simulator received it.
 struct ReceivedMessage {
@@ -101,6 +105,9 @@ class SiteSimulator : public QObject {
     void DropLinks();
     // Every session stops sending frames (the links stay).
     void StopStreaming();
+    // Every channel sends half as many frames a second from now on, the same frames more
+    // slowly (an inter frame is never left out): the load on a client halves.
+    void HalveFrameRate();
     // The channel's camera freezes: its frames stop on every link, which stays up (a feed
     // that dies without the site noticing); false lets them go on.
     void FreezeChannel(std::uint32_t channelNumber, bool frozen);

@@ -5,6 +5,8 @@
 #include "media/live_frame.h"
 #include "media/video_decoder.h"
 
+#include <QSize>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -51,7 +53,7 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
     ChannelDecoding& operator=(const ChannelDecoding&) = delete;
 
     // Queues a frame for decoding. False when it was dropped (the channel is waiting for a
-    // key frame to start again).
+    // key frame to start again, or shows only its key frames).
     bool Submit(const LiveFrame& frame);
     // The newest picture made since the last call, if any.
     std::optional<DecodedPicture> TakePicture();
@@ -61,6 +63,14 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
     std::uint64_t decodedFrames() const { return decoded_.load(std::memory_order_relaxed); }
     std::uint64_t droppedFrames() const { return dropped_.load(std::memory_order_relaxed); }
     std::size_t waitingFrames() const;
+    // Its worker could not keep up with all of its channels, and this one fell furthest
+    // behind: only its key frames are decoded, until the worker has room for it again.
+    bool reduced() const { return reduced_.load(std::memory_order_relaxed); }
+    // The size in device pixels the channel's window shows pictures at: the pictures are
+    // converted to it (an empty size: the frame's own). The window sets it whenever its
+    // picture area changes; any thread.
+    void SetPictureSize(QSize size);
+    QSize pictureSize() const;
 
   private:
     friend class DecodeWorkers;
@@ -72,6 +82,28 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
     // On the worker: decodes the oldest waiting frame; false when none was waiting.
     bool DecodeNext();
     void SkipToNewestKeyFrame();
+    // On the worker: the rate of its frames from now on (Restore takes effect at the next key
+    // frame, the first one that can be decoded with all that follows it).
+    void Reduce();
+    void Restore();
+    // How long the oldest waiting frame has waited.
+    Clock::duration Lag() const;
+
+    // What the channel costs its worker, in seconds of decoding a second; measured and used
+    // on the worker alone.
+    struct Load {
+        double interCost = 0;  // seconds to decode a frame that is not a key frame
+        double keyCost = 0;
+        double rate = 0;  // frames a second, all of them and key frames
+        double keyRate = 0;
+        std::uint64_t countedFrames = 0;
+        std::uint64_t countedKeys = 0;
+        std::uint64_t countedSkips = 0;
+        Clock::time_point reducedAt;
+        double Full() const { return (rate - keyRate) * interCost + keyRate * keyCost; }
+        double KeysOnly() const { return keyRate * keyCost; }
+    };
+    Load load_;
 
     DecodeWorkers* workers_;
     int worker_;
@@ -82,17 +114,38 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
     std::size_t waitingBytes_ = 0;
     bool waitingForKey_ = false;
     bool restartNext_ = false;
+    enum class Rate { Full, KeyFrames, FullFromNextKey };
+    Rate rate_ = Rate::Full;
     std::optional<DecodedPicture> newest_;
 
+    std::atomic<std::uint64_t> pictureSize_{0};  // width in the high half, height in the low
     std::atomic<bool> behind_{false};
+    std::atomic<bool> reduced_{false};  // rate_ is not Full
+    std::atomic<std::uint64_t> submitted_{0};
+    std::atomic<std::uint64_t> submittedKeys_{0};
+    std::atomic<std::uint64_t> skips_{0};  // times it skipped frames to catch up
     std::atomic<std::uint64_t> decoded_{0};
     std::atomic<std::uint64_t> dropped_{0};
 };
 
 // A fixed set of decoding threads, one per core unless told otherwise. Channels are dealt to
 // the workers in turn and each stays on its own.
+//
+// Each worker reviews its channels twice a second: what each costs at its frame rate. When
+// they ask more than the worker can give, or frames wait too long, the channels furthest
+// behind are reduced to their key frames, enough of them to leave some room; when there is
+// room again for a reduced channel's other frames, it gets them back (from its next key
+// frame), the earliest reduced first. A channel's frames still all reach whoever records it:
+// only what is decoded for the view is reduced.
 class DecodeWorkers {
   public:
+    static constexpr std::chrono::milliseconds kReviewInterval{500};
+    // Share of a worker's time the channels may ask before some are reduced, what the
+    // reductions bring it down to, and below what a reduced channel gets its frames back.
+    static constexpr double kMostLoad = 0.9;
+    static constexpr double kReducedLoad = 0.8;
+    static constexpr double kRestoreLoad = 0.75;
+
     // picturesReady: called on a worker when a channel has a new picture and none was
     // waiting to be taken; it should post to the owner's thread, never block.
     explicit DecodeWorkers(std::function<void()> picturesReady, int threads = 0);
@@ -111,9 +164,15 @@ class DecodeWorkers {
         // Channels with frames waiting, in the order their frames came; a channel appears
         // once per waiting frame, so every channel gets its turn.
         std::deque<std::shared_ptr<ChannelDecoding>> turns;
+        std::vector<std::weak_ptr<ChannelDecoding>> channels;  // all of the worker's
+        // The worker's own.
+        ChannelDecoding::Clock::time_point lastReview;
+        ChannelDecoding::Clock::time_point lastReduction;
+        unsigned overloadedReviews = 0;  // the last four, newest in the lowest bit
     };
     void Enqueue(int worker, std::shared_ptr<ChannelDecoding> channel);
     void Run(Worker& worker);
+    void Review(Worker& worker);
     void NotePicture();
 
     std::function<void()> picturesReady_;

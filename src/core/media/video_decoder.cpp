@@ -3,13 +3,8 @@
 #include "common/log.h"
 #include "media/decoder_registry.h"
 #include "media/ffmpeg_handles.h"
+#include "media/picture_scaler.h"
 
-extern "C" {
-#include <libavutil/imgutils.h>
-#include <libavutil/mem.h>
-}
-
-#include <array>
 #include <climits>
 #include <cstring>
 
@@ -19,23 +14,6 @@ namespace {
 // After this many frames in a row that fail, the decoder is flushed and waits for a frame
 // it can start from, instead of carrying broken state forever.
 constexpr int kFailuresBeforeReset = 25;
-
-// The scaler's vector code writes rows in whole blocks of pixels and runs past the end of
-// a row (and of the last row) unless rows are aligned. The picture gets rows aligned to 64
-// bytes and some slack behind the last one, in memory of its own that it frees itself.
-QImage ScalerTarget(int width, int height) {
-    constexpr std::size_t kRowAlignment = 64;
-    constexpr std::size_t kSlack = 64;
-    const std::size_t stride =
-        (static_cast<std::size_t>(width) * 4 + kRowAlignment - 1) & ~(kRowAlignment - 1);
-    void* memory = av_malloc(stride * static_cast<std::size_t>(height) + kSlack);
-    if (!memory) {
-        return {};
-    }
-    return QImage(
-        static_cast<uchar*>(memory), width, height, static_cast<qsizetype>(stride),
-        QImage::Format_RGB32, [](void* bytes) { av_free(bytes); }, memory);
-}
 
 class FfmpegVideoDecoder final : public VideoDecoder {
   public:
@@ -66,12 +44,12 @@ class FfmpegVideoDecoder final : public VideoDecoder {
             new FfmpegVideoDecoder(std::move(context), std::move(packet), std::move(frame)));
     }
 
-    std::optional<DecodedPicture> Decode(const PackedFrame& input) override {
-        return DecodeFrame(input, true);
+    std::optional<DecodedPicture> Decode(const PackedFrame& input, QSize pictureSize) override {
+        return DecodeFrame(input, pictureSize, true);
     }
 
     bool DecodeWithoutPicture(const PackedFrame& input) override {
-        return DecodeFrame(input, false).has_value();
+        return DecodeFrame(input, {}, false).has_value();
     }
 
     void Restart() override {
@@ -81,7 +59,8 @@ class FfmpegVideoDecoder final : public VideoDecoder {
 
   private:
     // convert: a picture is wanted; without it a decoded frame gives an empty picture.
-    std::optional<DecodedPicture> DecodeFrame(const PackedFrame& input, bool convert) {
+    std::optional<DecodedPicture> DecodeFrame(const PackedFrame& input, QSize pictureSize,
+                                              bool convert) {
         if (!FillPacket(input.imageData)) {
             return std::nullopt;
         }
@@ -101,7 +80,7 @@ class FfmpegVideoDecoder final : public VideoDecoder {
             if (received < 0) {
                 return Failed();
             }
-            picture = convert ? Convert() : DecodedPicture{};
+            picture = convert ? Convert(pictureSize) : DecodedPicture{};
             av_frame_unref(frame_.get());
         }
         if (picture) {
@@ -164,87 +143,33 @@ class FfmpegVideoDecoder final : public VideoDecoder {
         }
     }
 
-    std::optional<DecodedPicture> Convert() {
-        const int width = frame_->width;
-        const int height = frame_->height;
-        // The frame header was held to the size limit, but the stream states a size of its
-        // own, and that is the one the decoder went by.
-        if (width <= 0 || height <= 0 || width > kMaxFrameDimension ||
-            height > kMaxFrameDimension) {
+    // Only the picture that is shown is converted, straight to the size it is shown at; the
+    // frame goes with it for a full-size picture when one is wanted.
+    std::optional<DecodedPicture> Convert(QSize pictureSize) {
+        QImage image = scaler_.Convert(*frame_, pictureSize);
+        if (image.isNull()) {
             return std::nullopt;
         }
-        // JPEG's full-range formats are the plain ones with a flag; naming them so keeps
-        // the scaler on its fast path (and quiet about deprecated formats).
-        auto format = static_cast<AVPixelFormat>(frame_->format);
-        bool fullRange = frame_->color_range == AVCOL_RANGE_JPEG;
-        switch (format) {
-            case AV_PIX_FMT_YUVJ420P:
-                format = AV_PIX_FMT_YUV420P;
-                fullRange = true;
-                break;
-            case AV_PIX_FMT_YUVJ422P:
-                format = AV_PIX_FMT_YUV422P;
-                fullRange = true;
-                break;
-            case AV_PIX_FMT_YUVJ444P:
-                format = AV_PIX_FMT_YUV444P;
-                fullRange = true;
-                break;
-            default:
-                break;
-        }
-        SwsContext* previous = sws_.release();
-        sws_.reset(sws_getCachedContext(previous, width, height, format, width, height,
-                                        AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!sws_) {
-            return std::nullopt;
-        }
-        if (sws_.get() != previous || fullRange != fullRange_) {
-            fullRange_ = fullRange;
-            const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
-            sws_setColorspaceDetails(sws_.get(), coefficients, fullRange ? 1 : 0, coefficients, 1,
-                                     0, 1 << 16, 1 << 16);
-        }
-        // A picture's memory is used again once no one holds it any more: a window keeps the
-        // one it shows while the next is made, so a few take turns instead of a fresh
-        // allocation (and its page faults) for every frame.
-        QImage* target = nullptr;
-        for (QImage& image : images_) {
-            if (image.width() == width && image.height() == height && image.isDetached()) {
-                target = &image;
-                break;
-            }
-        }
-        if (!target) {
-            QImage& oldest = images_[nextImage_];
-            nextImage_ = (nextImage_ + 1) % images_.size();
-            oldest = ScalerTarget(width, height);
-            if (oldest.isNull()) {
-                return std::nullopt;
-            }
-            target = &oldest;
-        }
-        std::uint8_t* planes[4] = {target->bits(), nullptr, nullptr, nullptr};
-        int strides[4] = {static_cast<int>(target->bytesPerLine()), 0, 0, 0};
-        sws_scale(sws_.get(), frame_->data, frame_->linesize, 0, height, planes, strides);
-        return DecodedPicture{*target, {}};
+        return DecodedPicture{std::move(image), {}, TakeFrame(*frame_)};
     }
 
     CodecContextPtr context_;
     PacketPtr packet_;
     FramePtr frame_;
-    SwsContextPtr sws_;
-    std::array<QImage, 3> images_;
-    std::size_t nextImage_ = 0;
-    bool fullRange_ = false;
+    PictureScaler scaler_;
     int failures_ = 0;
 };
 
 // Uncompressed frames (BI_RGB): rows bottom first (top first with a negative height), each
 // padded to four bytes.
+//
+// The frame is turned into a full-size picture as it is (a copy, no colour conversion), and
+// that picture is scaled to the window's size by the same scaler as the decoded frames: the
+// window draws every channel 1:1 whatever its codec, and the full-size picture is kept as
+// the frame for snapshots.
 class UncompressedDecoder final : public VideoDecoder {
   public:
-    std::optional<DecodedPicture> Decode(const PackedFrame& input) override {
+    std::optional<DecodedPicture> Decode(const PackedFrame& input, QSize pictureSize) override {
         const int width = input.width();
         const int height = input.height();
         const int bits = input.header.biBitCount;
@@ -284,8 +209,23 @@ class UncompressedDecoder final : public VideoDecoder {
             }
             picture.setColorTable(colours);
         }
-        return DecodedPicture{picture.convertToFormat(QImage::Format_RGB32), {}};
+        QImage full = picture.convertToFormat(QImage::Format_RGB32);
+        SharedFrame frame = FrameOfPicture(full);
+        if (!frame) {
+            return std::nullopt;
+        }
+        if (pictureSize.isEmpty() || pictureSize == full.size()) {
+            return DecodedPicture{std::move(full), {}, std::move(frame)};
+        }
+        QImage scaled = scaler_.Convert(*frame, pictureSize);
+        if (scaled.isNull()) {
+            return std::nullopt;
+        }
+        return DecodedPicture{std::move(scaled), {}, std::move(frame)};
     }
+
+  private:
+    PictureScaler scaler_;
 };
 
 }  // namespace

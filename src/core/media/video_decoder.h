@@ -5,6 +5,7 @@
 #include "wire/bitmap_info.h"
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <memory>
@@ -23,13 +24,15 @@ class VideoDecoder {
     static std::unique_ptr<VideoDecoder> Create(const DecoderChoice& choice,
                                                 const BitmapInfoHeader& format);
 
-    // The picture this frame completes; nullopt when it gives none (a decoder still
-    // buffering, or data it cannot decode).
-    virtual std::optional<DecodedPicture> Decode(const PackedFrame& frame) = 0;
+    // The picture this frame completes, pictureSize pixels large (the frame's own size when
+    // empty), with the decoded frame kept for a full-size picture later; nullopt when it gives
+    // none (a decoder still buffering, or data it cannot decode).
+    virtual std::optional<DecodedPicture> Decode(const PackedFrame& frame, QSize pictureSize) = 0;
+    std::optional<DecodedPicture> Decode(const PackedFrame& frame) { return Decode(frame, {}); }
     // Decodes the frame into the decoder's state without making a picture of it, for a frame
     // a newer one will replace on screen anyway. True when it gave a picture.
     virtual bool DecodeWithoutPicture(const PackedFrame& frame) {
-        return Decode(frame).has_value();
+        return Decode(frame, {}).has_value();
     }
     // Forgets what earlier frames left behind: the next frame decoded starts afresh (frames
     // in between were dropped).

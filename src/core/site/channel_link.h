@@ -27,6 +27,7 @@ struct ChannelLink {
     const QObject* windowIdentity = nullptr;    // compared, never followed
     std::shared_ptr<ChannelDecoding> decoding;  // on a worker thread
     bool decoderFailed = false;                 // logged once; the window stays without pictures
+    bool markedReduced = false;                 // what the window was told of its rate
     bool stopped = false;
     // The operator asked for the channel again after closing it: its next frame makes a
     // window again.

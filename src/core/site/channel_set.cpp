@@ -62,7 +62,7 @@ bool ChannelSet::TakeFrame(const sitemsg::VideoFrame& frame, const DecoderChoice
         link->frameSink->TakeFrame(live);
     }
     if (!link->decoding && !link->decoderFailed) {
-        auto channelDecoder = VideoDecoder::Create(decoder, frame.frame.header);
+        auto channelDecoder = decoderFactory_(decoder, frame.frame.header);
         if (!channelDecoder) {
             // The window stays, without pictures; the frames are still kept and recorded.
             link->decoderFailed = true;
@@ -70,6 +70,8 @@ bool ChannelSet::TakeFrame(const sitemsg::VideoFrame& frame, const DecoderChoice
                               << link->channelId;
         } else {
             link->decoding = Workers().AddChannel(std::move(channelDecoder));
+            link->decoding->SetPictureSize(link->hasWindow() ? link->window->displaySize()
+                                                             : QSize());
         }
     }
     if (link->decoding) {
@@ -105,6 +107,7 @@ ChannelLink* ChannelSet::LinkForFrame(const sitemsg::VideoFrame& frame, bool clo
     link->stopped = false;
     link->decoding.reset();
     link->decoderFailed = false;
+    link->markedReduced = false;
     link->feed = FeedWatch();
     if (!MakeWindow(*link, frame.frame, closePermission, alarmMode)) {
         // No window: the link stays closed, as if the operator had closed it.
@@ -207,6 +210,7 @@ void ChannelSet::EndLink(bool closeWindows) {
             Apply(link, link.feed.LinkDown(clock_()));
         }
     }
+    MarkReducedChannels();
     holding_ = false;
     alarmsDue_ = 0;
     Release();
@@ -289,20 +293,29 @@ Block ChannelSet::LatestFrame(const ChannelWindow* window) const {
     return *link->latestFrame.packed;
 }
 
+void ChannelSet::SetDisplaySize(const ChannelWindow* window, QSize size) {
+    ChannelLink* link = LinkOf(window);
+    if (link && link->decoding) {
+        link->decoding->SetPictureSize(size);
+    }
+}
+
 DecodeWorkers& ChannelSet::Workers() {
     if (!workers_) {
         QPointer<ChannelSet> self(this);
-        workers_ = std::make_unique<DecodeWorkers>([self] {
-            // On a worker: only a posted call crosses to this object's thread.
-            QMetaObject::invokeMethod(
-                self.get(),
-                [self] {
-                    if (self) {
-                        self->SchedulePresent();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
+        workers_ = std::make_unique<DecodeWorkers>(
+            [self] {
+                // On a worker: only a posted call crosses to this object's thread.
+                QMetaObject::invokeMethod(
+                    self.get(),
+                    [self] {
+                        if (self) {
+                            self->SchedulePresent();
+                        }
+                    },
+                    Qt::QueuedConnection);
+            },
+            decodeThreads_);
     }
     return *workers_;
 }
@@ -328,6 +341,17 @@ void ChannelSet::PresentPictures() {
             link.window->DrawPicture(*picture);
         }
     }
+    MarkReducedChannels();
+}
+
+void ChannelSet::MarkReducedChannels() {
+    for (ChannelLink& link : links_) {
+        const bool reduced = link.decoding && link.decoding->reduced();
+        if (link.hasWindow() && reduced != link.markedReduced) {
+            link.markedReduced = reduced;
+            link.window->MarkReduced(reduced);
+        }
+    }
 }
 
 void ChannelSet::CheckFeeds() {
@@ -341,6 +365,8 @@ void ChannelSet::CheckFeeds() {
             Apply(link, link.feed.Check(now));
         }
     }
+    // A reduced channel brings few pictures: its return is seen here too.
+    MarkReducedChannels();
 }
 
 void ChannelSet::Apply(ChannelLink& link, const FeedWatch::Update& update) {
@@ -376,8 +402,14 @@ std::uint64_t ChannelSet::droppedFrames() const {
 
 bool ChannelSet::viewDegraded() const {
     return std::any_of(links_.begin(), links_.end(), [](const ChannelLink& link) {
-        return link.decoding && link.decoding->behind();
+        return link.decoding && (link.decoding->behind() || link.decoding->reduced());
     });
+}
+
+int ChannelSet::reducedChannels() const {
+    return static_cast<int>(std::count_if(
+        links_.begin(), links_.end(),
+        [](const ChannelLink& link) { return link.decoding && link.decoding->reduced(); }));
 }
 
 ChannelLink* ChannelSet::LinkByNumber(std::uint32_t channelNumber) {

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <optional>
@@ -75,6 +76,9 @@ class ChannelSet : public QObject {
     bool SetFrameSink(const ChannelWindow* window, FrameSink* sink);
     // The channel's latest frame as received; empty without one.
     Block LatestFrame(const ChannelWindow* window) const;
+    // The window shows pictures at this size now (device pixels): its channel's next pictures
+    // are made at it.
+    void SetDisplaySize(const ChannelWindow* window, QSize size);
 
     const std::list<ChannelLink>& links() const { return links_; }
     const ChannelLink* FindLinkByWindow(const ChannelWindow* window) const;
@@ -88,8 +92,18 @@ class ChannelSet : public QObject {
 
     std::uint64_t decodedFrames() const;
     std::uint64_t droppedFrames() const;
-    // Some channel's pictures lag behind its frames: the windows show only the newest.
+    // Some channel's pictures lag behind its frames, or it shows only its key frames.
     bool viewDegraded() const;
+    // Channels that show only their key frames now (their windows are marked "reduced").
+    int reducedChannels() const;
+    // Where the channels' decoders come from, and how many threads decode: set before the
+    // first frame. Tests make slow decoders here.
+    using DecoderFactory = std::function<std::unique_ptr<VideoDecoder>(
+        const DecoderChoice& choice, const BitmapInfoHeader& format)>;
+    void SetDecoderFactory(DecoderFactory factory, int threads = 0) {
+        decoderFactory_ = std::move(factory);
+        decodeThreads_ = threads;
+    }
     void SetPresentInterval(int milliseconds) { presentInterval_ = milliseconds; }
 
     // Where the feeds' times come from; tests move a clock of their own.
@@ -120,6 +134,8 @@ class ChannelSet : public QObject {
     void PresentPictures();
     // Shows what the link's feed watch decided.
     void Apply(ChannelLink& link, const FeedWatch::Update& update);
+    // Tells the windows whose channels went to key frames only, or came back.
+    void MarkReducedChannels();
 
     ChannelWindowHost& host_;
     std::list<ChannelLink> links_;
@@ -129,6 +145,8 @@ class ChannelSet : public QObject {
     int alarmsDue_ = 0;
     // Made with the first channel's decoder; gone before anything else of the set.
     std::unique_ptr<DecodeWorkers> workers_;
+    DecoderFactory decoderFactory_ = &VideoDecoder::Create;
+    int decodeThreads_ = 0;
     QTimer presentTimer_;
     QElapsedTimer sincePresent_;
     int presentInterval_ = 16;

@@ -22,6 +22,7 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
     void DrawPicture(const DecodedPicture& picture) override;
     void MarkStopped() override { stopped_ = true; }
     void MarkFeed(const QString& mark) override { feedMark_ = mark; }
+    void MarkReduced(bool reduced) override { reduced_ = reduced; }
     FrameSink* StartAlarmActions() override {
         alarmActions_ = true;
         return nullptr;
@@ -31,6 +32,7 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
     const ChannelWindowParams& params() const { return params_; }
     bool IsStopped() const { return stopped_; }
     const QString& feedMark() const { return feedMark_; }
+    bool markedReduced() const { return reduced_; }
     const QImage& firstPicture() const { return firstPicture_; }
     const QImage& lastPicture() const { return lastPicture_; }
     int picturesDrawn() const { return picturesDrawn_; }
@@ -47,6 +49,7 @@ class HeadlessChannelWindow : public QObject, public ChannelWindow {
     bool stopped_ = false;
     bool alarmActions_ = false;
     bool closed_ = false;
+    bool reduced_ = false;
     QString feedMark_;
     QImage firstPicture_;
     QImage lastPicture_;

@@ -28,11 +28,17 @@ class ChannelWindow {
     // The window as a QObject, so the connection notices when it is destroyed.
     virtual QObject* object() = 0;
     virtual void DrawPicture(const DecodedPicture& picture) = 0;
+    // The size in device pixels the window shows pictures at, which the pictures are made
+    // at; empty for the frame's own size. A window tells its connection when it changes.
+    virtual QSize displaySize() const { return {}; }
     // The site stopped the channel: show "Stop.".
     virtual void MarkStopped() = 0;
     // The feed is dead: the last picture is drawn dimmed with this mark ("No video since
     // ..."); empty when frames come again.
     virtual void MarkFeed(const QString& mark) = 0;
+    // Decoding cannot keep up and this channel shows only its key frames: the picture is
+    // marked "reduced" until it runs at its full rate again.
+    virtual void MarkReduced(bool reduced) { (void)reduced; }
     // In alarm mode, from inside the dispatch of the frame that made the window: starts
     // recording at once and returns the recorder, which the connection hands that frame and
     // every one after (nullptr when no clip could start); the snapshot and what the operator

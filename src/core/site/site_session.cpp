@@ -355,6 +355,12 @@ bool SiteSession::FixChannel(const ChannelWindow* window) {
     return connection_ && connection_->FixChannel(window);
 }
 
+void SiteSession::SetDisplaySize(const ChannelWindow* window, QSize size) {
+    if (connection_) {
+        connection_->channels().SetDisplaySize(window, size);
+    }
+}
+
 Block SiteSession::LatestFrame(const ChannelWindow* window) const {
     return connection_ ? connection_->channels().LatestFrame(window) : Block();
 }

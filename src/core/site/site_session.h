@@ -119,6 +119,8 @@ class SiteSession : public QObject {
     bool FixChannel(const ChannelWindow* window);
     // The window's channel's latest frame as received; empty without one.
     Block LatestFrame(const ChannelWindow* window) const;
+    // The window shows pictures at this size (device pixels) from now on.
+    void SetDisplaySize(const ChannelWindow* window, QSize size);
     // Starts recorder on the window's channel with the frames kept since its key frame; it
     // then takes every frame of the channel. False with the reason in error.
     bool StartRecording(const ChannelWindow* window, ClipRecorder& recorder,

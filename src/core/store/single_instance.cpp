@@ -30,6 +30,10 @@ constexpr char kAnswer = 'k';
 // No list of paths a desktop hands over comes near this; a bigger request is no request.
 constexpr qint64 kMaxRequestBytes = 4 << 20;
 constexpr int kRetryMs = 100;
+// A socket's path fits in far less (sockaddr_un).
+constexpr std::size_t kMaxNoteBytes = 4096;
+// As many links as the kernel follows in one path before it gives up (ELOOP).
+constexpr int kMaxLinkHops = 40;
 
 void MakeFolders(const std::string& path) {
     for (auto slash = path.find('/', 1); slash != std::string::npos;
@@ -41,7 +45,12 @@ void MakeFolders(const std::string& path) {
 }  // namespace
 
 std::string CanonicalStorePath(const std::string& storePath) {
-    const QFileInfo info(QString::fromStdString(storePath));
+    QFileInfo info(QString::fromStdString(storePath));
+    // The store file may itself be a link (a dotfile manager's, say), perhaps to a file not
+    // made yet: it is the file at the end that is locked. A loop of links stops somewhere.
+    for (int hop = 0; hop < kMaxLinkHops && info.isSymLink(); ++hop) {
+        info = QFileInfo(info.symLinkTarget());
+    }
     const QString folder = info.absolutePath();
     const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
     const QString base = canonicalFolder.isEmpty() ? QDir::cleanPath(folder) : canonicalFolder;
@@ -57,6 +66,7 @@ StoreLock::StoreLock(const std::string& canonicalStore) : path_(canonicalStore +
     }
     if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
         state_ = State::Held;
+        WriteNote({});  // a crashed holder's note names a socket nobody listens on
         return;
     }
     if (errno == EWOULDBLOCK) {
@@ -70,6 +80,23 @@ StoreLock::~StoreLock() {
     if (fd_ >= 0) {
         ::close(fd_);  // lets go of the lock; the file stays for the next run
     }
+}
+
+bool StoreLock::WriteNote(const std::string& note) const {
+    if (state_ != State::Held || ::ftruncate(fd_, 0) != 0) {
+        return false;
+    }
+    return ::pwrite(fd_, note.data(), note.size(), 0) == static_cast<ssize_t>(note.size());
+}
+
+std::string StoreLock::ReadNote() const {
+    if (fd_ < 0) {
+        return {};
+    }
+    std::string note(kMaxNoteBytes, '\0');
+    const ssize_t read = ::pread(fd_, note.data(), note.size(), 0);
+    note.resize(read > 0 ? static_cast<std::size_t>(read) : 0);
+    return note;
 }
 
 QString InstanceSocketName(const std::string& canonicalStore) {
@@ -104,6 +131,10 @@ bool InstanceServer::Listen(const QString& name) {
     }
     qCInfo(lcApp).noquote() << "listens for other starts on" << server_->fullServerName();
     return true;
+}
+
+QString InstanceServer::fullName() const {
+    return server_->fullServerName();
 }
 
 void InstanceServer::OnNewConnection() {

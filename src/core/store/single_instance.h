@@ -11,8 +11,8 @@ class QLocalSocket;
 
 namespace orvane {
 
-// The store's path with its folder's symbolic links and "." / ".." resolved, so that two
-// spellings of one store share a lock and a socket. The file itself need not exist yet.
+// The store's path with its own and its folder's symbolic links and "." / ".." resolved, so that
+// two spellings of one store share a lock and a socket. The file itself need not exist yet.
 std::string CanonicalStorePath(const std::string& storePath);
 
 // The program's hold on one settings store: an exclusive flock on "<store>.lock", kept for the
@@ -38,6 +38,13 @@ class StoreLock {
     // Why the lock failed (strerror), for State::Failed.
     const std::string& error() const { return error_; }
 
+    // The lock file also tells where its holder listens, since a later start may run with
+    // another runtime folder (su, ssh, cron) and would look for the socket elsewhere. Written by
+    // the holder (false when it cannot be), read by anyone who opened the file; empty when the
+    // holder has not written it.
+    bool WriteNote(const std::string& note) const;
+    std::string ReadNote() const;
+
   private:
     std::string path_;
     std::string error_;
@@ -61,6 +68,8 @@ class InstanceServer : public QObject {
     // Listens on name; a socket left there by a program that ended is replaced (the caller holds
     // the store's lock, so nobody else listens there). False, with a warning, when it cannot.
     bool Listen(const QString& name);
+    // The socket's path once listening.
+    QString fullName() const;
 
   signals:
     // Absolute paths, possibly none: the other start asked only to be brought to the front.

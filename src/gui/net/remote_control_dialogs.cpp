@@ -85,6 +85,14 @@ std::optional<std::string> CommandDialog::commandBytes() const {
     return codePage_.Encode(commandLine());
 }
 
+// The letters of OK and Cancel work alone, as in the remote control dialog, once the focus has
+// left the command line (where they are typed).
+void CommandDialog::keyPressEvent(QKeyEvent* event) {
+    if (!ClickPlainMnemonic(*this, *event)) {
+        QDialog::keyPressEvent(event);
+    }
+}
+
 void CommandDialog::accept() {
     if (!commandBytes()) {
         PromptService::Show(this, CannotSendMessage(codePage_, commandLine()));

@@ -44,6 +44,9 @@ class CommandDialog : public QDialog {
 
     void accept() override;
 
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
     CodePage codePage_;
     QComboBox* combo_;

@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "common/outage_notice.h"
 #include "media/clip_recorder.h"
+#include "media/picture_scaler.h"
 #include "shared/command_ids.h"
 #include "shared/prompt_service.h"
 #include "shared/tool_icons.h"
@@ -47,8 +48,10 @@ constexpr int kFeedMarkPadding = 3;
 
 }  // namespace
 
-// The picture part of the window, right of its toolbar: draws the latest picture stretched
-// over itself, the stop mark, and lets the operator drag the window by it.
+// The picture part of the window, right of its toolbar: draws the latest picture, the stop
+// mark, and lets the operator drag the window by it. Pictures are made at the size this
+// part has in device pixels and drawn as they are; one made before the window was resized is
+// stretched over it until the next one comes.
 class PictureView : public QWidget {
   public:
     PictureView(VideoChannelWindow& window, VideoWindowOwner& owner)
@@ -58,15 +61,30 @@ class PictureView : public QWidget {
     }
 
   protected:
+    void resizeEvent(QResizeEvent*) override { window_.PublishDisplaySize(); }
     void paintEvent(QPaintEvent*) override {
+        // A move to a screen of another pixel ratio changes the size without a resize.
+        window_.PublishDisplaySize();
         QPainter painter(this);
-        if (window_.picture_.isNull()) {
+        const QImage& picture = window_.picture_.image;
+        if (picture.isNull()) {
             painter.fillRect(rect(), Qt::black);
+        } else if (picture.size() == window_.displaySize()) {
+            if (devicePixelRatio() == 1.0) {
+                painter.drawImage(QPoint(0, 0), picture);
+            } else {
+                painter.drawImage(QRectF(rect()), picture, QRectF(picture.rect()));
+            }
         } else {
-            painter.drawImage(rect(), window_.picture_);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(QRectF(rect()), picture, QRectF(picture.rect()));
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
         }
         if (!window_.feedMark_.isEmpty()) {
             PaintFeedMark(painter);
+        }
+        if (window_.reduced_) {
+            PaintReducedMark(painter);
         }
         if (window_.stopped_) {
             painter.setPen(QColor(255, 0, 0));
@@ -114,6 +132,19 @@ class PictureView : public QWidget {
         painter.fillRect(plate, QColor(0, 0, 0, 200));
         painter.setPen(QColor(255, 255, 0));
         painter.drawText(plate, Qt::AlignCenter, window_.feedMark_);
+    }
+
+    // In the bottom right corner, clear of the feed mark, on a dark plate like it.
+    void PaintReducedMark(QPainter& painter) {
+        const QString mark = QString::fromLatin1(videotext::kReducedMark);
+        const QFontMetrics metrics = fontMetrics();
+        QRect plate(0, 0, metrics.horizontalAdvance(mark) + 2 * kFeedMarkPadding,
+                    metrics.height() + 2 * kFeedMarkPadding);
+        plate.moveBottomRight(
+            QPoint(width() - 1 - kFeedMarkMargin, height() - 1 - kFeedMarkMargin));
+        painter.fillRect(plate, QColor(0, 0, 0, 200));
+        painter.setPen(QColor(255, 160, 0));
+        painter.drawText(plate, Qt::AlignCenter, mark);
     }
 
     VideoChannelWindow& window_;
@@ -268,9 +299,25 @@ Block VideoChannelWindow::latestFrame() const {
     return owner_.session().LatestFrame(this);
 }
 
+QSize VideoChannelWindow::displaySize() const {
+    const qreal ratio = view_->devicePixelRatio();
+    return QSize(qRound(view_->width() * ratio), qRound(view_->height() * ratio));
+}
+
+void VideoChannelWindow::PublishDisplaySize() {
+    const QSize size = displaySize();
+    if (size != publishedSize_) {
+        publishedSize_ = size;
+        owner_.session().SetDisplaySize(this, size);
+    }
+}
+
+QImage VideoChannelWindow::fullSizePicture() const {
+    return FullSizePicture(picture_);
+}
+
 void VideoChannelWindow::DrawPicture(const DecodedPicture& picture) {
-    picture_ = picture.image;
-    pictureSource_ = picture.source;
+    picture_ = picture;
     if (snapshotOnPicture_) {
         snapshotOnPicture_ = false;
         QMetaObject::invokeMethod(action(cmd::kSnapshot), &QAction::trigger, Qt::QueuedConnection);
@@ -283,6 +330,11 @@ void VideoChannelWindow::DrawPicture(const DecodedPicture& picture) {
 
 void VideoChannelWindow::MarkStopped() {
     stopped_ = true;
+    view_->update();
+}
+
+void VideoChannelWindow::MarkReduced(bool reduced) {
+    reduced_ = reduced;
     view_->update();
 }
 
@@ -457,8 +509,11 @@ void VideoChannelWindow::TellRecording(Told told, const QString& message) {
 void VideoChannelWindow::OnSnapshot() {
     const QString title = windowTitle() + videotext::kSnapshotTimeSeparator +
                           QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
-    const Block frame = picture_.isNull() ? latestFrame() : Block();
-    SnapshotWindow::Create(picture_, frame, title, parentWidget() ? parentWidget() : this);
+    // One conversion of the kept frame on this thread when the picture shown is smaller: a
+    // snapshot is a picture of the camera's, not of the window's.
+    const QImage picture = fullSizePicture();
+    const Block frame = picture.isNull() ? latestFrame() : Block();
+    SnapshotWindow::Create(picture, frame, title, parentWidget() ? parentWidget() : this);
 }
 
 void VideoChannelWindow::OnFix() {

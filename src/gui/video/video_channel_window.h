@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/block.h"
+#include "media/decoded_picture.h"
 #include "site/site_interfaces.h"
 
 #include <QImage>
@@ -46,9 +47,14 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
 
     std::int32_t channelId() const { return static_cast<std::int32_t>(params_.channelId); }
     std::uint32_t channelNumber() const { return params_.channelNumber; }
-    const QImage& picture() const { return picture_; }
+    // The picture shown, made at the size it is shown at (the size of a window resized since
+    // it came is caught up with by the next picture).
+    const QImage& picture() const { return picture_.image; }
+    // The shown picture at the size of its frame: what snapshots are made of. Made from the
+    // decoded frame the picture came with, when the two sizes differ.
+    QImage fullSizePicture() const;
     // The header of the frame the picture was decoded from.
-    const BitmapInfoHeader& pictureSource() const { return pictureSource_; }
+    const BitmapInfoHeader& pictureSource() const { return picture_.source; }
     const BitmapInfoHeader& format() const { return params_.format; }
     QToolBar* toolBar() const { return toolBar_; }
     QWidget* pictureView() const;
@@ -65,8 +71,12 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     // ChannelWindow
     QObject* object() override { return this; }
     void DrawPicture(const DecodedPicture& picture) override;
+    QSize displaySize() const override;
     void MarkStopped() override;
     void MarkFeed(const QString& mark) override;
+    void MarkReduced(bool reduced) override;
+    // The picture carries the "reduced" mark: only the channel's key frames are shown.
+    bool markedReduced() const { return reduced_; }
     // "No video since ..." while the feed is dead; empty while it is live.
     const QString& feedMark() const { return feedMark_; }
     FrameSink* StartAlarmActions() override;
@@ -89,6 +99,8 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
   private:
     friend class PictureView;
     QSize FrameExtra() const;
+    // Tells the connection the picture area's size when it changed.
+    void PublishDisplaySize();
     // Ends the clip, whoever asked.
     void EndClip();
     // The window's recorder, made on its first recording.
@@ -102,10 +114,11 @@ class VideoChannelWindow : public QMdiSubWindow, public ChannelWindow {
     SizingFrame* content_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     PictureView* view_ = nullptr;
-    QImage picture_;
-    BitmapInfoHeader pictureSource_;
+    DecodedPicture picture_;
+    QSize publishedSize_;
     SizeMode sizeMode_ = k160x120;
     bool stopped_ = false;
+    bool reduced_ = false;
     QString feedMark_;
     std::unique_ptr<ClipRecorder> recorder_;
     bool captionShown_ = true;
@@ -117,6 +130,7 @@ namespace videotext {
 inline constexpr const char* kCloseQuestion =
     "\n\n Are you sure close local site video channel? \n\n";
 inline constexpr const char* kStopMark = "Stop.";
+inline constexpr const char* kReducedMark = "reduced";
 // Between the channel's name and the time in a snapshot's title.
 inline constexpr const char* kSnapshotTimeSeparator = " -- ";
 }  // namespace videotext
