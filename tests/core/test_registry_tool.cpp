@@ -3,6 +3,7 @@
 #include "support/scoped_env.h"
 #include "support/temp_store.h"
 
+#include <QFile>
 #include <QProcess>
 
 #include <sys/resource.h>
@@ -245,7 +246,11 @@ TEST_F(RegistryToolTest, AnExportThatCannotBeWrittenLeavesTheFileItWouldReplace)
 
 // A file that cannot be read, a folder among them, is one error line, never an abort.
 TEST_F(RegistryToolTest, ImportOfAFileThatCannotBeReadNamesIt) {
-    for (const std::string& path : {temp.File("missing.reg"), temp.folder()}) {
+    const std::string huge = temp.File("huge.reg");  // sparse: no disk is used
+    QFile hugeFile(QString::fromStdString(huge));
+    ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly) && hugeFile.resize((qint64{256} << 20) + 1));
+    hugeFile.close();
+    for (const std::string& path : {temp.File("missing.reg"), temp.folder(), huge}) {
         const ToolRun run = Run({"import", path});
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.err.rfind("ERROR: cannot read " + path + ": ", 0), 0u) << run.err;

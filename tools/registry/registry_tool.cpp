@@ -435,10 +435,18 @@ bool ApplyKeys(KeyStore& store, const std::vector<RegFileKey>& keys) {
 
 int Import(KeyStore& store, const std::string& path, std::ostream& out, std::ostream& err) {
     // QFile refuses a folder and reports a failed read; a stream would throw from its buffer.
+    // The file is read whole, so its size is bounded first: a device such as /dev/zero, or a
+    // file far larger than any store's export, is refused instead of filling the memory.
+    constexpr qint64 kMaxImportBytes = qint64{256} << 20;
     QFile file(QString::fromStdString(path));
-    const QByteArray read = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray read =
+        file.open(QIODevice::ReadOnly) ? file.read(kMaxImportBytes + 1) : QByteArray();
     if (file.error() != QFileDevice::NoError) {
         return Fail(err, "cannot read " + path + ": " + file.errorString().toStdString());
+    }
+    if (read.size() > kMaxImportBytes) {
+        return Fail(err, "cannot read " + path +
+                             ": it is larger than 256 MB, more than any key store's export");
     }
     const std::string bytes(read.constData(), static_cast<std::size_t>(read.size()));
     const RegFileParse parsed = ParseRegFile(bytes);
