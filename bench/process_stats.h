@@ -55,4 +55,13 @@ inline double CpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// User and system CPU time of the calling thread alone: for a baseline measured on one
+// thread while the process's other threads may still be busy.
+inline double ThreadCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 }  // namespace orvane::bench
