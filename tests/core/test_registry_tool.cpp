@@ -139,9 +139,11 @@ TEST_F(RegistryToolTest, AnExportedFileImportsIntoAnEmptyStoreAndExportsTheSameB
                              35);
     store.SetString(key, "Name", padded);
     store.SetString(key, "", "C:\\clips \"main\"");
-    store.SetString(key, "Memo",
-                    "Gr\xC3\xBC\xC3\x9F"
-                    "e \xE2\x9C\x93");
+    // Opens with a byte order mark, which is text of the value, not a mark of the file.
+    const std::string memo =
+        "\xEF\xBB\xBFGr\xC3\xBC\xC3\x9F"
+        "e \xE2\x9C\x93";
+    store.SetString(key, "Memo", memo);
     store.SetDword(key, "Tel", 0xdeadbeef);
 
     const ToolRun printed = Run({"export", "HKCU\\Software"});
@@ -167,6 +169,7 @@ TEST_F(RegistryToolTest, AnExportedFileImportsIntoAnEmptyStoreAndExportsTheSameB
     EXPECT_EQ(test::ReadFileBytes(temp.File("again.reg")), first);
     const auto copied = empty.OpenKey(KeyStore::kRoot, "Software\\Quillmar-Brakken\\Guard");
     EXPECT_EQ(empty.QueryValue(copied.value, "Name").value.data, padded);
+    EXPECT_EQ(empty.QueryValue(copied.value, "Memo").value.data, memo);
 }
 
 TEST_F(RegistryToolTest, ImportDeletesWhatIsMarkedWithAMinusAndReadsPrintedExports) {

@@ -89,8 +89,15 @@ std::optional<std::string> Utf8FromUtf16Le(std::string_view bytes) {
     return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
 }
 
+// UTF-8 as UTF-16, with malformed sequences replaced. A byte order mark at the start is a
+// character of the value like any other: QString::fromUtf8 would drop it.
+QString FromUtf8KeepingMark(std::string_view text) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+}
+
 std::string Utf16LeFromUtf8(std::string_view text) {
-    const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    const QString decoded = FromUtf8KeepingMark(text);
     std::string out;
     out.reserve(static_cast<std::size_t>(decoded.size()) * 2);
     for (const QChar unit : decoded) {
@@ -391,9 +398,7 @@ std::string ValueLines(const RegFileValue& entry) {
     const StoredValue& value = *entry.value;
     if (value.type == static_cast<std::uint32_t>(ValueType::String)) {
         if (value.data.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos) {
-            const QByteArray text =
-                QString::fromUtf8(value.data.data(), static_cast<qsizetype>(value.data.size()))
-                    .toUtf8();
+            const QByteArray text = FromUtf8KeepingMark(value.data).toUtf8();
             return line +
                    Quoted(
                        std::string_view(text.constData(), static_cast<std::size_t>(text.size()))) +
