@@ -219,12 +219,13 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
     EXPECT_FALSE(frame->alarmPlaying());
     EXPECT_FALSE(frame->action(cmd::kStopAlarm)->isEnabled());
 
-    // The site's event is in the log, as it sent it.
+    // The site's event is in the log, as it sent it. The test's own reads may hold the file
+    // for a moment, and the program's writes are then kept until it is free: wait for them.
     std::vector<EventLogEntry> events;
     ASSERT_TRUE(WaitUntil([&] {
         events.clear();
         EventLog(app.settings().store()).LoadEventLog(events);
-        return !events.empty();
+        return !events.empty() && !events[0].memo.isEmpty();
     }));
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].name, "Dock door");

@@ -81,27 +81,36 @@ bool EventLog::AddEventLogEntry(std::span<const std::uint8_t> record) {
     if (!id) {
         return false;
     }
-    const auto key = store_.CreateKey(KeyStore::kRoot, EntryKeyPath(*id));
-    if (!key.ok()) {
-        qCWarning(lcStore) << "cannot create the event log entry" << Quoted(*id);
-        return false;
-    }
-
-    const auto write = [&](const char* name, std::string_view bytes) {
-        if (store_.SetString(key.value, name, bytes) != StoreStatus::Ok) {
-            qCWarning(lcStore) << "cannot write" << name << "of the event log entry" << Quoted(*id);
+    // The entry and its values go in together: a reader of the log never sees an event
+    // with some of its fields.
+    bool created = true;
+    const auto writeEntry = [&] {
+        const auto key = store_.CreateKey(KeyStore::kRoot, EntryKeyPath(*id));
+        if (!key.ok()) {
+            qCWarning(lcStore) << "cannot create the event log entry" << Quoted(*id);
+            created = false;
+            return false;
         }
+        const auto write = [&](const char* name, std::string_view bytes) {
+            if (store_.SetString(key.value, name, bytes) != StoreStatus::Ok) {
+                qCWarning(lcStore)
+                    << "cannot write" << name << "of the event log entry" << Quoted(*id);
+            }
+        };
+        // The fields go in whole, padding and all, as the site sent them.
+        const auto field = [&](Field f) {
+            return std::string_view(reinterpret_cast<const char*>(record.data()) + f.offset,
+                                    f.size);
+        };
+        write(eventvalue::kId, *id);
+        write(eventvalue::kName, field(kNameField));
+        write(eventvalue::kTel, field(kTelField));
+        write(eventvalue::kAddress, field(kAddressField));
+        write(eventvalue::kMemo, field(kMemoField));
+        return true;
     };
-    // The fields go in whole, padding and all, as the site sent them.
-    const auto field = [&](Field f) {
-        return std::string_view(reinterpret_cast<const char*>(record.data()) + f.offset, f.size);
-    };
-    write(eventvalue::kId, *id);
-    write(eventvalue::kName, field(kNameField));
-    write(eventvalue::kTel, field(kTelField));
-    write(eventvalue::kAddress, field(kAddressField));
-    write(eventvalue::kMemo, field(kMemoField));
-    return true;
+    store_.WriteTogether(writeEntry);
+    return created;
 }
 
 std::optional<std::string> EventLog::UnusedId(const std::string& stamp) const {
