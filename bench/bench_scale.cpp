@@ -30,11 +30,9 @@ struct Scaling {
     QSize to;
 };
 // A third of a 1080p frame, a tile of the 4 x 4 wall, of the 8 x 8 wall, and CIF into tiles.
-const Scaling kScalings[] = {{{1920, 1080}, {640, 360}},
-                             {{1920, 1080}, {466, 243}},
-                             {{1280, 720}, {226, 114}},
-                             {{352, 288}, {240, 196}},
-                             {{352, 288}, {226, 114}}};
+const Scaling kScalings[] = {{{1920, 1080}, {640, 360}}, {{1920, 1080}, {466, 243}},
+                             {{1280, 720}, {226, 114}},  {{352, 288}, {240, 196}},
+                             {{352, 288}, {226, 114}},   {{352, 288}, {120, 92}}};
 
 // The picture as a decoder gives it: 4:2:0 YUV of the picture's size.
 FramePtr YuvFrame(const QImage& picture) {
@@ -121,6 +119,19 @@ void BM_FullSizeThenQt(benchmark::State& state, Scaling scaling) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// The whole frame converted, then Qt's smooth scaling of it, on the decoding thread.
+void BM_FullSizeThenSmooth(benchmark::State& state, Scaling scaling) {
+    const FramePtr frame = YuvFrame(bench::CameraLikePicture(3, scaling.from, 5));
+    PictureScaler scaler(SWS_BILINEAR);
+    for (auto _ : state) {
+        const QImage picture =
+            scaler.Convert(*frame, {})
+                .scaled(scaling.to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 void Register() {
     for (const Scaling& scaling : kScalings) {
         const std::string sizes = QString("%1x%2->%3x%4")
@@ -134,6 +145,8 @@ void Register() {
                                          scaling, filter.flags);
         }
         benchmark::RegisterBenchmark(("FullSizeThenQt/" + sizes).c_str(), BM_FullSizeThenQt,
+                                     scaling);
+        benchmark::RegisterBenchmark(("FullSizeThenSmooth/" + sizes).c_str(), BM_FullSizeThenSmooth,
                                      scaling);
     }
 }

@@ -19,19 +19,26 @@ inline CodecContextPtr OpenDecodeOnly(AVCodecID id) {
     return context;
 }
 
-// Decodes every packed frame (BITMAPINFOHEADER + data) and drops the pictures.
+// Decodes one packed frame (BITMAPINFOHEADER + data) and drops its picture; packet and picture
+// are the caller's, used again from frame to frame.
+inline void DecodeOnly(AVCodecContext* context, AVPacket* packet, AVFrame* picture,
+                       const Block& packed) {
+    const auto frame = ParsePackedFrame(packed);
+    av_new_packet(packet, static_cast<int>(frame->imageData.size()));
+    std::memcpy(packet->data, frame->imageData.data(), frame->imageData.size());
+    avcodec_send_packet(context, packet);
+    av_packet_unref(packet);
+    while (avcodec_receive_frame(context, picture) == 0) {
+        av_frame_unref(picture);
+    }
+}
+
+// Decodes every packed frame and drops the pictures.
 inline void DecodeOnly(AVCodecContext* context, const std::vector<Block>& frames) {
     PacketPtr packet(av_packet_alloc());
     FramePtr picture(av_frame_alloc());
     for (const auto& packed : frames) {
-        const auto frame = ParsePackedFrame(packed);
-        av_new_packet(packet.get(), static_cast<int>(frame->imageData.size()));
-        std::memcpy(packet->data, frame->imageData.data(), frame->imageData.size());
-        avcodec_send_packet(context, packet.get());
-        av_packet_unref(packet.get());
-        while (avcodec_receive_frame(context, picture.get()) == 0) {
-            av_frame_unref(picture.get());
-        }
+        DecodeOnly(context, packet.get(), picture.get(), packed);
     }
 }
 

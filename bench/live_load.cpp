@@ -1,10 +1,13 @@
 // Live load: a simulated site (orvane-site, its own process, replaying frames it encoded once)
 // streams N channels of video (352 x 288 unless told) to Orvane's main frame and video windows
 // for a while, on an offscreen screen of 1920 x 1080 pixels that the main frame fills, the
-// windows tiled over it. Prints the site's send rate, the frames shown against the frames sent,
-// Orvane's CPU seconds per shown frame beside decoding the same kind of frames alone with one
-// thread, the latency from sending a frame to painting it (p50, p99), the lateness of a 10 ms
-// timer on the GUI thread (how long the event loop stalls), and resident memory.
+// windows tiled over it. The channels' streams start one after another over a key-frame
+// interval, as cameras that were not started together. Prints the site's send rate, the frames
+// shown against the frames sent, Orvane's CPU seconds per shown frame beside decoding the same
+// frames alone with one thread (a decoder per channel, the channels in turn; and one decoder
+// alone, for comparison), the latency from sending a frame to painting it (p50, p99), the
+// lateness of a 10 ms timer on the GUI thread (how long the event loop stalls), and resident
+// memory.
 // With --record every channel records from its first frame, into a temporary folder; with
 // --block-writer S it does, and the recordings' disk stops answering for S seconds in the middle
 // of the run (the paints and stalls of that time are told apart).
@@ -48,9 +51,13 @@ using bench::ResidentMegabytes;
 
 namespace {
 
-// CPU seconds per frame to decode alone, with one thread, the frames the simulator sends: a
-// channel's loop, over and over (the decoder starts afresh at each pass's key frame).
-double DecodeOnlySecondsPerFrame(sim::SimulatedCodec codec, QSize size) {
+// CPU seconds per frame to decode alone, with one thread, the frames the simulator sends to
+// `decoders` channels: each channel has its own decoder, and the frames are taken in turn, a
+// frame of each channel after the other, as they arrive. The decoders' pictures and reference
+// frames then no longer fit the caches together, which makes each frame dearer than one
+// decoder alone on one stream would (about twice, for 64 channels of 352 x 288): that is the
+// cost of decoding these channels at all, before anything is shown.
+double DecodeOnlySecondsPerFrame(sim::SimulatedCodec codec, QSize size, int decoders) {
     auto encoder = sim::LiveEncoder::Create(codec, size);
     std::vector<Block> loop;
     for (int i = 0; i < sim::ReplayFrames(codec); ++i) {
@@ -58,24 +65,30 @@ double DecodeOnlySecondsPerFrame(sim::SimulatedCodec codec, QSize size) {
             loop.push_back(std::move(*frame));
         }
     }
-    // Fewer passes of the larger pictures.
-    const std::size_t count = size.width() * size.height() > 352 * 288 ? 2 * loop.size() : 250;
-    std::vector<Block> frames;
-    for (std::size_t i = 0; i < count && !loop.empty(); ++i) {
-        frames.push_back(loop[i % loop.size()]);
+    if (loop.empty()) {
+        return 0;
     }
     const AVCodecID id = codec == sim::SimulatedCodec::H264    ? AV_CODEC_ID_H264
                          : codec == sim::SimulatedCodec::Mjpeg ? AV_CODEC_ID_MJPEG
                                                                : AV_CODEC_ID_MPEG4;
-    CodecContextPtr context = bench::OpenDecodeOnly(id);
-    // Passes until a second of CPU has gone: one pass of small frames takes a few
-    // milliseconds, which one preemption would throw off.
+    std::vector<CodecContextPtr> contexts;
+    for (int i = 0; i < std::max(1, decoders); ++i) {
+        contexts.push_back(bench::OpenDecodeOnly(id));
+    }
+    // Whole passes of the loop (its key frame and the frames that follow it cost differently)
+    // until a second of CPU has gone: one preemption would throw off a shorter measure.
     // This thread's time only: the run's decode workers and writers may still be finishing.
+    PacketPtr packet(av_packet_alloc());
+    FramePtr picture(av_frame_alloc());
     const double start = bench::ThreadCpuSeconds();
     std::size_t decoded = 0;
     do {
-        bench::DecodeOnly(context.get(), frames);
-        decoded += frames.size();
+        for (const Block& frame : loop) {
+            for (CodecContextPtr& context : contexts) {
+                bench::DecodeOnly(context.get(), packet.get(), picture.get(), frame);
+            }
+            decoded += contexts.size();
+        }
     } while (bench::ThreadCpuSeconds() - start < 1.0);
     return (bench::ThreadCpuSeconds() - start) / static_cast<double>(decoded);
 }
@@ -200,6 +213,7 @@ int main(int argc, char** argv) {
                          "--stream-on-login",
                          "--stamp",
                          "--replay",
+                         "--spread-key-frames",
                          "--duration",
                          QString::number(seconds)};
     if (halveAt > 0) {
@@ -393,7 +407,8 @@ int main(int argc, char** argv) {
     const long long sent = sentLine.section(':', 1).trimmed().toLongLong();
     std::vector<std::int64_t> lateness = stalls ? stalls->lateness : std::vector<std::int64_t>();
     stalls.reset();
-    const double decodeOnly = DecodeOnlySecondsPerFrame(*codec, size);
+    const double decodeOnly = DecodeOnlySecondsPerFrame(*codec, size, channels);
+    const double decodeOnlyAlone = DecodeOnlySecondsPerFrame(*codec, size, 1);
     std::printf(
         "channels: %d, codec: %s, size: %dx%d, seconds: %.0f, windows: %lld, pictures "
         "made at %dx%d\n",
@@ -411,6 +426,8 @@ int main(int argc, char** argv) {
     std::printf("cpu per shown frame: %.1f us; decode-only per frame: %.1f us; ratio %.2f\n",
                 shown > 0 ? 1e6 * cpu / shown : 0.0, 1e6 * decodeOnly,
                 shown > 0 ? (cpu / shown) / decodeOnly : 0.0);
+    std::printf("decode-only with one decoder alone: %.1f us per frame; ratio to it %.2f\n",
+                1e6 * decodeOnlyAlone, shown > 0 ? (cpu / shown) / decodeOnlyAlone : 0.0);
     if (record) {
         std::printf("frames recorded: %llu of %lld received while recording (lost: %lld)\n",
                     static_cast<unsigned long long>(recorded), static_cast<long long>(owed),

@@ -102,6 +102,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption halveAt(
         "halve-at",
         "Halve every channel's frame rate S seconds after start (prints \"load halved\").", "s");
+    const QCommandLineOption spread(
+        "spread-key-frames",
+        "Start the channels' streams one after another over a key-frame interval, so that "
+        "their key frames do not all come at once.");
     const QCommandLineOption streamOnLogin("stream-on-login",
                                            "Stream every channel as soon as a client logs in.");
     const QCommandLineOption event(
@@ -114,11 +118,11 @@ int main(int argc, char** argv) {
         "identify", "ID code=address for the identify server (repeatable).", "entry");
     const QCommandLineOption silent("identify-silent",
                                     "The identify server accepts but never answers.");
-    parser.addOptions({help,     version,    listen,        port,         account,
-                       channel,  bits,       codec,         fps,          maxSessions,
-                       source,   loginAgain, streamOnLogin, size,         stamp,
-                       duration, event,      callBack,      identifyPort, identify,
-                       silent,   replay,     dropEvery,     freeze,       halveAt});
+    parser.addOptions({help,          version,  listen, port,        account,   channel,
+                       bits,          codec,    fps,    maxSessions, source,    loginAgain,
+                       streamOnLogin, size,     stamp,  duration,    event,     callBack,
+                       identifyPort,  identify, silent, replay,      dropEvery, freeze,
+                       halveAt,       spread});
     // --help and --version are answered before the application (and its platform) exists.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
@@ -219,6 +223,7 @@ int main(int argc, char** argv) {
     options.streamOnLogin = parser.isSet(streamOnLogin);
     options.stampFrames = parser.isSet(stamp);
     options.replay = parser.isSet(replay);
+    options.spreadKeyFrames = parser.isSet(spread);
     if (parser.isSet(size)) {
         const auto parts = parser.value(size).toLower().split('x');
         options.pictureSize = QSize(parts.value(0).toInt(), parts.value(1).toInt());

@@ -191,10 +191,26 @@ void SimulatedSession::OpenStream(std::uint32_t channelId) {
             }
         };
         connect(stream.timer.get(), &QTimer::timeout, this, send);
-        stream.timer->start();
-        send();
+        const int delay = site_.options().spreadKeyFrames ? SpreadDelay(stream.channelIndex) : 0;
+        if (delay == 0) {
+            stream.timer->start();
+            send();
+            return;
+        }
+        // The timer is the context: a stream stopped before its start never sends.
+        QTimer::singleShot(delay, stream.timer.get(), [timer = stream.timer.get(), send] {
+            timer->start();
+            send();
+        });
         return;
     }
+}
+
+int SimulatedSession::SpreadDelay(int channelIndex) const {
+    const auto channels = static_cast<int>(site_.options().channels.size());
+    const double keyInterval = 1000.0 * GroupOfPictures(site_.options().codec) /
+                               std::max(0.1, site_.options().framesPerSecond);
+    return static_cast<int>(keyInterval * channelIndex / std::max(1, channels));
 }
 
 int SimulatedSession::SendInterval() const {

@@ -52,6 +52,8 @@ class SimulatedSession : public QObject {
     void OnLogin(std::span<const std::uint8_t> payload);
     void OpenStream(std::uint32_t channelId);
     void SendNextFrame(std::uint32_t channelNumber);
+    // How long channel channelIndex waits before its first frame when key frames are spread.
+    int SpreadDelay(int channelIndex) const;
     int SendInterval() const;
 
     SiteSimulator& site_;

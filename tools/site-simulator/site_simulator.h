@@ -63,6 +63,9 @@ struct SiteSimulatorOptions {
     int framesPerSend = 1;
     // Each stream ends after this many frames (0: never).
     int frameLimit = 0;
+    // The streams of the channels start one after another over a key-frame interval, as
+    // cameras that were not started together: their key frames do not all come at once.
+    bool spreadKeyFrames = false;
 };
 
 // Frames in one channel's replayed loop: whole groups of pictures (about two seconds), so
