@@ -42,42 +42,14 @@ struct Packet {
     bool key = false;
 };
 
+// The simulator's encoder with the longer group of pictures, on camera-like pictures.
 std::vector<Packet> EncodeLoop() {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
-    CodecContextPtr context(avcodec_alloc_context3(codec));
-    context->width = kSize.width();
-    context->height = kSize.height();
-    context->pix_fmt = AV_PIX_FMT_YUV420P;
-    context->time_base = AVRational{1, kFramesPerSecond};
-    context->gop_size = kGop;
-    context->max_b_frames = 0;
-    context->thread_count = 1;
-    context->bit_rate = 800'000;
-    if (avcodec_open2(context.get(), codec, nullptr) < 0) {
-        return {};
-    }
-    FramePtr frame(av_frame_alloc());
-    frame->format = AV_PIX_FMT_YUV420P;
-    frame->width = kSize.width();
-    frame->height = kSize.height();
-    av_frame_get_buffer(frame.get(), 0);
-    SwsContextPtr sws(sws_getContext(kSize.width(), kSize.height(), AV_PIX_FMT_RGB32, kSize.width(),
-                                     kSize.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
-                                     nullptr, nullptr));
-    PacketPtr packet(av_packet_alloc());
+    auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, kSize, kGop);
     std::vector<Packet> packets;
-    for (int i = 0; i < kLoopFrames; ++i) {
-        const QImage picture = bench::CameraLikePicture(i, kSize, 4);
-        av_frame_make_writable(frame.get());
-        const std::uint8_t* planes[4] = {picture.constBits(), nullptr, nullptr, nullptr};
-        const int strides[4] = {static_cast<int>(picture.bytesPerLine()), 0, 0, 0};
-        sws_scale(sws.get(), planes, strides, 0, kSize.height(), frame->data, frame->linesize);
-        frame->pts = i;
-        avcodec_send_frame(context.get(), frame.get());
-        while (avcodec_receive_packet(context.get(), packet.get()) == 0) {
-            packets.push_back({Block(packet->data, packet->data + packet->size),
-                               (packet->flags & AV_PKT_FLAG_KEY) != 0});
-            av_packet_unref(packet.get());
+    for (int i = 0; encoder && i < kLoopFrames; ++i) {
+        if (auto packed = encoder->Encode(bench::CameraLikePicture(i, kSize, 4))) {
+            const auto data = std::span(*packed).subspan(BitmapInfoHeader::kSize);
+            packets.push_back({Block(data.begin(), data.end()), i % kGop == 0});
         }
     }
     return packets;

@@ -1,6 +1,5 @@
 #include "store/clip_index.h"
 #include "store/registry_layout.h"
-#include "store/sqlite_handle.h"
 #include "support/message_guard.h"
 #include "support/temp_store.h"
 
@@ -72,32 +71,10 @@ TEST_F(ClipIndexTest, EntriesComeBackAsWrittenInNameOrder) {
 }
 
 TEST_F(ClipIndexTest, TheTenValuesAreWrittenInTheirOrderAndTextsCarryNoNul) {
-    // A trigger in the store file records every value write as it happens.
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(temp.path().c_str(), &raw), SQLITE_OK);
-    SqliteDb observer(raw);
-    ASSERT_EQ(sqlite3_exec(observer.get(),
-                           "CREATE TABLE write_log(seq INTEGER PRIMARY KEY, name TEXT);"
-                           "CREATE TRIGGER log_insert AFTER INSERT ON reg_values BEGIN "
-                           "INSERT INTO write_log(name) VALUES(new.name); END;"
-                           "CREATE TRIGGER log_update AFTER UPDATE ON reg_values BEGIN "
-                           "INSERT INTO write_log(name) VALUES(new.name); END;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-
+    const test::ValueWriteLog written(temp.path());
     const ClipRecord clip = SampleClip("Ch-3 0229.avi");
     ASSERT_TRUE(index.AddClipRecord(clip));
-
-    std::vector<std::string> written;
-    sqlite3_stmt* stmt = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(observer.get(), "SELECT name FROM write_log ORDER BY seq", -1,
-                                 &stmt, nullptr),
-              SQLITE_OK);
-    SqliteStatement guard(stmt);
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-        written.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-    }
-    EXPECT_EQ(written, kValueOrder);
+    EXPECT_EQ(written.names(), kValueOrder);
 
     const RegKey key = Entry("Ch-3 0229.avi");
     const auto names = store.ValueNames(key);

@@ -1,7 +1,6 @@
 #include "store/key_store.h"
 #include "support/temp_store.h"
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -213,38 +212,6 @@ TEST(KeyStoreFile, TwoProcessesWritingAtOnceLoseNothing) {
         EXPECT_EQ(store.ValueNames(key.value).value.size(), static_cast<std::size_t>(kWrites));
     }
     EXPECT_EQ(store.SubkeyCount(store.OpenKey(KeyStore::kRoot, "Shared").value).value, 2);
-}
-
-TEST(KeyStoreFile, UnusableFilesAreReportedAndLeftUntouched) {
-    test::TempStore temp;
-
-    const std::string garbage = temp.File("garbage.sqlite3");
-    const std::string bytes(4096, 'x');
-    test::WriteFileBytes(garbage, bytes);
-    auto notDb = KeyStore::Open(garbage);
-    EXPECT_FALSE(notDb.store);
-    EXPECT_EQ(notDb.problem, OpenProblem::NotADatabase);
-    EXPECT_EQ(test::ReadFileBytes(garbage), bytes);
-
-    auto makeDb = [&](const std::string& path, const char* sql) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
-    };
-    const std::string newer = temp.File("newer.sqlite3");
-    makeDb(newer, "PRAGMA user_version=99; CREATE TABLE reg_keys(x);");
-    const std::string newerBytes = test::ReadFileBytes(newer);
-    EXPECT_EQ(KeyStore::Open(newer).problem, OpenProblem::NewerSchema);
-    EXPECT_EQ(test::ReadFileBytes(newer), newerBytes);
-
-    const std::string foreign = temp.File("foreign.sqlite3");
-    makeDb(foreign, "CREATE TABLE invoices(id INTEGER);");
-    EXPECT_EQ(KeyStore::Open(foreign).problem, OpenProblem::ForeignDatabase);
-
-    const std::string folder = temp.File("a-folder");
-    std::filesystem::create_directory(folder);
-    EXPECT_EQ(KeyStore::Open(folder).problem, OpenProblem::Unreadable);
 }
 
 }  // namespace

@@ -31,53 +31,10 @@ namespace {
 
 const QSize kSize(160, 120);
 
-// MPEG-4 part 2 with a key frame every 50 frames: longer groups of pictures than the
-// simulator's encoder makes, so that seeks have far to decode from.
+// MPEG-4 part 2 with a key frame every 50 frames: longer groups of pictures than a simulated
+// site sends, so that seeks have far to decode from.
 std::vector<Block> EncodeLongGop(int count, int gop = 50) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
-    CodecContextPtr context(avcodec_alloc_context3(codec));
-    context->width = kSize.width();
-    context->height = kSize.height();
-    context->pix_fmt = AV_PIX_FMT_YUV420P;
-    context->time_base = AVRational{1, 25};
-    context->gop_size = gop;
-    context->max_b_frames = 0;
-    context->thread_count = 1;
-    context->bit_rate = 300000;
-    if (avcodec_open2(context.get(), codec, nullptr) < 0) {
-        ADD_FAILURE() << "cannot open the MPEG-4 encoder";
-        return {};
-    }
-    FramePtr frame(av_frame_alloc());
-    frame->format = AV_PIX_FMT_YUV420P;
-    frame->width = kSize.width();
-    frame->height = kSize.height();
-    av_frame_get_buffer(frame.get(), 0);
-    SwsContextPtr sws(sws_getContext(kSize.width(), kSize.height(), AV_PIX_FMT_RGB32, kSize.width(),
-                                     kSize.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
-                                     nullptr, nullptr));
-    PacketPtr packet(av_packet_alloc());
-    BitmapInfoHeader header;
-    header.biWidth = kSize.width();
-    header.biHeight = kSize.height();
-    header.biBitCount = 24;
-    header.biCompression = MakeFourcc('F', 'M', 'P', '4');
-    std::vector<Block> frames;
-    for (int i = 0; i < count; ++i) {
-        const QImage picture = sim::TestPattern(2, i, kSize);
-        av_frame_make_writable(frame.get());
-        const std::uint8_t* planes[4] = {picture.constBits(), nullptr, nullptr, nullptr};
-        const int strides[4] = {static_cast<int>(picture.bytesPerLine()), 0, 0, 0};
-        sws_scale(sws.get(), planes, strides, 0, kSize.height(), frame->data, frame->linesize);
-        frame->pts = i;
-        avcodec_send_frame(context.get(), frame.get());
-        while (avcodec_receive_packet(context.get(), packet.get()) == 0) {
-            frames.push_back(sim::PackFrame(
-                header, std::span(packet->data, static_cast<std::size_t>(packet->size))));
-            av_packet_unref(packet.get());
-        }
-    }
-    return frames;
+    return test::EncodeFrames(sim::SimulatedCodec::Mpeg4, count, kSize, gop, 2);
 }
 
 // The picture of every frame as a plain sequential reader shows it: each packet of the
@@ -125,26 +82,9 @@ class RecordingSurface final : public VideoSurface {
     QImage last;
 };
 
-class MediaGraphTest : public testing::Test {
+class MediaGraphTest : public test::RecordingStoreTest {
   protected:
-    MediaGraphTest() : store_(std::move(*KeyStore::Open(temp_.path()).store)) {
-        QDir().mkpath(folder_);
-    }
-
-    // A clip as the recorder writes it from these packed frames.
-    QString Record(const std::vector<Block>& frames) {
-        ClipRecorder recorder(store_, {}, 1, *BitmapInfoHeader::Parse(frames.front()));
-        recorder.SetClock([this] { return now_; });
-        now_ = now_.addSecs(60);
-        QString error;
-        EXPECT_TRUE(recorder.StartRecording(folder_, {}, error)) << error.toStdString();
-        for (const LiveFrame& frame : test::LiveFrames(frames)) {
-            recorder.WriteFrame(frame);
-        }
-        const QString path = recorder.aviFilePath();
-        recorder.StopRecording();
-        return path;
-    }
+    QString Record(const std::vector<Block>& frames) { return RecordClip(frames); }
 
     std::unique_ptr<MediaGraph> Render(const QString& path) {
         QString error;
@@ -164,11 +104,6 @@ class MediaGraphTest : public testing::Test {
                 << "frame " << frame;
         }
     }
-
-    test::TempStore temp_;
-    KeyStore store_;
-    QString folder_ = QString::fromStdString(temp_.folder()) + "/clips/";
-    QDateTime now_{QDate(2003, 4, 5), QTime(6, 7, 8)};
 };
 
 TEST_F(MediaGraphTest, FilesThatCannotBePlayedAreRefusedWithAReason) {
@@ -312,15 +247,9 @@ TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexKeepsEveryCompleteFrame) {
     ExpectFrames(*unindexed, reference, {0, 14, 13, 12, 5});
 
     // Cut inside the last sample: that one is left out, the others stay.
-    const QString shorter = folder_ + "shorter.avi";
-    QFile whole(copy);
-    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
-    const QByteArray bytes = whole.readAll();
-    QFile part(shorter);
-    ASSERT_TRUE(part.open(QIODevice::WriteOnly));
-    part.write(bytes.left(bytes.size() - 3));
-    part.close();
-    auto cut = Render(shorter);
+    const std::string bytes = test::ReadFileBytes(copy.toStdString());
+    test::WriteFileBytes(File("shorter.avi"), bytes.substr(0, bytes.size() - 3));
+    auto cut = Render(folder_ + "shorter.avi");
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->Duration(), 39);
 }

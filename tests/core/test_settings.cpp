@@ -4,9 +4,10 @@
 #include "support/temp_store.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
+#include <map>
+#include <variant>
 
 namespace orvane {
 namespace {
@@ -24,132 +25,133 @@ class SettingsTest : public testing::Test {
     }
 };
 
-TEST_F(SettingsTest, AFreshStoreGivesTheDefaults) {
-    EXPECT_TRUE(settings.VideoArrange());
-    EXPECT_EQ(settings.LimitDiskSpaceMb(), 50);
-    EXPECT_EQ(settings.CheckTimerSeconds(), 10);
-    EXPECT_FALSE(settings.AutoRun());
-    EXPECT_EQ(settings.GetSetting(SettingId::AutoRun), -1);
-
+// Everything the program reads from its settings, by name, as text.
+std::map<std::string, std::string> Readings(Settings& settings) {
     const CallSettings call = settings.LoadCall();
-    EXPECT_EQ(call.option, kAddressModeIp);
-    EXPECT_EQ(call.formatSize, 1);
-    EXPECT_EQ(call.quality, 30);
-    EXPECT_TRUE(call.reLinkOn());
-    EXPECT_FALSE(call.savesPassword());
-    EXPECT_EQ(call.dial, 0u);
-    EXPECT_EQ(call.user, "");
-
     const NetSettings net = settings.LoadNet();
-    EXPECT_EQ(net.sitePort, 1000);
-    EXPECT_EQ(net.identifyPort, 169);
-    EXPECT_EQ(net.listenPort, 1500);
-    EXPECT_EQ(net.identifyPrimary, "127.0.0.1");
-    EXPECT_EQ(net.identifyFallback, "127.0.0.2");
-    EXPECT_EQ(net.codePage, "windows-1252");
+    const auto n = [](auto value) { return std::to_string(value); };
+    return {
+        {"VideoArrange", n(settings.VideoArrange())},
+        {"LimitDiskSpaceMb", n(settings.LimitDiskSpaceMb())},
+        {"CheckTimerSeconds", n(settings.CheckTimerSeconds())},
+        {"AutoRun", n(settings.AutoRun())},
+        {"Setting AutoRun", n(settings.GetSetting(SettingId::AutoRun))},
+        {"Setting LimitDiskSpace", n(settings.GetSetting(SettingId::LimitDiskSpace))},
+        {"Setting 2", n(settings.GetSetting(static_cast<SettingId>(2)))},
+        {"Call Option", n(call.option)},
+        {"Call FormatSize", n(call.formatSize)},
+        {"Call Quality", n(call.quality)},
+        {"Call ReLink", n(call.reLinkOn())},
+        {"Call Save", n(call.savesPassword())},
+        {"Call Dial", n(call.dial)},
+        {"Call User", call.user},
+        {"Call PassWord", call.password},
+        {"Call Identify", call.identify},
+        {"Net SitePort", n(net.sitePort)},
+        {"Net IdentifyPort", n(net.identifyPort)},
+        {"Net ListenPort", n(net.listenPort)},
+        {"Net IdentifyPrimary", net.identifyPrimary},
+        {"Net IdentifyFallback", net.identifyFallback},
+        {"Net CodePage", net.codePage},
+    };
 }
 
-struct SettingCase {
-    SettingId id;
-    std::int32_t stored;
-    std::int32_t limitDiskSpace;  // expected readings, -2 where the case does not apply
-    std::int32_t checkTimer;
-    int videoArrange;
-    int autoRun;
-};
+TEST_F(SettingsTest, AFreshStoreGivesTheDefaults) {
+    const std::map<std::string, std::string> defaults{
+        {"VideoArrange", "1"},
+        {"LimitDiskSpaceMb", "50"},
+        {"CheckTimerSeconds", "10"},
+        {"AutoRun", "0"},
+        {"Setting AutoRun", "-1"},
+        {"Setting LimitDiskSpace", "-1"},
+        {"Setting 2", "-1"},
+        {"Call Option", std::to_string(kAddressModeIp)},
+        {"Call FormatSize", "1"},
+        {"Call Quality", "30"},
+        {"Call ReLink", "1"},
+        {"Call Save", "0"},
+        {"Call Dial", "0"},
+        {"Call User", ""},
+        {"Call PassWord", ""},
+        {"Call Identify", ""},
+        {"Net SitePort", "1000"},
+        {"Net IdentifyPort", "169"},
+        {"Net ListenPort", "1500"},
+        {"Net IdentifyPrimary", "127.0.0.1"},
+        {"Net IdentifyFallback", "127.0.0.2"},
+        {"Net CodePage", "windows-1252"},
+    };
+    EXPECT_EQ(Readings(settings), defaults);
+}
 
-class SettingRanges : public SettingsTest, public testing::WithParamInterface<SettingCase> {};
-
-TEST_P(SettingRanges, OutOfRangeValuesReadAsTheirDefaults) {
-    const SettingCase c = GetParam();
-    settings.SetSetting(c.id, c.stored);
-    EXPECT_EQ(settings.GetSetting(c.id), c.stored);
-    if (c.limitDiskSpace != -2) {
-        EXPECT_EQ(settings.LimitDiskSpaceMb(), c.limitDiskSpace);
-    }
-    if (c.checkTimer != -2) {
-        EXPECT_EQ(settings.CheckTimerSeconds(), c.checkTimer);
-    }
-    if (c.videoArrange != -2) {
-        EXPECT_EQ(settings.VideoArrange(), c.videoArrange == 1);
-    }
-    if (c.autoRun != -2) {
-        EXPECT_EQ(settings.AutoRun(), c.autoRun == 1);
+// A value as another program may have left it, and what the program reads from it: values
+// out of range or of the wrong type, texts with or without their NUL or longer than their
+// fields.
+TEST(StoredSettings, ValuesOutOfRangeOrOfTheWrongTypeReadAsDefaultsAndTextsAreCut) {
+    using Stored = std::variant<std::uint32_t, std::string>;
+    const struct {
+        const char* section;
+        const char* name;
+        Stored stored;
+        const char* reading;
+        std::string expected;
+    } cases[] = {
+        {"Setting", "LimitDiskSpace", 0u, "LimitDiskSpaceMb", "50"},
+        {"Setting", "LimitDiskSpace", std::uint32_t(-5), "LimitDiskSpaceMb", "50"},
+        {"Setting", "LimitDiskSpace", 1u, "LimitDiskSpaceMb", "1"},
+        {"Setting", "LimitDiskSpace", 9999u, "LimitDiskSpaceMb", "9999"},
+        {"Setting", "LimitDiskSpace", 10000u, "LimitDiskSpaceMb", "50"},
+        {"Setting", "LimitDiskSpace", 10000u, "Setting LimitDiskSpace", "10000"},
+        {"Setting", "CheckTimer", 0u, "CheckTimerSeconds", "10"},
+        {"Setting", "CheckTimer", 300u, "CheckTimerSeconds", "300"},
+        {"Setting", "CheckTimer", 301u, "CheckTimerSeconds", "10"},
+        {"Setting", "VideoArrange", 0u, "VideoArrange", "0"},
+        {"Setting", "VideoArrange", 5u, "VideoArrange", "1"},
+        {"Setting", "AutoRun", 1u, "AutoRun", "1"},
+        {"Setting", "AutoRun", 2u, "AutoRun", "0"},
+        {"Setting", "", 77u, "Setting 2", "77"},  // an unknown id reads the unnamed value
+        {"Call", "Quality", 150u, "Call Quality", "30"},
+        {"Call", "Quality", std::uint32_t(-1), "Call Quality", "30"},
+        {"Call", "Quality", 100u, "Call Quality", "100"},
+        {"Call", "Option", 2u, "Call Option", std::to_string(kAddressModeIp)},
+        {"Net", "SitePort", 0u, "Net SitePort", "1000"},
+        {"Net", "ListenPort", 70000u, "Net ListenPort", "1500"},
+        {"Net", "IdentifyPort", 4169u, "Net IdentifyPort", "4169"},
+        {"Net", "IdentifyPrimary", "", "Net IdentifyPrimary", "127.0.0.1"},
+        // Of the wrong type; a number whose data is not four bytes long is not trusted either.
+        {"Setting", "LimitDiskSpace", "100", "LimitDiskSpaceMb", "50"},
+        {"Setting", "LimitDiskSpace", "100", "Setting LimitDiskSpace", "-1"},
+        {"Setting", "CheckTimer", "12", "CheckTimerSeconds", "10"},
+        {"Call", "User", 42u, "Call User", ""},
+        // Texts with or without their NUL, cut to their fields.
+        {"Call", "Identify", std::string("A1234\0", 6), "Call Identify", "A1234"},
+        {"Call", "User", "admin", "Call User", "admin"},
+        {"Call", "User", std::string(30, 'u'), "Call User", std::string(20, 'u')},
+        {"Call", "PassWord", std::string(25, 'p'), "Call PassWord", std::string(20, 'p')},
+        {"Call", "Identify", "0123456789ABCDEF", "Call Identify", "0123456789"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.section << "\\" << c.name << " as " << c.reading);
+        Settings settings{KeyStore::OpenInMemory()};
+        const RegKey key =
+            settings.store()
+                .CreateKey(KeyStore::kRoot, std::string(kProfileKeyPath) + "\\" + c.section)
+                .value;
+        if (const auto* number = std::get_if<std::uint32_t>(&c.stored)) {
+            settings.store().SetDword(key, c.name, *number);
+        } else {
+            settings.store().SetString(key, c.name, std::get<std::string>(c.stored));
+        }
+        EXPECT_EQ(Readings(settings).at(c.reading), c.expected);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SettingRanges,
-    testing::Values(SettingCase{SettingId::LimitDiskSpace, 0, 50, -2, -2, -2},
-                    SettingCase{SettingId::LimitDiskSpace, -5, 50, -2, -2, -2},
-                    SettingCase{SettingId::LimitDiskSpace, 1, 1, -2, -2, -2},
-                    SettingCase{SettingId::LimitDiskSpace, 9999, 9999, -2, -2, -2},
-                    SettingCase{SettingId::LimitDiskSpace, 10000, 50, -2, -2, -2},
-                    SettingCase{SettingId::CheckTimer, 0, -2, 10, -2, -2},
-                    SettingCase{SettingId::CheckTimer, 300, -2, 300, -2, -2},
-                    SettingCase{SettingId::CheckTimer, 301, -2, 10, -2, -2},
-                    SettingCase{SettingId::VideoArrange, 0, -2, -2, 0, -2},
-                    SettingCase{SettingId::VideoArrange, 5, -2, -2, 1, -2},
-                    SettingCase{SettingId::AutoRun, 1, -2, -2, -2, 1},
-                    SettingCase{SettingId::AutoRun, 2, -2, -2, -2, 0}));
-
-TEST_F(SettingsTest, CallAndNetValuesOutOfRangeReadAsDefaults) {
+// The program writes profile texts with their NUL, as the profile always did.
+TEST_F(SettingsTest, ProfileTextsAreWrittenWithTheirNul) {
     const RegKey call = Section("Call");
-    settings.store().SetDword(call, "Quality", 150);
-    settings.store().SetDword(call, "Option", 2);
-    EXPECT_EQ(settings.LoadCall().quality, 30);
-    EXPECT_EQ(settings.LoadCall().option, kAddressModeIp);
-    settings.store().SetDword(call, "Quality", static_cast<std::uint32_t>(-1));
-    EXPECT_EQ(settings.LoadCall().quality, 30);
-    settings.store().SetDword(call, "Quality", 100);
-    EXPECT_EQ(settings.LoadCall().quality, 100);
-
-    const RegKey net = Section("Net");
-    settings.store().SetDword(net, "SitePort", 0);
-    settings.store().SetDword(net, "ListenPort", 70000);
-    settings.store().SetDword(net, "IdentifyPort", 4169);
-    settings.store().SetString(net, "IdentifyPrimary", "");
-    EXPECT_EQ(settings.LoadNet().sitePort, 1000);
-    EXPECT_EQ(settings.LoadNet().listenPort, 1500);
-    EXPECT_EQ(settings.LoadNet().identifyPort, 4169);
-    EXPECT_EQ(settings.LoadNet().identifyPrimary, "127.0.0.1");
-}
-
-TEST_F(SettingsTest, ValuesOfTheWrongTypeReadAsDefaults) {
-    settings.store().SetString(Section("Setting"), "LimitDiskSpace", "100");
-    EXPECT_EQ(settings.LimitDiskSpaceMb(), 50);
-    EXPECT_EQ(settings.GetSetting(SettingId::LimitDiskSpace), -1);
-
-    settings.store().SetDword(Section("Call"), "User", 42);
-    EXPECT_EQ(settings.LoadCall().user, "");
-
-    // A number whose data is not four bytes long is not trusted either.
-    settings.store().SetString(Section("Setting"), "CheckTimer", "12");
-    EXPECT_EQ(settings.CheckTimerSeconds(), 10);
-}
-
-TEST_F(SettingsTest, TextReadsTheSameWithOrWithoutATerminatingNul) {
-    const RegKey call = Section("Call");
-    settings.store().SetString(call, "Identify", std::string("A1234\0", 6));
-    settings.store().SetString(call, "User", "admin");
-    EXPECT_EQ(settings.LoadCall().identify, "A1234");
-    EXPECT_EQ(settings.LoadCall().user, "admin");
-
-    // The program itself writes profile texts with their NUL, as the profile always did.
     settings.WriteProfileString("Call", "User", "op");
     EXPECT_EQ(settings.store().QueryValue(call, "User").value.data, std::string("op\0", 3));
     EXPECT_EQ(settings.GetProfileString("Call", "User", "x"), "op");
-}
-
-TEST_F(SettingsTest, OverLongTextsAreCutToTheirFields) {
-    const RegKey call = Section("Call");
-    settings.store().SetString(call, "User", std::string(30, 'u'));
-    settings.store().SetString(call, "PassWord", std::string(25, 'p'));
-    settings.store().SetString(call, "Identify", "0123456789ABCDEF");
-    const CallSettings loaded = settings.LoadCall();
-    EXPECT_EQ(loaded.user, std::string(20, 'u'));
-    EXPECT_EQ(loaded.password, std::string(20, 'p'));
-    EXPECT_EQ(loaded.identify, "0123456789");
 }
 
 TEST_F(SettingsTest, CallTextsAreCutToCharactersNotBytes) {
@@ -195,43 +197,13 @@ TEST_F(SettingsTest, CallSettingsRoundTrip) {
 }
 
 // The "Call" values in the order they reach the file, as a second reader of it sees them go
-// in: each write is a commit of its own, and at each commit the ones before it are in.
-struct CommitOrder {
-    static inline sqlite3* reader = nullptr;
-    static inline std::vector<std::string> names;
-    static void Note() {
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(reader,
-                           "SELECT v.name FROM reg_values v JOIN reg_keys k ON v.key_id = k.id "
-                           "WHERE k.name = 'Call'",
-                           -1, &statement, nullptr);
-        while (sqlite3_step(statement) == SQLITE_ROW) {
-            const std::string name =
-                reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-            if (std::find(names.begin(), names.end(), name) == names.end()) {
-                names.push_back(name);
-            }
-        }
-        sqlite3_finalize(statement);
-    }
-};
-
+// in.
 TEST_F(SettingsTest, CallValuesAreWrittenInTheOrderTheConnectDialogListsThem) {
-    ASSERT_EQ(sqlite3_open(temp.path().c_str(), &CommitOrder::reader), SQLITE_OK);
-    CommitOrder::names.clear();
-    SetStoreCommitObserver(&CommitOrder::Note);
+    const test::ValueWriteLog written(temp.path());
     settings.SaveCall(CallSettings{});
-    SetStoreCommitObserver(nullptr);
-    CommitOrder::Note();
-    sqlite3_close(CommitOrder::reader);
     const std::vector<std::string> expected{"Option",  "User", "PassWord", "Dial",  "FormatSize",
                                             "Quality", "Save", "Identify", "ReLink"};
-    EXPECT_EQ(CommitOrder::names, expected);
-}
-
-TEST_F(SettingsTest, UnknownSettingIdReadsTheSectionsUnnamedValue) {
-    settings.store().SetDword(Section("Setting"), "", 77);
-    EXPECT_EQ(settings.GetSetting(static_cast<SettingId>(2)), 77);
+    EXPECT_EQ(written.names(), expected);
 }
 
 class RecordPathTest : public SettingsTest {
@@ -316,23 +288,6 @@ TEST_F(RecordPathTest, ADefaultFolderThatCannotBeMadeIsNotReady) {
     const RecordFolder folder = settings.PrepareRecordFolder();
     EXPECT_FALSE(folder.ready);
     EXPECT_EQ(folder.path, temp.File("a-file") + "/Orvane/");
-}
-
-TEST(OpenSettings, AnUnusableFileGivesDefaultsAndStaysAsItWas) {
-    const test::ExpectedMessage unusable(QtWarningMsg, "orvane.store", "unusable");
-    test::TempStore temp;
-    const std::string bytes = "this is not a database, but somebody's notes\n";
-    test::WriteFileBytes(temp.path(), bytes);
-
-    OpenedSettings opened = OpenSettings(temp.path());
-    EXPECT_EQ(opened.problem, OpenProblem::NotADatabase);
-    EXPECT_TRUE(opened.settings.store().inMemory());
-    EXPECT_EQ(opened.settings.LimitDiskSpaceMb(), 50);
-
-    // Changes still work for the run, but never reach the file.
-    opened.settings.SetSetting(SettingId::CheckTimer, 20);
-    EXPECT_EQ(opened.settings.CheckTimerSeconds(), 20);
-    EXPECT_EQ(test::ReadFileBytes(temp.path()), bytes);
 }
 
 TEST_F(SettingsTest, ProgramLockComparesExactlyAndCutsToTheDialogFields) {

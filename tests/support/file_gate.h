@@ -27,6 +27,11 @@ class FileGate {
         const std::lock_guard lock(state_->mutex);
         return state_->held;
     }
+    // Writes that gave up waiting: a recorder that waited for the disk on the caller's thread.
+    int heldTooLong() const {
+        const std::lock_guard lock(state_->mutex);
+        return state_->heldTooLong;
+    }
 
     ClipRecorder::FileOpener Opener() const {
         return [state = state_](const QString& path, QString& error) -> std::unique_ptr<MediaFile> {
@@ -41,12 +46,15 @@ class FileGate {
         std::condition_variable changed;
         bool shut = false;
         int held = 0;
+        int heldTooLong = 0;
 
         void Pass() {
             std::unique_lock lock(mutex);
             ++held;
-            changed.wait_for(lock, std::chrono::milliseconds(kLongestHoldMs),
-                             [&] { return !shut; });
+            if (!changed.wait_for(lock, std::chrono::milliseconds(kLongestHoldMs),
+                                  [&] { return !shut; })) {
+                ++heldTooLong;
+            }
             --held;
         }
     };

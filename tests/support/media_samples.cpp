@@ -75,4 +75,19 @@ std::vector<LiveFrame> LiveFrames(const std::vector<Block>& packed) {
     return frames;
 }
 
+Block TopDown(const Block& bottomUp) {
+    BitmapInfoHeader header = *BitmapInfoHeader::Parse(bottomUp);
+    const std::size_t rows = static_cast<std::size_t>(header.biHeight);
+    const std::size_t stride = (bottomUp.size() - BitmapInfoHeader::kSize) / rows;
+    Block flipped(bottomUp.begin(), bottomUp.begin() + BitmapInfoHeader::kSize);
+    for (std::size_t row = rows; row-- > 0;) {
+        const auto line =
+            bottomUp.begin() + static_cast<std::ptrdiff_t>(BitmapInfoHeader::kSize + row * stride);
+        flipped.insert(flipped.end(), line, line + static_cast<std::ptrdiff_t>(stride));
+    }
+    header.biHeight = -header.biHeight;
+    header.WriteTo(flipped);
+    return flipped;
+}
+
 }  // namespace orvane::test

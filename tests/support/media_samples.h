@@ -28,4 +28,8 @@ double MeanDifference(const QImage& a, const QImage& b);
 // times is played at). Frames that are not frames are left out.
 std::vector<LiveFrame> LiveFrames(const std::vector<Block>& packed);
 
+// An uncompressed packed frame (rows bottom first) turned into the same picture sent top row
+// first, with a negative height, as some sites send them.
+Block TopDown(const Block& bottomUp);
+
 }  // namespace orvane::test

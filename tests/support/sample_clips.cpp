@@ -9,19 +9,26 @@
 
 namespace orvane::test {
 
-QString WriteSampleClip(const QString& folder, const SampleClip& clip) {
-    auto encoder = sim::LiveEncoder::Create(clip.codec, clip.size);
+std::vector<Block> EncodeFrames(sim::SimulatedCodec codec, int count, QSize size,
+                                int groupOfPictures, int channel) {
+    auto encoder = sim::LiveEncoder::Create(codec, size, groupOfPictures);
     if (!encoder) {
-        ADD_FAILURE() << "no encoder for " << sim::CodecName(clip.codec).toStdString();
+        ADD_FAILURE() << "no encoder for " << sim::CodecName(codec).toStdString();
         return {};
     }
     std::vector<Block> packed;
-    for (int i = 0; i < clip.frames; ++i) {
-        if (auto frame = encoder->Encode(sim::TestPattern(clip.channel, i, clip.size))) {
+    // An encoder may hold the first pictures back: as many as it takes to give count frames.
+    for (int index = 0; static_cast<int>(packed.size()) < count && index < count + 8; ++index) {
+        if (auto frame = encoder->Encode(sim::TestPattern(channel, index, size))) {
             packed.push_back(std::move(*frame));
         }
     }
-    const std::vector<LiveFrame> frames = LiveFrames(packed);
+    return packed;
+}
+
+QString WriteSampleClip(const QString& folder, const SampleClip& clip) {
+    const std::vector<LiveFrame> frames =
+        LiveFrames(EncodeFrames(clip.codec, clip.frames, clip.size, 0, clip.channel));
     if (frames.empty()) {
         ADD_FAILURE() << "the encoder gave no frames";
         return {};

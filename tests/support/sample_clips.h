@@ -6,7 +6,14 @@
 #include <QSize>
 #include <QString>
 
+#include <vector>
+
 namespace orvane::test {
+
+// Packed frames of a simulated channel's test pattern, as its site sends them. A
+// groupOfPictures other than 0 replaces the codec's own.
+std::vector<Block> EncodeFrames(sim::SimulatedCodec codec, int count, QSize size = {320, 240},
+                                int groupOfPictures = 0, int channel = 1);
 
 // A clip as a recording of a simulated channel leaves it: the recorder's file name (start
 // time and channel) in folder, the channel's test pattern encoded with codec, framesPerSecond

@@ -1,9 +1,20 @@
 #pragma once
 
+#include "media/clip_recorder.h"
+#include "store/clip_index.h"
+#include "store/key_store.h"
+
+#include <QDateTime>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
+#include <vector>
+
+struct sqlite3;
 
 namespace orvane::test {
 
@@ -27,11 +38,46 @@ class TempStore {
     bool hadPrevious_ = false;
 };
 
+// A store and a record folder ("clips/", made) in a temporary folder, with recorders of
+// channel 3, named "Gate", on a clock the test moves: where recording tests start.
+class RecordingStoreTest : public testing::Test {
+  protected:
+    static constexpr std::int32_t kChannel = 3;
+
+    RecordingStoreTest();
+    std::unique_ptr<ClipRecorder> MakeRecorder(const BitmapInfoHeader& format);
+    // A whole clip of these packed frames as the recorder writes it, a minute after the last
+    // one; its path.
+    QString RecordClip(const std::vector<Block>& frames);
+    std::vector<ClipRecord> Index();
+    std::string File(const QString& name) const { return (folder_ + name).toStdString(); }
+
+    TempStore temp_;
+    KeyStore store_;
+    QString folder_;
+    QDateTime now_{QDate(2002, 12, 3), QTime(10, 15, 30)};
+};
+
 // Writes the store a live-view test starts from: the site on sitePort, call-backs on
 // listenPort (a free loopback port when 0), and the account admin/admin at 127.0.0.1 with
 // ReLink as given.
 void PrepareSiteStore(const std::string& path, quint16 sitePort, int reLink = 1,
                       quint16 listenPort = 0);
+
+// The names of the values written into a store file, in the order they reach it, as a second
+// connection to the file sees them: a trigger in the file notes each write while this lives.
+class ValueWriteLog {
+  public:
+    explicit ValueWriteLog(const std::string& storePath);
+    ~ValueWriteLog();
+    ValueWriteLog(const ValueWriteLog&) = delete;
+    ValueWriteLog& operator=(const ValueWriteLog&) = delete;
+
+    std::vector<std::string> names() const;
+
+  private:
+    sqlite3* db_ = nullptr;
+};
 
 // Reads a whole file as bytes (empty when missing).
 std::string ReadFileBytes(const std::string& path);

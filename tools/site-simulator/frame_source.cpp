@@ -119,7 +119,8 @@ Block PackFrame(const BitmapInfoHeader& format, std::span<const std::uint8_t> da
 
 LiveEncoder::~LiveEncoder() = default;
 
-std::unique_ptr<LiveEncoder> LiveEncoder::Create(SimulatedCodec codec, QSize size) {
+std::unique_ptr<LiveEncoder> LiveEncoder::Create(SimulatedCodec codec, QSize size,
+                                                 int groupOfPictures) {
     std::unique_ptr<LiveEncoder> encoder(new LiveEncoder);
     encoder->codec_ = codec;
     encoder->size_ = size;
@@ -139,7 +140,7 @@ std::unique_ptr<LiveEncoder> LiveEncoder::Create(SimulatedCodec codec, QSize siz
     context->height = size.height();
     context->pix_fmt = traits.pixelFormat;
     context->time_base = AVRational{1, 25};
-    context->gop_size = GroupOfPictures(codec);
+    context->gop_size = groupOfPictures > 0 ? groupOfPictures : GroupOfPictures(codec);
     context->max_b_frames = 0;
     context->thread_count = 1;
     context->codec_tag = traits.fourcc;

@@ -31,10 +31,13 @@ int GroupOfPictures(SimulatedCodec codec);
 QImage TestPattern(int channelIndex, int frameIndex, QSize size);
 
 // Encodes one channel's pictures live into packed frames (BITMAPINFOHEADER + data). Each
-// stream has its own encoder, so inter-frame codecs stay consistent per channel.
+// stream has its own encoder, so inter-frame codecs stay consistent per channel. A
+// groupOfPictures other than 0 replaces the codec's own (longer groups make seeks in a clip
+// decode further).
 class LiveEncoder {
   public:
-    static std::unique_ptr<LiveEncoder> Create(SimulatedCodec codec, QSize size);
+    static std::unique_ptr<LiveEncoder> Create(SimulatedCodec codec, QSize size,
+                                               int groupOfPictures = 0);
     ~LiveEncoder();
 
     // The packed frame of this picture; nullopt when the encoder produced nothing.
