@@ -8,7 +8,6 @@
 #include "wire/byte_order.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -39,11 +38,7 @@ QImage Pattern(int width, int height) {
 
 // The file as an independent reader sees it: rgb24 rows, top row first.
 Block ReadFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    const QByteArray bytes = file.readAll();
+    const std::string bytes = test::ReadFileBytes(path.toStdString());
     return Block(bytes.begin(), bytes.end());
 }
 
@@ -183,38 +178,56 @@ TEST(BmpFile, AFailedWriteLeavesNoFileAndKeepsTheOldOne) {
     ::chmod(locked.toLocal8Bit().constData(), 0755);
 }
 
-TEST(PrintLayout, EnlargesByTheLargerResolutionAndCentres) {
-    const PrintPlacement placed =
-        PlaceForPrint(QSize(320, 240), QSizeF(96, 96), QSizeF(600, 600), QSize(4800, 6600));
-    EXPECT_DOUBLE_EQ(placed.factorX, 6.25);
-    EXPECT_DOUBLE_EQ(placed.factorY, 6.25);
-    EXPECT_EQ(placed.target, QRect(1400, 2550, 2000, 1500));
-
-    // A printer coarser than the screen still enlarges.
-    const PrintPlacement coarse =
-        PlaceForPrint(QSize(320, 240), QSizeF(600, 600), QSizeF(300, 300), QSize(2400, 3300));
-    EXPECT_DOUBLE_EQ(coarse.factorX, 2.0);
-    EXPECT_EQ(coarse.target, QRect(880, 1410, 640, 480));
-
-    // Each axis on its own.
-    const PrintPlacement axes =
-        PlaceForPrint(QSize(100, 100), QSizeF(96, 96), QSizeF(192, 288), QSize(1000, 1000));
-    EXPECT_EQ(axes.target, QRect(400, 350, 200, 300));
-}
-
-TEST(PrintLayout, SizesAreCutInSinglePrecisionAndHalvesCutApart) {
-    // 600 / 72 in float times 15 is just under 125; in double it rounds to 125.
-    const PrintPlacement placed =
-        PlaceForPrint(QSize(15, 15), QSizeF(72, 72), QSizeF(600, 600), QSize(1000, 999));
-    EXPECT_FLOAT_EQ(static_cast<float>(placed.factorX), 600.0f / 72.0f);
-    EXPECT_EQ(placed.target.size(), QSize(124, 124));
-    // 1000 / 2 - 124 / 2 and 999 / 2 - 124 / 2.
-    EXPECT_EQ(placed.target.topLeft(), QPoint(438, 437));
-
-    // An odd printed width on an even page: 500 - 51, not (1000 - 103) / 2.
-    const PrintPlacement odd =
-        PlaceForPrint(QSize(33, 17), QSizeF(96, 96), QSizeF(300, 300), QSize(1000, 1000));
-    EXPECT_EQ(odd.target, QRect(449, 474, 103, 53));
+// A picture printed as large as it shows on the screen, by each axis's resolutions, centred;
+// sizes cut in single precision and halves cut apart, as the page was always laid out.
+TEST(PrintLayout, EnlargesByTheResolutionsAndCentres) {
+    const struct {
+        const char* what;
+        QSize picture;
+        QSizeF screen, printer;
+        QSize page;
+        float factorX;
+        QRect target;
+    } cases[] = {
+        {"finer printer",
+         {320, 240},
+         {96, 96},
+         {600, 600},
+         {4800, 6600},
+         6.25f,
+         {1400, 2550, 2000, 1500}},
+        {"coarser printer",
+         {320, 240},
+         {600, 600},
+         {300, 300},
+         {2400, 3300},
+         2.0f,
+         {880, 1410, 640, 480}},
+        {"each axis on its own",
+         {100, 100},
+         {96, 96},
+         {192, 288},
+         {1000, 1000},
+         2.0f,
+         {400, 350, 200, 300}},
+        // 600 / 72 in float times 15 is just under 125 (in double it rounds to 125); the
+        // corner is 1000 / 2 - 124 / 2 and 999 / 2 - 124 / 2.
+        {"single precision",
+         {15, 15},
+         {72, 72},
+         {600, 600},
+         {1000, 999},
+         600.0f / 72.0f,
+         {438, 437, 124, 124}},
+        // An odd printed width on an even page: 500 - 51, not (1000 - 103) / 2.
+        {"odd width", {33, 17}, {96, 96}, {300, 300}, {1000, 1000}, 3.125f, {449, 474, 103, 53}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const PrintPlacement placed = PlaceForPrint(c.picture, c.screen, c.printer, c.page);
+        EXPECT_FLOAT_EQ(static_cast<float>(placed.factorX), c.factorX);
+        EXPECT_EQ(placed.target, c.target);
+    }
 }
 
 }  // namespace

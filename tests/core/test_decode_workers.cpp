@@ -6,6 +6,7 @@
 #include "site/headless_host.h"
 #include "support/event_loop.h"
 #include "support/message_guard.h"
+#include "support/sample_clips.h"
 
 #include <QMetaObject>
 
@@ -22,14 +23,7 @@ namespace {
 constexpr QSize kSize(176, 144);
 
 std::vector<Block> EncodeChannel(int channel, int frames) {
-    auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, kSize);
-    std::vector<Block> packed;
-    for (int i = 0; i < frames; ++i) {
-        if (auto frame = encoder->Encode(sim::TestPattern(channel, i, kSize))) {
-            packed.push_back(std::move(*frame));
-        }
-    }
-    return packed;
+    return test::EncodeFrames(sim::SimulatedCodec::Mpeg4, frames, kSize, 0, channel);
 }
 
 std::unique_ptr<VideoDecoder> RealDecoder(const Block& first) {
@@ -132,16 +126,24 @@ LiveFrame FrameOfSize(std::size_t bytes, bool key) {
     return Frame(sim::PackFrame(header, Block(bytes, 1)), key);
 }
 
-TEST(DecodeWorkers, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest) {
-    std::promise<void> open;
-    auto decoder = std::make_unique<GatedDecoder>(open.get_future().share());
-    GatedDecoder& counts = *decoder;
-    DecodeWorkers workers([] {}, 1);
-    auto channel = workers.AddChannel(std::move(decoder));
+// One channel on one worker whose decoder waits at the gate; its first frame, a key frame, is
+// held there, so that all the room is left for the rest.
+class GatedChannelTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(channel->Submit(FrameOfSize(10, true)));
+        ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
+    }
 
-    ASSERT_TRUE(channel->Submit(FrameOfSize(10, true)));
-    // The worker holds the first frame at the gate: all the room is left for the rest.
-    ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
+    std::promise<void> open;
+    std::unique_ptr<GatedDecoder> decoder =
+        std::make_unique<GatedDecoder>(open.get_future().share());
+    GatedDecoder& counts = *decoder;
+    DecodeWorkers workers{[] {}, 1};
+    std::shared_ptr<ChannelDecoding> channel = workers.AddChannel(std::move(decoder));
+};
+
+TEST_F(GatedChannelTest, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest) {
     const std::size_t room = ChannelDecoding::kMaxWaitingFrames;
     for (std::size_t i = 0; i < room; ++i) {
         ASSERT_TRUE(channel->Submit(FrameOfSize(11, false)));
@@ -177,14 +179,7 @@ TEST(DecodeWorkers, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest
     EXPECT_FALSE(channel->behind()) << "caught up";
 }
 
-TEST(DecodeWorkers, ALateChannelJumpsToAWaitingKeyFrame) {
-    std::promise<void> open;
-    auto decoder = std::make_unique<GatedDecoder>(open.get_future().share());
-    GatedDecoder& counts = *decoder;
-    DecodeWorkers workers([] {}, 1);
-    auto channel = workers.AddChannel(std::move(decoder));
-    ASSERT_TRUE(channel->Submit(FrameOfSize(10, true)));
-    ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
+TEST_F(GatedChannelTest, ALateChannelJumpsToAWaitingKeyFrame) {
     ASSERT_TRUE(channel->Submit(FrameOfSize(11, false)));
     ASSERT_TRUE(channel->Submit(FrameOfSize(12, true)));
     ASSERT_TRUE(channel->Submit(FrameOfSize(13, false)));

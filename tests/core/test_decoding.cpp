@@ -84,15 +84,7 @@ TEST(DecodedPicture, UncompressedFramesOfEitherRowOrderShowUpright) {
     const QImage source =
         sim::TestPattern(1, 0, QSize(160, 120)).convertToFormat(QImage::Format_RGB32);
     const Block bottomUp = ToPackedDib24(source);
-    Block topDown(bottomUp.begin(), bottomUp.begin() + 40);
-    const std::size_t rowBytes = (bottomUp.size() - 40) / 120;
-    for (int row = 119; row >= 0; --row) {
-        const auto at = bottomUp.begin() + 40 + static_cast<std::ptrdiff_t>(row * rowBytes);
-        topDown.insert(topDown.end(), at, at + static_cast<std::ptrdiff_t>(rowBytes));
-    }
-    BitmapInfoHeader header = *BitmapInfoHeader::Parse(topDown);
-    header.biHeight = -120;
-    header.WriteTo(topDown);
+    const Block topDown = test::TopDown(bottomUp);
     for (const Block* packed : std::array<const Block*, 2>{&bottomUp, &topDown}) {
         QString why;
         const QImage picture = DecodeSingleFrame(*packed, &why);
@@ -115,19 +107,6 @@ TEST(DecoderRegistry, TriesIndeo5ThenIndeo3ThenLocatesByFourcc) {
     EXPECT_EQ(FindDecoder(Header(MakeFourcc('I', 'V', '4', '1')))->name, "indeo4");
     EXPECT_TRUE(FindDecoder(Header(BitmapInfoHeader::kBiRgb))->uncompressed());
     EXPECT_FALSE(FindDecoder(Header(MakeFourcc('Z', 'Z', 'Z', 'Z'))));
-}
-
-std::optional<DecodedPicture> DecodeOnce(const Block& packed) {
-    const auto frame = ParsePackedFrame(packed);
-    if (!frame) {
-        return std::nullopt;
-    }
-    const auto choice = FindDecoder(frame->header);
-    if (!choice) {
-        return std::nullopt;
-    }
-    auto decoder = VideoDecoder::Create(*choice, frame->header);
-    return decoder ? decoder->Decode(*frame) : std::nullopt;
 }
 
 class SimulatorCodecs : public testing::TestWithParam<sim::SimulatedCodec> {};
@@ -272,62 +251,28 @@ TEST(RealSamples, RawIndeo5KeyFramesDecode) {
             sim::PackFrame(Header(MakeFourcc('I', 'V', '5', '0'), width, height),
                            std::span(reinterpret_cast<const std::uint8_t*>(data.data()),
                                      static_cast<std::size_t>(data.size())));
-        const auto picture = DecodeOnce(packed);
-        ASSERT_TRUE(picture) << name;
-        EXPECT_EQ(picture->image.size(), QSize(width, height));
+        EXPECT_EQ(DecodeSingleFrame(packed).size(), QSize(width, height)) << name;
     }
 }
 
-TEST(RealSamples, EveryVideoPacketOfTheSampleAvisDecodes) {
-    struct Sample {
-        const char* name;
-        const char* decoder;
-        QSize size;
-        int minimumPictures;
-    };
-    for (const Sample& sample : {Sample{"iv50_320x240_x10.avi", "indeo5", {320, 240}, 10},
-                                 Sample{"fc_lavafalls.avi", "indeo4", {160, 120}, 150},
-                                 Sample{"fc_bear_mpeg4asp_mp3.avi", "mpeg4", {320, 180}, 29},
-                                 Sample{"fc_mjpeg.avi", "mjpeg", {5, 3}, 3},
-                                 Sample{"fc_xvid.avi", "mpeg4", {10, 5}, 29}}) {
-        const QString path = test::MediaSample(sample.name);
-        ASSERT_FALSE(path.isEmpty());
-        QString error;
-        const auto source = sim::AviPacketSource::Load(path, error);
-        ASSERT_TRUE(source) << error.toStdString();
-        const auto choice = FindDecoder(source->format());
-        ASSERT_TRUE(choice) << sample.name;
-        EXPECT_EQ(choice->name, sample.decoder);
-        auto decoder = VideoDecoder::Create(*choice, source->format());
-        ASSERT_TRUE(decoder);
-        int pictures = 0;
-        for (const Block& packed : source->frames()) {
-            const auto frame = ParsePackedFrame(packed);
-            ASSERT_TRUE(frame);
-            if (const auto picture = decoder->Decode(*frame)) {
-                EXPECT_EQ(picture->image.size(), sample.size);
-                ++pictures;
-            }
+// Xvid's packed pictures, at a size no block of the decoder fills (the other sample AVIs are
+// decoded packet by packet in the media graph's tests).
+TEST(RealSamples, EveryVideoPacketOfATinyXvidSampleDecodes) {
+    QString error;
+    const auto source = sim::AviPacketSource::Load(test::MediaSample("fc_xvid.avi"), error);
+    ASSERT_TRUE(source) << error.toStdString();
+    const auto choice = FindDecoder(source->format());
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->name, "mpeg4");
+    auto decoder = VideoDecoder::Create(*choice, source->format());
+    int pictures = 0;
+    for (const Block& packed : source->frames()) {
+        if (const auto picture = decoder->Decode(*ParsePackedFrame(packed))) {
+            EXPECT_EQ(picture->image.size(), QSize(10, 5));
+            ++pictures;
         }
-        EXPECT_GE(pictures, sample.minimumPictures) << sample.name;
     }
-}
-
-TEST(DecodedPicture, PackedDibIsBottomUpBgrWithPaddedRows) {
-    QImage image(3, 2, QImage::Format_RGB32);
-    image.fill(qRgb(10, 20, 30));
-    image.setPixel(0, 0, qRgb(1, 2, 3));  // top-left
-    const Block dib = ToPackedDib24(image);
-    const auto header = BitmapInfoHeader::Parse(dib);
-    ASSERT_TRUE(header);
-    EXPECT_EQ(header->biBitCount, 24);
-    EXPECT_EQ(header->biSizeImage, 2u * 12u);  // 9 bytes padded to 12
-    ASSERT_EQ(dib.size(), 40u + 24u);
-    // The top row is stored last; pixels are B, G, R.
-    EXPECT_EQ(dib[40 + 12], 3);
-    EXPECT_EQ(dib[40 + 13], 2);
-    EXPECT_EQ(dib[40 + 14], 1);
-    EXPECT_EQ(dib[40], 30);
+    EXPECT_GE(pictures, 29);
 }
 
 }  // namespace
