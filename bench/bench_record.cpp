@@ -1,10 +1,12 @@
 // Recording throughput: 150 KB frames through the clip recorder (AVI with its periodic
 // commits, the preview, the index entry) beside libavformat's AVI muxer copying the same
 // packets, which is what `ffmpeg -c copy` does once it has read them. Both write into the
-// same temporary folder; files are replaced every few hundred megabytes, untimed.
+// same temporary folder; files are replaced every few hundred megabytes, untimed. Beside them,
+// a setting written while another program holds the store locked.
 #include "media/clip_recorder.h"
 #include "media/ffmpeg_handles.h"
 #include "store/key_store.h"
+#include "store/settings.h"
 #include "wire/bitmap_info.h"
 
 #include <QDir>
@@ -14,6 +16,7 @@
 #include <cstring>
 
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 
 namespace orvane {
 namespace {
@@ -171,6 +174,25 @@ BENCHMARK(BM_LibavformatAviCopy)
     ->Arg(kLiveFrameBytes)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
+
+// A setting written while another program holds the store's write lock: the write is kept for
+// later, so the GUI thread's call costs what a write to memory does, not the lock's length.
+void BM_SettingWriteWhileStoreLocked(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/registry.sqlite3";
+    OpenedSettings opened = OpenSettings(path);
+    sqlite3* other = nullptr;
+    sqlite3_open(path.c_str(), &other);
+    sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    std::int32_t value = 0;
+    for (auto _ : state) {
+        opened.settings.SetSetting(SettingId::CheckTimer, 10 + value++ % 290);
+    }
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SettingWriteWhileStoreLocked)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 }  // namespace orvane

@@ -179,26 +179,5 @@ TEST_F(EventLogTest, AnEmptyLogLoadsNothingAndDeletesNothing) {
     EXPECT_EQ(Load().size(), 1u);
 }
 
-TEST(EventLogSize, ThousandsOfEntriesLoadInOneGo) {
-    KeyStore store = KeyStore::OpenInMemory();
-    QDateTime now = kArrival;
-    EventLog log(store, [&now] { return now; });
-    constexpr int kEvents = 2000;
-    for (int i = 0; i < kEvents; ++i) {
-        // Three events a second, so suffixed keys mix with plain ones.
-        now = kArrival.addSecs(i / 3);
-        ASSERT_TRUE(log.AddEventLogEntry(Record("Door " + std::to_string(i), "1", "a", "m")));
-    }
-    std::vector<EventLogEntry> entries;
-    log.LoadEventLog(entries);
-    ASSERT_EQ(entries.size(), static_cast<std::size_t>(kEvents));
-    for (int i = 0; i < kEvents; ++i) {
-        ASSERT_EQ(entries[static_cast<std::size_t>(i)].name, QString("Door %1").arg(i)) << i;
-    }
-    // The last event is the second of its second.
-    EXPECT_EQ(entries.back().id.toStdString(),
-              kArrival.addSecs((kEvents - 1) / 3).toString("yyyyMMddHHmmss").toStdString() + "-2");
-}
-
 }  // namespace
 }  // namespace orvane
