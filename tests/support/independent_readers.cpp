@@ -131,30 +131,16 @@ std::vector<FrameTimesSeen> FrameTimesIn(const RiffFile& riff) {
 
 ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
     ProbedVideo probed;
-    QStringList arguments{"-v",
-                          "error",
-                          "-select_streams",
-                          "v:0",
-                          "-show_entries",
-                          "stream=codec_tag_string,codec_name,extradata_size,duration,width,height,"
-                          "level:packet=flags",
-                          "-show_packets",
-                          "-of",
-                          "compact=p=0:nk=0"};
+    QString entries =
+        "stream=codec_tag_string,codec_name,extradata_size,duration,width,height,level"
+        ":packet=flags:format_tags=title,creation_time";
+    QStringList arguments{"-v", "error", "-select_streams", "v:0", "-show_packets"};
     if (decodeFrames) {
-        arguments = QStringList{"-v",
-                                "error",
-                                "-select_streams",
-                                "v:0",
-                                "-show_entries",
-                                "stream=codec_tag_string,codec_name,extradata_size,duration,width,"
-                                "height,level:packet=flags:"
-                                "frame=pict_type",
-                                "-show_packets",
-                                "-show_frames",
-                                "-of",
-                                "compact=p=0:nk=0"};
+        entries += ":frame=pict_type";
+        arguments << "-show_frames";
     }
+    arguments << "-show_entries" << entries << "-of"
+              << "compact=p=0:nk=0";
     arguments << QString::fromStdString(path);
     QProcess ffprobe;
     ffprobe.start("ffprobe", arguments);
@@ -185,6 +171,10 @@ ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
                 probed.height = value.toInt();
             } else if (key == "level") {
                 probed.level = value.toInt();
+            } else if (key == "tag:title") {
+                probed.title = value.toStdString();
+            } else if (key == "tag:creation_time") {
+                probed.creationTime = value.toStdString();
             }
         }
     }

@@ -54,7 +54,7 @@ struct FrameTimesSeen {
 };
 std::vector<FrameTimesSeen> FrameTimesIn(const RiffFile& riff);
 
-// What ffprobe says about a file's first video stream.
+// What ffprobe says about a file's first video stream, and the file's tags.
 struct ProbedVideo {
     bool opened = false;
     std::string codecTag;
@@ -66,6 +66,8 @@ struct ProbedVideo {
     int level = 0;                 // as the stream declares it (H.264: 10 times the level number)
     std::vector<bool> packetKeys;  // per packet, in file order
     std::vector<std::string> frameTypes;  // per decoded frame: I, P, B
+    std::string title;                    // the file's tags
+    std::string creationTime;
 };
 ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames = false);
 
