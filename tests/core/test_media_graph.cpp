@@ -184,9 +184,8 @@ TEST_F(MediaGraphTest, SeeksOnSamplesOfOtherCodecsMatchTheSequentialPictures) {
         const char* name;
         std::int64_t frames;
     };
-    for (const Sample sample :
-         {Sample{"iv50_320x240_x10.avi", 10}, Sample{"fc_lavafalls.avi", 158},
-          Sample{"fc_bear_mpeg4asp_mp3.avi", 30}}) {
+    for (const Sample sample : {Sample{"iv50_320x240_x10.avi", 10}, Sample{"fc_lavafalls.avi", 158},
+                                Sample{"fc_bear_mpeg4asp_mp3.avi", 30}}) {
         SCOPED_TRACE(sample.name);
         const QString path = test::MediaSample(sample.name);
         auto graph = Render(path);
