@@ -182,48 +182,23 @@ TEST(BmpFile, AFailedWriteLeavesNoFileAndKeepsTheOldOne) {
 // sizes cut in single precision and halves cut apart, as the page was always laid out.
 TEST(PrintLayout, EnlargesByTheResolutionsAndCentres) {
     const struct {
-        const char* what;
         QSize picture;
         QSizeF screen, printer;
         QSize page;
         float factorX;
         QRect target;
     } cases[] = {
-        {"finer printer",
-         {320, 240},
-         {96, 96},
-         {600, 600},
-         {4800, 6600},
-         6.25f,
-         {1400, 2550, 2000, 1500}},
-        {"coarser printer",
-         {320, 240},
-         {600, 600},
-         {300, 300},
-         {2400, 3300},
-         2.0f,
-         {880, 1410, 640, 480}},
-        {"each axis on its own",
-         {100, 100},
-         {96, 96},
-         {192, 288},
-         {1000, 1000},
-         2.0f,
-         {400, 350, 200, 300}},
+        {{320, 240}, {96, 96}, {600, 600}, {4800, 6600}, 6.25f, {1400, 2550, 2000, 1500}},
+        {{320, 240}, {600, 600}, {300, 300}, {2400, 3300}, 2.0f, {880, 1410, 640, 480}},
+        {{100, 100}, {96, 96}, {192, 288}, {1000, 1000}, 2.0f, {400, 350, 200, 300}},
         // 600 / 72 in float times 15 is just under 125 (in double it rounds to 125); the
         // corner is 1000 / 2 - 124 / 2 and 999 / 2 - 124 / 2.
-        {"single precision",
-         {15, 15},
-         {72, 72},
-         {600, 600},
-         {1000, 999},
-         600.0f / 72.0f,
-         {438, 437, 124, 124}},
+        {{15, 15}, {72, 72}, {600, 600}, {1000, 999}, 600.0f / 72.0f, {438, 437, 124, 124}},
         // An odd printed width on an even page: 500 - 51, not (1000 - 103) / 2.
-        {"odd width", {33, 17}, {96, 96}, {300, 300}, {1000, 1000}, 3.125f, {449, 474, 103, 53}},
+        {{33, 17}, {96, 96}, {300, 300}, {1000, 1000}, 3.125f, {449, 474, 103, 53}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.target.width());
         const PrintPlacement placed = PlaceForPrint(c.picture, c.screen, c.printer, c.page);
         EXPECT_FLOAT_EQ(static_cast<float>(placed.factorX), c.factorX);
         EXPECT_EQ(placed.target, c.target);

@@ -93,19 +93,8 @@ TEST_F(ClipRecorderTest, ClipHoldsEveryFrameAsReceivedWithTheDesignedStreamHeade
     }
     EXPECT_EQ(test::ReadFileBytes(File("200212031015300003.img")), Bytes(frames[0]));
 
-    // An independent reader agrees, and marks as key frames exactly the intra pictures.
-    const auto probed = test::ProbeVideo(avi, true);
-    ASSERT_TRUE(probed.opened);
-    EXPECT_EQ(probed.codecTag, FourccText(format.biCompression));
-    ASSERT_EQ(probed.packetKeys.size(), 30u);
-    ASSERT_EQ(probed.frameTypes.size(), 30u);
-    int keys = 0;
-    for (std::size_t i = 0; i < 30; ++i) {
-        EXPECT_EQ(probed.packetKeys[i], probed.frameTypes[i] == "I") << i;
-        keys += probed.packetKeys[i];
-    }
-    EXPECT_GE(keys, 2);
-    EXPECT_LT(keys, 30);
+    // An independent reader names the codec; which samples it takes as key frames: below.
+    EXPECT_EQ(test::ProbeVideo(avi).codecTag, FourccText(format.biCompression));
 
     listed = Index();
     ASSERT_EQ(listed.size(), 1u);
@@ -123,8 +112,9 @@ TEST_F(ClipRecorderTest, ClipHoldsEveryFrameAsReceivedWithTheDesignedStreamHeade
 }
 
 TEST_F(ClipRecorderTest, KeyFramesAreMarkedOnlyWhereAPlayerCanStart) {
-    for (const auto codec : {sim::SimulatedCodec::H264, sim::SimulatedCodec::MsMpeg4v3,
-                             sim::SimulatedCodec::Cinepak, sim::SimulatedCodec::Mjpeg}) {
+    for (const auto codec :
+         {sim::SimulatedCodec::Mpeg4, sim::SimulatedCodec::H264, sim::SimulatedCodec::MsMpeg4v3,
+          sim::SimulatedCodec::Cinepak, sim::SimulatedCodec::Mjpeg}) {
         SCOPED_TRACE(sim::CodecName(codec).toStdString());
         const auto frames = test::LiveFrames(EncodeFrames(codec, 26));
         ASSERT_FALSE(frames.empty());

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <variant>
 
 namespace orvane {
@@ -290,52 +291,55 @@ TEST_F(RecordPathTest, ADefaultFolderThatCannotBeMadeIsNotReady) {
     EXPECT_EQ(folder.path, temp.File("a-file") + "/Orvane/");
 }
 
-TEST_F(SettingsTest, ProgramLockComparesExactlyAndCutsToTheDialogFields) {
-    ProgramLock lock(settings);
-    EXPECT_FALSE(lock.IsSet());
-    EXPECT_TRUE(lock.CheckPassword("", ""));
-
-    lock.SavePassword("Admin", "");
-    EXPECT_TRUE(lock.IsSet());
-    EXPECT_TRUE(lock.CheckPassword("Admin", ""));
-    EXPECT_FALSE(lock.CheckPassword("admin", ""));
-
-    // Set by another tool: a password without a user name still locks.
-    settings.WriteProfileString("Key", "User", "");
-    settings.WriteProfileString("Key", "PassWord", "pw");
-    EXPECT_TRUE(lock.IsSet());
-    EXPECT_TRUE(lock.CheckPassword("", "pw"));
-
-    // Longer than the dialog accepts: its first 20 characters open it.
-    settings.WriteProfileString("Key", "User", std::string(25, 'a'));
-    EXPECT_TRUE(lock.CheckPassword(std::string(20, 'a'), "pw"));
-}
-
-TEST_F(SettingsTest, ProgramLockLimitsAndComparesInCharactersNotBytes) {
-    ProgramLock lock(settings);
+// The program lock: what is saved through the dialog, or written longer by another tool, and
+// which user name and password open it. Both compare exactly and count characters, not bytes,
+// as the dialog's fields of 20 (UTF-16 units) do.
+TEST(ProgramLock, OpensWithExactlyWhatCouldBeTypedIntoTheDialog) {
     const std::string twenty = "äöüßäöüßäöüßäöüßäöüß";  // 40 bytes of UTF-8
-    EXPECT_TRUE(lock.SavePassword("Wächter", twenty));
-    EXPECT_TRUE(lock.CheckPassword("Wächter", twenty));
-
-    // One character more could never be typed back: nothing is stored.
-    const test::ExpectedMessage refused(QtWarningMsg, "orvane.store", "not stored");
-    EXPECT_FALSE(lock.SavePassword("Wächter", twenty + "x"));
-    EXPECT_FALSE(lock.SavePassword(twenty + "é", "pw"));
-    EXPECT_EQ(settings.GetProfileString("Key", "User", ""), "Wächter");
-    EXPECT_EQ(settings.GetProfileString("Key", "PassWord", ""), twenty);
-
-    // Two UTF-16 units each, as the dialog counts them: ten fit, eleven do not.
-    std::string emoji;
+    std::string emoji;                                  // two UTF-16 units each
     for (int i = 0; i < 10; ++i) {
         emoji += "😀";
     }
-    EXPECT_TRUE(lock.SavePassword("u", emoji));
-    EXPECT_FALSE(lock.SavePassword("u", emoji + "😀"));
-
-    // Longer non-ASCII values written by another tool open with their first 20 characters.
-    settings.WriteProfileString("Key", "User", twenty + "ÄÖÜ");
-    settings.WriteProfileString("Key", "PassWord", "éééééééééééééééééééééééé");
-    EXPECT_TRUE(lock.CheckPassword(twenty, "éééééééééééééééééééé"));
+    const struct {
+        const char* what;
+        bool saved;  // through the dialog; otherwise written by another tool
+        std::string user, password;
+        bool stored;  // whether the lock took it
+        std::string typedUser, typedPassword;
+        bool opens;
+    } cases[] = {
+        {"nothing set", false, "", "", true, "", "", true},
+        {"exact", true, "Admin", "", true, "Admin", "", true},
+        {"case counts", true, "Admin", "", true, "admin", "", false},
+        {"a password alone locks", false, "", "pw", true, "", "pw", true},
+        {"first 20 of a longer user", false, std::string(25, 'a'), "pw", true, std::string(20, 'a'),
+         "pw", true},
+        {"20 characters of 40 bytes", true, "Wächter", twenty, true, "Wächter", twenty, true},
+        {"one password character too many", true, "Wächter", twenty + "x", false, "Wächter",
+         twenty + "x", false},
+        {"one user character too many", true, twenty + "é", "pw", false, twenty + "é", "pw", false},
+        {"ten emoji fit", true, "u", emoji, true, "u", emoji, true},
+        {"eleven do not", true, "u", emoji + "😀", false, "u", emoji + "😀", false},
+        {"first 20 characters of longer texts", false, twenty + "ÄÖÜ", "éééééééééééééééééééééééé",
+         true, twenty, "éééééééééééééééééééé", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Settings settings{KeyStore::OpenInMemory()};
+        ProgramLock lock(settings);
+        if (c.saved) {
+            std::optional<test::ExpectedMessage> refused;
+            if (!c.stored) {
+                refused.emplace(QtWarningMsg, "orvane.store", "not stored");
+            }
+            EXPECT_EQ(lock.SavePassword(c.user, c.password), c.stored);
+        } else if (!(c.user + c.password).empty()) {
+            settings.WriteProfileString("Key", "User", c.user);
+            settings.WriteProfileString("Key", "PassWord", c.password);
+        }
+        EXPECT_EQ(lock.IsSet(), c.stored && !(c.user + c.password).empty());
+        EXPECT_EQ(lock.CheckPassword(c.typedUser, c.typedPassword), c.opens);
+    }
 }
 
 }  // namespace
