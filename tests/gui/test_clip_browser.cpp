@@ -148,6 +148,15 @@ class ClipBrowserTest : public testing::Test {
     std::unique_ptr<ClipBrowserDialog> Open() {
         return std::make_unique<ClipBrowserDialog>(index_, housekeeper_, Players());
     }
+    // A disk check with room enough, on 2002/12/10, that deletes clips older than 30 days.
+    DiskCheck PastKeepDays() const {
+        DiskCheck check;
+        check.folder = folder_.toStdString();
+        check.freeSpace = [](const std::string&) { return FreeSpace{4096, "/"}; };
+        check.rule.keepDays = 30;
+        check.now = QDateTime(QDate(2002, 12, 10), QTime(12, 0));
+        return check;
+    }
     // Until the deletions under way have come back.
     void Settle() {
         EXPECT_TRUE(test::WaitUntil([&] { return housekeeper_.pending() == 0; }));
@@ -637,11 +646,7 @@ TEST_F(ClipBrowserTest, OldClipsDeletedToMakeRoomLeaveTheOpenBrowser) {
     dialog->SelectChannel("0003 Gate");
     SelectRows(dialog->clipList(), 0, 0);
 
-    DiskCheck check;
-    check.folder = folder_.toStdString();
-    check.freeSpace = [](const std::string&) { return FreeSpace{4096, "/"}; };
-    check.rule.keepDays = 30;
-    check.now = QDateTime(QDate(2002, 12, 10), QTime(12, 0));
+    DiskCheck check = PastKeepDays();
     check.inUse = {folder_ + kept};
     housekeeper_.Check(std::move(check), nullptr, {});
     Settle();
@@ -666,11 +671,7 @@ TEST_F(ClipBrowserTest, AClipPlayedWhileADiskCheckWaitsIsNotDeletedByIt) {
     std::vector<ClipRecord> deleting = Entries();
     std::erase_if(deleting, [&](const ClipRecord& clip) { return clip.fileName == old; });
     housekeeper_.Remove(deleting, nullptr, {}, {});
-    DiskCheck check;
-    check.folder = folder_.toStdString();
-    check.freeSpace = [](const std::string&) { return FreeSpace{4096, "/"}; };
-    check.rule.keepDays = 30;
-    check.now = QDateTime(QDate(2002, 12, 10), QTime(12, 0));
+    DiskCheck check = PastKeepDays();
     housekeeper_.Check(std::move(check), nullptr, {});
 
     const ClipUse playing(folder_ + old);
@@ -710,8 +711,7 @@ TEST(ClipBrowserCommand, PlaybackVideoOpensTheBrowserModallyOnTheProgramsIndex) 
 class ClipSearchTest : public ClipBrowserTest {
   protected:
     std::unique_ptr<ClipSearchDialog> Search(ClipGroups& groups) {
-        auto dialog = std::make_unique<ClipSearchDialog>(groups, index_, Players());
-        return dialog;
+        return std::make_unique<ClipSearchDialog>(groups, index_, Players());
     }
     static void SetAfter(ClipSearchDialog& dialog, QDate date, QTime time) {
         dialog.afterCheck()->setChecked(true);
