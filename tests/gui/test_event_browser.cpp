@@ -1,9 +1,9 @@
 // The "Browse event notify" dialog: its list, and deleting selected rows with their entries.
+#include "site_simulator.h"
 #include "store/event_browser_dialog.h"
 #include "store/event_log.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
-#include "wire/message_layout.h"
 
 #include <QPushButton>
 #include <QTreeWidget>
@@ -17,14 +17,6 @@ namespace {
 
 const QDateTime kArrival(QDate(2002, 11, 5), QTime(14, 30, 7));
 
-std::vector<std::uint8_t> Record(const std::string& name, const std::string& memo) {
-    std::vector<std::uint8_t> record(kEventRecordSize, 0);
-    std::copy(name.begin(), name.end(), record.begin());
-    std::copy(memo.begin(), memo.end(),
-              record.begin() + static_cast<long>(EventLog::kMemoField.offset));
-    return record;
-}
-
 class EventBrowserTest : public testing::Test {
   protected:
     test::TempStore temp;
@@ -37,7 +29,8 @@ class EventBrowserTest : public testing::Test {
     void Store(int count) {
         for (int i = 0; i < count; ++i) {
             now = kArrival.addSecs(i == 0 ? 0 : i - 1);
-            ASSERT_TRUE(log.AddEventLogEntry(Record("Gate " + std::to_string(i), "m\xE4rz")));
+            ASSERT_TRUE(log.AddEventLogEntry(
+                sim::MakeEventRecord("Gate " + std::to_string(i), "", "", "m\xE4rz")));
         }
     }
     std::unique_ptr<EventBrowserDialog> Open() {

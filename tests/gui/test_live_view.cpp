@@ -300,11 +300,8 @@ TEST_F(LiveViewTest, DisconnectGivesUpAnIdCodeLookup) {
 
 TEST_F(LiveViewTest, TheFirstFrameMakesAWindowAtTheCascadeAndFixNeedsTwoWindows) {
     app.SetSetting(SettingId::VideoArrange, 0);
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    test::ModalScript script;
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
-    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 1; }));
-    VideoChannelWindow* gate = frame->channelWindows()[0];
+    VideoChannelWindow* gate = WatchFirstChannel();
+    ASSERT_TRUE(gate);
     EXPECT_EQ(gate->windowTitle(), "0003 Gate");
     EXPECT_EQ(gate->pos(), QPoint(0, 0));
     EXPECT_EQ(gate->sizeMode(), VideoChannelWindow::k320x240);
@@ -324,11 +321,8 @@ TEST_F(LiveViewTest, TheFirstFrameMakesAWindowAtTheCascadeAndFixNeedsTwoWindows)
 }
 
 TEST_F(LiveViewTest, ClosingAskPromptsUnlessTheSiteStoppedTheChannel) {
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    test::ModalScript script;
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
-    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 1; }));
-    VideoChannelWindow* gate = frame->channelWindows()[0];
+    VideoChannelWindow* gate = WatchFirstChannel();
+    ASSERT_TRUE(gate);
 
     prompts.Queue(PromptAnswer::No);
     gate->OnClose();
@@ -426,14 +420,8 @@ TEST_F(LiveViewTest, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
     const auto clock = std::make_shared<FeedTime>(FeedTime::Now());
     FeedTime& now = *clock;
     frame->session().SetFeedClock([clock] { return *clock; });
-    test::ModalScript script;
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    ASSERT_TRUE(WaitUntil([&] {
-        const auto windows = frame->channelWindows();
-        return windows.size() == 1 && !windows[0]->picture().isNull();
-    }));
-    VideoChannelWindow* window = frame->channelWindows()[0];
+    VideoChannelWindow* window = WatchFirstChannel();
+    ASSERT_TRUE(window);
     const QImage live = window->pictureView()->grab().toImage();
     const QRect upper(0, 0, live.width(), live.height() / 2);
 
@@ -505,9 +493,9 @@ TEST_P(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
     EXPECT_EQ(app.settings().ResumeSite(), "127.0.0.1");
 }
 
-// The messages themselves are the connection's; here the dialogs lead to them, video goes on
-// under them, and without a link the accelerator opens nothing.
-TEST_F(LiveViewTest, RemoteControlRunsAProgramTypedInItsDialogAndExitSendsNothing) {
+// The messages' bytes are the connection's; here each choice of the dialogs leads to its
+// message, video goes on under them, and without a link the accelerator opens nothing.
+TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {
     ASSERT_TRUE(WatchFirstChannel());
     test::ModalScript script;
     script
@@ -518,18 +506,22 @@ TEST_F(LiveViewTest, RemoteControlRunsAProgramTypedInItsDialogAndExitSendsNothin
             dialog->accept();  // "&Q.Exit"
         })
         .Then<RemoteControlDialog>(
+            [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kRebootSite); })
+        .Then<RemoteControlDialog>(
             [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kRunProgram); })
         .Then<CommandDialog>([](CommandDialog* dialog) {
             dialog->combo()->setCurrentText("rk-mon");
             dialog->accept();
-        });
-    frame->RunCommand(cmd::kRemoteControl);
-    frame->RunCommand(cmd::kRemoteControl);
+        })
+        .Then<RemoteControlDialog>(
+            [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kCloseSite); });
+    for (int i = 0; i < 4; ++i) {
+        frame->RunCommand(cmd::kRemoteControl);
+    }
     EXPECT_TRUE(script.finished());
-    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::RunProgram) == 1; }));
-    EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite) +
-                  site->CountReceived(ClientMessage::RebootSite),
-              0);
+    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::CloseSite) == 1; }));
+    EXPECT_EQ(site->CountReceived(ClientMessage::RebootSite), 1);
+    ASSERT_EQ(site->CountReceived(ClientMessage::RunProgram), 1);
     for (const auto& message : site->received()) {
         if (message.type == static_cast<std::uint8_t>(ClientMessage::RunProgram)) {
             EXPECT_EQ(std::string(message.payload.begin(), message.payload.end()),

@@ -143,34 +143,29 @@ TEST_F(StartupTest, TheEmbeddingSwitchSuppressesOnlyTheSplash) {
     EXPECT_FALSE(app.splashEnabled());
 }
 
-TEST_F(StartupTest, AClickOnTheSplashClosesItAndGoesNoFurther) {
-    ViewerApp app;
-    ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
-    auto* button = new QPushButton("under the splash", app.mainFrame()->videoArea());
-    button->show();
-    QSignalSpy clicked(button, &QPushButton::clicked);
-    ASSERT_NE(app.splash(), nullptr);
+// A click or a key on the splash closes it and goes no further; then clicks reach their
+// targets again.
+TEST_F(StartupTest, AClickOrAKeyOnTheSplashClosesItAndIsConsumed) {
+    for (const bool click : {true, false}) {
+        SCOPED_TRACE(click ? "click" : "key");
+        ViewerApp app;
+        ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
+        auto* button = new QPushButton("under the splash", app.mainFrame()->videoArea());
+        button->show();
+        button->setFocus();
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        ASSERT_NE(app.splash(), nullptr);
 
-    QTest::mouseClick(button, Qt::LeftButton);
-    EXPECT_EQ(clicked.count(), 0);
-    QTRY_VERIFY(app.splash() == nullptr);
-
-    // Once the splash is gone, clicks reach their targets again.
-    QTest::mouseClick(button, Qt::LeftButton);
-    EXPECT_EQ(clicked.count(), 1);
-}
-
-TEST_F(StartupTest, AKeyOnTheSplashClosesItAndIsConsumed) {
-    ViewerApp app;
-    ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
-    auto* button = new QPushButton("focus", app.mainFrame()->videoArea());
-    button->show();
-    button->setFocus();
-    QSignalSpy clicked(button, &QPushButton::clicked);
-
-    QTest::keyClick(button, Qt::Key_Space);
-    QTRY_VERIFY(app.splash() == nullptr);
-    EXPECT_EQ(clicked.count(), 0);
+        if (click) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        } else {
+            QTest::keyClick(button, Qt::Key_Space);
+        }
+        QTRY_VERIFY(app.splash() == nullptr);
+        EXPECT_EQ(clicked.count(), 0);
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(clicked.count(), 1);
+    }
 }
 
 TEST_F(StartupTest, CancellingThePasswordEndsStartUpWithoutAWindowOrAWrite) {
