@@ -422,6 +422,7 @@ TEST_F(LiveViewTest, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
     frame->session().SetFeedClock([clock] { return *clock; });
     VideoChannelWindow* window = WatchFirstChannel();
     ASSERT_TRUE(window);
+    DeclineChannelDialogs();  // the login after the drop asks again
     const QImage live = window->pictureView()->grab().toImage();
     const QRect upper(0, 0, live.width(), live.height() / 2);
 
