@@ -7,6 +7,7 @@
 #include "wire/byte_order.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace orvane::test {
 
@@ -55,6 +56,11 @@ Block RgbFrame(int width, int height, std::uint32_t sequence) {
 
 void Write(QTcpSocket& socket, std::span<const std::uint8_t> bytes) {
     socket.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+}
+
+int OpenFileDescriptors() {
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                          std::filesystem::directory_iterator()));
 }
 
 int LiveWindows(const HeadlessChannelHost& host) {

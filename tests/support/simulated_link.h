@@ -42,6 +42,8 @@ Block Concat(std::initializer_list<Block> parts);
 Block RgbFrame(int width, int height, std::uint32_t sequence);
 void Write(QTcpSocket& socket, std::span<const std::uint8_t> bytes);
 
+// The descriptors this process has open (a leak of sockets shows here).
+int OpenFileDescriptors();
 // The windows of a host not closed.
 int LiveWindows(const HeadlessChannelHost& host);
 // The window of a channel number once it has drawn `pictures`, or null after the wait.
