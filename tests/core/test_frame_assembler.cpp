@@ -127,6 +127,27 @@ TEST(FrameAssembler, TheIdentifyLimitIs512Bytes) {
     EXPECT_EQ(receiver.messages.size(), 1u);
 }
 
+TEST(SendQueue, BlocksWaitAndGoOutInOrderWithTheNextAppend) {
+    bool writable = false;
+    Block wire;
+    const BlockSender send = [&](std::span<const std::uint8_t> block) {
+        if (!writable) {
+            return SendOutcome::Blocked;
+        }
+        wire.insert(wire.end(), block.begin(), block.end());
+        return SendOutcome::Sent;
+    };
+    SendQueue queue;
+    queue.AppendMessage(BuildWordMessage(1, 3), send);
+    EXPECT_EQ(queue.size(), 3u);
+    EXPECT_TRUE(wire.empty());
+
+    writable = true;  // the send notification sets the flag but does not flush
+    queue.AppendMessage(BuildMessage(21, {}), send);
+    EXPECT_TRUE(queue.empty());
+    EXPECT_EQ(wire, Concat({Flatten(BuildWordMessage(1, 3)), Flatten(BuildMessage(21, {}))}));
+}
+
 // The reassembly as designed, rescanning from the start on every chunk: the assembler must
 // give exactly its results, only faster.
 class ReferenceAssembler {
