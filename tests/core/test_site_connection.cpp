@@ -397,24 +397,6 @@ TEST_F(SiteConnectionTest, ASilentSiteGetsLoginThenAKeepAliveEvery51TicksAcrossA
     EXPECT_EQ(wire.count(login), 2);
 }
 
-TEST_F(SiteConnectionTest, AnAlarmConnectionLogsInWithTheBuiltInAccountAndActsOnItsWindows) {
-    SiteSimulatorOptions options;
-    options.accounts = {};  // only the built-in account of call-backs gets in
-    options.eventRecord = sim::MakeEventRecord("Alarm", "1", "Hall", "motion");
-    StartSite(options);
-    ASSERT_TRUE(AdoptCallBack());
-    connection->Start(true);
-    ASSERT_TRUE(LoggedIn());
-    ASSERT_TRUE(WaitUntil([&] { return events.records.size() == 1; }));
-    EXPECT_EQ(site->CountReceived(ClientMessage::EventQuery), 1);
-
-    connection->OpenChannel(3);
-    auto* window = WaitForWindow(1);
-    ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(window->alarmActionsStarted());
-    EXPECT_EQ(host.alarms(), 1);
-}
-
 TEST_F(SiteConnectionTest, ACalledBackLinkReplacedAtOnceStillStoresItsEvent) {
     // Two sites calling in the same moment: the first link goes right after its start.
     StartSite();
