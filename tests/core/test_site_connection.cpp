@@ -23,9 +23,7 @@ TEST_F(SiteConnectionTest, LoginFillsTheChannelTableWithPermittedEntriesOnly) {
     SiteSimulatorOptions options;
     options.channels = {{3, 1, "Gate"}, {0, 2, "Zero"}, {-4, 3, "Negative"}, {7, 4, "Yard"}};
     options.siteBits = 2;
-    StartSite(options);
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite(options));
     ASSERT_EQ(channels.size(), 2u);
     EXPECT_EQ(channels.GetChannelName(3), "Gate");
     EXPECT_EQ(channels.GetChannelName(7), "Yard");
@@ -38,9 +36,7 @@ TEST_F(SiteConnectionTest, ChannelNamesAreDecodedFromTheSitesCodePage) {
     SiteSimulatorOptions options;
     // Windows-1252 bytes as the site sends them: "Müller Tür" and a full 32-byte name.
     options.channels = {{3, 1, "M\xFCller T\xFCr"}, {4, 2, std::string(32, '\xE9')}};
-    StartSite(options);
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite(options));
     EXPECT_EQ(channels.GetChannelName(3), "M\u00fcller T\u00fcr");
     EXPECT_EQ(QString::fromStdString(channels.GetChannelName(4)), QString(32, QChar(0xE9)));
 }
@@ -76,9 +72,7 @@ TEST_F(SiteConnectionTest, RejectedLimitedAndRepeatedLogins) {
 }
 
 TEST_F(SiteConnectionTest, FirstFrameMakesAWindowAtTheCascadeAndLaterFramesReuseIt) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     EXPECT_TRUE(connection->OpenChannel(3));
     auto* window = WaitForWindow(1, 3);
     ASSERT_NE(window, nullptr);
@@ -102,9 +96,7 @@ TEST_F(SiteConnectionTest, FirstFrameMakesAWindowAtTheCascadeAndLaterFramesReuse
 TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption) {
     SiteSimulatorOptions options;
     options.framesPerSecond = 25;
-    StartSite(options);
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite(options));
     connection->OpenChannel(3);
     connection->OpenChannel(7);
     auto* gate = WaitForWindow(1, 20);
@@ -130,9 +122,7 @@ TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption
 }
 
 TEST_F(SiteConnectionTest, StoppedChannelsAndStreamErrors) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     connection->OpenChannel(3);
     auto* window = WaitForWindow(1);
     ASSERT_NE(window, nullptr);
@@ -160,9 +150,7 @@ TEST_F(SiteConnectionTest, StoppedChannelsAndStreamErrors) {
 }
 
 TEST_F(SiteConnectionTest, ClosingFixingAndRemoteControlSendTheirMessages) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     connection->OpenChannel(3);
     auto* gate = WaitForWindow(1);
     ASSERT_NE(gate, nullptr);
@@ -312,9 +300,7 @@ INSTANTIATE_TEST_SUITE_P(AcceptedOrRefused, ReloginAnswer, testing::Bool(),
                          [](const auto& param) { return param.param ? "Accepted" : "Refused"; });
 
 TEST_F(SiteConnectionTest, AFrameOfZeroSizeIsDroppedWithALogLine) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     BitmapInfoHeader empty;
     empty.biWidth = 0;
     empty.biHeight = 240;
@@ -327,9 +313,7 @@ TEST_F(SiteConnectionTest, AFrameOfZeroSizeIsDroppedWithALogLine) {
 }
 
 TEST_F(SiteConnectionTest, SiteClosingUnknownCodecsAndEventRecords) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
 
     BitmapInfoHeader unknown;
     unknown.biWidth = 320;
@@ -408,9 +392,7 @@ TEST_F(SiteConnectionTest, ACalledBackLinkReplacedAtOnceStillStoresItsEvent) {
 }
 
 TEST_F(SiteConnectionTest, AClosedChannelCanBeWatchedAgain) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     connection->OpenChannel(3);
     auto* first = WaitForWindow(1);
     ASSERT_NE(first, nullptr);
@@ -427,9 +409,7 @@ TEST_F(SiteConnectionTest, AClosedChannelCanBeWatchedAgain) {
 }
 
 TEST_F(SiteConnectionTest, TheLatestFrameIsExactlyTheBytesOfThatFrameWhateverItsSize) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     // Larger than the 320 x 240 x 3 a window once kept, then far smaller.
     const Block large = test::RgbFrame(320, 159, 7);
     const Block small = test::RgbFrame(16, 8, 9);
@@ -445,9 +425,7 @@ TEST_F(SiteConnectionTest, TheLatestFrameIsExactlyTheBytesOfThatFrameWhateverIts
 // Recording starts with the frames kept since the key frame and then takes every frame; a
 // disk that stops answering holds up no window: each keeps showing its newest pictures.
 TEST_F(SiteConnectionTest, RecordingsTakeEveryFrameAndABlockedDiskHoldsUpNoWindow) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     QTemporaryDir folder;
     auto store = KeyStore::OpenInMemory();
     test::FileGate disk;
@@ -491,9 +469,7 @@ TEST_F(SiteConnectionTest, RecordingsTakeEveryFrameAndABlockedDiskHoldsUpNoWindo
 }
 
 TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheLink) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     test::ExpectedMessage cannotOpen(QtWarningMsg, "orvane.site", "cannot open");
     test::ExpectedMessage mediaNoise(QtWarningMsg, "orvane.media", "",
                                      test::ExpectedMessage::Occurrence::Optional);

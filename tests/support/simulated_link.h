@@ -59,6 +59,12 @@ class ConnectionLink : public testing::Test {
     // Connects a new connection to the site with these credentials and starts it.
     void Connect(const std::string& user = "admin", const std::string& password = "admin",
                  int reLink = 1);
+    // Starts a site and logs in to it as admin; true once the site took the login.
+    bool LogInToNewSite(sim::SiteSimulatorOptions options = {}) {
+        StartSite(std::move(options));
+        Connect();
+        return LoggedIn();
+    }
     // Connects a new connection to a plain listener instead: returns the listener's end, which
     // the test scripts byte by byte, or null.
     QTcpSocket* ConnectToScriptedPeer(int tickMs, int reLink = 1);
