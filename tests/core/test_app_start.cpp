@@ -2,6 +2,7 @@
 // start without a display, and one program per settings store.
 #include "store/single_instance.h"
 #include "support/media_samples.h"
+#include "support/program_run.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,11 +14,6 @@
 
 namespace orvane {
 namespace {
-
-struct Finished {
-    int code = -1;
-    QString err;
-};
 
 class AppStartTest : public testing::Test {
   protected:
@@ -32,22 +28,14 @@ class AppStartTest : public testing::Test {
         process.start(ORVANE_APP_BINARY, arguments);
         ASSERT_TRUE(process.waitForStarted());
     }
-    Finished Run(const QStringList& arguments, const QProcessEnvironment& with) const {
-        QProcess process;
-        process.setProcessEnvironment(with);
-        process.start(ORVANE_APP_BINARY, arguments);
-        if (!process.waitForFinished(30000)) {
-            process.kill();
-            process.waitForFinished();
-            return {};
-        }
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromLocal8Bit(process.readAllStandardError())};
+    test::ProgramRun Run(const QStringList& arguments) const {
+        return test::RunProgram(ORVANE_APP_BINARY, arguments, env);
     }
-    Finished Run(const QStringList& arguments) const { return Run(arguments, env); }
     // Waits until the running program's terminal output holds text; gives all of it.
     static QString WaitForOutput(QProcess& process, QString& seen, const QString& text) {
+        // What an event loop run meanwhile has read already comes first.
         process.setReadChannel(QProcess::StandardError);
+        seen += QString::fromLocal8Bit(process.readAllStandardError());
         while (!seen.contains(text) && process.waitForReadyRead(10000)) {
             seen += QString::fromLocal8Bit(process.readAllStandardError());
         }
@@ -59,24 +47,38 @@ class AppStartTest : public testing::Test {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
 };
 
-TEST_F(AppStartTest, AnUnknownArgumentIsAUsageError) {
-    const Finished run = Run({"-platform", "offscreen", "--bogus", "/Automation"});
-    EXPECT_EQ(run.code, 2);
-    EXPECT_EQ(run.err, "orvane: unknown argument '--bogus'. Try 'orvane --help'.\n");
-}
-
-TEST_F(AppStartTest, WithoutADisplayItSaysSoAndEndsWithStatusOne) {
+// A start that cannot run says why in its one line and ends with its status: a usage error
+// with 2, no display (none named, or one that cannot be reached) with 1 and without Qt's
+// advice to reinstall.
+TEST_F(AppStartTest, AStartThatCannotRunSaysWhyAndEndsWithItsStatus) {
     QProcessEnvironment none = env;
     none.remove("QT_QPA_PLATFORM");
     none.remove("WAYLAND_DISPLAY");
     none.remove("DISPLAY");
     QProcessEnvironment unreachable = none;
     unreachable.insert("DISPLAY", ":4093");
-    for (const QProcessEnvironment& with : {none, unreachable}) {
-        SCOPED_TRACE(with.value("DISPLAY").toStdString());
-        const Finished run = Run({}, with);
-        EXPECT_EQ(run.code, 1);
-        EXPECT_TRUE(run.err.contains("orvane: Orvane needs a graphical display"))
+    const QString noDisplay = "orvane: Orvane needs a graphical display";
+    const struct {
+        const char* what;
+        QStringList arguments;
+        QProcessEnvironment environment;
+        int code;
+        QString said;
+    } rows[] = {
+        {"unknown argument",
+         {"-platform", "offscreen", "--bogus", "/Automation"},
+         env,
+         2,
+         "orvane: unknown argument '--bogus'. Try 'orvane --help'.\n"},
+        {"no display", {}, none, 1, noDisplay},
+        {"unreachable display", {}, unreachable, 1, noDisplay},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const test::ProgramRun run =
+            test::RunProgram(ORVANE_APP_BINARY, row.arguments, row.environment);
+        EXPECT_EQ(run.code, row.code);
+        EXPECT_TRUE(row.code == 2 ? run.err == row.said : run.err.contains(row.said))
             << run.err.toStdString();
         EXPECT_FALSE(run.err.contains("Reinstalling")) << run.err.toStdString();
     }
@@ -89,7 +91,7 @@ TEST_F(AppStartTest, ASecondStartHandsItsClipsToTheFirstAndEnds) {
     QString output;
     WaitForOutput(first, output, "listens for other starts");
 
-    const Finished second = Run({clip});
+    const test::ProgramRun second = Run({clip});
     EXPECT_EQ(second.code, 0) << second.err.toStdString();
     EXPECT_TRUE(second.err.contains("Orvane already runs on")) << second.err.toStdString();
     EXPECT_TRUE(WaitForOutput(first, output, "opens the clip " + clip).contains(clip))
@@ -106,7 +108,7 @@ TEST_F(AppStartTest, ASecondStartHandsItsClipsToTheFirstAndEnds) {
     WaitForOutput(next, output, "listens for other starts");
     QProcessEnvironment elsewhere = env;
     elsewhere.insert("XDG_RUNTIME_DIR", folder.path());
-    EXPECT_EQ(Run({}, elsewhere).code, 0);
+    EXPECT_EQ(test::RunProgram(ORVANE_APP_BINARY, {}, elsewhere).code, 0);
     EXPECT_TRUE(WaitForOutput(next, output, "hands over 0 clip(s)").contains("hands over"))
         << output.toStdString();
     next.terminate();
@@ -117,7 +119,7 @@ TEST_F(AppStartTest, ASecondStartHandsItsClipsToTheFirstAndEnds) {
 TEST_F(AppStartTest, AHolderThatNeverAnswersKeepsTheSecondStartFromRunning) {
     const StoreLock held(CanonicalStorePath(store.toStdString()));
     ASSERT_EQ(held.state(), StoreLock::State::Held);
-    const Finished run = Run({});
+    const test::ProgramRun run = Run({});
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(run.err.contains("holds the settings store " + store + " but does not answer"))
         << run.err.toStdString();

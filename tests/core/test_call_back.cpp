@@ -2,14 +2,11 @@
 // operator's link, then logs in with the built-in account, hands over its event record and
 // streams channels that record by themselves.
 #include "site/caller_filter.h"
-#include "site/headless_host.h"
-#include "site/site_session.h"
-#include "site_simulator.h"
 #include "support/event_loop.h"
 #include "support/message_guard.h"
+#include "support/simulated_link.h"
 #include "wire/message_builder.h"
 
-#include <QDir>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -22,44 +19,22 @@
 namespace orvane {
 namespace {
 
-using sim::SiteSimulator;
 using sim::SiteSimulatorOptions;
+using test::StartSite;
 using test::WaitUntil;
 
-constexpr int kFastTickMs = 10;
 constexpr int kShortProofMs = 300;
-
-class RecordedEvents : public EventRecordSink {
-  public:
-    void AddEventRecord(std::span<const std::uint8_t> record) override {
-        records.emplace_back(record.begin(), record.end());
-    }
-    std::vector<Block> records;
-};
 
 std::string FieldAt(const Block& payload, std::size_t offset, std::size_t size) {
     const auto* start = reinterpret_cast<const char*>(payload.data() + offset);
     return std::string(start, strnlen(start, size));
 }
 
-int OpenFileCount() {
-    return static_cast<int>(
-        QDir("/proc/self/fd")
-            .entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files | QDir::Dirs)
-            .size());
-}
-
-class CallBackTest : public testing::Test {
+// The session listening for call-ins on a port of its own.
+class CallBackTest : public test::SessionLink {
   protected:
     void SetUp() override {
-        CallSettings call;
-        call.user = "admin";
-        call.password = "admin";
-        settings.SaveCall(call);
-        session.SetTiming({5000, 100, kFastTickMs});
         session.listener().SetProofTimeout(kShortProofMs);
-        QObject::connect(&session, &SiteSession::notified,
-                         [this](SiteNotice id) { posted.push_back(id); });
         // A port nobody holds: the default, 1500, may be another Orvane's on this machine.
         quint16 freePort = 0;
         {
@@ -71,11 +46,6 @@ class CallBackTest : public testing::Test {
         ASSERT_TRUE(session.OpenListener());
     }
 
-    std::unique_ptr<SiteSimulator> StartSite(SiteSimulatorOptions options = {}) {
-        auto site = std::make_unique<SiteSimulator>(std::move(options));
-        EXPECT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
-        return site;
-    }
     static SiteSimulatorOptions CallingSite() {
         SiteSimulatorOptions options;
         options.accounts.clear();  // only the built-in alarm account gets in
@@ -84,36 +54,15 @@ class CallBackTest : public testing::Test {
             sim::MakeEventRecord("Front desk", "555-0100", "1 Gate Road", "Door forced");
         return options;
     }
-    void ConnectOperatorTo(SiteSimulator& site) {
-        settings.WriteProfileInt("Net", "SitePort", site.port());
-        ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
-        ASSERT_TRUE(WaitUntil([&] { return session.connection()->loggedIn(); }));
-    }
-    bool CallBack(SiteSimulator& site) {
+    bool CallBack(sim::SiteSimulator& site) {
         return site.CallBack("127.0.0.1", session.listener().port());
     }
-    int LiveWindows() const {
-        int live = 0;
-        for (const auto& window : host.windows()) {
-            live += window->closed() ? 0 : 1;
-        }
-        return live;
-    }
-    bool Posted(SiteNotice id) const {
-        return std::find(posted.begin(), posted.end(), id) != posted.end();
-    }
-
-    Settings settings{KeyStore::OpenInMemory()};
-    ChannelTable channels;
-    HeadlessChannelHost host;
-    RecordedEvents events;
-    SiteSession session{{settings, channels, host, &events}};
-    std::vector<SiteNotice> posted;
+    int LiveWindows() const { return test::LiveWindows(host); }
 };
 
 TEST_F(CallBackTest, ACallingSiteReplacesTheLinkLogsInAsAlarmAndItsChannelsStartTheAlarm) {
     auto operatorSite = StartSite();
-    ConnectOperatorTo(*operatorSite);
+    ASSERT_TRUE(ConnectTo(*operatorSite));
     const QPointer<SiteConnection> operatorLink = session.connection();
     auto caller = StartSite(CallingSite());
     // The alarm is told once the frame that made its window has been handled: a host that
@@ -151,7 +100,7 @@ TEST_F(CallBackTest, ACallingSiteReplacesTheLinkLogsInAsAlarmAndItsChannelsStart
 
 TEST_F(CallBackTest, CallersThatAreNoSiteNeverTouchTheOperatorsLink) {
     auto operatorSite = StartSite();
-    ConnectOperatorTo(*operatorSite);
+    ASSERT_TRUE(ConnectTo(*operatorSite));
     SiteConnection* const operatorLink = session.connection();
 
     // A stray HTTP request, framed messages that answer no greeting (a type no site sends, a
@@ -217,7 +166,7 @@ TEST_F(CallBackTest, ASiteRetryingManyTimesLeavesOneLinkAndNoLeakedHandles) {
     ASSERT_TRUE(CallBack(*caller));
     ASSERT_TRUE(WaitUntil([&] { return LiveWindows() == 2; }));
     test::Pump(100);
-    const int filesBefore = OpenFileCount();
+    const int filesBefore = test::OpenFileDescriptors();
 
     constexpr int kCalls = 15;
     for (int call = 2; call <= kCalls; ++call) {
@@ -231,12 +180,12 @@ TEST_F(CallBackTest, ASiteRetryingManyTimesLeavesOneLinkAndNoLeakedHandles) {
     EXPECT_EQ(session.listener().pendingCallers(), 0);
     EXPECT_EQ(LiveWindows(), 2);
     EXPECT_EQ(events.records.size(), std::size_t(kCalls));
-    EXPECT_LE(OpenFileCount(), filesBefore + 1);
+    EXPECT_LE(test::OpenFileDescriptors(), filesBefore + 1);
 }
 
 TEST_F(CallBackTest, AnAlarmLinkThatDropsReconnectsInNormalModeToTheOperatorsLastSite) {
     auto operatorSite = StartSite();
-    ConnectOperatorTo(*operatorSite);
+    ASSERT_TRUE(ConnectTo(*operatorSite));
     auto caller = StartSite(CallingSite());
     ASSERT_TRUE(CallBack(*caller));
     ASSERT_TRUE(WaitUntil([&] { return LiveWindows() == 2; }));
@@ -280,7 +229,7 @@ TEST_F(CallBackTest, AnAlarmLinkWithNoOperatorSiteToGoBackToEndsInsteadOfRetryin
 
 TEST_F(CallBackTest, ACallBackDuringAReconnectLoopEndsTheLoopAndKeepsTheNewLink) {
     auto operatorSite = StartSite();
-    ConnectOperatorTo(*operatorSite);
+    ASSERT_TRUE(ConnectTo(*operatorSite));
     const quint16 gonePort = operatorSite->port();
     operatorSite.reset();  // the operator's site is gone: every attempt fails
     settings.WriteProfileInt("Net", "SitePort", gonePort);
@@ -301,7 +250,7 @@ TEST_F(CallBackTest, ACallBackDuringAReconnectLoopEndsTheLoopAndKeepsTheNewLink)
 
 TEST_F(CallBackTest, ACallerFromAHostNotAdmittedIsDroppedBeforeTheGreeting) {
     auto operatorSite = StartSite();
-    ConnectOperatorTo(*operatorSite);
+    ASSERT_TRUE(ConnectTo(*operatorSite));
     SiteConnection* const operatorLink = session.connection();
     auto caller = StartSite(CallingSite());
 

@@ -211,14 +211,6 @@ TEST_F(CliSiteTest, ProbeJsonHoldsTheFactsOfTheText) {
     EXPECT_GT(probe["frameRate"].toDouble(), 0);
     EXPECT_EQ(probe["exitCode"].toInt(), 0);
     EXPECT_FALSE(probe.contains("error"));
-
-    const ProgramRun refused =
-        RunProgram(ORVANE_CLI_BINARY, Site("probe", "wrong") + QStringList{"--json"});
-    EXPECT_EQ(refused.code, 1);
-    const QJsonObject failed = QJsonDocument::fromJson(refused.out.toUtf8()).object();
-    EXPECT_EQ(failed["error"].toString(), "login rejected") << refused.out.toStdString();
-    EXPECT_EQ(failed["exitCode"].toInt(), 1);
-    EXPECT_FALSE(failed.contains("codec"));
 }
 
 TEST_F(CliSiteTest, RecordJsonNamesTheClipItWrote) {
@@ -238,15 +230,31 @@ TEST_F(CliSiteTest, RecordJsonNamesTheClipItWrote) {
     EXPECT_NEAR(record["seconds"].toDouble(), 1.0, 0.5);
     EXPECT_EQ(record["channel"].toInt(), 7);
     EXPECT_EQ(record["exitCode"].toInt(), 0);
+}
 
-    const ProgramRun missing =
-        RunProgram(ORVANE_CLI_BINARY,
-                   Site("record") + QStringList{"--channel", "9", "--dir", folder, "--json"});
-    EXPECT_EQ(missing.code, 1);
-    const QJsonObject failed = QJsonDocument::fromJson(missing.out.toUtf8()).object();
-    EXPECT_EQ(failed["error"].toString(), "the site has no channel 9");
-    EXPECT_EQ(failed["exitCode"].toInt(), 1);
-    EXPECT_FALSE(failed.contains("clip"));
+// A failed run is still one object: its reason and exit code, none of the facts of a success.
+// A probe opens only a channel the site lists.
+TEST_F(CliSiteTest, AFailureIsAnObjectWithTheReasonAndNoFacts) {
+    const struct {
+        QStringList arguments;
+        QString error;
+        QString noFact;
+    } rows[] = {
+        {Site("probe", "wrong"), "login rejected", "codec"},
+        {Site("record") + QStringList{"--channel", "9", "--dir", folder},
+         "the site has no channel 9", "clip"},
+        {Site("probe") + QStringList{"--channel", "99"}, "the site lists no such channel: 99",
+         "frames"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments.join(' ').toStdString());
+        const ProgramRun run = RunProgram(ORVANE_CLI_BINARY, row.arguments + QStringList{"--json"});
+        EXPECT_EQ(run.code, 1);
+        const QJsonObject failed = QJsonDocument::fromJson(run.out.toUtf8()).object();
+        EXPECT_EQ(failed["error"].toString(), row.error) << run.out.toStdString();
+        EXPECT_EQ(failed["exitCode"].toInt(), 1);
+        EXPECT_FALSE(failed.contains(row.noFact));
+    }
 }
 
 // A site that never answers (its accept queue is full, so the handshake goes unanswered) and
@@ -367,38 +375,24 @@ TEST(CliProbe, CountsEveryFrameOfTheChannelOpenedAndNoOther) {
     }
 }
 
-TEST_F(CliSiteTest, ProbeOpensOnlyAChannelTheSiteLists) {
-    const ProgramRun run =
-        RunProgram(ORVANE_CLI_BINARY, Site("probe") + QStringList{"--channel", "99", "--json"});
-    EXPECT_EQ(run.code, 1);
-    const QJsonObject failed = QJsonDocument::fromJson(run.out.toUtf8()).object();
-    EXPECT_EQ(failed["error"].toString(), "the site lists no such channel: 99")
-        << run.out.toStdString();
-    EXPECT_FALSE(failed.contains("frames"));
-}
-
 TEST_F(CliSiteTest, RecordKeepsARelativeFolderAsAnAbsoluteOne) {
     // The clip index must name the folder so that Orvane, started anywhere, finds the clip.
     ASSERT_TRUE(QDir(QString::fromStdString(temp.folder())).mkpath("relative"));
-    QProcess cli;
-    cli.setWorkingDirectory(QString::fromStdString(temp.folder()));
-    cli.start(ORVANE_CLI_BINARY, Site("record") + QStringList{"--channel", "3", "--seconds", "1",
-                                                              "--dir", "relative", "--json"});
-    ASSERT_TRUE(cli.waitForStarted());
-    ASSERT_TRUE(WaitUntil([&] { return cli.state() == QProcess::NotRunning; }, 30000));
-    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
-    const QString clip =
-        QJsonDocument::fromJson(cli.readAllStandardOutput()).object()["clip"].toString();
+    const QString relative = QDir(QString::fromStdString(temp.folder())).filePath("relative");
+    const ProgramRun run = RunProgram(
+        ORVANE_CLI_BINARY,
+        Site("record") +
+            QStringList{"--channel", "3", "--seconds", "1", "--dir", "relative", "--json"},
+        QProcessEnvironment::systemEnvironment(), {}, QString::fromStdString(temp.folder()));
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    const QString clip = QJsonDocument::fromJson(run.out.toUtf8()).object()["clip"].toString();
     EXPECT_TRUE(QFileInfo(clip).isAbsolute()) << clip.toStdString();
-    EXPECT_EQ(QFileInfo(clip).absolutePath(),
-              QDir(QString::fromStdString(temp.folder())).filePath("relative"));
-    QProcess query;
-    query.start(ORVANE_REGISTRY_BINARY,
-                {"export", "HKCU\\Software\\Quillmar-Brakken\\RemoteRecord"});
-    ASSERT_TRUE(query.waitForFinished(10000));
-    const QString exported = QString::fromUtf8(query.readAllStandardOutput());
-    EXPECT_TRUE(exported.contains(QDir(QString::fromStdString(temp.folder())).filePath("relative")))
-        << exported.toStdString();
+    EXPECT_EQ(QFileInfo(clip).absolutePath(), relative);
+    const QString exported =
+        RunProgram(ORVANE_REGISTRY_BINARY,
+                   {"export", "HKCU\\Software\\Quillmar-Brakken\\RemoteRecord"})
+            .out;
+    EXPECT_TRUE(exported.contains(relative)) << exported.toStdString();
 }
 
 // A pseudo-terminal for a child; what the child writes there is read back. Raw, it is the

@@ -24,17 +24,13 @@ std::optional<std::string> Some(std::string bytes) {
     return bytes;
 }
 
-TEST(CodePage, Windows1252IsTheDefaultAndEncodesOneBytePerCharacter) {
+// Windows-1252 is the default: every byte decodes as Windows decodes it and encodes back.
+TEST(CodePage, EveryByteOfWindows1252DecodesAsWindowsDoesAndEncodesBack) {
     const CodePage codePage;
     EXPECT_EQ(codePage.name(), "windows-1252");
-    EXPECT_EQ(codePage.Encode("Müller"), Some("\x4D\xFC\x6C\x6C\x65\x72"));
+    EXPECT_EQ(CodePage("CP1252").name(), "windows-1252");
     EXPECT_EQ(codePage.Encode(QString::fromUtf8("€ Œ ™ ÿ")), Some("\x80 \x8C \x99 \xFF"));
     EXPECT_EQ(codePage.Encode(""), Some(""));
-    EXPECT_EQ(CodePage("CP1252").name(), "windows-1252");
-}
-
-TEST(CodePage, EveryByteDecodesAsWindowsDoesAndEncodesBack) {
-    const CodePage codePage;
     for (int value = 1; value < 256; ++value) {
         const char byte = static_cast<char>(value);
         const QString text = codePage.Decode(std::span(&byte, 1));

@@ -1,10 +1,9 @@
 #include "registry_tool.h"
 #include "store/reg_file.h"
-#include "support/scoped_env.h"
+#include "support/program_run.h"
 #include "support/temp_store.h"
 
 #include <QFile>
-#include <QProcess>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -271,31 +270,27 @@ TEST_F(RegistryToolTest, AReadOnlyOpenSeesWhatTheRunningProgramWroteToItsLog) {
 
 // Runs the tool on the store at path; with dropRoot, as nobody when run as root, so that file
 // modes bind.
-ToolRun RunProgram(const std::string& path, const QStringList& args, bool dropRoot = false) {
+test::ProgramRun RunTool(const std::string& path, const QStringList& args, bool dropRoot = false) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ORVANE_REGISTRY", QString::fromStdString(path));
-    QProcess tool;
-    tool.setProcessEnvironment(env);
     if (dropRoot && ::geteuid() == 0) {
-        tool.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
-                                          ORVANE_REGISTRY_BINARY} +
-                                  args);
-    } else {
-        tool.start(ORVANE_REGISTRY_BINARY, args);
+        return test::RunProgram("setpriv",
+                                QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                            ORVANE_REGISTRY_BINARY} +
+                                    args,
+                                env);
     }
-    tool.waitForFinished(10000);
-    return {tool.exitCode(), tool.readAllStandardOutput().toStdString(),
-            tool.readAllStandardError().toStdString()};
+    return test::RunProgram(ORVANE_REGISTRY_BINARY, args, env);
 }
 
 TEST(RegistryToolProgram, ReadingNeverCreatesTheStoreAndNeedsNoWriteAccess) {
     test::TempStore temp;
     const std::string typo = temp.File("registry.sqlite");
     for (const char* op : {"query", "export"}) {
-        const ToolRun run = RunProgram(typo, {op, kSettingKey});
-        EXPECT_EQ(run.exitCode, 1) << op;
-        EXPECT_EQ(run.err.rfind("ERROR: ", 0), 0u) << run.err;
-        EXPECT_NE(run.err.find(typo), std::string::npos) << run.err;
+        const test::ProgramRun run = RunTool(typo, {op, kSettingKey});
+        EXPECT_EQ(run.code, 1) << op;
+        EXPECT_TRUE(run.err.startsWith("ERROR: ")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QString::fromStdString(typo))) << run.err.toStdString();
         EXPECT_FALSE(std::filesystem::exists(typo)) << op;
     }
 
@@ -309,28 +304,24 @@ TEST(RegistryToolProgram, ReadingNeverCreatesTheStoreAndNeedsNoWriteAccess) {
     // A store this user may only read, in a folder this user cannot write to either.
     ::chmod(temp.path().c_str(), 0444);
     ::chmod(temp.folder().c_str(), 0555);
-    const ToolRun query = RunProgram(temp.path(), {"query", kSettingKey, "/v", "Note"}, true);
-    const ToolRun exported = RunProgram(temp.path(), {"export", kSettingKey}, true);
+    const test::ProgramRun query = RunTool(temp.path(), {"query", kSettingKey, "/v", "Note"}, true);
+    const test::ProgramRun exported = RunTool(temp.path(), {"export", kSettingKey}, true);
     ::chmod(temp.folder().c_str(), 0700);
-    EXPECT_EQ(query.exitCode, 0) << query.err;
-    EXPECT_NE(query.out.find("    Note    REG_SZ    kept\n"), std::string::npos);
-    EXPECT_EQ(exported.exitCode, 0) << exported.err;
-    EXPECT_NE(exported.out.find("\"Note\"=\"kept\"\n"), std::string::npos);
+    EXPECT_EQ(query.code, 0) << query.err.toStdString();
+    EXPECT_TRUE(query.out.contains("    Note    REG_SZ    kept\n"));
+    EXPECT_EQ(exported.code, 0) << exported.err.toStdString();
+    EXPECT_TRUE(exported.out.contains("\"Note\"=\"kept\"\n"));
 }
 
 TEST(RegistryToolProgram, WritesAPrivateStoreNamedByTheEnvironment) {
     test::TempStore temp;  // sets ORVANE_REGISTRY for the child processes
-    QProcess add;
-    add.start(ORVANE_REGISTRY_BINARY,
-              {"add", kSettingKey, "/v", "Greeting", "/t", "REG_SZ", "/d", "x"});
-    ASSERT_TRUE(add.waitForFinished(10000));
-    EXPECT_EQ(add.exitCode(), 0) << add.readAllStandardError().toStdString();
-
-    QProcess query;
-    query.start(ORVANE_REGISTRY_BINARY, {"query", kSettingKey, "/v", "Greeting"});
-    ASSERT_TRUE(query.waitForFinished(10000));
-    EXPECT_EQ(query.exitCode(), 0);
-    EXPECT_TRUE(query.readAllStandardOutput().contains("    Greeting    REG_SZ    x\n"));
+    const test::ProgramRun add = test::RunProgram(
+        ORVANE_REGISTRY_BINARY, {"add", kSettingKey, "/v", "Greeting", "/t", "REG_SZ", "/d", "x"});
+    EXPECT_EQ(add.code, 0) << add.err.toStdString();
+    const test::ProgramRun query =
+        test::RunProgram(ORVANE_REGISTRY_BINARY, {"query", kSettingKey, "/v", "Greeting"});
+    EXPECT_EQ(query.code, 0);
+    EXPECT_TRUE(query.out.contains("    Greeting    REG_SZ    x\n"));
 
     struct stat info {};
     ASSERT_EQ(::stat(temp.path().c_str(), &info), 0);

@@ -1,18 +1,13 @@
 // The site connection against the simulated site over real loopback sockets.
 #include "media/clip_recorder.h"
 #include "site/blocking_connect.h"
-#include "site/headless_host.h"
-#include "site/site_connection.h"
-#include "site_simulator.h"
 #include "support/event_loop.h"
-#include "support/fake_main_frame.h"
 #include "support/file_gate.h"
 #include "support/media_samples.h"
 #include "support/message_guard.h"
+#include "support/simulated_link.h"
 #include "wire/byte_order.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -20,81 +15,15 @@
 namespace orvane {
 namespace {
 
-using sim::SiteSimulator;
 using sim::SiteSimulatorOptions;
 using test::WaitUntil;
-
-// Tests run the connection's tick ten times faster than the design's 100 ms.
-constexpr int kFastTickMs = 10;
-
-class SiteConnectionTest : public testing::Test {
-  protected:
-    void StartSite(SiteSimulatorOptions options = {}) {
-        site = std::make_unique<SiteSimulator>(std::move(options));
-        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0)) << site->error().toStdString();
-    }
-
-    // Connects a new SiteConnection as the operator's connect would, with these credentials.
-    void Connect(const std::string& user = "admin", const std::string& password = "admin",
-                 int reLink = 1) {
-        CallSettings call;
-        call.user = user;
-        call.password = password;
-        call.reLink = reLink;
-        connection = std::make_unique<SiteConnection>(
-            SiteConnection::Services{channels, host, frame, &events}, call);
-        connection->SetTickInterval(kFastTickMs);
-        ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
-        connection->Start(false);
-    }
-
-    bool LoggedIn() {
-        return WaitUntil([this] { return frame.Noticed(SiteNotice::LoginAccepted); });
-    }
-
-    // The site calls back; a new connection takes the call, not yet started.
-    bool AdoptCallBack() {
-        QTcpServer listener;
-        if (!listener.listen(QHostAddress::LocalHost, 0) ||
-            !site->CallBack("127.0.0.1", listener.serverPort()) ||
-            !WaitUntil([&] { return listener.hasPendingConnections(); })) {
-            return false;
-        }
-        connection = std::make_unique<SiteConnection>(
-            SiteConnection::Services{channels, host, frame, &events}, CallSettings{});
-        connection->AdoptSocket(listener.nextPendingConnection());
-        return true;
-    }
-
-    HeadlessChannelWindow* WaitForWindow(std::uint32_t number, int pictures = 1) {
-        WaitUntil([&] {
-            auto* window = host.WindowFor(number);
-            return window && window->picturesDrawn() >= pictures;
-        });
-        return host.WindowFor(number);
-    }
-
-    // Frames the connection kept for the channel's link.
-    std::uint64_t FramesOf(std::uint32_t number) {
-        const ChannelLink* link = connection->channels().FindLinkByNumber(number);
-        return link ? link->frames : 0;
-    }
-
-    ChannelTable channels;
-    HeadlessChannelHost host;
-    test::FakeMainFrame frame;
-    test::FakeEventLog events;
-    std::unique_ptr<SiteSimulator> site;
-    std::unique_ptr<SiteConnection> connection;
-};
+using SiteConnectionTest = test::ConnectionLink;
 
 TEST_F(SiteConnectionTest, LoginFillsTheChannelTableWithPermittedEntriesOnly) {
     SiteSimulatorOptions options;
     options.channels = {{3, 1, "Gate"}, {0, 2, "Zero"}, {-4, 3, "Negative"}, {7, 4, "Yard"}};
     options.siteBits = 2;
-    StartSite(options);
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite(options));
     ASSERT_EQ(channels.size(), 2u);
     EXPECT_EQ(channels.GetChannelName(3), "Gate");
     EXPECT_EQ(channels.GetChannelName(7), "Yard");
@@ -107,9 +36,7 @@ TEST_F(SiteConnectionTest, ChannelNamesAreDecodedFromTheSitesCodePage) {
     SiteSimulatorOptions options;
     // Windows-1252 bytes as the site sends them: "Müller Tür" and a full 32-byte name.
     options.channels = {{3, 1, "M\xFCller T\xFCr"}, {4, 2, std::string(32, '\xE9')}};
-    StartSite(options);
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite(options));
     EXPECT_EQ(channels.GetChannelName(3), "M\u00fcller T\u00fcr");
     EXPECT_EQ(QString::fromStdString(channels.GetChannelName(4)), QString(32, QChar(0xE9)));
 }
@@ -145,9 +72,7 @@ TEST_F(SiteConnectionTest, RejectedLimitedAndRepeatedLogins) {
 }
 
 TEST_F(SiteConnectionTest, FirstFrameMakesAWindowAtTheCascadeAndLaterFramesReuseIt) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     EXPECT_TRUE(connection->OpenChannel(3));
     auto* window = WaitForWindow(1, 3);
     ASSERT_NE(window, nullptr);
@@ -168,34 +93,10 @@ TEST_F(SiteConnectionTest, FirstFrameMakesAWindowAtTheCascadeAndLaterFramesReuse
     EXPECT_FALSE(connection->OpenChannel(3));
 }
 
-class EveryCodec : public SiteConnectionTest,
-                   public testing::WithParamInterface<sim::SimulatedCodec> {};
-
-TEST_P(EveryCodec, FramesDecodeToThePictureTheSiteEncoded) {
-    SiteSimulatorOptions options;
-    options.codec = GetParam();
-    options.framesPerSecond = 25;
-    StartSite(options);
-    Connect();
-    ASSERT_TRUE(LoggedIn());
-    connection->OpenChannel(3);
-    auto* window = WaitForWindow(1, 5);
-    ASSERT_NE(window, nullptr);
-    const QSize size = window->params().pictureSize;
-    EXPECT_LT(test::MeanDifference(window->firstPicture(), sim::TestPattern(0, 0, size)), 12.0);
-}
-
-INSTANTIATE_TEST_SUITE_P(All, EveryCodec, testing::ValuesIn(sim::AllCodecs()),
-                         [](const auto& codecInfo) {
-                             return sim::CodecName(codecInfo.param).toStdString();
-                         });
-
 TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption) {
     SiteSimulatorOptions options;
     options.framesPerSecond = 25;
-    StartSite(options);
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite(options));
     connection->OpenChannel(3);
     connection->OpenChannel(7);
     auto* gate = WaitForWindow(1, 20);
@@ -221,9 +122,7 @@ TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption
 }
 
 TEST_F(SiteConnectionTest, StoppedChannelsAndStreamErrors) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     connection->OpenChannel(3);
     auto* window = WaitForWindow(1);
     ASSERT_NE(window, nullptr);
@@ -251,9 +150,7 @@ TEST_F(SiteConnectionTest, StoppedChannelsAndStreamErrors) {
 }
 
 TEST_F(SiteConnectionTest, ClosingFixingAndRemoteControlSendTheirMessages) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     connection->OpenChannel(3);
     auto* gate = WaitForWindow(1);
     ASSERT_NE(gate, nullptr);
@@ -273,28 +170,19 @@ TEST_F(SiteConnectionTest, ClosingFixingAndRemoteControlSendTheirMessages) {
     connection->SendRunProgram(std::string(50, 'r'));
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::RunProgram) == 2; }));
 
-    std::vector<const sim::ReceivedMessage*> runs;
+    using Requests = test::Requests;
+    EXPECT_EQ(test::RequestsOf(*site, {ClientMessage::FixChannel, ClientMessage::CloseChannel}),
+              (Requests{{3, 3}, {3, 3}, {2, 7}}));
+    std::vector<Block> payloads;  // of CloseSite, RebootSite and the two RunPrograms
     for (const auto& message : site->received()) {
-        if (message.type == static_cast<std::uint8_t>(ClientMessage::FixChannel) ||
-            message.type == static_cast<std::uint8_t>(ClientMessage::CloseChannel)) {
-            EXPECT_EQ(
-                ReadLe32(message.payload, 0),
-                message.type == static_cast<std::uint8_t>(ClientMessage::FixChannel) ? 3u : 7u);
-        }
-        if (message.type == static_cast<std::uint8_t>(ClientMessage::CloseSite) ||
-            message.type == static_cast<std::uint8_t>(ClientMessage::RebootSite)) {
-            EXPECT_TRUE(message.payload.empty());
-        }
-        if (message.type == static_cast<std::uint8_t>(ClientMessage::RunProgram)) {
-            runs.push_back(&message);
+        if (message.type >= std::uint8_t(ClientMessage::CloseSite)) {
+            payloads.push_back(message.payload);
         }
     }
-    EXPECT_EQ(site->CountReceived(ClientMessage::FixChannel), 2);
-    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 1);
-    ASSERT_EQ(runs.size(), 2u);
-    EXPECT_TRUE(runs[0]->payload.empty());
-    ASSERT_EQ(runs[1]->payload.size(), 51u);
-    EXPECT_EQ(runs[1]->payload.back(), 0);
+    ASSERT_EQ(payloads.size(), 4u);
+    EXPECT_TRUE(payloads[0].empty() && payloads[1].empty() && payloads[2].empty());
+    ASSERT_EQ(payloads[3].size(), 51u);
+    EXPECT_EQ(payloads[3].back(), 0);
 
     // Frames still arriving for the closed channel are dropped, not drawn in a new window.
     test::Pump(300);
@@ -316,21 +204,7 @@ TEST_F(SiteConnectionTest, ReLinkOnKeepsTheWindowsAndAsksForAReconnect) {
     EXPECT_EQ(connection->channels().links().size(), 1u);
     EXPECT_EQ(frame.statusLines.back(), "Disconnect");
 
-    // The reconnect loop's part: a new socket, a new start; the kept window gets frames again.
     EXPECT_EQ(connection->OpenWindowCount(), 1);  // the kept window still counts
-    const int drawnBefore = window->picturesDrawn();
-    connection->RecreateSocket();
-    ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
-    connection->Start(false);
-    frame.notices.clear();
-    ASSERT_TRUE(LoggedIn());
-    // The kept channel was asked for again once the site took the login...
-    EXPECT_TRUE(WaitUntil([&] { return window->picturesDrawn() >= drawnBefore + 3; }));
-    EXPECT_EQ(host.windows().size(), 1u);
-    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 2);
-    // ...so the operator's dialog does not ask again.
-    EXPECT_FALSE(connection->OpenChannel(3));
-    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 2);
 }
 
 TEST_F(SiteConnectionTest, ReLinkOffClosesTheWindowsAndDisconnects) {
@@ -417,25 +291,16 @@ TEST_P(ReloginAnswer, ChannelRequestsWaitForTheNewLogin) {
     // Remote control goes once the login is accepted, behind whatever that login let go.
     ASSERT_TRUE(connection->SendRunProgram(""));
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::RunProgram) == 1; }));
-    std::vector<std::pair<std::uint8_t, std::uint32_t>> requests;
-    for (const auto& message : site->received()) {
-        if (message.type == std::uint8_t(ClientMessage::OpenChannel) ||
-            message.type == std::uint8_t(ClientMessage::CloseChannel)) {
-            requests.emplace_back(message.type, ReadLe32(message.payload, 0));
-        }
-    }
-    using Requests = std::vector<std::pair<std::uint8_t, std::uint32_t>>;
-    const Requests expected = accepted ? Requests{{1, 3}, {2, 7}, {1, 12}} : Requests{{1, 3}};
-    EXPECT_EQ(requests, expected);
+    using Requests = test::Requests;
+    EXPECT_EQ(test::RequestsOf(*site, {ClientMessage::OpenChannel, ClientMessage::CloseChannel}),
+              (accepted ? Requests{{1, 3}, {2, 7}, {1, 12}} : Requests{{1, 3}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(AcceptedOrRefused, ReloginAnswer, testing::Bool(),
                          [](const auto& param) { return param.param ? "Accepted" : "Refused"; });
 
 TEST_F(SiteConnectionTest, AFrameOfZeroSizeIsDroppedWithALogLine) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     BitmapInfoHeader empty;
     empty.biWidth = 0;
     empty.biHeight = 240;
@@ -448,9 +313,7 @@ TEST_F(SiteConnectionTest, AFrameOfZeroSizeIsDroppedWithALogLine) {
 }
 
 TEST_F(SiteConnectionTest, SiteClosingUnknownCodecsAndEventRecords) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
 
     BitmapInfoHeader unknown;
     unknown.biWidth = 320;
@@ -472,14 +335,8 @@ TEST_F(SiteConnectionTest, SiteClosingUnknownCodecsAndEventRecords) {
 }
 
 TEST_F(SiteConnectionTest, ASilentSiteGetsLoginThenAKeepAliveEvery51TicksAcrossARestart) {
-    QTcpServer silent;
-    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
-    SiteConnection quiet({channels, host, frame, nullptr}, CallSettings{});
-    quiet.SetTickInterval(3600 * 1000);  // the ticks are counted by hand below
-    ASSERT_TRUE(ConnectBlocking(quiet.socket(), "127.0.0.1", silent.serverPort(), 5000));
-    ASSERT_TRUE(WaitUntil([&] { return silent.hasPendingConnections(); }));
-    QTcpSocket* peer = silent.nextPendingConnection();
-    quiet.Start(false);
+    QTcpSocket* peer = ConnectToScriptedPeer(3600 * 1000);  // the ticks are counted by hand
+    ASSERT_NE(peer, nullptr);
 
     const QByteArray login = QByteArray("TOP\0\0\0\0\0\x30\0\0\0EOF\0", 16);
     const QByteArray keepAlive = QByteArray("TOP\0\x08\0\0\0\x04\0\0\0EOF\0", 16);
@@ -498,7 +355,7 @@ TEST_F(SiteConnectionTest, ASilentSiteGetsLoginThenAKeepAliveEvery51TicksAcrossA
     };
     auto ticks = [&](int n) {
         for (int i = 0; i < n; ++i) {
-            quiet.Tick();
+            connection->Tick();
         }
     };
 
@@ -515,31 +372,13 @@ TEST_F(SiteConnectionTest, ASilentSiteGetsLoginThenAKeepAliveEvery51TicksAcrossA
 
     // A restart logs in again but keeps counting where the ticks were.
     ticks(20);
-    quiet.Start(false);
+    connection->Start(false);
     ticks(30);
     ASSERT_TRUE(arrived(2 * kLoginBytes + 2 * kKeepAliveBytes));
     ticks(1);
     ASSERT_TRUE(arrived(2 * kLoginBytes + 3 * kKeepAliveBytes));
     EXPECT_EQ(wire.count(keepAlive), 3);
     EXPECT_EQ(wire.count(login), 2);
-}
-
-TEST_F(SiteConnectionTest, AnAlarmConnectionLogsInWithTheBuiltInAccountAndActsOnItsWindows) {
-    SiteSimulatorOptions options;
-    options.accounts = {};  // only the built-in account of call-backs gets in
-    options.eventRecord = sim::MakeEventRecord("Alarm", "1", "Hall", "motion");
-    StartSite(options);
-    ASSERT_TRUE(AdoptCallBack());
-    connection->Start(true);
-    ASSERT_TRUE(LoggedIn());
-    ASSERT_TRUE(WaitUntil([&] { return events.records.size() == 1; }));
-    EXPECT_EQ(site->CountReceived(ClientMessage::EventQuery), 1);
-
-    connection->OpenChannel(3);
-    auto* window = WaitForWindow(1);
-    ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(window->alarmActionsStarted());
-    EXPECT_EQ(host.alarms(), 1);
 }
 
 TEST_F(SiteConnectionTest, ACalledBackLinkReplacedAtOnceStillStoresItsEvent) {
@@ -553,9 +392,7 @@ TEST_F(SiteConnectionTest, ACalledBackLinkReplacedAtOnceStillStoresItsEvent) {
 }
 
 TEST_F(SiteConnectionTest, AClosedChannelCanBeWatchedAgain) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     connection->OpenChannel(3);
     auto* first = WaitForWindow(1);
     ASSERT_NE(first, nullptr);
@@ -572,21 +409,10 @@ TEST_F(SiteConnectionTest, AClosedChannelCanBeWatchedAgain) {
 }
 
 TEST_F(SiteConnectionTest, TheLatestFrameIsExactlyTheBytesOfThatFrameWhateverItsSize) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
-    auto rgbFrame = [](int width, int height, std::uint8_t fill) {
-        BitmapInfoHeader format;
-        format.biWidth = width;
-        format.biHeight = height;
-        format.biBitCount = 24;
-        format.biCompression = BitmapInfoHeader::kBiRgb;
-        format.biSizeImage = static_cast<std::uint32_t>(width * height * 3);
-        return sim::PackFrame(format, Block(format.biSizeImage, fill));
-    };
+    ASSERT_TRUE(LogInToNewSite());
     // Larger than the 320 x 240 x 3 a window once kept, then far smaller.
-    const Block large = rgbFrame(320, 159, 7);
-    const Block small = rgbFrame(16, 8, 9);
+    const Block large = test::RgbFrame(320, 159, 7);
+    const Block small = test::RgbFrame(16, 8, 9);
     ASSERT_GT(large.size(), 150000u);
     site->SendRaw(BuildSiteMessage(1, 5, 9, large));
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 1; }));
@@ -599,9 +425,7 @@ TEST_F(SiteConnectionTest, TheLatestFrameIsExactlyTheBytesOfThatFrameWhateverIts
 // Recording starts with the frames kept since the key frame and then takes every frame; a
 // disk that stops answering holds up no window: each keeps showing its newest pictures.
 TEST_F(SiteConnectionTest, RecordingsTakeEveryFrameAndABlockedDiskHoldsUpNoWindow) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     QTemporaryDir folder;
     auto store = KeyStore::OpenInMemory();
     test::FileGate disk;
@@ -645,9 +469,7 @@ TEST_F(SiteConnectionTest, RecordingsTakeEveryFrameAndABlockedDiskHoldsUpNoWindo
 }
 
 TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheLink) {
-    StartSite();
-    Connect();
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(LogInToNewSite());
     test::ExpectedMessage cannotOpen(QtWarningMsg, "orvane.site", "cannot open");
     test::ExpectedMessage mediaNoise(QtWarningMsg, "orvane.media", "",
                                      test::ExpectedMessage::Occurrence::Optional);

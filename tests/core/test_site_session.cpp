@@ -1,14 +1,9 @@
 // The site session: who owns the link, what a teardown means, and the waits it survives.
 #include "identify_server.h"
-#include "site/blocking_connect.h"
-#include "site/headless_host.h"
-#include "site/site_session.h"
-#include "site_simulator.h"
 #include "support/event_loop.h"
-#include "support/fake_main_frame.h"
 #include "support/message_guard.h"
 #include "support/pending_listener.h"
-#include "wire/byte_order.h"
+#include "support/simulated_link.h"
 #include "wire/message_builder.h"
 
 #include <QElapsedTimer>
@@ -27,67 +22,14 @@
 namespace orvane {
 namespace {
 
-using sim::SiteSimulator;
-using sim::SiteSimulatorOptions;
+using test::StartSite;
 using test::WaitUntil;
-
-constexpr int kFastTickMs = 10;
-
-class SiteSessionTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        CallSettings call;
-        call.user = "admin";
-        call.password = "admin";
-        settings.SaveCall(call);
-        session.SetTiming({5000, 100, kFastTickMs});
-        QObject::connect(&session, &SiteSession::notified,
-                         [this](SiteNotice id) { posted.push_back(id); });
-    }
-
-    std::unique_ptr<SiteSimulator> StartSite(SiteSimulatorOptions options = {}) {
-        auto site = std::make_unique<SiteSimulator>(std::move(options));
-        EXPECT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
-        return site;
-    }
-    void UseSitePort(quint16 port) { settings.WriteProfileInt("Net", "SitePort", port); }
-    bool Posted(SiteNotice id) const {
-        return std::find(posted.begin(), posted.end(), id) != posted.end();
-    }
-    bool LoggedIn() {
-        return WaitUntil([this] { return Posted(SiteNotice::LoginAccepted); });
-    }
-    // Connects to the site and opens its channels 3 (Gate) and 7 (Yard), each with a picture.
-    bool WatchGateAndYard(SiteSimulator& site) {
-        UseSitePort(site.port());
-        if (session.ConnectTo("127.0.0.1") != SiteSession::ConnectResult::Connected ||
-            !LoggedIn()) {
-            return false;
-        }
-        session.connection()->OpenChannel(3);
-        session.connection()->OpenChannel(7);
-        return WaitForWindow(2) != nullptr;
-    }
-    HeadlessChannelWindow* WaitForWindow(std::size_t count) {
-        WaitUntil([&] {
-            return host.windows().size() >= count && host.windows()[count - 1]->picturesDrawn() > 0;
-        });
-        return host.windows().size() >= count ? host.windows()[count - 1].get() : nullptr;
-    }
-
-    Settings settings{KeyStore::OpenInMemory()};
-    ChannelTable channels;
-    HeadlessChannelHost host;
-    SiteSession session{{settings, channels, host, nullptr}};
-    std::vector<SiteNotice> posted;
-};
+using SiteSessionTest = test::SessionLink;
 
 TEST_F(SiteSessionTest, OwnTeardownIsNotTakenForTheSiteClosingTheLink) {
     auto siteA = StartSite();
     auto siteB = StartSite();
-    UseSitePort(siteA->port());
-    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(ConnectTo(*siteA));
 
     // Replacing the connection (as a call-back does: destroy, create, start) must not send
     // the new one back to the old site.
@@ -109,9 +51,7 @@ TEST_F(SiteSessionTest, OwnTeardownIsNotTakenForTheSiteClosingTheLink) {
 
 TEST_F(SiteSessionTest, ACommandPostedByATornDownConnectionDoesNothing) {
     auto site = StartSite();
-    UseSitePort(site->port());
-    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(ConnectTo(*site));
     posted.clear();
 
     // The connection dispatches a LimitReached (which posts 32797), then goes before the
@@ -168,14 +108,13 @@ TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
     ASSERT_TRUE(LoggedIn());
     ASSERT_TRUE(WaitUntil([&] { return gate->picturesDrawn() > drawn + 2; }));
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
-    // Only the kept channel was asked for again, after the login.
-    std::vector<std::uint8_t> types;
-    for (const auto& message : site->received()) {
-        types.push_back(message.type);
-    }
-    const std::vector<std::uint8_t> expected{0, 1, 1, 0, 1};  // Login, Open x2, Login, Open
-    ASSERT_GE(types.size(), expected.size());
-    EXPECT_EQ(std::vector<std::uint8_t>(types.begin(), types.begin() + 5), expected);
+    // Only the kept channel was asked for again, after the login, and the operator's dialog
+    // does not ask for it once more.
+    EXPECT_FALSE(session.connection()->OpenChannel(3));
+    test::Pump(50);
+    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 3);
+    EXPECT_EQ(test::RequestsOf(*site, {ClientMessage::OpenChannel}, /*fromLogin=*/2),
+              (test::Requests{{1, 3}}));
     EXPECT_EQ(host.windows().size(), 2u);
 }
 
@@ -191,25 +130,15 @@ TEST_F(SiteSessionTest, AFixedWindowIsFixedAgainAfterTheReconnect) {
     session.Reconnect();
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 2; }));
     // After the new login: both kept channels, then the fixed one fixed again.
-    std::vector<std::pair<std::uint8_t, std::uint32_t>> again;
-    int logins = 0;
-    for (const auto& message : site->received()) {
-        logins += message.type == std::uint8_t(ClientMessage::Login) ? 1 : 0;
-        if (logins == 2 && message.type != std::uint8_t(ClientMessage::Login)) {
-            again.emplace_back(message.type, ReadLe32(message.payload, 0));
-        }
-    }
-    const std::vector<std::pair<std::uint8_t, std::uint32_t>> expected{{1, 3}, {1, 7}, {3, 3}};
-    ASSERT_GE(again.size(), expected.size());
-    EXPECT_EQ(std::vector(again.begin(), again.begin() + 3), expected);
+    const auto again = test::RequestsOf(
+        *site, {ClientMessage::OpenChannel, ClientMessage::FixChannel}, /*fromLogin=*/2);
+    EXPECT_EQ(again, (test::Requests{{1, 3}, {1, 7}, {3, 3}}));
     EXPECT_EQ(session.connection()->fixedWindow(), gate);
 }
 
 TEST_F(SiteSessionTest, DisconnectEndsAReconnectAttemptAtOnce) {
     auto site = StartSite();
-    UseSitePort(site->port());
-    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(ConnectTo(*site));
     test::PendingListener pending;
     ASSERT_TRUE(pending.ready());
     UseSitePort(pending.port());  // the next attempt neither succeeds nor fails
@@ -231,9 +160,7 @@ class DisconnectWhile : public SiteSessionTest, public testing::WithParamInterfa
 TEST_P(DisconnectWhile, OnlyALinkNotReconnectingForgetsTheSite) {
     const bool reconnecting = GetParam();
     auto site = StartSite();
-    UseSitePort(site->port());
-    ASSERT_EQ(session.ConnectTo("127.0.0.1"), SiteSession::ConnectResult::Connected);
-    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(ConnectTo(*site));
     test::PendingListener pending;
     if (reconnecting) {
         ASSERT_TRUE(pending.ready());

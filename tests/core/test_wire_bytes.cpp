@@ -3,14 +3,15 @@
 // mistake there would be shared by both sides and never seen by the other tests; the bytes
 // here come from neither.
 #include "site/login_payload.h"
-#include "site_simulator.h"
 #include "support/event_loop.h"
+#include "support/simulated_link.h"
 #include "wire/message_builder.h"
 
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string_view>
@@ -18,7 +19,6 @@
 namespace orvane {
 namespace {
 
-using sim::SiteSimulator;
 using sim::SiteSimulatorOptions;
 using test::WaitUntil;
 
@@ -118,75 +118,75 @@ std::uint16_t Le16(const QByteArray& bytes, qsizetype at) {
 // ---------------------------------------------------------------------------------------
 // Client to site: what our builders produce.
 
-TEST(ClientToSiteBytes, KeepAliveIsThirtyTwoLiteralBytes) {
-    const QByteArray expected = Wire().Bytes({
-        0x54, 0x4F, 0x50, 0x00, 0x08, 0x00, 0x00, 0x00,  // "TOP", type 8
-        0x04, 0x00, 0x00, 0x00, 0x45, 0x4F, 0x46, 0x00,  // length 4, "EOF"
-        0x00, 0x00, 0x00, 0x00,                          // value 0
-        0x45, 0x4E, 0x44, 0x00, 0x45, 0x4F, 0x46, 0x00,  // "END", "EOF"
-    });
-    EXPECT_EQ(Hex(Bytes(Flatten(BuildWordMessage(8, 0)))), Hex(expected));
-    EXPECT_EQ(Hex(ClientBytes(8, WordPayload(0))), Hex(expected));
-}
-
-TEST(ClientToSiteBytes, ChannelRequestsAndEventQueryCarryOneWord) {
-    struct Request {
-        ClientMessage type;
-        unsigned wireType;
-        std::uint32_t value;
+TEST(ClientToSiteBytes, EveryMessageIsLaidOutAsWritten) {
+    const auto word = [](ClientMessage type, std::uint32_t value) {
+        return Bytes(Flatten(BuildWordMessage(static_cast<std::uint8_t>(type), value)));
     };
-    for (const Request& request :
-         {Request{ClientMessage::OpenChannel, 1, 3},
-          Request{ClientMessage::CloseChannel, 2, 0x01020304},
-          Request{ClientMessage::FixChannel, 3, 0xFFFFFFFE},
-          Request{ClientMessage::KeepAlive, 8, 0}, Request{ClientMessage::EventQuery, 9, 0}}) {
-        const Block built =
-            Flatten(BuildWordMessage(static_cast<std::uint8_t>(request.type), request.value));
-        EXPECT_EQ(Hex(Bytes(built)), Hex(ClientBytes(request.wireType, WordPayload(request.value))))
-            << "type " << request.wireType;
-    }
-}
-
-TEST(ClientToSiteBytes, RemoteControlMessages) {
-    EXPECT_EQ(
-        Hex(Bytes(Flatten(BuildMessage(static_cast<std::uint8_t>(ClientMessage::CloseSite), {})))),
-        Hex(ClientBytes(20)));
-    EXPECT_EQ(
-        Hex(Bytes(Flatten(BuildMessage(static_cast<std::uint8_t>(ClientMessage::RebootSite), {})))),
-        Hex(ClientBytes(21)));
-    const Block command{'r', 'k', '-', 's', 'r', 'v', 0};
-    EXPECT_EQ(Hex(Bytes(Flatten(
-                  BuildMessage(static_cast<std::uint8_t>(ClientMessage::RunProgram), command)))),
-              Hex(ClientBytes(22, Wire().Text({"rk-srv\0", 7}))));
-    // An empty command line goes out bare.
-    EXPECT_EQ(
-        Hex(Bytes(Flatten(BuildMessage(static_cast<std::uint8_t>(ClientMessage::RunProgram), {})))),
-        Hex(ClientBytes(22)));
-}
-
-TEST(ClientToSiteBytes, LoginInNormalAndAlarmMode) {
-    CallSettings call;
-    call.user = "admin";
-    call.password = "secret";
-    call.formatSize = 1;
-    call.quality = 55;
-    const auto login = [](const CallSettings& settings, bool alarmMode) {
+    const auto bare = [](ClientMessage type, const Block& payload = {}) {
+        return Bytes(Flatten(BuildMessage(static_cast<std::uint8_t>(type), payload)));
+    };
+    // A login of these settings: admin / secret, format 1, quality 55, changed by `edit`.
+    const auto login = [](const std::function<void(CallSettings&)>& edit, bool alarmMode = false) {
+        CallSettings call;
+        call.user = "admin";
+        call.password = "secret";
+        call.formatSize = 1;
+        call.quality = 55;
+        edit(call);
         return Bytes(Flatten(BuildMessage(static_cast<std::uint8_t>(ClientMessage::Login),
-                                          BuildLoginPayload(settings, alarmMode))));
+                                          BuildLoginPayload(call, alarmMode))));
     };
-    EXPECT_EQ(Hex(login(call, false)), Hex(LoginBytes("admin", "secret", 1, 55)));
-
-    // A 20-character name fills its field; the password follows without a NUL between.
-    call.user = "ABCDEFGHIJKLMNOPQRST";
-    call.formatSize = 0;
-    call.quality = 0;
-    EXPECT_EQ(Hex(login(call, false)), Hex(LoginBytes("ABCDEFGHIJKLMNOPQRST", "secret", 0, 0)));
-
-    // The built-in account of a call-back; picture format and quality still come from the
-    // settings.
-    call.formatSize = 1;
-    call.quality = 100;
-    EXPECT_EQ(Hex(login(call, true)), Hex(LoginBytes("Rua-Holdmar", "Q-Spin", 1, 100)));
+    const auto unchanged = [](CallSettings&) {};
+    struct Row {
+        const char* what;
+        QByteArray built;
+        QByteArray expected;
+    } const rows[] = {
+        {"keep-alive, byte by byte", word(ClientMessage::KeepAlive, 0),
+         Wire().Bytes({
+             0x54, 0x4F, 0x50, 0x00, 0x08, 0x00, 0x00, 0x00,  // "TOP", type 8
+             0x04, 0x00, 0x00, 0x00, 0x45, 0x4F, 0x46, 0x00,  // length 4, "EOF"
+             0x00, 0x00, 0x00, 0x00,                          // value 0
+             0x45, 0x4E, 0x44, 0x00, 0x45, 0x4F, 0x46, 0x00,  // "END", "EOF"
+         })},
+        {"keep-alive", word(ClientMessage::KeepAlive, 0), ClientBytes(8, WordPayload(0))},
+        {"open channel", word(ClientMessage::OpenChannel, 3), ClientBytes(1, WordPayload(3))},
+        {"close channel", word(ClientMessage::CloseChannel, 0x01020304),
+         ClientBytes(2, WordPayload(0x01020304))},
+        {"fix channel", word(ClientMessage::FixChannel, 0xFFFFFFFE),
+         ClientBytes(3, WordPayload(0xFFFFFFFE))},
+        {"event query", word(ClientMessage::EventQuery, 0), ClientBytes(9, WordPayload(0))},
+        {"close site", bare(ClientMessage::CloseSite), ClientBytes(20)},
+        {"reboot site", bare(ClientMessage::RebootSite), ClientBytes(21)},
+        {"run program", bare(ClientMessage::RunProgram, Block{'r', 'k', '-', 's', 'r', 'v', 0}),
+         ClientBytes(22, Wire().Text({"rk-srv\0", 7}))},
+        {"an empty command line goes out bare", bare(ClientMessage::RunProgram), ClientBytes(22)},
+        {"login", login(unchanged), LoginBytes("admin", "secret", 1, 55)},
+        {"a 20-character name fills its field, the password follows without a NUL",
+         login([](CallSettings& call) { call.user = "ABCDEFGHIJKLMNOPQRST"; }),
+         LoginBytes("ABCDEFGHIJKLMNOPQRST", "secret", 1, 55)},
+        {"a longer name is cut to its field",
+         login([](CallSettings& call) { call.user = std::string(25, 'u'); }),
+         LoginBytes(std::string(20, 'u'), "secret", 1, 55)},
+        {"quality above 100 goes out as 30", login([](CallSettings& call) { call.quality = 150; }),
+         LoginBytes("admin", "secret", 1, 30)},
+        {"quality below 0 as 30, a format beyond 1 as 0", login([](CallSettings& call) {
+             call.quality = -1;
+             call.formatSize = 2;
+         }),
+         LoginBytes("admin", "secret", 0, 30)},
+        {"quality 0 and format 0 as they are",
+         login([](CallSettings& call) { call.quality = call.formatSize = 0; }),
+         LoginBytes("admin", "secret", 0, 0)},
+        // Format and quality still come from the settings.
+        {"the built-in account of a call-back",
+         login([](CallSettings& call) { call.quality = 100; }, /*alarmMode=*/true),
+         LoginBytes("Rua-Holdmar", "Q-Spin", 1, 100)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(Hex(row.built), Hex(row.expected));
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -195,8 +195,7 @@ TEST(ClientToSiteBytes, LoginInNormalAndAlarmMode) {
 class SimulatedSiteBytes : public testing::Test {
   protected:
     void StartSite(SiteSimulatorOptions options = {}) {
-        site = std::make_unique<SiteSimulator>(std::move(options));
-        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0)) << site->error().toStdString();
+        site = test::StartSite(std::move(options));
     }
 
     // A plain client socket, connected to the site; nothing of the client's wire code.
@@ -209,6 +208,15 @@ class SimulatedSiteBytes : public testing::Test {
                    site->sessionCount() > sessions;
         }));
         return socket;
+    }
+
+    // A plain client that logged in and read the channel list and LoginAccepted.
+    std::unique_ptr<QTcpSocket> LoggedInClient(std::uint32_t format = 1) {
+        auto client = Connect();
+        Send(*client, LoginBytes("admin", "admin", format, 30));
+        (void)ReadSiteMessage(*client);
+        (void)ReadSiteMessage(*client);
+        return client;
     }
 
     static void Send(QTcpSocket& socket, const QByteArray& bytes) {
@@ -246,7 +254,7 @@ class SimulatedSiteBytes : public testing::Test {
         return Wire().Word(static_cast<std::uint32_t>(id)).Field(name, 32);
     }
 
-    std::unique_ptr<SiteSimulator> site;
+    std::unique_ptr<sim::SiteSimulator> site;
 };
 
 TEST_F(SimulatedSiteBytes, AnAcceptedLoginGetsTheChannelListThenLoginAccepted) {
@@ -322,10 +330,7 @@ TEST_P(SimulatedFrames, VideoFrameHeaderTrailerAndBitmapInfo) {
     SiteSimulatorOptions options;
     options.codec = param.codec;
     StartSite(options);
-    auto client = Connect();
-    Send(*client, LoginBytes("admin", "admin", param.loginFormat, 30));
-    (void)ReadSiteMessage(*client);
-    (void)ReadSiteMessage(*client);
+    auto client = LoggedInClient(param.loginFormat);
     Send(*client, ClientBytes(1, WordPayload(7)));  // Yard: id 7, number 2
 
     for (int frame = 0; frame < 3; ++frame) {
@@ -367,10 +372,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SimulatedSiteBytes, ChannelStoppedNamesTheChannelNumber) {
     StartSite();
-    auto client = Connect();
-    Send(*client, LoginBytes("admin", "admin", 1, 30));
-    (void)ReadSiteMessage(*client);
-    (void)ReadSiteMessage(*client);
+    auto client = LoggedInClient();
     Send(*client, ClientBytes(1, WordPayload(7)));
     ASSERT_EQ(ReadSiteMessage(*client)[4], 1);
     site->StopChannel(2);
@@ -392,10 +394,7 @@ TEST_F(SimulatedSiteBytes, EventRecordAnswersTheEventQuery) {
     SiteSimulatorOptions options;
     options.eventRecord = Block(record.begin(), record.end());
     StartSite(options);
-    auto client = Connect();
-    Send(*client, LoginBytes("admin", "admin", 1, 30));
-    (void)ReadSiteMessage(*client);
-    (void)ReadSiteMessage(*client);
+    auto client = LoggedInClient();
     Send(*client, ClientBytes(9, WordPayload(0)));
     EXPECT_EQ(Hex(ReadSiteMessage(*client)), Hex(SiteBytes(9, 0, 0, record)));
 
@@ -443,10 +442,7 @@ TEST_F(SimulatedSiteBytes, EveryRequestIsLoggedWithItsPayload) {
 
 TEST_F(SimulatedSiteBytes, OpenAndCloseChannelStartAndStopTheStream) {
     StartSite();
-    auto client = Connect();
-    Send(*client, LoginBytes("admin", "admin", 0, 30));
-    (void)ReadSiteMessage(*client);
-    (void)ReadSiteMessage(*client);
+    auto client = LoggedInClient(0);
 
     // Split into single bytes: the site reassembles.
     const QByteArray open = ClientBytes(1, WordPayload(3));

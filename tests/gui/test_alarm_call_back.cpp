@@ -1,10 +1,8 @@
 // A site calling Orvane back on an event, seen in the running program: the operator's view
 // is replaced even under a modal dialog, the alarm windows record and freeze a snapshot by
-// themselves, and a caller that is no site changes nothing.
+// themselves, and the dialogs of a link that goes go with it.
 #include "app/about_dialog.h"
 #include "app/alarm_sound.h"
-#include "app/main_frame.h"
-#include "app/viewer_app.h"
 #include "common/outage_notice.h"
 #include "media/clip_recorder.h"
 #include "media/media_file.h"
@@ -12,29 +10,19 @@
 #include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
 #include "shared/command_ids.h"
-#include "site_simulator.h"
-#include "store/clip_index.h"
 #include "store/event_log.h"
 #include "support/event_loop.h"
 #include "support/independent_readers.h"
 #include "support/modal_script.h"
-#include "support/operator_connect.h"
-#include "support/scripted_prompts.h"
-#include "support/temp_store.h"
+#include "support/running_app.h"
 #include "video/open_channel_dialog.h"
-#include "video/snapshot_window.h"
 #include "video/video_channel_window.h"
 #include "wire/byte_order.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QPointer>
 #include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -45,23 +33,22 @@ namespace {
 
 using test::WaitUntil;
 
-// Stands in for the sound card, which test machines lack.
+// Stands in for the sound card, which test machines lack; with a refusal, for a workstation
+// without a sound device.
 class CountingOutput : public AlarmOutput {
   public:
-    CountingOutput(int& starts, std::function<void()>& onStart)
-        : starts_(starts), onStart_(onStart) {}
     QString Start() override {
-        ++starts_;
-        if (onStart_) {
-            onStart_();
+        ++starts;
+        if (onStart) {
+            onStart();
         }
-        return {};
+        return refusal;
     }
     void Stop() override {}
 
-  private:
-    int& starts_;
-    std::function<void()>& onStart_;
+    int starts = 0;
+    QString refusal;
+    std::function<void()> onStart;  // in the dispatch of the frame that made an alarm window
 };
 
 // Runs what it is given ahead of every call posted before it: another caller's proof handled
@@ -84,99 +71,33 @@ class AheadOfPostedCalls : public QObject {
     std::function<void()> run_;
 };
 
-// A workstation without a sound device.
-class SilentOutput : public AlarmOutput {
-  public:
-    QString Start() override { return QStringLiteral("no audio output device"); }
-    void Stop() override {}
-};
-
-class AlarmCallBackTest : public testing::Test {
+// The operator watches a site; another site, of two channels, calls back with an event.
+class AlarmCallBackTest : public test::RunningApp {
   protected:
     void SetUp() override {
-        sim::SiteSimulatorOptions options;
-        options.framesPerSecond = 25;
-        operatorSite = std::make_unique<sim::SiteSimulator>(options);
-        ASSERT_TRUE(operatorSite->Listen(QHostAddress::LocalHost, 0));
-
-        sim::SiteSimulatorOptions calling;
-        calling.framesPerSecond = 25;
-        calling.accounts.clear();
-        calling.streamOnLogin = true;
-        calling.channels = {{11, 1, "Dock"}, {12, 2, "Lobby"}};
-        calling.eventRecord = sim::MakeEventRecord("Dock door", "555-0199", "Pier 4", "Opened");
-        callingSite = std::make_unique<sim::SiteSimulator>(calling);
-        ASSERT_TRUE(callingSite->Listen(QHostAddress::LocalHost, 0));
-
-        test::PrepareSiteStore(temp.path(), operatorSite->port());
-        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
-        frame = app.mainFrame();
-        frame->resize(1024, 768);
-        QDir().mkpath(folder);
-        app.settings().SetRecordPath(folder.toStdString());
+        ASSERT_TRUE(StartCallingSite(
+            CallingSite({{11, 1, "Dock"}, {12, 2, "Lobby"}},
+                        sim::MakeEventRecord("Dock door", "555-0199", "Pier 4", "Opened"))));
+        Start();
         frame->session().listener().SetProofTimeout(300);
-        frame->alarmSound()->SetOutput(std::make_unique<CountingOutput>(alarmStarts, onAlarm));
-        // Polled: the dialog runs its own loop, nested in whatever waits at the time.
-        QObject::connect(&decliner, &QTimer::timeout, [this] { DeclineChannelDialog(); });
-    }
-    void TearDown() override {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (qobject_cast<SnapshotWindow*>(widget)) {
-                delete widget;
-            }
-        }
+        auto output = std::make_unique<CountingOutput>();
+        sound = output.get();
+        frame->alarmSound()->SetOutput(std::move(output));
     }
 
-    bool WatchOperatorSite() {
-        test::ConnectAsOperator(frame);
-        const bool watching = WaitUntil([&] {
-            const auto windows = frame->channelWindows();
-            return !windows.isEmpty() && !windows[0]->picture().isNull();
-        });
-        decliner.start(5);
-        return watching;
-    }
-    bool CallBack() {
-        return callingSite->CallBack("127.0.0.1", frame->session().listener().port());
-    }
     // The alarm link asks which further channels to open, as any login does; the operator
     // here wants none.
-    void DeclineChannelDialog() {
-        auto* dialog = qobject_cast<OpenChannelDialog*>(QApplication::activeModalWidget());
-        if (dialog && dialog != spared) {
-            ++declined;
-            dialog->reject();
-        }
+    bool WatchOperatorSite() {
+        const bool watching = WatchFirstChannel() != nullptr;
+        DeclineChannelDialogs();
+        return watching;
     }
     bool AlarmWindowsRecording() {
         const auto windows = frame->channelWindows();
         return windows.size() == 2 && windows[0]->recording() && windows[1]->recording();
     }
-    static int SnapshotWindows() {
-        int count = 0;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            count += qobject_cast<SnapshotWindow*>(widget) ? 1 : 0;
-        }
-        return count;
-    }
-    std::vector<ClipRecord> Index() {
-        std::vector<ClipRecord> records;
-        ClipIndex(app.settings().store(), {}).LoadClipRecords(records);
-        return records;
-    }
 
-    test::TempStore temp;
-    QString folder = QString::fromStdString(temp.folder()) + "/clips/";
-    test::ScriptedPrompts prompts;
-    std::unique_ptr<sim::SiteSimulator> operatorSite;
-    std::unique_ptr<sim::SiteSimulator> callingSite;
-    ViewerApp app;
-    MainFrame* frame = nullptr;
-    int alarmStarts = 0;
-    std::function<void()> onAlarm;  // in the dispatch of the frame that made an alarm window
-    QTimer decliner;
-    QPointer<QDialog> spared;  // a channel dialog the test answers itself
-    int declined = 0;
+    CountingOutput* sound = nullptr;  // owned by the alarm
 };
 
 TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindowsRecordThemselves) {
@@ -204,15 +125,11 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
     ASSERT_NE(frame->session().connection(), nullptr);
     EXPECT_TRUE(frame->session().connection()->alarmMode());
     const auto windows = frame->channelWindows();
-    QStringList titles;
-    for (VideoChannelWindow* window : windows) {
-        titles << window->windowTitle();
-    }
-    EXPECT_EQ(titles.size(), 2);
+    EXPECT_EQ(windows.size(), 2);
     EXPECT_TRUE(WaitUntil([&] { return SnapshotWindows() == 2; }));
 
     // Two alarm windows started the alarm once; the operator can stop it, once.
-    EXPECT_EQ(alarmStarts, 1);
+    EXPECT_EQ(sound->starts, 1);
     frame->UpdateCommandStates();
     EXPECT_TRUE(frame->action(cmd::kStopAlarm)->isEnabled());
     frame->RunCommand(cmd::kStopAlarm);
@@ -256,13 +173,13 @@ TEST_F(AlarmCallBackTest, TheCallersFirstWindowStartsTheCascadeAgain) {
 }
 
 TEST_F(AlarmCallBackTest, ACallBackReplacedInTheTurnThatMadeItsWindowsLeavesItsClips) {
-    decliner.start(5);
+    DeclineChannelDialogs();
     int windowsMade = 0;
     AheadOfPostedCalls replace([&] {
         windowsMade = static_cast<int>(frame->channelWindows().size());
         frame->session().TearDown();
     });
-    onAlarm = [&] { replace.Post(); };
+    sound->onStart = [&] { replace.Post(); };
     ASSERT_TRUE(CallBack());
     ASSERT_TRUE(WaitUntil([&] { return windowsMade > 0 && Index().size() >= 1; }));
     test::Pump(200);
@@ -277,8 +194,8 @@ TEST_F(AlarmCallBackTest, ACallBackReplacedInTheTurnThatMadeItsWindowsLeavesItsC
 }
 
 TEST_F(AlarmCallBackTest, AnAlarmWithoutSoundStandsUntilStoppedAndTheStatusLineSaysSo) {
-    frame->alarmSound()->SetOutput(std::make_unique<SilentOutput>());
-    decliner.start(5);
+    sound->refusal = QStringLiteral("no audio output device");
+    DeclineChannelDialogs();
     ASSERT_TRUE(CallBack());
     ASSERT_TRUE(WaitUntil([&] { return frame->alarmStanding(); }));
     frame->UpdateCommandStates();
@@ -294,19 +211,15 @@ TEST_F(AlarmCallBackTest, AnAlarmWithoutSoundStandsUntilStoppedAndTheStatusLineS
 // Every alarm window starts recording into a folder no one can write to (not even root: it
 // lies under a regular file): one notice, no box, and the same notice says when it is over.
 TEST_F(AlarmCallBackTest, SixteenRecordingsFailingToStartAreOneNoticeThatSaysWhenWritingResumed) {
-    sim::SiteSimulatorOptions options;
+    std::vector<sim::SimulatedChannel> cameras;
+    for (std::uint32_t n = 1; n <= 16; ++n) {
+        cameras.push_back({static_cast<std::int32_t>(20 + n), n, "Cam " + std::to_string(n)});
+    }
+    auto options = CallingSite(cameras, sim::MakeEventRecord("Perimeter", "", "", ""));
     options.framesPerSecond = 5;
     options.replay = true;
-    options.accounts.clear();
-    options.streamOnLogin = true;
-    options.channels.clear();
-    for (std::uint32_t n = 1; n <= 16; ++n) {
-        options.channels.push_back(
-            {static_cast<std::int32_t>(20 + n), n, "Cam " + std::to_string(n)});
-    }
-    options.eventRecord = sim::MakeEventRecord("Perimeter", "", "", "");
-    sim::SiteSimulator site(options);
-    ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
+    sim::SiteSimulator sixteen(options);
+    ASSERT_TRUE(sixteen.Listen(QHostAddress::LocalHost, 0));
     // A folder path that is missing falls back to another folder, so the clip files
     // themselves go under a regular file until the disk is "repaired".
     QFile plain(QString::fromStdString(temp.folder()) + "/plain");
@@ -320,9 +233,9 @@ TEST_F(AlarmCallBackTest, SixteenRecordingsFailingToStartAreOneNoticeThatSaysWhe
     QObject::connect(frame->outages(), &OutageNotice::told,
                      [&](const OutageNotice::Told& notice) { told.push_back(notice); });
 
-    decliner.start(5);
+    DeclineChannelDialogs();
     frame->session().listener().SetProofTimeout(5000);  // sixteen channels to encode first
-    ASSERT_TRUE(site.CallBack("127.0.0.1", frame->session().listener().port()));
+    ASSERT_TRUE(CallBack(sixteen));
     ASSERT_TRUE(
         WaitUntil([&] { return frame->outages()->affected(OutageKind::Recording) == 16; }, 20000))
         << frame->outages()->affected(OutageKind::Recording) << " of "
@@ -354,7 +267,7 @@ TEST_F(AlarmCallBackTest, TheOperatorsChannelDialogGoesWithTheLinkACallBackRepla
     test::ModalScript script;
     script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
         spared = dialog;
-        decliner.start(5);  // the calling site's own channel dialog
+        DeclineChannelDialogs();  // the calling site's own channel dialog
         EXPECT_TRUE(CallBack());
         ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
         closedWithItsLink = !dialog->isVisible() && dialog->result() == QDialog::Rejected;
@@ -386,7 +299,7 @@ TEST_F(AlarmCallBackTest, TheRemoteControlDialogGoesWithTheLinkACallBackReplaces
     EXPECT_TRUE(closedWithItsLink);
     test::Pump(100);
     EXPECT_EQ(callingSite->CountReceived(ClientMessage::CloseSite), 0);
-    EXPECT_EQ(operatorSite->CountReceived(ClientMessage::CloseSite), 0);
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
 }
 
 // The operator's site cannot be reached; while "Can not connect" asks, a site calls back.
@@ -406,7 +319,7 @@ TEST_F(AlarmCallBackTest, ACallBackUnderTheRetryQuestionKeepsItsLink) {
             dialog->accept();
         })
         .Then<RetryDialog>([&](RetryDialog* dialog) {
-            decliner.start(5);
+            DeclineChannelDialogs();
             EXPECT_TRUE(CallBack());
             ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
             closedByItself = !dialog->isVisible();
@@ -431,10 +344,10 @@ TEST_F(AlarmCallBackTest, TheCallersChannelDialogGoesWhenOrvaneReturnsToTheOpera
     test::ModalScript script;
     script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
         spared = dialog;
-        decliner.start(5);  // the operator's site's own dialog after the return
+        DeclineChannelDialogs();  // the operator's site's own dialog after the return
         callingSite->DropLinks();
-        ASSERT_TRUE(WaitUntil(
-            [&] { return operatorSite->CountReceived(ClientMessage::Login) == 2; }, 8000));
+        ASSERT_TRUE(
+            WaitUntil([&] { return site->CountReceived(ClientMessage::Login) == 2; }, 8000));
         closedByItself = !dialog->isVisible();
         dialog->accept();  // Open pressed as the link changed: it must go nowhere
     });
@@ -445,31 +358,12 @@ TEST_F(AlarmCallBackTest, TheCallersChannelDialogGoesWhenOrvaneReturnsToTheOpera
     EXPECT_FALSE(frame->session().connection()->alarmMode());
     // The operator's site was asked for its own kept channel only, never for one picked from
     // the caller's list.
-    for (const auto& message : operatorSite->received()) {
+    for (const auto& message : site->received()) {
         if (message.type == std::uint8_t(ClientMessage::OpenChannel)) {
             EXPECT_NE(ReadLe32(message.payload, 0), 11u);
             EXPECT_NE(ReadLe32(message.payload, 0), 12u);
         }
     }
-}
-
-TEST_F(AlarmCallBackTest, AJunkCallerLeavesTheOperatorsViewAsItWas) {
-    ASSERT_TRUE(WatchOperatorSite());
-    const QPointer<VideoChannelWindow> operatorWindow = frame->channelWindows()[0];
-    SiteConnection* const link = frame->session().connection();
-
-    QTcpSocket junk;
-    junk.connectToHost("127.0.0.1", frame->session().listener().port());
-    ASSERT_TRUE(junk.waitForConnected(2000));
-    junk.write(QByteArray(4096, 'x'));
-    ASSERT_TRUE(WaitUntil([&] { return frame->session().listener().refused() == 1; }));
-    test::Pump(100);
-
-    EXPECT_EQ(frame->session().connection(), link);
-    EXPECT_FALSE(operatorWindow.isNull());
-    EXPECT_EQ(frame->channelWindows().size(), 1);
-    EXPECT_FALSE(operatorWindow->recording());
-    EXPECT_TRUE(prompts.shown().empty());
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <QAudioDevice>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMediaDevices>
@@ -95,15 +94,11 @@ TEST_F(AlarmSoundTest, RefusedStartStaysSilentWarnsOnceAndRetriesNextCallIn) {
 }
 
 // The real back end on whatever this machine has: no device on build servers, one on a desk.
-TEST_F(AlarmSoundTest, TheRealOutputPlaysPromptlyAndFollowsTheDevice) {
+TEST_F(AlarmSoundTest, TheRealOutputFollowsTheDevice) {
     AlarmSound real;
     ExpectedMessage warning(QtWarningMsg, "orvane.app", "alarm sound unavailable",
                             ExpectedMessage::Occurrence::Optional);
-    // Run alone, this is the program's first look at the audio system, the slowest Play.
-    QElapsedTimer clock;
-    clock.start();
     real.Play();
-    EXPECT_LT(clock.nsecsElapsed() / 1e6, 100.0);
     const bool device = !QMediaDevices::defaultAudioOutput().isNull();
     EXPECT_EQ(real.playing(), device);
 

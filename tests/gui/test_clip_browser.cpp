@@ -71,6 +71,8 @@ QStringList TreeTextsOf(const ClipBrowserDialog& dialog) {
     return texts;
 }
 
+// An index entry as the recorder writes it; Add() makes the file name from the start when it
+// is empty.
 struct Clip {
     std::int32_t channel = 3;
     QString location = "Gate";
@@ -79,37 +81,7 @@ struct Clip {
     QString end = "10:05";
     bool open = false;
     bool files = true;  // write the clip and its preview
-    QString fileName;   // made from the start when empty
-
-    Clip& On(std::int32_t id, const QString& name) {
-        channel = id;
-        location = name;
-        return *this;
-    }
-    Clip& Day(const QString& text) {
-        date = text;
-        return *this;
-    }
-    Clip& From(const QString& text) {
-        start = text;
-        return *this;
-    }
-    Clip& To(const QString& text) {
-        end = text;
-        return *this;
-    }
-    Clip& Read() {
-        open = true;
-        return *this;
-    }
-    Clip& WithoutFiles() {
-        files = false;
-        return *this;
-    }
-    Clip& Named(const QString& text) {
-        fileName = text;
-        return *this;
-    }
+    QString fileName = {};
 };
 
 class ClipBrowserTest : public testing::Test {
@@ -176,12 +148,20 @@ class ClipBrowserTest : public testing::Test {
     std::unique_ptr<ClipBrowserDialog> Open() {
         return std::make_unique<ClipBrowserDialog>(index_, housekeeper_, Players());
     }
+    // A disk check with room enough, on 2002/12/10, that deletes clips older than 30 days.
+    DiskCheck PastKeepDays() const {
+        DiskCheck check;
+        check.folder = folder_.toStdString();
+        check.freeSpace = [](const std::string&) { return FreeSpace{4096, "/"}; };
+        check.rule.keepDays = 30;
+        check.now = QDateTime(QDate(2002, 12, 10), QTime(12, 0));
+        return check;
+    }
     // Until the deletions under way have come back.
     void Settle() {
         EXPECT_TRUE(test::WaitUntil([&] { return housekeeper_.pending() == 0; }));
     }
 
-    static QStringList TreeTexts(const ClipBrowserDialog& dialog) { return TreeTextsOf(dialog); }
     static QStringList Column(const QAbstractItemModel& model, int column) {
         QStringList texts;
         for (int row = 0; row < model.rowCount(); ++row) {
@@ -189,10 +169,9 @@ class ClipBrowserTest : public testing::Test {
         }
         return texts;
     }
-    static QStringList Counts(const ClipBrowserDialog& dialog) {
-        return {dialog.countText(0), dialog.countText(1), dialog.countText(2)};
-    }
-    static QStringList Counts(const ClipSearchDialog& dialog) {
+    // The total, read and unread counts under the list.
+    template <typename Dialog>
+    static QStringList Counts(const Dialog& dialog) {
         return {dialog.countText(0), dialog.countText(1), dialog.countText(2)};
     }
     static void SelectRows(QTreeView* view, int first, int last) {
@@ -223,13 +202,13 @@ class ClipBrowserTest : public testing::Test {
 };
 
 TEST_F(ClipBrowserTest, GroupsByNumberAndLocationInASortedTreeWithNothingSelected) {
-    Add(Clip().On(3, "Yard"));
-    Add(Clip().On(3, "Gate"));
-    Add(Clip().On(1, "Door"));
-    Add(Clip().On(3, "Gate").From("11:00"));
+    Add(Clip{.channel = 3, .location = "Yard"});
+    Add(Clip{.channel = 3, .location = "Gate"});
+    Add(Clip{.channel = 1, .location = "Door"});
+    Add(Clip{.channel = 3, .location = "Gate", .start = "11:00"});
     auto dialog = Open();
     EXPECT_EQ(dialog->windowTitle(), "Video clips");
-    EXPECT_EQ(TreeTexts(*dialog), QStringList({"0001 Door", "0003 Gate", "0003 Yard"}));
+    EXPECT_EQ(TreeTextsOf(*dialog), QStringList({"0001 Door", "0003 Gate", "0003 Yard"}));
     ASSERT_EQ(dialog->groups().size(), 3u);
     const ClipGroup* gate = FindGroup(dialog->groups(), "0003 Gate");
     ASSERT_NE(gate, nullptr);
@@ -241,10 +220,10 @@ TEST_F(ClipBrowserTest, GroupsByNumberAndLocationInASortedTreeWithNothingSelecte
 }
 
 TEST_F(ClipBrowserTest, ChannelListsItsClipsNewestFirstWithCounts) {
-    Add(Clip().From("09:00").Named("20021203090000000003.avi"));
-    Add(Clip().From("11:00").Read().Named("20021203110000000003.avi"));
-    Add(Clip().From("10:00").To("10:07").Named("20021203100000000003.avi"));
-    Add(Clip().On(4, "Yard"));
+    Add(Clip{.start = "09:00", .fileName = "20021203090000000003.avi"});
+    Add(Clip{.start = "11:00", .open = true, .fileName = "20021203110000000003.avi"});
+    Add(Clip{.start = "10:00", .end = "10:07", .fileName = "20021203100000000003.avi"});
+    Add(Clip{.channel = 4, .location = "Yard"});
     auto dialog = Open();
     dialog->SelectChannel("0003 Gate");
     const ClipListModel& model = *dialog->clipModel();
@@ -265,7 +244,7 @@ TEST_F(ClipBrowserTest, ChannelListsItsClipsNewestFirstWithCounts) {
 TEST_F(ClipBrowserTest, PlayingEightSelectedOpensSixPlayersForTheTopSix) {
     QStringList names;
     for (int minute = 0; minute < 8; ++minute) {
-        names << Add(Clip().From(QString::asprintf("10:%02d", minute)));
+        names << Add(Clip{.start = QString::asprintf("10:%02d", minute)});
     }
     std::sort(names.begin(), names.end(), std::greater<>());
     auto dialog = Open();
@@ -293,8 +272,8 @@ TEST_F(ClipBrowserTest, PlayingEightSelectedOpensSixPlayersForTheTopSix) {
 }
 
 TEST_F(ClipBrowserTest, DoubleClicksPlayAndDeleteAndPlayersCloseWithTheBrowser) {
-    const QString kept = Add(Clip().From("09:00"));
-    const QString deleted = Add(Clip().From("10:00"));
+    const QString kept = Add(Clip{.start = "09:00"});
+    const QString deleted = Add(Clip{.start = "10:00"});
     QPointer<QWidget> player;
     std::unique_ptr<ClipBrowserDialog> browser;
     auto factory = Players();
@@ -322,9 +301,9 @@ TEST_F(ClipBrowserTest, DoubleClicksPlayAndDeleteAndPlayersCloseWithTheBrowser) 
 }
 
 TEST_F(ClipBrowserTest, DeletingSelectedRowsRemovesFilesEntriesAndCountsAfterOk) {
-    const QString older = Add(Clip().From("09:00"));
-    const QString read = Add(Clip().From("10:00").Read());
-    const QString newest = Add(Clip().From("11:00"));
+    const QString older = Add(Clip{.start = "09:00"});
+    const QString read = Add(Clip{.start = "10:00", .open = true});
+    const QString newest = Add(Clip{.start = "11:00"});
     auto dialog = Open();
     dialog->SelectChannel("0003 Gate");
     SelectRows(dialog->clipList(), 1, 1);
@@ -361,8 +340,8 @@ TEST_F(ClipBrowserTest, DeletingSelectedRowsRemovesFilesEntriesAndCountsAfterOk)
 // A player holds its clip's file open and would go on showing a deleted clip: deleting the
 // clip closes its player first, and only its player.
 TEST_F(ClipBrowserTest, DeletingAPlayingClipClosesItsPlayer) {
-    const QString kept = Add(Clip().From("09:00"));
-    const QString deleted = Add(Clip().From("10:00"));
+    const QString kept = Add(Clip{.start = "09:00"});
+    const QString deleted = Add(Clip{.start = "10:00"});
     std::map<QString, QPointer<QWidget>> players;
     ClipBrowserDialog browser(index_, housekeeper_, [&](const ClipRecord& clip, QWidget* owner) {
         auto* player = new QWidget(owner, Qt::Window);
@@ -385,7 +364,7 @@ TEST_F(ClipBrowserTest, DeletingAPlayingClipClosesItsPlayer) {
 TEST_F(ClipBrowserTest, DeletingNeverRemovesADirectory) {
     // No "." in the name: the preview's path is the record folder itself, which is empty
     // once the clip has gone.
-    const QString bare = Add(Clip().Named("20021203100000000003"));
+    const QString bare = Add(Clip{.fileName = "20021203100000000003"});
     auto dialog = Open();
     dialog->SelectChannel("0003 Gate");
     SelectRows(dialog->clipList(), 0, 0);
@@ -396,7 +375,7 @@ TEST_F(ClipBrowserTest, DeletingNeverRemovesADirectory) {
     EXPECT_TRUE(QFileInfo(folder_).isDir());
 
     // Directories carrying a clip's and a preview's names stay; the entry goes.
-    const QString named = Add(Clip().From("12:00").WithoutFiles());
+    const QString named = Add(Clip{.start = "12:00", .files = false});
     ASSERT_TRUE(QDir().mkpath(folder_ + named));
     ASSERT_TRUE(QDir().mkpath(folder_ + ImageNameOf(named)));
     dialog = Open();
@@ -410,7 +389,7 @@ TEST_F(ClipBrowserTest, DeletingNeverRemovesADirectory) {
 
     // A name another tool wrote that reaches outside the folder: the entry goes, no file.
     test::WriteFileBytes(Path("../outside.avi"), "kept");
-    Add(Clip().From("13:00").Named("../outside.avi").WithoutFiles());
+    Add(Clip{.start = "13:00", .files = false, .fileName = "../outside.avi"});
     dialog = Open();
     dialog->SelectChannel("0003 Gate");
     SelectRows(dialog->clipList(), 0, 0);
@@ -421,9 +400,9 @@ TEST_F(ClipBrowserTest, DeletingNeverRemovesADirectory) {
 }
 
 TEST_F(ClipBrowserTest, DeletingAChannelEmptiesItButKeepsItsTreeItem) {
-    const QString a = Add(Clip().From("09:00").Read());
-    const QString b = Add(Clip().From("10:00"));
-    const QString other = Add(Clip().On(5, "Dock"));
+    const QString a = Add(Clip{.start = "09:00", .open = true});
+    const QString b = Add(Clip{.start = "10:00"});
+    const QString other = Add(Clip{.channel = 5, .location = "Dock"});
     auto dialog = Open();
 
     // Neither without a selected channel nor with an empty list is anything asked.
@@ -450,7 +429,7 @@ TEST_F(ClipBrowserTest, DeletingAChannelEmptiesItButKeepsItsTreeItem) {
     EXPECT_NE(Entry(other), nullptr);
     EXPECT_EQ(dialog->clipModel()->rowCount(), 0);
     EXPECT_EQ(Counts(*dialog), QStringList({"     0", "     0", "     0"}));
-    EXPECT_EQ(TreeTexts(*dialog), QStringList({"0003 Gate", "0005 Dock"}));
+    EXPECT_EQ(TreeTextsOf(*dialog), QStringList({"0003 Gate", "0005 Dock"}));
 
     dialog->DeleteChannelClips();
 
@@ -463,7 +442,7 @@ TEST_F(ClipBrowserTest, DeletingAChannelEmptiesItButKeepsItsTreeItem) {
 }
 
 TEST_F(ClipBrowserTest, AClipWhoseFileIsGoneStillPlaysAndDeletes) {
-    const QString gone = Add(Clip().WithoutFiles());
+    const QString gone = Add(Clip{.files = false});
     auto dialog = Open();
     dialog->SelectChannel("0003 Gate");
     SelectRows(dialog->clipList(), 0, 0);
@@ -477,8 +456,8 @@ TEST_F(ClipBrowserTest, AClipWhoseFileIsGoneStillPlaysAndDeletes) {
 }
 
 TEST_F(ClipBrowserTest, PreviewShowsTheFirstFrameAndIsNotReloadedForTheSameClip) {
-    const QString older = Add(Clip().From("09:00"));
-    const QString newest = Add(Clip().From("10:00"));
+    const QString older = Add(Clip{.start = "09:00"});
+    const QString newest = Add(Clip{.start = "10:00"});
     test::WriteFileBytes(Path(ImageNameOf(older)), RgbFrame(40, 30, qRgb(0, 0, 255)));
     auto dialog = Open();
     dialog->SelectChannel("0003 Gate");
@@ -504,10 +483,10 @@ TEST_F(ClipBrowserTest, PreviewShowsTheFirstFrameAndIsNotReloadedForTheSameClip)
 }
 
 TEST_F(ClipBrowserTest, BrokenPreviewsShowNothing) {
-    const QString truncated = Add(Clip().From("09:00"));
-    const QString garbage = Add(Clip().From("10:00"));
-    const QString oversized = Add(Clip().From("11:00"));
-    const QString good = Add(Clip().From("12:00"));
+    const QString truncated = Add(Clip{.start = "09:00"});
+    const QString garbage = Add(Clip{.start = "10:00"});
+    const QString oversized = Add(Clip{.start = "11:00"});
+    const QString good = Add(Clip{.start = "12:00"});
     const std::string frame = RgbFrame(32, 24, qRgb(1, 2, 3));
     test::WriteFileBytes(Path(ImageNameOf(truncated)), frame.substr(0, frame.size() / 2));
     test::WriteFileBytes(Path(ImageNameOf(garbage)), std::string(5000, '\xA7'));
@@ -516,7 +495,7 @@ TEST_F(ClipBrowserTest, BrokenPreviewsShowNothing) {
     ASSERT_GT(big.size(), ClipBrowserDialog::kPreviewBufferSize);
     test::WriteFileBytes(Path(ImageNameOf(oversized)), big);
     // A preview name that is a FIFO: reading it would wait for a writer for ever.
-    const QString fifo = Add(Clip().From("08:00").WithoutFiles());
+    const QString fifo = Add(Clip{.start = "08:00", .files = false});
     ASSERT_EQ(::mkfifo(Path(ImageNameOf(fifo)).c_str(), 0600), 0);
 
     auto dialog = Open();
@@ -540,8 +519,8 @@ TEST_F(ClipBrowserTest, BrokenPreviewsShowNothing) {
 }
 
 TEST_F(ClipBrowserTest, SearchButtonRunsTheSearchOnTheBrowsersGroups) {
-    Add(Clip());
-    Add(Clip().On(7, "Roof"));
+    Add(Clip{});
+    Add(Clip{.channel = 7, .location = "Roof"});
     auto dialog = Open();
     QStringList items;
     test::ModalScript script;
@@ -582,9 +561,9 @@ struct DiskWork {
 TEST_F(ClipBrowserTest, DeletingAChannelIsOneCommitAndNoDiskWorkOnTheGuiThread) {
     constexpr int kClips = 40;
     for (int i = 0; i < kClips; ++i) {
-        Add(Clip().From(QString::asprintf("%02d:%02d", i / 60, i % 60)));
+        Add(Clip{.start = QString::asprintf("%02d:%02d", i / 60, i % 60)});
     }
-    const QString other = Add(Clip().On(5, "Dock"));
+    const QString other = Add(Clip{.channel = 5, .location = "Dock"});
     auto dialog = Open();
     dialog->SelectChannel("0003 Gate");
     const DiskWork work;
@@ -604,9 +583,9 @@ TEST_F(ClipBrowserTest, DeletingAChannelIsOneCommitAndNoDiskWorkOnTheGuiThread) 
 // its entry and its row, and the operator is told which; an entry without a file name goes
 // without anything unlinked.
 TEST_F(ClipBrowserTest, AFileThatStaysKeepsItsEntryAndAnEntryWithoutAFileNameGoes) {
-    const QString blocked = Add(Clip().From("09:00").WithoutFiles());
-    const QString nameless = Add(Clip().From("10:00"));
-    const QString plain = Add(Clip().From("11:00"));
+    const QString blocked = Add(Clip{.start = "09:00", .files = false});
+    const QString nameless = Add(Clip{.start = "10:00"});
+    const QString plain = Add(Clip{.start = "11:00"});
     test::WriteFileBytes(Path("not-a-folder"), "x");
     const RegKey root = store_.OpenKey(KeyStore::kRoot, kClipIndexKeyPath).value;
     ASSERT_EQ(store_.SetString(store_.OpenKey(root, blocked.toStdString()).value, "Path",
@@ -633,8 +612,8 @@ TEST_F(ClipBrowserTest, AFileThatStaysKeepsItsEntryAndAnEntryWithoutAFileNameGoe
 }
 
 TEST_F(ClipBrowserTest, TheListsMenuMarksClipsToKeepAndTheMarkIsShownAndStored) {
-    const QString older = Add(Clip().From("09:00"));
-    const QString newer = Add(Clip().From("10:00"));
+    const QString older = Add(Clip{.start = "09:00"});
+    const QString newer = Add(Clip{.start = "10:00"});
     auto dialog = Open();
     dialog->SelectChannel("0003 Gate");
     SelectRows(dialog->clipList(), 1, 1);
@@ -660,18 +639,14 @@ TEST_F(ClipBrowserTest, TheListsMenuMarksClipsToKeepAndTheMarkIsShownAndStored) 
 }
 
 TEST_F(ClipBrowserTest, OldClipsDeletedToMakeRoomLeaveTheOpenBrowser) {
-    const QString old = Add(Clip().Day("2002/11/01").Read());
-    const QString kept = Add(Clip().Day("2002/11/02"));
-    const QString recent = Add(Clip().Day("2002/12/03"));
+    const QString old = Add(Clip{.date = "2002/11/01", .open = true});
+    const QString kept = Add(Clip{.date = "2002/11/02"});
+    const QString recent = Add(Clip{.date = "2002/12/03"});
     auto dialog = Open();
     dialog->SelectChannel("0003 Gate");
     SelectRows(dialog->clipList(), 0, 0);
 
-    DiskCheck check;
-    check.folder = folder_.toStdString();
-    check.freeSpace = [](const std::string&) { return FreeSpace{4096, "/"}; };
-    check.rule.keepDays = 30;
-    check.now = QDateTime(QDate(2002, 12, 10), QTime(12, 0));
+    DiskCheck check = PastKeepDays();
     check.inUse = {folder_ + kept};
     housekeeper_.Check(std::move(check), nullptr, {});
     Settle();
@@ -684,8 +659,8 @@ TEST_F(ClipBrowserTest, OldClipsDeletedToMakeRoomLeaveTheOpenBrowser) {
 
 // A check waits behind a long deletion: a clip played meanwhile is in use when it runs.
 TEST_F(ClipBrowserTest, AClipPlayedWhileADiskCheckWaitsIsNotDeletedByIt) {
-    const QString old = Add(Clip().Day("2002/11/01"));
-    Add(Clip().Day("2002/12/09"));
+    const QString old = Add(Clip{.date = "2002/11/01"});
+    Add(Clip{.date = "2002/12/09"});
     static std::atomic<bool> blocked;
     blocked = true;
     SetClipUnlinkObserver([] {
@@ -696,11 +671,7 @@ TEST_F(ClipBrowserTest, AClipPlayedWhileADiskCheckWaitsIsNotDeletedByIt) {
     std::vector<ClipRecord> deleting = Entries();
     std::erase_if(deleting, [&](const ClipRecord& clip) { return clip.fileName == old; });
     housekeeper_.Remove(deleting, nullptr, {}, {});
-    DiskCheck check;
-    check.folder = folder_.toStdString();
-    check.freeSpace = [](const std::string&) { return FreeSpace{4096, "/"}; };
-    check.rule.keepDays = 30;
-    check.now = QDateTime(QDate(2002, 12, 10), QTime(12, 0));
+    DiskCheck check = PastKeepDays();
     housekeeper_.Check(std::move(check), nullptr, {});
 
     const ClipUse playing(folder_ + old);
@@ -740,8 +711,7 @@ TEST(ClipBrowserCommand, PlaybackVideoOpensTheBrowserModallyOnTheProgramsIndex) 
 class ClipSearchTest : public ClipBrowserTest {
   protected:
     std::unique_ptr<ClipSearchDialog> Search(ClipGroups& groups) {
-        auto dialog = std::make_unique<ClipSearchDialog>(groups, index_, Players());
-        return dialog;
+        return std::make_unique<ClipSearchDialog>(groups, index_, Players());
     }
     static void SetAfter(ClipSearchDialog& dialog, QDate date, QTime time) {
         dialog.afterCheck()->setChecked(true);
@@ -756,8 +726,8 @@ class ClipSearchTest : public ClipBrowserTest {
 };
 
 TEST_F(ClipSearchTest, StartsWithEverythingListedAndPickersOff) {
-    Add(Clip());
-    Add(Clip().On(2, "Hall"));
+    Add(Clip{});
+    Add(Clip{.channel = 2, .location = "Hall"});
     auto browser = Open();
     auto search = Search(browser->groups());
     EXPECT_EQ(search->windowTitle(), "Search video clips");
@@ -778,10 +748,10 @@ TEST_F(ClipSearchTest, StartsWithEverythingListedAndPickersOff) {
 }
 
 TEST_F(ClipSearchTest, BoundsEqualToTheStartPassAndOnlyTheStartCounts) {
-    const QString atTen = Add(Clip().From("10:00").To("10:20"));
-    Add(Clip().From("09:50").To("10:30"));  // runs across the after bound
-    Add(Clip().From("10:01"));
-    Add(Clip().Day("2002/12/02").From("23:59"));
+    const QString atTen = Add(Clip{.start = "10:00", .end = "10:20"});
+    Add(Clip{.start = "09:50", .end = "10:30"});  // runs across the after bound
+    Add(Clip{.start = "10:01"});
+    Add(Clip{.date = "2002/12/02", .start = "23:59"});
     auto browser = Open();
     auto search = Search(browser->groups());
     search->channelList()->setCurrentIndex(1);
@@ -808,9 +778,9 @@ TEST_F(ClipSearchTest, BoundsEqualToTheStartPassAndOnlyTheStartCounts) {
 }
 
 TEST_F(ClipSearchTest, AllChannelsFillTheChannelColumnAndOneChannelLeavesItEmpty) {
-    Add(Clip().On(3, "Gate"));
-    Add(Clip().On(4, "Yard").Read());
-    Add(Clip().On(4, "Yard").From("10:30"));
+    Add(Clip{.channel = 3, .location = "Gate"});
+    Add(Clip{.channel = 4, .location = "Yard", .open = true});
+    Add(Clip{.channel = 4, .location = "Yard", .start = "10:30"});
     auto browser = Open();
     auto search = Search(browser->groups());
     search->Search();
@@ -828,7 +798,9 @@ TEST_F(ClipSearchTest, AllChannelsFillTheChannelColumnAndOneChannelLeavesItEmpty
 TEST_F(ClipSearchTest, PlayingMarksReadInGroupsAndIndexAndStopsAtSix) {
     QStringList names;
     for (int minute = 0; minute < 8; ++minute) {
-        names << Add(Clip().On(minute % 2 + 1, "Cam").From(QString::asprintf("10:%02d", minute)));
+        names << Add(Clip{.channel = minute % 2 + 1,
+                          .location = "Cam",
+                          .start = QString::asprintf("10:%02d", minute)});
     }
     auto browser = Open();
     auto search = Search(browser->groups());

@@ -101,8 +101,6 @@ TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(10), &owner);
     ASSERT_TRUE(player);
     ASSERT_TRUE(WaitUntil([&] { return player->controlBar()->isEnabled(); }));
-    EXPECT_TRUE(player->windowTitle().startsWith(player->engine().windowTitle().left(18)));
-    EXPECT_TRUE(player->windowTitle().endsWith("K"));
     EXPECT_EQ(player->parentWidget(), &owner);
     // A dialog-type window over its owner, as snapshots are: kept in front of the main window.
     EXPECT_EQ(player->windowType(), Qt::Dialog);

@@ -1,26 +1,13 @@
 // What Orvane tells and asks the desktop over the session bus, against fake notification and
 // screensaver services on a private bus (ctest runs this under dbus-run-session).
-#include "app/main_frame.h"
-#include "app/viewer_app.h"
 #include "desktop/desktop_notifier.h"
 #include "desktop/screen_inhibitor.h"
-#include "net/connect_dialog.h"
 #include "shared/command_ids.h"
-#include "site_simulator.h"
 #include "support/event_loop.h"
-#include "support/modal_script.h"
-#include "support/operator_connect.h"
-#include "support/scripted_prompts.h"
-#include "support/temp_store.h"
-#include "video/open_channel_dialog.h"
-#include "video/snapshot_window.h"
-#include "video/video_channel_window.h"
+#include "support/running_app.h"
 
-#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QLineEdit>
-#include <QTimer>
 #include <QVariantMap>
 
 #include <gtest/gtest.h>
@@ -75,53 +62,40 @@ class FakeScreenSaver : public QObject {
     void UnInhibit(uint cookie) { released.push_back(cookie); }
 };
 
-class DesktopBusTest : public testing::Test {
+// The fake desktop, on a connection of its own as another program's would be. A base of the
+// fixture ahead of the running program, so that it outlives it.
+struct FakeDesktop {
+    FakeDesktop() {
+        const auto flags = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals;
+        registered = bus.registerObject(DesktopNotifier::kPath, &notifications, flags) &&
+                     bus.registerService(DesktopNotifier::kService) &&
+                     bus.registerObject(ScreenInhibitor::kPath, &screenSaver, flags) &&
+                     bus.registerService(ScreenInhibitor::kService);
+    }
+    void Leave() {
+        bus.unregisterService(DesktopNotifier::kService);
+        bus.unregisterService(ScreenInhibitor::kService);
+        bus.unregisterObject(DesktopNotifier::kPath);
+        bus.unregisterObject(ScreenInhibitor::kPath);
+    }
+    ~FakeDesktop() { Leave(); }
+
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "desktop");
+    FakeNotifications notifications;
+    FakeScreenSaver screenSaver;
+    bool registered = false;
+};
+
+class DesktopBusTest : public FakeDesktop, public test::RunningApp {
   protected:
     void SetUp() override {
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
             << "run under dbus-run-session (ctest does)";
-        // The services live on a connection of their own, as another program's would.
-        const auto flags = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals;
-        ASSERT_TRUE(desktop.registerObject(DesktopNotifier::kPath, &notifications, flags));
-        ASSERT_TRUE(desktop.registerService(DesktopNotifier::kService));
-        ASSERT_TRUE(desktop.registerObject(ScreenInhibitor::kPath, &screenSaver, flags));
-        ASSERT_TRUE(desktop.registerService(ScreenInhibitor::kService));
-
-        sim::SiteSimulatorOptions options;
-        options.framesPerSecond = 25;
-        site = std::make_unique<sim::SiteSimulator>(options);
-        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
-        sim::SiteSimulatorOptions calling = options;
-        calling.accounts.clear();
-        calling.streamOnLogin = true;
-        calling.channels = {{11, 1, "Dock"}};
-        calling.eventRecord = sim::MakeEventRecord("Door <b> & gate", "", "", "");
-        callingSite = std::make_unique<sim::SiteSimulator>(calling);
-        ASSERT_TRUE(callingSite->Listen(QHostAddress::LocalHost, 0));
-
-        test::PrepareSiteStore(temp.path(), site->port());
-        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
-        frame = app.mainFrame();
-        app.settings().SetRecordPath(temp.folder() + "/");
+        ASSERT_TRUE(registered);
+        ASSERT_TRUE(StartCallingSite(
+            CallingSite({{11, 1, "Dock"}}, sim::MakeEventRecord("Door <b> & gate", "", "", ""))));
+        Start();
         frame->session().listener().SetProofTimeout(2000);
-        // The alarm's channel dialog is declined as it comes.
-        QObject::connect(&decliner, &QTimer::timeout, [] {
-            if (auto* dialog =
-                    qobject_cast<OpenChannelDialog*>(QApplication::activeModalWidget())) {
-                dialog->reject();
-            }
-        });
-    }
-    void TearDown() override {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (qobject_cast<SnapshotWindow*>(widget)) {
-                delete widget;
-            }
-        }
-        desktop.unregisterService(DesktopNotifier::kService);
-        desktop.unregisterService(ScreenInhibitor::kService);
-        desktop.unregisterObject(DesktopNotifier::kPath);
-        desktop.unregisterObject(ScreenInhibitor::kPath);
     }
 
     bool AlarmToldWithItsEvent(std::size_t calls) {
@@ -130,23 +104,11 @@ class DesktopBusTest : public testing::Test {
                    notifications.calls.back().body.contains("Door");
         });
     }
-
-    QDBusConnection desktop = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "desktop");
-    FakeNotifications notifications;
-    FakeScreenSaver screenSaver;
-    test::TempStore temp;
-    test::ScriptedPrompts prompts;
-    std::unique_ptr<sim::SiteSimulator> site;
-    std::unique_ptr<sim::SiteSimulator> callingSite;
-    ViewerApp app;
-    MainFrame* frame = nullptr;
-    QTimer decliner;
 };
 
 TEST_F(DesktopBusTest, AnAlarmIsOneCriticalNotificationAndClickingItRaisesTheWindow) {
-    decliner.start(5);
-    const quint16 port = frame->session().listener().port();
-    ASSERT_TRUE(callingSite->CallBack("127.0.0.1", port));
+    DeclineChannelDialogs();
+    ASSERT_TRUE(CallBack());
     ASSERT_TRUE(AlarmToldWithItsEvent(1));
     const FakeNotifications::Call first = notifications.calls.back();
     EXPECT_EQ(first.app, "Orvane");
@@ -156,7 +118,7 @@ TEST_F(DesktopBusTest, AnAlarmIsOneCriticalNotificationAndClickingItRaisesTheWin
 
     // The next alarm replaces it instead of stacking a second one.
     const std::size_t before = notifications.calls.size();
-    ASSERT_TRUE(callingSite->CallBack("127.0.0.1", port));
+    ASSERT_TRUE(CallBack());
     ASSERT_TRUE(AlarmToldWithItsEvent(before + 1));
     for (std::size_t i = 1; i < notifications.calls.size(); ++i) {
         EXPECT_EQ(notifications.calls[i].replaces, notifications.calls[0].id) << i;
@@ -170,8 +132,7 @@ TEST_F(DesktopBusTest, AnAlarmIsOneCriticalNotificationAndClickingItRaisesTheWin
 }
 
 TEST_F(DesktopBusTest, LiveVideoKeepsTheScreenOnUntilNoWindowShowsIt) {
-    test::ConnectAsOperator(frame);
-    ASSERT_TRUE(WaitUntil([&] { return !frame->channelWindows().isEmpty(); }));
+    ASSERT_TRUE(WatchFirstChannel());
     ASSERT_TRUE(WaitUntil([&] { return screenSaver.inhibits.size() == 1; }));
     EXPECT_EQ(screenSaver.inhibits[0], "Orvane: Showing live video");
     EXPECT_TRUE(WaitUntil([&] { return frame->screenInhibitor()->held(); }));
@@ -183,7 +144,7 @@ TEST_F(DesktopBusTest, LiveVideoKeepsTheScreenOnUntilNoWindowShowsIt) {
 }
 
 TEST_F(DesktopBusTest, WithoutTheServicesOrABusNothingFails) {
-    TearDown();  // the services go
+    Leave();  // the services go
     DesktopNotifier noService;
     ScreenInhibitor noSaver;
     const QDBusConnection none =

@@ -3,11 +3,15 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QHostAddress>
 #include <QLineEdit>
 #include <QTest>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <string_view>
 
 QT_BEGIN_NAMESPACE
 // Readable failures.
@@ -68,154 +72,119 @@ class IpAddressEditTest : public ::testing::Test {
     QLineEdit* other_ = nullptr;
 };
 
-TEST_F(IpAddressEditTest, TypedDotsMoveOnToTheNextField) {
-    Enter(0, 0);
-    Type("10.0.5.21");
-    EXPECT_EQ(edit_->value(), 0x0A000515u);
-    EXPECT_EQ(edit_->text(), "10.0.5.21");
-    EXPECT_EQ(edit_->field(1)->text(), "0");
-    EXPECT_EQ(FocusedField(), 3);
+// What the operator's keys leave in the four fields (joined by dots) and where the caret
+// ends. Keys: '<' Left, '>' Right, '\b' Backspace, '\x16' Ctrl+V of the clipboard's text;
+// anything else is typed as it is.
+struct TypingRow {
+    const char* what;
+    std::optional<quint32> start;  // none: every field empty
+    int field;
+    int cursor;  // -1: the field's text selected, as the connect dialog opens
+    const char* keys;
+    const char* fields;
+    int focus;             // -1: not looked at
+    int cursorAfter = -1;  // -1: not looked at
+    const char* clipboard = "";
+};
 
-    // Over fields that already show zeros, as the connect dialog opens with no address saved.
-    edit_->setValue(0);
-    Enter(0, 1);
-    Type("10.0.5.21");
-    EXPECT_EQ(edit_->text(), "10.0.5.21");
+const TypingRow kTypingRows[] = {
+    {"dots move on", {}, 0, 0, "10.0.5.21", "10.0.5.21", 3},
+    {"over zeros, as with no address saved", 0, 0, 1, "10.0.5.21", "10.0.5.21", 3},
+    {"spaces move on too", {}, 0, 0, "1 2 3 4", "1.2.3.4", 3},
+    {"a dot after three digits ends that octet only", 0x09090909, 0, -1, "192.168.1.20",
+     "192.168.1.20", 3},
+    {"one-digit octets", 0x09090909, 0, -1, "127.0.0.1", "127.0.0.1", 3},
+    {"too high, three digits each", 0x09090909, 0, -1, "300.256.999.1", "255.255.255.1", 3},
+    {"leading zeros", 0x09090909, 0, -1, "010.001.002.003", "10.1.2.3", 3},
+    {"a second dot moves on as any dot", 0x09090909, 0, -1, "192..5", "192.9.5.9", 2},
+    {"a dot or a letter in an empty field changes nothing", {}, 0, 0, ".x 7..8", "7.8..", 1},
+    {"a dot in the last field stays there", {}, 3, 0, "9.", "...9", 3},
+    {"a leading zero gives way, the third digit moves on", 0, 0, 1, "19201", "192.1.0.0", 1},
+    {"above 255 is 255", {}, 0, 0, "300", "255...", 1},
+    {"above 255 in the last field", {}, 3, 0, "999", "...255", -1},
+    {"left at a start goes to the end before", 0x0A0B0C0D, 1, 0, "<", "10.11.12.13", 0, 2},
+    {"right at an end goes to the start after", 0x0A0B0C0D, 1, 0, "<>", "10.11.12.13", 1, 0},
+    {"right within a field stays in it", 0x0A0B0C0D, 1, 0, ">>", "10.11.12.13", 1, 2},
+    {"right past the end", 0x0A0B0C0D, 1, 0, ">>>", "10.11.12.13", 2, 0},
+    {"backspace at a start goes to the end before", 0x0A0B0C0D, 2, 0, "\b", "10.11.12.13", 1, 2},
+    {"backspace empties a field and stays", 0x0A0B0C0D, 2, 0, "\b\b\b", "10..12.13", 1},
+    {"backspace in an empty field goes back", 0x0A0B0C0D, 2, 0, "\b\b\b\b", "10..12.13", 0, 2},
+    {"the first field's start stays", 0x0A0B0C0D, 0, 0, "<\b", "10.11.12.13", 0, 0},
+    {"the last field's end stays", 0x0A0B0C0D, 3, 2, ">", "10.11.12.13", 3},
+    {"a pasted address fills every field",
+     {},
+     2,
+     0,
+     "\x16",
+     "192.168.1.20",
+     -1,
+     -1,
+     " 192.168.1.20 "},
+    {"pasted into the first field", {}, 0, 0, "\x16", "10.0.0.1", -1, -1, "10.0.0.1"},
+    {"three octets are no address", 0x0A000001, 1, 0, "\x16", "10.0.0.1", -1, -1, "10.0.0"},
+    {"an octet too high is no address", 0x0A000001, 1, 0, "\x16", "10.0.0.1", -1, -1, "1.2.3.400"},
+    {"letters are no address", 0x0A000001, 1, 0, "\x16", "10.0.0.1", -1, -1, "a.b.c.d"},
+    {"bare digits go where the caret is", 0x0A000001, 2, 0, "\x16", "10.0.7.1", -1, -1, "7"},
+};
 
-    edit_->clear();
-    Enter(0, 0);
-    Type("1 2 3 4");
-    EXPECT_EQ(edit_->text(), "1.2.3.4");
-}
-
-// The dialog opens showing the last address; the operator selects the first field and types
-// a whole new one, dots after three-digit octets included.
-TEST_F(IpAddressEditTest, ADotAfterAThreeDigitOctetEndsThatOctetOnly) {
-    for (const auto& [typed, shown] :
-         {std::pair{"192.168.1.20", "192.168.1.20"}, std::pair{"127.0.0.1", "127.0.0.1"},
-          std::pair{"300.256.999.1", "255.255.255.1"}, std::pair{"010.001.002.003", "10.1.2.3"}}) {
-        SCOPED_TRACE(typed);
-        edit_->setValue(0x09090909);
-        edit_->field(0)->setFocus();
-        edit_->field(0)->selectAll();
-        Type(typed);
-        EXPECT_EQ(edit_->text(), shown);
+TEST_F(IpAddressEditTest, KeysFillTheFieldsAsAnOperatorExpects) {
+    for (const TypingRow& row : kTypingRows) {
+        SCOPED_TRACE(row.what);
+        if (row.start) {
+            edit_->setValue(*row.start);
+        } else {
+            edit_->clear();
+        }
+        QApplication::clipboard()->setText(row.clipboard);
+        if (row.cursor < 0) {
+            edit_->field(row.field)->setFocus();
+            edit_->field(row.field)->selectAll();
+        } else {
+            Enter(row.field, row.cursor);
+        }
+        for (const char key : std::string_view(row.keys)) {
+            switch (key) {
+                case '<':
+                    Press(Qt::Key_Left);
+                    break;
+                case '>':
+                    Press(Qt::Key_Right);
+                    break;
+                case '\b':
+                    Press(Qt::Key_Backspace);
+                    break;
+                case '\x16':
+                    Press(Qt::Key_V, Qt::ControlModifier);
+                    break;
+                default:
+                    Type(QString(QChar::fromLatin1(key)));
+            }
+        }
+        QStringList fields;
+        for (int i = 0; i < 4; ++i) {
+            fields << edit_->field(i)->text();
+        }
+        EXPECT_EQ(fields.join('.'), row.fields);
+        if (!fields.contains(QString())) {  // a whole address: the control's text and value
+            EXPECT_EQ(edit_->text(), row.fields);
+            EXPECT_EQ(QHostAddress(edit_->value()).toString(), row.fields);
+        }
+        if (row.focus >= 0) {
+            EXPECT_EQ(FocusedField(), row.focus);
+        }
+        if (row.cursorAfter >= 0) {
+            EXPECT_EQ(Cursor(), row.cursorAfter);
+        }
     }
-    // Only the one dot: a second one moves on as any dot does.
-    edit_->setValue(0x09090909);
-    edit_->field(0)->setFocus();
-    edit_->field(0)->selectAll();
-    Type("192..5");
-    EXPECT_EQ(edit_->text(), "192.9.5.9");
 }
 
-TEST_F(IpAddressEditTest, ADotOrALetterInAnEmptyFieldChangesNothing) {
-    Enter(0, 0);
-    Type(".");
-    EXPECT_EQ(FocusedField(), 0);
-    Type("x 7..8");
-    EXPECT_EQ(FocusedField(), 1);
-    EXPECT_EQ(edit_->field(0)->text(), "7");
-    EXPECT_EQ(edit_->field(1)->text(), "8");
-    EXPECT_TRUE(edit_->field(2)->text().isEmpty());
-    Enter(3, 0);
-    Type("9.");
-    EXPECT_EQ(FocusedField(), 3);
-    EXPECT_EQ(edit_->field(3)->text(), "9");
-}
-
-TEST_F(IpAddressEditTest, ALeadingZeroGivesWayAndTheThirdDigitMovesOn) {
-    edit_->setValue(0);
-    Enter(0, 1);
-    Type("192");
-    EXPECT_EQ(edit_->field(0)->text(), "192");
-    EXPECT_EQ(FocusedField(), 1);
-    Type("0");
-    Type("1");
-    EXPECT_EQ(edit_->field(1)->text(), "1");
-    EXPECT_EQ(edit_->value(), 0xC0010000u);
-}
-
-TEST_F(IpAddressEditTest, OctetsAbove255BecomeTheHighestOctet) {
-    Enter(0, 0);
-    Type("300");
-    EXPECT_EQ(edit_->field(0)->text(), "255");
-    EXPECT_EQ(FocusedField(), 1);
-    Enter(3, 0);
-    Type("999");
-    EXPECT_EQ(edit_->field(3)->text(), "255");
-
-    // A value that came in some other way is set right when the field is left.
+// A value that came in some other way is set right when the field is left.
+TEST_F(IpAddressEditTest, AFieldAbove255IsSetRightWhenLeft) {
+    edit_->clear();
     edit_->field(2)->setText("700");
     Enter(2, 3);
     other_->setFocus();
     EXPECT_EQ(edit_->field(2)->text(), "255");
-    EXPECT_EQ(edit_->text(), "255.0.255.255");
-}
-
-TEST_F(IpAddressEditTest, ArrowsAndBackspaceCrossTheFieldBorders) {
-    edit_->setValue(0x0A0B0C0D);
-    Enter(1, 0);
-    Press(Qt::Key_Left);
-    EXPECT_EQ(FocusedField(), 0);
-    EXPECT_EQ(Cursor(), 2);
-    Press(Qt::Key_Right);
-    EXPECT_EQ(FocusedField(), 1);
-    EXPECT_EQ(Cursor(), 0);
-    Press(Qt::Key_Right);
-    Press(Qt::Key_Right);
-    EXPECT_EQ(FocusedField(), 1);
-    Press(Qt::Key_Right);
-    EXPECT_EQ(FocusedField(), 2);
-    EXPECT_EQ(Cursor(), 0);
-
-    Press(Qt::Key_Backspace);
-    EXPECT_EQ(FocusedField(), 1);
-    EXPECT_EQ(Cursor(), 2);
-    Press(Qt::Key_Backspace);
-    Press(Qt::Key_Backspace);
-    EXPECT_TRUE(edit_->field(1)->text().isEmpty());
-    EXPECT_EQ(FocusedField(), 1);
-    Press(Qt::Key_Backspace);
-    EXPECT_EQ(FocusedField(), 0);
-    EXPECT_EQ(Cursor(), 2);
-    EXPECT_EQ(edit_->field(0)->text(), "10");
-
-    // The ends of the control stay where they are.
-    Enter(0, 0);
-    Press(Qt::Key_Left);
-    Press(Qt::Key_Backspace);
-    EXPECT_EQ(FocusedField(), 0);
-    Enter(3, 2);
-    Press(Qt::Key_Right);
-    EXPECT_EQ(FocusedField(), 3);
-}
-
-TEST_F(IpAddressEditTest, PastingAWholeAddressFillsEveryField) {
-    QApplication::clipboard()->setText(" 192.168.1.20 ");
-    Enter(2, 0);
-    Press(Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(edit_->value(), 0xC0A80114u);
-    EXPECT_EQ(edit_->text(), "192.168.1.20");
-
-    QApplication::clipboard()->setText("10.0.0.1");
-    edit_->clear();
-    Enter(0, 0);
-    Press(Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(edit_->text(), "10.0.0.1");
-
-    // Not an address: the fields keep what they had.
-    for (const char* notAnAddress : {"10.0.0", "1.2.3.400", "a.b.c.d"}) {
-        QApplication::clipboard()->setText(notAnAddress);
-        Enter(1, 0);
-        Press(Qt::Key_V, Qt::ControlModifier);
-        EXPECT_EQ(edit_->text(), "10.0.0.1") << notAnAddress;
-    }
-    // Bare digits go into the field where the caret is, as if typed.
-    QApplication::clipboard()->setText("7");
-    Enter(2, 0);
-    Press(Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(edit_->text(), "10.0.7.1");
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
 // The main frame, video windows and connect flow against the simulated site.
-#include "app/main_frame.h"
-#include "app/viewer_app.h"
 #include "common/outage_notice.h"
 #include "identify_server.h"
 #include "net/connect_dialog.h"
@@ -8,11 +6,9 @@
 #include "net/ip_address_edit.h"
 #include "net/remote_control_dialogs.h"
 #include "shared/command_ids.h"
-#include "site_simulator.h"
 #include "support/event_loop.h"
 #include "support/modal_script.h"
-#include "support/scripted_prompts.h"
-#include "support/temp_store.h"
+#include "support/running_app.h"
 #include "video/open_channel_dialog.h"
 #include "video/video_area.h"
 #include "video/video_channel_window.h"
@@ -23,8 +19,6 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QStatusBar>
-#include <QTcpServer>
-#include <QTemporaryDir>
 #include <QToolBar>
 
 #include <QElapsedTimer>
@@ -68,9 +62,7 @@ TEST(VideoTiling, CellsFollowTheDesignedArithmetic) {
     EXPECT_FALSE(VideoTiling::For(0, area));
 }
 
-TEST(VideoChannelWindowNames, TitlesAndSizeModes) {
-    EXPECT_EQ(VideoChannelWindow::TitleFor(3, "Gate"), "0003 Gate");
-    EXPECT_EQ(VideoChannelWindow::TitleFor(12, ""), "0012 ");
+TEST(VideoChannelWindow, TheSizeModeFollowsThePictureWidth) {
     EXPECT_EQ(VideoChannelWindow::SizeModeForWidth(176), VideoChannelWindow::k176x144);
     EXPECT_EQ(VideoChannelWindow::SizeModeForWidth(200), VideoChannelWindow::k320x240);
     EXPECT_EQ(VideoChannelWindow::SizeModeForWidth(640), VideoChannelWindow::kWholeArea);
@@ -94,28 +86,11 @@ TEST(OpenChannelDialog, ListsChannelsAndReadsTheFirstFourDigits) {
 }
 
 // A main frame over a simulated site of the test's making.
-class LiveViewOfSite : public testing::Test {
-  protected:
-    void Start(sim::SiteSimulatorOptions options) {
-        options.framesPerSecond = 20;
-        site = std::make_unique<sim::SiteSimulator>(options);
-        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
-        test::PrepareSiteStore(temp.path(), site->port());
-        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
-        frame = app.mainFrame();
-        frame->resize(1024, 768);
-    }
+using LiveViewOfSite = test::RunningApp;
 
-    test::TempStore temp;
-    test::ScriptedPrompts prompts;
-    std::unique_ptr<sim::SiteSimulator> site;
-    ViewerApp app;
-    MainFrame* frame = nullptr;
-};
-
-class LiveViewTest : public LiveViewOfSite {
+class LiveViewTest : public test::RunningApp {
   protected:
-    void SetUp() override { Start({}); }
+    void SetUp() override { Start(); }
 };
 
 // The login's channel dialog is the "Open local site video channel" command, posted: it comes
@@ -130,7 +105,7 @@ struct LoginOfferCase {
 class LoginOffer : public LiveViewOfSite, public testing::WithParamInterface<LoginOfferCase> {};
 
 TEST_P(LoginOffer, TheChannelDialogComesOnlyWhenAChannelMayBeOpened) {
-    sim::SiteSimulatorOptions options;
+    auto options = LiveSite();
     options.siteBits = GetParam().siteBits;
     options.channels = GetParam().channels;
     Start(options);
@@ -154,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(LiveViewOfSite, RemoteControlIsRefusedWithAMessageUntilTheSiteAcceptsTheLogin) {
-    sim::SiteSimulatorOptions options;
+    auto options = LiveSite();
     options.acceptLogin = false;
     Start(options);
     ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
@@ -264,15 +239,6 @@ TEST_F(LiveViewTest, CancelInTheConnectDialogLeavesTheConnectionAlone) {
     EXPECT_EQ(frame->session().connection(), before);
 }
 
-TEST_F(LiveViewTest, LoginRejectedTearsDownAndSays) {
-    CallSettings call = app.settings().LoadCall();
-    call.password = "wrong";
-    app.settings().SaveCall(call);
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    ASSERT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
-    EXPECT_TRUE(prompts.texts().contains(frametext::kLoginError));
-}
-
 TEST_F(LiveViewTest, ConnectByIdCodeThroughTheIdentifyServer) {
     sim::IdentifyServer identify;
     identify.AddSite("SITE42", "127.0.0.1");
@@ -334,39 +300,29 @@ TEST_F(LiveViewTest, DisconnectGivesUpAnIdCodeLookup) {
 
 TEST_F(LiveViewTest, TheFirstFrameMakesAWindowAtTheCascadeAndFixNeedsTwoWindows) {
     app.SetSetting(SettingId::VideoArrange, 0);
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    test::ModalScript script;
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
-    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 1; }));
-    VideoChannelWindow* gate = frame->channelWindows()[0];
+    VideoChannelWindow* gate = WatchFirstChannel();
+    ASSERT_TRUE(gate);
     EXPECT_EQ(gate->windowTitle(), "0003 Gate");
     EXPECT_EQ(gate->pos(), QPoint(0, 0));
     EXPECT_EQ(gate->sizeMode(), VideoChannelWindow::k320x240);
 
     gate->UpdateCommands();
     EXPECT_FALSE(gate->action(cmd::kFixChannel)->isEnabled());
-    gate->OnFix();
-    EXPECT_EQ(site->CountReceived(ClientMessage::FixChannel), 0);
 
     frame->session().connection()->OpenChannel(7);
     ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 2; }));
     VideoChannelWindow* yard = frame->channelWindows()[1];
     EXPECT_EQ(yard->windowTitle(), "0007 Yard");
     EXPECT_EQ(yard->pos(), QPoint(28, 22));
-    gate->OnFix();
+    gate->UpdateCommands();
+    EXPECT_TRUE(gate->action(cmd::kFixChannel)->isEnabled());
     yard->OnFix();
     EXPECT_EQ(frame->session().connection()->fixedWindow(), yard);
-    yard->OnFix();
-    EXPECT_EQ(frame->session().connection()->fixedWindow(), nullptr);
-    EXPECT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 3; }));
 }
 
 TEST_F(LiveViewTest, ClosingAskPromptsUnlessTheSiteStoppedTheChannel) {
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    test::ModalScript script;
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
-    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 1; }));
-    VideoChannelWindow* gate = frame->channelWindows()[0];
+    VideoChannelWindow* gate = WatchFirstChannel();
+    ASSERT_TRUE(gate);
 
     prompts.Queue(PromptAnswer::No);
     gate->OnClose();
@@ -383,50 +339,46 @@ TEST_F(LiveViewTest, ClosingAskPromptsUnlessTheSiteStoppedTheChannel) {
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
 }
 
-TEST_F(LiveViewTest, ALimitedSiteAndAMissingCodecTearDownWithTheirMessages) {
-    sim::SiteSimulatorOptions options;
-    options.maxSessions = 0;
-    site = std::make_unique<sim::SiteSimulator>(options);
-    ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
-    app.settings().WriteProfileInt("Net", "SitePort", site->port());
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    ASSERT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
-    EXPECT_TRUE(prompts.texts().contains(frametext::kLimitError));
-
-    options.maxSessions = 4;
-    site = std::make_unique<sim::SiteSimulator>(options);
-    ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
-    app.settings().WriteProfileInt("Net", "SitePort", site->port());
-    test::ModalScript script;
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    ASSERT_TRUE(WaitUntil([&] { return script.finished(); }));
+// A link the site ends, or one whose pictures cannot be shown, goes with a box saying why.
+TEST_F(LiveViewTest, ALinkThatEndsTellsTheOperatorWhy) {
     BitmapInfoHeader unknown;
     unknown.biWidth = 320;
     unknown.biHeight = 240;
     unknown.biCompression = MakeFourcc('Z', 'Z', 'Z', 'Z');
-    site->SendRaw(BuildSiteMessage(1, 3, 1, sim::PackFrame(unknown, Block(64, 1))));
-    ASSERT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
-    EXPECT_TRUE(prompts.texts().contains(frametext::kCodecError));
+    const struct {
+        const char* why;
+        int maxSessions;
+        const char* password;
+        bool sendsAnUnknownCodec;
+        QString told;
+    } rows[] = {{"login rejected", 4, "wrong", false, frametext::kLoginError},
+                {"no session left", 0, "admin", false, frametext::kLimitError},
+                {"unknown codec", 4, "admin", true, frametext::kCodecError}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.why);
+        auto options = LiveSite();
+        options.maxSessions = row.maxSessions;
+        ASSERT_TRUE(StartSite(options));
+        app.settings().WriteProfileInt("Net", "SitePort", site->port());
+        CallSettings call = app.settings().LoadCall();
+        call.password = row.password;
+        app.settings().SaveCall(call);
+        DeclineChannelDialogs();
+        ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+        if (row.sendsAnUnknownCodec) {
+            ASSERT_TRUE(WaitUntil([&] { return declined > 0; }));
+            site->SendRaw(BuildSiteMessage(1, 3, 1, sim::PackFrame(unknown, Block(64, 1))));
+        }
+        ASSERT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
+        EXPECT_TRUE(prompts.texts().contains(row.told)) << prompts.texts().join('|').toStdString();
+        declined = 0;
+    }
 }
 
-TEST_F(LiveViewTest, ReLinkReconnectsKeepingTheWindowsAndCloseStopsIt) {
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    test::ModalScript script;
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); })
-        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
-    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 1; }));
-    VideoChannelWindow* gate = frame->channelWindows()[0];
-
-    site->DropLinks();
-    // The reconnect loop runs inside the posted command; it logs in again on its own.
-    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::Login) >= 2; }, 8000));
-    EXPECT_EQ(frame->channelWindows().size(), 1);
-    EXPECT_EQ(frame->channelWindows()[0], gate);
-    EXPECT_FALSE(frame->session().reconnecting());
-
-    // With the site gone, the loop keeps trying; closing the window ends it and keeps the
-    // window; a second close exits.
+// With the site gone the reconnect loop keeps trying: closing the main window ends the loop
+// and keeps the window; a second close exits.
+TEST_F(LiveViewTest, CloseDuringTheReconnectEndsItAndASecondCloseExits) {
+    ASSERT_TRUE(WatchFirstChannel());
     site.reset();
     // The loop runs inside the posted reconnect command, so the check happens in a timer
     // that fires within it.
@@ -468,14 +420,9 @@ TEST_F(LiveViewTest, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
     const auto clock = std::make_shared<FeedTime>(FeedTime::Now());
     FeedTime& now = *clock;
     frame->session().SetFeedClock([clock] { return *clock; });
-    test::ModalScript script;
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    ASSERT_TRUE(WaitUntil([&] {
-        const auto windows = frame->channelWindows();
-        return windows.size() == 1 && !windows[0]->picture().isNull();
-    }));
-    VideoChannelWindow* window = frame->channelWindows()[0];
+    VideoChannelWindow* window = WatchFirstChannel();
+    ASSERT_TRUE(window);
+    DeclineChannelDialogs();  // the login after the drop asks again
     const QImage live = window->pictureView()->grab().toImage();
     const QRect upper(0, 0, live.width(), live.height() / 2);
 
@@ -512,28 +459,17 @@ TEST_F(LiveViewTest, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
 // asks for them, no dialog in the way, and records them again. What it keeps follows the
 // operator's Stop, and an Exit leaves it for the next start. A site that streams every
 // channel at the login (true) has the windows up before the login is told: they record too.
-class ResumeAtStart : public testing::TestWithParam<bool> {};
+class ResumeAtStart : public test::RunningApp, public testing::WithParamInterface<bool> {};
 INSTANTIATE_TEST_SUITE_P(StreamOnLogin, ResumeAtStart, testing::Bool());
 
 TEST_P(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
-    test::TempStore temp;
-    test::ScriptedPrompts prompts;
-    QTemporaryDir clips;
-    sim::SiteSimulatorOptions options;
+    auto options = LiveSite();
     options.streamOnLogin = GetParam();
-    sim::SiteSimulator site(options);
-    ASSERT_TRUE(site.Listen(QHostAddress::LocalHost, 0));
-    test::PrepareSiteStore(temp.path(), site.port());
-    {
-        Settings settings = std::move(OpenSettings(temp.path()).settings);
+    Start(options, 1, [](Settings& settings) {
         settings.SetSetting(SettingId::ResumeAtStart, 1);
         settings.SetResumeSite("127.0.0.1");
         settings.SetResumeChannels({7, 3});
-        settings.SetRecordPath(clips.path().toStdString());
-    }
-    ViewerApp app;
-    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
-    MainFrame* frame = app.mainFrame();
+    });
     ASSERT_TRUE(WaitUntil(
         [&] {
             const auto windows = frame->channelWindows();
@@ -541,7 +477,7 @@ TEST_P(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
         },
         8000));
     if (!GetParam()) {
-        EXPECT_EQ(site.CountReceived(ClientMessage::OpenChannel), 2);
+        EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 2);
     }
     EXPECT_FALSE(frame->statusBar()->currentMessage().startsWith("Resuming the last run"));
     EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
@@ -558,14 +494,14 @@ TEST_P(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
     EXPECT_EQ(app.settings().ResumeSite(), "127.0.0.1");
 }
 
+// The messages' bytes are the connection's; here each choice of the dialogs leads to its
+// message, video goes on under them, and without a link the accelerator opens nothing.
 TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
+    ASSERT_TRUE(WatchFirstChannel());
     test::ModalScript script;
-    int framesBefore = 0;
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); })
+    script
         .Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
-            // Video keeps coming while a modal dialog is open.
-            framesBefore = frame->session().connection()->frameCounter();
+            const int framesBefore = frame->session().connection()->frameCounter();
             test::Pump(600);
             EXPECT_GT(frame->session().connection()->frameCounter(), framesBefore);
             dialog->accept();  // "&Q.Exit"
@@ -580,10 +516,10 @@ TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {
         })
         .Then<RemoteControlDialog>(
             [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kCloseSite); });
-    ASSERT_TRUE(WaitUntil([&] { return !frame->channelWindows().isEmpty(); }));
     for (int i = 0; i < 4; ++i) {
         frame->RunCommand(cmd::kRemoteControl);
     }
+    EXPECT_TRUE(script.finished());
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::CloseSite) == 1; }));
     EXPECT_EQ(site->CountReceived(ClientMessage::RebootSite), 1);
     ASSERT_EQ(site->CountReceived(ClientMessage::RunProgram), 1);
@@ -593,9 +529,7 @@ TEST_F(LiveViewTest, RemoteControlSendsItsThreeMessagesAndExitSendsNothing) {
                       std::string("rk-mon\0", 7));
         }
     }
-    EXPECT_TRUE(script.finished());
 
-    // Without a connection the accelerator does nothing.
     frame->RunCommand(cmd::kDisconnect);
     frame->RunCommand(cmd::kRemoteControl);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace orvane {
 namespace {
 
@@ -37,28 +39,6 @@ TEST_F(PasswordLockTest, EnterPasswordOpensWithTheStoredUserAndAcceptsAnEmptyPas
     QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(prompts.shown().empty());
-}
-
-TEST_F(PasswordLockTest, AWrongLetterCaseIsRefusedAndThePasswordFieldTakesTheFocus) {
-    lock.SavePassword("guard", "Secret");
-    EnterPasswordDialog dialog(lock);
-    dialog.show();
-    QTest::keyClicks(dialog.passwordEdit(), "secret");
-    dialog.userNameEdit()->setFocus();
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-
-    EXPECT_EQ(prompts.texts(), QStringList{text::kPasswordNotCorrect});
-    EXPECT_EQ(PromptService::EffectiveIcon(prompts.shown()[0]), PromptIcon::Exclamation);
-    EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(dialog.focusWidget(), dialog.passwordEdit());
-
-    // No limit on attempts: the right one still gets in.
-    dialog.passwordEdit()->setText("Secret");
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-
-    dialog.userNameEdit()->setText("GUARD");
-    EXPECT_FALSE(lock.CheckPassword("GUARD", "Secret"));
 }
 
 TEST_F(PasswordLockTest, AStoredPasswordWithoutUserNameStillGatesTheStart) {
@@ -113,34 +93,67 @@ TEST_F(PasswordLockTest, ResetThenCancelKeepsTheLockAndResetThenOkRemovesIt) {
     EXPECT_TRUE(prompts.shown().empty());
 }
 
-TEST_F(PasswordLockTest, AnUnconfirmedPasswordSendsTheFocusToConfirmation) {
-    SetupPasswordDialog dialog(lock);
-    dialog.show();
-    dialog.userNameEdit()->setText("guard");
-    dialog.passwordEdit()->setText("new");
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+// What the operator typed that is refused: the dialog stays, says why, and puts the caret
+// where the mistake is; the lock stays as it was; once put right, OK goes through.
+struct Refusal {
+    const char* what;
+    bool setup;  // the setup dialog, or the one that asks at the start
+    const char* user;
+    const char* password;
+    const char* confirm;
+    const char* prompt;
+    int focus;            // 0 user name, 1 password, 2 confirmation
+    const char* righted;  // typed into the focused field next
+};
 
-    EXPECT_EQ(prompts.texts(), QStringList{text::kPasswordNotCorrect});
-    EXPECT_EQ(dialog.focusWidget(), dialog.confirmEdit());
-    EXPECT_FALSE(lock.IsSet());
+TEST_F(PasswordLockTest, ARefusedEntryKeepsTheDialogAndSendsTheCaretToTheMistake) {
+    const Refusal rows[] = {
+        // No limit on attempts: the right one still gets in.
+        {"a wrong letter case", false, "guard", "secret", "", text::kPasswordNotCorrect, 1,
+         "Secret"},
+        {"an unconfirmed password", true, "guard", "new", "", text::kPasswordNotCorrect, 2, "new"},
+        {"a password without user name", true, "", "pw", "pw", text::kPleaseInputUserName, 0,
+         "night"},
+    };
+    lock.SavePassword("guard", "Secret");
+    EXPECT_FALSE(lock.CheckPassword("GUARD", "Secret"));  // the user name's case counts too
+    for (const Refusal& row : rows) {
+        SCOPED_TRACE(row.what);
+        lock.SavePassword("guard", "Secret");
+        const qsizetype before = prompts.texts().size();
+        std::unique_ptr<QDialog> dialog;
+        QList<QLineEdit*> fields;
+        QPushButton* ok = nullptr;
+        if (row.setup) {
+            auto* setup = new SetupPasswordDialog(lock);
+            fields = {setup->userNameEdit(), setup->passwordEdit(), setup->confirmEdit()};
+            ok = setup->okButton();
+            dialog.reset(setup);
+        } else {
+            auto* enter = new EnterPasswordDialog(lock);
+            fields = {enter->userNameEdit(), enter->passwordEdit()};
+            ok = enter->okButton();
+            dialog.reset(enter);
+        }
+        dialog->show();
+        for (qsizetype i = 0; i < fields.size(); ++i) {
+            fields[i]->setText(i == 0 ? row.user : i == 1 ? row.password : row.confirm);
+        }
+        ok->setFocus();
+        QTest::mouseClick(ok, Qt::LeftButton);
 
-    dialog.confirmEdit()->setText("new");
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_TRUE(lock.CheckPassword("guard", "new"));
-}
+        ASSERT_EQ(prompts.texts().mid(before), QStringList{row.prompt});
+        EXPECT_EQ(PromptService::EffectiveIcon(prompts.shown()[before]), PromptIcon::Exclamation);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->focusWidget(), fields[row.focus]);
+        EXPECT_TRUE(lock.CheckPassword("guard", "Secret"));
 
-TEST_F(PasswordLockTest, APasswordWithoutUserNameAsksForTheName) {
-    SetupPasswordDialog dialog(lock);
-    dialog.show();
-    dialog.passwordEdit()->setText("pw");
-    dialog.confirmEdit()->setText("pw");
-    dialog.confirmEdit()->setFocus();
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-
-    EXPECT_EQ(prompts.texts(), QStringList{text::kPleaseInputUserName});
-    EXPECT_EQ(dialog.focusWidget(), dialog.userNameEdit());
-    EXPECT_FALSE(lock.IsSet());
+        fields[row.focus]->setText(row.righted);
+        QTest::mouseClick(ok, Qt::LeftButton);
+        EXPECT_EQ(dialog->result(), QDialog::Accepted);
+        EXPECT_TRUE(
+            lock.CheckPassword(fields[0]->text().toStdString(), fields[1]->text().toStdString()));
+    }
 }
 
 TEST_F(PasswordLockTest, SetupCommandChecksTheCurrentLockFirst) {

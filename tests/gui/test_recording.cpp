@@ -1,18 +1,11 @@
 // Recording and snapshots from the live channel windows, against the simulated site.
-#include "app/main_frame.h"
-#include "app/viewer_app.h"
 #include "common/outage_notice.h"
 #include "media/clip_recorder.h"
-#include "net/connect_dialog.h"
 #include "shared/command_ids.h"
-#include "site_simulator.h"
-#include "store/clip_index.h"
 #include "support/event_loop.h"
 #include "support/independent_readers.h"
 #include "support/modal_script.h"
-#include "support/operator_connect.h"
-#include "support/scripted_prompts.h"
-#include "support/temp_store.h"
+#include "support/running_app.h"
 #include "video/open_channel_dialog.h"
 #include "video/snapshot_window.h"
 #include "video/video_channel_window.h"
@@ -20,59 +13,21 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QLineEdit>
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 namespace orvane {
 namespace {
 
 using test::WaitUntil;
 
-class RecordingTest : public testing::Test {
+class RecordingTest : public test::RunningApp {
   protected:
-    void SetUp() override {
-        sim::SiteSimulatorOptions options;
-        options.framesPerSecond = 25;
-        site = std::make_unique<sim::SiteSimulator>(options);
-        ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
-        test::PrepareSiteStore(temp.path(), site->port());
-        ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
-        frame = app.mainFrame();
-        frame->resize(1024, 768);
-        QDir().mkpath(folder);
-        app.settings().SetRecordPath(folder.toStdString());
-    }
-
-    VideoChannelWindow* ConnectAndWatch() {
-        test::ConnectAsOperator(frame);
-        if (!WaitUntil([&] {
-                const auto windows = frame->channelWindows();
-                return !windows.isEmpty() && !windows[0]->picture().isNull();
-            })) {
-            return nullptr;
-        }
-        return frame->channelWindows()[0];
-    }
-
-    std::vector<ClipRecord> Index() {
-        std::vector<ClipRecord> records;
-        ClipIndex(app.settings().store(), {}).LoadClipRecords(records);
-        return records;
-    }
-
-    test::TempStore temp;
-    QString folder = QString::fromStdString(temp.folder()) + "/clips/";
-    test::ScriptedPrompts prompts;
-    std::unique_ptr<sim::SiteSimulator> site;
-    ViewerApp app;
-    MainFrame* frame = nullptr;
+    void SetUp() override { Start(); }
 };
 
 TEST_F(RecordingTest, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsTheClip) {
-    VideoChannelWindow* window = ConnectAndWatch();
+    VideoChannelWindow* window = WatchFirstChannel();
     ASSERT_TRUE(window);
     EXPECT_TRUE(window->action(cmd::kStartRecord)->isEnabled());
     EXPECT_FALSE(window->action(cmd::kStopRecord)->isEnabled());
@@ -113,7 +68,7 @@ TEST_F(RecordingTest, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsT
 }
 
 TEST_F(RecordingTest, ADisconnectWhileRecordingLeavesAClosedCompleteClipAndItsEntry) {
-    VideoChannelWindow* window = ConnectAndWatch();
+    VideoChannelWindow* window = WatchFirstChannel();
     ASSERT_TRUE(window);
     window->action(cmd::kStartRecord)->trigger();
     const QString avi = window->recorder()->aviFilePath();
@@ -133,7 +88,7 @@ TEST_F(RecordingTest, ADisconnectWhileRecordingLeavesAClosedCompleteClipAndItsEn
 TEST_F(RecordingTest, AFolderRemovedWhileRecordingGoesOnInTheDefaultFolderToldOnce) {
     const QString videos = QString::fromStdString(temp.folder()) + "/videos/";
     app.settings().SetDefaultRecordFolder(videos.toStdString());
-    VideoChannelWindow* window = ConnectAndWatch();
+    VideoChannelWindow* window = WatchFirstChannel();
     ASSERT_TRUE(window);
     window->action(cmd::kStartRecord)->trigger();
     ASSERT_TRUE(window->recording());
@@ -151,7 +106,7 @@ TEST_F(RecordingTest, AFolderRemovedWhileRecordingGoesOnInTheDefaultFolderToldOn
 }
 
 TEST_F(RecordingTest, AFolderThatCannotTakeClipsIsToldAndNothingRecords) {
-    VideoChannelWindow* window = ConnectAndWatch();
+    VideoChannelWindow* window = WatchFirstChannel();
     ASSERT_TRUE(window);
     app.settings().SetRecordPath("/proc/");
     window->action(cmd::kStartRecord)->trigger();
@@ -165,7 +120,7 @@ TEST_F(RecordingTest, AFolderThatCannotTakeClipsIsToldAndNothingRecords) {
 }
 
 TEST_F(RecordingTest, ALoginAgainWhileTheChannelDialogIsOpenStacksNoSecondDialog) {
-    ASSERT_TRUE(ConnectAndWatch());
+    ASSERT_TRUE(WatchFirstChannel());
     int dialogs = 0;
     {
         test::ModalScript script;
@@ -190,7 +145,7 @@ TEST_F(RecordingTest, ALoginAgainWhileTheChannelDialogIsOpenStacksNoSecondDialog
 }
 
 TEST_F(RecordingTest, SnapshotFreezesThePictureInAWindowOfItsOwn) {
-    VideoChannelWindow* window = ConnectAndWatch();
+    VideoChannelWindow* window = WatchFirstChannel();
     ASSERT_TRUE(window);
     window->action(cmd::kSnapshot)->trigger();
     SnapshotWindow* snapshot = nullptr;
@@ -202,7 +157,6 @@ TEST_F(RecordingTest, SnapshotFreezesThePictureInAWindowOfItsOwn) {
     ASSERT_TRUE(snapshot);
     EXPECT_TRUE(snapshot->isVisible());
     EXPECT_TRUE(snapshot->windowTitle().startsWith("0003 Gate -- "));
-    EXPECT_EQ(snapshot->windowTitle().size(), QString("0003 Gate -- 14:03:22").size());
     EXPECT_EQ(snapshot->rect().size(), QSize(320, 240));
     // Over the middle of the main window, not in a corner over its menus.
     EXPECT_LE((snapshot->geometry().center() - frame->geometry().center()).manhattanLength(), 2);

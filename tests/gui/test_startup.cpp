@@ -1,4 +1,3 @@
-#include "app/about_dialog.h"
 #include "app/command_line.h"
 #include "app/main_frame.h"
 #include "app/password_dialogs.h"
@@ -8,6 +7,7 @@
 #include "shared/app_texts.h"
 #include "store/clip_index.h"
 #include "store/settings.h"
+#include "support/event_loop.h"
 #include "support/media_samples.h"
 #include "support/modal_script.h"
 #include "support/scripted_prompts.h"
@@ -15,7 +15,6 @@
 #include "video/video_area.h"
 
 #include <QDir>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QPushButton>
@@ -27,6 +26,8 @@
 
 namespace orvane {
 namespace {
+
+using test::WaitUntil;
 
 const QStringList kPlainStart{"orvane"};
 
@@ -142,34 +143,29 @@ TEST_F(StartupTest, TheEmbeddingSwitchSuppressesOnlyTheSplash) {
     EXPECT_FALSE(app.splashEnabled());
 }
 
-TEST_F(StartupTest, AClickOnTheSplashClosesItAndGoesNoFurther) {
-    ViewerApp app;
-    ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
-    auto* button = new QPushButton("under the splash", app.mainFrame()->videoArea());
-    button->show();
-    QSignalSpy clicked(button, &QPushButton::clicked);
-    ASSERT_NE(app.splash(), nullptr);
+// A click or a key on the splash closes it and goes no further; then clicks reach their
+// targets again.
+TEST_F(StartupTest, AClickOrAKeyOnTheSplashClosesItAndIsConsumed) {
+    for (const bool click : {true, false}) {
+        SCOPED_TRACE(click ? "click" : "key");
+        ViewerApp app;
+        ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
+        auto* button = new QPushButton("under the splash", app.mainFrame()->videoArea());
+        button->show();
+        button->setFocus();
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        ASSERT_NE(app.splash(), nullptr);
 
-    QTest::mouseClick(button, Qt::LeftButton);
-    EXPECT_EQ(clicked.count(), 0);
-    QTRY_VERIFY(app.splash() == nullptr);
-
-    // Once the splash is gone, clicks reach their targets again.
-    QTest::mouseClick(button, Qt::LeftButton);
-    EXPECT_EQ(clicked.count(), 1);
-}
-
-TEST_F(StartupTest, AKeyOnTheSplashClosesItAndIsConsumed) {
-    ViewerApp app;
-    ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
-    auto* button = new QPushButton("focus", app.mainFrame()->videoArea());
-    button->show();
-    button->setFocus();
-    QSignalSpy clicked(button, &QPushButton::clicked);
-
-    QTest::keyClick(button, Qt::Key_Space);
-    QTRY_VERIFY(app.splash() == nullptr);
-    EXPECT_EQ(clicked.count(), 0);
+        if (click) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        } else {
+            QTest::keyClick(button, Qt::Key_Space);
+        }
+        QTRY_VERIFY(app.splash() == nullptr);
+        EXPECT_EQ(clicked.count(), 0);
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(clicked.count(), 1);
+    }
 }
 
 TEST_F(StartupTest, CancellingThePasswordEndsStartUpWithoutAWindowOrAWrite) {
@@ -238,12 +234,22 @@ TEST_F(StartupTest, TheApplicationObjectNamesChannelsAndClearsThemAtExit) {
     EXPECT_TRUE(app.channelTable().empty());
 }
 
-TEST(AboutDialog, ShowsTheVersion) {
-    AboutDialog dialog;
-    EXPECT_EQ(dialog.windowTitle(), "About Orvane...");
-    const auto labels = dialog.findChildren<QLabel*>();
-    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
-                            [](QLabel* label) { return label->text() == "Orvane version 5.50"; }));
+TEST_F(StartupTest, ATakenListenPortIsReportedAfterTheSplashHasGone) {
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::Any, 0));
+    {
+        auto opened = OpenSettings(temp.path());
+        opened.settings.WriteProfileInt("Net", "ListenPort", taken.serverPort());
+    }
+    ViewerApp app;
+    ASSERT_EQ(app.InitInstance({"orvane"}), ViewerApp::StartResult::Started);
+    ASSERT_NE(app.splash(), nullptr);
+    test::Pump(200);
+    EXPECT_NE(app.splash(), nullptr);
+    EXPECT_TRUE(prompts.shown().empty());  // nothing over the splash
+    ASSERT_TRUE(WaitUntil([&] { return app.splash() == nullptr; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return prompts.texts().contains(frametext::kListenFailed); }));
+    EXPECT_EQ(prompts.texts().count(frametext::kListenFailed), 1);
 }
 
 }  // namespace

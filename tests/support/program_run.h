@@ -16,14 +16,15 @@ struct ProgramRun {
 };
 
 // Runs one of the built programs to its end with standard input a pipe (no terminal) that
-// holds input. The event loop runs meanwhile, where there is one: a simulated site of the test
-// lives in it.
+// holds input, in workingDirectory when one is given. The event loop runs meanwhile, where
+// there is one: a simulated site of the test lives in it.
 inline ProgramRun RunProgram(
     const QString& program, const QStringList& arguments,
     const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
-    const QByteArray& input = {}) {
+    const QByteArray& input = {}, const QString& workingDirectory = {}) {
     QProcess process;
     process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workingDirectory);
     process.start(program, arguments);
     ProgramRun run;
     if (!process.waitForStarted()) {

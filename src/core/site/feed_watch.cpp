@@ -44,7 +44,7 @@ FeedWatch::Update FeedWatch::Check(const FeedTime& now) {
         return update;
     }
     // Made again on every check: past midnight the date joins the time.
-    QString mark = NoVideoSinceText(lastWall_, now.wall);
+    QString mark = NoVideoSinceText(lastWall_.toLocalTime(), now.wall.toLocalTime());
     if (mark != mark_) {
         mark_ = std::move(mark);
         update.markChanged = true;

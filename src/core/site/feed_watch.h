@@ -15,8 +15,10 @@ struct FeedTime {
     std::chrono::steady_clock::time_point steady;
     QDateTime wall;
 
+    // Taken for every frame: in UTC, as the local time would cost a look at the time zone
+    // (a stat of its file) each time. The watch turns it to local time when it shows it.
     static FeedTime Now() {
-        return {std::chrono::steady_clock::now(), QDateTime::currentDateTime()};
+        return {std::chrono::steady_clock::now(), QDateTime::currentDateTimeUtc()};
     }
 };
 using FeedClock = std::function<FeedTime()>;
@@ -48,7 +50,7 @@ class FeedWatch {
     const QString& mark() const { return mark_; }
     bool dead() const { return !mark_.isEmpty(); }
     bool outage() const { return outage_; }
-    const QDateTime& lastFrame() const { return lastWall_; }
+    QDateTime lastFrame() const { return lastWall_.toLocalTime(); }
 
   private:
     bool started_ = false;  // a frame has come

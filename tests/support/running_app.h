@@ -1,0 +1,67 @@
+#pragma once
+
+#include "app/main_frame.h"
+#include "app/viewer_app.h"
+#include "site_simulator.h"
+#include "store/clip_index.h"
+#include "support/scripted_prompts.h"
+#include "support/temp_store.h"
+#include "video/video_channel_window.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace orvane::test {
+
+// Orvane running as the operator has it: started quietly on a temporary store that calls a
+// simulated site, its main frame at 1024 x 768, clips recorded into a folder of the store's
+// own, and message boxes answered by script. A test states only the site it needs, and a
+// second site that calls back with an event when it is about alarms.
+class RunningApp : public testing::Test {
+  protected:
+    // A site streaming at 25 frames a second, the pace the recorders' clips assume.
+    static sim::SiteSimulatorOptions LiveSite();
+    // The site that calls back: no account of its own, it streams every channel at the login
+    // and sends the event given.
+    static sim::SiteSimulatorOptions CallingSite(std::vector<sim::SimulatedChannel> channels,
+                                                 Block event);
+
+    // Starts the site, writes the store that calls it (ReLink as given; `prepare` adds what
+    // the test's store holds besides) and starts the program.
+    void Start(sim::SiteSimulatorOptions options = LiveSite(), int reLink = 1,
+               const std::function<void(Settings&)>& prepare = {});
+    // The site again, on the port it had (0: any free one).
+    bool StartSite(sim::SiteSimulatorOptions options, quint16 port = 0);
+    bool StartCallingSite(sim::SiteSimulatorOptions options);
+    bool CallBack(sim::SiteSimulator& caller);
+    bool CallBack() { return CallBack(*callingSite); }
+
+    // Connect as the operator does, open the site's first channel and wait for its picture.
+    VideoChannelWindow* WatchFirstChannel();
+    // From now on every channel dialog is declined as it opens, but for `spared`.
+    void DeclineChannelDialogs() { decliner.start(5); }
+
+    std::vector<ClipRecord> Index();
+    static int SnapshotWindows();
+    void TearDown() override;
+
+    TempStore temp;
+    const QString folder = QString::fromStdString(temp.folder()) + "/clips/";
+    ScriptedPrompts prompts;
+    std::unique_ptr<sim::SiteSimulator> site;
+    std::unique_ptr<sim::SiteSimulator> callingSite;
+    ViewerApp app;
+    MainFrame* frame = nullptr;
+    QTimer decliner;
+    QPointer<QDialog> spared;  // a channel dialog the test answers itself
+    int declined = 0;
+};
+
+}  // namespace orvane::test
