@@ -120,6 +120,9 @@ TEST_F(ClipPlayerEngineTest, PositioningPausesAndStaysInsideTheClip) {
     EXPECT_EQ(engine.currentFrame(), 15);
     engine.SeekToFrame(21);  // past the end: only paused
     EXPECT_EQ(engine.currentFrame(), 15);
+    engine.SeekToFrame(20);  // the end itself is a position, as the slider's right stop
+    EXPECT_EQ(engine.currentFrame(), 20);
+    engine.GoFirstFrame();
     engine.GoLastFrame();
     EXPECT_EQ(engine.currentFrame(), 20);
     engine.StepForward();
