@@ -12,6 +12,7 @@
 #include "site_simulator.h"
 #include "support/event_loop.h"
 #include "support/fake_main_frame.h"
+#include "support/socket_flood.h"
 #include "wire/byte_order.h"
 #include "wire/message_builder.h"
 
@@ -21,12 +22,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -143,17 +140,8 @@ void Flood(const char* what, const std::function<Block()>& makeUnit, int seconds
         auto next = std::chrono::steady_clock::now();
         while (!stop) {
             const Block unit = makeUnit();
-            for (std::size_t at = 0; at < unit.size() && !stop;) {
-                const ssize_t n =
-                    ::send(fd, unit.data() + at, unit.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (n > 0) {
-                    at += static_cast<std::size_t>(n);
-                } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                    pollfd writable{fd, POLLOUT, 0};
-                    ::poll(&writable, 1, 10);
-                } else {
-                    return;
-                }
+            if (!test::SendWhole(fd, unit, stop)) {
+                return;
             }
             sent += unit.size();
             next += std::chrono::milliseconds(10);

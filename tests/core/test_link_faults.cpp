@@ -5,20 +5,17 @@
 #include "support/event_loop.h"
 #include "support/message_guard.h"
 #include "support/simulated_link.h"
+#include "support/socket_flood.h"
 #include "wire/bitmap_info.h"
 #include "wire/byte_order.h"
 #include "wire/message_builder.h"
 
 #include <QTimer>
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <random>
@@ -188,17 +185,8 @@ class FloodTest : public LinkFaultTest {
             auto next = std::chrono::steady_clock::now();
             while (!stop) {
                 const Block unit = makeUnit();
-                for (std::size_t at = 0; at < unit.size() && !abandon;) {
-                    const ssize_t n =
-                        ::send(fd, unit.data() + at, unit.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
-                    if (n > 0) {
-                        at += static_cast<std::size_t>(n);
-                    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                        pollfd writable{fd, POLLOUT, 0};
-                        ::poll(&writable, 1, 10);
-                    } else {
-                        abandon = true;  // the link is gone
-                    }
+                if (!test::SendWhole(fd, unit, abandon)) {
+                    abandon = true;  // the link is gone
                 }
                 sent += unit.size();
                 next += std::chrono::milliseconds(10);
