@@ -100,9 +100,12 @@ class AlarmCallBackTest : public test::RunningApp {
     CountingOutput* sound = nullptr;  // owned by the alarm
 };
 
+// The caller's first window starts the cascade again.
 TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindowsRecordThemselves) {
+    app.SetSetting(SettingId::VideoArrange, 0);
     ASSERT_TRUE(WatchOperatorSite());
     const QPointer<VideoChannelWindow> operatorWindow = frame->channelWindows()[0];
+    EXPECT_EQ(operatorWindow->pos(), QPoint(0, 0));
 
     bool replacedUnderDialog = false;
     int askedUnderDialog = 0;
@@ -125,7 +128,9 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
     ASSERT_NE(frame->session().connection(), nullptr);
     EXPECT_TRUE(frame->session().connection()->alarmMode());
     const auto windows = frame->channelWindows();
-    EXPECT_EQ(windows.size(), 2);
+    ASSERT_EQ(windows.size(), 2);
+    EXPECT_EQ(windows[0]->pos(), QPoint(0, 0));
+    EXPECT_EQ(windows[1]->pos(), QPoint(28, 22));
     EXPECT_TRUE(WaitUntil([&] { return SnapshotWindows() == 2; }));
 
     // Two alarm windows started the alarm once; the operator can stop it, once.
@@ -162,16 +167,6 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
 // The caller's link is replaced in the very turn of the event loop that made its first alarm
 // window, before anything posted then runs: the window's clip is there all the same, holding
 // the frames that came, from a key frame.
-TEST_F(AlarmCallBackTest, TheCallersFirstWindowStartsTheCascadeAgain) {
-    app.SetSetting(SettingId::VideoArrange, 0);
-    ASSERT_TRUE(WatchOperatorSite());
-    EXPECT_EQ(frame->channelWindows()[0]->pos(), QPoint(0, 0));
-    ASSERT_TRUE(CallBack());
-    ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
-    EXPECT_EQ(frame->channelWindows()[0]->pos(), QPoint(0, 0));
-    EXPECT_EQ(frame->channelWindows()[1]->pos(), QPoint(28, 22));
-}
-
 TEST_F(AlarmCallBackTest, ACallBackReplacedInTheTurnThatMadeItsWindowsLeavesItsClips) {
     DeclineChannelDialogs();
     int windowsMade = 0;
