@@ -254,47 +254,41 @@ TEST_F(AlarmCallBackTest, SixteenRecordingsFailingToStartAreOneNoticeThatSaysWhe
     EXPECT_TRUE(prompts.shown().empty());
 }
 
-TEST_F(AlarmCallBackTest, TheOperatorsChannelDialogGoesWithTheLinkACallBackReplaces) {
-    ASSERT_TRUE(WatchOperatorSite());
+// A dialog of the operator's link goes with the link a call-back replaces: what it was
+// showing was the operator's site's, and even an answer that comes now goes to no site.
+class DialogOfTheReplacedLink : public AlarmCallBackTest,
+                                public testing::WithParamInterface<int> {};
+INSTANTIATE_TEST_SUITE_P(Commands, DialogOfTheReplacedLink,
+                         testing::Values(cmd::kOpenChannel, cmd::kRemoteControl));
 
-    bool closedWithItsLink = false;
+TEST_P(DialogOfTheReplacedLink, GoesWithItAndItsAnswerGoesNowhere) {
+    ASSERT_TRUE(WatchOperatorSite());
     decliner.stop();
+    bool closedWithItsLink = false;
     test::ModalScript script;
-    script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
+    const auto replaceUnder = [&](QDialog* dialog) {
         spared = dialog;
         DeclineChannelDialogs();  // the calling site's own channel dialog
         EXPECT_TRUE(CallBack());
         ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
         closedWithItsLink = !dialog->isVisible() && dialog->result() == QDialog::Rejected;
-    });
-    frame->RunCommand(cmd::kOpenChannel);
-
-    EXPECT_TRUE(closedWithItsLink);
-    test::Pump(100);
-    // Nothing chosen from the operator's site's list went to the calling site.
-    EXPECT_EQ(callingSite->CountReceived(ClientMessage::OpenChannel), 0);
-    EXPECT_EQ(frame->channelWindows().size(), 2);
-}
-
-TEST_F(AlarmCallBackTest, TheRemoteControlDialogGoesWithTheLinkACallBackReplaces) {
-    ASSERT_TRUE(WatchOperatorSite());
-
-    bool closedWithItsLink = false;
-    test::ModalScript script;
-    script.Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
-        EXPECT_TRUE(CallBack());
-        ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
-        closedWithItsLink = !dialog->isVisible();
-        // Even an answer that comes now goes to no site.
-        dialog->Choose(RemoteControlDialog::kCloseSite);
-    });
-    frame->RunCommand(cmd::kRemoteControl);
-
+    };
+    if (GetParam() == cmd::kOpenChannel) {
+        script.Then<OpenChannelDialog>(replaceUnder);
+    } else {
+        script.Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
+            replaceUnder(dialog);
+            dialog->Choose(RemoteControlDialog::kCloseSite);
+        });
+    }
+    frame->RunCommand(GetParam());
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(closedWithItsLink);
     test::Pump(100);
+    EXPECT_EQ(callingSite->CountReceived(ClientMessage::OpenChannel), 0);
     EXPECT_EQ(callingSite->CountReceived(ClientMessage::CloseSite), 0);
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
+    EXPECT_EQ(frame->channelWindows().size(), 2);
 }
 
 // The operator's site cannot be reached; while "Can not connect" asks, a site calls back.
