@@ -9,22 +9,14 @@
 #include "net/connect_dialog.h"
 #include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
-#include "shared/command_ids.h"
 #include "store/event_log.h"
-#include "support/event_loop.h"
 #include "support/independent_readers.h"
-#include "support/modal_script.h"
 #include "support/running_app.h"
-#include "video/open_channel_dialog.h"
-#include "video/video_channel_window.h"
 #include "wire/byte_order.h"
 
-#include <QAction>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTcpServer>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 

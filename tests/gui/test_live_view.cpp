@@ -7,17 +7,11 @@
 #include "net/connect_flow.h"
 #include "net/ip_address_edit.h"
 #include "net/remote_control_dialogs.h"
-#include "shared/command_ids.h"
-#include "support/event_loop.h"
-#include "support/modal_script.h"
 #include "support/pending_listener.h"
 #include "support/running_app.h"
-#include "video/open_channel_dialog.h"
 #include "video/video_area.h"
-#include "video/video_channel_window.h"
 #include "video/video_tiling.h"
 
-#include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -27,8 +21,6 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>

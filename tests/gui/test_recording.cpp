@@ -1,19 +1,11 @@
 // Recording and snapshots from the live channel windows, against the simulated site.
 #include "common/outage_notice.h"
 #include "media/clip_recorder.h"
-#include "shared/command_ids.h"
-#include "support/event_loop.h"
 #include "support/independent_readers.h"
-#include "support/modal_script.h"
 #include "support/running_app.h"
-#include "video/open_channel_dialog.h"
 #include "video/snapshot_window.h"
-#include "video/video_channel_window.h"
 
-#include <QAction>
 #include <QDir>
-
-#include <gtest/gtest.h>
 
 namespace orvane {
 namespace {

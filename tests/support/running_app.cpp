@@ -1,10 +1,6 @@
 #include "support/running_app.h"
 
 #include "net/connect_dialog.h"
-#include "shared/command_ids.h"
-#include "support/event_loop.h"
-#include "support/modal_script.h"
-#include "video/open_channel_dialog.h"
 #include "video/snapshot_window.h"
 
 #include <QApplication>

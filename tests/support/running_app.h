@@ -2,12 +2,17 @@
 
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
+#include "shared/command_ids.h"
 #include "site_simulator.h"
 #include "store/clip_index.h"
+#include "support/event_loop.h"
+#include "support/modal_script.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
+#include "video/open_channel_dialog.h"
 #include "video/video_channel_window.h"
 
+#include <QAction>
 #include <QDialog>
 #include <QPointer>
 #include <QTimer>
