@@ -9,22 +9,14 @@
 #include "net/connect_dialog.h"
 #include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
-#include "shared/command_ids.h"
 #include "store/event_log.h"
-#include "support/event_loop.h"
 #include "support/independent_readers.h"
-#include "support/modal_script.h"
 #include "support/running_app.h"
-#include "video/open_channel_dialog.h"
-#include "video/video_channel_window.h"
 #include "wire/byte_order.h"
 
-#include <QAction>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTcpServer>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -100,9 +92,12 @@ class AlarmCallBackTest : public test::RunningApp {
     CountingOutput* sound = nullptr;  // owned by the alarm
 };
 
+// The caller's first window starts the cascade again.
 TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindowsRecordThemselves) {
+    app.SetSetting(SettingId::VideoArrange, 0);
     ASSERT_TRUE(WatchOperatorSite());
     const QPointer<VideoChannelWindow> operatorWindow = frame->channelWindows()[0];
+    EXPECT_EQ(operatorWindow->pos(), QPoint(0, 0));
 
     bool replacedUnderDialog = false;
     int askedUnderDialog = 0;
@@ -125,7 +120,9 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
     ASSERT_NE(frame->session().connection(), nullptr);
     EXPECT_TRUE(frame->session().connection()->alarmMode());
     const auto windows = frame->channelWindows();
-    EXPECT_EQ(windows.size(), 2);
+    ASSERT_EQ(windows.size(), 2);
+    EXPECT_EQ(windows[0]->pos(), QPoint(0, 0));
+    EXPECT_EQ(windows[1]->pos(), QPoint(28, 22));
     EXPECT_TRUE(WaitUntil([&] { return SnapshotWindows() == 2; }));
 
     // Two alarm windows started the alarm once; the operator can stop it, once.
@@ -162,16 +159,6 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
 // The caller's link is replaced in the very turn of the event loop that made its first alarm
 // window, before anything posted then runs: the window's clip is there all the same, holding
 // the frames that came, from a key frame.
-TEST_F(AlarmCallBackTest, TheCallersFirstWindowStartsTheCascadeAgain) {
-    app.SetSetting(SettingId::VideoArrange, 0);
-    ASSERT_TRUE(WatchOperatorSite());
-    EXPECT_EQ(frame->channelWindows()[0]->pos(), QPoint(0, 0));
-    ASSERT_TRUE(CallBack());
-    ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
-    EXPECT_EQ(frame->channelWindows()[0]->pos(), QPoint(0, 0));
-    EXPECT_EQ(frame->channelWindows()[1]->pos(), QPoint(28, 22));
-}
-
 TEST_F(AlarmCallBackTest, ACallBackReplacedInTheTurnThatMadeItsWindowsLeavesItsClips) {
     DeclineChannelDialogs();
     int windowsMade = 0;
@@ -259,47 +246,41 @@ TEST_F(AlarmCallBackTest, SixteenRecordingsFailingToStartAreOneNoticeThatSaysWhe
     EXPECT_TRUE(prompts.shown().empty());
 }
 
-TEST_F(AlarmCallBackTest, TheOperatorsChannelDialogGoesWithTheLinkACallBackReplaces) {
-    ASSERT_TRUE(WatchOperatorSite());
+// A dialog of the operator's link goes with the link a call-back replaces: what it was
+// showing was the operator's site's, and even an answer that comes now goes to no site.
+class DialogOfTheReplacedLink : public AlarmCallBackTest,
+                                public testing::WithParamInterface<int> {};
+INSTANTIATE_TEST_SUITE_P(Commands, DialogOfTheReplacedLink,
+                         testing::Values(cmd::kOpenChannel, cmd::kRemoteControl));
 
-    bool closedWithItsLink = false;
+TEST_P(DialogOfTheReplacedLink, GoesWithItAndItsAnswerGoesNowhere) {
+    ASSERT_TRUE(WatchOperatorSite());
     decliner.stop();
+    bool closedWithItsLink = false;
     test::ModalScript script;
-    script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
+    const auto replaceUnder = [&](QDialog* dialog) {
         spared = dialog;
         DeclineChannelDialogs();  // the calling site's own channel dialog
         EXPECT_TRUE(CallBack());
         ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
         closedWithItsLink = !dialog->isVisible() && dialog->result() == QDialog::Rejected;
-    });
-    frame->RunCommand(cmd::kOpenChannel);
-
-    EXPECT_TRUE(closedWithItsLink);
-    test::Pump(100);
-    // Nothing chosen from the operator's site's list went to the calling site.
-    EXPECT_EQ(callingSite->CountReceived(ClientMessage::OpenChannel), 0);
-    EXPECT_EQ(frame->channelWindows().size(), 2);
-}
-
-TEST_F(AlarmCallBackTest, TheRemoteControlDialogGoesWithTheLinkACallBackReplaces) {
-    ASSERT_TRUE(WatchOperatorSite());
-
-    bool closedWithItsLink = false;
-    test::ModalScript script;
-    script.Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
-        EXPECT_TRUE(CallBack());
-        ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
-        closedWithItsLink = !dialog->isVisible();
-        // Even an answer that comes now goes to no site.
-        dialog->Choose(RemoteControlDialog::kCloseSite);
-    });
-    frame->RunCommand(cmd::kRemoteControl);
-
+    };
+    if (GetParam() == cmd::kOpenChannel) {
+        script.Then<OpenChannelDialog>(replaceUnder);
+    } else {
+        script.Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
+            replaceUnder(dialog);
+            dialog->Choose(RemoteControlDialog::kCloseSite);
+        });
+    }
+    frame->RunCommand(GetParam());
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(closedWithItsLink);
     test::Pump(100);
+    EXPECT_EQ(callingSite->CountReceived(ClientMessage::OpenChannel), 0);
     EXPECT_EQ(callingSite->CountReceived(ClientMessage::CloseSite), 0);
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
+    EXPECT_EQ(frame->channelWindows().size(), 2);
 }
 
 // The operator's site cannot be reached; while "Can not connect" asks, a site calls back.

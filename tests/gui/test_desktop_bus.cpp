@@ -2,15 +2,11 @@
 // screensaver services on a private bus (ctest runs this under dbus-run-session).
 #include "desktop/desktop_notifier.h"
 #include "desktop/screen_inhibitor.h"
-#include "shared/command_ids.h"
-#include "support/event_loop.h"
 #include "support/running_app.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QVariantMap>
-
-#include <gtest/gtest.h>
 
 namespace orvane {
 namespace {

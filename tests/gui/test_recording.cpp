@@ -1,34 +1,34 @@
 // Recording and snapshots from the live channel windows, against the simulated site.
 #include "common/outage_notice.h"
 #include "media/clip_recorder.h"
-#include "shared/command_ids.h"
-#include "support/event_loop.h"
 #include "support/independent_readers.h"
-#include "support/modal_script.h"
 #include "support/running_app.h"
-#include "video/open_channel_dialog.h"
 #include "video/snapshot_window.h"
-#include "video/video_channel_window.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QDir>
-
-#include <gtest/gtest.h>
 
 namespace orvane {
 namespace {
 
 using test::WaitUntil;
 
-class RecordingTest : public test::RunningApp {
+class Recording : public test::RunningApp {
   protected:
     void SetUp() override { Start(); }
 };
 
-TEST_F(RecordingTest, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsTheClip) {
+// A folder that cannot take clips is told and nothing records; Record writes the buffered
+// frames at once and shows its mark; Stop, or a Disconnect, ends a complete clip.
+TEST_F(Recording, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsTheClip) {
     VideoChannelWindow* window = WatchFirstChannel();
     ASSERT_TRUE(window);
+    app.settings().SetRecordPath("/proc/");
+    window->action(cmd::kStartRecord)->trigger();
+    EXPECT_FALSE(window->recording());
+    const QString notice = frame->outages()->Current(OutageKind::Recording).text;
+    EXPECT_TRUE(notice.contains("/proc/") && notice.contains(".avi")) << notice.toStdString();
+    EXPECT_TRUE(Index().empty());
+    app.settings().SetRecordPath(folder.toStdString());
     EXPECT_TRUE(window->action(cmd::kStartRecord)->isEnabled());
     EXPECT_FALSE(window->action(cmd::kStopRecord)->isEnabled());
 
@@ -42,7 +42,6 @@ TEST_F(RecordingTest, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsT
     const QString avi = window->recorder()->aviFilePath();
     EXPECT_TRUE(avi.startsWith(folder));
     ASSERT_TRUE(WaitUntil([&] { return Index().size() == 1u; }));  // listed by its writer
-
     // The operator sees the mark: a red dot in the picture's top right corner.
     const QImage shown = window->pictureView()->grab().toImage();
     const QColor mark = shown.pixelColor(shown.width() - 12, 12);
@@ -53,7 +52,6 @@ TEST_F(RecordingTest, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsT
     window->action(cmd::kStopRecord)->trigger();
     EXPECT_FALSE(window->recording());
     EXPECT_TRUE(window->action(cmd::kStartRecord)->isEnabled());
-
     const auto probed = test::ProbeVideo(avi.toStdString());
     ASSERT_TRUE(probed.opened);
     EXPECT_GE(probed.packetKeys.size(), 20u);
@@ -64,28 +62,24 @@ TEST_F(RecordingTest, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsT
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].location, "Gate");
     EXPECT_EQ(entries[0].path, folder);
-    EXPECT_TRUE(prompts.shown().empty());
-}
 
-TEST_F(RecordingTest, ADisconnectWhileRecordingLeavesAClosedCompleteClipAndItsEntry) {
-    VideoChannelWindow* window = WatchFirstChannel();
-    ASSERT_TRUE(window);
+    SCOPED_TRACE("a Disconnect while recording leaves a closed complete clip and its entry");
     window->action(cmd::kStartRecord)->trigger();
-    const QString avi = window->recorder()->aviFilePath();
+    const QString second = window->recorder()->aviFilePath();
     ASSERT_TRUE(WaitUntil([&] { return window->recorder()->frameIndex() >= 10; }));
     frame->RunCommand(cmd::kDisconnect);
     ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().isEmpty(); }));
-
-    const auto riff = test::RiffFile::Load(avi.toStdString());
+    const auto riff = test::RiffFile::Load(second.toStdString());
     ASSERT_TRUE(riff);
     EXPECT_EQ(riff->FindAll("idx1").size(), 1u);  // written only by an orderly end
     const auto samples = riff->FindAll("00dc").size();
     EXPECT_GE(samples, 10u);
-    EXPECT_EQ(test::ProbeVideo(avi.toStdString()).packetKeys.size(), samples);
-    EXPECT_EQ(Index().size(), 1u);
+    EXPECT_EQ(test::ProbeVideo(second.toStdString()).packetKeys.size(), samples);
+    EXPECT_EQ(Index().size(), 2u);
+    EXPECT_TRUE(prompts.shown().empty());
 }
 
-TEST_F(RecordingTest, AFolderRemovedWhileRecordingGoesOnInTheDefaultFolderToldOnce) {
+TEST_F(Recording, AFolderRemovedWhileRecordingGoesOnInTheDefaultFolderToldOnce) {
     const QString videos = QString::fromStdString(temp.folder()) + "/videos/";
     app.settings().SetDefaultRecordFolder(videos.toStdString());
     VideoChannelWindow* window = WatchFirstChannel();
@@ -105,63 +99,39 @@ TEST_F(RecordingTest, AFolderRemovedWhileRecordingGoesOnInTheDefaultFolderToldOn
     EXPECT_TRUE(prompts.shown().empty());
 }
 
-TEST_F(RecordingTest, AFolderThatCannotTakeClipsIsToldAndNothingRecords) {
+// A second channel dialog never stacks on the first; Snapshot freezes the picture in a window
+// of its own, over the middle of the main window.
+TEST_F(Recording, ALoginAgainWhileTheChannelDialogIsOpenStacksNoSecondDialogAndSnapshot) {
     VideoChannelWindow* window = WatchFirstChannel();
     ASSERT_TRUE(window);
-    app.settings().SetRecordPath("/proc/");
-    window->action(cmd::kStartRecord)->trigger();
-    EXPECT_FALSE(window->recording());
-    EXPECT_TRUE(window->action(cmd::kStartRecord)->isEnabled());
-    EXPECT_TRUE(prompts.shown().empty());
-    const QString notice = frame->outages()->Current(OutageKind::Recording).text;
-    EXPECT_TRUE(notice.contains("/proc/")) << notice.toStdString();
-    EXPECT_TRUE(notice.contains(".avi"));
-    EXPECT_TRUE(Index().empty());
-}
-
-TEST_F(RecordingTest, ALoginAgainWhileTheChannelDialogIsOpenStacksNoSecondDialog) {
-    ASSERT_TRUE(WatchFirstChannel());
     int dialogs = 0;
-    {
-        test::ModalScript script;
-        script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
-            ++dialogs;
-            frame->RunCommand(cmd::kOpenChannel);  // what a site's next login asks for
-            dialog->reject();
-        });
-        frame->RunCommand(cmd::kOpenChannel);
-        EXPECT_TRUE(script.finished());
-        EXPECT_EQ(script.unexpected(), 0) << "a second dialog opened over the first";
-        EXPECT_EQ(dialogs, 1);
-    }
-    // Closed, the command opens the dialog again.
-    test::ModalScript again;
-    again.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
+    test::ModalScript script;
+    script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
         ++dialogs;
+        frame->RunCommand(cmd::kOpenChannel);  // what a site's next login asks for
         dialog->reject();
     });
     frame->RunCommand(cmd::kOpenChannel);
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(script.unexpected(), 0) << "a second dialog opened over the first";
+    script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
+        ++dialogs;
+        dialog->reject();
+    });
+    frame->RunCommand(cmd::kOpenChannel);  // closed, the command opens the dialog again
     EXPECT_EQ(dialogs, 2);
-}
 
-TEST_F(RecordingTest, SnapshotFreezesThePictureInAWindowOfItsOwn) {
-    VideoChannelWindow* window = WatchFirstChannel();
-    ASSERT_TRUE(window);
     window->action(cmd::kSnapshot)->trigger();
+    ASSERT_EQ(SnapshotWindows(), 1);
     SnapshotWindow* snapshot = nullptr;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* found = qobject_cast<SnapshotWindow*>(widget)) {
-            snapshot = found;
-        }
+        snapshot = snapshot ? snapshot : qobject_cast<SnapshotWindow*>(widget);
     }
-    ASSERT_TRUE(snapshot);
     EXPECT_TRUE(snapshot->isVisible());
     EXPECT_TRUE(snapshot->windowTitle().startsWith("0003 Gate -- "));
     EXPECT_EQ(snapshot->rect().size(), QSize(320, 240));
-    // Over the middle of the main window, not in a corner over its menus.
     EXPECT_LE((snapshot->geometry().center() - frame->geometry().center()).manhattanLength(), 2);
     EXPECT_EQ(snapshot->picture().size(), QSize(320, 240));
-    snapshot->close();
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// How the program starts (command line, password gate, splash, what it reports) and how a
+// quit signal ends it.
 #include "app/command_line.h"
 #include "app/main_frame.h"
 #include "app/password_dialogs.h"
@@ -6,6 +8,7 @@
 #include "playback/clip_player_window.h"
 #include "shared/app_texts.h"
 #include "store/clip_index.h"
+#include "store/program_lock.h"
 #include "store/settings.h"
 #include "support/event_loop.h"
 #include "support/media_samples.h"
@@ -16,7 +19,6 @@
 
 #include <QDir>
 #include <QLineEdit>
-#include <QMdiArea>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -24,12 +26,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace orvane {
 namespace {
 
 using test::WaitUntil;
 
 const QStringList kPlainStart{"orvane"};
+const QStringList kQuietStart{"orvane", "/Embedding"};
 
 // The clip player windows that are open.
 QList<ClipPlayerWindow*> Players() {
@@ -44,17 +49,29 @@ QList<ClipPlayerWindow*> Players() {
 
 class StartupTest : public testing::Test {
   protected:
+    void LockWithPassword(const char* password) {
+        auto opened = OpenSettings(temp.path());
+        ProgramLock(opened.settings).SavePassword("guard", password);
+    }
+
     test::TempStore temp;
     test::ScriptedPrompts prompts;
 };
 
 TEST(CommandLine, OnlyEmbeddingAndAutomationSwitchesCount) {
-    EXPECT_TRUE(IsEmbeddedStart({"orvane", "/Embedding"}));
-    EXPECT_TRUE(IsEmbeddedStart({"orvane", "-AUTOMATION"}));
-    EXPECT_TRUE(IsEmbeddedStart({"orvane", "file.avi", "/embedding"}));
-    EXPECT_FALSE(IsEmbeddedStart({"orvane", "Embedding"}));
-    EXPECT_FALSE(IsEmbeddedStart({"orvane", "/Embed"}));
-    EXPECT_FALSE(IsEmbeddedStart({"/Embedding"}));  // the program's own name is no switch
+    const struct {
+        QStringList arguments;
+        bool embedded;
+    } rows[] = {{{"orvane", "/Embedding"}, true},
+                {{"orvane", "-AUTOMATION"}, true},
+                {{"orvane", "file.avi", "/embedding"}, true},
+                {{"orvane", "Embedding"}, false},
+                {{"orvane", "/Embed"}, false},
+                {{"/Embedding"}, false}};  // the program's own name is no switch
+    for (const auto& row : rows) {
+        EXPECT_EQ(IsEmbeddedStart(row.arguments), row.embedded)
+            << row.arguments.join(' ').toStdString();
+    }
 }
 
 TEST(CommandLine, QtOptionsAndSwitchesAreTakenClipsKeptAndAnythingElseNamed) {
@@ -87,6 +104,8 @@ TEST(CommandLine, QtOptionsAndSwitchesAreTakenClipsKeptAndAnythingElseNamed) {
     }
 }
 
+// The embedding switch suppresses only the splash; clips named at start open in players
+// once the main frame is up.
 TEST_F(StartupTest, ClipsNamedAtStartOpenInPlayersOnceTheMainFrameIsUp) {
     const QFileInfo clip(test::MediaSample("fc_mjpeg.avi"));
     {
@@ -99,7 +118,9 @@ TEST_F(StartupTest, ClipsNamedAtStartOpenInPlayersOnceTheMainFrameIsUp) {
     ViewerApp app;
     app.OpenClipFiles({clip.absoluteFilePath(), temp.File("missing.avi").c_str()});
     EXPECT_TRUE(Players().isEmpty());
-    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
+    ASSERT_EQ(app.InitInstance(kQuietStart), ViewerApp::StartResult::Started);
+    EXPECT_EQ(app.splash(), nullptr);
+    EXPECT_FALSE(app.splashEnabled());
 
     // The file that cannot be played is told by its player, which then closes.
     QTRY_COMPARE_WITH_TIMEOUT(prompts.texts(), QStringList{playertext::kOpenFileError}, 5000);
@@ -117,83 +138,56 @@ TEST_F(StartupTest, ClipsNamedAtStartOpenInPlayersOnceTheMainFrameIsUp) {
     EXPECT_FALSE(app.mainFrame()->windowState() & Qt::WindowMinimized);
 }
 
-TEST_F(StartupTest, WithoutALockTheMainFrameOpensMaximisedWithTheSplash) {
-    ViewerApp app;
-    ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
-    MainFrame* frame = app.mainFrame();
-    ASSERT_NE(frame, nullptr);
-    EXPECT_EQ(frame->windowTitle(), "Orvane");
-    EXPECT_TRUE(frame->isVisible());
-    EXPECT_TRUE(frame->windowState() & Qt::WindowMaximized);
-    EXPECT_TRUE(prompts.shown().empty());
-
-    ASSERT_NE(app.splash(), nullptr);
-    EXPECT_EQ(app.splash()->size(), QSize(245, 240));
-    EXPECT_TRUE(app.splash()->isVisible());
-    // It goes by itself after 750 ms.
-    QTRY_VERIFY_WITH_TIMEOUT(app.splash() == nullptr, 3000);
-    EXPECT_EQ(app.ExitInstance(0), 0);
-}
-
-TEST_F(StartupTest, TheEmbeddingSwitchSuppressesOnlyTheSplash) {
-    ViewerApp app;
-    ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
-    EXPECT_NE(app.mainFrame(), nullptr);
-    EXPECT_EQ(app.splash(), nullptr);
-    EXPECT_FALSE(app.splashEnabled());
-}
-
-// A click or a key on the splash closes it and goes no further; then clicks reach their
-// targets again.
-TEST_F(StartupTest, AClickOrAKeyOnTheSplashClosesItAndIsConsumed) {
-    for (const bool click : {true, false}) {
-        SCOPED_TRACE(click ? "click" : "key");
+// The main frame opens maximised under the splash, which goes by itself after 750 ms or at
+// a click or a key, consumed; then clicks reach their targets again.
+TEST_F(StartupTest, TheSplashGoesByItselfOrAtAClickOrAKeyItConsumes) {
+    for (const int way : {0, 1, 2}) {
+        SCOPED_TRACE(way);
         ViewerApp app;
         ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
-        auto* button = new QPushButton("under the splash", app.mainFrame()->videoArea());
+        MainFrame* frame = app.mainFrame();
+        EXPECT_EQ(frame->windowTitle(), "Orvane");
+        EXPECT_TRUE(frame->isVisible());
+        EXPECT_TRUE(frame->windowState() & Qt::WindowMaximized);
+        ASSERT_NE(app.splash(), nullptr);
+        EXPECT_EQ(app.splash()->size(), QSize(245, 240));
+        EXPECT_TRUE(app.splash()->isVisible());
+        auto* button = new QPushButton("under the splash", frame->videoArea());
         button->show();
         button->setFocus();
         QSignalSpy clicked(button, &QPushButton::clicked);
-        ASSERT_NE(app.splash(), nullptr);
-
-        if (click) {
+        if (way == 1) {
             QTest::mouseClick(button, Qt::LeftButton);
-        } else {
+        } else if (way == 2) {
             QTest::keyClick(button, Qt::Key_Space);
         }
-        QTRY_VERIFY(app.splash() == nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(app.splash() == nullptr, 3000);
         EXPECT_EQ(clicked.count(), 0);
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(clicked.count(), 1);
+        EXPECT_TRUE(prompts.shown().empty());
+        EXPECT_EQ(app.ExitInstance(0), 0);
     }
 }
 
-TEST_F(StartupTest, CancellingThePasswordEndsStartUpWithoutAWindowOrAWrite) {
-    {
-        auto opened = OpenSettings(temp.path());
-        ProgramLock(opened.settings).SavePassword("guard", "pw");
-    }
+TEST_F(StartupTest, ThePasswordGateStartsOnTheRightPasswordAndCancelEndsWithoutAWrite) {
+    LockWithPassword("pw");
     const std::string before = test::ReadFileBytes(temp.path());
-
-    ViewerApp app;
-    test::ModalScript script;
-    script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) { dialog->reject(); });
-    EXPECT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Declined);
-    EXPECT_EQ(app.mainFrame(), nullptr);
-    EXPECT_EQ(app.splash(), nullptr);
-    EXPECT_TRUE(script.finished());
-    EXPECT_EQ(test::ReadFileBytes(temp.path()), before);
-}
-
-TEST_F(StartupTest, TheRightPasswordLetsTheProgramStart) {
     {
-        auto opened = OpenSettings(temp.path());
-        ProgramLock(opened.settings).SavePassword("guard", "");
+        ViewerApp app;
+        test::ModalScript script;
+        script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) { dialog->reject(); });
+        EXPECT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Declined);
+        EXPECT_EQ(app.mainFrame(), nullptr);
+        EXPECT_EQ(app.splash(), nullptr);
+        EXPECT_TRUE(script.finished());
+        EXPECT_EQ(test::ReadFileBytes(temp.path()), before);
     }
     ViewerApp app;
     test::ModalScript script;
     script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) {
         EXPECT_EQ(dialog->userNameEdit()->text(), "guard");
+        dialog->passwordEdit()->setText("pw");
         dialog->accept();
     });
     EXPECT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
@@ -213,25 +207,14 @@ TEST_F(StartupTest, WithoutSocketsTheProgramSaysSoAndDoesNotStart) {
 TEST_F(StartupTest, AnUnusableStoreIsReportedOnceAndLeftAlone) {
     const std::string notes = "not a database\n";
     test::WriteFileBytes(temp.path(), notes);
-
     ViewerApp app;
     ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
     QApplication::processEvents();
     // Told once (the defaults may also find the call-back port taken: another message).
     EXPECT_EQ(prompts.texts().filter(QString::fromStdString(temp.path())).size(), 1);
     EXPECT_EQ(app.settings().LimitDiskSpaceMb(), 50);
-
     app.SetSetting(SettingId::CheckTimer, 30);
     EXPECT_EQ(test::ReadFileBytes(temp.path()), notes);
-}
-
-TEST_F(StartupTest, TheApplicationObjectNamesChannelsAndClearsThemAtExit) {
-    ViewerApp app;
-    app.channelTable().Replace({{3, "Gate"}, {3, "Other"}});
-    EXPECT_EQ(app.GetChannelName(3), "Gate");
-    EXPECT_EQ(app.GetChannelName(9), "");
-    app.ExitInstance(0);
-    EXPECT_TRUE(app.channelTable().empty());
 }
 
 TEST_F(StartupTest, ATakenListenPortIsReportedAfterTheSplashHasGone) {
@@ -250,6 +233,44 @@ TEST_F(StartupTest, ATakenListenPortIsReportedAfterTheSplashHasGone) {
     ASSERT_TRUE(WaitUntil([&] { return app.splash() == nullptr; }, 3000));
     EXPECT_TRUE(WaitUntil([&] { return prompts.texts().contains(frametext::kListenFailed); }));
     EXPECT_EQ(prompts.texts().count(frametext::kListenFailed), 1);
+}
+
+using QuitOnSignalTest = StartupTest;
+
+// TERM or HUP closes the frame as Exit does, after the open dialogs are rejected one after
+// the other (a caller that opens another once its dialog is gone included).
+TEST_F(QuitOnSignalTest, TermAndHangupRejectOpenDialogsThenCloseTheMainFrame) {
+    for (const int signalNumber : {SIGTERM, SIGHUP}) {
+        ViewerApp app;
+        ASSERT_EQ(app.InitInstance(kQuietStart), ViewerApp::StartResult::Started);
+        MainFrame* frame = app.mainFrame();
+        std::vector<int> results;
+        bool frameShownWhenDialogsReturned = false;
+        QTimer::singleShot(0, frame, [&] {
+            for (int i = 0; i < 2; ++i) {
+                QDialog dialog(frame);
+                // Accepted, not rejected, if the quit request never reaches the dialog.
+                QTimer::singleShot(2000, &dialog, &QDialog::accept);
+                if (i == 0) {
+                    QTimer::singleShot(30, [signalNumber] { std::raise(signalNumber); });
+                }
+                results.push_back(dialog.exec());
+            }
+            frameShownWhenDialogsReturned = frame->isVisible();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(results.size() == 2 && !frame->isVisible(), 3000);
+        EXPECT_EQ(results, (std::vector<int>{QDialog::Rejected, QDialog::Rejected}));
+        EXPECT_TRUE(frameShownWhenDialogsReturned);
+        EXPECT_EQ(app.mainFrame(), frame);
+    }
+}
+
+TEST_F(QuitOnSignalTest, ASignalDuringThePasswordGateDeclinesTheStart) {
+    LockWithPassword("pw");
+    ViewerApp app;
+    QTimer::singleShot(30, [] { std::raise(SIGINT); });
+    EXPECT_EQ(app.InitInstance(kQuietStart), ViewerApp::StartResult::Declined);
+    EXPECT_EQ(app.mainFrame(), nullptr);
 }
 
 }  // namespace

@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 
 namespace {
-
 QtMessageHandler g_previousHandler = nullptr;
-
 void FailOnCritical(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg) {
         ADD_FAILURE() << "critical Qt message: " << message.toStdString();
@@ -18,7 +16,6 @@ void FailOnCritical(QtMsgType type, const QMessageLogContext& context, const QSt
         g_previousHandler(type, context, message);
     }
 }
-
 }  // namespace
 
 int main(int argc, char** argv) {

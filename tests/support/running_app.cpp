@@ -1,12 +1,11 @@
 #include "support/running_app.h"
 
-#include "support/event_loop.h"
-#include "support/operator_connect.h"
-#include "video/open_channel_dialog.h"
+#include "net/connect_dialog.h"
 #include "video/snapshot_window.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 
 namespace orvane::test {
 
@@ -66,7 +65,17 @@ bool RunningApp::CallBack(sim::SiteSimulator& caller) {
 }
 
 VideoChannelWindow* RunningApp::WatchFirstChannel() {
-    ConnectAsOperator(frame);
+    // The password typed into the connect dialog (the store has the address and user), and
+    // the first channel the site offers opened.
+    ModalScript script;
+    script
+        .Then<ConnectDialog>([](ConnectDialog* dialog) {
+            dialog->passwordEdit()->setText("admin");
+            dialog->accept();
+        })
+        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
+    frame->RunCommand(cmd::kConnect);
+    WaitUntil([&] { return script.finished(); });
     const bool watching = WaitUntil([&] {
         const auto windows = frame->channelWindows();
         return !windows.isEmpty() && !windows[0]->picture().isNull();

@@ -2,12 +2,17 @@
 
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
+#include "shared/command_ids.h"
 #include "site_simulator.h"
 #include "store/clip_index.h"
+#include "support/event_loop.h"
+#include "support/modal_script.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
+#include "video/open_channel_dialog.h"
 #include "video/video_channel_window.h"
 
+#include <QAction>
 #include <QDialog>
 #include <QPointer>
 #include <QTimer>
@@ -37,15 +42,14 @@ class RunningApp : public testing::Test {
     // the test's store holds besides) and starts the program.
     void Start(sim::SiteSimulatorOptions options = LiveSite(), int reLink = 1,
                const std::function<void(Settings&)>& prepare = {});
-    // The site again, on the port it had (0: any free one).
-    bool StartSite(sim::SiteSimulatorOptions options, quint16 port = 0);
+    bool StartSite(sim::SiteSimulatorOptions options, quint16 port = 0);  // 0: any free port
     bool StartCallingSite(sim::SiteSimulatorOptions options);
     bool CallBack(sim::SiteSimulator& caller);
     bool CallBack() { return CallBack(*callingSite); }
 
-    // Connect as the operator does, open the site's first channel and wait for its picture.
+    // Connects as the operator does, opens the site's first channel and waits for its picture.
     VideoChannelWindow* WatchFirstChannel();
-    // From now on every channel dialog is declined as it opens, but for `spared`.
+    // From now on every channel dialog but `spared` is declined as it opens.
     void DeclineChannelDialogs() { decliner.start(5); }
 
     std::vector<ClipRecord> Index();
