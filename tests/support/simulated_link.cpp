@@ -68,6 +68,14 @@ int LiveWindows(const HeadlessChannelHost& host) {
                                           [](const auto& window) { return !window->closed(); }));
 }
 
+CallSettings AdminCall(int reLink) {
+    CallSettings call;
+    call.user = "admin";
+    call.password = "admin";
+    call.reLink = reLink;
+    return call;
+}
+
 void ConnectionLink::MakeConnection(const CallSettings& call, int tickMs) {
     connection = std::make_unique<SiteConnection>(
         SiteConnection::Services{channels, host, frame, &events}, call);
@@ -75,21 +83,16 @@ void ConnectionLink::MakeConnection(const CallSettings& call, int tickMs) {
 }
 
 void ConnectionLink::Connect(const std::string& user, const std::string& password, int reLink) {
-    CallSettings call;
+    CallSettings call = AdminCall(reLink);
     call.user = user;
     call.password = password;
-    call.reLink = reLink;
     MakeConnection(call, kFastTickMs);
     ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
     connection->Start(false);
 }
 
 QTcpSocket* ConnectionLink::ConnectToScriptedPeer(int tickMs, int reLink) {
-    CallSettings call;
-    call.user = "admin";
-    call.password = "admin";
-    call.reLink = reLink;
-    MakeConnection(call, tickMs);
+    MakeConnection(AdminCall(reLink), tickMs);
     if ((!peerListener.isListening() && !peerListener.listen(QHostAddress::LocalHost, 0)) ||
         !ConnectBlocking(connection->socket(), "127.0.0.1", peerListener.serverPort(), 5000) ||
         !WaitUntil([&] { return peerListener.hasPendingConnections(); })) {
@@ -130,11 +133,7 @@ std::uint64_t ConnectionLink::FramesOf(std::uint32_t number) const {
 }
 
 SessionLink::SessionLink() {
-    CallSettings call;
-    call.user = "admin";
-    call.password = "admin";
-    call.reLink = 1;
-    settings.SaveCall(call);
+    settings.SaveCall(AdminCall());
     session.SetTiming({5000, 100, kFastTickMs});
     QObject::connect(&session, &SiteSession::notified,
                      [this](SiteNotice id) { posted.push_back(id); });

@@ -27,6 +27,9 @@ namespace orvane::test {
 // Tests run the connection's tick ten times faster than the design's 100 ms.
 inline constexpr int kFastTickMs = 10;
 
+// The call settings of admin/admin, as the tests' connections log in.
+CallSettings AdminCall(int reLink = 1);
+
 // A simulated site listening on a loopback port of its own; fails the test when it cannot.
 std::unique_ptr<sim::SiteSimulator> StartSite(sim::SiteSimulatorOptions options = {});
 
