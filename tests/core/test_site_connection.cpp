@@ -1,7 +1,5 @@
 // The site connection against the simulated site over real loopback sockets.
 #include "media/clip_recorder.h"
-#include "site/blocking_connect.h"
-#include "support/event_loop.h"
 #include "support/file_gate.h"
 #include "support/media_samples.h"
 #include "support/message_guard.h"
@@ -16,45 +14,38 @@ namespace {
 
 using sim::SiteSimulatorOptions;
 using test::Requests;
+using test::SiteMessageOf;
 using test::WaitUntil;
 using SiteConnectionTest = test::ConnectionLink;
 
-Block SiteMessageOf(SiteMessage type, std::uint32_t first = 0, std::uint32_t second = 0,
-                    const Block& payload = {}) {
-    return BuildSiteMessage(static_cast<std::uint8_t>(type), first, second, payload);
-}
-
-// Channel names are Windows-1252 bytes as the site sends them, one a full 32-byte field.
-TEST_F(SiteConnectionTest, LoginFillsTheChannelTableWithPermittedEntriesInTheSitesCodePage) {
+// A wrong password is refused; a site may ask for the login again first; it takes no more
+// sessions than its limit. The channel table holds the entries the site permits, their names
+// decoded from Windows-1252 bytes as the site sends them, one a full 32-byte field.
+TEST_F(SiteConnectionTest, RejectedRepeatedAndLimitedLoginsAndTheChannelTable) {
     SiteSimulatorOptions options;
     options.channels = {{3, 1, "M\xFCller T\xFCr"},
                         {0, 2, "Zero"},
                         {-4, 3, "Negative"},
                         {7, 4, std::string(32, '\xE9')}};
     options.siteBits = 2;
-    ASSERT_TRUE(LogInToNewSite(options));
-    ASSERT_EQ(channels.size(), 2u);
-    EXPECT_EQ(channels.GetChannelName(3), "M\u00fcller T\u00fcr");
-    EXPECT_EQ(QString::fromStdString(channels.GetChannelName(7)), QString(32, QChar(0xE9)));
-    EXPECT_FALSE(connection->channelOpenPermission());
-    EXPECT_TRUE(connection->channelClosePermission());
-    EXPECT_TRUE(connection->peerText().startsWith("IP Address: 127.0.0.1"));
-}
-
-TEST_F(SiteConnectionTest, RejectedLimitedAndRepeatedLogins) {
-    SiteSimulatorOptions options;
     options.maxSessions = 1;
     options.loginAgainFirst = true;
     StartSite(options);
     Connect("admin", "wrong");
     ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LoginRejected); }));
     frame.notices.clear();
-    Connect();  // LoginAgain first, then accepted
+    Connect();
     ASSERT_TRUE(LoggedIn());
     // Each session's first Login is answered with LoginAgain: two per session.
     EXPECT_EQ(site->CountReceived(ClientMessage::Login), 4);
+    ASSERT_EQ(channels.size(), 2u);
+    EXPECT_EQ(channels.GetChannelName(3), "M\u00fcller T\u00fcr");
+    EXPECT_EQ(QString::fromStdString(channels.GetChannelName(7)), QString(32, QChar(0xE9)));
+    EXPECT_FALSE(connection->channelOpenPermission());
+    EXPECT_TRUE(connection->channelClosePermission());
+    EXPECT_TRUE(connection->peerText().startsWith("IP Address: 127.0.0.1"));
 
-    test::FakeMainFrame secondFrame;  // a second client beyond the site's limit
+    test::FakeMainFrame secondFrame;
     SiteConnection second({channels, host, secondFrame, nullptr}, test::AdminCall());
     ASSERT_TRUE(ConnectBlocking(second.socket(), "127.0.0.1", site->port(), 5000));
     second.Start(false);
@@ -189,17 +180,31 @@ TEST_P(ReLinkTest, ALostLinkKeepsTheWindowsOnlyWithReLinkOn) {
 INSTANTIATE_TEST_SUITE_P(OnAndOff, ReLinkTest, testing::Values(1, 0),
                          [](const auto& param) { return param.param ? "On" : "Off"; });
 
-// A site that has not accepted the login yet (a calling site may never do so) still gets the
-// channel requests; what acts on the site itself waits for a login it has accepted.
-TEST_F(SiteConnectionTest, BeforeTheFirstLoginIsAcceptedChannelRequestsGoAndRemoteControlDoesNot) {
+// Before the site accepts a login (a calling site may never do so), channel requests go at
+// once; after a reconnect, OpenChannel and CloseChannel wait for the new login and go only when
+// it is accepted; FixChannel always goes at once. What acts on the site itself (remote
+// control) waits for an accepted login, behind whatever that login let go.
+enum class Login { First, AgainAccepted, AgainRefused };
+
+class ChannelRequests : public SiteConnectionTest, public testing::WithParamInterface<Login> {};
+
+TEST_P(ChannelRequests, GoBeforeTheFirstLoginIsAcceptedAndWaitForTheNewLoginAfterAReconnect) {
+    const bool again = GetParam() != Login::First;
     SiteSimulatorOptions options;
-    options.acceptLogin = false;
+    options.acceptLogin = false;  // the test gives the answers
     options.streamOnLogin = true;
     StartSite(options);
     Connect();
     auto* gate = WaitForWindow(1);
     auto* yard = WaitForWindow(2);
     ASSERT_TRUE(gate && yard);
+    if (again) {
+        site->DropLinks();
+        ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkLost); }));
+        connection->RecreateSocket();
+        ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
+        connection->Start(false);
+    }
     ASSERT_FALSE(connection->loggedIn());
     EXPECT_FALSE(connection->SendCloseSite());
     EXPECT_FALSE(connection->SendRebootSite());
@@ -209,57 +214,34 @@ TEST_F(SiteConnectionTest, BeforeTheFirstLoginIsAcceptedChannelRequestsGoAndRemo
     EXPECT_TRUE(connection->OpenChannel(12));
     ASSERT_TRUE(WaitUntil([&] {
         return site->CountReceived(ClientMessage::FixChannel) == 1 &&
-               site->CountReceived(ClientMessage::CloseChannel) == 1 &&
-               site->CountReceived(ClientMessage::OpenChannel) == 1;
+               (again || site->CountReceived(ClientMessage::OpenChannel) == 1);
     }));
-    // Sent before the channel requests, they would have arrived before them.
-    for (const auto refused :
-         {ClientMessage::CloseSite, ClientMessage::RebootSite, ClientMessage::RunProgram}) {
-        EXPECT_EQ(site->CountReceived(refused), 0) << int(refused);
-    }
-}
-
-// Logging in again after a reconnect: OpenChannel and CloseChannel wait for the site's answer
-// and go when it accepts, never when it refuses; FixChannel goes at once.
-class ReloginAnswer : public SiteConnectionTest, public testing::WithParamInterface<bool> {};
-
-TEST_P(ReloginAnswer, ChannelRequestsWaitForTheNewLogin) {
-    const bool accepted = GetParam();
-    SiteSimulatorOptions options;
-    options.acceptLogin = false;  // the test gives the answers
-    options.streamOnLogin = true;
-    StartSite(options);
-    Connect();
-    auto* gate = WaitForWindow(1);
-    auto* yard = WaitForWindow(2);
-    ASSERT_NE(yard, nullptr);
-    site->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkLost); }));
-    connection->RecreateSocket();
-    ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
-    connection->Start(false);
-
-    EXPECT_TRUE(connection->FixChannel(gate));
-    connection->CloseChannel(yard, true);
-    EXPECT_TRUE(connection->OpenChannel(12));
-    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 1; }));
-    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
-    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 0);
+    const auto requests = [&] {
+        return test::RequestsOf(*site, {ClientMessage::OpenChannel, ClientMessage::CloseChannel});
+    };
+    EXPECT_EQ(requests(), again ? Requests{} : (Requests{{2, 7}, {1, 12}}));
     for (const auto answer : {SiteMessage::LoginRejected, SiteMessage::LoginAccepted}) {
-        if (answer == SiteMessage::LoginAccepted || !accepted) {
+        if (answer == SiteMessage::LoginAccepted || GetParam() == Login::AgainRefused) {
             connection->ReceiveChunk(SiteMessageOf(answer));
             connection->Tick();
         }
     }
-    // Remote control goes once the login is accepted, behind whatever that login let go.
     ASSERT_TRUE(connection->SendRunProgram(""));
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::RunProgram) == 1; }));
-    EXPECT_EQ(test::RequestsOf(*site, {ClientMessage::OpenChannel, ClientMessage::CloseChannel}),
-              (accepted ? Requests{{1, 3}, {2, 7}, {1, 12}} : Requests{{1, 3}}));
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
+    EXPECT_EQ(site->CountReceived(ClientMessage::RebootSite), 0);
+    const Requests expected[] = {{{2, 7}, {1, 12}}, {{1, 3}, {2, 7}, {1, 12}}, {{1, 3}}};
+    EXPECT_EQ(requests(), expected[int(GetParam())]);
 }
 
-INSTANTIATE_TEST_SUITE_P(AcceptedOrRefused, ReloginAnswer, testing::Bool(),
-                         [](const auto& param) { return param.param ? "Accepted" : "Refused"; });
+std::string LoginName(const testing::TestParamInfo<Login>& info) {
+    const char* const names[] = {"First", "AgainAccepted", "AgainRefused"};
+    return names[int(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Logins, ChannelRequests,
+                         testing::Values(Login::First, Login::AgainAccepted, Login::AgainRefused),
+                         LoginName);
 
 // Frames no window can show are dropped and told; event records under 300 bytes are dropped.
 TEST_F(SiteConnectionTest, FramesOfZeroSizeOrUnknownCodecsEventRecordsAndSiteClosing) {
