@@ -91,17 +91,6 @@ TEST(FrameAssembler, FindsEachWholeMessageAndDropsWhatIsNoMessage) {
     }
 }
 
-TEST(FrameAssembler, TheSecondMessageOfAChunkComesBeforeTheNextChunk) {
-    const Block first = SiteMessageOf(2, 0);
-    const Block second = SiteMessageOf(0, 36, 1);
-    const Block third = SiteMessageOf(5, 0);
-    Receiver receiver(kSiteAssemblyCapacity, SiteMessageHeader::kSize);
-    receiver.queue.PushBack(Concat({first, second}));
-    receiver.queue.PushBack(third);
-    receiver.Process();
-    EXPECT_EQ(receiver.messages, (std::vector<Block>{first, second, third}));
-}
-
 // A message that fills the buffer to its last byte is taken; one byte more overflows, and the
 // chunk that overflowed goes with the buffer, but a later message still gets through.
 TEST(FrameAssembler, TheSiteLimitIs153600BytesTheIdentifyLimit512AndOverflowDropsTheBuffer) {
@@ -252,11 +241,15 @@ TEST(FrameAssembler, GivesExactlyTheResultsOfTheDesignedAlgorithmOnRandomStreams
             const std::size_t size = std::min<std::size_t>(stream.size() - at, 1 + random() % 200);
             Block chunk(stream.begin() + static_cast<long>(at),
                         stream.begin() + static_cast<long>(at + size));
+            // Now and then two chunks wait: what is left of the first comes before the next.
             fast.queue.PushBack(chunk);
-            fast.Process();
+            if (random() % 2 == 0) {
+                fast.Process();
+            }
             reference.Receive(chunk);
             at += size;
         }
+        fast.Process();
         ASSERT_EQ(fast.messages, reference.messages) << "round " << round;
     }
 }
