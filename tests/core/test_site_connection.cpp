@@ -259,7 +259,9 @@ TEST_F(SiteConnectionTest, FramesOfZeroSizeOrUnknownCodecsEventRecordsAndSiteClo
     format.biWidth = 320;
     format.biCompression = MakeFourcc('Z', 'Z', 'Z', 'Z');
     test::ExpectedMessage noDecoder(QtWarningMsg, "orvane.site", "no decoder");
-    site->SendRaw(BuildSiteMessage(1, 3, 1, sim::PackFrame(format, Block(100, 1))));
+    const Block unknown = BuildSiteMessage(1, 3, 1, sim::PackFrame(format, Block(100, 1)));
+    site->SendRaw(unknown);
+    site->SendRaw(unknown);  // told once a link: a faulty site sends it with every frame
     ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::NoCodec); }));
     EXPECT_TRUE(host.windows().empty());
 
@@ -269,6 +271,7 @@ TEST_F(SiteConnectionTest, FramesOfZeroSizeOrUnknownCodecsEventRecordsAndSiteClo
     site->SendSiteClosing();
     ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::SiteClosing); }));
     EXPECT_EQ(events.records, std::vector<Block>{record});
+    EXPECT_EQ(std::count(frame.notices.begin(), frame.notices.end(), SiteNotice::NoCodec), 1);
 }
 
 TEST_F(SiteConnectionTest, ASilentSiteGetsLoginThenAKeepAliveEvery51TicksAcrossARestart) {
