@@ -1,7 +1,7 @@
-// Text on the wire: the code page, and the login and identify fields built with it.
+// Text on the wire: the code page, fixed fields, the login's text and the channel names.
 #include "common/code_page.h"
-#include "identify_server.h"
-#include "site/identify_client.h"
+#include "common/fixed_text.h"
+#include "site/channel_table.h"
 #include "site/login_payload.h"
 #include "store/settings.h"
 #include "support/message_guard.h"
@@ -66,14 +66,19 @@ TEST(CodePage, TextOutsideThePageIsRefusedAndItsCharactersNamed) {
     // A NUL would end the field early.
     EXPECT_FALSE(codePage.CanEncode(QString("a") + QChar(0) + "b"));
     EXPECT_EQ(codePage.Encode(QString(QChar(0x0080))), std::nullopt);  // 0x80 is the euro sign
-
     EXPECT_EQ(CannotSendMessage(codePage, QString::fromUtf8("Zoë Łódź")),
               QString::fromUtf8("\n\n The characters \"Łź\" cannot be sent to a site (code page "
                                 "windows-1252). \n\n"));
 }
 
+// The converter would send '?' or SUB for what a page cannot hold; a multi-byte page's field
+// is cut between characters.
 TEST(CodePage, OtherPagesComeFromQtAndNeverSubstituteSilently) {
-    if (!QStringEncoder("windows-1250").isValid()) {
+    EXPECT_EQ(CodePage().EncodeField("abcdef", 4), Some("abcd"));
+    const CodePage latin1("latin1");
+    EXPECT_EQ(latin1.Encode(QString::fromUtf8("€")), std::nullopt);
+    EXPECT_EQ(latin1.Encode("a?"), Some("a?"));
+    if (!QStringEncoder("windows-1250").isValid() || !QStringEncoder("Shift_JIS").isValid()) {
         GTEST_SKIP() << "Qt without ICU code pages";
     }
     const CodePage central("windows-1250");
@@ -81,22 +86,10 @@ TEST(CodePage, OtherPagesComeFromQtAndNeverSubstituteSilently) {
     EXPECT_EQ(central.Encode(QString::fromUtf8("Řež")), Some("\xD8\x65\x9E"));
     const char bytes[] = "\xD8\x65\x9E\0\xD8";
     EXPECT_EQ(central.Decode(std::span(bytes, sizeof bytes - 1)), QString::fromUtf8("Řež"));
-    // The converter would send '?' or SUB for these.
     EXPECT_EQ(central.Encode(QString::fromUtf8("漢")), std::nullopt);
     EXPECT_EQ(central.UnencodableCharacters(QString::fromUtf8("Ř漢ñ")), QString::fromUtf8("漢ñ"));
-
-    const CodePage latin1("latin1");
-    EXPECT_EQ(latin1.Encode(QString::fromUtf8("€")), std::nullopt);
-    EXPECT_EQ(latin1.Encode("a?"), Some("a?"));
-}
-
-TEST(CodePage, AMultiBytePageCutsAFieldBetweenCharacters) {
-    if (!QStringEncoder("Shift_JIS").isValid()) {
-        GTEST_SKIP() << "Qt without ICU code pages";
-    }
     const CodePage japanese("Shift_JIS");
     EXPECT_EQ(japanese.EncodeField(QString::fromUtf8("ab漢字"), 5), Some("ab\x8A\xBF"));
-    EXPECT_EQ(CodePage().EncodeField("abcdef", 4), Some("abcd"));
 }
 
 TEST(CodePage, UnknownOrUnsuitableNamesFallBackToWindows1252) {
@@ -106,9 +99,6 @@ TEST(CodePage, UnknownOrUnsuitableNamesFallBackToWindows1252) {
         EXPECT_EQ(codePage.name(), "windows-1252") << name;
         EXPECT_EQ(codePage.Encode("Müller"), Some("\x4D\xFC\x6C\x6C\x65\x72")) << name;
     }
-}
-
-TEST(NetCodePageSetting, DefaultsToWindows1252AndNamesTheStoredPage) {
     Settings settings{KeyStore::OpenInMemory()};
     EXPECT_EQ(settings.LoadNet().codePage, "windows-1252");
     settings.WriteProfileString("Net", "CodePage", "windows-1250");
@@ -117,62 +107,60 @@ TEST(NetCodePageSetting, DefaultsToWindows1252AndNamesTheStoredPage) {
     EXPECT_EQ(settings.LoadNet().codePage, "windows-1252");
 }
 
+// Stored and read back, a name and a 20-character password (40 bytes of UTF-8) go out as
+// single bytes; text the named page cannot hold goes out empty; the alarm account is fixed.
 TEST(LoginPayloadText, NameAndPasswordGoOutAsSingleBytesAndKeepAllTwentyCharacters) {
     Settings settings{KeyStore::OpenInMemory()};
     CallSettings call;
     call.user = "Müller";
-    call.password = "äöüßäöüßäöüßäöüßäöüß";  // 20 characters, 40 bytes of UTF-8
+    call.password = "äöüßäöüßäöüßäöüßäöüß";
     settings.SaveCall(call);
-
-    const LoginPayload payload = BuildLoginPayload(settings.LoadCall(), false);
+    LoginPayload payload = BuildLoginPayload(settings.LoadCall(), false);
     EXPECT_EQ(Bytes(std::span(payload).first(20)),
-              std::string("\x4D\xFC\x6C\x6C\x65\x72", 6) + std::string(14, '\0'));
+              std::string("M\xFCller", 6) + std::string(14, 0));
     std::string password;
     for (int i = 0; i < 5; ++i) {
         password += "\xE4\xF6\xFC\xDF";
     }
     EXPECT_EQ(Bytes(std::span(payload).subspan(20, 20)), password);
     EXPECT_EQ(ReadLe32(payload, 40), 1u);  // the field after the password is untouched
-}
 
-TEST(LoginPayloadText, TheNamedPageIsUsedAndUnencodableTextGoesOutEmpty) {
-    CallSettings call;
     call.user = "Dvořák";
     call.password = "pw";
-    const test::ExpectedMessage refused(QtWarningMsg, "orvane.site", "sent empty");
-    LoginPayload payload = BuildLoginPayload(call, false, CodePage());
-    EXPECT_EQ(Bytes(std::span(payload).first(22)), std::string(20, '\0') + "pw");
-
+    {
+        const test::ExpectedMessage refused(QtWarningMsg, "orvane.site", "sent empty");
+        payload = BuildLoginPayload(call, false, CodePage());
+        EXPECT_EQ(Bytes(std::span(payload).first(22)), std::string(20, '\0') + "pw");
+    }
     if (QStringEncoder("windows-1250").isValid()) {
         payload = BuildLoginPayload(call, false, CodePage("windows-1250"));
         EXPECT_EQ(Bytes(std::span(payload).first(7)), std::string("Dvo\xF8\xE1k\0", 7));
     }
-    // The built-in alarm account does not depend on what is stored.
     payload = BuildLoginPayload(call, true, CodePage());
     EXPECT_EQ(Bytes(std::span(payload).first(12)), std::string("Rua-Holdmar\0", 12));
 }
 
-TEST(IdentifyQueryText, TheIdCodeGoesOutInTheCodePage) {
-    sim::IdentifyServer server;
-    server.AddSite("\xC4RZTE-7", "10.0.0.9");
-    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0));
-    IdentifyClient client(IdentifyClient::Timing{100, 1000});
-    NetSettings net;
-    net.identifyPort = server.port();
-    net.identifyPrimary = "127.0.0.1";
-    net.identifyFallback = "127.0.0.1";
+TEST(FixedText, FieldsAreReadUpToTheirNulNeverPastTheirEndAndCutBetweenCharacters) {
+    const char padded[8] = {'G', 'a', 't', 'e', '\0', 'x', 'y', 'z'};
+    EXPECT_EQ(TextFromField(padded), "Gate");
+    const char full[4] = {'Y', 'a', 'r', 'd'};
+    EXPECT_EQ(TextFromField(full), "Yard");
+    EXPECT_EQ(CutToBytes("abcdef", 4), "abcd");
+    EXPECT_EQ(CutToBytes("abc", 4), "abc");
+    // "é" is two bytes: a cut in its middle drops it whole.
+    EXPECT_EQ(CutToBytes("abc\xC3\xA9", 4), "abc");
+    EXPECT_EQ(CutToBytes("abc\xC3\xA9", 5), "abc\xC3\xA9");
+}
 
-    IdentifyOutcome outcome = ResolveSiteAddress(client, "ÄRZTE-7", net);
-    EXPECT_EQ(outcome.address, "10.0.0.9");
-    ASSERT_EQ(server.queries().size(), 1u);
-    EXPECT_EQ(server.queries()[0], "\xC4RZTE-7");
-
-    // Never sent altered: a code the page cannot hold is an ID code error.
-    const test::ExpectedMessage refused(QtWarningMsg, "orvane.site", "not sent");
-    outcome = ResolveSiteAddress(client, "漢字", net);
-    EXPECT_EQ(outcome.address, "");
-    EXPECT_EQ(outcome.message, identifytext::kIdCodeError);
-    EXPECT_EQ(server.queries().size(), 1u);
+TEST(ChannelTable, GetChannelNameTakesTheFirstEntryWithTheId) {
+    ChannelTable table;
+    table.Replace({{3, "Gate"}, {7, "Yard"}, {3, "Second gate"}});
+    EXPECT_EQ(table.GetChannelName(3), "Gate");
+    EXPECT_EQ(table.GetChannelName(7), "Yard");
+    EXPECT_EQ(table.GetChannelName(4), "");
+    table.Clear();
+    EXPECT_TRUE(table.empty());
+    EXPECT_EQ(table.GetChannelName(3), "");
 }
 
 }  // namespace

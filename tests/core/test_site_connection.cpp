@@ -1,12 +1,9 @@
 // The site connection against the simulated site over real loopback sockets.
 #include "media/clip_recorder.h"
-#include "site/blocking_connect.h"
-#include "support/event_loop.h"
 #include "support/file_gate.h"
 #include "support/media_samples.h"
 #include "support/message_guard.h"
 #include "support/simulated_link.h"
-#include "wire/byte_order.h"
 
 #include <QTemporaryDir>
 
@@ -16,52 +13,40 @@ namespace orvane {
 namespace {
 
 using sim::SiteSimulatorOptions;
+using test::Requests;
+using test::SiteMessageOf;
 using test::WaitUntil;
 using SiteConnectionTest = test::ConnectionLink;
 
-TEST_F(SiteConnectionTest, LoginFillsTheChannelTableWithPermittedEntriesOnly) {
+// A wrong password is refused; a site may ask for the login again first; it takes no more
+// sessions than its limit. The channel table holds the entries the site permits, their names
+// decoded from Windows-1252 bytes as the site sends them, one a full 32-byte field.
+TEST_F(SiteConnectionTest, RejectedRepeatedAndLimitedLoginsAndTheChannelTable) {
     SiteSimulatorOptions options;
-    options.channels = {{3, 1, "Gate"}, {0, 2, "Zero"}, {-4, 3, "Negative"}, {7, 4, "Yard"}};
+    options.channels = {{3, 1, "M\xFCller T\xFCr"},
+                        {0, 2, "Zero"},
+                        {-4, 3, "Negative"},
+                        {7, 4, std::string(32, '\xE9')}};
     options.siteBits = 2;
-    ASSERT_TRUE(LogInToNewSite(options));
-    ASSERT_EQ(channels.size(), 2u);
-    EXPECT_EQ(channels.GetChannelName(3), "Gate");
-    EXPECT_EQ(channels.GetChannelName(7), "Yard");
-    EXPECT_FALSE(connection->channelOpenPermission());
-    EXPECT_TRUE(connection->channelClosePermission());
-    EXPECT_TRUE(connection->peerText().startsWith("IP Address: 127.0.0.1"));
-}
-
-TEST_F(SiteConnectionTest, ChannelNamesAreDecodedFromTheSitesCodePage) {
-    SiteSimulatorOptions options;
-    // Windows-1252 bytes as the site sends them: "Müller Tür" and a full 32-byte name.
-    options.channels = {{3, 1, "M\xFCller T\xFCr"}, {4, 2, std::string(32, '\xE9')}};
-    ASSERT_TRUE(LogInToNewSite(options));
-    EXPECT_EQ(channels.GetChannelName(3), "M\u00fcller T\u00fcr");
-    EXPECT_EQ(QString::fromStdString(channels.GetChannelName(4)), QString(32, QChar(0xE9)));
-}
-
-TEST_F(SiteConnectionTest, RejectedLimitedAndRepeatedLogins) {
-    SiteSimulatorOptions options;
     options.maxSessions = 1;
     options.loginAgainFirst = true;
     StartSite(options);
-
     Connect("admin", "wrong");
     ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LoginRejected); }));
-
     frame.notices.clear();
-    Connect();  // LoginAgain first, then accepted
+    Connect();
     ASSERT_TRUE(LoggedIn());
     // Each session's first Login is answered with LoginAgain: two per session.
     EXPECT_EQ(site->CountReceived(ClientMessage::Login), 4);
+    ASSERT_EQ(channels.size(), 2u);
+    EXPECT_EQ(channels.GetChannelName(3), "M\u00fcller T\u00fcr");
+    EXPECT_EQ(QString::fromStdString(channels.GetChannelName(7)), QString(32, QChar(0xE9)));
+    EXPECT_FALSE(connection->channelOpenPermission());
+    EXPECT_TRUE(connection->channelClosePermission());
+    EXPECT_TRUE(connection->peerText().startsWith("IP Address: 127.0.0.1"));
 
-    // A second client beyond the site's limit.
     test::FakeMainFrame secondFrame;
-    CallSettings call;
-    call.user = "admin";
-    call.password = "admin";
-    SiteConnection second({channels, host, secondFrame, nullptr}, call);
+    SiteConnection second({channels, host, secondFrame, nullptr}, test::AdminCall());
     ASSERT_TRUE(ConnectBlocking(second.socket(), "127.0.0.1", site->port(), 5000));
     second.Start(false);
     EXPECT_TRUE(WaitUntil([&] {
@@ -71,85 +56,42 @@ TEST_F(SiteConnectionTest, RejectedLimitedAndRepeatedLogins) {
     EXPECT_TRUE(secondFrame.Noticed(SiteNotice::LimitReached));
 }
 
-TEST_F(SiteConnectionTest, FirstFrameMakesAWindowAtTheCascadeAndLaterFramesReuseIt) {
-    ASSERT_TRUE(LogInToNewSite());
-    EXPECT_TRUE(connection->OpenChannel(3));
-    auto* window = WaitForWindow(1, 3);
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(host.windows().size(), 1u);
-    EXPECT_EQ(window->params().channelId, 3u);
-    EXPECT_EQ(window->params().pictureSize, QSize(320, 240));
-    EXPECT_TRUE(window->params().closePermission);
-    EXPECT_EQ(connection->OpenWindowCount(), 1);
-    EXPECT_GE(host.windowChanges(), 1);  // the host hears of it and arranges when it should
-    EXPECT_EQ(FramesOf(1), static_cast<std::uint64_t>(connection->frameCounter()));
-
-    // The second channel gets a window of its own (the host places it).
-    EXPECT_TRUE(connection->OpenChannel(7));
-    auto* second = WaitForWindow(2);
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(connection->OpenWindowCount(), 2);
-    // An open channel is not asked for again.
-    EXPECT_FALSE(connection->OpenChannel(3));
-}
-
-TEST_F(SiteConnectionTest, TwoChannelsOfAnInterFrameCodecDecodeWithoutCorruption) {
+// Each channel gets a window of its own and a decoder of its own: a shared decoder of an
+// inter-frame codec would mix the two channels' pictures.
+TEST_F(SiteConnectionTest, EachChannelsFramesMakeOneWindowDecodedFromItsOwnStream) {
     SiteSimulatorOptions options;
     options.framesPerSecond = 25;
     ASSERT_TRUE(LogInToNewSite(options));
-    connection->OpenChannel(3);
-    connection->OpenChannel(7);
-    auto* gate = WaitForWindow(1, 20);
+    EXPECT_TRUE(connection->OpenChannel(3));
+    auto* gate = WaitForWindow(1, 3);
+    ASSERT_NE(gate, nullptr);
+    EXPECT_EQ(host.windows().size(), 1u);
+    EXPECT_EQ(gate->params().channelId, 3u);
+    EXPECT_EQ(gate->params().pictureSize, QSize(320, 240));
+    EXPECT_TRUE(gate->params().closePermission);
+    EXPECT_GE(host.windowChanges(), 1);  // the host hears of it and arranges when it should
+    EXPECT_TRUE(connection->OpenChannel(7));
+    EXPECT_FALSE(connection->OpenChannel(3));  // an open channel is not asked for again
     auto* yard = WaitForWindow(2, 20);
-    ASSERT_TRUE(gate && yard);
+    ASSERT_TRUE(yard && WaitForWindow(1, 20));
+    EXPECT_EQ(connection->OpenWindowCount(), 2);
+
     site->StopStreaming();
-    // Every frame that arrived is decoded, so the last picture is frame count - 1 of each
-    // channel's own pattern; a shared decoder would have mixed the two. The windows get only
-    // the newest pictures, at most one per screen refresh.
-    const auto received = [&] { return FramesOf(1) + FramesOf(2); };
+    // Every frame that arrived is decoded; the windows get only the newest pictures.
     ASSERT_TRUE(WaitUntil([&] {
         test::Pump(50);
-        return connection->decodedFrames() == received();
+        return connection->decodedFrames() == FramesOf(1) + FramesOf(2);
     }));
     test::Pump(100);
     for (auto [window, index] : {std::pair{gate, 0}, std::pair{yard, 1}}) {
         const auto stored = static_cast<int>(FramesOf(window->params().channelNumber));
-        EXPECT_GE(window->picturesDrawn(), 20);
         EXPECT_LE(window->picturesDrawn(), stored);
         const QImage expected = sim::TestPattern(index, stored - 1, window->params().pictureSize);
         EXPECT_LT(test::MeanDifference(window->lastPicture(), expected), 12.0);
     }
 }
 
-TEST_F(SiteConnectionTest, StoppedChannelsAndStreamErrors) {
-    ASSERT_TRUE(LogInToNewSite());
-    connection->OpenChannel(3);
-    auto* window = WaitForWindow(1);
-    ASSERT_NE(window, nullptr);
-
-    site->StopChannel(1);
-    ASSERT_TRUE(WaitUntil([&] { return window->IsStopped(); }));
-    // A stop for a channel without window changes nothing.
-    site->SendRaw(BuildSiteMessage(5, 0, 99, {}));
-    // Types 7 and 21 are stream errors; the message after them is handled normally.
-    site->SendRaw(BuildSiteMessage(7, 0, 0, {}));
-    site->SendRaw(BuildSiteMessage(21, 0, 0, {}));
-    site->SendRaw(BuildSiteMessage(2, 0, 0, {}));
-    frame.notices.clear();
-    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LoginAccepted); }));
-    EXPECT_EQ(frame.statusLines.count("Stream error!"), 2);
-    EXPECT_TRUE(connection->active());
-
-    // Closing a stopped channel sends nothing to the site.
-    const int closesBefore = site->CountReceived(ClientMessage::CloseChannel);
-    connection->CloseChannel(window, true);
-    test::Pump(300);
-    EXPECT_TRUE(window->closed());
-    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), closesBefore);
-    EXPECT_EQ(connection->OpenWindowCount(), 0);
-}
-
-TEST_F(SiteConnectionTest, ClosingFixingAndRemoteControlSendTheirMessages) {
+TEST_F(SiteConnectionTest, ClosingFixingStoppingAndRemoteControl) {
     ASSERT_TRUE(LogInToNewSite());
     connection->OpenChannel(3);
     auto* gate = WaitForWindow(1);
@@ -162,15 +104,12 @@ TEST_F(SiteConnectionTest, ClosingFixingAndRemoteControlSendTheirMessages) {
     EXPECT_EQ(connection->fixedWindow(), gate);
     EXPECT_TRUE(connection->FixChannel(gate));
     EXPECT_EQ(connection->fixedWindow(), nullptr);
-
     connection->CloseChannel(yard, true);
     connection->SendCloseSite();
     connection->SendRebootSite();
     connection->SendRunProgram("");
     connection->SendRunProgram(std::string(50, 'r'));
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::RunProgram) == 2; }));
-
-    using Requests = test::Requests;
     EXPECT_EQ(test::RequestsOf(*site, {ClientMessage::FixChannel, ClientMessage::CloseChannel}),
               (Requests{{3, 3}, {3, 3}, {2, 7}}));
     std::vector<Block> payloads;  // of CloseSite, RebootSite and the two RunPrograms
@@ -183,58 +122,90 @@ TEST_F(SiteConnectionTest, ClosingFixingAndRemoteControlSendTheirMessages) {
     EXPECT_TRUE(payloads[0].empty() && payloads[1].empty() && payloads[2].empty());
     ASSERT_EQ(payloads[3].size(), 51u);
     EXPECT_EQ(payloads[3].back(), 0);
-
     // Frames still arriving for the closed channel are dropped, not drawn in a new window.
     test::Pump(300);
     EXPECT_EQ(host.windows().size(), 2u);
     EXPECT_TRUE(yard->closed());
+
+    SCOPED_TRACE("a closed channel can be watched again");
+    EXPECT_TRUE(connection->OpenChannel(7));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return host.windows().size() == 3 && host.windows()[2]->picturesDrawn() > 2; }));
+    EXPECT_EQ(connection->OpenWindowCount(), 2);
+    EXPECT_EQ(host.windows()[2]->params().channelId, 7u);
+
+    SCOPED_TRACE("a stopped channel; stream errors leave the link up");
+    site->StopChannel(1);
+    ASSERT_TRUE(WaitUntil([&] { return gate->IsStopped(); }));
+    site->SendRaw(SiteMessageOf(SiteMessage::ChannelStopped, 0, 99));  // no window: nothing
+    site->SendRaw(BuildSiteMessage(7, 0, 0, {}));
+    site->SendRaw(BuildSiteMessage(21, 0, 0, {}));
+    site->SendRaw(SiteMessageOf(SiteMessage::LoginAccepted));
+    frame.notices.clear();
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LoginAccepted); }));
+    EXPECT_EQ(frame.statusLines.count("Stream error!"), 2);
+    EXPECT_TRUE(connection->active());
+    // Closing a stopped channel sends nothing to the site.
+    connection->CloseChannel(gate, true);
+    test::Pump(300);
+    EXPECT_TRUE(gate->closed());
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 1);
+    EXPECT_EQ(connection->OpenWindowCount(), 1);
 }
 
-TEST_F(SiteConnectionTest, ReLinkOnKeepsTheWindowsAndAsksForAReconnect) {
+// With ReLink on a lost link keeps its windows (counted) and asks for a reconnect; off, it
+// closes them and ends.
+class ReLinkTest : public SiteConnectionTest, public testing::WithParamInterface<int> {};
+
+TEST_P(ReLinkTest, ALostLinkKeepsTheWindowsOnlyWithReLinkOn) {
+    const bool reLink = GetParam() != 0;
     StartSite();
-    Connect("admin", "admin", 1);
+    Connect("admin", "admin", GetParam());
     ASSERT_TRUE(LoggedIn());
     connection->OpenChannel(3);
     auto* window = WaitForWindow(1);
     ASSERT_NE(window, nullptr);
     site->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkLost); }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return frame.Noticed(reLink ? SiteNotice::LinkLost : SiteNotice::LinkEnded); }));
     EXPECT_FALSE(connection->active());
-    EXPECT_FALSE(window->closed());
-    EXPECT_EQ(connection->channels().links().size(), 1u);
-    EXPECT_EQ(frame.statusLines.back(), "Disconnect");
-
-    EXPECT_EQ(connection->OpenWindowCount(), 1);  // the kept window still counts
+    EXPECT_EQ(window->closed(), !reLink);
+    EXPECT_EQ(connection->channels().links().size(), reLink ? 1u : 0u);
+    EXPECT_EQ(connection->OpenWindowCount(), reLink ? 1 : 0);
+    if (reLink) {
+        EXPECT_EQ(frame.statusLines.back(), "Disconnect");
+    }
 }
 
-TEST_F(SiteConnectionTest, ReLinkOffClosesTheWindowsAndDisconnects) {
-    StartSite();
-    Connect("admin", "admin", 0);
-    ASSERT_TRUE(LoggedIn());
-    connection->OpenChannel(3);
-    auto* window = WaitForWindow(1);
-    ASSERT_NE(window, nullptr);
-    site->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkEnded); }));
-    EXPECT_TRUE(window->closed());
-    EXPECT_TRUE(connection->channels().links().empty());
-    EXPECT_EQ(connection->OpenWindowCount(), 0);
-}
+INSTANTIATE_TEST_SUITE_P(OnAndOff, ReLinkTest, testing::Values(1, 0),
+                         [](const auto& param) { return param.param ? "On" : "Off"; });
 
-// A site that has not accepted the login yet (a calling site may never do so) still gets the
-// channel requests; what acts on the site itself waits for a login it has accepted.
-TEST_F(SiteConnectionTest, BeforeTheFirstLoginIsAcceptedChannelRequestsGoAndRemoteControlDoesNot) {
+// Before the site accepts a login (a calling site may never do so), channel requests go at
+// once; after a reconnect, OpenChannel and CloseChannel wait for the new login and go only when
+// it is accepted; FixChannel always goes at once. What acts on the site itself (remote
+// control) waits for an accepted login, behind whatever that login let go.
+enum class Login { First, AgainAccepted, AgainRefused };
+
+class ChannelRequests : public SiteConnectionTest, public testing::WithParamInterface<Login> {};
+
+TEST_P(ChannelRequests, GoBeforeTheFirstLoginIsAcceptedAndWaitForTheNewLoginAfterAReconnect) {
+    const bool again = GetParam() != Login::First;
     SiteSimulatorOptions options;
-    options.acceptLogin = false;
+    options.acceptLogin = false;  // the test gives the answers
     options.streamOnLogin = true;
     StartSite(options);
     Connect();
     auto* gate = WaitForWindow(1);
     auto* yard = WaitForWindow(2);
-    ASSERT_NE(gate, nullptr);
-    ASSERT_NE(yard, nullptr);
+    ASSERT_TRUE(gate && yard);
+    if (again) {
+        site->DropLinks();
+        ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkLost); }));
+        connection->RecreateSocket();
+        ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
+        connection->Start(false);
+    }
     ASSERT_FALSE(connection->loggedIn());
-
     EXPECT_FALSE(connection->SendCloseSite());
     EXPECT_FALSE(connection->SendRebootSite());
     EXPECT_FALSE(connection->SendRunProgram("rk-srv"));
@@ -243,108 +214,79 @@ TEST_F(SiteConnectionTest, BeforeTheFirstLoginIsAcceptedChannelRequestsGoAndRemo
     EXPECT_TRUE(connection->OpenChannel(12));
     ASSERT_TRUE(WaitUntil([&] {
         return site->CountReceived(ClientMessage::FixChannel) == 1 &&
-               site->CountReceived(ClientMessage::CloseChannel) == 1 &&
-               site->CountReceived(ClientMessage::OpenChannel) == 1;
+               (again || site->CountReceived(ClientMessage::OpenChannel) == 1);
     }));
-    // Sent before the channel requests, they would have arrived before them.
-    for (const ClientMessage refused :
-         {ClientMessage::CloseSite, ClientMessage::RebootSite, ClientMessage::RunProgram}) {
-        EXPECT_EQ(site->CountReceived(refused), 0) << int(refused);
-    }
-}
-
-// Logging in again after a reconnect: OpenChannel and CloseChannel wait for the site's answer
-// and go when it accepts, never when it refuses; FixChannel goes at once.
-class ReloginAnswer : public SiteConnectionTest, public testing::WithParamInterface<bool> {};
-
-TEST_P(ReloginAnswer, ChannelRequestsWaitForTheNewLogin) {
-    const bool accepted = GetParam();
-    SiteSimulatorOptions options;
-    options.acceptLogin = false;  // the test gives the answers
-    options.streamOnLogin = true;
-    StartSite(options);
-    Connect();
-    auto* gate = WaitForWindow(1);
-    auto* yard = WaitForWindow(2);
-    ASSERT_NE(yard, nullptr);
-    site->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkLost); }));
-    connection->RecreateSocket();
-    ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
-    connection->Start(false);
-
-    EXPECT_TRUE(connection->FixChannel(gate));
-    connection->CloseChannel(yard, true);
-    EXPECT_TRUE(connection->OpenChannel(12));
-    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 1; }));
-    EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
-    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 0);
-
-    auto answer = [&](SiteMessage message) {
-        connection->ReceiveChunk(BuildSiteMessage(static_cast<std::uint8_t>(message), 0, 0, {}));
-        connection->Tick();
+    const auto requests = [&] {
+        return test::RequestsOf(*site, {ClientMessage::OpenChannel, ClientMessage::CloseChannel});
     };
-    if (!accepted) {
-        answer(SiteMessage::LoginRejected);
+    EXPECT_EQ(requests(), again ? Requests{} : (Requests{{2, 7}, {1, 12}}));
+    for (const auto answer : {SiteMessage::LoginRejected, SiteMessage::LoginAccepted}) {
+        if (answer == SiteMessage::LoginAccepted || GetParam() == Login::AgainRefused) {
+            connection->ReceiveChunk(SiteMessageOf(answer));
+            connection->Tick();
+        }
     }
-    answer(SiteMessage::LoginAccepted);
-    // Remote control goes once the login is accepted, behind whatever that login let go.
     ASSERT_TRUE(connection->SendRunProgram(""));
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::RunProgram) == 1; }));
-    using Requests = test::Requests;
-    EXPECT_EQ(test::RequestsOf(*site, {ClientMessage::OpenChannel, ClientMessage::CloseChannel}),
-              (accepted ? Requests{{1, 3}, {2, 7}, {1, 12}} : Requests{{1, 3}}));
+    EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
+    EXPECT_EQ(site->CountReceived(ClientMessage::RebootSite), 0);
+    const Requests expected[] = {{{2, 7}, {1, 12}}, {{1, 3}, {2, 7}, {1, 12}}, {{1, 3}}};
+    EXPECT_EQ(requests(), expected[int(GetParam())]);
 }
 
-INSTANTIATE_TEST_SUITE_P(AcceptedOrRefused, ReloginAnswer, testing::Bool(),
-                         [](const auto& param) { return param.param ? "Accepted" : "Refused"; });
-
-TEST_F(SiteConnectionTest, AFrameOfZeroSizeIsDroppedWithALogLine) {
-    ASSERT_TRUE(LogInToNewSite());
-    BitmapInfoHeader empty;
-    empty.biWidth = 0;
-    empty.biHeight = 240;
-    empty.biBitCount = 24;
-    test::ExpectedMessage told(QtWarningMsg, "orvane.site", "zero size");
-    connection->ReceiveChunk(BuildSiteMessage(1, 3, 1, sim::PackFrame(empty, Block(100, 1))));
-    connection->Tick();
-    EXPECT_EQ(told.seen(), 1);
-    EXPECT_TRUE(host.windows().empty());
+std::string LoginName(const testing::TestParamInfo<Login>& info) {
+    const char* const names[] = {"First", "AgainAccepted", "AgainRefused"};
+    return names[int(info.param)];
 }
 
-TEST_F(SiteConnectionTest, SiteClosingUnknownCodecsAndEventRecords) {
-    ASSERT_TRUE(LogInToNewSite());
+INSTANTIATE_TEST_SUITE_P(Logins, ChannelRequests,
+                         testing::Values(Login::First, Login::AgainAccepted, Login::AgainRefused),
+                         LoginName);
 
-    BitmapInfoHeader unknown;
-    unknown.biWidth = 320;
-    unknown.biHeight = 240;
-    unknown.biCompression = MakeFourcc('Z', 'Z', 'Z', 'Z');
+// Frames no window can show are dropped and told; event records under 300 bytes are dropped.
+TEST_F(SiteConnectionTest, FramesOfZeroSizeOrUnknownCodecsEventRecordsAndSiteClosing) {
+    ASSERT_TRUE(LogInToNewSite());
+    BitmapInfoHeader format;
+    format.biWidth = 0;
+    format.biHeight = 240;
+    format.biBitCount = 24;
+    {
+        test::ExpectedMessage told(QtWarningMsg, "orvane.site", "zero size");
+        connection->ReceiveChunk(BuildSiteMessage(1, 3, 1, sim::PackFrame(format, Block(100, 1))));
+        connection->Tick();
+        EXPECT_EQ(told.seen(), 1);
+    }
+    format.biWidth = 320;
+    format.biCompression = MakeFourcc('Z', 'Z', 'Z', 'Z');
     test::ExpectedMessage noDecoder(QtWarningMsg, "orvane.site", "no decoder");
-    site->SendRaw(BuildSiteMessage(1, 3, 1, sim::PackFrame(unknown, Block(100, 1))));
+    const Block unknown = BuildSiteMessage(1, 3, 1, sim::PackFrame(format, Block(100, 1)));
+    site->SendRaw(unknown);
+    site->SendRaw(unknown);  // told once a link: a faulty site sends it with every frame
     ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::NoCodec); }));
     EXPECT_TRUE(host.windows().empty());
 
-    site->SendRaw(
-        BuildSiteMessage(9, 0, 0, sim::MakeEventRecord("Door", "555", "Main St", "open")));
-    site->SendRaw(BuildSiteMessage(9, 0, 0, Block(299, 1)));  // too short: dropped
+    const Block record = sim::MakeEventRecord("Door", "555", "Main St", "open");
+    site->SendRaw(SiteMessageOf(SiteMessage::EventRecord, 0, 0, record));
+    site->SendRaw(SiteMessageOf(SiteMessage::EventRecord, 0, 0, Block(299, 1)));
     site->SendSiteClosing();
     ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::SiteClosing); }));
-    ASSERT_EQ(events.records.size(), 1u);
-    EXPECT_EQ(events.records[0].size(), 300u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(events.records[0].data())), "Door");
+    EXPECT_EQ(events.records, std::vector<Block>{record});
+    EXPECT_EQ(std::count(frame.notices.begin(), frame.notices.end(), SiteNotice::NoCodec), 1);
 }
 
 TEST_F(SiteConnectionTest, ASilentSiteGetsLoginThenAKeepAliveEvery51TicksAcrossARestart) {
     QTcpSocket* peer = ConnectToScriptedPeer(3600 * 1000);  // the ticks are counted by hand
     ASSERT_NE(peer, nullptr);
-
-    const QByteArray login = QByteArray("TOP\0\0\0\0\0\x30\0\0\0EOF\0", 16);
-    const QByteArray keepAlive = QByteArray("TOP\0\x08\0\0\0\x04\0\0\0EOF\0", 16);
+    const QByteArray login("TOP\0\0\0\0\0\x30\0\0\0EOF\0", 16);
+    const QByteArray keepAlive("TOP\0\x08\0\0\0\x04\0\0\0EOF\0", 16);
     constexpr int kLoginBytes = 16 + 48 + 8;
     constexpr int kKeepAliveBytes = 16 + 4 + 8;
     QByteArray wire;
-    // Everything written so far has arrived: exactly `bytes` of it.
-    auto arrived = [&](int bytes) {
+    // After `ticks` more ticks, everything written so far has arrived: exactly `bytes` of it.
+    auto arrivedAfter = [&](int ticks, int bytes) {
+        for (int i = 0; i < ticks; ++i) {
+            connection->Tick();
+        }
         WaitUntil([&] {
             wire += peer->readAll();
             return wire.size() >= bytes;
@@ -353,73 +295,39 @@ TEST_F(SiteConnectionTest, ASilentSiteGetsLoginThenAKeepAliveEvery51TicksAcrossA
         wire += peer->readAll();
         return wire.size() == bytes;
     };
-    auto ticks = [&](int n) {
-        for (int i = 0; i < n; ++i) {
-            connection->Tick();
-        }
-    };
-
-    ticks(51);
-    ASSERT_TRUE(arrived(kLoginBytes));  // none on the first 51 ticks
+    ASSERT_TRUE(arrivedAfter(51, kLoginBytes));  // none on the first 51 ticks
     EXPECT_TRUE(wire.startsWith(login));
-    ticks(1);
-    ASSERT_TRUE(arrived(kLoginBytes + kKeepAliveBytes));  // the 52nd
-    EXPECT_EQ(wire.count(keepAlive), 1);
-    ticks(50);
-    ASSERT_TRUE(arrived(kLoginBytes + kKeepAliveBytes));
-    ticks(1);
-    ASSERT_TRUE(arrived(kLoginBytes + 2 * kKeepAliveBytes));  // then every 51
-
+    ASSERT_TRUE(arrivedAfter(1, kLoginBytes + kKeepAliveBytes));  // the 52nd
+    ASSERT_TRUE(arrivedAfter(50, kLoginBytes + kKeepAliveBytes));
+    ASSERT_TRUE(arrivedAfter(1, kLoginBytes + 2 * kKeepAliveBytes));  // then every 51
     // A restart logs in again but keeps counting where the ticks were.
-    ticks(20);
+    ASSERT_TRUE(arrivedAfter(20, kLoginBytes + 2 * kKeepAliveBytes));
     connection->Start(false);
-    ticks(30);
-    ASSERT_TRUE(arrived(2 * kLoginBytes + 2 * kKeepAliveBytes));
-    ticks(1);
-    ASSERT_TRUE(arrived(2 * kLoginBytes + 3 * kKeepAliveBytes));
+    ASSERT_TRUE(arrivedAfter(30, 2 * kLoginBytes + 2 * kKeepAliveBytes));
+    ASSERT_TRUE(arrivedAfter(1, 2 * kLoginBytes + 3 * kKeepAliveBytes));
     EXPECT_EQ(wire.count(keepAlive), 3);
     EXPECT_EQ(wire.count(login), 2);
 }
 
+// Two sites calling in the same moment: the first link goes right after its start.
 TEST_F(SiteConnectionTest, ACalledBackLinkReplacedAtOnceStillStoresItsEvent) {
-    // Two sites calling in the same moment: the first link goes right after its start.
     StartSite();
     ASSERT_TRUE(AdoptCallBack());
-    connection->StartCalledBack(
-        BuildSiteMessage(9, 0, 0, sim::MakeEventRecord("Door", "1", "Hall", "open")));
+    connection->StartCalledBack(SiteMessageOf(SiteMessage::EventRecord, 0, 0,
+                                              sim::MakeEventRecord("Door", "1", "Hall", "open")));
     connection.reset();
     EXPECT_EQ(events.records.size(), 1u);
-}
-
-TEST_F(SiteConnectionTest, AClosedChannelCanBeWatchedAgain) {
-    ASSERT_TRUE(LogInToNewSite());
-    connection->OpenChannel(3);
-    auto* first = WaitForWindow(1);
-    ASSERT_NE(first, nullptr);
-    connection->CloseChannel(first, true);
-    EXPECT_TRUE(first->closed());
-    test::Pump(100);  // frames still on the way are dropped
-    EXPECT_EQ(host.windows().size(), 1u);
-
-    EXPECT_TRUE(connection->OpenChannel(3));
-    ASSERT_TRUE(WaitUntil(
-        [&] { return host.windows().size() == 2 && host.windows()[1]->picturesDrawn() > 2; }));
-    EXPECT_EQ(connection->OpenWindowCount(), 1);
-    EXPECT_EQ(host.windows()[1]->params().channelId, 3u);
 }
 
 TEST_F(SiteConnectionTest, TheLatestFrameIsExactlyTheBytesOfThatFrameWhateverItsSize) {
     ASSERT_TRUE(LogInToNewSite());
     // Larger than the 320 x 240 x 3 a window once kept, then far smaller.
-    const Block large = test::RgbFrame(320, 159, 7);
-    const Block small = test::RgbFrame(16, 8, 9);
-    ASSERT_GT(large.size(), 150000u);
-    site->SendRaw(BuildSiteMessage(1, 5, 9, large));
-    ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 1; }));
-    EXPECT_EQ(*connection->channels().FindLinkByNumber(9)->latestFrame.packed, large);
-    site->SendRaw(BuildSiteMessage(1, 5, 9, small));
-    ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 2; }));
-    EXPECT_EQ(*connection->channels().FindLinkByNumber(9)->latestFrame.packed, small);
+    for (const Block& packed : {test::RgbFrame(320, 159, 7), test::RgbFrame(16, 8, 9)}) {
+        const auto before = FramesOf(9);
+        site->SendRaw(SiteMessageOf(SiteMessage::VideoFrame, 5, 9, packed));
+        ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == before + 1; }));
+        EXPECT_EQ(*connection->channels().FindLinkByNumber(9)->latestFrame.packed, packed);
+    }
 }
 
 // Recording starts with the frames kept since the key frame and then takes every frame; a
@@ -430,14 +338,13 @@ TEST_F(SiteConnectionTest, RecordingsTakeEveryFrameAndABlockedDiskHoldsUpNoWindo
     auto store = KeyStore::OpenInMemory();
     test::FileGate disk;
     std::vector<std::unique_ptr<ClipRecorder>> recorders;
-    std::vector<HeadlessChannelWindow*> windows;
+    std::vector<std::pair<HeadlessChannelWindow*, int>> windows;  // and pictures drawn
     for (const std::uint32_t id : {3u, 7u}) {
         connection->OpenChannel(id);
         auto* window = WaitForWindow(id == 3 ? 1 : 2, 3);
         ASSERT_NE(window, nullptr);
-        const ChannelLink* link = connection->channels().FindLinkByWindow(window);
-        ASSERT_NE(link, nullptr);
-        const std::size_t kept = link->sinceKey.frames().size();
+        const std::size_t kept =
+            connection->channels().FindLinkByWindow(window)->sinceKey.frames().size();
         ASSERT_GE(kept, 1u);
         auto& recorder = recorders.emplace_back(std::make_unique<ClipRecorder>(
             store, nullptr, static_cast<std::int32_t>(id), window->params().format));
@@ -446,21 +353,19 @@ TEST_F(SiteConnectionTest, RecordingsTakeEveryFrameAndABlockedDiskHoldsUpNoWindo
         ASSERT_TRUE(
             connection->channels().StartRecording(window, *recorder, folder.path() + "/", error));
         EXPECT_EQ(recorder->frameIndex(), kept);
-        windows.push_back(window);
+        windows.emplace_back(window, 0);
     }
-
     disk.Shut();
     ASSERT_TRUE(WaitUntil([&] { return disk.held() > 0; }));
-    std::vector<int> drawn;
-    for (auto* window : windows) {
-        drawn.push_back(window->picturesDrawn());
+    for (auto& [window, drawn] : windows) {
+        drawn = window->picturesDrawn();
     }
     EXPECT_TRUE(WaitUntil([&] {
-        return windows[0]->picturesDrawn() >= drawn[0] + 5 &&
-               windows[1]->picturesDrawn() >= drawn[1] + 5;
+        return std::all_of(windows.begin(), windows.end(), [](const auto& at) {
+            return at.first->picturesDrawn() >= at.second + 5;
+        });
     }));
     disk.Open();
-
     // Stopped, a recording hears no more.
     const auto taken = recorders[0]->frameIndex();
     connection->channels().StopRecording(*recorders[0]);
@@ -468,6 +373,8 @@ TEST_F(SiteConnectionTest, RecordingsTakeEveryFrameAndABlockedDiskHoldsUpNoWindo
     EXPECT_EQ(recorders[0]->frameIndex(), taken);
 }
 
+// Indeo 3 is chosen for the connection by the first frame; a channel too large for it cannot
+// open a decoder of its own, and keeps its window and its frames without a picture.
 TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheLink) {
     ASSERT_TRUE(LogInToNewSite());
     test::ExpectedMessage cannotOpen(QtWarningMsg, "orvane.site", "cannot open");
@@ -480,12 +387,12 @@ TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheL
         format.biBitCount = 24;
         format.biCompression = MakeFourcc('I', 'V', '3', '2');
         format.biSizeImage = 64;
-        return sim::PackFrame(format, Block(64, 0));
+        const bool large = width > 320;
+        return SiteMessageOf(SiteMessage::VideoFrame, large ? 6 : 5, large ? 9 : 8,
+                             sim::PackFrame(format, Block(64, 0)));
     };
-    // Indeo 3 is chosen for the connection by the first frame; a channel too large for it
-    // cannot open a decoder of its own.
-    site->SendRaw(BuildSiteMessage(1, 5, 8, indeo3(320, 240)));
-    site->SendRaw(BuildSiteMessage(1, 6, 9, indeo3(704, 576)));
+    site->SendRaw(indeo3(320, 240));
+    site->SendRaw(indeo3(704, 576));
     ASSERT_TRUE(WaitUntil([&] { return FramesOf(9) == 1; }));
     ASSERT_NE(host.WindowFor(9), nullptr);
     test::Pump(100);
@@ -493,8 +400,8 @@ TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheL
     EXPECT_TRUE(connection->active());
     EXPECT_FALSE(host.WindowFor(9)->closed());
     EXPECT_EQ(host.WindowFor(9)->picturesDrawn(), 0);
-    site->SendRaw(BuildSiteMessage(1, 6, 9, indeo3(704, 576)));
-    EXPECT_TRUE(WaitUntil([&] { return FramesOf(9) == 2; }));  // still kept, still no picture
+    site->SendRaw(indeo3(704, 576));
+    EXPECT_TRUE(WaitUntil([&] { return FramesOf(9) == 2; }));
 }
 
 }  // namespace

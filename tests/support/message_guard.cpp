@@ -17,37 +17,24 @@ std::mutex g_mutex;
 std::vector<ExpectedMessage*> g_expected;
 QtMessageHandler g_previousHandler = nullptr;
 
-bool IsOurs(const char* category) {
-    return category && QByteArray(category).startsWith("orvane.");
-}
-
 const char* TypeName(QtMsgType type) {
-    switch (type) {
-        case QtWarningMsg:
-            return "warning";
-        case QtCriticalMsg:
-            return "critical";
-        case QtFatalMsg:
-            return "fatal";
-        default:
-            return "message";
-    }
-}
-
-bool ClaimExpected(QtMsgType type, const char* category, const QString& text) {
-    const std::lock_guard lock(g_mutex);
-    return std::any_of(g_expected.begin(), g_expected.end(), [&](ExpectedMessage* expected) {
-        return expected->Claim(type, category, text);
-    });
+    return type == QtWarningMsg ? "warning" : type == QtCriticalMsg ? "critical" : "fatal";
 }
 
 void GuardMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    const bool guarded = type == QtCriticalMsg || type == QtFatalMsg ||
-                         (type == QtWarningMsg && IsOurs(context.category));
-    if (guarded && !ClaimExpected(type, context.category, message)) {
-        ADD_FAILURE() << "unexpected " << TypeName(type) << " ["
-                      << (context.category ? context.category : "") << "] "
-                      << message.toStdString();
+    const bool ours = context.category && QByteArray(context.category).startsWith("orvane.");
+    if (type == QtCriticalMsg || type == QtFatalMsg || (type == QtWarningMsg && ours)) {
+        std::unique_lock lock(g_mutex);
+        const bool claimed =
+            std::any_of(g_expected.begin(), g_expected.end(), [&](ExpectedMessage* expected) {
+                return expected->Claim(type, context.category, message);
+            });
+        lock.unlock();
+        if (!claimed) {
+            ADD_FAILURE() << "unexpected " << TypeName(type) << " ["
+                          << (context.category ? context.category : "") << "] "
+                          << message.toStdString();
+        }
     }
     if (g_previousHandler) {
         g_previousHandler(type, context, message);
@@ -71,12 +58,11 @@ ExpectedMessage::ExpectedMessage(QtMsgType type, const char* category, QString f
 }
 
 ExpectedMessage::~ExpectedMessage() {
-    int seen = 0;
-    {
+    const int seen = [this] {
         const std::lock_guard lock(g_mutex);
         g_expected.erase(std::find(g_expected.begin(), g_expected.end(), this));
-        seen = seen_;
-    }
+        return seen_;
+    }();
     if (occurrence_ == Occurrence::AtLeastOnce && seen == 0) {
         ADD_FAILURE() << "expected " << TypeName(type_) << " [" << category_.toStdString()
                       << "] containing \"" << fragment_.toStdString() << "\" never came";

@@ -34,13 +34,8 @@ class PendingListener {
     }
     ~PendingListener() {
         filler_.reset();
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
+        ::close(fd_);  // -1 when the socket could not be made: EBADF, harmless
     }
-    PendingListener(const PendingListener&) = delete;
-    PendingListener& operator=(const PendingListener&) = delete;
-
     bool ready() const { return ready_; }
     quint16 port() const { return port_; }
 

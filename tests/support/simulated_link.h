@@ -4,18 +4,26 @@
 // client's end of the link, either a site connection driven directly (ConnectionLink) or the
 // session that owns one (SessionLink). The site records every message it receives, so what the
 // client sent is read from site->received().
+#include "frame_source.h"
+#include "site/blocking_connect.h"
 #include "site/headless_host.h"
 #include "site/site_connection.h"
 #include "site/site_session.h"
 #include "site_simulator.h"
 #include "store/settings.h"
+#include "support/event_loop.h"
 #include "support/fake_main_frame.h"
+#include "wire/bitmap_info.h"
+#include "wire/byte_order.h"
+#include "wire/message_builder.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <span>
@@ -27,28 +35,84 @@ namespace orvane::test {
 // Tests run the connection's tick ten times faster than the design's 100 ms.
 inline constexpr int kFastTickMs = 10;
 
+inline CallSettings AdminCall(int reLink = 1) {
+    CallSettings call;
+    call.user = "admin";
+    call.password = "admin";
+    call.reLink = reLink;
+    return call;
+}
+
 // A simulated site listening on a loopback port of its own; fails the test when it cannot.
-std::unique_ptr<sim::SiteSimulator> StartSite(sim::SiteSimulatorOptions options = {});
+inline std::unique_ptr<sim::SiteSimulator> StartSite(sim::SiteSimulatorOptions options = {}) {
+    auto site = std::make_unique<sim::SiteSimulator>(std::move(options));
+    EXPECT_TRUE(site->Listen(QHostAddress::LocalHost, 0)) << site->error().toStdString();
+    return site;
+}
 
 // The type and first payload word of the messages of `types` a site received, in order,
 // counted from its `fromLogin`-th Login (0: from the start).
 using Requests = std::vector<std::pair<std::uint8_t, std::uint32_t>>;
-Requests RequestsOf(const sim::SiteSimulator& site, std::initializer_list<ClientMessage> types,
-                    int fromLogin = 0);
+inline Requests RequestsOf(const sim::SiteSimulator& site,
+                           std::initializer_list<ClientMessage> types, int fromLogin = 0) {
+    Requests requests;
+    int logins = 0;
+    for (const auto& message : site.received()) {
+        logins += message.type == std::uint8_t(ClientMessage::Login) ? 1 : 0;
+        const bool wanted = std::any_of(types.begin(), types.end(), [&](ClientMessage type) {
+            return message.type == std::uint8_t(type);
+        });
+        if (logins >= fromLogin && wanted) {
+            requests.emplace_back(message.type,
+                                  message.payload.size() >= 4 ? ReadLe32(message.payload, 0) : 0);
+        }
+    }
+    return requests;
+}
 
-Block Concat(std::initializer_list<Block> parts);
+inline Block SiteMessageOf(SiteMessage type, std::uint32_t first = 0, std::uint32_t second = 0,
+                           const Block& payload = {}) {
+    return BuildSiteMessage(static_cast<std::uint8_t>(type), first, second, payload);
+}
+
 // An uncompressed frame, packed as a site sends it, whose first four picture bytes carry
 // `sequence` (the rest is filled from it).
-Block RgbFrame(int width, int height, std::uint32_t sequence);
-void Write(QTcpSocket& socket, std::span<const std::uint8_t> bytes);
+inline Block RgbFrame(int width, int height, std::uint32_t sequence) {
+    BitmapInfoHeader format;
+    format.biWidth = width;
+    format.biHeight = height;
+    format.biBitCount = 24;
+    format.biCompression = BitmapInfoHeader::kBiRgb;
+    format.biSizeImage = static_cast<std::uint32_t>(width * height * 3);
+    Block picture(format.biSizeImage, static_cast<std::uint8_t>(sequence * 37));
+    WriteLe32(picture, 0, sequence);
+    return sim::PackFrame(format, picture);
+}
+
+inline void Write(QTcpSocket& socket, std::span<const std::uint8_t> bytes) {
+    socket.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+}
 
 // The descriptors this process has open (a leak of sockets shows here).
-int OpenFileDescriptors();
-// The windows of a host not closed.
-int LiveWindows(const HeadlessChannelHost& host);
+inline int OpenFileDescriptors() {
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                          std::filesystem::directory_iterator()));
+}
+
+inline int LiveWindows(const HeadlessChannelHost& host) {
+    return static_cast<int>(std::count_if(host.windows().begin(), host.windows().end(),
+                                          [](const auto& window) { return !window->closed(); }));
+}
+
 // The window of a channel number once it has drawn `pictures`, or null after the wait.
-HeadlessChannelWindow* WaitForWindow(const HeadlessChannelHost& host, std::uint32_t number,
-                                     int pictures = 1);
+inline HeadlessChannelWindow* WaitForWindow(const HeadlessChannelHost& host, std::uint32_t number,
+                                            int pictures = 1) {
+    WaitUntil([&] {
+        auto* window = host.WindowFor(number);
+        return window && window->picturesDrawn() >= pictures;
+    });
+    return host.WindowFor(number);
+}
 
 // A site connection of its own, as the operator's connect makes one.
 class ConnectionLink : public testing::Test {
@@ -58,25 +122,54 @@ class ConnectionLink : public testing::Test {
     }
     // Connects a new connection to the site with these credentials and starts it.
     void Connect(const std::string& user = "admin", const std::string& password = "admin",
-                 int reLink = 1);
+                 int reLink = 1) {
+        CallSettings call = AdminCall(reLink);
+        call.user = user;
+        call.password = password;
+        MakeConnection(call, kFastTickMs);
+        ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
+        connection->Start(false);
+    }
     // Starts a site and logs in to it as admin; true once the site took the login.
     bool LogInToNewSite(sim::SiteSimulatorOptions options = {}) {
         StartSite(std::move(options));
         Connect();
         return LoggedIn();
     }
-    // Connects a new connection to a plain listener instead: returns the listener's end, which
-    // the test scripts byte by byte, or null.
-    QTcpSocket* ConnectToScriptedPeer(int tickMs, int reLink = 1);
+    // Connects to a plain listener instead: returns its end, which the test scripts, or null.
+    QTcpSocket* ConnectToScriptedPeer(int tickMs, int reLink = 1) {
+        MakeConnection(AdminCall(reLink), tickMs);
+        if ((!peerListener.isListening() && !peerListener.listen(QHostAddress::LocalHost, 0)) ||
+            !ConnectBlocking(connection->socket(), "127.0.0.1", peerListener.serverPort(), 5000) ||
+            !WaitUntil([&] { return peerListener.hasPendingConnections(); })) {
+            return nullptr;
+        }
+        connection->Start(false);
+        return peerListener.nextPendingConnection();
+    }
     // The site calls back; a new connection takes the call, not yet started.
-    bool AdoptCallBack();
-
-    bool LoggedIn();
+    bool AdoptCallBack() {
+        QTcpServer listener;
+        if (!listener.listen(QHostAddress::LocalHost, 0) ||
+            !site->CallBack("127.0.0.1", listener.serverPort()) ||
+            !WaitUntil([&] { return listener.hasPendingConnections(); })) {
+            return false;
+        }
+        MakeConnection(CallSettings{}, kFastTickMs);
+        connection->AdoptSocket(listener.nextPendingConnection());
+        return true;
+    }
+    bool LoggedIn() {
+        return WaitUntil([this] { return frame.Noticed(SiteNotice::LoginAccepted); });
+    }
     HeadlessChannelWindow* WaitForWindow(std::uint32_t number, int pictures = 1) {
         return test::WaitForWindow(host, number, pictures);
     }
     // Frames the connection kept for the channel's link.
-    std::uint64_t FramesOf(std::uint32_t number) const;
+    std::uint64_t FramesOf(std::uint32_t number) const {
+        const ChannelLink* link = connection->channels().FindLinkByNumber(number);
+        return link ? link->frames : 0;
+    }
 
     ChannelTable channels;
     HeadlessChannelHost host;
@@ -87,21 +180,44 @@ class ConnectionLink : public testing::Test {
     std::unique_ptr<SiteConnection> connection;
 
   private:
-    void MakeConnection(const CallSettings& call, int tickMs);
+    void MakeConnection(const CallSettings& call, int tickMs) {
+        connection = std::make_unique<SiteConnection>(
+            SiteConnection::Services{channels, host, frame, &events}, call);
+        connection->SetTickInterval(tickMs);
+    }
 };
 
 // The session the main frame talks to, logging in as admin/admin, with fast timing.
 class SessionLink : public testing::Test {
   protected:
-    SessionLink();
-
-    void UseSitePort(quint16 port);
+    SessionLink() {
+        settings.SaveCall(AdminCall());
+        session.SetTiming({5000, 100, kFastTickMs});
+        QObject::connect(&session, &SiteSession::notified,
+                         [this](SiteNotice id) { posted.push_back(id); });
+    }
+    void UseSitePort(quint16 port) { settings.WriteProfileInt("Net", "SitePort", port); }
     // Connects the operator's way and waits for the site to take the login.
-    bool ConnectTo(const sim::SiteSimulator& site);
+    bool ConnectTo(const sim::SiteSimulator& site) {
+        UseSitePort(site.port());
+        return session.ConnectTo("127.0.0.1") == SiteSession::ConnectResult::Connected &&
+               LoggedIn();
+    }
     // Connects and opens the site's channels 3 (Gate, number 1) and 7 (Yard, number 2).
-    bool WatchGateAndYard(const sim::SiteSimulator& site);
-    bool Posted(SiteNotice id) const;
-    bool LoggedIn();
+    bool WatchGateAndYard(const sim::SiteSimulator& site) {
+        if (!ConnectTo(site)) {
+            return false;
+        }
+        session.connection()->OpenChannel(3);
+        session.connection()->OpenChannel(7);
+        return WaitForWindow(1) && WaitForWindow(2);
+    }
+    bool Posted(SiteNotice id) const {
+        return std::find(posted.begin(), posted.end(), id) != posted.end();
+    }
+    bool LoggedIn() {
+        return WaitUntil([this] { return Posted(SiteNotice::LoginAccepted); });
+    }
     HeadlessChannelWindow* WaitForWindow(std::uint32_t number, int pictures = 1) {
         return test::WaitForWindow(host, number, pictures);
     }
