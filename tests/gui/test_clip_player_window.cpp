@@ -9,7 +9,7 @@
 #include "shared/message_box_placement.h"
 #include "support/event_loop.h"
 #include "support/file_gate.h"
-#include "support/media_samples.h"
+#include "support/sample_clips.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
 #include "video/snapshot_window.h"
@@ -37,31 +37,13 @@ namespace {
 
 using test::WaitUntil;
 
-class ClipPlayerWindowTest : public testing::Test {
+class ClipPlayerWindowTest : public test::RecordingStoreTest {
   protected:
-    void SetUp() override { QDir().mkpath(folder); }
-
     ClipRecord Record(int frames) {
-        auto store = KeyStore::OpenInMemory();
-        auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, QSize(320, 240));
-        std::vector<Block> packed;
-        for (int i = 0; i < frames; ++i) {
-            packed.push_back(*encoder->Encode(sim::TestPattern(1, i, QSize(320, 240))));
-        }
-        ClipRecorder real(store, {}, 7, *BitmapInfoHeader::Parse(packed[0]));
-        QString error;
-        EXPECT_TRUE(real.StartRecording(folder, {}, error));
-        for (const LiveFrame& frame : test::LiveFrames(packed)) {
-            real.WriteFrame(frame);
-        }
-        const QString avi = real.aviFileName();
-        const QString image = real.imageFileName();
-        real.StopRecording();
-        return {avi, 0, 7, "Yard", "2026/12/06", "09:00", "2026/12/06", "09:05", image, folder};
+        RecordClip(test::EncodeFrames(sim::SimulatedCodec::Mpeg4, frames, {320, 240}));
+        return Index().back();
     }
 
-    test::TempStore temp;
-    QString folder = QString::fromStdString(temp.folder()) + "/clips/";
     test::ScriptedPrompts prompts;
     QWidget owner;
 };
@@ -144,6 +126,17 @@ TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
     EXPECT_EQ(player->engine().rateIndex(), 6);
     EXPECT_EQ(speed->value(), 6);
     EXPECT_EQ(player->controlBar()->rateLabel()->text(), "x1.5");
+
+    // A snapshot of a playing clip pauses it and saves the frame on show.
+    const QString path = QString::fromStdString(temp_.File("frame.bmp"));
+    const auto previous = SnapshotWindow::chooseSaveFile;
+    SnapshotWindow::chooseSaveFile = [&](QWidget*) { return path; };
+    player->engine().Play();
+    player->RunCommand(cmd::kPlayerSnapshot);
+    SnapshotWindow::chooseSaveFile = previous;
+    EXPECT_EQ(player->engine().state(), PlayerState::Paused);
+    EXPECT_EQ(prompts.texts(), QStringList{"\n\n Save OK. \n\n"});
+    EXPECT_EQ(QFileInfo(path).size(), 54 + 320 * 240 * 3);
     player->close();
 }
 
@@ -151,7 +144,7 @@ TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldOverItsOwnWindowWhichC
     owner.setGeometry(0, 0, 200, 150);
     owner.show();
     QPointer<ClipPlayerWindow> healthy = ClipPlayerWindow::Open(Record(8), &owner);
-    ClipRecord missing{"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder};
+    ClipRecord missing{"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder_};
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(missing, &owner);
     ASSERT_TRUE(healthy && player);
     // Placed by the program beside the list, a step apart: where the box is centred is where
@@ -170,7 +163,7 @@ TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldOverItsOwnWindowWhichC
 
 TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {
     // A pipe nobody writes to: opening it waits, as a file on a share that stopped answering.
-    const QString stalled = folder + "stalled.avi";
+    const QString stalled = folder_ + "stalled.avi";
     ASSERT_EQ(mkfifo(QFile::encodeName(stalled).constData(), 0600), 0);
     std::mutex mutex;
     std::condition_variable changed;
@@ -188,7 +181,7 @@ TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {
         ::close(fd);
     });
     QPointer<ClipPlayerWindow> player =
-        ClipPlayerWindow::Open({"stalled.avi", 0, 7, "Yard", "", "", "", "", "", folder}, &owner);
+        ClipPlayerWindow::Open({"stalled.avi", 0, 7, "Yard", "", "", "", "", "", folder_}, &owner);
     ASSERT_TRUE(player);
     player->close();
     {
@@ -200,22 +193,6 @@ TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {
     EXPECT_TRUE(closedFirst);
     // The worker left behind finishes and frees itself.
     EXPECT_TRUE(WaitUntil([] { return ClipPlayback::workersRunning() == 0; }));
-}
-
-TEST_F(ClipPlayerWindowTest, SnapshotSavesTheFrameOnShowAndPauses) {
-    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(6), &owner);
-    ASSERT_TRUE(player);
-    ASSERT_TRUE(WaitUntil([&] { return !player->shownPicture().isNull(); }));
-    const QString path = QString::fromStdString(temp.File("frame.bmp"));
-    const auto previous = SnapshotWindow::chooseSaveFile;
-    SnapshotWindow::chooseSaveFile = [&](QWidget*) { return path; };
-    player->RunCommand(cmd::kPlayerSnapshot);
-    SnapshotWindow::chooseSaveFile = previous;
-    EXPECT_EQ(player->engine().state(), PlayerState::Paused);
-    ASSERT_EQ(prompts.texts().size(), 1);
-    EXPECT_EQ(prompts.texts()[0], "\n\n Save OK. \n\n");
-    EXPECT_EQ(QFileInfo(path).size(), 54 + 320 * 240 * 3);
-    player->close();
 }
 
 }  // namespace
