@@ -24,6 +24,7 @@
 #include <future>
 #include <thread>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 namespace orvane {
@@ -214,6 +215,12 @@ TEST(DecodedPicture, AStreamWiderThanTheLimitGivesNoPicture) {
             EXPECT_TRUE(picture.isNull()) << picture.width();
         }
     }
+}
+
+// The samples are part of every run: a missing one fails the test and names the folder.
+TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
+    EXPECT_NONFATAL_FAILURE(EXPECT_TRUE(test::MediaSample("no-such-sample.avi").isEmpty()),
+                            "no-such-sample.avi");
 }
 
 TEST(RealSamples, RawIndeo5KeyFramesDecode) {
