@@ -91,6 +91,14 @@ TEST_F(ClipPlayerEngineTest, OpeningAClipShowsItsTextsAndPlaysIt) {
               FrameTimeText(engine.currentUtcMicros(), timeline.utcOffsetSeconds()));
 }
 
+TEST_F(ClipPlayerEngineTest, AClipThatCannotBeOpenedLeavesThePlayerClosed) {
+    test::ExpectedMessage why(QtWarningMsg, "orvane.media", "does not exist");
+    EXPECT_TRUE(engine.OpenClip({"nothing.avi", 0, 3, "Gate", "", "", "", "", "", folder_}));
+    ASSERT_TRUE(WaitUntil([&] { return view.finished == 0; }));
+    engine.Play();  // nothing to play
+    EXPECT_EQ(engine.state(), PlayerState::Closed);
+}
+
 TEST_F(ClipPlayerEngineTest, PositioningPausesAndStaysInsideTheClip) {
     Open(Record(20));
     engine.GoFirstFrame();

@@ -85,7 +85,6 @@ TEST(PackedFrame, HeadersThatPromiseTooMuchOrAbsurdSizesAreRefused) {
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->colourTable.size(), 8u);
     EXPECT_FALSE(ParsePackedFrame(Block(39, 0)));
-    EXPECT_FALSE(FindDecoder(Header(MakeFourcc('Z', 'Z', 'Z', 'Z'))));  // no decoder for it
 }
 
 // An uncompressed frame may store its rows top first (a negative height): either way the
@@ -104,6 +103,16 @@ TEST(DecodedPicture, UncompressedFramesOfEitherRowOrderShowUpright) {
     // A compressed frame has no row order of its own to turn round.
     EXPECT_FALSE(
         ParsePackedFrame(FrameWith(Header(MakeFourcc('F', 'M', 'P', '4'), 320, -240), 100)));
+}
+
+// Indeo 5 and 3 go to their own decoders whatever the case of the code; anything else is
+// looked up by its code, and an unknown one has none.
+TEST(DecoderRegistry, TriesIndeo5ThenIndeo3ThenLocatesByFourcc) {
+    EXPECT_EQ(FindDecoder(Header(MakeFourcc('i', 'v', '5', '0')))->handler, "iv50");
+    EXPECT_EQ(FindDecoder(Header(MakeFourcc('I', 'V', '3', '2')))->handler, "iv32");
+    EXPECT_EQ(FindDecoder(Header(MakeFourcc('x', 'v', 'i', 'd')))->name, "mpeg4");
+    EXPECT_EQ(FindDecoder(Header(MakeFourcc('I', 'V', '4', '1')))->name, "indeo4");
+    EXPECT_FALSE(FindDecoder(Header(MakeFourcc('Z', 'Z', 'Z', 'Z'))));
 }
 
 class SimulatorCodecs : public testing::TestWithParam<sim::SimulatedCodec> {};

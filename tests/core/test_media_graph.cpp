@@ -146,6 +146,7 @@ TEST_F(MediaGraphTest, SeeksAndStepsShowExactlyTheSequentialPictureAcrossKeyFram
     auto graph = Render(path);
     ASSERT_TRUE(graph);
     ASSERT_EQ(graph->Duration(), 130);
+    EXPECT_EQ(graph->StopPosition(), 130);
     EXPECT_EQ(test::MeanDifference(graph->currentPicture(), reference[0]), 0.0);
     EXPECT_EQ(graph->GetCurrentImage(), ToPackedDib24(graph->currentPicture()));  // snapshots
     // Key frames at 0, 50 and 100: both sides of each, forwards and backwards, and the end;

@@ -200,6 +200,7 @@ TEST_F(ClipBrowserTest, GroupsByNumberAndLocationAndListsAChannelsClipsNewestFir
     EXPECT_EQ(model.index(1, 1).data().toString(), "2002/12/03 10:00");
     EXPECT_EQ(model.index(1, 2).data().toString(), "2002/12/03 10:07");
     EXPECT_EQ(model.index(1, 3).data().toString(), folder_);
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Start time");
     EXPECT_EQ(Counts(*dialog), QStringList({"     3", "     1", "     2"}));
     dialog->SelectChannel("0003 Yard");
     EXPECT_EQ(model.rowCount(), 1);
@@ -368,6 +369,9 @@ TEST_F(ClipBrowserTest, DeletingAChannelIsOneCommitAndNoDiskWorkOnTheGuiThread) 
     EXPECT_TRUE(Exists(other));
     EXPECT_EQ(TreeTextsOf(*dialog), QStringList({"0003 Gate", "0005 Dock"}));
     EXPECT_EQ(Counts(*dialog), QStringList({"     0", "     0", "     0"}));
+    dialog->SelectChannel("0005 Dock");
+    dialog->SelectChannel("0003 Gate");
+    EXPECT_EQ(dialog->clipModel()->rowCount(), 0);
     dialog->DeleteChannelClips();  // an empty list: nothing asked
     Settle();
     EXPECT_EQ(prompts_.shown().size(), 2u);
@@ -573,6 +577,7 @@ TEST_F(ClipSearchTest, BoundsEqualToTheStartPassAndOnlyTheStartCounts) {
     EXPECT_EQ(Column(*search->resultModel(), 4),
               QStringList({"0003 Gate", "0003 Gate", "0003 Gate", "0003 Gate", "0004 Yard"}));
     EXPECT_EQ(Counts(*search), QStringList({"     5", "     1", "     4"}));
+    EXPECT_EQ(search->resultModel()->headerData(1, Qt::Horizontal, Qt::DisplayRole), "start time");
 
     search->channelList()->setCurrentIndex(1);
     SetBound(search->afterCheck(), search->afterDate(), search->afterTime(), QTime(10, 0));
