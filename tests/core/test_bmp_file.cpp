@@ -20,10 +20,6 @@
 namespace orvane {
 namespace {
 
-std::uint16_t Le16(const Block& bytes, std::size_t offset) {
-    return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
-}
-
 // Every pixel differs from its neighbours and each colour channel carries its own value, so a
 // swapped channel, a flipped row order or a dropped padding byte all show.
 QImage Pattern(int width, int height) {
@@ -67,16 +63,13 @@ TEST(BmpFile, TwentyFourBitPicturesGetTheFileHeaderAndReadBackExactly) {
         const QImage image = Pattern(size.width(), size.height());
         const Block dib = ToPackedDib24(image);
         const Block file = BmpFileBytes(dib);
-        const std::uint32_t imageSize = ReadLe32(dib, 20);
-        EXPECT_EQ(imageSize,
-                  static_cast<std::uint32_t>((size.width() * 3 + 3) / 4 * 4 * size.height()));
-        ASSERT_EQ(file.size(), 54u + imageSize);
-        EXPECT_EQ(file[0], 'B');
-        EXPECT_EQ(file[1], 'M');
-        EXPECT_EQ(ReadLe32(file, 2), 54u + imageSize);
-        EXPECT_EQ(Le16(file, 6), 0);
-        EXPECT_EQ(Le16(file, 8), 0);
-        EXPECT_EQ(ReadLe32(file, 10), 54u);
+        const int imageSize = (size.width() * 3 + 3) / 4 * 4 * size.height();
+        EXPECT_EQ(ReadLe32(dib, 20), std::uint32_t(imageSize));
+        // "BM", the file's size, two reserved words, the offset of the pixels; then the DIB.
+        Block header{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0};
+        WriteLe32(header, 2, std::uint32_t(54 + imageSize));
+        ASSERT_EQ(file.size(), 14 + dib.size());
+        EXPECT_EQ(Block(file.begin(), file.begin() + 14), header);
         EXPECT_TRUE(std::equal(dib.begin(), dib.end(), file.begin() + 14));
 
         const QString path =
@@ -102,17 +95,11 @@ TEST(BmpFile, ColourTablesMoveThePixelsAndAZeroImageSizeIsWorkedOut) {
     const QString path = QString::fromStdString(temp.File("eight.bmp"));
     QString error;
     ASSERT_TRUE(WriteBmpFile(path, dib, error)) << error.toStdString();
-    const char black[] = {0, 0, 0}, red[] = {'\xFF', 0, 0}, green[] = {0, '\xFF', 0},
-               blue[] = {0, 0, '\xFF'};
-    QByteArray expected;
-    for (const char* colour : {black, red, green, blue, black}) {
-        expected.append(colour, 3);
-    }
-    for (const char* colour : {green, blue}) {
-        for (int x = 0; x < 5; ++x) {
-            expected.append(colour, 3);
-        }
-    }
+    // Top row first: black, red, green, blue, black; then five green; then five blue.
+    const QByteArray expected = QByteArray::fromHex(
+        "000000ff000000ff000000ff000000"
+        "00ff0000ff0000ff0000ff0000ff00"
+        "0000ff0000ff0000ff0000ff0000ff");
     EXPECT_EQ(test::ReadBackWithFfmpeg(path), expected);
 }
 
@@ -134,48 +121,40 @@ TEST(BmpFile, DibsShorterThanTheyClaimAreRefused) {
     EXPECT_TRUE(BmpFileBytes(compressed).empty());
 }
 
+// A failed write leaves nothing new and the old file as it was: no folder, a file system
+// nobody can create files on, a refused picture, a folder the user may not write to.
 TEST(BmpFile, AFailedWriteLeavesNoFileAndKeepsTheOldOne) {
     test::TempStore temp;
     const Block dib = ToPackedDib24(Pattern(8, 4));
+    const auto refused = [](const QString& path, std::span<const std::uint8_t> bytes) {
+        QString error;
+        EXPECT_FALSE(WriteBmpFile(path, bytes, error)) << path.toStdString();
+        EXPECT_FALSE(error.isEmpty());
+    };
     const QString missing = QString::fromStdString(temp.File("no/such/folder/x.bmp"));
-    QString error;
-    EXPECT_FALSE(WriteBmpFile(missing, dib, error));
-    EXPECT_FALSE(error.isEmpty());
+    refused(missing, dib);
     EXPECT_FALSE(QFileInfo::exists(missing));
-
-    // A file system nobody can create files on, whoever runs the test.
-    error.clear();
-    EXPECT_FALSE(WriteBmpFile("/proc/orvane-snapshot.bmp", dib, error));
-    EXPECT_FALSE(error.isEmpty());
+    refused("/proc/orvane-snapshot.bmp", dib);
 
     // A longer old file is replaced whole; a refused picture leaves it as it was.
     const QString folder = QString::fromStdString(temp.File("out"));
     ASSERT_TRUE(QDir().mkdir(folder));
     const QString path = folder + "/old.bmp";
     test::WriteFileBytes(path.toStdString(), std::string(5000, 'x'));
+    QString error;
     ASSERT_TRUE(WriteBmpFile(path, dib, error));
-    const Block written = ReadFile(path);
-    EXPECT_EQ(written, BmpFileBytes(dib));
-    error.clear();
-    EXPECT_FALSE(WriteBmpFile(path, std::span(dib).first(dib.size() - 1), error));
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(ReadFile(path), written);
+    EXPECT_EQ(ReadFile(path), BmpFileBytes(dib));
+    refused(path, std::span(dib).first(dib.size() - 1));
+    EXPECT_EQ(ReadFile(path), BmpFileBytes(dib));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
 
     if (::geteuid() == 0) {
         return;  // permissions do not stop root; the rest needs an ordinary user
     }
-    const QString locked = QString::fromStdString(temp.File("locked"));
-    ASSERT_TRUE(QDir().mkdir(locked));
-    const QString inLocked = locked + "/old.bmp";
-    test::WriteFileBytes(inLocked.toStdString(), "old");
-    ASSERT_EQ(::chmod(locked.toLocal8Bit().constData(), 0555), 0);
-    error.clear();
-    EXPECT_FALSE(WriteBmpFile(inLocked, dib, error));
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(test::ReadFileBytes(inLocked.toStdString()), "old");
-    EXPECT_EQ(QDir(locked).entryList(QDir::Files | QDir::Hidden).size(), 1);
-    ::chmod(locked.toLocal8Bit().constData(), 0755);
+    ASSERT_EQ(::chmod(folder.toLocal8Bit().constData(), 0555), 0);
+    refused(path, dib);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    ::chmod(folder.toLocal8Bit().constData(), 0755);
 }
 
 // A picture printed as large as it shows on the screen, by each axis's resolutions, centred;

@@ -1,18 +1,28 @@
+// Decoding: packed frames checked, each codec's pictures, the picture at a window's size, and
+// the workers that decode live channels.
 #include "camera_picture.h"
 #include "frame_source.h"
+#include "media/decode_workers.h"
 #include "media/decoded_picture.h"
 #include "media/decoder_registry.h"
 #include "media/ffmpeg_handles.h"
 #include "media/picture_scaler.h"
 #include "media/video_decoder.h"
+#include "site/channel_set.h"
+#include "site/headless_host.h"
+#include "support/event_loop.h"
 #include "support/media_samples.h"
 #include "support/message_guard.h"
+#include "support/sample_clips.h"
+#include "support/temp_store.h"
 #include "wire/bitmap_info.h"
 
-#include <QFile>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
+#include <future>
+#include <thread>
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -65,8 +75,7 @@ TEST(PackedFrame, HeadersThatPromiseTooMuchOrAbsurdSizesAreRefused) {
 
     BitmapInfoHeader palette = good;
     palette.biClrUsed = 0xFFFFFFFF;  // would overflow a 32-bit byte count
-    Block huge = FrameWith(palette, 100);
-    EXPECT_FALSE(ParsePackedFrame(huge));
+    EXPECT_FALSE(ParsePackedFrame(FrameWith(palette, 100)));
 
     palette.biClrUsed = 2;
     palette.biSizeImage = 50;
@@ -96,46 +105,31 @@ TEST(DecodedPicture, UncompressedFramesOfEitherRowOrderShowUpright) {
         ParsePackedFrame(FrameWith(Header(MakeFourcc('F', 'M', 'P', '4'), 320, -240), 100)));
 }
 
+// Indeo 5 and 3 go to their own decoders whatever the case of the code; anything else is
+// looked up by its code, and an unknown one has none.
 TEST(DecoderRegistry, TriesIndeo5ThenIndeo3ThenLocatesByFourcc) {
-    EXPECT_EQ(FindDecoder(Header(MakeFourcc('I', 'V', '5', '0')))->handler, "iv50");
     EXPECT_EQ(FindDecoder(Header(MakeFourcc('i', 'v', '5', '0')))->handler, "iv50");
     EXPECT_EQ(FindDecoder(Header(MakeFourcc('I', 'V', '3', '2')))->handler, "iv32");
-    const auto xvid = FindDecoder(Header(MakeFourcc('x', 'v', 'i', 'd')));
-    ASSERT_TRUE(xvid);
-    EXPECT_EQ(xvid->handler, "locate");
-    EXPECT_EQ(xvid->name, "mpeg4");
+    EXPECT_EQ(FindDecoder(Header(MakeFourcc('x', 'v', 'i', 'd')))->name, "mpeg4");
     EXPECT_EQ(FindDecoder(Header(MakeFourcc('I', 'V', '4', '1')))->name, "indeo4");
-    EXPECT_TRUE(FindDecoder(Header(BitmapInfoHeader::kBiRgb))->uncompressed());
     EXPECT_FALSE(FindDecoder(Header(MakeFourcc('Z', 'Z', 'Z', 'Z'))));
 }
 
 class SimulatorCodecs : public testing::TestWithParam<sim::SimulatedCodec> {};
 
 TEST_P(SimulatorCodecs, DecodeToThePictureThatWasEncoded) {
-    const QSize size(320, 240);
-    auto encoder = sim::LiveEncoder::Create(
-        GetParam(), GetParam() == sim::SimulatedCodec::Uncompressed ? QSize(160, 120) : size);
-    ASSERT_TRUE(encoder);
-    std::unique_ptr<VideoDecoder> decoder;
-    int decoded = 0;
-    for (int index = 0; index < 15; ++index) {
-        const QImage source = sim::TestPattern(1, index, encoder->size());
-        const auto packed = encoder->Encode(source);
-        ASSERT_TRUE(packed);
-        const auto frame = ParsePackedFrame(*packed);
-        ASSERT_TRUE(frame);
-        if (!decoder) {
-            const auto choice = FindDecoder(frame->header);
-            ASSERT_TRUE(choice);
-            decoder = VideoDecoder::Create(*choice, frame->header);
-            ASSERT_TRUE(decoder);
-        }
-        const auto picture = decoder->Decode(*frame);
+    const bool raw = GetParam() == sim::SimulatedCodec::Uncompressed;
+    const QSize size = raw ? QSize(160, 120) : QSize(320, 240);
+    const std::vector<Block> packed = test::EncodeFrames(GetParam(), 15, size);
+    ASSERT_EQ(packed.size(), 15u);
+    const BitmapInfoHeader header = ParsePackedFrame(packed[0])->header;
+    auto decoder = VideoDecoder::Create(*FindDecoder(header), header);
+    for (std::size_t index = 0; index < packed.size(); ++index) {
+        const auto picture = decoder->Decode(*ParsePackedFrame(packed[index]));
         ASSERT_TRUE(picture) << "frame " << index;
+        const QImage source = sim::TestPattern(1, int(index), size);
         EXPECT_LT(test::MeanDifference(picture->image, source), 12.0) << "frame " << index;
-        ++decoded;
     }
-    EXPECT_EQ(decoded, 15);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, SimulatorCodecs, testing::ValuesIn(sim::AllCodecs()),
@@ -232,25 +226,19 @@ TEST(DecodedPicture, AStreamWiderThanTheLimitGivesNoPicture) {
     }
 }
 
+// The samples are part of every run: a missing one fails the test and names the folder.
 TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
-    EXPECT_NONFATAL_FAILURE(
-        EXPECT_TRUE(test::MediaSample(QStringLiteral("no-such-sample.avi")).isEmpty()),
-        "no-such-sample.avi");
+    EXPECT_NONFATAL_FAILURE(EXPECT_TRUE(test::MediaSample("no-such-sample.avi").isEmpty()),
+                            "no-such-sample.avi");
 }
 
 TEST(RealSamples, RawIndeo5KeyFramesDecode) {
     for (const auto& [name, width, height] :
          {std::tuple{"oxideav_intra-320x240-indeo5.iv50", 320, 240},
           std::tuple{"oxideav_intra-240x180-educ.iv50", 240, 180}}) {
-        const QString path = test::MediaSample(name);
-        ASSERT_FALSE(path.isEmpty());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray data = file.readAll();
-        const Block packed =
-            sim::PackFrame(Header(MakeFourcc('I', 'V', '5', '0'), width, height),
-                           std::span(reinterpret_cast<const std::uint8_t*>(data.data()),
-                                     static_cast<std::size_t>(data.size())));
+        const std::string data = test::ReadFileBytes(test::MediaSample(name).toStdString());
+        const Block packed = sim::PackFrame(Header(MakeFourcc('I', 'V', '5', '0'), width, height),
+                                            Block(data.begin(), data.end()));
         EXPECT_EQ(DecodeSingleFrame(packed).size(), QSize(width, height)) << name;
     }
 }
@@ -273,6 +261,253 @@ TEST(RealSamples, EveryVideoPacketOfATinyXvidSampleDecodes) {
         }
     }
     EXPECT_GE(pictures, 29);
+}
+
+constexpr QSize kSize(176, 144);
+
+std::vector<Block> EncodeChannel(int channel, int frames) {
+    return test::EncodeFrames(sim::SimulatedCodec::Mpeg4, frames, kSize, 0, channel);
+}
+
+std::unique_ptr<VideoDecoder> RealDecoder(const Block& first) {
+    const auto header = BitmapInfoHeader::Parse(first);
+    return VideoDecoder::Create(*FindDecoder(*header), *header);
+}
+
+// The picture a decoder of its own, on this thread, makes of the same frames.
+QImage DecodedAlone(const std::vector<Block>& frames) {
+    const auto decoder = RealDecoder(frames.front());
+    QImage last;
+    for (const Block& frame : frames) {
+        if (auto picture = decoder->Decode(*ParsePackedFrame(frame))) {
+            last = picture->image.copy();
+        }
+    }
+    return last;
+}
+
+// A packed frame whose key flag is given, as the channel decided it.
+LiveFrame Frame(Block packed, bool key) {
+    const auto header = *BitmapInfoHeader::Parse(packed);
+    KeyFrameProbe probe(header);
+    LiveFrame frame = *ReadLiveFrame(std::make_shared<const Block>(std::move(packed)), probe);
+    frame.keyFrame = key;
+    return frame;
+}
+
+TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureShown) {
+    int notices = 0;
+    QObject receiver;
+    DecodeWorkers workers([&] { QTimer::singleShot(0, &receiver, [&] { ++notices; }); }, 2);
+    constexpr int kChannels = 8;
+    std::vector<std::vector<Block>> streams;
+    std::vector<std::shared_ptr<ChannelDecoding>> channels;
+    for (int c = 0; c < kChannels; ++c) {
+        streams.push_back(EncodeChannel(c, 40));
+        channels.push_back(workers.AddChannel(RealDecoder(streams.back().front())));
+    }
+    // Interleaved, as a site sends them; inter frames decoded out of order or by two threads
+    // at once would show as a wrong last picture.
+    for (std::size_t i = 0; i < streams[0].size(); ++i) {
+        for (int c = 0; c < kChannels; ++c) {
+            ASSERT_TRUE(channels[c]->Submit(Frame(streams[c][i], i % 12 == 0)));
+        }
+    }
+    ASSERT_TRUE(test::WaitUntil([&] {
+        return std::all_of(channels.begin(), channels.end(),
+                           [&](const auto& c) { return c->decodedFrames() == 40; });
+    }));
+    test::Pump(20);
+    EXPECT_GE(notices, 1);
+    for (int c = 0; c < kChannels; ++c) {
+        const auto picture = channels[c]->TakePicture();
+        ASSERT_TRUE(picture) << c;
+        EXPECT_EQ(picture->image, DecodedAlone(streams[c])) << c;
+        EXPECT_FALSE(channels[c]->TakePicture()) << "taken once";
+        EXPECT_FALSE(channels[c]->behind());
+    }
+}
+
+// A decoder that waits at a gate, and counts what it was asked for.
+class GatedDecoder final : public VideoDecoder {
+  public:
+    explicit GatedDecoder(std::shared_future<void> gate) : gate_(std::move(gate)) {}
+    std::optional<DecodedPicture> Decode(const PackedFrame& frame, QSize) override {
+        gate_.wait();
+        ++pictures;
+        QImage image(4, 4, QImage::Format_RGB32);
+        image.fill(static_cast<uint>(frame.imageData.size()));
+        return DecodedPicture{image, {}, nullptr};
+    }
+    bool DecodeWithoutPicture(const PackedFrame&) override {
+        gate_.wait();
+        ++withoutPicture;
+        return true;
+    }
+    void Restart() override { ++restarts; }
+
+    std::atomic<int> pictures{0};
+    std::atomic<int> withoutPicture{0};
+    std::atomic<int> restarts{0};
+
+  private:
+    std::shared_future<void> gate_;
+};
+
+// A frame whose picture, from the gated decoder, has the frame's size as its colour.
+LiveFrame FrameOfSize(std::size_t bytes, bool key) {
+    BitmapInfoHeader header;
+    header.biWidth = header.biHeight = 4;
+    header.biCompression = MakeFourcc('F', 'M', 'P', '4');
+    return Frame(sim::PackFrame(header, Block(bytes, 1)), key);
+}
+
+// One channel on one worker whose decoder waits at the gate; its first frame, a key frame, is
+// held there, so that all the room is left for the rest.
+class GatedChannelTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(channel->Submit(FrameOfSize(10, true)));
+        ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
+    }
+
+    std::promise<void> open;
+    std::unique_ptr<GatedDecoder> decoder =
+        std::make_unique<GatedDecoder>(open.get_future().share());
+    GatedDecoder& counts = *decoder;
+    DecodeWorkers workers{[] {}, 1};
+    std::shared_ptr<ChannelDecoding> channel = workers.AddChannel(std::move(decoder));
+};
+
+TEST_F(GatedChannelTest, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheNewest) {
+    const std::size_t room = ChannelDecoding::kMaxWaitingFrames;
+    for (std::size_t i = 0; i < room; ++i) {
+        ASSERT_TRUE(channel->Submit(FrameOfSize(11, false)));
+    }
+    EXPECT_FALSE(channel->behind());
+    {
+        test::ExpectedMessage warning(QtWarningMsg, "orvane.media", "behind");
+        // One more than there is room for: what waits goes, and so does every frame that
+        // needs those before it.
+        EXPECT_FALSE(channel->Submit(FrameOfSize(12, false)));
+        EXPECT_FALSE(channel->Submit(FrameOfSize(13, false)));
+    }
+    EXPECT_TRUE(channel->behind());
+    EXPECT_EQ(channel->waitingFrames(), 0u);
+    EXPECT_TRUE(channel->Submit(FrameOfSize(20, true)));
+    EXPECT_TRUE(channel->Submit(FrameOfSize(21, false)));
+    EXPECT_TRUE(channel->Submit(FrameOfSize(22, false)));
+    EXPECT_EQ(channel->droppedFrames(), room + 2);
+
+    test::Pump(600);  // long enough for the waiting frames to count as late
+    open.set_value();
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 4; }));
+    EXPECT_EQ(counts.restarts.load(), 1) << "decoding starts again at the key frame";
+    // Of the frames that waited together only the last is made into a picture.
+    EXPECT_EQ(counts.withoutPicture.load(), 2);
+    EXPECT_EQ(counts.pictures.load(), 2);
+    const auto picture = channel->TakePicture();
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->image.pixel(0, 0) & 0xFFFFFF, 22u);
+    EXPECT_TRUE(channel->behind()) << "the last frame waited longer than the limit";
+    ASSERT_TRUE(channel->Submit(FrameOfSize(30, false)));
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 5; }));
+    EXPECT_FALSE(channel->behind()) << "caught up";
+}
+
+TEST_F(GatedChannelTest, ALateChannelJumpsToAWaitingKeyFrame) {
+    ASSERT_TRUE(channel->Submit(FrameOfSize(11, false)));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(12, true)));
+    ASSERT_TRUE(channel->Submit(FrameOfSize(13, false)));
+    test::Pump(600);
+    open.set_value();
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 3; }));
+    EXPECT_EQ(channel->droppedFrames(), 1u) << "the frame before the key frame";
+    EXPECT_EQ(counts.restarts.load(), 1);
+    const auto picture = channel->TakePicture();
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->image.pixel(0, 0) & 0xFFFFFF, 13u);
+}
+
+// A decoder that takes its time over every frame, whatever the machine.
+class SlowDecoder final : public VideoDecoder {
+  public:
+    std::optional<DecodedPicture> Decode(const PackedFrame&, QSize) override {
+        std::this_thread::sleep_for(std::chrono::microseconds(6500));
+        return DecodedPicture{QImage(4, 4, QImage::Format_RGB32), {}, nullptr};
+    }
+};
+
+struct CountingSink final : FrameSink {
+    void TakeFrame(const LiveFrame&) override { ++frames; }
+    int frames = 0;
+};
+
+// Eight channels at 25 frames a second, 6.5 ms a frame, on one worker: 1.3 times what it
+// can decode. The channels furthest behind drop to their key frames and are marked, every frame
+// still reaches the recordings, and at half the rate every channel is back to all its frames.
+TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFalls) {
+    constexpr int kChannels = 8;
+    HeadlessChannelHost host;
+    ChannelSet set(host);
+    set.SetDecoderFactory([](const auto&, const auto&) { return std::make_unique<SlowDecoder>(); },
+                          1);
+    const std::vector<Block> stream = EncodeChannel(0, 48);  // a key frame every 12
+    const auto choice = FindDecoder(*BitmapInfoHeader::Parse(stream.front()));
+    std::vector<CountingSink> sinks(kChannels);
+    std::vector<int> sent(kChannels, 0);
+    int index = 0;
+    QTimer feed;
+    QObject::connect(&feed, &QTimer::timeout, [&] {
+        const Block& packed = stream[static_cast<std::size_t>(index++) % stream.size()];
+        for (int c = 0; c < kChannels; ++c) {
+            const sitemsg::VideoFrame frame{static_cast<std::uint32_t>(c + 1),
+                                            static_cast<std::uint32_t>(c + 1), packed,
+                                            *ParsePackedFrame(packed)};
+            ASSERT_TRUE(set.TakeFrame(frame, *choice, true, false));
+            if (index == 1) {
+                set.SetFrameSink(host.windows()[c].get(), &sinks[c]);
+            } else {
+                ++sent[c];
+            }
+        }
+    });
+    const auto marked = [&] {
+        return std::count_if(host.windows().begin(), host.windows().end(),
+                             [](const auto& window) { return window->markedReduced(); });
+    };
+    feed.start(40);
+    ASSERT_TRUE(test::WaitUntil([&] { return set.reducedChannels() > 0 && marked() > 0; }, 60000));
+    EXPECT_LT(set.reducedChannels(), kChannels) << "only those furthest behind";
+
+    feed.setInterval(80);
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return set.reducedChannels() == 0 && marked() == 0; }, 60000));
+    const std::uint64_t dropped = set.droppedFrames();
+    test::Pump(1000);  // frames at the lower rate, each to be decoded
+    feed.stop();
+    ASSERT_TRUE(test::WaitUntil([&] {
+        return std::all_of(set.links().begin(), set.links().end(),
+                           [](const auto& link) { return link.decoding->waitingFrames() == 0; });
+    }));
+    EXPECT_EQ(set.droppedFrames(), dropped) << "every frame decoded again";
+    for (int c = 0; c < kChannels; ++c) {
+        EXPECT_EQ(sinks[c].frames, sent[c]) << "channel " << c << " recorded every frame";
+    }
+}
+
+TEST(DecodeWorkers, StoppingWithFramesWaitingNeitherHangsNorLeaks) {
+    std::promise<void> open;
+    auto gate = open.get_future().share();
+    auto workers = std::make_unique<DecodeWorkers>([] {}, 2);
+    auto channel = workers->AddChannel(std::make_unique<GatedDecoder>(gate));
+    for (int i = 0; i < 50; ++i) {
+        channel->Submit(FrameOfSize(10, i == 0));
+    }
+    open.set_value();
+    workers.reset();  // joins; what still waits is dropped with the channel
+    channel.reset();
 }
 
 }  // namespace

@@ -1,19 +1,22 @@
 // The player window around the engine: its fixed geometry at every zoom step, its texts, its
-// commands, and a clip that cannot be opened.
+// commands, a clip that cannot be opened, and "Export..." from the player and the browser.
 #include "frame_source.h"
 #include "media/clip_recorder.h"
 #include "playback/clip_player_window.h"
+#include "playback/export_dialog.h"
 #include "playback/go_to_time_dialog.h"
 #include "playback/player_control_bar.h"
 #include "shared/command_ids.h"
 #include "shared/message_box_placement.h"
 #include "support/event_loop.h"
 #include "support/file_gate.h"
-#include "support/media_samples.h"
+#include "support/independent_readers.h"
+#include "support/sample_clips.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
 #include "video/snapshot_window.h"
 
+#include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QLabel>
@@ -37,31 +40,13 @@ namespace {
 
 using test::WaitUntil;
 
-class ClipPlayerWindowTest : public testing::Test {
+class ClipPlayerWindowTest : public test::RecordingStoreTest {
   protected:
-    void SetUp() override { QDir().mkpath(folder); }
-
     ClipRecord Record(int frames) {
-        auto store = KeyStore::OpenInMemory();
-        auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, QSize(320, 240));
-        std::vector<Block> packed;
-        for (int i = 0; i < frames; ++i) {
-            packed.push_back(*encoder->Encode(sim::TestPattern(1, i, QSize(320, 240))));
-        }
-        ClipRecorder real(store, {}, 7, *BitmapInfoHeader::Parse(packed[0]));
-        QString error;
-        EXPECT_TRUE(real.StartRecording(folder, {}, error));
-        for (const LiveFrame& frame : test::LiveFrames(packed)) {
-            real.WriteFrame(frame);
-        }
-        const QString avi = real.aviFileName();
-        const QString image = real.imageFileName();
-        real.StopRecording();
-        return {avi, 0, 7, "Yard", "2026/12/06", "09:00", "2026/12/06", "09:05", image, folder};
+        RecordClip(test::EncodeFrames(sim::SimulatedCodec::Mpeg4, frames, {320, 240}));
+        return Index().back();
     }
 
-    test::TempStore temp;
-    QString folder = QString::fromStdString(temp.folder()) + "/clips/";
     test::ScriptedPrompts prompts;
     QWidget owner;
 };
@@ -144,6 +129,17 @@ TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
     EXPECT_EQ(player->engine().rateIndex(), 6);
     EXPECT_EQ(speed->value(), 6);
     EXPECT_EQ(player->controlBar()->rateLabel()->text(), "x1.5");
+
+    // A snapshot of a playing clip pauses it and saves the frame on show.
+    const QString path = QString::fromStdString(temp_.File("frame.bmp"));
+    const auto previous = SnapshotWindow::chooseSaveFile;
+    SnapshotWindow::chooseSaveFile = [&](QWidget*) { return path; };
+    player->engine().Play();
+    player->RunCommand(cmd::kPlayerSnapshot);
+    SnapshotWindow::chooseSaveFile = previous;
+    EXPECT_EQ(player->engine().state(), PlayerState::Paused);
+    EXPECT_EQ(prompts.texts(), QStringList{"\n\n Save OK. \n\n"});
+    EXPECT_EQ(QFileInfo(path).size(), 54 + 320 * 240 * 3);
     player->close();
 }
 
@@ -151,7 +147,7 @@ TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldOverItsOwnWindowWhichC
     owner.setGeometry(0, 0, 200, 150);
     owner.show();
     QPointer<ClipPlayerWindow> healthy = ClipPlayerWindow::Open(Record(8), &owner);
-    ClipRecord missing{"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder};
+    ClipRecord missing{"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder_};
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(missing, &owner);
     ASSERT_TRUE(healthy && player);
     // Placed by the program beside the list, a step apart: where the box is centred is where
@@ -170,7 +166,7 @@ TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldOverItsOwnWindowWhichC
 
 TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {
     // A pipe nobody writes to: opening it waits, as a file on a share that stopped answering.
-    const QString stalled = folder + "stalled.avi";
+    const QString stalled = folder_ + "stalled.avi";
     ASSERT_EQ(mkfifo(QFile::encodeName(stalled).constData(), 0600), 0);
     std::mutex mutex;
     std::condition_variable changed;
@@ -188,7 +184,7 @@ TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {
         ::close(fd);
     });
     QPointer<ClipPlayerWindow> player =
-        ClipPlayerWindow::Open({"stalled.avi", 0, 7, "Yard", "", "", "", "", "", folder}, &owner);
+        ClipPlayerWindow::Open({"stalled.avi", 0, 7, "Yard", "", "", "", "", "", folder_}, &owner);
     ASSERT_TRUE(player);
     player->close();
     {
@@ -202,20 +198,110 @@ TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {
     EXPECT_TRUE(WaitUntil([] { return ClipPlayback::workersRunning() == 0; }));
 }
 
-TEST_F(ClipPlayerWindowTest, SnapshotSavesTheFrameOnShowAndPauses) {
-    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(6), &owner);
+class ExportDialogsTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ExportDialogs::chooseRange = [this](QWidget*, const ExportRangeQuestion&, auto answer) {
+            answer(range);
+        };
+        ExportDialogs::chooseTarget = [this](QWidget*, const QString&, auto answer) {
+            answer(target);
+        };
+        ExportRun::finished = [this](const std::vector<ExportResult>& done) { results = done; };
+    }
+    void TearDown() override {
+        ExportDialogs::chooseRange = saved.first;
+        ExportDialogs::chooseTarget = saved.second;
+        ExportRun::finished = nullptr;
+    }
+
+    ClipRecord Clip(int channel, const QString& location, QTime start = QTime(9, 26, 53)) {
+        test::SampleClip sample;
+        sample.channel = channel;
+        sample.start = QDateTime(QDate(2026, 3, 14), start);
+        const QString path = test::WriteSampleClip(folder, sample);
+        const QString day = "2026/03/14";
+        const QString at = start.toString("hh:mm");
+        return {
+            QFileInfo(path).fileName(), 0, channel, location, day, at, day, at, "", folder + "/"};
+    }
+    bool Running() const { return !qApp->findChildren<ExportRun*>().isEmpty(); }
+    bool WaitForResults() {
+        return test::WaitUntil([this] { return !results.empty() && !Running(); }, 60000);
+    }
+
+    std::pair<ExportDialogs::RangeChooser, ExportDialogs::TargetChooser> saved{
+        ExportDialogs::chooseRange, ExportDialogs::chooseTarget};
+    test::TempStore temp;
+    QString folder = QString::fromStdString(temp.folder());
+    test::ScriptedPrompts prompts;
+    QWidget owner;
+    std::optional<ExportRangeAnswer> range = ExportRangeAnswer{};
+    QString target = folder + "/gate.mp4";
+    std::vector<ExportResult> results;
+};
+
+// The export questions are scripted; the export runs on its worker; a file is replaced only
+// when the operator agreed. The whole clip, then from the frame on screen on: each told with its
+// file, frame count and manifest; the second time only because the operator agreed to replace the
+// first.
+TEST_F(ExportDialogsTest, PlayerExportsTheClipOrFromTheCurrentFrame) {
+    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Clip(1, "Gate"), &owner);
     ASSERT_TRUE(player);
-    ASSERT_TRUE(WaitUntil([&] { return !player->shownPicture().isNull(); }));
-    const QString path = QString::fromStdString(temp.File("frame.bmp"));
-    const auto previous = SnapshotWindow::chooseSaveFile;
-    SnapshotWindow::chooseSaveFile = [&](QWidget*) { return path; };
-    player->RunCommand(cmd::kPlayerSnapshot);
-    SnapshotWindow::chooseSaveFile = previous;
-    EXPECT_EQ(player->engine().state(), PlayerState::Paused);
-    ASSERT_EQ(prompts.texts().size(), 1);
-    EXPECT_EQ(prompts.texts()[0], "\n\n Save OK. \n\n");
-    EXPECT_EQ(QFileInfo(path).size(), 54 + 320 * 240 * 3);
-    player->close();
+    ASSERT_TRUE(test::WaitUntil([&] { return player->engine().isOpen(); }));
+    player->engine().Pause();
+    player->RunCommand(cmd::kPlayerExport);
+    ASSERT_TRUE(WaitForResults());
+    ASSERT_TRUE(results.front().done()) << results.front().error.toStdString();
+    EXPECT_EQ(results.front().manifest.frames, 50);
+    EXPECT_EQ(results.front().manifest.channel, "Gate");
+    EXPECT_EQ(prompts.texts().last(),
+              exporttext::Done(target, 50, target + ExportManifest::kSuffix));
+
+    player->engine().SeekToFrame(30);
+    range = ExportRangeAnswer{false, {}, QDateTime(QDate(2030, 1, 1), QTime(0, 0))};
+    results.clear();
+    prompts.Queue(PromptAnswer::No);
+    player->RunCommand(cmd::kPlayerExport);
+    EXPECT_EQ(prompts.texts().last(), exporttext::ReplaceQuestion(target));
+    EXPECT_FALSE(Running());
+
+    prompts.Queue(PromptAnswer::Yes);
+    player->RunCommand(cmd::kPlayerExport);
+    ASSERT_TRUE(WaitForResults());
+    // From the key frame before frame 30 (one every 12) to the end.
+    EXPECT_EQ(results.front().manifest.frames, 50 - 24);
+    EXPECT_EQ(test::ProbeVideo(target.toStdString()).packetKeys.size(), 26u);
+}
+
+// For each channel the clips between two times, one file per channel, the first named as
+// chosen and the others after their channel; a time that holds no clip is told.
+TEST_F(ExportDialogsTest, BrowserExportsEachChannelBetweenTwoTimes) {
+    const ClipRecord gate = Clip(1, "Gate");
+    const ClipRecord later = Clip(1, "Gate", QTime(9, 40, 0));
+    const ClipRecord yard = Clip(2, "Yard");
+    range = ExportRangeAnswer{false, QDateTime(QDate(2026, 3, 14), QTime(9, 0)),
+                              QDateTime(QDate(2026, 3, 14), QTime(9, 30))};
+    ExportFromBrowser(&owner, {}, {{gate, later}, {yard}});
+    ASSERT_TRUE(WaitForResults());
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].file, target);
+    EXPECT_EQ(results[0].manifest.sources.size(), 1u);
+    EXPECT_EQ(results[1].file, folder + "/gate-0002.mp4");
+    EXPECT_EQ(results[1].manifest.channel, "Yard");
+
+    range = ExportRangeAnswer{false, QDateTime(QDate(2026, 3, 15), QTime(9, 0)),
+                              QDateTime(QDate(2026, 3, 15), QTime(9, 30))};
+    ExportFromBrowser(&owner, {}, {{gate, later}, {yard}});
+    EXPECT_EQ(prompts.texts().last(), exporttext::kNoClipsBetween);
+
+    results.clear();
+    range = ExportRangeAnswer{};
+    target = folder + "/both.mp4";
+    ExportFromBrowser(&owner, {later, gate}, {});
+    ASSERT_TRUE(WaitForResults());
+    EXPECT_EQ(results.front().manifest.frames, 100);
+    EXPECT_EQ(results.front().manifest.sources.front().path, folder + "/" + gate.fileName);
 }
 
 }  // namespace
