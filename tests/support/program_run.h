@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
+
+#include <chrono>
 
 namespace orvane::test {
 
@@ -32,9 +35,12 @@ inline ProgramRun RunProgram(
     }
     process.write(input);
     process.closeWriteChannel();
-    for (int waited = 0; !process.waitForFinished(20); waited += 20) {
+    // Waits on the child's end, not on a count of polls: an end seen by processEvents() makes
+    // waitForFinished() return false at once, and a loaded machine makes each poll slow.
+    const QDeadlineTimer deadline(std::chrono::minutes(5));
+    while (process.state() != QProcess::NotRunning && !process.waitForFinished(20)) {
         QCoreApplication::processEvents();
-        if (waited > 120000) {
+        if (deadline.hasExpired()) {
             process.kill();
             process.waitForFinished();
             return run;
