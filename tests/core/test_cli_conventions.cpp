@@ -163,9 +163,22 @@ TEST(CliConventions, TheSimulatedSiteTakesAccountsAndNamesInTheCodePage) {
                                        "--password", "pässwörd", "--frames", "2", "--json"});
     site.kill();
     site.waitForFinished();
-    EXPECT_EQ(probe.code, 0) << probe.err.toStdString();
-    const QJsonObject object = QJsonDocument::fromJson(probe.out.toUtf8()).object();
-    EXPECT_EQ(object["channels"].toArray().at(0).toObject()["name"].toString(), "Tür");
+    ASSERT_EQ(probe.code, 0) << probe.err.toStdString();
+    // The --json object holds the facts of the text.
+    QJsonParseError error;
+    const QJsonObject object = QJsonDocument::fromJson(probe.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << probe.out.toStdString();
+    EXPECT_EQ(object["site"].toString(), "127.0.0.1:" + port);
+    EXPECT_EQ(object["channels"].toArray(),
+              (QJsonArray{QJsonObject{{"id", 3}, {"number", 1}, {"name", "Tür"}}}));
+    EXPECT_EQ(object["channel"].toInt(), 3);
+    EXPECT_FALSE(object["codec"].toString().isEmpty());
+    EXPECT_EQ(object["width"].toInt(), 320);
+    EXPECT_EQ(object["height"].toInt(), 240);
+    EXPECT_GE(object["frames"].toInt(), 2);
+    EXPECT_GT(object["frameRate"].toDouble(), 0);
+    EXPECT_EQ(object["exitCode"].toInt(), 0);
+    EXPECT_FALSE(object.contains("error"));
 
     EXPECT_EQ(RunProgram(ORVANE_SITE_BINARY, {"--port", "0", "--account", "密码:x"}).code, 2);
 }
@@ -191,45 +204,35 @@ class CliSiteTest : public testing::Test {
     std::unique_ptr<sim::SiteSimulator> site;
 };
 
-TEST_F(CliSiteTest, ProbeJsonHoldsTheFactsOfTheText) {
+// The clip index must name the folder so that Orvane, started anywhere, finds the clip: a
+// relative --dir is kept as an absolute one.
+TEST_F(CliSiteTest, RecordJsonNamesTheClipItWroteInAnAbsoluteFolder) {
+    const QDir base(QString::fromStdString(temp.folder()));
+    ASSERT_TRUE(base.mkpath("relative"));
     const ProgramRun run =
-        RunProgram(ORVANE_CLI_BINARY, Site("probe") + QStringList{"--frames", "5", "--json"});
-    ASSERT_EQ(run.code, 0) << run.err.toStdString();
-    QJsonParseError error;
-    const QJsonObject probe = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out.toStdString();
-    EXPECT_EQ(probe["site"].toString(), QStringLiteral("127.0.0.1:%1").arg(site->port()));
-    const QJsonArray channels = probe["channels"].toArray();
-    ASSERT_EQ(channels.size(), 2);
-    EXPECT_EQ(channels[0].toObject(), (QJsonObject{{"id", 3}, {"number", 1}, {"name", "Gate"}}));
-    EXPECT_EQ(channels[1].toObject(), (QJsonObject{{"id", 7}, {"number", 2}, {"name", "Yard"}}));
-    EXPECT_EQ(probe["channel"].toInt(), 3);
-    EXPECT_FALSE(probe["codec"].toString().isEmpty());
-    EXPECT_EQ(probe["width"].toInt(), 320);
-    EXPECT_EQ(probe["height"].toInt(), 240);
-    EXPECT_GE(probe["frames"].toInt(), 5);
-    EXPECT_GT(probe["frameRate"].toDouble(), 0);
-    EXPECT_EQ(probe["exitCode"].toInt(), 0);
-    EXPECT_FALSE(probe.contains("error"));
-}
-
-TEST_F(CliSiteTest, RecordJsonNamesTheClipItWrote) {
-    const ProgramRun run =
-        RunProgram(ORVANE_CLI_BINARY, Site("record") + QStringList{"--channel", "7", "--seconds",
-                                                                   "1", "--dir", folder, "--json"});
+        RunProgram(ORVANE_CLI_BINARY,
+                   Site("record") + QStringList{"--channel", "7", "--seconds", "1", "--dir",
+                                                "relative", "--json"},
+                   QProcessEnvironment::systemEnvironment(), {}, base.path());
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_FALSE(run.err.contains('\r')) << run.err.toStdString();  // piped: no progress
     QJsonParseError error;
     const QJsonObject record = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out.toStdString();
     const QFileInfo clip(record["clip"].toString());
-    EXPECT_TRUE(clip.exists()) << run.out.toStdString();
-    EXPECT_EQ(clip.absolutePath() + "/", folder);
+    EXPECT_TRUE(clip.exists() && clip.filePath() == clip.absoluteFilePath())
+        << run.out.toStdString();
+    EXPECT_EQ(clip.absolutePath(), base.filePath("relative"));
     EXPECT_EQ(record["bytes"].toInteger(), clip.size());
     EXPECT_GE(record["frames"].toInt(), 15);
     EXPECT_NEAR(record["seconds"].toDouble(), 1.0, 0.5);
     EXPECT_EQ(record["channel"].toInt(), 7);
     EXPECT_EQ(record["exitCode"].toInt(), 0);
+    const QString exported =
+        RunProgram(ORVANE_REGISTRY_BINARY,
+                   {"export", "HKCU\\Software\\Quillmar-Brakken\\RemoteRecord"})
+            .out;
+    EXPECT_TRUE(exported.contains(base.filePath("relative"))) << exported.toStdString();
 }
 
 // A failed run is still one object: its reason and exit code, none of the facts of a success.
@@ -373,26 +376,6 @@ TEST(CliProbe, CountsEveryFrameOfTheChannelOpenedAndNoOther) {
         EXPECT_EQ(report["frames"].toInt(), c.frames);
         EXPECT_EQ(report["error"].toString(), c.error);
     }
-}
-
-TEST_F(CliSiteTest, RecordKeepsARelativeFolderAsAnAbsoluteOne) {
-    // The clip index must name the folder so that Orvane, started anywhere, finds the clip.
-    ASSERT_TRUE(QDir(QString::fromStdString(temp.folder())).mkpath("relative"));
-    const QString relative = QDir(QString::fromStdString(temp.folder())).filePath("relative");
-    const ProgramRun run = RunProgram(
-        ORVANE_CLI_BINARY,
-        Site("record") +
-            QStringList{"--channel", "3", "--seconds", "1", "--dir", "relative", "--json"},
-        QProcessEnvironment::systemEnvironment(), {}, QString::fromStdString(temp.folder()));
-    ASSERT_EQ(run.code, 0) << run.err.toStdString();
-    const QString clip = QJsonDocument::fromJson(run.out.toUtf8()).object()["clip"].toString();
-    EXPECT_TRUE(QFileInfo(clip).isAbsolute()) << clip.toStdString();
-    EXPECT_EQ(QFileInfo(clip).absolutePath(), relative);
-    const QString exported =
-        RunProgram(ORVANE_REGISTRY_BINARY,
-                   {"export", "HKCU\\Software\\Quillmar-Brakken\\RemoteRecord"})
-            .out;
-    EXPECT_TRUE(exported.contains(relative)) << exported.toStdString();
 }
 
 // A pseudo-terminal for a child; what the child writes there is read back. Raw, it is the
