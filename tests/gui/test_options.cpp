@@ -21,7 +21,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -162,10 +161,7 @@ TEST_F(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) 
     EXPECT_EQ(indicator->secondIcon(), first == IndicatorPane::kBrightIcon
                                            ? IndicatorPane::kDimIcon
                                            : IndicatorPane::kBrightIcon);
-    // Space freed: the lamp goes out on the next check, silently.
-    volume.freeMB = 50;
-    Tick();
-    EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
+    // Cancel re-arms nothing (the rules themselves are the disk watch's); OK does.
     volume.freeMB = 10;
     runOptions("50", "10", /*ok=*/false);
     Tick();
@@ -184,13 +180,7 @@ TEST_F(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) 
     // The timer was started again: the next check is a whole new period away.
     EXPECT_EQ(frame->diskTimer()->interval(), 60000);
     EXPECT_GT(frame->diskTimer()->remainingTime(), 55000);
-    // The check is off: no lamp, no message, but the pane keeps counting.
-    EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
-    volume.freeMB = 0;
-    Tick();
-    EXPECT_EQ(diskPane->text(), "0 MB Free on /media/usb");
-    EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
-    EXPECT_EQ(warnings(), 2);
+    EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);  // the check is off
 
     const QString entry = QString::fromStdString(AutostartEntryPath());
     ASSERT_TRUE(entry.startsWith(QString::fromStdString(temp.folder())));
