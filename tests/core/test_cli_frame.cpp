@@ -6,7 +6,6 @@
 #include "support/program_run.h"
 #include "support/temp_store.h"
 
-#include <QDir>
 #include <QImage>
 
 #include <gtest/gtest.h>

@@ -27,10 +27,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
-#include <QLayout>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeView>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
