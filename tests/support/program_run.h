@@ -30,13 +30,12 @@ inline ProgramRun RunProgram(
     process.setWorkingDirectory(workingDirectory);
     process.start(program, arguments);
     ProgramRun run;
-    if (!process.waitForStarted()) {
+    if (!process.waitForStarted(-1)) {  // a loaded machine may take long to start it
         return run;
     }
     process.write(input);
     process.closeWriteChannel();
-    // Waits on the child's end, not on a count of polls: an end seen by processEvents() makes
-    // waitForFinished() return false at once, and a loaded machine makes each poll slow.
+    // Waits on the child's end against the clock, not on a count of polls.
     const QDeadlineTimer deadline(std::chrono::minutes(5));
     while (process.state() != QProcess::NotRunning && !process.waitForFinished(20)) {
         QCoreApplication::processEvents();
