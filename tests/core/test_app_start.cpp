@@ -114,9 +114,8 @@ TEST_F(AppStartTest, ASecondStartHandsItsClipsToTheFirstAndEnds) {
     next.terminate();
     EXPECT_TRUE(next.waitForFinished(10000));
     EXPECT_EQ(next.exitCode(), 0);
-}
 
-TEST_F(AppStartTest, AHolderThatNeverAnswersKeepsTheSecondStartFromRunning) {
+    // A holder that never answers keeps the second start from running.
     const StoreLock held(CanonicalStorePath(store.toStdString()));
     ASSERT_EQ(held.state(), StoreLock::State::Held);
     const test::ProgramRun run = Run({});

@@ -4,6 +4,7 @@
 #include "common/version.h"
 #include "site_simulator.h"
 #include "support/event_loop.h"
+#include "support/pending_listener.h"
 #include "support/program_run.h"
 #include "support/temp_store.h"
 
@@ -20,12 +21,9 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <pty.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -40,15 +38,11 @@ using test::ProgramRun;
 using test::RunProgram;
 
 TEST(CliConventions, EveryProgramAnswersVersionAndHelpOnStdout) {
-    struct Program {
-        QString name;
-        QString binary;
-    };
-    std::vector<Program> programs{{"orvane-cli", ORVANE_CLI_BINARY},
-                                  {"orvane-registry", ORVANE_REGISTRY_BINARY},
-                                  {"orvane-site", ORVANE_SITE_BINARY}};
+    std::vector<std::pair<QString, QString>> programs{{"orvane-cli", ORVANE_CLI_BINARY},
+                                                      {"orvane-registry", ORVANE_REGISTRY_BINARY},
+                                                      {"orvane-site", ORVANE_SITE_BINARY}};
 #ifdef ORVANE_APP_BINARY
-    programs.push_back({"orvane", ORVANE_APP_BINARY});
+    programs.emplace_back("orvane", ORVANE_APP_BINARY);
 #endif
     // No display at all, and a platform that would abort without one: the answers must come
     // before any window system is touched.
@@ -56,20 +50,20 @@ TEST(CliConventions, EveryProgramAnswersVersionAndHelpOnStdout) {
     noDisplay.remove("DISPLAY");
     noDisplay.remove("WAYLAND_DISPLAY");
     noDisplay.insert("QT_QPA_PLATFORM", "xcb");
-    for (const Program& program : programs) {
-        SCOPED_TRACE(program.name.toStdString());
-        const ProgramRun version = RunProgram(program.binary, {"--version"}, noDisplay);
+    for (const auto& [name, binary] : programs) {
+        SCOPED_TRACE(name.toStdString());
+        const ProgramRun version = RunProgram(binary, {"--version"}, noDisplay);
         EXPECT_EQ(version.code, 0) << version.err.toStdString();
-        EXPECT_EQ(version.out, program.name + " " + kVersion + "\n");
+        EXPECT_EQ(version.out, name + " " + kVersion + "\n");
         EXPECT_TRUE(version.err.isEmpty()) << version.err.toStdString();
 
-        const ProgramRun help = RunProgram(program.binary, {"--help"}, noDisplay);
+        const ProgramRun help = RunProgram(binary, {"--help"}, noDisplay);
         EXPECT_EQ(help.code, 0) << help.err.toStdString();
-        EXPECT_TRUE(help.out.startsWith("usage: " + program.name + " ")) << help.out.toStdString();
+        EXPECT_TRUE(help.out.startsWith("usage: " + name + " ")) << help.out.toStdString();
         EXPECT_TRUE(help.out.contains("Exit status:\n  0  ")) << help.out.toStdString();
         EXPECT_TRUE(help.err.isEmpty()) << help.err.toStdString();
         // The manual page names every long option --help lists.
-        QFile page(QStringLiteral(ORVANE_MAN_DIR "/%1.1").arg(program.name));
+        QFile page(QStringLiteral(ORVANE_MAN_DIR "/%1.1").arg(name));
         ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << page.fileName().toStdString();
         const QString manual = QString::fromUtf8(page.readAll()).remove(u'\\');
         for (const auto& option :
@@ -163,9 +157,22 @@ TEST(CliConventions, TheSimulatedSiteTakesAccountsAndNamesInTheCodePage) {
                                        "--password", "pässwörd", "--frames", "2", "--json"});
     site.kill();
     site.waitForFinished();
-    EXPECT_EQ(probe.code, 0) << probe.err.toStdString();
-    const QJsonObject object = QJsonDocument::fromJson(probe.out.toUtf8()).object();
-    EXPECT_EQ(object["channels"].toArray().at(0).toObject()["name"].toString(), "Tür");
+    ASSERT_EQ(probe.code, 0) << probe.err.toStdString();
+    // The --json object holds the facts of the text.
+    QJsonParseError error;
+    const QJsonObject object = QJsonDocument::fromJson(probe.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << probe.out.toStdString();
+    EXPECT_EQ(object["site"].toString(), "127.0.0.1:" + port);
+    EXPECT_EQ(object["channels"].toArray(),
+              (QJsonArray{QJsonObject{{"id", 3}, {"number", 1}, {"name", "Tür"}}}));
+    EXPECT_EQ(object["channel"].toInt(), 3);
+    EXPECT_FALSE(object["codec"].toString().isEmpty());
+    EXPECT_EQ(object["width"].toInt(), 320);
+    EXPECT_EQ(object["height"].toInt(), 240);
+    EXPECT_GE(object["frames"].toInt(), 2);
+    EXPECT_GT(object["frameRate"].toDouble(), 0);
+    EXPECT_EQ(object["exitCode"].toInt(), 0);
+    EXPECT_FALSE(object.contains("error"));
 
     EXPECT_EQ(RunProgram(ORVANE_SITE_BINARY, {"--port", "0", "--account", "密码:x"}).code, 2);
 }
@@ -191,91 +198,43 @@ class CliSiteTest : public testing::Test {
     std::unique_ptr<sim::SiteSimulator> site;
 };
 
-TEST_F(CliSiteTest, ProbeJsonHoldsTheFactsOfTheText) {
+// The clip index must name the folder so that Orvane, started anywhere, finds the clip: a
+// relative --dir is kept as an absolute one.
+TEST_F(CliSiteTest, RecordJsonNamesTheClipItWroteInAnAbsoluteFolder) {
+    const QDir base(QString::fromStdString(temp.folder()));
+    ASSERT_TRUE(base.mkpath("relative"));
     const ProgramRun run =
-        RunProgram(ORVANE_CLI_BINARY, Site("probe") + QStringList{"--frames", "5", "--json"});
-    ASSERT_EQ(run.code, 0) << run.err.toStdString();
-    QJsonParseError error;
-    const QJsonObject probe = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out.toStdString();
-    EXPECT_EQ(probe["site"].toString(), QStringLiteral("127.0.0.1:%1").arg(site->port()));
-    const QJsonArray channels = probe["channels"].toArray();
-    ASSERT_EQ(channels.size(), 2);
-    EXPECT_EQ(channels[0].toObject(), (QJsonObject{{"id", 3}, {"number", 1}, {"name", "Gate"}}));
-    EXPECT_EQ(channels[1].toObject(), (QJsonObject{{"id", 7}, {"number", 2}, {"name", "Yard"}}));
-    EXPECT_EQ(probe["channel"].toInt(), 3);
-    EXPECT_FALSE(probe["codec"].toString().isEmpty());
-    EXPECT_EQ(probe["width"].toInt(), 320);
-    EXPECT_EQ(probe["height"].toInt(), 240);
-    EXPECT_GE(probe["frames"].toInt(), 5);
-    EXPECT_GT(probe["frameRate"].toDouble(), 0);
-    EXPECT_EQ(probe["exitCode"].toInt(), 0);
-    EXPECT_FALSE(probe.contains("error"));
-}
-
-TEST_F(CliSiteTest, RecordJsonNamesTheClipItWrote) {
-    const ProgramRun run =
-        RunProgram(ORVANE_CLI_BINARY, Site("record") + QStringList{"--channel", "7", "--seconds",
-                                                                   "1", "--dir", folder, "--json"});
+        RunProgram(ORVANE_CLI_BINARY,
+                   Site("record") + QStringList{"--channel", "7", "--seconds", "1", "--dir",
+                                                "relative", "--json"},
+                   QProcessEnvironment::systemEnvironment(), {}, base.path());
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_FALSE(run.err.contains('\r')) << run.err.toStdString();  // piped: no progress
     QJsonParseError error;
     const QJsonObject record = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out.toStdString();
     const QFileInfo clip(record["clip"].toString());
-    EXPECT_TRUE(clip.exists()) << run.out.toStdString();
-    EXPECT_EQ(clip.absolutePath() + "/", folder);
+    EXPECT_TRUE(clip.exists() && clip.filePath() == clip.absoluteFilePath())
+        << run.out.toStdString();
+    EXPECT_EQ(clip.absolutePath(), base.filePath("relative"));
     EXPECT_EQ(record["bytes"].toInteger(), clip.size());
     EXPECT_GE(record["frames"].toInt(), 15);
     EXPECT_NEAR(record["seconds"].toDouble(), 1.0, 0.5);
     EXPECT_EQ(record["channel"].toInt(), 7);
     EXPECT_EQ(record["exitCode"].toInt(), 0);
-}
-
-// A failed run is still one object: its reason and exit code, none of the facts of a success.
-// A probe opens only a channel the site lists.
-TEST_F(CliSiteTest, AFailureIsAnObjectWithTheReasonAndNoFacts) {
-    const struct {
-        QStringList arguments;
-        QString error;
-        QString noFact;
-    } rows[] = {
-        {Site("probe", "wrong"), "login rejected", "codec"},
-        {Site("record") + QStringList{"--channel", "9", "--dir", folder},
-         "the site has no channel 9", "clip"},
-        {Site("probe") + QStringList{"--channel", "99"}, "the site lists no such channel: 99",
-         "frames"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.arguments.join(' ').toStdString());
-        const ProgramRun run = RunProgram(ORVANE_CLI_BINARY, row.arguments + QStringList{"--json"});
-        EXPECT_EQ(run.code, 1);
-        const QJsonObject failed = QJsonDocument::fromJson(run.out.toUtf8()).object();
-        EXPECT_EQ(failed["error"].toString(), row.error) << run.out.toStdString();
-        EXPECT_EQ(failed["exitCode"].toInt(), 1);
-        EXPECT_FALSE(failed.contains(row.noFact));
-    }
+    const QString exported =
+        RunProgram(ORVANE_REGISTRY_BINARY,
+                   {"export", "HKCU\\Software\\Quillmar-Brakken\\RemoteRecord"})
+            .out;
+    EXPECT_TRUE(exported.contains(base.filePath("relative"))) << exported.toStdString();
 }
 
 // A site that never answers (its accept queue is full, so the handshake goes unanswered) and
 // a port nobody listens on: each failure names the address and why.
 TEST(CliConnectFailures, NameTheAddressAndTheReason) {
-    const auto socketFd = [] { return ::socket(AF_INET, SOCK_STREAM, 0); };
-    const int listener = socketFd();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 3; ++i) {
-        fillers.push_back(socketFd());
-        ::fcntl(fillers.back(), F_SETFL, O_NONBLOCK);
-        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), length);
-    }
-    const QString silent = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    const test::PendingListener listener;
+    ASSERT_TRUE(listener.ready());
+    const QString silent = QStringLiteral("127.0.0.1:%1").arg(listener.port());
     QTcpServer closed;
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
     const QString refusing = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
@@ -294,9 +253,7 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
             QStringList arguments{command, site,        "--user", "admin", "--password",
                                   "admin", "--timeout", "1",      "--json"};
             if (command == "record") {
-                arguments << "--channel"
-                          << "1"
-                          << "--dir" << clips.path();
+                arguments += QStringList{"--channel", "1", "--dir", clips.path()};
             }
             const ProgramRun run = RunProgram(ORVANE_CLI_BINARY, arguments);
             EXPECT_EQ(run.code, 1);
@@ -314,17 +271,16 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
         << identify.err.toStdString();
     // A quit signal while the connect is under way (one more SYN_SENT to the silent port)
     // ends record as stopped by it, not at the connect's timeout.
-    const auto connecting = [port = QStringLiteral(":%1 ")
-                                        .arg(ntohs(address.sin_port), 4, 16, QLatin1Char('0'))
-                                        .toUpper()] {
-        QFile table("/proc/net/tcp");
-        table.open(QIODevice::ReadOnly);
-        const QStringList rows = QString::fromLatin1(table.readAll()).split('\n');
-        return std::count_if(rows.begin(), rows.end(), [&](const QString& row) {
-            return row.section(' ', 2, 2, QString::SectionSkipEmpty).endsWith(port.trimmed()) &&
-                   row.section(' ', 3, 3, QString::SectionSkipEmpty) == "02";
-        });
-    };
+    const auto connecting =
+        [port = QStringLiteral(":%1 ").arg(listener.port(), 4, 16, QLatin1Char('0')).toUpper()] {
+            QFile table("/proc/net/tcp");
+            table.open(QIODevice::ReadOnly);
+            const QStringList rows = QString::fromLatin1(table.readAll()).split('\n');
+            return std::count_if(rows.begin(), rows.end(), [&](const QString& row) {
+                return row.section(' ', 2, 2, QString::SectionSkipEmpty).endsWith(port.trimmed()) &&
+                       row.section(' ', 3, 3, QString::SectionSkipEmpty) == "02";
+            });
+        };
     const auto before = connecting();
     QProcess record;
     record.start(ORVANE_CLI_BINARY, {"record", silent, "--user", "admin", "--password", "admin",
@@ -337,10 +293,6 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
     EXPECT_EQ(record.exitCode(), 1);
     EXPECT_EQ(QString::fromUtf8(record.readAllStandardError()),
               "orvane-cli: stopped by a signal\n");
-    for (const int fd : fillers) {
-        ::close(fd);
-    }
-    ::close(listener);
 }
 
 // Every frame of the channel opened counts, and only those: a site that sends its frames two
@@ -373,26 +325,6 @@ TEST(CliProbe, CountsEveryFrameOfTheChannelOpenedAndNoOther) {
         EXPECT_EQ(report["frames"].toInt(), c.frames);
         EXPECT_EQ(report["error"].toString(), c.error);
     }
-}
-
-TEST_F(CliSiteTest, RecordKeepsARelativeFolderAsAnAbsoluteOne) {
-    // The clip index must name the folder so that Orvane, started anywhere, finds the clip.
-    ASSERT_TRUE(QDir(QString::fromStdString(temp.folder())).mkpath("relative"));
-    const QString relative = QDir(QString::fromStdString(temp.folder())).filePath("relative");
-    const ProgramRun run = RunProgram(
-        ORVANE_CLI_BINARY,
-        Site("record") +
-            QStringList{"--channel", "3", "--seconds", "1", "--dir", "relative", "--json"},
-        QProcessEnvironment::systemEnvironment(), {}, QString::fromStdString(temp.folder()));
-    ASSERT_EQ(run.code, 0) << run.err.toStdString();
-    const QString clip = QJsonDocument::fromJson(run.out.toUtf8()).object()["clip"].toString();
-    EXPECT_TRUE(QFileInfo(clip).isAbsolute()) << clip.toStdString();
-    EXPECT_EQ(QFileInfo(clip).absolutePath(), relative);
-    const QString exported =
-        RunProgram(ORVANE_REGISTRY_BINARY,
-                   {"export", "HKCU\\Software\\Quillmar-Brakken\\RemoteRecord"})
-            .out;
-    EXPECT_TRUE(exported.contains(relative)) << exported.toStdString();
 }
 
 // A pseudo-terminal for a child; what the child writes there is read back. Raw, it is the
@@ -466,12 +398,10 @@ TEST_F(CliSiteTest, RecordShowsProgressOnATerminalOnly) {
         ASSERT_TRUE(pty.ok());
         QProcess cli;
         pty.Attach(cli);
-        QStringList arguments =
-            Site("record") + QStringList{"--channel", "3", "--seconds", "2", "--dir", folder};
-        if (quiet) {
-            arguments << mode;
-        }
-        cli.start(ORVANE_CLI_BINARY, arguments);
+        cli.start(ORVANE_CLI_BINARY,
+                  Site("record") +
+                      QStringList{"--channel", "3", "--seconds", "2", "--dir", folder} +
+                      (quiet ? QStringList{mode} : QStringList{}));
         ASSERT_TRUE(cli.waitForStarted());
         ASSERT_TRUE(WaitUntil(
             [&] {
@@ -508,36 +438,48 @@ TEST_F(CliSiteTest, RecordShowsProgressOnATerminalOnly) {
     }
 }
 
-// The password's sources in their order: --password, --password-file (its first line, without
-// its line end), ORVANE_PASSWORD. Only the first given counts.
-TEST_F(CliSiteTest, ThePasswordComesFromTheFirstSourceGiven) {
+// Each run is one object, a failed one too: its reason and exit code, none of the facts of a
+// success. The password comes from the first source given: --password, --password-file (its
+// first line, without its line end), ORVANE_PASSWORD. A probe opens only a listed channel.
+TEST_F(CliSiteTest, EachRunIsOneObjectWithTheReasonOfAFailure) {
     const QString file = QString::fromStdString(temp.File("password"));
     test::WriteFileBytes(file.toStdString(), "admin\r\nwrong\n");
     const QString missing = QString::fromStdString(temp.File("none"));
-    struct Case {
-        QStringList sources;
+    const QStringList probe{"probe",    QStringLiteral("127.0.0.1:%1").arg(site->port()),
+                            "--user",   "admin",
+                            "--frames", "1"};
+    const struct {
+        QStringList arguments;
         const char* environment;  // ORVANE_PASSWORD
-        QString error;            // empty: logged in
+        QString error;            // empty: it worked
+        QString noFact;
+    } rows[] = {
+        {probe + QStringList{"--password", "admin", "--password-file", missing}, "wrong", "", ""},
+        {probe + QStringList{"--password", "wrong", "--password-file", file}, "admin",
+         "login rejected", "codec"},
+        {probe + QStringList{"--password-file", file}, "wrong", "", ""},
+        {probe, "admin", "", ""},
+        {probe, "", "login rejected", "frames"},
+        {probe + QStringList{"--password-file", missing}, "admin",
+         "cannot read the password file " + missing + ": No such file or directory", "codec"},
+        {Site("record") + QStringList{"--channel", "9", "--dir", folder}, "",
+         "the site has no channel 9", "clip"},
+        {Site("probe") + QStringList{"--channel", "99"}, "", "the site lists no such channel: 99",
+         "frames"},
     };
-    const std::vector<Case> cases{
-        {{"--password", "admin", "--password-file", missing}, "wrong", ""},
-        {{"--password", "wrong", "--password-file", file}, "admin", "login rejected"},
-        {{"--password-file", file}, "wrong", ""},
-        {{}, "admin", ""},
-        {{}, "", "login rejected"},
-        {{"--password-file", missing}, "admin", "cannot read the password file " + missing}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE((c.sources.join(' ') + " ORVANE_PASSWORD=" + c.environment).toStdString());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(
+            (row.arguments.join(' ') + " ORVANE_PASSWORD=" + row.environment).toStdString());
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("ORVANE_PASSWORD", c.environment);
-        const QStringList arguments{"probe",  QStringLiteral("127.0.0.1:%1").arg(site->port()),
-                                    "--user", "admin",
-                                    "--json", "--frames",
-                                    "1"};
-        const ProgramRun run = RunProgram(ORVANE_CLI_BINARY, arguments + c.sources, environment);
-        EXPECT_EQ(run.code, c.error.isEmpty() ? 0 : 1) << run.err.toStdString();
-        const QString error = QJsonDocument::fromJson(run.out.toUtf8())["error"].toString();
-        EXPECT_EQ(error.left(c.error.size()), c.error) << run.out.toStdString();
+        environment.insert("ORVANE_PASSWORD", row.environment);
+        const ProgramRun run =
+            RunProgram(ORVANE_CLI_BINARY, row.arguments + QStringList{"--json"}, environment);
+        const int code = row.error.isEmpty() ? 0 : 1;
+        EXPECT_EQ(run.code, code) << run.err.toStdString();
+        const QJsonObject object = QJsonDocument::fromJson(run.out.toUtf8()).object();
+        EXPECT_EQ(object["error"].toString(), row.error) << run.out.toStdString();
+        EXPECT_EQ(object["exitCode"].toInt(), code);
+        EXPECT_TRUE(code == 0 || !object.contains(row.noFact));
     }
 }
 

@@ -5,7 +5,6 @@
 #include "support/sample_clips.h"
 #include "support/temp_store.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>

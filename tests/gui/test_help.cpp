@@ -39,51 +39,43 @@ TEST(OnlineHelp, WithoutABrowserTheOperatorIsToldWhereTheGuideIs) {
     EXPECT_TRUE(prompts.texts()[0].endsWith(".html")) << prompts.texts()[0].toStdString();
 }
 
-class HelpLocation : public testing::Test {
-  protected:
-    QTemporaryDir root;
-    QString Path(const QString& relative) const { return root.filePath(relative); }
-};
+// Installed pages (PREFIX/bin beside PREFIX/share/orvane/help) come before a build tree's
+// (BUILD/src/app beside BUILD/help); with neither, the built-in page. A folder is no page.
+TEST(HelpLocation, InstalledGuideComesFirstThenTheBuildsThenNone) {
+    const QTemporaryDir root;
+    const auto path = [&](const QString& relative) { return root.filePath(relative); };
+    ASSERT_TRUE(QDir().mkpath(path("prefix/bin")) && QDir().mkpath(path("build/src/app")));
+    EXPECT_TRUE(FindHelpIndex(path("prefix/bin")).isEmpty());
+    Touch(path("prefix/share/orvane/help/index.html"));
+    EXPECT_EQ(FindHelpIndex(path("prefix/bin")), path("prefix/share/orvane/help/index.html"));
 
-TEST_F(HelpLocation, InstalledGuideComesFirstThenTheBuildsThenNone) {
-    // Installed program: PREFIX/bin with PREFIX/share/orvane/help.
-    const QString bin = Path("prefix/bin");
-    ASSERT_TRUE(QDir().mkpath(bin));
-    EXPECT_TRUE(FindHelpIndex(bin).isEmpty());  // nothing: the built-in page
-    Touch(Path("prefix/share/orvane/help/index.html"));
-    EXPECT_EQ(FindHelpIndex(bin), Path("prefix/share/orvane/help/index.html"));
-
-    // Build tree: BUILD/src/app next to BUILD/help.
-    const QString app = Path("build/src/app");
-    ASSERT_TRUE(QDir().mkpath(app));
+    const QString app = path("build/src/app");
     EXPECT_TRUE(FindHelpIndex(app).isEmpty());
-    Touch(Path("build/help/index.html"));
-    EXPECT_EQ(FindHelpIndex(app), Path("build/help/index.html"));
-    // Both present for the same program: the installed pages win.
-    Touch(Path("build/share/orvane/help/index.html"));
-    EXPECT_EQ(FindHelpIndex(Path("build/src")), Path("build/share/orvane/help/index.html"));
-    Touch(Path("build/src/share/orvane/help/index.html"));
-    EXPECT_EQ(FindHelpIndex(app), Path("build/src/share/orvane/help/index.html"));
-    EXPECT_EQ(HelpIndexCandidates(app), QStringList({Path("build/src/share/orvane/help/index.html"),
-                                                     Path("build/help/index.html")}));
+    ASSERT_TRUE(QDir().mkpath(path("build/src/share/orvane/help/index.html")));
+    Touch(path("build/help/index.html"));
+    EXPECT_EQ(FindHelpIndex(app), path("build/help/index.html"));
+    Touch(path("build/share/orvane/help/index.html"));
+    EXPECT_EQ(FindHelpIndex(path("build/src")), path("build/share/orvane/help/index.html"));
+    ASSERT_TRUE(QDir(path("build/src/share/orvane/help/index.html")).removeRecursively());
+    Touch(path("build/src/share/orvane/help/index.html"));
+    EXPECT_EQ(FindHelpIndex(app), path("build/src/share/orvane/help/index.html"));
+    EXPECT_EQ(HelpIndexCandidates(app), QStringList({path("build/src/share/orvane/help/index.html"),
+                                                     path("build/help/index.html")}));
 }
 
-TEST_F(HelpLocation, AFolderNamedIndexIsNoPage) {
-    const QString app = Path("build/src/app");
-    ASSERT_TRUE(QDir().mkpath(app));
-    ASSERT_TRUE(QDir().mkpath(Path("build/src/share/orvane/help/index.html")));
-    Touch(Path("build/help/index.html"));
-    EXPECT_EQ(FindHelpIndex(app), Path("build/help/index.html"));
-}
-
+// Links to pages of the guide become links to their HTML; nothing else changes.
 TEST(GuideLinks, PagesOfTheGuideBecomeHtmlAndNothingElseChanges) {
-    EXPECT_EQ(guide::RewriteLink("connect.md"), "connect.html");
-    EXPECT_EQ(guide::RewriteLink("connect.md#id-code"), "connect.html#id-code");
-    EXPECT_EQ(guide::RewriteLink("sub/page.md"), "sub/page.html");
-    EXPECT_EQ(guide::RewriteLink("images/connect.png"), "images/connect.png");
-    EXPECT_EQ(guide::RewriteLink("https://example.org/readme.md"), "https://example.org/readme.md");
-    EXPECT_EQ(guide::RewriteLink("#top"), "#top");
-    EXPECT_EQ(guide::RewriteLink("notes.mdx"), "notes.mdx");
+    const std::pair<QString, QString> rows[] = {
+        {"connect.md", "connect.html"},
+        {"connect.md#id-code", "connect.html#id-code"},
+        {"sub/page.md", "sub/page.html"},
+        {"images/connect.png", "images/connect.png"},
+        {"https://example.org/readme.md", "https://example.org/readme.md"},
+        {"#top", "#top"},
+        {"notes.mdx", "notes.mdx"}};
+    for (const auto& [link, rewritten] : rows) {
+        EXPECT_EQ(guide::RewriteLink(link), rewritten);
+    }
 }
 
 TEST(GuidePage, KeepsTheStructureOfThePage) {

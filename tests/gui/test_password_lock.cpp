@@ -1,3 +1,4 @@
+// The password lock: the gate at the start, the setup dialog, and what the store keeps.
 #include "app/password_dialogs.h"
 #include "shared/app_texts.h"
 #include "store/program_lock.h"
@@ -22,26 +23,16 @@ namespace {
 
 class PasswordLockTest : public testing::Test {
   protected:
-    Settings settings{KeyStore::OpenInMemory()};
+    test::TempStore temp;
+    Settings settings{std::move(*KeyStore::Open(temp.path()).store)};
     ProgramLock lock{settings};
     test::ScriptedPrompts prompts;
 };
 
-TEST_F(PasswordLockTest, EnterPasswordOpensWithTheStoredUserAndAcceptsAnEmptyPassword) {
-    lock.SavePassword("guard", "");
-    EnterPasswordDialog dialog(lock);
-    EXPECT_EQ(dialog.windowTitle(), "Enter password");
-    EXPECT_EQ(dialog.userNameEdit()->text(), "guard");
-    EXPECT_EQ(dialog.passwordEdit()->text(), "");
-    EXPECT_EQ(dialog.passwordEdit()->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(dialog.userNameEdit()->maxLength(), 20);
+TEST_F(PasswordLockTest, TheGateAsksOnlyWhenALockIsStoredWithOrWithoutUserName) {
+    EXPECT_TRUE(PassStartupGate(lock));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_TRUE(prompts.shown().empty());
-}
-
-TEST_F(PasswordLockTest, AStoredPasswordWithoutUserNameStillGatesTheStart) {
     settings.WriteProfileString("Key", "PassWord", "pw");
     {
         test::ModalScript script;
@@ -56,58 +47,44 @@ TEST_F(PasswordLockTest, AStoredPasswordWithoutUserNameStillGatesTheStart) {
     test::ModalScript script;
     script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) { dialog->reject(); });
     EXPECT_FALSE(PassStartupGate(lock));
-}
 
-TEST_F(PasswordLockTest, WithoutALockTheGateAsksNothing) {
-    EXPECT_TRUE(PassStartupGate(lock));
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
-
-TEST_F(PasswordLockTest, SetupOpensShowingTheCurrentLock) {
-    lock.SavePassword("guard", "pw");
-    SetupPasswordDialog dialog(lock);
-    EXPECT_EQ(dialog.windowTitle(), "Setup password");
+    // An empty password is a password: the stored user name is offered and OK lets in.
+    lock.SavePassword("guard", "");
+    EnterPasswordDialog dialog(lock);
     EXPECT_EQ(dialog.userNameEdit()->text(), "guard");
-    EXPECT_EQ(dialog.passwordEdit()->text(), "pw");
-    EXPECT_EQ(dialog.confirmEdit()->text(), "pw");
-    EXPECT_EQ(dialog.confirmEdit()->echoMode(), QLineEdit::Password);
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(prompts.shown().empty());
 }
 
-TEST_F(PasswordLockTest, ResetThenCancelKeepsTheLockAndResetThenOkRemovesIt) {
+TEST_F(PasswordLockTest, SetupShowsTheLockAndResetRemovesItOnlyOnOk) {
     lock.SavePassword("guard", "pw");
-    {
+    for (const bool ok : {false, true}) {
         SetupPasswordDialog dialog(lock);
+        EXPECT_EQ(dialog.userNameEdit()->text(), "guard");
+        EXPECT_EQ(dialog.confirmEdit()->text(), "pw");
         QTest::mouseClick(dialog.resetButton(), Qt::LeftButton);
         EXPECT_EQ(dialog.userNameEdit()->text(), "");
         EXPECT_EQ(dialog.confirmEdit()->text(), "");
-        dialog.reject();
-        EXPECT_TRUE(lock.CheckPassword("guard", "pw"));
-    }
-    {
-        SetupPasswordDialog dialog(lock);
-        QTest::mouseClick(dialog.resetButton(), Qt::LeftButton);
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        EXPECT_EQ(dialog.result(), QDialog::Accepted);
-        EXPECT_FALSE(lock.IsSet());
+        ok ? QTest::mouseClick(dialog.okButton(), Qt::LeftButton) : dialog.reject();
+        EXPECT_EQ(lock.IsSet(), !ok);
     }
     EXPECT_TRUE(prompts.shown().empty());
 }
 
 // What the operator typed that is refused: the dialog stays, says why, and puts the caret
 // where the mistake is; the lock stays as it was; once put right, OK goes through.
-struct Refusal {
-    const char* what;
-    bool setup;  // the setup dialog, or the one that asks at the start
-    const char* user;
-    const char* password;
-    const char* confirm;
-    const char* prompt;
-    int focus;            // 0 user name, 1 password, 2 confirmation
-    const char* righted;  // typed into the focused field next
-};
-
 TEST_F(PasswordLockTest, ARefusedEntryKeepsTheDialogAndSendsTheCaretToTheMistake) {
-    const Refusal rows[] = {
+    const struct {
+        const char* what;
+        bool setup;  // the setup dialog, or the one that asks at the start
+        const char* user;
+        const char* password;
+        const char* confirm;
+        const char* prompt;
+        int focus;            // 0 user name, 1 password, 2 confirmation
+        const char* righted;  // typed into the focused field next
+    } rows[] = {
         // No limit on attempts: the right one still gets in.
         {"a wrong letter case", false, "guard", "secret", "", text::kPasswordNotCorrect, 1,
          "Secret"},
@@ -117,7 +94,7 @@ TEST_F(PasswordLockTest, ARefusedEntryKeepsTheDialogAndSendsTheCaretToTheMistake
     };
     lock.SavePassword("guard", "Secret");
     EXPECT_FALSE(lock.CheckPassword("GUARD", "Secret"));  // the user name's case counts too
-    for (const Refusal& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         lock.SavePassword("guard", "Secret");
         const qsizetype before = prompts.texts().size();
@@ -156,6 +133,7 @@ TEST_F(PasswordLockTest, ARefusedEntryKeepsTheDialogAndSendsTheCaretToTheMistake
     }
 }
 
+// The setup dialog comes only after the current lock's password.
 TEST_F(PasswordLockTest, SetupCommandChecksTheCurrentLockFirst) {
     lock.SavePassword("guard", "pw");
     {
@@ -163,10 +141,8 @@ TEST_F(PasswordLockTest, SetupCommandChecksTheCurrentLockFirst) {
         script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) { dialog->reject(); });
         RunSetupPasswordCommand(lock);
         EXPECT_TRUE(script.finished());
-        EXPECT_EQ(script.unexpected(), 0);  // no setup dialog after a failed check
+        EXPECT_EQ(script.unexpected(), 0);
     }
-
-    // With the right password the setup dialog follows and can change the lock.
     test::ModalScript script;
     script
         .Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) {
@@ -183,24 +159,18 @@ TEST_F(PasswordLockTest, SetupCommandChecksTheCurrentLockFirst) {
     EXPECT_TRUE(lock.CheckPassword("guard", "pw2"));
 }
 
-TEST(PasswordLockStore, ANonAsciiPasswordStillOpensTheLockAfterARestart) {
-    test::TempStore temp;
-    test::ScriptedPrompts prompts;
+TEST_F(PasswordLockTest, ANonAsciiPasswordStillOpensTheLockAfterARestart) {
     const QString password = "äöüßÄÖÜéèêëï";  // 12 characters, 24 bytes of UTF-8
-    {
-        Settings settings{std::move(*KeyStore::Open(temp.path()).store)};
-        ProgramLock lock(settings);
-        SetupPasswordDialog setup(lock);
-        setup.userNameEdit()->setText("Wächter");
-        setup.passwordEdit()->setText(password);
-        setup.confirmEdit()->setText(password);
-        QTest::mouseClick(setup.okButton(), Qt::LeftButton);
-        ASSERT_EQ(setup.result(), QDialog::Accepted);
-    }
+    SetupPasswordDialog setup(lock);
+    setup.userNameEdit()->setText("Wächter");
+    setup.passwordEdit()->setText(password);
+    setup.confirmEdit()->setText(password);
+    QTest::mouseClick(setup.okButton(), Qt::LeftButton);
+    ASSERT_EQ(setup.result(), QDialog::Accepted);
 
-    Settings settings{std::move(*KeyStore::Open(temp.path()).store)};
-    ProgramLock lock(settings);
-    EnterPasswordDialog dialog(lock);
+    Settings reopened{std::move(*KeyStore::Open(temp.path()).store)};
+    ProgramLock again(reopened);
+    EnterPasswordDialog dialog(again);
     dialog.show();
     EXPECT_EQ(dialog.userNameEdit()->text(), "Wächter");
     dialog.passwordEdit()->setText(password);  // QTest types ASCII only
@@ -211,10 +181,7 @@ TEST(PasswordLockStore, ANonAsciiPasswordStillOpensTheLockAfterARestart) {
 
 // A store that takes the user name but not the password (a disk full between the two): the
 // lock stays as it was and the operator is told.
-TEST(PasswordLockStoreTest, ALockTheStoreCannotTakeWhollyIsNotHalfChangedAndIsReported) {
-    test::TempStore temp;
-    auto opened = OpenSettings(temp.path());
-    ProgramLock lock(opened.settings);
+TEST_F(PasswordLockTest, ALockTheStoreCannotTakeWhollyIsNotHalfChangedAndIsReported) {
     ASSERT_TRUE(lock.SavePassword("guard", "pw"));
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(temp.path().c_str(), &raw), SQLITE_OK);
@@ -224,7 +191,6 @@ TEST(PasswordLockStoreTest, ALockTheStoreCannotTakeWhollyIsNotHalfChangedAndIsRe
                            "WHEN new.name = 'PassWord' BEGIN SELECT RAISE(ABORT, 'full'); END;",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
-    test::ScriptedPrompts prompts;
     SetupPasswordDialog dialog(lock);
     dialog.show();
     dialog.userNameEdit()->setText("night");

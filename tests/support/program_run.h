@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
+
+#include <chrono>
 
 namespace orvane::test {
 
@@ -27,14 +30,16 @@ inline ProgramRun RunProgram(
     process.setWorkingDirectory(workingDirectory);
     process.start(program, arguments);
     ProgramRun run;
-    if (!process.waitForStarted()) {
+    if (!process.waitForStarted(-1)) {  // a loaded machine may take long to start it
         return run;
     }
     process.write(input);
     process.closeWriteChannel();
-    for (int waited = 0; !process.waitForFinished(20); waited += 20) {
+    // Waits on the child's end against the clock, not on a count of polls.
+    const QDeadlineTimer deadline(std::chrono::minutes(5));
+    while (process.state() != QProcess::NotRunning && !process.waitForFinished(20)) {
         QCoreApplication::processEvents();
-        if (waited > 120000) {
+        if (deadline.hasExpired()) {
             process.kill();
             process.waitForFinished();
             return run;

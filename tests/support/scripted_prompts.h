@@ -22,9 +22,26 @@ class ScriptedPrompts final : public PromptAnswerer {
     const std::vector<PromptRequest>& shown() const { return shown_; }
     // The window each box was asked for over (null once that window is gone).
     const std::vector<QPointer<QWidget>>& parents() const { return parents_; }
-    QStringList texts() const;
+    QStringList texts() const {
+        QStringList result;
+        for (const auto& request : shown_) {
+            result << request.text;
+        }
+        return result;
+    }
 
-    PromptAnswer Answer(QWidget* parent, const PromptRequest& request) override;
+    PromptAnswer Answer(QWidget* parent, const PromptRequest& request) override {
+        shown_.push_back(request);
+        parents_.emplace_back(parent);
+        if (!script_.empty()) {
+            const PromptAnswer answer = script_.front();
+            script_.pop_front();
+            return answer;
+        }
+        const bool yesNo = request.buttons == PromptButtons::YesNo ||
+                           request.buttons == PromptButtons::YesNoCancel;
+        return yesNo ? PromptAnswer::Yes : PromptAnswer::Ok;
+    }
 
   private:
     std::deque<PromptAnswer> script_;
