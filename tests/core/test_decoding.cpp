@@ -510,5 +510,55 @@ TEST(DecodeWorkers, StoppingWithFramesWaitingNeitherHangsNorLeaks) {
     channel.reset();
 }
 
+// Sites send uncompressed frames of 8 bits (through their colour table), 16 (5-5-5) and 32 as
+// well as 24; each shows its colours, and a depth no site sends gives no picture.
+TEST(DecodedPicture, UncompressedFramesOfEachDepthShowTheirColours) {
+    struct Row {
+        std::uint16_t bits;
+        Block pixel;
+        QRgb expected;
+    };
+    const Row rows[] = {{8, {1}, qRgb(0x30, 0x20, 0x10)},
+                        {16, {0x00, 0x7C}, qRgb(255, 0, 0)},
+                        {32, {0x40, 0x50, 0x60, 0}, qRgb(0x60, 0x50, 0x40)},
+                        {4, {0x11}, 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.bits);
+        BitmapInfoHeader header = Header(BitmapInfoHeader::kBiRgb, 4, 2);
+        header.biBitCount = row.bits;
+        header.biClrUsed = row.bits == 8 ? 2 : 0;
+        header.biSizeImage = static_cast<std::uint32_t>(row.pixel.size() * 8);
+        Block frame = header.Bytes();
+        if (row.bits == 8) {
+            frame.insert(frame.end(), {0, 0, 0, 0, 0x10, 0x20, 0x30, 0});  // B, G, R, 0
+        }
+        for (int i = 0; i < 8; ++i) {  // two rows of four, each a multiple of four bytes
+            frame.insert(frame.end(), row.pixel.begin(), row.pixel.end());
+        }
+        const QImage picture = DecodeSingleFrame(frame);
+        EXPECT_EQ(picture.isNull(), row.expected == 0);
+        if (!picture.isNull()) {
+            EXPECT_EQ(picture.size(), QSize(4, 2));
+            EXPECT_EQ(picture.pixel(3, 1), row.expected);
+        }
+    }
+}
+
+// A decoder that keeps failing is flushed, and decodes again from the next key frame.
+TEST(VideoDecoderFaults, ADecoderThatKeepsFailingIsFlushedAndRecovers) {
+    test::ExpectedMessage flushed(QtWarningMsg, "orvane.media", "decoder kept failing");
+    test::ExpectedMessage ffmpeg(QtWarningMsg, "orvane.media", "",
+                                 test::ExpectedMessage::Occurrence::Optional);
+    auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, QSize(64, 48));
+    const Block key = *encoder->Encode(sim::TestPattern(1, 0, QSize(64, 48)));
+    const auto format = *BitmapInfoHeader::Parse(key);
+    auto decoder = VideoDecoder::Create(*FindDecoder(format), format);
+    const Block junk = sim::PackFrame(format, Block(200, 0xFF));
+    for (int i = 0; i < 30; ++i) {
+        EXPECT_FALSE(decoder->Decode(*ParsePackedFrame(junk)));
+    }
+    EXPECT_TRUE(decoder->Decode(*ParsePackedFrame(key)));
+}
+
 }  // namespace
 }  // namespace orvane

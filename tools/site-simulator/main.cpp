@@ -1,5 +1,6 @@
 // orvane-site: a simulated site (and optionally an identify server) on this machine.
 #include "common/code_page.h"
+#include "common/quit_signals.h"
 #include "common/version.h"
 #include "identify_server.h"
 #include "site_simulator.h"
@@ -302,6 +303,11 @@ int main(int argc, char** argv) {
             }
         });
     }
+    // Stopped from a terminal or by a script, the site closes its links as at the end of
+    // --duration, rather than leaving them to the kernel.
+    orvane::QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &orvane::QuitSignals::quitRequested, &app,
+                     &QCoreApplication::quit);
     if (parser.isSet(duration)) {
         QTimer::singleShot(static_cast<int>(parser.value(duration).toDouble() * 1000), &app, [&] {
             site.StopStreaming();

@@ -103,14 +103,21 @@ std::size_t FindSse2(const std::uint8_t* data, std::size_t at, std::size_t size,
 
 }  // namespace
 
+std::vector<MarkSearch> MarkSearches() {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2")) {
+        return {FindAvx2, FindSse2, FindScalar};
+    }
+    return {FindSse2, FindScalar};
+#else
+    return {FindScalar};
+#endif
+}
+
 std::size_t FindMark3(const std::uint8_t* data, std::size_t from, std::size_t size,
                       const std::uint8_t* mark) {
-#if defined(__x86_64__)
-    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
-    return hasAvx2 ? FindAvx2(data, from, size, mark) : FindSse2(data, from, size, mark);
-#else
-    return FindScalar(data, from, size, mark);
-#endif
+    static const MarkSearch widest = MarkSearches().front();
+    return widest(data, from, size, mark);
 }
 
 }  // namespace orvane
