@@ -122,17 +122,9 @@ TEST_F(ClipRecorderTest, AClipHoldsEveryFrameAsReceivedWithTheDesignedHeadersAnd
     }
     EXPECT_EQ(test::ReadFileBytes(File("200212031015300003.img")), Bytes(packed_[0]));
     EXPECT_EQ(test::ProbeVideo(avi).codecTag, FourccText(format.biCompression));
-    const ClipRecord expected{"200212031015300003.avi",
-                              0,
-                              kChannel,
-                              "Gate",
-                              "2002/12/03",
-                              "10:15",
-                              "2002/12/03",
-                              "10:17",
-                              "200212031015300003.img",
-                              folder_};
-    EXPECT_EQ(Index(), std::vector<ClipRecord>{expected});
+    EXPECT_EQ(Index(), (std::vector<ClipRecord>{{"200212031015300003.avi", 0, kChannel, "Gate",
+                                                 "2002/12/03", "10:15", "2002/12/03", "10:17",
+                                                 "200212031015300003.img", folder_}}));
 
     SCOPED_TRACE("started and stopped without frames: an empty stream, no preview, an entry");
     now_ = now_.addSecs(60);
@@ -232,9 +224,9 @@ TEST_F(ClipRecorderTest, ARecordingGoesOnInANewClipAtTheKeyFrameAfterTheLimit) {
         SCOPED_TRACE(row.limits.ms);
         now_ = now_.addSecs(60);
         QStringList names;
+        const QString base = now_.toString("yyyyMMddhhmmss") + "0003";
         for (std::size_t clip = 0; clip < row.clipFrames.size(); ++clip) {
-            const QString base = now_.toString("yyyyMMddhhmmss") + "0003";
-            names << (clip == 0 ? base + ".avi" : QString("%1-%2.avi").arg(base).arg(clip));
+            names << base + (clip == 0 ? QString(".avi") : QString("-%1.avi").arg(clip));
         }
         const std::size_t listedBefore = Index().size();
         auto recorder = Recorder(live_[0].header);
@@ -257,8 +249,7 @@ TEST_F(ClipRecorderTest, ARecordingGoesOnInANewClipAtTheKeyFrameAfterTheLimit) {
             ASSERT_TRUE(riff);
             const auto samples = riff->FindAll("00dc");
             ASSERT_EQ(samples.size(), row.clipFrames[clip]) << clip;
-            QString image = names[clip];
-            EXPECT_EQ(test::ReadFileBytes(File(image.replace(".avi", ".img"))),
+            EXPECT_EQ(test::ReadFileBytes(File(QString(names[clip]).replace(".avi", ".img"))),
                       Bytes(packed_[next]));
             for (const auto* sample : samples) {
                 EXPECT_EQ(riff->Data(*sample), Bytes(live_[next++].image()));
@@ -474,32 +465,29 @@ TEST_F(ClipRecorderTest, AFolderThatNoLongerLeadsToTheClipEndsItAsRemoved) {
 }
 
 TEST(FramesSinceKey, KeepsTheGroupOfPicturesARecordingMustStartWith) {
+    const auto kept = [](std::span<const LiveFrame> frames) {
+        FramesSinceKey since;
+        for (const LiveFrame& frame : frames) {
+            since.Add(frame);
+        }
+        return since.frames();
+    };
     const auto mpeg4 = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mpeg4, 16));
-    FramesSinceKey inter;
-    for (const LiveFrame& frame : mpeg4) {
-        inter.Add(frame);
-    }
-    ASSERT_EQ(inter.frames().size(), 4u);  // the key frame of every twelfth, and three more
-    EXPECT_EQ(inter.frames()[0].packed, mpeg4[12].packed);
-    EXPECT_EQ(inter.frames()[3].packed, mpeg4[15].packed);
-
+    const auto inter = kept(mpeg4);
+    ASSERT_EQ(inter.size(), 4u);  // the key frame of every twelfth, and three more
+    EXPECT_EQ(inter[0].packed, mpeg4[12].packed);
+    EXPECT_EQ(inter[3].packed, mpeg4[15].packed);
     const auto mjpeg = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mjpeg, 3));
-    FramesSinceKey intra;
-    for (const LiveFrame& frame : mjpeg) {
-        intra.Add(frame);
-    }
-    ASSERT_EQ(intra.frames().size(), 1u);
-    EXPECT_EQ(intra.frames()[0].packed, mjpeg[2].packed);
-
+    ASSERT_EQ(kept(mjpeg).size(), 1u);
+    EXPECT_EQ(kept(mjpeg)[0].packed, mjpeg[2].packed);
     // Key frames further apart than the bounds: the latest frame alone is kept.
-    FramesSinceKey far;
-    far.Add(mpeg4[0]);
+    std::vector<LiveFrame> far{mpeg4[0]};
     for (std::size_t i = 0; i < FramesSinceKey::kMaxFrames; ++i) {
-        far.Add(mpeg4[1 + i % 11]);
+        far.push_back(mpeg4[1 + i % 11]);
     }
-    EXPECT_EQ(far.frames().size(), 1u);
-    far.Add(LiveFrame{});  // no frame: ignored
-    EXPECT_EQ(far.frames().size(), 1u);
+    EXPECT_EQ(kept(far).size(), 1u);
+    far.emplace_back();  // no frame: ignored
+    EXPECT_EQ(kept(far).size(), 1u);
 }
 
 // A commit a second at first, thinning out so that eleven days of them fit the header's index.
