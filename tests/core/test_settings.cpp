@@ -13,8 +13,17 @@
 namespace orvane {
 namespace {
 
+// A store in a folder of its own, which is also the working directory (never to be used).
 class SettingsTest : public testing::Test {
   protected:
+    void SetUp() override {
+        std::filesystem::create_directory(temp.File("work"));
+        std::filesystem::current_path(temp.File("work"));
+        settings.SetDefaultRecordFolder(temp.File("videos/Orvane"));
+    }
+    void TearDown() override { std::filesystem::current_path(previous); }
+
+    const std::filesystem::path previous = std::filesystem::current_path();
     test::TempStore temp;
     Settings settings{std::move(*KeyStore::Open(temp.path()).store)};
 
@@ -159,22 +168,9 @@ TEST_F(SettingsTest, CallValuesAreWrittenInTheOrderTheConnectDialogListsThem) {
     EXPECT_EQ(settings.LoadCall().password, "éééééééééééééééééééé");
 }
 
-class RecordPathTest : public SettingsTest {
-  protected:
-    void SetUp() override {
-        previous = std::filesystem::current_path();
-        std::filesystem::create_directory(temp.File("work"));
-        std::filesystem::current_path(temp.File("work"));
-        settings.SetDefaultRecordFolder(temp.File("videos/Orvane"));
-    }
-    void TearDown() override { std::filesystem::current_path(previous); }
-
-    std::filesystem::path previous;
-};
-
 // What a recording starting now does with each state of the stored folder: the folder it
 // uses, what is made, and whether the operator is told. The working directory is never used.
-TEST_F(RecordPathTest, ARecordingUsesTheStoredFolderOrTheDefaultAndNeverRemakesAMissingOne) {
+TEST_F(SettingsTest, ARecordingUsesTheStoredFolderOrTheDefaultAndNeverRemakesAMissingOne) {
     test::WriteFileBytes(temp.File("a-file"), "x");
     std::filesystem::create_directory(temp.File("clips"));
     struct Case {
@@ -221,21 +217,17 @@ TEST_F(RecordPathTest, ARecordingUsesTheStoredFolderOrTheDefaultAndNeverRemakesA
         }
     }
     EXPECT_EQ(std::filesystem::current_path(), temp.File("work"));
-}
 
-TEST_F(RecordPathTest, AMissingFolderIsToldAgainOnlyAfterItWasBack) {
-    const std::string clips = temp.File("usb/clips");
-    settings.SetRecordPath(clips);
+    SCOPED_TRACE("told again only after it was back");
+    settings.SetRecordPath(temp.File("usb/clips"));
     RecordFolderNotice notice;
     EXPECT_FALSE(notice.After(settings.PrepareRecordFolder()).empty());
-    std::filesystem::create_directories(clips);  // mounted
+    std::filesystem::create_directories(temp.File("usb/clips"));  // mounted
     EXPECT_TRUE(notice.After(settings.PrepareRecordFolder()).empty());
     std::filesystem::remove_all(temp.File("usb"));  // gone again
     EXPECT_FALSE(notice.After(settings.PrepareRecordFolder()).empty());
-}
 
-TEST_F(RecordPathTest, ADefaultFolderThatCannotBeMadeIsNotReady) {
-    test::WriteFileBytes(temp.File("a-file"), "x");
+    SCOPED_TRACE("a default folder that cannot be made is not ready");
     settings.SetDefaultRecordFolder(temp.File("a-file") + "/Orvane");
     test::ExpectedMessage warning(QtWarningMsg, "orvane.store", "cannot make the record folder");
     const RecordFolder folder = settings.PrepareRecordFolder();
