@@ -15,17 +15,8 @@ namespace orvane {
 namespace {
 
 ClipRecord SampleClip(const QString& fileName) {
-    ClipRecord clip;
-    clip.fileName = fileName;
-    clip.open = 1;
-    clip.channel = -3;
-    clip.startDate = "2024/02/29";
-    clip.startTime = "23:58";
-    clip.endDate = "2024/03/01";
-    clip.endTime = "00:04";
-    clip.imageName = "Kamera Süd.bmp";
-    clip.path = "/home/operator/Aufnahmen/Überwachung/";
-    return clip;
+    return ClipRecord(fileName, 1, -3, "", "2024/02/29", "23:58", "2024/03/01", "00:04",
+                      "Kamera Süd.bmp", "/home/operator/Aufnahmen/Überwachung/");
 }
 
 class ClipIndexTest : public testing::Test {

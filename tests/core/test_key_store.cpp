@@ -97,23 +97,18 @@ TEST(KeyStore, SubkeysAndTheirValuesAreEnumeratedInCaseInsensitiveNameOrder) {
 
     std::vector<std::string> seen;
     std::set<std::int64_t> ids;
-    ASSERT_EQ(store.VisitSubkeyValues(parent,
-                                      [&](const SubkeyValueView& value) {
-                                          ids.insert(value.subkeyId);
-                                          std::string line(value.subkey);
-                                          if (value.hasValue) {
-                                              line += " " + std::string(value.name) + " " +
-                                                      std::to_string(value.type) + " [" +
-                                                      std::string(value.data) + "]";
-                                          }
-                                          seen.push_back(line);
-                                      }),
-              StoreStatus::Ok);
+    const auto visit = [&](const SubkeyValueView& value) {
+        ids.insert(value.subkeyId);
+        seen.push_back(std::string(value.subkey) + " " + std::string(value.name) + " " +
+                       (value.hasValue ? std::to_string(value.type) : "-") + " [" +
+                       std::string(value.data) + "]");
+    };
+    ASSERT_EQ(store.VisitSubkeyValues(parent, visit), StoreStatus::Ok);
     std::sort(seen.begin() + 1, seen.begin() + 3);  // the values of one key in any order
     using namespace std::string_literals;
-    EXPECT_EQ(seen,
-              (std::vector<std::string>{"alpha", "Bravo Count 4 [\x07\0\0\0]"s,
-                                        "Bravo Text 1 [a\0b]"s, "Charlie", "delta Empty 1 []"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"alpha  - []", "Bravo Count 4 [\x07\0\0\0]"s,
+                                              "Bravo Text 1 [a\0b]"s, "Charlie  - []",
+                                              "delta Empty 1 []"}));
     EXPECT_EQ(ids.size(), 4u);
 
     const RegKey gone{9999};

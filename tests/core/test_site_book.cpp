@@ -7,15 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 namespace orvane {
-
-void PrintTo(const SiteBookEntry& entry, std::ostream* out) {
-    *out << '{' << entry.userName.toStdString() << ", " << entry.password.toStdString() << ", "
-         << entry.address << ", " << entry.memo.toStdString() << '}';
-}
-
 namespace {
 
 constexpr std::uint32_t kAddress192_168_1_5 = 0xC0A80105;
