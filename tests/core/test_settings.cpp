@@ -240,10 +240,7 @@ TEST_F(SettingsTest, ARecordingUsesTheStoredFolderOrTheDefaultAndNeverRemakesAMi
 // as the dialog's fields of 20 (UTF-16 units) do.
 TEST(ProgramLock, OpensWithExactlyWhatCouldBeTypedIntoTheDialog) {
     const std::string twenty = "äöüßäöüßäöüßäöüßäöüß";  // 40 bytes of UTF-8
-    std::string emoji;                                  // two UTF-16 units each
-    for (int i = 0; i < 10; ++i) {
-        emoji += "😀";
-    }
+    const std::string emoji = "😀😀😀😀😀😀😀😀😀😀";             // ten of two UTF-16 units each
     const struct {
         const char* what;
         bool saved;  // through the dialog; otherwise written by another tool
