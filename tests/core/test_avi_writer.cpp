@@ -1,12 +1,17 @@
 #include "media/avi_writer.h"
 #include "media/clip_packets.h"
 #include "support/independent_readers.h"
+#include "support/message_guard.h"
 #include "support/temp_store.h"
 #include "wire/bitmap_info.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace orvane {
 namespace {
@@ -144,14 +149,27 @@ TEST(AviWriter, AFileCutOffAfterACommitPlaysUpToIt) {
               static_cast<std::int64_t>(riff->Find("JUNK")->offset + 8 + riff->Find("JUNK")->size));
 }
 
-TEST(AviWriter, AnExistingFileIsNeverOverwrittenWhenExclusive) {
+// A file already there, or a device that takes no byte (a link to it, so that nothing of the
+// machine is at stake): the writer fails with the reason and leaves the name as it was.
+TEST(AviWriter, ANameItCannotWriteIsLeftAsItWas) {
     test::TempStore temp;
-    const std::string path = temp.File("taken.avi");
-    test::WriteFileBytes(path, "precious");
+    const std::string taken = temp.File("taken.avi");
+    test::WriteFileBytes(taken, "precious");
     QString error;
-    EXPECT_FALSE(AviWriter::Create(QString::fromStdString(path), CinepakStream(), true, error));
+    EXPECT_FALSE(AviWriter::Create(QString::fromStdString(taken), CinepakStream(), true, error));
     EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(test::ReadFileBytes(path), "precious");
+    EXPECT_EQ(test::ReadFileBytes(taken), "precious");
+
+    const QString full = QString::fromStdString(temp.File("full.avi"));
+    ASSERT_TRUE(QFile::link("/dev/full", full));
+    // A device cannot be cut back to the last whole chunk; that is said, too.
+    test::ExpectedMessage uncut(QtWarningMsg, "orvane.media", "cannot cut",
+                                test::ExpectedMessage::Occurrence::Optional);
+    EXPECT_FALSE(AviWriter::Create(full, CinepakStream(), false, error));
+    EXPECT_TRUE(error.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))))
+        << error.toStdString();
+    EXPECT_TRUE(QFileInfo(full).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists("/dev/full"));
 }
 
 // More than a gigabyte of 150 KB samples: past the first RIFF, into OpenDML segments that

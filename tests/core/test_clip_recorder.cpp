@@ -1,3 +1,5 @@
+// The recorder: what a clip holds and how it is listed, and what it does when the disk stalls,
+// fills or loses the record folder (a volume that really fills: test_cli_record).
 #include "frame_source.h"
 #include "media/clip_recorder.h"
 #include "support/event_loop.h"
@@ -10,10 +12,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <optional>
 #include <thread>
 
 namespace orvane {
@@ -21,44 +28,71 @@ namespace {
 
 using test::EncodeFrames;
 
-BitmapInfoHeader FormatOf(const Block& frame) {
-    return *BitmapInfoHeader::Parse(frame);
-}
-
 std::string Bytes(std::span<const std::uint8_t> bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-class ClipRecorderTest : public test::RecordingStoreTest {};
+// Whether this process still holds a file open whose name has gone.
+bool HoldsDeletedFile(const QString& name) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+        if (!ec && target.find(name.toStdString()) != std::string::npos &&
+            target.find("(deleted)") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
 
-TEST_F(ClipRecorderTest, ClipHoldsEveryFrameAsReceivedWithTheDesignedStreamHeader) {
-    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 30);
-    auto live = test::LiveFrames(frames);
+// Recorders of MPEG-4 frames (a key frame every twelfth) on a disk the test controls, counting
+// the failures the operator is told of.
+class ClipRecorderTest : public test::RecordingStoreTest {
+  protected:
+    std::unique_ptr<ClipRecorder> Recorder(const BitmapInfoHeader& format) {
+        auto recorder = MakeRecorder(format);
+        recorder->SetFailureHandler([this](const QString&) { ++told_; });
+        recorder->SetFileOpener(gate_.Opener());
+        return recorder;
+    }
+    std::unique_ptr<ClipRecorder> Start(const BitmapInfoHeader& format) {
+        auto recorder = Recorder(format);
+        QString error;
+        EXPECT_TRUE(recorder->StartRecording(folder_, {}, error)) << error.toStdString();
+        return recorder;
+    }
+    static void Write(ClipRecorder& recorder, std::span<const LiveFrame> frames) {
+        for (const LiveFrame& frame : frames) {
+            recorder.WriteFrame(frame);
+        }
+    }
+    // The recorder's queue is on disk.
+    static bool Written(const ClipRecorder& recorder) {
+        return test::WaitUntil([&] { return recorder.queuedBytes() == 0; });
+    }
+
+    const std::vector<Block> packed_ = EncodeFrames(sim::SimulatedCodec::Mpeg4, 60);
+    const std::vector<LiveFrame> live_ = test::LiveFrames(packed_);
+    test::FileGate gate_;
+    int told_ = 0;
+};
+
+TEST_F(ClipRecorderTest, AClipHoldsEveryFrameAsReceivedWithTheDesignedHeadersAndEntry) {
     // Arrived every 40 ms, the last 290 µs late: a mean interval of 40,010 µs.
+    std::vector<LiveFrame> live(live_.begin(), live_.begin() + 30);
     for (std::size_t i = 0; i < live.size(); ++i) {
         live[i].arrivalSteadyMicros = static_cast<std::int64_t>(i) * 40'000 + (i == 29 ? 290 : 0);
         live[i].arrivalUtcMicros = 1'038'910'530'000'000 + live[i].arrivalSteadyMicros;
     }
-    ASSERT_EQ(frames.size(), 30u);
-    const BitmapInfoHeader format = FormatOf(frames[0]);
-    auto recorder = MakeRecorder(format);
-    QString error;
-    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error)) << error.toStdString();
+    const BitmapInfoHeader format = live[0].header;
+    auto recorder = Start(format);
     EXPECT_EQ(recorder->aviFileName(), "200212031015300003.avi");
     EXPECT_EQ(recorder->imageFileName(), "200212031015300003.img");
-
     // Listed from the first moment, ending where it started.
-    auto listed = Index();
-    ASSERT_TRUE(test::WaitUntil([&] {
-        listed = Index();
-        return listed.size() == 1 && listed[0].path == folder_;  // the entry's last value
-    }));
-    EXPECT_EQ(listed[0].endTime, "10:15");
-    EXPECT_EQ(listed[0].location, "Gate");
-
-    for (const LiveFrame& frame : live) {
-        recorder->WriteFrame(frame);
-    }
+    ASSERT_TRUE(test::WaitUntil([&] { return Index().size() == 1 && Index()[0].path == folder_; }));
+    EXPECT_EQ(Index()[0].endTime, "10:15");
+    EXPECT_EQ(Index()[0].location, "Gate");
+    Write(*recorder, live);
     now_ = now_.addSecs(125);
     recorder->StopRecording();
     EXPECT_FALSE(recorder->recording());
@@ -79,36 +113,38 @@ TEST_F(ClipRecorderTest, ClipHoldsEveryFrameAsReceivedWithTheDesignedStreamHeade
     EXPECT_EQ(riff->U32(h + 36), format.biSizeImage);
     EXPECT_EQ(riff->U16(h + 52), format.biWidth);
     EXPECT_EQ(riff->U16(h + 54), format.biHeight);
-    const test::RiffChunk* strf = riff->Find("strf");
-    ASSERT_TRUE(strf);
-    EXPECT_EQ(riff->Data(*strf), Bytes(format.Bytes()));
-
-    // Each sample is exactly the frame's compressed bytes.
+    EXPECT_EQ(riff->Data(*riff->Find("strf")), Bytes(format.Bytes()));
     const auto samples = riff->FindAll("00dc");
     ASSERT_EQ(samples.size(), 30u);
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        EXPECT_EQ(riff->Data(*samples[i]),
-                  Bytes(std::span(frames[i]).subspan(BitmapInfoHeader::kSize)))
-            << i;
+        EXPECT_EQ(riff->Data(*samples[i]), Bytes(live[i].image())) << i;
     }
-    EXPECT_EQ(test::ReadFileBytes(File("200212031015300003.img")), Bytes(frames[0]));
-
-    // An independent reader names the codec; which samples it takes as key frames: below.
+    EXPECT_EQ(test::ReadFileBytes(File("200212031015300003.img")), Bytes(packed_[0]));
     EXPECT_EQ(test::ProbeVideo(avi).codecTag, FourccText(format.biCompression));
+    EXPECT_EQ(Index(), (std::vector<ClipRecord>{{"200212031015300003.avi", 0, kChannel, "Gate",
+                                                 "2002/12/03", "10:15", "2002/12/03", "10:17",
+                                                 "200212031015300003.img", folder_}}));
 
-    listed = Index();
-    ASSERT_EQ(listed.size(), 1u);
-    const ClipRecord expected{"200212031015300003.avi",
-                              0,
-                              kChannel,
-                              "Gate",
-                              "2002/12/03",
-                              "10:15",
-                              "2002/12/03",
-                              "10:17",
-                              "200212031015300003.img",
-                              folder_};
-    EXPECT_EQ(listed[0], expected);
+    SCOPED_TRACE("started and stopped without frames: an empty stream, no preview, an entry");
+    now_ = now_.addSecs(60);
+    Start(format)->StopRecording();
+    const auto empty = test::ProbeVideo(File("200212031018350003.avi"));
+    EXPECT_TRUE(empty.opened);
+    EXPECT_TRUE(empty.packetKeys.empty());
+    EXPECT_EQ(empty.width, 320);
+    EXPECT_FALSE(QFile::exists(folder_ + "200212031018350003.img"));
+    EXPECT_EQ(Index().size(), 2u);
+
+    SCOPED_TRACE("started inside a group of pictures: the preview is the next key frame");
+    now_ = now_.addSecs(60);
+    recorder = Start(format);
+    Write(*recorder, std::span(live_).subspan(5, 15));
+    recorder->StopRecording();
+    EXPECT_EQ(test::ReadFileBytes(File("200212031019350003.img")), Bytes(packed_[12]));
+    const auto probed = test::ProbeVideo(File("200212031019350003.avi"));
+    ASSERT_EQ(probed.packetKeys.size(), 15u);
+    EXPECT_FALSE(probed.packetKeys[0]);
+    EXPECT_TRUE(probed.packetKeys[7]);
 }
 
 TEST_F(ClipRecorderTest, KeyFramesAreMarkedOnlyWhereAPlayerCanStart) {
@@ -117,17 +153,11 @@ TEST_F(ClipRecorderTest, KeyFramesAreMarkedOnlyWhereAPlayerCanStart) {
           sim::SimulatedCodec::Cinepak, sim::SimulatedCodec::Mjpeg}) {
         SCOPED_TRACE(sim::CodecName(codec).toStdString());
         const auto frames = test::LiveFrames(EncodeFrames(codec, 26));
-        ASSERT_FALSE(frames.empty());
-        auto recorder = MakeRecorder(frames[0].header);
-        QString error;
-        ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
-        for (const LiveFrame& frame : frames) {
-            recorder->WriteFrame(frame);
-        }
+        auto recorder = Start(frames[0].header);
+        Write(*recorder, frames);
         const std::string avi = recorder->aviFilePath().toStdString();
         recorder->StopRecording();
         const auto probed = test::ProbeVideo(avi, true);
-        ASSERT_TRUE(probed.opened);
         ASSERT_EQ(probed.packetKeys.size(), frames.size());
         ASSERT_EQ(probed.frameTypes.size(), frames.size());
         for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -142,25 +172,6 @@ TEST_F(ClipRecorderTest, KeyFramesAreMarkedOnlyWhereAPlayerCanStart) {
     }
 }
 
-// Record pressed in the middle of a group of pictures: the clip starts with pictures that
-// need earlier ones; the preview is the first picture that stands on its own.
-TEST_F(ClipRecorderTest, APreviewIsAPictureThatDecodesOnItsOwn) {
-    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 20);
-    const auto live = test::LiveFrames(frames);
-    auto recorder = MakeRecorder(FormatOf(frames[0]));
-    QString error;
-    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
-    for (std::size_t i = 5; i < live.size(); ++i) {
-        recorder->WriteFrame(live[i]);
-    }
-    recorder->StopRecording();
-    EXPECT_EQ(test::ReadFileBytes(File("200212031015300003.img")), Bytes(frames[12]));
-    const auto probed = test::ProbeVideo(File("200212031015300003.avi"));
-    ASSERT_EQ(probed.packetKeys.size(), 15u);
-    EXPECT_FALSE(probed.packetKeys[0]);
-    EXPECT_TRUE(probed.packetKeys[7]);
-}
-
 // A site may send uncompressed pictures top row first (a negative height). AVI readers take
 // uncompressed samples bottom row first with a positive height: the clip holds exactly what
 // the same pictures sent bottom up would have made.
@@ -170,59 +181,38 @@ TEST_F(ClipRecorderTest, TopDownPicturesAreRecordedBottomUp) {
     for (const Block& frame : bottomUp) {
         topDown.push_back(test::TopDown(frame));
     }
-    auto recorder = MakeRecorder(FormatOf(topDown[0]));
-    QString error;
-    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
-    for (const LiveFrame& frame : test::LiveFrames(topDown)) {
-        recorder->WriteFrame(frame);
-    }
+    const auto live = test::LiveFrames(topDown);
+    auto recorder = Start(live[0].header);
+    Write(*recorder, live);
     recorder->StopRecording();
 
     const auto riff = test::RiffFile::Load(File("200212031015300003.avi"));
     ASSERT_TRUE(riff);
     EXPECT_EQ(riff->U32(riff->Find("avih")->offset + 8 + 36), 24u);
     EXPECT_EQ(riff->U16(riff->Find("strh")->offset + 8 + 54), 24u);
-    EXPECT_EQ(riff->Data(*riff->Find("strf")), Bytes(FormatOf(bottomUp[0]).Bytes()));
+    EXPECT_EQ(riff->Data(*riff->Find("strf")),
+              Bytes(BitmapInfoHeader::Parse(bottomUp[0])->Bytes()));
     const auto samples = riff->FindAll("00db");
     ASSERT_EQ(samples.size(), 3u);
+    QByteArray pictures;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         EXPECT_EQ(riff->Data(*samples[i]),
                   Bytes(std::span(bottomUp[i]).subspan(BitmapInfoHeader::kSize)))
             << i;
+        pictures += test::Rgb24Rows(sim::TestPattern(1, static_cast<int>(i), {32, 24}));
     }
     // ffmpeg shows the pictures the right way up.
-    QByteArray pictures;
-    for (int i = 0; i < 3; ++i) {
-        pictures += test::Rgb24Rows(sim::TestPattern(1, i, {32, 24}));
-    }
     EXPECT_EQ(test::ReadBackWithFfmpeg(folder_ + "200212031015300003.avi"), pictures);
-}
-
-TEST_F(ClipRecorderTest, StartAndStopWithoutFramesGivesAnEmptyStreamAndAnEntry) {
-    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 1);
-    auto recorder = MakeRecorder(FormatOf(frames[0]));
-    QString error;
-    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
-    recorder->StopRecording();
-    const auto probed = test::ProbeVideo(File("200212031015300003.avi"));
-    EXPECT_TRUE(probed.opened);
-    EXPECT_TRUE(probed.packetKeys.empty());
-    EXPECT_EQ(probed.width, 320);
-    EXPECT_FALSE(QFile::exists(folder_ + "200212031015300003.img"));
-    EXPECT_EQ(Index().size(), 1u);
 }
 
 // A recording goes on in a new clip at the first key frame once the clip is full, by time
 // or by size: every frame received is in one of the clips, in order, each clip starts with
 // a key frame and its own preview and entry, and clips of one second get suffixes.
 TEST_F(ClipRecorderTest, ARecordingGoesOnInANewClipAtTheKeyFrameAfterTheLimit) {
-    const auto frames = EncodeFrames(sim::SimulatedCodec::Mpeg4, 60);
-    const auto live = test::LiveFrames(frames);
-    ASSERT_TRUE(live[0].keyFrame && live[12].keyFrame && !live[13].keyFrame);
     // Passed by the clip's thirteenth frame, so the clip goes on to the key frame after.
     std::uint64_t thirteenFrames = 0;
     for (std::size_t i = 0; i < 13; ++i) {
-        thirteenFrames += live[i].image().size() + 8;
+        thirteenFrames += live_[i].image().size() + 8;
     }
     struct Row {
         ClipWriter::ClipLimits limits;
@@ -231,25 +221,20 @@ TEST_F(ClipRecorderTest, ARecordingGoesOnInANewClipAtTheKeyFrameAfterTheLimit) {
     for (const Row& row : {Row{{0, 1ull << 40}, {12, 12, 12, 12, 12}},
                            Row{{1ll << 40, thirteenFrames}, {24, 24, 12}}}) {
         SCOPED_TRACE(row.limits.ms);
-        QDir(folder_).removeRecursively();
-        QDir().mkpath(folder_);
-        for (const ClipRecord& entry : Index()) {
-            ClipIndex(store_, {}).DeleteClipRecord(entry.fileName);
-        }
+        now_ = now_.addSecs(60);
         QStringList names;
+        const QString base = now_.toString("yyyyMMddhhmmss") + "0003";
         for (std::size_t clip = 0; clip < row.clipFrames.size(); ++clip) {
-            names << (clip == 0 ? QString("200212031015300003.avi")
-                                : QString("200212031015300003-%1.avi").arg(clip));
+            names << base + (clip == 0 ? QString(".avi") : QString("-%1.avi").arg(clip));
         }
-        auto recorder = MakeRecorder(live[0].header);
+        const std::size_t listedBefore = Index().size();
+        auto recorder = Recorder(live_[0].header);
         recorder->SetClipLimits(row.limits);
         QStringList told;
         recorder->SetNextClipHandler([&](const QString& path) { told << path; });
         QString error;
         ASSERT_TRUE(recorder->StartRecording(folder_, {}, error)) << error.toStdString();
-        for (const LiveFrame& frame : live) {
-            recorder->WriteFrame(frame);
-        }
+        Write(*recorder, live_);
         ASSERT_TRUE(test::WaitUntil([&] { return told.size() == names.size() - 1; }));
         EXPECT_TRUE(recorder->recording());
         EXPECT_EQ(told.last(), folder_ + names.last());
@@ -257,29 +242,24 @@ TEST_F(ClipRecorderTest, ARecordingGoesOnInANewClipAtTheKeyFrameAfterTheLimit) {
         recorder->StopRecording();
         EXPECT_EQ(recorder->framesWritten(), 60u);
 
-        // Every frame received is in one of the clips, in order, each from a key frame.
         std::size_t next = 0;
         for (int clip = 0; clip < names.size(); ++clip) {
-            const std::string avi = File(names[clip]);
-            const auto riff = test::RiffFile::Load(avi);
+            const auto riff = test::RiffFile::Load(File(names[clip]));
             ASSERT_TRUE(riff);
             const auto samples = riff->FindAll("00dc");
             ASSERT_EQ(samples.size(), row.clipFrames[clip]) << clip;
-            QString image = names[clip];
-            image.replace(".avi", ".img");
-            EXPECT_EQ(test::ReadFileBytes(File(image)), Bytes(frames[next]));
+            EXPECT_EQ(test::ReadFileBytes(File(QString(names[clip]).replace(".avi", ".img"))),
+                      Bytes(packed_[next]));
             for (const auto* sample : samples) {
-                EXPECT_EQ(riff->Data(*sample), Bytes(live[next].image()));
-                ++next;
+                EXPECT_EQ(riff->Data(*sample), Bytes(live_[next++].image()));
             }
-            const auto probed = test::ProbeVideo(avi);
+            const auto probed = test::ProbeVideo(File(names[clip]));
             ASSERT_EQ(probed.packetKeys.size(), samples.size());
             EXPECT_TRUE(probed.packetKeys[0]);
         }
-        const auto entries = Index();
-        ASSERT_EQ(entries.size(), static_cast<std::size_t>(names.size()));
-        for (const ClipRecord& entry : entries) {
-            EXPECT_TRUE(names.contains(entry.fileName)) << entry.fileName.toStdString();
+        EXPECT_EQ(Index().size(), listedBefore + names.size());
+        for (const QString& name : names) {
+            EXPECT_EQ(std::ranges::count(Index(), name, &ClipRecord::fileName), 1);
         }
     }
 }
@@ -287,11 +267,8 @@ TEST_F(ClipRecorderTest, ARecordingGoesOnInANewClipAtTheKeyFrameAfterTheLimit) {
 // The clip's entry follows it minute by minute while it records: a commit a second looks at
 // the clock.
 TEST_F(ClipRecorderTest, TheEntryFollowsTheClipMinuteByMinute) {
-    const auto frames = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mpeg4, 2));
-    auto recorder = MakeRecorder(frames[0].header);
-    QString error;
-    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
-    recorder->WriteFrame(frames[0]);
+    auto recorder = Start(live_[0].header);
+    recorder->WriteFrame(live_[0]);
     // Watched while it records: the rewritten entry keeps it marked as read.
     ASSERT_TRUE(test::WaitUntil([&] { return Index().size() == 1; }));
     ClipIndex(store_, {}).SetClipOpened(recorder->aviFileName(), true);
@@ -299,11 +276,8 @@ TEST_F(ClipRecorderTest, TheEntryFollowsTheClipMinuteByMinute) {
     ASSERT_TRUE(test::WaitUntil([&] { return Index().at(0).open == 1; }));
     now_ = now_.addSecs(180);
     std::this_thread::sleep_for(std::chrono::milliseconds(1050));
-    recorder->WriteFrame(frames[1]);
-    EXPECT_TRUE(test::WaitUntil([&] {
-        const auto listed = Index();
-        return listed.size() == 1 && listed[0].endTime == "10:18";
-    }));
+    recorder->WriteFrame(live_[1]);
+    EXPECT_TRUE(test::WaitUntil([&] { return Index().at(0).endTime == "10:18"; }));
     recorder->StopRecording();
     EXPECT_EQ(Index().at(0).open, 1);
 }
@@ -313,59 +287,45 @@ TEST_F(ClipRecorderTest, TheEntryFollowsTheClipMinuteByMinute) {
 // after the gap. A clip whose end the disk does not take in time is closed and listed once
 // it does.
 TEST_F(ClipRecorderTest, AStalledDiskHoldsNoFrameUpAndTheClipLosesWholeGroupsOfPictures) {
-    const auto frames = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mpeg4, 40));
-    ASSERT_TRUE(frames[0].keyFrame && !frames[10].keyFrame && frames[24].keyFrame);
-    auto recorder = MakeRecorder(frames[0].header);
-    test::FileGate gate;
-    recorder->SetFileOpener(gate.Opener());
+    auto recorder = Start(live_[0].header);
     std::size_t tenFrames = 0;
     for (std::size_t i = 0; i < 10; ++i) {
-        tenFrames += frames[i].packed->size();
+        tenFrames += live_[i].packed->size();
     }
     recorder->SetQueueBytesForTesting(tenFrames);
-    QString error;
-    ASSERT_TRUE(recorder->StartRecording(folder_, {}, error));
     const std::string avi = recorder->aviFilePath().toStdString();
-    gate.Shut();
+    gate_.Shut();
     {
         test::ExpectedMessage behind(QtWarningMsg, "orvane.media", "does not keep up");
-        for (std::size_t i = 0; i < 16; ++i) {  // 10 to 15 do not fit
-            recorder->WriteFrame(frames[i]);
-        }
+        Write(*recorder, std::span(live_).first(16));  // 10 to 15 do not fit
         // Every frame was taken while the disk still held the writer.
-        EXPECT_TRUE(test::WaitUntil([&] { return gate.held() == 1; }));
-        EXPECT_EQ(gate.heldTooLong(), 0);
-        gate.Open();
-        ASSERT_TRUE(test::WaitUntil([&] { return recorder->queuedBytes() == 0; }));
+        EXPECT_TRUE(test::WaitUntil([&] { return gate_.held() == 1; }));
+        EXPECT_EQ(gate_.heldTooLong(), 0);
+        gate_.Open();
+        ASSERT_TRUE(Written(*recorder));
         recorder->SetQueueBytesForTesting(ClipRecorder::kQueueBytes);
-        for (std::size_t i = 16; i < 39; ++i) {  // up to the key frame 24 the gap goes on
-            recorder->WriteFrame(frames[i]);
-        }
+        Write(*recorder, std::span(live_).subspan(16, 23));  // the gap goes on to key frame 24
         EXPECT_EQ(behind.seen(), 1);
     }
     EXPECT_EQ(recorder->frameIndex(), 25u);
 
-    gate.Shut();
-    recorder->WriteFrame(frames[39]);
+    gate_.Shut();
+    recorder->WriteFrame(live_[39]);
     now_ = now_.addSecs(120);
     {
         test::ExpectedMessage late(QtWarningMsg, "orvane.media", "has not taken the end");
         recorder->StopRecording();
     }
     EXPECT_FALSE(recorder->recording());
-    gate.Open();
-    ASSERT_TRUE(test::WaitUntil([&] {
-        const auto listed = Index();
-        return listed.size() == 1 && listed[0].endTime == "10:17";
-    }));
+    gate_.Open();
+    ASSERT_TRUE(test::WaitUntil([&] { return Index().at(0).endTime == "10:17"; }));
 
     const auto riff = test::RiffFile::Load(avi);
     ASSERT_TRUE(riff);
     const auto samples = riff->FindAll("00dc");
     ASSERT_EQ(samples.size(), 26u);
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        const LiveFrame& sent = frames[i < 10 ? i : i + 14];
-        EXPECT_EQ(riff->Data(*samples[i]), Bytes(sent.image())) << i;
+        EXPECT_EQ(riff->Data(*samples[i]), Bytes(live_[i < 10 ? i : i + 14].image())) << i;
     }
     const auto probed = test::ProbeVideo(avi, true);
     EXPECT_EQ(probed.frameTypes.size(), 26u);
@@ -373,41 +333,151 @@ TEST_F(ClipRecorderTest, AStalledDiskHoldsNoFrameUpAndTheClipLosesWholeGroupsOfP
     EXPECT_TRUE(probed.packetKeys[10]);
 }
 
-TEST(FramesSinceKey, KeepsTheGroupOfPicturesARecordingMustStartWith) {
-    const auto mpeg4 = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mpeg4, 16));
-    FramesSinceKey inter;
-    for (const LiveFrame& frame : mpeg4) {
-        inter.Add(frame);
+// A disk that fills is told once, and once again when frames are written after it: the
+// operator's notice of the outage ends there.
+TEST_F(ClipRecorderTest, AFullDiskIsToldOnceAndAgainWhenWritingWorks) {
+    auto recorder = Start(live_[0].header);
+    int writingAgain = 0;
+    recorder->SetWritingAgainHandler([&] { ++writingAgain; });
+    recorder->WriteFrame(live_[0]);
+    ASSERT_TRUE(Written(*recorder));
+    gate_.SetCapacity(static_cast<std::uint64_t>(QFileInfo(recorder->aviFilePath()).size()));
+    {
+        test::ExpectedMessage full(QtWarningMsg, "orvane.media", "Recording cannot write");
+        Write(*recorder, std::span(live_).subspan(1, 11));
+        ASSERT_TRUE(test::WaitUntil([&] { return told_ == 1 && recorder->queuedBytes() == 0; }));
     }
-    ASSERT_EQ(inter.frames().size(), 4u);  // the key frame of every twelfth, and three more
-    EXPECT_EQ(inter.frames()[0].packed, mpeg4[12].packed);
-    EXPECT_EQ(inter.frames()[3].packed, mpeg4[15].packed);
-
-    const auto mjpeg = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mjpeg, 3));
-    FramesSinceKey intra;
-    for (const LiveFrame& frame : mjpeg) {
-        intra.Add(frame);
-    }
-    ASSERT_EQ(intra.frames().size(), 1u);
-    EXPECT_EQ(intra.frames()[0].packed, mjpeg[2].packed);
-
-    // Key frames further apart than the bounds: the latest frame alone is kept.
-    FramesSinceKey far;
-    far.Add(mpeg4[0]);
-    for (std::size_t i = 0; i < FramesSinceKey::kMaxFrames; ++i) {
-        far.Add(mpeg4[1 + i % 11]);
-    }
-    EXPECT_EQ(far.frames().size(), 1u);
-    far.Add(LiveFrame{});  // no frame: ignored
-    EXPECT_EQ(far.frames().size(), 1u);
+    EXPECT_EQ(writingAgain, 0);
+    gate_.SetCapacity(test::FileGate::kUnlimited);
+    recorder->WriteFrame(live_[0]);  // a key frame
+    EXPECT_TRUE(test::WaitUntil([&] { return writingAgain == 1; }));
+    recorder->StopRecording();
+    EXPECT_EQ(told_, 1);
+    EXPECT_EQ(writingAgain, 1);
 }
 
-TEST(ClipRecorderTiming, CommitsComeEverySecondAndThinOutOnLongClips) {
-    EXPECT_EQ(ClipRecorder::CommitIntervalMs(0), 1000);
+// A folder that cannot take the clip, a disk full from the first byte, or a system with no
+// thread left for the writer: the clip does not start, the reason is told, nothing is left.
+TEST_F(ClipRecorderTest, AClipThatCannotStartIsToldAndLeavesNothing) {
+    const QString name = "200212031015300003.avi";
+    const struct {
+        const char* what;
+        QString folder;
+        bool threadless;
+        std::uint64_t capacity;
+        QString reason;
+    } cases[] = {
+        {"folder gone", folder_ + "gone/", false, test::FileGate::kUnlimited, name},
+        {"no thread", folder_, true, test::FileGate::kUnlimited, name},
+        {"disk full", folder_, false, 100, QString::fromLocal8Bit(std::strerror(ENOSPC))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        gate_.SetCapacity(c.capacity);
+        auto recorder = Recorder(live_[0].header);
+        if (c.threadless) {
+            recorder->SetThreadStarter([](std::function<void()>, std::thread&) { return false; });
+        }
+        test::ExpectedMessage refused(QtWarningMsg, "orvane.media", "cannot start recording");
+        QString error;
+        EXPECT_FALSE(recorder->StartRecording(c.folder, {}, error));
+        EXPECT_TRUE(error.contains(c.reason)) << error.toStdString();
+        EXPECT_FALSE(recorder->recording());
+        EXPECT_TRUE(recorder->aviFileName().isEmpty());
+        recorder->WriteFrame(live_[0]);
+        recorder->StopRecording();
+        EXPECT_TRUE(Index().empty());
+        EXPECT_TRUE(QDir(folder_).isEmpty());
+    }
+}
+
+// The record folder goes while a clip records into it: removed after the preview or before it
+// (where the loss shows first, so it is told there, not a commit later), or moved away as a
+// volume unmounted lazily is. Once noticed, the dead file is closed (its blocks would otherwise
+// fill the disk unseen), the operator is told once, and nothing more is written. A removed clip's
+// entry goes at once, so that nothing lists a clip not on disk, not even after a crash; a moved
+// one keeps it, for it is there again with its volume.
+TEST_F(ClipRecorderTest, AFolderThatNoLongerLeadsToTheClipEndsItAsRemoved) {
+    const struct {
+        const char* what;
+        std::size_t framesBefore;
+        bool moved;
+    } cases[] = {
+        {"removed", 2, false}, {"moved", 1, true}, {"removed before the preview", 0, false}};
+    const QString moved = folder_.chopped(1) + "-moved";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        told_ = 0;
+        now_ = now_.addSecs(60);
+        QDir().mkpath(folder_);
+        auto recorder = Start(live_[0].header);
+        const QString name = recorder->aviFileName();
+        Write(*recorder, std::span(live_).first(c.framesBefore));
+        ASSERT_TRUE(Written(*recorder));
+        ASSERT_TRUE(c.moved ? QDir().rename(folder_.chopped(1), moved)
+                            : QDir(folder_).removeRecursively());
+        if (c.framesBefore > 0) {  // the folder is looked at once a second
+            std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+        }
+        {
+            test::ExpectedMessage removed(QtWarningMsg, "orvane.media", "has been removed");
+            Write(*recorder, std::span(live_).subspan(c.framesBefore, 2));
+            ASSERT_TRUE(test::WaitUntil([&] { return told_ == 1; }));
+        }
+        EXPECT_TRUE(recorder->endedByFailure());
+        EXPECT_FALSE(HoldsDeletedFile(name));
+        const auto listed = [&] {
+            return std::ranges::count(Index(), name, &ClipRecord::fileName);
+        };
+        EXPECT_EQ(listed(), c.moved ? 1 : 0);
+
+        // Frames and minutes go by: nothing more is written, told or listed.
+        const int writes = gate_.writes();
+        now_ = now_.addSecs(180);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+        Write(*recorder, std::span(live_).subspan(3, 9));
+        EXPECT_EQ(gate_.writes(), writes);
+        std::optional<test::ExpectedMessage> gone;
+        if (!c.moved) {
+            gone.emplace(QtWarningMsg, "orvane.media", "removed while recording");
+        }
+        recorder->StopRecording();
+        gone.reset();
+        EXPECT_EQ(listed(), c.moved ? 1 : 0);
+
+        EXPECT_EQ(told_, 1);
+    }
+}
+
+TEST(FramesSinceKey, KeepsTheGroupOfPicturesARecordingMustStartWith) {
+    const auto kept = [](std::span<const LiveFrame> frames) {
+        FramesSinceKey since;
+        for (const LiveFrame& frame : frames) {
+            since.Add(frame);
+        }
+        return since.frames();
+    };
+    const auto mpeg4 = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mpeg4, 16));
+    const auto inter = kept(mpeg4);
+    ASSERT_EQ(inter.size(), 4u);  // the key frame of every twelfth, and three more
+    EXPECT_EQ(inter[0].packed, mpeg4[12].packed);
+    EXPECT_EQ(inter[3].packed, mpeg4[15].packed);
+    const auto mjpeg = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mjpeg, 3));
+    ASSERT_EQ(kept(mjpeg).size(), 1u);
+    EXPECT_EQ(kept(mjpeg)[0].packed, mjpeg[2].packed);
+    // Key frames further apart than the bounds: the latest frame alone is kept.
+    std::vector<LiveFrame> far{mpeg4[0]};
+    for (std::size_t i = 0; i < FramesSinceKey::kMaxFrames; ++i) {
+        far.push_back(mpeg4[1 + i % 11]);
+    }
+    EXPECT_EQ(kept(far).size(), 1u);
+    far.emplace_back();  // no frame: ignored
+    EXPECT_EQ(kept(far).size(), 1u);
+}
+
+// A commit a second at first, thinning out so that eleven days of them fit the header's index.
+TEST(ClipRecorderTiming, ElevenDaysOfCommitsFitTheHeadersIndex) {
     EXPECT_EQ(ClipRecorder::CommitIntervalMs(60'000), 1000);
-    EXPECT_EQ(ClipRecorder::CommitIntervalMs(3'600'000), 28'125);
-    EXPECT_EQ(ClipRecorder::CommitIntervalMs(86'400'000), 300'000);
-    // Eleven days of commits fit the header's index.
     std::int64_t elapsed = 0;
     std::uint32_t commits = 0;
     while (elapsed < 11ll * 86'400'000) {

@@ -30,6 +30,7 @@ TEST(ClipRetention, ChoosesTheOldestItMayUntilTheTargetAndEveryClipPastKeepDays)
         std::vector<std::size_t> chosen;
     };
     const RetentionRule on{true, 0, 100 * kMB, 0};
+    const RetentionRule twoPeriods{true, 0, 100 * kMB, 20 * kMB};
     const Case cases[] = {
         {"off: nothing, however full", {false, 0, 100 * kMB, 0}, 0, {}, {}, {}, {}},
         {"room enough: nothing", on, 110, {}, {}, {}, {}},
@@ -37,13 +38,7 @@ TEST(ClipRetention, ChoosesTheOldestItMayUntilTheTargetAndEveryClipPastKeepDays)
         {"oldest first up to limit plus a tenth", on, 95, {}, {}, {}, {0, 1}},
         {"kept, in use and other volumes pass", on, 95, {0}, {1}, {2}, {3, 4}},
         // Two periods of 20 MB each outweigh the tenth: 140 MB wanted.
-        {"two periods of writing when larger",
-         {true, 0, 100 * kMB, 20 * kMB},
-         95,
-         {},
-         {},
-         {},
-         {0, 1, 2, 3, 4}},
+        {"two periods of writing when larger", twoPeriods, 95, {}, {}, {}, {0, 1, 2, 3, 4}},
         {"nothing left to delete stops", on, 0, {0, 1, 2, 3, 4, 5}, {}, {}, {}},
         {"no limit: never for room", {true, 0, 0, 0}, 0, {}, {}, {}, {}},
         // Clips are 6..1 days old: those over 3 days go even with room enough.

@@ -1,5 +1,4 @@
-// The log file: how it rotates, what a line holds, what reaches it whatever the terminal
-// shows, and what never does.
+// The log file: how it rotates, what a line holds, what reaches it, and what never does.
 #include "common/log.h"
 #include "common/message_log.h"
 #include "identify_server.h"
@@ -93,16 +92,10 @@ TEST_F(LogFileTest, TakesOurMessagesAndQtWarningsWhateverTheTerminalShows) {
         {
             const MessageLog log(LogFilePath());  // made after the rules, as at start-up
             QMessageLogger logger;
-            switch (c.type) {
-                case QtInfoMsg:
-                    logger.info(c.category) << c.text;
-                    break;
-                case QtDebugMsg:
-                    logger.debug(c.category) << c.text;
-                    break;
-                default:
-                    logger.warning(c.category) << c.text;
-            }
+            (c.type == QtInfoMsg    ? logger.info(c.category)
+             : c.type == QtDebugMsg ? logger.debug(c.category)
+                                    : logger.warning(c.category))
+                << c.text;
         }
         EXPECT_EQ(Read().contains(c.text), c.inFile);
         EXPECT_EQ(g_terminal.contains(c.text), c.onTerminal);

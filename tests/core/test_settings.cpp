@@ -13,8 +13,17 @@
 namespace orvane {
 namespace {
 
+// A store in a folder of its own, which is also the working directory (never to be used).
 class SettingsTest : public testing::Test {
   protected:
+    void SetUp() override {
+        std::filesystem::create_directory(temp.File("work"));
+        std::filesystem::current_path(temp.File("work"));
+        settings.SetDefaultRecordFolder(temp.File("videos/Orvane"));
+    }
+    void TearDown() override { std::filesystem::current_path(previous); }
+
+    const std::filesystem::path previous = std::filesystem::current_path();
     test::TempStore temp;
     Settings settings{std::move(*KeyStore::Open(temp.path()).store)};
 
@@ -57,39 +66,11 @@ std::map<std::string, std::string> Readings(Settings& settings) {
     };
 }
 
-TEST_F(SettingsTest, AFreshStoreGivesTheDefaults) {
-    const std::map<std::string, std::string> defaults{
-        {"VideoArrange", "1"},
-        {"LimitDiskSpaceMb", "50"},
-        {"CheckTimerSeconds", "10"},
-        {"AutoRun", "0"},
-        {"Setting AutoRun", "-1"},
-        {"Setting LimitDiskSpace", "-1"},
-        {"Setting 2", "-1"},
-        {"Call Option", std::to_string(kAddressModeIp)},
-        {"Call FormatSize", "1"},
-        {"Call Quality", "30"},
-        {"Call ReLink", "1"},
-        {"Call Save", "0"},
-        {"Call Dial", "0"},
-        {"Call User", ""},
-        {"Call PassWord", ""},
-        {"Call Identify", ""},
-        {"Net SitePort", "1000"},
-        {"Net IdentifyPort", "169"},
-        {"Net ListenPort", "1500"},
-        {"Net IdentifyPrimary", "127.0.0.1"},
-        {"Net IdentifyFallback", "127.0.0.2"},
-        {"Net CodePage", "windows-1252"},
-    };
-    EXPECT_EQ(Readings(settings), defaults);
-}
-
-// A value as another program may have left it, and what the program reads from it: values
-// out of range or of the wrong type, texts with or without their NUL or longer than their
-// fields.
+// What the program reads from a value as another program may have left it: nothing at all,
+// values out of range or of the wrong type, texts with or without their NUL or longer than
+// their fields.
 TEST(StoredSettings, ValuesOutOfRangeOrOfTheWrongTypeReadAsDefaultsAndTextsAreCut) {
-    using Stored = std::variant<std::uint32_t, std::string>;
+    using Stored = std::variant<std::monostate, std::uint32_t, std::string>;
     const struct {
         const char* section;
         const char* name;
@@ -97,6 +78,16 @@ TEST(StoredSettings, ValuesOutOfRangeOrOfTheWrongTypeReadAsDefaultsAndTextsAreCu
         const char* reading;
         std::string expected;
     } cases[] = {
+        {"", "", {}, "AutoRun", "0"},
+        {"", "", {}, "Setting AutoRun", "-1"},
+        {"", "", {}, "Call FormatSize", "1"},
+        {"", "", {}, "Call ReLink", "1"},
+        {"", "", {}, "Call Save", "0"},
+        {"", "", {}, "Call Dial", "0"},
+        {"", "", {}, "Call PassWord", ""},
+        {"", "", {}, "Net IdentifyPort", "169"},
+        {"", "", {}, "Net IdentifyFallback", "127.0.0.2"},
+        {"", "", {}, "Net CodePage", "windows-1252"},
         {"Setting", "LimitDiskSpace", 0u, "LimitDiskSpaceMb", "50"},
         {"Setting", "LimitDiskSpace", std::uint32_t(-5), "LimitDiskSpaceMb", "50"},
         {"Setting", "LimitDiskSpace", 1u, "LimitDiskSpaceMb", "1"},
@@ -140,89 +131,46 @@ TEST(StoredSettings, ValuesOutOfRangeOrOfTheWrongTypeReadAsDefaultsAndTextsAreCu
                 .value;
         if (const auto* number = std::get_if<std::uint32_t>(&c.stored)) {
             settings.store().SetDword(key, c.name, *number);
-        } else {
-            settings.store().SetString(key, c.name, std::get<std::string>(c.stored));
+        } else if (const auto* text = std::get_if<std::string>(&c.stored)) {
+            settings.store().SetString(key, c.name, *text);
         }
         EXPECT_EQ(Readings(settings).at(c.reading), c.expected);
     }
 }
 
-// The program writes profile texts with their NUL, as the profile always did.
-TEST_F(SettingsTest, ProfileTextsAreWrittenWithTheirNul) {
-    const RegKey call = Section("Call");
-    settings.WriteProfileString("Call", "User", "op");
-    EXPECT_EQ(settings.store().QueryValue(call, "User").value.data, std::string("op\0", 3));
-    EXPECT_EQ(settings.GetProfileString("Call", "User", "x"), "op");
-}
-
-TEST_F(SettingsTest, CallTextsAreCutToCharactersNotBytes) {
-    CallSettings call;
-    call.user = "Jürgen-Bräuer-Öster";       // 19 characters
-    call.password = "äöüßäöüßäöüßäöüßäöüß";  // 20 characters, 40 bytes of UTF-8
-    call.identify = "ÄÖÜ4567890";            // 10 characters
-    settings.SaveCall(call);
-    CallSettings loaded = settings.LoadCall();
-    EXPECT_EQ(loaded.user, call.user);
-    EXPECT_EQ(loaded.password, call.password);
-    EXPECT_EQ(loaded.identify, call.identify);
-
-    // Written longer by another tool: the first characters the dialog could hold.
-    settings.WriteProfileString("Call", "PassWord", "ééééééééééééééééééééééé");  // 23
-    loaded = settings.LoadCall();
-    EXPECT_EQ(loaded.password, "éééééééééééééééééééé");
-}
-
-TEST_F(SettingsTest, CallSettingsRoundTrip) {
+// The "Call" values reach the file in the order the connect dialog lists them, texts with
+// their NUL as the profile always wrote them, and come back as saved; texts are cut to the
+// dialog's fields in characters, not bytes, also when another tool wrote them longer.
+TEST_F(SettingsTest, CallValuesAreWrittenInTheOrderTheConnectDialogListsThem) {
+    const test::ValueWriteLog written(temp.path());
     CallSettings call;
     call.option = kAddressModeIdentify;
-    call.user = "guard";
-    call.password = "s3cret";
-    call.dial = 0xC0A80001;  // 192.168.0.1
-    call.identify = "SITE42";
+    call.user = "Jürgen-Bräuer-Öster";       // 19 characters
+    call.password = "äöüßäöüßäöüßäöüßäöüß";  // 20 characters, 40 bytes of UTF-8
+    call.dial = 0xC0A80001;
+    call.identify = "ÄÖÜ4567890";  // 10 characters
     call.formatSize = 2;
     call.quality = 80;
     call.save = 1;
     call.reLink = 0;
     settings.SaveCall(call);
-
+    EXPECT_EQ(written.names(),
+              (std::vector<std::string>{"Option", "User", "PassWord", "Dial", "FormatSize",
+                                        "Quality", "Save", "Identify", "ReLink"}));
+    EXPECT_EQ(settings.store().QueryValue(Section("Call"), "User").value.data,
+              call.user + std::string(1, '\0'));
     const CallSettings loaded = settings.LoadCall();
-    EXPECT_EQ(loaded.option, kAddressModeIdentify);
-    EXPECT_EQ(loaded.user, "guard");
-    EXPECT_EQ(loaded.password, "s3cret");
-    EXPECT_EQ(loaded.dial, 0xC0A80001u);
-    EXPECT_EQ(loaded.identify, "SITE42");
-    EXPECT_EQ(loaded.formatSize, 2);
-    EXPECT_EQ(loaded.quality, 80);
-    EXPECT_TRUE(loaded.savesPassword());
-    EXPECT_FALSE(loaded.reLinkOn());
+    EXPECT_EQ(std::tie(loaded.option, loaded.user, loaded.password, loaded.dial, loaded.identify,
+                       loaded.formatSize, loaded.quality, loaded.save, loaded.reLink),
+              std::tie(call.option, call.user, call.password, call.dial, call.identify,
+                       call.formatSize, call.quality, call.save, call.reLink));
+    settings.WriteProfileString("Call", "PassWord", "ééééééééééééééééééééééé");  // 23
+    EXPECT_EQ(settings.LoadCall().password, "éééééééééééééééééééé");
 }
-
-// The "Call" values in the order they reach the file, as a second reader of it sees them go
-// in.
-TEST_F(SettingsTest, CallValuesAreWrittenInTheOrderTheConnectDialogListsThem) {
-    const test::ValueWriteLog written(temp.path());
-    settings.SaveCall(CallSettings{});
-    const std::vector<std::string> expected{"Option",  "User", "PassWord", "Dial",  "FormatSize",
-                                            "Quality", "Save", "Identify", "ReLink"};
-    EXPECT_EQ(written.names(), expected);
-}
-
-class RecordPathTest : public SettingsTest {
-  protected:
-    void SetUp() override {
-        previous = std::filesystem::current_path();
-        std::filesystem::create_directory(temp.File("work"));
-        std::filesystem::current_path(temp.File("work"));
-        settings.SetDefaultRecordFolder(temp.File("videos/Orvane"));
-    }
-    void TearDown() override { std::filesystem::current_path(previous); }
-
-    std::filesystem::path previous;
-};
 
 // What a recording starting now does with each state of the stored folder: the folder it
 // uses, what is made, and whether the operator is told. The working directory is never used.
-TEST_F(RecordPathTest, ARecordingUsesTheStoredFolderOrTheDefaultAndNeverRemakesAMissingOne) {
+TEST_F(SettingsTest, ARecordingUsesTheStoredFolderOrTheDefaultAndNeverRemakesAMissingOne) {
     test::WriteFileBytes(temp.File("a-file"), "x");
     std::filesystem::create_directory(temp.File("clips"));
     struct Case {
@@ -269,21 +217,17 @@ TEST_F(RecordPathTest, ARecordingUsesTheStoredFolderOrTheDefaultAndNeverRemakesA
         }
     }
     EXPECT_EQ(std::filesystem::current_path(), temp.File("work"));
-}
 
-TEST_F(RecordPathTest, AMissingFolderIsToldAgainOnlyAfterItWasBack) {
-    const std::string clips = temp.File("usb/clips");
-    settings.SetRecordPath(clips);
+    SCOPED_TRACE("told again only after it was back");
+    settings.SetRecordPath(temp.File("usb/clips"));
     RecordFolderNotice notice;
     EXPECT_FALSE(notice.After(settings.PrepareRecordFolder()).empty());
-    std::filesystem::create_directories(clips);  // mounted
+    std::filesystem::create_directories(temp.File("usb/clips"));  // mounted
     EXPECT_TRUE(notice.After(settings.PrepareRecordFolder()).empty());
     std::filesystem::remove_all(temp.File("usb"));  // gone again
     EXPECT_FALSE(notice.After(settings.PrepareRecordFolder()).empty());
-}
 
-TEST_F(RecordPathTest, ADefaultFolderThatCannotBeMadeIsNotReady) {
-    test::WriteFileBytes(temp.File("a-file"), "x");
+    SCOPED_TRACE("a default folder that cannot be made is not ready");
     settings.SetDefaultRecordFolder(temp.File("a-file") + "/Orvane");
     test::ExpectedMessage warning(QtWarningMsg, "orvane.store", "cannot make the record folder");
     const RecordFolder folder = settings.PrepareRecordFolder();
@@ -296,10 +240,7 @@ TEST_F(RecordPathTest, ADefaultFolderThatCannotBeMadeIsNotReady) {
 // as the dialog's fields of 20 (UTF-16 units) do.
 TEST(ProgramLock, OpensWithExactlyWhatCouldBeTypedIntoTheDialog) {
     const std::string twenty = "äöüßäöüßäöüßäöüßäöüß";  // 40 bytes of UTF-8
-    std::string emoji;                                  // two UTF-16 units each
-    for (int i = 0; i < 10; ++i) {
-        emoji += "😀";
-    }
+    const std::string emoji = "😀😀😀😀😀😀😀😀😀😀";             // ten of two UTF-16 units each
     const struct {
         const char* what;
         bool saved;  // through the dialog; otherwise written by another tool

@@ -1,15 +1,13 @@
 #include "support/independent_readers.h"
 
 #include <QProcess>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
-#include <QString>
-#include <QStringList>
-
 #include <fstream>
-#include <functional>
 #include <iterator>
+#include <map>
 
 namespace orvane::test {
 namespace {
@@ -148,8 +146,8 @@ ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
         return probed;
     }
     probed.opened = true;
-    const QStringList lines = QString::fromUtf8(ffprobe.readAllStandardOutput()).split('\n');
-    for (const QString& line : lines) {
+    std::map<QString, QString> stream;
+    for (const QString& line : QString::fromUtf8(ffprobe.readAllStandardOutput()).split('\n')) {
         for (const QString& field : line.split('|')) {
             const QString key = field.section('=', 0, 0);
             const QString value = field.section('=', 1);
@@ -157,27 +155,20 @@ ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
                 probed.packetKeys.push_back(value.startsWith('K'));
             } else if (key == "pict_type") {
                 probed.frameTypes.push_back(value.toStdString());
-            } else if (key == "codec_tag_string") {
-                probed.codecTag = value.toStdString();
-            } else if (key == "codec_name") {
-                probed.codecName = value.toStdString();
-            } else if (key == "extradata_size") {
-                probed.extradataBytes = value.toInt();
-            } else if (key == "duration") {
-                probed.durationSeconds = value.toDouble();
-            } else if (key == "width") {
-                probed.width = value.toInt();
-            } else if (key == "height") {
-                probed.height = value.toInt();
-            } else if (key == "level") {
-                probed.level = value.toInt();
-            } else if (key == "tag:title") {
-                probed.title = value.toStdString();
-            } else if (key == "tag:creation_time") {
-                probed.creationTime = value.toStdString();
+            } else {
+                stream[key] = value;
             }
         }
     }
+    probed.codecTag = stream["codec_tag_string"].toStdString();
+    probed.codecName = stream["codec_name"].toStdString();
+    probed.extradataBytes = stream["extradata_size"].toInt();
+    probed.durationSeconds = stream["duration"].toDouble();
+    probed.width = stream["width"].toInt();
+    probed.height = stream["height"].toInt();
+    probed.level = stream["level"].toInt();
+    probed.title = stream["tag:title"].toStdString();
+    probed.creationTime = stream["tag:creation_time"].toStdString();
     return probed;
 }
 

@@ -13,9 +13,6 @@ namespace orvane::test {
 
 // Readers of what the program writes that share none of its code: a RIFF parser written from
 // the AVI layout alone, and ffprobe / ffmpeg.
-
-// An independent reader of RIFF files, written from the AVI layout alone, for checking
-// what the recorder writes byte by byte.
 struct RiffChunk {
     std::string id;            // the chunk's FOURCC, or "LIST"/"RIFF"
     std::string listType;      // for LIST and RIFF: the list's FOURCC

@@ -79,7 +79,7 @@ class ValueWriteLog {
     sqlite3* db_ = nullptr;
 };
 
-// Reads a whole file as bytes (empty when missing).
+// A whole file's bytes (empty when missing).
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
