@@ -128,10 +128,14 @@ TEST(CliConventions, UsageErrorsGoToStderrWithTheirExitCode) {
     EXPECT_TRUE(site.out.isEmpty());
     EXPECT_TRUE(site.err.contains("unknown codec vp9"));
     EXPECT_EQ(RunProgram(ORVANE_SITE_BINARY, {"--no-such-option"}).code, 2);
-    // A malformed number is refused, not taken as 0 (a negative duration ran for ever).
+    // A malformed value is refused, not taken as 0 (a negative duration ran for ever).
     for (const QStringList& arguments :
          {QStringList{"--duration", "abc"}, QStringList{"--duration", "-5"},
-          QStringList{"--drop-every", "0"}, QStringList{"--max-sessions", "x"}}) {
+          QStringList{"--drop-every", "0"}, QStringList{"--max-sessions", "x"},
+          QStringList{"--halve-at", "0"}, QStringList{"--fps", "0"}, QStringList{"--size", "64"},
+          QStringList{"--port", "65536"}, QStringList{"--listen", "site"},
+          QStringList{"--channel", "3"}, QStringList{"--event", "密|a|b|c"},
+          QStringList{"--freeze", "99:1"}, QStringList{"extra"}}) {
         EXPECT_EQ(RunProgram(ORVANE_SITE_BINARY, QStringList{"--port", "0"} + arguments).code, 2)
             << arguments.join(' ').toStdString();
     }
@@ -155,8 +159,10 @@ TEST(CliConventions, TheSimulatedSiteTakesAccountsAndNamesInTheCodePage) {
     const ProgramRun probe =
         RunProgram(ORVANE_CLI_BINARY, {"probe", "127.0.0.1:" + port, "--user", "Müller",
                                        "--password", "pässwörd", "--frames", "2", "--json"});
-    site.kill();
-    site.waitForFinished();
+    site.terminate();  // ends as cleanly as at the end of --duration
+    EXPECT_TRUE(site.waitForFinished());
+    EXPECT_EQ(site.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(site.exitCode(), 0);
     ASSERT_EQ(probe.code, 0) << probe.err.toStdString();
     // The --json object holds the facts of the text.
     QJsonParseError error;
