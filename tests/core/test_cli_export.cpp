@@ -1,4 +1,5 @@
 // orvane-cli export and verify, run as their own processes.
+#include "export/clip_export.h"
 #include "media/clip_packets.h"
 #include "support/independent_readers.h"
 #include "support/program_run.h"
@@ -6,11 +7,15 @@
 #include "support/temp_store.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace orvane {
 namespace {
@@ -71,6 +76,29 @@ TEST(CliExport, ExportsARangeThatVerifyChecks) {
     const CliRun missing = Cli({"verify", manifest, "--json"});
     EXPECT_EQ(missing.code, 1);
     EXPECT_TRUE(missing.out.contains("\"missing\"")) << missing.out.toStdString();
+}
+
+// An export killed while it wrote leaves its lock behind; the next one takes it over.
+TEST(CliExport, TakesOverTheLockOfAnExportThatWasKilled) {
+    QTemporaryDir dir;
+    const QString clip = test::WriteSampleClip(dir.path(), {});
+    const QString out = dir.filePath("gate.mp4");
+    // Its file is a pipe nobody reads, as a share that stopped answering: the export waits.
+    const QString part = ExportPartPath(out);
+    ASSERT_EQ(mkfifo(QFile::encodeName(part).constData(), 0600), 0);
+    QProcess killed;
+    killed.start(ORVANE_CLI_BINARY, {"export", clip, "--out", out});
+    for (int waited = 0; waited < 20000 && !QFileInfo::exists(ExportLockPath(out)); waited += 10) {
+        QThread::msleep(10);
+    }
+    killed.kill();
+    ASSERT_TRUE(killed.waitForFinished());
+    ASSERT_TRUE(QFileInfo::exists(ExportLockPath(out)));
+    QFile::remove(part);
+
+    const CliRun next = Cli({"export", clip, "--out", out});
+    EXPECT_EQ(next.code, 0) << next.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(ExportLockPath(out)));
 }
 
 }  // namespace

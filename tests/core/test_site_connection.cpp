@@ -172,9 +172,23 @@ TEST_P(ReLinkTest, ALostLinkKeepsTheWindowsOnlyWithReLinkOn) {
     EXPECT_EQ(window->closed(), !reLink);
     EXPECT_EQ(connection->channels().links().size(), reLink ? 1u : 0u);
     EXPECT_EQ(connection->OpenWindowCount(), reLink ? 1 : 0);
-    if (reLink) {
-        EXPECT_EQ(frame.statusLines.back(), "Disconnect");
+    if (!reLink) {
+        return;
     }
+    EXPECT_EQ(frame.statusLines.back(), "Disconnect");
+
+    // The reconnect loop's part: the kept window draws again, its channel asked for once more
+    // as the site takes the login, so the operator's Open does not ask again.
+    const int drawnBefore = window->picturesDrawn();
+    connection->RecreateSocket();
+    ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
+    connection->Start(false);
+    frame.notices.clear();
+    ASSERT_TRUE(LoggedIn());
+    EXPECT_TRUE(WaitUntil([&] { return window->picturesDrawn() >= drawnBefore + 3; }));
+    EXPECT_EQ(host.windows().size(), 1u);
+    EXPECT_FALSE(connection->OpenChannel(3));
+    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(OnAndOff, ReLinkTest, testing::Values(1, 0),

@@ -213,6 +213,15 @@ TEST_F(LiveView, ConnectPickAChannelAndWatchIt) {
     VideoChannelWindow* window = frame->channelWindows()[0];
     EXPECT_EQ(window->windowTitle(), "0003 Gate");
     EXPECT_EQ(window->fullSizePicture().size(), QSize(320, 240));
+    // A button's tooltip names it; what it does is the status bar's prompt.
+    for (const QAction* button : window->toolBar()->actions()) {
+        const QString tip = button->toolTip();
+        EXPECT_TRUE(button->isSeparator() ||
+                    (!tip.isEmpty() && !tip.contains(' ') && !button->statusTip().isEmpty()))
+            << tip.toStdString();
+    }
+    const QAction* open = frame->action(cmd::kOpenChannel);
+    EXPECT_NE(open->toolTip(), open->statusTip());
     // The status line follows on the connection's next tick; pictures may come before it.
     EXPECT_TRUE(
         WaitUntil([&] { return frame->statusLine().startsWith("IP Address: 127.0.0.1"); }, 1000));

@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <memory>
 
 namespace orvane {
@@ -133,6 +135,9 @@ TEST_F(RecordPathTest, ComponentsMatchOnlyInTheirExactCaseAndAMissOnlySkipsThatC
 
 TEST_F(RecordPathTest, AFolderThatHasGoneOpensAtItsParentAndLinksToNothingAreNoFolders) {
     ASSERT_TRUE(QFile::link(root + "/nowhere", root + "/x/broken"));
+    // Nor are devices and pipes, which a listing of "system" entries would offer.
+    ASSERT_TRUE(QFile::link("/dev/null", root + "/x/device"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(root + "/x/pipe").constData(), 0600), 0);
     settings.SetRecordPath((root + "/x/rec/removed/").toStdString());
     auto dialog = Open();
     QTreeWidgetItem* rec = Child(Child(dialog->tree()->topLevelItem(0), "x"), "rec");

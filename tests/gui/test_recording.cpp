@@ -7,6 +7,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace orvane {
 namespace {
 
@@ -47,6 +49,13 @@ TEST_F(Recording, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsTheCl
     const QColor mark = shown.pixelColor(shown.width() - 12, 12);
     EXPECT_GT(mark.red(), 200);
     EXPECT_LT(mark.green(), 60);
+    // In a dark ring, seen on the picture's red corner around it.
+    int darkest = 255;
+    for (int x = shown.width() - 12; x < shown.width(); ++x) {
+        darkest = std::min(darkest, shown.pixelColor(x, 12).red());
+    }
+    EXPECT_LT(darkest, 80);
+    EXPECT_GT(shown.pixelColor(shown.width() - 1, 12).red(), 200);
 
     ASSERT_TRUE(WaitUntil([&] { return window->recorder()->frameIndex() >= 20; }));
     window->action(cmd::kStopRecord)->trigger();
@@ -100,7 +109,7 @@ TEST_F(Recording, AFolderRemovedWhileRecordingGoesOnInTheDefaultFolderToldOnce) 
 }
 
 // A second channel dialog never stacks on the first; Snapshot freezes the picture in a window
-// of its own, over the middle of the main window.
+// of its own, over the middle of the main window, and the next a step down and right.
 TEST_F(Recording, ALoginAgainWhileTheChannelDialogIsOpenStacksNoSecondDialogAndSnapshot) {
     VideoChannelWindow* window = WatchFirstChannel();
     ASSERT_TRUE(window);
@@ -132,6 +141,15 @@ TEST_F(Recording, ALoginAgainWhileTheChannelDialogIsOpenStacksNoSecondDialogAndS
     EXPECT_EQ(snapshot->rect().size(), QSize(320, 240));
     EXPECT_LE((snapshot->geometry().center() - frame->geometry().center()).manhattanLength(), 2);
     EXPECT_EQ(snapshot->picture().size(), QSize(320, 240));
+    // The next one a step down and right, so that it hides none of the one before.
+    window->action(cmd::kSnapshot)->trigger();
+    ASSERT_EQ(SnapshotWindows(), 2);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* next = qobject_cast<SnapshotWindow*>(widget);
+        if (next && next != snapshot) {
+            EXPECT_EQ(next->pos() - snapshot->pos(), QPoint(24, 24));
+        }
+    }
 }
 
 }  // namespace

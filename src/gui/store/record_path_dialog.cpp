@@ -198,16 +198,21 @@ void RecordPathDialog::LoadChildren(QTreeWidgetItem* item) {
     if (!LoopsBack(item)) {
         // A folder that has gone, or cannot be read, simply has nothing below it. Unsorted:
         // the order the file system gives, and no sorting of a huge folder.
-        const QStringList names = QDir(FullPath(item))
-                                      // Directories only: "system" entries here are devices,
-                                      // sockets and broken links, none of which can hold a
-                                      // recording. By name, as an operator looks for a folder.
-                                      .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
-                                                 QDir::Name | QDir::IgnoreCase);
+        const QFileInfoList entries =
+            QDir(FullPath(item))
+                // Directories only: "system" entries here are devices, sockets and broken
+                // links, none of which can hold a recording. By name, as an operator looks
+                // for a folder.
+                .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                               QDir::Name | QDir::IgnoreCase);
         const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
-        children.reserve(names.size());
-        for (const QString& name : names) {
-            auto* child = new QTreeWidgetItem(QStringList{name});
+        children.reserve(entries.size());
+        for (const QFileInfo& entry : entries) {
+            // The listing lets a link to a device through with the directories.
+            if (!entry.isDir()) {
+                continue;
+            }
+            auto* child = new QTreeWidgetItem(QStringList{entry.fileName()});
             child->setIcon(0, folderIcon);
             // Offered as openable before anything is known of its contents.
             child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
