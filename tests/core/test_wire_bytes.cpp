@@ -208,16 +208,7 @@ TEST_F(SimulatedSiteBytes, EachAnswerAndMoveOfTheSiteIsLaidOutAsWritten) {
     for (const char byte : ClientBytes(1, Word(3))) {
         Send(*client, QByteArray(1, byte));
     }
-    const QByteArray frame = ReadSiteMessage(*client);
-    ASSERT_GE(frame.size(), 24 + 40 + 8);
-    EXPECT_EQ(Hex(frame.left(16)), Hex(kTop + Word(1) + Word(3) + Word(1)));
-    EXPECT_EQ(Hex(frame.mid(20, 4)), Hex(kEof));
-    EXPECT_EQ(Hex(frame.right(8)), Hex(kTrailer));
-    // The bitmap info of the login's format 0: 160 x 120, one plane of 24 bits, "FMP4"; the
-    // colour table (biClrUsed entries) and the image fill the payload exactly.
-    EXPECT_EQ(Hex(frame.mid(24, 20)), Hex(Word(40) + Word(160) + Word(120) +
-                                          QByteArray::fromHex("01001800") + QByteArray("FMP4")));
-    EXPECT_EQ(40 + 4 * Le32(frame, 24 + 32) + Le32(frame, 24 + 20), Le32(frame, 16));
+    EXPECT_EQ(Hex(ReadSiteMessage(*client).left(16)), Hex(kTop + Word(1) + Word(3) + Word(1)));
     EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 1);
     Send(*client, ClientBytes(2, Word(3)));
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::CloseChannel) == 1; }));
@@ -243,6 +234,55 @@ TEST_F(SimulatedSiteBytes, EachAnswerAndMoveOfTheSiteIsLaidOutAsWritten) {
     EXPECT_EQ(Hex(ReadSiteMessage(*client)), Hex(SiteBytes(4, 0, 0)));
     site->SendSiteClosing();
     EXPECT_EQ(Hex(ReadSiteMessage(*client)), Hex(SiteBytes(20, 0, 0)));
+}
+
+// A frame of each kind, three times: its header, trailer and the bitmap info of the login's
+// picture format (1 asks for 320 x 240, 0 for 160 x 120; raw video is always 160 x 120); the
+// colour table (biClrUsed entries) and the image fill the payload exactly.
+TEST_F(SimulatedSiteBytes, FramesOfEachCodecAndPictureFormatAreLaidOutAsWritten) {
+    const auto info = [](int width, int height, const char* planesAndBits, QByteArray fourcc) {
+        return Word(40) + Word(width) + Word(height) + QByteArray::fromHex(planesAndBits) + fourcc;
+    };
+    const struct {
+        sim::SimulatedCodec codec;
+        std::uint32_t format;
+        QByteArray info;
+    } rows[] = {{sim::SimulatedCodec::Mpeg4, 1, info(320, 240, "01001800", "FMP4")},
+                {sim::SimulatedCodec::Mpeg4, 0, info(160, 120, "01001800", "FMP4")},
+                {sim::SimulatedCodec::MsVideo1, 1, info(320, 240, "01001000", "CRAM")},
+                {sim::SimulatedCodec::Uncompressed, 1, info(160, 120, "01001800", Word(0))}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Hex(row.info));
+        SiteSimulatorOptions options;
+        options.codec = row.codec;
+        site = test::StartSite(options);
+        auto client = Connect();
+        Send(*client, LoginBytes("admin", "admin", row.format, 30));
+        ReadSiteMessage(*client);                // the channel list
+        ReadSiteMessage(*client);                // LoginAccepted
+        Send(*client, ClientBytes(1, Word(7)));  // Yard: id 7, number 2
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray frame = ReadSiteMessage(*client);
+            ASSERT_GE(frame.size(), 24 + 40 + 8);
+            EXPECT_EQ(Hex(frame.left(16)), Hex(kTop + Word(1) + Word(7) + Word(2)));
+            EXPECT_EQ(Hex(frame.mid(20, 4)), Hex(kEof));
+            EXPECT_EQ(Hex(frame.right(8)), Hex(kTrailer));
+            EXPECT_EQ(Hex(frame.mid(24, 20)), Hex(row.info));
+            EXPECT_EQ(40 + 4 * Le32(frame, 24 + 32) + Le32(frame, 24 + 20), Le32(frame, 16));
+        }
+    }
+}
+
+// A site that wants the login again answers the first with LoginAgain alone.
+TEST_F(SimulatedSiteBytes, ASiteAskingForTheLoginAgainAnswersTheFirstWithThatAlone) {
+    SiteSimulatorOptions options;
+    options.loginAgainFirst = true;
+    site = test::StartSite(options);
+    auto client = Connect();
+    Send(*client, LoginBytes("admin", "admin", 1, 30));
+    EXPECT_EQ(Hex(ReadSiteMessage(*client)), Hex(SiteBytes(4, 0, 0)));
+    Send(*client, LoginBytes("admin", "admin", 1, 30));
+    EXPECT_EQ(ReadSiteMessage(*client)[4], 0);  // the channel list
 }
 
 // The site's reading of hand-written client messages, all in one write: it must find each
