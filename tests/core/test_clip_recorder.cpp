@@ -279,6 +279,7 @@ TEST_F(ClipRecorderTest, TheEntryFollowsTheClipMinuteByMinute) {
     recorder->WriteFrame(live_[1]);
     EXPECT_TRUE(test::WaitUntil([&] { return Index().at(0).endTime == "10:18"; }));
     recorder->StopRecording();
+    EXPECT_EQ(Index().size(), 1u);  // rewritten, never added again
     EXPECT_EQ(Index().at(0).open, 1);
 }
 
