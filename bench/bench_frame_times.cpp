@@ -73,13 +73,8 @@ int main(int argc, char** argv) {
     format.biHeight = kSize.height();
     format.biBitCount = 24;
     format.biCompression = MakeFourcc('F', 'M', 'P', '4');
-    AviVideoStream stream;
-    stream.fccHandler = format.biCompression;
-    stream.width = format.biWidth;
-    stream.height = format.biHeight;
-    stream.format = format.Bytes();
     QString error;
-    auto writer = AviWriter::Create(path, stream, true, error);
+    auto writer = AviWriter::Create(path, AviVideoStream::For(format, format.Bytes()), true, error);
     if (!writer) {
         out << error << Qt::endl;
         return 1;

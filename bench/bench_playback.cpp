@@ -61,13 +61,8 @@ bool WriteClip(const QString& path, const std::vector<Packet>& loop) {
     format.biHeight = kSize.height();
     format.biBitCount = 24;
     format.biCompression = MakeFourcc('F', 'M', 'P', '4');
-    AviVideoStream stream;
-    stream.fccHandler = format.biCompression;
-    stream.scale = 1;
+    AviVideoStream stream = AviVideoStream::For(format, format.Bytes());
     stream.rate = kFramesPerSecond;
-    stream.width = format.biWidth;
-    stream.height = format.biHeight;
-    stream.format = format.Bytes();
     QString error;
     auto writer = AviWriter::Create(path, stream, true, error);
     if (!writer) {

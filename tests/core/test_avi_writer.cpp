@@ -23,13 +23,7 @@ AviVideoStream CinepakStream() {
     format.biBitCount = 24;
     format.biCompression = MakeFourcc('c', 'v', 'i', 'd');  // inter-coded, and no parser reads it
     format.biSizeImage = 150'000;
-    AviVideoStream stream;
-    stream.fccHandler = format.biCompression;
-    stream.suggestedBufferSize = format.biSizeImage;
-    stream.width = format.biWidth;
-    stream.height = format.biHeight;
-    stream.format = format.Bytes();
-    return stream;
+    return AviVideoStream::For(format, format.Bytes());
 }
 
 Block Sample(std::size_t size, std::uint32_t seed) {

@@ -87,13 +87,9 @@ class MediaGraphTest : public test::RecordingStoreTest {
     // A clip writer of the first frame's format, as the recorder sets it up.
     static std::unique_ptr<AviWriter> Writer(const QString& path, const Block& first) {
         const BitmapInfoHeader format = *BitmapInfoHeader::Parse(first);
-        AviVideoStream stream;
-        stream.fccHandler = format.biCompression;
-        stream.width = format.biWidth;
-        stream.height = format.biHeight;
-        stream.format = format.Bytes();
         QString error;
-        auto writer = AviWriter::Create(path, stream, true, error);
+        auto writer =
+            AviWriter::Create(path, AviVideoStream::For(format, format.Bytes()), true, error);
         EXPECT_TRUE(writer) << error.toStdString();
         return writer;
     }

@@ -34,15 +34,9 @@ QString WriteSampleClip(const QString& folder, const SampleClip& clip) {
         return {};
     }
     const LiveFrame& first = frames.front();
-    AviVideoStream stream;
-    stream.fccHandler = first.header.biCompression;
-    stream.scale = 1;
-    stream.rate = static_cast<std::uint32_t>(clip.framesPerSecond);
-    stream.width = first.header.biWidth;
-    stream.height = first.header.biHeight;
-    stream.uncompressed = first.header.biCompression == BitmapInfoHeader::kBiRgb;
     const auto format = first.bytes().first(first.imageOffset);
-    stream.format.assign(format.begin(), format.end());
+    AviVideoStream stream = AviVideoStream::For(first.header, Block(format.begin(), format.end()));
+    stream.rate = static_cast<std::uint32_t>(clip.framesPerSecond);
     const QString path = QDir(folder).filePath(clip.start.toString("yyyyMMddHHmmss") +
                                                QString::asprintf("%04d.avi", clip.channel));
     QString error;

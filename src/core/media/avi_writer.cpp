@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace orvane {
@@ -64,6 +65,17 @@ std::uint32_t Chunk32(std::uint64_t value) {
 }
 
 }  // namespace
+
+AviVideoStream AviVideoStream::For(const BitmapInfoHeader& header, Block formatBytes) {
+    AviVideoStream stream;
+    stream.fccHandler = header.biCompression;
+    stream.suggestedBufferSize = header.biSizeImage;
+    stream.width = header.biWidth;
+    stream.height = std::abs(header.biHeight);
+    stream.uncompressed = header.biCompression == BitmapInfoHeader::kBiRgb;
+    stream.format = std::move(formatBytes);
+    return stream;
+}
 
 std::unique_ptr<AviWriter> AviWriter::Create(const QString& path, const AviVideoStream& stream,
                                              bool exclusive, QString& error) {

@@ -2,6 +2,7 @@
 
 #include "common/block.h"
 #include "media/media_file.h"
+#include "wire/bitmap_info.h"
 
 #include <QString>
 
@@ -25,6 +26,11 @@ struct AviVideoStream {
     std::int32_t height = 0;
     bool uncompressed = false;  // samples are '00db' instead of '00dc'
     Block format;               // the stream format: BITMAPINFOHEADER and colour table
+
+    // Frames of the given format, whose header and colour table as stored are formatBytes:
+    // its codec, size and largest sample. Pictures sent top row first are stored bottom
+    // first, under the positive height every AVI reader takes.
+    static AviVideoStream For(const BitmapInfoHeader& header, Block formatBytes);
 };
 
 // Writes an AVI file with one video stream, sample by sample, in the OpenDML layout: the

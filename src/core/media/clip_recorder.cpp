@@ -83,14 +83,8 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
     clip.folder = recordPath;
     clip.channel = channelId_;
     clip.start = now;
-    clip.stream.fccHandler = format_.biCompression;
-    clip.stream.suggestedBufferSize = format_.biSizeImage;
-    clip.stream.width = format_.biWidth;
-    // Uncompressed pictures sent top row first are stored bottom first (the writer turns
-    // them), under the positive height every AVI reader takes.
-    clip.stream.height = std::abs(format_.biHeight);
-    clip.stream.uncompressed = format_.biCompression == BitmapInfoHeader::kBiRgb;
-    clip.stream.format = StreamFormat(latestFrame);
+    // Uncompressed pictures sent top row first are turned by the writer.
+    clip.stream = AviVideoStream::For(format_, StreamFormat(latestFrame));
     clip.openFile = openFile_;
     clip.limits = clipLimits_;
     clip.codecKnown = codecKnown_;
