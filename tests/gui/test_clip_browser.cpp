@@ -525,6 +525,7 @@ TEST_F(ClipBrowserTest, BrokenPreviewsShowNothing) {
 
 TEST(ClipBrowserCommand, PlaybackVideoOpensTheBrowserModallyOnTheProgramsIndex) {
     test::TempStore temp;
+    test::UseFreeListenPort(temp.path());
     test::ScriptedPrompts prompts;
     ViewerApp app;
     ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);

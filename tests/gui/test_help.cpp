@@ -26,6 +26,7 @@ void Touch(const QString& path) {
 // A prefix with bin/ and share/, and a build tree with src/app/ and help/, in one folder.
 TEST(OnlineHelp, WithoutABrowserTheOperatorIsToldWhereTheGuideIs) {
     test::TempStore temp;
+    test::UseFreeListenPort(temp.path());
     test::ScopedEnv config{"XDG_CONFIG_HOME", QByteArray::fromStdString(temp.File("config"))};
     // No xdg-open nor any browser on the path: the desktop cannot show a page.
     test::ScopedEnv path{"PATH", QByteArray::fromStdString(temp.folder())};

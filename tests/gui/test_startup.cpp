@@ -49,6 +49,7 @@ QList<ClipPlayerWindow*> Players() {
 
 class StartupTest : public testing::Test {
   protected:
+    StartupTest() { test::UseFreeListenPort(temp.path()); }
     void LockWithPassword(const char* password) {
         auto opened = OpenSettings(temp.path());
         ProgramLock(opened.settings).SavePassword("guard", password);

@@ -63,15 +63,21 @@ std::vector<ClipRecord> RecordingStoreTest::Index() {
     return records;
 }
 
+void UseFreeListenPort(const std::string& path) {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    OpenSettings(path).settings.WriteProfileInt("Net", "ListenPort", probe.serverPort());
+}
+
 void PrepareSiteStore(const std::string& path, quint16 sitePort, int reLink, quint16 listenPort) {
     if (listenPort == 0) {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        listenPort = probe.serverPort();
+        UseFreeListenPort(path);
     }
     auto opened = OpenSettings(path);
     opened.settings.WriteProfileInt("Net", "SitePort", sitePort);
-    opened.settings.WriteProfileInt("Net", "ListenPort", listenPort);
+    if (listenPort != 0) {
+        opened.settings.WriteProfileInt("Net", "ListenPort", listenPort);
+    }
     CallSettings call;
     call.user = "admin";
     call.password = "admin";

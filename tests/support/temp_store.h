@@ -58,6 +58,10 @@ class RecordingStoreTest : public testing::Test {
     QDateTime now_{QDate(2002, 12, 3), QTime(10, 15, 30)};
 };
 
+// Gives the program of a test a free loopback port for call-backs: tests run side by side, and
+// two programs on the default port would each be told the other holds it.
+void UseFreeListenPort(const std::string& path);
+
 // Writes the store a live-view test starts from: the site on sitePort, call-backs on
 // listenPort (a free loopback port when 0), and the account admin/admin at 127.0.0.1 with
 // ReLink as given.
