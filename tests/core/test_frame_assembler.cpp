@@ -1,9 +1,12 @@
+#include "wire/byte_order.h"
 #include "wire/frame_assembler.h"
+#include "wire/mark_search.h"
 #include "wire/message_builder.h"
 #include "wire/queues.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -111,27 +114,6 @@ TEST(FrameAssembler, TheSiteLimitIs153600BytesTheIdentifyLimit512AndOverflowDrop
     }
 }
 
-TEST(SendQueue, BlocksWaitAndGoOutInOrderWithTheNextAppend) {
-    bool writable = false;
-    Block wire;
-    const BlockSender send = [&](std::span<const std::uint8_t> block) {
-        if (!writable) {
-            return SendOutcome::Blocked;
-        }
-        wire.insert(wire.end(), block.begin(), block.end());
-        return SendOutcome::Sent;
-    };
-    SendQueue queue;
-    queue.AppendMessage(BuildWordMessage(1, 3), send);
-    EXPECT_EQ(queue.size(), 3u);
-    EXPECT_TRUE(wire.empty());
-
-    writable = true;  // the send notification sets the flag but does not flush
-    queue.AppendMessage(BuildMessage(21, {}), send);
-    EXPECT_TRUE(queue.empty());
-    EXPECT_EQ(wire, Concat({Flatten(BuildWordMessage(1, 3)), Flatten(BuildMessage(21, {}))}));
-}
-
 // The reassembly as designed, rescanning from the start on every chunk: the assembler must
 // give exactly its results, only faster.
 class ReferenceAssembler {
@@ -168,10 +150,7 @@ class ReferenceAssembler {
         if (trailer == kNone) {
             return;
         }
-        const std::uint32_t length = data_[header + header_ - 8] |
-                                     data_[header + header_ - 7] << 8 |
-                                     data_[header + header_ - 6] << 16 |
-                                     static_cast<std::uint32_t>(data_[header + header_ - 5]) << 24;
+        const std::uint32_t length = ReadLe32(data_, header + header_ - 8);
         if (trailer - header >= header_ && length == trailer - header - header_) {
             messages.emplace_back(data_.begin() + static_cast<long>(header),
                                   data_.begin() + static_cast<long>(trailer + 8));
@@ -210,27 +189,21 @@ TEST(FrameAssembler, GivesExactlyTheResultsOfTheDesignedAlgorithmOnRandomStreams
         Block stream;
         const int pieces = 1 + static_cast<int>(random() % 12);
         for (int i = 0; i < pieces; ++i) {
+            const int kind = static_cast<int>(random() % 6);
             Block piece;
-            switch (random() % 6) {
-                case 0:
-                case 1:
-                    piece = SiteMessageOf(static_cast<std::uint8_t>(random() % 25), random() % 400,
-                                          static_cast<std::uint8_t>(random()));
-                    break;
-                case 2:
-                    piece = BuildSiteHeader(1, 0, 0, static_cast<std::uint32_t>(random() % 50));
-                    break;
-                case 3:
-                    piece = {'E', 'N', 'D', 0, 'E', 'O', 'F', 0};
-                    break;
-                case 4:
-                    piece = {'T', 'O', 'P', 0, 'E', 'N', 'D'};
-                    break;
-                default:
-                    piece.resize(random() % 64);
-                    for (auto& byte : piece) {
-                        byte = static_cast<std::uint8_t>("TOPENDF\0x"[random() % 9]);
-                    }
+            if (kind < 2) {
+                piece = SiteMessageOf(static_cast<std::uint8_t>(random() % 25), random() % 400,
+                                      static_cast<std::uint8_t>(random()));
+            } else if (kind == 2) {
+                piece = BuildSiteHeader(1, 0, 0, static_cast<std::uint32_t>(random() % 50));
+            } else if (kind < 5) {  // a trailer alone, or a header's mark before a trailer's
+                piece = kind == 3 ? Block{'E', 'N', 'D', 0, 'E', 'O', 'F', 0}
+                                  : Block{'T', 'O', 'P', 0, 'E', 'N', 'D'};
+            } else {
+                piece.resize(random() % 64);
+                for (auto& byte : piece) {
+                    byte = static_cast<std::uint8_t>("TOPENDF\0x"[random() % 9]);
+                }
             }
             stream.insert(stream.end(), piece.begin(), piece.end());
         }
@@ -251,6 +224,30 @@ TEST(FrameAssembler, GivesExactlyTheResultsOfTheDesignedAlgorithmOnRandomStreams
         }
         fast.Process();
         ASSERT_EQ(fast.messages, reference.messages) << "round " << round;
+    }
+}
+
+// Each way of searching finds what a plain search finds, near the ends of the buffer and
+// between its windows, with first bytes of the mark that are not followed by the rest.
+TEST(MarkSearch, EveryWayFindsTheFirstMarkAsAPlainSearchDoes) {
+    const std::uint8_t mark[] = {0xAA, 0x55, 0xAA};
+    std::mt19937 random(7);
+    const std::uint8_t alphabet[] = {0x00, 0xAA, 0x55, 0x13};
+    for (std::size_t size = 0; size < 300; ++size) {
+        Block data(size);
+        for (auto& byte : data) {
+            byte = alphabet[random() % 4];
+        }
+        for (std::size_t from = 0; from <= size; from += 1 + size / 8) {
+            const auto found = std::search(data.begin() + std::ptrdiff_t(from), data.end(),
+                                           std::begin(mark), std::end(mark));
+            const std::size_t expected =
+                found == data.end() ? kMarkNotFound : std::size_t(found - data.begin());
+            for (const MarkSearch search : MarkSearches()) {
+                ASSERT_EQ(search(data.data(), from, size, mark), expected)
+                    << "size " << size << " from " << from;
+            }
+        }
     }
 }
 

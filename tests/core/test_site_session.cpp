@@ -79,9 +79,12 @@ TEST_F(SiteSessionTest, DisconnectDuringAPendingConnectAbandonsIt) {
 // the operator closed while the link was down is neither closed on the site nor asked for.
 TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
     auto site = StartSite();
-    ASSERT_TRUE(WatchGateAndYard(*site));
-    auto* gate = host.WindowFor(1);
-    auto* yard = host.WindowFor(2);
+    ASSERT_TRUE(ConnectTo(*site));
+    session.connection()->OpenChannel(3);
+    session.connection()->OpenChannel(7);
+    auto* gate = WaitForWindow(1);
+    auto* yard = WaitForWindow(2);
+    ASSERT_TRUE(gate && yard);
     ASSERT_TRUE(session.connection()->FixChannel(gate));
     ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::FixChannel) == 1; }));
     site->DropLinks();

@@ -99,11 +99,6 @@ inline int OpenFileDescriptors() {
                                           std::filesystem::directory_iterator()));
 }
 
-inline int LiveWindows(const HeadlessChannelHost& host) {
-    return static_cast<int>(std::count_if(host.windows().begin(), host.windows().end(),
-                                          [](const auto& window) { return !window->closed(); }));
-}
-
 // The window of a channel number once it has drawn `pictures`, or null after the wait.
 inline HeadlessChannelWindow* WaitForWindow(const HeadlessChannelHost& host, std::uint32_t number,
                                             int pictures = 1) {
@@ -202,15 +197,6 @@ class SessionLink : public testing::Test {
         UseSitePort(site.port());
         return session.ConnectTo("127.0.0.1") == SiteSession::ConnectResult::Connected &&
                LoggedIn();
-    }
-    // Connects and opens the site's channels 3 (Gate, number 1) and 7 (Yard, number 2).
-    bool WatchGateAndYard(const sim::SiteSimulator& site) {
-        if (!ConnectTo(site)) {
-            return false;
-        }
-        session.connection()->OpenChannel(3);
-        session.connection()->OpenChannel(7);
-        return WaitForWindow(1) && WaitForWindow(2);
     }
     bool Posted(SiteNotice id) const {
         return std::find(posted.begin(), posted.end(), id) != posted.end();
