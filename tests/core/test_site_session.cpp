@@ -8,7 +8,6 @@
 
 #include <QElapsedTimer>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -91,7 +90,6 @@ TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
     ASSERT_TRUE(WaitUntil([&] { return Posted(SiteNotice::LinkLost); }));
     EXPECT_EQ(session.connection()->OpenWindowCount(), 2);  // kept, and counted
     session.connection()->CloseChannel(yard, true);
-    EXPECT_TRUE(yard->closed());
     EXPECT_EQ(session.connection()->OpenWindowCount(), 1);
 
     const int drawn = gate->picturesDrawn();
@@ -107,7 +105,6 @@ TEST_F(SiteSessionTest, ACloseDuringTheReconnectSendsNothingBeforeTheNewLogin) {
                                /*fromLogin=*/2),
               (test::Requests{{1, 3}, {3, 3}}));
     EXPECT_EQ(session.connection()->fixedWindow(), gate);
-    EXPECT_EQ(host.windows().size(), 2u);
 }
 
 // The operator's site is forgotten by a Disconnect of the link, not by one that ends a
@@ -179,16 +176,6 @@ TEST_F(SiteSessionTest, ATakenCallInPortIsReportedAndAFreeOneListensWithABacklog
               0);
     EXPECT_EQ(info.tcpi_state, TCP_LISTEN);
     EXPECT_EQ(info.tcpi_sacked, 5u);
-}
-
-TEST(PeerText, AnIpv4PeerOfADualStackListenerReadsDotted) {
-    QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::Any, 0));
-    QTcpSocket client;
-    client.connectToHost("127.0.0.1", server.serverPort());
-    ASSERT_TRUE(WaitUntil([&] { return server.hasPendingConnections(); }));
-    std::unique_ptr<QTcpSocket> accepted(server.nextPendingConnection());
-    EXPECT_EQ(SiteConnection::PeerTextFor(*accepted), "IP Address: 127.0.0.1");
 }
 
 }  // namespace

@@ -99,18 +99,25 @@ inline int OpenFileDescriptors() {
                                           std::filesystem::directory_iterator()));
 }
 
-// The window of a channel number once it has drawn `pictures`, or null after the wait.
-inline HeadlessChannelWindow* WaitForWindow(const HeadlessChannelHost& host, std::uint32_t number,
-                                            int pictures = 1) {
-    WaitUntil([&] {
-        auto* window = host.WindowFor(number);
-        return window && window->picturesDrawn() >= pictures;
-    });
-    return host.WindowFor(number);
-}
+// What the client's end of a link reports to: the channel table, the windows, the event log.
+class LinkParts : public testing::Test {
+  protected:
+    // The window of a channel number once it has drawn `pictures`, or null after the wait.
+    HeadlessChannelWindow* WaitForWindow(std::uint32_t number, int pictures = 1) {
+        WaitUntil([&] {
+            auto* window = host.WindowFor(number);
+            return window && window->picturesDrawn() >= pictures;
+        });
+        return host.WindowFor(number);
+    }
+
+    ChannelTable channels;
+    HeadlessChannelHost host;
+    FakeEventLog events;
+};
 
 // A site connection of its own, as the operator's connect makes one.
-class ConnectionLink : public testing::Test {
+class ConnectionLink : public LinkParts {
   protected:
     void StartSite(sim::SiteSimulatorOptions options = {}) {
         site = test::StartSite(std::move(options));
@@ -157,19 +164,13 @@ class ConnectionLink : public testing::Test {
     bool LoggedIn() {
         return WaitUntil([this] { return frame.Noticed(SiteNotice::LoginAccepted); });
     }
-    HeadlessChannelWindow* WaitForWindow(std::uint32_t number, int pictures = 1) {
-        return test::WaitForWindow(host, number, pictures);
-    }
     // Frames the connection kept for the channel's link.
     std::uint64_t FramesOf(std::uint32_t number) const {
         const ChannelLink* link = connection->channels().FindLinkByNumber(number);
         return link ? link->frames : 0;
     }
 
-    ChannelTable channels;
-    HeadlessChannelHost host;
     FakeMainFrame frame;
-    FakeEventLog events;
     std::unique_ptr<sim::SiteSimulator> site;
     QTcpServer peerListener;
     std::unique_ptr<SiteConnection> connection;
@@ -183,7 +184,7 @@ class ConnectionLink : public testing::Test {
 };
 
 // The session the main frame talks to, logging in as admin/admin, with fast timing.
-class SessionLink : public testing::Test {
+class SessionLink : public LinkParts {
   protected:
     SessionLink() {
         settings.SaveCall(AdminCall());
@@ -204,14 +205,8 @@ class SessionLink : public testing::Test {
     bool LoggedIn() {
         return WaitUntil([this] { return Posted(SiteNotice::LoginAccepted); });
     }
-    HeadlessChannelWindow* WaitForWindow(std::uint32_t number, int pictures = 1) {
-        return test::WaitForWindow(host, number, pictures);
-    }
 
     Settings settings{KeyStore::OpenInMemory()};
-    ChannelTable channels;
-    HeadlessChannelHost host;
-    FakeEventLog events;
     SiteSession session{{settings, channels, host, &events}};
     std::vector<SiteNotice> posted;
 };
