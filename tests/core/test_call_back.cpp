@@ -73,7 +73,7 @@ TEST_F(CallBackTest, ACallingSiteReplacesTheLinkLogsInAsAlarmAndItsChannelsStart
     EXPECT_TRUE(operatorLink.isNull());
     EXPECT_TRUE(session.connection()->alarmMode());
     // The dual-stack listener sees ::ffff:127.0.0.1; the operator reads it dotted.
-    EXPECT_EQ(session.connection()->peerText(), "IP Address: 127.0.0.1");
+    EXPECT_EQ(session.connection()->peerText().toStdString(), "IP Address: 127.0.0.1");
     EXPECT_TRUE(WaitUntil([&] { return operatorSite->sessionCount() == 0; }));
 
     // The greeting, as laid out: Login (user name and password in 20-byte fields), then

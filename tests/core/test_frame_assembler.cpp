@@ -138,13 +138,13 @@ class ReferenceAssembler {
             return;
         }
         data_.insert(data_.end(), chunk.begin(), chunk.end());
-        std::size_t header = Search('T', 'O', 'P', 0, header_, [&](std::size_t p) {
+        std::size_t header = Search("TOP", 0, header_, [&](std::size_t p) {
             return data_[p + 3] == 0 && std::memcmp(&data_[p + header_ - 4], "EOF\0", 4) == 0;
         });
         if (header == kNone) {
             return;
         }
-        std::size_t trailer = Search('E', 'N', 'D', header, 8, [&](std::size_t p) {
+        std::size_t trailer = Search("END", header, 8, [&](std::size_t p) {
             return std::memcmp(&data_[p], "END\0EOF\0", 8) == 0;
         });
         if (trailer == kNone) {
@@ -160,17 +160,12 @@ class ReferenceAssembler {
         }
         data_.clear();
     }
-    template <typename Test>
-    std::size_t Search(char a, char b, char c, std::size_t from, std::size_t need, Test test) {
+    // The first mark from `from` that passes `test`; none when a mark has fewer than `need`
+    // bytes after its start (the rest is still to come).
+    std::size_t Search(const char* mark, std::size_t from, std::size_t need, auto test) {
         for (std::size_t p = from; p + 3 <= data_.size(); ++p) {
-            if (data_[p] != a || data_[p + 1] != b || data_[p + 2] != c) {
-                continue;
-            }
-            if (data_.size() - p < need) {
-                return kNone;
-            }
-            if (test(p)) {
-                return p;
+            if (std::memcmp(&data_[p], mark, 3) == 0 && (data_.size() - p < need || test(p))) {
+                return data_.size() - p < need ? kNone : p;
             }
         }
         return kNone;
