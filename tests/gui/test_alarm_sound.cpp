@@ -1,6 +1,5 @@
-#include "app/alarm_sound.h"
-
 #include "support/event_loop.h"
+#include "support/fake_alarm_output.h"
 #include "support/message_guard.h"
 
 #include <QAudioDevice>
@@ -25,22 +24,6 @@ namespace {
 
 using test::ExpectedMessage;
 
-// Counts what the alarm was asked to do; the test keeps a pointer while the alarm owns it.
-class FakeOutput : public AlarmOutput {
-  public:
-    QString Start() override {
-        ++starts;
-        return refusal;
-    }
-    void Stop() override { ++stops; }
-    // The device giving up after a successful start.
-    void Break(const QString& reason) { ReportFailure(reason); }
-
-    int starts = 0;
-    int stops = 0;
-    QString refusal;
-};
-
 class AlarmSoundTest : public testing::Test {
   protected:
     // Once, however often the suite runs: the guard chains to the handler it replaces.
@@ -48,8 +31,8 @@ class AlarmSoundTest : public testing::Test {
         [[maybe_unused]] static const bool once = (test::InstallMessageGuard(), true);
     }
 
-    std::unique_ptr<FakeOutput> owned_ = std::make_unique<FakeOutput>();
-    FakeOutput* fake_ = owned_.get();
+    std::unique_ptr<test::FakeAlarmOutput> owned_ = std::make_unique<test::FakeAlarmOutput>();
+    test::FakeAlarmOutput* fake_ = owned_.get();
     AlarmSound alarm_{std::move(owned_)};
 };
 
