@@ -86,10 +86,14 @@ class LiveView : public test::RunningApp {
             {3, 1, "Gate"}, {7, 2, "Yard"}, {8, 3, "Lobby"}, {9, 4, "Dock"}, {10, 5, "Roof"}};
         return options;
     }
-    // The program's own message boxes: their loops are where windows used to die.
-    void StartWithRealBoxes(int reLink) {
+    // Starts over five channels with ReLink as given and, with `realBoxes`, the program's own
+    // message boxes (their loops are where windows used to die); then WatchChannels(count).
+    bool Watch(int count, int reLink = 1, bool realBoxes = false) {
         Start(FiveChannels(), reLink);
-        PromptService::SetAnswerer(nullptr);
+        if (realBoxes) {
+            PromptService::SetAnswerer(nullptr);
+        }
+        return WatchChannels(count);
     }
 
     // Connects and opens the first `count` channels; true when each shows a picture.
@@ -210,36 +214,28 @@ TEST_F(LiveView, ConnectPickAChannelAndWatchIt) {
     EXPECT_TRUE(
         WaitUntil([&] { return frame->statusLine().startsWith("IP Address: 127.0.0.1"); }, 1000));
 
-    SCOPED_TRACE("each choice of remote control leads to its message; video goes on under it");
+    SCOPED_TRACE("each choice of remote control sends its message");
     test::ModalScript script;
-    script
-        .Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
-            const int framesBefore = frame->session().connection()->frameCounter();
-            EXPECT_TRUE(WaitUntil(
-                [&] { return frame->session().connection()->frameCounter() > framesBefore + 5; }));
-            dialog->Choose(RemoteControlDialog::kRebootSite);
-        })
-        .Then<RemoteControlDialog>(
-            [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kRunProgram); })
-        .Then<CommandDialog>([](CommandDialog* dialog) {
-            dialog->combo()->setCurrentText("rk-mon");
-            dialog->accept();
-        })
-        .Then<RemoteControlDialog>(
-            [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kCloseSite); });
-    for (int i = 0; i < 3; ++i) {
-        frame->RunCommand(cmd::kRemoteControl);
-    }
-    EXPECT_TRUE(script.finished());
-    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::CloseSite) == 1; }));
-    EXPECT_EQ(site->CountReceived(ClientMessage::RebootSite), 1);
-    ASSERT_EQ(site->CountReceived(ClientMessage::RunProgram), 1);
-    for (const auto& message : site->received()) {
-        if (message.type == static_cast<std::uint8_t>(ClientMessage::RunProgram)) {
-            EXPECT_EQ(std::string(message.payload.begin(), message.payload.end()),
-                      std::string("rk-mon\0", 7));
+    for (const auto& [choice, sent] :
+         {std::pair{RemoteControlDialog::kRebootSite, ClientMessage::RebootSite},
+          std::pair{RemoteControlDialog::kRunProgram, ClientMessage::RunProgram},
+          std::pair{RemoteControlDialog::kCloseSite, ClientMessage::CloseSite}}) {
+        script.Then<RemoteControlDialog>([choice](auto* dialog) { dialog->Choose(choice); });
+        if (sent == ClientMessage::RunProgram) {
+            script.Then<CommandDialog>([](CommandDialog* dialog) {
+                dialog->combo()->setCurrentText("rk-mon");
+                dialog->accept();
+            });
         }
+        frame->RunCommand(cmd::kRemoteControl);
+        EXPECT_TRUE(WaitUntil([&] { return site->CountReceived(sent) == 1; }));
     }
+    const auto& received = site->received();
+    const auto run = std::find_if(received.begin(), received.end(), [](const auto& message) {
+        return message.type == static_cast<std::uint8_t>(ClientMessage::RunProgram);
+    });
+    ASSERT_NE(run, received.end());
+    EXPECT_EQ(std::string(run->payload.begin(), run->payload.end()), std::string("rk-mon\0", 7));
 
     SCOPED_TRACE("closing asks, unless the site stopped the channel");
     const auto asked = prompts.shown().size() + 1;
@@ -258,21 +254,12 @@ TEST_F(LiveView, ConnectPickAChannelAndWatchIt) {
     frame->RunCommand(cmd::kDisconnect);
     EXPECT_EQ(frame->session().connection(), nullptr);
     frame->RunCommand(cmd::kRemoteControl);  // without a link the accelerator opens nothing
+    EXPECT_TRUE(script.finished());
     EXPECT_EQ(script.unexpected(), 0);
 }
 
-TEST_F(LiveView, CancelInTheConnectDialogLeavesTheConnectionAlone) {
-    Start();
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    SiteConnection* before = frame->session().connection();
-    test::ModalScript script;
-    script.Then<ConnectDialog>([](ConnectDialog* dialog) { dialog->reject(); });
-    frame->RunCommand(cmd::kConnect);
-    EXPECT_EQ(frame->session().connection(), before);
-}
-
 // While an ID code is asked for, Disconnect is there to give up the wait and Connect is not;
-// an ID code that is known connects to its address.
+// an ID code that is known connects to its address; Cancel leaves a connection as it was.
 TEST_F(LiveView, DisconnectGivesUpAnIdCodeLookupAndAKnownCodeConnects) {
     Start();
     sim::IdentifyServer silent;
@@ -314,6 +301,12 @@ TEST_F(LiveView, DisconnectGivesUpAnIdCodeLookupAndAKnownCodeConnects) {
     ASSERT_NE(frame->session().connection(), nullptr);
     EXPECT_EQ(frame->session().siteAddress(), "127.0.0.1");
     EXPECT_TRUE(WaitUntil([&] { return script.finished(); }));
+
+    SCOPED_TRACE("Cancel in the connect dialog leaves the connection alone");
+    SiteConnection* before = frame->session().connection();
+    script.Then<ConnectDialog>([](ConnectDialog* dialog) { dialog->reject(); });
+    frame->RunCommand(cmd::kConnect);
+    EXPECT_EQ(frame->session().connection(), before);
 }
 
 // New windows cascade and Fix is there for two of them; after a reconnect the kept windows
@@ -357,8 +350,7 @@ TEST_F(LiveView, CascadeFixAndTheWindowsKeptThroughAReconnect) {
 // Esc re-tiles the whole area it leaves; without caption a window keeps its sizing border and
 // no system menu, and a size mode still gives the picture its exact size.
 TEST_F(LiveView, TheFullViewTilesTheWholeAreaAndKeepsASizingBorder) {
-    Start(FiveChannels());
-    ASSERT_TRUE(WatchChannels(5));
+    ASSERT_TRUE(Watch(5));
     ASSERT_TRUE(WaitUntil([&] { return Tiled(); }));
     const QSize withBars = frame->VideoAreaSize();
     auto* window = frame->channelWindows()[0];
@@ -567,8 +559,7 @@ TEST_P(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
 // The real message box runs here: its loop is where the window used to die under it. The
 // question was about a window that is gone: it goes as well.
 TEST_F(LiveView, TheLinkDropsWhileTheCloseQuestionIsOpen) {
-    StartWithRealBoxes(0);
-    ASSERT_TRUE(WatchChannels(1));
+    ASSERT_TRUE(Watch(1, 0, true));
     QPointer<VideoChannelWindow> gate = frame->channelWindows()[0];
     EXPECT_TRUE(GoesUnder<QMessageBox>(
         [&] { gate->OnClose(); },
@@ -581,30 +572,14 @@ TEST_F(LiveView, TheLinkDropsWhileTheCloseQuestionIsOpen) {
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
 }
 
-TEST_F(LiveView, YesDuringTheReconnectThenDisconnect) {
-    StartWithRealBoxes(1);
-    ASSERT_TRUE(WatchChannels(1));
+// The Close question, answered Yes while the site is away, closes the window at once; a
+// Disconnect then ends the reconnect.
+TEST_F(LiveView, YesDuringTheReconnectTakesEffectAtOnceThenDisconnectEndsIt) {
+    ASSERT_TRUE(Watch(2, 1, true));
     QPointer<VideoChannelWindow> gate = frame->channelWindows()[0];
     test::ModalScript script;
     script.Then<QMessageBox>([&](QMessageBox* box) {
         site.reset();  // the link drops; the reconnect loop starts inside this box
-        QTimer::singleShot(400, box, [box] { box->done(QMessageBox::Yes); });
-        QTimer::singleShot(900, frame, [this] { frame->RunCommand(cmd::kDisconnect); });
-    });
-    gate->OnClose();
-    EXPECT_TRUE(script.finished());
-    EXPECT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
-    EXPECT_FALSE(frame->session().reconnecting());
-}
-
-// The Close question, answered while the site is away, closes the window at once.
-TEST_F(LiveView, AnAnswerDuringTheReconnectTakesEffectAtOnce) {
-    StartWithRealBoxes(1);
-    ASSERT_TRUE(WatchChannels(2));
-    QPointer<VideoChannelWindow> gate = frame->channelWindows()[0];
-    test::ModalScript script;
-    script.Then<QMessageBox>([&](QMessageBox* box) {
-        site.reset();
         WaitUntil([&] { return frame->session().reconnecting(); });
         box->done(QMessageBox::Yes);
     });
@@ -616,26 +591,9 @@ TEST_F(LiveView, AnAnswerDuringTheReconnectTakesEffectAtOnce) {
     // Closed now (deleted when the program's own loop next runs).
     EXPECT_TRUE(gate.isNull() || !gate->isVisible());
     EXPECT_EQ(frame->channelWindows().size(), 1);
-}
-
-// The site goes and comes back while About is open: the reconnect goes on under the dialog.
-TEST_F(LiveView, AModalDialogDoesNotHoldUpTheReconnect) {
-    Start(FiveChannels());
-    ASSERT_TRUE(WatchChannels(1));
-    const quint16 port = site->port();
-    site.reset();
-    ASSERT_TRUE(WaitUntil([&] { return frame->session().reconnecting(); }));
-    bool loggedInUnderTheDialog = false;
-    test::ModalScript script;
-    script.Then<AboutDialog>([&](AboutDialog* dialog) {
-        ASSERT_TRUE(StartSite(FiveChannels(), port));
-        loggedInUnderTheDialog =
-            WaitUntil([&] { return site->CountReceived(ClientMessage::Login) == 1; });
-        dialog->accept();
-    });
-    frame->RunCommand(cmd::kAbout);
-    EXPECT_TRUE(script.finished());
-    EXPECT_TRUE(loggedInUnderTheDialog);
+    frame->RunCommand(cmd::kDisconnect);
+    EXPECT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
+    EXPECT_FALSE(frame->session().reconnecting());
 }
 
 // Given up at once: no retry question after a connect that was abandoned.
@@ -663,8 +621,7 @@ TEST_F(LiveView, DisconnectOrExitDuringWaitForConnect) {
 }
 
 TEST_F(LiveView, RemoteControlAfterTheLinkDroppedSendsNothing) {
-    Start(FiveChannels(), 0);
-    ASSERT_TRUE(WatchChannels(1));
+    ASSERT_TRUE(Watch(1, 0));
     EXPECT_TRUE(GoesUnder<RemoteControlDialog>(
         [&] { frame->RunCommand(cmd::kRemoteControl); },
         [&](RemoteControlDialog*) { DropTheLink(); },
@@ -674,15 +631,27 @@ TEST_F(LiveView, RemoteControlAfterTheLinkDroppedSendsNothing) {
 }
 
 // With ReLink on the link object stays for the reconnect; the channel dialog still goes with
-// the link it listed, and no new one opens until a link is back.
-TEST_F(LiveView, TheChannelDialogGoesWhenTheLinkIsLostAndStaysGreyUntilItIsBack) {
-    Start(FiveChannels());
-    ASSERT_TRUE(WatchChannels(1));
+// the link it listed, and no new one opens until a link is back: the site comes back while
+// About is open, and the reconnect goes on under that dialog.
+TEST_F(LiveView, TheChannelDialogGoesWithTheLinkAndTheReconnectGoesOnUnderADialog) {
+    ASSERT_TRUE(Watch(1));
+    const quint16 port = site->port();
     EXPECT_TRUE(GoesUnder<OpenChannelDialog>([&] { frame->RunCommand(cmd::kOpenChannel); },
                                              [&](OpenChannelDialog*) { site.reset(); }));
     ASSERT_TRUE(frame->session().reconnecting());
     frame->UpdateCommandStates();
     EXPECT_FALSE(frame->action(cmd::kOpenChannel)->isEnabled());
+
+    bool loggedInUnderTheDialog = false;
+    test::ModalScript script;
+    script.Then<AboutDialog>([&](AboutDialog* dialog) {
+        ASSERT_TRUE(StartSite(FiveChannels(), port));
+        loggedInUnderTheDialog =
+            WaitUntil([&] { return site->CountReceived(ClientMessage::Login) == 1; });
+        dialog->accept();
+    });
+    frame->RunCommand(cmd::kAbout);
+    EXPECT_TRUE(loggedInUnderTheDialog);
 }
 
 }  // namespace
