@@ -210,9 +210,6 @@ TEST_F(LiveView, ConnectPickAChannelAndWatchIt) {
     }
     const QAction* open = frame->action(cmd::kOpenChannel);
     EXPECT_NE(open->toolTip(), open->statusTip());
-    // The status line follows on the connection's next tick; pictures may come before it.
-    EXPECT_TRUE(
-        WaitUntil([&] { return frame->statusLine().startsWith("IP Address: 127.0.0.1"); }, 1000));
 
     SCOPED_TRACE("each choice of remote control sends its message");
     test::ModalScript script;

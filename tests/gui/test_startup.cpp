@@ -59,50 +59,43 @@ class StartupTest : public testing::Test {
     test::ScriptedPrompts prompts;
 };
 
-TEST(CommandLine, OnlyEmbeddingAndAutomationSwitchesCount) {
-    const struct {
-        QStringList arguments;
-        bool embedded;
-    } rows[] = {{{"orvane", "/Embedding"}, true},
-                {{"orvane", "-AUTOMATION"}, true},
-                {{"orvane", "file.avi", "/embedding"}, true},
-                {{"orvane", "Embedding"}, false},
-                {{"orvane", "/Embed"}, false},
-                {{"/Embedding"}, false}};  // the program's own name is no switch
-    for (const auto& row : rows) {
-        EXPECT_EQ(IsEmbeddedStart(row.arguments), row.embedded)
-            << row.arguments.join(' ').toStdString();
-    }
-}
-
+// The command line as read before Qt starts: Qt's options with their values, the embedding
+// and automation switches (any letter case), clips kept, and anything else named.
 TEST(CommandLine, QtOptionsAndSwitchesAreTakenClipsKeptAndAnythingElseNamed) {
     const QString here = QDir::currentPath() + "/";
     const QString file = QCoreApplication::applicationFilePath();  // exists, any name
     const struct {
         QStringList arguments;
+        bool embedded;
         QStringList clips;
         QString unknown, platform;
     } cases[] = {
         {{"-platform", "offscreen", "-style=fusion", "--display", ":1", "-reverse"},
+         false,
          {},
          "",
          "offscreen"},
         {{"/Automation", "a.AVI", "/srv/b.avi", file},
+         true,
          {here + "a.AVI", "/srv/b.avi", file},
          "",
          ""},
-        {{"--", "-odd.avi", "/Embedding"}, {here + "-odd.avi", "/Embedding"}, "", ""},
-        {{"--bogus", "-x"}, {}, "--bogus", ""},
-        {{"notes.txt"}, {}, "notes.txt", ""},
-        {{"-style"}, {}, "-style", ""},  // an option missing its value
+        {{"--", "-odd.avi", "/Embedding"}, true, {here + "-odd.avi", "/Embedding"}, "", ""},
+        {{"file.avi", "-AUTOMATION", "/embedding"}, true, {here + "file.avi"}, "", ""},
+        {{"--bogus", "-x"}, false, {}, "--bogus", ""},
+        {{"notes.txt", "Embedding", "/Embed"}, false, {}, "notes.txt", ""},
+        {{"-style"}, false, {}, "-style", ""},  // an option missing its value
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        const StartArguments read = ReadStartArguments(QStringList{"orvane"} + c.arguments);
+        const QStringList arguments = QStringList{"orvane"} + c.arguments;
+        EXPECT_EQ(IsEmbeddedStart(arguments), c.embedded);
+        const StartArguments read = ReadStartArguments(arguments);
         EXPECT_EQ(read.clips, c.clips);
         EXPECT_EQ(read.unknown, c.unknown);
         EXPECT_EQ(read.platform, c.platform);
     }
+    EXPECT_FALSE(IsEmbeddedStart({"/Embedding"}));  // the program's own name is no switch
 }
 
 // The embedding switch suppresses only the splash; clips named at start open in players
