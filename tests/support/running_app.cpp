@@ -1,8 +1,5 @@
 #include "support/running_app.h"
 
-#include "net/connect_dialog.h"
-#include "video/snapshot_window.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -64,16 +61,16 @@ bool RunningApp::CallBack(sim::SiteSimulator& caller) {
     return caller.CallBack("127.0.0.1", frame->session().listener().port());
 }
 
-VideoChannelWindow* RunningApp::WatchFirstChannel() {
-    // The password typed into the connect dialog (the store has the address and user), and
-    // the first channel the site offers opened.
+void RunningApp::LogIn(ConnectDialog* dialog) {
+    dialog->passwordEdit()->setText("admin");
+    dialog->accept();
+}
+
+VideoChannelWindow* RunningApp::WatchFirstChannel(
+    const std::function<void(ConnectDialog*)>& logIn) {
     ModalScript script;
-    script
-        .Then<ConnectDialog>([](ConnectDialog* dialog) {
-            dialog->passwordEdit()->setText("admin");
-            dialog->accept();
-        })
-        .Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->accept(); });
+    script.Then<ConnectDialog>(logIn).Then<OpenChannelDialog>(
+        [](OpenChannelDialog* dialog) { dialog->accept(); });
     frame->RunCommand(cmd::kConnect);
     WaitUntil([&] { return script.finished(); });
     const bool watching = WaitUntil([&] {
@@ -89,21 +86,18 @@ std::vector<ClipRecord> RunningApp::Index() {
     return records;
 }
 
-int RunningApp::SnapshotWindows() {
-    int count = 0;
+QList<SnapshotWindow*> RunningApp::SnapshotWindows() {
+    QList<SnapshotWindow*> snapshots;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        count += qobject_cast<SnapshotWindow*>(widget) ? 1 : 0;
+        if (auto* snapshot = qobject_cast<SnapshotWindow*>(widget)) {
+            snapshots << snapshot;
+        }
     }
-    return count;
+    return snapshots;
 }
 
 void RunningApp::TearDown() {
-    // Snapshots are windows of their own, not children of the frame.
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<SnapshotWindow*>(widget)) {
-            delete widget;
-        }
-    }
+    qDeleteAll(SnapshotWindows());  // windows of their own, not children of the frame
 }
 
 }  // namespace orvane::test

@@ -2,6 +2,7 @@
 
 #include "app/main_frame.h"
 #include "app/viewer_app.h"
+#include "net/connect_dialog.h"
 #include "shared/command_ids.h"
 #include "site_simulator.h"
 #include "store/clip_index.h"
@@ -10,6 +11,7 @@
 #include "support/scripted_prompts.h"
 #include "support/temp_store.h"
 #include "video/open_channel_dialog.h"
+#include "video/snapshot_window.h"
 #include "video/video_channel_window.h"
 
 #include <QAction>
@@ -47,13 +49,35 @@ class RunningApp : public testing::Test {
     bool CallBack(sim::SiteSimulator& caller);
     bool CallBack() { return CallBack(*callingSite); }
 
+    // The connect dialog's step: the store has the address and user, the password is typed.
+    static void LogIn(ConnectDialog* dialog);
     // Connects as the operator does, opens the site's first channel and waits for its picture.
-    VideoChannelWindow* WatchFirstChannel();
+    VideoChannelWindow* WatchFirstChannel(const std::function<void(ConnectDialog*)>& logIn = LogIn);
     // From now on every channel dialog but `spared` is declined as it opens.
     void DeclineChannelDialogs() { decliner.start(5); }
 
+    // Runs `open` (a command that brings up a dialog of class D, or a call-back) and, under
+    // that dialog, `under` (a link dropping, a call-back). True when the dialog has gone by
+    // itself after `under`; one that is still there (or hidden) is given `answer`.
+    template <typename D>
+    bool GoesUnder(const std::function<void()>& open, const std::function<void(D*)>& under,
+                   const std::function<void(D*)>& answer = {}) {
+        bool gone = false;
+        ModalScript script;
+        script.Then<D>([&](D* dialog) {
+            const QPointer<D> shown(dialog);
+            under(dialog);
+            gone = WaitUntil([&] { return !shown || !shown->isVisible(); });
+            if (shown && answer) {
+                answer(shown);
+            }
+        });
+        open();
+        return WaitUntil([&] { return script.finished(); }, 8000) && gone;
+    }
+
     std::vector<ClipRecord> Index();
-    static int SnapshotWindows();
+    static QList<SnapshotWindow*> SnapshotWindows();
     void TearDown() override;
 
     TempStore temp;
