@@ -53,15 +53,11 @@ TEST(StoredSettings, ValuesOutOfRangeOrOfTheWrongTypeReadAsDefaultsAndTextsAreCu
             {"Setting 2", n(settings.GetSetting(static_cast<SettingId>(2)))},
             {"Call Option", n(call.option)},
             {"Call Quality", n(call.quality)},
-            {"Call ReLink", n(call.reLinkOn())},
             {"Call User", call.user},
             {"Call Identify", call.identify},
             {"Net SitePort", n(net.sitePort)},
-            {"Net IdentifyPort", n(net.identifyPort)},
             {"Net ListenPort", n(net.listenPort)},
             {"Net IdentifyPrimary", net.identifyPrimary},
-            {"Net IdentifyFallback", net.identifyFallback},
-            {"Net CodePage", net.codePage},
         };
         return readings.at(name);
     };
@@ -73,12 +69,7 @@ TEST(StoredSettings, ValuesOutOfRangeOrOfTheWrongTypeReadAsDefaultsAndTextsAreCu
         const char* reading;
         std::string expected;
     } cases[] = {
-        {"", "", {}, "AutoRun", "0"},
         {"", "", {}, "Setting AutoRun", "-1"},
-        {"", "", {}, "Call ReLink", "1"},
-        {"", "", {}, "Net IdentifyPort", "169"},
-        {"", "", {}, "Net IdentifyFallback", "127.0.0.2"},
-        {"", "", {}, "Net CodePage", "windows-1252"},
         {"Setting", "LimitDiskSpace", 0u, "LimitDiskSpaceMb", "50"},
         {"Setting", "LimitDiskSpace", 9999u, "LimitDiskSpaceMb", "9999"},
         {"Setting", "LimitDiskSpace", 10000u, "LimitDiskSpaceMb", "50"},
