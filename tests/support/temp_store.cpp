@@ -30,8 +30,7 @@ TempStore::~TempStore() {
 }
 
 RecordingStoreTest::RecordingStoreTest()
-    : store_(std::move(*KeyStore::Open(temp_.path()).store)),
-      folder_(QString::fromStdString(temp_.folder()) + "/clips/") {
+    : folder_(QString::fromStdString(temp_.folder()) + "/clips/") {
     QDir().mkpath(folder_);
 }
 

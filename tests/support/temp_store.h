@@ -38,9 +38,19 @@ class TempStore {
     bool hadPrevious_ = false;
 };
 
+// A store file of the test's own, where layout tests write and read back.
+class StoreFileTest : public testing::Test {
+  protected:
+    // A key as any program may make it, under the root.
+    RegKey Key(const std::string& path) { return store_.CreateKey(KeyStore::kRoot, path).value; }
+
+    TempStore temp_;
+    KeyStore store_{std::move(*KeyStore::Open(temp_.path()).store)};
+};
+
 // A store and a record folder ("clips/", made) in a temporary folder, with recorders of
 // channel 3, named "Gate", on a clock the test moves: where recording tests start.
-class RecordingStoreTest : public testing::Test {
+class RecordingStoreTest : public StoreFileTest {
   protected:
     static constexpr std::int32_t kChannel = 3;
 
@@ -52,8 +62,6 @@ class RecordingStoreTest : public testing::Test {
     std::vector<ClipRecord> Index();
     std::string File(const QString& name) const { return (folder_ + name).toStdString(); }
 
-    TempStore temp_;
-    KeyStore store_;
     QString folder_;
     QDateTime now_{QDate(2002, 12, 3), QTime(10, 15, 30)};
 };
