@@ -36,7 +36,6 @@ TEST(ConnectDialogText, EachFieldWithCharactersOutsideTheCodePageIsRefused) {
     ASSERT_EQ(prompts.texts(), QStringList{Refusal("ř")});
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(dialog.focusWidget(), dialog.userEdit());
-    EXPECT_EQ(dialog.userEdit()->text(), QString::fromUtf8("Dvořák"));
     EXPECT_EQ(settings.LoadCall().user, "");
 
     dialog.userEdit()->setText(QString::fromUtf8("Dvorák"));
