@@ -2,21 +2,14 @@
 // message boxes appear.
 #include "app/about_dialog.h"
 #include "app/options_dialog.h"
-#include "app/password_dialogs.h"
 #include "common/code_page.h"
 #include "net/connect_dialog.h"
 #include "net/connect_flow.h"
 #include "net/remote_control_dialogs.h"
 #include "playback/clip_browser_dialog.h"
-#include "playback/clip_search_dialog.h"
-#include "playback/export_dialog.h"
-#include "playback/go_to_time_dialog.h"
 #include "shared/message_box_placement.h"
 #include "site/channel_table.h"
 #include "store/clip_removal.h"
-#include "store/event_browser_dialog.h"
-#include "store/event_log.h"
-#include "store/program_lock.h"
 #include "store/record_path_dialog.h"
 #include "store/settings.h"
 #include "store/site_book.h"
@@ -33,7 +26,6 @@
 
 #include <functional>
 #include <memory>
-#include <tuple>
 
 namespace orvane {
 namespace {
@@ -93,65 +85,37 @@ TEST(RemoteControlDialogLook, TheCommandsLettersWorkAloneOnlyOutsideTheCommandLi
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
-// Every dialog of the program: the designed ones keep the size their layout gives them, and
-// none has a "What's this" button.
-TEST(DialogLook, EveryDialogHasItsDesignedSizeAndNoHelpButton) {
+// The designed dialogs keep the size their layout gives them: an operator cannot resize one.
+TEST(DialogLook, EveryDesignedDialogHasItsFixedSize) {
     test::TempStore temp;
     auto opened = OpenSettings(temp.path());
     Settings& settings = opened.settings;
-    KeyStore& store = settings.store();
     ChannelTable channels;
     channels.Replace({{2, "Lobby"}, {7, "Gate"}});
-    ProgramLock lock(settings);
-    SiteBook book(store);
-    ClipIndex index(store, {});
-    ClipHousekeeper housekeeper(store);
-    ClipGroups groups;
-    EventLog log(store);
+    SiteBook book(settings.store());
+    ClipIndex index(settings.store(), {});
+    ClipHousekeeper housekeeper(settings.store());
     const ClipPlayerFactory noPlayer = [](const ClipRecord&, QWidget*) { return nullptr; };
-    QWidget owner;  // of the dialogs asked for without waiting
-
-    const std::vector<std::tuple<const char*, bool, std::function<std::unique_ptr<QDialog>()>>>
-        rows{
-            {"connect", true, [&] { return std::make_unique<ConnectDialog>(settings); }},
-            {"open channel", true, [&] { return std::make_unique<OpenChannelDialog>(channels); }},
-            {"remote control", true, [] { return std::make_unique<RemoteControlDialog>(); }},
-            {"command", true, [] { return std::make_unique<CommandDialog>(CodePage()); }},
-            {"about", true, [] { return std::make_unique<AboutDialog>(); }},
-            {"wait", false, [] { return std::make_unique<WaitDialog>(); }},
-            {"retry", true, [] { return std::make_unique<RetryDialog>("IP Address : 127.0.0.1"); }},
-            {"options", true,
-             [&] { return std::make_unique<OptionsDialog>(settings, [](bool) {}); }},
-            {"record path", true, [&] { return std::make_unique<RecordPathDialog>(settings); }},
-            {"site book", true,
-             [&] { return std::make_unique<SiteBookDialog>(false, book, CodePage()); }},
-            {"clip browser", true,
-             [&] { return std::make_unique<ClipBrowserDialog>(index, housekeeper, noPlayer); }},
-            {"clip search", false,
-             [&] { return std::make_unique<ClipSearchDialog>(groups, index, noPlayer); }},
-            {"event browser", false,
-             [&] { return std::make_unique<EventBrowserDialog>(log, CodePage()); }},
-            {"enter password", false, [&] { return std::make_unique<EnterPasswordDialog>(lock); }},
-            {"setup password", false, [&] { return std::make_unique<SetupPasswordDialog>(lock); }},
-            {"export range", false,
-             [&] {
-                 ExportDialogs::chooseRange(&owner, ExportRangeQuestion{},
-                                            [](std::optional<ExportRangeAnswer>) {});
-                 return std::unique_ptr<QDialog>(owner.findChildren<QDialog*>().constLast());
-             }},
-            {"go to time", false,
-             [] { return std::make_unique<GoToTimeDialog>(0, 1'000'000, 0, 0, nullptr); }},
-        };
-    for (const auto& [name, fixedSize, make] : rows) {
+    const std::vector<std::pair<const char*, std::function<std::unique_ptr<QDialog>()>>> rows{
+        {"connect", [&] { return std::make_unique<ConnectDialog>(settings); }},
+        {"open channel", [&] { return std::make_unique<OpenChannelDialog>(channels); }},
+        {"remote control", [] { return std::make_unique<RemoteControlDialog>(); }},
+        {"command", [] { return std::make_unique<CommandDialog>(CodePage()); }},
+        {"about", [] { return std::make_unique<AboutDialog>(); }},
+        {"retry", [] { return std::make_unique<RetryDialog>("IP Address : 127.0.0.1"); }},
+        {"options", [&] { return std::make_unique<OptionsDialog>(settings, [](bool) {}); }},
+        {"record path", [&] { return std::make_unique<RecordPathDialog>(settings); }},
+        {"site book", [&] { return std::make_unique<SiteBookDialog>(false, book, CodePage()); }},
+        {"clip browser",
+         [&] { return std::make_unique<ClipBrowserDialog>(index, housekeeper, noPlayer); }},
+    };
+    for (const auto& [name, make] : rows) {
         SCOPED_TRACE(name);
         const std::unique_ptr<QDialog> dialog = make();
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
-        EXPECT_FALSE(dialog->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
-        if (fixedSize) {
-            EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
-            EXPECT_EQ(dialog->size(), dialog->minimumSize());
-        }
+        EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
+        EXPECT_EQ(dialog->size(), dialog->minimumSize());
     }
 }
 

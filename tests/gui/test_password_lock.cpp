@@ -80,9 +80,21 @@ TEST_F(PasswordLockTest, ResetEmptiesTheSetupAndRemovesTheLockOnlyOnOk) {
     EXPECT_TRUE(prompts.shown().empty());
 }
 
-// What the operator typed that is refused: the dialog stays, says why, and puts the caret
-// where the mistake is; the lock stays as it was; once put right, OK goes through.
-TEST_F(PasswordLockTest, ARefusedSetupKeepsTheDialogAndSendsTheCaretToTheMistake) {
+// What is refused: the dialog stays, says why, and puts the caret where the mistake is; the
+// lock stays as it was; once put right, OK goes through. A store that takes the user name but
+// not the password (a disk full between the two) leaves the old lock whole, and says so.
+TEST_F(PasswordLockTest, ARefusedOrUnstoredSetupKeepsTheDialogAndTheOldLock) {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(temp.path().c_str(), &raw), SQLITE_OK);
+    SqliteDb file(raw);
+    const auto refusePasswords = [&](bool on) {
+        ASSERT_EQ(sqlite3_exec(file.get(),
+                               on ? "CREATE TRIGGER refuse AFTER UPDATE ON reg_values WHEN "
+                                    "new.name = 'PassWord' BEGIN SELECT RAISE(ABORT, 'full'); END;"
+                                  : "DROP TRIGGER refuse",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+    };
     const struct {
         const char* what;
         const char* user;
@@ -94,10 +106,15 @@ TEST_F(PasswordLockTest, ARefusedSetupKeepsTheDialogAndSendsTheCaretToTheMistake
     } rows[] = {
         {"an unconfirmed password", "guard", "new", "", text::kPasswordNotCorrect, 2, "new"},
         {"a password without user name", "", "pw", "pw", text::kPleaseInputUserName, 0, "night"},
+        {"a store that cannot take it", "night", "new", "new", text::kPasswordNotSaved, 1, "new"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         lock.SavePassword("guard", "Secret");
+        const bool storeRefuses = row.prompt == text::kPasswordNotSaved;
+        if (storeRefuses) {
+            refusePasswords(true);
+        }
         const qsizetype before = prompts.texts().size();
         SetupPasswordDialog dialog(lock);
         const QList<QLineEdit*> fields{dialog.userNameEdit(), dialog.passwordEdit(),
@@ -114,6 +131,9 @@ TEST_F(PasswordLockTest, ARefusedSetupKeepsTheDialogAndSendsTheCaretToTheMistake
         EXPECT_EQ(dialog.focusWidget(), fields[row.focus]);
         EXPECT_TRUE(lock.CheckPassword("guard", "Secret"));
 
+        if (storeRefuses) {
+            refusePasswords(false);
+        }
         fields[row.focus]->setText(row.righted);
         QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
@@ -134,36 +154,11 @@ TEST_F(PasswordLockTest, ANonAsciiPasswordStillOpensTheLockAfterARestart) {
     Settings reopened{std::move(*KeyStore::Open(temp.path()).store)};
     ProgramLock again(reopened);
     EnterPasswordDialog dialog(again);
-    dialog.show();
     EXPECT_EQ(dialog.userNameEdit()->text(), "Wächter");
     dialog.passwordEdit()->setText(password);  // QTest types ASCII only
     QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(prompts.shown().empty());
-}
-
-// A store that takes the user name but not the password (a disk full between the two): the
-// lock stays as it was and the operator is told.
-TEST_F(PasswordLockTest, ALockTheStoreCannotTakeWhollyIsNotHalfChangedAndIsReported) {
-    ASSERT_TRUE(lock.SavePassword("guard", "pw"));
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(temp.path().c_str(), &raw), SQLITE_OK);
-    SqliteDb refuser(raw);
-    ASSERT_EQ(sqlite3_exec(refuser.get(),
-                           "CREATE TRIGGER refuse AFTER UPDATE ON reg_values "
-                           "WHEN new.name = 'PassWord' BEGIN SELECT RAISE(ABORT, 'full'); END;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    SetupPasswordDialog dialog(lock);
-    dialog.show();
-    dialog.userNameEdit()->setText("night");
-    dialog.passwordEdit()->setText("new");
-    dialog.confirmEdit()->setText("new");
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-
-    EXPECT_EQ(prompts.texts(), QStringList{text::kPasswordNotSaved});
-    EXPECT_TRUE(dialog.isVisible());
-    EXPECT_TRUE(lock.CheckPassword("guard", "pw"));
 }
 
 }  // namespace
