@@ -20,11 +20,11 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -35,23 +35,14 @@ namespace {
 class IpAddressEditTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        auto* column = new QVBoxLayout(&window_);
-        edit_ = new IpAddressEdit(&window_);
-        other_ = new QLineEdit(&window_);
-        column->addWidget(edit_);
-        column->addWidget(other_);
-        window_.show();
-        window_.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+        edit_.show();
+        edit_.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&edit_));
     }
 
-    // Keys go wherever the focus is, as they do for an operator.
-    static void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyClick(QApplication::focusWidget(), key, modifiers);
-    }
     int FocusedField() const {
         for (int i = 0; i < 4; ++i) {
-            if (QApplication::focusWidget() == edit_->field(i)) {
+            if (QApplication::focusWidget() == edit_.field(i)) {
                 return i;
             }
         }
@@ -59,14 +50,12 @@ class IpAddressEditTest : public ::testing::Test {
     }
     // Puts the caret into a field as a click would, without selecting.
     void Enter(int index, int cursor) {
-        edit_->field(index)->setFocus();
-        edit_->field(index)->deselect();
-        edit_->field(index)->setCursorPosition(cursor);
+        edit_.field(index)->setFocus();
+        edit_.field(index)->deselect();
+        edit_.field(index)->setCursorPosition(cursor);
     }
 
-    QWidget window_;
-    IpAddressEdit* edit_ = nullptr;
-    QLineEdit* other_ = nullptr;
+    IpAddressEdit edit_;
 };
 
 // What the operator's keys leave in the four fields (joined by dots) and where the caret
@@ -114,50 +103,50 @@ const TypingRow kTypingRows[] = {
 TEST_F(IpAddressEditTest, KeysFillTheFieldsAsAnOperatorExpects) {
     for (const TypingRow& row : kTypingRows) {
         SCOPED_TRACE(row.what);
-        row.start ? edit_->setValue(*row.start) : edit_->clear();
+        row.start ? edit_.setValue(*row.start) : edit_.clear();
         Enter(row.field, std::max(row.cursor, 0));
         if (row.cursor < 0) {
-            edit_->field(row.field)->selectAll();
+            edit_.field(row.field)->selectAll();
         }
+        // Keys go wherever the focus is, as they do for an operator.
         const std::string_view keys(row.keys);
         for (std::size_t at = 0; at < keys.size(); ++at) {
-            if (keys[at] == '<' || keys[at] == '>' || keys[at] == '\b') {
-                Press(keys[at] == '<'   ? Qt::Key_Left
-                      : keys[at] == '>' ? Qt::Key_Right
-                                        : Qt::Key_Backspace);
-            } else if (keys[at] == '^') {
+            QWidget* focus = QApplication::focusWidget();
+            if (keys[at] == '^') {
                 QApplication::clipboard()->setText(QString::fromLatin1(keys.substr(at + 1)));
-                Press(Qt::Key_V, Qt::ControlModifier);
+                QTest::keyClick(focus, Qt::Key_V, Qt::ControlModifier);
                 break;
-            } else {
-                QTest::keyClick(QApplication::focusWidget(), keys[at]);
             }
+            const std::map<char, Qt::Key> moves{
+                {'<', Qt::Key_Left}, {'>', Qt::Key_Right}, {'\b', Qt::Key_Backspace}};
+            moves.contains(keys[at]) ? QTest::keyClick(focus, moves.at(keys[at]))
+                                     : QTest::keyClick(focus, keys[at]);
         }
         QStringList fields;
         for (int i = 0; i < 4; ++i) {
-            fields << edit_->field(i)->text();
+            fields << edit_.field(i)->text();
         }
         EXPECT_EQ(fields.join('.').toStdString(), row.fields);
         if (!fields.contains(QString())) {  // a whole address: the control's text and value
-            EXPECT_EQ(edit_->text().toStdString(), row.fields);
-            EXPECT_EQ(QHostAddress(edit_->value()).toString().toStdString(), row.fields);
+            EXPECT_EQ(edit_.text().toStdString(), row.fields);
+            EXPECT_EQ(QHostAddress(edit_.value()).toString().toStdString(), row.fields);
         }
         if (row.focus >= 0) {
             EXPECT_EQ(FocusedField(), row.focus);
         }
         if (row.cursorAfter >= 0) {
-            EXPECT_EQ(edit_->field(FocusedField())->cursorPosition(), row.cursorAfter);
+            EXPECT_EQ(edit_.field(FocusedField())->cursorPosition(), row.cursorAfter);
         }
     }
 }
 
 // A value that came in some other way is set right when the field is left.
 TEST_F(IpAddressEditTest, AFieldAbove255IsSetRightWhenLeft) {
-    edit_->clear();
-    edit_->field(2)->setText("700");
+    edit_.clear();
+    edit_.field(2)->setText("700");
     Enter(2, 3);
-    other_->setFocus();
-    EXPECT_EQ(edit_->field(2)->text(), "255");
+    edit_.field(1)->setFocus();
+    EXPECT_EQ(edit_.field(2)->text(), "255");
 }
 
 constexpr std::uint32_t kAddress192_168_1_5 = 0xC0A80105;

@@ -28,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <thread>
 
@@ -45,31 +46,26 @@ TEST(OptionsDialog, StoresOnlyNumbersInRangeAndOnlyAfterTheAutostartEntry) {
         autoRunCalls.push_back(on);
         limitAtEntry = settings.GetSetting(SettingId::LimitDiskSpace);
     });
-    EXPECT_EQ(dialog.limitEdit()->text(), "9999");
 
     using namespace optionstext;
     dialog.arrangeBox()->setChecked(true);
     dialog.autoRunBox()->setChecked(false);
     dialog.deleteOldBox()->setChecked(true);
     // The first field out of range is the one reported; the dialog stays open for retyping.
-    const struct {
-        const char* limit;
-        const char* period;
-        const char* keepDays;
-        const char* warning;  // null: accepted
-    } rows[] = {{"10000", "10", "0", kLimitRange}, {"", "10", "0", kLimitRange},
-                {"50", "0", "0", kPeriodRange},    {"50", "301", "0", kPeriodRange},
-                {"10000", "0", "0", kLimitRange},  {"50", "10", "10000", kKeepDaysRange},
-                {"0", "300", "30", nullptr}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.limit) + " MB, " + row.period + " s, " + row.keepDays);
+    // Last: accepted.
+    for (const auto& [limit, period, keepDays, warning] :
+         {std::array{"10000", "10", "0", kLimitRange}, std::array{"", "10", "0", kLimitRange},
+          std::array{"50", "0", "0", kPeriodRange}, std::array{"50", "301", "0", kPeriodRange},
+          std::array{"10000", "0", "0", kLimitRange},
+          std::array{"50", "10", "10000", kKeepDaysRange}, std::array{"0", "300", "30", ""}}) {
+        SCOPED_TRACE(std::string(limit) + " MB, " + period + " s, " + keepDays + " days");
         const qsizetype shown = prompts.texts().size();
-        dialog.limitEdit()->setText(row.limit);
-        dialog.periodEdit()->setText(row.period);
-        dialog.keepDaysEdit()->setText(row.keepDays);
+        dialog.limitEdit()->setText(limit);
+        dialog.periodEdit()->setText(period);
+        dialog.keepDaysEdit()->setText(keepDays);
         dialog.okButton()->click();
-        if (row.warning) {
-            EXPECT_EQ(prompts.texts().mid(shown), QStringList{row.warning});
+        if (*warning) {
+            EXPECT_EQ(prompts.texts().mid(shown), QStringList{warning});
             EXPECT_TRUE(autoRunCalls.empty());
             EXPECT_EQ(settings.GetSetting(SettingId::LimitDiskSpace), 9999);
             EXPECT_EQ(settings.GetSetting(SettingId::KeepDays), kSettingAbsent);
@@ -181,20 +177,16 @@ TEST_F(DiskWatchFrame, ThePaneNamesTheRecordFoldersVolumeAtOnce) {
     });
     frame->UpdateDiskStatus();
     Settle();
-    for (const bool ok : {false, true}) {
-        test::ModalScript script;
-        script.Then<RecordPathDialog>([&](RecordPathDialog* dialog) {
-            EXPECT_EQ(dialog->parentWidget(), frame);
-            EXPECT_EQ(dialog->pathText()->text(), disk + "/old/");
-            const auto found = dialog->tree()->findItems("new", Qt::MatchRecursive);
-            dialog->tree()->setCurrentItem(found.value(0));
-            ok ? dialog->okButton()->click() : dialog->cancelButton()->click();
-        });
-        EXPECT_EQ(diskPane->text(), "123 MB Free on /mnt/old");
-        frame->RunCommand(cmd::kSetupRecordPath);
-        EXPECT_TRUE(script.finished());
-        Settle();
-    }
+    EXPECT_EQ(diskPane->text(), "123 MB Free on /mnt/old");
+    test::ModalScript script;
+    script.Then<RecordPathDialog>([&](RecordPathDialog* dialog) {
+        EXPECT_EQ(dialog->parentWidget(), frame);
+        dialog->tree()->setCurrentItem(dialog->tree()->findItems("new", Qt::MatchRecursive)[0]);
+        dialog->okButton()->click();
+    });
+    frame->RunCommand(cmd::kSetupRecordPath);
+    EXPECT_TRUE(script.finished());
+    Settle();
     EXPECT_EQ(app.GetRecordPath(), (disk + "/new/").toStdString());
     EXPECT_EQ(diskPane->text(), "321 MB Free on /mnt/new");
 
