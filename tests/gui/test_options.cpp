@@ -132,9 +132,10 @@ TEST_F(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) 
 
     frame->SetFreeSpaceSource([&](const std::string&) { return volume; });
 
-    runOptions("50", "1", false);
+    runOptions("50", "10", false);
     volume.freeMB = 49;
-    QTRY_COMPARE_WITH_TIMEOUT(diskPane->text(), QString("49 MB Free on /mnt/rec"), 3000);
+    Tick();
+    EXPECT_EQ(diskPane->text(), "49 MB Free on /mnt/rec");
     ASSERT_EQ(warnings(), 1);
     EXPECT_NE(indicator->secondIcon(), IndicatorPane::kNoIcon);
     // OK re-arms the warning (the rules themselves are the disk watch's).
