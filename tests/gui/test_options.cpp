@@ -1,4 +1,5 @@
-// The Options dialog, the disk watch in the main frame and the autostart entry it writes.
+// The Options dialog, and the main frame's disk check it sets: the free-space pane, the
+// low-space warning, the autostart entry, the record folder and the old clips it deletes.
 #include "app/indicator_pane.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
@@ -7,6 +8,7 @@
 #include "store/auto_run.h"
 #include "store/clip_index.h"
 #include "store/clips_in_use.h"
+#include "store/record_path_dialog.h"
 #include "support/event_loop.h"
 #include "support/modal_script.h"
 #include "support/scoped_env.h"
@@ -20,7 +22,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -31,72 +35,51 @@
 namespace orvane {
 namespace {
 
-TEST(OptionsDialog, ShowsTheStoredValuesAndStoresOnlyNumbersInRangeAfterTheAutostartEntry) {
+TEST(OptionsDialog, StoresOnlyNumbersInRangeAndOnlyAfterTheAutostartEntry) {
     test::TempStore temp;
     test::ScriptedPrompts prompts;
     Settings settings{std::move(*KeyStore::Open(temp.path()).store)};
-    settings.SetSetting(SettingId::VideoArrange, 0);
-    settings.SetSetting(SettingId::AutoRun, 1);
     settings.SetSetting(SettingId::LimitDiskSpace, 9999);
-    settings.SetSetting(SettingId::CheckTimer, 301);
     std::vector<bool> autoRunCalls;
     std::int32_t limitAtEntry = 0;
     OptionsDialog dialog(settings, [&](bool on) {
         autoRunCalls.push_back(on);
         limitAtEntry = settings.GetSetting(SettingId::LimitDiskSpace);
     });
-    EXPECT_FALSE(dialog.arrangeBox()->isChecked());
-    EXPECT_TRUE(dialog.autoRunBox()->isChecked());
-    EXPECT_EQ(dialog.limitEdit()->text(), "9999");
-    EXPECT_EQ(dialog.periodEdit()->text(), "10");  // out of range: the fallback
-    // Room for new recordings: warn only and keep for ever, unless stored otherwise.
-    EXPECT_FALSE(dialog.deleteOldBox()->isChecked());
-    EXPECT_EQ(dialog.keepDaysEdit()->text(), "0");
-    dialog.limitEdit()->clear();
-    QTest::keyClicks(dialog.limitEdit(), "1a2-3 .");
-    EXPECT_EQ(dialog.limitEdit()->text(), "123");
 
     using namespace optionstext;
     dialog.arrangeBox()->setChecked(true);
     dialog.autoRunBox()->setChecked(false);
-    qsizetype shown = 0;
+    dialog.deleteOldBox()->setChecked(true);
     // The first field out of range is the one reported; the dialog stays open for retyping.
-    for (const auto [limit, period, warning] :
-         {std::array{"10000", "10", kLimitRange}, std::array{"", "10", kLimitRange},
-          std::array{"50", "0", kPeriodRange}, std::array{"50", "301", kPeriodRange},
-          std::array{"10000", "0", kLimitRange}}) {
-        SCOPED_TRACE(std::string(limit) + " MB, " + period + " s");
+    for (const auto& [limit, period, keepDays, warning] :
+         {std::array{"10000", "10", "0", kLimitRange}, std::array{"", "10", "0", kLimitRange},
+          std::array{"50", "0", "0", kPeriodRange}, std::array{"50", "301", "0", kPeriodRange},
+          std::array{"10000", "0", "0", kLimitRange},
+          std::array{"50", "10", "10000", kKeepDaysRange}, std::array{"0", "300", "30", ""}}) {
+        SCOPED_TRACE(std::string(limit) + " MB, " + period + " s, " + keepDays + " days");
+        const qsizetype shown = prompts.texts().size();
         dialog.limitEdit()->setText(limit);
         dialog.periodEdit()->setText(period);
+        dialog.keepDaysEdit()->setText(keepDays);
         dialog.okButton()->click();
-        EXPECT_EQ(prompts.texts().mid(shown++), QStringList{warning});
+        if (*warning) {
+            EXPECT_EQ(prompts.texts().mid(shown), QStringList{warning});
+            EXPECT_TRUE(autoRunCalls.empty());
+            EXPECT_EQ(settings.GetSetting(SettingId::LimitDiskSpace), 9999);
+            EXPECT_EQ(settings.GetSetting(SettingId::KeepDays), kSettingAbsent);
+        }
     }
-    EXPECT_TRUE(autoRunCalls.empty());
-    EXPECT_EQ(settings.GetSetting(SettingId::AutoRun), 1);
-    EXPECT_EQ(settings.GetSetting(SettingId::VideoArrange), 0);
-    EXPECT_EQ(settings.GetSetting(SettingId::LimitDiskSpace), 9999);
-    EXPECT_EQ(settings.GetSetting(SettingId::CheckTimer), 301);
-
-    dialog.limitEdit()->setText("50");
-    dialog.periodEdit()->setText("10");
-    dialog.keepDaysEdit()->setText("10000");
-    dialog.okButton()->click();
-    EXPECT_EQ(prompts.texts().mid(shown++), QStringList{kKeepDaysRange});
-    EXPECT_EQ(settings.GetSetting(SettingId::KeepDays), kSettingAbsent);
-    dialog.keepDaysEdit()->setText("30");
-    dialog.deleteOldBox()->setChecked(true);
-    dialog.limitEdit()->setText("0");
-    dialog.periodEdit()->setText("300");
-    dialog.okButton()->click();
-    EXPECT_EQ(settings.GetSetting(SettingId::DeleteOldClips), 1);
-    EXPECT_EQ(settings.GetSetting(SettingId::KeepDays), 30);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(autoRunCalls, std::vector<bool>{false});
     EXPECT_EQ(limitAtEntry, 9999);
-    EXPECT_EQ(settings.GetSetting(SettingId::AutoRun), 0);
-    EXPECT_EQ(settings.GetSetting(SettingId::VideoArrange), 1);
-    EXPECT_EQ(settings.GetSetting(SettingId::LimitDiskSpace), 0);
-    EXPECT_EQ(settings.GetSetting(SettingId::CheckTimer), 300);
+    const std::pair<SettingId, std::int32_t> stored[] = {
+        {SettingId::AutoRun, 0},        {SettingId::VideoArrange, 1},
+        {SettingId::LimitDiskSpace, 0}, {SettingId::CheckTimer, 300},
+        {SettingId::DeleteOldClips, 1}, {SettingId::KeepDays, 30}};
+    for (const auto& [id, value] : stored) {
+        EXPECT_EQ(settings.GetSetting(id), value) << static_cast<int>(id);
+    }
 }
 
 // The main frame of a started program, its autostart entry kept in the test's folder.
@@ -106,7 +89,10 @@ class DiskWatchFrame : public testing::Test {
         test::PrepareSiteStore(temp.path(), 1);
         ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
         frame = app.mainFrame();
+        diskPane = frame->findChild<QLabel*>("diskPane");
+        ASSERT_TRUE(diskPane);
     }
+    void TearDown() override { frame->close(); }
     // The volume is read off the GUI thread: until the reading is back.
     void Settle() {
         EXPECT_TRUE(test::WaitUntil([&] { return frame->housekeeper().pending() == 0; }));
@@ -121,52 +107,38 @@ class DiskWatchFrame : public testing::Test {
     test::ScriptedPrompts prompts;
     ViewerApp app;
     MainFrame* frame = nullptr;
+    QLabel* diskPane = nullptr;
 };
 
 TEST_F(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) {
     FreeSpace volume{5000, "/mnt/rec"};
-    auto* diskPane = frame->findChild<QLabel*>("diskPane");
     auto* indicator = frame->findChild<IndicatorPane*>("indicatorPane");
-    ASSERT_TRUE(diskPane && indicator);
+    ASSERT_TRUE(indicator);
     const auto warnings = [&] { return prompts.texts().count(frametext::kDiskLow); };
-    // Runs Options with the fields as given, then OK, or Cancel when ok is false.
-    const auto runOptions = [&](const QString& limit, const QString& period, bool ok = true,
-                                bool autoRun = false) {
+    // Runs Options with the fields as given, then OK.
+    const auto runOptions = [&](const QString& limit, const QString& period, bool autoRun) {
         test::ModalScript script;
         script.Then<OptionsDialog>([&](OptionsDialog* dialog) {
             dialog->limitEdit()->setText(limit);
             dialog->periodEdit()->setText(period);
             dialog->autoRunBox()->setChecked(autoRun);
-            ok ? dialog->okButton()->click() : dialog->reject();
+            dialog->okButton()->click();
         });
         frame->RunCommand(cmd::kOptions);
         EXPECT_TRUE(script.finished());
         Settle();
     };
 
-    // Read at creation, before a made-up volume was put in.
-    Settle();
-    EXPECT_TRUE(diskPane->text().contains(" MB Free on /")) << diskPane->text().toStdString();
-    EXPECT_EQ(frame->diskTimer()->interval(), 10000);
-    EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);
     frame->SetFreeSpaceSource([&](const std::string&) { return volume; });
 
-    runOptions("50", "1");
+    runOptions("50", "10", false);
     volume.freeMB = 49;
-    QTRY_COMPARE_WITH_TIMEOUT(diskPane->text(), QString("49 MB Free on /mnt/rec"), 3000);
+    Tick();
+    EXPECT_EQ(diskPane->text(), "49 MB Free on /mnt/rec");
     ASSERT_EQ(warnings(), 1);
-    const int first = indicator->secondIcon();
-    EXPECT_NE(first, IndicatorPane::kNoIcon);
-    Tick();
-    EXPECT_EQ(indicator->secondIcon(), first == IndicatorPane::kBrightIcon
-                                           ? IndicatorPane::kDimIcon
-                                           : IndicatorPane::kBrightIcon);
-    // Cancel re-arms nothing (the rules themselves are the disk watch's); OK does.
-    volume.freeMB = 10;
-    runOptions("50", "10", /*ok=*/false);
-    Tick();
-    EXPECT_EQ(warnings(), 1);
-    runOptions("50", "10");
+    EXPECT_NE(indicator->secondIcon(), IndicatorPane::kNoIcon);
+    // OK re-arms the warning (the rules themselves are the disk watch's).
+    runOptions("50", "10", false);
     Tick();
     EXPECT_EQ(warnings(), 2);
 
@@ -174,29 +146,58 @@ TEST_F(DiskWatchFrame, LowSpaceWarnsOnceUntilAConfirmedOptionsWhichApplyAtOnce) 
     // Run from another folder: the autostart entry must name the program, not this folder.
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(temp.folder())));
-    runOptions("0", "60", /*ok=*/true, /*autoRun=*/true);
+    runOptions("0", "60", /*autoRun=*/true);
     QDir::setCurrent(previous);
     EXPECT_EQ(diskPane->text(), "777 MB Free on /media/usb");  // not only at the next check
     // The timer was started again: the next check is a whole new period away.
     EXPECT_EQ(frame->diskTimer()->interval(), 60000);
     EXPECT_GT(frame->diskTimer()->remainingTime(), 55000);
     EXPECT_EQ(indicator->secondIcon(), IndicatorPane::kNoIcon);  // the check is off
-
-    const QString entry = QString::fromStdString(AutostartEntryPath());
-    ASSERT_TRUE(entry.startsWith(QString::fromStdString(temp.folder())));
     const std::string exec =
         "Exec=" + DesktopExecValue(QCoreApplication::applicationFilePath().toStdString()) + "\n";
-    EXPECT_NE(test::ReadFileBytes(entry.toStdString()).find(exec), std::string::npos) << exec;
-    runOptions("50", "10", /*ok=*/true, /*autoRun=*/false);
-    EXPECT_FALSE(QFile::exists(entry));
-
+    EXPECT_NE(test::ReadFileBytes(AutostartEntryPath()).find(exec), std::string::npos) << exec;
     frame->close();
     EXPECT_FALSE(frame->diskTimer()->isActive());
 }
 
-// Old clips go, in the frame's disk check and off the GUI thread: first those past KeepDays,
-// then, when space is low, the oldest left; never one marked "Keep" or one in use.
-TEST_F(DiskWatchFrame, OldClipsGoForTheirAgeThenForRoomButNeverKeptOrInUse) {
+// The pane follows the folder the record path dialog stores, and the default folder while
+// the stored one has gone (when that is told again is the settings' rule).
+TEST_F(DiskWatchFrame, ThePaneNamesTheRecordFoldersVolumeAtOnce) {
+    const QString disk = QString::fromStdString(temp.File("disk"));
+    ASSERT_TRUE(QDir().mkpath(disk + "/old") && QDir().mkpath(disk + "/new"));
+    RecordPathDialog::SetDefaultRootSource([&] {
+        return std::vector<VolumeRoot>{{disk.toStdString(), false}};
+    });
+    app.settings().SetRecordPath((disk + "/old/").toStdString());
+    frame->SetFreeSpaceSource([&](const std::string& path) {
+        const QString folder = QString::fromStdString(path);
+        return folder.startsWith(disk + "/videos/") ? FreeSpace{999, "/mnt/home"}
+               : folder.startsWith(disk + "/new")   ? FreeSpace{321, "/mnt/new"}
+                                                    : FreeSpace{123, "/mnt/old"};
+    });
+    test::ModalScript script;
+    script.Then<RecordPathDialog>([&](RecordPathDialog* dialog) {
+        EXPECT_EQ(dialog->parentWidget(), frame);
+        dialog->tree()->setCurrentItem(dialog->tree()->findItems("new", Qt::MatchRecursive)[0]);
+        dialog->okButton()->click();
+    });
+    frame->RunCommand(cmd::kSetupRecordPath);
+    EXPECT_TRUE(script.finished());
+    Settle();
+    EXPECT_EQ(diskPane->text(), "321 MB Free on /mnt/new");  // at once, not at the next check
+
+    app.settings().SetDefaultRecordFolder((disk + "/videos/Orvane").toStdString());
+    ASSERT_TRUE(QDir(disk + "/new").removeRecursively());
+    Tick();
+    EXPECT_EQ(diskPane->text(), "999 MB Free on /mnt/home");
+    EXPECT_TRUE(frame->statusBar()->currentMessage().contains(disk + "/new/ is missing"));
+    RecordPathDialog::SetDefaultRootSource({});
+}
+
+// The frame hands the disk check its rule and the clips in use, and the check runs off the
+// GUI thread: past KeepDays first, then, when space is low and it is on, for room (which
+// clips may go is the retention's rule).
+TEST_F(DiskWatchFrame, OldClipsGoForTheirAgeThenForRoomButNeverOneInUse) {
     const QString folder = QString::fromStdString(temp.File("rec/"));
     ASSERT_TRUE(QDir().mkpath(folder));
     app.settings().SetRecordPath(folder.toStdString());
@@ -208,53 +209,35 @@ TEST_F(DiskWatchFrame, OldClipsGoForTheirAgeThenForRoomButNeverKeptOrInUse) {
         return FreeSpace{freeMB, "/rec"};
     });
     ClipIndex index(frame->store(), {});
-    const QDate today = QDate::currentDate();
-    // Oldest first: two past KeepDays (one of them kept), one played, one recent.
-    const std::vector<std::pair<QString, QDate>> clips{{"old.avi", today.addDays(-40)},
-                                                       {"kept.avi", today.addDays(-39)},
-                                                       {"played.avi", today.addDays(-38)},
-                                                       {"recent.avi", today}};
-    for (const auto& [name, day] : clips) {
+    for (const auto& [name, age] :
+         {std::pair{"old.avi", 40}, {"played.avi", 38}, {"recent.avi", 0}}) {
+        const QString day = QDate::currentDate().addDays(-age).toString("yyyy/MM/dd");
         ClipRecord clip;
         clip.fileName = name;
         clip.channel = 1;
-        clip.startDate = clip.endDate = day.toString("yyyy/MM/dd");
+        clip.startDate = clip.endDate = day;
         clip.startTime = "10:00";
         clip.endTime = "11:00";
         clip.path = folder;
         ASSERT_TRUE(index.AddClipRecord(clip));
         test::WriteFileBytes((folder + name).toStdString(), "RIFF clip");
     }
-    ASSERT_TRUE(index.SetClipKept("kept.avi", true));
     const ClipUse played(folder + "played.avi");
     const auto names = [&] {
-        std::vector<ClipRecord> records;
-        index.LoadClipRecords(records);
-        QStringList list;
-        for (const ClipRecord& record : records) {
-            list << record.fileName;
-        }
-        list.sort();
-        return list;
+        QStringList left{"old.avi", "played.avi", "recent.avi"};
+        left.removeIf([&](const QString& name) { return !QFile::exists(folder + name); });
+        return left;
     };
 
     Tick();  // deleting for room is off: age alone
-    EXPECT_EQ(names(), QStringList({"kept.avi", "played.avi", "recent.avi"}));
-    EXPECT_FALSE(QFile::exists(folder + "old.avi"));
+    EXPECT_EQ(names(), QStringList({"played.avi", "recent.avi"}));
     EXPECT_TRUE(frame->statusLine().endsWith("Deleted 1 old clip"))
         << frame->statusLine().toStdString();
-
     app.settings().SetSetting(SettingId::DeleteOldClips, 1);
-    Tick();  // room enough: nothing more
-    EXPECT_EQ(names(), QStringList({"kept.avi", "played.avi", "recent.avi"}));
     freeMB = 10;
     Tick();
-    EXPECT_EQ(names(), QStringList({"kept.avi", "played.avi"}));
-    EXPECT_TRUE(QFile::exists(folder + "kept.avi") && QFile::exists(folder + "played.avi"));
-    EXPECT_TRUE(frame->statusLine().endsWith("Deleted 1 old clip"))
-        << frame->statusLine().toStdString();
+    EXPECT_EQ(names(), QStringList({"played.avi"}));
     EXPECT_EQ(readsOnGui, 0);
-    frame->close();
 }
 
 }  // namespace

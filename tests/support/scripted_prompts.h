@@ -22,16 +22,11 @@ class ScriptedPrompts final : public PromptAnswerer {
     const std::vector<PromptRequest>& shown() const { return shown_; }
     // The window each box was asked for over (null once that window is gone).
     const std::vector<QPointer<QWidget>>& parents() const { return parents_; }
-    QStringList texts() const {
-        QStringList result;
-        for (const auto& request : shown_) {
-            result << request.text;
-        }
-        return result;
-    }
+    const QStringList& texts() const { return texts_; }
 
     PromptAnswer Answer(QWidget* parent, const PromptRequest& request) override {
         shown_.push_back(request);
+        texts_ << request.text;
         parents_.emplace_back(parent);
         if (!script_.empty()) {
             const PromptAnswer answer = script_.front();
@@ -46,6 +41,7 @@ class ScriptedPrompts final : public PromptAnswerer {
   private:
     std::deque<PromptAnswer> script_;
     std::vector<PromptRequest> shown_;
+    QStringList texts_;
     std::vector<QPointer<QWidget>> parents_;
 };
 
