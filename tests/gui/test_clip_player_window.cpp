@@ -30,8 +30,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
 
 namespace orvane {
@@ -39,15 +38,48 @@ namespace {
 
 using test::WaitUntil;
 
+// Players of recorded clips and of sample clips (50 frames, a key frame every 12), with the
+// export's questions answered by the test.
 class ClipPlayerWindowTest : public test::RecordingStoreTest {
   protected:
+    ClipPlayerWindowTest() {
+        ExportDialogs::chooseRange = [this](QWidget*, const ExportRangeQuestion&, auto answer) {
+            answer(range);
+        };
+        ExportDialogs::chooseTarget = [this](QWidget*, const QString&, auto answer) {
+            answer(target);
+        };
+        ExportRun::finished = [this](const std::vector<ExportResult>& done) { results = done; };
+    }
+    ~ClipPlayerWindowTest() override {
+        ExportDialogs::chooseRange = saved.first;
+        ExportDialogs::chooseTarget = saved.second;
+        ExportRun::finished = nullptr;
+    }
+
     ClipRecord Record(int frames) {
         RecordClip(test::EncodeFrames(sim::SimulatedCodec::Mpeg4, frames, {320, 240}));
         return Index().back();
     }
+    ClipRecord Sample(int channel, const QString& location, QTime start = QTime(9, 26, 53)) {
+        const QString path = test::WriteSampleClip(
+            folder_, {.start = QDateTime(QDate(2026, 3, 14), start), .channel = channel});
+        const QString day = "2026/03/14";
+        const QString at = start.toString("hh:mm");
+        return {QFileInfo(path).fileName(), 0, channel, location, day, at, day, at, "", folder_};
+    }
+    bool Running() const { return !qApp->findChildren<ExportRun*>().isEmpty(); }
+    bool WaitForResults() {
+        return WaitUntil([this] { return !results.empty() && !Running(); }, 60000);
+    }
 
     test::ScriptedPrompts prompts;
     QWidget owner;
+    std::pair<ExportDialogs::RangeChooser, ExportDialogs::TargetChooser> saved{
+        ExportDialogs::chooseRange, ExportDialogs::chooseTarget};
+    std::optional<ExportRangeAnswer> range = ExportRangeAnswer{};
+    QString target = folder_ + "gate.mp4";
+    std::vector<ExportResult> results;
 };
 
 // Each zoom step sizes the window around the video (centred, one pixel left of the middle,
@@ -153,87 +185,36 @@ TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldOverItsOwnWindowWhichC
 
 TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {
     // A pipe nobody writes to: opening it waits, as a file on a share that stopped answering.
-    const QString stalled = folder_ + "stalled.avi";
-    ASSERT_EQ(mkfifo(QFile::encodeName(stalled).constData(), 0600), 0);
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool closed = false;
+    const QByteArray stalled = QFile::encodeName(folder_ + "stalled.avi");
+    ASSERT_EQ(mkfifo(stalled.constData(), 0600), 0);
+    std::promise<void> closed;
     bool closedFirst = false;
     // Lets the open go on (to fail: the file is gone) once the window is closed, or after
     // FileGate's longest hold, so a close that waits fails instead of hanging.
-    std::thread release([&] {
-        std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::milliseconds(test::FileGate::kLongestHoldMs),
-                         [&] { return closed; });
-        closedFirst = closed;
-        const int fd = ::open(QFile::encodeName(stalled).constData(), O_RDWR);
-        ::unlink(QFile::encodeName(stalled).constData());
+    std::thread release([&, closing = closed.get_future()] {
+        const auto hold = std::chrono::milliseconds(test::FileGate::kLongestHoldMs);
+        closedFirst = closing.wait_for(hold) == std::future_status::ready;
+        const int fd = ::open(stalled.constData(), O_RDWR);
+        ::unlink(stalled.constData());
         ::close(fd);
     });
     QPointer<ClipPlayerWindow> player =
         ClipPlayerWindow::Open({"stalled.avi", 0, 7, "Yard", "", "", "", "", "", folder_}, &owner);
     ASSERT_TRUE(player);
     player->close();
-    {
-        const std::lock_guard lock(mutex);
-        closed = true;
-    }
-    changed.notify_all();
+    closed.set_value();
     release.join();
     EXPECT_TRUE(closedFirst);
     // The worker left behind finishes and frees itself.
     EXPECT_TRUE(WaitUntil([] { return ClipPlayback::workersRunning() == 0; }));
 }
 
-class ExportDialogsTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        ExportDialogs::chooseRange = [this](QWidget*, const ExportRangeQuestion&, auto answer) {
-            answer(range);
-        };
-        ExportDialogs::chooseTarget = [this](QWidget*, const QString&, auto answer) {
-            answer(target);
-        };
-        ExportRun::finished = [this](const std::vector<ExportResult>& done) { results = done; };
-    }
-    void TearDown() override {
-        ExportDialogs::chooseRange = saved.first;
-        ExportDialogs::chooseTarget = saved.second;
-        ExportRun::finished = nullptr;
-    }
-
-    ClipRecord Clip(int channel, const QString& location, QTime start = QTime(9, 26, 53)) {
-        test::SampleClip sample;
-        sample.channel = channel;
-        sample.start = QDateTime(QDate(2026, 3, 14), start);
-        const QString path = test::WriteSampleClip(folder, sample);
-        const QString day = "2026/03/14";
-        const QString at = start.toString("hh:mm");
-        return {
-            QFileInfo(path).fileName(), 0, channel, location, day, at, day, at, "", folder + "/"};
-    }
-    bool Running() const { return !qApp->findChildren<ExportRun*>().isEmpty(); }
-    bool WaitForResults() {
-        return test::WaitUntil([this] { return !results.empty() && !Running(); }, 60000);
-    }
-
-    std::pair<ExportDialogs::RangeChooser, ExportDialogs::TargetChooser> saved{
-        ExportDialogs::chooseRange, ExportDialogs::chooseTarget};
-    test::TempStore temp;
-    QString folder = QString::fromStdString(temp.folder());
-    test::ScriptedPrompts prompts;
-    QWidget owner;
-    std::optional<ExportRangeAnswer> range = ExportRangeAnswer{};
-    QString target = folder + "/gate.mp4";
-    std::vector<ExportResult> results;
-};
-
 // From the player the whole clip, then from the frame on screen on (from the key frame before
 // it, one every 12), the second time only once the operator agreed to replace the first file.
-TEST_F(ExportDialogsTest, PlayerExportsTheClipOrFromTheCurrentFrame) {
-    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Clip(1, "Gate"), &owner);
+TEST_F(ClipPlayerWindowTest, PlayerExportsTheClipOrFromTheCurrentFrame) {
+    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Sample(1, "Gate"), &owner);
     ASSERT_TRUE(player);
-    ASSERT_TRUE(test::WaitUntil([&] { return player->engine().isOpen(); }));
+    ASSERT_TRUE(WaitUntil([&] { return player->engine().isOpen(); }));
     player->engine().Pause();
     player->RunCommand(cmd::kPlayerExport);
     ASSERT_TRUE(WaitForResults());
@@ -255,10 +236,10 @@ TEST_F(ExportDialogsTest, PlayerExportsTheClipOrFromTheCurrentFrame) {
 
 // For each channel the clips between two times, one file per channel, the first named as
 // chosen and the others after their channel; a time that holds no clip is told.
-TEST_F(ExportDialogsTest, BrowserExportsEachChannelBetweenTwoTimes) {
-    const ClipRecord gate = Clip(1, "Gate");
-    const ClipRecord later = Clip(1, "Gate", QTime(9, 40, 0));
-    const ClipRecord yard = Clip(2, "Yard");
+TEST_F(ClipPlayerWindowTest, BrowserExportsEachChannelBetweenTwoTimes) {
+    const ClipRecord gate = Sample(1, "Gate");
+    const ClipRecord later = Sample(1, "Gate", QTime(9, 40, 0));
+    const ClipRecord yard = Sample(2, "Yard");
     range = ExportRangeAnswer{false, QDateTime(QDate(2026, 3, 14), QTime(9, 0)),
                               QDateTime(QDate(2026, 3, 14), QTime(9, 30))};
     ExportFromBrowser(&owner, {}, {{gate, later}, {yard}});
@@ -266,7 +247,7 @@ TEST_F(ExportDialogsTest, BrowserExportsEachChannelBetweenTwoTimes) {
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results[0].file, target);
     EXPECT_EQ(results[0].manifest.sources.size(), 1u);
-    EXPECT_EQ(results[1].file, folder + "/gate-0002.mp4");
+    EXPECT_EQ(results[1].file, folder_ + "gate-0002.mp4");
     EXPECT_EQ(results[1].manifest.channel, "Yard");
 
     range = ExportRangeAnswer{false, QDateTime(QDate(2026, 3, 15), QTime(9, 0)),
@@ -276,11 +257,11 @@ TEST_F(ExportDialogsTest, BrowserExportsEachChannelBetweenTwoTimes) {
 
     results.clear();
     range = ExportRangeAnswer{};
-    target = folder + "/both.mp4";
+    target = folder_ + "both.mp4";
     ExportFromBrowser(&owner, {later, gate}, {});
     ASSERT_TRUE(WaitForResults());
     EXPECT_EQ(results.front().manifest.frames, 100);
-    EXPECT_EQ(results.front().manifest.sources.front().path, folder + "/" + gate.fileName);
+    EXPECT_EQ(results.front().manifest.sources.front().path, folder_ + gate.fileName);
 }
 
 }  // namespace
