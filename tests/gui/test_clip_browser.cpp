@@ -306,26 +306,17 @@ TEST_F(ClipBrowserTest, DeletingAChannelIsOneCommitOffTheGuiThreadAndUnlinksOnly
     EXPECT_TRUE(dialog->findChild<QLabel*>("deleteNotice")->isVisibleTo(dialog.get()));
 }
 
-TEST_F(ClipBrowserTest, OldClipsDeletedToMakeRoomLeaveTheOpenBrowser) {
+// Clips a disk check deletes for their age leave the open browser, the operator's selection
+// of the others kept. The check waits behind a long deletion: a clip played meanwhile is in
+// use when it runs and stays.
+TEST_F(ClipBrowserTest, OldClipsDeletedToMakeRoomLeaveTheOpenBrowserButNotAClipPlayedMeanwhile) {
     const QString old = Add(Clip{.date = "2002/11/01", .open = true});
     const QString kept = Add(Clip{.date = "2002/11/02"});
+    const QString played = Add(Clip{.date = "2002/11/03"});
+    const QString removed = Add(Clip{.channel = 5, .date = "2002/12/02"});
     const QString recent = Add(Clip{.date = "2002/12/03"});
     auto dialog = Open();
     SelectRows(dialog->clipList(), 0, 0);
-    DiskCheck check = PastKeepDays();
-    check.inUse = {folder_ + kept};
-    housekeeper_.Check(std::move(check), nullptr, {});
-    Settle();
-    EXPECT_FALSE(Exists(old));
-    EXPECT_EQ(Column(*dialog->clipModel(), 0), QStringList({recent, kept}));
-    EXPECT_EQ(Counts(*dialog), QStringList({"     2", "     0", "     2"}));
-    EXPECT_EQ(dialog->clipList()->selectionModel()->selectedRows().size(), 1);
-}
-
-// A check waits behind a long deletion: a clip played meanwhile is in use when it runs.
-TEST_F(ClipBrowserTest, AClipPlayedWhileADiskCheckWaitsIsNotDeletedByIt) {
-    const QString old = Add(Clip{.date = "2002/11/01"});
-    Add(Clip{.date = "2002/12/09"});
     static std::atomic<bool> blocked;
     blocked = true;
     SetClipUnlinkObserver([] {
@@ -333,16 +324,19 @@ TEST_F(ClipBrowserTest, AClipPlayedWhileADiskCheckWaitsIsNotDeletedByIt) {
             std::this_thread::yield();
         }
     });
-    std::vector<ClipRecord> deleting = Entries();
-    std::erase_if(deleting, [&](const ClipRecord& clip) { return clip.fileName == old; });
-    housekeeper_.Remove(deleting, nullptr, {}, {});
-    housekeeper_.Check(PastKeepDays(), nullptr, {});
-    const ClipUse playing(folder_ + old);
+    housekeeper_.Remove({*Entry(removed)}, nullptr, {}, {});
+    DiskCheck check = PastKeepDays();
+    check.inUse = {folder_ + kept};
+    housekeeper_.Check(std::move(check), nullptr, {});
+    const ClipUse playing(folder_ + played);
     blocked = false;
     Settle();
     SetClipUnlinkObserver(nullptr);
-    EXPECT_TRUE(Exists(old));
-    EXPECT_TRUE(Entry(old));
+    EXPECT_FALSE(Exists(old) || Exists(removed));
+    EXPECT_TRUE(Exists(played) && Entry(played));
+    EXPECT_EQ(Column(*dialog->clipModel(), 0), QStringList({recent, played, kept}));
+    EXPECT_EQ(Counts(*dialog), QStringList({"     3", "     0", "     3"}));
+    EXPECT_EQ(dialog->clipList()->selectionModel()->selectedRows().size(), 1);
 }
 
 // The preview is the clip's first frame, drawn over the frame's cross; a preview that is cut
