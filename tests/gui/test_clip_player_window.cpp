@@ -1,7 +1,5 @@
 // The player window around the engine: its fixed geometry at every zoom step, its texts, its
 // commands, a clip that cannot be opened, and "Export..." from the player and the browser.
-#include "frame_source.h"
-#include "media/clip_recorder.h"
 #include "playback/clip_player_window.h"
 #include "playback/export_dialog.h"
 #include "playback/go_to_time_dialog.h"
@@ -42,12 +40,8 @@ using test::WaitUntil;
 class ClipPlayerWindowTest : public test::RecordingStoreTest {
   protected:
     ClipPlayerWindowTest() {
-        ExportDialogs::chooseRange = [this](QWidget*, const ExportRangeQuestion&, auto answer) {
-            answer(range);
-        };
-        ExportDialogs::chooseTarget = [this](QWidget*, const QString&, auto answer) {
-            answer(target);
-        };
+        ExportDialogs::chooseRange = [this](auto&&, auto&&, auto answer) { answer(range); };
+        ExportDialogs::chooseTarget = [this](auto&&, auto&&, auto answer) { answer(target); };
         ExportRun::finished = [this](const std::vector<ExportResult>& done) { results = done; };
     }
     ~ClipPlayerWindowTest() override {
@@ -81,32 +75,8 @@ class ClipPlayerWindowTest : public test::RecordingStoreTest {
     std::vector<ExportResult> results;
 };
 
-// Each zoom step sizes the window around the video (centred, one pixel left of the middle,
-// below the two header lines), the bars and the status line; the bars' width is the least.
-TEST_F(ClipPlayerWindowTest, EveryZoomStepSizesTheWindowAroundTheVideoAndTheBars) {
-    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(8), &owner);
-    ASSERT_TRUE(player);
-    const int bars = player->toolBar()->sizeHint().height() + player->controlBar()->height();
-    const int barWidth = player->minimumClientWidth();
-    ASSERT_GT(barWidth, kZoomSizeTable[0].width());
-    for (int step = 0; step < 6; ++step) {
-        player->RunCommand(cmd::kPlayerDecrease);
-    }
-    for (int zoom = 0; zoom < 5; ++zoom) {
-        SCOPED_TRACE(zoom);
-        const QSize video = kZoomSizeTable[static_cast<std::size_t>(zoom)];
-        const int width = std::max(video.width(), barWidth);
-        EXPECT_EQ(player->size(), QSize(width, video.height() + bars + 3 * player->lineHeight()));
-        EXPECT_EQ(player->videoRect(),
-                  QRect((width - video.width()) / 2 - 1, 2 * player->lineHeight(), video.width(),
-                        video.height()));
-        player->RunCommand(cmd::kPlayerIncrease);
-    }
-    player->close();
-}
-
 // A dialog-type window over its owner, as snapshots are: kept in front of the main window. It
-// shows where the clip is; "Go to time", the speed slider and the snapshot act on the picture.
+// shows where the clip is; "Go to time", the speed slider, the zoom and the snapshot act on it.
 TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
     owner.show();
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Record(10), &owner);
@@ -148,6 +118,25 @@ TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
     EXPECT_EQ(player->engine().rateIndex(), 6);
     EXPECT_EQ(player->controlBar()->rateLabel()->text(), "x1.5");
 
+    // Each zoom step sizes the window around the video (centred, one pixel left of the middle,
+    // below the two header lines), the bars and the status line; the bars' width is the least.
+    const int bars = player->toolBar()->sizeHint().height() + player->controlBar()->height();
+    const int barWidth = player->minimumClientWidth();
+    ASSERT_GT(barWidth, kZoomSizeTable[0].width());
+    for (int step = 0; step < 6; ++step) {
+        player->RunCommand(cmd::kPlayerDecrease);
+    }
+    for (int zoom = 0; zoom < 5; ++zoom) {
+        SCOPED_TRACE(zoom);
+        const QSize video = kZoomSizeTable[static_cast<std::size_t>(zoom)];
+        const int width = std::max(video.width(), barWidth);
+        EXPECT_EQ(player->size(), QSize(width, video.height() + bars + 3 * player->lineHeight()));
+        EXPECT_EQ(player->videoRect(),
+                  QRect((width - video.width()) / 2 - 1, 2 * player->lineHeight(), video.width(),
+                        video.height()));
+        player->RunCommand(cmd::kPlayerIncrease);
+    }
+
     // A snapshot of a playing clip pauses it and saves the frame on show.
     const QString path = QString::fromStdString(temp_.File("frame.bmp"));
     const auto previous = SnapshotWindow::chooseSaveFile;
@@ -164,8 +153,8 @@ TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldOverItsOwnWindowWhichC
     owner.setGeometry(0, 0, 200, 150);
     owner.show();
     QPointer<ClipPlayerWindow> healthy = ClipPlayerWindow::Open(Record(8), &owner);
-    ClipRecord missing{"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder_};
-    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(missing, &owner);
+    QPointer<ClipPlayerWindow> player =
+        ClipPlayerWindow::Open({"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder_}, &owner);
     ASSERT_TRUE(healthy && player);
     // Placed by the program beside the list, a step apart: where the box is centred is where
     // the window is.
@@ -213,7 +202,6 @@ TEST_F(ClipPlayerWindowTest, PlayerExportsTheClipOrFromTheCurrentFrame) {
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Sample(1, "Gate"), &owner);
     ASSERT_TRUE(player);
     ASSERT_TRUE(WaitUntil([&] { return player->engine().isOpen(); }));
-    player->engine().Pause();
     player->RunCommand(cmd::kPlayerExport);
     ASSERT_TRUE(WaitForResults());
     EXPECT_EQ(prompts.texts().last(),
