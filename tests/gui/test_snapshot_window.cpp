@@ -1,6 +1,5 @@
 // The snapshot window: its picture and size, saving it as a .bmp file and printing it.
 #include "frame_source.h"
-#include "media/decoded_picture.h"
 #include "media/print_layout.h"
 #include "support/event_loop.h"
 #include "support/media_samples.h"
@@ -11,7 +10,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
@@ -26,8 +24,6 @@
 namespace orvane {
 namespace {
 
-using test::WaitUntil;
-
 // A camera-like picture as the windows get it.
 QImage Pattern(int width, int height) {
     return sim::TestPattern(0, 0, QSize(width, height)).convertToFormat(QImage::Format_RGB32);
@@ -40,22 +36,13 @@ class SnapshotWindowTest : public testing::Test {
         main.resize(800, 600);
         main.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
-        savedChooser = SnapshotWindow::chooseSaveFile;
-        savedPrintSetup = SnapshotWindow::setUpPrinter;
-        // No test may reach a real modal dialog.
-        SnapshotWindow::chooseSaveFile = [](QWidget*) {
-            ADD_FAILURE() << "unexpected save dialog";
-            return QString();
-        };
-        SnapshotWindow::setUpPrinter = [](QPrinter&, QWidget*) {
-            ADD_FAILURE() << "unexpected print dialog";
-            return false;
-        };
+        // Without choosers no test can reach a real modal dialog.
+        SnapshotWindow::chooseSaveFile = nullptr;
+        SnapshotWindow::setUpPrinter = nullptr;
     }
     void TearDown() override {
         SnapshotWindow::chooseSaveFile = savedChooser;
         SnapshotWindow::setUpPrinter = savedPrintSetup;
-        delete snapshot.data();
     }
 
     // A snapshot of picture taken from a widget inside the main window.
@@ -63,7 +50,6 @@ class SnapshotWindowTest : public testing::Test {
         snapshot = SnapshotWindow::Create(picture, frame, "0003 Gate", main.centralWidget());
         return snapshot.data();
     }
-
     QString InTemp(const std::string& name) const {
         return QString::fromStdString(temp.File(name));
     }
@@ -72,99 +58,72 @@ class SnapshotWindowTest : public testing::Test {
     test::ScriptedPrompts prompts;
     QMainWindow main;
     QPointer<SnapshotWindow> snapshot;
-    SnapshotWindow::FileChooser savedChooser;
-    SnapshotWindow::PrintSetup savedPrintSetup;
+    SnapshotWindow::FileChooser savedChooser = SnapshotWindow::chooseSaveFile;
+    SnapshotWindow::PrintSetup savedPrintSetup = SnapshotWindow::setUpPrinter;
 };
 
 // A window of its own over the main window, of dialog type (the only kind X window managers
-// keep in front of it), whose client area is the picture stretched; it deletes itself.
+// keep in front of it), whose client area is the picture stretched; it deletes itself. Without
+// a picture the stored frame is decoded; with neither, or a frame that is not one, there is no
+// window and nothing said.
 TEST_F(SnapshotWindowTest, AWindowOfItsOwnWhoseClientAreaIsThePicture) {
     const QImage picture = Pattern(160, 120);
     SnapshotWindow* window = Take(picture);
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    EXPECT_EQ(window->windowTitle(), "0003 Gate");
-    EXPECT_EQ(window->geometry().size(), QSize(160, 120));
-    EXPECT_EQ(window->parentWidget(), &main);
+    ASSERT_TRUE(window && QTest::qWaitForWindowExposed(window));
     EXPECT_EQ(window->windowHandle()->transientParent(), main.windowHandle());
     EXPECT_EQ(window->windowFlags() & Qt::WindowType_Mask, Qt::Dialog);
-    EXPECT_EQ(window->packedDib(), ToPackedDib24(picture));
     EXPECT_EQ(window->grab().toImage().convertToFormat(QImage::Format_RGB32), picture);
     window->resize(320, 240);
-    ASSERT_TRUE(WaitUntil([&] { return window->size() == QSize(320, 240); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return window->size() == QSize(320, 240); }));
     const QImage stretched = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
     EXPECT_LT(test::MeanDifference(stretched, picture.scaled(320, 240)), 3.0);
     window->close();
-    EXPECT_TRUE(WaitUntil([&] { return snapshot.isNull(); }));
-}
+    EXPECT_TRUE(test::WaitUntil([&] { return snapshot.isNull(); }));
 
-// Without a picture the stored frame is decoded; with neither, or a frame that is not one,
-// there is no window and nothing said.
-TEST_F(SnapshotWindowTest, WithoutAPictureTheStoredFrameIsDecoded) {
     EXPECT_EQ(Take(QImage()), nullptr);
     EXPECT_EQ(Take(QImage(), Block(100, 0x5A)), nullptr);
     EXPECT_TRUE(prompts.shown().empty());
-    const QImage sent = sim::TestPattern(0, 0, QSize(160, 120));
     const auto frame =
-        sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, sent.size())->Encode(sent);
+        sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, picture.size())->Encode(picture);
     ASSERT_TRUE(frame);
-    SnapshotWindow* window = Take(QImage(), *frame);
+    window = Take(QImage(), *frame);
     ASSERT_NE(window, nullptr);
-    EXPECT_LT(test::MeanDifference(window->picture(), sent), 8.0);
-    EXPECT_EQ(window->rect().size(), sent.size());
-    EXPECT_EQ(window->packedDib(), ToPackedDib24(window->picture()));
+    EXPECT_LT(test::MeanDifference(window->picture(), picture), 8.0);
+    EXPECT_EQ(window->rect().size(), picture.size());
 }
 
-// Saving is offered by the context menu; the window asks over itself, leaves the current
-// folder alone, and says "Save OK." only for a written file, nothing when cancelled.
+// Saving is offered by the context menu; the window asks over itself and says "Save OK." only
+// for a written file, which file it could not write, and nothing when cancelled.
 TEST_F(SnapshotWindowTest, SaveSaysOkOnlyForAWrittenFileAndNothingWhenCancelled) {
     SnapshotWindow* window = Take(Pattern(160, 120));
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    const QString currentBefore = QDir::currentPath();
+    ASSERT_TRUE(window && QTest::qWaitForWindowExposed(window));
     QString chosen = InTemp("capture.bmp");
     QWidget* askedBy = nullptr;
     SnapshotWindow::chooseSaveFile = [&](QWidget* parent) {
         askedBy = parent;
         return chosen;
     };
-    QStringList texts;
-    QList<int> ids;
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(0, [] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu) {
-            return;
-        }
-        for (QAction* action : menu->actions()) {
-            texts << action->text();
-            ids << action->data().toInt();
-        }
+        ASSERT_TRUE(menu);
         menu->setActiveAction(menu->actions().value(0));
         QTest::keyClick(menu, Qt::Key_Return);
     });
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10),
                             window->mapToGlobal(QPoint(10, 10)));
     QApplication::sendEvent(window, &click);
-    EXPECT_EQ(texts, (QStringList{"Save a file", "Print"}));
-    EXPECT_EQ(ids, (QList<int>{snapcmd::kSaveFile, snapcmd::kPrint}));
     EXPECT_EQ(askedBy, window);
     EXPECT_TRUE(QFileInfo::exists(chosen));
-    ASSERT_EQ(prompts.shown().size(), 1u);
-    EXPECT_EQ(prompts.shown()[0].text, "\n\n Save OK. \n\n");
-    EXPECT_EQ(prompts.shown()[0].buttons, PromptButtons::Ok);
+    EXPECT_EQ(prompts.texts(), QStringList{"\n\n Save OK. \n\n"});
 
     chosen = InTemp("missing/folder/capture.bmp");
     window->RunCommand(snapcmd::kSaveFile);
     ASSERT_EQ(prompts.shown().size(), 2u);
-    EXPECT_EQ(prompts.shown()[1].icon, PromptIcon::Exclamation);
-    EXPECT_TRUE(prompts.shown()[1].text.contains(QDir::toNativeSeparators(chosen)))
-        << prompts.shown()[1].text.toStdString();
+    EXPECT_TRUE(prompts.texts()[1].contains(QDir::toNativeSeparators(chosen)))
+        << prompts.texts()[1].toStdString();
     chosen.clear();
     window->RunCommand(snapcmd::kSaveFile);
     EXPECT_EQ(prompts.shown().size(), 2u);
-    EXPECT_EQ(QDir::currentPath(), currentBefore);
-    EXPECT_EQ(QDir(QString::fromStdString(temp.folder())).entryList(QDir::Files),
-              QStringList{"capture.bmp"});
 }
 
 // Printed at the printer's resolution as the layout places it for this screen; a printer that
@@ -183,24 +142,17 @@ TEST_F(SnapshotWindowTest, PrintPlacesThePictureAtThePrintersResolution) {
         return true;
     };
     window->RunCommand(snapcmd::kPrint);
-    EXPECT_TRUE(prompts.shown().empty());
-    QFile printed(pdf);
-    ASSERT_TRUE(printed.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(printed.read(5) == "%PDF-");
+    EXPECT_TRUE(test::ReadFileBytes(pdf.toStdString()).starts_with("%PDF-"));
     ASSERT_TRUE(window->lastPrintPlacement());
     const QScreen* screen = window->screen();
-    const PrintPlacement expected = PlaceForPrint(
-        QSize(320, 240), QSizeF(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY()),
-        printerDpi, page);
-    EXPECT_EQ(window->lastPrintPlacement()->target, expected.target);
-    EXPECT_DOUBLE_EQ(window->lastPrintPlacement()->factorX, expected.factorX);
+    const QSizeF screenDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
+    EXPECT_EQ(window->lastPrintPlacement()->target,
+              PlaceForPrint(QSize(320, 240), screenDpi, printerDpi, page).target);
 
     pdf = InTemp("missing/snapshot.pdf");
     window->RunCommand(snapcmd::kPrint);
     EXPECT_FALSE(QFileInfo::exists(pdf));
-    ASSERT_EQ(prompts.shown().size(), 1u);
-    EXPECT_EQ(prompts.shown()[0].text, snaptext::kPrintFailed);
-    EXPECT_EQ(prompts.shown()[0].icon, PromptIcon::Exclamation);
+    EXPECT_EQ(prompts.texts(), QStringList{snaptext::kPrintFailed});
     SnapshotWindow::setUpPrinter = [](QPrinter&, QWidget*) { return false; };
     window->RunCommand(snapcmd::kPrint);
     EXPECT_EQ(prompts.shown().size(), 1u);
