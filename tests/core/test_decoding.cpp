@@ -208,54 +208,22 @@ TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
                             "no-such-sample.avi");
 }
 
-constexpr QSize kSize(176, 144);
-
-std::vector<Block> EncodeChannel(int channel, int frames) {
-    return test::EncodeFrames(sim::SimulatedCodec::Mpeg4, frames, kSize, 0, channel);
-}
-
-std::unique_ptr<VideoDecoder> RealDecoder(const Block& first) {
-    const auto header = BitmapInfoHeader::Parse(first);
-    return VideoDecoder::Create(*FindDecoder(*header), *header);
-}
-
-// The picture a decoder of its own, on this thread, makes of the same frames.
-QImage DecodedAlone(const std::vector<Block>& frames) {
-    const auto decoder = RealDecoder(frames.front());
-    QImage last;
-    for (const Block& frame : frames) {
-        if (auto picture = decoder->Decode(*ParsePackedFrame(frame))) {
-            last = picture->image.copy();
-        }
-    }
-    return last;
-}
-
-// A packed frame whose key flag is given, as the channel decided it.
-LiveFrame Frame(Block packed, bool key) {
-    const auto header = *BitmapInfoHeader::Parse(packed);
-    KeyFrameProbe probe(header);
-    LiveFrame frame = *ReadLiveFrame(std::make_shared<const Block>(std::move(packed)), probe);
-    frame.keyFrame = key;
-    return frame;
-}
-
 TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureShown) {
     int notices = 0;
     QObject receiver;
     DecodeWorkers workers([&] { QTimer::singleShot(0, &receiver, [&] { ++notices; }); }, 2);
-    constexpr int kChannels = 8;
     std::vector<std::vector<Block>> streams;
     std::vector<std::shared_ptr<ChannelDecoding>> channels;
-    for (int c = 0; c < kChannels; ++c) {
-        streams.push_back(EncodeChannel(c, 40));
-        channels.push_back(workers.AddChannel(RealDecoder(streams.back().front())));
+    for (int c = 0; c < 8; ++c) {
+        streams.push_back(test::EncodeFrames(sim::SimulatedCodec::Mpeg4, 40, {176, 144}, 0, c));
+        const auto header = *BitmapInfoHeader::Parse(streams.back().front());
+        channels.push_back(workers.AddChannel(VideoDecoder::Create(*FindDecoder(header), header)));
     }
     // Interleaved, as a site sends them; inter frames decoded out of order or by two threads
     // at once would show as a wrong last picture.
-    for (std::size_t i = 0; i < streams[0].size(); ++i) {
-        for (int c = 0; c < kChannels; ++c) {
-            ASSERT_TRUE(channels[c]->Submit(Frame(streams[c][i], i % 12 == 0)));
+    for (std::size_t i = 0; i < 40; ++i) {
+        for (std::size_t c = 0; c < channels.size(); ++c) {
+            ASSERT_TRUE(channels[c]->Submit(test::LiveFrames({streams[c][i]}).at(0)));
         }
     }
     ASSERT_TRUE(test::WaitUntil([&] {
@@ -264,10 +232,10 @@ TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureSho
     }));
     test::Pump(20);
     EXPECT_GE(notices, 1);
-    for (int c = 0; c < kChannels; ++c) {
+    for (std::size_t c = 0; c < channels.size(); ++c) {
         const auto picture = channels[c]->TakePicture();
         ASSERT_TRUE(picture) << c;
-        EXPECT_EQ(picture->image, DecodedAlone(streams[c])) << c;
+        EXPECT_EQ(picture->image, test::DecodeInOrder(streams[c]).back()) << c;
         EXPECT_FALSE(channels[c]->TakePicture()) << "taken once";
         EXPECT_FALSE(channels[c]->behind());
     }
@@ -301,10 +269,10 @@ class GatedDecoder final : public VideoDecoder {
 
 // A frame whose picture, from the gated decoder, has the frame's size as its colour.
 LiveFrame FrameOfSize(std::size_t bytes, bool key) {
-    BitmapInfoHeader header;
-    header.biWidth = header.biHeight = 4;
-    header.biCompression = MakeFourcc('F', 'M', 'P', '4');
-    return Frame(sim::PackFrame(header, Block(bytes, 1)), key);
+    const Block packed = FrameWith(Header(MakeFourcc('F', 'M', 'P', '4'), 4, 4), bytes);
+    LiveFrame frame = test::LiveFrames({packed}).at(0);
+    frame.keyFrame = key;
+    return frame;
 }
 
 // One channel on one worker whose decoder waits at the gate; its first frame, a key frame, is
@@ -366,7 +334,6 @@ TEST_F(GatedChannelTest, ALateChannelJumpsToAWaitingKeyFrame) {
     ASSERT_TRUE(channel->Submit(FrameOfSize(13, false)));
     test::Pump(600);
     open.set_value();
-    ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
     ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 3; }));
     EXPECT_EQ(channel->droppedFrames(), 1u) << "the frame before the key frame";
     EXPECT_EQ(counts.restarts.load(), 1);
@@ -398,7 +365,7 @@ TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFall
     ChannelSet set(host);
     set.SetDecoderFactory([](const auto&, const auto&) { return std::make_unique<SlowDecoder>(); },
                           1);
-    const std::vector<Block> stream = EncodeChannel(0, 48);  // a key frame every 12
+    const auto stream = test::EncodeFrames(sim::SimulatedCodec::Mpeg4, 48, {176, 144});
     const auto choice = FindDecoder(*BitmapInfoHeader::Parse(stream.front()));
     std::vector<CountingSink> sinks(kChannels);
     std::vector<int> sent(kChannels, 0);
@@ -407,10 +374,9 @@ TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFall
     QObject::connect(&feed, &QTimer::timeout, [&] {
         const Block& packed = stream[static_cast<std::size_t>(index++) % stream.size()];
         for (int c = 0; c < kChannels; ++c) {
-            const sitemsg::VideoFrame frame{static_cast<std::uint32_t>(c + 1),
-                                            static_cast<std::uint32_t>(c + 1), packed,
-                                            *ParsePackedFrame(packed)};
-            ASSERT_TRUE(set.TakeFrame(frame, *choice, true, false));
+            const auto id = static_cast<std::uint32_t>(c + 1);
+            ASSERT_TRUE(
+                set.TakeFrame({id, id, packed, *ParsePackedFrame(packed)}, *choice, true, false));
             if (index == 1) {
                 set.SetFrameSink(host.windows()[c].get(), &sinks[c]);
             } else {

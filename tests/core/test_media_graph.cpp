@@ -40,16 +40,7 @@ std::vector<QImage> DecodeSequentially(const QString& path) {
         ADD_FAILURE() << error.toStdString();
         return {};
     }
-    auto decoder = VideoDecoder::Create(*FindDecoder(source->format()), source->format());
-    std::vector<QImage> pictures;
-    QImage last;
-    for (const Block& packed : source->frames()) {
-        if (auto picture = decoder->Decode(*ParsePackedFrame(packed))) {
-            last = picture->image.copy();
-        }
-        pictures.push_back(last);
-    }
-    return pictures;
+    return test::DecodeInOrder(source->frames());
 }
 
 class RecordingSurface final : public VideoSurface {

@@ -1,6 +1,8 @@
 #include "support/media_samples.h"
 
+#include "media/decoder_registry.h"
 #include "media/key_frames.h"
+#include "media/video_decoder.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,6 +47,20 @@ double MeanDifference(const QImage& a, const QImage& b) {
         }
     }
     return total / (3.0 * x.width() * x.height());
+}
+
+std::vector<QImage> DecodeInOrder(const std::vector<Block>& packed) {
+    const BitmapInfoHeader format = *BitmapInfoHeader::Parse(packed.at(0));
+    const auto decoder = VideoDecoder::Create(*FindDecoder(format), format);
+    std::vector<QImage> pictures;
+    QImage last;
+    for (const Block& bytes : packed) {
+        if (auto picture = decoder->Decode(*ParsePackedFrame(bytes))) {
+            last = picture->image.copy();
+        }
+        pictures.push_back(last);
+    }
+    return pictures;
 }
 
 std::vector<LiveFrame> LiveFrames(const std::vector<Block>& packed) {

@@ -23,6 +23,10 @@ QString MediaSample(const QString& name);
 // the sizes differ).
 double MeanDifference(const QImage& a, const QImage& b);
 
+// The picture after each packed frame when one decoder of the program is fed them in order
+// (the picture before stays when a frame gives none): what a plain sequential reader shows.
+std::vector<QImage> DecodeInOrder(const std::vector<Block>& packed);
+
 // Packed frames as a channel hands them on: checked, with the key flags that a probe of the
 // first frame's format decides, arriving two a second from now on (the pace a clip without
 // times is played at). Frames that are not frames are left out.
