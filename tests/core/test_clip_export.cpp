@@ -20,8 +20,12 @@ class ClipExport : public ::testing::Test {
     // A clip of frames recorded from the given minute and second past 09:00.
     QString Clip(SimulatedCodec codec, int frames, QSize size = {160, 120},
                  QTime start = test::SampleClip{}.start.time()) {
-        return test::WriteSampleClip(dir_.path(), codec, frames, size,
-                                     QDateTime(test::SampleClip{}.start.date(), start));
+        test::SampleClip clip;
+        clip.codec = codec;
+        clip.frames = frames;
+        clip.size = size;
+        clip.start.setTime(start);
+        return test::WriteSampleClip(dir_.path(), clip);
     }
     static ExportRequest Request(std::vector<QString> clips, const QString& target,
                                  std::optional<std::int64_t> from = {}) {

@@ -62,14 +62,7 @@ class ClipPlayerEngineTest : public test::RecordingStoreTest {
 };
 
 TEST_F(ClipPlayerEngineTest,
-       AClipThatCannotBeOpenedLeavesThePlayerClosedAndTheNextShowsItsTextsAndPlays) {
-    {
-        test::ExpectedMessage why(QtWarningMsg, "orvane.media", "does not exist");
-        EXPECT_TRUE(engine.OpenClip({"nothing.avi", 0, 3, "Gate", "", "", "", "", "", folder_}));
-        ASSERT_TRUE(WaitUntil([&] { return view.finished == 0; }));
-        engine.Play();  // nothing to play
-        EXPECT_EQ(engine.state(), PlayerState::Closed);
-    }
+       OpeningAClipShowsItsTextsAndPlaysIt) {
     Open(Record(24));
     EXPECT_EQ(engine.titleLine(), "0003 Gate");
     EXPECT_EQ(engine.startText(), "Start:2002/12/03[10:16]");

@@ -208,39 +208,6 @@ TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
                             "no-such-sample.avi");
 }
 
-TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureShown) {
-    int notices = 0;
-    QObject receiver;
-    DecodeWorkers workers([&] { QTimer::singleShot(0, &receiver, [&] { ++notices; }); }, 2);
-    std::vector<std::vector<Block>> streams;
-    std::vector<std::shared_ptr<ChannelDecoding>> channels;
-    for (int c = 0; c < 8; ++c) {
-        streams.push_back(test::EncodeFrames(sim::SimulatedCodec::Mpeg4, 40, {176, 144}, 0, c));
-        const auto header = *BitmapInfoHeader::Parse(streams.back().front());
-        channels.push_back(workers.AddChannel(VideoDecoder::Create(*FindDecoder(header), header)));
-    }
-    // Interleaved, as a site sends them; inter frames decoded out of order or by two threads
-    // at once would show as a wrong last picture.
-    for (std::size_t i = 0; i < 40; ++i) {
-        for (std::size_t c = 0; c < channels.size(); ++c) {
-            ASSERT_TRUE(channels[c]->Submit(test::LiveFrames({streams[c][i]}).at(0)));
-        }
-    }
-    ASSERT_TRUE(test::WaitUntil([&] {
-        return std::all_of(channels.begin(), channels.end(),
-                           [&](const auto& c) { return c->decodedFrames() == 40; });
-    }));
-    test::Pump(20);
-    EXPECT_GE(notices, 1);
-    for (std::size_t c = 0; c < channels.size(); ++c) {
-        const auto picture = channels[c]->TakePicture();
-        ASSERT_TRUE(picture) << c;
-        EXPECT_EQ(picture->image, test::DecodeInOrder(streams[c]).back()) << c;
-        EXPECT_FALSE(channels[c]->TakePicture()) << "taken once";
-        EXPECT_FALSE(channels[c]->behind());
-    }
-}
-
 // A decoder that waits at a gate, and counts what it was asked for.
 class GatedDecoder final : public VideoDecoder {
   public:

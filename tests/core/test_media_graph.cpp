@@ -300,29 +300,21 @@ TEST(PlaybackClockTest, X1PlaysAtThePaceTheFramesArrived) {
     const PlaybackSchedule schedule(timeline, 0.5);
     std::int64_t now = 0;
     PlaybackClock clock(schedule, [&] { return now; });
-    struct Due {
-        double rate;
-        std::int64_t from;
-        std::int64_t atMs;
-        std::int64_t frame;
+    // Rate, the frame started from, the time since, the frame due then.
+    const std::tuple<double, std::int64_t, std::int64_t, std::int64_t> dues[] = {
+        {1, 0, 0, 0},     {1, 0, 239, 5},   {1, 0, 240, 6},
+        {1, 0, 3239, 6},  {1, 0, 3240, 7},  {1, 0, 3280, 8},   // the 3 s gap is kept
+        {1, 0, 3499, 11}, {1, 0, 3500, 12}, {1, 0, 3534, 12},  // the burst spreads over one
+        {1, 0, 3535, 15}, {1, 0, 3554, 15}, {1, 0, 3555, 16},  // interval (35 ms, the mean of
+        {1, 0, 3589, 16}, {1, 0, 3590, 17}, {1, 0, 3624, 17},  // the non-gaps) and no further;
+        {1, 0, 3625, 18}, {2, 0, 1620, 7},  {0.5, 7, 79, 7},   // the end one interval after
+        {0.5, 7, 80, 8},  {10, 6, 300, 7},                     // the last; 3 s of gap in 0.3 s
     };
-    for (const Due& due : {
-             Due{1, 0, 0, 0},     Due{1, 0, 239, 5},
-             Due{1, 0, 240, 6},   Due{1, 0, 3239, 6},   // the 3 s gap is kept
-             Due{1, 0, 3240, 7},  Due{1, 0, 3280, 8},   //
-             Due{1, 0, 3499, 11}, Due{1, 0, 3500, 12},  // the burst spreads over one interval
-             Due{1, 0, 3534, 12}, Due{1, 0, 3535, 15},  // (35 ms, the mean of the non-gaps)
-             Due{1, 0, 3554, 15}, Due{1, 0, 3555, 16},  // and no further
-             Due{1, 0, 3589, 16}, Due{1, 0, 3590, 17},  //
-             Due{1, 0, 3624, 17}, Due{1, 0, 3625, 18},  // the end, one interval after the last
-             Due{2, 0, 1620, 7},  Due{0.5, 7, 79, 7},
-             Due{0.5, 7, 80, 8},  Due{10, 6, 300, 7},  // 3 s of gap in 0.3 s
-         }) {
+    for (const auto& [rate, from, atMs, frame] : dues) {
         now = 0;
-        clock.Start(due.from, due.rate);
-        now = due.atMs * kMs;
-        EXPECT_EQ(clock.DuePosition(), due.frame)
-            << due.rate << " x from " << due.from << " at " << due.atMs << " ms";
+        clock.Start(from, rate);
+        now = atMs * kMs;
+        EXPECT_EQ(clock.DuePosition(), frame) << rate << " x from " << from << " at " << atMs;
     }
     // A worker waits exactly until the next frame is due.
     now = 0;
