@@ -106,27 +106,22 @@ TEST(DecoderRegistry, TriesIndeo5ThenIndeo3ThenLocatesByFourcc) {
     EXPECT_FALSE(FindDecoder(Header(MakeFourcc('Z', 'Z', 'Z', 'Z'))));
 }
 
-class SimulatorCodecs : public testing::TestWithParam<sim::SimulatedCodec> {};
-
-TEST_P(SimulatorCodecs, DecodeToThePictureThatWasEncoded) {
-    const bool raw = GetParam() == sim::SimulatedCodec::Uncompressed;
-    const QSize size = raw ? QSize(160, 120) : QSize(320, 240);
-    const std::vector<Block> packed = test::EncodeFrames(GetParam(), 15, size);
-    ASSERT_EQ(packed.size(), 15u);
-    const BitmapInfoHeader header = ParsePackedFrame(packed[0])->header;
-    auto decoder = VideoDecoder::Create(*FindDecoder(header), header);
-    for (std::size_t index = 0; index < packed.size(); ++index) {
-        const auto picture = decoder->Decode(*ParsePackedFrame(packed[index]));
-        ASSERT_TRUE(picture) << "frame " << index;
-        const QImage source = sim::TestPattern(1, int(index), size);
-        EXPECT_LT(test::MeanDifference(picture->image, source), 12.0) << "frame " << index;
+TEST(DecodedPicture, EachSimulatedCodecDecodesToThePictureThatWasEncoded) {
+    for (const sim::SimulatedCodec codec : sim::AllCodecs()) {
+        SCOPED_TRACE(sim::CodecName(codec).toStdString());
+        const bool raw = codec == sim::SimulatedCodec::Uncompressed;
+        const QSize size = raw ? QSize(160, 120) : QSize(320, 240);
+        const std::vector<QImage> pictures =
+            test::DecodeInOrder(test::EncodeFrames(codec, 15, size));
+        ASSERT_EQ(pictures.size(), 15u);
+        for (int index = 0; index < 15; ++index) {
+            EXPECT_LT(test::MeanDifference(pictures[std::size_t(index)],
+                                           sim::TestPattern(1, index, size)),
+                      12.0)
+                << "frame " << index;
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(All, SimulatorCodecs, testing::ValuesIn(sim::AllCodecs()),
-                         [](const auto& codecInfo) {
-                             return sim::CodecName(codecInfo.param).toStdString();
-                         });
 
 // A picture made at its window's size looks like the full-size picture smoothly scaled into
 // the window (as pictures used to be drawn), fine lines and text included; the full-size
@@ -208,26 +203,22 @@ TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
                             "no-such-sample.avi");
 }
 
-// A decoder that waits at a gate, and counts what it was asked for.
+// A decoder that waits at a gate, and counts its restarts.
 class GatedDecoder final : public VideoDecoder {
   public:
     explicit GatedDecoder(std::shared_future<void> gate) : gate_(std::move(gate)) {}
     std::optional<DecodedPicture> Decode(const PackedFrame& frame, QSize) override {
         gate_.wait();
-        ++pictures;
         QImage image(4, 4, QImage::Format_RGB32);
         image.fill(static_cast<uint>(frame.imageData.size()));
         return DecodedPicture{image, {}, nullptr};
     }
     bool DecodeWithoutPicture(const PackedFrame&) override {
         gate_.wait();
-        ++withoutPicture;
         return true;
     }
     void Restart() override { ++restarts; }
 
-    std::atomic<int> pictures{0};
-    std::atomic<int> withoutPicture{0};
     std::atomic<int> restarts{0};
 
   private:
@@ -273,7 +264,6 @@ TEST_F(GatedChannelTest, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheN
         EXPECT_FALSE(channel->Submit(FrameOfSize(13, false)));
     }
     EXPECT_TRUE(channel->behind());
-    EXPECT_EQ(channel->waitingFrames(), 0u);
     EXPECT_TRUE(channel->Submit(FrameOfSize(20, true)));
     EXPECT_TRUE(channel->Submit(FrameOfSize(21, false)));
     EXPECT_TRUE(channel->Submit(FrameOfSize(22, false)));
@@ -283,9 +273,6 @@ TEST_F(GatedChannelTest, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheN
     open.set_value();
     ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 4; }));
     EXPECT_EQ(counts.restarts.load(), 1) << "decoding starts again at the key frame";
-    // Of the frames that waited together only the last is made into a picture.
-    EXPECT_EQ(counts.withoutPicture.load(), 2);
-    EXPECT_EQ(counts.pictures.load(), 2);
     const auto picture = channel->TakePicture();
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->image.pixel(0, 0) & 0xFFFFFF, 22u);
@@ -375,17 +362,12 @@ TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFall
     }
 }
 
-TEST(DecodeWorkers, StoppingWithFramesWaitingNeitherHangsNorLeaks) {
-    std::promise<void> open;
-    auto gate = open.get_future().share();
-    auto workers = std::make_unique<DecodeWorkers>([] {}, 2);
-    auto channel = workers->AddChannel(std::make_unique<GatedDecoder>(gate));
+// The workers join as the fixture goes; what still waits is dropped with the channel.
+TEST_F(GatedChannelTest, StoppingWithFramesWaitingNeitherHangsNorLeaks) {
     for (int i = 0; i < 50; ++i) {
-        channel->Submit(FrameOfSize(10, i == 0));
+        channel->Submit(FrameOfSize(10, false));
     }
     open.set_value();
-    workers.reset();  // joins; what still waits is dropped with the channel
-    channel.reset();
 }
 
 // Sites send uncompressed frames of 8 bits (through their colour table), 16 (5-5-5) and 32 as
@@ -414,11 +396,7 @@ TEST(DecodedPicture, UncompressedFramesOfEachDepthShowTheirColours) {
             frame.insert(frame.end(), row.pixel.begin(), row.pixel.end());
         }
         const QImage picture = DecodeSingleFrame(frame);
-        EXPECT_EQ(picture.isNull(), row.expected == 0);
-        if (!picture.isNull()) {
-            EXPECT_EQ(picture.size(), QSize(4, 2));
-            EXPECT_EQ(picture.pixel(3, 1), row.expected);
-        }
+        EXPECT_EQ(picture.isNull() ? 0 : picture.pixel(3, 1), row.expected);
     }
 }
 
@@ -427,8 +405,7 @@ TEST(VideoDecoderFaults, ADecoderThatKeepsFailingIsFlushedAndRecovers) {
     test::ExpectedMessage flushed(QtWarningMsg, "orvane.media", "decoder kept failing");
     test::ExpectedMessage ffmpeg(QtWarningMsg, "orvane.media", "",
                                  test::ExpectedMessage::Occurrence::Optional);
-    auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, QSize(64, 48));
-    const Block key = *encoder->Encode(sim::TestPattern(1, 0, QSize(64, 48)));
+    const Block key = test::EncodeFrames(sim::SimulatedCodec::Mpeg4, 1, {64, 48}).at(0);
     const auto format = *BitmapInfoHeader::Parse(key);
     auto decoder = VideoDecoder::Create(*FindDecoder(format), format);
     const Block junk = sim::PackFrame(format, Block(200, 0xFF));

@@ -17,14 +17,8 @@ namespace {
 // 'K' for each frame the probe of the first frame's format takes for a key frame, '.' else.
 std::string KeyFlags(const std::vector<Block>& packed) {
     std::string flags;
-    std::optional<KeyFrameProbe> probe;
-    for (const Block& frame : packed) {
-        if (!probe) {
-            probe.emplace(*BitmapInfoHeader::Parse(frame));
-        }
-        const auto image = LocateImageBytes(frame);
-        const auto bytes = std::span(frame).subspan(image->offset, image->length);
-        flags += probe->IsKeyFrame(bytes) ? 'K' : '.';
+    for (const LiveFrame& frame : test::LiveFrames(packed)) {
+        flags += frame.keyFrame ? 'K' : '.';
     }
     return flags;
 }
