@@ -61,8 +61,7 @@ class ClipPlayerEngineTest : public test::RecordingStoreTest {
     ClipPlayerEngine engine{view};
 };
 
-TEST_F(ClipPlayerEngineTest,
-       OpeningAClipShowsItsTextsAndPlaysIt) {
+TEST_F(ClipPlayerEngineTest, OpeningAClipShowsItsTextsAndPlaysIt) {
     Open(Record(24));
     EXPECT_EQ(engine.titleLine(), "0003 Gate");
     EXPECT_EQ(engine.startText(), "Start:2002/12/03[10:16]");
@@ -84,7 +83,16 @@ TEST_F(ClipPlayerEngineTest,
               FrameTimeText(engine.currentUtcMicros(), timeline.utcOffsetSeconds()));
 }
 
-TEST_F(ClipPlayerEngineTest, PositioningPausesAndStaysInsideTheClip) {
+// Rates outside the table fall back to x1 and steps stop at its ends; every positioning
+// pauses and stays inside the clip; repeated commands do nothing.
+TEST_F(ClipPlayerEngineTest, RatesAndPositionsStayInsideTheTableAndTheClip) {
+    EXPECT_DOUBLE_EQ(engine.SetRateIndex(-1), 1.0);
+    EXPECT_DOUBLE_EQ(engine.SetRateIndex(20), 1.0);
+    EXPECT_DOUBLE_EQ(engine.SetRateIndex(0), 0.1);
+    EXPECT_DOUBLE_EQ(engine.StepRate(false), 0.1);
+    EXPECT_DOUBLE_EQ(engine.SetRateIndex(19), 50.0);
+    EXPECT_DOUBLE_EQ(engine.StepRate(true), 50.0);
+    engine.SetRateIndex(5);
     Open(Record(20));
     const std::pair<std::function<void()>, std::int64_t> steps[] = {
         {[&] { engine.GoFirstFrame(); }, 0},   {[&] { engine.StepBack(); }, 0},
@@ -115,22 +123,7 @@ TEST_F(ClipPlayerEngineTest, PositioningPausesAndStaysInsideTheClip) {
     engine.Play();  // from the end: back to the first frame first
     EXPECT_EQ(engine.state(), PlayerState::Playing);
     EXPECT_EQ(engine.currentFrame(), 0);
-}
-
-// Rates outside the table fall back to x1 and steps stop at its ends.
-TEST_F(ClipPlayerEngineTest, RatesComeFromTheTableAndRepeatedCommandsDoNothing) {
-    EXPECT_DOUBLE_EQ(engine.SetRateIndex(-1), 1.0);
-    EXPECT_DOUBLE_EQ(engine.SetRateIndex(20), 1.0);
-    EXPECT_DOUBLE_EQ(engine.SetRateIndex(0), 0.1);
-    EXPECT_DOUBLE_EQ(engine.StepRate(false), 0.1);
-    EXPECT_DOUBLE_EQ(engine.SetRateIndex(19), 50.0);
-    EXPECT_DOUBLE_EQ(engine.StepRate(true), 50.0);
-    engine.SetRateIndex(5);
-    Open(Record(10));
-    engine.Pause();
     const int positions = view.positions;
-    engine.Play();
-    EXPECT_EQ(engine.state(), PlayerState::Playing);
     engine.Pause();
     engine.Pause();
     EXPECT_EQ(engine.state(), PlayerState::Paused);
