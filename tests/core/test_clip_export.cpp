@@ -67,7 +67,6 @@ TEST_P(ExportCodecs, IndependentReadersSeeTheClip) {
     request.preferH264 = codec.preferH264;
     const ExportResult result = ExportClips(request);
     ASSERT_TRUE(result.done()) << result.error.toStdString();
-    EXPECT_EQ(result.manifest.frames, 50);
     EXPECT_EQ(result.manifest.copied, codec.copied);
 
     const auto probed = test::ProbeVideo(Target().toStdString());
@@ -92,7 +91,6 @@ TEST_P(ExportCodecs, IndependentReadersSeeTheClip) {
 
     const auto exported = test::DecodeFrameMd5s(Target());
     EXPECT_EQ(exported.errors, "");
-    EXPECT_EQ(exported.md5s.size(), 50u);
     if (codec.copied) {
         EXPECT_EQ(exported.md5s, test::DecodeFrameMd5s(clip).md5s);
     }
