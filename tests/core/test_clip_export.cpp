@@ -109,9 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
                (test.param.preferH264 ? "" : "_without_h264");
     });
 
-// A range starts at the key frame before it, so that its first frame decodes on its own, also
-// in a later clip, and ends at its last frame; the manifest names the frames and times
-// exported.
+// A range starts at the key frame before it (also in a later clip) and ends at its last frame;
+// the manifest names the frames and times exported.
 TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
     const QString clip = Clip(SimulatedCodec::Mpeg4, 50);  // a key frame every 12 frames
     const ClipTimeline timeline = Timeline(clip);
@@ -170,9 +169,8 @@ TEST_F(ClipExport, ClipsDifferingInCodecAndSizeAreEncodedToTheFirstSize) {
     EXPECT_EQ(test::ProbeVideo(Target("later.mp4").toStdString()).width, 320);
 }
 
-// Cancelled halfway, or refused because the file is there or an export to it runs: nothing
-// new is left behind, and the file there is untouched unless the operator agreed to replace
-// it.
+// Cancelled, or refused because the file is there or an export to it runs: nothing new is left
+// and the file there is untouched unless the operator agreed to replace it.
 TEST_F(ClipExport, CancelAndExistingTargetLeaveNothing) {
     const QString clip = Clip(SimulatedCodec::MsMpeg4v3, 200);
     std::atomic<bool> cancel = false;

@@ -133,10 +133,8 @@ TEST_F(ClipPlayerEngineTest, RatesAndPositionsStayInsideTheTableAndTheClip) {
     EXPECT_EQ(view.positions, positions);  // state changes alone show no position
 }
 
-// The end stops the clip. Meanwhile a timer closes the player should it ever fire inside
-// the player's own work: the title-bar close and the browser's Delete destroy a player from
-// whatever event the thread is dispatching, and one that ran the event loop while it waited
-// would be inside its own work then.
+// The end stops the clip; a timer closes the player (as the title-bar close or the browser's
+// Delete would) should it ever fire inside the player's own work.
 TEST_F(ClipPlayerEngineTest, TheEndStopsTheClipAndNoEventComesInsideThePlayersWork) {
     auto player = std::make_unique<ClipPlayerEngine>(view);
     view.engine = player.get();

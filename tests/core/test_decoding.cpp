@@ -123,9 +123,8 @@ TEST(DecodedPicture, EachSimulatedCodecDecodesToThePictureThatWasEncoded) {
     }
 }
 
-// A picture made at its window's size looks like the full-size picture smoothly scaled into
-// the window (as pictures used to be drawn), fine lines and text included; the full-size
-// picture made later from the frame it came with is the one a full-size decode gives.
+// A picture made at its window's size looks like the whole picture smoothly scaled down, fine
+// lines and text included; the full size made later from it is what a full-size decode gives.
 TEST(DecodedPicture, AtTheWindowsSizeLooksLikeTheWholePictureScaledDown) {
     enum Pattern { Camera, FineDetail };
     const struct {
@@ -160,10 +159,8 @@ TEST(DecodedPicture, AtTheWindowsSizeLooksLikeTheWholePictureScaledDown) {
     }
 }
 
-// The scaler's vector code writes whole blocks of pixels: a picture whose rows are not a
-// multiple of its block size must still never be written past. Small allocations between
-// the decodes sit right behind each picture, so a stray write corrupts them and the heap
-// check aborts the run.
+// The scaler's vector code writes whole blocks of pixels: rows that are not a multiple of the
+// block are never written past (the allocations behind each picture would show a stray write).
 TEST(DecodedPicture, OddWidthsNeverWritePastThePicture) {
     for (const int width : {6, 10, 18, 22, 26, 30, 34, 42, 50, 58}) {
         const auto packed = test::EncodeFrames(sim::SimulatedCodec::Mjpeg, 1, QSize(width, 8));
@@ -183,9 +180,8 @@ TEST(DecodedPicture, OddWidthsNeverWritePastThePicture) {
     }
 }
 
-// The frame header is checked against the size limit before a decoder sees the frame, but
-// the stream inside carries a size of its own: a small header must not smuggle in a picture
-// beyond the limit.
+// The stream inside a frame carries a size of its own: a small header must not smuggle in a
+// picture beyond the limit.
 TEST(DecodedPicture, AStreamWiderThanTheLimitGivesNoPicture) {
     for (const int width : {kMaxFrameDimension, kMaxFrameDimension + 32}) {
         Block packed = test::EncodeFrames(sim::SimulatedCodec::Mjpeg, 1, QSize(width, 8)).at(0);
@@ -233,8 +229,7 @@ LiveFrame FrameOfSize(std::size_t bytes, bool key) {
     return frame;
 }
 
-// One channel on one worker whose decoder waits at the gate; its first frame, a key frame, is
-// held there, so that all the room is left for the rest.
+// One channel on one worker; its first frame, a key frame, is held at the gate.
 class GatedChannelTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -258,8 +253,7 @@ TEST_F(GatedChannelTest, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheN
     EXPECT_FALSE(channel->behind());
     {
         test::ExpectedMessage warning(QtWarningMsg, "orvane.media", "behind");
-        // One more than there is room for: what waits goes, and so does every frame that
-        // needs those before it.
+        // One more than there is room for: what waits goes, and every frame that needs it.
         EXPECT_FALSE(channel->Submit(FrameOfSize(12, false)));
         EXPECT_FALSE(channel->Submit(FrameOfSize(13, false)));
     }
@@ -310,9 +304,9 @@ struct CountingSink final : FrameSink {
     int frames = 0;
 };
 
-// Eight channels at 25 frames a second, 6.5 ms a frame, on one worker: 1.3 times what it
-// can decode. The channels furthest behind drop to their key frames and are marked, every frame
-// still reaches the recordings, and at half the rate every channel is back to all its frames.
+// Eight channels at 25 frames a second, 6.5 ms a frame, on one worker (1.3 times what it can
+// decode): those furthest behind show key frames only, marked, until the rate halves; every
+// frame still reaches the recordings.
 TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFalls) {
     constexpr int kChannels = 8;
     HeadlessChannelHost host;
@@ -370,8 +364,8 @@ TEST_F(GatedChannelTest, StoppingWithFramesWaitingNeitherHangsNorLeaks) {
     open.set_value();
 }
 
-// Sites send uncompressed frames of 8 bits (through their colour table), 16 (5-5-5) and 32 as
-// well as 24; each shows its colours, and a depth no site sends gives no picture.
+// Uncompressed frames of 8 bits (a colour table), 16 (5-5-5) and 32 show their colours; a
+// depth no site sends gives no picture.
 TEST(DecodedPicture, UncompressedFramesOfEachDepthShowTheirColours) {
     struct Row {
         std::uint16_t bits;

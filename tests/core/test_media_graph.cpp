@@ -119,8 +119,7 @@ TEST_F(MediaGraphTest, SeeksAndStepsShowExactlyTheSequentialPictureAcrossKeyFram
     // one past the last frame shows the last frame.
     ExpectFrames(*graph, reference, {49, 50, 51, 99, 100, 101, 129, 75, 3, 0, 120, 60, 61, 130});
 
-    // Stepping back one frame at a time from inside one group into the one before it, and
-    // forwards again across the key frame.
+    // One frame at a time back into the group before, and forwards again across the key frame.
     for (std::int64_t frame = 111; frame >= 35; --frame) {
         ExpectFrames(*graph, reference, {frame});
     }
@@ -241,8 +240,7 @@ TEST_F(ClipPlaybackTest, PositionsChangeWithinTheCallAndPicturesFollowExactly) {
         const auto at = std::min<std::size_t>(std::size_t(playback->CurrentPosition()), 59);
         return test::MeanDifference(playback->currentPicture(), reference[at]) == 0.0;
     };
-    // Seeks stand at their frame at once; the picture that follows is the sequential one,
-    // also when it came from the cache and playing goes on from it.
+    // Seeks stand at their frame at once; the picture that follows is the sequential one.
     for (const std::int64_t frame : {30, 10, 59, 60, 49}) {
         ASSERT_TRUE(playback->SetPositions(frame));
         EXPECT_EQ(playback->CurrentPosition(), frame);
@@ -263,8 +261,7 @@ TEST_F(ClipPlaybackTest, PositionsChangeWithinTheCallAndPicturesFollowExactly) {
     EXPECT_TRUE(playback->SetRate(0.1) && playback->SetRate(50));  // the table's ends
 }
 
-// A clip whose frames become unreadable part-way (a damaged disk, a file overwritten under
-// the player) stops playing with a failure instead of playing on.
+// A clip whose frames become unreadable part-way stops playing with a failure.
 TEST_F(ClipPlaybackTest, AnUnreadableFrameWhilePlayingStopsItWithAFailure) {
     const QString path = RecordClip(EncodeLongGop(30));
     // The chunk of frame 20 no longer where the index says.

@@ -14,9 +14,8 @@ namespace orvane::test {
 // ORVANE_SHARED_MEDIA_DIR points elsewhere when set.
 QString MediaFolder();
 
-// The path of a shared sample. A missing sample fails the running test with a message that
-// names the folder, and gives an empty path: the samples are part of every CI run, so their
-// absence is a broken setup, not a reason to skip.
+// The path of a shared sample; a missing one fails the test naming the folder (a broken setup,
+// not a reason to skip) and gives an empty path.
 QString MediaSample(const QString& name);
 
 // Mean absolute difference per colour channel of two pictures of the same size (255 when
