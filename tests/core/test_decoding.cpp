@@ -313,7 +313,7 @@ TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFall
     ChannelSet set(host);
     set.SetDecoderFactory([](const auto&, const auto&) { return std::make_unique<SlowDecoder>(); },
                           1);
-    const auto stream = test::EncodeFrames(sim::SimulatedCodec::Mpeg4, 48, {176, 144});
+    const auto stream = test::EncodeFrames(sim::SimulatedCodec::Mpeg4, 48, {176, 144}, 0, 0);
     const auto choice = FindDecoder(*BitmapInfoHeader::Parse(stream.front()));
     std::vector<CountingSink> sinks(kChannels);
     std::vector<int> sent(kChannels, 0);
