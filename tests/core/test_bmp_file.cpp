@@ -8,14 +8,8 @@
 #include "wire/byte_order.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QProcess>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstring>
 
 namespace orvane {
 namespace {
@@ -62,15 +56,13 @@ TEST(BmpFile, TwentyFourBitPicturesGetTheFileHeaderAndReadBackExactly) {
         SCOPED_TRACE(size.width());
         const QImage image = Pattern(size.width(), size.height());
         const Block dib = ToPackedDib24(image);
-        const Block file = BmpFileBytes(dib);
         const int imageSize = (size.width() * 3 + 3) / 4 * 4 * size.height();
         EXPECT_EQ(ReadLe32(dib, 20), std::uint32_t(imageSize));
         // "BM", the file's size, two reserved words, the offset of the pixels; then the DIB.
-        Block header{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0};
-        WriteLe32(header, 2, std::uint32_t(54 + imageSize));
-        ASSERT_EQ(file.size(), 14 + dib.size());
-        EXPECT_EQ(Block(file.begin(), file.begin() + 14), header);
-        EXPECT_TRUE(std::equal(dib.begin(), dib.end(), file.begin() + 14));
+        Block file = dib;
+        file.insert(file.begin(), {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0});
+        WriteLe32(file, 2, std::uint32_t(54 + imageSize));
+        EXPECT_EQ(BmpFileBytes(dib), file);
 
         const QString path =
             QString::fromStdString(temp.File("pattern" + std::to_string(size.width()) + ".bmp"));
@@ -105,24 +97,21 @@ TEST(BmpFile, ColourTablesMoveThePixelsAndAZeroImageSizeIsWorkedOut) {
 
 TEST(BmpFile, DibsShorterThanTheyClaimAreRefused) {
     const Block whole = ToPackedDib24(Pattern(8, 4));
-    EXPECT_FALSE(BmpFileBytes(whole).empty());
-    EXPECT_TRUE(BmpFileBytes(std::span(whole).first(whole.size() - 1)).empty());
-    EXPECT_TRUE(BmpFileBytes(std::span(whole).first(39)).empty());
-    EXPECT_TRUE(BmpFileBytes({}).empty());
-
     Block eight = EightBitDib();
-    eight.resize(eight.size() - 1);  // the computed image size is not all there
-    EXPECT_TRUE(BmpFileBytes(eight).empty());
+    eight.pop_back();  // the computed image size is not all there
     Block colours = EightBitDib();
     WriteLe32(colours, 32, 0x40000000);  // a colour table far past the end
-    EXPECT_TRUE(BmpFileBytes(colours).empty());
     Block compressed = EightBitDib();
     WriteLe32(compressed, 16, MakeFourcc('M', 'J', 'P', 'G'));  // no size to work out
-    EXPECT_TRUE(BmpFileBytes(compressed).empty());
+    for (const Block& dib :
+         {Block(whole.begin(), whole.end() - 1), Block(whole.begin(), whole.begin() + 39), Block(),
+          eight, colours, compressed}) {
+        EXPECT_TRUE(BmpFileBytes(dib).empty()) << dib.size();
+    }
 }
 
-// A failed write leaves nothing new and the old file as it was: no folder, a file system
-// nobody can create files on, a refused picture, a folder the user may not write to.
+// A failed write leaves nothing new and the old file as it was: a file system nobody can
+// create files on, a refused picture.
 TEST(BmpFile, AFailedWriteLeavesNoFileAndKeepsTheOldOne) {
     test::TempStore temp;
     const Block dib = ToPackedDib24(Pattern(8, 4));
@@ -131,9 +120,6 @@ TEST(BmpFile, AFailedWriteLeavesNoFileAndKeepsTheOldOne) {
         EXPECT_FALSE(WriteBmpFile(path, bytes, error)) << path.toStdString();
         EXPECT_FALSE(error.isEmpty());
     };
-    const QString missing = QString::fromStdString(temp.File("no/such/folder/x.bmp"));
-    refused(missing, dib);
-    EXPECT_FALSE(QFileInfo::exists(missing));
     refused("/proc/orvane-snapshot.bmp", dib);
 
     // A longer old file is replaced whole; a refused picture leaves it as it was.
@@ -147,14 +133,6 @@ TEST(BmpFile, AFailedWriteLeavesNoFileAndKeepsTheOldOne) {
     refused(path, std::span(dib).first(dib.size() - 1));
     EXPECT_EQ(ReadFile(path), BmpFileBytes(dib));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
-
-    if (::geteuid() == 0) {
-        return;  // permissions do not stop root; the rest needs an ordinary user
-    }
-    ASSERT_EQ(::chmod(folder.toLocal8Bit().constData(), 0555), 0);
-    refused(path, dib);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
-    ::chmod(folder.toLocal8Bit().constData(), 0755);
 }
 
 // A picture printed as large as it shows on the screen, by each axis's resolutions, centred;

@@ -14,13 +14,11 @@
 #include "support/media_samples.h"
 #include "support/message_guard.h"
 #include "support/sample_clips.h"
-#include "support/temp_store.h"
 #include "wire/bitmap_info.h"
 
 #include <QTimer>
 
 #include <algorithm>
-#include <array>
 #include <future>
 #include <thread>
 
@@ -57,21 +55,17 @@ TEST(FfmpegLog, AFloodOfComplaintsIsCutShort) {
 
 TEST(PackedFrame, HeadersThatPromiseTooMuchOrAbsurdSizesAreRefused) {
     const BitmapInfoHeader good = Header(MakeFourcc('F', 'M', 'P', '4'));
-    EXPECT_TRUE(ParsePackedFrame(FrameWith(good, 100)));
-
-    Block frame = FrameWith(good, 100);
-    frame[0] = 41;  // biSize
-    EXPECT_FALSE(ParsePackedFrame(frame));
-
+    EXPECT_TRUE(ParsePackedFrame(FrameWith(Header(good.biCompression, 8192, 8192), 100)));
     for (const auto& [w, h] : {std::pair{0, 240}, {320, 0}, {-320, 240}, {8193, 240}}) {
         EXPECT_FALSE(ParsePackedFrame(FrameWith(Header(good.biCompression, w, h), 100)))
             << w << " x " << h;
     }
-    EXPECT_TRUE(ParsePackedFrame(FrameWith(Header(good.biCompression, 8192, 8192), 100)));
-
-    frame = FrameWith(good, 100);
-    frame[20] = 101;  // biSizeImage one byte more than there is
-    EXPECT_FALSE(ParsePackedFrame(frame));
+    // biSize not 40; biSizeImage one byte more than there is.
+    for (const auto& [at, value] : {std::pair{0, 41}, std::pair{20, 101}}) {
+        Block frame = FrameWith(good, 100);
+        frame[std::size_t(at)] = std::uint8_t(value);
+        EXPECT_FALSE(ParsePackedFrame(frame)) << at;
+    }
 
     BitmapInfoHeader palette = good;
     palette.biClrUsed = 0xFFFFFFFF;  // would overflow a 32-bit byte count
@@ -93,12 +87,9 @@ TEST(DecodedPicture, UncompressedFramesOfEitherRowOrderShowUpright) {
     const QImage source =
         sim::TestPattern(1, 0, QSize(160, 120)).convertToFormat(QImage::Format_RGB32);
     const Block bottomUp = ToPackedDib24(source);
-    const Block topDown = test::TopDown(bottomUp);
-    for (const Block* packed : std::array<const Block*, 2>{&bottomUp, &topDown}) {
+    for (const Block& packed : {bottomUp, test::TopDown(bottomUp)}) {
         QString why;
-        const QImage picture = DecodeSingleFrame(*packed, &why);
-        EXPECT_EQ(picture, source)
-            << (packed == &topDown ? "top down " : "bottom up ") << why.toStdString();
+        EXPECT_EQ(DecodeSingleFrame(packed, &why), source) << why.toStdString();
     }
     // A compressed frame has no row order of its own to turn round.
     EXPECT_FALSE(
@@ -115,31 +106,25 @@ TEST(DecoderRegistry, TriesIndeo5ThenIndeo3ThenLocatesByFourcc) {
     EXPECT_FALSE(FindDecoder(Header(MakeFourcc('Z', 'Z', 'Z', 'Z'))));
 }
 
-class SimulatorCodecs : public testing::TestWithParam<sim::SimulatedCodec> {};
-
-TEST_P(SimulatorCodecs, DecodeToThePictureThatWasEncoded) {
-    const bool raw = GetParam() == sim::SimulatedCodec::Uncompressed;
-    const QSize size = raw ? QSize(160, 120) : QSize(320, 240);
-    const std::vector<Block> packed = test::EncodeFrames(GetParam(), 15, size);
-    ASSERT_EQ(packed.size(), 15u);
-    const BitmapInfoHeader header = ParsePackedFrame(packed[0])->header;
-    auto decoder = VideoDecoder::Create(*FindDecoder(header), header);
-    for (std::size_t index = 0; index < packed.size(); ++index) {
-        const auto picture = decoder->Decode(*ParsePackedFrame(packed[index]));
-        ASSERT_TRUE(picture) << "frame " << index;
-        const QImage source = sim::TestPattern(1, int(index), size);
-        EXPECT_LT(test::MeanDifference(picture->image, source), 12.0) << "frame " << index;
+TEST(DecodedPicture, EachSimulatedCodecDecodesToThePictureThatWasEncoded) {
+    for (const sim::SimulatedCodec codec : sim::AllCodecs()) {
+        SCOPED_TRACE(sim::CodecName(codec).toStdString());
+        const bool raw = codec == sim::SimulatedCodec::Uncompressed;
+        const QSize size = raw ? QSize(160, 120) : QSize(320, 240);
+        const std::vector<QImage> pictures =
+            test::DecodeInOrder(test::EncodeFrames(codec, 15, size));
+        ASSERT_EQ(pictures.size(), 15u);
+        for (int index = 0; index < 15; ++index) {
+            EXPECT_LT(test::MeanDifference(pictures[std::size_t(index)],
+                                           sim::TestPattern(1, index, size)),
+                      12.0)
+                << "frame " << index;
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(All, SimulatorCodecs, testing::ValuesIn(sim::AllCodecs()),
-                         [](const auto& codecInfo) {
-                             return sim::CodecName(codecInfo.param).toStdString();
-                         });
-
-// A picture made at its window's size looks like the full-size picture smoothly scaled into
-// the window (as pictures used to be drawn), fine lines and text included; the full-size
-// picture made later from the frame it came with is the one a full-size decode gives.
+// A picture made at its window's size looks like the whole picture smoothly scaled down, fine
+// lines and text included; the full size made later from it is what a full-size decode gives.
 TEST(DecodedPicture, AtTheWindowsSizeLooksLikeTheWholePictureScaledDown) {
     enum Pattern { Camera, FineDetail };
     const struct {
@@ -160,9 +145,8 @@ TEST(DecodedPicture, AtTheWindowsSizeLooksLikeTheWholePictureScaledDown) {
                      << c.frame.height() << " " << c.pattern);
         const QImage source = c.pattern == Camera ? bench::CameraLikePicture(1, c.frame, 4)
                                                   : bench::FineDetailPicture(c.frame);
-        const auto packed = sim::LiveEncoder::Create(c.codec, c.frame)->Encode(source);
-        ASSERT_TRUE(packed);
-        const auto frame = ParsePackedFrame(*packed);
+        const Block packed = *sim::LiveEncoder::Create(c.codec, c.frame)->Encode(source);
+        const auto frame = ParsePackedFrame(packed);
         const auto choice = FindDecoder(frame->header);
         const auto shown = VideoDecoder::Create(*choice, frame->header)->Decode(*frame, c.window);
         const auto whole = VideoDecoder::Create(*choice, frame->header)->Decode(*frame);
@@ -175,26 +159,17 @@ TEST(DecodedPicture, AtTheWindowsSizeLooksLikeTheWholePictureScaledDown) {
     }
 }
 
-// The scaler's vector code writes whole blocks of pixels: a picture whose rows are not a
-// multiple of its block size must still never be written past. Small allocations between
-// the decodes sit right behind each picture, so a stray write corrupts them and the heap
-// check aborts the run.
+// The scaler's vector code writes whole blocks of pixels: rows that are not a multiple of the
+// block are never written past (the allocations behind each picture would show a stray write).
 TEST(DecodedPicture, OddWidthsNeverWritePastThePicture) {
     for (const int width : {6, 10, 18, 22, 26, 30, 34, 42, 50, 58}) {
-        auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mjpeg, QSize(width, 8));
-        ASSERT_TRUE(encoder);
-        const auto packed = encoder->Encode(sim::TestPattern(0, 0, encoder->size()));
-        ASSERT_TRUE(packed);
-        const auto frame = ParsePackedFrame(*packed);
-        ASSERT_TRUE(frame);
+        const auto packed = test::EncodeFrames(sim::SimulatedCodec::Mjpeg, 1, QSize(width, 8));
+        const auto frame = ParsePackedFrame(packed.at(0));
         const auto choice = FindDecoder(frame->header);
-        ASSERT_TRUE(choice);
         std::vector<std::optional<DecodedPicture>> pictures;
         std::vector<std::vector<std::uint8_t>> neighbours;
         for (int round = 0; round < 40; ++round) {
-            auto decoder = VideoDecoder::Create(*choice, frame->header);
-            ASSERT_TRUE(decoder);
-            pictures.push_back(decoder->Decode(*frame));
+            pictures.push_back(VideoDecoder::Create(*choice, frame->header)->Decode(*frame));
             ASSERT_TRUE(pictures.back()) << width;
             neighbours.emplace_back(static_cast<std::size_t>(width * 8 * 4), std::uint8_t{7});
         }
@@ -205,24 +180,16 @@ TEST(DecodedPicture, OddWidthsNeverWritePastThePicture) {
     }
 }
 
-// The frame header is checked against the size limit before a decoder sees the frame, but
-// the stream inside carries a size of its own: a small header must not smuggle in a picture
-// beyond the limit.
+// The stream inside a frame carries a size of its own: a small header must not smuggle in a
+// picture beyond the limit.
 TEST(DecodedPicture, AStreamWiderThanTheLimitGivesNoPicture) {
     for (const int width : {kMaxFrameDimension, kMaxFrameDimension + 32}) {
-        auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mjpeg, QSize(width, 8));
-        ASSERT_TRUE(encoder);
-        auto packed = encoder->Encode(sim::TestPattern(0, 0, encoder->size()));
-        ASSERT_TRUE(packed);
-        BitmapInfoHeader header = *BitmapInfoHeader::Parse(*packed);
+        Block packed = test::EncodeFrames(sim::SimulatedCodec::Mjpeg, 1, QSize(width, 8)).at(0);
+        BitmapInfoHeader header = *BitmapInfoHeader::Parse(packed);
         header.biWidth = 32;
-        header.WriteTo(*packed);
-        const QImage picture = DecodeSingleFrame(*packed);
-        if (width <= kMaxFrameDimension) {
-            EXPECT_EQ(picture.size(), QSize(width, 8));
-        } else {
-            EXPECT_TRUE(picture.isNull()) << picture.width();
-        }
+        header.WriteTo(packed);
+        const QSize expected = width <= kMaxFrameDimension ? QSize(width, 8) : QSize(0, 0);
+        EXPECT_EQ(DecodeSingleFrame(packed).size(), expected) << width;
     }
 }
 
@@ -232,122 +199,22 @@ TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
                             "no-such-sample.avi");
 }
 
-TEST(RealSamples, RawIndeo5KeyFramesDecode) {
-    for (const auto& [name, width, height] :
-         {std::tuple{"oxideav_intra-320x240-indeo5.iv50", 320, 240},
-          std::tuple{"oxideav_intra-240x180-educ.iv50", 240, 180}}) {
-        const std::string data = test::ReadFileBytes(test::MediaSample(name).toStdString());
-        const Block packed = sim::PackFrame(Header(MakeFourcc('I', 'V', '5', '0'), width, height),
-                                            Block(data.begin(), data.end()));
-        EXPECT_EQ(DecodeSingleFrame(packed).size(), QSize(width, height)) << name;
-    }
-}
-
-// Xvid's packed pictures, at a size no block of the decoder fills (the other sample AVIs are
-// decoded packet by packet in the media graph's tests).
-TEST(RealSamples, EveryVideoPacketOfATinyXvidSampleDecodes) {
-    QString error;
-    const auto source = sim::AviPacketSource::Load(test::MediaSample("fc_xvid.avi"), error);
-    ASSERT_TRUE(source) << error.toStdString();
-    const auto choice = FindDecoder(source->format());
-    ASSERT_TRUE(choice);
-    EXPECT_EQ(choice->name, "mpeg4");
-    auto decoder = VideoDecoder::Create(*choice, source->format());
-    int pictures = 0;
-    for (const Block& packed : source->frames()) {
-        if (const auto picture = decoder->Decode(*ParsePackedFrame(packed))) {
-            EXPECT_EQ(picture->image.size(), QSize(10, 5));
-            ++pictures;
-        }
-    }
-    EXPECT_GE(pictures, 29);
-}
-
-constexpr QSize kSize(176, 144);
-
-std::vector<Block> EncodeChannel(int channel, int frames) {
-    return test::EncodeFrames(sim::SimulatedCodec::Mpeg4, frames, kSize, 0, channel);
-}
-
-std::unique_ptr<VideoDecoder> RealDecoder(const Block& first) {
-    const auto header = BitmapInfoHeader::Parse(first);
-    return VideoDecoder::Create(*FindDecoder(*header), *header);
-}
-
-// The picture a decoder of its own, on this thread, makes of the same frames.
-QImage DecodedAlone(const std::vector<Block>& frames) {
-    const auto decoder = RealDecoder(frames.front());
-    QImage last;
-    for (const Block& frame : frames) {
-        if (auto picture = decoder->Decode(*ParsePackedFrame(frame))) {
-            last = picture->image.copy();
-        }
-    }
-    return last;
-}
-
-// A packed frame whose key flag is given, as the channel decided it.
-LiveFrame Frame(Block packed, bool key) {
-    const auto header = *BitmapInfoHeader::Parse(packed);
-    KeyFrameProbe probe(header);
-    LiveFrame frame = *ReadLiveFrame(std::make_shared<const Block>(std::move(packed)), probe);
-    frame.keyFrame = key;
-    return frame;
-}
-
-TEST(DecodeWorkers, EveryFrameOfManyChannelsDecodedInOrderAndTheNewestPictureShown) {
-    int notices = 0;
-    QObject receiver;
-    DecodeWorkers workers([&] { QTimer::singleShot(0, &receiver, [&] { ++notices; }); }, 2);
-    constexpr int kChannels = 8;
-    std::vector<std::vector<Block>> streams;
-    std::vector<std::shared_ptr<ChannelDecoding>> channels;
-    for (int c = 0; c < kChannels; ++c) {
-        streams.push_back(EncodeChannel(c, 40));
-        channels.push_back(workers.AddChannel(RealDecoder(streams.back().front())));
-    }
-    // Interleaved, as a site sends them; inter frames decoded out of order or by two threads
-    // at once would show as a wrong last picture.
-    for (std::size_t i = 0; i < streams[0].size(); ++i) {
-        for (int c = 0; c < kChannels; ++c) {
-            ASSERT_TRUE(channels[c]->Submit(Frame(streams[c][i], i % 12 == 0)));
-        }
-    }
-    ASSERT_TRUE(test::WaitUntil([&] {
-        return std::all_of(channels.begin(), channels.end(),
-                           [&](const auto& c) { return c->decodedFrames() == 40; });
-    }));
-    test::Pump(20);
-    EXPECT_GE(notices, 1);
-    for (int c = 0; c < kChannels; ++c) {
-        const auto picture = channels[c]->TakePicture();
-        ASSERT_TRUE(picture) << c;
-        EXPECT_EQ(picture->image, DecodedAlone(streams[c])) << c;
-        EXPECT_FALSE(channels[c]->TakePicture()) << "taken once";
-        EXPECT_FALSE(channels[c]->behind());
-    }
-}
-
-// A decoder that waits at a gate, and counts what it was asked for.
+// A decoder that waits at a gate, and counts its restarts.
 class GatedDecoder final : public VideoDecoder {
   public:
     explicit GatedDecoder(std::shared_future<void> gate) : gate_(std::move(gate)) {}
     std::optional<DecodedPicture> Decode(const PackedFrame& frame, QSize) override {
         gate_.wait();
-        ++pictures;
         QImage image(4, 4, QImage::Format_RGB32);
         image.fill(static_cast<uint>(frame.imageData.size()));
         return DecodedPicture{image, {}, nullptr};
     }
     bool DecodeWithoutPicture(const PackedFrame&) override {
         gate_.wait();
-        ++withoutPicture;
         return true;
     }
     void Restart() override { ++restarts; }
 
-    std::atomic<int> pictures{0};
-    std::atomic<int> withoutPicture{0};
     std::atomic<int> restarts{0};
 
   private:
@@ -356,14 +223,13 @@ class GatedDecoder final : public VideoDecoder {
 
 // A frame whose picture, from the gated decoder, has the frame's size as its colour.
 LiveFrame FrameOfSize(std::size_t bytes, bool key) {
-    BitmapInfoHeader header;
-    header.biWidth = header.biHeight = 4;
-    header.biCompression = MakeFourcc('F', 'M', 'P', '4');
-    return Frame(sim::PackFrame(header, Block(bytes, 1)), key);
+    const Block packed = FrameWith(Header(MakeFourcc('F', 'M', 'P', '4'), 4, 4), bytes);
+    LiveFrame frame = test::LiveFrames({packed}).at(0);
+    frame.keyFrame = key;
+    return frame;
 }
 
-// One channel on one worker whose decoder waits at the gate; its first frame, a key frame, is
-// held there, so that all the room is left for the rest.
+// One channel on one worker; its first frame, a key frame, is held at the gate.
 class GatedChannelTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -387,13 +253,11 @@ TEST_F(GatedChannelTest, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheN
     EXPECT_FALSE(channel->behind());
     {
         test::ExpectedMessage warning(QtWarningMsg, "orvane.media", "behind");
-        // One more than there is room for: what waits goes, and so does every frame that
-        // needs those before it.
+        // One more than there is room for: what waits goes, and every frame that needs it.
         EXPECT_FALSE(channel->Submit(FrameOfSize(12, false)));
         EXPECT_FALSE(channel->Submit(FrameOfSize(13, false)));
     }
     EXPECT_TRUE(channel->behind());
-    EXPECT_EQ(channel->waitingFrames(), 0u);
     EXPECT_TRUE(channel->Submit(FrameOfSize(20, true)));
     EXPECT_TRUE(channel->Submit(FrameOfSize(21, false)));
     EXPECT_TRUE(channel->Submit(FrameOfSize(22, false)));
@@ -403,9 +267,6 @@ TEST_F(GatedChannelTest, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheN
     open.set_value();
     ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 4; }));
     EXPECT_EQ(counts.restarts.load(), 1) << "decoding starts again at the key frame";
-    // Of the frames that waited together only the last is made into a picture.
-    EXPECT_EQ(counts.withoutPicture.load(), 2);
-    EXPECT_EQ(counts.pictures.load(), 2);
     const auto picture = channel->TakePicture();
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->image.pixel(0, 0) & 0xFFFFFF, 22u);
@@ -421,7 +282,6 @@ TEST_F(GatedChannelTest, ALateChannelJumpsToAWaitingKeyFrame) {
     ASSERT_TRUE(channel->Submit(FrameOfSize(13, false)));
     test::Pump(600);
     open.set_value();
-    ASSERT_TRUE(test::WaitUntil([&] { return channel->waitingFrames() == 0; }));
     ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 3; }));
     EXPECT_EQ(channel->droppedFrames(), 1u) << "the frame before the key frame";
     EXPECT_EQ(counts.restarts.load(), 1);
@@ -444,16 +304,16 @@ struct CountingSink final : FrameSink {
     int frames = 0;
 };
 
-// Eight channels at 25 frames a second, 6.5 ms a frame, on one worker: 1.3 times what it
-// can decode. The channels furthest behind drop to their key frames and are marked, every frame
-// still reaches the recordings, and at half the rate every channel is back to all its frames.
+// Eight channels at 25 frames a second, 6.5 ms a frame, on one worker (1.3 times what it can
+// decode): those furthest behind show key frames only, marked, until the rate halves; every
+// frame still reaches the recordings.
 TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFalls) {
     constexpr int kChannels = 8;
     HeadlessChannelHost host;
     ChannelSet set(host);
     set.SetDecoderFactory([](const auto&, const auto&) { return std::make_unique<SlowDecoder>(); },
                           1);
-    const std::vector<Block> stream = EncodeChannel(0, 48);  // a key frame every 12
+    const auto stream = test::EncodeFrames(sim::SimulatedCodec::Mpeg4, 48, {176, 144}, 0, 0);
     const auto choice = FindDecoder(*BitmapInfoHeader::Parse(stream.front()));
     std::vector<CountingSink> sinks(kChannels);
     std::vector<int> sent(kChannels, 0);
@@ -462,10 +322,9 @@ TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFall
     QObject::connect(&feed, &QTimer::timeout, [&] {
         const Block& packed = stream[static_cast<std::size_t>(index++) % stream.size()];
         for (int c = 0; c < kChannels; ++c) {
-            const sitemsg::VideoFrame frame{static_cast<std::uint32_t>(c + 1),
-                                            static_cast<std::uint32_t>(c + 1), packed,
-                                            *ParsePackedFrame(packed)};
-            ASSERT_TRUE(set.TakeFrame(frame, *choice, true, false));
+            const auto id = static_cast<std::uint32_t>(c + 1);
+            ASSERT_TRUE(
+                set.TakeFrame({id, id, packed, *ParsePackedFrame(packed)}, *choice, true, false));
             if (index == 1) {
                 set.SetFrameSink(host.windows()[c].get(), &sinks[c]);
             } else {
@@ -497,21 +356,16 @@ TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFall
     }
 }
 
-TEST(DecodeWorkers, StoppingWithFramesWaitingNeitherHangsNorLeaks) {
-    std::promise<void> open;
-    auto gate = open.get_future().share();
-    auto workers = std::make_unique<DecodeWorkers>([] {}, 2);
-    auto channel = workers->AddChannel(std::make_unique<GatedDecoder>(gate));
+// The workers join as the fixture goes; what still waits is dropped with the channel.
+TEST_F(GatedChannelTest, StoppingWithFramesWaitingNeitherHangsNorLeaks) {
     for (int i = 0; i < 50; ++i) {
-        channel->Submit(FrameOfSize(10, i == 0));
+        channel->Submit(FrameOfSize(10, false));
     }
     open.set_value();
-    workers.reset();  // joins; what still waits is dropped with the channel
-    channel.reset();
 }
 
-// Sites send uncompressed frames of 8 bits (through their colour table), 16 (5-5-5) and 32 as
-// well as 24; each shows its colours, and a depth no site sends gives no picture.
+// Uncompressed frames of 8 bits (a colour table), 16 (5-5-5) and 32 show their colours; a
+// depth no site sends gives no picture.
 TEST(DecodedPicture, UncompressedFramesOfEachDepthShowTheirColours) {
     struct Row {
         std::uint16_t bits;
@@ -536,11 +390,7 @@ TEST(DecodedPicture, UncompressedFramesOfEachDepthShowTheirColours) {
             frame.insert(frame.end(), row.pixel.begin(), row.pixel.end());
         }
         const QImage picture = DecodeSingleFrame(frame);
-        EXPECT_EQ(picture.isNull(), row.expected == 0);
-        if (!picture.isNull()) {
-            EXPECT_EQ(picture.size(), QSize(4, 2));
-            EXPECT_EQ(picture.pixel(3, 1), row.expected);
-        }
+        EXPECT_EQ(picture.isNull() ? 0 : picture.pixel(3, 1), row.expected);
     }
 }
 
@@ -549,8 +399,7 @@ TEST(VideoDecoderFaults, ADecoderThatKeepsFailingIsFlushedAndRecovers) {
     test::ExpectedMessage flushed(QtWarningMsg, "orvane.media", "decoder kept failing");
     test::ExpectedMessage ffmpeg(QtWarningMsg, "orvane.media", "",
                                  test::ExpectedMessage::Occurrence::Optional);
-    auto encoder = sim::LiveEncoder::Create(sim::SimulatedCodec::Mpeg4, QSize(64, 48));
-    const Block key = *encoder->Encode(sim::TestPattern(1, 0, QSize(64, 48)));
+    const Block key = test::EncodeFrames(sim::SimulatedCodec::Mpeg4, 1, {64, 48}).at(0);
     const auto format = *BitmapInfoHeader::Parse(key);
     auto decoder = VideoDecoder::Create(*FindDecoder(format), format);
     const Block junk = sim::PackFrame(format, Block(200, 0xFF));

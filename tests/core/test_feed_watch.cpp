@@ -24,6 +24,7 @@ TEST(FeedWatch, TheMarkAndTheOutageFollowTheStillnessTheLinkAndTheNextFrame) {
     now.wall = kLastFrame;
     EXPECT_FALSE(feed.Frame(now).markChanged);
 
+    const char* const since = "No video since 14:03:22";
     struct Step {
         const char* what;
         seconds by;
@@ -32,12 +33,10 @@ TEST(FeedWatch, TheMarkAndTheOutageFollowTheStillnessTheLinkAndTheNextFrame) {
         bool markChanged, begins, ends;
     } const steps[] = {
         {"still 4 s: live", seconds(4), Step::Check, "", false, false, false},
-        {"still 5 s: dead", seconds(1), Step::Check, "No video since 14:03:22", true, false, false},
-        {"same mark: nothing new", seconds(50), Step::Check, "No video since 14:03:22", false,
-         false, false},
-        {"a minute: the outage", seconds(5), Step::Check, "No video since 14:03:22", false, true,
-         false},
-        {"told once", seconds(30), Step::Check, "No video since 14:03:22", false, false, false},
+        {"still 5 s: dead", seconds(1), Step::Check, since, true, false, false},
+        {"same mark: nothing new", seconds(50), Step::Check, since, false, false, false},
+        {"a minute: the outage", seconds(5), Step::Check, since, false, true, false},
+        {"told once", seconds(30), Step::Check, since, false, false, false},
         {"past midnight: with the date", seconds(36000), Step::Check,
          "No video since 2026/12/06 14:03:22", true, false, false},
         {"the next frame clears both", seconds(1), Step::Frame, "", true, false, true},

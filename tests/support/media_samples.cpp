@@ -1,6 +1,8 @@
 #include "support/media_samples.h"
 
+#include "media/decoder_registry.h"
 #include "media/key_frames.h"
+#include "media/video_decoder.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,19 +34,30 @@ double MeanDifference(const QImage& a, const QImage& b) {
     if (a.size() != b.size() || a.isNull()) {
         return 255;
     }
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
     double total = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-        for (int col = 0; col < x.width(); ++col) {
-            total += std::abs(qRed(p[col]) - qRed(q[col])) +
-                     std::abs(qGreen(p[col]) - qGreen(q[col])) +
-                     std::abs(qBlue(p[col]) - qBlue(q[col]));
+    for (int row = 0; row < a.height(); ++row) {
+        for (int col = 0; col < a.width(); ++col) {
+            const QRgb p = a.pixel(col, row);
+            const QRgb q = b.pixel(col, row);
+            total += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                     std::abs(qBlue(p) - qBlue(q));
         }
     }
-    return total / (3.0 * x.width() * x.height());
+    return total / (3.0 * a.width() * a.height());
+}
+
+std::vector<QImage> DecodeInOrder(const std::vector<Block>& packed) {
+    const BitmapInfoHeader format = *BitmapInfoHeader::Parse(packed.at(0));
+    const auto decoder = VideoDecoder::Create(*FindDecoder(format), format);
+    std::vector<QImage> pictures;
+    QImage last;
+    for (const Block& bytes : packed) {
+        if (auto picture = decoder->Decode(*ParsePackedFrame(bytes))) {
+            last = picture->image.copy();
+        }
+        pictures.push_back(last);
+    }
+    return pictures;
 }
 
 std::vector<LiveFrame> LiveFrames(const std::vector<Block>& packed) {

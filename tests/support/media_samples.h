@@ -14,14 +14,17 @@ namespace orvane::test {
 // ORVANE_SHARED_MEDIA_DIR points elsewhere when set.
 QString MediaFolder();
 
-// The path of a shared sample. A missing sample fails the running test with a message that
-// names the folder, and gives an empty path: the samples are part of every CI run, so their
-// absence is a broken setup, not a reason to skip.
+// The path of a shared sample; a missing one fails the test naming the folder (a broken setup,
+// not a reason to skip) and gives an empty path.
 QString MediaSample(const QString& name);
 
 // Mean absolute difference per colour channel of two pictures of the same size (255 when
 // the sizes differ).
 double MeanDifference(const QImage& a, const QImage& b);
+
+// The picture after each packed frame when one decoder of the program is fed them in order
+// (the picture before stays when a frame gives none): what a plain sequential reader shows.
+std::vector<QImage> DecodeInOrder(const std::vector<Block>& packed);
 
 // Packed frames as a channel hands them on: checked, with the key flags that a probe of the
 // first frame's format decides, arriving two a second from now on (the pace a clip without

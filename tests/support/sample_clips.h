@@ -28,14 +28,5 @@ struct SampleClip {
 };
 // The clip's path; empty (and a test failure) when it cannot be made.
 QString WriteSampleClip(const QString& folder, const SampleClip& clip);
-inline QString WriteSampleClip(const QString& folder, sim::SimulatedCodec codec, int frames,
-                               QSize size = {160, 120}, QDateTime start = SampleClip{}.start) {
-    SampleClip clip;
-    clip.codec = codec;
-    clip.frames = frames;
-    clip.size = size;
-    clip.start = start;
-    return WriteSampleClip(folder, clip);
-}
 
 }  // namespace orvane::test
