@@ -11,7 +11,6 @@
 #include "support/temp_store.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
