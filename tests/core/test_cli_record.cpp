@@ -11,16 +11,11 @@
 #include "support/temp_store.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
-
-#include <linux/magic.h>
-#include <sys/vfs.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -43,22 +38,29 @@ class CliRecordTest : public testing::Test {
         QDir().mkpath(folder);
     }
 
-    QStringList Arguments(const QStringList& extra) const {
-        return QStringList{"record",     QStringLiteral("127.0.0.1:%1").arg(site->port()),
-                           "--user",     "admin",
-                           "--password", "admin",
-                           "--dir",      folder} +
-               extra;
-    }
-
-    void Start(const QStringList& extra) {
-        cli.start(ORVANE_CLI_BINARY, Arguments(extra));
-        ASSERT_TRUE(cli.waitForStarted());
+    // Starts a recording; the clip it names on stdout, or nothing once it has ended without.
+    QString Start(const QStringList& extra) {
+        output.clear();
+        cli.start(ORVANE_CLI_BINARY,
+                  QStringList{"record", QStringLiteral("127.0.0.1:%1").arg(site->port()), "--user",
+                              "admin", "--password", "admin", "--dir", folder} +
+                      extra);
+        static const QRegularExpression named("^recording: (.+)\n",
+                                              QRegularExpression::MultilineOption);
+        QString path;
+        WaitUntil([&] {
+            output += QString::fromUtf8(cli.readAllStandardOutput());
+            path = named.match(output).captured(1);
+            return !path.isEmpty() || cli.state() == QProcess::NotRunning;
+        });
+        return path;
     }
 
     // Runs the simulated site's event loop until the process ends.
-    bool WaitForEnd(int timeoutMs = 20000) {
-        return WaitUntil([&] { return cli.state() == QProcess::NotRunning; }, timeoutMs);
+    bool WaitForEnd() {
+        const bool ended = WaitUntil([&] { return cli.state() == QProcess::NotRunning; }, 20000);
+        output += QString::fromUtf8(cli.readAllStandardOutput());
+        return ended;
     }
 
     // Every frame time the clip holds, in file order; each set must stand just before the
@@ -75,24 +77,10 @@ class CliRecordTest : public testing::Test {
     }
 
     // What ffmpeg says while it reads and decodes the whole file: nothing, for a clean clip.
-    static QString FfmpegWarnings(const QString& path) {
-        const auto run =
-            test::RunProgram("ffmpeg", {"-v", "warning", "-i", path, "-f", "null", "-"});
-        return run.err + run.out;
-    }
-
-    QString RecordingPath() {
-        QString path;
-        WaitUntil([&] {
-            output += QString::fromUtf8(cli.readAllStandardOutput());
-            for (const QString& line : output.split('\n')) {
-                if (line.startsWith("recording: ")) {
-                    path = line.mid(11).trimmed();
-                }
-            }
-            return !path.isEmpty() || cli.state() == QProcess::NotRunning;
-        });
-        return path;
+    static std::string FfmpegWarnings(const std::string& path) {
+        const auto run = test::RunProgram(
+            "ffmpeg", {"-v", "warning", "-i", QString::fromStdString(path), "-f", "null", "-"});
+        return (run.err + run.out).toStdString();
     }
 
     std::vector<ClipRecord> Index() {
@@ -111,62 +99,33 @@ class CliRecordTest : public testing::Test {
     QString output;
 };
 
-TEST_F(CliRecordTest, RecordsForTheGivenTimeAndNamesTheClip) {
-    Start({"--channel", "3", "--seconds", "2"});
-    ASSERT_TRUE(WaitForEnd());
-    output += QString::fromUtf8(cli.readAllStandardOutput());
-    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
-    const QStringList clips = output.split('\n').filter(QRegularExpression("^clip: "));
-    ASSERT_EQ(clips.size(), 1) << output.toStdString();
-    const std::string path = clips[0].mid(6).trimmed().toStdString();
-    const auto probed = test::ProbeVideo(path);
-    ASSERT_TRUE(probed.opened);
-    EXPECT_GE(probed.packetKeys.size(), 30u);
-    // Any player takes the clip to last as long as its frames took to arrive: the span of
-    // their times and one mean interval more.
-    const auto riff = test::RiffFile::Load(path);
-    ASSERT_TRUE(riff);
-    const auto times = WrittenTimes(*riff);
-    ASSERT_EQ(times.size(), probed.packetKeys.size());
-    const double frames = static_cast<double>(times.size());
-    const double recorded =
-        static_cast<double>(times.back() - times.front()) / 1e6 * frames / (frames - 1);
-    EXPECT_NEAR(probed.durationSeconds, recorded, 0.05 * recorded);
-    // The times are padding to every other reader, with the legacy index and without it.
-    EXPECT_EQ(FfmpegWarnings(QString::fromStdString(path)), "");
-    std::string bytes = riff->bytes();
-    bytes.replace(riff->Find("idx1")->offset, 4, "JUNK");
-    const std::string withoutIdx1 = temp.File("without-idx1.avi");
-    test::WriteFileBytes(withoutIdx1, bytes);
-    EXPECT_EQ(FfmpegWarnings(QString::fromStdString(withoutIdx1)), "");
-    const auto entries = Index();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].location, "Gate");
-    EXPECT_EQ(QString::fromStdString(path), entries[0].path + entries[0].fileName);
-}
-
-// SIGTERM and SIGHUP end the clip as cleanly as the timer. A site that drops the link (0)
-// leaves the clip kept and named, but the run fails with the reason, so that a script does not
-// take it for the whole recording. The site streams every channel at login: the clips are
-// still of the channel asked for.
-TEST_F(CliRecordTest, EachEndBeforeTheTimeLeavesAWholeClipOfTheChannelAskedFor) {
-    StartSite(true);
-    for (const int signal : {SIGTERM, SIGHUP, 0}) {
-        SCOPED_TRACE(signal);
-        output.clear();
-        Start({"--channel", "7", "--seconds", "600"});
-        const QString path = RecordingPath();
+// The timer, SIGTERM and SIGHUP end the clip alike, its legacy index written. A site that drops
+// the link (0) leaves the clip kept and named, but the run fails with the reason, so that a
+// script does not take it for the whole recording. After the timer's clip, the site streams
+// every channel at login: the clips are still of the channel asked for. Any player takes the
+// timer's clip to last as long as its frames took to arrive, and reads the times as padding.
+TEST_F(CliRecordTest, EachEndLeavesAWholeClipOfTheChannelAskedFor) {
+    std::vector<QString> paths;
+    for (const int signal : {SIGALRM, SIGTERM, SIGHUP, 0}) {
+        SCOPED_TRACE(signal == SIGALRM ? "the time is up" : std::to_string(signal));
+        if (signal == SIGTERM) {
+            StartSite(true);
+        }
+        const QString path =
+            Start({"--channel", "7", "--seconds", signal == SIGALRM ? "2" : "600"});
         ASSERT_FALSE(path.isEmpty()) << output.toStdString();
-        test::Pump(1500);
-        if (signal != 0) {
-            ::kill(static_cast<pid_t>(cli.processId()), signal);
-        } else {
+        paths.push_back(path);
+        if (signal != SIGALRM) {
+            test::Pump(1500);
+        }
+        if (signal == 0) {
             site->DropLinks();
+        } else if (signal != SIGALRM) {
+            ::kill(static_cast<pid_t>(cli.processId()), signal);
         }
         ASSERT_TRUE(WaitForEnd());
         EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(cli.exitCode(), signal == 0 ? 1 : 0);
-        output += QString::fromUtf8(cli.readAllStandardOutput());
         EXPECT_TRUE(output.endsWith("\nclip: " + path + "\n")) << output.toStdString();
         const QString err = QString::fromUtf8(cli.readAllStandardError());
         EXPECT_TRUE(signal != 0 ||
@@ -178,20 +137,31 @@ TEST_F(CliRecordTest, EachEndBeforeTheTimeLeavesAWholeClipOfTheChannelAskedFor) 
         const auto riff = test::RiffFile::Load(path.toStdString());
         ASSERT_TRUE(riff);
         EXPECT_EQ(riff->FindAll("idx1").size(), 1u);  // the orderly end wrote it
-        EXPECT_GE(test::ProbeVideo(path.toStdString()).packetKeys.size(), 20u);
+        const auto probed = test::ProbeVideo(path.toStdString());
+        const auto times = WrittenTimes(*riff);
+        ASSERT_GE(times.size(), 20u);
+        ASSERT_EQ(times.size(), probed.packetKeys.size());
         test::Pump(1100);  // the next clip gets a name of its own second
+        if (signal != SIGALRM) {
+            continue;
+        }
+        const double frames = static_cast<double>(times.size());
+        const double recorded =
+            static_cast<double>(times.back() - times.front()) / 1e6 * frames / (frames - 1);
+        EXPECT_NEAR(probed.durationSeconds, recorded, 0.05 * recorded);
+        EXPECT_EQ(FfmpegWarnings(path.toStdString()), "");
     }
     const auto entries = Index();
-    ASSERT_EQ(entries.size(), 3u);
+    ASSERT_EQ(entries.size(), paths.size());
     for (const ClipRecord& entry : entries) {
         EXPECT_EQ(entry.channel, 7);
         EXPECT_EQ(entry.location, "Yard");
+        EXPECT_NE(std::find(paths.begin(), paths.end(), entry.path + entry.fileName), paths.end());
     }
 }
 
 TEST_F(CliRecordTest, AKilledRecordingStillPlaysAndIsListed) {
-    Start({"--channel", "3", "--seconds", "600"});
-    const QString path = RecordingPath();
+    const QString path = Start({"--channel", "3", "--seconds", "600"});
     ASSERT_FALSE(path.isEmpty());
     test::Pump(3000);
     cli.kill();  // SIGKILL: nothing of the program runs any more
@@ -216,7 +186,7 @@ TEST_F(CliRecordTest, AKilledRecordingStillPlaysAndIsListed) {
     for (std::size_t i = 0; i < times.size(); ++i) {
         ASSERT_EQ(timeline.TimeOf(static_cast<std::int64_t>(i)), times[i]) << i;
     }
-    EXPECT_EQ(FfmpegWarnings(path), "");
+    EXPECT_EQ(FfmpegWarnings(path.toStdString()), "");
     // Without its index, or cut off before the first: every reader scans it, and finds the
     // same times.
     std::string bytes = riff->bytes();
@@ -226,7 +196,7 @@ TEST_F(CliRecordTest, AKilledRecordingStillPlaysAndIsListed) {
     const std::string uncommitted = temp.File("uncommitted.avi");
     test::WriteFileBytes(uncommitted, bytes.substr(0, riff->Find("JUNK")->offset));
     for (const std::string& cut : {unindexed, uncommitted}) {
-        EXPECT_EQ(FfmpegWarnings(QString::fromStdString(cut)), "") << cut;
+        EXPECT_EQ(FfmpegWarnings(cut), "") << cut;
     }
     const auto scanned = ClipPackets::Open(QString::fromStdString(unindexed), error);
     ASSERT_TRUE(scanned) << error.toStdString();
@@ -240,125 +210,30 @@ TEST_F(CliRecordTest, AKilledRecordingStillPlaysAndIsListed) {
     EXPECT_EQ(entries[0].endTime.size(), 5);
 }
 
-// A volume of its own that runs full and gets room back while orvane-cli records into it:
-// a small tmpfs in a mount namespace of the child's (root's, or a user namespace's), or where
-// neither can be made, the child's file size limit, lowered and raised from outside.
-class FillingVolume {
-  public:
-    enum class Kind { Tmpfs, FileSizeLimit };
-
-    // The way this machine allows; nothing when none does.
-    static std::optional<QStringList> NamespaceCommand() {
-        const QStringList unshare =
-            ::geteuid() == 0 ? QStringList{"unshare", "--mount"} : QStringList{"unshare", "-Urm"};
-        return QProcess::execute(unshare[0], unshare.mid(1) + QStringList{"true"}) == 0
-                   ? std::optional(unshare)
-                   : std::nullopt;
-    }
-
-    static constexpr qint64 kTmpfsBytes = 8 << 20;
-
-    // folder ends in a separator. ORVANE_TEST_VOLUME=limit tries the file size limit on a
-    // machine that allows a namespace too.
-    FillingVolume(QProcess& cli, QString folder) : cli_(cli), folder_(std::move(folder)) {
-        if (qEnvironmentVariable("ORVANE_TEST_VOLUME") != "limit") {
-            unshare_ = NamespaceCommand();
-        }
-    }
-
-    Kind kind() const { return unshare_ ? Kind::Tmpfs : Kind::FileSizeLimit; }
-
-    // Starts orvane-cli with arguments on the volume. The tmpfs goes with the namespace, so
-    // the clips are copied out once the recording is over.
-    bool Start(const QStringList& arguments) {
-        if (unshare_) {
-            cli_.start(unshare_->first(),
-                       unshare_->mid(1) +
-                           QStringList{"--", "sh", "-c",
-                                       "mount -t tmpfs -o size=8m tmpfs \"$0\" || exit 9; "
-                                       "\"$@\"; code=$?; cp -p \"$0\"*.avi \"${0%/}.out/\"; "
-                                       "exit $code",
-                                       folder_, ORVANE_CLI_BINARY} +
-                           arguments);
-            QDir().mkpath(Kept(""));
-        } else {
-            // The limit ends no process: the write fails with EFBIG, as on a full disk.
-            std::signal(SIGXFSZ, SIG_IGN);
-            cli_.start(ORVANE_CLI_BINARY, arguments);
-        }
-        return cli_.waitForStarted();
-    }
-
-    // What the child sees of its folder: through its root while the namespace lives.
-    QString Seen(const QString& name) const {
-        return unshare_
-                   ? QStringLiteral("/proc/%1/root%2%3").arg(cli_.processId()).arg(folder_, name)
-                   : folder_ + name;
-    }
-    // Where the clips are once the child has ended.
-    QString Kept(const QString& name) const {
-        return (unshare_ ? folder_.chopped(1) + ".out/" : folder_) + QFileInfo(name).fileName();
-    }
-
-    bool Fill(const QString& clip) {
-        if (!unshare_) {
-            return Limit(QString::number(QFileInfo(clip).size()) + ":");
-        }
-        // Only ever the small tmpfs, never the disk under it, and never more than it holds.
-        struct statfs volume {};
-        if (::statfs(Seen("").toLocal8Bit().constData(), &volume) != 0 ||
-            volume.f_type != TMPFS_MAGIC) {
-            ADD_FAILURE() << "the child's folder is no tmpfs";
-            return false;
-        }
-        QFile filler(Seen("filler"));
-        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-            return false;
-        }
-        const QByteArray chunk(64 * 1024, 'f');
-        while (filler.size() < kTmpfsBytes && filler.write(chunk) == chunk.size()) {
-        }
-        return filler.size() > 0 && filler.size() < kTmpfsBytes;
-    }
-    bool MakeRoom() { return unshare_ ? QFile::remove(Seen("filler")) : Limit("unlimited:"); }
-
-  private:
-    // The soft limit only: raising it back needs no privilege.
-    bool Limit(const QString& bytes) {
-        return QProcess::execute("prlimit", {QStringLiteral("--pid=%1").arg(cli_.processId()),
-                                             "--fsize=" + bytes}) == 0;
-    }
-
-    QProcess& cli_;
-    QString folder_;
-    std::optional<QStringList> unshare_;
-};
-
 // The volume runs full while a recording writes into it, and room comes back: the recording
 // goes on, the clip goes on from a key frame, every frame in it is byte for byte one the
-// site sent, in order, and the count reported is the frames in the file.
+// site sent, in order, and the count reported is the frames in the file. The child's file size
+// limit, lowered to the clip's size and raised again from outside, stands in for the volume.
 TEST_F(CliRecordTest, AVolumeThatRunsFullAndGetsRoomBackLeavesOneClipThatGoesOnAtAKeyFrame) {
-    FillingVolume volume(cli, folder);
-    // Never skipped: a machine that allows neither way fails here.
-    if (volume.kind() == FillingVolume::Kind::FileSizeLimit) {
-        ASSERT_EQ(QProcess::execute("prlimit", {"--version"}), 0)
-            << "no mount namespace, and no prlimit: nothing to fill a volume with";
-    }
-    ASSERT_TRUE(volume.Start(Arguments({"--channel", "3", "--seconds", "6"})));
-    const QString path = RecordingPath();
+    // The soft limit only: raising it back needs no privilege.
+    const auto limit = [&](const QString& bytes) {
+        return QProcess::execute("prlimit", {QStringLiteral("--pid=%1").arg(cli.processId()),
+                                             "--fsize=" + bytes}) == 0;
+    };
+    std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG, as on a full disk
+    const QString path = Start({"--channel", "3", "--seconds", "6"});
     ASSERT_FALSE(path.isEmpty()) << output.toStdString()
                                  << cli.readAllStandardError().toStdString();
     test::Pump(1000);
-    ASSERT_TRUE(volume.Fill(path));
+    ASSERT_TRUE(limit(QString::number(QFileInfo(path).size()) + ":"));
     QString errors;
     ASSERT_TRUE(WaitUntil([&] {
         errors += QString::fromUtf8(cli.readAllStandardError());
         return errors.contains("orvane-cli: Recording cannot write to " + path + ": ");
     })) << errors.toStdString();
     test::Pump(1000);  // more than a group of pictures goes by
-    ASSERT_TRUE(volume.MakeRoom());
+    ASSERT_TRUE(limit("unlimited:"));
     ASSERT_TRUE(WaitForEnd());
-    output += QString::fromUtf8(cli.readAllStandardOutput());
     errors += QString::fromUtf8(cli.readAllStandardError());
     ASSERT_EQ(cli.exitCode(), 0) << errors.toStdString();
     EXPECT_EQ(errors.count("Recording cannot write"), 1) << errors.toStdString();
@@ -366,12 +241,11 @@ TEST_F(CliRecordTest, AVolumeThatRunsFullAndGetsRoomBackLeavesOneClipThatGoesOnA
         << errors.toStdString();
 
     // Each sample is the next frame sent, or after the one gap, a key frame sent later.
-    const std::string avi = volume.Kept(path).toStdString();
-    const auto riff = test::RiffFile::Load(avi);
+    const auto riff = test::RiffFile::Load(path.toStdString());
     ASSERT_TRUE(riff);
     const auto samples = riff->FindAll("00dc");
     const auto sent = test::LiveFrames(site->sentFrames(1));
-    const auto probed = test::ProbeVideo(avi);
+    const auto probed = test::ProbeVideo(path.toStdString());
     ASSERT_EQ(probed.packetKeys.size(), samples.size());
     std::size_t at = 0;
     std::vector<std::size_t> gapsAt;  // sample index
@@ -399,19 +273,18 @@ TEST_F(CliRecordTest, AVolumeThatRunsFullAndGetsRoomBackLeavesOneClipThatGoesOnA
 // Each reason once, in one line: the library's warning behind it goes to the log only.
 TEST_F(CliRecordTest, ARecordingThatCannotStartFailsWithTheReasonOnce) {
     const QString gone = folder + "gone/";
-    const std::vector<std::pair<QStringList, QRegularExpression>> cases{
-        {{"--channel", "9"}, QRegularExpression("^the site has no channel 9$")},
+    const std::pair<QStringList, QString> cases[] = {
+        {{"--channel", "9"}, "the site has no channel 9"},
         {{"--channel", "3", "--dir", gone},
-         QRegularExpression("^Cannot record into " + QRegularExpression::escape(gone) +
-                            "\\d+\\.avi: No such file or directory$")}};
+         "Cannot record into " + QRegularExpression::escape(gone) +
+             "\\d+\\.avi: No such file or directory"}};
     for (const auto& [arguments, reason] : cases) {
-        SCOPED_TRACE(arguments.join(' ').toStdString());
-        Start(arguments + QStringList{"--seconds", "2"});
+        SCOPED_TRACE(reason.toStdString());
+        EXPECT_TRUE(Start(arguments + QStringList{"--seconds", "2"}).isEmpty());
         ASSERT_TRUE(WaitForEnd());
         EXPECT_EQ(cli.exitCode(), 1);
         const QString err = QString::fromUtf8(cli.readAllStandardError());
-        EXPECT_TRUE(reason.match(err.trimmed().remove(0, 12)).hasMatch() &&
-                    err.startsWith("orvane-cli: ") && err.count('\n') == 1)
+        EXPECT_TRUE(QRegularExpression("^orvane-cli: " + reason + "\n$").match(err).hasMatch())
             << err.toStdString();
     }
     EXPECT_TRUE(Index().empty());

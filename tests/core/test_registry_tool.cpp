@@ -3,6 +3,7 @@
 #include "support/program_run.h"
 #include "support/temp_store.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <sys/resource.h>
@@ -26,20 +27,16 @@ struct ToolRun {
     std::string err;
 };
 
+ToolRun RunOn(KeyStore& store, const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = RunRegistryTool(store, args, out, err);
+    return {code, out.str(), err.str()};
+}
+
 class RegistryToolTest : public testing::Test {
   protected:
-    ToolRun Run(std::vector<std::string> args) {
-        std::ostringstream out;
-        std::ostringstream err;
-        const int code = RunRegistryTool(store, args, out, err);
-        return {code, out.str(), err.str()};
-    }
-
-    // A text as export writes it into a file: UTF-16LE with its mark, CRLF.
-    std::string ImportText(const std::string& text) {
-        test::WriteFileBytes(temp.File("in.reg"), EncodeRegFile(text));
-        return temp.File("in.reg");
-    }
+    ToolRun Run(const std::vector<std::string>& args) { return RunOn(store, args); }
 
     test::TempStore temp;
     KeyStore store = std::move(*KeyStore::Open(temp.path()).store);
@@ -100,9 +97,8 @@ TEST_F(RegistryToolTest, AddQueryExportAndDeleteAsRegDoes) {
     // A read-only open sees what is still in the open store's log.
     auto reader = KeyStore::OpenReadOnly(temp.path());
     ASSERT_TRUE(reader.store) << reader.detail;
-    std::ostringstream out, err;
-    EXPECT_EQ(RunRegistryTool(*reader.store, {"query", kSettingKey, "/v", "Note"}, out, err), 0);
-    EXPECT_NE(out.str().find("    Note    REG_SZ    second\n"), std::string::npos) << err.str();
+    const ToolRun read = RunOn(*reader.store, {"query", kSettingKey, "/v", "Note"});
+    EXPECT_NE(read.out.find("    Note    REG_SZ    second\n"), std::string::npos) << read.err;
 
     EXPECT_EQ(Run({"delete", kSettingKey, "/v", "Note", "/f"}).exitCode, 0);
     EXPECT_EQ(Run({"query", kSettingKey, "/v", "Note"}).exitCode, 1);
@@ -140,10 +136,8 @@ TEST_F(RegistryToolTest, AnExportedFileImportsIntoAnEmptyStoreAndExportsTheSameB
 
     test::TempStore emptyTemp;
     KeyStore empty = std::move(*KeyStore::Open(emptyTemp.path()).store);
-    std::ostringstream out, err;
-    ASSERT_EQ(RunRegistryTool(empty, {"import", temp.File("first.reg")}, out, err), 0) << err.str();
-    ASSERT_EQ(
-        RunRegistryTool(empty, {"export", "HKCU\\Software", temp.File("again.reg")}, out, err), 0);
+    ASSERT_EQ(RunOn(empty, {"import", temp.File("first.reg")}).exitCode, 0);
+    ASSERT_EQ(RunOn(empty, {"export", "HKCU\\Software", temp.File("again.reg")}).exitCode, 0);
     EXPECT_EQ(test::ReadFileBytes(temp.File("again.reg")), first);
     const auto copied = empty.OpenKey(KeyStore::kRoot, "Software\\Quillmar-Brakken\\Guard");
     EXPECT_EQ(empty.QueryValue(copied.value, "Name").value.data, padded);
@@ -189,7 +183,8 @@ TEST_F(RegistryToolTest, ImportTakesNothingOfAFileWithABadLineAndNamesIt) {
         {good + clips + "a.avi]\n\"FileName\"=\"../a.avi\"\n", 5},  //
     };
     for (const auto& c : cases) {
-        const ToolRun run = Run({"import", ImportText(c.text)});
+        test::WriteFileBytes(temp.File("in.reg"), EncodeRegFile(c.text));  // as export writes it
+        const ToolRun run = Run({"import", temp.File("in.reg")});
         EXPECT_EQ(run.exitCode, 1) << c.text;
         EXPECT_NE(run.err.find(" line " + std::to_string(c.line) + ": "), std::string::npos)
             << run.err;
@@ -216,13 +211,9 @@ TEST_F(RegistryToolTest, AnExportThatCannotBeWrittenLeavesTheFileItWouldReplace)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "ERROR: cannot write " + temp.File("kept.reg") + ": File too large\n");
     EXPECT_EQ(test::ReadFileBytes(temp.File("kept.reg")), "old");
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(temp.folder())) {
-        if (entry.path().filename().string().find(".reg") != std::string::npos) {
-            left.push_back(entry.path().filename().string());
-        }
-    }
-    EXPECT_EQ(left, std::vector<std::string>{"kept.reg"});
+    EXPECT_EQ(QDir(QString::fromStdString(temp.folder()))
+                  .entryList({"*.reg*"}, QDir::Files | QDir::Hidden),
+              QStringList{"kept.reg"});
 }
 
 // A file that cannot be read, a folder among them, is one error line, never an abort.
@@ -264,12 +255,9 @@ TEST(RegistryToolProgram, ReadingNeverCreatesTheStoreAndNeedsNoWriteAccess) {
         EXPECT_FALSE(std::filesystem::exists(typo)) << op;
     }
 
-    std::ostringstream out, err;
     {
         KeyStore written = std::move(*KeyStore::Open(temp.path()).store);
-        ASSERT_EQ(
-            RunRegistryTool(written, {"add", kSettingKey, "/v", "Note", "/d", "kept"}, out, err),
-            0);
+        ASSERT_EQ(RunOn(written, {"add", kSettingKey, "/v", "Note", "/d", "kept"}).exitCode, 0);
     }
     // A store this user may only read, in a folder this user cannot write to either.
     ::chmod(temp.path().c_str(), 0444);
