@@ -7,6 +7,7 @@
 #include "support/sample_clips.h"
 #include "support/temp_store.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -76,24 +77,43 @@ TEST(CliExport, ExportsARangeThatVerifyChecks) {
     EXPECT_TRUE(missing.out.contains("\"missing\"")) << missing.out.toStdString();
 }
 
-// An export killed while it wrote leaves its lock behind; the next one takes it over.
+// An export killed while it wrote leaves its lock behind; the next one takes it over, also when
+// the kill came before the lock named its process. A lock that young may still be being written.
 TEST(CliExport, TakesOverTheLockOfAnExportThatWasKilled) {
     QTemporaryDir dir;
     const QString clip = test::WriteSampleClip(dir.path(), {});
     const QString out = dir.filePath("gate.mp4");
+    const QString lock = ExportLockPath(out);
     // Its file is a pipe nobody reads, as a share that stopped answering: the export waits.
     const QString part = ExportPartPath(out);
     ASSERT_EQ(mkfifo(QFile::encodeName(part).constData(), 0600), 0);
     QProcess killed;
     killed.start(ORVANE_CLI_BINARY, {"export", clip, "--out", out});
-    ASSERT_TRUE(test::WaitUntil([&] { return QFileInfo::exists(ExportLockPath(out)); }, 20000));
+    ASSERT_TRUE(test::WaitUntil([&] { return QFileInfo(lock).size() > 0; }, 20000));
     killed.kill();
     ASSERT_TRUE(killed.waitForFinished());
     QFile::remove(part);
+    EXPECT_EQ(Cli({"export", clip, "--out", out}).code, 0);
+    EXPECT_FALSE(QFileInfo::exists(lock));
 
-    const CliRun next = Cli({"export", clip, "--out", out});
-    EXPECT_EQ(next.code, 0) << next.err.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(ExportLockPath(out)));
+    const struct {
+        const char* lock;
+        int ageSeconds;
+        int code;
+    } rows[] = {{"a lock that names nobody", 60, 0}, {"one being written", 0, 1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lock);
+        QFile::remove(out);
+        QFile::remove(ExportManifestPath(out));
+        QFile empty(lock);
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+        empty.setFileTime(QDateTime::currentDateTime().addSecs(-row.ageSeconds),
+                          QFileDevice::FileModificationTime);
+        empty.close();
+        const CliRun next = Cli({"export", clip, "--out", out});
+        EXPECT_EQ(next.code, row.code) << next.err.toStdString();
+        EXPECT_EQ(QFileInfo::exists(lock), row.code != 0);
+    }
 }
 
 }  // namespace

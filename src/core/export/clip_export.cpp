@@ -10,6 +10,7 @@
 #include "media/video_decoder.h"
 #include "store/clips_in_use.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -22,6 +23,7 @@ namespace {
 
 constexpr AVRational kMicroseconds{1, 1000000};
 constexpr std::int64_t kProgressSteps = 100;
+constexpr qint64 kOwnerlessLockAgeMs = 5000;
 
 struct SourceClip {
     QString path;
@@ -122,9 +124,26 @@ class Exporter {
         if (lock_.tryLock(0)) {
             return true;
         }
+        // An export killed between creating its lock and writing its process into it leaves a
+        // lock that names nobody, which no process would ever take over on its own.
+        if (lock_.error() == QLockFile::LockFailedError && NamesNobody() &&
+            lock_.removeStaleLockFile() && lock_.tryLock(0)) {
+            return true;
+        }
         return Fail(lock_.error() == QLockFile::LockFailedError
                         ? QStringLiteral("%1 is being exported already").arg(request_.target)
                         : QStringLiteral("cannot create %1").arg(ExportLockPath(request_.target)));
+    }
+
+    // True for a lock without a readable owner, old enough that its writer is not still
+    // between creating it and writing to it.
+    bool NamesNobody() const {
+        qint64 pid = 0;
+        QString host;
+        QString app;
+        const QFileInfo file(ExportLockPath(request_.target));
+        return !lock_.getLockInfo(&pid, &host, &app) && file.exists() &&
+               file.lastModified().msecsTo(QDateTime::currentDateTime()) > kOwnerlessLockAgeMs;
     }
 
     bool OpenClips() {
