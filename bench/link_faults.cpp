@@ -12,7 +12,7 @@
 #include "site_simulator.h"
 #include "support/event_loop.h"
 #include "support/fake_main_frame.h"
-#include "support/socket_flood.h"
+#include "socket_flood.h"
 #include "wire/byte_order.h"
 #include "wire/message_builder.h"
 
