@@ -165,6 +165,8 @@ TEST_F(ClipRecorderTest, TopDownPicturesAreRecordedBottomUp) {
 
     const auto riff = test::RiffFile::Load(File("200212031015300003.avi"));
     ASSERT_TRUE(riff);
+    EXPECT_EQ(riff->U32(riff->Find("avih")->offset + 8 + 36), 24u);  // heights, not -24
+    EXPECT_EQ(riff->U16(riff->Find("strh")->offset + 8 + 54), 24u);
     EXPECT_EQ(riff->Data(*riff->Find("strf")),
               Bytes(BitmapInfoHeader::Parse(bottomUp[0])->Bytes()));
     EXPECT_EQ(Samples(File("200212031015300003.avi"), "00db"), pictures);
