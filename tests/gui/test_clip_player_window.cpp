@@ -17,6 +17,7 @@
 #include <QDateTimeEdit>
 #include <QLabel>
 #include <QPointer>
+#include <QRadioButton>
 #include <QSlider>
 #include <QToolBar>
 #include <QWindow>
@@ -34,6 +35,44 @@ namespace orvane {
 namespace {
 
 using test::WaitUntil;
+
+// The range question answers once: the whole clip, the part with the times as typed (its start
+// greyed until the part is chosen, and hidden when the part starts at a fixed frame), or nothing.
+TEST(ExportRangeDialog, AnswersTheChoiceAndTheTimesOrNothing) {
+    QWidget owner;
+    owner.show();
+    const QDateTime start(QDate(2026, 3, 1), QTime(10, 0));
+    for (const bool partHasStart : {true, false}) {
+        for (const int button : {0, 1, 2}) {  // whole, part, Cancel
+            SCOPED_TRACE(testing::Message() << partHasStart << button);
+            std::vector<std::optional<ExportRangeAnswer>> answers;
+            ExportDialogs::chooseRange(&owner,
+                                       {"Whole", "Part", partHasStart, start, start.addSecs(60)},
+                                       [&](auto answer) { answers.push_back(answer); });
+            auto* dialog = owner.findChild<QDialog*>();
+            ASSERT_NE(dialog, nullptr);
+            const auto edits = dialog->findChildren<QDateTimeEdit*>();
+            ASSERT_EQ(edits.size(), 2);
+            EXPECT_FALSE(edits[0]->isEnabled());
+            EXPECT_EQ(edits[0]->isVisibleTo(dialog), partHasStart);
+            if (button == 1) {
+                dialog->findChildren<QRadioButton*>()[1]->setChecked(true);
+                EXPECT_TRUE(edits[1]->isEnabled());
+                edits[1]->setDateTime(start.addSecs(30));
+            }
+            button == 2 ? dialog->reject() : dialog->accept();
+            ASSERT_EQ(answers.size(), 1u);
+            ASSERT_EQ(answers[0].has_value(), button != 2);
+            if (button == 1) {
+                EXPECT_FALSE(answers[0]->whole);
+                EXPECT_EQ(answers[0]->end, start.addSecs(30));
+            } else if (button == 0) {
+                EXPECT_TRUE(answers[0]->whole);
+            }
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+    }
+}
 
 // Players of recorded clips and of sample clips (50 frames, a key frame every 12), with the
 // export's questions answered by the test.
