@@ -10,9 +10,9 @@
 #include "site/site_connection.h"
 #include "site/site_session.h"
 #include "site_simulator.h"
+#include "socket_flood.h"
 #include "support/event_loop.h"
 #include "support/fake_main_frame.h"
-#include "socket_flood.h"
 #include "wire/byte_order.h"
 #include "wire/message_builder.h"
 
