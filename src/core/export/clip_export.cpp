@@ -141,9 +141,9 @@ class Exporter {
         qint64 pid = 0;
         QString host;
         QString app;
-        const QFileInfo file(ExportLockPath(request_.target));
-        return !lock_.getLockInfo(&pid, &host, &app) && file.exists() &&
-               file.lastModified().msecsTo(QDateTime::currentDateTime()) > kOwnerlessLockAgeMs;
+        return !lock_.getLockInfo(&pid, &host, &app) &&
+               QFileInfo(lock_.fileName()).lastModified().msecsTo(QDateTime::currentDateTime()) >
+                   kOwnerlessLockAgeMs;
     }
 
     bool OpenClips() {
