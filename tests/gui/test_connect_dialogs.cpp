@@ -1,6 +1,5 @@
-// The connect dialog and its parts: the IP address control as an operator types into it, the
-// site book it takes entries from and adds to, and typed text refused when the code page of
-// the site cannot hold it (the command dialog's too).
+// The Connect menu's dialogs: the IP address control as operators type into it, the site book,
+// text refused when the site's code page cannot hold it, and the keys of remote control.
 #include "net/connect_dialog.h"
 #include "net/ip_address_edit.h"
 #include "net/remote_control_dialogs.h"
@@ -24,30 +23,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <optional>
 #include <string_view>
 
 namespace orvane {
 namespace {
 
-class IpAddressEditTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        edit_.show();
-        edit_.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&edit_));
-    }
-
-    // Puts the caret into a field as a click would, without selecting.
-    void Enter(int index, int cursor) {
-        edit_.field(index)->setFocus();
-        edit_.field(index)->deselect();
-        edit_.field(index)->setCursorPosition(cursor);
-    }
-
-    IpAddressEdit edit_;
-};
+constexpr Qt::Key kMoves[] = {Qt::Key_Left, Qt::Key_Right, Qt::Key_Backspace};
 
 // What the operator's keys leave in the four fields (joined by dots) and where the caret
 // ends. Keys: '<' Left, '>' Right, '\b' Backspace, '^' Ctrl+V of the rest of the keys put on the
@@ -88,13 +70,23 @@ const TypingRow kTypingRows[] = {
     {"bare digits go where the caret is", 0x0A000001, 2, 0, "^7", "10.0.7.1", -1},
 };
 
-TEST_F(IpAddressEditTest, KeysFillTheFieldsAsAnOperatorExpects) {
+TEST(IpAddressEditTest, KeysFillTheFieldsAsAnOperatorExpectsAndNoFieldStaysAbove255) {
+    IpAddressEdit edit;
+    edit.show();
+    edit.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&edit));
+    // Puts the caret into a field as a click would, without selecting.
+    const auto enter = [&](int index, int cursor) {
+        edit.field(index)->setFocus();
+        edit.field(index)->deselect();
+        edit.field(index)->setCursorPosition(cursor);
+    };
     for (const TypingRow& row : kTypingRows) {
         SCOPED_TRACE(row.what);
-        row.start ? edit_.setValue(*row.start) : edit_.clear();
-        Enter(row.field, std::max(row.cursor, 0));
+        row.start ? edit.setValue(*row.start) : edit.clear();
+        enter(row.field, std::max(row.cursor, 0));
         if (row.cursor < 0) {
-            edit_.field(row.field)->selectAll();
+            edit.field(row.field)->selectAll();
         }
         // Keys go wherever the focus is, as they do for an operator.
         const std::string_view keys(row.keys);
@@ -105,36 +97,29 @@ TEST_F(IpAddressEditTest, KeysFillTheFieldsAsAnOperatorExpects) {
                 QTest::keyClick(focus, Qt::Key_V, Qt::ControlModifier);
                 break;
             }
-            const std::map<char, Qt::Key> moves{
-                {'<', Qt::Key_Left}, {'>', Qt::Key_Right}, {'\b', Qt::Key_Backspace}};
-            moves.contains(keys[at]) ? QTest::keyClick(focus, moves.at(keys[at]))
-                                     : QTest::keyClick(focus, keys[at]);
+            const auto move = std::string_view("<>\b").find(keys[at]);
+            move == keys.npos ? QTest::keyClick(focus, keys[at])
+                              : QTest::keyClick(focus, kMoves[move]);
         }
-        QStringList fields;
-        for (int i = 0; i < 4; ++i) {
-            fields << edit_.field(i)->text();
-        }
+        const QStringList fields{edit.field(0)->text(), edit.field(1)->text(),
+                                 edit.field(2)->text(), edit.field(3)->text()};
         EXPECT_EQ(fields.join('.').toStdString(), row.fields);
         if (!fields.contains(QString())) {  // a whole address: the control's text and value
-            EXPECT_EQ(edit_.text().toStdString(), row.fields);
-            EXPECT_EQ(QHostAddress(edit_.value()).toString().toStdString(), row.fields);
+            EXPECT_EQ(edit.text().toStdString(), row.fields);
+            EXPECT_EQ(QHostAddress(edit.value()).toString().toStdString(), row.fields);
         }
         if (row.focus >= 0) {
-            EXPECT_EQ(QApplication::focusWidget(), edit_.field(row.focus));
-        }
-        if (row.cursorAfter >= 0) {
-            EXPECT_EQ(edit_.field(row.focus)->cursorPosition(), row.cursorAfter);
+            EXPECT_EQ(QApplication::focusWidget(), edit.field(row.focus));
+            if (row.cursorAfter >= 0) {
+                EXPECT_EQ(edit.field(row.focus)->cursorPosition(), row.cursorAfter);
+            }
         }
     }
-}
-
-// A value that came in some other way is set right when the field is left.
-TEST_F(IpAddressEditTest, AFieldAbove255IsSetRightWhenLeft) {
-    edit_.clear();
-    edit_.field(2)->setText("700");
-    Enter(2, 3);
-    edit_.field(1)->setFocus();
-    EXPECT_EQ(edit_.field(2)->text(), "255");
+    // A value that came in some other way is set right when the field is left.
+    edit.field(2)->setText("700");
+    enter(2, 3);
+    edit.field(1)->setFocus();
+    EXPECT_EQ(edit.field(2)->text(), "255");
 }
 
 constexpr std::uint32_t kAddress192_168_1_5 = 0xC0A80105;
@@ -169,42 +154,32 @@ class SiteBookDialogTest : public testing::Test {
 };
 
 // Sorted by user name whatever the letter case, a row added meanwhile too; the same user added
-// again is one row with the new values, in the store and in the dialog's own copy.
-TEST_F(SiteBookDialogTest, AddingKeepsOneSortedRowPerUserAndOnlyExitCloses) {
+// again is one row with the new values, in the store and in the dialog's own copy. What the
+// book cannot keep or no site could be sent is refused, each with its reason.
+TEST_F(SiteBookDialogTest, AddKeepsOneSortedRowPerUserRefusesWhatNoSiteTakesAndOnlyExitCloses) {
     ASSERT_TRUE(book.AddSiteBookEntry({"delta", "d", 4, ""}));
     ASSERT_TRUE(book.AddSiteBookEntry({"Alpha", "a", 1, ""}));
     SiteBookDialog dialog(false, book, CodePage());
     Add(dialog, "gate", "old", kAddress192_168_1_5);
     EXPECT_EQ(Column(dialog, 0), (QStringList{"Alpha", "delta", "gate"}));
     EXPECT_EQ(Column(dialog, 1), (QStringList{"0.0.0.1", "0.0.0.4", "192.168.1.5"}));
-
     Add(dialog, "gate", "new", 0);  // an untouched address is 0
     EXPECT_EQ(Column(dialog, 1), (QStringList{"0.0.0.1", "0.0.0.4", "0.0.0.0"}));
-
-    // Enter leads nowhere in the book's upkeep: the dialog only closes through Exit.
-    QSignalSpy finished(&dialog, &QDialog::finished);
-    dialog.accept();
-    EXPECT_EQ(finished.count(), 0);
-    dialog.exitButton()->click();
-    EXPECT_EQ(finished.count(), 1);
-}
-
-TEST_F(SiteBookDialogTest, AddRefusesNamesTheBookCannotKeepAndTextNoSiteCanBeSent) {
-    SiteBookDialog dialog(false, book, CodePage());
     Add(dialog, "", "pw", 1);
     // A separator would store the entry where the book never finds it again.
     Add(dialog, "site\\a", "pw", 1);
     // Beyond the code page: the login could never reach a site.
     Add(dialog, QString::fromUtf8("\u03A9mega"), "pw", 1);
     Add(dialog, "omega", QString::fromUtf8("\u03C0"), 1);
-
-    EXPECT_EQ(prompts.texts().mid(0, 2),
-              (QStringList{sitebooktext::kInputUserName,
-                           "\n\n The user name cannot contain \"\\\". \n\n"}));
-    EXPECT_TRUE(prompts.texts().value(2).contains(QString::fromUtf8("\u03A9")));
-    EXPECT_EQ(prompts.texts().size(), 4);
-    EXPECT_FALSE(prompts.texts().value(3).contains(QString::fromUtf8("\u03C0")));  // a password
-    EXPECT_TRUE(Stored().empty());
+    ASSERT_EQ(prompts.texts().size(), 4);
+    EXPECT_TRUE(prompts.texts()[1].contains('\\'));
+    EXPECT_TRUE(prompts.texts()[2].contains(QString::fromUtf8("\u03A9")));
+    EXPECT_FALSE(prompts.texts()[3].contains(QString::fromUtf8("\u03C0")));  // a password
+    EXPECT_EQ(Stored().size(), 3u);
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    dialog.accept();  // Enter leads nowhere in the book's upkeep
+    dialog.exitButton()->click();
+    EXPECT_EQ(finished.count(), 1);
 }
 
 // Select wants a row and hands its entry over, Exit leaves the connect dialog as it was;
@@ -223,12 +198,10 @@ TEST_F(SiteBookDialogTest, TheConnectDialogTakesAnEntryFromTheBookAndAddsItsSite
         });
         connect.siteBookButton()->click();
         EXPECT_TRUE(script.finished());
-        EXPECT_EQ(connect.userEdit()->text(), "gate");
-        EXPECT_EQ(connect.passwordEdit()->text(), "secret");
+        EXPECT_EQ(connect.userEdit()->text() + connect.passwordEdit()->text(), "gatesecret");
         EXPECT_EQ(connect.ipEdit()->value(), kAddress192_168_1_5);
     }
-    EXPECT_EQ(prompts.texts(), QStringList(2, sitebooktext::kInputError));
-
+    EXPECT_EQ(prompts.texts().size(), 2);
     connect.userEdit()->clear();
     connect.addDirectoryButton()->click();  // no user name: nothing to ask
     connect.userEdit()->setText("night");
@@ -257,7 +230,6 @@ TEST_F(SiteBookDialogTest, EntriesAreFoundByTheKeyTheyAreStoredUnder) {
     ASSERT_TRUE(book.AddSiteBookEntry({QString::fromUtf8("m\u00FCller"), "a", 1, ""}));
     ASSERT_TRUE(book.AddSiteBookEntry({QString::fromUtf8("M\u00DCLLER"), "b", 2, ""}));
     ASSERT_TRUE(book.AddSiteBookEntry({"b", "pw", 1, ""}));
-
     SiteBookDialog dialog(false, book, CodePage());
     ASSERT_EQ(dialog.list()->topLevelItemCount(), 4);  // every stored entry has its row
     dialog.list()->selectAll();
@@ -271,68 +243,112 @@ TEST_F(SiteBookDialogTest, EntriesAreFoundByTheKeyTheyAreStoredUnder) {
     EXPECT_EQ(Stored(), (std::vector<SiteBookEntry>{{"b", "pw", 1, ""}}));
 }
 
-// Each field is checked in turn; the caret goes to the one refused, nothing is changed or
-// stored, a password is named but never shown, and the ID code only counts when it is used.
+// Each field is checked in turn; the caret goes to the one refused, nothing is stored, a
+// password is named but never shown, and the ID code only counts when it is used.
 TEST(ConnectDialogText, EachFieldWithCharactersOutsideTheCodePageIsRefused) {
     test::ScriptedPrompts prompts;
     Settings settings{KeyStore::OpenInMemory()};
     ConnectDialog dialog(settings);
     dialog.show();
     dialog.ipEdit()->setValue(0x7F000001);
-    dialog.userEdit()->setText(QString::fromUtf8("Dvořák"));
-    dialog.passwordEdit()->setText(QString::fromUtf8("€uro"));
-    dialog.accept();
-    EXPECT_EQ(prompts.texts().size(), 1);
-    EXPECT_TRUE(prompts.texts().value(0).contains(QString::fromUtf8("\"ř\" cannot be sent")));
-    EXPECT_EQ(dialog.focusWidget(), dialog.userEdit());
-    EXPECT_EQ(settings.LoadCall().user, "");
-
-    dialog.userEdit()->setText(QString::fromUtf8("Dvorák"));
-    dialog.passwordEdit()->setText(QString::fromUtf8("Пароль"));
-    dialog.accept();
-    EXPECT_TRUE(prompts.texts().value(1).contains("password"));
-    EXPECT_FALSE(prompts.texts().value(1).contains(QString::fromUtf8("Пароль")));
-    EXPECT_EQ(dialog.focusWidget(), dialog.passwordEdit());
-
-    dialog.passwordEdit()->setText(QString::fromUtf8("€uro"));
-    dialog.identifyRadio()->setChecked(true);
-    dialog.idEdit()->setText(QString::fromUtf8("站点42"));
-    dialog.accept();
-    EXPECT_TRUE(prompts.texts().value(2).contains(QString::fromUtf8("\"站点\"")));
-    EXPECT_EQ(dialog.focusWidget(), dialog.idEdit());
+    const struct {
+        const char *user, *password, *id, *named;
+        QWidget* focus;
+    } rows[] = {{"Dvořák", "€uro", "", "\"ř\" cannot be sent", dialog.userEdit()},
+                {"Dvorák", "Пароль", "", "password", dialog.passwordEdit()},
+                {"Dvorák", "€uro", "站点42", "\"站点\"", dialog.idEdit()}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.named);
+        dialog.userEdit()->setText(QString::fromUtf8(row.user));
+        dialog.passwordEdit()->setText(QString::fromUtf8(row.password));
+        dialog.identifyRadio()->setChecked(*row.id != 0);
+        dialog.idEdit()->setText(QString::fromUtf8(row.id));
+        const qsizetype shown = prompts.texts().size();
+        dialog.accept();
+        ASSERT_EQ(prompts.texts().size(), shown + 1);
+        EXPECT_TRUE(prompts.texts().constLast().contains(QString::fromUtf8(row.named)));
+        EXPECT_FALSE(prompts.texts().constLast().contains(QString::fromUtf8(row.password)));
+        EXPECT_EQ(dialog.focusWidget(), row.focus);
+        EXPECT_EQ(settings.LoadCall().user, "");
+    }
     dialog.ipRadio()->setChecked(true);
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(settings.LoadCall().user, "Dvorák");
-
-    // The code page is the one the net settings name.
+    // The code page is the one the net settings name (Qt without ICU's code pages falls back
+    // to windows-1252, and says so).
     settings.WriteProfileString("Net", "CodePage", "windows-1250");
     ConnectDialog central(settings);
-    central.show();
     central.userEdit()->setText(QString::fromUtf8("Dvořák"));
+    const qsizetype shown = prompts.texts().size();
     central.accept();
-    ASSERT_GE(prompts.texts().size(), 3);
-    if (prompts.texts().size() == 3) {
+    if (prompts.texts().size() == shown) {
         EXPECT_EQ(central.result(), QDialog::Accepted);
-    } else {  // Qt without ICU code pages: windows-1252 is used instead
-        EXPECT_TRUE(prompts.texts()[3].contains("windows-1252"));
+    } else {
+        EXPECT_TRUE(prompts.texts().constLast().contains("windows-1252"));
     }
 }
 
-TEST(CommandDialogText, ACommandLineOutsideTheCodePageIsRefusedAndOtherwiseGivenAsBytes) {
+QPushButton* ButtonNamed(const QWidget& dialog, const QString& text) {
+    const auto buttons = dialog.findChildren<QPushButton*>();
+    const auto named = std::ranges::find(buttons, text, &QPushButton::text);
+    return named == buttons.end() ? nullptr : *named;
+}
+
+// Return takes Exit, the default button with the focus, and leaves the site alone; a letter
+// alone chooses as its button does.
+TEST(RemoteControlDialogLook, ALetterAloneChoosesAsItsButtonDoes) {
+    const std::pair<Qt::Key, RemoteControlDialog::Choice> rows[] = {
+        {Qt::Key_Return, RemoteControlDialog::kNone},
+        {Qt::Key_A, RemoteControlDialog::kCloseSite},
+        {Qt::Key_B, RemoteControlDialog::kRebootSite},
+        {Qt::Key_C, RemoteControlDialog::kRunProgram},
+        {Qt::Key_Q, RemoteControlDialog::kNone}};
+    for (const auto& [key, choice] : rows) {
+        SCOPED_TRACE(QKeySequence(key).toString().toStdString());
+        RemoteControlDialog dialog;
+        dialog.show();
+        dialog.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        QPushButton* exit = ButtonNamed(dialog, "&Q.Exit");
+        EXPECT_TRUE(exit->isDefault() && QApplication::focusWidget() == exit);
+        for (QPushButton* other : dialog.findChildren<QPushButton*>()) {
+            EXPECT_TRUE(other == exit || !(other->isDefault() || other->autoDefault()))
+                << other->text().toStdString();
+        }
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialog.choice(), choice);
+        EXPECT_FALSE(dialog.isVisible());
+    }
+}
+
+// Inside the command line every letter is text; outside it a letter chooses as its button
+// does. What the code page cannot hold is refused with the caret back in the line; the rest
+// goes as its bytes.
+TEST(RemoteControlDialogLook, TheCommandsLettersWorkAloneOnlyOutsideTheCommandLine) {
     test::ScriptedPrompts prompts;
     CommandDialog dialog{CodePage()};
     dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    dialog.combo()->setFocus();
+    QTest::keyClicks(QApplication::focusWidget(), "cocoa");
+    EXPECT_EQ(dialog.commandLine(), "cocoa");
     dialog.combo()->setCurrentText(QString::fromUtf8("start 漢字.exe"));
-    dialog.accept();
-    EXPECT_EQ(prompts.texts().size(), 1);
-    EXPECT_TRUE(prompts.texts().value(0).contains(QString::fromUtf8("\"漢字\" cannot be sent")));
+    ButtonNamed(dialog, "&OK")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O);
+    ASSERT_EQ(prompts.texts().size(), 1);
+    EXPECT_TRUE(prompts.texts()[0].contains(QString::fromUtf8("\"漢字\" cannot be sent")));
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_TRUE(dialog.combo()->hasFocus() || dialog.focusWidget() == dialog.combo());
     EXPECT_EQ(dialog.commandBytes(), std::nullopt);
-
     dialog.combo()->setCurrentText(QString::fromUtf8("café.exe"));
     EXPECT_EQ(dialog.commandBytes(), std::optional<std::string>("caf\xE9.exe"));
+    ButtonNamed(dialog, "&OK")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }

@@ -1,5 +1,5 @@
-// How the dialogs look and sit on the screen: their size, default buttons, letters and where
-// message boxes appear.
+// How the dialogs look and sit on the screen: their size, and where message boxes appear.
+// (Remote control's default button and letters are with the Connect menu's dialogs.)
 #include "app/about_dialog.h"
 #include "app/options_dialog.h"
 #include "common/code_page.h"
@@ -17,9 +17,6 @@
 #include "support/temp_store.h"
 #include "video/open_channel_dialog.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -29,59 +26,6 @@
 
 namespace orvane {
 namespace {
-
-QPushButton* ButtonNamed(const QWidget& dialog, const QString& text) {
-    const auto buttons = dialog.findChildren<QPushButton*>();
-    for (QPushButton* button : buttons) {
-        if (button->text() == text) {
-            return button;
-        }
-    }
-    return nullptr;
-}
-
-// Return takes Exit, the default button with the focus, and leaves the site alone; a letter
-// alone chooses as its button does.
-TEST(RemoteControlDialogLook, ALetterAloneChoosesAsItsButtonDoes) {
-    const std::pair<Qt::Key, RemoteControlDialog::Choice> rows[] = {
-        {Qt::Key_Return, RemoteControlDialog::kNone},
-        {Qt::Key_A, RemoteControlDialog::kCloseSite},
-        {Qt::Key_B, RemoteControlDialog::kRebootSite},
-        {Qt::Key_C, RemoteControlDialog::kRunProgram},
-        {Qt::Key_Q, RemoteControlDialog::kNone}};
-    for (const auto& [key, choice] : rows) {
-        SCOPED_TRACE(QKeySequence(key).toString().toStdString());
-        RemoteControlDialog dialog;
-        dialog.show();
-        dialog.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-        QPushButton* exit = ButtonNamed(dialog, "&Q.Exit");
-        EXPECT_TRUE(exit->isDefault() && QApplication::focusWidget() == exit);
-        for (QPushButton* other : dialog.findChildren<QPushButton*>()) {
-            EXPECT_TRUE(other == exit || !(other->isDefault() || other->autoDefault()))
-                << other->text().toStdString();
-        }
-        QTest::keyClick(QApplication::focusWidget(), key);
-        EXPECT_EQ(dialog.result(), QDialog::Accepted);
-        EXPECT_EQ(dialog.choice(), choice);
-        EXPECT_FALSE(dialog.isVisible());
-    }
-}
-
-TEST(RemoteControlDialogLook, TheCommandsLettersWorkAloneOnlyOutsideTheCommandLine) {
-    CommandDialog dialog{CodePage()};
-    dialog.show();
-    dialog.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    dialog.combo()->setFocus();
-    QTest::keyClicks(QApplication::focusWidget(), "cocoa");
-    EXPECT_EQ(dialog.commandLine(), "cocoa");
-    EXPECT_TRUE(dialog.isVisible());
-    ButtonNamed(dialog, "&OK")->setFocus();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C);
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-}
 
 // The designed dialogs keep the size their layout gives them: an operator cannot resize one.
 TEST(DialogLook, EveryDesignedDialogHasItsFixedSize) {
@@ -119,17 +63,14 @@ TEST(DialogLook, EveryDesignedDialogHasItsFixedSize) {
 
 TEST(MessageBoxPlacement, CentresOnTheFrameAndStaysOnTheScreen) {
     const QRect screen(0, 0, 1280, 1024);
-    EXPECT_EQ(MessageBoxTopLeft(QRect(100, 50, 800, 600), QSize(300, 101), screen),
-              QPoint(350, 299));
+    const QSize box(300, 100);
+    EXPECT_EQ(MessageBoxTopLeft({100, 50, 800, 600}, box + QSize(0, 1), screen), QPoint(350, 299));
     // A window hanging off the screen's edges pulls the box in, never out.
-    EXPECT_EQ(MessageBoxTopLeft(QRect(-700, -500, 800, 600), QSize(300, 100), screen),
-              QPoint(0, 0));
-    EXPECT_EQ(MessageBoxTopLeft(QRect(1200, 900, 800, 600), QSize(300, 100), screen),
-              QPoint(980, 924));
+    EXPECT_EQ(MessageBoxTopLeft({-700, -500, 800, 600}, box, screen), QPoint(0, 0));
+    EXPECT_EQ(MessageBoxTopLeft({1200, 900, 800, 600}, box, screen), QPoint(980, 924));
     // A second screen to the left has negative coordinates.
-    EXPECT_EQ(
-        MessageBoxTopLeft(QRect(-1000, 0, 800, 600), QSize(200, 100), QRect(-1280, 0, 1280, 1024)),
-        QPoint(-700, 250));
+    EXPECT_EQ(MessageBoxTopLeft({-1000, 0, 800, 600}, {200, 100}, {-1280, 0, 1280, 1024}),
+              QPoint(-700, 250));
 }
 
 TEST(MessageBoxPlacement, ABoxAskedForByAChildWidgetCentresOnItsWindow) {
@@ -139,7 +80,6 @@ TEST(MessageBoxPlacement, ABoxAskedForByAChildWidgetCentresOnItsWindow) {
     child->setGeometry(250, 200, 120, 80);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-
     const QSize box(200, 100);
     const QPoint topLeft = MessageBoxTopLeft(*child, box);
     const QRect frame = window.frameGeometry();

@@ -9,7 +9,6 @@
 #include "support/temp_store.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -17,13 +16,6 @@
 namespace orvane {
 namespace {
 
-void Touch(const QString& path) {
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-}
-
-// A prefix with bin/ and share/, and a build tree with src/app/ and help/, in one folder.
 TEST(OnlineHelp, WithoutABrowserTheOperatorIsToldWhereTheGuideIs) {
     test::TempStore temp;
     test::UseFreeListenPort(temp.path());
@@ -35,9 +27,9 @@ TEST(OnlineHelp, WithoutABrowserTheOperatorIsToldWhereTheGuideIs) {
     ASSERT_EQ(app.InitInstance({"orvane", "/Embedding"}), ViewerApp::StartResult::Started);
     app.mainFrame()->RunCommand(cmd::kOnlineHelp);
     ASSERT_EQ(prompts.texts().size(), 1);
-    EXPECT_TRUE(prompts.texts()[0].contains("The guide is at\n/"))
-        << prompts.texts()[0].toStdString();
-    EXPECT_TRUE(prompts.texts()[0].endsWith(".html")) << prompts.texts()[0].toStdString();
+    const QString told = prompts.texts()[0];
+    EXPECT_TRUE(told.contains("The guide is at\n/") && told.endsWith(".html"))
+        << told.toStdString();
 }
 
 // Installed pages (PREFIX/bin beside PREFIX/share/orvane/help) come before a build tree's
@@ -47,12 +39,12 @@ TEST(HelpLocation, InstalledGuideComesFirstThenTheBuildsThenNone) {
     const QString app = root.filePath("src/app");
     const QString installed = root.filePath("src/share/orvane/help/index.html");
     const QString built = root.filePath("help/index.html");
-    ASSERT_TRUE(QDir().mkpath(app) && QDir().mkpath(installed));
+    ASSERT_TRUE(QDir().mkpath(app) && QDir().mkpath(installed) && QDir(root.path()).mkdir("help"));
     EXPECT_TRUE(FindHelpIndex(app).isEmpty());
-    Touch(built);
+    test::WriteFileBytes(built.toStdString(), "");
     EXPECT_EQ(FindHelpIndex(app), built);
     ASSERT_TRUE(QDir(installed).removeRecursively());
-    Touch(installed);
+    test::WriteFileBytes(installed.toStdString(), "");
     EXPECT_EQ(FindHelpIndex(app), installed);
 }
 
@@ -68,25 +60,18 @@ TEST(GuidePage, KeepsTheStructureOfThePage) {
         "1. First\n2. Second\n   - inner\n3. Third\n\n"
         "| Field | Meaning |\n|---|---|\n| User name: | up to 20 characters |\n\n"
         "```\norvane-cli probe 127.0.0.1:1000\nclip: a<b>.avi\n```\n");
-    for (const char* part : {
-             "<title>Connecting - Orvane</title>",
-             "<h1>Connecting</h1>",  // not bold twice
-             "<strong>Connect</strong>",
-             "<code>admin</code>",
-             "<a href=\"options.html\">options</a>",
-             "<a href=\"connect.html#id-code\">a</a>",
-             "<a href=\"sub/page.html\">b</a>",
-             "<a href=\"https://example.org/readme.md\">c</a>",
-             "<a href=\"#top\">d</a>",
-             "<a href=\"notes.mdx\">e</a>",
-             "<img src=\"images/connect.png\" alt=\"The dialog\">",
-             "<ol>\n<li>First</li>\n<li>Second<ul>\n<li>inner</li>\n</ul>\n</li>\n<li>Third</"
-             "li>\n</ol>",
-             "<tr><th>Field</th><th>Meaning</th></tr>",
-             "<tr><td>User name:</td><td>up to 20 characters</td></tr>",
-             // Code keeps its lines in one block, escaped.
-             "<pre><code>orvane-cli probe 127.0.0.1:1000\nclip: a&lt;b&gt;.avi</code></pre>",
-         }) {
+    // Code keeps its lines in one block, escaped; a heading is not bold twice.
+    for (const char* part :
+         {"<title>Connecting - Orvane</title>", "<h1>Connecting</h1>", "<strong>Connect</strong>",
+          "<code>admin</code>", "<a href=\"options.html\">options</a>",
+          "<a href=\"connect.html#id-code\">a</a>", "<a href=\"sub/page.html\">b</a>",
+          "<a href=\"https://example.org/readme.md\">c</a>", "<a href=\"#top\">d</a>",
+          "<a href=\"notes.mdx\">e</a>", "<img src=\"images/connect.png\" alt=\"The dialog\">",
+          "<ol>\n<li>First</li>\n<li>Second<ul>\n<li>inner</li>\n</ul>\n</li>\n"
+          "<li>Third</li>\n</ol>",
+          "<tr><th>Field</th><th>Meaning</th></tr>",
+          "<tr><td>User name:</td><td>up to 20 characters</td></tr>",
+          "<pre><code>orvane-cli probe 127.0.0.1:1000\nclip: a&lt;b&gt;.avi</code></pre>"}) {
         EXPECT_TRUE(html.contains(part)) << part;
     }
 }

@@ -25,12 +25,11 @@ class ModalScript : public QObject {
     template <typename D>
     ModalScript& Then(std::function<void(D*)> act) {
         steps_.push_back([act](QDialog* dialog) {
-            auto* typed = qobject_cast<D*>(dialog);
-            if (!typed) {
-                return false;
+            D* typed = qobject_cast<D*>(dialog);
+            if (typed) {
+                act(typed);
             }
-            act(typed);
-            return true;
+            return typed != nullptr;
         });
         return *this;
     }
