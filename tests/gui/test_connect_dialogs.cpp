@@ -75,19 +75,13 @@ TEST(IpAddressEditTest, KeysFillTheFieldsAsAnOperatorExpectsAndNoFieldStaysAbove
     edit.show();
     edit.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&edit));
-    // Puts the caret into a field as a click would, without selecting.
-    const auto enter = [&](int index, int cursor) {
-        edit.field(index)->setFocus();
-        edit.field(index)->deselect();
-        edit.field(index)->setCursorPosition(cursor);
-    };
     for (const TypingRow& row : kTypingRows) {
         SCOPED_TRACE(row.what);
         row.start ? edit.setValue(*row.start) : edit.clear();
-        enter(row.field, std::max(row.cursor, 0));
-        if (row.cursor < 0) {
-            edit.field(row.field)->selectAll();
-        }
+        QLineEdit* field = edit.field(row.field);
+        field->setFocus();
+        field->deselect();  // where a click puts the caret, unless the row selects
+        row.cursor < 0 ? field->selectAll() : field->setCursorPosition(row.cursor);
         // Keys go wherever the focus is, as they do for an operator.
         const std::string_view keys(row.keys);
         for (std::size_t at = 0; at < keys.size(); ++at) {
@@ -117,7 +111,7 @@ TEST(IpAddressEditTest, KeysFillTheFieldsAsAnOperatorExpectsAndNoFieldStaysAbove
     }
     // A value that came in some other way is set right when the field is left.
     edit.field(2)->setText("700");
-    enter(2, 3);
+    edit.field(2)->setFocus();
     edit.field(1)->setFocus();
     EXPECT_EQ(edit.field(2)->text(), "255");
 }
@@ -153,9 +147,8 @@ class SiteBookDialogTest : public testing::Test {
     }
 };
 
-// Sorted by user name whatever the letter case, a row added meanwhile too; the same user added
-// again is one row with the new values, in the store and in the dialog's own copy. What the
-// book cannot keep or no site could be sent is refused, each with its reason.
+// One row per user, sorted whatever the letter case, in the store and the dialog's own copy;
+// what the book cannot keep or no site could be sent is refused, each with its reason.
 TEST_F(SiteBookDialogTest, AddKeepsOneSortedRowPerUserRefusesWhatNoSiteTakesAndOnlyExitCloses) {
     ASSERT_TRUE(book.AddSiteBookEntry({"delta", "d", 4, ""}));
     ASSERT_TRUE(book.AddSiteBookEntry({"Alpha", "a", 1, ""}));
@@ -295,8 +288,7 @@ QPushButton* ButtonNamed(const QWidget& dialog, const QString& text) {
     return named == buttons.end() ? nullptr : *named;
 }
 
-// Return takes Exit, the default button with the focus, and leaves the site alone; a letter
-// alone chooses as its button does.
+// Return takes Exit, the default with the focus; a letter alone chooses as its button does.
 TEST(RemoteControlDialogLook, ALetterAloneChoosesAsItsButtonDoes) {
     const std::pair<Qt::Key, RemoteControlDialog::Choice> rows[] = {
         {Qt::Key_Return, RemoteControlDialog::kNone},
@@ -323,9 +315,8 @@ TEST(RemoteControlDialogLook, ALetterAloneChoosesAsItsButtonDoes) {
     }
 }
 
-// Inside the command line every letter is text; outside it a letter chooses as its button
-// does. What the code page cannot hold is refused with the caret back in the line; the rest
-// goes as its bytes.
+// Outside the command line a letter chooses as its button does; what the code page cannot
+// hold is refused with the caret back in the line, the rest goes as its bytes.
 TEST(RemoteControlDialogLook, TheCommandsLettersWorkAloneOnlyOutsideTheCommandLine) {
     test::ScriptedPrompts prompts;
     CommandDialog dialog{CodePage()};

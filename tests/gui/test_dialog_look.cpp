@@ -1,5 +1,4 @@
 // How the dialogs look and sit on the screen: their size, and where message boxes appear.
-// (Remote control's default button and letters are with the Connect menu's dialogs.)
 #include "app/about_dialog.h"
 #include "app/options_dialog.h"
 #include "common/code_page.h"

@@ -48,8 +48,7 @@ TEST(HelpLocation, InstalledGuideComesFirstThenTheBuildsThenNone) {
     EXPECT_EQ(FindHelpIndex(app), installed);
 }
 
-// The page keeps its structure; links to pages of the guide become links to their HTML, and
-// nothing else changes.
+// The page keeps its structure; links to the guide's pages go to their HTML, nothing else.
 TEST(GuidePage, KeepsTheStructureOfThePage) {
     const QString html = guide::RenderPage(
         "# Connecting\n\n"

@@ -1,6 +1,5 @@
-// The Setup menu's dialogs: Options, the record path and the password lock (with its gate at
-// the start), and the main frame's disk check they set: the free-space pane, the low-space
-// warning, the autostart entry, the record folder and the old clips it deletes.
+// The Setup menu's dialogs: Options, the record path and the password lock with its gate at the
+// start; and the main frame's disk check they set (pane, warning, autostart entry, old clips).
 #include "app/indicator_pane.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
@@ -46,13 +45,15 @@
 namespace orvane {
 namespace {
 
-// A store of its own, and message boxes answered without a modal loop.
+// A store of its own with its program lock, and message boxes answered without a modal loop.
 class SetupDialogTest : public testing::Test {
   protected:
     test::TempStore temp;
     Settings settings{std::move(*KeyStore::Open(temp.path()).store)};
     test::ScriptedPrompts prompts;
+    ProgramLock lock{settings};
 };
+using PasswordLockTest = SetupDialogTest;
 
 TEST_F(SetupDialogTest, OptionsStoresOnlyNumbersInRangeAndOnlyAfterTheAutostartEntry) {
     settings.SetSetting(SettingId::LimitDiskSpace, 9999);
@@ -92,16 +93,10 @@ TEST_F(SetupDialogTest, OptionsStoresOnlyNumbersInRangeAndOnlyAfterTheAutostartE
     }
 }
 
-class PasswordLockTest : public SetupDialogTest {
-  protected:
-    ProgramLock lock{settings};
-};
-
 TEST_F(PasswordLockTest, TheGateAndTheSetupCommandAskForTheStoredLockFirst) {
     EXPECT_TRUE(PassStartupGate(lock));                    // no lock, no question
     settings.WriteProfileString("Key", "PassWord", "pw");  // a lock without a user name
-    // A wrong letter case is refused with the caret back in the password, as often as
-    // typed: the right one still gets in.
+    // A wrong letter case is refused, the caret back in the password, as often as typed.
     for (const bool right : {true, false}) {
         test::ModalScript script;
         script.Then<EnterPasswordDialog>([&](EnterPasswordDialog* dialog) {
@@ -137,9 +132,8 @@ TEST_F(PasswordLockTest, TheGateAndTheSetupCommandAskForTheStoredLockFirst) {
     }
 }
 
-// What is refused: the dialog stays, says why, and puts the caret where the mistake is; the
-// lock stays as it was; once put right, OK goes through. A store that takes the user name but
-// not the password (a disk full between the two) leaves the old lock whole, and says so.
+// A refused setup stays, says why, puts the caret at the mistake and keeps the old lock whole,
+// also when the store takes the user name but not the password; put right, OK goes through.
 TEST_F(PasswordLockTest, ARefusedOrUnstoredSetupKeepsTheOldLockAndOnlyAnOkResetRemovesIt) {
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(temp.path().c_str(), &raw), SQLITE_OK);
@@ -273,8 +267,7 @@ TEST_F(RecordPathTest, OpensOnTheRecordFolderAndStoresTheChosenFolderWithItsSepa
         dialog->okButton()->click();
         EXPECT_EQ(StoredPath(), top.toStdString());
     }
-    // Kept outside the tree: the dialog opens with nothing chosen, and OK keeps the folder
-    // rather than storing the text's template.
+    // Kept outside the tree: nothing chosen, and OK keeps it rather than the text's template.
     const std::string kept = temp.File("kept") + "/";
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(kept)));
     settings.SetRecordPath(kept);
@@ -454,9 +447,8 @@ TEST_F(DiskWatchFrame, ThePaneNamesTheRecordFoldersVolumeAtOnce) {
     RecordPathDialog::SetDefaultRootSource({});
 }
 
-// The frame hands the disk check its rule and the clips in use, and the check runs off the
-// GUI thread: past KeepDays first, then, when space is low and it is on, for room (which
-// clips may go is the retention's rule).
+// The frame hands the disk check, run off the GUI thread, its rule and the clips in use: past
+// KeepDays first, then for room when space is low and that is on (which is retention's rule).
 TEST_F(DiskWatchFrame, OldClipsGoForTheirAgeThenForRoomButNeverOneInUse) {
     const QString folder = QString::fromStdString(temp.File("rec/"));
     ASSERT_TRUE(QDir().mkpath(folder));
