@@ -84,13 +84,11 @@ TEST_F(SetupDialogTest, OptionsStoresOnlyNumbersInRangeAndOnlyAfterTheAutostartE
     }
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(autoRunCalls, (std::vector<std::pair<bool, std::int32_t>>{{false, 9999}}));
-    const std::pair<SettingId, std::int32_t> stored[] = {
-        {SettingId::AutoRun, 0},        {SettingId::VideoArrange, 1},
-        {SettingId::LimitDiskSpace, 0}, {SettingId::CheckTimer, 300},
-        {SettingId::DeleteOldClips, 1}, {SettingId::KeepDays, 30}};
-    for (const auto& [id, value] : stored) {
-        EXPECT_EQ(settings.GetSetting(id), value) << static_cast<int>(id);
-    }
+    using enum SettingId;
+    const auto stored = [&](SettingId id) { return settings.GetSetting(id); };
+    EXPECT_EQ((std::vector{stored(AutoRun), stored(VideoArrange), stored(LimitDiskSpace),
+                           stored(CheckTimer), stored(DeleteOldClips), stored(KeepDays)}),
+              (std::vector<std::int32_t>{0, 1, 0, 300, 1, 30}));
 }
 
 TEST_F(PasswordLockTest, TheGateAndTheSetupCommandAskForTheStoredLockFirst) {
