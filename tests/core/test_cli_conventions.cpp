@@ -353,7 +353,7 @@ TEST_F(CliSiteTest, ProbeCountsEveryFrameOfTheChannelOpenedAndNoOther) {
 TEST_F(CliSiteTest, OnATerminalThePasswordIsAskedWithoutEchoAndTheProgressShown) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove("ORVANE_PASSWORD");
-    for (const QByteArray keys : {QByteArray("admin\n"), QByteArray("\x03")}) {
+    for (const QByteArray& keys : {QByteArray("admin\n"), QByteArray("\x03")}) {
         SCOPED_TRACE(keys == "\x03" ? "interrupted" : "answered");
         int master = -1;
         int slave = -1;

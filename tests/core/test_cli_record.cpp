@@ -84,8 +84,9 @@ class CliRecordTest : public testing::Test {
     }
 
     std::vector<ClipRecord> Index() {
+        auto store = KeyStore::Open(temp.path()).store;
         std::vector<ClipRecord> records;
-        ClipIndex(*KeyStore::Open(temp.path()).store, {}).LoadClipRecords(records);
+        ClipIndex(*store, {}).LoadClipRecords(records);
         return records;
     }
     QString Errors() { return QString::fromUtf8(cli.readAllStandardError()); }

@@ -53,8 +53,8 @@ TEST(QuitSignals, EachArrivesFromTheEventLoopOneAtATimeUntilTheObjectGoes) {
             ASSERT_TRUE(WaitUntil([&] {
                 return received.size() == (signalNumber == SIGTERM ? 2u : 1u);
             })) << signalNumber;
-            EXPECT_EQ(received, signalNumber == SIGTERM ? std::vector<int>{SIGTERM, SIGHUP}
-                                                        : std::vector<int>{signalNumber});
+            EXPECT_EQ(received, (signalNumber == SIGTERM ? std::vector<int>{SIGTERM, SIGHUP}
+                                                         : std::vector<int>{signalNumber}));
         }
         EXPECT_EQ(deepest, 1);
     }
