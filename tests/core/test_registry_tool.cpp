@@ -205,9 +205,8 @@ TEST_F(RegistryToolTest, AnExportThatCannotBeWrittenLeavesTheFileItWouldReplace)
 // A file that cannot be read, a folder among them, is one error line, never an abort.
 TEST_F(RegistryToolTest, ImportOfAFileThatCannotBeReadNamesIt) {
     const std::string huge = temp.File("huge.reg");  // sparse: no disk is used
-    QFile hugeFile(QString::fromStdString(huge));
-    ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly) && hugeFile.resize((qint64{256} << 20) + 1));
-    hugeFile.close();
+    test::WriteFileBytes(huge, "");
+    ASSERT_TRUE(QFile::resize(QString::fromStdString(huge), (qint64{256} << 20) + 1));
     for (const std::string& path : {temp.File("missing.reg"), temp.folder(), huge}) {
         const ProgramRun run = Run({"import", path});
         EXPECT_EQ(run.code, 1);
