@@ -60,6 +60,14 @@ TEST_F(AutoRunTest, OnWritesAnEntryNamingTheProgramAndOffRemovesIt) {
     EXPECT_FALSE(QFile::exists(QString::fromStdString(entry)));
     EXPECT_EQ(settings.GetSetting(SettingId::AutoRun), 0);
     EXPECT_TRUE(SetAutoRun(false, settings, "/usr/bin/orvane"));  // nothing to remove is fine
+    // A file where the autostart folder belongs: no entry even for root, yet the choice is kept.
+    const std::string folder = temp.File("config") + "/autostart";
+    ASSERT_TRUE(std::filesystem::remove(folder));
+    test::WriteFileBytes(folder, "in the way");
+    const test::ExpectedMessage warned(QtWarningMsg, "orvane.store", "autostart entry");
+    EXPECT_FALSE(SetAutoRun(true, settings, "/usr/bin/orvane"));
+    EXPECT_EQ(settings.GetSetting(SettingId::AutoRun), 1);
+    EXPECT_EQ(test::ReadFileBytes(folder), "in the way");
 
     ScopedEnv home("HOME", QByteArray::fromStdString(temp.folder()));
     for (const QByteArray& value : {QByteArray(), QByteArray("relative/config")}) {
@@ -67,18 +75,6 @@ TEST_F(AutoRunTest, OnWritesAnEntryNamingTheProgramAndOffRemovesIt) {
         EXPECT_EQ(AutostartEntryPath(), temp.folder() + "/.config/autostart/Quillmar.desktop")
             << value.toStdString();
     }
-}
-
-TEST_F(AutoRunTest, AnUnwritableFolderStillStoresTheChoice) {
-    // A file where the autostart folder belongs: no entry can be made there, even for root.
-    std::filesystem::create_directories(temp.File("config"));
-    test::WriteFileBytes(temp.File("config") + "/autostart", "in the way");
-    {
-        test::ExpectedMessage warned(QtWarningMsg, "orvane.store", "autostart entry");
-        EXPECT_FALSE(SetAutoRun(true, settings, "/usr/bin/orvane"));
-    }
-    EXPECT_EQ(settings.GetSetting(SettingId::AutoRun), 1);
-    EXPECT_EQ(test::ReadFileBytes(temp.File("config") + "/autostart"), "in the way");
 }
 
 }  // namespace

@@ -21,22 +21,19 @@
 namespace orvane {
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string out;
-    std::string err;
-};
+using test::ProgramRun;
 
-ToolRun RunOn(KeyStore& store, const std::vector<std::string>& args) {
+// The tool run in this process on store, its output read back as a program's.
+ProgramRun RunOn(KeyStore& store, const std::vector<std::string>& args) {
     std::ostringstream out;
     std::ostringstream err;
     const int code = RunRegistryTool(store, args, out, err);
-    return {code, out.str(), err.str()};
+    return {code, QString::fromStdString(out.str()), QString::fromStdString(err.str())};
 }
 
 class RegistryToolTest : public testing::Test {
   protected:
-    ToolRun Run(const std::vector<std::string>& args) { return RunOn(store, args); }
+    ProgramRun Run(const std::vector<std::string>& args) { return RunOn(store, args); }
 
     test::TempStore temp;
     KeyStore store = std::move(*KeyStore::Open(temp.path()).store);
@@ -48,18 +45,16 @@ constexpr const char* kSettingKey = "HKCU\\Software\\Quillmar-Brakken\\Orvane\\S
 // needs /f, and every refusal is one line.
 TEST_F(RegistryToolTest, AddQueryExportAndDeleteAsRegDoes) {
     const std::string orvane = "HKCU\\Software\\Quillmar-Brakken\\Orvane";
-    EXPECT_EQ(
-        Run({"add", kSettingKey, "/v", "CheckTimer", "/t", "REG_DWORD", "/d", "0x1e"}).exitCode, 0);
-    EXPECT_EQ(Run({"add", orvane + "\\Key", "/v", "RECPath", "/d", "C:\\clips \"main\""}).exitCode,
+    EXPECT_EQ(Run({"add", kSettingKey, "/v", "CheckTimer", "/t", "REG_DWORD", "/d", "0x1e"}).code,
               0);
-    EXPECT_EQ(Run({"add", orvane + "\\Call", "/v", "B", "/t", "REG_DWORD", "/d", "2"}).exitCode, 0);
+    EXPECT_EQ(Run({"add", orvane + "\\Key", "/v", "RECPath", "/d", "C:\\clips \"main\""}).code, 0);
+    EXPECT_EQ(Run({"add", orvane + "\\Call", "/v", "B", "/t", "REG_DWORD", "/d", "2"}).code, 0);
     EXPECT_EQ(Run({"query", kSettingKey, "/v", "checktimer"}).out,
               "\nHKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane\\Setting\n"
               "    checktimer    REG_DWORD    0x1e\n");
-    EXPECT_NE(Run({"query", orvane})
-                  .out.find("HKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\"
-                            "Orvane\\Setting\n"),
-              std::string::npos);
+    EXPECT_TRUE(
+        Run({"query", orvane})
+            .out.contains("HKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane\\Setting\n"));
     EXPECT_EQ(Run({"query", orvane, "/s"}).out,
               "\nHKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane\n"
               "\nHKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane\\Call\n"
@@ -78,8 +73,7 @@ TEST_F(RegistryToolTest, AddQueryExportAndDeleteAsRegDoes) {
               "\"RECPath\"=\"C:\\\\clips \\\"main\\\"\"\n\n"
               "[HKEY_CURRENT_USER\\Software\\Quillmar-Brakken\\Orvane\\Setting]\n"
               "\"CheckTimer\"=dword:0000001e\n\n");
-
-    ASSERT_EQ(Run({"add", kSettingKey, "/v", "Note", "/d", "first"}).exitCode, 0);
+    ASSERT_EQ(Run({"add", kSettingKey, "/v", "Note", "/d", "first"}).code, 0);
     for (const auto& bad : std::vector<std::vector<std::string>>{
              {"add", kSettingKey, "/v", "Note", "/d", "second"},  // no /f
              {"add", kSettingKey, "/v", "N", "/t", "REG_DWORD", "/d", "12abc"},
@@ -89,55 +83,47 @@ TEST_F(RegistryToolTest, AddQueryExportAndDeleteAsRegDoes) {
              {"delete", kSettingKey},
              {"frobnicate", kSettingKey},
              {"query"}}) {
-        const ToolRun run = Run(bad);
-        EXPECT_EQ(run.exitCode, 1) << bad[0];
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        const ProgramRun run = Run(bad);
+        EXPECT_TRUE(run.code == 1 && run.err.count('\n') == 1) << bad[0] << run.err.toStdString();
     }
-    EXPECT_EQ(Run({"add", kSettingKey, "/v", "Note", "/d", "second", "/f"}).exitCode, 0);
+    EXPECT_EQ(Run({"add", kSettingKey, "/v", "Note", "/d", "second", "/f"}).code, 0);
     // A read-only open sees what is still in the open store's log.
     auto reader = KeyStore::OpenReadOnly(temp.path());
     ASSERT_TRUE(reader.store) << reader.detail;
-    const ToolRun read = RunOn(*reader.store, {"query", kSettingKey, "/v", "Note"});
-    EXPECT_NE(read.out.find("    Note    REG_SZ    second\n"), std::string::npos) << read.err;
-
-    EXPECT_EQ(Run({"delete", kSettingKey, "/v", "Note", "/f"}).exitCode, 0);
-    EXPECT_EQ(Run({"query", kSettingKey, "/v", "Note"}).exitCode, 1);
-    EXPECT_EQ(Run({"delete", "HKCU\\Software\\Quillmar-Brakken", "/f"}).exitCode, 0);
-    EXPECT_EQ(Run({"query", "HKCU\\Software\\Quillmar-Brakken"}).exitCode, 1);
-    EXPECT_EQ(Run({"query", "HKCU\\Software"}).exitCode, 0);
+    EXPECT_TRUE(RunOn(*reader.store, {"query", kSettingKey, "/v", "Note"})
+                    .out.contains("    Note    REG_SZ    second\n"));
+    EXPECT_EQ(Run({"delete", kSettingKey, "/v", "Note", "/f"}).code, 0);
+    EXPECT_EQ(Run({"query", kSettingKey, "/v", "Note"}).code, 1);
+    EXPECT_EQ(Run({"delete", "HKCU\\Software\\Quillmar-Brakken", "/f"}).code, 0);
+    EXPECT_EQ(Run({"query", "HKCU\\Software\\Quillmar-Brakken"}).code, 1);
+    EXPECT_EQ(Run({"query", "HKCU\\Software"}).code, 0);
 }
 
 TEST_F(RegistryToolTest, AnExportedFileImportsIntoAnEmptyStoreAndExportsTheSameBytes) {
     const RegKey key = store.CreateKey(KeyStore::kRoot, "Software\\Quillmar-Brakken\\Guard").value;
-    const std::string padded("gate\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0",
-                             35);
+    const std::string padded = "gate" + std::string(31, '\0');
     store.SetString(key, "Name", padded);
     store.SetString(key, "", "C:\\clips \"main\"");
     // Opens with a byte order mark, which is text of the value, not a mark of the file.
-    const std::string memo =
-        "\xEF\xBB\xBFGr\xC3\xBC\xC3\x9F"
-        "e \xE2\x9C\x93";
+    const std::string memo = "\xEF\xBB\xBFGr\xC3\xBC\xC3\x9F\x65 \xE2\x9C\x93";
     store.SetString(key, "Memo", memo);
     store.SetDword(key, "Tel", 0xdeadbeef);
 
-    const ToolRun printed = Run({"export", "HKCU\\Software"});
-    EXPECT_NE(printed.out.find("\n\"Name\"=hex(1):67,00,61,00,74,00,65,00,00,00,"),
-              std::string::npos)
-        << printed.out;
-    std::istringstream lines(printed.out);
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_LE(line.size(), 80u) << line;
+    const QString printed = Run({"export", "HKCU\\Software"}).out;
+    EXPECT_TRUE(printed.contains("\n\"Name\"=hex(1):67,00,61,00,74,00,65,00,00,00,"));
+    for (const QString& line : printed.split('\n')) {
+        EXPECT_LE(line.size(), 80) << line.toStdString();
     }
-    ASSERT_EQ(Run({"export", "HKCU\\Software", temp.File("first.reg")}).exitCode, 0);
+    ASSERT_EQ(Run({"export", "HKCU\\Software", temp.File("first.reg")}).code, 0);
     const std::string first = test::ReadFileBytes(temp.File("first.reg"));
-    EXPECT_EQ(first, EncodeRegFile(printed.out));
+    EXPECT_EQ(first, EncodeRegFile(printed.toStdString()));
     EXPECT_EQ(first.substr(0, 10), std::string("\xFF\xFEW\0i\0n\0d\0", 10));
-    EXPECT_EQ(Run({"export", "HKCU\\Software", temp.File("first.reg")}).exitCode, 1);  // no /y
+    EXPECT_EQ(Run({"export", "HKCU\\Software", temp.File("first.reg")}).code, 1);  // no /y
 
     test::TempStore emptyTemp;
     KeyStore empty = std::move(*KeyStore::Open(emptyTemp.path()).store);
-    ASSERT_EQ(RunOn(empty, {"import", temp.File("first.reg")}).exitCode, 0);
-    ASSERT_EQ(RunOn(empty, {"export", "HKCU\\Software", temp.File("again.reg")}).exitCode, 0);
+    ASSERT_EQ(RunOn(empty, {"import", temp.File("first.reg")}).code, 0);
+    ASSERT_EQ(RunOn(empty, {"export", "HKCU\\Software", temp.File("again.reg")}).code, 0);
     EXPECT_EQ(test::ReadFileBytes(temp.File("again.reg")), first);
     const auto copied = empty.OpenKey(KeyStore::kRoot, "Software\\Quillmar-Brakken\\Guard");
     EXPECT_EQ(empty.QueryValue(copied.value, "Name").value.data, padded);
@@ -152,7 +138,7 @@ TEST_F(RegistryToolTest, ImportDeletesWhatIsMarkedWithAMinusAndReadsPrintedExpor
                          "Windows Registry Editor Version 5.00\n\n"
                          "; a comment\n[-HKEY_CURRENT_USER\\Software\\T\\Old]\n\n"
                          "[HKEY_CURRENT_USER\\Software\\T]\n\"Gone\"=-\n@=dword:0000002a\n");
-    ASSERT_EQ(Run({"import", temp.File("plain.reg")}).exitCode, 0);
+    ASSERT_EQ(Run({"import", temp.File("plain.reg")}).code, 0);
     EXPECT_EQ(Run({"query", "HKCU\\Software\\T", "/s"}).out,
               "\nHKEY_CURRENT_USER\\Software\\T\n"
               "    (Default)    REG_DWORD    0x2a\n"
@@ -184,11 +170,11 @@ TEST_F(RegistryToolTest, ImportTakesNothingOfAFileWithABadLineAndNamesIt) {
     };
     for (const auto& c : cases) {
         test::WriteFileBytes(temp.File("in.reg"), EncodeRegFile(c.text));  // as export writes it
-        const ToolRun run = Run({"import", temp.File("in.reg")});
-        EXPECT_EQ(run.exitCode, 1) << c.text;
-        EXPECT_NE(run.err.find(" line " + std::to_string(c.line) + ": "), std::string::npos)
-            << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        const ProgramRun run = Run({"import", temp.File("in.reg")});
+        EXPECT_EQ(run.code, 1) << c.text;
+        EXPECT_TRUE(run.err.contains(QStringLiteral(" line %1: ").arg(c.line)) &&
+                    run.err.count('\n') == 1)
+            << run.err.toStdString();
         EXPECT_EQ(store.OpenKey(KeyStore::kRoot, "Software\\T").status, StoreStatus::NotFound)
             << c.text;
     }
@@ -201,15 +187,15 @@ TEST_F(RegistryToolTest, AnExportThatCannotBeWrittenLeavesTheFileItWouldReplace)
     test::WriteFileBytes(temp.File("kept.reg"), "old");
     rlimit saved{};
     ::getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 1000;
+    const rlimit small{1000, saved.rlim_max};
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0) << std::strerror(errno);
-    const ToolRun run = Run({"export", "HKCU\\Software", temp.File("kept.reg"), "/y"});
+    const ProgramRun run = Run({"export", "HKCU\\Software", temp.File("kept.reg"), "/y"});
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "ERROR: cannot write " + temp.File("kept.reg") + ": File too large\n");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err.toStdString(),
+              "ERROR: cannot write " + temp.File("kept.reg") + ": File too large\n");
     EXPECT_EQ(test::ReadFileBytes(temp.File("kept.reg")), "old");
     EXPECT_EQ(QDir(QString::fromStdString(temp.folder()))
                   .entryList({"*.reg*"}, QDir::Files | QDir::Hidden),
@@ -219,56 +205,52 @@ TEST_F(RegistryToolTest, AnExportThatCannotBeWrittenLeavesTheFileItWouldReplace)
 // A file that cannot be read, a folder among them, is one error line, never an abort.
 TEST_F(RegistryToolTest, ImportOfAFileThatCannotBeReadNamesIt) {
     const std::string huge = temp.File("huge.reg");  // sparse: no disk is used
-    QFile hugeFile(QString::fromStdString(huge));
-    ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly) && hugeFile.resize((qint64{256} << 20) + 1));
-    hugeFile.close();
+    test::WriteFileBytes(huge, "");
+    ASSERT_TRUE(QFile::resize(QString::fromStdString(huge), (qint64{256} << 20) + 1));
     for (const std::string& path : {temp.File("missing.reg"), temp.folder(), huge}) {
-        const ToolRun run = Run({"import", path});
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.err.rfind("ERROR: cannot read " + path + ": ", 0), 0u) << run.err;
+        const ProgramRun run = Run({"import", path});
+        EXPECT_EQ(run.code, 1);
+        EXPECT_TRUE(run.err.startsWith(QString::fromStdString("ERROR: cannot read " + path + ": ")))
+            << run.err.toStdString();
     }
 }
 
 // Runs the tool on the store at path; with dropRoot, as nobody when run as root, so that file
 // modes bind.
-test::ProgramRun RunTool(const std::string& path, const QStringList& args, bool dropRoot = false) {
+ProgramRun RunTool(const std::string& path, const QStringList& args, bool dropRoot = false) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ORVANE_REGISTRY", QString::fromStdString(path));
-    if (dropRoot && ::geteuid() == 0) {
-        return test::RunProgram("setpriv",
-                                QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
-                                            ORVANE_REGISTRY_BINARY} +
-                                    args,
-                                env);
-    }
-    return test::RunProgram(ORVANE_REGISTRY_BINARY, args, env);
+    const QStringList nobody{"--reuid=65534", "--regid=65534", "--clear-groups",
+                             ORVANE_REGISTRY_BINARY};
+    return dropRoot && ::geteuid() == 0 ? test::RunProgram("setpriv", nobody + args, env)
+                                        : test::RunProgram(ORVANE_REGISTRY_BINARY, args, env);
 }
 
 TEST(RegistryToolProgram, ReadingNeverCreatesTheStoreAndNeedsNoWriteAccess) {
     test::TempStore temp;
     const std::string typo = temp.File("registry.sqlite");
     for (const char* op : {"query", "export"}) {
-        const test::ProgramRun run = RunTool(typo, {op, kSettingKey});
-        EXPECT_EQ(run.code, 1) << op;
-        EXPECT_TRUE(run.err.startsWith("ERROR: ")) << run.err.toStdString();
-        EXPECT_TRUE(run.err.contains(QString::fromStdString(typo))) << run.err.toStdString();
+        const ProgramRun run = RunTool(typo, {op, kSettingKey});
+        EXPECT_TRUE(run.code == 1 && run.err.startsWith("ERROR: ") &&
+                    run.err.contains(QString::fromStdString(typo)))
+            << run.err.toStdString();
         EXPECT_FALSE(std::filesystem::exists(typo)) << op;
     }
 
     {
         KeyStore written = std::move(*KeyStore::Open(temp.path()).store);
-        ASSERT_EQ(RunOn(written, {"add", kSettingKey, "/v", "Note", "/d", "kept"}).exitCode, 0);
+        ASSERT_EQ(RunOn(written, {"add", kSettingKey, "/v", "Note", "/d", "kept"}).code, 0);
     }
     // A store this user may only read, in a folder this user cannot write to either.
     ::chmod(temp.path().c_str(), 0444);
     ::chmod(temp.folder().c_str(), 0555);
-    const test::ProgramRun query = RunTool(temp.path(), {"query", kSettingKey, "/v", "Note"}, true);
-    const test::ProgramRun exported = RunTool(temp.path(), {"export", kSettingKey}, true);
+    const ProgramRun query = RunTool(temp.path(), {"query", kSettingKey, "/v", "Note"}, true);
+    const ProgramRun exported = RunTool(temp.path(), {"export", kSettingKey}, true);
     ::chmod(temp.folder().c_str(), 0700);
-    EXPECT_EQ(query.code, 0) << query.err.toStdString();
-    EXPECT_TRUE(query.out.contains("    Note    REG_SZ    kept\n"));
-    EXPECT_EQ(exported.code, 0) << exported.err.toStdString();
-    EXPECT_TRUE(exported.out.contains("\"Note\"=\"kept\"\n"));
+    EXPECT_TRUE(query.code == 0 && query.out.contains("    Note    REG_SZ    kept\n"))
+        << query.err.toStdString();
+    EXPECT_TRUE(exported.code == 0 && exported.out.contains("\"Note\"=\"kept\"\n"))
+        << exported.err.toStdString();
 }
 
 }  // namespace

@@ -12,13 +12,7 @@ class ScopedEnv {
         : name_(name), had_(qEnvironmentVariableIsSet(name)), previous_(qgetenv(name)) {
         qputenv(name, value);
     }
-    ~ScopedEnv() {
-        if (had_) {
-            qputenv(name_, previous_);
-        } else {
-            qunsetenv(name_);
-        }
-    }
+    ~ScopedEnv() { had_ ? qputenv(name_, previous_) : qunsetenv(name_); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
