@@ -2,19 +2,14 @@
 // operator's link, then logs in with the built-in account, hands over its event record and
 // streams channels that record by themselves.
 #include "site/caller_filter.h"
-#include "support/event_loop.h"
+#include "site/login_payload.h"
 #include "support/message_guard.h"
 #include "support/simulated_link.h"
-#include "wire/message_builder.h"
 
 #include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 namespace orvane {
 namespace {
@@ -24,11 +19,6 @@ using test::StartSite;
 using test::WaitUntil;
 
 constexpr int kShortProofMs = 300;
-
-std::string FieldAt(const Block& payload, std::size_t offset, std::size_t size) {
-    const auto* start = reinterpret_cast<const char*>(payload.data() + offset);
-    return std::string(start, strnlen(start, size));
-}
 
 // The session listening for call-ins on a port of its own.
 class CallBackTest : public test::SessionLink {
@@ -76,14 +66,12 @@ TEST_F(CallBackTest, ACallingSiteReplacesTheLinkLogsInAsAlarmAndItsChannelsStart
     EXPECT_EQ(session.connection()->peerText().toStdString(), "IP Address: 127.0.0.1");
     EXPECT_TRUE(WaitUntil([&] { return operatorSite->sessionCount() == 0; }));
 
-    // The greeting, as laid out: Login (user name and password in 20-byte fields), then
-    // EventQuery with value 0, each once.
-    ASSERT_EQ(caller->CountReceived(ClientMessage::Login), 1);
-    ASSERT_EQ(caller->CountReceived(ClientMessage::EventQuery), 1);
-    const auto& login = caller->received().front();
-    EXPECT_EQ(FieldAt(login.payload, 0, 20), "Rua-Holdmar");
-    EXPECT_EQ(FieldAt(login.payload, 20, 20), "Q-Spin");
+    // The greeting: the alarm-mode Login (the built-in account), then EventQuery, each once.
+    ASSERT_EQ(test::RequestsOf(*caller, {ClientMessage::Login, ClientMessage::EventQuery}).size(),
+              2u);
     EXPECT_EQ(caller->received()[1].type, std::uint8_t(ClientMessage::EventQuery));
+    const LoginPayload alarmLogin = BuildLoginPayload(settings.LoadCall(), /*alarmMode=*/true);
+    EXPECT_EQ(caller->received()[0].payload, Block(alarmLogin.begin(), alarmLogin.end()));
 
     EXPECT_EQ(events.records.front(), caller->options().eventRecord);
     EXPECT_EQ(host.alarms(), 2);
@@ -118,11 +106,9 @@ TEST_F(CallBackTest, CallersThatAreNoSiteOrFromAHostNotAdmittedNeverTouchTheOper
     // refusal, a limit, a close, a login again), and a caller that says nothing at all.
     // Each caller is taken before the next calls: the kernel queues only five.
     std::vector<Block> sent{Block{'G', 'E', 'T', ' ', '/', '\r', '\n', '\r', '\n'}};
-    for (const std::uint8_t type :
-         {std::uint8_t{77}, std::uint8_t(SiteMessage::LoginRejected),
-          std::uint8_t(SiteMessage::LimitReached), std::uint8_t(SiteMessage::SiteClosing),
-          std::uint8_t(SiteMessage::LoginAgain)}) {
-        sent.push_back(BuildSiteMessage(type, 0, 0, {}));
+    for (const auto type : {SiteMessage{77}, SiteMessage::LoginRejected, SiteMessage::LimitReached,
+                            SiteMessage::SiteClosing, SiteMessage::LoginAgain}) {
+        sent.push_back(test::SiteMessageOf(type));
     }
     sent.emplace_back();
     std::vector<std::unique_ptr<QTcpSocket>> callers;
@@ -207,11 +193,9 @@ TEST_F(CallBackTest, AnAlarmLinkThatDropsGoesBackToTheOperatorsSiteOrEnds) {
     ASSERT_TRUE(WaitUntil([&] { return session.state() == SiteSession::State::Connected; }));
     EXPECT_FALSE(session.connection()->alarmMode());
     ASSERT_TRUE(WaitUntil([&] { return operatorSite->CountReceived(ClientMessage::Login) == 2; }));
-    const auto& received = operatorSite->received();
-    const auto relogin = std::find_if(received.rbegin(), received.rend(), [](const auto& message) {
-        return message.type == std::uint8_t(ClientMessage::Login);
-    });
-    EXPECT_EQ(FieldAt(relogin->payload, 0, 20), "admin");
+    // With the operator's account again, not the built-in one.
+    const test::Requests logins = test::RequestsOf(*operatorSite, {ClientMessage::Login});
+    EXPECT_EQ(logins.back(), logins.front());
     EXPECT_EQ(LiveWindows(), 0);
     EXPECT_EQ(session.connection()->OpenWindowCount(), 0);
     test::Pump(100);
@@ -221,9 +205,7 @@ TEST_F(CallBackTest, AnAlarmLinkThatDropsGoesBackToTheOperatorsSiteOrEnds) {
 TEST_F(CallBackTest, ACallBackDuringAReconnectLoopEndsTheLoopAndKeepsTheNewLink) {
     auto operatorSite = StartSite();
     ASSERT_TRUE(ConnectTo(*operatorSite));
-    const quint16 gonePort = operatorSite->port();
-    operatorSite.reset();  // the operator's site is gone: every attempt fails
-    settings.WriteProfileInt("Net", "SitePort", gonePort);
+    operatorSite.reset();  // the operator's site is gone: every attempt at its port fails
     auto caller = StartSite(CallingSite());
 
     QTimer::singleShot(300, [&] { EXPECT_TRUE(CallBack(*caller)); });

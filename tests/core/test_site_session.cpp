@@ -1,10 +1,10 @@
-// The site session: who owns the link, what a teardown means, and the waits it survives.
+// The site session: who owns the link, what a teardown means, the waits it survives, a site
+// that keeps dying, and the identify lookups it makes of an ID code.
 #include "identify_server.h"
-#include "support/event_loop.h"
+#include "site/identify_client.h"
 #include "support/message_guard.h"
 #include "support/pending_listener.h"
 #include "support/simulated_link.h"
-#include "wire/message_builder.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -47,7 +47,7 @@ TEST_F(SiteSessionTest, ACommandPostedByATornDownConnectionDoesNothing) {
     auto site = StartSite();
     ASSERT_TRUE(ConnectTo(*site));
     posted.clear();
-    const Block limit = BuildSiteMessage(std::uint8_t(SiteMessage::LimitReached), 0, 0, {});
+    const Block limit = test::SiteMessageOf(SiteMessage::LimitReached);
     session.connection()->ReceiveChunk(limit);
     session.connection()->Tick();
     session.TearDown();  // before the command is delivered
@@ -176,6 +176,115 @@ TEST_F(SiteSessionTest, ATakenCallInPortIsReportedAndAFreeOneListensWithABacklog
               0);
     EXPECT_EQ(info.tcpi_state, TCP_LISTEN);
     EXPECT_EQ(info.tcpi_sacked, 5u);
+}
+
+// The site dies and comes back on the same port, again and again: each time the session
+// reconnects (as the main frame does on a lost link) and logs in, leaving nothing behind.
+TEST_F(SiteSessionTest, ASiteKilledEveryFewSecondsIsLoggedIntoAgainEachTime) {
+    QObject::connect(&session, &SiteSession::notified, [this](SiteNotice id) {
+        if (id == SiteNotice::LinkLost) {
+            session.Reconnect();
+        }
+    });
+    auto site = StartSite();
+    const quint16 port = site->port();
+    ASSERT_TRUE(ConnectTo(*site));
+    // Descriptors and objects held: after the last cycle as many as after the first.
+    const auto held = [&] {
+        return std::pair{test::OpenFileDescriptors(), session.findChildren<QObject*>().size()};
+    };
+    std::pair<int, qsizetype> afterFirst;
+    for (int cycle = 0; cycle < 5; ++cycle) {
+        SCOPED_TRACE(cycle);
+        posted.clear();
+        site.reset();  // the site's process is gone; its port comes back later
+        QTimer::singleShot(800, &session, [&] {
+            site = std::make_unique<sim::SiteSimulator>(sim::SiteSimulatorOptions{});
+            EXPECT_TRUE(site->Listen(QHostAddress::LocalHost, port));
+        });
+        const auto back = [&] {
+            return site && session.state() == SiteSession::State::Connected &&
+                   Posted(SiteNotice::LoginAccepted);
+        };
+        ASSERT_TRUE(WaitUntil(back, 10000));
+        EXPECT_EQ(site->CountReceived(ClientMessage::Login), 1);
+        test::Pump(50);  // sockets replaced by the loop are deleted once it has returned
+        if (cycle == 0) {
+            afterFirst = held();
+        }
+    }
+    EXPECT_EQ(held(), afterFirst);
+}
+
+// The primary server on 127.0.0.1 and the fallback on 127.0.0.2, on the same port; a server
+// that is not there refuses. With the real waits: an answer ends the lookup at once, and so
+// does a refusal (never the 15 s of silence). One client takes every lookup: each starts afresh.
+TEST(IdentifyClient, LookupsEndWithTheAddressOrTheOperatorsMessage) {
+    constexpr const char* kCannotConnect = "\n\n Can not connect to Identify Server!! \n\n";
+    // A server: null when it is not there, else the address it knows the ID code by ("" none).
+    struct Row {
+        const char *what, *primary, *fallback, *idCode, *address, *message;
+    } const rows[] = {
+        {"the primary knows the code", "10.0.200.7", nullptr, "SITE42", "10.0.200.7", ""},
+        {"a refusing primary leads to the fallback", nullptr, "192.0.2.44", "SITE42", "192.0.2.44",
+         ""},
+        {"both know nothing of it", "", "", "GHOST", "", identifytext::kIdCodeError},
+        {"the primary's unknown is told when the fallback refuses", "", nullptr, "NOPE", "",
+         identifytext::kIdCodeError},
+        {"neither is there", nullptr, nullptr, "GHOST", "", kCannotConnect},
+    };
+    IdentifyClient client;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTcpServer portHolder;  // takes a port both servers can have, then lets it go
+        ASSERT_TRUE(portHolder.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = portHolder.serverPort();
+        portHolder.close();
+        std::vector<std::unique_ptr<sim::IdentifyServer>> servers;
+        for (const auto& [known, host] :
+             {std::pair{row.primary, "127.0.0.1"}, std::pair{row.fallback, "127.0.0.2"}}) {
+            if (known) {
+                auto& started = servers.emplace_back(std::make_unique<sim::IdentifyServer>());
+                if (*known) {
+                    started->AddSite(row.idCode, known);
+                }
+                ASSERT_TRUE(started->Listen(QHostAddress(host), port));
+            }
+        }
+        NetSettings net;
+        net.identifyPort = port;
+        net.identifyPrimary = "127.0.0.1";
+        net.identifyFallback = "127.0.0.2";
+        QElapsedTimer clock;
+        clock.start();
+        const IdentifyOutcome outcome = ResolveSiteAddress(client, row.idCode, net);
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_EQ(outcome.address, row.address);
+        EXPECT_EQ(outcome.message, QString::fromLatin1(row.message));
+        EXPECT_FALSE(outcome.abandoned);
+        if (row.primary) {
+            ASSERT_FALSE(servers.front()->queries().empty());
+            EXPECT_EQ(servers.front()->queries().front(), row.idCode);
+        }
+    }
+}
+
+// Never sent altered: a code the page cannot hold is an ID code error.
+TEST(IdentifyClient, TheIdCodeGoesOutInTheCodePage) {
+    sim::IdentifyServer server;
+    server.AddSite("\xC4RZTE-7", "10.0.0.9");
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0));
+    IdentifyClient client({100, 1000});  // short waits, should an answer not come
+    NetSettings net;
+    net.identifyPort = server.port();
+    net.identifyPrimary = net.identifyFallback = "127.0.0.1";
+    EXPECT_EQ(ResolveSiteAddress(client, "ÄRZTE-7", net).address, "10.0.0.9");
+    EXPECT_EQ(server.queries(), std::vector<std::string>{"\xC4RZTE-7"});
+    const test::ExpectedMessage refused(QtWarningMsg, "orvane.site", "not sent");
+    const IdentifyOutcome outcome = ResolveSiteAddress(client, "漢字", net);
+    EXPECT_EQ(outcome.address, "");
+    EXPECT_EQ(outcome.message, identifytext::kIdCodeError);
+    EXPECT_EQ(server.queries().size(), 1u);
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
 // The exact bytes of every message, in both directions, written out by hand from the message
-// layouts. The simulated site frames and parses with the client's own wire code, so a layout
-// mistake there would be shared by both sides and never seen by the other tests; the bytes
-// here come from neither.
+// layouts, and the text in them. The simulated site frames and parses with the client's own
+// wire code, so a layout mistake there would be shared by both sides and never seen by the
+// other tests; the bytes here come from neither.
+#include "common/code_page.h"
+#include "common/fixed_text.h"
+#include "site/identify_client.h"
 #include "site/login_payload.h"
-#include "support/event_loop.h"
+#include "support/message_guard.h"
 #include "support/simulated_link.h"
-#include "wire/message_builder.h"
 
-#include <QTcpSocket>
+#include <QStringEncoder>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -56,7 +58,7 @@ QByteArray Bytes(const Block& block) {
     return QByteArray(reinterpret_cast<const char*>(block.data()), qsizetype(block.size()));
 }
 
-// Hex so that a mismatch shows where it is.
+// Hex, so that a mismatch shows where it is.
 std::string Hex(const QByteArray& bytes) {
     return bytes.toHex(' ').toStdString();
 }
@@ -74,9 +76,8 @@ TEST(ClientToSiteBytes, EveryMessageIsLaidOutAsWritten) {
     };
     // A login with the password "secret".
     const auto login = [](const char* user, int format, int quality, bool alarmMode = false) {
-        CallSettings call;
+        CallSettings call = test::AdminCall("secret");
         call.user = user;
-        call.password = "secret";
         call.formatSize = format;
         call.quality = quality;
         return Bytes(Flatten(BuildMessage(static_cast<std::uint8_t>(ClientMessage::Login),
@@ -85,8 +86,7 @@ TEST(ClientToSiteBytes, EveryMessageIsLaidOutAsWritten) {
     const std::string longName(25, 'u');
     struct Row {
         const char* what;
-        QByteArray built;
-        QByteArray expected;
+        QByteArray built, expected;
     } const rows[] = {
         {"keep-alive, byte by byte", word(ClientMessage::KeepAlive, 0),
          QByteArray::fromHex("544F5000 08000000 04000000 454F4600 00000000 454E4400 454F4600")},
@@ -297,6 +297,140 @@ TEST_F(SimulatedSiteBytes, EveryRequestIsReadWithItsPayloadAndAWrongLengthIsNotT
     }
     // The login's fields were read where they are: it was accepted.
     EXPECT_EQ(site->loggedInCount(), 1);
+}
+
+// The identify query as a server sees it: the ID code NUL-padded in a 20-byte field.
+TEST(IdentifyClient, TheQueryIsTheIdCodeInATwentyByteField) {
+    QTcpServer server;  // a plain listener: it records and never answers
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QByteArray received;
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
+        QTcpSocket* peer = server.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::readyRead, peer,
+                         [&received, peer] { received += peer->readAll(); });
+    });
+    IdentifyClient client({100, 1000});  // silence ends the lookup soon
+    for (const QByteArray& code : {QByteArray("SITE42"), QByteArray("ABCDEFGHIJ")}) {
+        received.clear();
+        EXPECT_EQ(client.Lookup(code.toStdString(), "127.0.0.1", server.serverPort()), "");
+        EXPECT_EQ(Hex(received), Hex(ClientBytes(103, Field(code, 20))));
+        // Silence ends the lookup, still waiting for an answer.
+        EXPECT_EQ(client.replyState(), IdentifyClient::kWaiting);
+    }
+}
+
+std::optional<std::string> Some(std::string bytes) {
+    return bytes;
+}
+
+// Windows-1252 is the default: every byte decodes as Windows decodes it and encodes back.
+TEST(CodePage, EveryByteOfWindows1252DecodesAsWindowsDoesAndEncodesBack) {
+    const CodePage codePage;
+    EXPECT_EQ(codePage.name(), "windows-1252");
+    EXPECT_EQ(CodePage("CP1252").name(), "windows-1252");
+    EXPECT_EQ(codePage.Encode(QString::fromUtf8("€ Œ ™ ÿ")), Some("\x80 \x8C \x99 \xFF"));
+    EXPECT_EQ(codePage.Encode(""), Some(""));
+    for (int value = 1; value < 256; ++value) {
+        const char byte = static_cast<char>(value);
+        const QString text = codePage.Decode(std::span(&byte, 1));
+        ASSERT_EQ(text.size(), 1) << value;
+        EXPECT_EQ(codePage.Encode(text), Some(std::string(1, byte))) << value;
+    }
+    const char undefined[] = "\x81\x8D\x8F\x90\x9D";
+    EXPECT_EQ(codePage.Decode(std::span(undefined, 5)),
+              QString::fromUtf16(u"\u0081\u008D\u008F\u0090\u009D"));
+    const char named[] = "\x80\x9F\xE9";
+    EXPECT_EQ(codePage.Decode(std::span(named, 3)), QString::fromUtf8("€Ÿé"));
+    // A field's text stops at its first NUL, and a full field without one is read no further.
+    const char channel[] = "Einfahrt S\xFC\x64\0garbage";
+    EXPECT_EQ(codePage.Decode(std::span(channel, sizeof channel - 1)),
+              QString::fromUtf8("Einfahrt Süd"));
+    EXPECT_EQ(codePage.Decode(std::span(channel, 4)), "Einf");
+    EXPECT_EQ(codePage.Decode({}), "");
+    // Text kept as UTF-8 reads its fields the same way, and is cut between characters.
+    EXPECT_EQ(TextFromField(std::span(channel, sizeof channel - 1)), "Einfahrt S\xFC\x64");
+    EXPECT_EQ(TextFromField(std::span(channel, 4)), "Einf");
+    EXPECT_EQ(CutToBytes("abc\xC3\xA9", 4), "abc");
+    EXPECT_EQ(CutToBytes("abc\xC3\xA9", 5), "abc\xC3\xA9");
+}
+
+TEST(CodePage, TextOutsideThePageIsRefusedAndItsCharactersNamed) {
+    const CodePage codePage;
+    const QString text = QString::fromUtf8("Řež 漢 Ř 😀 ok");
+    EXPECT_EQ(codePage.Encode(text), std::nullopt);
+    EXPECT_FALSE(codePage.CanEncode(text));
+    EXPECT_EQ(codePage.UnencodableCharacters(text), QString::fromUtf8("Ř漢😀"));
+    EXPECT_TRUE(codePage.CanEncode(QString::fromUtf8("Straße")));
+    EXPECT_EQ(codePage.UnencodableCharacters("plain"), "");
+    // A NUL would end the field early.
+    EXPECT_FALSE(codePage.CanEncode(QString("a") + QChar(0) + "b"));
+    EXPECT_EQ(codePage.Encode(QString(QChar(0x0080))), std::nullopt);  // 0x80 is the euro sign
+    EXPECT_EQ(CannotSendMessage(codePage, QString::fromUtf8("Zoë Łódź")),
+              QString::fromUtf8("\n\n The characters \"Łź\" cannot be sent to a site (code page "
+                                "windows-1252). \n\n"));
+}
+
+// The converter would send '?' or SUB for what a page cannot hold; a multi-byte page's field
+// is cut between characters.
+TEST(CodePage, OtherPagesComeFromQtAndNeverSubstituteSilently) {
+    EXPECT_EQ(CodePage().EncodeField("abcdef", 4), Some("abcd"));
+    const CodePage latin1("latin1");
+    EXPECT_EQ(latin1.Encode(QString::fromUtf8("€")), std::nullopt);
+    EXPECT_EQ(latin1.Encode("a?"), Some("a?"));
+    if (!QStringEncoder("windows-1250").isValid() || !QStringEncoder("Shift_JIS").isValid()) {
+        GTEST_SKIP() << "Qt without ICU code pages";
+    }
+    const CodePage central("windows-1250");
+    EXPECT_EQ(central.name(), "windows-1250");
+    EXPECT_EQ(central.Encode(QString::fromUtf8("Řež")), Some("\xD8\x65\x9E"));
+    const char bytes[] = "\xD8\x65\x9E\0\xD8";
+    EXPECT_EQ(central.Decode(std::span(bytes, sizeof bytes - 1)), QString::fromUtf8("Řež"));
+    EXPECT_EQ(central.Encode(QString::fromUtf8("漢")), std::nullopt);
+    EXPECT_EQ(central.UnencodableCharacters(QString::fromUtf8("Ř漢ñ")), QString::fromUtf8("漢ñ"));
+    const CodePage japanese("Shift_JIS");
+    EXPECT_EQ(japanese.EncodeField(QString::fromUtf8("ab漢字"), 5), Some("ab\x8A\xBF"));
+}
+
+TEST(CodePage, UnknownOrUnsuitableNamesFallBackToWindows1252) {
+    const test::ExpectedMessage fallback(QtWarningMsg, "orvane.site", "is not available");
+    for (const char* name : {"no-such-page", "UTF-16", ""}) {
+        const CodePage codePage(name);
+        EXPECT_EQ(codePage.name(), "windows-1252") << name;
+        EXPECT_EQ(codePage.Encode("Müller"), Some("\x4D\xFC\x6C\x6C\x65\x72")) << name;
+    }
+    Settings settings{KeyStore::OpenInMemory()};
+    EXPECT_EQ(settings.LoadNet().codePage, "windows-1252");
+    settings.WriteProfileString("Net", "CodePage", "windows-1250");
+    EXPECT_EQ(settings.LoadNet().codePage, "windows-1250");
+    settings.WriteProfileString("Net", "CodePage", "");
+    EXPECT_EQ(settings.LoadNet().codePage, "windows-1252");
+}
+
+// Stored and read back, a name and a 20-character password (40 bytes of UTF-8) go out as
+// single bytes; text the named page cannot hold goes out empty.
+TEST(LoginPayloadText, NameAndPasswordGoOutAsSingleBytesAndKeepAllTwentyCharacters) {
+    // The name and password fields, and the format after them (untouched by a long text).
+    const auto fields = [](const LoginPayload& payload) {
+        return Hex(QByteArray(reinterpret_cast<const char*>(payload.data()), 44));
+    };
+    Settings settings{KeyStore::OpenInMemory()};
+    CallSettings call;
+    call.user = "Müller";
+    call.password = "äöüßäöüßäöüßäöüßäöüß";
+    settings.SaveCall(call);
+    EXPECT_EQ(fields(BuildLoginPayload(settings.LoadCall(), false)),
+              Hex(Field("M\xFCller", 20) + QByteArray("\xE4\xF6\xFC\xDF").repeated(5) + Word(1)));
+    call.user = "Dvořák";
+    call.password = "pw";
+    {
+        const test::ExpectedMessage refused(QtWarningMsg, "orvane.site", "sent empty");
+        EXPECT_EQ(fields(BuildLoginPayload(call, false, CodePage())),
+                  Hex(Field("", 20) + Field("pw", 20) + Word(1)));
+    }
+    if (QStringEncoder("windows-1250").isValid()) {
+        EXPECT_EQ(fields(BuildLoginPayload(call, false, CodePage("windows-1250"))),
+                  Hex(Field("Dvo\xF8\xE1k", 20) + Field("pw", 20) + Word(1)));
+    }
 }
 
 }  // namespace

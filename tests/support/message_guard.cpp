@@ -11,8 +11,7 @@
 namespace orvane::test {
 namespace {
 
-// Messages can come from decoder or socket threads, so the declarations are shared under a
-// lock.
+// Messages can come from decoder or socket threads: the declarations are shared under a lock.
 std::mutex g_mutex;
 std::vector<ExpectedMessage*> g_expected;
 QtMessageHandler g_previousHandler = nullptr;
@@ -22,17 +21,16 @@ const char* TypeName(QtMsgType type) {
 }
 
 void GuardMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    const bool ours = context.category && QByteArray(context.category).startsWith("orvane.");
-    if (type == QtCriticalMsg || type == QtFatalMsg || (type == QtWarningMsg && ours)) {
+    const char* category = context.category ? context.category : "";
+    if (type == QtCriticalMsg || type == QtFatalMsg ||
+        (type == QtWarningMsg && QByteArray(category).startsWith("orvane."))) {
         std::unique_lock lock(g_mutex);
-        const bool claimed =
-            std::any_of(g_expected.begin(), g_expected.end(), [&](ExpectedMessage* expected) {
-                return expected->Claim(type, context.category, message);
-            });
+        const bool claimed = std::any_of(
+            g_expected.begin(), g_expected.end(),
+            [&](ExpectedMessage* expected) { return expected->Claim(type, category, message); });
         lock.unlock();
         if (!claimed) {
-            ADD_FAILURE() << "unexpected " << TypeName(type) << " ["
-                          << (context.category ? context.category : "") << "] "
+            ADD_FAILURE() << "unexpected " << TypeName(type) << " [" << category << "] "
                           << message.toStdString();
         }
     }
@@ -58,24 +56,20 @@ ExpectedMessage::ExpectedMessage(QtMsgType type, const char* category, QString f
 }
 
 ExpectedMessage::~ExpectedMessage() {
-    const int seen = [this] {
-        const std::lock_guard lock(g_mutex);
-        g_expected.erase(std::find(g_expected.begin(), g_expected.end(), this));
-        return seen_;
-    }();
-    if (occurrence_ == Occurrence::AtLeastOnce && seen == 0) {
+    std::unique_lock lock(g_mutex);
+    g_expected.erase(std::find(g_expected.begin(), g_expected.end(), this));
+    lock.unlock();  // no message can claim this declaration any more
+    if (occurrence_ == Occurrence::AtLeastOnce && seen_ == 0) {
         ADD_FAILURE() << "expected " << TypeName(type_) << " [" << category_.toStdString()
                       << "] containing \"" << fragment_.toStdString() << "\" never came";
     }
 }
 
 bool ExpectedMessage::Claim(QtMsgType type, const char* category, const QString& text) {
-    if (type != type_ || category_ != QLatin1String(category ? category : "") ||
-        !text.contains(fragment_)) {
-        return false;
-    }
-    ++seen_;
-    return true;
+    const bool mine =
+        type == type_ && category_ == QLatin1String(category) && text.contains(fragment_);
+    seen_ += mine ? 1 : 0;
+    return mine;
 }
 
 int ExpectedMessage::seen() const {

@@ -29,8 +29,7 @@ class ExpectedMessage {
 
   private:
     QtMsgType type_;
-    QString category_;
-    QString fragment_;
+    QString category_, fragment_;
     Occurrence occurrence_;
     int seen_ = 0;
 };

@@ -7,8 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <memory>
-
 namespace orvane::test {
 
 // A loopback port on which a connect neither succeeds nor fails: the listener's accept queue
@@ -28,12 +26,11 @@ class PendingListener {
             return;
         }
         port_ = ntohs(address.sin_port);
-        filler_ = std::make_unique<QTcpSocket>();
-        filler_->connectToHost("127.0.0.1", port_);
-        ready_ = filler_->waitForConnected(3000);
+        filler_.connectToHost("127.0.0.1", port_);
+        ready_ = filler_.waitForConnected(3000);
     }
     ~PendingListener() {
-        filler_.reset();
+        filler_.abort();
         ::close(fd_);  // -1 when the socket could not be made: EBADF, harmless
     }
     bool ready() const { return ready_; }
@@ -43,7 +40,7 @@ class PendingListener {
     int fd_ = -1;
     quint16 port_ = 0;
     bool ready_ = false;
-    std::unique_ptr<QTcpSocket> filler_;
+    QTcpSocket filler_;
 };
 
 }  // namespace orvane::test

@@ -1,10 +1,8 @@
 #pragma once
 
-// The site link as the site tests set it up: a simulated site on a loopback port and the
-// client's end of the link, either a site connection driven directly (ConnectionLink) or the
-// session that owns one (SessionLink). The site records every message it receives, so what the
-// client sent is read from site->received().
-#include "frame_source.h"
+// The site link as the site tests set it up: a simulated site on a loopback port, which records
+// every message it receives, and the client's end: a site connection driven directly
+// (ConnectionLink) or the session that owns one (SessionLink).
 #include "site/blocking_connect.h"
 #include "site/headless_host.h"
 #include "site/site_connection.h"
@@ -13,7 +11,6 @@
 #include "store/settings.h"
 #include "support/event_loop.h"
 #include "support/fake_main_frame.h"
-#include "wire/bitmap_info.h"
 #include "wire/byte_order.h"
 #include "wire/message_builder.h"
 
@@ -35,10 +32,10 @@ namespace orvane::test {
 // Tests run the connection's tick ten times faster than the design's 100 ms.
 inline constexpr int kFastTickMs = 10;
 
-inline CallSettings AdminCall(int reLink = 1) {
+inline CallSettings AdminCall(const std::string& password = "admin", int reLink = 1) {
     CallSettings call;
     call.user = "admin";
-    call.password = "admin";
+    call.password = password;
     call.reLink = reLink;
     return call;
 }
@@ -75,20 +72,6 @@ inline Block SiteMessageOf(SiteMessage type, std::uint32_t first = 0, std::uint3
     return BuildSiteMessage(static_cast<std::uint8_t>(type), first, second, payload);
 }
 
-// An uncompressed frame, packed as a site sends it, whose first four picture bytes carry
-// `sequence` (the rest is filled from it).
-inline Block RgbFrame(int width, int height, std::uint32_t sequence) {
-    BitmapInfoHeader format;
-    format.biWidth = width;
-    format.biHeight = height;
-    format.biBitCount = 24;
-    format.biCompression = BitmapInfoHeader::kBiRgb;
-    format.biSizeImage = static_cast<std::uint32_t>(width * height * 3);
-    Block picture(format.biSizeImage, static_cast<std::uint8_t>(sequence * 37));
-    WriteLe32(picture, 0, sequence);
-    return sim::PackFrame(format, picture);
-}
-
 inline void Write(QTcpSocket& socket, std::span<const std::uint8_t> bytes) {
     socket.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
 }
@@ -119,29 +102,29 @@ class LinkParts : public testing::Test {
 // A site connection of its own, as the operator's connect makes one.
 class ConnectionLink : public LinkParts {
   protected:
-    void StartSite(sim::SiteSimulatorOptions options = {}) {
-        site = test::StartSite(std::move(options));
+    // Connects a new connection to the site as admin with this password and starts it.
+    void Connect(const std::string& password = "admin", int reLink = 1) {
+        MakeConnection(AdminCall(password, reLink), kFastTickMs);
+        Reconnect(false);
     }
-    // Connects a new connection to the site with these credentials and starts it.
-    void Connect(const std::string& user = "admin", const std::string& password = "admin",
-                 int reLink = 1) {
-        CallSettings call = AdminCall(reLink);
-        call.user = user;
-        call.password = password;
-        MakeConnection(call, kFastTickMs);
+    // The reconnect loop's part (a new socket when `again`), then the login.
+    void Reconnect(bool again = true) {
+        if (again) {
+            connection->RecreateSocket();
+        }
         ASSERT_TRUE(ConnectBlocking(connection->socket(), "127.0.0.1", site->port(), 5000));
         connection->Start(false);
     }
     // Starts a site and logs in to it as admin; true once the site took the login.
-    bool LogInToNewSite(sim::SiteSimulatorOptions options = {}) {
-        StartSite(std::move(options));
-        Connect();
+    bool LogInToNewSite(sim::SiteSimulatorOptions options = {}, int reLink = 1) {
+        site = StartSite(std::move(options));
+        Connect("admin", reLink);
         return LoggedIn();
     }
     // Connects to a plain listener instead: returns its end, which the test scripts, or null.
-    QTcpSocket* ConnectToScriptedPeer(int tickMs, int reLink = 1) {
-        MakeConnection(AdminCall(reLink), tickMs);
-        if ((!peerListener.isListening() && !peerListener.listen(QHostAddress::LocalHost, 0)) ||
+    QTcpSocket* ConnectToScriptedPeer(int tickMs) {
+        MakeConnection(AdminCall(), tickMs);
+        if (!peerListener.listen(QHostAddress::LocalHost, 0) ||
             !ConnectBlocking(connection->socket(), "127.0.0.1", peerListener.serverPort(), 5000) ||
             !WaitUntil([&] { return peerListener.hasPendingConnections(); })) {
             return nullptr;
@@ -151,14 +134,13 @@ class ConnectionLink : public LinkParts {
     }
     // The site calls back; a new connection takes the call, not yet started.
     bool AdoptCallBack() {
-        QTcpServer listener;
-        if (!listener.listen(QHostAddress::LocalHost, 0) ||
-            !site->CallBack("127.0.0.1", listener.serverPort()) ||
-            !WaitUntil([&] { return listener.hasPendingConnections(); })) {
+        if (!peerListener.listen(QHostAddress::LocalHost, 0) ||
+            !site->CallBack("127.0.0.1", peerListener.serverPort()) ||
+            !WaitUntil([&] { return peerListener.hasPendingConnections(); })) {
             return false;
         }
         MakeConnection(CallSettings{}, kFastTickMs);
-        connection->AdoptSocket(listener.nextPendingConnection());
+        connection->AdoptSocket(peerListener.nextPendingConnection());
         return true;
     }
     bool LoggedIn() {
@@ -197,13 +179,10 @@ class SessionLink : public LinkParts {
     bool ConnectTo(const sim::SiteSimulator& site) {
         UseSitePort(site.port());
         return session.ConnectTo("127.0.0.1") == SiteSession::ConnectResult::Connected &&
-               LoggedIn();
+               WaitUntil([this] { return Posted(SiteNotice::LoginAccepted); });
     }
     bool Posted(SiteNotice id) const {
         return std::find(posted.begin(), posted.end(), id) != posted.end();
-    }
-    bool LoggedIn() {
-        return WaitUntil([this] { return Posted(SiteNotice::LoginAccepted); });
     }
 
     Settings settings{KeyStore::OpenInMemory()};
