@@ -26,10 +26,9 @@ class FakeNotifications : public QObject {
     };
     std::vector<Call> calls;
 
-  public slots:
-    uint Notify(const QString& /*app*/, uint replaces, const QString& /*icon*/,
-                const QString& /*summary*/, const QString& body, const QStringList& actions,
-                const QVariantMap& hints, int /*timeout*/) {
+  public slots:  // app, replaces, icon, summary, body, actions, hints, timeout
+    uint Notify(const QString&, uint replaces, const QString&, const QString&, const QString& body,
+                const QStringList& actions, const QVariantMap& hints, int) {
         const uint id = replaces != 0 ? replaces : nextId_++;
         calls.push_back({replaces, body, hints.value("urgency", -1).toInt(), actions, id});
         return id;
@@ -57,8 +56,7 @@ class FakeScreenSaver : public QObject {
     void UnInhibit(uint cookie) { released.push_back(cookie); }
 };
 
-// The fake desktop, on a connection of its own as another program's would be. A base of the
-// fixture ahead of the running program, so that it outlives it.
+// The fake desktop, on a bus connection of its own, a base of the fixture: it outlives Orvane.
 struct FakeDesktop {
     FakeDesktop() {
         const auto flags = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals;
@@ -128,7 +126,6 @@ TEST_F(DesktopBusTest, AnAlarmIsOneCriticalNotificationAndClickingItRaisesTheWin
 TEST_F(DesktopBusTest, LiveVideoKeepsTheScreenOnUntilNoWindowShowsIt) {
     ASSERT_TRUE(WatchFirstChannel());
     ASSERT_TRUE(WaitUntil([&] { return screenSaver.inhibits.size() == 1; }));
-    EXPECT_EQ(screenSaver.inhibits[0], "Orvane: Showing live video");
     EXPECT_TRUE(WaitUntil([&] { return frame->screenInhibitor()->held(); }));
 
     frame->RunCommand(cmd::kDisconnect);

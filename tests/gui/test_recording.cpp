@@ -15,21 +15,21 @@ using test::WaitUntil;
 
 class Recording : public test::RunningApp {
   protected:
-    void SetUp() override { Start(); }
+    void SetUp() override {
+        Start();
+        ASSERT_TRUE(window = WatchFirstChannel());
+    }
+    VideoChannelWindow* window = nullptr;
 };
 
-// Record writes the buffered frames at once and shows its mark; Stop, or a Disconnect, ends a
-// complete clip.
+// Record writes the buffered frames at once and shows its mark; Stop or Disconnect ends the clip.
 TEST_F(Recording, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsTheClip) {
-    VideoChannelWindow* window = WatchFirstChannel();
-    ASSERT_TRUE(window);
     window->action(cmd::kStartRecord)->trigger();
     ASSERT_TRUE(window->recording());
     // The frames already received since the latest key frame went in at once.
     EXPECT_GE(window->recorder()->frameIndex(), 1u);
     const QString avi = window->recorder()->aviFilePath();
-    // The operator sees the mark: a red dot in the picture's top right corner, in a dark ring
-    // seen on the picture's red corner around it.
+    // The mark: a red dot at the top right inside a dark ring, seen on a red corner too.
     const QImage shown = window->pictureView()->grab().toImage();
     const QColor mark = shown.pixelColor(shown.width() - 12, 12);
     EXPECT_GT(mark.red(), 200);
@@ -61,8 +61,6 @@ TEST_F(Recording, RecordWritesTheBufferedFrameAtOnceShowsItsMarkAndStopEndsTheCl
 TEST_F(Recording, AFolderRemovedWhileRecordingGoesOnInTheDefaultFolderToldOnce) {
     const QString videos = QString::fromStdString(temp.folder()) + "/videos/";
     app.settings().SetDefaultRecordFolder(videos.toStdString());
-    VideoChannelWindow* window = WatchFirstChannel();
-    ASSERT_TRUE(window);
     window->action(cmd::kStartRecord)->trigger();
     ASSERT_TRUE(window->recording());
     ASSERT_TRUE(QDir(folder).removeRecursively());
@@ -80,8 +78,6 @@ TEST_F(Recording, AFolderRemovedWhileRecordingGoesOnInTheDefaultFolderToldOnce) 
 // A second channel dialog never stacks on the first; Snapshot freezes the picture in a window
 // of its own, over the middle of the main window, and the next a step down and right.
 TEST_F(Recording, ALoginAgainWhileTheChannelDialogIsOpenStacksNoSecondDialogAndSnapshot) {
-    VideoChannelWindow* window = WatchFirstChannel();
-    ASSERT_TRUE(window);
     test::ModalScript script;
     script.Then<OpenChannelDialog>([&](OpenChannelDialog* dialog) {
         frame->RunCommand(cmd::kOpenChannel);  // what a site's next login asks for
@@ -89,7 +85,7 @@ TEST_F(Recording, ALoginAgainWhileTheChannelDialogIsOpenStacksNoSecondDialogAndS
     });
     frame->RunCommand(cmd::kOpenChannel);
     EXPECT_EQ(script.unexpected(), 0) << "a second dialog opened over the first";
-    script.Then<OpenChannelDialog>([](OpenChannelDialog* dialog) { dialog->reject(); });
+    script.Then<OpenChannelDialog>(Reject);
     frame->RunCommand(cmd::kOpenChannel);  // closed, the command opens the dialog again
     EXPECT_TRUE(script.finished());
 

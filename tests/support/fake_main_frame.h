@@ -31,7 +31,6 @@ class FakeMainFrame final : public ConnectionObserver {
     QObject context_;  // posted commands die with the fake
 };
 
-// Collects event records.
 class FakeEventLog final : public EventRecordSink {
   public:
     void AddEventRecord(std::span<const std::uint8_t> record) override {

@@ -96,8 +96,4 @@ QList<SnapshotWindow*> RunningApp::SnapshotWindows() {
     return snapshots;
 }
 
-void RunningApp::TearDown() {
-    qDeleteAll(SnapshotWindows());  // windows of their own, not children of the frame
-}
-
 }  // namespace orvane::test

@@ -76,9 +76,12 @@ class RunningApp : public testing::Test {
         return WaitUntil([&] { return script.finished(); }, 8000) && gone;
     }
 
+    SiteSession& session() { return frame->session(); }
+    SiteConnection* link() { return frame->session().connection(); }
+    static void Reject(QDialog* dialog) { dialog->reject(); }
     std::vector<ClipRecord> Index();
     static QList<SnapshotWindow*> SnapshotWindows();
-    void TearDown() override;
+    void TearDown() override { qDeleteAll(SnapshotWindows()); }  // not the frame's children
 
     TempStore temp;
     const QString folder = QString::fromStdString(temp.folder()) + "/clips/";
