@@ -62,11 +62,10 @@ struct ProbedVideo {
     int height = 0;
     int level = 0;                 // as the stream declares it (H.264: 10 times the level number)
     std::vector<bool> packetKeys;  // per packet, in file order
-    std::vector<std::string> frameTypes;  // per decoded frame: I, P, B
-    std::string title;                    // the file's tags
+    std::string title;             // the file's tags
     std::string creationTime;
 };
-ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames = false);
+ProbedVideo ProbeVideo(const std::string& path);
 
 // The MD5 of every picture ffmpeg decodes from a file's first video stream, in order
 // (ffmpeg -f framemd5); errors holds what ffmpeg said at -v error (empty when it decoded
