@@ -1,19 +1,13 @@
-// Room on the disk: the low-space check, the free space of a record folder, the volumes offered
-// as roots of the record folder tree, and which clips go to make room or for their age.
-#include "common/disk_space.h"
+// Room on the disk: the low-space check, the volumes offered as roots of the record folder tree,
+// and which clips go to make room or for their age.
 #include "common/volumes.h"
 #include "store/clip_retention.h"
 #include "store/disk_watch.h"
-#include "support/temp_store.h"
-
-#include <QStorageInfo>
 
 #include <gtest/gtest.h>
 
 #include <string_view>
 #include <vector>
-
-#include <sys/statvfs.h>
 
 namespace orvane {
 namespace {
@@ -50,23 +44,6 @@ TEST(DiskWatch, BelowTheLimitWarnsOnceThenBlinksUntilOptionsReArmOrSwitchItOff) 
     EXPECT_EQ(DiskWatch::StatusText(4294967295u, "/srv"), "4294967295 MB Free on /srv");
 }
 
-TEST(DiskSpace, AFolderNotYetMadeReadsTheVolumeItWillBeMadeOn) {
-    const test::TempStore temp;
-    struct statvfs fs {};
-    ASSERT_EQ(::statvfs(temp.folder().c_str(), &fs), 0);
-    const auto expected = double((std::uint64_t(fs.f_bavail) * fs.f_frsize) >> 20);
-    const std::string root =
-        QStorageInfo(QString::fromStdString(temp.folder())).rootPath().toStdString();
-    for (const std::string& path : {temp.folder(), temp.folder() + "/not/made/yet"}) {
-        const FreeSpace space = QueryFreeSpace(path);
-        EXPECT_EQ(space.mountPoint, root) << path;
-        // Others write to the disk meanwhile: the readings need only agree roughly.
-        EXPECT_NEAR(double(space.freeMB), expected, 64.0) << path;
-    }
-    // Nothing to read counts as no space at all, which warns.
-    EXPECT_EQ(QueryFreeSpace("").freeMB, 0u);
-}
-
 TEST(RecordableRoots, KeepsDisksAndNetworkSharesAndDropsWhatNoOneRecordsOnto) {
     const std::vector<MountedVolume> mounted = {
         {"/srv/share", "nfs4", "server:/export", true},
@@ -87,26 +64,17 @@ TEST(RecordableRoots, KeepsDisksAndNetworkSharesAndDropsWhatNoOneRecordsOnto) {
         {"/", false},        {"/home", false},      {"/home/op/scratch", false},
         {"/mnt/ram", false}, {"/mnt/remote", true}, {"/srv/share", true}};
     EXPECT_EQ(RecordableRoots(mounted, "/home/op"), expected);
+    // A folder is held by the root that is its longest prefix of whole components.
+    EXPECT_EQ(RootHolding(expected, "/home/op/scratch/day1/"), 2);
+    EXPECT_EQ(RootHolding(expected, "/homeless/rec"), 0);
+    EXPECT_EQ(RootHolding({{"/mnt/", false}}, "/mnt"), 0);
+    EXPECT_EQ(RootHolding(expected, "relative/rec/"), -1);
 
     // A home of "/" would let every system tmpfs in.
     EXPECT_TRUE(RecordableRoots({{"/run", "tmpfs", "tmpfs", true}}, "/").empty());
     // A container or live system runs from an overlay root; that is still the disk.
     EXPECT_EQ(RecordableRoots({{"/", "overlay", "overlay", true}}, "/root"),
               (std::vector<VolumeRoot>{{"/", false}}));
-}
-
-TEST(RecordableRoots, TheRootHoldingAFolderIsTheLongestWholeComponentPrefix) {
-    const std::vector<VolumeRoot> roots = {
-        {"/", false}, {"/home", false}, {"/home/op/rec", false}, {"/mnt/", false}};
-    for (const auto& [folder, root] :
-         {std::pair{"/home/op/rec/day1/", 2}, std::pair{"/home/op/rec", 2},
-          std::pair{"/home/op/record/", 1}, std::pair{"/homeless/", 0}, std::pair{"/mnt/a/", 3},
-          std::pair{"/mnt", 3}, std::pair{"/", 0}}) {
-        EXPECT_EQ(RootHolding(roots, folder), root) << folder;
-    }
-    EXPECT_EQ(RootHolding({{"/home", false}}, "/var/rec/"), -1);
-    EXPECT_EQ(RootHolding({{"/home", false}}, "relative/rec/"), -1);
-    EXPECT_EQ(RootHolding({}, "/"), -1);
 }
 
 constexpr std::uint64_t kMB = 1 << 20;

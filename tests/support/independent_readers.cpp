@@ -125,8 +125,7 @@ ProbedVideo ProbeVideo(const std::string& path) {
     std::map<QString, QString> stream;
     for (const QString& line : QString::fromUtf8(ffprobe.readAllStandardOutput()).split('\n')) {
         for (const QString& field : line.split('|')) {
-            const QString key = field.section('=', 0, 0);
-            const QString value = field.section('=', 1);
+            const QString key = field.section('=', 0, 0), value = field.section('=', 1);
             if (key == "flags") {
                 probed.packetKeys.push_back(value.startsWith('K'));
             } else {
