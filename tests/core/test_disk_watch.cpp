@@ -1,15 +1,13 @@
-// Room on the disk: the low-space check, the free space of a record folder, and the volumes
-// offered as roots of the record folder tree.
-#include "common/disk_space.h"
+// Room on the disk: the low-space check, the volumes offered as roots of the record folder tree,
+// and which clips go to make room or for their age.
 #include "common/volumes.h"
+#include "store/clip_retention.h"
 #include "store/disk_watch.h"
-#include "support/temp_store.h"
-
-#include <QStorageInfo>
 
 #include <gtest/gtest.h>
 
-#include <sys/statvfs.h>
+#include <string_view>
+#include <vector>
 
 namespace orvane {
 namespace {
@@ -46,23 +44,6 @@ TEST(DiskWatch, BelowTheLimitWarnsOnceThenBlinksUntilOptionsReArmOrSwitchItOff) 
     EXPECT_EQ(DiskWatch::StatusText(4294967295u, "/srv"), "4294967295 MB Free on /srv");
 }
 
-TEST(DiskSpace, AFolderNotYetMadeReadsTheVolumeItWillBeMadeOn) {
-    const test::TempStore temp;
-    const std::string folder = temp.folder();
-    struct statvfs fs {};
-    ASSERT_EQ(::statvfs(folder.c_str(), &fs), 0);
-    const auto expected = double((std::uint64_t(fs.f_bavail) * fs.f_frsize) >> 20);
-    const std::string root = QStorageInfo(QString::fromStdString(folder)).rootPath().toStdString();
-    for (const std::string& path : {folder, folder + "/not/made/yet"}) {
-        const FreeSpace space = QueryFreeSpace(path);
-        EXPECT_EQ(space.mountPoint, root) << path;
-        // Others write to the disk meanwhile: the readings need only agree roughly.
-        EXPECT_NEAR(double(space.freeMB), expected, 64.0) << path;
-    }
-    // Nothing to read counts as no space at all, which warns.
-    EXPECT_EQ(QueryFreeSpace("").freeMB, 0u);
-}
-
 TEST(RecordableRoots, KeepsDisksAndNetworkSharesAndDropsWhatNoOneRecordsOnto) {
     const std::vector<MountedVolume> mounted = {
         {"/srv/share", "nfs4", "server:/export", true},
@@ -83,6 +64,11 @@ TEST(RecordableRoots, KeepsDisksAndNetworkSharesAndDropsWhatNoOneRecordsOnto) {
         {"/", false},        {"/home", false},      {"/home/op/scratch", false},
         {"/mnt/ram", false}, {"/mnt/remote", true}, {"/srv/share", true}};
     EXPECT_EQ(RecordableRoots(mounted, "/home/op"), expected);
+    // A folder is held by the root that is its longest prefix of whole components.
+    EXPECT_EQ(RootHolding(expected, "/home/op/scratch/day1/"), 2);
+    EXPECT_EQ(RootHolding(expected, "/homeless/rec"), 0);
+    EXPECT_EQ(RootHolding({{"/mnt/", false}}, "/mnt"), 0);
+    EXPECT_EQ(RootHolding(expected, "relative/rec/"), -1);
 
     // A home of "/" would let every system tmpfs in.
     EXPECT_TRUE(RecordableRoots({{"/run", "tmpfs", "tmpfs", true}}, "/").empty());
@@ -91,18 +77,54 @@ TEST(RecordableRoots, KeepsDisksAndNetworkSharesAndDropsWhatNoOneRecordsOnto) {
               (std::vector<VolumeRoot>{{"/", false}}));
 }
 
-TEST(RecordableRoots, TheRootHoldingAFolderIsTheLongestWholeComponentPrefix) {
-    const std::vector<VolumeRoot> roots = {
-        {"/", false}, {"/home", false}, {"/home/op/rec", false}, {"/mnt/", false}};
-    for (const auto& [folder, root] :
-         {std::pair{"/home/op/rec/day1/", 2}, std::pair{"/home/op/rec", 2},
-          std::pair{"/home/op/record/", 1}, std::pair{"/homeless/", 0}, std::pair{"/mnt/a/", 3},
-          std::pair{"/mnt", 3}, std::pair{"/", 0}}) {
-        EXPECT_EQ(RootHolding(roots, folder), root) << folder;
+constexpr std::uint64_t kMB = 1 << 20;
+constexpr std::int64_t kDay = 86400;
+constexpr std::int64_t kNow = 1'800'000'000;
+
+// Clips oldest first by index, all 10 MB, a day apart, as marked: 'k' kept, 'u' in use,
+// 'o' on another volume, 'n' started now (out of the index's order).
+std::vector<RetentionClip> Clips(std::string_view marks) {
+    std::vector<RetentionClip> clips;
+    const auto count = static_cast<std::int64_t>(marks.size());
+    for (std::int64_t i = 0; i < count; ++i) {
+        const char mark = marks[static_cast<std::size_t>(i)];
+        clips.push_back({mark == 'n' ? kNow : kNow - (count - i) * kDay, 10 * kMB, mark == 'k',
+                         mark == 'u', mark != 'o'});
     }
-    EXPECT_EQ(RootHolding({{"/home", false}}, "/var/rec/"), -1);
-    EXPECT_EQ(RootHolding({{"/home", false}}, "relative/rec/"), -1);
-    EXPECT_EQ(RootHolding({}, "/"), -1);
+    return clips;
+}
+
+TEST(ClipRetention, ChoosesTheOldestItMayUntilTheTargetAndEveryClipPastKeepDays) {
+    struct Case {
+        const char* what;
+        RetentionRule rule;
+        std::uint64_t freeMB;
+        const char* marks;
+        std::vector<std::size_t> chosen;
+    };
+    const RetentionRule on{true, 0, 100 * kMB, 0};
+    const RetentionRule periods{true, 0, 100 * kMB, 20 * kMB};
+    const RetentionRule daysOnly{false, 3, 100 * kMB, 0};
+    const Case cases[] = {
+        {"off: nothing, however full", {false, 0, 100 * kMB, 0}, 0, "......", {}},
+        {"room enough: nothing", on, 110, "......", {}},
+        // 100 MB limit + 10 % = 110 MB: two clips of 10 MB from 95 MB.
+        {"oldest first up to limit plus a tenth", on, 95, "......", {0, 1}},
+        {"kept, in use and other volumes pass", on, 95, "kuo...", {3, 4}},
+        // Two periods of 20 MB each outweigh the tenth: 140 MB wanted.
+        {"two periods of writing when larger", periods, 95, "......", {0, 1, 2, 3, 4}},
+        {"nothing left to delete stops", on, 0, "kkkkkk", {}},
+        {"no limit: never for room", {true, 0, 0, 0}, 0, "......", {}},
+        // Clips are 6..1 days old: those over 3 days go even with room enough.
+        {"keep days alone", daysOnly, 500, "......", {0, 1, 2}},
+        {"keep days spares the kept", daysOnly, 500, ".k....", {0, 2}},
+        {"keep days, then room", {true, 5, 100 * kMB, 0}, 80, "......", {0, 1, 2}},
+        {"by start, not by place in the index", on, 100, "n..", {1}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ChooseClipsToDelete(Clips(c.marks), c.rule, c.freeMB * kMB, kNow), c.chosen)
+            << c.what;
+    }
 }
 
 }  // namespace

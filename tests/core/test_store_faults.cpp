@@ -28,7 +28,7 @@ class LockedStoreTest : public testing::Test {
   protected:
     // Holds the file exclusively from another connection for holdMs.
     void LockFor(int holdMs) {
-        locker_ = std::thread([this, holdMs] {
+        locker_ = std::jthread([this, holdMs] {
             sqlite3* db = nullptr;
             sqlite3_open(temp_.path().c_str(), &db);
             sqlite3_busy_timeout(db, 2000);
@@ -42,22 +42,14 @@ class LockedStoreTest : public testing::Test {
         ASSERT_TRUE(test::WaitUntil([&] { return locked_.load(); }));
         ASSERT_TRUE(lockedOk_);
     }
-    ~LockedStoreTest() override {
-        if (locker_.joinable()) {
-            locker_.join();
-        }
-    }
-
     // What another process reading the file now finds.
     std::int32_t CheckTimerOnDisk() const {
         return OpenSettings(temp_.path()).settings.GetSetting(SettingId::CheckTimer);
     }
 
     test::TempStore temp_;
-    std::thread locker_;
-    std::atomic<bool> locked_{false};
-    std::atomic<bool> lockedOk_{false};
-    std::atomic<bool> released_{false};
+    std::atomic<bool> locked_{false}, lockedOk_{false}, released_{false};
+    std::jthread locker_;  // last, so that it is joined before the rest goes
 };
 
 TEST_F(LockedStoreTest, WritesDoNotWaitForTheLockAndLandInOrderOnceItGoes) {

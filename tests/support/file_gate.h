@@ -45,10 +45,8 @@ class FileGate {
         mutable std::mutex mutex;
         std::condition_variable changed;
         bool shut = false;
-        std::atomic<int> held = 0;
-        std::atomic<int> heldTooLong = 0;
+        std::atomic<int> held = 0, heldTooLong = 0, writes = 0;
         std::atomic<std::uint64_t> capacity = kUnlimited;
-        std::atomic<int> writes = 0;
 
         void Pass() {
             std::unique_lock lock(mutex);
@@ -95,10 +93,8 @@ class FileGate {
     };
 
     void Set(bool shut) {
-        {
-            const std::lock_guard lock(state_->mutex);
-            state_->shut = shut;
-        }
+        const std::lock_guard lock(state_->mutex);
+        state_->shut = shut;
         state_->changed.notify_all();
     }
 

@@ -12,25 +12,26 @@
 namespace orvane::test {
 namespace {
 
+// The little-endian number of count bytes at at.
+std::uint32_t LittleEndian(const std::string& bytes, std::uint64_t at, int count) {
+    std::uint32_t value = 0;
+    for (int i = count - 1; i >= 0; --i) {
+        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    }
+    return value;
+}
+
 void Parse(const std::string& bytes, std::uint64_t from, std::uint64_t to,
            std::vector<RiffChunk>& out) {
-    std::uint64_t at = from;
-    while (at + 8 <= to) {
-        RiffChunk chunk;
-        chunk.id = bytes.substr(at, 4);
-        chunk.offset = at;
-        chunk.size = static_cast<std::uint32_t>(
-            static_cast<unsigned char>(bytes[at + 4]) |
-            static_cast<unsigned char>(bytes[at + 5]) << 8 |
-            static_cast<unsigned char>(bytes[at + 6]) << 16 |
-            static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 7])) << 24);
+    for (std::uint64_t at = from; at + 8 <= to;) {
+        RiffChunk chunk{bytes.substr(at, 4), {}, at, LittleEndian(bytes, at + 4, 4), {}};
         const std::uint64_t end = std::min<std::uint64_t>(to, at + 8 + chunk.size);
         if ((chunk.id == "RIFF" || chunk.id == "LIST") && at + 12 <= end) {
             chunk.listType = bytes.substr(at + 8, 4);
             Parse(bytes, at + 12, end, chunk.children);
         }
+        at += 8 + chunk.size + (chunk.size & 1);
         out.push_back(std::move(chunk));
-        at = at + 8 + chunk.size + (chunk.size & 1);
     }
 }
 
@@ -69,79 +70,54 @@ std::vector<const RiffChunk*> RiffFile::FindAll(const std::string& idOrListType)
 }
 
 std::uint32_t RiffFile::U32(std::uint64_t offset) const {
-    if (offset + 4 > bytes_.size()) {
-        return 0;
-    }
-    return static_cast<std::uint32_t>(U16(offset)) | static_cast<std::uint32_t>(U16(offset + 2))
-                                                         << 16;
+    return offset + 4 > bytes_.size() ? 0 : LittleEndian(bytes_, offset, 4);
 }
 
 std::uint16_t RiffFile::U16(std::uint64_t offset) const {
-    if (offset + 2 > bytes_.size()) {
-        return 0;
-    }
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes_[offset]) |
-                                      static_cast<unsigned char>(bytes_[offset + 1]) << 8);
+    return offset + 2 > bytes_.size() ? 0
+                                      : static_cast<std::uint16_t>(LittleEndian(bytes_, offset, 2));
 }
 
 std::string RiffFile::Data(const RiffChunk& chunk) const {
     return bytes_.substr(chunk.offset + 8, chunk.size);
 }
 
-namespace {
-
-void CollectTimes(const RiffFile& riff, const std::vector<RiffChunk>& chunks,
-                  std::vector<FrameTimesSeen>& out) {
-    for (std::size_t i = 0; i < chunks.size(); ++i) {
-        const RiffChunk& chunk = chunks[i];
-        CollectTimes(riff, chunk.children, out);
-        const std::string data = riff.Data(chunk);
-        if (chunk.id != "JUNK" || data.size() < 16 || data.substr(0, 4) != "OVTM") {
-            continue;
-        }
-        const std::uint64_t at = chunk.offset + 8;
-        FrameTimesSeen seen;
-        seen.firstSample = riff.U32(at + 4);
+std::vector<FrameTimesSeen> FrameTimesIn(const RiffFile& riff) {
+    std::map<std::uint64_t, std::int64_t> indexEntriesAt;
+    for (const RiffChunk* index : riff.FindAll("ix00")) {
+        indexEntriesAt[index->offset] = riff.U32(index->offset + 12);
+    }
+    std::vector<FrameTimesSeen> out;
+    for (const RiffChunk* junk : riff.FindAll("JUNK")) {
+        const std::uint64_t at = junk->offset + 8;
         const std::uint32_t count = riff.U32(at + 8);
-        seen.utcOffsetSeconds = static_cast<std::int32_t>(riff.U32(at + 12));
-        if (data.size() < 16 + 8 * std::uint64_t{count}) {
+        const std::string data = riff.Data(*junk);
+        if (data.size() < 16 + 8 * std::uint64_t{count} || data.substr(0, 4) != "OVTM") {
             continue;
         }
+        FrameTimesSeen seen{riff.U32(at + 4), static_cast<std::int32_t>(riff.U32(at + 12)), {}, -1};
         for (std::uint32_t k = 0; k < count; ++k) {
             const std::uint64_t time =
-                riff.U32(at + 16 + 8 * k) | std::uint64_t{riff.U32(at + 16 + 8 * k + 4)} << 32;
+                riff.U32(at + 16 + 8 * k) | std::uint64_t{riff.U32(at + 20 + 8 * k)} << 32;
             seen.times.push_back(static_cast<std::int64_t>(time));
         }
-        if (i + 1 < chunks.size() && chunks[i + 1].id == "ix00") {
-            seen.nextIndexEntries = riff.U32(chunks[i + 1].offset + 8 + 4);
+        const auto next = indexEntriesAt.find(at + junk->size + (junk->size & 1));
+        if (next != indexEntriesAt.end()) {
+            seen.nextIndexEntries = next->second;
         }
         out.push_back(std::move(seen));
     }
-}
-
-}  // namespace
-
-std::vector<FrameTimesSeen> FrameTimesIn(const RiffFile& riff) {
-    std::vector<FrameTimesSeen> out;
-    CollectTimes(riff, riff.top(), out);
     return out;
 }
 
-ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
-    ProbedVideo probed;
-    QString entries =
-        "stream=codec_tag_string,codec_name,extradata_size,duration,width,height,level"
-        ":packet=flags:format_tags=title,creation_time";
-    QStringList arguments{"-v", "error", "-select_streams", "v:0", "-show_packets"};
-    if (decodeFrames) {
-        entries += ":frame=pict_type";
-        arguments << "-show_frames";
-    }
-    arguments << "-show_entries" << entries << "-of"
-              << "compact=p=0:nk=0";
-    arguments << QString::fromStdString(path);
+ProbedVideo ProbeVideo(const std::string& path) {
     QProcess ffprobe;
-    ffprobe.start("ffprobe", arguments);
+    ffprobe.start("ffprobe",
+                  {"-v", "error", "-select_streams", "v:0", "-show_packets", "-show_entries",
+                   "stream=codec_tag_string,codec_name,extradata_size,duration,width,height,level"
+                   ":packet=flags:format_tags=title,creation_time",
+                   "-of", "compact=p=0:nk=0", QString::fromStdString(path)});
+    ProbedVideo probed;
     if (!ffprobe.waitForFinished(120000) || ffprobe.exitCode() != 0) {
         return probed;
     }
@@ -149,12 +125,9 @@ ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames) {
     std::map<QString, QString> stream;
     for (const QString& line : QString::fromUtf8(ffprobe.readAllStandardOutput()).split('\n')) {
         for (const QString& field : line.split('|')) {
-            const QString key = field.section('=', 0, 0);
-            const QString value = field.section('=', 1);
+            const QString key = field.section('=', 0, 0), value = field.section('=', 1);
             if (key == "flags") {
                 probed.packetKeys.push_back(value.startsWith('K'));
-            } else if (key == "pict_type") {
-                probed.frameTypes.push_back(value.toStdString());
             } else {
                 stream[key] = value;
             }

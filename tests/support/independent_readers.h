@@ -54,23 +54,18 @@ std::vector<FrameTimesSeen> FrameTimesIn(const RiffFile& riff);
 // What ffprobe says about a file's first video stream, and the file's tags.
 struct ProbedVideo {
     bool opened = false;
-    std::string codecTag;
-    std::string codecName;
+    std::string codecTag, codecName;
     int extradataBytes = 0;  // the decoder configuration kept apart from the frames
     double durationSeconds = 0;
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     int level = 0;                 // as the stream declares it (H.264: 10 times the level number)
     std::vector<bool> packetKeys;  // per packet, in file order
-    std::vector<std::string> frameTypes;  // per decoded frame: I, P, B
-    std::string title;                    // the file's tags
-    std::string creationTime;
+    std::string title, creationTime;  // the file's tags
 };
-ProbedVideo ProbeVideo(const std::string& path, bool decodeFrames = false);
+ProbedVideo ProbeVideo(const std::string& path);
 
-// The MD5 of every picture ffmpeg decodes from a file's first video stream, in order
-// (ffmpeg -f framemd5); errors holds what ffmpeg said at -v error (empty when it decoded
-// cleanly).
+// The MD5 of every picture ffmpeg -f framemd5 decodes from a file's first video stream, in
+// order, and what ffmpeg said at -v error (empty when it decoded cleanly).
 struct DecodedFrames {
     std::vector<std::string> md5s;
     std::string errors;
