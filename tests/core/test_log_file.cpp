@@ -20,10 +20,7 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcQtLike, "qt.orvane.test")
 
-QStringList g_terminal;
-void RecordTerminal(QtMsgType, const QMessageLogContext&, const QString& text) {
-    g_terminal << text;
-}
+QStringList g_terminal;  // what reached the terminal
 
 // A log folder of the test's own, and a link for what a connect logs.
 class LogFileTest : public test::SessionLink {
@@ -76,7 +73,8 @@ TEST_F(LogFileTest, TakesOurMessagesAndQtWarningsWhateverTheTerminalShows) {
         {"", QtWarningMsg, lcQtLike(), "Qt's warning on both", true, true},
         {"", QtInfoMsg, lcQtLike(), "Qt's info on the terminal alone", false, true},
     };
-    const QtMessageHandler guard = qInstallMessageHandler(RecordTerminal);
+    const QtMessageHandler guard = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { g_terminal << text; });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         g_terminal.clear();

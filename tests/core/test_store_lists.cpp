@@ -1,6 +1,5 @@
-// The lists the store keeps (the event log, the site book, the clip index): each entry's
-// stored layout, what loading makes of entries other tools wrote, refusals, deletions, and the
-// order clips are listed in.
+// The store's lists (event log, site book, clip index): each entry's stored layout, what loading
+// makes of entries other tools wrote, refusals, deletions, and the order clips are listed in.
 #include "store/clip_index.h"
 #include "store/event_log.h"
 #include "store/registry_layout.h"
@@ -18,16 +17,17 @@
 namespace orvane {
 namespace {
 
-const EventLog::Field kFields[] = {EventLog::kNameField, EventLog::kTelField,
-                                   EventLog::kAddressField, EventLog::kMemoField};
+const std::pair<const char*, EventLog::Field> kFields[] = {{"Name", EventLog::kNameField},
+                                                           {"Tel", EventLog::kTelField},
+                                                           {"Address", EventLog::kAddressField},
+                                                           {"Memo", EventLog::kMemoField}};
 
 // A 300-byte event record; each text is put at its field's start and may fill it.
 std::vector<std::uint8_t> Record(const std::vector<std::string>& texts) {
     std::vector<std::uint8_t> record(kEventRecordSize, 0);
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        EXPECT_LE(texts[i].size(), kFields[i].size);
         std::copy(texts[i].begin(), texts[i].end(),
-                  record.begin() + static_cast<long>(kFields[i].offset));
+                  record.begin() + static_cast<long>(kFields[i].second.offset));
     }
     return record;
 }
@@ -57,8 +57,7 @@ TEST_F(EventLogTest, StoresTheTimeStampAndTheFourFieldsAsRawBlocks) {
     const RegKey key = Entry("20021105143007");
     EXPECT_EQ(store_.QueryValue(key, "ID").value.data, "20021105143007");
     const std::string bytes(record.begin(), record.end());
-    for (std::size_t i = 0; const char* name : {"Name", "Tel", "Address", "Memo"}) {
-        const EventLog::Field& field = kFields[i++];
+    for (const auto& [name, field] : kFields) {
         EXPECT_EQ(test::Raw(store_, key, name),
                   std::pair(1u, bytes.substr(field.offset, field.size)));
     }
