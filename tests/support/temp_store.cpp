@@ -11,7 +11,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 namespace orvane::test {
 
@@ -22,11 +21,7 @@ TempStore::TempStore() : path_(dir_.path().toStdString() + "/registry.sqlite3") 
 }
 
 TempStore::~TempStore() {
-    if (hadPrevious_) {
-        qputenv(kRegistryEnvVar, previous_);
-    } else {
-        qunsetenv(kRegistryEnvVar);
-    }
+    hadPrevious_ ? qputenv(kRegistryEnvVar, previous_) : qunsetenv(kRegistryEnvVar);
 }
 
 RecordingStoreTest::RecordingStoreTest()
@@ -56,7 +51,7 @@ QString RecordingStoreTest::RecordClip(const std::vector<Block>& frames) {
     return path;
 }
 
-std::vector<ClipRecord> RecordingStoreTest::Index() {
+std::vector<ClipRecord> StoreFileTest::Index() {
     std::vector<ClipRecord> records;
     ClipIndex(store_, {}).LoadClipRecords(records);
     return records;
@@ -113,16 +108,18 @@ std::vector<std::string> ValueWriteLog::names() const {
     return names;
 }
 
+std::pair<std::uint32_t, std::string> Raw(const KeyStore& store, RegKey key, const char* name) {
+    const StoredValue value = store.QueryValue(key, name).value;
+    return {value.type, value.data};
+}
+
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 }  // namespace orvane::test

@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -43,6 +44,7 @@ class StoreFileTest : public testing::Test {
   protected:
     // A key as any program may make it, under the root.
     RegKey Key(const std::string& path) { return store_.CreateKey(KeyStore::kRoot, path).value; }
+    std::vector<ClipRecord> Index();  // the clip index as loaded
 
     TempStore temp_;
     KeyStore store_{std::move(*KeyStore::Open(temp_.path()).store)};
@@ -59,7 +61,6 @@ class RecordingStoreTest : public StoreFileTest {
     // A whole clip of these packed frames as the recorder writes it, a minute after the last
     // one; its path.
     QString RecordClip(const std::vector<Block>& frames);
-    std::vector<ClipRecord> Index();
     std::string File(const QString& name) const { return (folder_ + name).toStdString(); }
 
     QString folder_;
@@ -90,6 +91,9 @@ class ValueWriteLog {
   private:
     sqlite3* db_ = nullptr;
 };
+
+// A value's type (numbered as ValueType) and bytes, to compare in one expectation.
+std::pair<std::uint32_t, std::string> Raw(const KeyStore& store, RegKey key, const char* name);
 
 // A whole file's bytes (empty when missing).
 std::string ReadFileBytes(const std::string& path);
