@@ -34,12 +34,8 @@ Block ReadFile(const QString& path) {
 
 // A 5 x 3 eight-bit picture with a four-colour table and biSizeImage left 0.
 Block EightBitDib() {
-    BitmapInfoHeader header;
-    header.biWidth = 5;
-    header.biHeight = 3;
-    header.biBitCount = 8;
-    header.biClrUsed = 4;
-    Block dib = header.Bytes();
+    Block dib =
+        BitmapInfoHeader{.biWidth = 5, .biHeight = 3, .biBitCount = 8, .biClrUsed = 4}.Bytes();
     const std::uint8_t colours[] = {0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
     dib.insert(dib.end(), std::begin(colours), std::end(colours));
     // Bottom row first, each padded from 5 to 8 bytes.
