@@ -44,9 +44,8 @@ struct CodecCase {
 
 class ExportCodecs : public ClipExport, public ::testing::WithParamInterface<CodecCase> {};
 
-// Read back by ffprobe and ffmpeg alone: every frame a packet, the recorded time as the
-// file's duration, the decoder configuration in the file, and pictures identical to the
-// clip's when copied, decoding cleanly when encoded again.
+// Read back by ffprobe and ffmpeg alone: every frame a packet, the recorded time, the decoder
+// configuration, and the clip's pictures when copied, decoding cleanly when encoded again.
 TEST_P(ExportCodecs, IndependentReadersSeeTheClip) {
     const CodecCase& codec = GetParam();
     const QString clip = Clip(codec.codec, 50);
@@ -138,8 +137,7 @@ TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
     EXPECT_EQ(decoded.md5s.size(), 26u);
 }
 
-// Clips of one channel that changed codec and size on the way go into one file, encoded
-// again at the first exported one's size, each frame in order and at its time.
+// Clips that changed codec and size go into one file, encoded again at the first one's size.
 TEST_F(ClipExport, ClipsDifferingInCodecAndSizeAreEncodedToTheFirstSize) {
     const QString first = Clip(SimulatedCodec::Mpeg4, 20);
     const QString second = Clip(SimulatedCodec::H264, 15, {320, 240}, QTime(9, 27, 0));

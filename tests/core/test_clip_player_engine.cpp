@@ -1,5 +1,4 @@
-// The clip player's engine on clips made by the real recorder, with a window that only
-// counts what it is asked to show.
+// The clip player's engine on clips made by the real recorder, in a window that shows nothing.
 #include "frame_source.h"
 #include "media/clip_player_engine.h"
 #include "media/clip_recorder.h"
@@ -25,17 +24,13 @@ class CountingView final : public PlayerView {
   public:
     void ResetZoom() override {}
     void DrawHeader() override {}
-    void UpdatePositionText() override {
-        engine->RefreshPosition();
-        ++positions;
-    }
+    void UpdatePositionText() override { engine->RefreshPosition(); }
     void UpdateSpeedText() override {}
     void EnableControls(std::int64_t, int) override {}
     void OpenFinished(bool opened) override { finished = opened ? 1 : 0; }
     VideoSurface* surface() override { return nullptr; }
 
     ClipPlayerEngine* engine = nullptr;
-    int positions = 0;
     int finished = -1;  // 1 opened, 0 failed
 };
 
@@ -79,8 +74,6 @@ TEST_F(ClipPlayerEngineTest, OpeningAClipShowsItsTextsAndPlaysIt) {
     EXPECT_NEAR(engine.currentSeconds(), 0.25, 1e-5);
     const ClipTimeline& timeline = engine.playback()->timeline();
     EXPECT_EQ(engine.currentUtcMicros(), timeline.TimeOf(0) + 3 * 83'333);
-    EXPECT_EQ(engine.currentTimeText(),
-              FrameTimeText(engine.currentUtcMicros(), timeline.utcOffsetSeconds()));
 }
 
 // Rates outside the table fall back to x1 and steps stop at its ends; every positioning
@@ -123,14 +116,12 @@ TEST_F(ClipPlayerEngineTest, RatesAndPositionsStayInsideTheTableAndTheClip) {
     engine.Play();  // from the end: back to the first frame first
     EXPECT_EQ(engine.state(), PlayerState::Playing);
     EXPECT_EQ(engine.currentFrame(), 0);
-    const int positions = view.positions;
     engine.Pause();
     engine.Pause();
     EXPECT_EQ(engine.state(), PlayerState::Paused);
     engine.Stop();
     engine.Stop();
     EXPECT_EQ(engine.state(), PlayerState::Stopped);
-    EXPECT_EQ(view.positions, positions);  // state changes alone show no position
 }
 
 // The end stops the clip; a timer closes the player (as the title-bar close or the browser's

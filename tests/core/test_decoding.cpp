@@ -1,5 +1,4 @@
-// Decoding: packed frames checked, key frames told from their bytes alone, each codec's
-// pictures, the picture at a window's size, and the workers that decode live channels.
+// Decoding: packed frames, key frames, each codec's pictures, window-size pictures, live workers.
 #include "camera_picture.h"
 #include "frame_source.h"
 #include "media/decode_workers.h"
@@ -44,8 +43,7 @@ std::unique_ptr<VideoDecoder> DecoderFor(const BitmapInfoHeader& format) {
     return VideoDecoder::Create(*FindDecoder(format), format);
 }
 
-// A stream no decoder can read makes FFmpeg complain about every frame: the log takes the
-// first twenty lines of ten seconds, not hundreds.
+// FFmpeg complains about every frame of a stream it cannot read: the log keeps twenty lines.
 TEST(FfmpegLog, AFloodOfComplaintsIsCutShort) {
     RouteFfmpegLogging();
     test::ExpectedMessage complaints(QtWarningMsg, "orvane.media", "ffmpeg:");
@@ -59,7 +57,9 @@ TEST(FfmpegLog, AFloodOfComplaintsIsCutShort) {
 TEST(PackedFrame, HeadersThatPromiseTooMuchOrAbsurdSizesAreRefused) {
     const BitmapInfoHeader good = Header(MakeFourcc('F', 'M', 'P', '4'));
     EXPECT_TRUE(ParsePackedFrame(FrameWith(Header(good.biCompression, 8192, 8192), 100)));
-    for (const auto& [w, h] : {std::pair{0, 240}, {320, 0}, {-320, 240}, {8193, 240}}) {
+    // A compressed frame has no row order of its own to turn round: no negative height.
+    for (const auto& [w, h] :
+         {std::pair{0, 240}, {320, 0}, {-320, 240}, {8193, 240}, {320, -240}}) {
         EXPECT_FALSE(ParsePackedFrame(FrameWith(Header(good.biCompression, w, h), 100)))
             << w << " x " << h;
     }
@@ -73,7 +73,6 @@ TEST(PackedFrame, HeadersThatPromiseTooMuchOrAbsurdSizesAreRefused) {
     BitmapInfoHeader palette = good;
     palette.biClrUsed = 0xFFFFFFFF;  // would overflow a 32-bit byte count
     EXPECT_FALSE(ParsePackedFrame(FrameWith(palette, 100)));
-
     palette.biClrUsed = 2;
     palette.biSizeImage = 50;
     Block withColours = palette.Bytes();
@@ -84,8 +83,7 @@ TEST(PackedFrame, HeadersThatPromiseTooMuchOrAbsurdSizesAreRefused) {
     EXPECT_FALSE(ParsePackedFrame(Block(39, 0)));
 }
 
-// An uncompressed frame may store its rows top first (a negative height): either way the
-// picture shows the right way up.
+// Rows stored top first (a negative height) or bottom first: the picture shows upright.
 TEST(DecodedPicture, UncompressedFramesOfEitherRowOrderShowUpright) {
     const QImage source =
         sim::TestPattern(1, 0, QSize(160, 120)).convertToFormat(QImage::Format_RGB32);
@@ -94,13 +92,9 @@ TEST(DecodedPicture, UncompressedFramesOfEitherRowOrderShowUpright) {
         QString why;
         EXPECT_EQ(DecodeSingleFrame(packed, &why), source) << why.toStdString();
     }
-    // A compressed frame has no row order of its own to turn round.
-    EXPECT_FALSE(
-        ParsePackedFrame(FrameWith(Header(MakeFourcc('F', 'M', 'P', '4'), 320, -240), 100)));
 }
 
-// Indeo 5 and 3 go to their own decoders whatever the case of the code; anything else is
-// looked up by its code, and an unknown one has none.
+// Indeo 5 and 3 go to their own decoders whatever the case of the code; others by their code.
 TEST(DecoderRegistry, TriesIndeo5ThenIndeo3ThenLocatesByFourcc) {
     EXPECT_EQ(FindDecoder(Header(MakeFourcc('i', 'v', '5', '0')))->handler, "iv50");
     EXPECT_EQ(FindDecoder(Header(MakeFourcc('I', 'V', '3', '2')))->handler, "iv32");
@@ -119,21 +113,16 @@ std::string KeyFlags(const std::vector<Block>& packed) {
 }
 
 TEST(KeyFrameProbe, EachCodecsKeyFramesAreThoseItsEncoderMade) {
-    struct Row {
-        sim::SimulatedCodec codec;
-        const char* keys;
-    };
+    using enum sim::SimulatedCodec;
     // MS Video 1 frames say nothing of their kind: only the first is taken as a key frame,
     // so that a player decodes from the start.
-    for (const Row row : {Row{sim::SimulatedCodec::Mpeg4, "K....K....K."},
-                          Row{sim::SimulatedCodec::Mjpeg, "KKKKKKKKKKKK"},
-                          Row{sim::SimulatedCodec::MsMpeg4v3, "K....K....K."},
-                          Row{sim::SimulatedCodec::Cinepak, "K....K....K."},
-                          Row{sim::SimulatedCodec::MsVideo1, "K..........."},
-                          Row{sim::SimulatedCodec::Uncompressed, "KKKKKKKKKKKK"},
-                          Row{sim::SimulatedCodec::H264, "K....K....K."}}) {
-        SCOPED_TRACE(sim::CodecName(row.codec).toStdString());
-        EXPECT_EQ(KeyFlags(test::EncodeFrames(row.codec, 12, {64, 48}, 5)), row.keys);
+    const std::pair<sim::SimulatedCodec, const char*> rows[] = {
+        {Mpeg4, "K....K....K."},   {Mjpeg, "KKKKKKKKKKKK"},    {MsMpeg4v3, "K....K....K."},
+        {Cinepak, "K....K....K."}, {MsVideo1, "K..........."}, {Uncompressed, "KKKKKKKKKKKK"},
+        {H264, "K....K....K."}};
+    for (const auto& [codec, keys] : rows) {
+        SCOPED_TRACE(sim::CodecName(codec).toStdString());
+        EXPECT_EQ(KeyFlags(test::EncodeFrames(codec, 12, {64, 48}, 5)), keys);
     }
     // MPEG-2, which the probe leaves to FFmpeg's parser, as ffmpeg itself writes it.
     QTemporaryDir dir;
@@ -151,8 +140,7 @@ TEST(KeyFrameProbe, EachCodecsKeyFramesAreThoseItsEncoderMade) {
     EXPECT_EQ(KeyFlags(indeo5->frames()), "KKKKKKKKKK");
 }
 
-// Bytes from a site or a file: a frame whose own sizes do not add up is never a key frame, and
-// is never read past.
+// Bytes from a site or a file whose own sizes do not add up: never a key frame, never read past.
 TEST(KeyFrameProbe, FramesWhoseSizesDoNotAddUpAreNotKeyFrames) {
     const std::uint32_t cinepak = MakeFourcc('c', 'v', 'i', 'd');
     const std::uint32_t h264 = MakeFourcc('H', '2', '6', '4');
@@ -189,8 +177,7 @@ TEST(DecodedPicture, EachSimulatedCodecDecodesToThePictureThatWasEncoded) {
         SCOPED_TRACE(sim::CodecName(codec).toStdString());
         const QSize size =
             codec == sim::SimulatedCodec::Uncompressed ? QSize(160, 120) : QSize(320, 240);
-        const std::vector<QImage> pictures =
-            test::DecodeInOrder(test::EncodeFrames(codec, 15, size));
+        const auto pictures = test::DecodeInOrder(test::EncodeFrames(codec, 15, size));
         ASSERT_EQ(pictures.size(), 15u);
         for (int index = 0; index < 15; ++index) {
             EXPECT_LT(test::MeanDifference(pictures[std::size_t(index)],
@@ -253,8 +240,7 @@ TEST(DecodedPicture, OddWidthsNeverWritePastThePicture) {
     }
 }
 
-// The stream inside a frame carries a size of its own: a small header must not smuggle in a
-// picture beyond the limit.
+// A stream carries a size of its own: a small header must not smuggle in one beyond the limit.
 TEST(DecodedPicture, AStreamWiderThanTheLimitGivesNoPicture) {
     for (const int width : {kMaxFrameDimension, kMaxFrameDimension + 32}) {
         Block packed = test::EncodeFrames(sim::SimulatedCodec::Mjpeg, 1, QSize(width, 8)).at(0);
@@ -272,8 +258,7 @@ TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
                             "no-such-sample.avi");
 }
 
-// A decoder that waits at a gate and counts its restarts; its picture has the frame's size as
-// its colour.
+// Waits at a gate and counts its restarts; its picture's colour is the frame's size.
 class GatedDecoder final : public VideoDecoder {
   public:
     explicit GatedDecoder(std::shared_future<void> gate) : gate_(std::move(gate)) {}
@@ -331,8 +316,7 @@ TEST_F(GatedChannelTest, AChannelFarBehindDropsToTheNextKeyFrameAndShowsOnlyTheN
     {
         test::ExpectedMessage warning(QtWarningMsg, "orvane.media", "behind");
         // One more than there is room for: what waits goes, and every frame that needs it.
-        EXPECT_FALSE(Submit(12));
-        EXPECT_FALSE(Submit(13));
+        EXPECT_FALSE(Submit(12) || Submit(13));
     }
     EXPECT_TRUE(channel->behind());
     EXPECT_TRUE(Submit(20, true) && Submit(21) && Submit(22));
@@ -374,9 +358,8 @@ struct CountingSink final : FrameSink {
     int frames = 0;
 };
 
-// Eight channels at 25 frames a second, 6.5 ms a frame, on one worker (1.3 times what it can
-// decode): those furthest behind show key frames only, marked, until the rate halves; every
-// frame still reaches the recordings.
+// Eight channels of 25 frames a second at 6.5 ms a frame on one worker (1.3 times its pace): those
+// furthest behind show key frames only, marked, until the rate halves; recordings get every frame.
 TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFalls) {
     constexpr int kChannels = 8;
     HeadlessChannelHost host;
@@ -400,8 +383,7 @@ TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFall
         }
     });
     const auto marked = [&] {
-        return std::count_if(host.windows().begin(), host.windows().end(),
-                             [](const auto& window) { return window->markedReduced(); });
+        return std::ranges::count_if(host.windows(), [](auto& w) { return w->markedReduced(); });
     };
     feed.start(40);
     ASSERT_TRUE(test::WaitUntil([&] { return set.reducedChannels() > 0 && marked() > 0; }, 60000));
@@ -423,8 +405,7 @@ TEST(ReducedRate, ChannelsTheWorkerCannotKeepUpWithShowKeyFramesUntilTheLoadFall
     }
 }
 
-// Uncompressed frames of 8 bits (a colour table), 16 (5-5-5) and 32 show their colours; a
-// depth no site sends gives no picture.
+// Uncompressed 8 (a colour table), 16 (5-5-5) and 32 bits show their colours; 4 bits give none.
 TEST(DecodedPicture, UncompressedFramesOfEachDepthShowTheirColours) {
     const struct {
         std::uint16_t bits;

@@ -25,14 +25,12 @@ namespace {
 
 const QSize kSize(160, 120);
 
-// MPEG-4 part 2 with a key frame every 50 frames: longer groups of pictures than a simulated
-// site sends, so that seeks have far to decode from.
+// MPEG-4 with a key frame every 50 frames (more than a site sends): seeks decode from far.
 std::vector<Block> EncodeLongGop(int count, int gop = 50) {
     return test::EncodeFrames(sim::SimulatedCodec::Mpeg4, count, kSize, gop, 2);
 }
 
-// The picture of every frame as a plain sequential reader shows it: each packet of the
-// video stream, in file order, through the program's decoder, the last picture standing.
+// Each frame's picture as a plain sequential reader shows it, through the program's decoder.
 std::vector<QImage> DecodeSequentially(const QString& path) {
     QString error;
     const auto source = sim::AviPacketSource::Load(path, error);
@@ -81,23 +79,6 @@ class MediaGraphTest : public test::RecordingStoreTest {
     }
 };
 
-TEST_F(MediaGraphTest, FilesThatCannotBePlayedAreRefusedWithAReason) {
-    test::ExpectedMessage refused(QtWarningMsg, "orvane.media", "",
-                                  test::ExpectedMessage::Occurrence::Optional);
-    ASSERT_TRUE(Writer(folder_ + "empty.avi", EncodeLongGop(1).front())->Close());  // no frame
-    const std::string clip = test::ReadFileBytes(RecordClip(EncodeLongGop(10)).toStdString());
-    test::WriteFileBytes(File("notes.avi"), std::string(4000, 'x'));
-    test::WriteFileBytes(File("cut.avi"), clip.substr(0, 200));  // inside the stream list
-    for (const auto& [name, why] : {std::pair{"missing.avi", "does not exist"},
-                                    {"notes.avi", "not an AVI"},
-                                    {"cut.avi", ""},
-                                    {"empty.avi", "no video frames"}}) {
-        QString error;
-        EXPECT_FALSE(MediaGraph::RenderFile(folder_ + name, error)) << name;
-        EXPECT_TRUE(!error.isEmpty() && error.contains(why)) << error.toStdString();
-    }
-}
-
 TEST_F(MediaGraphTest, SeeksAndStepsShowExactlyTheSequentialPictureAcrossKeyFrames) {
     const QString path = RecordClip(EncodeLongGop(130));
     const auto reference = DecodeSequentially(path);
@@ -119,8 +100,7 @@ TEST_F(MediaGraphTest, SeeksAndStepsShowExactlyTheSequentialPictureAcrossKeyFram
         ExpectFrames(*graph, reference, {frame});
     }
 
-    EXPECT_FALSE(graph->SetPositions(-1));
-    EXPECT_FALSE(graph->SetPositions(131));
+    EXPECT_FALSE(graph->SetPositions(-1) || graph->SetPositions(131));
     EXPECT_EQ(graph->CurrentPosition(), 60);
 }
 
@@ -146,8 +126,7 @@ TEST_F(MediaGraphTest, SeeksOnSamplesOfOtherCodecsMatchTheSequentialPictures) {
     EXPECT_EQ(mjpeg->currentPicture().size(), QSize(5, 3));
 }
 
-// A recording killed after a commit has no final index: the frames after the last index
-// written are found all the same, and every one can be shown.
+// Killed after a commit, a recording has no final index: every complete frame is still shown.
 TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexKeepsEveryCompleteFrame) {
     const auto frames = EncodeLongGop(40, 12);
     const QString path = folder_ + "growing.avi";
@@ -186,24 +165,20 @@ TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexKeepsEveryCompleteFrame) {
     EXPECT_EQ(cut->Duration(), 39);
 }
 
-// A clip recorded before frames carried their times starts when its name says, in the local
-// time it was recorded in, and steps by its declared rate.
+// A clip without frame times starts when its name says, in local time, at its declared rate.
 TEST_F(MediaGraphTest, AClipWithoutFrameTimesStartsAtItsNameInLocalTime) {
     std::optional<test::ScopedEnv> zone(std::in_place, "TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
     tzset();
-    test::SampleClip sample;
-    sample.frames = 5;
-    const QString path = test::WriteSampleClip(folder_, sample);
     QString error;
-    const auto clip = ClipPackets::Open(path, error);
+    const auto clip = ClipPackets::Open(test::WriteSampleClip(folder_, {.frames = 5}), error);
     ASSERT_TRUE(clip) << error.toStdString();
     const ClipTimeline& timeline = clip->timeline();
     EXPECT_EQ(timeline.recordedCount(), 0);
     EXPECT_EQ(timeline.utcOffsetSeconds(), 3600);
-    EXPECT_EQ(FrameTimeText(timeline.TimeOf(0), timeline.utcOffsetSeconds()).toStdString(),
-              "2026-03-14 09:26:53.000");
-    EXPECT_EQ(FrameTimeText(timeline.TimeOf(4), timeline.utcOffsetSeconds()).toStdString(),
-              "2026-03-14 09:26:53.160");
+    for (const auto& [frame, text] :
+         {std::pair{0, "2026-03-14 09:26:53.000"}, {4, "2026-03-14 09:26:53.160"}}) {
+        EXPECT_EQ(FrameTimeText(timeline.TimeOf(frame), 3600).toStdString(), text);
+    }
     zone.reset();
     tzset();
 }
@@ -238,8 +213,7 @@ TEST_F(ClipPlaybackTest, PositionsChangeWithinTheCallAndPicturesFollowExactly) {
         EXPECT_EQ(playback->CurrentPosition(), frame);
         EXPECT_TRUE(test::WaitUntil(shownExactly)) << frame;
     }
-    ASSERT_TRUE(playback->SetPositions(10));
-    ASSERT_TRUE(playback->SetRate(10));
+    ASSERT_TRUE(playback->SetPositions(10) && playback->SetRate(10));
     playback->Run();
     ASSERT_TRUE(test::WaitUntil([&] { return playback->CurrentPosition() >= 14; }));
     playback->Pause();
