@@ -179,8 +179,7 @@ TEST_F(ClipExport, CancelAndExistingTargetLeaveNothing) {
     EXPECT_EQ(Files(), QStringList{QFileInfo(clip).fileName()});
 
     test::WriteFileBytes(Target().toStdString(), "the operator's own file");
-    const ExportResult refused = ExportClips(request);
-    EXPECT_EQ(refused.outcome, ExportResult::Outcome::Failed);
+    EXPECT_EQ(ExportClips(request).outcome, ExportResult::Outcome::Failed);
     EXPECT_EQ(test::ReadFileBytes(Target().toStdString()), "the operator's own file");
     EXPECT_EQ(Files(), QStringList({QFileInfo(clip).fileName(), "export.mp4"}));
 

@@ -20,8 +20,7 @@ namespace {
 
 using test::WaitUntil;
 
-class CountingView final : public PlayerView {
-  public:
+struct BlankView final : PlayerView {
     void ResetZoom() override {}
     void DrawHeader() override {}
     void UpdatePositionText() override { engine->RefreshPosition(); }
@@ -52,7 +51,7 @@ class ClipPlayerEngineTest : public test::RecordingStoreTest {
         ASSERT_TRUE(WaitUntil([&] { return engine.state() == PlayerState::Playing; }));
     }
 
-    CountingView view;
+    BlankView view;
     ClipPlayerEngine engine{view};
 };
 

@@ -259,21 +259,18 @@ TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
 }
 
 // Waits at a gate and counts its restarts; its picture's colour is the frame's size.
-class GatedDecoder final : public VideoDecoder {
-  public:
-    explicit GatedDecoder(std::shared_future<void> gate) : gate_(std::move(gate)) {}
+struct GatedDecoder final : VideoDecoder {
+    explicit GatedDecoder(std::shared_future<void> opened) : gate(std::move(opened)) {}
     std::optional<DecodedPicture> Decode(const PackedFrame& frame, QSize) override {
-        gate_.wait();
+        gate.wait();
         QImage image(4, 4, QImage::Format_RGB32);
         image.fill(static_cast<uint>(frame.imageData.size()));
         return DecodedPicture{image, {}, nullptr};
     }
     void Restart() override { ++restarts; }
 
+    std::shared_future<void> gate;
     std::atomic<int> restarts{0};
-
-  private:
-    std::shared_future<void> gate_;
 };
 
 // One channel on one worker; its first frame, a key frame, is held at the gate.
@@ -345,8 +342,7 @@ TEST_F(GatedChannelTest, StoppingWithFramesWaitingNeitherHangsNorLeaks) {
 }
 
 // A decoder that takes its time over every frame, whatever the machine.
-class SlowDecoder final : public VideoDecoder {
-  public:
+struct SlowDecoder final : VideoDecoder {
     std::optional<DecodedPicture> Decode(const PackedFrame&, QSize) override {
         std::this_thread::sleep_for(std::chrono::microseconds(6500));
         return DecodedPicture{QImage(4, 4, QImage::Format_RGB32), {}, nullptr};

@@ -38,8 +38,7 @@ std::vector<QImage> DecodeSequentially(const QString& path) {
     return source ? test::DecodeInOrder(source->frames()) : std::vector<QImage>{};
 }
 
-class RecordingSurface final : public VideoSurface {
-  public:
+struct RecordingSurface final : VideoSurface {
     void Present(const QImage& picture) override {
         ++presented;
         last = picture;
