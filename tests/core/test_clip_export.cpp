@@ -24,6 +24,14 @@ class ClipExport : public ::testing::Test {
             dir_.path(),
             {.codec = codec, .frames = frames, .size = size, .start = {QDate(2026, 3, 14), start}});
     }
+    static ExportRequest Request(std::vector<QString> clips, const QString& target,
+                                 std::optional<std::int64_t> from = {}) {
+        ExportRequest request;
+        request.clips = std::move(clips);
+        request.target = target;
+        request.fromUtcMicros = from;
+        return request;
+    }
     static ClipTimeline Timeline(const QString& clip) {
         QString error;
         return ClipPackets::Open(clip, error)->timeline();
@@ -49,11 +57,11 @@ class ExportCodecs : public ClipExport, public ::testing::WithParamInterface<Cod
 TEST_P(ExportCodecs, IndependentReadersSeeTheClip) {
     const CodecCase& codec = GetParam();
     const QString clip = Clip(codec.codec, 50);
-    const ExportResult result = ExportClips({.clips = {clip},
-                                             .target = Target(),
-                                             .site = "Depot",
-                                             .channel = "Gate",
-                                             .preferH264 = codec.preferH264});
+    ExportRequest request = Request({clip}, Target());
+    request.site = "Depot";
+    request.channel = "Gate";
+    request.preferH264 = codec.preferH264;
+    const ExportResult result = ExportClips(request);
     ASSERT_TRUE(result.done()) << result.error.toStdString();
     EXPECT_EQ(result.manifest.copied, codec.copied);
 
@@ -102,10 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
     const QString clip = Clip(SimulatedCodec::Mpeg4, 50);  // a key frame every 12 frames
     const ClipTimeline timeline = Timeline(clip);
-    ExportRequest request{.clips = {clip},
-                          .target = Target(),
-                          .fromUtcMicros = timeline.TimeOf(30),
-                          .toUtcMicros = timeline.TimeOf(40) - 1};
+    ExportRequest request = Request({clip}, Target(), timeline.TimeOf(30));
+    request.toUtcMicros = timeline.TimeOf(40) - 1;
     const ExportResult result = ExportClips(request);
     ASSERT_TRUE(result.done()) << result.error.toStdString();
     EXPECT_EQ(result.manifest.frames, 40 - 24);
@@ -126,9 +132,8 @@ TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
     // with that clip's decoder configuration.
     const QString later = Clip(SimulatedCodec::Mpeg4, 20, {160, 120}, QTime(9, 27, 0));
     const QString last = Clip(SimulatedCodec::Mpeg4, 50, {160, 120}, QTime(9, 28, 0));
-    const ExportResult fromLater = ExportClips({.clips = {later, last},
-                                                .target = Target("later.mp4"),
-                                                .fromUtcMicros = Timeline(last).TimeOf(30)});
+    const ExportResult fromLater =
+        ExportClips(Request({later, last}, Target("later.mp4"), Timeline(last).TimeOf(30)));
     ASSERT_TRUE(fromLater.done()) << fromLater.error.toStdString();
     EXPECT_TRUE(fromLater.manifest.copied);
     EXPECT_EQ(fromLater.manifest.frames, 50 - 24);
@@ -141,7 +146,7 @@ TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
 TEST_F(ClipExport, ClipsDifferingInCodecAndSizeAreEncodedToTheFirstSize) {
     const QString first = Clip(SimulatedCodec::Mpeg4, 20);
     const QString second = Clip(SimulatedCodec::H264, 15, {320, 240}, QTime(9, 27, 0));
-    const ExportResult result = ExportClips({.clips = {first, second}, .target = Target()});
+    const ExportResult result = ExportClips(Request({first, second}, Target()));
     ASSERT_TRUE(result.done()) << result.error.toStdString();
     EXPECT_FALSE(result.manifest.copied);
     EXPECT_EQ(result.manifest.frames, 35);
@@ -152,9 +157,8 @@ TEST_F(ClipExport, ClipsDifferingInCodecAndSizeAreEncodedToTheFirstSize) {
     EXPECT_EQ(test::DecodeFrameMd5s(Target()).errors, "");
 
     // A range that leaves the first clip out copies the second at its own size.
-    const ExportResult copied = ExportClips({.clips = {first, second},
-                                             .target = Target("later.mp4"),
-                                             .fromUtcMicros = Timeline(second).TimeOf(0)});
+    const ExportResult copied =
+        ExportClips(Request({first, second}, Target("later.mp4"), Timeline(second).TimeOf(0)));
     ASSERT_TRUE(copied.done()) << copied.error.toStdString();
     EXPECT_TRUE(copied.manifest.copied);
     EXPECT_EQ(test::ProbeVideo(Target("later.mp4").toStdString()).width, 320);
@@ -173,7 +177,7 @@ TEST_F(ClipExport, CancelAndExistingTargetLeaveNothing) {
         EXPECT_EQ(total, 200);
         cancel = done >= 100;
     };
-    ExportRequest request{.clips = {clip}, .target = Target()};
+    ExportRequest request = Request({clip}, Target());
     EXPECT_EQ(ExportClips(request, control).outcome, ExportResult::Outcome::Cancelled);
     EXPECT_LT(seen, 200);
     EXPECT_EQ(Files(), QStringList{QFileInfo(clip).fileName()});
