@@ -62,8 +62,7 @@ TEST_F(ClipPlayerEngineTest, OpeningAClipShowsItsTextsAndPlaysIt) {
     EXPECT_EQ(engine.endText(), "Ending:2002/12/03[10:18]");
     EXPECT_EQ(view.finished, 1);
 
-    // A clip without frame times (12 a second declared): each frame's time from its start
-    // and the declared rate.
+    // A clip without frame times, 12 a second declared: times from its start at that rate.
     test::ExpectedMessage ffmpeg(QtWarningMsg, "orvane.media", "",
                                  test::ExpectedMessage::Occurrence::Optional);
     Open({"fc_lavafalls.avi", 0, 3, "Gate", "", "", "", "", "", test::MediaFolder() + "/"});
@@ -71,8 +70,7 @@ TEST_F(ClipPlayerEngineTest, OpeningAClipShowsItsTextsAndPlaysIt) {
     EXPECT_NEAR(engine.durationSeconds(), 158.0 / 12, 1e-4);
     engine.SeekToFrame(3);
     EXPECT_NEAR(engine.currentSeconds(), 0.25, 1e-5);
-    const ClipTimeline& timeline = engine.playback()->timeline();
-    EXPECT_EQ(engine.currentUtcMicros(), timeline.TimeOf(0) + 3 * 83'333);
+    EXPECT_EQ(engine.currentUtcMicros(), engine.playback()->timeline().TimeOf(0) + 3 * 83'333);
 }
 
 // Rates outside the table fall back to x1 and steps stop at its ends; every positioning

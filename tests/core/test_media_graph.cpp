@@ -23,11 +23,9 @@
 namespace orvane {
 namespace {
 
-const QSize kSize(160, 120);
-
 // MPEG-4 with a key frame every 50 frames (more than a site sends): seeks decode from far.
 std::vector<Block> EncodeLongGop(int count, int gop = 50) {
-    return test::EncodeFrames(sim::SimulatedCodec::Mpeg4, count, kSize, gop, 2);
+    return test::EncodeFrames(sim::SimulatedCodec::Mpeg4, count, {160, 120}, gop, 2);
 }
 
 // Each frame's picture as a plain sequential reader shows it, through the program's decoder.
@@ -49,15 +47,6 @@ struct RecordingSurface final : VideoSurface {
 
 class MediaGraphTest : public test::RecordingStoreTest {
   protected:
-    // A clip writer of the first frame's format, as the recorder sets it up.
-    static std::unique_ptr<AviWriter> Writer(const QString& path, const Block& first) {
-        const BitmapInfoHeader format = *BitmapInfoHeader::Parse(first);
-        QString error;
-        auto writer =
-            AviWriter::Create(path, AviVideoStream::For(format, format.Bytes()), true, error);
-        EXPECT_TRUE(writer) << error.toStdString();
-        return writer;
-    }
     std::unique_ptr<MediaGraph> Render(const QString& path) {
         QString error;
         auto graph = MediaGraph::RenderFile(path, error);
@@ -131,8 +120,10 @@ TEST_F(MediaGraphTest, AClipCutOffWithoutItsFinalIndexKeepsEveryCompleteFrame) {
     const QString path = folder_ + "growing.avi";
     const QString copy = folder_ + "cut.avi";
     const QString early = folder_ + "early.avi";  // killed before its first index
-    auto writer = Writer(path, frames.front());
-    ASSERT_TRUE(writer);
+    const BitmapInfoHeader format = *BitmapInfoHeader::Parse(frames.front());  // as recorded
+    QString error;
+    auto writer = AviWriter::Create(path, AviVideoStream::For(format, format.Bytes()), true, error);
+    ASSERT_TRUE(writer) << error.toStdString();
     for (int i = 0; i < 40; ++i) {
         const auto packed = ParsePackedFrame(frames[std::size_t(i)]);
         ASSERT_TRUE(writer->WriteSample(packed->imageData, i % 12 == 0));
