@@ -14,8 +14,7 @@
 namespace orvane {
 namespace {
 
-// Every pixel differs from its neighbours and each colour channel carries its own value, so a
-// swapped channel, a flipped row order or a dropped padding byte all show.
+// Each pixel and colour channel differs: swapped channels, flipped rows or lost padding show.
 QImage Pattern(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y) {
@@ -26,7 +25,7 @@ QImage Pattern(int width, int height) {
     return image;
 }
 
-// The file as an independent reader sees it: rgb24 rows, top row first.
+// The file's bytes as they are on disk.
 Block ReadFile(const QString& path) {
     const std::string bytes = test::ReadFileBytes(path.toStdString());
     return Block(bytes.begin(), bytes.end());
@@ -34,19 +33,12 @@ Block ReadFile(const QString& path) {
 
 // A 5 x 3 eight-bit picture with a four-colour table and biSizeImage left 0.
 Block EightBitDib() {
-    BitmapInfoHeader header;
-    header.biWidth = 5;
-    header.biHeight = 3;
-    header.biBitCount = 8;
-    header.biClrUsed = 4;
-    Block dib = header.Bytes();
-    const std::uint8_t colours[] = {0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
-    dib.insert(dib.end(), std::begin(colours), std::end(colours));
-    // Bottom row first, each padded from 5 to 8 bytes.
-    const std::uint8_t rows[] = {3, 3, 3, 3, 3, 9, 9, 9,  //
-                                 2, 2, 2, 2, 2, 9, 9, 9,  //
-                                 0, 1, 2, 3, 0, 9, 9, 9};
-    dib.insert(dib.end(), std::begin(rows), std::end(rows));
+    Block dib =
+        BitmapInfoHeader{.biWidth = 5, .biHeight = 3, .biBitCount = 8, .biClrUsed = 4}.Bytes();
+    // Black, red, green, blue (B, G, R, 0); then the rows, bottom first, each padded to 8 bytes.
+    dib.insert(dib.end(),
+               {0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0,  //
+                3, 3, 3, 3, 3, 9, 9,   9, 2, 2,   2, 2, 2,   9, 9, 9, 0, 1, 2, 3, 0, 9, 9, 9});
     return dib;
 }
 
@@ -110,8 +102,7 @@ TEST(BmpFile, DibsShorterThanTheyClaimAreRefused) {
     }
 }
 
-// A failed write leaves nothing new and the old file as it was: a file system nobody can
-// create files on, a refused picture.
+// A failed write (nowhere to create it, a refused picture) leaves no file and the old one whole.
 TEST(BmpFile, AFailedWriteLeavesNoFileAndKeepsTheOldOne) {
     test::TempStore temp;
     const Block dib = ToPackedDib24(Pattern(8, 4));

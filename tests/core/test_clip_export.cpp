@@ -17,15 +17,12 @@ using sim::SimulatedCodec;
 
 class ClipExport : public ::testing::Test {
   protected:
-    // A clip of frames recorded from the given minute and second past 09:00.
+    // A clip of frames recorded from the given time on the sample's day.
     QString Clip(SimulatedCodec codec, int frames, QSize size = {160, 120},
                  QTime start = test::SampleClip{}.start.time()) {
-        test::SampleClip clip;
-        clip.codec = codec;
-        clip.frames = frames;
-        clip.size = size;
-        clip.start.setTime(start);
-        return test::WriteSampleClip(dir_.path(), clip);
+        return test::WriteSampleClip(
+            dir_.path(),
+            {.codec = codec, .frames = frames, .size = size, .start = {QDate(2026, 3, 14), start}});
     }
     static ExportRequest Request(std::vector<QString> clips, const QString& target,
                                  std::optional<std::int64_t> from = {}) {
@@ -55,9 +52,8 @@ struct CodecCase {
 
 class ExportCodecs : public ClipExport, public ::testing::WithParamInterface<CodecCase> {};
 
-// Read back by ffprobe and ffmpeg alone: every frame a packet, the recorded time as the
-// file's duration, the decoder configuration in the file, and pictures identical to the
-// clip's when copied, decoding cleanly when encoded again.
+// Read back by ffprobe and ffmpeg alone: every frame a packet, the recorded time, the decoder
+// configuration, and the clip's pictures when copied, decoding cleanly when encoded again.
 TEST_P(ExportCodecs, IndependentReadersSeeTheClip) {
     const CodecCase& codec = GetParam();
     const QString clip = Clip(codec.codec, 50);
@@ -146,8 +142,7 @@ TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
     EXPECT_EQ(decoded.md5s.size(), 26u);
 }
 
-// Clips of one channel that changed codec and size on the way go into one file, encoded
-// again at the first exported one's size, each frame in order and at its time.
+// Clips that changed codec and size go into one file, encoded again at the first one's size.
 TEST_F(ClipExport, ClipsDifferingInCodecAndSizeAreEncodedToTheFirstSize) {
     const QString first = Clip(SimulatedCodec::Mpeg4, 20);
     const QString second = Clip(SimulatedCodec::H264, 15, {320, 240}, QTime(9, 27, 0));
@@ -188,8 +183,7 @@ TEST_F(ClipExport, CancelAndExistingTargetLeaveNothing) {
     EXPECT_EQ(Files(), QStringList{QFileInfo(clip).fileName()});
 
     test::WriteFileBytes(Target().toStdString(), "the operator's own file");
-    const ExportResult refused = ExportClips(request);
-    EXPECT_EQ(refused.outcome, ExportResult::Outcome::Failed);
+    EXPECT_EQ(ExportClips(request).outcome, ExportResult::Outcome::Failed);
     EXPECT_EQ(test::ReadFileBytes(Target().toStdString()), "the operator's own file");
     EXPECT_EQ(Files(), QStringList({QFileInfo(clip).fileName(), "export.mp4"}));
 

@@ -1,5 +1,4 @@
-// The clip player's engine on clips made by the real recorder, with a window that only
-// counts what it is asked to show.
+// The clip player's engine on clips made by the real recorder, in a window that shows nothing.
 #include "frame_source.h"
 #include "media/clip_player_engine.h"
 #include "media/clip_recorder.h"
@@ -21,21 +20,16 @@ namespace {
 
 using test::WaitUntil;
 
-class CountingView final : public PlayerView {
-  public:
+struct BlankView final : PlayerView {
     void ResetZoom() override {}
     void DrawHeader() override {}
-    void UpdatePositionText() override {
-        engine->RefreshPosition();
-        ++positions;
-    }
+    void UpdatePositionText() override { engine->RefreshPosition(); }
     void UpdateSpeedText() override {}
     void EnableControls(std::int64_t, int) override {}
     void OpenFinished(bool opened) override { finished = opened ? 1 : 0; }
     VideoSurface* surface() override { return nullptr; }
 
     ClipPlayerEngine* engine = nullptr;
-    int positions = 0;
     int finished = -1;  // 1 opened, 0 failed
 };
 
@@ -57,7 +51,7 @@ class ClipPlayerEngineTest : public test::RecordingStoreTest {
         ASSERT_TRUE(WaitUntil([&] { return engine.state() == PlayerState::Playing; }));
     }
 
-    CountingView view;
+    BlankView view;
     ClipPlayerEngine engine{view};
 };
 
@@ -68,8 +62,7 @@ TEST_F(ClipPlayerEngineTest, OpeningAClipShowsItsTextsAndPlaysIt) {
     EXPECT_EQ(engine.endText(), "Ending:2002/12/03[10:18]");
     EXPECT_EQ(view.finished, 1);
 
-    // A clip without frame times (12 a second declared): each frame's time from its start
-    // and the declared rate.
+    // A clip without frame times, 12 a second declared: times from its start at that rate.
     test::ExpectedMessage ffmpeg(QtWarningMsg, "orvane.media", "",
                                  test::ExpectedMessage::Occurrence::Optional);
     Open({"fc_lavafalls.avi", 0, 3, "Gate", "", "", "", "", "", test::MediaFolder() + "/"});
@@ -77,10 +70,7 @@ TEST_F(ClipPlayerEngineTest, OpeningAClipShowsItsTextsAndPlaysIt) {
     EXPECT_NEAR(engine.durationSeconds(), 158.0 / 12, 1e-4);
     engine.SeekToFrame(3);
     EXPECT_NEAR(engine.currentSeconds(), 0.25, 1e-5);
-    const ClipTimeline& timeline = engine.playback()->timeline();
-    EXPECT_EQ(engine.currentUtcMicros(), timeline.TimeOf(0) + 3 * 83'333);
-    EXPECT_EQ(engine.currentTimeText(),
-              FrameTimeText(engine.currentUtcMicros(), timeline.utcOffsetSeconds()));
+    EXPECT_EQ(engine.currentUtcMicros(), engine.playback()->timeline().TimeOf(0) + 3 * 83'333);
 }
 
 // Rates outside the table fall back to x1 and steps stop at its ends; every positioning
@@ -123,14 +113,12 @@ TEST_F(ClipPlayerEngineTest, RatesAndPositionsStayInsideTheTableAndTheClip) {
     engine.Play();  // from the end: back to the first frame first
     EXPECT_EQ(engine.state(), PlayerState::Playing);
     EXPECT_EQ(engine.currentFrame(), 0);
-    const int positions = view.positions;
     engine.Pause();
     engine.Pause();
     EXPECT_EQ(engine.state(), PlayerState::Paused);
     engine.Stop();
     engine.Stop();
     EXPECT_EQ(engine.state(), PlayerState::Stopped);
-    EXPECT_EQ(view.positions, positions);  // state changes alone show no position
 }
 
 // The end stops the clip; a timer closes the player (as the title-bar close or the browser's

@@ -10,14 +10,12 @@
 
 namespace orvane::test {
 
-// Packed frames of a simulated channel's test pattern, as its site sends them. A
-// groupOfPictures other than 0 replaces the codec's own.
+// Packed frames of a simulated channel's test pattern; a groupOfPictures of 0 keeps the codec's.
 std::vector<Block> EncodeFrames(sim::SimulatedCodec codec, int count, QSize size = {320, 240},
                                 int groupOfPictures = 0, int channel = 1);
 
-// A clip as a recording of a simulated channel leaves it: the recorder's file name (start
-// time and channel) in folder, the channel's test pattern encoded with codec, framesPerSecond
-// declared in the header.
+// A clip as a recording of a simulated channel leaves it: the recorder's file name (start time,
+// channel) in folder, the channel's pattern encoded with codec, framesPerSecond in the header.
 struct SampleClip {
     sim::SimulatedCodec codec = sim::SimulatedCodec::Mpeg4;
     int frames = 50;
