@@ -187,28 +187,27 @@ TEST_F(ClipBrowserTest, PlayingOpensSixPlayersForTheTopSixAndDeletingAClipCloses
         names << Add(Clip{.start = QString::asprintf("10:%02d", minute)});
     }
     auto dialog = Open();
-    QTreeView* list = dialog->clipList();
-    SelectRows(list, 0, 7);
+    SelectRows(dialog->clipList(), 0, 7);
     dialog->PlaySelected();
     EXPECT_TRUE(Entry(names[5])->open && !Entry(names[6])->open);
     // A double click plays too; clips already read count nothing new.
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton);
+    QTest::mouseDClick(dialog->clipList()->viewport(), Qt::LeftButton);
     EXPECT_EQ(played_, names.mid(0, 6) + names.mid(0, 6));
     EXPECT_EQ(Counts(*dialog), QStringList({"     8", "     6", "     2"}));
 
     // A right double click deletes after the question: files, entry, row and player.
-    SelectRows(list, 0, 0);
+    SelectRows(dialog->clipList(), 0, 0);
     prompts_.Queue(PromptAnswer::Cancel);
-    QTest::mouseDClick(list->viewport(), Qt::RightButton);
+    QTest::mouseDClick(dialog->clipList()->viewport(), Qt::RightButton);
     EXPECT_TRUE(Entry(names[0]) && Exists(names[0]) && players_[names[0]]->isVisible());
-    QTest::mouseDClick(list->viewport(), Qt::RightButton);
+    QTest::mouseDClick(dialog->clipList()->viewport(), Qt::RightButton);
     Settle();
     EXPECT_FALSE(Entry(names[0]) || Exists(names[0]) || Exists(ImageNameOf(names[0])));
     EXPECT_EQ(Column(*dialog->clipModel(), 0), names.mid(1));
     EXPECT_EQ(Counts(*dialog), QStringList({"     7", "     5", "     2"}));
     EXPECT_TRUE(!players_[names[0]]->isVisible() && players_[names[1]]->isVisible());
 
-    list->clearSelection();
+    dialog->clipList()->clearSelection();
     dialog->DeleteSelected();  // nothing selected: nothing asked
     EXPECT_EQ(prompts_.shown().size(), 2u);
     dialog.reset();
