@@ -21,22 +21,19 @@ QStringList Rows(const EventBrowserDialog& dialog, int column = 0) {
     return texts;
 }
 
-// One row per entry in the log's order, its texts in the site's code page; deleting asks once
-// (nothing selected: no question), then removes the rows and their entries, also a row whose
-// entry is already gone.
-TEST(EventBrowser, DeletingSelectedRowsAsksOnceAndRemovesRowsAndEntries) {
-    test::TempStore temp;
-    KeyStore store{std::move(*KeyStore::Open(temp.path()).store)};
+using EventBrowser = test::StoreFileTest;
+
+// One row per entry in the log's order, texts in the site's code page; Delete asks once (not
+// with nothing selected), then removes rows and entries, also a row whose entry is gone.
+TEST_F(EventBrowser, DeletingSelectedRowsAsksOnceAndRemovesRowsAndEntries) {
     QDateTime now(QDate(2002, 11, 5), QTime(14, 30, 7));
-    EventLog log{store, [&] { return now; }};
+    EventLog log{store_, [&] { return now; }};
     test::ScriptedPrompts prompts;
     const auto storedIds = [&] {
         std::vector<EventLogEntry> entries;
         log.LoadEventLog(entries);
         QStringList ids;
-        for (const EventLogEntry& entry : entries) {
-            ids << entry.id;
-        }
+        std::ranges::transform(entries, std::back_inserter(ids), &EventLogEntry::id);
         return ids;
     };
     EventBrowserDialog(log, CodePage()).deleteButton()->click();

@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMainWindow>
-#include <QMenu>
 #include <QPointer>
 #include <QPrinter>
 #include <QScreen>
@@ -33,16 +32,11 @@ class SnapshotWindowTest : public testing::Test {
   protected:
     void SetUp() override {
         main.setCentralWidget(new QWidget);
-        main.resize(800, 600);
         main.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
-        // Without choosers no test can reach a real modal dialog.
+        // Without choosers no test can reach a real modal dialog; none here wants one.
         SnapshotWindow::chooseSaveFile = nullptr;
         SnapshotWindow::setUpPrinter = nullptr;
-    }
-    void TearDown() override {
-        SnapshotWindow::chooseSaveFile = savedChooser;
-        SnapshotWindow::setUpPrinter = savedPrintSetup;
     }
 
     // A snapshot of picture taken from a widget inside the main window.
@@ -50,22 +44,17 @@ class SnapshotWindowTest : public testing::Test {
         snapshot = SnapshotWindow::Create(picture, frame, "0003 Gate", main.centralWidget());
         return snapshot.data();
     }
-    QString InTemp(const std::string& name) const {
-        return QString::fromStdString(temp.File(name));
-    }
+    QString InTemp(const char* name) const { return QString::fromStdString(temp.File(name)); }
 
     test::TempStore temp;
     test::ScriptedPrompts prompts;
     QMainWindow main;
     QPointer<SnapshotWindow> snapshot;
-    SnapshotWindow::FileChooser savedChooser = SnapshotWindow::chooseSaveFile;
-    SnapshotWindow::PrintSetup savedPrintSetup = SnapshotWindow::setUpPrinter;
 };
 
-// A window of its own over the main window, of dialog type (the only kind X window managers
-// keep in front of it), whose client area is the picture stretched; it deletes itself. Without
-// a picture the stored frame is decoded; with neither, or a frame that is not one, there is no
-// window and nothing said.
+// A dialog-type window over the main window (the only kind X window managers keep in front of
+// it), its client area the picture stretched, deleting itself. Without a picture the stored
+// frame is decoded; with neither, or a frame that is not one, no window and nothing said.
 TEST_F(SnapshotWindowTest, AWindowOfItsOwnWhoseClientAreaIsThePicture) {
     const QImage picture = Pattern(160, 120);
     SnapshotWindow* window = Take(picture);
@@ -103,18 +92,16 @@ TEST_F(SnapshotWindowTest, SaveSaysOkOnlyForAWrittenFileAndNothingWhenCancelled)
         askedBy = parent;
         return chosen;
     };
-    QTimer::singleShot(0, [] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        ASSERT_TRUE(menu);
-        menu->setActiveAction(menu->actions().value(0));
-        QTest::keyClick(menu, Qt::Key_Return);
+    QTimer::singleShot(0, [] {  // the first entry of the menu
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Down);
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Return);
     });
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10),
                             window->mapToGlobal(QPoint(10, 10)));
     QApplication::sendEvent(window, &click);
     EXPECT_EQ(askedBy, window);
     EXPECT_TRUE(QFileInfo::exists(chosen));
-    EXPECT_EQ(prompts.texts(), QStringList{"\n\n Save OK. \n\n"});
+    EXPECT_EQ(prompts.texts(), QStringList{snaptext::kSaveOk});
 
     chosen = InTemp("missing/folder/capture.bmp");
     window->RunCommand(snapcmd::kSaveFile);
@@ -131,23 +118,21 @@ TEST_F(SnapshotWindowTest, SaveSaysOkOnlyForAWrittenFileAndNothingWhenCancelled)
 TEST_F(SnapshotWindowTest, PrintPlacesThePictureAtThePrintersResolution) {
     SnapshotWindow* window = Take(Pattern(320, 240));
     ASSERT_NE(window, nullptr);
+    const QScreen* screen = window->screen();
+    const QSizeF screenDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
     QString pdf = InTemp("snapshot.pdf");
-    QSizeF printerDpi;
-    QSize page;
+    std::optional<PrintPlacement> expected;
     SnapshotWindow::setUpPrinter = [&](QPrinter& printer, QWidget*) {
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(pdf);
-        printerDpi = QSizeF(printer.logicalDpiX(), printer.logicalDpiY());
-        page = QSize(printer.width(), printer.height());
+        const QSizeF dpi(printer.logicalDpiX(), printer.logicalDpiY());
+        expected = PlaceForPrint({320, 240}, screenDpi, dpi, {printer.width(), printer.height()});
         return true;
     };
     window->RunCommand(snapcmd::kPrint);
     EXPECT_TRUE(test::ReadFileBytes(pdf.toStdString()).starts_with("%PDF-"));
-    ASSERT_TRUE(window->lastPrintPlacement());
-    const QScreen* screen = window->screen();
-    const QSizeF screenDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
-    EXPECT_EQ(window->lastPrintPlacement()->target,
-              PlaceForPrint(QSize(320, 240), screenDpi, printerDpi, page).target);
+    ASSERT_TRUE(window->lastPrintPlacement() && expected);
+    EXPECT_EQ(window->lastPrintPlacement()->target, expected->target);
 
     pdf = InTemp("missing/snapshot.pdf");
     window->RunCommand(snapcmd::kPrint);
