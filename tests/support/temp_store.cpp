@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace orvane::test {
 
@@ -115,7 +116,9 @@ std::pair<std::uint32_t, std::string> Raw(const KeyStore& store, RegKey key, con
 
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
