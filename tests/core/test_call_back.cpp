@@ -1,6 +1,5 @@
-// Sites calling the client back: a caller proves to be a site before it replaces the
-// operator's link, then logs in with the built-in account, hands over its event record and
-// streams channels that record by themselves.
+// Sites calling back: a caller proves itself a site before it replaces the operator's link,
+// then logs in as alarm, hands over its event and streams channels that record themselves.
 #include "site/caller_filter.h"
 #include "site/login_payload.h"
 #include "support/message_guard.h"

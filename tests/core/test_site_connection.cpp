@@ -1,5 +1,6 @@
 // The site connection against the simulated site, or a scripted peer, over real loopback
 // sockets.
+#include "support/media_samples.h"
 #include "support/message_guard.h"
 #include "support/simulated_link.h"
 #include "wire/bitmap_info.h"
@@ -51,6 +52,31 @@ TEST_F(SiteConnectionTest, RejectedAndRepeatedLoginsAndTheChannelTable) {
     EXPECT_EQ(QString::fromStdString(channels.GetChannelName(7)), QString(32, QChar(0xE9)));
     EXPECT_FALSE(connection->channelOpenPermission());
     EXPECT_TRUE(connection->channelClosePermission());
+}
+
+// Each channel gets a window and a decoder of its own: a shared decoder of an inter-frame codec
+// would mix the two channels' pictures.
+TEST_F(SiteConnectionTest, EachChannelsFramesMakeOneWindowDecodedFromItsOwnStream) {
+    SiteSimulatorOptions options;
+    options.framesPerSecond = 25;
+    ASSERT_TRUE(LogInToNewSite(options));
+    connection->OpenChannel(3);
+    connection->OpenChannel(7);
+    ASSERT_TRUE(WaitForWindow(1, 20) && WaitForWindow(2, 20));
+    site->StopStreaming();
+    // Every frame that arrived is decoded; the windows show the newest, each its own channel's.
+    ASSERT_TRUE(WaitUntil([&] {
+        test::Pump(50);
+        return connection->decodedFrames() == FramesOf(1) + FramesOf(2);
+    }));
+    test::Pump(100);
+    for (const std::uint32_t number : {1u, 2u}) {
+        const auto* window = host.WindowFor(number);
+        const auto newest = static_cast<int>(FramesOf(number)) - 1;
+        const QImage expected =
+            sim::TestPattern(int(number) - 1, newest, window->params().pictureSize);
+        EXPECT_LT(test::MeanDifference(window->lastPicture(), expected), 12.0);
+    }
 }
 
 TEST_F(SiteConnectionTest, ClosingFixingStoppingAndRemoteControl) {

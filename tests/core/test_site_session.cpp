@@ -162,11 +162,9 @@ TEST_F(SiteSessionTest, ATakenCallInPortIsReportedAndAFreeOneListensWithABacklog
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::Any, 0));
     settings.WriteProfileInt("Net", "ListenPort", taken.serverPort());
-    {
-        test::ExpectedMessage warning(QtWarningMsg, "orvane.site", "cannot listen");
-        EXPECT_FALSE(session.OpenListener());
-        EXPECT_FALSE(session.listener().errorString().isEmpty());
-    }
+    test::ExpectedMessage warning(QtWarningMsg, "orvane.site", "cannot listen");
+    EXPECT_FALSE(session.OpenListener());
+    EXPECT_FALSE(session.listener().errorString().isEmpty());
     ASSERT_TRUE(session.listener().Listen(0));
     const auto* server = session.listener().findChild<QTcpServer*>();
     ASSERT_NE(server, nullptr);
