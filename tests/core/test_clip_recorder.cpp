@@ -425,6 +425,7 @@ TEST_F(ClipRecorderTest, AStalledDiskHoldsNoFrameUpAndTheClipLosesWholeGroupsOfP
         test::ExpectedMessage late(QtWarningMsg, "orvane.media", "has not taken the end");
         recorder->StopRecording();
     }
+    EXPECT_FALSE(recorder->recording());  // the operator's Stop does not wait for the disk
     gate_.Open();
     ASSERT_TRUE(test::WaitUntil([&] { return Index().at(0).endTime == "10:17"; }));
 

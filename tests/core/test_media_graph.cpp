@@ -67,6 +67,28 @@ class MediaGraphTest : public test::RecordingStoreTest {
     }
 };
 
+TEST_F(MediaGraphTest, FilesThatCannotBePlayedAreRefusedWithAReason) {
+    test::ExpectedMessage refused(QtWarningMsg, "orvane.media", "",
+                                  test::ExpectedMessage::Occurrence::Optional);
+    QString error;
+    const QString empty = folder_ + "empty.avi";  // headers complete, no frame anywhere
+    const BitmapInfoHeader format = *BitmapInfoHeader::Parse(EncodeLongGop(1).front());
+    auto writer =
+        AviWriter::Create(empty, AviVideoStream::For(format, format.Bytes()), true, error);
+    ASSERT_TRUE(writer && writer->Close());
+    const std::string clip = test::ReadFileBytes(RecordClip(EncodeLongGop(10)).toStdString());
+    test::WriteFileBytes(File("notes.avi"), std::string(4000, 'x'));
+    test::WriteFileBytes(File("cut.avi"), clip.substr(0, 200));  // before the stream list ends
+    for (const auto& [path, why] :
+         {std::pair{folder_ + "missing.avi", "does not exist"},
+          std::pair{folder_ + "notes.avi", "not an AVI"}, std::pair{folder_ + "cut.avi", ""},
+          std::pair{empty, "no video frames"}}) {
+        error.clear();
+        EXPECT_FALSE(MediaGraph::RenderFile(path, error)) << path.toStdString();
+        EXPECT_TRUE(!error.isEmpty() && error.contains(why)) << error.toStdString();
+    }
+}
+
 TEST_F(MediaGraphTest, SeeksAndStepsShowExactlyTheSequentialPictureAcrossKeyFrames) {
     const QString path = RecordClip(EncodeLongGop(130));
     const auto reference = DecodeSequentially(path);

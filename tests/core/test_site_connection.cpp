@@ -28,6 +28,26 @@ Block FrameOf(std::uint32_t id, std::uint32_t number, int width, int height, std
     return SiteMessageOf(SiteMessage::VideoFrame, id, number, sim::PackFrame(format, Block(64, 0)));
 }
 
+// An uncompressed frame whose bytes tell it from every other of a test.
+Block RgbFrame(int width, int height, std::uint32_t sequence) {
+    BitmapInfoHeader format;
+    format.biWidth = width;
+    format.biHeight = height;
+    format.biBitCount = 24;
+    format.biSizeImage = static_cast<std::uint32_t>(width * height * 3);
+    Block picture(format.biSizeImage, static_cast<std::uint8_t>(sequence * 37));
+    WriteLe32(picture, 0, sequence);
+    return sim::PackFrame(format, picture);
+}
+
+// What a scripted site answers an accepted login with: a one-channel list, then LoginAccepted.
+void AcceptLogin(QTcpSocket& peer) {
+    Block entry(kChannelEntrySize, 0);
+    WriteLe32(entry, 0, 3);
+    Write(peer, SiteMessageOf(SiteMessage::ChannelList, 1, 3, entry));
+    Write(peer, SiteMessageOf(SiteMessage::LoginAccepted));
+}
+
 // A wrong password is refused; a site may ask for the login again first. The channel table
 // holds the entries the site permits, their names decoded from Windows-1252 bytes as the site
 // sends them, one a full 32-byte field.
@@ -312,13 +332,40 @@ TEST_F(SiteConnectionTest, ADecoderThatCannotOpenKeepsTheWindowWithoutEndingTheL
     EXPECT_TRUE(WaitUntil([&] { return FramesOf(9) == 2; }));
 }
 
+// Whatever the connection holds back of a burst larger than it reads ahead, everything the site
+// sent before it closed is acted on before the close. The frame kept as the latest is exactly
+// the last one's bytes, whether larger than the 320 x 240 x 3 a window once kept or far smaller.
+TEST_F(SiteConnectionTest, EverythingASiteSentBeforeItClosedIsActedOnAndTheLatestFrameKeptWhole) {
+    QTcpSocket* peer = ConnectToScriptedPeer(3600 * 1000);  // the ticks never run
+    ASSERT_NE(peer, nullptr);
+    AcceptLogin(*peer);
+    const auto send = [&](const Block& packed) {
+        Write(*peer, SiteMessageOf(SiteMessage::VideoFrame, 5, 6, packed));
+    };
+    const auto latest = [&] {
+        return *connection->channels().FindLinkByNumber(6)->latestFrame.packed;
+    };
+    const Block large = RgbFrame(320, 159, 1000);
+    send(large);
+    ASSERT_TRUE(WaitUntil([&] { return FramesOf(6) == 1; }));
+    EXPECT_EQ(latest(), large);
+    constexpr std::uint32_t kFrames = 40;  // the queue's limit and some 200 KB more
+    for (std::uint32_t i = 0; i < kFrames; ++i) {
+        send(RgbFrame(160, 120, i));
+    }
+    send(RgbFrame(16, 8, kFrames));
+    Write(*peer, SiteMessageOf(SiteMessage::SiteClosing));
+    peer->disconnectFromHost();
+    ASSERT_TRUE(WaitUntil([&] { return frame.Noticed(SiteNotice::LinkLost); }));
+    EXPECT_EQ(FramesOf(6), kFrames + 2);
+    EXPECT_EQ(latest(), RgbFrame(16, 8, kFrames));
+    EXPECT_TRUE(frame.Noticed(SiteNotice::SiteClosing));
+}
+
 TEST_F(SiteConnectionTest, ASiteThatStopsReadingIsDroppedAsABrokenLinkBeforeTheQueueGrows) {
     QTcpSocket* peer = ConnectToScriptedPeer(test::kFastTickMs);
     ASSERT_NE(peer, nullptr);
-    Block entry(kChannelEntrySize, 0);  // a one-channel list, then LoginAccepted
-    WriteLe32(entry, 0, 3);
-    Write(*peer, SiteMessageOf(SiteMessage::ChannelList, 1, 3, entry));
-    Write(*peer, SiteMessageOf(SiteMessage::LoginAccepted));
+    AcceptLogin(*peer);
     ASSERT_TRUE(LoggedIn());
     // It reads nothing more: its kernel buffer stays small and full.
     peer->setReadBufferSize(64);
