@@ -17,27 +17,27 @@ using test::WaitUntil;
 using SiteConnectionTest = test::ConnectionLink;
 using test::Write;
 
+// A 24-bit picture of this size and compression, packed as a site sends it.
+Block Packed(int width, int height, std::uint32_t fourcc, const Block& picture) {
+    const BitmapInfoHeader format{.biWidth = width,
+                                  .biHeight = height,
+                                  .biBitCount = 24,
+                                  .biCompression = fourcc,
+                                  .biSizeImage = static_cast<std::uint32_t>(picture.size())};
+    return sim::PackFrame(format, picture);
+}
+
 // A frame of channel `id` (number `number`) carrying 64 bytes in this format.
 Block FrameOf(std::uint32_t id, std::uint32_t number, int width, int height, std::uint32_t fourcc) {
-    BitmapInfoHeader format;
-    format.biWidth = width;
-    format.biHeight = height;
-    format.biBitCount = 24;
-    format.biCompression = fourcc;
-    format.biSizeImage = 64;
-    return SiteMessageOf(SiteMessage::VideoFrame, id, number, sim::PackFrame(format, Block(64, 0)));
+    return SiteMessageOf(SiteMessage::VideoFrame, id, number,
+                         Packed(width, height, fourcc, Block(64, 0)));
 }
 
 // An uncompressed frame whose bytes tell it from every other of a test.
 Block RgbFrame(int width, int height, std::uint32_t sequence) {
-    BitmapInfoHeader format;
-    format.biWidth = width;
-    format.biHeight = height;
-    format.biBitCount = 24;
-    format.biSizeImage = static_cast<std::uint32_t>(width * height * 3);
-    Block picture(format.biSizeImage, static_cast<std::uint8_t>(sequence * 37));
+    Block picture(std::size_t(width * height * 3), static_cast<std::uint8_t>(sequence * 37));
     WriteLe32(picture, 0, sequence);
-    return sim::PackFrame(format, picture);
+    return Packed(width, height, BitmapInfoHeader::kBiRgb, picture);
 }
 
 // What a scripted site answers an accepted login with: a one-channel list, then LoginAccepted.
