@@ -258,6 +258,17 @@ TEST(RealSamples, AMissingSampleFailsAndNamesTheFolder) {
                             "no-such-sample.avi");
 }
 
+}  // namespace
+
+// A worker's review, done by hand.
+class DecodingTestAccess {
+  public:
+    static void Reduce(ChannelDecoding& channel) { channel.Reduce(); }
+    static void Restore(ChannelDecoding& channel) { channel.Restore(); }
+};
+
+namespace {
+
 // Waits at a gate and counts its restarts; its picture's colour is the frame's size.
 struct GatedDecoder final : VideoDecoder {
     explicit GatedDecoder(std::shared_future<void> opened) : gate(std::move(opened)) {}
@@ -331,6 +342,24 @@ TEST_F(GatedChannelTest, ALateChannelJumpsToAWaitingKeyFrame) {
     EXPECT_EQ(ShownWhenLateFramesAreDecoded(3), 13u);
     EXPECT_EQ(channel->droppedFrames(), 1u) << "the frame before the key frame";
     EXPECT_EQ(counts.restarts.load(), 1);
+}
+
+// A channel given its other frames back goes on at once from the key frame it last decoded,
+// with the frames that came after it, instead of waiting for the next key frame.
+TEST_F(GatedChannelTest, ARestoredChannelGoesOnFromItsNewestKeyFrame) {
+    open.set_value();
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 1; }));
+    DecodingTestAccess::Reduce(*channel);
+    EXPECT_TRUE(Submit(20, true));
+    EXPECT_FALSE(Submit(21) || Submit(22)) << "not decoded while reduced";
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 2; }));
+    DecodingTestAccess::Restore(*channel);
+    EXPECT_FALSE(channel->reduced());
+    ASSERT_TRUE(test::WaitUntil([&] { return channel->decodedFrames() == 4; }));
+    const auto picture = channel->TakePicture();
+    EXPECT_EQ(picture ? picture->image.pixel(0, 0) & 0xFFFFFF : 0, 22u);
+    EXPECT_EQ(channel->droppedFrames(), 0u);
+    EXPECT_EQ(counts.restarts.load(), 1) << "at the key frame alone";
 }
 
 // The workers join as the fixture goes; what still waits is dropped with the channel.

@@ -42,6 +42,7 @@ bool ChannelDecoding::Submit(const LiveFrame& frame) {
             // starts again at a frame that stands on its own.
             dropped_.fetch_add(waiting_.size(), std::memory_order_relaxed);
             skips_.fetch_add(1, std::memory_order_relaxed);
+            DropKept();
             waiting_.clear();
             waitingBytes_ = 0;
             waitingForKey_ = true;
@@ -51,6 +52,7 @@ bool ChannelDecoding::Submit(const LiveFrame& frame) {
         if (waitingForKey_) {
             if (!frame.keyFrame) {
                 dropped_.fetch_add(1, std::memory_order_relaxed);
+                DropKept();
                 return false;
             }
             waitingForKey_ = false;
@@ -58,13 +60,15 @@ bool ChannelDecoding::Submit(const LiveFrame& frame) {
         }
         if (rate_ != Rate::Full) {
             if (!frame.keyFrame) {
-                dropped_.fetch_add(1, std::memory_order_relaxed);
+                Keep(frame);
                 return false;
             }
             if (rate_ == Rate::FullFromNextKey) {
                 rate_ = Rate::Full;
                 reduced_.store(false, std::memory_order_relaxed);
             }
+            DropKept();
+            keptFollowKey_ = rate_ == Rate::KeyFrames;
             restartNext_ = true;
         }
         waitingBytes_ += size;
@@ -100,6 +104,7 @@ void ChannelDecoding::Reduce() {
     std::lock_guard lock(mutex_);
     if (rate_ == Rate::Full) {
         load_.reducedAt = Clock::now();
+        DropKept();
         // What waits between key frames is not decoded any more; the first key frame left
         // starts afresh.
         std::deque<Job> keys;
@@ -121,10 +126,51 @@ void ChannelDecoding::Reduce() {
 }
 
 void ChannelDecoding::Restore() {
-    std::lock_guard lock(mutex_);
-    if (rate_ == Rate::KeyFrames) {
-        rate_ = Rate::FullFromNextKey;
+    std::size_t resumed = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (rate_ != Rate::KeyFrames) {
+            return;
+        }
+        if (!keptFollowKey_) {
+            rate_ = Rate::FullFromNextKey;
+            return;
+        }
+        // Decoding goes on from the newest key frame (decoded, or waiting) with the frames
+        // kept since; they are owed work, not late pictures, so their wait starts now.
+        const Clock::time_point now = Clock::now();
+        for (LiveFrame& frame : kept_) {
+            waitingBytes_ += frame.packed->size();
+            waiting_.push_back({std::move(frame), now, false});
+        }
+        resumed = kept_.size();
+        kept_.clear();
+        keptBytes_ = 0;
+        keptFollowKey_ = false;
+        rate_ = Rate::Full;
+        reduced_.store(false, std::memory_order_relaxed);
     }
+    for (std::size_t i = 0; i < resumed; ++i) {
+        workers_->Enqueue(worker_, shared_from_this());
+    }
+}
+
+void ChannelDecoding::Keep(const LiveFrame& frame) {
+    const std::size_t size = frame.packed->size();
+    if (keptFollowKey_ && kept_.size() < kMaxWaitingFrames && keptBytes_ + size <= kMaxKeptBytes) {
+        kept_.push_back(frame);
+        keptBytes_ += size;
+        return;
+    }
+    dropped_.fetch_add(1, std::memory_order_relaxed);
+    DropKept();
+}
+
+void ChannelDecoding::DropKept() {
+    dropped_.fetch_add(kept_.size(), std::memory_order_relaxed);
+    kept_.clear();
+    keptBytes_ = 0;
+    keptFollowKey_ = false;
 }
 
 ChannelDecoding::Clock::duration ChannelDecoding::Lag() const {

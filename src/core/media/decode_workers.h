@@ -72,8 +72,12 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
     void SetPictureSize(QSize size);
     QSize pictureSize() const;
 
+    // What a channel keeps while reduced, of the frames after its newest key frame.
+    static constexpr std::size_t kMaxKeptBytes = 2u << 20;
+
   private:
     friend class DecodeWorkers;
+    friend class DecodingTestAccess;
     struct Job {
         LiveFrame frame;
         Clock::time_point submitted;
@@ -86,6 +90,10 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
     // frame, the first one that can be decoded with all that follows it).
     void Reduce();
     void Restore();
+    // With mutex_ held: keeps a frame after the newest key frame while reduced, or drops the
+    // frames kept when it cannot.
+    void Keep(const LiveFrame& frame);
+    void DropKept();
     // How long the oldest waiting frame has waited.
     Clock::duration Lag() const;
 
@@ -117,6 +125,12 @@ class ChannelDecoding : public std::enable_shared_from_this<ChannelDecoding> {
     enum class Rate { Full, KeyFrames, FullFromNextKey };
     Rate rate_ = Rate::Full;
     std::optional<DecodedPicture> newest_;
+    // While reduced, the frames after the newest key frame: a channel given its frames back
+    // goes on from that key frame with them at once, instead of waiting for the next one (a
+    // whole group of pictures, seconds at a low frame rate). Dropped at the next key frame.
+    std::deque<LiveFrame> kept_;
+    std::size_t keptBytes_ = 0;
+    bool keptFollowKey_ = false;  // they follow the newest key frame without a gap
 
     std::atomic<std::uint64_t> pictureSize_{0};  // width in the high half, height in the low
     std::atomic<bool> behind_{false};
