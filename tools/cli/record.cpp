@@ -151,7 +151,7 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
                           .arg(ByteCount(clipBytes())));
     });
     QObject::connect(&deadline, &QTimer::timeout, &loop,
-                     [&] { finish(recorder ? QString() : QStringLiteral("timeout: no frames")); });
+                     [&] { finish(recorder ? QString() : TimeoutBeforeFrames(connection)); });
 
     // The window exists once the dispatch that made it is over: the recorder attaches then
     // and writes the frames already there first, as the Record command does.
