@@ -309,6 +309,10 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
                             : error.startsWith("cannot connect to " + site + ": ") &&
                                   error.contains(reason, Qt::CaseInsensitive))
                 << error.toStdString();
+            // Logged in nowhere, the probe lists no channels: on one line, as empty values are.
+            EXPECT_EQ(run.out.contains("\"channels\": [],\n"),
+                      command == "probe" && site == unanswered)
+                << run.out.toStdString();
         }
     }
     // The identify server that does not answer is named too.
