@@ -145,7 +145,8 @@ TEST(CliFrame, GoesToTheFrameOfATimeOrSaysEachFaultOnceInItsOwnWords) {
     const std::int64_t start =
         QDateTime(QDate(2026, 3, 1), QTime(23, 59, 59, 500)).toMSecsSinceEpoch() * 1000 + 250;
     const std::int32_t offset = QDateTime::fromMSecsSinceEpoch(start / 1000).offsetFromUtc();
-    // 30 frames: 30 is where a clip played to its end stands, 31 lies beyond it.
+    // 30 frames, counted from 0: 29 is the last, 30 (where a clip played to its end stands)
+    // is no frame to show.
     const QString clip = RecordClip(folder, 30, start);
     const QString png = folder + "x.png";
     const struct {
@@ -156,16 +157,16 @@ TEST(CliFrame, GoesToTheFrameOfATimeOrSaysEachFaultOnceInItsOwnWords) {
         {{folder + "none.avi", "--seek", "0"}, {}, folder + "none.avi does not exist"},
         {{folder, "--seek", "0"}, {}, folder + " is not a file"},
         {{folder + "text.avi", "--seek", "0"}, {}, "?"},
-        {{clip, "--seek", "31"},
+        {{clip, "--seek", "30"},
          {},
-         "the clip has 30 frames: --seek 31 lies beyond its end (0 to 30)"},
+         "the clip has 30 frames: --seek 30 lies beyond its end (0 to 29)"},
         {{clip, "--time", "2026-03-01 23:59:59.499"},
          {},
          "the clip starts at 2026-03-01 23:59:59.500, after 2026-03-01 23:59:59.499"},
         {{clip, "--time", FrameTimeText(start + 17 * 40'000, offset)},
          {"frame: 17 of 30\n", "time: 2026-03-02 00:00:00.180\n"},
          ""},
-        {{clip, "--seek", "30", "--step", "-3"}, {"frame: 27 of 30\n"}, ""},
+        {{clip, "--seek", "29", "--step", "-3"}, {"frame: 26 of 30\n"}, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments.join(' ').toStdString());

@@ -264,7 +264,9 @@ TEST_F(CliSiteTest, EachRunIsOneObjectWithTheReasonOfAFailure) {
 }
 
 // A site that never answers (its accept queue is full, so the handshake goes unanswered) and
-// a port nobody listens on: each failure names the address and why.
+// a port nobody listens on: each failure names the address and why. A listener that takes the
+// connection but never answers the login is told apart from a site that takes the login and
+// whose camera sends nothing.
 TEST(CliConnectFailures, NameTheAddressAndTheReason) {
     const test::PendingListener listener;
     ASSERT_TRUE(listener.ready());
@@ -273,9 +275,22 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
     const QString refusing = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
     closed.close();
+    QTcpServer mute;
+    ASSERT_TRUE(mute.listen(QHostAddress::LocalHost, 0));
+    const QString unanswered = QStringLiteral("127.0.0.1:%1").arg(mute.serverPort());
+    sim::SiteSimulatorOptions oneCamera;
+    oneCamera.channels = {{1, 1, "Gate"}};
+    sim::SiteSimulator still(oneCamera);
+    ASSERT_TRUE(still.Listen(QHostAddress::LocalHost, 0));
+    still.FreezeChannel(1, true);
     const QTemporaryDir clips;
     const QStringList record{"--channel", "1", "--dir", clips.path()};
-    std::vector<std::pair<QString, QString>> cases{{silent, "timeout"}, {refusing, "refused"}};
+    // A connect that fails is named by its reason; a timeout after it by the whole error.
+    std::vector<std::pair<QString, QString>> cases{
+        {silent, "timeout"},
+        {refusing, "refused"},
+        {unanswered, "timeout: the login was not answered"},
+        {QStringLiteral("127.0.0.1:%1").arg(still.port()), "timeout: no frames"}};
     // An IPv6 address keeps its brackets, or its port could not be told from it.
     if (closed.listen(QHostAddress::LocalHostIPv6, 0)) {
         cases.emplace_back(QStringLiteral("[::1]:%1").arg(closed.serverPort()), "refused");
@@ -289,9 +304,15 @@ TEST(CliConnectFailures, NameTheAddressAndTheReason) {
                                        (command == "record" ? record : QStringList{}));
             EXPECT_EQ(run.code, 1);
             const QString error = JsonOf(run)["error"].toString();
-            EXPECT_TRUE(error.startsWith("cannot connect to " + site + ": ") &&
-                        error.contains(reason, Qt::CaseInsensitive))
+            EXPECT_TRUE(reason.startsWith("timeout: ")
+                            ? error == reason
+                            : error.startsWith("cannot connect to " + site + ": ") &&
+                                  error.contains(reason, Qt::CaseInsensitive))
                 << error.toStdString();
+            // Logged in nowhere, the probe lists no channels: on one line, as empty values are.
+            EXPECT_EQ(run.out.contains("\"channels\": [],\n"),
+                      command == "probe" && site == unanswered)
+                << run.out.toStdString();
         }
     }
     // The identify server that does not answer is named too.

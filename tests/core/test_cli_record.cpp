@@ -28,10 +28,11 @@ using test::WaitUntil;
 class CliRecordTest : public testing::Test {
   protected:
     void SetUp() override { StartSite(false); }
-    void StartSite(bool streamOnLogin) {
+    void StartSite(bool streamOnLogin, int frameLimit = 0) {
         sim::SiteSimulatorOptions options;
         options.framesPerSecond = 25;
         options.streamOnLogin = streamOnLogin;
+        options.frameLimit = frameLimit;
         options.keepSentFrames = true;
         site = std::make_unique<sim::SiteSimulator>(options);
         ASSERT_TRUE(site->Listen(QHostAddress::LocalHost, 0));
@@ -257,6 +258,21 @@ TEST_F(CliRecordTest, AVolumeThatRunsFullAndGetsRoomBackLeavesOneClipThatGoesOnA
     EXPECT_EQ(QRegularExpression("recorded: (\\d+) frames").match(output).captured(1).toULongLong(),
               samples.size())
         << output.toStdString();
+}
+
+// A camera that stops sending while the link stays up: the recording runs its time and keeps
+// what came, exit 0, but one line says how long the channel was silent at its end.
+TEST_F(CliRecordTest, ACameraThatStopsSendingIsToldOnSuccess) {
+    StartSite(false, 12);  // half a second of frames
+    ASSERT_FALSE(Start({"--channel", "3", "--seconds", "8"}).isEmpty());
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(cli.exitCode(), 0) << output.toStdString();
+    const QString err = Errors();
+    EXPECT_TRUE(QRegularExpression("^orvane-cli: channel 3 sent no frame for the last "
+                                   "\\d+\\.\\d s of the recording\n$")
+                    .match(err)
+                    .hasMatch())
+        << err.toStdString();
 }
 
 // The reason once, in one line: the library's warning behind it goes to the log only.

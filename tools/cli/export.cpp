@@ -1,12 +1,12 @@
 #include "export.h"
 
 #include "export/clip_export.h"
+#include "json_text.h"
 #include "media/clip_packets.h"
 #include "media/frame_times.h"
 #include "progress.h"
 
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QRegularExpression>
 
 namespace orvane::cli {
@@ -30,8 +30,7 @@ int RunExport(const ExportOptions& options, QTextStream& out, QTextStream& err) 
         progress.Clear();
         err << "orvane-cli: " << reason << Qt::endl;
         if (options.json) {
-            out << QJsonDocument(QJsonObject{{"error", reason}, {"exitCode", code}}).toJson()
-                << Qt::flush;
+            out << JsonText({{"error", reason}, {"exitCode", code}}) << Qt::flush;
         }
         return code;
     };
@@ -76,7 +75,7 @@ int RunExport(const ExportOptions& options, QTextStream& out, QTextStream& err) 
         return fail(result.error);
     }
     if (options.json) {
-        out << QJsonDocument(result.ToJson()).toJson(QJsonDocument::Indented) << Qt::flush;
+        out << JsonText(result.ToJson()) << Qt::flush;
         return 0;
     }
     const ExportManifest& manifest = result.manifest;

@@ -80,13 +80,16 @@ int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err) {
                                  options.time.trimmed()));
         }
     }
-    if (seek > duration) {
+    // Frames are counted from 0, so the last is duration - 1. The player's own position
+    // duration (a clip played to its end) shows no frame of its own: it is no frame to ask for.
+    if (seek >= duration) {
         // Known only once the clip is open: this clip is too short, as a clip that starts
         // after --time is too late.
         return fail(
-            QStringLiteral("the clip has %1 frames: --seek %2 lies beyond its end (0 to %1)")
+            QStringLiteral("the clip has %1 frames: --seek %2 lies beyond its end (0 to %3)")
                 .arg(duration)
-                .arg(seek));
+                .arg(seek)
+                .arg(duration - 1));
     }
     clock.restart();
     progress.Restart();

@@ -1,5 +1,7 @@
 #include "link_notices.h"
 
+#include "site/site_connection.h"
+
 namespace orvane::cli {
 
 QString FailureFor(SiteNotice notice) {
@@ -20,6 +22,11 @@ QString FailureFor(SiteNotice notice) {
             break;
     }
     return {};
+}
+
+QString TimeoutBeforeFrames(const SiteConnection& connection) {
+    return connection.loggedIn() ? QStringLiteral("timeout: no frames")
+                                 : QStringLiteral("timeout: the login was not answered");
 }
 
 QString SiteAddress(const QString& host, quint16 port) {

@@ -8,6 +8,10 @@
 
 #include <functional>
 
+namespace orvane {
+class SiteConnection;
+}  // namespace orvane
+
 namespace orvane::cli {
 
 // Takes a connection's notices and hands them on once the dispatch that raised them is
@@ -30,6 +34,10 @@ class LinkNotices final : public ConnectionObserver {
 
 // Why a notice ends a command's run; empty when it does not.
 QString FailureFor(SiteNotice notice);
+
+// Why a run timed out before the first frame: a listener that takes the connection but
+// never answers the login is another fault than a site that took it and sends nothing.
+QString TimeoutBeforeFrames(const SiteConnection& connection);
 
 // The site as the command line names it: an IPv6 address in brackets, so that its port stands
 // apart ("[::1]:1000", not "::1:1000").

@@ -4,6 +4,7 @@
 #include "common/version.h"
 #include "export.h"
 #include "frame.h"
+#include "json_text.h"
 #include "link_notices.h"
 #include "media/frame_times.h"
 #include "password.h"
@@ -16,7 +17,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QJsonDocument>
 #include <QLoggingCategory>
 
 #include <algorithm>
@@ -129,9 +129,7 @@ struct Cli {
     QString command;
     bool json = false;
 
-    void PrintJson(const QJsonObject& object) {
-        out << QJsonDocument(object).toJson(QJsonDocument::Indented) << Qt::flush;
-    }
+    void PrintJson(const QJsonObject& object) { out << cli::JsonText(object) << Qt::flush; }
 
     // Names the fault on stderr in one line, and where the usage is; with --json the object
     // says it too, so that a script reading stdout always gets one.

@@ -155,7 +155,7 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
         fail(watched ? QStringLiteral("timeout: %1 of %2 frames").arg(decoded()).arg(options.frames)
-                     : QStringLiteral("timeout: no frames"));
+                     : TimeoutBeforeFrames(connection));
     });
     deadline.start(options.timeoutSeconds * 1000);
     connection.Start(false);

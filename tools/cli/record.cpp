@@ -6,6 +6,8 @@
 #include "link_notices.h"
 #include "media/clip_recorder.h"
 #include "site/blocking_connect.h"
+#include "site/channel_link.h"
+#include "site/feed_watch.h"
 #include "site/headless_host.h"
 #include "site/site_connection.h"
 #include "store/settings.h"
@@ -21,6 +23,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 namespace orvane::cli {
 namespace {
@@ -98,6 +101,7 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
     LinkNotices notices;
     SiteConnection connection({channels, host, notices, nullptr}, call);
     std::unique_ptr<ClipRecorder> recorder;
+    QPointer<HeadlessChannelWindow> recordedWindow;  // whose frames the recorder takes
 
     QEventLoop loop;
     QString failure;
@@ -147,7 +151,7 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
                           .arg(ByteCount(clipBytes())));
     });
     QObject::connect(&deadline, &QTimer::timeout, &loop,
-                     [&] { finish(recorder ? QString() : QStringLiteral("timeout: no frames")); });
+                     [&] { finish(recorder ? QString() : TimeoutBeforeFrames(connection)); });
 
     // The window exists once the dispatch that made it is over: the recorder attaches then
     // and writes the frames already there first, as the Record command does.
@@ -176,6 +180,7 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
                 finish(OneLine(error));
                 return;
             }
+            recordedWindow = made;
             report.clipPath = QDir::toNativeSeparators(recorder->aviFilePath());
             report.clips = {report.clipPath};
             out << "recording: " << recorder->aviFilePath() << Qt::endl;
@@ -231,6 +236,19 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
         return failWith(failure);
     }
     report.seconds = recordingClock.elapsed() / 1000.0;
+    // A camera can stop sending while the link stays up: the clip then ends in a stretch
+    // without video that nothing else would point out. Measured as the feed watch measures a
+    // still feed, by the steady clock from the latest frame's arrival, within the recording.
+    double silentSeconds = 0;
+    const ChannelLink* link =
+        recordedWindow ? connection.channels().FindLinkByWindow(recordedWindow) : nullptr;
+    if (link && link->latestFrame.valid()) {
+        using namespace std::chrono;
+        const auto now = duration_cast<microseconds>(steady_clock::now().time_since_epoch());
+        const double sinceLast =
+            static_cast<double>(now.count() - link->latestFrame.arrivalSteadyMicros) / 1e6;
+        silentSeconds = std::min(sinceLast, report.seconds);
+    }
     connection.channels().StopRecording(*recorder);
     // What the clips hold: a frame that met a full disk is not counted.
     report.frames = recorder->framesWritten();
@@ -238,6 +256,12 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
     if (report.frames == 0) {
         return failWith(failure.isEmpty() ? QStringLiteral("no frames recorded")
                                           : QStringLiteral("no frames recorded (%1)").arg(failure));
+    }
+    // Past the time after which the program marks a feed dead, the silence is told; the
+    // frames that came are still a clip, so the run succeeds.
+    if (silentSeconds >= std::chrono::duration<double>(FeedWatch::kStillLimit).count()) {
+        err << "orvane-cli: channel " << options.channelId << " sent no frame for the last "
+            << QString::number(silentSeconds, 'f', 1) << " s of the recording" << Qt::endl;
     }
     out << "recorded: " << report.frames << " frames, " << report.bytes << " bytes in "
         << QString::number(report.seconds, 'f', 2) << " s" << Qt::endl;

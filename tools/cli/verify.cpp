@@ -1,15 +1,14 @@
 #include "verify.h"
 
 #include "export/export_manifest.h"
-
-#include <QJsonDocument>
+#include "json_text.h"
 
 namespace orvane::cli {
 
 int RunVerify(const QString& manifestPath, bool json, QTextStream& out, QTextStream& err) {
     const ManifestCheck check = CheckManifest(manifestPath);
     if (json) {
-        out << QJsonDocument(check.ToJson()).toJson(QJsonDocument::Indented) << Qt::flush;
+        out << JsonText(check.ToJson()) << Qt::flush;
     }
     if (!check.error.isEmpty()) {
         err << "orvane-cli: " << check.error << Qt::endl;
