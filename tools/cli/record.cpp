@@ -139,6 +139,7 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
     };
     QTimer deadline;
     deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);  // a coarse timer may end the recording 5 % early
     QElapsedTimer recordingClock;
     QTimer progressTicks;
     QObject::connect(&progressTicks, &QTimer::timeout, &loop, [&] {
