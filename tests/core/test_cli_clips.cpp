@@ -167,6 +167,9 @@ TEST(CliFrame, GoesToTheFrameOfATimeOrSaysEachFaultOnceInItsOwnWords) {
          {"frame: 17 of 30\n", "time: 2026-03-02 00:00:00.180\n"},
          ""},
         {{clip, "--seek", "29", "--step", "-3"}, {"frame: 26 of 30\n"}, ""},
+        // Steps stop at either end: the last frame, and the first for the most negative step.
+        {{clip, "--seek", "28", "--step", "5"}, {"frame: 29 of 30\n"}, ""},
+        {{clip, "--seek", "3", "--step", "-9223372036854775808"}, {"frame: 0 of 30\n"}, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments.join(' ').toStdString());

@@ -102,6 +102,12 @@ TEST(CliConventions, UsageErrorsGoToStderrWithTheirExitCode) {
         {"orvane-cli", {"teleport", "x"}, "unknown command teleport"},
         {"orvane-cli", {"probe", "127.0.0.1", "--no-such-option"}, "no-such-option"},
         {"orvane-cli", {"record", "127.0.0.1", "--channel", "3", "--seconds", "0"}, "--seconds"},
+        // Beyond an int of milliseconds a timer would end the run at once, or never.
+        {"orvane-cli",
+         {"record", "127.0.0.1", "--channel", "3", "--seconds", "2147484"},
+         "--seconds"},
+        {"orvane-cli", QStringList{"probe", "127.0.0.1:1", "--timeout", "2147484"} + login,
+         "--timeout"},
         {"orvane-cli", {"frame", "clip.avi", "--json", "--seek", "0"}, "--json"},
         // An option of another command is refused, not ignored.
         {"orvane-cli", QStringList{"probe", "127.0.0.1:1", "--seek", "3"} + login, "--seek"},

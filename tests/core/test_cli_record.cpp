@@ -260,19 +260,26 @@ TEST_F(CliRecordTest, AVolumeThatRunsFullAndGetsRoomBackLeavesOneClipThatGoesOnA
         << output.toStdString();
 }
 
-// A camera that stops sending while the link stays up: the recording runs its time and keeps
-// what came, exit 0, but one line says how long the channel was silent at its end.
-TEST_F(CliRecordTest, ACameraThatStopsSendingIsToldOnSuccess) {
-    StartSite(false, 12);  // half a second of frames
-    ASSERT_FALSE(Start({"--channel", "3", "--seconds", "8"}).isEmpty());
-    ASSERT_TRUE(WaitForEnd());
-    EXPECT_EQ(cli.exitCode(), 0) << output.toStdString();
-    const QString err = Errors();
-    EXPECT_TRUE(QRegularExpression("^orvane-cli: channel 3 sent no frame for the last "
-                                   "\\d+\\.\\d s of the recording\n$")
-                    .match(err)
-                    .hasMatch())
-        << err.toStdString();
+// A camera that stops sending: the recording keeps what came, and one line says how long the
+// channel was silent at its end. While the link stays up the run takes its time and exits 0;
+// when the link is lost after the silence, the silence is told as well as the loss.
+TEST_F(CliRecordTest, ACameraThatStopsSendingIsToldOnSuccessOrLoss) {
+    const QRegularExpression silent(
+        "^orvane-cli: channel 3 sent no frame for the last \\d+\\.\\d s of the recording\n");
+    for (const bool linkLost : {false, true}) {
+        SCOPED_TRACE(linkLost ? "link lost" : "link up");
+        StartSite(false, 12);  // half a second of frames
+        ASSERT_FALSE(Start({"--channel", "3", "--seconds", "8"}).isEmpty());
+        if (linkLost) {
+            test::Pump(6500);
+            site->DropLinks();
+        }
+        ASSERT_TRUE(WaitForEnd());
+        EXPECT_EQ(cli.exitCode(), linkLost ? 1 : 0) << output.toStdString();
+        const QString err = Errors();
+        EXPECT_TRUE(silent.match(err).hasMatch()) << err.toStdString();
+        EXPECT_EQ(err.count('\n'), linkLost ? 2 : 1) << err.toStdString();
+    }
 }
 
 // The reason once, in one line: the library's warning behind it goes to the log only.

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 
 namespace orvane::cli {
@@ -104,13 +105,15 @@ int RunFrame(const FrameOptions& options, QTextStream& out, QTextStream& err) {
 
     // Stepping as the player does: one positioning per frame, stopping at either end.
     const std::int64_t direction = options.steps < 0 ? -1 : 1;
-    const std::int64_t count = std::abs(options.steps);
+    // The most negative step has no positive counterpart; no clip is that long anyway.
+    const std::int64_t count =
+        options.steps < 0 ? -std::max(options.steps, -INT64_MAX) : options.steps;
     std::int64_t taken = 0;
     double total = 0;
     double slowest = 0;
     for (std::int64_t i = 0; i < count; ++i) {
         const std::int64_t next = graph->CurrentPosition() + direction;
-        if (next < 0 || next > duration) {
+        if (next < 0 || next >= duration) {  // the last frame is duration - 1, as for --seek
             break;
         }
         clock.restart();

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -215,6 +216,15 @@ std::optional<int> PositiveOption(const QCommandLineParser& parser, const QStrin
     return ok && value > 0 ? std::optional<int>(value) : std::nullopt;
 }
 
+// Seconds become a timer's milliseconds, an int: beyond this they would wrap round and end a
+// run at once, or never (about 24 days).
+constexpr int kMostSeconds = std::numeric_limits<int>::max() / 1000;
+
+std::optional<int> SecondsOption(const QCommandLineParser& parser, const QString& name) {
+    const auto value = PositiveOption(parser, name);
+    return value && *value <= kMostSeconds ? value : std::nullopt;
+}
+
 int Identify(Cli& cli) {
     const QString idCode = cli.parser.positionalArguments().value(1);
     if (idCode.isEmpty() || cli.parser.positionalArguments().size() != 2) {
@@ -267,9 +277,11 @@ int Probe(Cli& cli) {
         }
     }
     const auto frames = PositiveOption(cli.parser, "frames");
-    const auto timeout = PositiveOption(cli.parser, "timeout");
+    const auto timeout = SecondsOption(cli.parser, "timeout");
     if (!frames || !timeout) {
-        return cli.UsageError("--frames and --timeout must be whole numbers above 0");
+        return cli.UsageError(QStringLiteral("--frames must be a whole number above 0, --timeout "
+                                             "one from 1 to %1")
+                                  .arg(kMostSeconds));
     }
     if (!cli.parser.isSet("user")) {
         return cli.UsageError("probe needs --user USER (it may be \"\")");
@@ -310,13 +322,15 @@ int Record(Cli& cli) {
     if (!channelOk) {
         return cli.UsageError("record needs --channel ID, a channel number");
     }
-    const auto seconds = PositiveOption(cli.parser, "seconds");
+    const auto seconds = SecondsOption(cli.parser, "seconds");
     if (!seconds) {
-        return cli.UsageError("--seconds must be a whole number above 0");
+        return cli.UsageError(
+            QStringLiteral("--seconds must be a whole number from 1 to %1").arg(kMostSeconds));
     }
-    const auto timeout = PositiveOption(cli.parser, "timeout");
+    const auto timeout = SecondsOption(cli.parser, "timeout");
     if (!timeout) {
-        return cli.UsageError("--timeout must be a whole number above 0");
+        return cli.UsageError(
+            QStringLiteral("--timeout must be a whole number from 1 to %1").arg(kMostSeconds));
     }
     if (!cli.parser.isSet("user")) {
         return cli.UsageError("record needs --user USER (it may be \"\")");

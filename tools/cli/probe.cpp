@@ -153,6 +153,7 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
 
     QTimer deadline;
     deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);  // a coarse timer may give up 5 % early
     QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
         fail(watched ? QStringLiteral("timeout: %1 of %2 frames").arg(decoded()).arg(options.frames)
                      : TimeoutBeforeFrames(connection));

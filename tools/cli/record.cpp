@@ -24,9 +24,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <optional>
 
 namespace orvane::cli {
 namespace {
+
+// How often the recorded channel's latest arrival is looked at while the link lives.
+constexpr int kArrivalCheckMs = 250;
 
 // The folder as the clip index keeps it: absolute, so that Orvane finds the clips whatever
 // folder it was started from, and ending in a separator.
@@ -137,6 +142,19 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
         }
         return bytes;
     };
+    // When the channel's latest frame came: looked at while the link lives (a link lost
+    // takes the channel with it), for the silence at the end of the recording.
+    std::optional<std::int64_t> latestArrival;
+    const auto noteLatestArrival = [&] {
+        const ChannelLink* link =
+            recordedWindow ? connection.channels().FindLinkByWindow(recordedWindow) : nullptr;
+        if (link && link->latestFrame.valid()) {
+            latestArrival = link->latestFrame.arrivalSteadyMicros;
+        }
+    };
+    QTimer arrivals;
+    QObject::connect(&arrivals, &QTimer::timeout, &loop, noteLatestArrival);
+    arrivals.start(kArrivalCheckMs);
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);  // a coarse timer may end the recording 5 % early
@@ -241,14 +259,12 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
     // without video that nothing else would point out. Measured as the feed watch measures a
     // still feed, by the steady clock from the latest frame's arrival, within the recording.
     double silentSeconds = 0;
-    const ChannelLink* link =
-        recordedWindow ? connection.channels().FindLinkByWindow(recordedWindow) : nullptr;
-    if (link && link->latestFrame.valid()) {
+    noteLatestArrival();
+    if (latestArrival) {
         using namespace std::chrono;
         const auto now = duration_cast<microseconds>(steady_clock::now().time_since_epoch());
-        const double sinceLast =
-            static_cast<double>(now.count() - link->latestFrame.arrivalSteadyMicros) / 1e6;
-        silentSeconds = std::min(sinceLast, report.seconds);
+        silentSeconds =
+            std::min(static_cast<double>(now.count() - *latestArrival) / 1e6, report.seconds);
     }
     connection.channels().StopRecording(*recorder);
     // What the clips hold: a frame that met a full disk is not counted.
