@@ -59,6 +59,9 @@ TEST(CliExport, ExportsARangeThatVerifyChecks) {
     EXPECT_EQ(test::ProbeVideo(out.toStdString()).packetKeys.size(), 24u);
     const ProgramRun again = Cli({"export", clip, "--out", out});
     EXPECT_TRUE(again.code == 1 && again.err.contains("exists already")) << again.err.toStdString();
+    const ProgramRun nowhere = Cli({"export", clip, "--out", dir.filePath("none/x.mp4")});
+    EXPECT_TRUE(nowhere.code == 1 && nowhere.err.endsWith(": no such folder\n"))
+        << nowhere.err.toStdString();
     EXPECT_EQ(Cli({"export", clip, "--out", dir.filePath("x.mp4"), "--from", "noon"}).code, 2);
     const ProgramRun verified = Cli({"verify", manifest});
     EXPECT_TRUE(verified.code == 0 && verified.out.contains("verified: every file matches"))

@@ -100,6 +100,7 @@ TEST(CliConventions, UsageErrorsGoToStderrWithTheirExitCode) {
         {"orvane-cli", {}, "no command"},
         {"orvane-cli", {"probe"}, "probe needs one site"},
         {"orvane-cli", {"teleport", "x"}, "unknown command teleport"},
+        {"orvane-cli", {"teleport", "--json"}, "unknown command teleport"},
         {"orvane-cli", {"probe", "127.0.0.1", "--no-such-option"}, "no-such-option"},
         {"orvane-cli", {"record", "127.0.0.1", "--channel", "3", "--seconds", "0"}, "--seconds"},
         // Beyond an int of milliseconds a timer would end the run at once, or never.
@@ -236,7 +237,7 @@ TEST_F(CliSiteTest, EachRunIsOneObjectWithTheReasonOfAFailure) {
          "cannot read the password file " + missing + ": No such file or directory", "codec"},
         {Site("record") + QStringList{"--channel", "9", "--dir", folder}, "",
          "the site has no channel 9", "clip"},
-        {Site("probe") + QStringList{"--channel", "99"}, "", "the site lists no such channel: 99",
+        {Site("probe") + QStringList{"--channel", "99"}, "", "the site has no channel 99",
          "frames"},
         {Site("record") + QStringList{"--channel", "7", "--seconds", "1", "--dir", "relative"}, "",
          "", ""},

@@ -490,7 +490,8 @@ int main(int argc, char** argv) {
     if (!parsed) {
         return cli.UsageError(parser.errorText());
     }
-    if (parser.isSet("json") && !cli.json) {
+    // An unknown command, or none, is the mistake to name first.
+    if (parser.isSet("json") && !cli.json && !OptionsOf(cli.command).isEmpty()) {
         return cli.UsageError("--json is for probe, record, export and verify");
     }
     for (const QString& name : parser.optionNames()) {

@@ -142,7 +142,7 @@ int RunProbe(const ProbeOptions& options, QTextStream& out, QTextStream& err, Pr
                          [&](const ChannelEntry& entry) {
                              return static_cast<std::uint32_t>(entry.id) == id;
                          })) {
-            fail(QStringLiteral("the site lists no such channel: %1").arg(id));
+            fail(QStringLiteral("the site has no channel %1").arg(id));
             return;
         }
         out << "opening channel " << id << Qt::endl;

@@ -130,9 +130,16 @@ class Exporter {
             lock_.removeStaleLockFile() && lock_.tryLock(0)) {
             return true;
         }
-        return Fail(lock_.error() == QLockFile::LockFailedError
-                        ? QStringLiteral("%1 is being exported already").arg(request_.target)
-                        : QStringLiteral("cannot create %1").arg(ExportLockPath(request_.target)));
+        if (lock_.error() == QLockFile::LockFailedError) {
+            return Fail(QStringLiteral("%1 is being exported already").arg(request_.target));
+        }
+        const QString path = ExportLockPath(request_.target);
+        const QString why = !QFileInfo(QFileInfo(path).absolutePath()).isDir()
+                                ? QStringLiteral("no such folder")
+                            : lock_.error() == QLockFile::PermissionError
+                                ? QStringLiteral("permission denied")
+                                : QStringLiteral("the folder cannot be written");
+        return Fail(QStringLiteral("cannot create %1: %2").arg(path, why));
     }
 
     // True for a lock without a readable owner, old enough that its writer is not still
