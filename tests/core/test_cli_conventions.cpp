@@ -262,6 +262,7 @@ TEST_F(CliSiteTest, EachRunIsOneObjectWithTheReasonOfAFailure) {
             EXPECT_EQ(clip.absolutePath(), base.filePath("relative"));
             EXPECT_EQ(object["bytes"].toInteger(), clip.size());
             EXPECT_EQ(object["channel"].toInt(), 7);
+            EXPECT_FALSE(object.contains("silentSeconds"));  // the camera never fell silent
         }
     }
     const QString index = RunProgram(ORVANE_REGISTRY_BINARY,

@@ -12,6 +12,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -39,9 +41,11 @@ class CliRecordTest : public testing::Test {
         QDir().mkpath(folder);
     }
 
-    // Starts a recording; the clip it names on stdout, or nothing once it has ended without.
+    // Starts a recording; the clip it names on stdout (with --json, which prints only at the
+    // end, the clip new in the folder), or nothing once it has ended without.
     QString Start(const QStringList& extra) {
         output.clear();
+        const QStringList before = QDir(folder).entryList({"*.avi"});
         cli.start(ORVANE_CLI_BINARY,
                   QStringList{"record", QStringLiteral("127.0.0.1:%1").arg(site->port()), "--user",
                               "admin", "--password", "admin", "--dir", folder} +
@@ -52,6 +56,11 @@ class CliRecordTest : public testing::Test {
         WaitUntil([&] {
             output += QString::fromUtf8(cli.readAllStandardOutput());
             path = named.match(output).captured(1);
+            for (const QString& name : QDir(folder).entryList({"*.avi"})) {
+                if (extra.contains("--json") && !before.contains(name)) {
+                    path = folder + name;
+                }
+            }
             return !path.isEmpty() || cli.state() == QProcess::NotRunning;
         });
         return path;
@@ -261,15 +270,16 @@ TEST_F(CliRecordTest, AVolumeThatRunsFullAndGetsRoomBackLeavesOneClipThatGoesOnA
 }
 
 // A camera that stops sending: the recording keeps what came, and one line says how long the
-// channel was silent at its end. While the link stays up the run takes its time and exits 0;
-// when the link is lost after the silence, the silence is told as well as the loss.
+// channel was silent at its end, as the --json object's silentSeconds does. While the link
+// stays up the run takes its time and exits 0; when the link is lost after the silence, the
+// silence is told as well as the loss.
 TEST_F(CliRecordTest, ACameraThatStopsSendingIsToldOnSuccessOrLoss) {
     const QRegularExpression silent(
-        "^orvane-cli: channel 3 sent no frame for the last \\d+\\.\\d s of the recording\n");
+        "^orvane-cli: channel 3 sent no frame for the last (\\d+\\.\\d) s of the recording\n");
     for (const bool linkLost : {false, true}) {
         SCOPED_TRACE(linkLost ? "link lost" : "link up");
         StartSite(false, 12);  // half a second of frames
-        ASSERT_FALSE(Start({"--channel", "3", "--seconds", "8"}).isEmpty());
+        ASSERT_FALSE(Start({"--channel", "3", "--seconds", "8", "--json"}).isEmpty());
         if (linkLost) {
             test::Pump(6500);
             site->DropLinks();
@@ -277,8 +287,12 @@ TEST_F(CliRecordTest, ACameraThatStopsSendingIsToldOnSuccessOrLoss) {
         ASSERT_TRUE(WaitForEnd());
         EXPECT_EQ(cli.exitCode(), linkLost ? 1 : 0) << output.toStdString();
         const QString err = Errors();
-        EXPECT_TRUE(silent.match(err).hasMatch()) << err.toStdString();
+        const auto said = silent.match(err);
+        EXPECT_TRUE(said.hasMatch()) << err.toStdString();
         EXPECT_EQ(err.count('\n'), linkLost ? 2 : 1) << err.toStdString();
+        const QJsonObject object = QJsonDocument::fromJson(output.toUtf8()).object();
+        EXPECT_EQ(object["silentSeconds"].toDouble(), said.captured(1).toDouble())
+            << output.toStdString();
     }
 }
 

@@ -64,6 +64,9 @@ QJsonObject RecordReport::ToJson() const {
         json["clip"] = clipPath;
         json["clips"] = QJsonArray::fromStringList(clips);
     }
+    if (silentSeconds > 0) {
+        json["silentSeconds"] = silentSeconds;
+    }
     if (!failure.isEmpty()) {
         json["error"] = failure;
     }
@@ -277,8 +280,10 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
     // Past the time after which the program marks a feed dead, the silence is told; the
     // frames that came are still a clip, so the run succeeds.
     if (silentSeconds >= std::chrono::duration<double>(FeedWatch::kStillLimit).count()) {
-        err << "orvane-cli: channel " << options.channelId << " sent no frame for the last "
-            << QString::number(silentSeconds, 'f', 1) << " s of the recording" << Qt::endl;
+        const QString told = QString::number(silentSeconds, 'f', 1);
+        report.silentSeconds = told.toDouble();  // a script reads the figure the line gives
+        err << "orvane-cli: channel " << options.channelId << " sent no frame for the last " << told
+            << " s of the recording" << Qt::endl;
     }
     out << "recorded: " << report.frames << " frames, " << report.bytes << " bytes in "
         << QString::number(report.seconds, 'f', 2) << " s" << Qt::endl;

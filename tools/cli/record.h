@@ -32,7 +32,11 @@ struct RecordReport {
     std::uint64_t frames = 0;  // the frames the clips hold, never one that could not be written
     qint64 bytes = 0;
     double seconds = 0;  // from the clip's start to its end
-    QString failure;     // empty on success; why the recording ended early otherwise
+    // How long the channel sent nothing at the end, to the tenth of a second as err tells it;
+    // 0, and left out of the object, when it was silent for less than the program waits
+    // before it marks a feed dead.
+    double silentSeconds = 0;
+    QString failure;  // empty on success; why the recording ended early otherwise
     int exitCode = 1;
 
     QJsonObject ToJson() const;
