@@ -55,6 +55,7 @@ TEST(CliExport, ExportsARangeThatVerifyChecks) {
     ASSERT_EQ(exported.code, 0) << exported.err.toStdString();
     const QJsonDocument result = QJsonDocument::fromJson(exported.out.toUtf8());
     EXPECT_EQ(result["frames"].toInt(), 24);
+    EXPECT_EQ(result["exitCode"].toInt(-1), 0);
     EXPECT_EQ(result["manifest"].toString(), manifest);
     EXPECT_EQ(test::ProbeVideo(out.toStdString()).packetKeys.size(), 24u);
     const ProgramRun again = Cli({"export", clip, "--out", out});

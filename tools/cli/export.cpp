@@ -75,7 +75,9 @@ int RunExport(const ExportOptions& options, QTextStream& out, QTextStream& err) 
         return fail(result.error);
     }
     if (options.json) {
-        out << JsonText(result.ToJson()) << Qt::flush;
+        QJsonObject object = result.ToJson();
+        object.insert("exitCode", 0);  // as a failure's object has it
+        out << JsonText(object) << Qt::flush;
         return 0;
     }
     const ExportManifest& manifest = result.manifest;
