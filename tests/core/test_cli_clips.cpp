@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -68,15 +69,22 @@ TEST(CliExport, ExportsARangeThatVerifyChecks) {
     EXPECT_TRUE(verified.code == 0 && verified.out.contains("verified: every file matches"))
         << verified.out.toStdString() << verified.err.toStdString();
     QFile::remove(clip);
+    // A failed check says why as every failure does: on stderr, and in the object's error.
     const ProgramRun missing = Cli({"verify", manifest, "--json"});
+    const QJsonObject object = QJsonDocument::fromJson(missing.out.toUtf8()).object();
     EXPECT_TRUE(missing.code == 1 && missing.out.contains("\"missing\""))
         << missing.out.toStdString();
+    EXPECT_EQ(object["exitCode"].toInt(), 1);
+    EXPECT_EQ(object["error"].toString(), "not verified: " + clip + " is missing");
+    EXPECT_EQ(missing.err, "orvane-cli: not verified: " + clip + " is missing\n");
     std::string bytes = test::ReadFileBytes(out.toStdString());
     bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 1);
     test::WriteFileBytes(out.toStdString(), bytes);
     const ProgramRun changed = Cli({"verify", manifest});
     EXPECT_TRUE(changed.code == 1 && changed.out.contains("DIFFERS: " + out))
         << changed.out.toStdString();
+    EXPECT_EQ(changed.err,
+              "orvane-cli: not verified: " + out + " differs, " + clip + " is missing\n");
 }
 
 // An export killed while it wrote leaves its lock behind; the next one takes it over, also when
