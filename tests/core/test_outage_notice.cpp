@@ -46,5 +46,42 @@ TEST(OutageNotice, EachKindIsToldOnceWhenItOpensAndOnceWhenItEnds) {
               "Video back: Video came back at 20:01:30 (gone since 19:59:00).");
 }
 
+// A folder removed under four recordings: each finds it at its own commit, a second or so
+// after the one before, and goes on at once in a new clip. That is one outage, counting all
+// four, told once and ended once; one that cannot go on stays failing and ends it when it can.
+TEST(OutageNotice, FailuresCloseTogetherAreOneOutageThoughEachResumesAtOnce) {
+    QDateTime now(QDate(2026, 12, 7), QTime(20, 0, 0));
+    OutageNotice notice([&] { return now; });
+    std::vector<OutageNotice::Told> told;
+    QObject::connect(&notice, &OutageNotice::told,
+                     [&](const OutageNotice::Told& one) { told.push_back(one); });
+    {
+        test::ExpectedMessage failed(QtWarningMsg, "orvane.app", "Recording failed");
+        for (const QString key : {"a", "b", "c", "d"}) {
+            notice.Report(OutageKind::Recording, key, "Recording cannot write to /x/" + key);
+            if (key != "d") {  // d's new clip cannot start either
+                notice.Resolve(OutageKind::Recording, key);
+            }
+            notice.Settle();
+            now = now.addMSecs(400);
+        }
+    }
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(notice.StatusText(),
+              "Recording failed: 4 recordings failing since 20:00:00: Recording cannot write to "
+              "/x/a");
+
+    now = now.addSecs(5);
+    notice.Settle();  // quiet for a while: the three that write again leave it
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_EQ(notice.StatusText(),
+              "Recording failed: 1 recording failing since 20:00:00: Recording cannot write to "
+              "/x/d");
+    notice.Resolve(OutageKind::Recording, "d");  // long after the last failure: told at once
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(notice.StatusText(),
+              "Recording resumed: Writing resumed at 20:00:06 (failing since 20:00:00).");
+}
+
 }  // namespace
 }  // namespace orvane

@@ -70,7 +70,9 @@ TEST_F(Recording, AFolderRemovedWhileRecordingGoesOnInTheDefaultFolderToldOnce) 
     EXPECT_FALSE(QDir(folder).exists()) << "a missing folder is never made again";
     ASSERT_TRUE(WaitUntil([&] { return Index().size() == 1u; }));
     EXPECT_EQ(Index()[0].path, videos) << "no entry for the clip that went";
-    EXPECT_TRUE(frame->statusLine().contains("Writing resumed at"))
+    // Told once no other recording has failed for a while.
+    EXPECT_TRUE(WaitUntil([&] { return frame->statusLine().contains("Writing resumed at"); },
+                          OutageNotice::SettleMs(OutageKind::Recording) + 3000))
         << frame->statusLine().toStdString();
     EXPECT_TRUE(prompts.shown().empty());
 }

@@ -2,6 +2,9 @@
 
 #include "common/log.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace orvane {
 namespace {
 
@@ -53,6 +56,8 @@ void OutageNotice::Report(OutageKind kind, const QString& key, const QString& te
     State& state = Of(kind);
     const bool opening = state.failing.empty();
     const bool counted = state.failing.insert_or_assign(key, text).second;
+    state.settling.erase(key);
+    state.lastFailure = clock_();
     if (opening) {
         state.firstKey = key;
         state.firstText = OneLine(text);
@@ -70,28 +75,66 @@ void OutageNotice::Report(OutageKind kind, const QString& key, const QString& te
 }
 
 void OutageNotice::Resolve(OutageKind kind, const QString& key) {
-    Remove(kind, key, true);
+    State& state = Of(kind);
+    if (!state.failing.contains(key)) {
+        return;
+    }
+    state.settling.insert(key);
+    state.lastResolved = clock_();
+    SettleKind(kind);
 }
 
 void OutageNotice::Withdraw(OutageKind kind, const QString& key) {
     Remove(kind, key, false);
 }
 
-void OutageNotice::Remove(OutageKind kind, const QString& key, bool recovered) {
+void OutageNotice::Settle() {
+    for (int kind = 0; kind < kOutageKinds; ++kind) {
+        SettleKind(static_cast<OutageKind>(kind));
+    }
+}
+
+void OutageNotice::SettleKind(OutageKind kind) {
     State& state = Of(kind);
+    if (state.settling.empty() || !Quiet(kind)) {
+        return;
+    }
+    // Out in turn, the last ending the outage with the time it really worked again.
+    const std::set<QString> settled = std::exchange(state.settling, {});
+    for (const QString& key : settled) {
+        Remove(kind, key, true, state.lastResolved);
+    }
+}
+
+bool OutageNotice::Quiet(OutageKind kind) const {
+    const qint64 sinceFailure = Of(kind).lastFailure.msecsTo(clock_());
+    // A clock set back must not hold an outage open until it gets there again.
+    return sinceFailure < 0 || sinceFailure >= SettleMs(kind);
+}
+
+void OutageNotice::Remove(OutageKind kind, const QString& key, bool recovered,
+                          const QDateTime& when) {
+    State& state = Of(kind);
+    state.settling.erase(key);
     if (state.failing.erase(key) == 0) {
         return;
     }
     if (!state.failing.empty() && key == state.firstKey) {
-        // The notice never names what works again.
-        state.firstKey = state.failing.begin()->first;
-        state.firstText = OneLine(state.failing.begin()->second);
+        // The notice never names what works again: one that still fails, if any does.
+        const auto named = std::ranges::find_if(state.failing, [&](const auto& failure) {
+            return !state.settling.contains(failure.first);
+        });
+        const auto& [firstKey, firstText] =
+            named != state.failing.end() ? *named : *state.failing.begin();
+        state.firstKey = firstKey;
+        state.firstText = OneLine(firstText);
     }
     if (state.failing.empty()) {
         const Wording words = WordingOf(kind);
         if (recovered) {
             state.endedText =
-                QString::fromLatin1(words.endedAt).arg(TimeOfDay(clock_()), TimeOfDay(state.since));
+                QString::fromLatin1(words.endedAt)
+                    .arg(TimeOfDay(when.isValid() ? when : clock_()), TimeOfDay(state.since));
             const Told notice = Current(kind);
             qCInfo(lcApp).noquote() << notice.summary << "-" << notice.text;
             emit told(notice);

@@ -5,14 +5,16 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace orvane {
 
 // What keeps failing together: every recording that cannot write, every channel whose feed
 // has died. One outage of a kind lasts from the first failure until nothing of the kind fails
-// any more.
+// any more, and none has failed for a while (OutageNotice::SettleMs).
 enum class OutageKind { Recording, DeadFeed };
 inline constexpr int kOutageKinds = 2;
 
@@ -28,6 +30,16 @@ class OutageNotice : public QObject {
   public:
     using Clock = std::function<QDateTime()>;
 
+    // One cause is not found by everything it breaks at once: a folder removed under many
+    // recordings is found by each at its own next commit (a second apart, more for a long
+    // clip), and each goes on at once in a new clip. What works again this soon after the
+    // last failure of its kind stays counted until the failures have stopped this long, so
+    // that the next one found is counted into the same outage instead of opening its own.
+    // Dead feeds need no wait: one check finds every feed that died, a minute after the fact.
+    static constexpr std::int64_t SettleMs(OutageKind kind) {
+        return kind == OutageKind::Recording ? 5000 : 0;
+    }
+
     struct Told {
         OutageKind kind = OutageKind::Recording;
         bool ended = false;
@@ -42,8 +54,12 @@ class OutageNotice : public QObject {
     // kind is open opens an outage and is told (and logged); later ones are counted into it.
     void Report(OutageKind kind, const QString& key, const QString& text,
                 const QDateTime& since = {});
-    // key works again. The last one failing ends the outage, told with the time it ended.
+    // key works again. The last one failing ends the outage, told with the time it ended;
+    // within SettleMs of the last failure it is only noted, and Settle takes it out.
     void Resolve(OutageKind kind, const QString& key);
+    // Takes out what works again once no failure has come for SettleMs, ending an outage
+    // that nothing fails in any more. Called now and then (the main frame's tick).
+    void Settle();
     // key is no longer there to fail (its recording was stopped, its window closed). The last
     // one going ends the outage without a word of recovery.
     void Withdraw(OutageKind kind, const QString& key);
@@ -65,16 +81,21 @@ class OutageNotice : public QObject {
   private:
     struct State {
         std::map<QString, QString> failing;  // key -> how it fails
+        std::set<QString> settling;          // failing keys that work again, not yet out
         QString firstKey;                    // the failure the notice names: the first
         QString firstText;                   // one still failing
         QDateTime since;
+        QDateTime lastFailure;
+        QDateTime lastResolved;  // when the last of settling worked again
         // How the last outage ended; empty while one is open or none ended.
         QString endedText;
     };
 
     State& Of(OutageKind kind) { return states_[static_cast<std::size_t>(kind)]; }
     const State& Of(OutageKind kind) const { return states_[static_cast<std::size_t>(kind)]; }
-    void Remove(OutageKind kind, const QString& key, bool recovered);
+    void Remove(OutageKind kind, const QString& key, bool recovered, const QDateTime& when = {});
+    void SettleKind(OutageKind kind);
+    bool Quiet(OutageKind kind) const;
 
     Clock clock_;
     std::array<State, kOutageKinds> states_;

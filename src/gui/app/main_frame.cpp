@@ -125,6 +125,8 @@ MainFrame::MainFrame(ViewerApp& app, QWidget* parent)
 
     updateTimer_ = new QTimer(this);
     connect(updateTimer_, &QTimer::timeout, this, &MainFrame::UpdateCommandStates);
+    // What works again soon after a failure ends its outage only once the failures stop.
+    connect(updateTimer_, &QTimer::timeout, outages_, &OutageNotice::Settle);
     updateTimer_->start(kUpdateIntervalMs);
     UpdateCommandStates();
 }
