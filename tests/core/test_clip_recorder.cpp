@@ -541,6 +541,9 @@ TEST_F(ClipRecorderTest, AFolderThatNoLongerLeadsToTheClipEndsItAsRemoved) {
         recorder->StopRecording();
         gone.reset();
         EXPECT_EQ(Listed(name), c.moved ? 1 : 0);
+        if (!c.moved) {  // a removed clip holds no frame
+            EXPECT_EQ(recorder->framesWritten(), 0u);
+        }
         EXPECT_EQ(told_, 1);
     }
 }

@@ -215,6 +215,7 @@ class ClipWriter::Work {
         if (file_->WriteSample(image, key, ClipTimeOf(command.frame))) {
             firstSample_ = false;
             clipBytes_ += image.size() + kChunkHeaderBytes;
+            ++clipSamples_;
             ++shared_->samplesWritten;
             if (skippingToKey_) {
                 skippingToKey_ = false;
@@ -286,6 +287,7 @@ class ClipWriter::Work {
         clip_.start = now_;
         clipClock_.start();
         clipBytes_ = 0;
+        clipSamples_ = 0;
         firstSample_ = true;
         previewDue_ = true;
         WriteEntry();  // listed from the start, so a clip cut off by a crash is still found
@@ -385,7 +387,7 @@ class ClipWriter::Work {
         if (removed) {
             // Nothing is left to list: the entry written at the start goes too.
             qCWarning(lcMedia) << "the clip" << clip_.aviFileName << "was removed while recording";
-            DeleteEntry();
+            ForgetRemovedClip();
         } else {
             WriteEntry();
         }
@@ -407,7 +409,7 @@ class ClipWriter::Work {
         // A crash before the clip is stopped must not leave an entry that claims more than
         // the disk holds.
         if (removed_) {
-            DeleteEntry();
+            ForgetRemovedClip();
         } else {
             WriteEntry();
         }
@@ -444,6 +446,15 @@ class ClipWriter::Work {
         }
     }
 
+    // A clip whose file is gone holds no frame: its samples are not counted as written, and
+    // neither its entry nor its preview is left to point at it.
+    void ForgetRemovedClip() {
+        shared_->samplesWritten -= clipSamples_;
+        clipSamples_ = 0;
+        QFile::remove(clip_.folder + clip_.imageFileName);
+        DeleteEntry();
+    }
+
     void DeleteEntry() {
         if (!store_) {
             Notice notice;
@@ -477,7 +488,8 @@ class ClipWriter::Work {
     std::uint64_t skipped_ = 0;
     QElapsedTimer clipClock_;  // since the clip began
     std::uint64_t clipBytes_ = 0;
-    bool firstSample_ = true;  // of the clip
+    std::uint64_t clipSamples_ = 0;  // written into this clip
+    bool firstSample_ = true;        // of the clip
     // The wall-clock and steady times of the clip's first frame, and the latest frame's time.
     std::optional<std::pair<std::int64_t, std::int64_t>> clockBase_;
     std::int64_t lastClipTime_ = 0;

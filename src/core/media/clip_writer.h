@@ -141,7 +141,8 @@ class ClipWriter {
 
     // Bytes of the frames handed over whose samples are not in the file yet.
     std::size_t queuedBytes() const;
-    // The samples the clips of this writer hold: written, never one that failed.
+    // The samples the clips of this writer hold: written, never one that failed nor one of a
+    // clip whose file was removed.
     std::uint64_t samplesWritten() const;
     // The notices left since the last call.
     std::vector<Notice> TakeNotices();
