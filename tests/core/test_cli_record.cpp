@@ -296,6 +296,55 @@ TEST_F(CliRecordTest, ACameraThatStopsSendingIsToldOnSuccessOrLoss) {
     }
 }
 
+// The clip's file, or its whole folder, is removed while recording: that clip is neither named
+// nor counted, and the recording goes on at once in a new clip, in the record folder while it
+// is there, else in the Orvane folder of the videos folder (told once); the run succeeds.
+TEST_F(CliRecordTest, ARemovedClipGoesOnInANewClipAndIsNeitherNamedNorCounted) {
+    const QString home = QString::fromStdString(temp.File("home"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home);
+    env.insert("XDG_CONFIG_HOME", home + "/.config");
+    cli.setProcessEnvironment(env);
+    for (const bool wholeFolder : {false, true}) {
+        SCOPED_TRACE(wholeFolder ? "folder removed" : "file removed");
+        QDir().mkpath(folder);
+        const QString lost = Start({"--channel", "3", "--seconds", "5"});
+        ASSERT_FALSE(lost.isEmpty()) << output.toStdString();
+        test::Pump(1500);
+        ASSERT_TRUE(wholeFolder ? QDir(folder).removeRecursively() : QFile::remove(lost));
+        ASSERT_TRUE(WaitForEnd());
+        const QString err = Errors();
+        EXPECT_EQ(cli.exitCode(), 0) << err.toStdString();
+        const QString next = QRegularExpression("\nrecording: (.+)\n").match(output).captured(1);
+        ASSERT_FALSE(next.isEmpty()) << output.toStdString();
+        EXPECT_EQ(QFileInfo(next).absolutePath() + "/",
+                  wholeFolder ? home + "/Videos/Orvane/" : folder);
+        EXPECT_TRUE(err.startsWith("orvane-cli: Recording cannot write to " + lost +
+                                   ": The file or its folder has been removed.\n"))
+            << err.toStdString();
+        EXPECT_EQ(err.count("is missing; clips go to " + home + "/Videos/Orvane/"),
+                  wholeFolder ? 1 : 0)
+            << err.toStdString();
+        EXPECT_TRUE(output.endsWith("\nclip: " + next + "\n")) << output.toStdString();
+        EXPECT_EQ(output.count("clip: "), 1) << output.toStdString();
+        const auto riff = test::RiffFile::Load(next.toStdString());
+        ASSERT_TRUE(riff);
+        const auto recorded =
+            QRegularExpression("\nrecorded: (\\d+) frames, (\\d+) bytes").match(output);
+        EXPECT_EQ(recorded.captured(1).toULongLong(), riff->FindAll("00dc").size())
+            << output.toStdString();
+        EXPECT_EQ(recorded.captured(2).toLongLong(), QFileInfo(next).size());
+        EXPECT_FALSE(QFileInfo::exists(lost.chopped(3) + "img"));
+        const auto entries = Index();
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].path + entries[0].fileName, next);
+        QDir(QFileInfo(next).absolutePath()).removeRecursively();
+        auto store = KeyStore::Open(temp.path()).store;
+        ClipIndex(*store, {}).DeleteClipRecord(entries[0].fileName);
+        test::Pump(1100);  // the next clip gets a name of its own second
+    }
+}
+
 // The reason once, in one line: the library's warning behind it goes to the log only.
 TEST_F(CliRecordTest, ARecordingThatCannotStartFailsWithTheReasonOnce) {
     const QString gone = folder + "gone/";

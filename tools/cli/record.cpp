@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace orvane::cli {
@@ -88,15 +89,22 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
 
     auto opened = OpenSettings(KeyStorePath());
     Settings& settings = opened.settings;
-    QString folder = options.folder;
-    if (folder.isEmpty()) {
-        const RecordFolder used = settings.PrepareRecordFolder();
-        if (const std::string notice = RecordFolderNotice().After(used); !notice.empty()) {
+    RecordFolderNotice folderNotice;
+    // Where a clip starting now goes, as in the program: the record folder while it is there,
+    // else the default one. --dir is taken as given at the start, so that a mistyped folder
+    // fails at once rather than filling the default one.
+    const auto prepareFolder = [&] {
+        const RecordFolder used = options.folder.isEmpty()
+                                      ? settings.PrepareRecordFolder()
+                                      : settings.PrepareRecordFolder(options.folder.toStdString());
+        if (const std::string notice = folderNotice.After(used); !notice.empty()) {
+            progress.Clear();
             err << "orvane-cli: " << QString::fromStdString(notice) << Qt::endl;
         }
-        folder = QString::fromStdString(used.path);
-    }
-    folder = WithSeparator(folder);
+        return WithSeparator(QString::fromStdString(used.path));
+    };
+    const QString folder =
+        options.folder.isEmpty() ? prepareFolder() : WithSeparator(options.folder);
 
     CallSettings call;
     call.user = options.user.toStdString();
@@ -109,6 +117,7 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
     LinkNotices notices;
     SiteConnection connection({channels, host, notices, nullptr}, call);
     std::unique_ptr<ClipRecorder> recorder;
+    std::uint64_t framesOfEndedClips = 0;  // of the clips before the recorder's present one
     QPointer<HeadlessChannelWindow> recordedWindow;  // whose frames the recorder takes
 
     QEventLoop loop;
@@ -169,11 +178,36 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
         progress.Show(QStringLiteral("recording %1 / %2 s, %3 frames, %4")
                           .arg(QString::number(recorded, 'f', 1))
                           .arg(options.seconds)
-                          .arg(recorder ? recorder->framesWritten() : 0)
+                          .arg(framesOfEndedClips + (recorder ? recorder->framesWritten() : 0))
                           .arg(ByteCount(clipBytes())));
     });
     QObject::connect(&deadline, &QTimer::timeout, &loop,
                      [&] { finish(recorder ? QString() : TimeoutBeforeFrames(connection)); });
+
+    // The clip that ended at its file or folder going away is closed, and named no more when
+    // nothing is left of it; the channel's frames since its key frame start the next clip.
+    const std::function<void()> goOnInNewClip = [&] {
+        if (!recorder || !recorder->endedByFailure() || !failure.isEmpty() || !recordedWindow) {
+            return;
+        }
+        const QString lost = QDir::toNativeSeparators(recorder->aviFilePath());
+        connection.channels().StopRecording(*recorder);
+        framesOfEndedClips += recorder->framesWritten();
+        if (!QFileInfo::exists(lost)) {
+            report.clips.removeAll(lost);
+            report.clipPath = report.clips.value(0);
+        }
+        QString error;
+        if (!connection.channels().StartRecording(recordedWindow, *recorder, prepareFolder(),
+                                                  error)) {
+            finish(OneLine(error));
+            return;
+        }
+        report.clips << QDir::toNativeSeparators(recorder->aviFilePath());
+        report.clipPath = report.clips.first();
+        progress.Clear();
+        out << "recording: " << recorder->aviFilePath() << Qt::endl;
+    };
 
     // The window exists once the dispatch that made it is over: the recorder attaches then
     // and writes the frames already there first, as the Record command does.
@@ -207,10 +241,14 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
             report.clips = {report.clipPath};
             out << "recording: " << recorder->aviFilePath() << Qt::endl;
             // A full disk does not end the recording: it goes on at the next key frame that
-            // can be written, in the same clip. A file or folder gone ends the clip.
+            // can be written, in the same clip. A file or folder gone ends the clip, and the
+            // recording goes on at once in a new one, as the program's does.
             recorder->SetFailureHandler([&](const QString& message) {
                 progress.Clear();
                 err << "orvane-cli: " << OneLine(message) << Qt::endl;
+                if (recorder->endedByFailure()) {
+                    QTimer::singleShot(0, &loop, goOnInNewClip);
+                }
             });
             recorder->SetWritingAgainHandler([&] {
                 progress.Clear();
@@ -270,8 +308,9 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
             std::min(static_cast<double>(now.count() - *latestArrival) / 1e6, report.seconds);
     }
     connection.channels().StopRecording(*recorder);
-    // What the clips hold: a frame that met a full disk is not counted.
-    report.frames = recorder->framesWritten();
+    // What the clips hold: a frame that met a full disk, or whose clip was removed, is not
+    // counted.
+    report.frames = framesOfEndedClips + recorder->framesWritten();
     report.bytes = clipBytes();
     if (report.frames == 0) {
         return failWith(failure.isEmpty() ? QStringLiteral("no frames recorded")

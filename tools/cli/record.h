@@ -47,8 +47,10 @@ struct RecordReport {
 // Prints "recording: PATH" when a clip starts (the recording goes on in a new clip each
 // hour), then what the clips hold and "clip: PATH" for each once they are written. A full
 // disk does not end it: frames that cannot be written are skipped, and the clip goes on from
-// a key frame once there is room. Returns 0 when a clip with at least one frame was written, else 1
-// with the reason on err; report holds the same facts.
+// a key frame once there is room. A clip whose file or folder is removed is lost, and the
+// recording goes on at once in a new clip, where a recording starting now would go. Returns 0
+// when a clip with at least one frame was written, else 1 with the reason on err; report holds
+// the same facts.
 int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
               RecordReport& report);
 

@@ -219,13 +219,16 @@ std::string Settings::GetRecordPath() const {
 }
 
 RecordFolder Settings::ResolveRecordFolder(bool makeDefault) const {
+    return ResolveFolder(GetProfileString(section::kKey, keyvalue::kRecPath, ""), makeDefault);
+}
+
+RecordFolder Settings::ResolveFolder(const std::string& chosen, bool makeDefault) const {
     RecordFolder folder;
-    const std::string stored = GetProfileString(section::kKey, keyvalue::kRecPath, "");
-    if (IsEnterableFolder(stored)) {
-        folder.path = WithSeparator(stored);
+    if (IsEnterableFolder(chosen)) {
+        folder.path = WithSeparator(chosen);
         return folder;
     }
-    folder.missing = stored;
+    folder.missing = chosen;
     folder.path = WithSeparator(defaultRecordFolder_);
     if (!IsEnterableFolder(defaultRecordFolder_)) {
         folder.ready = false;

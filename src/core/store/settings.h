@@ -111,6 +111,11 @@ class Settings {
     // point would hide the clips once it is. The default folder is made when first needed.
     RecordFolder PrepareRecordFolder() const { return ResolveRecordFolder(true); }
     RecordFolder ResolveRecordFolder(bool makeDefault) const;
+    // The same for a recording told its folder (orvane-cli record --dir): chosen while it can
+    // be entered, else the default folder, as for the stored one.
+    RecordFolder PrepareRecordFolder(const std::string& chosen) const {
+        return ResolveFolder(chosen, true);
+    }
     // The user's videos folder, subfolder "Orvane"; tests put a folder of theirs here.
     const std::string& defaultRecordFolder() const { return defaultRecordFolder_; }
     void SetDefaultRecordFolder(std::string folder) { defaultRecordFolder_ = std::move(folder); }
@@ -123,6 +128,7 @@ class Settings {
 
   private:
     StoreResult<RegKey> OpenSection(std::string_view section) const;
+    RecordFolder ResolveFolder(const std::string& chosen, bool makeDefault) const;
 
     KeyStore store_;
     std::string defaultRecordFolder_ = DefaultRecordFolder();
