@@ -31,8 +31,8 @@ class OutageNotice : public QObject {
     using Clock = std::function<QDateTime()>;
 
     // One cause is not found by everything it breaks at once: a folder removed under many
-    // recordings is found by each at its own next commit (a second apart, more for a long
-    // clip), and each goes on at once in a new clip. What works again this soon after the
+    // recordings is found by each at its own next batch of frames (up to a second apart), and
+    // each goes on at once in a new clip. What works again this soon after the
     // last failure of its kind stays counted until the failures have stopped this long, so
     // that the next one found is counted into the same outage instead of opening its own.
     // Dead feeds need no wait: one check finds every feed that died, a minute after the fact.

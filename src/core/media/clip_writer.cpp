@@ -125,15 +125,23 @@ class ClipWriter::Work {
                 shared.wakeDue = false;
                 batch.swap(shared.commands);
             }
+            bool wrote = false;
             for (Command& command : batch) {
                 Do(command);
                 if (command.kind == Command::Kind::Sample) {
                     shared.queuedBytes -= command.frame.packed->size();
+                    wrote = true;
                 }
                 if (command.kind == Command::Kind::End) {
                     ended = true;
                     break;
                 }
+            }
+            // Writes into a file whose folder was removed still succeed, and reach nobody:
+            // found at the batch, not at the next commit (minutes apart in a long clip), the
+            // loss is a moment's, and the recording goes on elsewhere at once.
+            if (wrote && !ended && file_ && FileGone()) {
+                EndAfterFailure(QLatin1String(kRemovedText));
             }
         }
         // Entry writes the store kept back behind another program's lock go in as it closes.
