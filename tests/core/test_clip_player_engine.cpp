@@ -8,6 +8,7 @@
 #include "support/sample_clips.h"
 #include "support/temp_store.h"
 
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 
@@ -27,10 +28,12 @@ struct BlankView final : PlayerView {
     void UpdateSpeedText() override {}
     void EnableControls(std::int64_t, int) override {}
     void OpenFinished(bool opened) override { finished = opened ? 1 : 0; }
+    void ClipUnreadable() override { ++unreadable; }
     VideoSurface* surface() override { return nullptr; }
 
     ClipPlayerEngine* engine = nullptr;
     int finished = -1;  // 1 opened, 0 failed
+    int unreadable = 0;
 };
 
 class ClipPlayerEngineTest : public test::RecordingStoreTest {
@@ -140,6 +143,22 @@ TEST_F(ClipPlayerEngineTest, TheEndStopsTheClipAndNoEventComesInsideThePlayersWo
     WaitUntil([&] { return !player || player->state() == PlayerState::Stopped; }, 10000);
     ASSERT_FALSE(closedInside);
     EXPECT_EQ(player->currentFrame(), player->durationFrames());
+}
+
+// A clip cut short while it plays stops at the last frame read, and the window hears of it.
+TEST_F(ClipPlayerEngineTest, AClipCutShortWhilePlayingStopsAndIsTold) {
+    const ClipRecord clip = Record(200);
+    Open(clip);
+    engine.Pause();
+    QFile file(clip.path + clip.fileName);
+    ASSERT_TRUE(file.resize(file.size() / 2));
+    test::ExpectedMessage unreadable(QtWarningMsg, "orvane.media", "cannot read frame");
+    engine.ApplyRate(engine.SetRateIndex(19));
+    engine.Play();
+    ASSERT_TRUE(WaitUntil([&] { return view.unreadable > 0; }, 10000));
+    EXPECT_EQ(view.unreadable, 1);
+    EXPECT_EQ(engine.state(), PlayerState::Stopped);
+    EXPECT_LT(engine.currentFrame(), engine.durationFrames());
 }
 
 }  // namespace

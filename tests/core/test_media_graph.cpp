@@ -239,7 +239,7 @@ TEST_F(ClipPlaybackTest, PositionsChangeWithinTheCallAndPicturesFollowExactly) {
     EXPECT_TRUE(playback->SetRate(0.1) && playback->SetRate(50));  // the table's ends
 }
 
-// A clip whose frames become unreadable part-way stops playing with a failure.
+// A clip whose frames become unreadable part-way stops playing, or seeking, with a failure.
 TEST_F(ClipPlaybackTest, AnUnreadableFrameWhilePlayingStopsItWithAFailure) {
     const QString path = RecordClip(EncodeLongGop(30));
     // The chunk of frame 20 no longer where the index says.
@@ -259,6 +259,10 @@ TEST_F(ClipPlaybackTest, AnUnreadableFrameWhilePlayingStopsItWithAFailure) {
     ASSERT_TRUE(playback->SetRate(50));
     playback->Run();
     ASSERT_TRUE(test::WaitUntil([&] { return failures == 1; }));
+    EXPECT_EQ(playback->CurrentPosition(), 19);
+    // A seek past it goes nowhere: the position is the frame still on show.
+    ASSERT_TRUE(playback->SetPositions(25));
+    ASSERT_TRUE(test::WaitUntil([&] { return failures == 2; }));
     EXPECT_EQ(playback->CurrentPosition(), 19);
 }
 

@@ -531,10 +531,12 @@ TEST_F(ClipPlayerWindowTest, ThePlayerShowsItsClipAndItsPosition) {
     player->close();
 }
 
+// So is a clip cut short while it plays.
 TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldOverItsOwnWindowWhichCloses) {
     owner.setGeometry(0, 0, 200, 150);
     owner.show();
-    QPointer<ClipPlayerWindow> healthy = ClipPlayerWindow::Open(Record(8), &owner);
+    const ClipRecord cut = Record(120);
+    QPointer<ClipPlayerWindow> healthy = ClipPlayerWindow::Open(cut, &owner);
     QPointer<ClipPlayerWindow> player =
         ClipPlayerWindow::Open({"gone.avi", 0, 7, "Yard", "", "", "", "", "", folder_}, &owner);
     ASSERT_TRUE(healthy && player);
@@ -548,7 +550,14 @@ TEST_F(ClipPlayerWindowTest, AClipThatCannotBeOpenedIsToldOverItsOwnWindowWhichC
     const QSize box(240, 120);
     EXPECT_EQ(QRect(MessageBoxTopLeft(*player, box), box).center(), failing.center());
     EXPECT_TRUE(WaitUntil([&] { return player.isNull() || !player->isVisible(); }));
-    healthy->close();
+
+    QFile file(cut.path + cut.fileName);
+    ASSERT_TRUE(file.resize(file.size() / 2));
+    healthy->engine().ApplyRate(healthy->engine().SetRateIndex(19));
+    ASSERT_TRUE(WaitUntil([&] { return prompts.texts().size() == 2; }, 10000));
+    EXPECT_EQ(prompts.texts()[1], "\n\n Open file error! \n\n");
+    EXPECT_EQ(prompts.parents()[1], healthy);
+    EXPECT_TRUE(WaitUntil([&] { return healthy.isNull() || !healthy->isVisible(); }));
 }
 
 TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {

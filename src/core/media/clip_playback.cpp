@@ -148,6 +148,8 @@ void ClipPlayback::Shared::Work() {
                     if (cancel) {
                         return;
                     }
+                    // The owner stands where it was told to go: back to the frame on show.
+                    Show(seen, *graph);
                     Tell(Note::Failed, seen);
                     done = true;
                     continue;

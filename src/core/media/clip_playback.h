@@ -78,7 +78,8 @@ class ClipPlayback : public QObject {
     void frameShown();
     // Playing reached the end of the clip; the clip stays Running at its end.
     void completed();
-    // A frame could not be read or decoded: playing stopped where it was.
+    // A frame could not be read or decoded: playing stopped, and the position is the frame
+    // still on show (a seek that failed went nowhere).
     void failed();
 
   private:

@@ -41,7 +41,7 @@ bool ClipPlayerEngine::LoadClip(const QString& path, const QString& fileName) {
     connect(playback, &ClipPlayback::openFailed, this, &ClipPlayerEngine::OnOpenFailed);
     connect(playback, &ClipPlayback::frameShown, this, [this] { view_.UpdatePositionText(); });
     connect(playback, &ClipPlayback::completed, this, &ClipPlayerEngine::OnEnded);
-    connect(playback, &ClipPlayback::failed, this, &ClipPlayerEngine::OnEnded);
+    connect(playback, &ClipPlayback::failed, this, &ClipPlayerEngine::OnFailed);
     return true;
 }
 
@@ -84,6 +84,12 @@ void ClipPlayerEngine::OnOpenFailed(const QString& reason) {
 void ClipPlayerEngine::OnEnded() {
     Stop();
     view_.UpdatePositionText();
+}
+
+void ClipPlayerEngine::OnFailed() {
+    Stop();
+    view_.UpdatePositionText();
+    view_.ClipUnreadable();
 }
 
 void ClipPlayerEngine::CloseClip() {

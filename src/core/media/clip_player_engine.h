@@ -44,6 +44,9 @@ class PlayerView {
     virtual void EnableControls(std::int64_t durationFrames, int rateIndex) = 0;
     // The open has finished: the window title is known; a clip that failed is closed.
     virtual void OpenFinished(bool opened) = 0;
+    // A frame of the open clip could not be read (its file was cut short, removed or
+    // damaged while open): the clip has stopped at the frame on show.
+    virtual void ClipUnreadable() = 0;
     virtual VideoSurface* surface() = 0;
 };
 
@@ -112,6 +115,7 @@ class ClipPlayerEngine : public QObject {
     void OnOpened();
     void OnOpenFailed(const QString& reason);
     void OnEnded();
+    void OnFailed();
 
     PlayerView& view_;
     std::unique_ptr<ClipPlayback> playback_;

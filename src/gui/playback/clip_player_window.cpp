@@ -196,6 +196,10 @@ void ClipPlayerWindow::OpenFinished(bool opened) {
 }
 
 void ClipPlayerWindow::ReportOpenError() {
+    if (errorReported_) {
+        return;
+    }
+    errorReported_ = true;
     // Told from the event loop, after the engine's notification has returned; the window
     // closes once the message is over.
     QMetaObject::invokeMethod(

@@ -35,8 +35,9 @@ class ClipPlayerWindow : public QWidget, public PlayerView {
     explicit ClipPlayerWindow(QWidget* owner);
     ~ClipPlayerWindow() override;
 
-    // Opens a player for the clip and starts playing it. A clip that cannot be opened is
-    // reported ("\n\n Open file error! \n\n") and its window closes itself.
+    // Opens a player for the clip and starts playing it. A clip that cannot be opened, or
+    // whose frames cannot be read later on, is reported ("\n\n Open file error! \n\n") and
+    // its window closes itself.
     static ClipPlayerWindow* Open(const ClipRecord& clip, QWidget* owner);
 
     // Puts the window beside the one that opened it, a step down and right of each other player
@@ -69,6 +70,7 @@ class ClipPlayerWindow : public QWidget, public PlayerView {
     void UpdateSpeedText() override;
     void EnableControls(std::int64_t durationFrames, int rateIndex) override;
     void OpenFinished(bool opened) override;
+    void ClipUnreadable() override { ReportOpenError(); }
     VideoSurface* surface() override;
 
   protected:
@@ -92,6 +94,8 @@ class ClipPlayerWindow : public QWidget, public PlayerView {
     int lineHeight_ = 0;
     // The widest status line a clip gives, so that the window never cuts it off.
     int statusWidth_ = 0;
+    // The clip has been reported as unplayable: once is enough, the window is closing.
+    bool errorReported_ = false;
 };
 
 namespace playertext {
