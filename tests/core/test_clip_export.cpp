@@ -1,6 +1,7 @@
 #include "export/clip_export.h"
 #include "media/clip_packets.h"
 #include "support/independent_readers.h"
+#include "support/message_guard.h"
 #include "support/sample_clips.h"
 #include "support/temp_store.h"
 
@@ -142,6 +143,23 @@ TEST_F(ClipExport, RangeStartsAtTheKeyFrameBeforeIt) {
     EXPECT_EQ(decoded.md5s.size(), 26u);
 }
 
+// A clip whose file was cut short exports the frames it still holds; an export up to its end
+// tells, in its manifest, how many frames the clip lists beyond them.
+TEST_F(ClipExport, AClipCutShortTellsTheFramesItNoLongerHolds) {
+    const QString clip = Clip(SimulatedCodec::Mpeg4, 200);
+    ASSERT_TRUE(test::CutClipAtFrame(clip, 120));
+    test::ExpectedMessage lacking(QtWarningMsg, "orvane.export", "lacks 80 frames");
+    const ExportResult result = ExportClips(Request({clip}, Target()));
+    ASSERT_TRUE(result.done()) << result.error.toStdString();
+    EXPECT_EQ(result.manifest.frames, 120);
+    EXPECT_EQ(result.manifest.sources[0].missingFrames, 80);
+    EXPECT_TRUE(result.manifest.ToBytes().contains("\"missingFrames\": 80"));
+
+    ExportRequest before = Request({clip}, Target("before.mp4"));
+    before.toUtcMicros = Timeline(clip).TimeOf(100);
+    EXPECT_EQ(ExportClips(before).manifest.missingFrames(), 0);
+}
+
 // Clips that changed codec and size go into one file, encoded again at the first one's size.
 TEST_F(ClipExport, ClipsDifferingInCodecAndSizeAreEncodedToTheFirstSize) {
     const QString first = Clip(SimulatedCodec::Mpeg4, 20);
@@ -213,7 +231,7 @@ TEST(ExportManifestFile, ReadsWhatItWroteAndRefusesTheRest) {
     manifest.fromUtcMicros = 1773480413000000;
     manifest.toUtcMicros = manifest.fromUtcMicros + 80000;
     manifest.utcOffsetSeconds = 3600;
-    manifest.sources.push_back({"/clips/a.avi", QString(64, 'b'), 10, 0, 2});
+    manifest.sources.push_back({"/clips/a.avi", QString(64, 'b'), 10, 0, 2, 5});
     const QByteArray bytes = manifest.ToBytes();
     QString error;
     const auto read = ExportManifest::Parse(bytes, error);
@@ -229,6 +247,8 @@ TEST(ExportManifestFile, ReadsWhatItWroteAndRefusesTheRest) {
              {QByteArray("[]"), "not a JSON object"},
              {QByteArray(bytes).replace("a.mp4", "../a.mp4"), "export's name"},
              {QByteArray(bytes).replace(QByteArray(64, 'b'), "bb"), "source clip"},
+             {QByteArray(bytes).replace("\"missingFrames\": 5", "\"missingFrames\": -5"),
+              "source clip"},
              {QByteArray(bytes).replace("orvane-export", "other"), "format"},
              {bytes.left(bytes.size() / 2), "not JSON"}}) {
         error.clear();

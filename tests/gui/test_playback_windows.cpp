@@ -588,7 +588,8 @@ TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {
 // From the player the whole clip, then from the frame on screen on (from the key frame before
 // it, one every 12), the second time only once the operator agreed to replace the first file.
 TEST_F(ClipPlayerWindowTest, PlayerExportsTheClipOrFromTheCurrentFrame) {
-    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(Sample(1, "Gate"), &owner);
+    const ClipRecord clip = Sample(1, "Gate");
+    QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(clip, &owner);
     ASSERT_TRUE(player && WaitUntil([&] { return player->engine().isOpen(); }));
     player->RunCommand(cmd::kPlayerExport);
     ASSERT_TRUE(WaitForResults());
@@ -605,6 +606,14 @@ TEST_F(ClipPlayerWindowTest, PlayerExportsTheClipOrFromTheCurrentFrame) {
     player->RunCommand(cmd::kPlayerExport);  // answered Yes
     ASSERT_TRUE(WaitForResults());
     EXPECT_EQ(results.front().manifest.frames, 50 - 24);
+
+    // Its file cut short: the frames the export lacks are told with the rest.
+    ASSERT_TRUE(test::CutClipAtFrame(clip.path + clip.fileName, 40));
+    results.clear();
+    player->RunCommand(cmd::kPlayerExport);
+    ASSERT_TRUE(WaitForResults());
+    EXPECT_EQ(prompts.texts().last(),
+              exporttext::Done(target, 40 - 24, target + ExportManifest::kSuffix, 10));
 }
 
 // For each channel the clips between two times, one file per channel, the first named as

@@ -1,9 +1,11 @@
 #include "support/sample_clips.h"
 
 #include "media/avi_writer.h"
+#include "media/clip_packets.h"
 #include "support/media_samples.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -53,6 +55,23 @@ QString WriteSampleClip(const QString& folder, const SampleClip& clip) {
         return {};
     }
     return path;
+}
+
+bool CutClipAtFrame(const QString& path, std::int64_t frame) {
+    QString error;
+    const auto clip = ClipPackets::Open(path, error);
+    if (!clip || frame >= clip->frameCount()) {
+        ADD_FAILURE() << "no frame " << frame << " in " << path.toStdString() << " "
+                      << error.toStdString();
+        return false;
+    }
+    const std::int64_t at = clip->sample(frame).position;
+    QFile file(path);
+    if (at <= 0 || !file.resize(at)) {
+        ADD_FAILURE() << "cannot cut " << path.toStdString() << " at " << at;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace orvane::test

@@ -26,5 +26,8 @@ struct SampleClip {
 };
 // The clip's path; empty (and a test failure) when it cannot be made.
 QString WriteSampleClip(const QString& folder, const SampleClip& clip);
+// Cuts the clip's file short where that frame's chunk starts, as a copy or a disk that lost
+// its end would: the frames before it stay whole. False (and a test failure) when it cannot.
+bool CutClipAtFrame(const QString& path, std::int64_t frame);
 
 }  // namespace orvane::test

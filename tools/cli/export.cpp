@@ -86,7 +86,12 @@ int RunExport(const ExportOptions& options, QTextStream& out, QTextStream& err) 
         << "frames: " << manifest.frames << " (" << manifest.codec
         << (manifest.copied ? ", copied" : ", encoded again") << ")\n"
         << "from: " << FrameTimeText(manifest.fromUtcMicros, manifest.utcOffsetSeconds) << "\n"
-        << "to: " << FrameTimeText(manifest.toUtcMicros, manifest.utcOffsetSeconds) << Qt::endl;
+        << "to: " << FrameTimeText(manifest.toUtcMicros, manifest.utcOffsetSeconds) << "\n";
+    if (const std::int64_t missing = manifest.missingFrames(); missing > 0) {
+        out << "missing: " << missing
+            << " frames the clips list but their files no longer hold (cut short or damaged)\n";
+    }
+    out << Qt::flush;
     return 0;
 }
 

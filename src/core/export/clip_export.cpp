@@ -32,6 +32,7 @@ struct SourceClip {
     std::optional<DecoderChoice> decoder;
     std::int64_t first = -1;  // its frames in the export; -1 when none
     std::int64_t last = -1;
+    std::int64_t lastPlanned = -1;  // the last of its frames the range takes
 };
 
 // One frame of the export: where it comes from and when it is shown, in the file's clock.
@@ -80,6 +81,10 @@ class Exporter {
         result_.outcome = ExportResult::Outcome::Done;
         qCInfo(lcExport) << "exported" << result_.manifest.frames << "frames to" << request_.target
                          << (copy_ ? "(copied)" : "(encoded)");
+        if (const std::int64_t missing = result_.manifest.missingFrames(); missing > 0) {
+            qCWarning(lcExport) << "the export to" << request_.target << "lacks" << missing
+                                << "frames its clips list but their files no longer hold";
+        }
         return result_;
     }
 
@@ -208,6 +213,7 @@ class Exporter {
             }
             for (; frame < timeline.frameCount() && timeline.TimeOf(frame) <= to; ++frame) {
                 plan_.push_back({c, frame, timeline.TimeOf(frame), 0, 0});
+                clips_[c].lastPlanned = frame;
             }
         }
         if (plan_.empty()) {
@@ -437,6 +443,11 @@ class Exporter {
             }
             source.firstFrame = clip.first;
             source.lastFrame = clip.last;
+            // Up to the clip's end: the frames it lists past what its file holds are not here.
+            if (clip.lastPlanned == clip.packets->frameCount() - 1) {
+                source.missingFrames = std::max<std::int64_t>(
+                    0, clip.packets->listedFrames() - clip.packets->frameCount());
+            }
             manifest.sources.push_back(source);
         }
         QFile json(manifestPart_);

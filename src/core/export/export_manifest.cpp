@@ -66,14 +66,26 @@ bool IsPlainName(const QString& name) {
 
 }  // namespace
 
+std::int64_t ExportManifest::missingFrames() const {
+    std::int64_t missing = 0;
+    for (const Source& source : sources) {
+        missing += source.missingFrames;
+    }
+    return missing;
+}
+
 QJsonObject ExportManifest::ToJson() const {
     QJsonArray clips;
     for (const Source& source : sources) {
-        clips.append(QJsonObject{{"path", source.path},
-                                 {"sha256", source.sha256},
-                                 {"bytes", double(source.bytes)},
-                                 {"firstFrame", double(source.firstFrame)},
-                                 {"lastFrame", double(source.lastFrame)}});
+        QJsonObject clip{{"path", source.path},
+                         {"sha256", source.sha256},
+                         {"bytes", double(source.bytes)},
+                         {"firstFrame", double(source.firstFrame)},
+                         {"lastFrame", double(source.lastFrame)}};
+        if (source.missingFrames > 0) {
+            clip.insert("missingFrames", double(source.missingFrames));
+        }
+        clips.append(clip);
     }
     return QJsonObject{
         {"format", kFormat},
@@ -162,13 +174,18 @@ std::optional<ExportManifest> ExportManifest::Parse(std::span<const char> bytes,
         const auto clipBytes = Whole(clip.value("bytes"));
         const auto first = Whole(clip.value("firstFrame"));
         const auto last = Whole(clip.value("lastFrame"));
+        // Absent from the manifests of complete exports.
+        const auto missing =
+            clip.contains("missingFrames") ? Whole(clip.value("missingFrames")) : 0;
         if (source.path.isEmpty() || source.path.contains(QChar(0)) || !IsSha256(source.sha256) ||
-            !clipBytes || *clipBytes < 0 || !first || !last || *first < 0 || *last < *first) {
+            !clipBytes || *clipBytes < 0 || !first || !last || *first < 0 || *last < *first ||
+            !missing || *missing < 0) {
             return fail(QStringLiteral("a source clip's entry is malformed"));
         }
         source.bytes = *clipBytes;
         source.firstFrame = *first;
         source.lastFrame = *last;
+        source.missingFrames = *missing;
         manifest.sources.push_back(std::move(source));
     }
     return manifest;

@@ -27,6 +27,9 @@ struct ExportManifest {
         std::int64_t bytes = 0;
         std::int64_t firstFrame = 0;  // the clip's frames in the export, numbered from 0
         std::int64_t lastFrame = 0;
+        // Frames the clip lists after lastFrame that its file no longer holds (cut short):
+        // an export up to the clip's end lacks them. Written only when there are some.
+        std::int64_t missingFrames = 0;
     };
 
     QString file;  // the export's file name, beside the manifest
@@ -44,6 +47,8 @@ struct ExportManifest {
     QString version;  // Orvane's
     std::vector<Source> sources;
 
+    // The sources' missing frames together.
+    std::int64_t missingFrames() const;
     QJsonObject ToJson() const;
     QByteArray ToBytes() const;
     // nullopt with the reason when bytes are not a manifest of this format.

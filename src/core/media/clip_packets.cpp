@@ -144,6 +144,7 @@ std::unique_ptr<ClipPackets> ClipPackets::Open(const QString& path, QString& err
         clip->streamHeaders_.assign(extra.begin(), extra.end());
     }
 
+    clip->listedFrames_ = std::clamp<std::int64_t>(stream->nb_frames, 0, kMaxFrames);
     const double seconds = SecondsPerFrame(stream);
     if (std::isfinite(seconds) && seconds > 0 && seconds <= 3600) {
         clip->secondsPerFrame_ = seconds;

@@ -41,6 +41,9 @@ class ClipPackets {
     std::span<const std::uint8_t> streamHeaders() const { return streamHeaders_; }
 
     std::int64_t frameCount() const { return static_cast<std::int64_t>(samples_.size()); }
+    // The frame count the clip's header gives, as its writer last counted them; 0 when it
+    // gives none. More than frameCount() when the file lost frames it held (cut short).
+    std::int64_t listedFrames() const { return listedFrames_; }
     const Sample& sample(std::int64_t frame) const {
         return samples_[static_cast<std::size_t>(frame)];
     }
@@ -82,6 +85,7 @@ class ClipPackets {
     std::vector<Sample> samples_;
     std::vector<std::int64_t> keys_;  // ascending frame numbers of the key frames
     double secondsPerFrame_ = 0.5;
+    std::int64_t listedFrames_ = 0;
     bool scanned_ = false;
     // The times read from the file, by sample; empty entries are estimated.
     std::vector<std::optional<std::int64_t>> recordedTimes_;

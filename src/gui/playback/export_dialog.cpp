@@ -308,11 +308,13 @@ void ExportRun::Done(std::vector<ExportResult> results) {
         if (result.outcome == ExportResult::Outcome::Cancelled) {
             continue;
         }
-        const QString text = result.done() ? exporttext::Done(result.file, result.manifest.frames,
-                                                              result.manifestFile)
-                                           : exporttext::Failed(requests_[i].target, result.error);
+        const QString text =
+            result.done() ? exporttext::Done(result.file, result.manifest.frames,
+                                             result.manifestFile, result.manifest.missingFrames())
+                          : exporttext::Failed(requests_[i].target, result.error);
+        const bool whole = result.done() && result.manifest.missingFrames() == 0;
         PromptService::Show(parent_, text, PromptButtons::Ok,
-                            result.done() ? PromptIcon::Information : PromptIcon::Exclamation);
+                            whole ? PromptIcon::Information : PromptIcon::Exclamation);
         if (!self) {
             return;
         }

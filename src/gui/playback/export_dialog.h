@@ -51,12 +51,20 @@ inline constexpr const char* kProgress = "Exporting %1...";
 inline QString ReplaceQuestion(const QString& file) {
     return QStringLiteral("\n\n %1 exists.\n Do you want to replace it? \n\n").arg(file);
 }
-inline QString Done(const QString& file, std::int64_t frames, const QString& manifest) {
+// missing: frames the clips list that their files no longer hold; the export lacks them.
+inline QString Done(const QString& file, std::int64_t frames, const QString& manifest,
+                    std::int64_t missing = 0) {
+    const QString lacking = missing > 0
+                                ? QStringLiteral(
+                                      "\n\n Not exported: %1 frames that the clip lists but its "
+                                      "file\n no longer holds (cut short or damaged).")
+                                      .arg(missing)
+                                : QString();
     return QStringLiteral(
-               "\n\n Exported %1 frames to\n %2\n\n The manifest, to verify it "
-               "with orvane-cli verify:\n %3 \n\n")
+               "\n\n Exported %1 frames to\n %2%3\n\n The manifest, to verify it "
+               "with orvane-cli verify:\n %4 \n\n")
         .arg(frames)
-        .arg(file, manifest);
+        .arg(file, lacking, manifest);
 }
 inline QString Failed(const QString& file, const QString& why) {
     return QStringLiteral("\n\n Could not export %1:\n %2 \n\n").arg(file, why);
