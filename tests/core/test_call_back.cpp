@@ -63,6 +63,8 @@ TEST_F(CallBackTest, ACallingSiteReplacesTheLinkLogsInAsAlarmAndItsChannelsStart
     EXPECT_TRUE(session.connection()->alarmMode());
     // The dual-stack listener sees ::ffff:127.0.0.1; the operator reads it dotted.
     EXPECT_EQ(session.connection()->peerText().toStdString(), "IP Address: 127.0.0.1");
+    // Its clips name it by its address: the port is only the one its call went out from.
+    EXPECT_EQ(session.connection()->channels().site(), "127.0.0.1");
     EXPECT_TRUE(WaitUntil([&] { return operatorSite->sessionCount() == 0; }));
 
     // The greeting: the alarm-mode Login (the built-in account), then EventQuery, each once.

@@ -212,6 +212,12 @@ TEST_F(CliRecordTest, AKilledRecordingStillPlaysAndIsListed) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].path + entries[0].fileName, path);
     EXPECT_EQ(entries[0].endTime.size(), 5);
+    // The entry names the site, and so does the manifest of an export of the clip.
+    EXPECT_EQ(entries[0].site, QStringLiteral("127.0.0.1:%1").arg(site->port()));
+    const auto exported = test::RunProgram(
+        ORVANE_CLI_BINARY, {"export", path, "--out", folder + "killed.mp4", "--json"});
+    EXPECT_EQ(QJsonDocument::fromJson(exported.out.toUtf8())["site"].toString(), entries[0].site)
+        << exported.err.toStdString();
 }
 
 // The volume runs full while a recording writes into it, and room comes back: the clip goes on

@@ -181,7 +181,8 @@ TEST_F(SiteBookTest, EntriesLeftByOtherToolsLoadWithinTheDialogsLimits) {
 ClipRecord SampleClip(const QString& fileName, std::int32_t channel = -3,
                       const QString& location = "") {
     return ClipRecord(fileName, 1, channel, location, "2024/02/29", "23:58", "2024/03/01", "00:04",
-                      "Kamera Süd.bmp", "/home/operator/Aufnahmen/Überwachung/");
+                      "Kamera Süd.bmp", "/home/operator/Aufnahmen/Überwachung/", 0,
+                      "[fd00::7]:1000");
 }
 
 class ClipIndexTest : public test::StoreFileTest {
@@ -195,7 +196,8 @@ class ClipIndexTest : public test::StoreFileTest {
                     }};
 };
 
-// Ten values in their order, texts without NUL; entries come back as written, in name order,
+// Ten values in their order, then the site, texts without NUL (an entry of other writers
+// without the site reads as from no known site); entries come back as written, in name order,
 // but for the location: the channel's name at the time of writing, whatever the record said,
 // kept when the channel is renamed later. A name written again replaces the whole entry.
 TEST_F(ClipIndexTest, AnEntryIsTheTenValuesOfTheLayoutAndComesBackAsWritten) {
@@ -204,14 +206,15 @@ TEST_F(ClipIndexTest, AnEntryIsTheTenValuesOfTheLayoutAndComesBackAsWritten) {
         index.AddClipRecord(SampleClip("Ch-3 0229.avi", -3, "ignored: the lookup decides")));
     EXPECT_EQ(written.names(),
               (std::vector<std::string>{"FileName", "Channel", "Location", "Open", "SDate", "STime",
-                                        "EDate", "ETime", "ImageName", "Path"}));
+                                        "EDate", "ETime", "ImageName", "Path", "Site"}));
     const RegKey key = Entry("Ch-3 0229.avi");
     const std::pair<const char*, std::string> raw[] = {
         {"FileName", "Ch-3 0229.avi"},   {"Channel", std::string("\xFD\xFF\xFF\xFF", 4)},
         {"Location", "Entrée Nord 北"},  {"Open", std::string("\x01\x00\x00\x00", 4)},
         {"SDate", "2024/02/29"},         {"STime", "23:58"},
         {"EDate", "2024/03/01"},         {"ETime", "00:04"},
-        {"ImageName", "Kamera Süd.bmp"}, {"Path", "/home/operator/Aufnahmen/Überwachung/"}};
+        {"ImageName", "Kamera Süd.bmp"}, {"Path", "/home/operator/Aufnahmen/Überwachung/"},
+        {"Site", "[fd00::7]:1000"}};
     for (const auto& [name, data] : raw) {
         EXPECT_EQ(test::Raw(store_, key, name), std::pair(data.size() == 4 ? 4u : 1u, data));
     }

@@ -588,13 +588,15 @@ TEST_F(ClipPlayerWindowTest, ClosingDoesNotWaitForAnOpenThatDoesNotReturn) {
 // From the player the whole clip, then from the frame on screen on (from the key frame before
 // it, one every 12), the second time only once the operator agreed to replace the first file.
 TEST_F(ClipPlayerWindowTest, PlayerExportsTheClipOrFromTheCurrentFrame) {
-    const ClipRecord clip = Sample(1, "Gate");
+    ClipRecord clip = Sample(1, "Gate");
+    clip.site = "[fd00::7]:1000";  // the manifest names the site its entry names
     QPointer<ClipPlayerWindow> player = ClipPlayerWindow::Open(clip, &owner);
     ASSERT_TRUE(player && WaitUntil([&] { return player->engine().isOpen(); }));
     player->RunCommand(cmd::kPlayerExport);
     ASSERT_TRUE(WaitForResults());
     EXPECT_EQ(prompts.texts().last(),
               exporttext::Done(target, 50, target + ExportManifest::kSuffix));
+    EXPECT_EQ(results.front().manifest.site, clip.site);
 
     player->engine().SeekToFrame(30);
     range = ExportRangeAnswer{false, {}, QDateTime(QDate(2030, 1, 1), QTime(0, 0))};

@@ -5,9 +5,15 @@
 #include "media/clip_packets.h"
 #include "media/frame_times.h"
 #include "progress.h"
+#include "store/clip_index.h"
+#include "store/key_store.h"
+#include "store/store_location.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <vector>
 
 namespace orvane::cli {
 namespace {
@@ -19,6 +25,24 @@ QString ChannelOfClip(const QString& path) {
     const auto match = name.match(QFileInfo(path).fileName());
     return match.hasMatch() ? QStringLiteral("channel %1").arg(match.captured(1).toInt())
                             : QString();
+}
+
+// The site the clip was recorded from, as its index entry names it; empty for a clip the index
+// does not list (copied from elsewhere) or whose entry is older than the site's value.
+QString SiteOfClip(const QString& path) {
+    auto opened = KeyStore::OpenReadOnly(KeyStorePath());
+    if (!opened.store) {
+        return {};
+    }
+    std::vector<ClipRecord> records;
+    ClipIndex(*opened.store, {}).LoadClipRecords(records);
+    const QFileInfo clip(path);
+    const auto entry = std::find_if(records.begin(), records.end(), [&](const ClipRecord& record) {
+        return record.fileName == clip.fileName() &&
+               QFileInfo(record.path + record.fileName).absoluteFilePath() ==
+                   clip.absoluteFilePath();
+    });
+    return entry == records.end() ? QString() : entry->site;
 }
 
 }  // namespace
@@ -42,6 +66,7 @@ int RunExport(const ExportOptions& options, QTextStream& out, QTextStream& err) 
         request.clips.push_back(clip);
     }
     request.target = options.out;
+    request.site = SiteOfClip(options.clips.front());
     request.channel = ChannelOfClip(options.clips.front());
     // Times are typed as the clips show them: at the offset they were recorded at.
     if (!options.from.isEmpty() || !options.to.isEmpty()) {

@@ -82,6 +82,7 @@ bool ClipRecorder::StartRecording(const QString& recordPath,
     ClipWriter::Clip clip;
     clip.folder = recordPath;
     clip.channel = channelId_;
+    clip.site = site_;
     clip.start = now;
     // Uncompressed pictures sent top row first are turned by the writer.
     clip.stream = AviVideoStream::For(format_, StreamFormat(latestFrame));

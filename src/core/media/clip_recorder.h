@@ -79,6 +79,9 @@ class ClipRecorder final : public FrameSink {
 
     void TakeFrame(const LiveFrame& frame) override { WriteFrame(frame); }
 
+    // The site the channel comes from, named by the entries of the clips started from now on.
+    void SetSite(QString site) { site_ = std::move(site); }
+
     bool recording() const { return writer_ != nullptr; }
     // A failure (a full disk, the folder gone) ended the clip; StopRecording still closes it.
     bool endedByFailure() const { return ended_; }
@@ -145,6 +148,7 @@ class ClipRecorder final : public FrameSink {
     ClipIndex::ChannelNameLookup channelName_;
     QString lastChannelName_;
     std::int32_t channelId_;
+    QString site_;
     BitmapInfoHeader format_;
     Clock clock_ = [] { return QDateTime::currentDateTime(); };
     FailureHandler onFailure_;

@@ -441,6 +441,7 @@ class ClipWriter::Work {
         record.endTime = TimeText(now_);
         record.imageName = clip_.imageFileName;
         record.path = clip_.folder;
+        record.site = clip_.site;
         if (!store_) {
             Notice notice;
             notice.kind = Notice::Kind::WriteEntry;

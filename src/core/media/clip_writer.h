@@ -65,6 +65,7 @@ class ClipWriter {
         QString aviFileName;
         QString imageFileName;
         std::int32_t channel = 0;
+        QString site;  // what the entry names as the site recorded from
         QDateTime start;
         AviVideoStream stream;
         FileOpener openFile;

@@ -255,6 +255,7 @@ void ChannelSet::ForgetWindow(QObject* window) {
 bool ChannelSet::StartRecording(const ChannelWindow* window, ClipRecorder& recorder,
                                 const QString& recordPath, QString& error) {
     ChannelLink* link = LinkOf(window);
+    recorder.SetSite(site_);
     if (!recorder.StartRecording(recordPath, link ? link->latestFrame.bytes() : Block(), error)) {
         return false;
     }

@@ -15,6 +15,7 @@
 #include <list>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace orvane {
@@ -65,8 +66,12 @@ class ChannelSet : public QObject {
     // windows stay for a reconnect. Decoders start afresh either way.
     void EndLink(bool closeWindows);
 
+    // The site the channels come from, as the clips recorded from them name it.
+    void SetSite(QString site) { site_ = std::move(site); }
+    const QString& site() const { return site_; }
     // Starts recorder on the window's channel: the clip begins with the frames kept since the
-    // channel's key frame, then takes every frame. False with the reason in error.
+    // channel's key frame, then takes every frame; its clips name the site. False with the
+    // reason in error.
     bool StartRecording(const ChannelWindow* window, ClipRecorder& recorder,
                         const QString& recordPath, QString& error);
     // Detaches the recorder from its channel and ends its clip.
@@ -139,6 +144,7 @@ class ChannelSet : public QObject {
 
     ChannelWindowHost& host_;
     std::list<ChannelLink> links_;
+    QString site_;
     ChannelWindow* fixedWindow_ = nullptr;
     bool holding_ = false;
     bool windowsChanged_ = false;

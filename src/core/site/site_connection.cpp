@@ -64,12 +64,29 @@ void SiteConnection::AdoptSocket(QTcpSocket* socket) {
     AttachSocket(socket);
 }
 
-QString SiteConnection::PeerTextFor(const QTcpSocket& socket) {
+namespace {
+
+// The peer's address, an IPv4 peer (also one mapped into IPv6) in dotted form.
+QString PeerAddress(const QTcpSocket& socket) {
     const QHostAddress peer = socket.peerAddress();
     bool isIpv4 = false;
     const quint32 v4 = peer.toIPv4Address(&isIpv4);
-    return QStringLiteral("IP Address: ") +
-           (isIpv4 ? QHostAddress(v4).toString() : peer.toString());
+    return isIpv4 ? QHostAddress(v4).toString() : peer.toString();
+}
+
+}  // namespace
+
+QString SiteConnection::PeerTextFor(const QTcpSocket& socket) {
+    return QStringLiteral("IP Address: ") + PeerAddress(socket);
+}
+
+QString SiteConnection::SiteTextFor(const QTcpSocket& socket, bool withPort) {
+    const QString address = PeerAddress(socket);
+    if (!withPort) {
+        return address;
+    }
+    const QString shown = address.contains(u':') ? u'[' + address + u']' : address;
+    return QStringLiteral("%1:%2").arg(shown).arg(socket.peerPort());
 }
 
 bool SiteConnection::Start(bool alarmMode) {
@@ -96,6 +113,8 @@ bool SiteConnection::StartCalledBack(Block received) {
 bool SiteConnection::StartLink(bool alarmMode, bool sendLogin) {
     services_.host.ConnectionStarted();
     peerText_ = PeerTextFor(*socket_);
+    // A calling site's port is only the one its call went out from.
+    channelSet_.SetSite(SiteTextFor(*socket_, sendLogin));
     assembler_.Reset();
     noCodec_ = false;
     droppedTold_.clear();

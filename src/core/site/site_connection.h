@@ -138,6 +138,9 @@ class SiteConnection : public QObject {
 
     // "IP Address: " and the peer's address, an IPv4 peer always in dotted form.
     static QString PeerTextFor(const QTcpSocket& socket);
+    // The site as clips recorded from it name it: "address:port" ("[address]:port" for IPv6)
+    // of a site the client called, the address alone of a site that called in.
+    static QString SiteTextFor(const QTcpSocket& socket, bool withPort);
 
   private:
     bool StartLink(bool alarmMode, bool sendLogin);

@@ -25,6 +25,7 @@ constexpr const char* kEndTime = "ETime";
 constexpr const char* kImageName = "ImageName";
 constexpr const char* kPath = "Path";
 constexpr const char* kKeep = "Keep";
+constexpr const char* kSite = "Site";
 }  // namespace clipvalue
 
 // Text values are read into a 260-byte buffer with room for the terminator.
@@ -97,7 +98,7 @@ QString ReadText(const SubkeyValueView& value, TextCache& cache) {
 }
 
 struct TextCaches {
-    TextCache fileName, location, startDate, startTime, endDate, endTime, imageName, path;
+    TextCache fileName, location, startDate, startTime, endDate, endTime, imageName, path, site;
 };
 
 // Puts one stored value into its field of the record; values of other names are ignored.
@@ -125,6 +126,8 @@ void ReadInto(ClipRecord& record, const SubkeyValueView& value, TextCaches& cach
         record.path = ReadText(value, caches.path);
     } else if (EqualsIgnoringAsciiCase(name, clipvalue::kKeep)) {
         record.keep = ReadDword(value) != 0 ? 1 : 0;
+    } else if (EqualsIgnoringAsciiCase(name, clipvalue::kSite)) {
+        record.site = ReadText(value, caches.site);
     }
 }
 
@@ -229,6 +232,8 @@ bool ClipIndex::WriteEntry(ClipRecord& record, bool keepOpenMark) {
     writeText(clipvalue::kEndTime, record.endTime);
     writeText(clipvalue::kImageName, record.imageName);
     writeText(clipvalue::kPath, record.path);
+    // After the values of old: entries written before it read as from an unknown site.
+    writeText(clipvalue::kSite, record.site);
     return written;
 }
 

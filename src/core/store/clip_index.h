@@ -24,6 +24,9 @@ struct ClipRecord {
     QString imageName;  // the preview file without directory
     QString path;
     std::uint32_t keep = 0;  // 1: the operator keeps it; old clips are never deleted for room
+    // The site it was recorded from ("host:port", a calling site by its address); empty for
+    // clips recorded before entries named it.
+    QString site{};
     // The name of its key as read from the index: what deletes an entry another tool wrote
     // without a "FileName". Empty for an entry not read from the index; not compared.
     QString entryKey{};
@@ -35,7 +38,8 @@ struct ClipRecord {
         return a.fileName == b.fileName && a.open == b.open && a.channel == b.channel &&
                a.location == b.location && a.startDate == b.startDate &&
                a.startTime == b.startTime && a.endDate == b.endDate && a.endTime == b.endTime &&
-               a.imageName == b.imageName && a.path == b.path && a.keep == b.keep;
+               a.imageName == b.imageName && a.path == b.path && a.keep == b.keep &&
+               a.site == b.site;
     }
 };
 

@@ -43,6 +43,7 @@ ExportRequest RequestFor(std::vector<ClipRecord> clips) {
         request.clips.push_back(ClipPath(clip));
     }
     const ClipRecord& first = clips.front();
+    request.site = first.site;
     request.channel =
         first.location.isEmpty() ? QStringLiteral("Channel %1").arg(first.channel) : first.location;
     return request;
