@@ -114,6 +114,12 @@ TEST(CliConventions, UsageErrorsGoToStderrWithTheirExitCode) {
         {"orvane-cli", QStringList{"probe", "127.0.0.1:1", "--seek", "3"} + login, "--seek"},
         {"orvane-cli", {"identify", "1234", "--channel", "3"}, "--channel"},
         {"orvane-cli", {"frame", "clip.avi", "--seek", "0", "--user", "admin"}, "--user"},
+        // Of two values one would go unused: which channel was meant is not guessed.
+        {"orvane-cli",
+         QStringList{"record", "127.0.0.1:1", "--channel", "3", "--channel", "7"} + login,
+         "--channel is given more than once"},
+        {"orvane-cli", QStringList{"probe", "127.0.0.1:1", "--channel=3", "--channel", "7"} + login,
+         "--channel is given more than once"},
         // The account is asked for, never taken as empty by default; with no terminal to ask
         // the password on, it must come from an option or the environment.
         {"orvane-cli", {"probe", "127.0.0.1:1", "--password", "x"}, "--user"},

@@ -46,10 +46,13 @@ class CliRecordTest : public testing::Test {
     QString Start(const QStringList& extra) {
         output.clear();
         const QStringList before = QDir(folder).entryList({"*.avi"});
+        // An option is given once: a --dir of the test's own replaces the folder.
+        const QStringList dir =
+            extra.contains("--dir") ? QStringList{} : QStringList{"--dir", folder};
         cli.start(ORVANE_CLI_BINARY,
                   QStringList{"record", QStringLiteral("127.0.0.1:%1").arg(site->port()), "--user",
-                              "admin", "--password", "admin", "--dir", folder} +
-                      extra);
+                              "admin", "--password", "admin"} +
+                      dir + extra);
         static const QRegularExpression named("^recording: (.+)\n",
                                               QRegularExpression::MultilineOption);
         QString path;

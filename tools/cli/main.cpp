@@ -502,6 +502,12 @@ int main(int argc, char** argv) {
                 QStringLiteral("--%1 is not an option of %2").arg(longName, cli.command));
         }
     }
+    // Every option names one thing: of two values, one would go unused without a word.
+    for (const QString& name : parser.optionNames()) {
+        if (parser.values(name).size() > 1) {
+            return cli.UsageError(QStringLiteral("--%1 is given more than once").arg(name));
+        }
+    }
     if (cli.command == "probe") {
         return Probe(cli);
     }
