@@ -195,17 +195,19 @@ TEST_F(ClipBrowserTest, PlayingOpensSixPlayersForTheTopSixAndDeletingAClipCloses
     EXPECT_EQ(played_, names.mid(0, 6) + names.mid(0, 6));
     EXPECT_EQ(Counts(*dialog), QStringList({"     8", "     6", "     2"}));
 
-    // A right double click deletes after the question: files, entry, row and player.
+    // A right double click deletes after the question: files, entry, row, player and preview.
     SelectRows(dialog->clipList(), 0, 0);
     prompts_.Queue(PromptAnswer::Cancel);
     QTest::mouseDClick(dialog->clipList()->viewport(), Qt::RightButton);
     EXPECT_TRUE(Entry(names[0]) && Exists(names[0]) && players_[names[0]]->isVisible());
+    EXPECT_FALSE(dialog->previewFrame()->picture().isNull());
     QTest::mouseDClick(dialog->clipList()->viewport(), Qt::RightButton);
     Settle();
     EXPECT_FALSE(Entry(names[0]) || Exists(names[0]) || Exists(ImageNameOf(names[0])));
     EXPECT_EQ(Column(*dialog->clipModel(), 0), names.mid(1));
     EXPECT_EQ(Counts(*dialog), QStringList({"     7", "     5", "     2"}));
     EXPECT_TRUE(!players_[names[0]]->isVisible() && players_[names[1]]->isVisible());
+    EXPECT_TRUE(dialog->previewFrame()->picture().isNull());
 
     dialog->clipList()->clearSelection();
     dialog->DeleteSelected();  // nothing selected: nothing asked

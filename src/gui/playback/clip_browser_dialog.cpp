@@ -322,6 +322,7 @@ void ClipBrowserDialog::DeleteRows(const std::vector<ClipRow>& rows, const QStri
         }
         group->clips = std::move(staying);
     }
+    ForgetPreviewOf(going);
     if (clips.empty()) {
         return;
     }
@@ -380,6 +381,7 @@ void ClipBrowserDialog::ForgetDeleted(const std::vector<ClipRemoval>& removals) 
             model_->RemoveRowAt(row);
         }
     }
+    ForgetPreviewOf(gone);
     UpdateCounts();
 }
 
@@ -497,6 +499,7 @@ void ClipBrowserDialog::ShowPreview() {
         return;
     }
     lastPreviewName_ = record->imageName;
+    previewKey_ = record->key();
     auto bytes = IsPlainFileName(record->imageName)
                      ? ReadPreviewFile(record->path + record->imageName)
                      : std::nullopt;
@@ -510,6 +513,17 @@ void ClipBrowserDialog::ShowPreview() {
     previewLength_ = previewBuffer_.size();
     previewValid_ = true;
     preview_->SetPicture(DecodePreviewFile(previewBuffer_));
+}
+
+void ClipBrowserDialog::ForgetPreviewOf(const QSet<QString>& goneKeys) {
+    if (previewKey_.isEmpty() || !goneKeys.contains(previewKey_)) {
+        return;
+    }
+    previewKey_.clear();
+    lastPreviewName_.clear();
+    previewLength_ = 0;
+    preview_->SetPicture({});
+    ShowPreview();
 }
 
 bool ClipBrowserDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QImage>
 #include <QPointer>
+#include <QSet>
 
 #include <cstdint>
 #include <span>
@@ -94,6 +95,8 @@ class ClipBrowserDialog : public QDialog {
     void FillClipList(const QString& key);
     void UpdateCounts();
     void ShowPreview();
+    // The preview of a clip that is gone goes with it; the first selected clip's follows.
+    void ForgetPreviewOf(const QSet<QString>& goneKeys);
     QString SelectedChannelKey() const;
     std::vector<int> SelectedRows() const;
     int FirstSelectedRow() const;
@@ -119,6 +122,7 @@ class ClipBrowserDialog : public QDialog {
     int total_ = 0;
     int read_ = 0;
     QString lastPreviewName_;
+    QString previewKey_;  // the entry of the clip the preview shows
     std::vector<std::uint8_t> previewBuffer_;
     std::size_t previewLength_ = 0;
     bool previewValid_ = true;
