@@ -9,12 +9,19 @@
 namespace orvane {
 namespace {
 
-TEST(OutageNotice, EachKindIsToldOnceWhenItOpensAndOnceWhenItEnds) {
-    QDateTime now(QDate(2026, 12, 7), QTime(20, 0, 0));
-    OutageNotice notice([&] { return now; });
+// A notice on a clock the test sets, and what it tells.
+class OutageNoticeTest : public ::testing::Test {
+  protected:
+    OutageNoticeTest() {
+        QObject::connect(&notice, &OutageNotice::told,
+                         [this](const OutageNotice::Told& one) { told.push_back(one); });
+    }
+    QDateTime now{QDate(2026, 12, 7), QTime(20, 0, 0)};
+    OutageNotice notice{[this] { return now; }};
     std::vector<OutageNotice::Told> told;
-    QObject::connect(&notice, &OutageNotice::told,
-                     [&](const OutageNotice::Told& one) { told.push_back(one); });
+};
+
+TEST_F(OutageNoticeTest, EachKindIsToldOnceWhenItOpensAndOnceWhenItEnds) {
     {
         test::ExpectedMessage recording(QtWarningMsg, "orvane.app", "Recording failed");
         test::ExpectedMessage feed(QtWarningMsg, "orvane.app", "No video");
@@ -49,12 +56,7 @@ TEST(OutageNotice, EachKindIsToldOnceWhenItOpensAndOnceWhenItEnds) {
 // A folder removed under four recordings: each finds it at its own commit, a second or so
 // after the one before, and goes on at once in a new clip. That is one outage, counting all
 // four, told once and ended once; one that cannot go on stays failing and ends it when it can.
-TEST(OutageNotice, FailuresCloseTogetherAreOneOutageThoughEachResumesAtOnce) {
-    QDateTime now(QDate(2026, 12, 7), QTime(20, 0, 0));
-    OutageNotice notice([&] { return now; });
-    std::vector<OutageNotice::Told> told;
-    QObject::connect(&notice, &OutageNotice::told,
-                     [&](const OutageNotice::Told& one) { told.push_back(one); });
+TEST_F(OutageNoticeTest, FailuresCloseTogetherAreOneOutageThoughEachResumesAtOnce) {
     {
         test::ExpectedMessage failed(QtWarningMsg, "orvane.app", "Recording failed");
         for (const QString key : {"a", "b", "c", "d"}) {
