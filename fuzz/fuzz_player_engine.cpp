@@ -53,6 +53,7 @@ class QuietView final : public PlayerView {
     }
     void UpdateSpeedText() override {}
     void OpenFinished(bool opened) override { finished = opened ? 1 : 0; }
+    void ClipUnreadable() override {}
     void EnableControls(std::int64_t durationFrames, int /*rateIndex*/) override {
         if (durationFrames <= 0) {
             __builtin_trap();
