@@ -120,6 +120,9 @@ TEST(CliConventions, UsageErrorsGoToStderrWithTheirExitCode) {
          "--channel is given more than once"},
         {"orvane-cli", QStringList{"probe", "127.0.0.1:1", "--channel=3", "--channel", "7"} + login,
          "--channel is given more than once"},
+        {"orvane-cli",
+         QStringList{"record", "127.0.0.1:1", "--channel", "3", "--quiet", "--quiet"} + login,
+         "--quiet is given more than once"},
         // The account is asked for, never taken as empty by default; with no terminal to ask
         // the password on, it must come from an option or the environment.
         {"orvane-cli", {"probe", "127.0.0.1:1", "--password", "x"}, "--user"},

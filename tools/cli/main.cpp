@@ -502,11 +502,15 @@ int main(int argc, char** argv) {
                 QStringLiteral("--%1 is not an option of %2").arg(longName, cli.command));
         }
     }
-    // Every option names one thing: of two values, one would go unused without a word.
+    // Every option names one thing: of two values, one would go unused without a word, and a
+    // switch given twice is as likely a slip. The names are as given: -h stands for --help.
+    QStringList given;
     for (const QString& name : parser.optionNames()) {
-        if (parser.values(name).size() > 1) {
-            return cli.UsageError(QStringLiteral("--%1 is given more than once").arg(name));
+        const QString longName = name == "h" ? QStringLiteral("help") : name;
+        if (given.contains(longName)) {
+            return cli.UsageError(QStringLiteral("--%1 is given more than once").arg(longName));
         }
+        given << longName;
     }
     if (cli.command == "probe") {
         return Probe(cli);
