@@ -352,6 +352,21 @@ TEST_F(CliRecordTest, ARemovedClipGoesOnInANewClipAndIsNeitherNamedNorCounted) {
         ClipIndex(*store, {}).DeleteClipRecord(entries[0].fileName);
         test::Pump(1100);  // the next clip gets a name of its own second
     }
+    // Removed after the camera's last frame: found only as the clip closes, and still neither
+    // named nor counted; with nothing left, the run fails and says why.
+    StartSite(false, 12);  // half a second of frames
+    QDir().mkpath(folder);
+    const QString lost = Start({"--channel", "3", "--seconds", "3"});
+    ASSERT_FALSE(lost.isEmpty()) << output.toStdString();
+    test::Pump(1500);
+    ASSERT_TRUE(QFile::remove(lost));
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_FALSE(output.contains("clip: ")) << output.toStdString();
+    EXPECT_TRUE(
+        Errors().endsWith(" was removed while recording\norvane-cli: no frames recorded "
+                          "(the file or its folder has been removed)\n"))
+        << Errors().toStdString();
 }
 
 // The reason once, in one line: the library's warning behind it goes to the log only.

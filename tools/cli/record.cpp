@@ -307,14 +307,24 @@ int RunRecord(const RecordOptions& options, QTextStream& out, QTextStream& err,
         silentSeconds =
             std::min(static_cast<double>(now.count() - *latestArrival) / 1e6, report.seconds);
     }
+    const QString lastClip = recorder->aviFilePath();  // the recorder forgets it as it stops
     connection.channels().StopRecording(*recorder);
     // What the clips hold: a frame that met a full disk, or whose clip was removed, is not
-    // counted.
+    // counted. A clip removed after the last frames written into it (a camera gone still) is
+    // found only as it closes: it is not named either.
+    const bool lastRemoved = !lastClip.isEmpty() && !QFileInfo::exists(lastClip);
+    if (lastRemoved) {
+        report.clips.removeAll(QDir::toNativeSeparators(lastClip));
+        report.clipPath = report.clips.value(0);
+        err << "orvane-cli: the clip " << lastClip << " was removed while recording" << Qt::endl;
+    }
     report.frames = framesOfEndedClips + recorder->framesWritten();
     report.bytes = clipBytes();
     if (report.frames == 0) {
-        return failWith(failure.isEmpty() ? QStringLiteral("no frames recorded")
-                                          : QStringLiteral("no frames recorded (%1)").arg(failure));
+        const QString why =
+            lastRemoved ? QStringLiteral("the file or its folder has been removed") : failure;
+        return failWith(why.isEmpty() ? QStringLiteral("no frames recorded")
+                                      : QStringLiteral("no frames recorded (%1)").arg(why));
     }
     // Past the time after which the program marks a feed dead, the silence is told; the
     // frames that came are still a clip, so the run succeeds.
