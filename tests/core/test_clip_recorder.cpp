@@ -497,8 +497,8 @@ TEST_F(ClipRecorderTest, AClipThatCannotStartIsToldAndLeavesNothing) {
 // moved away as a volume unmounted lazily is: the dead file is closed (its blocks would fill the
 // disk unseen), told once, and nothing more is written. A removed clip's entry goes at once, so
 // that nothing lists it even after a crash; a moved one stays, for it comes back with its volume.
-// It is found by the frames written next, not only by a commit, which a long clip makes minutes
-// apart.
+// It is found by the frames written next, not only by a commit, which an old clip makes half a
+// minute apart.
 TEST_F(ClipRecorderTest, AFolderThatNoLongerLeadsToTheClipEndsItAsRemoved) {
     const struct {
         const char* what;

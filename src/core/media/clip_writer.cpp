@@ -138,8 +138,8 @@ class ClipWriter::Work {
                 }
             }
             // Writes into a file whose folder was removed still succeed, and reach nobody:
-            // found at the batch, not at the next commit (minutes apart in a long clip), the
-            // loss is a moment's, and the recording goes on elsewhere at once.
+            // found at the batch, not at the next commit (half a minute apart late in an hour's
+            // clip), the loss is a moment's, and the recording goes on elsewhere at once.
             if (wrote && !ended && file_ && FileGone()) {
                 EndAfterFailure(QLatin1String(kRemovedText));
             }
