@@ -29,9 +29,4 @@ QString TimeoutBeforeFrames(const SiteConnection& connection) {
                                  : QStringLiteral("timeout: the login was not answered");
 }
 
-QString SiteAddress(const QString& host, quint16 port) {
-    const QString shown = host.contains(u':') ? u'[' + host + u']' : host;
-    return QStringLiteral("%1:%2").arg(shown).arg(port);
-}
-
 }  // namespace orvane::cli

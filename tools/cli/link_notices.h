@@ -39,8 +39,4 @@ QString FailureFor(SiteNotice notice);
 // never answers the login is another fault than a site that took it and sends nothing.
 QString TimeoutBeforeFrames(const SiteConnection& connection);
 
-// The site as the command line names it: an IPv6 address in brackets, so that its port stands
-// apart ("[::1]:1000", not "::1:1000").
-QString SiteAddress(const QString& host, quint16 port);
-
 }  // namespace orvane::cli

@@ -12,6 +12,7 @@
 #include "progress.h"
 #include "record.h"
 #include "site/identify_client.h"
+#include "site/site_connection.h"
 #include "store/store_location.h"
 #include "verify.h"
 
@@ -247,10 +248,9 @@ int Identify(Cli& cli) {
         const QString reason = outcome.message.trimmed();
         // The servers asked, so that a script's log says which did not answer.
         QStringList servers{
-            cli::SiteAddress(QString::fromStdString(net.identifyPrimary), net.identifyPort)};
+            SiteAddress(QString::fromStdString(net.identifyPrimary), net.identifyPort)};
         if (net.identifyFallback != net.identifyPrimary) {
-            servers << cli::SiteAddress(QString::fromStdString(net.identifyFallback),
-                                        net.identifyPort);
+            servers << SiteAddress(QString::fromStdString(net.identifyFallback), net.identifyPort);
         }
         cli.err << "orvane-cli: " << (reason.isEmpty() ? QStringLiteral("no address") : reason)
                 << " (asked " << servers.join(", ") << ")" << Qt::endl;

@@ -80,13 +80,14 @@ QString SiteConnection::PeerTextFor(const QTcpSocket& socket) {
     return QStringLiteral("IP Address: ") + PeerAddress(socket);
 }
 
+QString SiteAddress(const QString& host, quint16 port) {
+    const QString shown = host.contains(u':') ? u'[' + host + u']' : host;
+    return QStringLiteral("%1:%2").arg(shown).arg(port);
+}
+
 QString SiteConnection::SiteTextFor(const QTcpSocket& socket, bool withPort) {
     const QString address = PeerAddress(socket);
-    if (!withPort) {
-        return address;
-    }
-    const QString shown = address.contains(u':') ? u'[' + address + u']' : address;
-    return QStringLiteral("%1:%2").arg(shown).arg(socket.peerPort());
+    return withPort ? SiteAddress(address, socket.peerPort()) : address;
 }
 
 bool SiteConnection::Start(bool alarmMode) {

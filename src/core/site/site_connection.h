@@ -25,6 +25,10 @@ class QTcpSocket;
 
 namespace orvane {
 
+// A site as the program names it: "host:port", an IPv6 address in brackets so that its port
+// stands apart ("[::1]:1000", not "::1:1000").
+QString SiteAddress(const QString& host, quint16 port);
+
 // The client's one link to a site: the socket and its queues, login, keep-alive, the
 // requests that go out, and the dispatch of what the site sends; the channels it streams and
 // their windows are its ChannelSet's. Lives on the GUI thread; everything, socket
